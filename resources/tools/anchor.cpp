@@ -1,0 +1,1 @@
+// Holds the compiled-in resources; no code of its own.

@@ -1,0 +1,63 @@
+// One audio file opened for writing (a recording) or for reading, with
+// conversion between the caller's buffers and the stored format.
+//
+// The record device creates one per recording on the main thread; the audio
+// thread then calls writeBufferList() only, which queues without touching the
+// disk. Every other call is the main thread's. close() must not overlap a
+// write; the record device sees to that.
+#pragma once
+
+#include "platform/ExtAudioFile.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+class AudioFileStream {
+public:
+    static std::unique_ptr<AudioFileStream> streamForWritingAtPath(const std::string& path);
+    static std::unique_ptr<AudioFileStream> streamForReadingAtPath(const std::string& path);
+    // The extension a new recording takes for an audio format code: 1 "wav", any other "m4a".
+    static std::string extensionForAudioFormat(long long audioFormatCode);
+
+    AudioFileStream() = default;
+    // Completes a file its owner left open rather than leaving it unfinished.
+    ~AudioFileStream();
+    AudioFileStream(const AudioFileStream&) = delete;
+    AudioFileStream& operator=(const AudioFileStream&) = delete;
+
+    void configWithPath(const std::string& path, bool isRead);
+    bool isOpen() const { return audioFile_ != nullptr; }
+    // Completes the file. Returns the first failure met while writing or completing it.
+    OSStatus close();
+
+    // Audio thread while recording.
+    std::int32_t writeBufferList(const AudioBufferList* list, std::int32_t frames);
+    std::int64_t writedFrames() const { return frames_writed_.load(std::memory_order_relaxed); }
+    // The first failure of the file's writer (disk full, I/O error); 0 while none. Any thread.
+    OSStatus writeStatus() const;
+
+    std::int32_t readBufferList(AudioBufferList* list, std::int32_t frames);
+    void seekToTime(double seconds);
+
+    AudioStreamBasicDescription audioFileFormat() const;
+    AudioStreamBasicDescription clientDataFormat() const;
+    void setClientDataFormat(AudioStreamBasicDescription format);
+    static AudioStreamBasicDescription audioStreamBasicDescription(AudioFileTypeID fileType);
+    static AudioFileTypeID fileTypeForPath(const std::string& path);
+
+    const std::string& audioPath() const { return audioPath_; }
+    void setAudioPath(const std::string& path) { audioPath_ = path; }
+    ExtAudioFile* audioFile() const { return audioFile_.get(); }
+    std::int64_t frames_writed() const { return writedFrames(); }
+    void setFrames_writed(std::int64_t frames) { frames_writed_.store(frames, std::memory_order_relaxed); }
+    bool isRead() const { return isRead_; }
+    void setIsRead(bool isRead) { isRead_ = isRead; }
+
+private:
+    std::string audioPath_;
+    ExtAudioFileRef audioFile_;
+    // Written by the audio thread only; read by the main thread a buffer late at worst.
+    std::atomic<std::int64_t> frames_writed_{0};
+    bool isRead_ = false;
+};

@@ -1,0 +1,168 @@
+// The recording engine's two device classes.
+//
+// AudioRecordMicDevice is one device of the sound server: it answers
+// questions about it and, once opened, captures its input through a capture
+// unit, handing every buffer to its delegate on the audio thread.
+//
+// AudioRecordDevice is the recorder: it lists the input devices, keeps the one
+// open device, measures the level of every captured buffer and writes the
+// buffers to the current output file unless writing is paused.
+//
+// Threads: the capture call-back and recieveAudioBuffer() run on the audio
+// thread and only copy, count and publish; everything else is the main
+// thread's. The application owns the AudioRecordDevice; it owns its open
+// device (shared with the device list) and its output stream.
+#pragma once
+
+#include "AudioRecord/AudioFileStream.h"
+#include "platform/AudioHardware.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Receives captured buffers on the audio thread. The list lives only for the call.
+class AudioCaptureDelegate {
+public:
+    virtual void recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames) = 0;
+
+protected:
+    ~AudioCaptureDelegate() = default;
+};
+
+class AudioRecordMicDevice {
+public:
+    AudioRecordMicDevice() = default;
+    explicit AudioRecordMicDevice(AudioObjectID deviceID) : deviceID_(deviceID) {}
+    // Stops and disposes of a unit left running, so no call-back outlives the object.
+    ~AudioRecordMicDevice();
+    AudioRecordMicDevice(const AudioRecordMicDevice&) = delete;
+    AudioRecordMicDevice& operator=(const AudioRecordMicDevice&) = delete;
+
+    void open();
+    void close();
+    bool isOpen() const { return audioUnit_ != nullptr && status_ == noErr; }
+    void start();
+    void stop();
+    void setVolume(float volume);
+    std::string deviceName() const;
+    std::optional<std::string> uniqueID() const;
+    bool isInputDevice() const;
+    // False once an open device has stopped delivering because it vanished.
+    bool isRunning() const;
+
+    void createAudioUnit();
+    void configAudioUnit();
+    // Audio thread: a zeroed buffer list of `frames` frames in the capture
+    // format, valid while action runs.
+    template <class Action>
+    void makeAudioBufferFrames(std::int32_t frames, Action&& action);
+    void recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames);
+
+    bool system() const { return system_; }
+    void setSystem(bool system) { system_ = system; }
+    OSStatus status() const { return status_; }
+    void setStatus(OSStatus status) { status_ = status; }
+    AudioObjectID deviceID() const { return deviceID_; }
+    void setDeviceID(AudioObjectID deviceID) { deviceID_ = deviceID; }
+    AudioCaptureDelegate* delegate() const { return delegate_.load(std::memory_order_acquire); }
+    void setDelegate(AudioCaptureDelegate* delegate) { delegate_.store(delegate, std::memory_order_release); }
+    // Written only while the unit is stopped, so the audio thread reads it without a lock.
+    AudioStreamBasicDescription deviceFormat() const { return deviceFormat_; }
+    void setDeviceFormat(const AudioStreamBasicDescription& format) { deviceFormat_ = format; }
+    AudioUnit* audioUnit() const { return audioUnit_.get(); }
+
+    static OSStatus AudioRecordDeviceInputProc(void* inRefCon, AudioUnitRenderActionFlags* ioActionFlags,
+                                               const AudioTimeStamp* inTimeStamp, std::uint32_t inBusNumber,
+                                               std::uint32_t inNumberFrames, AudioBufferList* ioData);
+
+private:
+    bool system_ = false;
+    OSStatus status_ = noErr;
+    AudioObjectID deviceID_ = 0;
+    std::atomic<AudioCaptureDelegate*> delegate_{nullptr};  // not owned
+    AudioStreamBasicDescription deviceFormat_{};
+    AudioComponentInstance audioUnit_;
+    // Capture scratch, sized before the unit starts so a cycle never allocates.
+    std::vector<float> scratch_;
+    std::uint32_t scratchFrames_ = 0;
+};
+
+// Why a recording ended without being asked to.
+enum class RecordFault { None, DeviceLost, WriteFailed };
+
+class AudioRecordDevice final : public AudioCaptureDelegate {
+public:
+    AudioRecordDevice() = default;
+    ~AudioRecordDevice();
+    AudioRecordDevice(const AudioRecordDevice&) = delete;
+    AudioRecordDevice& operator=(const AudioRecordDevice&) = delete;
+
+    std::vector<std::shared_ptr<AudioRecordMicDevice>> allAudioInputDevices() const;
+    void configDevice(std::shared_ptr<AudioRecordMicDevice> device);
+    // Closes the current output; given a path, creates the new output file.
+    // Returns false when the file could not be created.
+    bool recordToPath(const std::optional<std::string>& path);
+    void start();
+    void pause();
+    // Stops writing and completes the file. Returns the first failure met
+    // while writing or completing it (0 when the file is whole).
+    OSStatus stop();
+    bool isStart() const { return !isRecordFilePaused(); }
+    double audioLevel() const { return audioDataLevel(); }
+    std::optional<std::string> audioPath() const;
+    double audioLength() const;
+    bool isSystem() const;
+    // Main thread, on its timer: what, if anything, has ended the capture or
+    // the writing behind the caller's back (the device vanished, the disk filled).
+    RecordFault fault() const;
+
+    void recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames) override;
+
+    // Recording the computer's own sound.
+    std::unique_ptr<AudioRecordMicDevice> defaultOutputDevice() const;
+    void connectSystemAudioRecord(bool on);
+    std::optional<std::string> systemAudioPath() const;
+    void matchingServiceWithPath(const std::optional<std::string>& path) const;
+
+    bool isRecordFilePaused() const { return isRecordFilePaused_.load(std::memory_order_acquire); }
+    void setIsRecordFilePaused(bool paused) { isRecordFilePaused_.store(paused, std::memory_order_release); }
+    const std::shared_ptr<AudioRecordMicDevice>& device() const { return device_; }
+    double audioDataLevel() const { return audioDataLevel_.load(std::memory_order_relaxed); }
+    void setAudioDataLevel(double level) { audioDataLevel_.store(level, std::memory_order_relaxed); }
+    AudioFileStream* audioOutput() const { return audioOutput_.get(); }
+
+private:
+    // Detaches the output from the audio thread, waits out a write under way,
+    // then completes the file.
+    OSStatus closeOutput();
+
+    std::atomic<bool> isRecordFilePaused_{false};
+    std::shared_ptr<AudioRecordMicDevice> device_;
+    std::atomic<double> audioDataLevel_{0.0};
+    std::unique_ptr<AudioFileStream> audioOutput_;
+    // What the audio thread writes to, and whether it is inside a write.
+    std::atomic<AudioFileStream*> liveOutput_{nullptr};
+    std::atomic<bool> writing_{false};
+};
+
+template <class Action>
+void AudioRecordMicDevice::makeAudioBufferFrames(std::int32_t frames, Action&& action)
+{
+    const AudioStreamBasicDescription format = deviceFormat_;
+    const std::uint32_t channels = std::min(format.mChannelsPerFrame, kMaxAudioChannels);
+    const std::uint32_t count = frames > 0 ? std::uint32_t(frames) : 0;
+    if (count > scratchFrames_)
+        return;  // more than the unit promised; never reached with a well-behaved unit
+    AudioBufferList list;
+    list.mNumberBuffers = channels;
+    for (std::uint32_t c = 0; c < channels; ++c) {
+        float* data = scratch_.data() + std::size_t(c) * scratchFrames_;
+        std::fill_n(data, count, 0.0f);
+        list.mBuffers[c] = {1, format.mBytesPerFrame * count, data};
+    }
+    action(&list);
+}

@@ -1,0 +1,26 @@
+// The one door to the persistent settings, and the time text every window
+// shows. Class operations only; main thread.
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+#include <cstdint>
+
+namespace SettingsKey {
+inline const QString OpenAppShowHelpWnd = QStringLiteral("OpenAppShowHelpWnd");
+inline const QString OpenAppRecordingPanel = QStringLiteral("OpenAppRecordingPanel");
+inline const QString AudioDeviceNSNumberChoose = QStringLiteral("AudioDeviceNSNumberChoose");
+inline const QString AudioFormatNSNumberKey = QStringLiteral("AudioFormatNSNumberKey");
+inline const QString AudioItemData = QStringLiteral("AudioItemData");
+}  // namespace SettingsKey
+
+class AppControl {
+public:
+    AppControl() = delete;
+
+    static QVariant AppReadKeyValue(const QString& key, const QVariant& defaultValue);
+    static void AppWriteKeyValue(const QVariant& value, const QString& key);
+    static QString getStrForTwoStr(std::int64_t n);
+    static QString getStringFromTimeValue(std::int64_t t);
+};

@@ -1,0 +1,129 @@
+// The audio hardware layer: devices addressed by object id and property
+// address (selector, scope, element), and the capture audio unit.
+//
+// Everything goes through one process-wide backend: the sound server
+// (PulseAudio, or PipeWire's pulse server) unless a test installs a
+// VirtualAudio. Property calls run on the main thread; an AudioUnit's render
+// runs on the audio thread, from inside its input call-back only.
+#pragma once
+
+#include "platform/CoreAudioTypes.h"
+
+#include <memory>
+#include <string>
+
+constexpr AudioObjectID kAudioObjectUnknown = 0;
+constexpr AudioObjectID kAudioObjectSystemObject = 1;
+
+struct AudioObjectPropertyAddress {
+    std::uint32_t mSelector = 0;
+    std::uint32_t mScope = 0;
+    std::uint32_t mElement = 0;
+};
+
+constexpr std::uint32_t kAudioObjectPropertyScopeGlobal = fourCC("glob");
+constexpr std::uint32_t kAudioDevicePropertyScopeInput = fourCC("inpt");
+constexpr std::uint32_t kAudioDevicePropertyScopeOutput = fourCC("outp");
+constexpr std::uint32_t kAudioObjectPropertyElementMaster = 0;
+
+// System object (kAudioObjectSystemObject), global scope.
+constexpr std::uint32_t kAudioHardwarePropertyDevices = fourCC("dev#");             // AudioObjectID[]
+constexpr std::uint32_t kAudioHardwarePropertyDefaultOutputDevice = fourCC("dOut"); // AudioObjectID
+constexpr std::uint32_t kAudioHardwarePropertyDefaultInputDevice = fourCC("dIn ");  // AudioObjectID
+// Devices.
+constexpr std::uint32_t kAudioDevicePropertyDeviceName = fourCC("name");  // char[], NUL-terminated UTF-8
+constexpr std::uint32_t kAudioDevicePropertyDeviceUID = fourCC("uid ");   // std::string (the "platform string")
+constexpr std::uint32_t kAudioDevicePropertyStreams = fourCC("stm#");     // AudioObjectID[] of the scope's streams
+constexpr std::uint32_t kAudioDevicePropertyVolumeScalar = fourCC("volm");  // float32, per channel element
+constexpr std::uint32_t kAudioDevicePropertyMute = fourCC("mute");          // uint32, per channel element
+constexpr std::uint32_t kAudioDevicePropertyNominalSampleRate = fourCC("nsrt");  // double
+constexpr std::uint32_t kAudioDevicePropertyStreamFormat = fourCC("sfmt");  // AudioStreamBasicDescription of the scope
+constexpr std::uint32_t kAudioDevicePropertyDeviceIsAlive = fourCC("livn");  // uint32
+
+// Audio units.
+using AudioUnitPropertyID = std::uint32_t;
+using AudioUnitScope = std::uint32_t;
+using AudioUnitElement = std::uint32_t;
+constexpr AudioUnitScope kAudioUnitScope_Global = 0;
+constexpr AudioUnitScope kAudioUnitScope_Input = 1;
+constexpr AudioUnitScope kAudioUnitScope_Output = 2;
+constexpr AudioUnitPropertyID kAudioUnitProperty_StreamFormat = 8;            // AudioStreamBasicDescription
+constexpr AudioUnitPropertyID kAudioUnitProperty_MaximumFramesPerSlice = 14;  // uint32
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_CurrentDevice = 2000;  // AudioObjectID
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_IsRunning = 2001;      // uint32; 0 once the device is lost
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_EnableIO = 2003;       // uint32
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_SetInputCallback = 2005;  // AURenderCallbackStruct
+
+constexpr std::uint32_t kAudioUnitType_Output = fourCC("auou");
+constexpr std::uint32_t kAudioUnitSubType_HALOutput = fourCC("ahal");
+constexpr std::uint32_t kAudioUnitManufacturer_Apple = fourCC("appl");
+
+using AURenderCallback = OSStatus (*)(void* inRefCon, AudioUnitRenderActionFlags* ioActionFlags,
+                                      const AudioTimeStamp* inTimeStamp, std::uint32_t inBusNumber,
+                                      std::uint32_t inNumberFrames, AudioBufferList* ioData);
+
+struct AURenderCallbackStruct {
+    AURenderCallback inputProc = nullptr;
+    void* inputProcRefCon = nullptr;
+};
+
+// A capture unit. Created through AudioComponentInstanceNew; destroying it
+// stops it first. Once stop() returns, no call-back runs and none will until
+// the next start(). Frames per call-back never exceed MaximumFramesPerSlice,
+// which the unit reports after initialize().
+class AudioUnit {
+public:
+    virtual ~AudioUnit() = default;
+    virtual OSStatus setProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
+                                 const void* data, std::uint32_t size) = 0;
+    virtual OSStatus getProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
+                                 void* data, std::uint32_t* ioSize) = 0;
+    virtual OSStatus initialize() = 0;
+    virtual OSStatus uninitialize() = 0;
+    virtual OSStatus start() = 0;
+    virtual OSStatus stop() = 0;
+    // Audio thread, inside the input call-back only: copies this cycle's
+    // captured frames into ioData (one float buffer per channel).
+    virtual OSStatus render(AudioUnitRenderActionFlags* ioActionFlags, const AudioTimeStamp* inTimeStamp,
+                            std::uint32_t inBusNumber, std::uint32_t inNumberFrames, AudioBufferList* ioData) = 0;
+};
+
+struct AudioComponentDescription {
+    std::uint32_t componentType = 0;
+    std::uint32_t componentSubType = 0;
+    std::uint32_t componentManufacturer = 0;
+    std::uint32_t componentFlags = 0;
+    std::uint32_t componentFlagsMask = 0;
+};
+using AudioComponent = const void*;  // opaque; null when nothing was found
+using AudioComponentInstance = std::unique_ptr<AudioUnit>;
+
+// What a backend provides. Main thread only, except AudioUnit::render.
+class AudioBackend {
+public:
+    virtual ~AudioBackend() = default;
+    virtual OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                         std::uint32_t* ioSize) = 0;
+    virtual OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                     std::uint32_t* ioSize, void* outData) = 0;
+    virtual OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                     std::uint32_t size, const void* data) = 0;
+    // False when no capture unit can be made at all (no sound server).
+    virtual bool hasCaptureComponent() = 0;
+    virtual OSStatus newCaptureUnit(AudioComponentInstance& out) = 0;
+};
+
+// The installed backend; the sound server's on first use.
+AudioBackend& audioBackend();
+// Installs a backend (tests); returns the previous one. Null restores the default on next use.
+std::unique_ptr<AudioBackend> setAudioBackend(std::unique_ptr<AudioBackend> backend);
+
+// The C-style entry points the engine is written against.
+OSStatus AudioObjectGetPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress* address,
+                                        std::uint32_t* ioSize);
+OSStatus AudioObjectGetPropertyData(AudioObjectID object, const AudioObjectPropertyAddress* address,
+                                    std::uint32_t* ioSize, void* outData);
+OSStatus AudioObjectSetPropertyData(AudioObjectID object, const AudioObjectPropertyAddress* address,
+                                    std::uint32_t size, const void* data);
+AudioComponent AudioComponentFindNext(AudioComponent after, const AudioComponentDescription* description);
+OSStatus AudioComponentInstanceNew(AudioComponent component, AudioComponentInstance* out);

@@ -1,0 +1,77 @@
+// An audio file with conversion between the caller's format (the client data
+// format) and the format stored in the file, on FFmpeg.
+//
+// Writing: WAVE (linear PCM), MPEG-4 (AAC) and CAF (AAC) files, created from
+// a stream description. Reading: anything FFmpeg decodes.
+//
+// Threads: every call is made from one owning thread (the main thread),
+// except writeAsync, which the audio thread may call while the owner does
+// nothing but read writerStatus(). writeAsync copies into a preallocated
+// lock-free FIFO that a writer thread of this file drains; it never
+// allocates, locks, blocks or touches the disk. dispose() (or the destructor)
+// must not overlap a writeAsync call.
+//
+// Crash safety: while an asynchronously written file is open, a WAVE file's
+// header sizes are kept current about four times a second and an MPEG-4 file
+// is written in fragments of at most half a second, so a file cut off by a
+// crash still decodes up to its last quarter second (WAVE) or second (MPEG-4).
+// A normal dispose() turns the fragmented MPEG-4 file into an ordinary one.
+#pragma once
+
+#include "platform/CoreAudioTypes.h"
+
+#include <memory>
+#include <string>
+
+using ExtAudioFilePropertyID = std::uint32_t;
+constexpr ExtAudioFilePropertyID kExtAudioFileProperty_FileDataFormat = fourCC("ffmt");   // AudioStreamBasicDescription
+constexpr ExtAudioFilePropertyID kExtAudioFileProperty_ClientDataFormat = fourCC("cfmt");  // AudioStreamBasicDescription
+constexpr ExtAudioFilePropertyID kExtAudioFileProperty_FileLengthFrames = fourCC("#frm");  // int64, in file frames
+
+class ExtAudioFile {
+public:
+    // Creates (replacing, with kAudioFileFlags_EraseFile) a file of the given
+    // type holding the given data format. out is set only on success.
+    static OSStatus create(const std::string& path, AudioFileTypeID fileType,
+                           const AudioStreamBasicDescription& fileFormat, std::uint32_t flags,
+                           std::unique_ptr<ExtAudioFile>& out);
+    // Opens an existing file for reading. out is set only on success.
+    static OSStatus open(const std::string& path, std::unique_ptr<ExtAudioFile>& out);
+
+    ExtAudioFile(const ExtAudioFile&) = delete;
+    ExtAudioFile& operator=(const ExtAudioFile&) = delete;
+    // Completes the file as dispose() does.
+    virtual ~ExtAudioFile();
+
+    virtual OSStatus getProperty(ExtAudioFilePropertyID id, std::uint32_t* ioSize, void* outData) = 0;
+    virtual OSStatus setProperty(ExtAudioFilePropertyID id, std::uint32_t size, const void* data) = 0;
+
+    // Reads up to *ioFrames client frames; *ioFrames becomes the frames
+    // delivered (0 at the end of the file).
+    virtual OSStatus read(std::uint32_t* ioFrames, AudioBufferList* ioData) = 0;
+    // Later reads start at this frame of the file's data format.
+    virtual OSStatus seek(std::int64_t frame) = 0;
+    // Synchronous write of client frames, for the export path.
+    virtual OSStatus write(std::uint32_t frames, const AudioBufferList* data) = 0;
+    // Audio thread: queues all of the frames or none. Non-zero when the FIFO
+    // lacks room for all of them or the writer has failed.
+    virtual OSStatus writeAsync(std::uint32_t frames, const AudioBufferList* data) = 0;
+    // The first failure the writer hit (a full disk, an I/O error), 0 while
+    // none. Any thread.
+    virtual OSStatus writerStatus() const = 0;
+    // Drains queued frames, flushes the encoder and completes the file.
+    // Returns the first failure met while writing or completing. Later calls
+    // do nothing and return the same.
+    virtual OSStatus dispose() = 0;
+
+protected:
+    ExtAudioFile() = default;
+};
+
+using ExtAudioFileRef = std::unique_ptr<ExtAudioFile>;
+
+constexpr std::uint32_t kAudioFormatProperty_FormatInfo = fourCC("fmti");
+// Completes a stream description's derived fields (bytes per frame and per
+// packet of packed linear PCM); other formats are returned unchanged.
+OSStatus AudioFormatGetProperty(std::uint32_t propertyID, std::uint32_t specifierSize, const void* specifier,
+                                std::uint32_t* ioPropertyDataSize, void* outPropertyData);
