@@ -1,0 +1,846 @@
+#include "platform/PulseAudioBackend.h"
+
+#include "platform/PulseUtil.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A query that takes longer than this is taken for a hung server.
+constexpr std::chrono::milliseconds kQueryTimeout = 5s;
+// A fragment of about this much audio per read: a fresh level for every tick of a 30 Hz meter.
+constexpr pa_usec_t kFragmentUsec = 20 * PA_USEC_PER_MSEC;
+constexpr std::uint32_t kAudioTimeStampSampleTimeValid = 1;
+
+struct DeviceInfo {
+    bool source = false;
+    std::uint32_t index = PA_INVALID_INDEX;
+    std::string name;
+    std::string description;
+    pa_sample_spec spec{};
+    pa_channel_map map{};
+    pa_cvolume volume{};
+    bool muted = false;
+};
+
+constexpr std::uint32_t kLargestIndex = (UINT32_MAX - 3) / 2;
+
+AudioObjectID sourceId(std::uint32_t index) { return 2 * index + 2; }
+AudioObjectID sinkId(std::uint32_t index) { return 2 * index + 3; }
+AudioObjectID deviceId(const DeviceInfo& d) { return d.source ? sourceId(d.index) : sinkId(d.index); }
+
+// Which device an id names; none for 0, 1 and ids no index maps to.
+std::optional<std::pair<bool, std::uint32_t>> decodeId(AudioObjectID id)
+{
+    if (id < 2)
+        return std::nullopt;
+    return std::pair{(id - 2) % 2 == 0, (id - 2) / 2};
+}
+
+template <class Info>
+DeviceInfo toDevice(const Info& i, bool source)
+{
+    DeviceInfo d;
+    d.source = source;
+    d.index = i.index;
+    d.name = i.name ? i.name : "";
+    d.description = i.description && *i.description ? i.description : d.name;
+    d.spec = i.sample_spec;
+    d.map = i.channel_map;
+    d.volume = i.volume;
+    d.muted = i.mute != 0;
+    return d;
+}
+
+AudioStreamBasicDescription floatFormat(double rate, std::uint32_t channels, bool nonInterleaved)
+{
+    AudioStreamBasicDescription f;
+    f.mSampleRate = rate;
+    f.mFormatID = kAudioFormatLinearPCM;
+    f.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked |
+                     (nonInterleaved ? kAudioFormatFlagIsNonInterleaved : 0);
+    f.mBitsPerChannel = 32;
+    f.mChannelsPerFrame = channels;
+    f.mFramesPerPacket = 1;
+    f.mBytesPerFrame = nonInterleaved ? 4 : 4 * channels;
+    f.mBytesPerPacket = f.mBytesPerFrame;
+    return f;
+}
+
+template <class T>
+OSStatus readValue(const void* data, std::uint32_t size, T& out)
+{
+    if (data == nullptr || size != sizeof(T))
+        return kAudioHardwareBadPropertySizeError;
+    std::memcpy(&out, data, sizeof(T));
+    return noErr;
+}
+
+// With outData null only the size is asked for.
+template <class T>
+OSStatus answer(const T& value, std::uint32_t* ioSize, void* outData)
+{
+    if (outData == nullptr) {
+        *ioSize = sizeof(T);
+        return noErr;
+    }
+    if (*ioSize < sizeof(T))
+        return kAudioHardwareBadPropertySizeError;
+    std::memcpy(outData, &value, sizeof(T));
+    *ioSize = sizeof(T);
+    return noErr;
+}
+
+void signalLoop(pa_threaded_mainloop* loop) { pa_threaded_mainloop_signal(loop, 0); }
+
+}  // namespace
+
+// One connection to the server: the threaded main loop and its context.
+// Shared by the backend and its units so that the loop outlives every stream
+// on it. Main thread; every member function takes the loop's lock itself,
+// except those marked "lock held".
+class PulseAudioBackend::Connection {
+public:
+    // Null when no server answers.
+    static std::shared_ptr<Connection> open()
+    {
+        auto c = std::shared_ptr<Connection>(new Connection);
+        c->loop_.reset(pa_threaded_mainloop_new());
+        if (!c->loop_)
+            return nullptr;
+        pa_threaded_mainloop_set_name(c->loop(), "traytape-audio");
+        // A failed connection is destroyed only after the lock is released:
+        // its destructor locks and joins the loop's thread.
+        return c->connect() ? c : nullptr;
+    }
+
+    ~Connection()
+    {
+        if (context_) {
+            pulse::MainloopLock lock(loop());
+            context_.reset();
+        }
+        loop_.reset();  // joins the loop's thread, outside the lock
+    }
+
+    pa_threaded_mainloop* loop() const { return loop_.get(); }
+    pa_context* context() const { return context_.get(); }
+
+    bool alive() const
+    {
+        pulse::MainloopLock lock(loop());
+        return pa_context_get_state(context()) == PA_CONTEXT_READY;
+    }
+
+    // Lock held: waits until done() or the time is up. Whatever the loop
+    // thread changes must signal the loop.
+    template <class Done>
+    bool waitFor(Done done, std::chrono::milliseconds timeout) const
+    {
+        struct Alarm {
+            pa_threaded_mainloop* loop;
+            bool rang = false;
+        } alarm{loop()};
+        pa_time_event* event = pa_context_rttime_new(
+            context(), pa_rtclock_now() + pa_usec_t(timeout.count()) * PA_USEC_PER_MSEC,
+            [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* a) {
+                auto* alarm = static_cast<Alarm*>(a);
+                alarm->rang = true;
+                signalLoop(alarm->loop);
+            },
+            &alarm);
+        while (!done() && !alarm.rang && event != nullptr)
+            pa_threaded_mainloop_wait(loop());
+        if (event)
+            pa_threaded_mainloop_get_api(loop())->time_free(event);
+        return done();
+    }
+
+    // Lock held: runs an operation to its end. False when it could not be
+    // started, the context died or the server did not answer in time.
+    bool await(pa_operation* raw) const
+    {
+        pulse::Operation op(raw);
+        if (!op)
+            return false;
+        pa_operation_set_state_callback(
+            op.get(), [](pa_operation*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); },
+            loop());
+        waitFor([&] { return pa_operation_get_state(op.get()) != PA_OPERATION_RUNNING ||
+                             !PA_CONTEXT_IS_GOOD(pa_context_get_state(context())); },
+                kQueryTimeout);
+        const bool done = pa_operation_get_state(op.get()) == PA_OPERATION_DONE;
+        if (pa_operation_get_state(op.get()) == PA_OPERATION_RUNNING)
+            pa_operation_cancel(op.get());  // its call-backs' data lives on this stack frame
+        pa_operation_set_state_callback(op.get(), nullptr, nullptr);
+        return done;
+    }
+
+    // Every source, then every sink, each in index order.
+    bool devices(std::vector<DeviceInfo>& out) const
+    {
+        pulse::MainloopLock lock(loop());
+        Collect sources{&out}, sinks{&out};
+        out.clear();
+        if (!await(pa_context_get_source_info_list(context(), &Collect::source, &sources)) || sources.failed)
+            return false;
+        const auto firstSink = out.size();
+        if (!await(pa_context_get_sink_info_list(context(), &Collect::sink, &sinks)) || sinks.failed)
+            return false;
+        const auto byIndex = [](const DeviceInfo& a, const DeviceInfo& b) { return a.index < b.index; };
+        std::sort(out.begin(), out.begin() + std::ptrdiff_t(firstSink), byIndex);
+        std::sort(out.begin() + std::ptrdiff_t(firstSink), out.end(), byIndex);
+        std::erase_if(out, [](const DeviceInfo& d) { return d.index > kLargestIndex; });
+        return true;
+    }
+
+    std::optional<DeviceInfo> device(AudioObjectID id) const
+    {
+        pulse::MainloopLock lock(loop());
+        return deviceLocked(id);
+    }
+
+    // Lock held.
+    std::optional<DeviceInfo> deviceLocked(AudioObjectID id) const
+    {
+        const auto which = decodeId(id);
+        if (!which)
+            return std::nullopt;
+        std::vector<DeviceInfo> found;
+        Collect one{&found};
+        pa_operation* op = which->first
+                               ? pa_context_get_source_info_by_index(context(), which->second, &Collect::source, &one)
+                               : pa_context_get_sink_info_by_index(context(), which->second, &Collect::sink, &one);
+        if (!await(op) || one.failed || found.size() != 1)
+            return std::nullopt;
+        return found.front();
+    }
+
+    std::optional<AudioObjectID> defaultDevice(bool output) const
+    {
+        pulse::MainloopLock lock(loop());
+        std::string name;
+        const auto onServer = [](pa_context*, const pa_server_info* i, void* u) {
+            auto* p = static_cast<std::pair<std::string*, bool>*>(u);
+            const char* n = i ? (p->second ? i->default_sink_name : i->default_source_name) : nullptr;
+            *p->first = n ? n : "";
+        };
+        std::pair<std::string*, bool> request{&name, output};
+        if (!await(pa_context_get_server_info(context(), onServer, &request)) || name.empty())
+            return std::nullopt;
+        std::vector<DeviceInfo> found;
+        Collect one{&found};
+        pa_operation* op = output
+                               ? pa_context_get_sink_info_by_name(context(), name.c_str(), &Collect::sink, &one)
+                               : pa_context_get_source_info_by_name(context(), name.c_str(), &Collect::source, &one);
+        if (!await(op) || one.failed || found.size() != 1 || found.front().index > kLargestIndex)
+            return std::nullopt;
+        return deviceId(found.front());
+    }
+
+    // Channel is 1-based; a source without that channel fails.
+    bool setSourceVolume(AudioObjectID id, std::uint32_t channel, float scalar) const
+    {
+        pulse::MainloopLock lock(loop());
+        const auto d = deviceLocked(id);
+        if (!d || !d->source || channel == 0 || channel > d->volume.channels)
+            return false;
+        pa_cvolume volume = d->volume;
+        const float s = std::isnan(scalar) ? 0.0f : std::clamp(scalar, 0.0f, 1.0f);
+        volume.values[channel - 1] = pa_volume_t(std::lround(double(s) * PA_VOLUME_NORM));
+        Success ok;
+        return await(pa_context_set_source_volume_by_index(context(), d->index, &volume, &Success::done, &ok)) &&
+               ok.success;
+    }
+
+    // The server mutes a source as a whole, so every channel element maps to it.
+    bool setSourceMute(AudioObjectID id, std::uint32_t channel, bool mute) const
+    {
+        pulse::MainloopLock lock(loop());
+        const auto d = deviceLocked(id);
+        if (!d || !d->source || channel == 0 || channel > d->volume.channels)
+            return false;
+        Success ok;
+        return await(pa_context_set_source_mute_by_index(context(), d->index, mute, &Success::done, &ok)) &&
+               ok.success;
+    }
+
+private:
+    Connection() = default;
+
+    bool connect()
+    {
+        pulse::MainloopLock lock(loop());
+        context_.reset(pa_context_new(pa_threaded_mainloop_get_api(loop()), "TrayTape"));
+        if (!context_)
+            return false;
+        pa_context_set_state_callback(
+            context(), [](pa_context*, void* l) { signalLoop(static_cast<pa_threaded_mainloop*>(l)); }, loop());
+        if (pa_context_connect(context(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            return false;
+        if (pa_threaded_mainloop_start(loop()) < 0)
+            return false;
+        waitFor([&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context())) ||
+                             pa_context_get_state(context()) == PA_CONTEXT_READY; },
+                kQueryTimeout);
+        return pa_context_get_state(context()) == PA_CONTEXT_READY;
+    }
+
+    // Info call-backs run on the loop thread while a main-thread query waits
+    // for them; the copies they make are the query's, not the capture path's.
+    struct Collect {
+        std::vector<DeviceInfo>* out;
+        bool failed = false;
+        static void source(pa_context*, const pa_source_info* i, int eol, void* u)
+        {
+            auto* c = static_cast<Collect*>(u);
+            if (eol < 0)
+                c->failed = true;
+            else if (eol == 0 && i)
+                c->out->push_back(toDevice(*i, true));
+        }
+        static void sink(pa_context*, const pa_sink_info* i, int eol, void* u)
+        {
+            auto* c = static_cast<Collect*>(u);
+            if (eol < 0)
+                c->failed = true;
+            else if (eol == 0 && i)
+                c->out->push_back(toDevice(*i, false));
+        }
+    };
+
+    struct Success {
+        bool success = false;
+        static void done(pa_context*, int success, void* u) { static_cast<Success*>(u)->success = success != 0; }
+    };
+
+    pulse::Mainloop loop_;
+    pulse::Context context_;
+};
+
+namespace {
+
+// A capture unit: a record stream on the connection's loop, made in start()
+// and ended in stop(). The owner (the capture device) calls everything but
+// render() from the main thread; the read call-back and render() run on the
+// loop thread with the loop's lock held, which is why stop() holding that
+// lock is enough to keep any call-back from running after it.
+class PulseCaptureUnit final : public AudioUnit {
+public:
+    explicit PulseCaptureUnit(std::shared_ptr<PulseAudioBackend::Connection> connection)
+        : connection_(std::move(connection))
+    {
+    }
+
+    ~PulseCaptureUnit() override { stop(); }
+
+    OSStatus setProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, const void* data,
+                         std::uint32_t size) override
+    {
+        switch (id) {
+        case kAudioOutputUnitProperty_EnableIO: {
+            const bool input = scope == kAudioUnitScope_Input && element == 1;
+            const bool output = scope == kAudioUnitScope_Output && element == 0;
+            std::uint32_t on = 0;
+            if (!input && !output)
+                return kAudioUnitErr_InvalidProperty;
+            if (OSStatus s = readValue(data, size, on))
+                return s;
+            if (initialized_)
+                return kAudioUnitErr_CannotDoInCurrentContext;
+            // This unit only captures: output cannot be turned on.
+            if (output && on != 0)
+                return kAudioUnitErr_InvalidParameter;
+            if (input)
+                inputEnabled_ = on != 0;
+            return noErr;
+        }
+        case kAudioOutputUnitProperty_CurrentDevice: {
+            AudioObjectID device = 0;
+            if (scope != kAudioUnitScope_Global)
+                return kAudioUnitErr_InvalidProperty;
+            if (OSStatus s = readValue(data, size, device))
+                return s;
+            if (initialized_)
+                return kAudioUnitErr_CannotDoInCurrentContext;
+            const auto info = connection_->device(device);
+            if (!info)
+                return kAudioHardwareBadObjectError;
+            if (!info->source)
+                return kAudioUnitErr_InvalidParameter;  // a sink has no input
+            device_ = device;
+            source_ = *info;
+            return noErr;
+        }
+        case kAudioOutputUnitProperty_SetInputCallback: {
+            AURenderCallbackStruct callback;
+            if (scope != kAudioUnitScope_Global)
+                return kAudioUnitErr_InvalidProperty;
+            if (OSStatus s = readValue(data, size, callback))
+                return s;
+            if (stream_)
+                return kAudioUnitErr_CannotDoInCurrentContext;
+            callback_ = callback;
+            return noErr;
+        }
+        case kAudioUnitProperty_StreamFormat: {
+            AudioStreamBasicDescription f;
+            if (scope != kAudioUnitScope_Output || element != 1)
+                return kAudioUnitErr_InvalidProperty;
+            if (OSStatus s = readValue(data, size, f))
+                return s;
+            if (initialized_)
+                return kAudioUnitErr_CannotDoInCurrentContext;
+            const std::uint32_t least = device_ ? source_.spec.channels : 1;
+            const bool floatNonInterleaved = f.mFormatID == kAudioFormatLinearPCM &&
+                                             (f.mFormatFlags & kAudioFormatFlagIsFloat) &&
+                                             (f.mFormatFlags & kAudioFormatFlagIsNonInterleaved) &&
+                                             !(f.mFormatFlags & kAudioFormatFlagIsBigEndian) &&
+                                             f.mBitsPerChannel == 32 && f.mBytesPerFrame == 4 &&
+                                             f.mFramesPerPacket == 1 && f.mBytesPerPacket == 4;
+            // Any rate will do: the server resamples to it.
+            if (!floatNonInterleaved || f.mChannelsPerFrame < least ||
+                f.mChannelsPerFrame > std::min<std::uint32_t>(PA_CHANNELS_MAX, kMaxAudioChannels) ||
+                !(f.mSampleRate >= 1 && f.mSampleRate <= PA_RATE_MAX))
+                return kAudioFormatUnsupportedDataFormatError;
+            outputFormat_ = f;
+            return noErr;
+        }
+        case kAudioUnitProperty_MaximumFramesPerSlice: {
+            std::uint32_t frames = 0;
+            if (OSStatus s = readValue(data, size, frames))
+                return s;
+            if (frames == 0)
+                return kAudioUnitErr_InvalidParameter;
+            if (initialized_)
+                return kAudioUnitErr_CannotDoInCurrentContext;
+            maximumFrames_ = frames;
+            return noErr;
+        }
+        default:
+            return kAudioUnitErr_InvalidProperty;
+        }
+    }
+
+    OSStatus getProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, void* data,
+                         std::uint32_t* ioSize) override
+    {
+        if (ioSize == nullptr || data == nullptr)
+            return kAudioUnitErr_InvalidParameter;
+        switch (id) {
+        case kAudioOutputUnitProperty_EnableIO:
+            if (scope == kAudioUnitScope_Input && element == 1)
+                return answer(std::uint32_t(inputEnabled_), ioSize, data);
+            if (scope == kAudioUnitScope_Output && element == 0)
+                return answer(std::uint32_t(0), ioSize, data);
+            return kAudioUnitErr_InvalidProperty;
+        case kAudioOutputUnitProperty_CurrentDevice:
+            return answer(device_, ioSize, data);
+        case kAudioUnitProperty_StreamFormat: {
+            if (element != 1 || (scope != kAudioUnitScope_Input && scope != kAudioUnitScope_Output))
+                return kAudioUnitErr_InvalidProperty;
+            if (scope == kAudioUnitScope_Output && outputFormat_.mFormatID != 0)
+                return answer(outputFormat_, ioSize, data);
+            if (!device_)
+                return kAudioUnitErr_NoConnection;
+            // The device may have changed its format since it was chosen.
+            const auto info = connection_->device(device_);
+            if (!info)
+                return kAudioUnitErr_NoConnection;
+            source_ = *info;
+            return answer(floatFormat(source_.spec.rate, source_.spec.channels, scope == kAudioUnitScope_Output),
+                          ioSize, data);
+        }
+        case kAudioUnitProperty_MaximumFramesPerSlice:
+            return answer(maximumFrames_, ioSize, data);
+        case kAudioOutputUnitProperty_IsRunning:
+            return answer(std::uint32_t(running_.load(std::memory_order_acquire)), ioSize, data);
+        default:
+            return kAudioUnitErr_InvalidProperty;
+        }
+    }
+
+    OSStatus initialize() override
+    {
+        if (!device_)
+            return kAudioUnitErr_NoConnection;
+        const auto info = connection_->device(device_);
+        if (!info)
+            return kAudioUnitErr_NoConnection;
+        source_ = *info;
+        if (outputFormat_.mFormatID == 0)
+            outputFormat_ = floatFormat(source_.spec.rate, source_.spec.channels, true);
+        initialized_ = true;
+        return noErr;
+    }
+
+    OSStatus uninitialize() override
+    {
+        stop();
+        initialized_ = false;
+        return noErr;
+    }
+
+    OSStatus start() override
+    {
+        if (!initialized_)
+            return kAudioUnitErr_Uninitialized;
+        if (stream_)
+            return noErr;
+        if (pa_threaded_mainloop_in_thread(connection_->loop()))
+            return kAudioUnitErr_CannotDoInCurrentContext;
+        pulse::MainloopLock lock(connection_->loop());
+
+        // A mono source is taken as it is and copied into every buffer by
+        // render(): the server's own mono-to-stereo remix lowers it by 3 dB,
+        // which would misstate the level. Wider sources keep their layout.
+        const std::uint32_t wanted = outputFormat_.mChannelsPerFrame;
+        const bool mono = source_.spec.channels == 1;
+        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, std::uint32_t(outputFormat_.mSampleRate),
+                            std::uint8_t(mono ? 1 : wanted)};
+        pa_channel_map map;
+        if (mono)
+            pa_channel_map_init_mono(&map);
+        else if (spec.channels == source_.spec.channels && pa_channel_map_valid(&source_.map))
+            map = source_.map;
+        else
+            pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+        if (!pa_sample_spec_valid(&spec))
+            return kAudioFormatUnsupportedDataFormatError;
+
+        pulse::Stream stream(pa_stream_new(connection_->context(), "TrayTape capture", &spec, &map));
+        if (!stream)
+            return kAudioUnitErr_NoConnection;
+        live_ = {};
+        live_.callback = callback_;
+        live_.channels = spec.channels;
+        live_.outputChannels = wanted;
+        live_.maximumFrames = maximumFrames_;
+        live_.fragmentFrames = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &spec) / pa_frame_size(&spec));
+        staging_.assign(std::size_t(live_.fragmentFrames) * spec.channels, 0.0f);
+        live_.staging = staging_.data();
+        stopping_ = false;
+        pa_stream_set_state_callback(stream.get(), &PulseCaptureUnit::onState, this);
+        pa_stream_set_read_callback(stream.get(), &PulseCaptureUnit::onRead, this);
+
+        pa_buffer_attr attr;
+        attr.maxlength = std::uint32_t(-1);
+        attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
+        attr.fragsize = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &spec));
+        // A vanished source must end the capture, never move it to another
+        // device: the recording would go on from the wrong input unnoticed.
+        // ADJUST_LATENCY makes the source itself run at the fragment's
+        // latency; without it an idle hardware source may wake only every
+        // second or two.
+        const auto flags = pa_stream_flags_t(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
+        if (pa_stream_connect_record(stream.get(), source_.name.c_str(), &attr, flags) < 0)
+            return kAudioUnitErr_NoConnection;
+        connection_->waitFor([&] { return pa_stream_get_state(stream.get()) != PA_STREAM_CREATING; },
+                             kQueryTimeout);
+        if (pa_stream_get_state(stream.get()) != PA_STREAM_READY) {
+            stopping_ = true;
+            return kAudioUnitErr_NoConnection;
+        }
+        stream_ = std::move(stream);
+        return noErr;
+    }
+
+    OSStatus stop() override
+    {
+        if (!stream_)
+            return noErr;
+        if (pa_threaded_mainloop_in_thread(connection_->loop()))
+            return kAudioUnitErr_CannotDoInCurrentContext;
+        pulse::MainloopLock lock(connection_->loop());
+        stopping_ = true;
+        stream_.reset();  // detaches the call-backs before it disconnects
+        running_.store(false, std::memory_order_release);
+        return noErr;
+    }
+
+    OSStatus render(AudioUnitRenderActionFlags*, const AudioTimeStamp*, std::uint32_t, std::uint32_t frames,
+                    AudioBufferList* ioData) override
+    {
+        if (live_.slice == nullptr)
+            return kAudioUnitErr_CannotDoInCurrentContext;
+        if (ioData == nullptr)
+            return kAudioUnitErr_InvalidParameter;
+        if (frames > live_.sliceFrames)
+            return kAudioUnitErr_TooManyFramesToProcess;
+        const std::uint32_t channels = live_.channels;
+        const std::uint32_t buffers = std::min(ioData->mNumberBuffers, live_.outputChannels);
+        for (std::uint32_t b = 0; b < buffers; ++b) {
+            AudioBuffer& buffer = ioData->mBuffers[b];
+            auto* out = static_cast<float*>(buffer.mData);
+            const std::uint32_t n = out ? std::min(frames, buffer.mDataByteSize / 4) : 0;
+            const float* in = live_.slice + (channels == 1 ? 0 : b);
+            for (std::uint32_t f = 0; f < n; ++f)
+                out[f] = in[std::size_t(f) * channels];
+            buffer.mDataByteSize = n * 4;
+        }
+        return noErr;
+    }
+
+private:
+    // Loop thread.
+    static void onState(pa_stream* stream, void* u)
+    {
+        auto* self = static_cast<PulseCaptureUnit*>(u);
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_READY)
+            self->running_.store(true, std::memory_order_release);
+        else if (!PA_STREAM_IS_GOOD(state) && !self->stopping_)
+            self->running_.store(false, std::memory_order_release);  // the device went away
+        signalLoop(self->connection_->loop());
+    }
+
+    // Loop thread: the capture path. Peek, skip holes, hand out slices, drop.
+    // Loop thread: the capture path. Peek, skip holes, hand out, drop.
+    // Sources send blocks as small as a couple of milliseconds (a monitor
+    // follows its sink's rhythm); they are gathered into whole fragments so
+    // each call-back carries about 20 ms, as a level meter wants.
+    static void onRead(pa_stream* stream, std::size_t, void* u)
+    {
+        auto* self = static_cast<PulseCaptureUnit*>(u);
+        Live& live = self->live_;
+        const std::uint32_t channels = live.channels;
+        for (;;) {
+            const void* data = nullptr;
+            std::size_t bytes = 0;
+            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
+                return;
+            if (data != nullptr) {
+                auto* in = static_cast<const float*>(data);
+                std::size_t frames = bytes / (sizeof(float) * channels);
+                if (live.staged == 0 && frames >= live.fragmentFrames) {
+                    self->deliver(in, frames);  // already a fragment or more: no copy
+                    frames = 0;
+                }
+                while (frames > 0) {
+                    const std::size_t n = std::min<std::size_t>(frames, live.fragmentFrames - live.staged);
+                    std::copy_n(in, n * channels, live.staging + std::size_t(live.staged) * channels);
+                    live.staged += std::uint32_t(n);
+                    in += n * channels;
+                    frames -= n;
+                    if (live.staged == live.fragmentFrames) {
+                        self->deliver(live.staging, live.staged);
+                        live.staged = 0;
+                    }
+                }
+            }
+            pa_stream_drop(stream);
+        }
+    }
+
+    void deliver(const float* data, std::size_t frames)
+    {
+        while (frames > 0) {
+            const auto n = std::uint32_t(std::min<std::size_t>(frames, live_.maximumFrames));
+            live_.slice = data;
+            live_.sliceFrames = n;
+            AudioTimeStamp stamp;
+            stamp.mSampleTime = live_.sampleTime;
+            stamp.mFlags = kAudioTimeStampSampleTimeValid;
+            AudioUnitRenderActionFlags flags = 0;
+            if (live_.callback.inputProc)
+                live_.callback.inputProc(live_.callback.inputProcRefCon, &flags, &stamp, 1, n, nullptr);
+            live_.sampleTime += n;
+            data += std::size_t(n) * live_.channels;
+            frames -= n;
+        }
+        live_.slice = nullptr;
+        live_.sliceFrames = 0;
+    }
+
+    std::shared_ptr<PulseAudioBackend::Connection> connection_;
+    // Main thread.
+    bool inputEnabled_ = false;
+    bool initialized_ = false;
+    AudioObjectID device_ = 0;
+    DeviceInfo source_;
+    AURenderCallbackStruct callback_;
+    AudioStreamBasicDescription outputFormat_;
+    std::uint32_t maximumFrames_ = PulseAudioBackend::kMaximumFramesPerSlice;
+    pulse::Stream stream_;
+    std::vector<float> staging_;  // sized in start(), before the stream exists
+    // Written under the loop's lock; read by the loop thread.
+    bool stopping_ = false;
+    struct Live {
+        AURenderCallbackStruct callback;
+        std::uint32_t channels = 0;        // in the stream
+        std::uint32_t outputChannels = 0;  // handed out; a mono stream fills them all
+        std::uint32_t maximumFrames = 0;
+        std::uint32_t fragmentFrames = 0;
+        float* staging = nullptr;  // fragmentFrames frames, interleaved
+        std::uint32_t staged = 0;
+        const float* slice = nullptr;  // the slice render() hands out, during a call-back only
+        std::uint32_t sliceFrames = 0;
+        double sampleTime = 0;
+    } live_;
+    // Written by the loop thread, polled by the main thread.
+    std::atomic<bool> running_{false};
+};
+
+}  // namespace
+
+PulseAudioBackend::PulseAudioBackend() = default;
+
+PulseAudioBackend::~PulseAudioBackend() = default;
+
+std::shared_ptr<PulseAudioBackend::Connection> PulseAudioBackend::connection()
+{
+    std::lock_guard lock(mutex_);
+    if (connection_ && connection_->alive())
+        return connection_;
+    connection_.reset();
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextAttempt_)
+        return nullptr;
+    connection_ = Connection::open();
+    if (!connection_)
+        nextAttempt_ = now + 500ms;
+    return connection_;
+}
+
+OSStatus PulseAudioBackend::getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                                std::uint32_t* ioSize)
+{
+    if (ioSize == nullptr)
+        return kAudioHardwareBadPropertySizeError;
+    return getPropertyData(object, address, ioSize, nullptr);
+}
+
+OSStatus PulseAudioBackend::getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                            std::uint32_t* ioSize, void* outData)
+{
+    // outData null: only the size is asked for (getPropertyDataSize).
+    if (ioSize == nullptr)
+        return kAudioHardwareBadPropertySizeError;
+    const auto conn = connection();
+    if (object == kAudioObjectSystemObject) {
+        switch (address.mSelector) {
+        case kAudioHardwarePropertyDevices: {
+            std::vector<DeviceInfo> devices;
+            if (!conn || !conn->devices(devices)) {
+                *ioSize = 0;
+                return kAudioHardwareUnspecifiedError;
+            }
+            const std::size_t count = outData ? std::min<std::size_t>(*ioSize / 4, devices.size()) : devices.size();
+            for (std::size_t i = 0; outData && i < count; ++i) {
+                const AudioObjectID id = deviceId(devices[i]);
+                std::memcpy(static_cast<std::byte*>(outData) + 4 * i, &id, 4);
+            }
+            *ioSize = std::uint32_t(4 * count);
+            return noErr;
+        }
+        case kAudioHardwarePropertyDefaultOutputDevice:
+        case kAudioHardwarePropertyDefaultInputDevice: {
+            const auto id =
+                conn ? conn->defaultDevice(address.mSelector == kAudioHardwarePropertyDefaultOutputDevice)
+                     : std::nullopt;
+            if (!id)
+                return conn ? kAudioHardwareUnspecifiedError : kAudioHardwareBadObjectError;
+            return answer(*id, ioSize, outData);
+        }
+        default:
+            return kAudioHardwareUnknownPropertyError;
+        }
+    }
+
+    const auto d = conn ? conn->device(object) : std::nullopt;
+    if (!d)
+        return kAudioHardwareBadObjectError;
+    switch (address.mSelector) {
+    case kAudioDevicePropertyDeviceName: {
+        const std::uint32_t full = std::uint32_t(d->description.size() + 1);
+        // Like the platform: as many bytes as fit, the terminator only if there is room.
+        const std::uint32_t n = outData ? std::min(*ioSize, full) : full;
+        if (outData)
+            std::memcpy(outData, d->description.c_str(), n);
+        *ioSize = n;
+        return noErr;
+    }
+    case kAudioDevicePropertyDeviceUID:
+        if (outData == nullptr) {
+            *ioSize = sizeof(std::string);
+            return noErr;
+        }
+        if (*ioSize != sizeof(std::string))
+            return kAudioHardwareBadPropertySizeError;
+        *static_cast<std::string*>(outData) = d->name;
+        return noErr;
+    case kAudioDevicePropertyStreams: {
+        const bool has = address.mScope == kAudioObjectPropertyScopeGlobal ||
+                         (address.mScope == kAudioDevicePropertyScopeInput) == d->source;
+        const std::uint32_t size = has ? 4 : 0;
+        if (outData && has && *ioSize >= 4)
+            std::memcpy(outData, &object, 4);
+        *ioSize = outData ? std::min(*ioSize, size) : size;
+        return noErr;
+    }
+    case kAudioDevicePropertyVolumeScalar:
+    case kAudioDevicePropertyMute: {
+        if (!d->source || address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0 ||
+            address.mElement > d->volume.channels)
+            return kAudioHardwareUnknownPropertyError;
+        if (address.mSelector == kAudioDevicePropertyMute)
+            return answer(std::uint32_t(d->muted), ioSize, outData);
+        return answer(float(double(d->volume.values[address.mElement - 1]) / PA_VOLUME_NORM), ioSize, outData);
+    }
+    case kAudioDevicePropertyNominalSampleRate:
+        return answer(double(d->spec.rate), ioSize, outData);
+    case kAudioDevicePropertyStreamFormat: {
+        const bool wanted = address.mScope == kAudioObjectPropertyScopeGlobal ||
+                            (address.mScope == kAudioDevicePropertyScopeInput) == d->source;
+        if (!wanted)
+            return kAudioHardwareUnknownPropertyError;
+        return answer(floatFormat(d->spec.rate, d->spec.channels, false), ioSize, outData);
+    }
+    case kAudioDevicePropertyDeviceIsAlive:
+        return answer(std::uint32_t(1), ioSize, outData);
+    default:
+        return kAudioHardwareUnknownPropertyError;
+    }
+}
+
+OSStatus PulseAudioBackend::setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                            std::uint32_t size, const void* data)
+{
+    const bool volume = address.mSelector == kAudioDevicePropertyVolumeScalar;
+    if (object == kAudioObjectSystemObject || (!volume && address.mSelector != kAudioDevicePropertyMute))
+        return kAudioHardwareUnknownPropertyError;
+    if (address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0)
+        return kAudioHardwareUnknownPropertyError;
+    const auto conn = connection();
+    if (!conn)
+        return kAudioHardwareBadObjectError;
+    if (volume) {
+        float v = 0;
+        if (OSStatus s = readValue(data, size, v))
+            return s;
+        return conn->setSourceVolume(object, address.mElement, v) ? noErr : kAudioHardwareUnspecifiedError;
+    }
+    std::uint32_t mute = 0;
+    if (OSStatus s = readValue(data, size, mute))
+        return s;
+    return conn->setSourceMute(object, address.mElement, mute != 0) ? noErr : kAudioHardwareUnspecifiedError;
+}
+
+bool PulseAudioBackend::hasCaptureComponent() { return connection() != nullptr; }
+
+OSStatus PulseAudioBackend::newCaptureUnit(AudioComponentInstance& out)
+{
+    auto conn = connection();
+    if (!conn)
+        return kAudioUnitErr_NoConnection;
+    out = std::make_unique<PulseCaptureUnit>(std::move(conn));
+    return noErr;
+}
