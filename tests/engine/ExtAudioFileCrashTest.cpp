@@ -1,0 +1,194 @@
+// ExtAudioFile when things go wrong under it: the process killed outright
+// while recording, and the disk refusing more data. Each case runs the
+// writing in a fork()ed child so the kill and the file-size limit hit only it.
+#include "ExtAudioFileTestHelpers.h"
+#include "support/Signal.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace eaf_test;
+
+namespace {
+
+constexpr double kFileRate = 44100;
+constexpr double kClientRate = 48000;
+
+// Child side: record a 1 kHz tone through writeAsync at the pace of a real
+// capture (512-frame blocks every 10.7 ms). Returns an exit code.
+int recordInRealTime(const std::string& path, AudioFileTypeID type, double seconds, ExtAudioFileRef& file)
+{
+    if (ExtAudioFile::create(path, type, fileFormatFor(type), kAudioFileFlags_EraseFile, file) != noErr)
+        return 20;
+    const AudioStreamBasicDescription client = pcmClient(kClientRate, 2);
+    if (file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client) != noErr)
+        return 21;
+    const auto total = std::size_t(seconds * kClientRate);
+    Channels tone{signal_test::sine(1000, kClientRate, total), signal_test::sine(1000, kClientRate, total)};
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t at = 0; at < total; at += 512) {
+        const auto n = std::uint32_t(std::min<std::size_t>(512, total - at));
+        AudioBufferList list = planarList(tone, at, n);
+        if (file->writeAsync(n, &list) != noErr)
+            return 22;
+        std::this_thread::sleep_until(start + std::chrono::microseconds(std::int64_t((at + n) * 1e6 / kClientRate)));
+    }
+    return 0;
+}
+
+struct CrashCase {
+    AudioFileTypeID type;
+    const char* ext;
+    double maxLossSeconds;
+};
+
+class ExtAudioFileCrash : public testing::TestWithParam<CrashCase> {};
+
+TEST_P(ExtAudioFileCrash, KillNineWhileRecordingLeavesAFilePlayableToNearTheEnd)
+{
+    const CrashCase c = GetParam();
+    if (c.type != kAudioFileWAVEType && !haveAac())
+        GTEST_SKIP() << "FFmpeg has no AAC encoder";
+    TempDir dir;
+    const std::string path = dir.file(std::string("killed.") + c.ext);
+    constexpr double kSeconds = 3.0;
+
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ExtAudioFileRef file;
+        const int rc = recordInRealTime(path, c.type, kSeconds, file);
+        if (rc != 0)
+            ::_exit(rc);
+        ::raise(SIGKILL);  // with the writer thread running and the file open
+        ::_exit(99);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "child ended with code " << WEXITSTATUS(status);
+    ASSERT_EQ(WTERMSIG(status), SIGKILL);
+
+    const double lowest = (kSeconds - c.maxLossSeconds) * kFileRate;
+    const double highest = kSeconds * kFileRate + 4096;
+    const Decoded d = decodeFile(path);
+    ASSERT_EQ(d.status, noErr);
+    EXPECT_GE(double(d.frames()), lowest);
+    EXPECT_LE(double(d.frames()), highest);
+    if (d.frames() > 44100) {
+        EXPECT_NEAR(signal_test::toneAmplitude(signal_test::slice(d.channels[0], 22050, 22050), 1000, kFileRate), 0.5, 0.03);
+    }
+
+    if (haveTool("ffmpeg")) {
+        const std::int64_t ff = framesDecodedBy("ffmpeg", path);
+        EXPECT_GE(double(ff), lowest) << "ffmpeg";
+        EXPECT_LE(double(ff), highest) << "ffmpeg";
+    }
+    if (c.type == kAudioFileWAVEType && haveTool("sox")) {
+        const std::int64_t sx = framesDecodedBy("sox", path);
+        EXPECT_GE(double(sx), lowest) << "sox";
+        EXPECT_LE(double(sx), highest) << "sox";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileCrash,
+                         testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0.25}, CrashCase{kAudioFileM4AType, "m4a", 1.0}),
+                         [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.ext); });
+
+// --- The disk refusing data ---------------------------------------------------
+
+struct FullCase {
+    AudioFileTypeID type;
+    const char* ext;
+    rlim_t limitBytes;
+};
+
+class ExtAudioFileDiskFull : public testing::TestWithParam<FullCase> {};
+
+// RLIMIT_FSIZE makes writes past the limit fail with EFBIG, as a full disk
+// fails them with ENOSPC, without needing a small file system.
+TEST_P(ExtAudioFileDiskFull, WriterStopsReportsAndLeavesACompleteFileUpToTheFailure)
+{
+    const FullCase c = GetParam();
+    if (c.type != kAudioFileWAVEType && !haveAac())
+        GTEST_SKIP() << "FFmpeg has no AAC encoder";
+    TempDir dir;
+    const std::string path = dir.file(std::string("full.") + c.ext);
+
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{c.limitBytes, c.limitBytes};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            ::_exit(30);
+        ExtAudioFileRef file;
+        if (ExtAudioFile::create(path, c.type, fileFormatFor(c.type), kAudioFileFlags_EraseFile, file) != noErr)
+            ::_exit(31);
+        const AudioStreamBasicDescription client = pcmClient(kClientRate, 2);
+        if (file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client) != noErr)
+            ::_exit(32);
+        // Well past the limit, but inside the queue's four seconds.
+        const auto total = std::size_t(3.5 * kClientRate);
+        Channels tone{signal_test::sine(1000, kClientRate, total), signal_test::sine(1000, kClientRate, total)};
+        for (std::size_t at = 0; at < total; at += 512) {
+            const auto n = std::uint32_t(std::min<std::size_t>(512, total - at));
+            AudioBufferList list = planarList(tone, at, n);
+            if (file->writeAsync(n, &list) != noErr)
+                break;  // the writer may already have failed
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (file->writerStatus() == noErr && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const OSStatus failure = file->writerStatus();
+        if (failure != kAudioFileDiskFullError)
+            ::_exit(33);
+        AudioBufferList list = planarList(tone, 0, 512);
+        if (file->writeAsync(512, &list) == noErr)
+            ::_exit(34);
+        if (file->dispose() != failure || file->dispose() != failure)
+            ::_exit(35);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "child died by signal " << WTERMSIG(status);
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "see the child's exit codes above";
+
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_LE(rlim_t(st.st_size), c.limitBytes);
+    const Decoded d = decodeFile(path);
+    ASSERT_EQ(d.status, noErr);
+    if (c.type == kAudioFileWAVEType) {
+        // Every whole frame that reached the disk, and the header says so.
+        EXPECT_EQ(std::int64_t(d.frames()), (std::int64_t(st.st_size) - 44) / 8);
+        EXPECT_EQ(d.lengthFrames, std::int64_t(d.frames()));
+        EXPECT_EQ(st.st_size, 44 + d.lengthFrames * 8);
+        EXPECT_GT(d.frames(), std::size_t((c.limitBytes - 44) / 8 - 8));
+        if (haveTool("sox")) {
+            EXPECT_EQ(framesDecodedBy("sox", path), std::int64_t(d.frames()));
+        }
+    } else {
+        EXPECT_GT(double(d.frames()), 1.0 * kFileRate) << "the fragments before the failure still play";
+    }
+    if (haveTool("ffmpeg")) {
+        EXPECT_NEAR(double(framesDecodedBy("ffmpeg", path)), double(d.frames()), 2048);
+    }
+    EXPECT_NEAR(signal_test::toneAmplitude(signal_test::slice(d.channels[0], 11025, 11025), 1000, kFileRate), 0.5, 0.03);
+}
+
+INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileDiskFull,
+                         testing::Values(FullCase{kAudioFileWAVEType, "wav", 256 * 1024},
+                                         FullCase{kAudioFileM4AType, "m4a", 64 * 1024}),
+                         [](const testing::TestParamInfo<FullCase>& i) { return std::string(i.param.ext); });
+
+}  // namespace

@@ -1,0 +1,180 @@
+// Shared by the ExtAudioFile suites: stream descriptions, buffer lists over
+// per-channel vectors, whole-file writes and decodes, and decoding with the
+// command-line tools as independent judges. Test thread only.
+#pragma once
+
+#include "platform/ExtAudioFile.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace eaf_test {
+
+using Channels = std::vector<std::vector<float>>;
+
+inline AudioStreamBasicDescription wavFileFormat(double rate = 44100, std::uint32_t channels = 2)
+{
+    AudioStreamBasicDescription f;
+    f.mSampleRate = rate;
+    f.mFormatID = kAudioFormatLinearPCM;
+    f.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
+    f.mBytesPerPacket = 4 * channels;
+    f.mFramesPerPacket = 1;
+    f.mBytesPerFrame = 4 * channels;
+    f.mChannelsPerFrame = channels;
+    f.mBitsPerChannel = 32;
+    return f;
+}
+
+inline AudioStreamBasicDescription aacFileFormat(double rate = 44100, std::uint32_t channels = 2)
+{
+    AudioStreamBasicDescription f;
+    f.mSampleRate = rate;
+    f.mFormatID = kAudioFormatMPEG4AAC;
+    f.mFramesPerPacket = 1024;
+    f.mChannelsPerFrame = channels;
+    return f;
+}
+
+inline AudioStreamBasicDescription fileFormatFor(AudioFileTypeID type)
+{
+    return type == kAudioFileWAVEType ? wavFileFormat() : aacFileFormat();
+}
+
+// Linear PCM: float (bits 32) or signed integer (bits 16 or 32).
+inline AudioStreamBasicDescription pcmClient(double rate, std::uint32_t channels, bool interleaved = false,
+                                             bool isFloat = true, std::uint32_t bits = 32)
+{
+    AudioStreamBasicDescription f;
+    f.mSampleRate = rate;
+    f.mFormatID = kAudioFormatLinearPCM;
+    f.mFormatFlags = (isFloat ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger) | kAudioFormatFlagIsPacked |
+                     (interleaved ? 0 : kAudioFormatFlagIsNonInterleaved);
+    f.mBytesPerFrame = bits / 8 * (interleaved ? channels : 1);
+    f.mBytesPerPacket = f.mBytesPerFrame;
+    f.mFramesPerPacket = 1;
+    f.mChannelsPerFrame = channels;
+    f.mBitsPerChannel = bits;
+    return f;
+}
+
+// A list of one float buffer per channel, pointing into the vectors from frame `first`.
+inline AudioBufferList planarList(Channels& channels, std::size_t first, std::uint32_t frames)
+{
+    AudioBufferList list;
+    list.mNumberBuffers = std::uint32_t(channels.size());
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        list.mBuffers[c].mNumberChannels = 1;
+        list.mBuffers[c].mDataByteSize = frames * sizeof(float);
+        list.mBuffers[c].mData = channels[c].data() + first;
+    }
+    return list;
+}
+
+// Writes all of the channels' frames, in blocks of `block` frames.
+inline OSStatus writeAll(ExtAudioFile& file, Channels& channels, bool async, std::uint32_t block = 512)
+{
+    const std::size_t total = channels.at(0).size();
+    for (std::size_t at = 0; at < total; at += block) {
+        const auto n = std::uint32_t(std::min<std::size_t>(block, total - at));
+        AudioBufferList list = planarList(channels, at, n);
+        if (OSStatus s = async ? file.writeAsync(n, &list) : file.write(n, &list))
+            return s;
+    }
+    return noErr;
+}
+
+struct Decoded {
+    OSStatus status = noErr;
+    AudioStreamBasicDescription fileFormat;
+    std::int64_t lengthFrames = -1;
+    Channels channels;
+    std::size_t frames() const { return channels.empty() ? 0 : channels[0].size(); }
+};
+
+// Decodes a whole file as float planes at the file's rate (or clientRate).
+inline Decoded decodeFile(const std::string& path, double clientRate = 0)
+{
+    Decoded d;
+    ExtAudioFileRef file;
+    d.status = ExtAudioFile::open(path, file);
+    if (d.status != noErr)
+        return d;
+    std::uint32_t size = sizeof d.fileFormat;
+    file->getProperty(kExtAudioFileProperty_FileDataFormat, &size, &d.fileFormat);
+    size = sizeof d.lengthFrames;
+    file->getProperty(kExtAudioFileProperty_FileLengthFrames, &size, &d.lengthFrames);
+    const std::uint32_t channels = d.fileFormat.mChannelsPerFrame;
+    if (clientRate > 0) {
+        const AudioStreamBasicDescription client = pcmClient(clientRate, channels);
+        if ((d.status = file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client)))
+            return d;
+    }
+    d.channels.assign(channels, {});
+    Channels block(channels, std::vector<float>(4096));
+    for (;;) {
+        AudioBufferList list = planarList(block, 0, 4096);
+        std::uint32_t frames = 4096;
+        d.status = file->read(&frames, &list);
+        if (d.status != noErr || frames == 0)
+            break;
+        for (std::uint32_t c = 0; c < channels; ++c)
+            d.channels[c].insert(d.channels[c].end(), block[c].begin(), block[c].begin() + frames);
+    }
+    return d;
+}
+
+// Runs a shell command and returns what it printed on stdout, or sets ok false.
+inline std::string run(const std::string& command, bool* ok = nullptr)
+{
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        if (ok)
+            *ok = false;
+        return out;
+    }
+    char buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+        out.append(buf, n);
+    const int rc = ::pclose(pipe);
+    if (ok)
+        *ok = rc == 0;
+    return out;
+}
+
+inline std::string shellQuote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Tests of AAC files are skipped, not failed, on an FFmpeg built without it.
+inline bool haveAac() { return avcodec_find_encoder_by_name("aac") != nullptr; }
+
+inline bool haveTool(const char* name) { return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0; }
+
+// Frames that a command-line decoder gets out of the file as 44.1 kHz
+// stereo, -1 when it fails. "ffmpeg" or "sox".
+inline std::int64_t framesDecodedBy(const std::string& tool, const std::string& path)
+{
+    const std::string q = shellQuote(path);
+    const std::string command = tool == "sox" ? "sox -V1 " + q + " -t f32 -r 44100 -c 2 - | wc -c"
+                                              : "ffmpeg -nostdin -v error -i " + q + " -f f32le -ar 44100 -ac 2 - | wc -c";
+    bool ok = false;
+    const std::string out = run("bash -o pipefail -c " + shellQuote(command), &ok);
+    if (!ok)
+        return -1;
+    return std::stoll(out) / 8;
+}
+
+}  // namespace eaf_test
