@@ -15,6 +15,7 @@
 #pragma once
 
 #include "AudioRecord/AudioFileStream.h"
+#include "AudioRecord/IOService.h"
 #include "platform/AudioHardware.h"
 
 #include <algorithm>
@@ -127,6 +128,12 @@ public:
     void connectSystemAudioRecord(bool on);
     std::optional<std::string> systemAudioPath() const;
     void matchingServiceWithPath(const std::optional<std::string>& path) const;
+    // The entries whose path contains key, in order; `services` itself when none does.
+    std::vector<IOService> findDeviceByKey(const std::string& key, const std::vector<IOService>& services) const;
+    // Whether the loopback driver was last told an engine path (process-wide).
+    static bool systemAudioConnected();
+    // Tests: back to the state of a fresh process, without telling the driver.
+    static void resetSystemAudioConnectedForTesting();
 
     bool isRecordFilePaused() const { return isRecordFilePaused_.load(std::memory_order_acquire); }
     void setIsRecordFilePaused(bool paused) { isRecordFilePaused_.store(paused, std::memory_order_release); }

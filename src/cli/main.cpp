@@ -1,1 +1,297 @@
-int main() { return 0; }
+// traytape-cli: the recording engine for scripts and headless machines.
+//   traytape-cli devices
+//   traytape-cli record [--device INDEX|NAME] [--seconds N] [--force] OUT
+//   traytape-cli info FILE
+//   traytape-cli system-audio on|off
+// Every failure prints one line naming the problem and exits non-zero.
+#include "AudioRecord/AudioRecordDevice.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr const char* kSystemAudioName = "Vortanx System Audio";
+
+std::atomic<bool> stopRequested{false};
+
+void onStopSignal(int) { stopRequested.store(true); }
+
+int fail(const std::string& message, int code = 1)
+{
+    std::fprintf(stderr, "traytape-cli: %s\n", message.c_str());
+    return code;
+}
+
+int usage()
+{
+    std::fprintf(stderr,
+                 "usage: traytape-cli devices\n"
+                 "       traytape-cli record [--device INDEX|NAME] [--seconds N] [--force] OUT\n"
+                 "       traytape-cli info FILE\n"
+                 "       traytape-cli system-audio on|off\n"
+                 "\n"
+                 "system-audio on makes the input device \"Vortanx System Audio\" carry what the\n"
+                 "default output plays, and keeps it after the command ends; run it again after\n"
+                 "choosing another default output. system-audio off removes the device.\n"
+                 "record --device \"Vortanx System Audio\" turns it on by itself, for the output\n"
+                 "that is the default at that moment, and leaves it on.\n");
+    return 2;
+}
+
+AudioStreamBasicDescription inputFormat(AudioObjectID id)
+{
+    AudioStreamBasicDescription format{};
+    std::uint32_t size = sizeof format;
+    const AudioObjectPropertyAddress address{kAudioDevicePropertyStreamFormat, kAudioDevicePropertyScopeInput, 0};
+    AudioObjectGetPropertyData(id, &address, &size, &format);
+    return format;
+}
+
+AudioObjectID defaultInputDevice()
+{
+    AudioObjectID id = kAudioObjectUnknown;
+    std::uint32_t size = sizeof id;
+    const AudioObjectPropertyAddress address{kAudioHardwarePropertyDefaultInputDevice,
+                                             kAudioObjectPropertyScopeGlobal, 0};
+    AudioObjectGetPropertyData(kAudioObjectSystemObject, &address, &size, &id);
+    return id;
+}
+
+std::string formatSeconds(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
+int listDevices()
+{
+    AudioRecordDevice recorder;
+    const auto devices = recorder.allAudioInputDevices();
+    if (devices.empty())
+        return fail("no input devices (is a sound server running?)");
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        const auto format = inputFormat(devices[i]->deviceID());
+        std::printf("%zu\t%s\t%s\t%u\t%.0f\n", i, devices[i]->deviceName().c_str(),
+                    devices[i]->uniqueID().value_or("").c_str(), format.mChannelsPerFrame, format.mSampleRate);
+    }
+    return 0;
+}
+
+std::shared_ptr<AudioRecordMicDevice> findDevice(const std::vector<std::shared_ptr<AudioRecordMicDevice>>& devices,
+                                                 const std::string& wanted)
+{
+    if (wanted.empty()) {
+        const AudioObjectID id = defaultInputDevice();
+        for (const auto& device : devices)
+            if (device->deviceID() == id)
+                return device;
+        return devices.empty() ? nullptr : devices.front();
+    }
+    char* end = nullptr;
+    const unsigned long index = std::strtoul(wanted.c_str(), &end, 10);
+    if (end && *end == '\0' && index < devices.size())
+        return devices[index];
+    for (const auto& device : devices)
+        if (device->deviceName() == wanted || device->uniqueID() == wanted)
+            return device;
+    return nullptr;
+}
+
+std::string parentFolder(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+int record(const std::vector<std::string>& args)
+{
+    std::string deviceArg;
+    std::string out;
+    double seconds = 0;
+    bool force = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--device" && i + 1 < args.size()) {
+            deviceArg = args[++i];
+        } else if (args[i] == "--seconds" && i + 1 < args.size()) {
+            char* end = nullptr;
+            seconds = std::strtod(args[++i].c_str(), &end);
+            if (!end || *end != '\0' || !(seconds > 0))
+                return fail("--seconds needs a positive number, not \"" + args[i] + "\"", 2);
+        } else if (args[i] == "--force") {
+            force = true;
+        } else if (out.empty() && !args[i].empty() && args[i][0] != '-') {
+            out = args[i];
+        } else {
+            return usage();
+        }
+    }
+    if (out.empty())
+        return usage();
+
+    struct stat st {};
+    const std::string folder = parentFolder(out);
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return fail("folder does not exist: " + folder);
+    if (::stat(out.c_str(), &st) == 0 && !force)
+        return fail("file exists (use --force to replace it): " + out);
+
+    AudioRecordDevice recorder;
+    recorder.pause();
+    const auto devices = recorder.allAudioInputDevices();
+    if (devices.empty())
+        return fail("no input devices (is a sound server running?)");
+    auto device = findDevice(devices, deviceArg);
+    if (deviceArg == kSystemAudioName || (device && device->deviceName() == kSystemAudioName)) {
+        // Pointed at the current default output before it is opened: pointing
+        // it elsewhere later may replace the source under the open capture.
+        recorder.connectSystemAudioRecord(true);
+        device = findDevice(recorder.allAudioInputDevices(), kSystemAudioName);
+    }
+    if (!device)
+        return fail("no such input device: " + deviceArg);
+    const std::string name = device->deviceName();
+    recorder.configDevice(device);
+    if (!recorder.device())
+        return fail("cannot open input device: " + name);
+
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    if (!recorder.recordToPath(out))
+        return fail("cannot create file: " + out);
+    recorder.start();
+    std::fprintf(stderr, "Recording \"%s\" into %s%s\n", name.c_str(), out.c_str(),
+                 seconds > 0 ? "" : " (Ctrl+C stops)");
+
+    // The length is counted in captured frames, so the file holds what was asked
+    // for however the sound server paces its deliveries.
+    const auto began = std::chrono::steady_clock::now();
+    RecordFault fault = RecordFault::None;
+    bool silentDevice = false;
+    while (!stopRequested.load()) {
+        if (seconds > 0 && recorder.audioLength() >= seconds)
+            break;
+        fault = recorder.fault();
+        if (fault != RecordFault::None)
+            break;
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        if (elapsed > 5 && recorder.audioLength() == 0) {
+            silentDevice = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const std::int64_t frames = recorder.audioOutput() ? recorder.audioOutput()->writedFrames() : 0;
+    const double length = recorder.audioLength();
+    const OSStatus closed = recorder.stop();
+    recorder.configDevice(nullptr);
+
+    std::printf("%lld\t%s\n", static_cast<long long>(frames), formatSeconds(length).c_str());
+    if (fault == RecordFault::DeviceLost)
+        return fail("input device vanished; the recording was stopped and kept (" + formatSeconds(length) + " s)", 3);
+    if (fault == RecordFault::WriteFailed || closed != noErr)
+        return fail("writing " + out + " failed (disk full?); kept what was written (" + formatSeconds(length) +
+                        " s)",
+                    3);
+    if (silentDevice)
+        return fail("no audio arrived from " + name + " in 5 s; kept an empty file", 3);
+    return 0;
+}
+
+std::string codecName(const AudioStreamBasicDescription& format)
+{
+    if (format.mFormatID == kAudioFormatLinearPCM) {
+        const char* kind = (format.mFormatFlags & kAudioFormatFlagIsFloat) ? "f"
+                           : (format.mFormatFlags & kAudioFormatFlagIsSignedInteger) ? "s"
+                                                                                      : "u";
+        const char* endian = (format.mFormatFlags & kAudioFormatFlagIsBigEndian) ? "be" : "le";
+        return "pcm_" + std::string(kind) + std::to_string(format.mBitsPerChannel) +
+               (format.mBitsPerChannel > 8 ? endian : "");
+    }
+    if (format.mFormatID == kAudioFormatMPEG4AAC)
+        return "aac";
+    std::string code;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const char c = char((format.mFormatID >> shift) & 0xFF);
+        if (c != ' ' && c != '\0')
+            code += c;
+    }
+    return code.empty() ? "unknown" : code;
+}
+
+int info(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return fail("no such file: " + path);
+    auto stream = AudioFileStream::streamForReadingAtPath(path);
+    if (!stream)
+        return fail("not a readable audio file: " + path);
+    const AudioStreamBasicDescription format = stream->audioFileFormat();
+    std::int64_t frames = 0;
+    std::uint32_t size = sizeof frames;
+    stream->audioFile()->getProperty(kExtAudioFileProperty_FileLengthFrames, &size, &frames);
+    const double duration = format.mSampleRate > 0 ? double(frames) / format.mSampleRate : 0.0;
+    std::printf("%s\t%.0f\t%u\t%s\n", formatSeconds(duration).c_str(), format.mSampleRate, format.mChannelsPerFrame,
+                codecName(format).c_str());
+    return 0;
+}
+
+int systemAudio(const std::string& mode)
+{
+    AudioRecordDevice recorder;
+    if (mode == "on") {
+        const auto output = recorder.defaultOutputDevice();
+        if (!output)
+            return fail("no default output device (is a sound server running?)");
+        recorder.connectSystemAudioRecord(true);
+        if (!findDevice(recorder.allAudioInputDevices(), kSystemAudioName))
+            return fail(std::string("the sound server did not make \"") + kSystemAudioName + "\"");
+        std::printf("\"%s\" carries \"%s\" (%s)\n", kSystemAudioName, output->deviceName().c_str(),
+                    output->uniqueID().value_or("").c_str());
+        return 0;
+    }
+    // This process never connected, so the disconnect is sent as such: the
+    // user means the device made by an earlier run.
+    recorder.matchingServiceWithPath(std::string("kCaptureDriverPathKey"));
+    const auto devices = recorder.allAudioInputDevices();
+    if (devices.empty())
+        return fail("no input devices (is a sound server running?)");
+    if (findDevice(devices, kSystemAudioName))
+        return fail(std::string("the sound server kept \"") + kSystemAudioName + "\"");
+    std::printf("\"%s\" is off\n", kSystemAudioName);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty())
+        return usage();
+    const std::string command = args.front();
+    args.erase(args.begin());
+    if (command == "devices" && args.empty())
+        return listDevices();
+    if (command == "record")
+        return record(args);
+    if (command == "info" && args.size() == 1)
+        return info(args[0]);
+    if (command == "system-audio" && args.size() == 1 && (args[0] == "on" || args[0] == "off"))
+        return systemAudio(args[0]);
+    return usage();
+}

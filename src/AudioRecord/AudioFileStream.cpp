@@ -1,0 +1,159 @@
+#include "AudioRecord/AudioFileStream.h"
+
+#include <algorithm>
+#include <cctype>
+#include <sys/stat.h>
+
+namespace {
+
+std::string lowerExtension(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return {};
+    std::string ext = path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext;
+}
+
+bool fileExists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<AudioFileStream> AudioFileStream::streamForWritingAtPath(const std::string& path)
+{
+    auto stream = std::make_unique<AudioFileStream>();
+    stream->configWithPath(path, false);
+    return stream->isOpen() ? std::move(stream) : nullptr;
+}
+
+std::unique_ptr<AudioFileStream> AudioFileStream::streamForReadingAtPath(const std::string& path)
+{
+    auto stream = std::make_unique<AudioFileStream>();
+    stream->configWithPath(path, true);
+    return stream->isOpen() ? std::move(stream) : nullptr;
+}
+
+std::string AudioFileStream::extensionForAudioFormat(long long audioFormatCode)
+{
+    return audioFormatCode == 1 ? "wav" : "m4a";
+}
+
+AudioFileStream::~AudioFileStream() { close(); }
+
+AudioFileTypeID AudioFileStream::fileTypeForPath(const std::string& path)
+{
+    const std::string ext = lowerExtension(path);
+    if (ext == "wav")
+        return kAudioFileWAVEType;
+    if (ext == "caf")
+        return kAudioFileCAFType;
+    return kAudioFileM4AType;
+}
+
+AudioStreamBasicDescription AudioFileStream::audioStreamBasicDescription(AudioFileTypeID fileType)
+{
+    AudioStreamBasicDescription format{};
+    if (fileType == kAudioFileWAVEType) {
+        format.mSampleRate = 44100;
+        format.mFormatID = kAudioFormatLinearPCM;
+        format.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
+        format.mBytesPerPacket = 8;
+        format.mFramesPerPacket = 1;
+        format.mBytesPerFrame = 8;
+        format.mChannelsPerFrame = 2;
+        format.mBitsPerChannel = 32;
+        std::uint32_t size = sizeof format;
+        AudioFormatGetProperty(kAudioFormatProperty_FormatInfo, 0, nullptr, &size, &format);
+    } else if (fileType == kAudioFileM4AType || fileType == kAudioFileCAFType) {
+        format.mSampleRate = 44100;
+        format.mFormatID = kAudioFormatMPEG4AAC;
+        format.mFramesPerPacket = 1024;
+        format.mChannelsPerFrame = 2;
+    }
+    return format;
+}
+
+void AudioFileStream::configWithPath(const std::string& path, bool isRead)
+{
+    audioPath_ = path;
+    isRead_ = isRead;
+    ExtAudioFileRef file;
+    if (isRead) {
+        if (!fileExists(path))
+            return;
+        ExtAudioFile::open(path, file);
+    } else {
+        const AudioFileTypeID type = fileTypeForPath(path);
+        ExtAudioFile::create(path, type, audioStreamBasicDescription(type), kAudioFileFlags_EraseFile, file);
+    }
+    audioFile_ = std::move(file);
+}
+
+OSStatus AudioFileStream::close()
+{
+    if (!audioFile_)
+        return noErr;
+    const OSStatus status = audioFile_->dispose();
+    audioFile_.reset();
+    return status;
+}
+
+std::int32_t AudioFileStream::writeBufferList(const AudioBufferList* list, std::int32_t frames)
+{
+    if (!audioFile_ || frames < 0)
+        return 0;
+    const std::int32_t accepted = audioFile_->writeAsync(std::uint32_t(frames), list) == noErr ? frames : 0;
+    // Only this thread writes the count; a plain load and store keep it lock-free.
+    frames_writed_.store(frames_writed_.load(std::memory_order_relaxed) + accepted, std::memory_order_relaxed);
+    return accepted;
+}
+
+OSStatus AudioFileStream::writeStatus() const { return audioFile_ ? audioFile_->writerStatus() : noErr; }
+
+std::int32_t AudioFileStream::readBufferList(AudioBufferList* list, std::int32_t frames)
+{
+    if (!audioFile_ || frames <= 0)
+        return 0;
+    std::uint32_t count = std::uint32_t(frames);
+    audioFile_->read(&count, list);
+    return std::int32_t(count);
+}
+
+void AudioFileStream::seekToTime(double seconds)
+{
+    if (!audioFile_)
+        return;
+    audioFile_->seek(std::int64_t(seconds * audioFileFormat().mSampleRate));
+}
+
+AudioStreamBasicDescription AudioFileStream::audioFileFormat() const
+{
+    AudioStreamBasicDescription format{};
+    if (audioFile_) {
+        std::uint32_t size = sizeof format;
+        audioFile_->getProperty(kExtAudioFileProperty_FileDataFormat, &size, &format);
+    }
+    return format;
+}
+
+AudioStreamBasicDescription AudioFileStream::clientDataFormat() const
+{
+    AudioStreamBasicDescription format{};
+    if (audioFile_) {
+        std::uint32_t size = sizeof format;
+        audioFile_->getProperty(kExtAudioFileProperty_ClientDataFormat, &size, &format);
+    }
+    return format;
+}
+
+void AudioFileStream::setClientDataFormat(AudioStreamBasicDescription format)
+{
+    if (audioFile_)
+        audioFile_->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof format, &format);
+}

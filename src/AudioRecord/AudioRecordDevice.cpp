@@ -1,0 +1,358 @@
+#include "AudioRecord/AudioRecordDevice.h"
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+constexpr const char* kSystemAudioDeviceName = "Vortanx System Audio";
+constexpr std::uint32_t kNameBufferSize = 256;
+
+AudioObjectPropertyAddress address(std::uint32_t selector, std::uint32_t scope, std::uint32_t element)
+{
+    return {selector, scope, element};
+}
+
+// Drops a multi-byte character that a byte limit cut in half, so the name stays valid UTF-8.
+void trimToCharacterBoundary(std::string& s)
+{
+    std::size_t lead = s.size();
+    std::size_t back = 0;
+    while (lead > 0 && back < 4 && (std::uint8_t(s[lead - 1]) & 0xC0) == 0x80) {
+        --lead;
+        ++back;
+    }
+    if (lead == 0)
+        return;
+    const std::uint8_t c = std::uint8_t(s[lead - 1]);
+    const std::size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (need > 1 && back + 1 < need)
+        s.resize(lead - 1);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// AudioRecordMicDevice
+
+AudioRecordMicDevice::~AudioRecordMicDevice()
+{
+    if (audioUnit_)
+        audioUnit_->stop();
+}
+
+void AudioRecordMicDevice::open()
+{
+    createAudioUnit();
+    if (!audioUnit_)
+        return;
+    configAudioUnit();
+    start();
+    setVolume(1.0f);
+}
+
+void AudioRecordMicDevice::close()
+{
+    stop();
+    audioUnit_.reset();
+}
+
+void AudioRecordMicDevice::start()
+{
+    if (!audioUnit_ || status_ != noErr)
+        return;
+    OSStatus result = audioUnit_->initialize();
+    if (result == noErr) {
+        // The scratch must be in place before the first call-back, which may
+        // come as soon as the unit starts.
+        std::uint32_t maxFrames = 4096;
+        std::uint32_t size = sizeof maxFrames;
+        audioUnit_->getProperty(kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, &maxFrames,
+                                &size);
+        const std::uint32_t channels = std::min(deviceFormat_.mChannelsPerFrame, kMaxAudioChannels);
+        scratchFrames_ = maxFrames;
+        scratch_.assign(std::size_t(channels) * maxFrames, 0.0f);
+        result = audioUnit_->start();
+    }
+    status_ = result;
+}
+
+void AudioRecordMicDevice::stop()
+{
+    if (!audioUnit_)
+        return;
+    audioUnit_->stop();
+    audioUnit_->uninitialize();
+}
+
+void AudioRecordMicDevice::setVolume(float volume)
+{
+    if (!(volume >= 0.0f))
+        volume = 0.0f;
+    const std::uint32_t channels = deviceID_ != 0 ? 2 : 0;
+    // Compared in single precision, so a requested 5% (0.05f) mutes as intended.
+    const std::uint32_t mute = volume <= 0.05f ? 1 : 0;
+    for (std::uint32_t channel = 1; channel <= channels; ++channel) {
+        const auto volumeAddress = address(kAudioDevicePropertyVolumeScalar, kAudioDevicePropertyScopeInput, channel);
+        AudioObjectSetPropertyData(deviceID_, &volumeAddress, sizeof volume, &volume);
+        const auto muteAddress = address(kAudioDevicePropertyMute, kAudioDevicePropertyScopeInput, channel);
+        AudioObjectSetPropertyData(deviceID_, &muteAddress, sizeof mute, &mute);
+    }
+}
+
+std::string AudioRecordMicDevice::deviceName() const
+{
+    char buffer[kNameBufferSize] = {};
+    std::uint32_t size = sizeof buffer;
+    const auto nameAddress = address(kAudioDevicePropertyDeviceName, kAudioObjectPropertyScopeGlobal, 0);
+    AudioObjectGetPropertyData(deviceID_, &nameAddress, &size, buffer);
+    buffer[kNameBufferSize - 1] = '\0';
+    std::string name(buffer);
+    trimToCharacterBoundary(name);
+    return name;
+}
+
+std::optional<std::string> AudioRecordMicDevice::uniqueID() const
+{
+    std::string uid;
+    std::uint32_t size = sizeof uid;
+    const auto uidAddress = address(kAudioDevicePropertyDeviceUID, kAudioDevicePropertyScopeOutput, 0);
+    if (AudioObjectGetPropertyData(deviceID_, &uidAddress, &size, &uid) != noErr)
+        return std::nullopt;
+    return uid;
+}
+
+bool AudioRecordMicDevice::isInputDevice() const
+{
+    std::uint32_t size = 256;
+    const auto streamsAddress = address(kAudioDevicePropertyStreams, kAudioDevicePropertyScopeInput, 1);
+    AudioObjectGetPropertyDataSize(deviceID_, &streamsAddress, &size);
+    return size > 0;
+}
+
+bool AudioRecordMicDevice::isRunning() const
+{
+    if (!isOpen())
+        return false;
+    std::uint32_t running = 1;
+    std::uint32_t size = sizeof running;
+    if (audioUnit_->getProperty(kAudioOutputUnitProperty_IsRunning, kAudioUnitScope_Global, 0, &running, &size) !=
+        noErr)
+        return true;  // a unit that cannot tell is taken at its word that it started
+    return running != 0;
+}
+
+void AudioRecordMicDevice::createAudioUnit()
+{
+    const AudioComponentDescription description{kAudioUnitType_Output, kAudioUnitSubType_HALOutput,
+                                                kAudioUnitManufacturer_Apple, 0, 0};
+    audioUnit_.reset();
+    AudioComponent component = AudioComponentFindNext(nullptr, &description);
+    if (!component)
+        return;
+    AudioComponentInstance unit;
+    if (AudioComponentInstanceNew(component, &unit) == noErr)
+        audioUnit_ = std::move(unit);
+}
+
+void AudioRecordMicDevice::configAudioUnit()
+{
+    AudioUnit* unit = audioUnit_.get();
+    if (!unit)
+        return;
+    const std::uint32_t enable = 1;
+    const std::uint32_t disable = 0;
+    const AURenderCallbackStruct callback{&AudioRecordMicDevice::AudioRecordDeviceInputProc, this};
+    AudioStreamBasicDescription format{};
+    std::uint32_t formatSize = sizeof format;
+
+    OSStatus result =
+        unit->setProperty(kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &enable, sizeof enable);
+    if (result == noErr)
+        result = unit->setProperty(kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0, &disable,
+                                   sizeof disable);
+    if (result == noErr)
+        result = unit->setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, &deviceID_,
+                                   sizeof deviceID_);
+    if (result == noErr)
+        result = unit->setProperty(kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &callback,
+                                   sizeof callback);
+    if (result == noErr)
+        result = unit->getProperty(kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 1, &format, &formatSize);
+    if (result == noErr) {
+        format.mChannelsPerFrame = std::max<std::uint32_t>(format.mChannelsPerFrame, 2);
+        format.mFormatID = kAudioFormatLinearPCM;
+        format.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
+        format.mBitsPerChannel = 32;
+        format.mBytesPerFrame = format.mBitsPerChannel / 8;
+        format.mFramesPerPacket = 1;
+        format.mBytesPerPacket = format.mBytesPerFrame * format.mFramesPerPacket;
+        result = unit->setProperty(kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, &format,
+                                   sizeof format);
+    }
+    if (result == noErr)
+        deviceFormat_ = format;
+    status_ = result;
+}
+
+void AudioRecordMicDevice::recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames)
+{
+    if (AudioCaptureDelegate* target = delegate())
+        target->recieveAudioBuffer(list, frames);
+}
+
+OSStatus AudioRecordMicDevice::AudioRecordDeviceInputProc(void* inRefCon, AudioUnitRenderActionFlags* ioActionFlags,
+                                                          const AudioTimeStamp* inTimeStamp, std::uint32_t inBusNumber,
+                                                          std::uint32_t inNumberFrames, AudioBufferList*)
+{
+    auto* device = static_cast<AudioRecordMicDevice*>(inRefCon);
+    device->makeAudioBufferFrames(std::int32_t(inNumberFrames), [&](AudioBufferList* list) {
+        if (device->audioUnit_->render(ioActionFlags, inTimeStamp, inBusNumber, inNumberFrames, list) == noErr)
+            device->recieveAudioBuffer(list, std::int32_t(inNumberFrames));
+    });
+    return noErr;
+}
+
+// ---------------------------------------------------------------------------
+// AudioRecordDevice
+
+AudioRecordDevice::~AudioRecordDevice()
+{
+    // Unlike a reference-counted original, nothing keeps this object alive for
+    // a running device's call-backs: stop them before the members go.
+    if (device_) {
+        device_->close();
+        device_->setDelegate(nullptr);
+    }
+    closeOutput();
+}
+
+std::vector<std::shared_ptr<AudioRecordMicDevice>> AudioRecordDevice::allAudioInputDevices() const
+{
+    const auto devicesAddress =
+        address(kAudioHardwarePropertyDevices, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster);
+    std::uint32_t size = 0;
+    AudioObjectGetPropertyDataSize(kAudioObjectSystemObject, &devicesAddress, &size);
+    // The table is sized by the query rather than fixed, so no device beyond a fixed count is dropped.
+    std::vector<AudioObjectID> ids(size / sizeof(AudioObjectID));
+    if (!ids.empty()) {
+        std::uint32_t readSize = std::uint32_t(ids.size() * sizeof(AudioObjectID));
+        if (AudioObjectGetPropertyData(kAudioObjectSystemObject, &devicesAddress, &readSize, ids.data()) != noErr)
+            readSize = 0;
+        ids.resize(std::min<std::size_t>(ids.size(), readSize / sizeof(AudioObjectID)));
+    }
+    std::vector<std::shared_ptr<AudioRecordMicDevice>> devices;
+    for (AudioObjectID id : ids) {
+        auto device = std::make_shared<AudioRecordMicDevice>(id);
+        if (device->isInputDevice())
+            devices.push_back(std::move(device));
+    }
+    return devices;
+}
+
+void AudioRecordDevice::configDevice(std::shared_ptr<AudioRecordMicDevice> device)
+{
+    recordToPath(std::nullopt);
+    if (device_) {
+        device_->close();
+        device_->setDelegate(nullptr);
+        device_.reset();
+    }
+    if (!device)
+        return;
+    device->open();
+    if (!device->isOpen())
+        return;
+    device->setDelegate(this);
+    device_ = std::move(device);
+    device_->setSystem(device_->deviceName() == kSystemAudioDeviceName);
+    if (isSystem())
+        connectSystemAudioRecord(true);
+}
+
+bool AudioRecordDevice::recordToPath(const std::optional<std::string>& path)
+{
+    closeOutput();
+    if (!path)
+        return true;
+    auto stream = AudioFileStream::streamForWritingAtPath(*path);
+    if (!stream)
+        return false;
+    stream->setClientDataFormat(device_ ? device_->deviceFormat() : AudioStreamBasicDescription{});
+    audioOutput_ = std::move(stream);
+    liveOutput_.store(audioOutput_.get(), std::memory_order_seq_cst);
+    return true;
+}
+
+void AudioRecordDevice::start() { setIsRecordFilePaused(false); }
+
+void AudioRecordDevice::pause() { setIsRecordFilePaused(true); }
+
+OSStatus AudioRecordDevice::stop()
+{
+    pause();
+    return closeOutput();
+}
+
+OSStatus AudioRecordDevice::closeOutput()
+{
+    if (!audioOutput_)
+        return noErr;
+    liveOutput_.store(nullptr, std::memory_order_seq_cst);
+    // Either the audio thread saw the cleared pointer, or we see it inside a
+    // write and wait for that one write (a few microseconds) to end.
+    while (writing_.load(std::memory_order_seq_cst))
+        std::this_thread::yield();
+    const OSStatus status = audioOutput_->close();
+    audioOutput_.reset();
+    return status;
+}
+
+std::optional<std::string> AudioRecordDevice::audioPath() const
+{
+    if (!audioOutput_)
+        return std::nullopt;
+    return audioOutput_->audioPath();
+}
+
+double AudioRecordDevice::audioLength() const
+{
+    const double frames = audioOutput_ ? double(audioOutput_->writedFrames()) : 0.0;
+    double rate = device_ ? device_->deviceFormat().mSampleRate : 0.0;
+    if (rate < 100)
+        rate = 100;
+    return frames / rate;
+}
+
+bool AudioRecordDevice::isSystem() const { return device_ && device_->system(); }
+
+RecordFault AudioRecordDevice::fault() const
+{
+    if (device_ && !device_->isRunning())
+        return RecordFault::DeviceLost;
+    if (audioOutput_ && audioOutput_->writeStatus() != noErr)
+        return RecordFault::WriteFailed;
+    return RecordFault::None;
+}
+
+void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames)
+{
+    double level = 0.0;
+    if (list && list->mNumberBuffers > 0 && list->mBuffers[0].mData) {
+        const auto* samples = static_cast<const float*>(list->mBuffers[0].mData);
+        const std::uint32_t count = list->mBuffers[0].mDataByteSize / 4;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (double(samples[i]) > level)
+                level = samples[i];
+        }
+    }
+    setAudioDataLevel(level);
+
+    if (!isStart())
+        return;
+    writing_.store(true, std::memory_order_seq_cst);
+    if (AudioFileStream* output = liveOutput_.load(std::memory_order_seq_cst))
+        output->writeBufferList(list, frames);
+    writing_.store(false, std::memory_order_release);
+}

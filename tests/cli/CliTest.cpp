@@ -1,0 +1,257 @@
+// traytape-cli as a user runs it, against a private sound server.
+#include "support/DecodedFile.h"
+#include "support/PulseServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testsupport::CommandResult;
+using testsupport::PulseServerEnvironment;
+using testsupport::runCommand;
+
+namespace {
+
+[[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment(
+    new PulseServerEnvironment({{"cli", 48000, 2, "CLI Sink"}, {"other", 44100, 2, "Other Sink"}}));
+
+const std::string cli = TRAYTAPE_BINARY_DIR "/traytape-cli";
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+std::vector<std::string> fields(const std::string& line)
+{
+    std::vector<std::string> out;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');)
+        out.push_back(field);
+    return out;
+}
+
+// Starts traytape-cli with the test's environment; the caller signals and reaps it.
+pid_t spawn(const std::vector<std::string>& args)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(cli.c_str()));
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int reap(pid_t pid)
+{
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/traytape-cli-XXXXXX";
+        dir = ::mkdtemp(pattern);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string file(const std::string& name) const { return (dir / name).string(); }
+
+    static CommandResult run(const std::vector<std::string>& args, std::chrono::milliseconds timeout = 30s)
+    {
+        std::vector<std::string> argv{cli};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return runCommand(argv, timeout);
+    }
+
+    // Waits until the file has been created and then grown past what its
+    // creation wrote: captured audio has reached it. (An idle sound server
+    // may take a second or two to deliver its first block.)
+    static bool waitForAudio(const std::string& path)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        std::optional<std::uintmax_t> created;
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::error_code ec;
+            const std::uintmax_t size = fs::file_size(path, ec);
+            if (!ec && !created)
+                created = size;
+            else if (!ec && size > *created)
+                return true;
+            std::this_thread::sleep_for(5ms);
+        }
+        return false;
+    }
+
+    fs::path dir;
+};
+
+}  // namespace
+
+TEST_F(Cli, DevicesListsEverySourceWithItsFormat)
+{
+    const CommandResult result = run({"devices"});
+    ASSERT_TRUE(result.ok()) << result.errors;
+    const auto rows = lines(result.output);
+    bool sawCli = false, sawOther = false;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto f = fields(rows[i]);
+        ASSERT_EQ(f.size(), 5u) << rows[i];
+        EXPECT_EQ(f[0], std::to_string(i));
+        if (f[2] == "cli.monitor") {
+            sawCli = true;
+            EXPECT_EQ(f[1], "Monitor of CLI Sink");
+            EXPECT_EQ(f[3], "2");
+            EXPECT_EQ(f[4], "48000");
+        }
+        if (f[2] == "other.monitor") {
+            sawOther = true;
+            EXPECT_EQ(f[4], "44100");
+        }
+        EXPECT_EQ(f[2].find("monitor") == std::string::npos, false) << "sinks are not input devices: " << rows[i];
+    }
+    EXPECT_TRUE(sawCli && sawOther) << result.output;
+}
+
+TEST_F(Cli, RecordsTheAskedLengthAndInfoDescribesTheFile)
+{
+    auto tone = PulseServerEnvironment::server().playTone("cli", 880, 0.5);
+    for (const std::string ext : {"wav", "m4a"}) {
+        SCOPED_TRACE(ext);
+        const std::string out = file("take." + ext);
+        const CommandResult rec = run({"record", "--device", "cli.monitor", "--seconds", "1.5", out});
+        ASSERT_TRUE(rec.ok()) << rec.errors;
+        const auto printed = fields(lines(rec.output).at(0));
+        ASSERT_EQ(printed.size(), 2u);
+        EXPECT_GE(std::stoll(printed[0]), 72000);
+        EXPECT_NEAR(std::stod(printed[1]), 1.5, 0.05);
+
+        const CommandResult info = run({"info", out});
+        ASSERT_TRUE(info.ok()) << info.errors;
+        const auto f = fields(lines(info.output).at(0));
+        ASSERT_EQ(f.size(), 4u);
+        EXPECT_NEAR(std::stod(f[0]), 1.5, 0.05);
+        EXPECT_EQ(f[1], "44100");
+        EXPECT_EQ(f[2], "2");
+        EXPECT_EQ(f[3], ext == "wav" ? "pcm_s32le" : "aac");
+
+        const DecodedFile decoded = decodeFile(out);
+        ASSERT_TRUE(decoded.ok);
+        EXPECT_NEAR(toneAmplitude(decoded.channels[0], 44100, 880, 4410, decoded.frames() - 4410), 0.5, 0.05);
+        // A peer decoder reads it too, and finds no fragments left in the MPEG-4 file.
+        EXPECT_TRUE(runCommand({"ffmpeg", "-v", "error", "-i", out, "-f", "null", "-"}).ok());
+    }
+    std::ifstream m4a(file("take.m4a"), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(m4a)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes.find("moof"), std::string::npos) << "a normal stop leaves an ordinary MPEG-4 file";
+}
+
+TEST_F(Cli, BadInputIsRefusedWithOneLineAndLeavesNoFile)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    fs::create_directory(dir / "ro");
+    const std::string garbage = file("garbage.m4a");
+    std::ofstream(garbage) << "this is not audio";
+    const std::string existing = file("existing.wav");
+    std::ofstream(existing) << "keep me";
+
+    for (const Case& c : std::vector<Case>{
+             {{"record", "--device", "no such device", "--seconds", "1", file("a.wav")}, "no such input device"},
+             {{"record", "--device", "99", "--seconds", "1", file("b.wav")}, "no such input device"},
+             {{"record", "--seconds", "1", file("missing/c.wav")}, "folder does not exist"},
+             {{"record", "--seconds", "1", existing}, "file exists"},
+             {{"record", "--seconds", "-3", file("d.wav")}, "--seconds"},
+             {{"info", file("nothing.wav")}, "no such file"},
+             {{"info", garbage}, "not a readable audio file"},
+             {{"frobnicate"}, "usage"},
+         }) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back());
+        const CommandResult result = run(c.args);
+        EXPECT_NE(result.exitCode, 0);
+        EXPECT_NE(result.errors.find(c.says), std::string::npos) << result.errors;
+        EXPECT_TRUE(result.output.empty());
+    }
+    for (const char* name : {"a.wav", "b.wav", "d.wav"})
+        EXPECT_FALSE(fs::exists(file(name))) << name;
+    std::ifstream kept(existing);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep me");
+}
+
+TEST_F(Cli, InterruptingARecordingCompletesTheFile)
+{
+    auto tone = PulseServerEnvironment::server().playTone("cli", 440, 0.5);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const std::string out = file("interrupted" + std::to_string(signal) + ".m4a");
+        const pid_t pid = spawn({"record", "--device", "cli.monitor", out});
+        ASSERT_TRUE(waitForAudio(out));
+        std::this_thread::sleep_for(1500ms);
+        kill(pid, signal);
+        const int status = reap(pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        const CommandResult info = runCommand({cli, "info", out});
+        ASSERT_TRUE(info.ok());
+        EXPECT_GT(std::stod(fields(info.output)[0]), 1.2);
+    }
+}
+
+// A crash must not cost more than the last moment of a recording.
+TEST_F(Cli, AKilledRecordingStillPlaysUpToItsLastMoments)
+{
+    auto tone = PulseServerEnvironment::server().playTone("cli", 440, 0.5);
+    struct Case {
+        const char* ext;
+        double loss;  // the most a kill may cost, plus the start-up of capture
+    };
+    for (const Case c : {Case{"wav", 0.25 + 0.25}, Case{"m4a", 1.0 + 0.25}}) {
+        SCOPED_TRACE(c.ext);
+        const std::string out = file(std::string("killed.") + c.ext);
+        const pid_t pid = spawn({"record", "--device", "cli.monitor", out});
+        ASSERT_TRUE(waitForAudio(out));
+        const auto began = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(2500ms);
+        kill(pid, SIGKILL);
+        const double ran = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        reap(pid);
+
+        const CommandResult ffmpeg = runCommand({"ffmpeg", "-v", "error", "-i", out, "-f", "null", "-"});
+        EXPECT_TRUE(ffmpeg.ok()) << ffmpeg.errors;
+        const DecodedFile decoded = decodeFile(out);
+        ASSERT_TRUE(decoded.ok);
+        EXPECT_GT(decoded.seconds(), ran - c.loss);
+        EXPECT_LE(decoded.seconds(), ran + 0.1);
+        if (std::string(c.ext) == "wav") {
+            const CommandResult sox = runCommand({"sox", "--i", "-D", out});
+            ASSERT_TRUE(sox.ok()) << sox.errors;
+            EXPECT_GT(std::stod(sox.output), ran - c.loss);
+        }
+    }
+}

@@ -1,0 +1,455 @@
+// The capture unit and the recorder, on the virtual backend with real files.
+#include "AudioRecord/AudioRecordDevice.h"
+#include "platform/VirtualAudio.h"
+#include "support/DecodedFile.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Counts what a device hands its delegate.
+struct CountingDelegate : AudioCaptureDelegate {
+    int calls = 0;
+    std::uint32_t buffers = 0;
+    std::uint32_t bytes = 0;
+    void recieveAudioBuffer(const AudioBufferList* list, std::int32_t) override
+    {
+        ++calls;
+        buffers = list->mNumberBuffers;
+        bytes = list->mBuffers[0].mDataByteSize;
+    }
+};
+
+class RecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto backend = std::make_unique<VirtualAudio>();
+        audio = backend.get();
+        setAudioBackend(std::move(backend));
+        char pattern[] = "/tmp/traytape-engine-XXXXXX";
+        dir = ::mkdtemp(pattern);
+    }
+    void TearDown() override
+    {
+        setAudioBackend(nullptr);
+        fs::remove_all(dir);
+    }
+    std::string file(const std::string& name) const { return (dir / name).string(); }
+
+    AudioObjectID addInput(const std::string& name, std::uint32_t channels = 2, double rate = 48000)
+    {
+        return audio->addDevice({name, "uid:" + name, channels, 0, rate});
+    }
+
+    static auto sine(double frequency, double rate, float amplitude = 0.5f)
+    {
+        return [=](std::uint32_t, std::uint32_t frame) {
+            return amplitude * float(std::sin(2 * M_PI * frequency * frame / rate));
+        };
+    }
+
+    VirtualAudio* audio = nullptr;  // owned by the backend slot
+    fs::path dir;
+};
+
+std::shared_ptr<AudioRecordMicDevice> deviceWithID(AudioRecordDevice& recorder, AudioObjectID id)
+{
+    for (auto& device : recorder.allAudioInputDevices())
+        if (device->deviceID() == id)
+            return device;
+    return nullptr;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The capture unit
+
+TEST_F(RecorderTest, CaptureDeliversOneFloatBufferPerChannelAtLeastTwo)
+{
+    for (const std::uint32_t channels : {1u, 2u, 4u}) {
+        const AudioObjectID id = addInput("in" + std::to_string(channels), channels);
+        AudioRecordMicDevice device(id);
+        CountingDelegate delegate;
+        device.setDelegate(&delegate);
+        device.open();
+        ASSERT_TRUE(device.isOpen());
+        EXPECT_EQ(device.deviceFormat().mChannelsPerFrame, std::max(channels, 2u));
+        EXPECT_EQ(device.deviceFormat().mFormatFlags, 41u);
+        EXPECT_EQ(device.deviceFormat().mSampleRate, 48000);
+        ASSERT_TRUE(audio->runCycle(id, 512, sine(440, 48000)));
+        EXPECT_EQ(delegate.calls, 1);
+        EXPECT_EQ(delegate.buffers, std::max(channels, 2u));
+        EXPECT_EQ(delegate.bytes, 2048u);
+        device.close();
+        EXPECT_FALSE(device.isOpen());
+        EXPECT_FALSE(audio->runCycle(id, 512, sine(440, 48000))) << "no call-back after close";
+    }
+}
+
+TEST_F(RecorderTest, SetUpFailuresLeaveTheDeviceClosedWithTheFirstFailingStatus)
+{
+    const AudioObjectID id = addInput("mic");
+
+    audio->failNext(VirtualStep::Component);
+    AudioRecordMicDevice noComponent(id);
+    noComponent.open();
+    EXPECT_FALSE(noComponent.isOpen());
+    EXPECT_EQ(noComponent.status(), noErr) << "no unit at all leaves the status untouched";
+    EXPECT_EQ(noComponent.audioUnit(), nullptr);
+
+    const VirtualStep steps[] = {VirtualStep::EnableInput,     VirtualStep::DisableOutput,
+                                 VirtualStep::CurrentDevice,   VirtualStep::SetInputCallback,
+                                 VirtualStep::GetInputFormat,  VirtualStep::SetOutputFormat,
+                                 VirtualStep::Initialize,      VirtualStep::Start};
+    OSStatus status = 100;
+    for (const VirtualStep step : steps) {
+        SCOPED_TRACE(int(step));
+        audio->failNext(step, ++status);
+        AudioRecordMicDevice device(id);
+        CountingDelegate delegate;
+        device.setDelegate(&delegate);
+        device.open();
+        EXPECT_FALSE(device.isOpen());
+        EXPECT_EQ(device.status(), status);
+        device.start();  // does nothing once failed
+        EXPECT_EQ(device.status(), status);
+        EXPECT_FALSE(audio->runCycle(id, 256, sine(440, 48000)));
+        EXPECT_EQ(delegate.calls, 0);
+        device.close();
+    }
+}
+
+TEST_F(RecorderTest, AFailedRenderDropsOnlyThatCycle)
+{
+    const AudioObjectID id = addInput("mic");
+    AudioRecordMicDevice device(id);
+    CountingDelegate delegate;
+    device.setDelegate(&delegate);
+    device.open();
+    audio->failNext(VirtualStep::Render);
+    EXPECT_TRUE(audio->runCycle(id, 128, sine(440, 48000)));
+    EXPECT_EQ(delegate.calls, 0);
+    EXPECT_TRUE(audio->runCycle(id, 128, sine(440, 48000)));
+    EXPECT_EQ(delegate.calls, 1);
+}
+
+TEST_F(RecorderTest, VolumeSetsChannelsOneAndTwoAndMutesAtOrBelowFivePercent)
+{
+    const AudioObjectID id = addInput("mic", 4);
+    struct Case {
+        float given;
+        float volume;
+        std::uint32_t mute;
+    };
+    for (const Case c : {Case{-0.3f, 0.0f, 1}, Case{0.05f, 0.05f, 1}, Case{0.06f, 0.06f, 0}, Case{1.0f, 1.0f, 0},
+                         Case{std::nanf(""), 0.0f, 1}}) {
+        SCOPED_TRACE(c.given);
+        audio->clearPropertyWrites();
+        AudioRecordMicDevice(id).setVolume(c.given);
+        const auto writes = audio->propertyWrites();
+        ASSERT_EQ(writes.size(), 4u);
+        for (std::size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(writes[i].object, id);
+            EXPECT_EQ(writes[i].address.mScope, kAudioDevicePropertyScopeInput);
+            EXPECT_EQ(writes[i].address.mElement, i / 2 + 1) << "channels 1 then 2, never the master element";
+        }
+        EXPECT_EQ(writes[0].address.mSelector, kAudioDevicePropertyVolumeScalar);
+        EXPECT_FLOAT_EQ(writes[0].asFloat(), c.volume);
+        EXPECT_EQ(writes[1].address.mSelector, kAudioDevicePropertyMute);
+        EXPECT_EQ(writes[1].asUInt32(), c.mute);
+    }
+    audio->clearPropertyWrites();
+    AudioRecordMicDevice(0).setVolume(1.0f);
+    EXPECT_TRUE(audio->propertyWrites().empty()) << "device 0 is nobody";
+}
+
+TEST_F(RecorderTest, OpeningTurnsTheInputUpToFull)
+{
+    const AudioObjectID id = audio->addDevice({"quiet", "q", 2, 0, 48000, 0.2f, true});
+    AudioRecordMicDevice device(id);
+    device.open();
+    EXPECT_EQ(audio->inputVolume(id, 1), 1.0f);
+    EXPECT_EQ(audio->inputVolume(id, 2), 1.0f);
+    EXPECT_EQ(audio->inputMuted(id, 1), false);
+}
+
+TEST_F(RecorderTest, NamesAreCutTo255BytesWithoutSplittingACharacter)
+{
+    // 254 ASCII bytes then a three-byte character: the byte limit falls inside it.
+    const std::string longName = std::string(254, 'a') + "\xE2\x82\xAC" + "tail";
+    const AudioObjectID cut = addInput(longName);
+    EXPECT_EQ(AudioRecordMicDevice(cut).deviceName(), std::string(254, 'a'));
+
+    const std::string exact = std::string(252, 'b') + "\xE2\x82\xAC" + "more";
+    EXPECT_EQ(AudioRecordMicDevice(addInput(exact)).deviceName(), std::string(252, 'b') + "\xE2\x82\xAC");
+
+    EXPECT_EQ(AudioRecordMicDevice(addInput("Mic \xC3\xA9")).deviceName(), "Mic \xC3\xA9");
+}
+
+TEST_F(RecorderTest, DeviceListKeepsInputDevicesInOrder)
+{
+    const AudioObjectID a = addInput("a", 1);
+    audio->addDevice({"speakers", "spk", 0, 2, 48000});
+    const AudioObjectID b = addInput("b", 4);
+    AudioRecordDevice recorder;
+    auto devices = recorder.allAudioInputDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0]->deviceID(), a);
+    EXPECT_EQ(devices[1]->deviceID(), b);
+    EXPECT_FALSE(devices[0]->isOpen()) << "listing opens nothing";
+    EXPECT_EQ(devices[1]->uniqueID(), "uid:b");
+
+    for (int i = 0; i < 70; ++i)
+        addInput("many" + std::to_string(i));
+    EXPECT_EQ(recorder.allAudioInputDevices().size(), 72u) << "no device beyond 64 is lost";
+
+    audio->failAlways(VirtualStep::DeviceList);
+    EXPECT_TRUE(recorder.allAudioInputDevices().empty());
+}
+
+// ---------------------------------------------------------------------------
+// The recorder
+
+TEST_F(RecorderTest, LevelIsThePositivePeakOfTheFirstChannel)
+{
+    const AudioObjectID id = addInput("mic");
+    AudioRecordDevice recorder;
+    EXPECT_TRUE(recorder.isStart()) << "a new recorder is not paused";
+    recorder.pause();
+    EXPECT_FALSE(recorder.isStart());
+    recorder.configDevice(deviceWithID(recorder, id));
+    ASSERT_TRUE(recorder.device());
+
+    ASSERT_TRUE(audio->runCycle(id, {{-0.9f, 0.2f, 0.5f}, {0.99f, 0.99f, 0.99f}}));
+    EXPECT_DOUBLE_EQ(recorder.audioLevel(), double(0.5f));
+    ASSERT_TRUE(audio->runCycle(id, {{-0.9f, -0.1f}, {0.7f, 0.7f}}));
+    EXPECT_EQ(recorder.audioLevel(), 0.0);
+    ASSERT_TRUE(audio->runCycle(id, {{1.3f}, {0.0f}}));
+    EXPECT_DOUBLE_EQ(recorder.audioLevel(), double(1.3f)) << "not clamped";
+}
+
+TEST_F(RecorderTest, RecordingWritesOnlyWhileStartedAndCountsLengthInCapturedFrames)
+{
+    const AudioObjectID id = addInput("mic", 2, 44100);
+    AudioRecordDevice recorder;
+    recorder.pause();
+    recorder.configDevice(deviceWithID(recorder, id));
+    EXPECT_EQ(recorder.audioLength(), 0.0);
+
+    const std::string path = file("take.wav");
+    ASSERT_TRUE(recorder.recordToPath(path));
+    EXPECT_EQ(recorder.audioPath(), path);
+    ASSERT_TRUE(audio->runCycle(id, 441, sine(1000, 44100)));
+    EXPECT_EQ(recorder.audioOutput()->writedFrames(), 0) << "paused: measured, not written";
+    EXPECT_GT(recorder.audioLevel(), 0.4);
+
+    recorder.start();
+    for (int i = 0; i < 200; ++i)
+        ASSERT_TRUE(audio->runCycle(id, 441, sine(1000, 44100)));
+    EXPECT_DOUBLE_EQ(recorder.audioLength(), 2.0);
+    EXPECT_EQ(recorder.stop(), noErr);
+    EXPECT_FALSE(recorder.isStart());
+    EXPECT_EQ(recorder.audioPath(), std::nullopt);
+    EXPECT_EQ(recorder.stop(), noErr) << "stopping twice is harmless";
+
+    const DecodedFile decoded = decodeFile(path);
+    ASSERT_TRUE(decoded.ok);
+    EXPECT_EQ(decoded.sampleRate, 44100);
+    ASSERT_EQ(decoded.channels.size(), 2u);
+    EXPECT_EQ(decoded.frames(), 88200u);
+    EXPECT_NEAR(toneAmplitude(decoded.channels[1], 44100, 1000), 0.5, 0.01);
+}
+
+TEST_F(RecorderTest, AFileThatCannotBeCreatedLeavesNoOutputButWritingOn)
+{
+    const AudioObjectID id = addInput("mic");
+    AudioRecordDevice recorder;
+    recorder.pause();
+    recorder.configDevice(deviceWithID(recorder, id));
+    EXPECT_FALSE(recorder.recordToPath(file("missing/take.m4a")));
+    recorder.start();
+    EXPECT_TRUE(recorder.isStart());
+    ASSERT_TRUE(audio->runCycle(id, 512, sine(440, 48000)));
+    EXPECT_EQ(recorder.audioOutput(), nullptr);
+    EXPECT_EQ(recorder.audioLength(), 0.0);
+    EXPECT_EQ(recorder.audioPath(), std::nullopt);
+    EXPECT_FALSE(fs::exists(file("missing")));
+}
+
+TEST_F(RecorderTest, ChoosingAnotherDeviceMidRecordingCompletesTheFileAndWritesNothingMore)
+{
+    const AudioObjectID first = addInput("first", 2, 48000);
+    const AudioObjectID second = addInput("second", 1, 44100);
+    AudioRecordDevice recorder;
+    recorder.pause();
+    recorder.configDevice(deviceWithID(recorder, first));
+    const std::string path = file("cut.m4a");
+    ASSERT_TRUE(recorder.recordToPath(path));
+    recorder.start();
+    for (int i = 0; i < 94; ++i)
+        ASSERT_TRUE(audio->runCycle(first, 512, sine(440, 48000)));
+
+    recorder.configDevice(deviceWithID(recorder, second));
+    EXPECT_TRUE(recorder.isStart()) << "writing stays on";
+    EXPECT_EQ(recorder.audioOutput(), nullptr);
+    EXPECT_FALSE(audio->runCycle(first, 512, sine(440, 48000))) << "the old device is closed";
+    EXPECT_TRUE(audio->runCycle(second, 512, sine(440, 44100)));
+    EXPECT_EQ(recorder.audioOutput(), nullptr);
+
+    const DecodedFile decoded = decodeFile(path);
+    ASSERT_TRUE(decoded.ok) << "the file was completed when the device changed";
+    EXPECT_NEAR(decoded.seconds(), 94 * 512 / 48000.0, 0.03);
+}
+
+TEST_F(RecorderTest, ChoosingTheOpenDeviceAgainRestartsItAtFullVolume)
+{
+    const AudioObjectID id = addInput("mic");
+    AudioRecordDevice recorder;
+    recorder.pause();
+    auto device = deviceWithID(recorder, id);
+    recorder.configDevice(device);
+    const int unitsBefore = audio->unitsCreated();
+    audio->clearPropertyWrites();
+    recorder.configDevice(device);
+    EXPECT_EQ(audio->unitsCreated(), unitsBefore + 1);
+    EXPECT_EQ(audio->units().size(), 1u) << "the first unit was disposed of";
+    EXPECT_EQ(audio->propertyWrites().size(), 4u);
+    EXPECT_TRUE(audio->runCycle(id, 64, sine(440, 48000)));
+}
+
+TEST_F(RecorderTest, TheLoopbackDeviceIsMarkedSystemByItsExactName)
+{
+    const AudioObjectID loop = addInput("Vortanx System Audio");
+    const AudioObjectID other = addInput("vortanx system audio");
+    AudioRecordDevice recorder;
+    recorder.configDevice(deviceWithID(recorder, other));
+    EXPECT_FALSE(recorder.isSystem());
+    recorder.configDevice(deviceWithID(recorder, loop));
+    EXPECT_TRUE(recorder.isSystem());
+}
+
+TEST_F(RecorderTest, ADeviceThatFailsToOpenLeavesNoDeviceAndTheLevelAsItWas)
+{
+    const AudioObjectID good = addInput("good");
+    const AudioObjectID bad = addInput("bad");
+    AudioRecordDevice recorder;
+    recorder.configDevice(deviceWithID(recorder, good));
+    ASSERT_TRUE(audio->runCycle(good, {{0.25f}, {0.0f}}));
+    audio->failNext(VirtualStep::Start);
+    recorder.configDevice(deviceWithID(recorder, bad));
+    EXPECT_EQ(recorder.device(), nullptr);
+    EXPECT_FALSE(recorder.isSystem());
+    EXPECT_DOUBLE_EQ(recorder.audioLevel(), 0.25);
+}
+
+TEST_F(RecorderTest, AVanishedDeviceIsReportedAndItsRecordingKept)
+{
+    const AudioObjectID id = addInput("usb mic", 1, 48000);
+    AudioRecordDevice recorder;
+    recorder.pause();
+    recorder.configDevice(deviceWithID(recorder, id));
+    const std::string path = file("vanish.wav");
+    ASSERT_TRUE(recorder.recordToPath(path));
+    recorder.start();
+    for (int i = 0; i < 48; ++i)
+        ASSERT_TRUE(audio->runCycle(id, 1000, sine(480, 48000)));  // whole periods per cycle
+    EXPECT_EQ(recorder.fault(), RecordFault::None);
+    ASSERT_TRUE(audio->removeDevice(id));
+    EXPECT_EQ(recorder.fault(), RecordFault::DeviceLost);
+    EXPECT_EQ(recorder.stop(), noErr);
+
+    const DecodedFile decoded = decodeFile(path);
+    ASSERT_TRUE(decoded.ok);
+    EXPECT_NEAR(decoded.seconds(), 1.0, 0.001) << "everything captured before the loss is in the file";
+    EXPECT_NEAR(toneAmplitude(decoded.channels[0], 44100, 480, 4410), 0.5, 0.02);
+    EXPECT_NEAR(toneAmplitude(decoded.channels[1], 44100, 480, 4410), 0.5, 0.02) << "mono reaches both channels";
+}
+
+TEST_F(RecorderTest, AFourChannelDeviceKeepsItsFirstTwoChannelsApartThroughResampling)
+{
+    const AudioObjectID id = addInput("interface", 4, 48000);
+    AudioRecordDevice recorder;
+    recorder.pause();
+    recorder.configDevice(deviceWithID(recorder, id));
+    const std::string path = file("four.m4a");
+    ASSERT_TRUE(recorder.recordToPath(path));
+    recorder.start();
+    const double freq[] = {440, 1320, 3000, 5000};
+    std::uint32_t offset = 0;
+    for (int i = 0; i < 150; ++i) {
+        ASSERT_TRUE(audio->runCycle(id, 480, [&](std::uint32_t c, std::uint32_t f) {
+            return 0.4f * float(std::sin(2 * M_PI * freq[c] * (offset + f) / 48000));
+        }));
+        offset += 480;
+    }
+    ASSERT_EQ(recorder.stop(), noErr);
+
+    const DecodedFile decoded = decodeFile(path);
+    ASSERT_TRUE(decoded.ok);
+    EXPECT_EQ(decoded.sampleRate, 44100);
+    ASSERT_EQ(decoded.channels.size(), 2u);
+    EXPECT_NEAR(decoded.seconds(), 1.5, 0.03);
+    const std::size_t from = 4410, to = 4410 * 10;
+    EXPECT_NEAR(toneAmplitude(decoded.channels[0], 44100, 440, from, to), 0.4, 0.04);
+    EXPECT_LT(toneAmplitude(decoded.channels[0], 44100, 1320, from, to), 0.02);
+    EXPECT_NEAR(toneAmplitude(decoded.channels[1], 44100, 1320, from, to), 0.4, 0.04);
+    EXPECT_LT(toneAmplitude(decoded.channels[1], 44100, 440, from, to), 0.02);
+    EXPECT_LT(toneAmplitude(decoded.channels[0], 44100, 3000, from, to), 0.02) << "third channel dropped";
+}
+
+// Start, stop and switch outputs and devices on this thread while another
+// thread runs capture cycles as fast as it can; run under ThreadSanitizer.
+TEST_F(RecorderTest, StartStopAndSwitchWhileCaptureRuns)
+{
+    const AudioObjectID a = addInput("a", 2, 48000);
+    const AudioObjectID b = addInput("b", 1, 44100);
+    AudioRecordDevice recorder;
+    recorder.pause();
+    recorder.configDevice(deviceWithID(recorder, a));
+
+    std::atomic<bool> done{false};
+    std::atomic<long> cycles{0};
+    std::thread audioThread([&] {
+        std::uint32_t n = 0;
+        while (!done.load()) {
+            const AudioObjectID id = (n++ & 1) ? a : b;
+            if (audio->runCycle(id, 256, sine(440, 48000)))
+                cycles.fetch_add(1);
+        }
+    });
+
+    std::vector<std::string> files;
+    for (int i = 0; i < 40; ++i) {
+        const std::string path = file("stress" + std::to_string(i) + (i % 2 ? ".wav" : ".m4a"));
+        ASSERT_TRUE(recorder.recordToPath(path));
+        recorder.start();
+        const long until = cycles.load() + 20;
+        while (cycles.load() < until)
+            std::this_thread::yield();
+        if (i % 5 == 4)
+            recorder.configDevice(deviceWithID(recorder, i % 10 == 4 ? b : a));
+        else if (i % 3 == 0)
+            recorder.pause();
+        const bool wrote = recorder.audioOutput() && recorder.audioOutput()->writedFrames() > 0;
+        recorder.stop();
+        if (wrote)
+            files.push_back(path);
+    }
+    done.store(true);
+    audioThread.join();
+    recorder.configDevice(nullptr);
+
+    EXPECT_FALSE(files.empty());
+    for (const auto& path : files)
+        EXPECT_TRUE(decodeFile(path).ok) << path;
+}
