@@ -1,0 +1,257 @@
+// Recording what the default output plays, through the loopback source the
+// registry's driver loads on a real (private) sound server.
+#include "AudioRecord/AudioRecordDevice.h"
+#include "AudioRecord/IOService.h"
+#include "support/DecodedFile.h"
+#include "support/PulseServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testsupport::PulseServerEnvironment;
+
+namespace {
+
+const std::string kSystemAudio = "Vortanx System Audio";
+
+struct LoadedLoopback {
+    std::uint32_t module = 0;
+    std::string arguments;
+};
+
+class SystemAudioPulse : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        AudioRecordDevice::resetSystemAudioConnectedForTesting();
+        char pattern[] = "/tmp/traytape-sysaudio-XXXXXX";
+        dir = ::mkdtemp(pattern);
+        for (const char* name : {"sysa", "sysb"}) {
+            const auto module = server().loadNullSink({name, 48000, 2, std::string("System ") + name});
+            ASSERT_TRUE(module) << name;
+            sinks.push_back(*module);
+        }
+        ASSERT_TRUE(server().setDefaultSink("sysb"));
+    }
+    void TearDown() override
+    {
+        for (const auto& l : loopbacks())
+            server().unloadModule(l.module);
+        for (const auto module : sinks)
+            server().unloadModule(module);
+        fs::remove_all(dir);
+        AudioRecordDevice::resetSystemAudioConnectedForTesting();
+    }
+
+    static testsupport::PulseServer& server() { return PulseServerEnvironment::server(); }
+
+    // Every module that makes the loopback source, as the server lists them.
+    static std::vector<LoadedLoopback> loopbacks()
+    {
+        std::vector<LoadedLoopback> out;
+        std::istringstream in(server().pactl({"list", "short", "modules"}).output);
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream fields(line);
+            std::string index, name, arguments;
+            std::getline(fields, index, '\t');
+            std::getline(fields, name, '\t');
+            std::getline(fields, arguments, '\t');
+            const bool ours = arguments.find("source_name=traytape_system_audio") != std::string::npos;
+            if (name == "module-remap-source" && ours)
+                out.push_back({std::uint32_t(std::stoul(index)), arguments});
+        }
+        return out;
+    }
+
+    static std::vector<std::shared_ptr<AudioRecordMicDevice>> systemDevices(const AudioRecordDevice& recorder)
+    {
+        std::vector<std::shared_ptr<AudioRecordMicDevice>> found;
+        for (auto& d : recorder.allAudioInputDevices())
+            if (d->deviceName() == kSystemAudio)
+                found.push_back(d);
+        return found;
+    }
+
+    // Records from the loopback device for a while and reads the file back.
+    DecodedFile recordSystemAudio(AudioRecordDevice& recorder, const std::string& name)
+    {
+        const auto devices = systemDevices(recorder);
+        EXPECT_EQ(devices.size(), 1u);
+        if (devices.empty())
+            return {};
+        recorder.pause();
+        recorder.configDevice(devices.front());
+        EXPECT_TRUE(recorder.isSystem());
+        const std::string path = (dir / name).string();
+        EXPECT_TRUE(recorder.recordToPath(path));
+        recorder.start();
+        const auto deadline = std::chrono::steady_clock::now() + 15s;
+        while (recorder.audioLength() < 1.5 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_GE(recorder.audioLength(), 1.5);
+        recorder.stop();
+        recorder.configDevice(nullptr);
+        return decodeFile(path);
+    }
+
+    // The amplitude of a tone over the recording, leaving out its first 0.2 s
+    // (the server's buffers may still hold what played before).
+    static double amplitude(const DecodedFile& file, double frequency)
+    {
+        if (!file.ok || file.channels.empty() || file.frames() < 13230)
+            return -1;
+        return toneAmplitude(file.channels[0], file.sampleRate, frequency, 8820, file.frames());
+    }
+
+    fs::path dir;
+    std::vector<std::uint32_t> sinks;
+};
+
+}  // namespace
+
+TEST_F(SystemAudioPulse, TheLoopbackCarriesTheDefaultOutputAndFollowsItOnReconnect)
+{
+    auto toB = server().playTone("sysb", 1000, 0.5);
+    auto toA = server().playTone("sysa", 1500, 0.5);
+    AudioRecordDevice recorder;
+
+    recorder.connectSystemAudioRecord(true);
+    ASSERT_EQ(loopbacks().size(), 1u);
+    EXPECT_NE(loopbacks()[0].arguments.find("master=sysb.monitor"), std::string::npos) << loopbacks()[0].arguments;
+    ASSERT_EQ(systemDevices(recorder).size(), 1u);
+    {
+        const DecodedFile file = recordSystemAudio(recorder, "default-b.wav");
+        EXPECT_NEAR(amplitude(file, 1000), 0.5, 0.05);
+        EXPECT_LT(amplitude(file, 1500), 0.02);
+    }
+
+    // A new default output is captured only after disconnect and connect.
+    ASSERT_TRUE(server().setDefaultSink("sysa"));
+    // The server moves running streams to a new default sink; new ones go where they are sent.
+    toB = server().playTone("sysb", 1000, 0.5);
+    toA = server().playTone("sysa", 1500, 0.5);
+    recorder.connectSystemAudioRecord(true);
+    EXPECT_NE(loopbacks().at(0).arguments.find("master=sysb.monitor"), std::string::npos);
+    recorder.connectSystemAudioRecord(false);
+    EXPECT_TRUE(loopbacks().empty());
+    EXPECT_TRUE(systemDevices(recorder).empty());
+    recorder.connectSystemAudioRecord(true);
+    ASSERT_EQ(loopbacks().size(), 1u);
+    {
+        const DecodedFile file = recordSystemAudio(recorder, "default-a.wav");
+        EXPECT_NEAR(amplitude(file, 1500), 0.5, 0.05);
+        EXPECT_LT(amplitude(file, 1000), 0.02);
+    }
+
+    recorder.connectSystemAudioRecord(false);
+    EXPECT_TRUE(loopbacks().empty());
+    EXPECT_TRUE(systemDevices(recorder).empty());
+}
+
+TEST_F(SystemAudioPulse, ASourceLeftByAKilledProcessIsReusedOrReplacedNeverDoubled)
+{
+    // A recording from the loopback device, killed without a chance to clean up.
+    const std::string cli = TRAYTAPE_BINARY_DIR "/traytape-cli";
+    const std::string out = (dir / "killed.wav").string();
+    const pid_t child = fork();
+    if (child == 0) {
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        execl(cli.c_str(), cli.c_str(), "record", "--device", kSystemAudio.c_str(), out.c_str(), nullptr);
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!fs::exists(out) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    const auto left = loopbacks();
+    ASSERT_EQ(left.size(), 1u) << "the killed process had made the source";
+
+    // The next run with the same default output keeps it.
+    AudioRecordDevice recorder;
+    recorder.connectSystemAudioRecord(true);
+    ASSERT_EQ(loopbacks().size(), 1u);
+    EXPECT_EQ(loopbacks()[0].module, left[0].module);
+    EXPECT_EQ(systemDevices(recorder).size(), 1u);
+
+    // A run with another default output replaces it, and cleans up a second
+    // one however it came about.
+    AudioRecordDevice::resetSystemAudioConnectedForTesting();
+    ASSERT_TRUE(server().setDefaultSink("sysa"));
+    ASSERT_TRUE(server().pactl({"load-module", "module-remap-source",
+                                "source_name=traytape_system_audio master=sysb.monitor"})
+                    .ok());
+    ASSERT_EQ(loopbacks().size(), 2u);
+    recorder.connectSystemAudioRecord(true);
+    const auto now = loopbacks();
+    ASSERT_EQ(now.size(), 1u);
+    EXPECT_NE(now[0].arguments.find("master=sysa.monitor"), std::string::npos) << now[0].arguments;
+    EXPECT_EQ(systemDevices(recorder).size(), 1u);
+    recorder.connectSystemAudioRecord(false);
+    EXPECT_TRUE(loopbacks().empty());
+}
+
+TEST_F(SystemAudioPulse, ASinkWhoseNameHoldsTheDefaultOnesDoesNotTakeItsPlace)
+{
+    // The server names a second sink of the same name "<name>.2".
+    const auto twin = server().loadNullSink({"sysa.2", 48000, 2, "System sysa twin"});
+    ASSERT_TRUE(twin);
+    sinks.push_back(*twin);
+    for (const char* output : {"sysa", "sysa.2"}) {
+        SCOPED_TRACE(output);
+        ASSERT_TRUE(server().setDefaultSink(output));
+        AudioRecordDevice recorder;
+        recorder.connectSystemAudioRecord(true);
+        ASSERT_EQ(loopbacks().size(), 1u);
+        EXPECT_NE(loopbacks()[0].arguments.find(std::string("master=") + output + ".monitor "), std::string::npos)
+            << loopbacks()[0].arguments;
+        recorder.connectSystemAudioRecord(false);
+    }
+}
+
+TEST_F(SystemAudioPulse, TheCommandLineTurnsItOnAndOffAcrossProcesses)
+{
+    const std::string cli = TRAYTAPE_BINARY_DIR "/traytape-cli";
+    const auto on = testsupport::runCommand({cli, "system-audio", "on"});
+    ASSERT_TRUE(on.ok()) << on.errors;
+    EXPECT_NE(on.output.find("sysb"), std::string::npos) << on.output;
+    ASSERT_EQ(loopbacks().size(), 1u);
+    const auto again = testsupport::runCommand({cli, "system-audio", "on"});
+    ASSERT_TRUE(again.ok()) << again.errors;
+    EXPECT_EQ(loopbacks().size(), 1u);
+
+    // A fresh process has never connected, and off must still remove it.
+    const auto off = testsupport::runCommand({cli, "system-audio", "off"});
+    ASSERT_TRUE(off.ok()) << off.errors;
+    EXPECT_TRUE(loopbacks().empty());
+    EXPECT_FALSE(testsupport::runCommand({cli, "system-audio", "sideways"}).ok());
+}
+
+TEST_F(SystemAudioPulse, WithoutAServerThereIsNothingToFindAndNothingHangs)
+{
+    const std::string saved = std::getenv("PULSE_SERVER");
+    setenv("PULSE_SERVER", "unix:/nonexistent/traytape/native", 1);
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_TRUE(IOService::getServicesByClassName("IOAudioEngine").empty());
+    AudioRecordDevice recorder;
+    recorder.connectSystemAudioRecord(true);
+    EXPECT_TRUE(AudioRecordDevice::systemAudioConnected());
+    recorder.connectSystemAudioRecord(false);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 2s);
+    setenv("PULSE_SERVER", saved.c_str(), 1);
+    EXPECT_TRUE(loopbacks().empty());
+}
