@@ -1,0 +1,383 @@
+#include "AppDelegate.h"
+
+#include "AudioRecord/AudioFileStream.h"
+#include "Control/AppControl.h"
+#include "Control/AudioWaveView.h"
+#include "platform/ui/Resources.h"
+#include "platform/ui/Workspace.h"
+#include "ui_MainMenu.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QMenu>
+#include <QPixmap>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+
+const QList<int> AppDelegate::kLevelIconPixels{22, 24, 44, 48};
+
+namespace {
+constexpr int kNotificationMilliseconds = 15000;
+}
+
+AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
+{
+    // A tray program: closing its last window must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    mainInterface_ = std::make_unique<QWidget>();
+    ui_ = std::make_unique<Ui::MainMenu>();
+    ui_->setupUi(mainInterface_.get());
+
+    menuTop_ = ui_->menuTop;
+    recordMenuItem_ = ui_->recordMenuItem;
+    timeMenuItem_ = ui_->timeMenuItem;
+    window_ = ui_->helpWindow;
+    btnShowHelpWnd_ = ui_->btnShowHelpWnd;
+    wndRecordingPanel_ = ui_->wndRecordingPanel;
+    btnShowRecordingPanel_ = ui_->btnShowRecordingPanel;
+    lblRecordAudioTime_ = ui_->lblRecordAudioTime;
+    btnStartRecord_ = ui_->btnStartRecord;
+    lblRecordTip_ = ui_->lblRecordTip;
+
+    // The two windows stay children of the interface holder (which owns
+    // them) but are windows of their own.
+    const QIcon appIcon = resources::icon(QStringLiteral("TrayTape.png"));
+    for (QWidget* w : {window_, wndRecordingPanel_}) {
+        w->setWindowFlags(Qt::Window);
+        w->setWindowIcon(appIcon);
+    }
+    wndRecordingPanel_->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    btnStartRecord_->setIcon(resources::icon(QStringLiteral("StartRecord.png")));
+    // Without a library there is nothing to show for this item.
+    ui_->showLibraryItem->setVisible(false);
+    connectOutlets();
+}
+
+AppDelegate::~AppDelegate()
+{
+    // Capture ends first, so no call-back runs while the rest is torn down.
+    audioRecord_.reset();
+}
+
+void AppDelegate::connectOutlets()
+{
+    connect(recordMenuItem_, &QAction::triggered, this, [this] { startAndStopRecord(); });
+    connect(btnStartRecord_, &QToolButton::clicked, this, [this] { startAndStopRecord(); });
+    connect(ui_->showRecordingPanelItem, &QAction::triggered, this, [this] { showRecordingPanel(); });
+    connect(ui_->showLibraryItem, &QAction::triggered, this, [this] { showAudioibiary(); });
+    connect(ui_->showConfigItem, &QAction::triggered, this, [this] { showConfigWnd(); });
+    connect(ui_->showHelpItem, &QAction::triggered, this, [this] { shoHelpWindow(); });
+    connect(ui_->supportItem, &QAction::triggered, this, [this] { support(); });
+    connect(ui_->quitItem, &QAction::triggered, this, [this] { quitTheApp(); });
+    connect(btnShowHelpWnd_, &QCheckBox::clicked, this, [this] { setChooseOrNotShowHelp(); });
+    connect(btnShowRecordingPanel_, &QCheckBox::clicked, this, [this] { setChooseOrNotShowRecordingPanel(); });
+    connect(ui_->btnHelpClose, &QPushButton::clicked, this, [this] { helpClose(); });
+}
+
+void AppDelegate::applicationWillFinishLaunching()
+{
+    if (AppControl::AppReadKeyValue(SettingsKey::OpenAppShowHelpWnd, 1).toInt() == 0) {
+        btnShowHelpWnd_->setChecked(false);
+        helpOpenAtLaunch_ = false;
+    }
+    if (AppControl::AppReadKeyValue(SettingsKey::OpenAppRecordingPanel, 1).toInt() == 0) {
+        btnShowRecordingPanel_->setChecked(false);
+        panelOpenAtLaunch_ = false;
+    } else {
+        btnShowRecordingPanel_->setChecked(true);
+    }
+    // The windows the interface file opens at launch appear now; those the
+    // settings closed never do.
+    if (helpOpenAtLaunch_)
+        window_->show();
+    if (panelOpenAtLaunch_)
+        wndRecordingPanel_->show();
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    // 1. The level meter the level tray icon is drawn from.
+    audioWaveView_ = std::make_unique<AudioWaveView>();
+    audioWaveView_->setGeometry(0, 0, AudioWaveView::kWidth, AudioWaveView::kHeight);
+
+    // 2.
+    recordAudioPath_.reset();
+    timerForShow_.reset();
+    timelong_ = 0;
+
+    // 3. Capture starts when a device is opened (8); until a recording starts nothing is written.
+    audioRecord_ = std::make_unique<AudioRecordDevice>();
+    audioRecord_->connectSystemAudioRecord(true);
+    audioRecord_->pause();
+
+    // 4. Loading the library window loads the stored library.
+    if (libraryFactory_) {
+        audioLibraryWnd_ = libraryFactory_();
+        if (audioLibraryWnd_) {
+            if (QWidget* libraryWindow = audioLibraryWnd_->window())
+                libraryWindow->hide();
+            ui_->showLibraryItem->setVisible(true);
+        }
+    }
+
+    // 5.
+    aryAudioDevices_ = audioRecord_->allAudioInputDevices();
+
+    // 6. The record icon opens the status menu on any click, as a menu-bar item does.
+    statusItem_ = std::make_unique<QSystemTrayIcon>(resources::icon(QStringLiteral("RecordMenu.png")));
+    statusItem_->setToolTip(QStringLiteral("TrayTape"));
+    statusItem_->setContextMenu(menuTop_);
+    connect(statusItem_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger && !menuTop_->isVisible())
+            menuTop_->popup(QCursor::pos());
+    });
+    statusItem_->show();
+
+    // 7. The level icon; a click on it brings up the recording panel and its full-size meter.
+    statusAudioWave_ = std::make_unique<QSystemTrayIcon>();
+    statusAudioWave_->setToolTip(QStringLiteral("TrayTape input level"));
+    statusAudioWave_->setContextMenu(menuTop_);
+    connect(statusAudioWave_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    showRecordingPanel();
+            });
+    pushLevelIcon();
+    statusAudioWave_->show();
+
+    // 8. Delegate and devices go in before loading, so the saved device opens now.
+    configAudioWndController_ = std::make_unique<ConfigAudioWndController>();
+    configAudioWndController_->setDelegate(this);
+    configAudioWndController_->setAudioDevices(aryAudioDevices_);
+    configAudioWndController_->loadWindow();
+    configAudioWndController_->close();
+
+    // 9.
+    QPalette palette = window_->palette();
+    palette.setColor(QPalette::Window, QColor::fromRgbF(0.6f, 0.6f, 0.6f, 1.0f));
+    window_->setPalette(palette);
+    window_->setAutoFillBackground(true);
+
+    // 10. Qt timers also fire inside the nested loops of open menus and modal dialogs.
+    levelTimer_ = new QTimer(this);
+    levelTimer_->setTimerType(Qt::PreciseTimer);
+    levelTimer_->setInterval(1000 / 30);
+    connect(levelTimer_, &QTimer::timeout, this, [this] { showAudioLevel(); });
+    levelTimer_->start();
+
+    // However the program ends (the session ending included), a running recording is completed.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { sessionWillEnd(); });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { applicationWillTerminate(); });
+}
+
+AudioWaveView* AppDelegate::panelAudioWaveView() const { return ui_->panelAudioWaveView; }
+
+void AppDelegate::showAudioLevel()
+{
+    const auto level = float(audioRecord_->audioLevel());
+    audioWaveView_->appendBuildInAudioWave(level);
+    pushLevelIcon();
+    ui_->panelAudioWaveView->appendBuildInAudioWave(level);
+    ui_->panelAudioWaveView->update();
+    pollRecordFault();
+}
+
+void AppDelegate::pushLevelIcon()
+{
+    // Every redraw advances the peak hold; only a changed picture goes to the tray.
+    QList<QImage> images = audioWaveView_->redrawCompact(kLevelIconPixels);
+    if (!statusAudioWave_ || images == levelIconImages_)
+        return;
+    QIcon icon;
+    for (const QImage& image : images)
+        icon.addPixmap(QPixmap::fromImage(image));
+    statusAudioWave_->setIcon(icon);
+    levelIconImages_ = std::move(images);
+    ++levelIconPushes_;
+}
+
+void AppDelegate::chooseAudioDeviceNum(std::int32_t index)
+{
+    if (index < 0 || std::size_t(index) >= aryAudioDevices_.size())
+        return;
+    const auto& device = aryAudioDevices_[std::size_t(index)];
+    audioRecord_->configDevice(device);
+    reportedFault_ = RecordFault::None;
+    // Kept for telling the user which device vanished, when it can no longer be asked.
+    deviceName_ = device ? QString::fromStdString(device->deviceName()) : QString();
+}
+
+void AppDelegate::startAndStopRecord()
+{
+    if (audioRecord_->isStart())
+        finishRecording(FinishReason::User);
+    else
+        startRecording();
+}
+
+void AppDelegate::startRecording()
+{
+    configAudioWndController_->setISRecording(true);
+    timelong_ = 0;
+    recordAudioPath_.reset();
+    const QString path = getSaveAudioPath();
+    if (!audioRecord_->recordToPath(path.toStdString())) {
+        // Counting time into a file that does not exist would only mislead: stay idle and say why.
+        configAudioWndController_->setISRecording(false);
+        notifyUser(tr("Recording could not start"),
+                   tr("TrayTape could not create the file %1. Choose another folder in Preferences.")
+                       .arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    recordAudioPath_ = path;
+    audioRecord_->start();
+    reportedFault_ = RecordFault::None;
+
+    recordMenuItem_->setText(QStringLiteral("Stop Record"));
+    lblRecordTip_->setText(QStringLiteral("Stop Record"));
+    btnStartRecord_->setIcon(resources::icon(QStringLiteral("StopRecord.png")));
+
+    timerForShow_ = std::make_unique<QTimer>();
+    timerForShow_->setInterval(1000);
+    connect(timerForShow_.get(), &QTimer::timeout, this, [this] { showRecordTime(); });
+    timerForShow_->start();
+}
+
+void AppDelegate::finishRecording(FinishReason reason)
+{
+    timerForShow_.reset();
+    const OSStatus status = audioRecord_->stop();
+
+    recordMenuItem_->setText(QStringLiteral("Start Record"));
+    lblRecordTip_->setText(QStringLiteral("Start Record"));
+    btnStartRecord_->setIcon(resources::icon(QStringLiteral("StartRecord.png")));
+
+    const QString path = recordAudioPath_.value_or(QString());
+    if (status != noErr && reason != FinishReason::Fault)
+        notifyUser(tr("Recording incomplete"),
+                   tr("TrayTape could not finish writing %1; the end of the recording may be missing.")
+                       .arg(QDir::toNativeSeparators(path)));
+    if (reason == FinishReason::User && !path.isEmpty())
+        Workspace::shared().revealInFileManager(path);
+    if (audioLibraryWnd_ && !path.isEmpty()) {
+        audioLibraryWnd_->addAudioItemFromPath(path);
+        audioLibraryWnd_->flushAudioLibrary();
+    }
+    configAudioWndController_->setISRecording(false);
+    if (reason == FinishReason::User)
+        showAudioibiary();
+}
+
+void AppDelegate::pollRecordFault()
+{
+    const RecordFault fault = audioRecord_->fault();
+    if (fault == reportedFault_)
+        return;
+    reportedFault_ = fault;
+    if (fault == RecordFault::None || !audioRecord_->isStart() || !recordAudioPath_)
+        return;
+
+    const QString file = QFileInfo(*recordAudioPath_).fileName();
+    // The capture or the file is gone: end the recording while what it holds is still whole.
+    finishRecording(FinishReason::Fault);
+    if (fault == RecordFault::DeviceLost) {
+        const QString& name = deviceName_;
+        notifyUser(tr("Recording stopped"),
+                   tr("The input device %1 is no longer available. The recording up to that moment is saved "
+                      "as %2.")
+                       .arg(name.isEmpty() ? tr("in use") : QStringLiteral("\u201C%1\u201D").arg(name), file));
+    } else {
+        notifyUser(tr("Recording stopped"),
+                   tr("TrayTape could not write to %1 (is the disk full?). What was recorded before is kept.")
+                       .arg(file));
+    }
+}
+
+void AppDelegate::notifyUser(const QString& title, const QString& message)
+{
+    if (statusItem_)
+        statusItem_->showMessage(title, message, QSystemTrayIcon::Warning, kNotificationMilliseconds);
+    emit userNotified(title, message);
+}
+
+void AppDelegate::showRecordTime()
+{
+    timelong_ += 1.0f;
+    const QString text = AppControl::getStringFromTimeValue(std::int64_t(timelong_));
+    lblRecordAudioTime_->setText(text);
+    timeMenuItem_->setText(QStringLiteral("Recorded Time: %1").arg(text));
+}
+
+QString AppDelegate::getSaveAudioPath() const
+{
+    const QDir folder(configAudioWndController_->saveAudioPath());
+    const QString extension =
+        QString::fromStdString(AudioFileStream::extensionForAudioFormat(configAudioWndController_->audioFormat_()));
+    const QString stamp = clock_().toString(QStringLiteral("yy_MM_dd HH_mm_ss"));
+    const QString base = stamp + QStringLiteral("_Audio");
+    // A recording never replaces an earlier one, even one started in the same second.
+    QString path = folder.filePath(base + QLatin1Char('.') + extension);
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = folder.filePath(QStringLiteral("%1 (%2).%3").arg(base).arg(n).arg(extension));
+    return path;
+}
+
+void AppDelegate::setChooseOrNotShowHelp()
+{
+    AppControl::AppWriteKeyValue(btnShowHelpWnd_->isChecked() ? 1 : 0, SettingsKey::OpenAppShowHelpWnd);
+}
+
+void AppDelegate::setChooseOrNotShowRecordingPanel()
+{
+    AppControl::AppWriteKeyValue(btnShowRecordingPanel_->isChecked() ? 1 : 0, SettingsKey::OpenAppRecordingPanel);
+}
+
+void AppDelegate::helpClose() { window_->close(); }
+
+void AppDelegate::showConfigWnd() { Workspace::shared().raiseAboveOtherApps(configAudioWndController_->window()); }
+
+void AppDelegate::showRecordingPanel() { Workspace::shared().raiseAboveOtherApps(wndRecordingPanel_); }
+
+void AppDelegate::showAudioibiary()
+{
+    if (audioLibraryWnd_)
+        Workspace::shared().raiseAboveOtherApps(audioLibraryWnd_->window());
+}
+
+void AppDelegate::shoHelpWindow() { Workspace::shared().raiseAboveOtherApps(window_); }
+
+void AppDelegate::support() { Workspace::shared().openUrl(QUrl(QString::fromLatin1(kSupportPageAddress))); }
+
+void AppDelegate::quitTheApp()
+{
+    applicationWillTerminate();
+    QCoreApplication::quit();
+}
+
+void AppDelegate::sessionWillEnd()
+{
+    // The session may still cancel its logout, so this ends the recording but not the program.
+    if (audioRecord_ && audioRecord_->isStart() && recordAudioPath_)
+        finishRecording(FinishReason::Quit);
+    if (audioLibraryWnd_)
+        audioLibraryWnd_->writeData();
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    if (terminated_ || !audioRecord_)
+        return;
+    terminated_ = true;
+    if (audioRecord_->isStart() && recordAudioPath_)
+        finishRecording(FinishReason::Quit);
+    if (audioLibraryWnd_)
+        audioLibraryWnd_->writeData();
+    audioRecord_->connectSystemAudioRecord(false);
+    if (levelTimer_)
+        levelTimer_->stop();
+}

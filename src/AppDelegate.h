@@ -1,0 +1,161 @@
+// The application controller: builds every long-lived object at start-up,
+// owns the two tray icons, the status menu, the windows and the record
+// device, feeds the level meter 30 times a second, and runs the record
+// command (start, stop, recorded time, the new file's name).
+//
+// Main thread only. main owns the one AppDelegate for the whole run; it owns
+// everything it builds. The recordings library is reached through
+// AudioLibraryLink, made by a factory set before launch (none yet: the
+// library steps are then skipped).
+#pragma once
+
+#include "AudioLibraryLink.h"
+#include "AudioRecord/AudioRecordDevice.h"
+#include "Controller/ConfigAudioWndController.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class AudioWaveView;
+class QAction;
+class QCheckBox;
+class QLabel;
+class QMenu;
+class QSystemTrayIcon;
+class QTimer;
+class QToolButton;
+class QWidget;
+
+namespace Ui {
+class MainMenu;
+}
+
+// The support web page opened from the status menu.
+inline constexpr char kSupportPageAddress[] = "https://traytape.org/support";
+
+class AppDelegate : public QObject, public ConfigAudioWndControllerDelegate {
+    Q_OBJECT
+
+public:
+    using LibraryFactory = std::function<std::unique_ptr<AudioLibraryLink>()>;
+    // Tray icon sizes the level icon is drawn at (one and two pixels per point).
+    static const QList<int> kLevelIconPixels;
+
+    // Loads the main interface file: the status menu, the help window and the
+    // recording panel (both open at launch unless the settings close them).
+    explicit AppDelegate(QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    void setAudioLibraryFactory(LibraryFactory factory) { libraryFactory_ = std::move(factory); }
+    // The clock that names new recordings (tests pin it).
+    void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
+
+    void applicationWillFinishLaunching();
+    void applicationDidFinishLaunching();
+
+    void showAudioLevel();
+    void chooseAudioDeviceNum(std::int32_t index) override;
+    void startAndStopRecord();
+    void showRecordTime();
+    QString getSaveAudioPath() const;
+    void setChooseOrNotShowHelp();
+    void setChooseOrNotShowRecordingPanel();
+    void helpClose();
+    void showConfigWnd();
+    void showRecordingPanel();
+    void showAudioibiary();
+    void shoHelpWindow();
+    void support();
+    // Completes a running recording, stores the library, releases the
+    // system-audio capture and ends the event loop.
+    void quitTheApp();
+    // The part of quitting that must happen however the program ends
+    // (Quit, a termination signal, the session ending); runs once.
+    void applicationWillTerminate();
+    // The desktop session is ending (logout): keep the user's work safe.
+    void sessionWillEnd();
+
+    QWidget* window() const { return window_; }
+
+    // Objects the tests look at.
+    AudioRecordDevice* audioRecord() const { return audioRecord_.get(); }
+    ConfigAudioWndController* configAudioWndController() const { return configAudioWndController_.get(); }
+    AudioWaveView* audioWaveView() const { return audioWaveView_.get(); }
+    AudioWaveView* panelAudioWaveView() const;
+    QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
+    QSystemTrayIcon* statusAudioWave() const { return statusAudioWave_.get(); }
+    QMenu* menuTop() const { return menuTop_; }
+    QAction* recordMenuItem() const { return recordMenuItem_; }
+    QAction* timeMenuItem() const { return timeMenuItem_; }
+    QWidget* wndRecordingPanel() const { return wndRecordingPanel_; }
+    QCheckBox* btnShowRecordingPanel() const { return btnShowRecordingPanel_; }
+    QCheckBox* btnShowHelpWnd() const { return btnShowHelpWnd_; }
+    QLabel* lblRecordAudioTime() const { return lblRecordAudioTime_; }
+    QToolButton* btnStartRecord() const { return btnStartRecord_; }
+    QLabel* lblRecordTip() const { return lblRecordTip_; }
+    const std::vector<std::shared_ptr<AudioRecordMicDevice>>& aryAudioDevices() const { return aryAudioDevices_; }
+    const std::optional<QString>& recordAudioPath() const { return recordAudioPath_; }
+    bool isRecordTimerRunning() const { return timerForShow_ != nullptr; }
+    QTimer* levelTimer() const { return levelTimer_; }
+    // The image last pushed to the level tray icon, and how many pushes so far.
+    const QList<QImage>& levelIconImages() const { return levelIconImages_; }
+    int levelIconPushes() const { return levelIconPushes_; }
+
+signals:
+    // A failure the user must hear of, also shown as a tray notification.
+    void userNotified(const QString& title, const QString& message);
+
+private:
+    enum class FinishReason { User, Fault, Quit };
+
+    void connectOutlets();
+    void startRecording();
+    void finishRecording(FinishReason reason);
+    void pollRecordFault();
+    void notifyUser(const QString& title, const QString& message);
+    void pushLevelIcon();
+
+    std::unique_ptr<QWidget> mainInterface_;  // the loaded main interface file; holds its windows and menu
+    std::unique_ptr<Ui::MainMenu> ui_;
+
+    QMenu* menuTop_ = nullptr;
+    QAction* recordMenuItem_ = nullptr;
+    QAction* timeMenuItem_ = nullptr;
+    std::unique_ptr<QSystemTrayIcon> statusItem_;
+    std::unique_ptr<QSystemTrayIcon> statusAudioWave_;
+    std::unique_ptr<ConfigAudioWndController> configAudioWndController_;
+    std::unique_ptr<AudioWaveView> audioWaveView_;
+    std::unique_ptr<AudioRecordDevice> audioRecord_;
+    std::vector<std::shared_ptr<AudioRecordMicDevice>> aryAudioDevices_;
+    QWidget* wndRecordingPanel_ = nullptr;
+    QCheckBox* btnShowRecordingPanel_ = nullptr;
+    QLabel* lblRecordAudioTime_ = nullptr;
+    QToolButton* btnStartRecord_ = nullptr;
+    QLabel* lblRecordTip_ = nullptr;
+    std::unique_ptr<AudioLibraryLink> audioLibraryWnd_;
+    std::unique_ptr<QTimer> timerForShow_;
+    std::optional<QString> recordAudioPath_;
+    float timelong_ = 0;
+    QCheckBox* btnShowHelpWnd_ = nullptr;
+    QWidget* window_ = nullptr;  // the help window
+
+    QTimer* levelTimer_ = nullptr;  // child of this; runs from start-up to exit
+    LibraryFactory libraryFactory_;
+    std::function<QDateTime()> clock_ = [] { return QDateTime::currentDateTime(); };
+    // Windows the interface file opens at launch, unless the settings close them first.
+    bool helpOpenAtLaunch_ = true;
+    bool panelOpenAtLaunch_ = true;
+    RecordFault reportedFault_ = RecordFault::None;
+    QString deviceName_;  // of the device last chosen
+    QList<QImage> levelIconImages_;
+    int levelIconPushes_ = 0;
+    bool terminated_ = false;
+};

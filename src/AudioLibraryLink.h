@@ -1,0 +1,25 @@
+// What the application controller and the record command ask of the
+// recordings library. The library window implements it; until it does, the
+// controller is built without one and the library steps are skipped.
+//
+// Main thread. The application controller owns the one instance for the
+// whole run.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+class AudioLibraryLink {
+public:
+    virtual ~AudioLibraryLink() = default;
+
+    // The library window, loaded (with the stored library) on first use.
+    virtual QWidget* window() = 0;
+    // A finished recording: measured, appended and chosen.
+    virtual void addAudioItemFromPath(const QString& path) = 0;
+    // Lays the rows out again.
+    virtual void flushAudioLibrary() = 0;
+    // Stores the library list.
+    virtual void writeData() = 0;
+};

@@ -1,0 +1,28 @@
+#include "Control/AppControl.h"
+
+#include <QSettings>
+
+// QSettings() takes the organisation and application names that main sets on
+// QCoreApplication, so every reader and writer meets in the same INI file.
+QVariant AppControl::AppReadKeyValue(const QString& key, const QVariant& defaultValue)
+{
+    return QSettings().value(key, defaultValue);
+}
+
+void AppControl::AppWriteKeyValue(const QVariant& value, const QString& key) { QSettings().setValue(key, value); }
+
+QString AppControl::getStrForTwoStr(std::int64_t n)
+{
+    const QString digits = QString::number(qlonglong(n));
+    return n >= 10 ? digits : QStringLiteral("0") + digits;
+}
+
+QString AppControl::getStringFromTimeValue(std::int64_t t)
+{
+    const std::int64_t hours = t / 3600;
+    const std::int64_t rest = t - 3600 * hours;
+    const std::int64_t minutes = rest / 60;
+    const std::int64_t seconds = rest - 60 * minutes;
+    return getStrForTwoStr(hours) + QLatin1Char(':') + getStrForTwoStr(minutes) + QLatin1Char(':') +
+           getStrForTwoStr(seconds);
+}

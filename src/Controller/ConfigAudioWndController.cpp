@@ -1,0 +1,162 @@
+#include "Controller/ConfigAudioWndController.h"
+
+#include "AudioRecord/AudioRecordDevice.h"
+#include "Control/AppControl.h"
+#include "platform/ui/Resources.h"
+#include "platform/ui/Workspace.h"
+#include "ui_ConfigWnd.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QUrl>
+
+namespace {
+const QString kBundleIdentifier = QStringLiteral("org.traytape.TrayTape");
+const QString kHelpDocument = QStringLiteral("Record Help.pdf");
+}  // namespace
+
+ConfigAudioWndController::ConfigAudioWndController(QObject* parent) : QObject(parent) {}
+
+ConfigAudioWndController::~ConfigAudioWndController() = default;
+
+void ConfigAudioWndController::loadWindow()
+{
+    if (window_)
+        return;
+    window_ = std::make_unique<QWidget>();
+    ui_ = std::make_unique<Ui::ConfigWnd>();
+    ui_->setupUi(window_.get());
+    window_->setWindowIcon(resources::icon(QStringLiteral("TrayTape.png")));
+    window_->installEventFilter(this);
+    connect(ui_->popAudioDevices, &QComboBox::activated, this, [this] { chooseAudioDevice(); });
+    connect(ui_->btnChooseSavePath, &QPushButton::clicked, this, [this] { chooseSavePath(); });
+    connect(ui_->btnOpenSavePath, &QPushButton::clicked, this, [this] { openSavePath(); });
+    connect(ui_->btnRecordComputerAudioHelp, &QPushButton::clicked, this, [this] { recordComputerAudioHelp(); });
+    awakeFromNib();
+}
+
+QWidget* ConfigAudioWndController::window()
+{
+    loadWindow();
+    return window_.get();
+}
+
+void ConfigAudioWndController::close()
+{
+    if (window_)
+        window_->hide();
+}
+
+QString ConfigAudioWndController::defaultSaveAudioPath()
+{
+    const QString music = QDir::homePath() + QStringLiteral("/Music");
+    const QFileInfo info(music);
+    const QString resolved = info.exists() ? info.canonicalFilePath() : music;
+    return resolved + QLatin1Char('/') + kBundleIdentifier;
+}
+
+void ConfigAudioWndController::awakeFromNib()
+{
+    setSaveAudioPath(defaultSaveAudioPath());
+    ui_->lblAudioPath->setText(saveAudioPath_);
+    // Unlike a Mac, a Linux home need not have a Music folder yet; without
+    // its parent the default folder could never be made and no recording
+    // could start, so the parents are made too.
+    if (!QFileInfo::exists(saveAudioPath_))
+        QDir().mkpath(saveAudioPath_);
+
+    ui_->popAudioDevices->clear();
+    for (const auto& device : audioDevices_)
+        ui_->popAudioDevices->addItem(QString::fromStdString(device ? device->deviceName() : std::string()));
+    readSaveData();
+}
+
+void ConfigAudioWndController::readSaveData()
+{
+    const int device = AppControl::AppReadKeyValue(SettingsKey::AudioDeviceNSNumberChoose, 0).toInt();
+    ui_->popAudioDevices->setCurrentIndex(device);
+    chooseAudioDevice();
+    const int format = AppControl::AppReadKeyValue(SettingsKey::AudioFormatNSNumberKey, 0).toInt();
+    ui_->popAudioFormat->setCurrentIndex(format);
+}
+
+void ConfigAudioWndController::writeSaveData()
+{
+    if (!ui_)
+        return;
+    AppControl::AppWriteKeyValue(ui_->popAudioDevices->currentIndex(), SettingsKey::AudioDeviceNSNumberChoose);
+    AppControl::AppWriteKeyValue(ui_->popAudioFormat->currentIndex(), SettingsKey::AudioFormatNSNumberKey);
+}
+
+bool ConfigAudioWndController::eventFilter(QObject* watched, QEvent* event)
+{
+    // close() from code is hide(); a close event is the user closing the window.
+    if (watched == window_.get() && event->type() == QEvent::Close)
+        writeSaveData();
+    return QObject::eventFilter(watched, event);
+}
+
+std::int32_t ConfigAudioWndController::audioFormat_() const
+{
+    return ui_ ? std::int32_t(ui_->popAudioFormat->currentIndex()) : 0;
+}
+
+void ConfigAudioWndController::chooseAudioDevice()
+{
+    if (ui_)
+        chooseAudioDeviceNum(std::int32_t(ui_->popAudioDevices->currentIndex()));
+}
+
+void ConfigAudioWndController::chooseAudioDeviceNum(std::int32_t index)
+{
+    if (delegate_)
+        delegate_->chooseAudioDeviceNum(index);
+}
+
+void ConfigAudioWndController::setISRecording(bool recording)
+{
+    if (!ui_)
+        return;
+    ui_->popAudioDevices->setEnabled(!recording);
+    ui_->popAudioFormat->setEnabled(!recording);
+}
+
+void ConfigAudioWndController::recordComputerAudioHelp()
+{
+    const QString destination = QDir::temp().filePath(kHelpDocument);
+    // A copy left from an earlier time makes this fail and stays in use.
+    QFile::copy(resources::documentPath(kHelpDocument), destination);
+    Workspace::shared().openUrl(QUrl::fromLocalFile(destination));
+}
+
+void ConfigAudioWndController::openSavePath() { Workspace::shared().revealInFileManager(saveAudioPath_); }
+
+void ConfigAudioWndController::chooseSavePath()
+{
+    auto* panel = new QFileDialog(window(), tr("Choose the folder for new recordings"), saveAudioPath_);
+    panel->setFileMode(QFileDialog::Directory);
+    panel->setOption(QFileDialog::ShowDirsOnly);
+    panel->setWindowModality(Qt::WindowModal);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
+        const QStringList chosen = panel->selectedFiles();
+        chooseSavePathFinished(result, chosen.isEmpty() ? QString() : chosen.first());
+    });
+    panel->open();
+}
+
+void ConfigAudioWndController::chooseSavePathFinished(int result, const QString& path)
+{
+    if (result != QDialog::Accepted || path.isEmpty())
+        return;
+    setSaveAudioPath(path);
+    if (ui_)
+        ui_->lblAudioPath->setText(path);
+}
+
+QComboBox* ConfigAudioWndController::popAudioDevices() const { return ui_ ? ui_->popAudioDevices : nullptr; }
+QComboBox* ConfigAudioWndController::popAudioFormat() const { return ui_ ? ui_->popAudioFormat : nullptr; }
+QLabel* ConfigAudioWndController::lblAudioPath() const { return ui_ ? ui_->lblAudioPath : nullptr; }

@@ -1,0 +1,92 @@
+// The configuration window: the input device, the recording format and the
+// save folder, and the help document on recording the computer's sound.
+//
+// Main thread. The application controller owns it, sets its delegate and
+// device list before the window is loaded, loads it once at start-up and
+// afterwards only shows and closes it. The window it builds from "ConfigWnd"
+// is its own; the delegate and the devices are not.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class AudioRecordMicDevice;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace Ui {
+class ConfigWnd;
+}
+
+// Told of the user's (or the restored setting's) device choice.
+class ConfigAudioWndControllerDelegate {
+public:
+    virtual void chooseAudioDeviceNum(std::int32_t index) = 0;
+
+protected:
+    ~ConfigAudioWndControllerDelegate() = default;
+};
+
+class ConfigAudioWndController : public QObject {
+    Q_OBJECT
+
+public:
+    using Devices = std::vector<std::shared_ptr<AudioRecordMicDevice>>;
+
+    explicit ConfigAudioWndController(QObject* parent = nullptr);
+    ~ConfigAudioWndController() override;
+
+    // Builds the window from its interface file and sets it up, once.
+    void loadWindow();
+    bool isWindowLoaded() const { return window_ != nullptr; }
+    QWidget* window();
+    // Closing from code keeps the settings as they are; only the user's close stores them.
+    void close();
+
+    // home + "Music", symbolic links resolved, + the application identifier.
+    static QString defaultSaveAudioPath();
+
+    void readSaveData();
+    void writeSaveData();
+
+    // The audio format code: the selected entry of the format list (0 m4a, 1 wav).
+    std::int32_t audioFormat_() const;
+    QString saveAudioPath() const { return saveAudioPath_; }
+    void setSaveAudioPath(const QString& path) { saveAudioPath_ = path; }
+    const Devices& audioDevices() const { return audioDevices_; }
+    void setAudioDevices(Devices devices) { audioDevices_ = std::move(devices); }
+    ConfigAudioWndControllerDelegate* delegate() const { return delegate_; }
+    void setDelegate(ConfigAudioWndControllerDelegate* delegate) { delegate_ = delegate; }
+
+    void chooseAudioDevice();
+    void chooseAudioDeviceNum(std::int32_t index);
+    void setISRecording(bool recording);
+    void recordComputerAudioHelp();
+    void openSavePath();
+    void chooseSavePath();
+    // The folder panel's completion (tests call it directly): accepted picks `path`.
+    void chooseSavePathFinished(int result, const QString& path);
+
+    // Outlets, for the application and the tests; null before loading.
+    QComboBox* popAudioDevices() const;
+    QComboBox* popAudioFormat() const;
+    QLabel* lblAudioPath() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void awakeFromNib();
+
+    std::unique_ptr<QWidget> window_;
+    std::unique_ptr<Ui::ConfigWnd> ui_;
+    Devices audioDevices_;
+    QString saveAudioPath_;
+    ConfigAudioWndControllerDelegate* delegate_ = nullptr;  // not owned
+};

@@ -1,0 +1,341 @@
+// The tray application as a whole on the offscreen platform with the
+// virtual sound backend: launch, start-up order, the record command, quit,
+// failures told in notifications, and its timers under an open menu.
+#include "AppTestSupport.h"
+#include "Control/AppControl.h"
+#include "Control/AudioWaveView.h"
+#include "QuitSignals.h"
+#include "platform/ui/Resources.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <csignal>
+
+namespace {
+
+const QDateTime kStamp(QDate(2024, 3, 5), QTime(14, 7, 9));
+
+QImage iconImage(const QIcon& icon, int pixels) { return normalised(icon.pixmap(QSize(pixels, pixels)).toImage()); }
+
+class AppDelegateTest : public AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        mic_ = addInput("Built-in Microphone");
+        headset_ = addInput("USB Headset", 1);
+        AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppShowHelpWnd);
+    }
+    std::unique_ptr<AppDelegate> launchPinned()
+    {
+        auto app = launch();
+        app->levelTimer()->stop();  // the tests tick by hand unless they test the timer
+        app->setClock([] { return kStamp; });
+        return app;
+    }
+    // A recording with a few cycles of tone in it, stopped by the user.
+    void recordTone(AppDelegate& app)
+    {
+        app.startAndStopRecord();
+        ASSERT_TRUE(app.audioRecord()->isStart());
+        for (int i = 0; i < 20; ++i)
+            ASSERT_TRUE(feedTone(mic_, 0.5f));
+        app.startAndStopRecord();
+    }
+
+    AudioObjectID mic_ = 0;
+    AudioObjectID headset_ = 0;
+};
+
+}  // namespace
+
+TEST_F(AppDelegateTest, LaunchSettingsDecideWhichWindowsOpen)
+{
+    struct Case {
+        QVariant help, panel;
+        bool helpOpen, helpChecked, panelOpen, panelChecked;
+    };
+    const Case cases[] = {
+        {{}, {}, true, true, true, true},     // first start
+        {0, 0, false, false, false, false},   // both stored off
+        {5, 1, true, true, true, true},       // any non-zero value leaves a window open
+        {-1, 1, true, true, true, true},
+    };
+    for (const Case& c : cases) {
+        QSettings().clear();
+        if (c.help.isValid())
+            AppControl::AppWriteKeyValue(c.help, SettingsKey::OpenAppShowHelpWnd);
+        if (c.panel.isValid())
+            AppControl::AppWriteKeyValue(c.panel, SettingsKey::OpenAppRecordingPanel);
+        auto app = launch();
+        const std::string label = c.help.toString().toStdString() + "/" + c.panel.toString().toStdString();
+        EXPECT_EQ(app->window()->isVisible(), c.helpOpen) << label;
+        EXPECT_EQ(app->btnShowHelpWnd()->isChecked(), c.helpChecked) << label;
+        EXPECT_EQ(app->wndRecordingPanel()->isVisible(), c.panelOpen) << label;
+        EXPECT_EQ(app->btnShowRecordingPanel()->isChecked(), c.panelChecked) << label;
+        EXPECT_FALSE(app->configAudioWndController()->window()->isVisible()) << label;
+    }
+}
+
+TEST_F(AppDelegateTest, ToggledCheckBoxesOnlyStoreTheChoice)
+{
+    QSettings().clear();
+    auto app = launch();
+    app->btnShowHelpWnd()->click();
+    app->btnShowRecordingPanel()->click();
+    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::OpenAppShowHelpWnd, 1).toInt(), 0);
+    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::OpenAppRecordingPanel, 1).toInt(), 0);
+    EXPECT_TRUE(app->window()->isVisible());
+    EXPECT_TRUE(app->wndRecordingPanel()->isVisible());
+    app->btnShowRecordingPanel()->click();
+    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::OpenAppRecordingPanel, 0).toInt(), 1);
+}
+
+TEST_F(AppDelegateTest, StartUpOpensTheSavedDeviceWithoutShowingTheConfigurationWindow)
+{
+    AppControl::AppWriteKeyValue(1, SettingsKey::AudioDeviceNSNumberChoose);
+    auto app = launch();
+    EXPECT_EQ(capturingDevice(), headset_);
+    EXPECT_FALSE(app->configAudioWndController()->window()->isVisible());
+    EXPECT_FALSE(app->audioRecord()->isStart()) << "captures, but writes nothing until a recording starts";
+    EXPECT_EQ(libraryLog_.value(0), QStringLiteral("window")) << "the library loads at start-up";
+    EXPECT_TRUE(workspace_.raised.isEmpty());
+
+    ASSERT_TRUE(app->statusItem() && app->statusAudioWave());
+    EXPECT_EQ(app->statusItem()->contextMenu(), app->menuTop());
+    EXPECT_EQ(iconImage(app->statusItem()->icon(), 22), normalised(resources::image("RecordMenu.png")));
+    EXPECT_FALSE(app->statusAudioWave()->icon().isNull());
+    EXPECT_EQ(app->audioWaveView()->size(), QSize(160, 21));
+    EXPECT_TRUE(app->levelTimer()->isActive());
+    EXPECT_EQ(app->levelTimer()->interval(), 33);
+}
+
+TEST_F(AppDelegateTest, StoredDeviceIndexOutOfRangeOpensNothing)
+{
+    AppControl::AppWriteKeyValue(2, SettingsKey::AudioDeviceNSNumberChoose);
+    auto app = launch();
+    EXPECT_EQ(capturingDevice(), 0u);
+    app->showAudioLevel();
+    app->startAndStopRecord();
+    app->startAndStopRecord();
+}
+
+TEST_F(AppDelegateTest, DeviceChoiceIgnoresIndicesOutsideTheList)
+{
+    auto app = launchPinned();
+    ASSERT_EQ(capturingDevice(), mic_);
+    const int made = audio_->unitsCreated();
+    app->chooseAudioDeviceNum(-1);
+    app->chooseAudioDeviceNum(2);
+    EXPECT_EQ(capturingDevice(), mic_);
+    EXPECT_EQ(audio_->unitsCreated(), made);
+    app->chooseAudioDeviceNum(1);
+    EXPECT_EQ(capturingDevice(), headset_);
+}
+
+TEST_F(AppDelegateTest, StartAndStopMakeOneDatedFileAndSwitchEveryText)
+{
+    auto app = launchPinned();
+    ConfigAudioWndController* config = app->configAudioWndController();
+    EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
+
+    app->startAndStopRecord();
+    EXPECT_TRUE(app->audioRecord()->isStart());
+    EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Stop Record"));
+    EXPECT_EQ(app->lblRecordTip()->text(), QStringLiteral("Stop Record"));
+    EXPECT_EQ(iconImage(app->btnStartRecord()->icon(), 48), normalised(resources::image("StopRecord.png")));
+    EXPECT_FALSE(config->popAudioDevices()->isEnabled());
+    EXPECT_FALSE(config->popAudioFormat()->isEnabled());
+    EXPECT_TRUE(app->isRecordTimerRunning());
+    EXPECT_EQ(app->lblRecordAudioTime()->text(), QStringLiteral("00:00:00")) << "unchanged until the first tick";
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+    app->showRecordTime();
+    EXPECT_EQ(app->lblRecordAudioTime()->text(), QStringLiteral("00:00:01"));
+    EXPECT_EQ(app->timeMenuItem()->text(), QStringLiteral("Recorded Time: 00:00:01"));
+
+    app->startAndStopRecord();
+    const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
+    EXPECT_FALSE(app->audioRecord()->isStart());
+    EXPECT_FALSE(app->isRecordTimerRunning());
+    EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
+    EXPECT_EQ(app->lblRecordTip()->text(), QStringLiteral("Start Record"));
+    EXPECT_EQ(iconImage(app->btnStartRecord()->icon(), 48), normalised(resources::image("StartRecord.png")));
+    EXPECT_TRUE(config->popAudioDevices()->isEnabled());
+    EXPECT_TRUE(config->popAudioFormat()->isEnabled());
+    EXPECT_EQ(recordings(), QStringList{QFileInfo(path).fileName()});
+    EXPECT_EQ(app->recordAudioPath(), std::optional<QString>(path));
+    EXPECT_EQ(workspace_.revealed, QStringList{path});
+    // Added, laid out, then brought to the front.
+    EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush", "window"}));
+    EXPECT_EQ(workspace_.raised.size(), 1);
+
+    const FileSound sound = readFileSound(path);
+    ASSERT_TRUE(sound.opened);
+    EXPECT_GT(sound.frames, 0);
+    EXPECT_GT(sound.peak, 0.3f);
+}
+
+TEST_F(AppDelegateTest, ARecordingNeverReplacesAnEarlierFile)
+{
+    auto app = launchPinned();
+    recordTone(*app);
+    recordTone(*app);
+    recordTone(*app);
+    app->configAudioWndController()->popAudioFormat()->setCurrentIndex(1);
+    recordTone(*app);
+    EXPECT_EQ(recordings(), (QStringList{"24_03_05 14_07_09_Audio (2).m4a", "24_03_05 14_07_09_Audio (3).m4a",
+                                         "24_03_05 14_07_09_Audio.m4a", "24_03_05 14_07_09_Audio.wav"}));
+    for (const QString& name : recordings())
+        EXPECT_GT(readFileSound(saveFolder() + "/" + name).peak, 0.3f) << name.toStdString();
+}
+
+TEST_F(AppDelegateTest, NamesFollowTheClockAndTheFormat)
+{
+    auto app = launch();
+    app->levelTimer()->stop();
+    const QDateTime before = QDateTime::currentDateTime();
+    const QString name = QFileInfo(app->getSaveAudioPath()).fileName();
+    const QDateTime after = QDateTime::currentDateTime();
+    const QString stamp = name.left(17);
+    EXPECT_TRUE(stamp == before.toString("yy_MM_dd HH_mm_ss") || stamp == after.toString("yy_MM_dd HH_mm_ss"))
+        << name.toStdString();
+    EXPECT_TRUE(name.endsWith("_Audio.m4a"));
+    app->configAudioWndController()->popAudioFormat()->setCurrentIndex(1);
+    EXPECT_TRUE(app->getSaveAudioPath().endsWith("_Audio.wav"));
+    EXPECT_TRUE(recordings().isEmpty()) << "naming creates nothing";
+}
+
+TEST_F(AppDelegateTest, QuitWhileRecordingCompletesTheFileAndStoresTheLibrary)
+{
+    auto app = launchPinned();
+    app->startAndStopRecord();
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+    app->quitTheApp();
+    const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
+    EXPECT_FALSE(app->audioRecord()->isStart());
+    EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush", "writeData"}));
+    EXPECT_TRUE(workspace_.revealed.isEmpty()) << "quitting reveals nothing";
+    EXPECT_GT(readFileSound(path).peak, 0.3f);
+    app->applicationWillTerminate();  // aboutToQuit after Quit: nothing happens twice
+    EXPECT_EQ(libraryLog_.count("writeData"), 1);
+}
+
+TEST_F(AppDelegateTest, TerminationSignalQuitsThroughTheSamePath)
+{
+    auto app = launchPinned();
+    QuitSignals quitSignals;
+    ASSERT_TRUE(quitSignals.isInstalled());
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, app.get(), [&app] { app->quitTheApp(); });
+    app->startAndStopRecord();
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+    std::raise(SIGTERM);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !app->audioRecord()->isStart(); }, 5000));
+    EXPECT_TRUE(libraryLog_.contains("writeData"));
+    EXPECT_GT(readFileSound(saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a")).peak, 0.3f);
+}
+
+TEST_F(AppDelegateTest, AFileThatCannotBeCreatedIsToldAndNothingStarts)
+{
+    auto app = launchPinned();
+    QSignalSpy told(app.get(), &AppDelegate::userNotified);
+    app->configAudioWndController()->setSaveAudioPath(home_.path() + QStringLiteral("/missing/folder"));
+    app->startAndStopRecord();
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0][1].toString().contains(QStringLiteral("missing/folder")));
+    EXPECT_FALSE(app->audioRecord()->isStart());
+    EXPECT_FALSE(app->isRecordTimerRunning());
+    EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
+    EXPECT_TRUE(app->configAudioWndController()->popAudioDevices()->isEnabled());
+}
+
+TEST_F(AppDelegateTest, ADeviceThatVanishesMidRecordingEndsItAndIsTold)
+{
+    auto app = launchPinned();
+    QSignalSpy told(app.get(), &AppDelegate::userNotified);
+    app->startAndStopRecord();
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+    ASSERT_TRUE(audio_->removeDevice(mic_));
+    app->showAudioLevel();
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0][1].toString().contains(QStringLiteral("Built-in Microphone")));
+    EXPECT_FALSE(app->audioRecord()->isStart());
+    EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
+    const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
+    EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush"}));
+    EXPECT_GT(readFileSound(path).peak, 0.3f);
+    app->showAudioLevel();
+    EXPECT_EQ(told.size(), 1) << "told once";
+}
+
+TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChange)
+{
+    auto app = launchPinned();
+    const int initial = app->levelIconPushes();
+    for (int i = 0; i < 30; ++i)
+        app->showAudioLevel();  // silence: every redraw is the same dark meter
+    EXPECT_EQ(app->levelIconPushes(), initial);
+
+    ASSERT_TRUE(feedTone(mic_, 0.5f));
+    for (int i = 0; i < 10; ++i)
+        app->showAudioLevel();
+    EXPECT_EQ(app->levelIconPushes(), initial + 1) << "the page flips on the tenth tick";
+    EXPECT_EQ(iconImage(app->statusAudioWave()->icon(), 22), normalised(app->levelIconImages()[0]));
+    app->showAudioLevel();
+    EXPECT_EQ(app->levelIconPushes(), initial + 2) << "the peak cell arrives on the next redraw";
+    EXPECT_EQ(app->panelAudioWaveView()->buildInAudioWave()->value(9), app->audioRecord()->audioLevel())
+        << "the panel's meter is fed the same levels";
+}
+
+TEST_F(AppDelegateTest, TimersKeepFiringWhileTheStatusMenuIsOpen)
+{
+    auto app = launch();
+    app->startAndStopRecord();
+    int levelTicks = 0;
+    QObject::connect(app->levelTimer(), &QTimer::timeout, [&] { ++levelTicks; });
+    QString shownInMenu;
+    int ticksInMenu = 0;
+    QTimer::singleShot(1600, app->menuTop(), [&] {
+        ticksInMenu = levelTicks;
+        shownInMenu = app->lblRecordAudioTime()->text();
+        app->menuTop()->close();
+    });
+    app->menuTop()->exec(QPoint(100, 100));  // the menu's own nested event loop
+    EXPECT_GE(ticksInMenu, 20);
+    EXPECT_EQ(shownInMenu, QStringLiteral("00:00:01"));
+    app->startAndStopRecord();
+}
+
+TEST_F(AppDelegateTest, MenuCommandsBringWindowsForwardAndOpenTheSupportPage)
+{
+    auto app = launchPinned();
+    app->showConfigWnd();
+    app->showRecordingPanel();
+    app->shoHelpWindow();
+    app->showAudioibiary();
+    ASSERT_EQ(workspace_.raised.size(), 4);
+    EXPECT_EQ(workspace_.raised[0], app->configAudioWndController()->window());
+    EXPECT_EQ(workspace_.raised[1], app->wndRecordingPanel());
+    EXPECT_EQ(workspace_.raised[2], app->window());
+    EXPECT_TRUE(app->window()->isVisible());
+    app->helpClose();
+    EXPECT_FALSE(app->window()->isVisible());
+
+    app->support();
+    ASSERT_EQ(workspace_.opened.size(), 1);
+    EXPECT_EQ(workspace_.opened[0], QUrl(QString::fromLatin1(kSupportPageAddress)));
+    EXPECT_EQ(workspace_.opened[0].scheme(), QStringLiteral("https"));
+}

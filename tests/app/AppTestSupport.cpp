@@ -1,0 +1,137 @@
+#include "AppTestSupport.h"
+
+#include "AudioRecord/AudioFileStream.h"
+#include "Controller/ConfigAudioWndController.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSettings>
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// One QApplication for the whole run, its settings in a private folder.
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app_ = std::make_unique<QApplication>(argc_, argv_);
+        QCoreApplication::setOrganizationName(QStringLiteral("traytape"));
+        QCoreApplication::setApplicationName(QStringLiteral("TrayTape"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config_.path());
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    QTemporaryDir config_;
+    int argc_ = 1;
+    char name_[10] = "app_tests";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+
+[[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+}  // namespace
+
+void AppTest::SetUp()
+{
+    ASSERT_TRUE(home_.isValid());
+    qputenv("HOME", home_.path().toLocal8Bit());
+    QDir(home_.path()).mkpath(QStringLiteral("tmp"));
+    qputenv("TMPDIR", (home_.path() + QStringLiteral("/tmp")).toLocal8Bit());
+    QSettings().clear();
+    auto audio = std::make_unique<VirtualAudio>();
+    audio_ = audio.get();
+    setAudioBackend(std::move(audio));
+    Workspace::setShared(&workspace_);
+}
+
+void AppTest::TearDown()
+{
+    Workspace::setShared(nullptr);
+    setAudioBackend(nullptr);
+    audio_ = nullptr;
+    QSettings().clear();
+}
+
+AudioObjectID AppTest::addInput(const std::string& name, std::uint32_t inputChannels)
+{
+    VirtualDevice device;
+    device.name = name;
+    device.uid = "virtual." + name;
+    device.inputChannels = inputChannels;
+    return audio_->addDevice(device);
+}
+
+std::unique_ptr<AppDelegate> AppTest::launch()
+{
+    auto delegate = std::make_unique<AppDelegate>();
+    delegate->setAudioLibraryFactory([this] { return std::make_unique<FakeLibrary>(&libraryLog_); });
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+    return delegate;
+}
+
+AudioObjectID AppTest::capturingDevice() const
+{
+    for (const VirtualUnitState& unit : audio_->units())
+        if (unit.running)
+            return unit.currentDevice;
+    return 0;
+}
+
+bool AppTest::feedTone(AudioObjectID device, float amplitude, std::uint32_t frames)
+{
+    return audio_->runCycle(device, frames, [amplitude](std::uint32_t, std::uint32_t frame) {
+        return amplitude * float(std::sin(2 * M_PI * 1000.0 * frame / 48000.0));
+    });
+}
+
+QString AppTest::saveFolder() const { return ConfigAudioWndController::defaultSaveAudioPath(); }
+
+QStringList AppTest::recordings() const
+{
+    return QDir(saveFolder()).entryList(QDir::Files, QDir::Name);
+}
+
+QImage normalised(const QImage& image) { return image.convertToFormat(QImage::Format_ARGB32_Premultiplied); }
+
+FileSound readFileSound(const QString& path)
+{
+    FileSound sound;
+    auto stream = AudioFileStream::streamForReadingAtPath(path.toStdString());
+    if (!stream)
+        return sound;
+    sound.opened = true;
+    AudioStreamBasicDescription format;
+    format.mSampleRate = 44100;
+    format.mFormatID = kAudioFormatLinearPCM;
+    format.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
+    format.mBytesPerPacket = 4;
+    format.mFramesPerPacket = 1;
+    format.mBytesPerFrame = 4;
+    format.mChannelsPerFrame = 2;
+    format.mBitsPerChannel = 32;
+    stream->setClientDataFormat(format);
+    constexpr std::int32_t kChunk = 4096;
+    std::vector<float> left(kChunk), right(kChunk);
+    for (;;) {
+        AudioBufferList list;
+        list.mNumberBuffers = 2;
+        list.mBuffers[0] = {1, kChunk * 4, left.data()};
+        list.mBuffers[1] = {1, kChunk * 4, right.data()};
+        const std::int32_t got = stream->readBufferList(&list, kChunk);
+        if (got <= 0)
+            break;
+        sound.frames += got;
+        for (std::int32_t i = 0; i < got; ++i)
+            sound.peak = std::max(sound.peak, std::fabs(left[std::size_t(i)]));
+    }
+    return sound;
+}

@@ -1,0 +1,94 @@
+// Shared pieces of the tray application's tests: a temporary home with the
+// settings inside it, the virtual sound backend, a desktop that records what
+// it is asked to do, and a library that records its calls.
+#pragma once
+
+#include "AppDelegate.h"
+#include "AudioLibraryLink.h"
+#include "platform/VirtualAudio.h"
+#include "platform/ui/Workspace.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <memory>
+#include <ostream>
+#include <vector>
+
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
+class RecordingWorkspace : public Workspace {
+public:
+    void revealInFileManager(const QString& path) override { revealed.append(path); }
+    bool openUrl(const QUrl& url) override
+    {
+        opened.append(url);
+        return true;
+    }
+    void raiseAboveOtherApps(QWidget* window) override
+    {
+        raised.append(window);
+        if (window)
+            window->show();
+    }
+
+    QStringList revealed;
+    QList<QUrl> opened;
+    QList<QWidget*> raised;
+};
+
+// Records the calls the controller makes on the library, in order.
+class FakeLibrary : public AudioLibraryLink {
+public:
+    explicit FakeLibrary(QStringList* log) : log_(log) {}
+    QWidget* window() override
+    {
+        log_->append(QStringLiteral("window"));
+        return &window_;
+    }
+    void addAudioItemFromPath(const QString& path) override { log_->append(QStringLiteral("add ") + path); }
+    void flushAudioLibrary() override { log_->append(QStringLiteral("flush")); }
+    void writeData() override { log_->append(QStringLiteral("writeData")); }
+
+private:
+    QStringList* log_;
+    QWidget window_;
+};
+
+// Every test gets a fresh home (so a fresh default save folder), empty
+// settings, a virtual sound backend with the given devices and a recording desktop.
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Adds a device to the virtual backend, two input channels at 48 kHz.
+    AudioObjectID addInput(const std::string& name, std::uint32_t inputChannels = 2);
+    // Builds the controller and runs both launch hooks, as main does.
+    std::unique_ptr<AppDelegate> launch();
+    // The id of the device the one running capture unit listens to (0: none).
+    AudioObjectID capturingDevice() const;
+    // One capture cycle of a 1 kHz tone at `amplitude` on the device, 1024 frames.
+    bool feedTone(AudioObjectID device, float amplitude, std::uint32_t frames = 1024);
+    QString saveFolder() const;
+    QStringList recordings() const;
+
+    QTemporaryDir home_;
+    VirtualAudio* audio_ = nullptr;  // owned by the process-wide backend slot
+    RecordingWorkspace workspace_;
+    QStringList libraryLog_;
+};
+
+// The same image in one pixel format, so that images can be compared.
+QImage normalised(const QImage& image);
+// The peak absolute sample of the first channel of an audio file, and its frame count.
+struct FileSound {
+    bool opened = false;
+    std::int64_t frames = 0;
+    float peak = 0;
+};
+FileSound readFileSound(const QString& path);
