@@ -25,7 +25,7 @@ struct DeviceInfo {
     std::uint32_t index = PA_INVALID_INDEX;
     std::string name;
     std::string description;
-    pa_sample_spec spec{};
+    pa_sample_spec sampleSpec{};
     pa_channel_map map{};
     pa_cvolume volume{};
     bool muted = false;
@@ -53,7 +53,7 @@ DeviceInfo toDevice(const Info& i, bool source)
     d.index = i.index;
     d.name = i.name ? i.name : "";
     d.description = i.description && *i.description ? i.description : d.name;
-    d.spec = i.sample_spec;
+    d.sampleSpec = i.sample_spec;
     d.map = i.channel_map;
     d.volume = i.volume;
     d.muted = i.mute != 0;
@@ -399,7 +399,7 @@ public:
                 return s;
             if (initialized_)
                 return kAudioUnitErr_CannotDoInCurrentContext;
-            const std::uint32_t least = device_ ? source_.spec.channels : 1;
+            const std::uint32_t least = device_ ? source_.sampleSpec.channels : 1;
             const bool floatNonInterleaved = f.mFormatID == kAudioFormatLinearPCM &&
                                              (f.mFormatFlags & kAudioFormatFlagIsFloat) &&
                                              (f.mFormatFlags & kAudioFormatFlagIsNonInterleaved) &&
@@ -456,7 +456,7 @@ public:
             if (!info)
                 return kAudioUnitErr_NoConnection;
             source_ = *info;
-            return answer(floatFormat(source_.spec.rate, source_.spec.channels, scope == kAudioUnitScope_Output),
+            return answer(floatFormat(source_.sampleSpec.rate, source_.sampleSpec.channels, scope == kAudioUnitScope_Output),
                           ioSize, data);
         }
         case kAudioUnitProperty_MaximumFramesPerSlice:
@@ -477,7 +477,7 @@ public:
             return kAudioUnitErr_NoConnection;
         source_ = *info;
         if (outputFormat_.mFormatID == 0)
-            outputFormat_ = floatFormat(source_.spec.rate, source_.spec.channels, true);
+            outputFormat_ = floatFormat(source_.sampleSpec.rate, source_.sampleSpec.channels, true);
         initialized_ = true;
         return noErr;
     }
@@ -503,29 +503,29 @@ public:
         // render(): the server's own mono-to-stereo remix lowers it by 3 dB,
         // which would misstate the level. Wider sources keep their layout.
         const std::uint32_t wanted = outputFormat_.mChannelsPerFrame;
-        const bool mono = source_.spec.channels == 1;
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, std::uint32_t(outputFormat_.mSampleRate),
+        const bool mono = source_.sampleSpec.channels == 1;
+        pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, std::uint32_t(outputFormat_.mSampleRate),
                             std::uint8_t(mono ? 1 : wanted)};
         pa_channel_map map;
         if (mono)
             pa_channel_map_init_mono(&map);
-        else if (spec.channels == source_.spec.channels && pa_channel_map_valid(&source_.map))
+        else if (sampleSpec.channels == source_.sampleSpec.channels && pa_channel_map_valid(&source_.map))
             map = source_.map;
         else
-            pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-        if (!pa_sample_spec_valid(&spec))
+            pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
+        if (!pa_sample_spec_valid(&sampleSpec))
             return kAudioFormatUnsupportedDataFormatError;
 
-        pulse::Stream stream(pa_stream_new(connection_->context(), "TrayTape capture", &spec, &map));
+        pulse::Stream stream(pa_stream_new(connection_->context(), "TrayTape capture", &sampleSpec, &map));
         if (!stream)
             return kAudioUnitErr_NoConnection;
         live_ = {};
         live_.callback = callback_;
-        live_.channels = spec.channels;
+        live_.channels = sampleSpec.channels;
         live_.outputChannels = wanted;
         live_.maximumFrames = maximumFrames_;
-        live_.fragmentFrames = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &spec) / pa_frame_size(&spec));
-        staging_.assign(std::size_t(live_.fragmentFrames) * spec.channels, 0.0f);
+        live_.fragmentFrames = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleSpec) / pa_frame_size(&sampleSpec));
+        staging_.assign(std::size_t(live_.fragmentFrames) * sampleSpec.channels, 0.0f);
         live_.staging = staging_.data();
         stopping_ = false;
         pa_stream_set_state_callback(stream.get(), &PulseCaptureUnit::onState, this);
@@ -534,7 +534,7 @@ public:
         pa_buffer_attr attr;
         attr.maxlength = std::uint32_t(-1);
         attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
-        attr.fragsize = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &spec));
+        attr.fragsize = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleSpec));
         // A vanished source must end the capture, never move it to another
         // device: the recording would go on from the wrong input unnoticed.
         // ADJUST_LATENCY makes the source itself run at the fragment's
@@ -796,13 +796,13 @@ OSStatus PulseAudioBackend::getPropertyData(AudioObjectID object, const AudioObj
         return answer(float(double(d->volume.values[address.mElement - 1]) / PA_VOLUME_NORM), ioSize, outData);
     }
     case kAudioDevicePropertyNominalSampleRate:
-        return answer(double(d->spec.rate), ioSize, outData);
+        return answer(double(d->sampleSpec.rate), ioSize, outData);
     case kAudioDevicePropertyStreamFormat: {
         const bool wanted = address.mScope == kAudioObjectPropertyScopeGlobal ||
                             (address.mScope == kAudioDevicePropertyScopeInput) == d->source;
         if (!wanted)
             return kAudioHardwareUnknownPropertyError;
-        return answer(floatFormat(d->spec.rate, d->spec.channels, false), ioSize, outData);
+        return answer(floatFormat(d->sampleSpec.rate, d->sampleSpec.channels, false), ioSize, outData);
     }
     case kAudioDevicePropertyDeviceIsAlive:
         return answer(std::uint32_t(1), ioSize, outData);
