@@ -45,13 +45,18 @@ printf "%-34s %8s %8s %8s\n" "15 s from a 48 kHz monitor" "process" "server" "to
 read -r t_m4a s_m4a < <(measure "$cli" record --device bench.monitor --seconds $seconds "$work/t.m4a")
 read -r f_m4a fs_m4a < <(measure ffmpeg -nostdin -v error -f pulse -i bench.monitor -t $seconds \
   -c:a aac -b:a 192k -ar 44100 -ac 2 -y "$work/f.m4a")
+# The same with ffmpeg asking for 20 ms blocks, as the live level meter needs.
+read -r g_m4a gs_m4a < <(measure ffmpeg -nostdin -v error -f pulse -fragment_size 3840 -i bench.monitor -t $seconds \
+  -c:a aac -b:a 192k -ar 44100 -ac 2 -y "$work/g.m4a")
 read -r t_wav s_wav < <(measure "$cli" record --device bench.monitor --seconds $seconds "$work/t.wav")
 read -r p_wav ps_wav < <(measure timeout -s INT $seconds parecord --device=bench.monitor --file-format=wav \
   --format=s32le --rate=44100 --channels=2 "$work/p.wav")
 row "traytape-cli m4a" "$t_m4a" "$s_m4a"
 row "ffmpeg -f pulse aac 192k" "$f_m4a" "$fs_m4a"
+row "ffmpeg, 20 ms blocks" "$g_m4a" "$gs_m4a"
 row "traytape-cli wav" "$t_wav" "$s_wav"
 row "parecord wav s32le 44.1k" "$p_wav" "$ps_wav"
 echo
 printf "m4a: traytape total / ffmpeg total = %.2f\n" "$(echo "($t_m4a + $s_m4a) / ($f_m4a + $fs_m4a)" | bc -l)"
+printf "m4a: traytape total / ffmpeg (20 ms blocks) total = %.2f\n" "$(echo "($t_m4a + $s_m4a) / ($g_m4a + $gs_m4a)" | bc -l)"
 printf "wav: traytape total / parecord total = %.2f\n" "$(echo "($t_wav + $s_wav) / ($p_wav + $ps_wav)" | bc -l)"

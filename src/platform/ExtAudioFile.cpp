@@ -913,6 +913,33 @@ OSStatus remuxToOrdinaryMp4(const std::string& path, int priming, std::int64_t f
 
 // --- The writer ---------------------------------------------------------------
 
+// The properties every open file answers, writer and reader alike.
+OSStatus answerProperty(ExtAudioFilePropertyID id, std::uint32_t* ioSize, void* outData,
+                        const AudioStreamBasicDescription& fileFormat, const AudioStreamBasicDescription& clientFormat,
+                        std::int64_t lengthFrames)
+{
+    if (!ioSize || !outData)
+        return kExtAudioFileError_InvalidProperty;
+    switch (id) {
+    case kExtAudioFileProperty_FileDataFormat:
+    case kExtAudioFileProperty_ClientDataFormat:
+        if (*ioSize < sizeof(AudioStreamBasicDescription))
+            return kAudioHardwareBadPropertySizeError;
+        *static_cast<AudioStreamBasicDescription*>(outData) =
+            id == kExtAudioFileProperty_FileDataFormat ? fileFormat : clientFormat;
+        *ioSize = sizeof(AudioStreamBasicDescription);
+        return noErr;
+    case kExtAudioFileProperty_FileLengthFrames:
+        if (*ioSize < sizeof(std::int64_t))
+            return kAudioHardwareBadPropertySizeError;
+        *static_cast<std::int64_t*>(outData) = lengthFrames;
+        *ioSize = sizeof(std::int64_t);
+        return noErr;
+    default:
+        return kExtAudioFileError_InvalidProperty;
+    }
+}
+
 // A file being written. Owned by its creator; the owner's thread makes every
 // call but writeAsync, which the audio thread makes. A writer thread (one per
 // file) drains what writeAsync queued into the file.
@@ -926,26 +953,7 @@ public:
 
     OSStatus getProperty(ExtAudioFilePropertyID id, std::uint32_t* ioSize, void* outData) override
     {
-        if (!ioSize || !outData)
-            return kExtAudioFileError_InvalidProperty;
-        switch (id) {
-        case kExtAudioFileProperty_FileDataFormat:
-        case kExtAudioFileProperty_ClientDataFormat:
-            if (*ioSize < sizeof(AudioStreamBasicDescription))
-                return kAudioHardwareBadPropertySizeError;
-            *static_cast<AudioStreamBasicDescription*>(outData) =
-                id == kExtAudioFileProperty_FileDataFormat ? fileFormat_ : clientFormat_;
-            *ioSize = sizeof(AudioStreamBasicDescription);
-            return noErr;
-        case kExtAudioFileProperty_FileLengthFrames:
-            if (*ioSize < sizeof(std::int64_t))
-                return kAudioHardwareBadPropertySizeError;
-            *static_cast<std::int64_t*>(outData) = fileFrames_;
-            *ioSize = sizeof(std::int64_t);
-            return noErr;
-        default:
-            return kExtAudioFileError_InvalidProperty;
-        }
+        return answerProperty(id, ioSize, outData, fileFormat_, clientFormat_, fileFrames_);
     }
 
     OSStatus setProperty(ExtAudioFilePropertyID id, std::uint32_t size, const void* data) override
@@ -1294,26 +1302,7 @@ public:
 
     OSStatus getProperty(ExtAudioFilePropertyID id, std::uint32_t* ioSize, void* outData) override
     {
-        if (!ioSize || !outData)
-            return kExtAudioFileError_InvalidProperty;
-        switch (id) {
-        case kExtAudioFileProperty_FileDataFormat:
-        case kExtAudioFileProperty_ClientDataFormat:
-            if (*ioSize < sizeof(AudioStreamBasicDescription))
-                return kAudioHardwareBadPropertySizeError;
-            *static_cast<AudioStreamBasicDescription*>(outData) =
-                id == kExtAudioFileProperty_FileDataFormat ? fileFormat_ : clientFormat_;
-            *ioSize = sizeof(AudioStreamBasicDescription);
-            return noErr;
-        case kExtAudioFileProperty_FileLengthFrames:
-            if (*ioSize < sizeof(std::int64_t))
-                return kAudioHardwareBadPropertySizeError;
-            *static_cast<std::int64_t*>(outData) = lengthFrames_;
-            *ioSize = sizeof(std::int64_t);
-            return noErr;
-        default:
-            return kExtAudioFileError_InvalidProperty;
-        }
+        return answerProperty(id, ioSize, outData, fileFormat_, clientFormat_, lengthFrames_);
     }
 
     OSStatus setProperty(ExtAudioFilePropertyID id, std::uint32_t size, const void* data) override

@@ -1,4 +1,5 @@
 #include "platform/PulseAudioBackend.h"
+#include "platform/PropertyData.h"
 
 #include "platform/PulseUtil.h"
 
@@ -73,30 +74,6 @@ AudioStreamBasicDescription floatFormat(double rate, std::uint32_t channels, boo
     f.mBytesPerFrame = nonInterleaved ? 4 : 4 * channels;
     f.mBytesPerPacket = f.mBytesPerFrame;
     return f;
-}
-
-template <class T>
-OSStatus readValue(const void* data, std::uint32_t size, T& out)
-{
-    if (data == nullptr || size != sizeof(T))
-        return kAudioHardwareBadPropertySizeError;
-    std::memcpy(&out, data, sizeof(T));
-    return noErr;
-}
-
-// With outData null only the size is asked for.
-template <class T>
-OSStatus answer(const T& value, std::uint32_t* ioSize, void* outData)
-{
-    if (outData == nullptr) {
-        *ioSize = sizeof(T);
-        return noErr;
-    }
-    if (*ioSize < sizeof(T))
-        return kAudioHardwareBadPropertySizeError;
-    std::memcpy(outData, &value, sizeof(T));
-    *ioSize = sizeof(T);
-    return noErr;
 }
 
 void signalLoop(pa_threaded_mainloop* loop) { pa_threaded_mainloop_signal(loop, 0); }
@@ -352,7 +329,7 @@ public:
             std::uint32_t on = 0;
             if (!input && !output)
                 return kAudioUnitErr_InvalidProperty;
-            if (OSStatus s = readValue(data, size, on))
+            if (OSStatus s = readPropertyValue(data, size, on))
                 return s;
             if (initialized_)
                 return kAudioUnitErr_CannotDoInCurrentContext;
@@ -367,7 +344,7 @@ public:
             AudioObjectID device = 0;
             if (scope != kAudioUnitScope_Global)
                 return kAudioUnitErr_InvalidProperty;
-            if (OSStatus s = readValue(data, size, device))
+            if (OSStatus s = readPropertyValue(data, size, device))
                 return s;
             if (initialized_)
                 return kAudioUnitErr_CannotDoInCurrentContext;
@@ -384,7 +361,7 @@ public:
             AURenderCallbackStruct callback;
             if (scope != kAudioUnitScope_Global)
                 return kAudioUnitErr_InvalidProperty;
-            if (OSStatus s = readValue(data, size, callback))
+            if (OSStatus s = readPropertyValue(data, size, callback))
                 return s;
             if (stream_)
                 return kAudioUnitErr_CannotDoInCurrentContext;
@@ -395,7 +372,7 @@ public:
             AudioStreamBasicDescription f;
             if (scope != kAudioUnitScope_Output || element != 1)
                 return kAudioUnitErr_InvalidProperty;
-            if (OSStatus s = readValue(data, size, f))
+            if (OSStatus s = readPropertyValue(data, size, f))
                 return s;
             if (initialized_)
                 return kAudioUnitErr_CannotDoInCurrentContext;
@@ -416,7 +393,7 @@ public:
         }
         case kAudioUnitProperty_MaximumFramesPerSlice: {
             std::uint32_t frames = 0;
-            if (OSStatus s = readValue(data, size, frames))
+            if (OSStatus s = readPropertyValue(data, size, frames))
                 return s;
             if (frames == 0)
                 return kAudioUnitErr_InvalidParameter;
@@ -438,17 +415,17 @@ public:
         switch (id) {
         case kAudioOutputUnitProperty_EnableIO:
             if (scope == kAudioUnitScope_Input && element == 1)
-                return answer(std::uint32_t(inputEnabled_), ioSize, data);
+                return writePropertyValue(std::uint32_t(inputEnabled_), ioSize, data);
             if (scope == kAudioUnitScope_Output && element == 0)
-                return answer(std::uint32_t(0), ioSize, data);
+                return writePropertyValue(std::uint32_t(0), ioSize, data);
             return kAudioUnitErr_InvalidProperty;
         case kAudioOutputUnitProperty_CurrentDevice:
-            return answer(device_, ioSize, data);
+            return writePropertyValue(device_, ioSize, data);
         case kAudioUnitProperty_StreamFormat: {
             if (element != 1 || (scope != kAudioUnitScope_Input && scope != kAudioUnitScope_Output))
                 return kAudioUnitErr_InvalidProperty;
             if (scope == kAudioUnitScope_Output && outputFormat_.mFormatID != 0)
-                return answer(outputFormat_, ioSize, data);
+                return writePropertyValue(outputFormat_, ioSize, data);
             if (!device_)
                 return kAudioUnitErr_NoConnection;
             // The device may have changed its format since it was chosen.
@@ -456,13 +433,13 @@ public:
             if (!info)
                 return kAudioUnitErr_NoConnection;
             source_ = *info;
-            return answer(floatFormat(source_.sampleSpec.rate, source_.sampleSpec.channels, scope == kAudioUnitScope_Output),
+            return writePropertyValue(floatFormat(source_.sampleSpec.rate, source_.sampleSpec.channels, scope == kAudioUnitScope_Output),
                           ioSize, data);
         }
         case kAudioUnitProperty_MaximumFramesPerSlice:
-            return answer(maximumFrames_, ioSize, data);
+            return writePropertyValue(maximumFrames_, ioSize, data);
         case kAudioOutputUnitProperty_IsRunning:
-            return answer(std::uint32_t(running_.load(std::memory_order_acquire)), ioSize, data);
+            return writePropertyValue(std::uint32_t(running_.load(std::memory_order_acquire)), ioSize, data);
         default:
             return kAudioUnitErr_InvalidProperty;
         }
@@ -748,7 +725,7 @@ OSStatus PulseAudioBackend::getPropertyData(AudioObjectID object, const AudioObj
                      : std::nullopt;
             if (!id)
                 return conn ? kAudioHardwareUnspecifiedError : kAudioHardwareBadObjectError;
-            return answer(*id, ioSize, outData);
+            return writePropertyValue(*id, ioSize, outData);
         }
         default:
             return kAudioHardwareUnknownPropertyError;
@@ -792,20 +769,20 @@ OSStatus PulseAudioBackend::getPropertyData(AudioObjectID object, const AudioObj
             address.mElement > d->volume.channels)
             return kAudioHardwareUnknownPropertyError;
         if (address.mSelector == kAudioDevicePropertyMute)
-            return answer(std::uint32_t(d->muted), ioSize, outData);
-        return answer(float(double(d->volume.values[address.mElement - 1]) / PA_VOLUME_NORM), ioSize, outData);
+            return writePropertyValue(std::uint32_t(d->muted), ioSize, outData);
+        return writePropertyValue(float(double(d->volume.values[address.mElement - 1]) / PA_VOLUME_NORM), ioSize, outData);
     }
     case kAudioDevicePropertyNominalSampleRate:
-        return answer(double(d->sampleSpec.rate), ioSize, outData);
+        return writePropertyValue(double(d->sampleSpec.rate), ioSize, outData);
     case kAudioDevicePropertyStreamFormat: {
         const bool wanted = address.mScope == kAudioObjectPropertyScopeGlobal ||
                             (address.mScope == kAudioDevicePropertyScopeInput) == d->source;
         if (!wanted)
             return kAudioHardwareUnknownPropertyError;
-        return answer(floatFormat(d->sampleSpec.rate, d->sampleSpec.channels, false), ioSize, outData);
+        return writePropertyValue(floatFormat(d->sampleSpec.rate, d->sampleSpec.channels, false), ioSize, outData);
     }
     case kAudioDevicePropertyDeviceIsAlive:
-        return answer(std::uint32_t(1), ioSize, outData);
+        return writePropertyValue(std::uint32_t(1), ioSize, outData);
     default:
         return kAudioHardwareUnknownPropertyError;
     }
@@ -824,12 +801,12 @@ OSStatus PulseAudioBackend::setPropertyData(AudioObjectID object, const AudioObj
         return kAudioHardwareBadObjectError;
     if (volume) {
         float v = 0;
-        if (OSStatus s = readValue(data, size, v))
+        if (OSStatus s = readPropertyValue(data, size, v))
             return s;
         return conn->setSourceVolume(object, address.mElement, v) ? noErr : kAudioHardwareUnspecifiedError;
     }
     std::uint32_t mute = 0;
-    if (OSStatus s = readValue(data, size, mute))
+    if (OSStatus s = readPropertyValue(data, size, mute))
         return s;
     return conn->setSourceMute(object, address.mElement, mute != 0) ? noErr : kAudioHardwareUnspecifiedError;
 }

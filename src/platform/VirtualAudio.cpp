@@ -1,4 +1,5 @@
 #include "platform/VirtualAudio.h"
+#include "platform/PropertyData.h"
 
 #include <algorithm>
 #include <cmath>
@@ -38,25 +39,6 @@ AudioStreamBasicDescription nonInterleavedFloat(double rate, std::uint32_t chann
     f.mBytesPerFrame = 4;
     f.mBytesPerPacket = 4;
     return f;
-}
-
-template <class T>
-OSStatus readValue(const void* data, std::uint32_t size, T& out)
-{
-    if (data == nullptr || size != sizeof(T))
-        return kAudioHardwareBadPropertySizeError;
-    std::memcpy(&out, data, sizeof(T));
-    return noErr;
-}
-
-template <class T>
-OSStatus writeValue(const T& value, std::uint32_t* ioSize, void* out)
-{
-    if (ioSize == nullptr || out == nullptr || *ioSize < sizeof(T))
-        return kAudioHardwareBadPropertySizeError;
-    std::memcpy(out, &value, sizeof(T));
-    *ioSize = sizeof(T);
-    return noErr;
 }
 
 }  // namespace
@@ -128,7 +110,7 @@ public:
             if (OSStatus s = core_->failure(input ? VirtualStep::EnableInput : VirtualStep::DisableOutput))
                 return s;
             std::uint32_t on = 0;
-            if (OSStatus s = readValue(data, size, on))
+            if (OSStatus s = readPropertyValue(data, size, on))
                 return s;
             if (state_.initialized)
                 return kAudioUnitErr_CannotDoInCurrentContext;
@@ -141,7 +123,7 @@ public:
             if (OSStatus s = core_->failure(VirtualStep::CurrentDevice))
                 return s;
             AudioObjectID device = 0;
-            if (OSStatus s = readValue(data, size, device))
+            if (OSStatus s = readPropertyValue(data, size, device))
                 return s;
             if (state_.initialized)
                 return kAudioUnitErr_CannotDoInCurrentContext;
@@ -156,7 +138,7 @@ public:
             if (OSStatus s = core_->failure(VirtualStep::SetInputCallback))
                 return s;
             AURenderCallbackStruct callback;
-            if (OSStatus s = readValue(data, size, callback))
+            if (OSStatus s = readPropertyValue(data, size, callback))
                 return s;
             if (state_.running)
                 return kAudioUnitErr_CannotDoInCurrentContext;
@@ -169,7 +151,7 @@ public:
             if (OSStatus s = core_->failure(VirtualStep::SetOutputFormat))
                 return s;
             AudioStreamBasicDescription f;
-            if (OSStatus s = readValue(data, size, f))
+            if (OSStatus s = readPropertyValue(data, size, f))
                 return s;
             if (state_.initialized)
                 return kAudioUnitErr_CannotDoInCurrentContext;
@@ -189,7 +171,7 @@ public:
         }
         case kAudioUnitProperty_MaximumFramesPerSlice: {
             std::uint32_t frames = 0;
-            if (OSStatus s = readValue(data, size, frames))
+            if (OSStatus s = readPropertyValue(data, size, frames))
                 return s;
             if (frames == 0)
                 return kAudioUnitErr_InvalidParameter;
@@ -210,14 +192,14 @@ public:
         switch (id) {
         case kAudioOutputUnitProperty_EnableIO:
             if (scope == kAudioUnitScope_Input && element == 1)
-                return writeValue(std::uint32_t(state_.inputEnabled), ioSize, data);
+                return writePropertyValue(std::uint32_t(state_.inputEnabled), ioSize, data);
             if (scope == kAudioUnitScope_Output && element == 0)
-                return writeValue(std::uint32_t(state_.outputEnabled), ioSize, data);
+                return writePropertyValue(std::uint32_t(state_.outputEnabled), ioSize, data);
             return kAudioUnitErr_InvalidProperty;
         case kAudioOutputUnitProperty_CurrentDevice:
-            return writeValue(state_.currentDevice, ioSize, data);
+            return writePropertyValue(state_.currentDevice, ioSize, data);
         case kAudioOutputUnitProperty_SetInputCallback:
-            return writeValue(state_.callback, ioSize, data);
+            return writePropertyValue(state_.callback, ioSize, data);
         case kAudioUnitProperty_StreamFormat: {
             if (element != 1 || (scope != kAudioUnitScope_Input && scope != kAudioUnitScope_Output))
                 return kAudioUnitErr_InvalidProperty;
@@ -226,18 +208,18 @@ public:
                     return s;
             const DeviceRecord* device = core_->find(state_.currentDevice);
             if (scope == kAudioUnitScope_Output && state_.outputFormat.mFormatID != 0)
-                return writeValue(state_.outputFormat, ioSize, data);
+                return writePropertyValue(state_.outputFormat, ioSize, data);
             if (device == nullptr)
                 return kAudioUnitErr_NoConnection;
             const auto& d = device->device;
-            return writeValue(scope == kAudioUnitScope_Input ? interleavedFloat(d.sampleRate, d.inputChannels)
+            return writePropertyValue(scope == kAudioUnitScope_Input ? interleavedFloat(d.sampleRate, d.inputChannels)
                                                              : nonInterleavedFloat(d.sampleRate, d.inputChannels),
                               ioSize, data);
         }
         case kAudioUnitProperty_MaximumFramesPerSlice:
-            return writeValue(state_.maximumFramesPerSlice, ioSize, data);
+            return writePropertyValue(state_.maximumFramesPerSlice, ioSize, data);
         case kAudioOutputUnitProperty_IsRunning:
-            return writeValue(std::uint32_t(state_.running), ioSize, data);
+            return writePropertyValue(std::uint32_t(state_.running), ioSize, data);
         default:
             return kAudioUnitErr_InvalidProperty;
         }
@@ -570,9 +552,9 @@ OSStatus VirtualAudio::getPropertyData(AudioObjectID object, const AudioObjectPr
             return noErr;
         }
         case kAudioHardwarePropertyDefaultOutputDevice:
-            return writeValue(core_->defaultOutput, ioSize, outData);
+            return writePropertyValue(core_->defaultOutput, ioSize, outData);
         case kAudioHardwarePropertyDefaultInputDevice:
-            return writeValue(core_->defaultInput, ioSize, outData);
+            return writePropertyValue(core_->defaultInput, ioSize, outData);
         default:
             return kAudioHardwareUnknownPropertyError;
         }
@@ -618,21 +600,21 @@ OSStatus VirtualAudio::getPropertyData(AudioObjectID object, const AudioObjectPr
             return kAudioHardwareUnknownPropertyError;
         const std::size_t c = address.mElement - 1;
         if (selector == kAudioDevicePropertyVolumeScalar)
-            return writeValue(d->volume[c], ioSize, outData);
-        return writeValue(std::uint32_t(d->muted[c]), ioSize, outData);
+            return writePropertyValue(d->volume[c], ioSize, outData);
+        return writePropertyValue(std::uint32_t(d->muted[c]), ioSize, outData);
     }
     case kAudioDevicePropertyNominalSampleRate:
-        return writeValue(dev.sampleRate, ioSize, outData);
+        return writePropertyValue(dev.sampleRate, ioSize, outData);
     case kAudioDevicePropertyStreamFormat: {
         const bool output = address.mScope == kAudioDevicePropertyScopeOutput ||
                             (address.mScope == kAudioObjectPropertyScopeGlobal && dev.inputChannels == 0);
         const std::uint32_t channels = output ? dev.outputChannels : dev.inputChannels;
         if (channels == 0)
             return kAudioHardwareUnknownPropertyError;
-        return writeValue(interleavedFloat(dev.sampleRate, channels), ioSize, outData);
+        return writePropertyValue(interleavedFloat(dev.sampleRate, channels), ioSize, outData);
     }
     case kAudioDevicePropertyDeviceIsAlive:
-        return writeValue(std::uint32_t(1), ioSize, outData);
+        return writePropertyValue(std::uint32_t(1), ioSize, outData);
     default:
         return kAudioHardwareUnknownPropertyError;
     }
@@ -664,12 +646,12 @@ OSStatus VirtualAudio::setPropertyData(AudioObjectID object, const AudioObjectPr
         const std::size_t c = address.mElement - 1;
         if (volume) {
             float v = 0;
-            if (OSStatus s = readValue(data, size, v))
+            if (OSStatus s = readPropertyValue(data, size, v))
                 return s;
             d->volume[c] = std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
         } else {
             std::uint32_t m = 0;
-            if (OSStatus s = readValue(data, size, m))
+            if (OSStatus s = readPropertyValue(data, size, m))
                 return s;
             d->muted[c] = m != 0;
         }
