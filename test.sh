@@ -15,8 +15,8 @@ run_suite() {  # build-dir, cmake options...
   ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
-run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=ON
 if [ "${TRAYTAPE_QUICK:-0}" != 1 ]; then
-  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=address,undefined -DTRAYTAPE_BENCH=OFF
-  run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=thread -DTRAYTAPE_ENGINE_ONLY=ON -DTRAYTAPE_BENCH=OFF
+  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=address,undefined -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=OFF
+  run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=thread -DTRAYTAPE_ENGINE_ONLY=ON -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=OFF
 fi
