@@ -1,6 +1,7 @@
 // The deterministic backend's behaviours that other suites lean on: device
 // removal, injected failures, and capture cycles racing start/stop.
 #include "platform/VirtualAudio.h"
+#include "support/DeviceQueries.h"
 
 #include <gtest/gtest.h>
 
@@ -8,26 +9,11 @@
 #include <thread>
 #include <vector>
 
+using testsupport::addr;
+using testsupport::deviceList;
+
 namespace {
 
-AudioObjectPropertyAddress addr(std::uint32_t selector, std::uint32_t scope = kAudioObjectPropertyScopeGlobal,
-                                std::uint32_t element = 0)
-{
-    return {selector, scope, element};
-}
-
-std::vector<AudioObjectID> deviceList()
-{
-    const auto a = addr(kAudioHardwarePropertyDevices);
-    std::uint32_t size = 0;
-    if (AudioObjectGetPropertyDataSize(kAudioObjectSystemObject, &a, &size) != noErr)
-        return {};
-    std::vector<AudioObjectID> ids(size / 4);
-    if (AudioObjectGetPropertyData(kAudioObjectSystemObject, &a, &size, ids.data()) != noErr)
-        return {};
-    ids.resize(size / 4);
-    return ids;
-}
 
 // What a capture-device owner sees of one cycle.
 struct Capture {

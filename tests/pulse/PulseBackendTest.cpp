@@ -6,6 +6,7 @@
 // This file registers the executable's one private server; other files of
 // the suite use PulseServerEnvironment::server() and must not add another.
 #include "platform/PulseAudioBackend.h"
+#include "support/DeviceQueries.h"
 #include "support/PulseServer.h"
 #include "support/Signal.h"
 
@@ -24,6 +25,9 @@ using testsupport::NullSink;
 using testsupport::PulseServer;
 using testsupport::PulseServerEnvironment;
 
+using testsupport::addr;
+using testsupport::deviceList;
+
 namespace {
 
 const NullSink kStereo{"alpha", 44100, 2, "Alpha Speakers"};
@@ -32,24 +36,6 @@ const NullSink kMono{"solo", 48000, 1, "Solo Line"};
 [[maybe_unused]] auto* const environment =
     ::testing::AddGlobalTestEnvironment(new PulseServerEnvironment({kStereo, kMono}));
 
-AudioObjectPropertyAddress addr(std::uint32_t selector, std::uint32_t scope = kAudioObjectPropertyScopeGlobal,
-                                std::uint32_t element = 0)
-{
-    return {selector, scope, element};
-}
-
-std::vector<AudioObjectID> deviceList()
-{
-    const auto a = addr(kAudioHardwarePropertyDevices);
-    std::uint32_t size = 0;
-    if (AudioObjectGetPropertyDataSize(kAudioObjectSystemObject, &a, &size) != noErr)
-        return {};
-    std::vector<AudioObjectID> ids(size / 4);
-    if (AudioObjectGetPropertyData(kAudioObjectSystemObject, &a, &size, ids.data()) != noErr)
-        return {};
-    ids.resize(size / 4);
-    return ids;
-}
 
 std::string uidOf(AudioObjectID id)
 {
