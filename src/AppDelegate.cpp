@@ -142,11 +142,11 @@ void AppDelegate::applicationDidFinishLaunching()
     statusAudioWave_ = std::make_unique<QSystemTrayIcon>();
     statusAudioWave_->setToolTip(QStringLiteral("TrayTape input level"));
     statusAudioWave_->setContextMenu(menuTop_);
-    connect(statusAudioWave_.get(), &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger)
-                    showRecordingPanel();
-            });
+    connect(
+        statusAudioWave_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger)
+                showRecordingPanel();
+        });
     pushLevelIcon();
     statusAudioWave_->show();
 
@@ -175,7 +175,10 @@ void AppDelegate::applicationDidFinishLaunching()
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { applicationWillTerminate(); });
 }
 
-AudioWaveView* AppDelegate::panelAudioWaveView() const { return ui_->panelAudioWaveView; }
+AudioWaveView* AppDelegate::panelAudioWaveView() const
+{
+    return ui_->panelAudioWaveView;
+}
 
 void AppDelegate::showAudioLevel()
 {
@@ -230,8 +233,8 @@ void AppDelegate::startRecording()
         // Counting time into a file that does not exist would only mislead: stay idle and say why.
         configAudioWndController_->setISRecording(false);
         notifyUser(tr("Recording could not start"),
-                   tr("TrayTape could not create the file %1. Choose another folder in Preferences.")
-                       .arg(QDir::toNativeSeparators(path)));
+            tr("TrayTape could not create the file %1. Choose another folder in Preferences.")
+                .arg(QDir::toNativeSeparators(path)));
         return;
     }
     recordAudioPath_ = path;
@@ -260,8 +263,8 @@ void AppDelegate::finishRecording(FinishReason reason)
     const QString path = recordAudioPath_.value_or(QString());
     if (status != noErr && reason != FinishReason::Fault)
         notifyUser(tr("Recording incomplete"),
-                   tr("TrayTape could not finish writing %1; the end of the recording may be missing.")
-                       .arg(QDir::toNativeSeparators(path)));
+            tr("TrayTape could not finish writing %1; the end of the recording may be missing.")
+                .arg(QDir::toNativeSeparators(path)));
     if (reason == FinishReason::User && !path.isEmpty())
         Workspace::shared().revealInFileManager(path);
     if (audioLibraryWnd_ && !path.isEmpty()) {
@@ -288,13 +291,12 @@ void AppDelegate::pollRecordFault()
     if (fault == RecordFault::DeviceLost) {
         const QString& name = deviceName_;
         notifyUser(tr("Recording stopped"),
-                   tr("The input device %1 is no longer available. The recording up to that moment is saved "
-                      "as %2.")
-                       .arg(name.isEmpty() ? tr("in use") : QStringLiteral("\u201C%1\u201D").arg(name), file));
+            tr("The input device %1 is no longer available. The recording up to that moment is saved "
+               "as %2.")
+                .arg(name.isEmpty() ? tr("in use") : QStringLiteral("\u201C%1\u201D").arg(name), file));
     } else {
         notifyUser(tr("Recording stopped"),
-                   tr("TrayTape could not write to %1 (is the disk full?). What was recorded before is kept.")
-                       .arg(file));
+            tr("TrayTape could not write to %1 (is the disk full?). What was recorded before is kept.").arg(file));
     }
 }
 
@@ -316,8 +318,8 @@ void AppDelegate::showRecordTime()
 QString AppDelegate::getSaveAudioPath() const
 {
     const QDir folder(configAudioWndController_->saveAudioPath());
-    const QString extension =
-        QString::fromStdString(AudioFileStream::extensionForAudioFormat(configAudioWndController_->audioFormat_()));
+    const QString extension
+        = QString::fromStdString(AudioFileStream::extensionForAudioFormat(configAudioWndController_->audioFormat_()));
     const QString stamp = clock_().toString(QStringLiteral("yy_MM_dd HH_mm_ss"));
     const QString base = stamp + QStringLiteral("_Audio");
     // A recording never replaces an earlier one, even one started in the same second.
@@ -337,11 +339,20 @@ void AppDelegate::setChooseOrNotShowRecordingPanel()
     AppControl::AppWriteKeyValue(btnShowRecordingPanel_->isChecked() ? 1 : 0, SettingsKey::OpenAppRecordingPanel);
 }
 
-void AppDelegate::helpClose() { window_->close(); }
+void AppDelegate::helpClose()
+{
+    window_->close();
+}
 
-void AppDelegate::showConfigWnd() { Workspace::shared().raiseAboveOtherApps(configAudioWndController_->window()); }
+void AppDelegate::showConfigWnd()
+{
+    Workspace::shared().raiseAboveOtherApps(configAudioWndController_->window());
+}
 
-void AppDelegate::showRecordingPanel() { Workspace::shared().raiseAboveOtherApps(wndRecordingPanel_); }
+void AppDelegate::showRecordingPanel()
+{
+    Workspace::shared().raiseAboveOtherApps(wndRecordingPanel_);
+}
 
 void AppDelegate::showAudioibiary()
 {
@@ -349,9 +360,15 @@ void AppDelegate::showAudioibiary()
         Workspace::shared().raiseAboveOtherApps(audioLibraryWnd_->window());
 }
 
-void AppDelegate::shoHelpWindow() { Workspace::shared().raiseAboveOtherApps(window_); }
+void AppDelegate::shoHelpWindow()
+{
+    Workspace::shared().raiseAboveOtherApps(window_);
+}
 
-void AppDelegate::support() { Workspace::shared().openUrl(QUrl(QString::fromLatin1(kSupportPageAddress))); }
+void AppDelegate::support()
+{
+    Workspace::shared().openUrl(QUrl(QString::fromLatin1(kSupportPageAddress)));
+}
 
 void AppDelegate::quitTheApp()
 {

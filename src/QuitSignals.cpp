@@ -36,7 +36,7 @@ QuitSignals::QuitSignals(QObject* parent) : QObject(parent)
     notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &QuitSignals::readPending);
 
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = onQuitSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

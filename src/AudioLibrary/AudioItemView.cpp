@@ -20,7 +20,10 @@ constexpr double kTextSize = 15.0;
 constexpr double kShadowBlur = 4.0;  // blur radius in points; the Gaussian's deviation is half of it
 const QPointF kShadowOffset(0.5, 0.5);
 
-QColor grey(double level) { return QColor::fromRgbF(float(level), float(level), float(level)); }
+QColor grey(double level)
+{
+    return QColor::fromRgbF(float(level), float(level), float(level));
+}
 
 QFont textFont()
 {
@@ -103,13 +106,25 @@ QString AudioItemView::audioPath() const
     return found == dicObject_.cend() ? QString() : found->toString();
 }
 
-QRectF AudioItemView::deleteButtonFrame(double rowWidth) { return {rowWidth - 100, 10, 30, 30}; }
+QRectF AudioItemView::deleteButtonFrame(double rowWidth)
+{
+    return {rowWidth - 100, 10, 30, 30};
+}
 
-QRectF AudioItemView::artworkRect(double rowHeight) { return {15, (rowHeight - 40) / 2, 40, 40}; }
+QRectF AudioItemView::artworkRect(double rowHeight)
+{
+    return {15, (rowHeight - 40) / 2, 40, 40};
+}
 
-QPointF AudioItemView::nameOrigin() { return {120, 26}; }
+QPointF AudioItemView::nameOrigin()
+{
+    return {120, 26};
+}
 
-QPointF AudioItemView::timeOrigin() { return {120, 5}; }
+QPointF AudioItemView::timeOrigin()
+{
+    return {120, 5};
+}
 
 std::array<AudioItemView::EdgeLine, 4> AudioItemView::edgeLines(double rowHeight)
 {
@@ -230,4 +245,7 @@ void AudioItemView::mouseDown()
     chooseTheAudioItem(this);
 }
 
-void AudioItemView::rightMouseDown(const QPoint& globalPos) { makeContextMenu()->popup(globalPos); }
+void AudioItemView::rightMouseDown(const QPoint& globalPos)
+{
+    makeContextMenu()->popup(globalPos);
+}

@@ -30,9 +30,9 @@ public:
     // A receiver that implements only some operations answers false for the others.
     virtual bool respondsTo(Operation) const { return true; }
     // The row asks to become the chosen one.
-    virtual void chooseTheAudioItem(AudioItemView*) {}
+    virtual void chooseTheAudioItem(AudioItemView*) { }
     // The chosen row asks to be removed.
-    virtual void deleteChooseAudioItem() {}
+    virtual void deleteChooseAudioItem() { }
 };
 
 class AudioItemView : public QWidget {
@@ -79,7 +79,7 @@ public:
     // Layout in view coordinates, for a row of the given size.
     static QRectF deleteButtonFrame(double rowWidth);
     static QRectF artworkRect(double rowHeight);
-    static QPointF nameOrigin();   // the text line's bottom-left corner
+    static QPointF nameOrigin();  // the text line's bottom-left corner
     static QPointF timeOrigin();
     // Drawn in this order; the height is truncated to whole points first.
     static std::array<EdgeLine, 4> edgeLines(double rowHeight);

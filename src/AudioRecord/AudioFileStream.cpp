@@ -19,7 +19,7 @@ std::string lowerExtension(const std::string& path)
 
 bool fileExists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::stat(path.c_str(), &st) == 0;
 }
 
@@ -44,7 +44,10 @@ std::string AudioFileStream::extensionForAudioFormat(long long audioFormatCode)
     return audioFormatCode == 1 ? "wav" : "m4a";
 }
 
-AudioFileStream::~AudioFileStream() { close(); }
+AudioFileStream::~AudioFileStream()
+{
+    close();
+}
 
 AudioFileTypeID AudioFileStream::fileTypeForPath(const std::string& path)
 {
@@ -114,7 +117,10 @@ std::int32_t AudioFileStream::writeBufferList(const AudioBufferList* list, std::
     return accepted;
 }
 
-OSStatus AudioFileStream::writeStatus() const { return audioFile_ ? audioFile_->writerStatus() : noErr; }
+OSStatus AudioFileStream::writeStatus() const
+{
+    return audioFile_ ? audioFile_->writerStatus() : noErr;
+}
 
 std::int32_t AudioFileStream::readBufferList(AudioBufferList* list, std::int32_t frames)
 {

@@ -68,8 +68,7 @@ void AudioRecordMicDevice::start()
         // come as soon as the unit starts.
         std::uint32_t maxFrames = 4096;
         std::uint32_t size = sizeof maxFrames;
-        audioUnit_->getProperty(kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, &maxFrames,
-                                &size);
+        audioUnit_->getProperty(kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, &maxFrames, &size);
         const std::uint32_t channels = std::min(deviceFormat_.mChannelsPerFrame, kMaxAudioChannels);
         scratchFrames_ = maxFrames;
         scratch_.assign(std::size_t(channels) * maxFrames, 0.0f);
@@ -137,16 +136,16 @@ bool AudioRecordMicDevice::isRunning() const
         return false;
     std::uint32_t running = 1;
     std::uint32_t size = sizeof running;
-    if (audioUnit_->getProperty(kAudioOutputUnitProperty_IsRunning, kAudioUnitScope_Global, 0, &running, &size) !=
-        noErr)
+    if (audioUnit_->getProperty(kAudioOutputUnitProperty_IsRunning, kAudioUnitScope_Global, 0, &running, &size)
+        != noErr)
         return true;  // a unit that cannot tell is taken at its word that it started
     return running != 0;
 }
 
 void AudioRecordMicDevice::createAudioUnit()
 {
-    const AudioComponentDescription description{kAudioUnitType_Output, kAudioUnitSubType_HALOutput,
-                                                kAudioUnitManufacturer_Apple, 0, 0};
+    const AudioComponentDescription description{
+        kAudioUnitType_Output, kAudioUnitSubType_HALOutput, kAudioUnitManufacturer_Apple, 0, 0};
     audioUnit_.reset();
     AudioComponent component = AudioComponentFindNext(nullptr, &description);
     if (!component)
@@ -167,17 +166,17 @@ void AudioRecordMicDevice::configAudioUnit()
     AudioStreamBasicDescription format{};
     std::uint32_t formatSize = sizeof format;
 
-    OSStatus result =
-        unit->setProperty(kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &enable, sizeof enable);
+    OSStatus result
+        = unit->setProperty(kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &enable, sizeof enable);
     if (result == noErr)
-        result = unit->setProperty(kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0, &disable,
-                                   sizeof disable);
+        result
+            = unit->setProperty(kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0, &disable, sizeof disable);
     if (result == noErr)
-        result = unit->setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, &deviceID_,
-                                   sizeof deviceID_);
+        result = unit->setProperty(
+            kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, &deviceID_, sizeof deviceID_);
     if (result == noErr)
-        result = unit->setProperty(kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &callback,
-                                   sizeof callback);
+        result = unit->setProperty(
+            kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &callback, sizeof callback);
     if (result == noErr)
         result = unit->getProperty(kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 1, &format, &formatSize);
     if (result == noErr) {
@@ -188,8 +187,7 @@ void AudioRecordMicDevice::configAudioUnit()
         format.mBytesPerFrame = format.mBitsPerChannel / 8;
         format.mFramesPerPacket = 1;
         format.mBytesPerPacket = format.mBytesPerFrame * format.mFramesPerPacket;
-        result = unit->setProperty(kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, &format,
-                                   sizeof format);
+        result = unit->setProperty(kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, &format, sizeof format);
     }
     if (result == noErr)
         deviceFormat_ = format;
@@ -203,8 +201,7 @@ void AudioRecordMicDevice::recieveAudioBuffer(const AudioBufferList* list, std::
 }
 
 OSStatus AudioRecordMicDevice::AudioRecordDeviceInputProc(void* inRefCon, AudioUnitRenderActionFlags* ioActionFlags,
-                                                          const AudioTimeStamp* inTimeStamp, std::uint32_t inBusNumber,
-                                                          std::uint32_t inNumberFrames, AudioBufferList*)
+    const AudioTimeStamp* inTimeStamp, std::uint32_t inBusNumber, std::uint32_t inNumberFrames, AudioBufferList*)
 {
     auto* device = static_cast<AudioRecordMicDevice*>(inRefCon);
     device->makeAudioBufferFrames(std::int32_t(inNumberFrames), [&](AudioBufferList* list) {
@@ -230,8 +227,8 @@ AudioRecordDevice::~AudioRecordDevice()
 
 std::vector<std::shared_ptr<AudioRecordMicDevice>> AudioRecordDevice::allAudioInputDevices() const
 {
-    const auto devicesAddress =
-        address(kAudioHardwarePropertyDevices, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster);
+    const auto devicesAddress
+        = address(kAudioHardwarePropertyDevices, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster);
     std::uint32_t size = 0;
     AudioObjectGetPropertyDataSize(kAudioObjectSystemObject, &devicesAddress, &size);
     // The table is sized by the query rather than fixed, so no device beyond a fixed count is dropped.
@@ -285,9 +282,15 @@ bool AudioRecordDevice::recordToPath(const std::optional<std::string>& path)
     return true;
 }
 
-void AudioRecordDevice::start() { setIsRecordFilePaused(false); }
+void AudioRecordDevice::start()
+{
+    setIsRecordFilePaused(false);
+}
 
-void AudioRecordDevice::pause() { setIsRecordFilePaused(true); }
+void AudioRecordDevice::pause()
+{
+    setIsRecordFilePaused(true);
+}
 
 OSStatus AudioRecordDevice::stop()
 {
@@ -325,7 +328,10 @@ double AudioRecordDevice::audioLength() const
     return frames / rate;
 }
 
-bool AudioRecordDevice::isSystem() const { return device_ && device_->system(); }
+bool AudioRecordDevice::isSystem() const
+{
+    return device_ && device_->system();
+}
 
 RecordFault AudioRecordDevice::fault() const
 {

@@ -37,7 +37,7 @@ protected:
 class AudioRecordMicDevice {
 public:
     AudioRecordMicDevice() = default;
-    explicit AudioRecordMicDevice(AudioObjectID deviceID) : deviceID_(deviceID) {}
+    explicit AudioRecordMicDevice(AudioObjectID deviceID) : deviceID_(deviceID) { }
     // Stops and disposes of a unit left running, so no call-back outlives the object.
     ~AudioRecordMicDevice();
     AudioRecordMicDevice(const AudioRecordMicDevice&) = delete;
@@ -59,8 +59,7 @@ public:
     void configAudioUnit();
     // Audio thread: a zeroed buffer list of `frames` frames in the capture
     // format, valid while action runs.
-    template <class Action>
-    void makeAudioBufferFrames(std::int32_t frames, Action&& action);
+    template <class Action> void makeAudioBufferFrames(std::int32_t frames, Action&& action);
     void recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames);
 
     bool system() const { return system_; }
@@ -77,8 +76,8 @@ public:
     AudioUnit* audioUnit() const { return audioUnit_.get(); }
 
     static OSStatus AudioRecordDeviceInputProc(void* inRefCon, AudioUnitRenderActionFlags* ioActionFlags,
-                                               const AudioTimeStamp* inTimeStamp, std::uint32_t inBusNumber,
-                                               std::uint32_t inNumberFrames, AudioBufferList* ioData);
+        const AudioTimeStamp* inTimeStamp, std::uint32_t inBusNumber, std::uint32_t inNumberFrames,
+        AudioBufferList* ioData);
 
 private:
     bool system_ = false;
@@ -156,8 +155,7 @@ private:
     std::atomic<bool> writing_{false};
 };
 
-template <class Action>
-void AudioRecordMicDevice::makeAudioBufferFrames(std::int32_t frames, Action&& action)
+template <class Action> void AudioRecordMicDevice::makeAudioBufferFrames(std::int32_t frames, Action&& action)
 {
     const AudioStreamBasicDescription format = deviceFormat_;
     const std::uint32_t channels = std::min(format.mChannelsPerFrame, kMaxAudioChannels);

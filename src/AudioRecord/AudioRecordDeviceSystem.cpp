@@ -35,8 +35,8 @@ std::unique_ptr<AudioRecordMicDevice> AudioRecordDevice::defaultOutputDevice() c
 {
     AudioObjectID id = 0;
     std::uint32_t size = sizeof id;
-    const AudioObjectPropertyAddress address{kAudioHardwarePropertyDefaultOutputDevice,
-                                             kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster};
+    const AudioObjectPropertyAddress address{
+        kAudioHardwarePropertyDefaultOutputDevice, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster};
     if (AudioObjectGetPropertyData(kAudioObjectSystemObject, &address, &size, &id) != noErr)
         return nullptr;
     return std::make_unique<AudioRecordMicDevice>(id);
@@ -54,9 +54,15 @@ void AudioRecordDevice::connectSystemAudioRecord(bool on)
     }
 }
 
-bool AudioRecordDevice::systemAudioConnected() { return connected; }
+bool AudioRecordDevice::systemAudioConnected()
+{
+    return connected;
+}
 
-void AudioRecordDevice::resetSystemAudioConnectedForTesting() { connected = false; }
+void AudioRecordDevice::resetSystemAudioConnectedForTesting()
+{
+    connected = false;
+}
 
 std::optional<std::string> AudioRecordDevice::systemAudioPath() const
 {
@@ -87,8 +93,8 @@ void AudioRecordDevice::matchingServiceWithPath(const std::optional<std::string>
     drivers.back().matchingServiceWithTable(table);
 }
 
-std::vector<IOService> AudioRecordDevice::findDeviceByKey(const std::string& key,
-                                                          const std::vector<IOService>& services) const
+std::vector<IOService> AudioRecordDevice::findDeviceByKey(
+    const std::string& key, const std::vector<IOService>& services) const
 {
     std::vector<IOService> found;
     // An empty key is in no path, and an entry without a path holds no key.

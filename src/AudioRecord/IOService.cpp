@@ -5,8 +5,8 @@ std::vector<IOService> IOService::getServicesByClassName(const std::string& clas
     std::vector<IOService> services;
     const io_registry_entry_t root = IORegistryGetRootEntry(kIOMasterPortDefault);
     io_iterator_t iterator;
-    if (IORegistryEntryCreateIterator(root, kIOServicePlane, kIORegistryIterateRecursively, &iterator) !=
-        kIOReturnSuccess)
+    if (IORegistryEntryCreateIterator(root, kIOServicePlane, kIORegistryIterateRecursively, &iterator)
+        != kIOReturnSuccess)
         return services;
     // The iterator's reference to each entry goes at the end of its turn;
     // the wrapper keeps one of its own.

@@ -20,7 +20,7 @@ public:
     static std::vector<IOService> getServicesByClassName(const std::string& className);
 
     // Takes its own reference to the entry.
-    explicit IOService(io_service_t serviceID) : serviceID_(std::move(serviceID)) {}
+    explicit IOService(io_service_t serviceID) : serviceID_(std::move(serviceID)) { }
 
     const io_service_t& object() const { return serviceID_; }
     // The entry's path in the "IOService" plane; none when it cannot be had.

@@ -9,7 +9,10 @@ QVariant AppControl::AppReadKeyValue(const QString& key, const QVariant& default
     return QSettings().value(key, defaultValue);
 }
 
-void AppControl::AppWriteKeyValue(const QVariant& value, const QString& key) { QSettings().setValue(key, value); }
+void AppControl::AppWriteKeyValue(const QVariant& value, const QString& key)
+{
+    QSettings().setValue(key, value);
+}
 
 QString AppControl::getStrForTwoStr(std::int64_t n)
 {
@@ -23,6 +26,6 @@ QString AppControl::getStringFromTimeValue(std::int64_t t)
     const std::int64_t rest = t - 3600 * hours;
     const std::int64_t minutes = rest / 60;
     const std::int64_t seconds = rest - 60 * minutes;
-    return getStrForTwoStr(hours) + QLatin1Char(':') + getStrForTwoStr(minutes) + QLatin1Char(':') +
-           getStrForTwoStr(seconds);
+    return getStrForTwoStr(hours) + QLatin1Char(':') + getStrForTwoStr(minutes) + QLatin1Char(':')
+        + getStrForTwoStr(seconds);
 }

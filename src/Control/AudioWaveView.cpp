@@ -10,7 +10,10 @@
 namespace {
 
 // Unlit cells: calibrated RGB (122, 47, 245)/255 at alpha 0.8.
-QColor unlitColour() { return QColor::fromRgbF(122 / 255.0f, 47 / 255.0f, 245 / 255.0f, 0.8f); }
+QColor unlitColour()
+{
+    return QColor::fromRgbF(122 / 255.0f, 47 / 255.0f, 245 / 255.0f, 0.8f);
+}
 
 // Lit cells: calibrated HSB (1.0, 47/255, 24/255); hue 1.0 is hue 0, a red,
 // so red = brightness and green = blue = brightness * (1 - saturation).
@@ -23,12 +26,18 @@ QColor litColour()
 
 }  // namespace
 
-QColor AudioWaveView::plateColour() { return QColor(236, 236, 240, 235); }
+QColor AudioWaveView::plateColour()
+{
+    return QColor(236, 236, 240, 235);
+}
 
 namespace {
 
 // round() of the clamped magnitude, halves away from zero.
-float cellsOf(float v) { return std::round(std::min(std::fabs(v), float(AudioWaveView::kCells))); }
+float cellsOf(float v)
+{
+    return std::round(std::min(std::fabs(v), float(AudioWaveView::kCells)));
+}
 
 }  // namespace
 
@@ -48,11 +57,17 @@ void AudioWaveView::appendBuildInAudioWave(float level)
     }
 }
 
-void AudioWaveView::appendComputerAudioWave(float) {}
+void AudioWaveView::appendComputerAudioWave(float) { }
 
-float AudioWaveView::columnWidth(double viewWidth) { return float((viewWidth - 10) / 20 - 2); }
+float AudioWaveView::columnWidth(double viewWidth)
+{
+    return float((viewWidth - 10) / 20 - 2);
+}
 
-float AudioWaveView::leftGroupX(int column, float cw) { return (cw + 2.0f) * float(column) + 2.0f; }
+float AudioWaveView::leftGroupX(int column, float cw)
+{
+    return (cw + 2.0f) * float(column) + 2.0f;
+}
 
 float AudioWaveView::rightGroupX(int column, float cw, double viewWidth)
 {
@@ -154,8 +169,8 @@ QImage AudioWaveView::drawCompact(const Columns& columns, int pixels) const
     const double unit = std::max(1, pixels / 22);
     painter.setPen(Qt::NoPen);
     painter.setBrush(plateColour());
-    painter.drawRoundedRect(QRectF(0, 0, pixels, pixels).adjusted(unit / 2, unit / 2, -unit / 2, -unit / 2),
-                            3 * unit, 3 * unit);
+    painter.drawRoundedRect(
+        QRectF(0, 0, pixels, pixels).adjusted(unit / 2, unit / 2, -unit / 2, -unit / 2), 3 * unit, 3 * unit);
     // Whole-pixel cells: antialiasing would only blur the one-pixel columns.
     painter.setRenderHint(QPainter::Antialiasing, false);
     for (int i = 0; i < kColumns; ++i) {

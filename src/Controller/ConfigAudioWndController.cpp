@@ -18,7 +18,7 @@ const QString kBundleIdentifier = QStringLiteral("org.traytape.TrayTape");
 const QString kHelpDocument = QStringLiteral("Record Help.pdf");
 }  // namespace
 
-ConfigAudioWndController::ConfigAudioWndController(QObject* parent) : QObject(parent) {}
+ConfigAudioWndController::ConfigAudioWndController(QObject* parent) : QObject(parent) { }
 
 ConfigAudioWndController::~ConfigAudioWndController() = default;
 
@@ -132,7 +132,10 @@ void ConfigAudioWndController::recordComputerAudioHelp()
     Workspace::shared().openUrl(QUrl::fromLocalFile(destination));
 }
 
-void ConfigAudioWndController::openSavePath() { Workspace::shared().revealInFileManager(saveAudioPath_); }
+void ConfigAudioWndController::openSavePath()
+{
+    Workspace::shared().revealInFileManager(saveAudioPath_);
+}
 
 void ConfigAudioWndController::chooseSavePath()
 {
@@ -157,6 +160,15 @@ void ConfigAudioWndController::chooseSavePathFinished(int result, const QString&
         ui_->lblAudioPath->setText(path);
 }
 
-QComboBox* ConfigAudioWndController::popAudioDevices() const { return ui_ ? ui_->popAudioDevices : nullptr; }
-QComboBox* ConfigAudioWndController::popAudioFormat() const { return ui_ ? ui_->popAudioFormat : nullptr; }
-QLabel* ConfigAudioWndController::lblAudioPath() const { return ui_ ? ui_->lblAudioPath : nullptr; }
+QComboBox* ConfigAudioWndController::popAudioDevices() const
+{
+    return ui_ ? ui_->popAudioDevices : nullptr;
+}
+QComboBox* ConfigAudioWndController::popAudioFormat() const
+{
+    return ui_ ? ui_->popAudioFormat : nullptr;
+}
+QLabel* ConfigAudioWndController::lblAudioPath() const
+{
+    return ui_ ? ui_->lblAudioPath : nullptr;
+}

@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr double kInset = 9.0;   // the bar's margin on each side
-constexpr double kCap = 20.0;    // the unscaled end caps of the stretched images
+constexpr double kInset = 9.0;  // the bar's margin on each side
+constexpr double kCap = 20.0;   // the unscaled end caps of the stretched images
 
 // The named image at the highest density the resources hold, so that the bar
 // stays sharp on a double-density screen; sizes are read in points.
@@ -33,7 +33,10 @@ QImage namedImage(const QString& name)
     return image;
 }
 
-QSizeF pointSize(const QImage& image) { return image.isNull() ? QSizeF() : image.deviceIndependentSize(); }
+QSizeF pointSize(const QImage& image)
+{
+    return image.isNull() ? QSizeF() : image.deviceIndependentSize();
+}
 
 // A point on the left or bottom edge is inside, one on the right or top edge is not.
 bool pointInRect(QPointF p, const QRectF& r)
@@ -51,7 +54,7 @@ void takeFocusFromEditor(QWidget* view)
 
 }  // namespace
 
-PlayProgressView::PlayProgressView(QWidget* parent) : QWidget(parent) {}
+PlayProgressView::PlayProgressView(QWidget* parent) : QWidget(parent) { }
 
 PlayProgressView::PlayProgressView(const QRect& frame, QWidget* parent) : QWidget(parent)
 {
@@ -89,13 +92,25 @@ QImage PlayProgressView::createImage(const QImage& source) const
     return image;
 }
 
-double PlayProgressView::xForRate(double rate) const { return kInset + rate * (width() - 2 * kInset); }
+double PlayProgressView::xForRate(double rate) const
+{
+    return kInset + rate * (width() - 2 * kInset);
+}
 
-double PlayProgressView::rateAt(double x) const { return (x - kInset) / (width() - 2 * kInset); }
+double PlayProgressView::rateAt(double x) const
+{
+    return (x - kInset) / (width() - 2 * kInset);
+}
 
-float PlayProgressView::trimStartX() const { return float(xForRate(startTrimRate_)); }
+float PlayProgressView::trimStartX() const
+{
+    return float(xForRate(startTrimRate_));
+}
 
-float PlayProgressView::trimEndX() const { return float(xForRate(endTrimRate_)); }
+float PlayProgressView::trimEndX() const
+{
+    return float(xForRate(endTrimRate_));
+}
 
 QRectF PlayProgressView::barRect() const
 {
@@ -210,8 +225,8 @@ void PlayProgressView::drawTrimArea(yup::Painter& painter) const
         return;
     const QRectF source = trimAreaSource();
     const double dpr = trimAreaImage_.devicePixelRatio();
-    painter.drawImageUpright(target, trimAreaImage_,
-                             QRectF(source.x() * dpr, 0, source.width() * dpr, trimAreaImage_.height()));
+    painter.drawImageUpright(
+        target, trimAreaImage_, QRectF(source.x() * dpr, 0, source.width() * dpr, trimAreaImage_.height()));
 }
 
 void PlayProgressView::drawTrimBtn(yup::Painter& painter) const
@@ -232,7 +247,10 @@ void PlayProgressView::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
 }
 
-QPointF PlayProgressView::viewPoint(const QMouseEvent* event) const { return yup::toView(this, event->position()); }
+QPointF PlayProgressView::viewPoint(const QMouseEvent* event) const
+{
+    return yup::toView(this, event->position());
+}
 
 void PlayProgressView::mousePressEvent(QMouseEvent* event)
 {

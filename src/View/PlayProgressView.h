@@ -28,9 +28,9 @@ public:
     virtual ~PlayProgressViewDelegate() = default;
     // A receiver that implements only some operations answers false for the others.
     virtual bool respondsTo(Operation) const { return true; }
-    virtual void seekPlayRate(float) {}
-    virtual void leftTrimRate(float) {}
-    virtual void rightTrimRate(float) {}
+    virtual void seekPlayRate(float) { }
+    virtual void leftTrimRate(float) { }
+    virtual void rightTrimRate(float) { }
 };
 
 class PlayProgressView : public QWidget {
@@ -71,12 +71,12 @@ public:
     // current state; the paint and the hit test both use these.
     double xForRate(double rate) const;
     double rateAt(double x) const;
-    QRectF barRect() const;           // where the bar is drawn
-    QRectF barHitRect() const;        // the bar's press area: the stretched image's width
-    QRectF playHeadRect() const;      // as drawn: left edge truncated to a whole number
-    QRectF playHeadHitRect() const;   // as pressed: centred exactly on the play position
-    QRectF trimAreaRect() const;      // where the highlight is drawn
-    QRectF trimAreaSource() const;    // the part of trimAreaImage it shows, in points
+    QRectF barRect() const;          // where the bar is drawn
+    QRectF barHitRect() const;       // the bar's press area: the stretched image's width
+    QRectF playHeadRect() const;     // as drawn: left edge truncated to a whole number
+    QRectF playHeadHitRect() const;  // as pressed: centred exactly on the play position
+    QRectF trimAreaRect() const;     // where the highlight is drawn
+    QRectF trimAreaSource() const;   // the part of trimAreaImage it shows, in points
     QRectF leftHandleRect() const;
     QRectF rightHandleRect() const;
     // What a press at the view point p would grab.

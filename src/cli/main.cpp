@@ -22,7 +22,10 @@ constexpr const char* kSystemAudioName = "Vortanx System Audio";
 
 std::atomic<bool> stopRequested{false};
 
-void onStopSignal(int) { stopRequested.store(true); }
+void onStopSignal(int)
+{
+    stopRequested.store(true);
+}
 
 int fail(const std::string& message, int code = 1)
 {
@@ -33,16 +36,16 @@ int fail(const std::string& message, int code = 1)
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: traytape-cli devices\n"
-                 "       traytape-cli record [--device INDEX|NAME] [--seconds N] [--force] OUT\n"
-                 "       traytape-cli info FILE\n"
-                 "       traytape-cli system-audio on|off\n"
-                 "\n"
-                 "system-audio on makes the input device \"Vortanx System Audio\" carry what the\n"
-                 "default output plays, and keeps it after the command ends; run it again after\n"
-                 "choosing another default output. system-audio off removes the device.\n"
-                 "record --device \"Vortanx System Audio\" turns it on by itself, for the output\n"
-                 "that is the default at that moment, and leaves it on.\n");
+        "usage: traytape-cli devices\n"
+        "       traytape-cli record [--device INDEX|NAME] [--seconds N] [--force] OUT\n"
+        "       traytape-cli info FILE\n"
+        "       traytape-cli system-audio on|off\n"
+        "\n"
+        "system-audio on makes the input device \"Vortanx System Audio\" carry what the\n"
+        "default output plays, and keeps it after the command ends; run it again after\n"
+        "choosing another default output. system-audio off removes the device.\n"
+        "record --device \"Vortanx System Audio\" turns it on by itself, for the output\n"
+        "that is the default at that moment, and leaves it on.\n");
     return 2;
 }
 
@@ -59,8 +62,8 @@ AudioObjectID defaultInputDevice()
 {
     AudioObjectID id = kAudioObjectUnknown;
     std::uint32_t size = sizeof id;
-    const AudioObjectPropertyAddress address{kAudioHardwarePropertyDefaultInputDevice,
-                                             kAudioObjectPropertyScopeGlobal, 0};
+    const AudioObjectPropertyAddress address{
+        kAudioHardwarePropertyDefaultInputDevice, kAudioObjectPropertyScopeGlobal, 0};
     AudioObjectGetPropertyData(kAudioObjectSystemObject, &address, &size, &id);
     return id;
 }
@@ -81,13 +84,13 @@ int listDevices()
     for (std::size_t i = 0; i < devices.size(); ++i) {
         const auto format = inputFormat(devices[i]->deviceID());
         std::printf("%zu\t%s\t%s\t%u\t%.0f\n", i, devices[i]->deviceName().c_str(),
-                    devices[i]->uniqueID().value_or("").c_str(), format.mChannelsPerFrame, format.mSampleRate);
+            devices[i]->uniqueID().value_or("").c_str(), format.mChannelsPerFrame, format.mSampleRate);
     }
     return 0;
 }
 
-std::shared_ptr<AudioRecordMicDevice> findDevice(const std::vector<std::shared_ptr<AudioRecordMicDevice>>& devices,
-                                                 const std::string& wanted)
+std::shared_ptr<AudioRecordMicDevice> findDevice(
+    const std::vector<std::shared_ptr<AudioRecordMicDevice>>& devices, const std::string& wanted)
 {
     if (wanted.empty()) {
         const AudioObjectID id = defaultInputDevice();
@@ -139,7 +142,7 @@ int record(const std::vector<std::string>& args)
     if (out.empty())
         return usage();
 
-    struct stat st {};
+    struct stat st { };
     const std::string folder = parentFolder(out);
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return fail("folder does not exist: " + folder);
@@ -165,7 +168,7 @@ int record(const std::vector<std::string>& args)
     if (!recorder.device())
         return fail("cannot open input device: " + name);
 
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = onStopSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
@@ -173,8 +176,8 @@ int record(const std::vector<std::string>& args)
     if (!recorder.recordToPath(out))
         return fail("cannot create file: " + out);
     recorder.start();
-    std::fprintf(stderr, "Recording \"%s\" into %s%s\n", name.c_str(), out.c_str(),
-                 seconds > 0 ? "" : " (Ctrl+C stops)");
+    std::fprintf(
+        stderr, "Recording \"%s\" into %s%s\n", name.c_str(), out.c_str(), seconds > 0 ? "" : " (Ctrl+C stops)");
 
     // The length is counted in captured frames, so the file holds what was asked
     // for however the sound server paces its deliveries.
@@ -203,9 +206,8 @@ int record(const std::vector<std::string>& args)
     if (fault == RecordFault::DeviceLost)
         return fail("input device vanished; the recording was stopped and kept (" + formatSeconds(length) + " s)", 3);
     if (fault == RecordFault::WriteFailed || closed != noErr)
-        return fail("writing " + out + " failed (disk full?); kept what was written (" + formatSeconds(length) +
-                        " s)",
-                    3);
+        return fail(
+            "writing " + out + " failed (disk full?); kept what was written (" + formatSeconds(length) + " s)", 3);
     if (silentDevice)
         return fail("no audio arrived from " + name + " in 5 s; kept an empty file", 3);
     return 0;
@@ -215,11 +217,11 @@ std::string codecName(const AudioStreamBasicDescription& format)
 {
     if (format.mFormatID == kAudioFormatLinearPCM) {
         const char* kind = (format.mFormatFlags & kAudioFormatFlagIsFloat) ? "f"
-                           : (format.mFormatFlags & kAudioFormatFlagIsSignedInteger) ? "s"
-                                                                                      : "u";
+            : (format.mFormatFlags & kAudioFormatFlagIsSignedInteger)      ? "s"
+                                                                           : "u";
         const char* endian = (format.mFormatFlags & kAudioFormatFlagIsBigEndian) ? "be" : "le";
-        return "pcm_" + std::string(kind) + std::to_string(format.mBitsPerChannel) +
-               (format.mBitsPerChannel > 8 ? endian : "");
+        return "pcm_" + std::string(kind) + std::to_string(format.mBitsPerChannel)
+            + (format.mBitsPerChannel > 8 ? endian : "");
     }
     if (format.mFormatID == kAudioFormatMPEG4AAC)
         return "aac";
@@ -234,7 +236,7 @@ std::string codecName(const AudioStreamBasicDescription& format)
 
 int info(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(path.c_str(), &st) != 0)
         return fail("no such file: " + path);
     auto stream = AudioFileStream::streamForReadingAtPath(path);
@@ -246,7 +248,7 @@ int info(const std::string& path)
     stream->audioFile()->getProperty(kExtAudioFileProperty_FileLengthFrames, &size, &frames);
     const double duration = format.mSampleRate > 0 ? double(frames) / format.mSampleRate : 0.0;
     std::printf("%s\t%.0f\t%u\t%s\n", formatSeconds(duration).c_str(), format.mSampleRate, format.mChannelsPerFrame,
-                codecName(format).c_str());
+        codecName(format).c_str());
     return 0;
 }
 
@@ -261,7 +263,7 @@ int systemAudio(const std::string& mode)
         if (!findDevice(recorder.allAudioInputDevices(), kSystemAudioName))
             return fail(std::string("the sound server did not make \"") + kSystemAudioName + "\"");
         std::printf("\"%s\" carries \"%s\" (%s)\n", kSystemAudioName, output->deviceName().c_str(),
-                    output->uniqueID().value_or("").c_str());
+            output->uniqueID().value_or("").c_str());
         return 0;
     }
     // This process never connected, so the disconnect is sent as such: the

@@ -31,24 +31,24 @@ std::unique_ptr<AudioBackend> setAudioBackend(std::unique_ptr<AudioBackend> back
     return backend;
 }
 
-OSStatus AudioObjectGetPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress* address,
-                                        std::uint32_t* ioSize)
+OSStatus AudioObjectGetPropertyDataSize(
+    AudioObjectID object, const AudioObjectPropertyAddress* address, std::uint32_t* ioSize)
 {
     if (address == nullptr || ioSize == nullptr)
         return kAudioHardwareBadPropertySizeError;
     return audioBackend().getPropertyDataSize(object, *address, ioSize);
 }
 
-OSStatus AudioObjectGetPropertyData(AudioObjectID object, const AudioObjectPropertyAddress* address,
-                                    std::uint32_t* ioSize, void* outData)
+OSStatus AudioObjectGetPropertyData(
+    AudioObjectID object, const AudioObjectPropertyAddress* address, std::uint32_t* ioSize, void* outData)
 {
     if (address == nullptr || ioSize == nullptr)
         return kAudioHardwareBadPropertySizeError;
     return audioBackend().getPropertyData(object, *address, ioSize, outData);
 }
 
-OSStatus AudioObjectSetPropertyData(AudioObjectID object, const AudioObjectPropertyAddress* address,
-                                    std::uint32_t size, const void* data)
+OSStatus AudioObjectSetPropertyData(
+    AudioObjectID object, const AudioObjectPropertyAddress* address, std::uint32_t size, const void* data)
 {
     if (address == nullptr)
         return kAudioHardwareBadPropertySizeError;
@@ -60,9 +60,9 @@ AudioComponent AudioComponentFindNext(AudioComponent after, const AudioComponent
     // There is one capture component, so nothing follows it.
     if (after != nullptr || description == nullptr)
         return nullptr;
-    if (description->componentType != kAudioUnitType_Output ||
-        description->componentSubType != kAudioUnitSubType_HALOutput ||
-        description->componentManufacturer != kAudioUnitManufacturer_Apple)
+    if (description->componentType != kAudioUnitType_Output
+        || description->componentSubType != kAudioUnitSubType_HALOutput
+        || description->componentManufacturer != kAudioUnitManufacturer_Apple)
         return nullptr;
     return audioBackend().hasCaptureComponent() ? &captureComponentToken : nullptr;
 }

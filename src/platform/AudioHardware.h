@@ -27,17 +27,17 @@ constexpr std::uint32_t kAudioDevicePropertyScopeOutput = fourCC("outp");
 constexpr std::uint32_t kAudioObjectPropertyElementMaster = 0;
 
 // System object (kAudioObjectSystemObject), global scope.
-constexpr std::uint32_t kAudioHardwarePropertyDevices = fourCC("dev#");             // AudioObjectID[]
-constexpr std::uint32_t kAudioHardwarePropertyDefaultOutputDevice = fourCC("dOut"); // AudioObjectID
-constexpr std::uint32_t kAudioHardwarePropertyDefaultInputDevice = fourCC("dIn ");  // AudioObjectID
+constexpr std::uint32_t kAudioHardwarePropertyDevices = fourCC("dev#");              // AudioObjectID[]
+constexpr std::uint32_t kAudioHardwarePropertyDefaultOutputDevice = fourCC("dOut");  // AudioObjectID
+constexpr std::uint32_t kAudioHardwarePropertyDefaultInputDevice = fourCC("dIn ");   // AudioObjectID
 // Devices.
-constexpr std::uint32_t kAudioDevicePropertyDeviceName = fourCC("name");  // char[], NUL-terminated UTF-8
-constexpr std::uint32_t kAudioDevicePropertyDeviceUID = fourCC("uid ");   // std::string (the "platform string")
-constexpr std::uint32_t kAudioDevicePropertyStreams = fourCC("stm#");     // AudioObjectID[] of the scope's streams
+constexpr std::uint32_t kAudioDevicePropertyDeviceName = fourCC("name");    // char[], NUL-terminated UTF-8
+constexpr std::uint32_t kAudioDevicePropertyDeviceUID = fourCC("uid ");     // std::string (the "platform string")
+constexpr std::uint32_t kAudioDevicePropertyStreams = fourCC("stm#");       // AudioObjectID[] of the scope's streams
 constexpr std::uint32_t kAudioDevicePropertyVolumeScalar = fourCC("volm");  // float32, per channel element
 constexpr std::uint32_t kAudioDevicePropertyMute = fourCC("mute");          // uint32, per channel element
 constexpr std::uint32_t kAudioDevicePropertyNominalSampleRate = fourCC("nsrt");  // double
-constexpr std::uint32_t kAudioDevicePropertyStreamFormat = fourCC("sfmt");  // AudioStreamBasicDescription of the scope
+constexpr std::uint32_t kAudioDevicePropertyStreamFormat = fourCC("sfmt");   // AudioStreamBasicDescription of the scope
 constexpr std::uint32_t kAudioDevicePropertyDeviceIsAlive = fourCC("livn");  // uint32
 
 // Audio units.
@@ -47,20 +47,20 @@ using AudioUnitElement = std::uint32_t;
 constexpr AudioUnitScope kAudioUnitScope_Global = 0;
 constexpr AudioUnitScope kAudioUnitScope_Input = 1;
 constexpr AudioUnitScope kAudioUnitScope_Output = 2;
-constexpr AudioUnitPropertyID kAudioUnitProperty_StreamFormat = 8;            // AudioStreamBasicDescription
-constexpr AudioUnitPropertyID kAudioUnitProperty_MaximumFramesPerSlice = 14;  // uint32
-constexpr AudioUnitPropertyID kAudioOutputUnitProperty_CurrentDevice = 2000;  // AudioObjectID
-constexpr AudioUnitPropertyID kAudioOutputUnitProperty_IsRunning = 2001;      // uint32; 0 once the device is lost
-constexpr AudioUnitPropertyID kAudioOutputUnitProperty_EnableIO = 2003;       // uint32
+constexpr AudioUnitPropertyID kAudioUnitProperty_StreamFormat = 8;               // AudioStreamBasicDescription
+constexpr AudioUnitPropertyID kAudioUnitProperty_MaximumFramesPerSlice = 14;     // uint32
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_CurrentDevice = 2000;     // AudioObjectID
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_IsRunning = 2001;         // uint32; 0 once the device is lost
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_EnableIO = 2003;          // uint32
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_SetInputCallback = 2005;  // AURenderCallbackStruct
 
 constexpr std::uint32_t kAudioUnitType_Output = fourCC("auou");
 constexpr std::uint32_t kAudioUnitSubType_HALOutput = fourCC("ahal");
 constexpr std::uint32_t kAudioUnitManufacturer_Apple = fourCC("appl");
 
-using AURenderCallback = OSStatus (*)(void* inRefCon, AudioUnitRenderActionFlags* ioActionFlags,
-                                      const AudioTimeStamp* inTimeStamp, std::uint32_t inBusNumber,
-                                      std::uint32_t inNumberFrames, AudioBufferList* ioData);
+using AURenderCallback
+    = OSStatus (*)(void* inRefCon, AudioUnitRenderActionFlags* ioActionFlags, const AudioTimeStamp* inTimeStamp,
+        std::uint32_t inBusNumber, std::uint32_t inNumberFrames, AudioBufferList* ioData);
 
 struct AURenderCallbackStruct {
     AURenderCallback inputProc = nullptr;
@@ -74,10 +74,12 @@ struct AURenderCallbackStruct {
 class AudioUnit {
 public:
     virtual ~AudioUnit() = default;
-    virtual OSStatus setProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
-                                 const void* data, std::uint32_t size) = 0;
-    virtual OSStatus getProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
-                                 void* data, std::uint32_t* ioSize) = 0;
+    virtual OSStatus setProperty(
+        AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, const void* data, std::uint32_t size)
+        = 0;
+    virtual OSStatus getProperty(
+        AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, void* data, std::uint32_t* ioSize)
+        = 0;
     virtual OSStatus initialize() = 0;
     virtual OSStatus uninitialize() = 0;
     virtual OSStatus start() = 0;
@@ -85,7 +87,8 @@ public:
     // Audio thread, inside the input call-back only: copies this cycle's
     // captured frames into ioData (one float buffer per channel).
     virtual OSStatus render(AudioUnitRenderActionFlags* ioActionFlags, const AudioTimeStamp* inTimeStamp,
-                            std::uint32_t inBusNumber, std::uint32_t inNumberFrames, AudioBufferList* ioData) = 0;
+        std::uint32_t inBusNumber, std::uint32_t inNumberFrames, AudioBufferList* ioData)
+        = 0;
 };
 
 struct AudioComponentDescription {
@@ -102,12 +105,15 @@ using AudioComponentInstance = std::unique_ptr<AudioUnit>;
 class AudioBackend {
 public:
     virtual ~AudioBackend() = default;
-    virtual OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                         std::uint32_t* ioSize) = 0;
-    virtual OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                     std::uint32_t* ioSize, void* outData) = 0;
-    virtual OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                     std::uint32_t size, const void* data) = 0;
+    virtual OSStatus getPropertyDataSize(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize)
+        = 0;
+    virtual OSStatus getPropertyData(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize, void* outData)
+        = 0;
+    virtual OSStatus setPropertyData(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t size, const void* data)
+        = 0;
     // False when no capture unit can be made at all (no sound server).
     virtual bool hasCaptureComponent() = 0;
     virtual OSStatus newCaptureUnit(AudioComponentInstance& out) = 0;
@@ -119,11 +125,11 @@ AudioBackend& audioBackend();
 std::unique_ptr<AudioBackend> setAudioBackend(std::unique_ptr<AudioBackend> backend);
 
 // The C-style entry points the engine is written against.
-OSStatus AudioObjectGetPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress* address,
-                                        std::uint32_t* ioSize);
-OSStatus AudioObjectGetPropertyData(AudioObjectID object, const AudioObjectPropertyAddress* address,
-                                    std::uint32_t* ioSize, void* outData);
-OSStatus AudioObjectSetPropertyData(AudioObjectID object, const AudioObjectPropertyAddress* address,
-                                    std::uint32_t size, const void* data);
+OSStatus AudioObjectGetPropertyDataSize(
+    AudioObjectID object, const AudioObjectPropertyAddress* address, std::uint32_t* ioSize);
+OSStatus AudioObjectGetPropertyData(
+    AudioObjectID object, const AudioObjectPropertyAddress* address, std::uint32_t* ioSize, void* outData);
+OSStatus AudioObjectSetPropertyData(
+    AudioObjectID object, const AudioObjectPropertyAddress* address, std::uint32_t size, const void* data);
 AudioComponent AudioComponentFindNext(AudioComponent after, const AudioComponentDescription* description);
 OSStatus AudioComponentInstanceNew(AudioComponent component, AudioComponentInstance* out);

@@ -66,7 +66,10 @@ OSStatus statusFromAv(int err)
 
 // A writer failure is always reported as the disk failing, whatever errno
 // said, because that is what the user can act on.
-OSStatus writeFailure(OSStatus s) { return s == noErr ? noErr : kAudioFileDiskFullError; }
+OSStatus writeFailure(OSStatus s)
+{
+    return s == noErr ? noErr : kAudioFileDiskFullError;
+}
 
 // --- Client formats ---------------------------------------------------------
 
@@ -93,7 +96,10 @@ struct ClientLayout {
     }
 };
 
-bool usableRate(double rate) { return std::isfinite(rate) && rate >= 1000 && rate <= 768000; }
+bool usableRate(double rate)
+{
+    return std::isfinite(rate) && rate >= 1000 && rate <= 768000;
+}
 
 bool clientLayoutFor(const AudioStreamBasicDescription& f, ClientLayout& out)
 {
@@ -174,14 +180,19 @@ std::int64_t framesRoom(const AudioBufferList& list, const ClientLayout& l, int 
     return room;
 }
 
-template <typename T>
-inline float toFloat(T v);
-template <>
-inline float toFloat<float>(float v) { return v; }
-template <>
-inline float toFloat<std::int16_t>(std::int16_t v) { return float(v) * (1.0f / 32768.0f); }
-template <>
-inline float toFloat<std::int32_t>(std::int32_t v) { return float(double(v) * (1.0 / 2147483648.0)); }
+template <typename T> inline float toFloat(T v);
+template <> inline float toFloat<float>(float v)
+{
+    return v;
+}
+template <> inline float toFloat<std::int16_t>(std::int16_t v)
+{
+    return float(v) * (1.0f / 32768.0f);
+}
+template <> inline float toFloat<std::int32_t>(std::int32_t v)
+{
+    return float(double(v) * (1.0 / 2147483648.0));
+}
 
 // Copies the first `channels` channels of the caller's frames, interleaved
 // as float, into a FIFO region. Real-time safe: no allocation, no calls out.
@@ -194,8 +205,9 @@ void stageFrames(const AudioBufferList& list, const ClientLayout& l, int channel
     auto fill = [&](float* dst, std::size_t samples) {
         const std::size_t count = samples / std::size_t(channels);
         for (int c = 0; c < channels; ++c) {
-            const T* src = l.planar ? static_cast<const T*>(list.mBuffers[c].mData) + frame
-                                    : static_cast<const T*>(list.mBuffers[0].mData) + frame * std::size_t(l.channels) + std::size_t(c);
+            const T* src = l.planar
+                ? static_cast<const T*>(list.mBuffers[c].mData) + frame
+                : static_cast<const T*>(list.mBuffers[0].mData) + frame * std::size_t(l.channels) + std::size_t(c);
             const std::size_t stride = l.planar ? 1 : std::size_t(l.channels);
             for (std::size_t i = 0; i < count; ++i)
                 dst[i * std::size_t(channels) + std::size_t(c)] = toFloat<T>(src[i * stride]);
@@ -233,8 +245,8 @@ int setChannelMatrix(SwrContext* swr, int inChannels, int outChannels)
     return swr_set_matrix(swr, matrix.data(), inChannels);
 }
 
-ffmpeg::SwrContextPtr makeResampler(int inChannels, AVSampleFormat inFormat, int inRate, int outChannels,
-                                    AVSampleFormat outFormat, int outRate)
+ffmpeg::SwrContextPtr makeResampler(
+    int inChannels, AVSampleFormat inFormat, int inRate, int outChannels, AVSampleFormat outFormat, int outRate)
 {
     ffmpeg::ChannelLayout in(inChannels), out(outChannels);
     SwrContext* raw = nullptr;
@@ -302,8 +314,8 @@ class WavSink final : public FileSink {
 public:
     static constexpr std::uint32_t kHeaderBytes = 44;
 
-    static OSStatus create(const std::string& path, const AudioStreamBasicDescription& f, bool erase,
-                           std::unique_ptr<FileSink>& out)
+    static OSStatus create(
+        const std::string& path, const AudioStreamBasicDescription& f, bool erase, std::unique_ptr<FileSink>& out)
     {
         AVSampleFormat format;
         std::uint16_t tag;
@@ -385,12 +397,15 @@ public:
 
 private:
     WavSink(int fd, AVSampleFormat format, std::uint16_t tag, int channels, int rate)
-        : fd_(fd), format_(format), tag_(tag), channels_(channels), rate_(rate),
+        : fd_(fd),
+          format_(format),
+          tag_(tag),
+          channels_(channels),
+          rate_(rate),
           frameBytes_(std::uint32_t(av_get_bytes_per_sample(format) * channels)),
           // Five header updates per second of audio keep a crash's loss under a quarter second.
           headerInterval_(std::uint64_t(rate) * frameBytes_ / 5)
-    {
-    }
+    { }
 
     static void put16(std::uint8_t* p, std::uint16_t v)
     {
@@ -542,7 +557,7 @@ public:
     }
 
 private:
-    explicit CafFile(int fd) : fd_(fd) {}
+    explicit CafFile(int fd) : fd_(fd) { }
 
     static void append(std::vector<std::uint8_t>& v, const char (&tag)[5]) { v.insert(v.end(), tag, tag + 4); }
     static void put(std::vector<std::uint8_t>& v, std::uint64_t value, int bytes)
@@ -618,10 +633,11 @@ constexpr int kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22
 class AacSink final : public FileSink {
 public:
     static OSStatus create(const std::string& path, AudioFileTypeID type, const AudioStreamBasicDescription& f,
-                           std::unique_ptr<FileSink>& out)
+        std::unique_ptr<FileSink>& out)
     {
         const int rate = int(f.mSampleRate);
-        if (double(rate) != f.mSampleRate || std::find(std::begin(kAacRates), std::end(kAacRates), rate) == std::end(kAacRates))
+        if (double(rate) != f.mSampleRate
+            || std::find(std::begin(kAacRates), std::end(kAacRates), rate) == std::end(kAacRates))
             return kAudioFileUnsupportedDataFormatError;
         const AVCodec* codec = avcodec_find_encoder_by_name("aac");
         if (!codec)
@@ -700,7 +716,8 @@ public:
 
     OSStatus writeSamples(const std::uint8_t* const* data, int frames) override
     {
-        if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(const_cast<std::uint8_t**>(data)), frames) < frames)
+        if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(const_cast<std::uint8_t**>(data)), frames)
+            < frames)
             return kAudioFileUnspecifiedError;
         while (av_audio_fifo_size(fifo_.get()) >= enc_->frame_size)
             if (OSStatus s = encode(enc_->frame_size))
@@ -797,7 +814,7 @@ private:
     }
 
     bool fragmented_ = false;
-    ffmpeg::OutputFormatPtr fmt_;  // MPEG-4
+    ffmpeg::OutputFormatPtr fmt_;   // MPEG-4
     std::unique_ptr<CafFile> caf_;  // or CAF
     ffmpeg::CodecContextPtr enc_;
     ffmpeg::AudioFifoPtr fifo_;
@@ -915,8 +932,8 @@ OSStatus remuxToOrdinaryMp4(const std::string& path, int priming, std::int64_t f
 
 // The properties every open file answers, writer and reader alike.
 OSStatus answerProperty(ExtAudioFilePropertyID id, std::uint32_t* ioSize, void* outData,
-                        const AudioStreamBasicDescription& fileFormat, const AudioStreamBasicDescription& clientFormat,
-                        std::int64_t lengthFrames)
+    const AudioStreamBasicDescription& fileFormat, const AudioStreamBasicDescription& clientFormat,
+    std::int64_t lengthFrames)
 {
     if (!ioSize || !outData)
         return kExtAudioFileError_InvalidProperty;
@@ -925,8 +942,8 @@ OSStatus answerProperty(ExtAudioFilePropertyID id, std::uint32_t* ioSize, void* 
     case kExtAudioFileProperty_ClientDataFormat:
         if (*ioSize < sizeof(AudioStreamBasicDescription))
             return kAudioHardwareBadPropertySizeError;
-        *static_cast<AudioStreamBasicDescription*>(outData) =
-            id == kExtAudioFileProperty_FileDataFormat ? fileFormat : clientFormat;
+        *static_cast<AudioStreamBasicDescription*>(outData)
+            = id == kExtAudioFileProperty_FileDataFormat ? fileFormat : clientFormat;
         *ioSize = sizeof(AudioStreamBasicDescription);
         return noErr;
     case kExtAudioFileProperty_FileLengthFrames:
@@ -947,8 +964,7 @@ class ExtAudioFileWriter final : public ExtAudioFile {
 public:
     ExtAudioFileWriter(std::unique_ptr<FileSink> sink, const AudioStreamBasicDescription& fileFormat, std::string path)
         : sink_(std::move(sink)), fileFormat_(fileFormat), path_(std::move(path))
-    {
-    }
+    { }
     ~ExtAudioFileWriter() override { dispose(); }
 
     OSStatus getProperty(ExtAudioFilePropertyID id, std::uint32_t* ioSize, void* outData) override
@@ -984,8 +1000,8 @@ public:
         }
         const int fileChannels = int(fileFormat_.mChannelsPerFrame);
         const int staged = std::min(layout.channels, fileChannels);
-        ffmpeg::SwrContextPtr swr = makeResampler(staged, AV_SAMPLE_FMT_FLT, int(std::lround(layout.rate)), fileChannels,
-                                                  sink_->sampleFormat(), int(fileFormat_.mSampleRate));
+        ffmpeg::SwrContextPtr swr = makeResampler(staged, AV_SAMPLE_FMT_FLT, int(std::lround(layout.rate)),
+            fileChannels, sink_->sampleFormat(), int(fileFormat_.mSampleRate));
         if (!swr)
             return kAudioFileUnsupportedDataFormatError;
         swr_ = std::move(swr);
@@ -1204,8 +1220,8 @@ AudioStreamBasicDescription describeStream(const AVCodecParameters& p)
     f.mSampleRate = p.sample_rate;
     f.mChannelsPerFrame = std::uint32_t(p.ch_layout.nb_channels);
     const AVCodecDescriptor* desc = avcodec_descriptor_get(p.codec_id);
-    const bool pcm = p.codec_id >= AV_CODEC_ID_FIRST_AUDIO && p.codec_id < AV_CODEC_ID_ADPCM_IMA_QT && desc &&
-                     std::strncmp(desc->name, "pcm_", 4) == 0;
+    const bool pcm = p.codec_id >= AV_CODEC_ID_FIRST_AUDIO && p.codec_id < AV_CODEC_ID_ADPCM_IMA_QT && desc
+        && std::strncmp(desc->name, "pcm_", 4) == 0;
     if (pcm) {
         f.mFormatID = kAudioFormatLinearPCM;
         const std::string name = desc->name;
@@ -1254,14 +1270,15 @@ class ExtAudioFileReader final : public ExtAudioFile {
 public:
     static OSStatus open(const std::string& path, std::unique_ptr<ExtAudioFile>& out)
     {
-        struct stat st {};
+        struct stat st { };
         if (::stat(path.c_str(), &st) != 0)
             return statusFromErrno(errno);
         if (S_ISDIR(st.st_mode))
             return kAudioFilePermissionsError;
         AVFormatContext* raw = nullptr;
         if (int err = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); err < 0)
-            return err == AVERROR_INVALIDDATA || err == AVERROR_EOF ? kAudioFileUnsupportedFileTypeError : statusFromAv(err);
+            return err == AVERROR_INVALIDDATA || err == AVERROR_EOF ? kAudioFileUnsupportedFileTypeError
+                                                                    : statusFromAv(err);
         std::unique_ptr<ExtAudioFileReader> r(new ExtAudioFileReader);
         r->fmt_.reset(raw);
         if (avformat_find_stream_info(raw, nullptr) < 0)
@@ -1269,10 +1286,12 @@ public:
         const AVCodec* codec = nullptr;
         const int index = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
         if (index < 0 || !codec)
-            return index == AVERROR_STREAM_NOT_FOUND ? kAudioFileUnsupportedFileTypeError : kAudioFileUnsupportedDataFormatError;
+            return index == AVERROR_STREAM_NOT_FOUND ? kAudioFileUnsupportedFileTypeError
+                                                     : kAudioFileUnsupportedDataFormatError;
         AVStream* stream = raw->streams[index];
         const AVCodecParameters* par = stream->codecpar;
-        if (par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0 || par->ch_layout.nb_channels > int(kMaxAudioChannels))
+        if (par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0
+            || par->ch_layout.nb_channels > int(kMaxAudioChannels))
             return kAudioFileUnsupportedDataFormatError;
         r->dec_.reset(avcodec_alloc_context3(codec));
         if (!r->dec_ || avcodec_parameters_to_context(r->dec_.get(), par) < 0)
@@ -1294,7 +1313,8 @@ public:
         r->frame_ = ffmpeg::makeFrame();
         if (!r->packet_ || !r->frame_)
             return kAudioFileUnspecifiedError;
-        if (OSStatus s = r->setClientFormat(floatPlanarFormat(par->sample_rate, std::uint32_t(par->ch_layout.nb_channels))))
+        if (OSStatus s
+            = r->setClientFormat(floatPlanarFormat(par->sample_rate, std::uint32_t(par->ch_layout.nb_channels))))
             return s;
         out = std::move(r);
         return noErr;
@@ -1373,7 +1393,8 @@ public:
             if (err < 0)
                 err = avformat_seek_file(fmt_.get(), streamIndex_, INT64_MIN, origin_, origin_, 0);
         } else {
-            const std::int64_t ts = origin_ + av_rescale_q(from, AVRational{1, int(fileFormat_.mSampleRate)}, stream_->time_base);
+            const std::int64_t ts
+                = origin_ + av_rescale_q(from, AVRational{1, int(fileFormat_.mSampleRate)}, stream_->time_base);
             err = avformat_seek_file(fmt_.get(), streamIndex_, INT64_MIN, ts, ts, 0);
             if (err < 0)
                 err = av_seek_frame(fmt_.get(), streamIndex_, ts, AVSEEK_FLAG_BACKWARD);
@@ -1484,13 +1505,13 @@ private:
     {
         const std::int64_t ts = frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : frame.pts;
         const std::int64_t pos = ts != AV_NOPTS_VALUE
-                                     ? av_rescale_q(ts - origin_, stream_->time_base, AVRational{1, int(fileFormat_.mSampleRate)})
-                                     : nextFramePos_;
+            ? av_rescale_q(ts - origin_, stream_->time_base, AVRational{1, int(fileFormat_.mSampleRate)})
+            : nextFramePos_;
         nextFramePos_ = pos + frame.nb_samples;
         const std::int64_t skip = std::clamp<std::int64_t>(discardUntil_ - pos, 0, frame.nb_samples);
         // The encoder's padding after the last real frame.
-        const std::int64_t keepEnd = exactLength_ ? std::clamp<std::int64_t>(lengthFrames_ - pos, 0, frame.nb_samples)
-                                                  : frame.nb_samples;
+        const std::int64_t keepEnd
+            = exactLength_ ? std::clamp<std::int64_t>(lengthFrames_ - pos, 0, frame.nb_samples) : frame.nb_samples;
         if (skip >= keepEnd)
             return noErr;
         discardUntil_ = 0;
@@ -1499,7 +1520,8 @@ private:
         if (!swr_ || swrInFormat_ != format || swrInRate_ != frame.sample_rate || swrInChannels_ != channels) {
             if (swr_)
                 flushResampler();
-            swr_ = makeResampler(channels, format, frame.sample_rate, client_.channels, client_.avFormat(), int(std::lround(client_.rate)));
+            swr_ = makeResampler(channels, format, frame.sample_rate, client_.channels, client_.avFormat(),
+                int(std::lround(client_.rate)));
             if (!swr_)
                 return kAudioFileUnsupportedDataFormatError;
             swrInFormat_ = format;
@@ -1580,8 +1602,8 @@ void quietFFmpegLog()
 
 ExtAudioFile::~ExtAudioFile() = default;
 
-OSStatus ExtAudioFile::create(const std::string& path, AudioFileTypeID fileType, const AudioStreamBasicDescription& fileFormat,
-                              std::uint32_t flags, std::unique_ptr<ExtAudioFile>& out)
+OSStatus ExtAudioFile::create(const std::string& path, AudioFileTypeID fileType,
+    const AudioStreamBasicDescription& fileFormat, std::uint32_t flags, std::unique_ptr<ExtAudioFile>& out)
 {
     quietFFmpegLog();
     AudioStreamBasicDescription format = fileFormat;
@@ -1595,15 +1617,17 @@ OSStatus ExtAudioFile::create(const std::string& path, AudioFileTypeID fileType,
     OSStatus status;
     switch (fileType) {
     case kAudioFileWAVEType:
-        if (format.mFormatID != kAudioFormatLinearPCM || (format.mFormatFlags & kAudioFormatFlagIsBigEndian) ||
-            (format.mFormatFlags & kAudioFormatFlagIsNonInterleaved) || std::floor(format.mSampleRate) != format.mSampleRate)
+        if (format.mFormatID != kAudioFormatLinearPCM || (format.mFormatFlags & kAudioFormatFlagIsBigEndian)
+            || (format.mFormatFlags & kAudioFormatFlagIsNonInterleaved)
+            || std::floor(format.mSampleRate) != format.mSampleRate)
             return kAudioFileUnsupportedDataFormatError;
         completePcm(format);
         status = WavSink::create(path, format, erase, sink);
         break;
     case kAudioFileM4AType:
     case kAudioFileCAFType:
-        if (format.mFormatID != kAudioFormatMPEG4AAC || (format.mFramesPerPacket != 0 && format.mFramesPerPacket != 1024))
+        if (format.mFormatID != kAudioFormatMPEG4AAC
+            || (format.mFramesPerPacket != 0 && format.mFramesPerPacket != 1024))
             return kAudioFileUnsupportedDataFormatError;
         format.mFramesPerPacket = 1024;
         status = AacSink::create(path, fileType, format, sink);
@@ -1617,8 +1641,9 @@ OSStatus ExtAudioFile::create(const std::string& path, AudioFileTypeID fileType,
     auto writer = std::make_unique<ExtAudioFileWriter>(std::move(sink), format, path);
     // Until the owner says otherwise the client speaks the file's own PCM,
     // or float planes for a compressed file.
-    const AudioStreamBasicDescription client =
-        format.mFormatID == kAudioFormatLinearPCM ? format : floatPlanarFormat(format.mSampleRate, format.mChannelsPerFrame);
+    const AudioStreamBasicDescription client = format.mFormatID == kAudioFormatLinearPCM
+        ? format
+        : floatPlanarFormat(format.mSampleRate, format.mChannelsPerFrame);
     if (OSStatus s = writer->setClientFormat(client)) {
         writer.reset();
         ::unlink(path.c_str());
@@ -1634,8 +1659,8 @@ OSStatus ExtAudioFile::open(const std::string& path, std::unique_ptr<ExtAudioFil
     return ExtAudioFileReader::open(path, out);
 }
 
-OSStatus AudioFormatGetProperty(std::uint32_t propertyID, std::uint32_t, const void*, std::uint32_t* ioPropertyDataSize,
-                                void* outPropertyData)
+OSStatus AudioFormatGetProperty(
+    std::uint32_t propertyID, std::uint32_t, const void*, std::uint32_t* ioPropertyDataSize, void* outPropertyData)
 {
     if (propertyID != kAudioFormatProperty_FormatInfo)
         return kAudioHardwareUnknownPropertyError;

@@ -24,8 +24,9 @@
 #include <string>
 
 using ExtAudioFilePropertyID = std::uint32_t;
-constexpr ExtAudioFilePropertyID kExtAudioFileProperty_FileDataFormat = fourCC("ffmt");   // AudioStreamBasicDescription
-constexpr ExtAudioFilePropertyID kExtAudioFileProperty_ClientDataFormat = fourCC("cfmt");  // AudioStreamBasicDescription
+constexpr ExtAudioFilePropertyID kExtAudioFileProperty_FileDataFormat = fourCC("ffmt");  // AudioStreamBasicDescription
+constexpr ExtAudioFilePropertyID kExtAudioFileProperty_ClientDataFormat
+    = fourCC("cfmt");  // AudioStreamBasicDescription
 constexpr ExtAudioFilePropertyID kExtAudioFileProperty_FileLengthFrames = fourCC("#frm");  // int64, in file frames
 
 class ExtAudioFile {
@@ -33,8 +34,7 @@ public:
     // Creates (replacing, with kAudioFileFlags_EraseFile) a file of the given
     // type holding the given data format. out is set only on success.
     static OSStatus create(const std::string& path, AudioFileTypeID fileType,
-                           const AudioStreamBasicDescription& fileFormat, std::uint32_t flags,
-                           std::unique_ptr<ExtAudioFile>& out);
+        const AudioStreamBasicDescription& fileFormat, std::uint32_t flags, std::unique_ptr<ExtAudioFile>& out);
     // Opens an existing file for reading. out is set only on success.
     static OSStatus open(const std::string& path, std::unique_ptr<ExtAudioFile>& out);
 
@@ -74,4 +74,4 @@ constexpr std::uint32_t kAudioFormatProperty_FormatInfo = fourCC("fmti");
 // Completes a stream description's derived fields (bytes per frame and per
 // packet of packed linear PCM); other formats are returned unchanged.
 OSStatus AudioFormatGetProperty(std::uint32_t propertyID, std::uint32_t specifierSize, const void* specifier,
-                                std::uint32_t* ioPropertyDataSize, void* outPropertyData);
+    std::uint32_t* ioPropertyDataSize, void* outPropertyData);

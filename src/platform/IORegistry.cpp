@@ -37,14 +37,16 @@ void walk(const IORegistryEntry& entry, bool recursive, std::vector<io_registry_
     }
 }
 
-bool isServicePlane(const char* plane) { return plane != nullptr && std::strcmp(plane, kIOServicePlane) == 0; }
+bool isServicePlane(const char* plane)
+{
+    return plane != nullptr && std::strcmp(plane, kIOServicePlane) == 0;
+}
 
 }  // namespace
 
 IORegistryEntry::IORegistryEntry(std::vector<std::string> classes, std::string path)
     : id_(++lastEntryId), classes_(std::move(classes)), path_(std::move(path))
-{
-}
+{ }
 
 bool IORegistryEntry::conformsTo(std::string_view className) const
 {
@@ -82,10 +84,13 @@ std::unique_ptr<IORegistryBackend> setIORegistryBackend(std::unique_ptr<IORegist
     return backend;
 }
 
-io_registry_entry_t IORegistryGetRootEntry(mach_port_t) { return ioRegistryBackend().rootEntry(); }
+io_registry_entry_t IORegistryGetRootEntry(mach_port_t)
+{
+    return ioRegistryBackend().rootEntry();
+}
 
-IOReturn IORegistryEntryCreateIterator(const io_registry_entry_t& entry, const char* plane, IOOptionBits options,
-                                       io_iterator_t* iterator)
+IOReturn IORegistryEntryCreateIterator(
+    const io_registry_entry_t& entry, const char* plane, IOOptionBits options, io_iterator_t* iterator)
 {
     if (!entry || iterator == nullptr)
         return kIOReturnBadArgument;
@@ -97,7 +102,10 @@ IOReturn IORegistryEntryCreateIterator(const io_registry_entry_t& entry, const c
     return kIOReturnSuccess;
 }
 
-io_object_t IOIteratorNext(const io_iterator_t& iterator) { return iterator ? iterator->next() : nullptr; }
+io_object_t IOIteratorNext(const io_iterator_t& iterator)
+{
+    return iterator ? iterator->next() : nullptr;
+}
 
 bool IOObjectConformsTo(const io_object_t& object, const char* className)
 {

@@ -91,7 +91,7 @@ std::unique_ptr<IORegistryBackend> setIORegistryBackend(std::unique_ptr<IORegist
 // A walk over a snapshot of the entries below one entry, each yielded once.
 class IORegistryIterator {
 public:
-    explicit IORegistryIterator(std::vector<io_registry_entry_t> entries) : entries_(std::move(entries)) {}
+    explicit IORegistryIterator(std::vector<io_registry_entry_t> entries) : entries_(std::move(entries)) { }
     io_object_t next() { return next_ < entries_.size() ? entries_[next_++] : nullptr; }
 
 private:
@@ -104,8 +104,8 @@ using io_iterator_t = std::unique_ptr<IORegistryIterator>;
 io_registry_entry_t IORegistryGetRootEntry(mach_port_t mainPort);
 // Children in order, or with kIORegistryIterateRecursively every entry below
 // (each before its own children). Only the "IOService" plane exists.
-IOReturn IORegistryEntryCreateIterator(const io_registry_entry_t& entry, const char* plane, IOOptionBits options,
-                                       io_iterator_t* iterator);
+IOReturn IORegistryEntryCreateIterator(
+    const io_registry_entry_t& entry, const char* plane, IOOptionBits options, io_iterator_t* iterator);
 // Null once the walk is over.
 io_object_t IOIteratorNext(const io_iterator_t& iterator);
 bool IOObjectConformsTo(const io_object_t& object, const char* className);

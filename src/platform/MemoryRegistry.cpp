@@ -6,11 +6,10 @@ namespace {
 // handle kept past the registry's end still has somewhere to write.
 class RecordingDriver final : public IORegistryEntry {
 public:
-    RecordingDriver(std::vector<std::string> classes, std::string path,
-                    std::shared_ptr<std::vector<MemoryRegistry::Handed>> log)
+    RecordingDriver(
+        std::vector<std::string> classes, std::string path, std::shared_ptr<std::vector<MemoryRegistry::Handed>> log)
         : IORegistryEntry(std::move(classes), std::move(path)), log_(std::move(log))
-    {
-    }
+    { }
 
     IOReturn matchPropertyTable(const CFDictionary& table, bool* matches) const override
     {
@@ -28,8 +27,7 @@ private:
 
 MemoryRegistry::MemoryRegistry()
     : root_(std::make_shared<IORegistryEntry>(std::vector<std::string>{"IORegistryEntry"}, "IOService:/"))
-{
-}
+{ }
 
 std::uint32_t MemoryRegistry::addEntry(std::vector<std::string> classes, std::string path, std::uint32_t parent)
 {

@@ -7,8 +7,7 @@
 #include <cstring>
 
 // Reads a value the caller handed over; the size must match exactly.
-template <class T>
-OSStatus readPropertyValue(const void* data, std::uint32_t size, T& out)
+template <class T> OSStatus readPropertyValue(const void* data, std::uint32_t size, T& out)
 {
     if (data == nullptr || size != sizeof(T))
         return kAudioHardwareBadPropertySizeError;
@@ -17,8 +16,7 @@ OSStatus readPropertyValue(const void* data, std::uint32_t size, T& out)
 }
 
 // Answers a value into the caller's buffer. With outData null only the size is asked for.
-template <class T>
-OSStatus writePropertyValue(const T& value, std::uint32_t* ioSize, void* outData)
+template <class T> OSStatus writePropertyValue(const T& value, std::uint32_t* ioSize, void* outData)
 {
     if (ioSize == nullptr)
         return kAudioHardwareBadPropertySizeError;

@@ -34,9 +34,18 @@ struct DeviceInfo {
 
 constexpr std::uint32_t kLargestIndex = (UINT32_MAX - 3) / 2;
 
-AudioObjectID sourceId(std::uint32_t index) { return 2 * index + 2; }
-AudioObjectID sinkId(std::uint32_t index) { return 2 * index + 3; }
-AudioObjectID deviceId(const DeviceInfo& d) { return d.source ? sourceId(d.index) : sinkId(d.index); }
+AudioObjectID sourceId(std::uint32_t index)
+{
+    return 2 * index + 2;
+}
+AudioObjectID sinkId(std::uint32_t index)
+{
+    return 2 * index + 3;
+}
+AudioObjectID deviceId(const DeviceInfo& d)
+{
+    return d.source ? sourceId(d.index) : sinkId(d.index);
+}
 
 // Which device an id names; none for 0, 1 and ids no index maps to.
 std::optional<std::pair<bool, std::uint32_t>> decodeId(AudioObjectID id)
@@ -46,8 +55,7 @@ std::optional<std::pair<bool, std::uint32_t>> decodeId(AudioObjectID id)
     return std::pair{(id - 2) % 2 == 0, (id - 2) / 2};
 }
 
-template <class Info>
-DeviceInfo toDevice(const Info& i, bool source)
+template <class Info> DeviceInfo toDevice(const Info& i, bool source)
 {
     DeviceInfo d;
     d.source = source;
@@ -66,8 +74,8 @@ AudioStreamBasicDescription floatFormat(double rate, std::uint32_t channels, boo
     AudioStreamBasicDescription f;
     f.mSampleRate = rate;
     f.mFormatID = kAudioFormatLinearPCM;
-    f.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked |
-                     (nonInterleaved ? kAudioFormatFlagIsNonInterleaved : 0);
+    f.mFormatFlags
+        = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | (nonInterleaved ? kAudioFormatFlagIsNonInterleaved : 0);
     f.mBitsPerChannel = 32;
     f.mChannelsPerFrame = channels;
     f.mFramesPerPacket = 1;
@@ -76,7 +84,10 @@ AudioStreamBasicDescription floatFormat(double rate, std::uint32_t channels, boo
     return f;
 }
 
-void signalLoop(pa_threaded_mainloop* loop) { pa_threaded_mainloop_signal(loop, 0); }
+void signalLoop(pa_threaded_mainloop* loop)
+{
+    pa_threaded_mainloop_signal(loop, 0);
+}
 
 }  // namespace
 
@@ -119,8 +130,7 @@ public:
 
     // Lock held: waits until done() or the time is up. Whatever the loop
     // thread changes must signal the loop.
-    template <class Done>
-    bool waitFor(Done done, std::chrono::milliseconds timeout) const
+    template <class Done> bool waitFor(Done done, std::chrono::milliseconds timeout) const
     {
         struct Alarm {
             pa_threaded_mainloop* loop;
@@ -149,11 +159,13 @@ public:
         if (!op)
             return false;
         pa_operation_set_state_callback(
-            op.get(), [](pa_operation*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); },
-            loop());
-        waitFor([&] { return pa_operation_get_state(op.get()) != PA_OPERATION_RUNNING ||
-                             !PA_CONTEXT_IS_GOOD(pa_context_get_state(context())); },
-                kQueryTimeout);
+            op.get(), [](pa_operation*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); }, loop());
+        waitFor(
+            [&] {
+                return pa_operation_get_state(op.get()) != PA_OPERATION_RUNNING
+                    || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context()));
+            },
+            kQueryTimeout);
         const bool done = pa_operation_get_state(op.get()) == PA_OPERATION_DONE;
         if (pa_operation_get_state(op.get()) == PA_OPERATION_RUNNING)
             pa_operation_cancel(op.get());  // its call-backs' data lives on this stack frame
@@ -194,8 +206,8 @@ public:
         std::vector<DeviceInfo> found;
         Collect one{&found};
         pa_operation* op = which->first
-                               ? pa_context_get_source_info_by_index(context(), which->second, &Collect::source, &one)
-                               : pa_context_get_sink_info_by_index(context(), which->second, &Collect::sink, &one);
+            ? pa_context_get_source_info_by_index(context(), which->second, &Collect::source, &one)
+            : pa_context_get_sink_info_by_index(context(), which->second, &Collect::sink, &one);
         if (!await(op) || one.failed || found.size() != 1)
             return std::nullopt;
         return found.front();
@@ -215,9 +227,8 @@ public:
             return std::nullopt;
         std::vector<DeviceInfo> found;
         Collect one{&found};
-        pa_operation* op = output
-                               ? pa_context_get_sink_info_by_name(context(), name.c_str(), &Collect::sink, &one)
-                               : pa_context_get_source_info_by_name(context(), name.c_str(), &Collect::source, &one);
+        pa_operation* op = output ? pa_context_get_sink_info_by_name(context(), name.c_str(), &Collect::sink, &one)
+                                  : pa_context_get_source_info_by_name(context(), name.c_str(), &Collect::source, &one);
         if (!await(op) || one.failed || found.size() != 1 || found.front().index > kLargestIndex)
             return std::nullopt;
         return deviceId(found.front());
@@ -234,8 +245,8 @@ public:
         const float s = std::isnan(scalar) ? 0.0f : std::clamp(scalar, 0.0f, 1.0f);
         volume.values[channel - 1] = pa_volume_t(std::lround(double(s) * PA_VOLUME_NORM));
         Success ok;
-        return await(pa_context_set_source_volume_by_index(context(), d->index, &volume, &Success::done, &ok)) &&
-               ok.success;
+        return await(pa_context_set_source_volume_by_index(context(), d->index, &volume, &Success::done, &ok))
+            && ok.success;
     }
 
     // The server mutes a source as a whole, so every channel element maps to it.
@@ -246,8 +257,7 @@ public:
         if (!d || !d->source || channel == 0 || channel > d->volume.channels)
             return false;
         Success ok;
-        return await(pa_context_set_source_mute_by_index(context(), d->index, mute, &Success::done, &ok)) &&
-               ok.success;
+        return await(pa_context_set_source_mute_by_index(context(), d->index, mute, &Success::done, &ok)) && ok.success;
     }
 
 private:
@@ -265,9 +275,12 @@ private:
             return false;
         if (pa_threaded_mainloop_start(loop()) < 0)
             return false;
-        waitFor([&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context())) ||
-                             pa_context_get_state(context()) == PA_CONTEXT_READY; },
-                kQueryTimeout);
+        waitFor(
+            [&] {
+                return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context()))
+                    || pa_context_get_state(context()) == PA_CONTEXT_READY;
+            },
+            kQueryTimeout);
         return pa_context_get_state(context()) == PA_CONTEXT_READY;
     }
 
@@ -314,13 +327,12 @@ class PulseCaptureUnit final : public AudioUnit {
 public:
     explicit PulseCaptureUnit(std::shared_ptr<PulseAudioBackend::Connection> connection)
         : connection_(std::move(connection))
-    {
-    }
+    { }
 
     ~PulseCaptureUnit() override { stop(); }
 
     OSStatus setProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, const void* data,
-                         std::uint32_t size) override
+        std::uint32_t size) override
     {
         switch (id) {
         case kAudioOutputUnitProperty_EnableIO: {
@@ -377,16 +389,14 @@ public:
             if (initialized_)
                 return kAudioUnitErr_CannotDoInCurrentContext;
             const std::uint32_t least = device_ ? source_.sampleSpec.channels : 1;
-            const bool floatNonInterleaved = f.mFormatID == kAudioFormatLinearPCM &&
-                                             (f.mFormatFlags & kAudioFormatFlagIsFloat) &&
-                                             (f.mFormatFlags & kAudioFormatFlagIsNonInterleaved) &&
-                                             !(f.mFormatFlags & kAudioFormatFlagIsBigEndian) &&
-                                             f.mBitsPerChannel == 32 && f.mBytesPerFrame == 4 &&
-                                             f.mFramesPerPacket == 1 && f.mBytesPerPacket == 4;
+            const bool floatNonInterleaved = f.mFormatID == kAudioFormatLinearPCM
+                && (f.mFormatFlags & kAudioFormatFlagIsFloat) && (f.mFormatFlags & kAudioFormatFlagIsNonInterleaved)
+                && !(f.mFormatFlags & kAudioFormatFlagIsBigEndian) && f.mBitsPerChannel == 32 && f.mBytesPerFrame == 4
+                && f.mFramesPerPacket == 1 && f.mBytesPerPacket == 4;
             // Any rate will do: the server resamples to it.
-            if (!floatNonInterleaved || f.mChannelsPerFrame < least ||
-                f.mChannelsPerFrame > std::min<std::uint32_t>(PA_CHANNELS_MAX, kMaxAudioChannels) ||
-                !(f.mSampleRate >= 1 && f.mSampleRate <= PA_RATE_MAX))
+            if (!floatNonInterleaved || f.mChannelsPerFrame < least
+                || f.mChannelsPerFrame > std::min<std::uint32_t>(PA_CHANNELS_MAX, kMaxAudioChannels)
+                || !(f.mSampleRate >= 1 && f.mSampleRate <= PA_RATE_MAX))
                 return kAudioFormatUnsupportedDataFormatError;
             outputFormat_ = f;
             return noErr;
@@ -408,7 +418,7 @@ public:
     }
 
     OSStatus getProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, void* data,
-                         std::uint32_t* ioSize) override
+        std::uint32_t* ioSize) override
     {
         if (ioSize == nullptr || data == nullptr)
             return kAudioUnitErr_InvalidParameter;
@@ -433,8 +443,9 @@ public:
             if (!info)
                 return kAudioUnitErr_NoConnection;
             source_ = *info;
-            return writePropertyValue(floatFormat(source_.sampleSpec.rate, source_.sampleSpec.channels, scope == kAudioUnitScope_Output),
-                          ioSize, data);
+            return writePropertyValue(
+                floatFormat(source_.sampleSpec.rate, source_.sampleSpec.channels, scope == kAudioUnitScope_Output),
+                ioSize, data);
         }
         case kAudioUnitProperty_MaximumFramesPerSlice:
             return writePropertyValue(maximumFrames_, ioSize, data);
@@ -481,8 +492,8 @@ public:
         // which would misstate the level. Wider sources keep their layout.
         const std::uint32_t wanted = outputFormat_.mChannelsPerFrame;
         const bool mono = source_.sampleSpec.channels == 1;
-        pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, std::uint32_t(outputFormat_.mSampleRate),
-                            std::uint8_t(mono ? 1 : wanted)};
+        pa_sample_spec sampleSpec{
+            PA_SAMPLE_FLOAT32NE, std::uint32_t(outputFormat_.mSampleRate), std::uint8_t(mono ? 1 : wanted)};
         pa_channel_map map;
         if (mono)
             pa_channel_map_init_mono(&map);
@@ -520,8 +531,7 @@ public:
         const auto flags = pa_stream_flags_t(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
         if (pa_stream_connect_record(stream.get(), source_.name.c_str(), &attr, flags) < 0)
             return kAudioUnitErr_NoConnection;
-        connection_->waitFor([&] { return pa_stream_get_state(stream.get()) != PA_STREAM_CREATING; },
-                             kQueryTimeout);
+        connection_->waitFor([&] { return pa_stream_get_state(stream.get()) != PA_STREAM_CREATING; }, kQueryTimeout);
         if (pa_stream_get_state(stream.get()) != PA_STREAM_READY) {
             stopping_ = true;
             return kAudioUnitErr_NoConnection;
@@ -544,7 +554,7 @@ public:
     }
 
     OSStatus render(AudioUnitRenderActionFlags*, const AudioTimeStamp*, std::uint32_t, std::uint32_t frames,
-                    AudioBufferList* ioData) override
+        AudioBufferList* ioData) override
     {
         if (live_.slice == nullptr)
             return kAudioUnitErr_CannotDoInCurrentContext;
@@ -687,16 +697,16 @@ std::shared_ptr<PulseAudioBackend::Connection> PulseAudioBackend::connection()
     return connection_;
 }
 
-OSStatus PulseAudioBackend::getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                                std::uint32_t* ioSize)
+OSStatus PulseAudioBackend::getPropertyDataSize(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize)
 {
     if (ioSize == nullptr)
         return kAudioHardwareBadPropertySizeError;
     return getPropertyData(object, address, ioSize, nullptr);
 }
 
-OSStatus PulseAudioBackend::getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                            std::uint32_t* ioSize, void* outData)
+OSStatus PulseAudioBackend::getPropertyData(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize, void* outData)
 {
     // outData null: only the size is asked for (getPropertyDataSize).
     if (ioSize == nullptr)
@@ -720,9 +730,8 @@ OSStatus PulseAudioBackend::getPropertyData(AudioObjectID object, const AudioObj
         }
         case kAudioHardwarePropertyDefaultOutputDevice:
         case kAudioHardwarePropertyDefaultInputDevice: {
-            const auto id =
-                conn ? conn->defaultDevice(address.mSelector == kAudioHardwarePropertyDefaultOutputDevice)
-                     : std::nullopt;
+            const auto id = conn ? conn->defaultDevice(address.mSelector == kAudioHardwarePropertyDefaultOutputDevice)
+                                 : std::nullopt;
             if (!id)
                 return conn ? kAudioHardwareUnspecifiedError : kAudioHardwareBadObjectError;
             return writePropertyValue(*id, ioSize, outData);
@@ -755,8 +764,8 @@ OSStatus PulseAudioBackend::getPropertyData(AudioObjectID object, const AudioObj
         *static_cast<std::string*>(outData) = d->name;
         return noErr;
     case kAudioDevicePropertyStreams: {
-        const bool has = address.mScope == kAudioObjectPropertyScopeGlobal ||
-                         (address.mScope == kAudioDevicePropertyScopeInput) == d->source;
+        const bool has = address.mScope == kAudioObjectPropertyScopeGlobal
+            || (address.mScope == kAudioDevicePropertyScopeInput) == d->source;
         const std::uint32_t size = has ? 4 : 0;
         if (outData && has && *ioSize >= 4)
             std::memcpy(outData, &object, 4);
@@ -765,18 +774,19 @@ OSStatus PulseAudioBackend::getPropertyData(AudioObjectID object, const AudioObj
     }
     case kAudioDevicePropertyVolumeScalar:
     case kAudioDevicePropertyMute: {
-        if (!d->source || address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0 ||
-            address.mElement > d->volume.channels)
+        if (!d->source || address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0
+            || address.mElement > d->volume.channels)
             return kAudioHardwareUnknownPropertyError;
         if (address.mSelector == kAudioDevicePropertyMute)
             return writePropertyValue(std::uint32_t(d->muted), ioSize, outData);
-        return writePropertyValue(float(double(d->volume.values[address.mElement - 1]) / PA_VOLUME_NORM), ioSize, outData);
+        return writePropertyValue(
+            float(double(d->volume.values[address.mElement - 1]) / PA_VOLUME_NORM), ioSize, outData);
     }
     case kAudioDevicePropertyNominalSampleRate:
         return writePropertyValue(double(d->sampleSpec.rate), ioSize, outData);
     case kAudioDevicePropertyStreamFormat: {
-        const bool wanted = address.mScope == kAudioObjectPropertyScopeGlobal ||
-                            (address.mScope == kAudioDevicePropertyScopeInput) == d->source;
+        const bool wanted = address.mScope == kAudioObjectPropertyScopeGlobal
+            || (address.mScope == kAudioDevicePropertyScopeInput) == d->source;
         if (!wanted)
             return kAudioHardwareUnknownPropertyError;
         return writePropertyValue(floatFormat(d->sampleSpec.rate, d->sampleSpec.channels, false), ioSize, outData);
@@ -788,8 +798,8 @@ OSStatus PulseAudioBackend::getPropertyData(AudioObjectID object, const AudioObj
     }
 }
 
-OSStatus PulseAudioBackend::setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                            std::uint32_t size, const void* data)
+OSStatus PulseAudioBackend::setPropertyData(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t size, const void* data)
 {
     const bool volume = address.mSelector == kAudioDevicePropertyVolumeScalar;
     if (object == kAudioObjectSystemObject || (!volume && address.mSelector != kAudioDevicePropertyMute))
@@ -811,7 +821,10 @@ OSStatus PulseAudioBackend::setPropertyData(AudioObjectID object, const AudioObj
     return conn->setSourceMute(object, address.mElement, mute != 0) ? noErr : kAudioHardwareUnspecifiedError;
 }
 
-bool PulseAudioBackend::hasCaptureComponent() { return connection() != nullptr; }
+bool PulseAudioBackend::hasCaptureComponent()
+{
+    return connection() != nullptr;
+}
 
 OSStatus PulseAudioBackend::newCaptureUnit(AudioComponentInstance& out)
 {

@@ -34,12 +34,12 @@ public:
     PulseAudioBackend(const PulseAudioBackend&) = delete;
     PulseAudioBackend& operator=(const PulseAudioBackend&) = delete;
 
-    OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                 std::uint32_t* ioSize) override;
-    OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                             std::uint32_t* ioSize, void* outData) override;
-    OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                             std::uint32_t size, const void* data) override;
+    OSStatus getPropertyDataSize(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize) override;
+    OSStatus getPropertyData(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize, void* outData) override;
+    OSStatus setPropertyData(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t size, const void* data) override;
     // False while no server can be reached.
     bool hasCaptureComponent() override;
     OSStatus newCaptureUnit(AudioComponentInstance& out) override;

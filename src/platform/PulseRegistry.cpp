@@ -90,8 +90,8 @@ std::string loopbackArguments(const std::string& monitor)
 {
     // Only arguments PulseAudio and PipeWire both read; the description is a
     // property list inside a value, hence the two quotings.
-    return std::string("source_name=") + PulseRegistry::kLoopbackSourceName + " master=" + argumentWord(monitor) +
-           " source_properties='device.description=\"" + PulseRegistry::kLoopbackDescription + "\"'";
+    return std::string("source_name=") + PulseRegistry::kLoopbackSourceName + " master=" + argumentWord(monitor)
+        + " source_properties='device.description=\"" + PulseRegistry::kLoopbackDescription + "\"'";
 }
 
 bool isLoopbackModule(const ModuleInfo& m)
@@ -142,8 +142,8 @@ public:
     std::optional<SinkInfo> sink(const std::string& name)
     {
         Sinks found;
-        if (!await(pa_context_get_sink_info_by_name(context(), name.c_str(), &Sinks::collect, &found)) ||
-            found.failed || found.list.size() != 1)
+        if (!await(pa_context_get_sink_info_by_name(context(), name.c_str(), &Sinks::collect, &found)) || found.failed
+            || found.list.size() != 1)
             return std::nullopt;
         return found.list.front();
     }
@@ -191,8 +191,7 @@ private:
 
     // Iterates the loop until done(); false when the context failed or the
     // deadline passed first.
-    template <class Done>
-    bool runUntil(Done done, Clock::time_point deadline)
+    template <class Done> bool runUntil(Done done, Clock::time_point deadline)
     {
         while (!done()) {
             if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context())))
@@ -200,8 +199,8 @@ private:
             const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
             if (left.count() <= 0)
                 return false;
-            if (pa_mainloop_prepare(loop_.get(), int(left.count())) < 0 || pa_mainloop_poll(loop_.get()) < 0 ||
-                pa_mainloop_dispatch(loop_.get()) < 0)
+            if (pa_mainloop_prepare(loop_.get(), int(left.count())) < 0 || pa_mainloop_poll(loop_.get()) < 0
+                || pa_mainloop_dispatch(loop_.get()) < 0)
                 return false;
         }
         return true;
@@ -214,8 +213,8 @@ private:
         pulse::Operation op(raw);
         if (!op)
             return false;
-        runUntil([&] { return pa_operation_get_state(op.get()) != PA_OPERATION_RUNNING; },
-                 Clock::now() + kExchangeTimeout);
+        runUntil(
+            [&] { return pa_operation_get_state(op.get()) != PA_OPERATION_RUNNING; }, Clock::now() + kExchangeTimeout);
         if (pa_operation_get_state(op.get()) == PA_OPERATION_RUNNING)
             pa_operation_cancel(op.get());
         return pa_operation_get_state(op.get()) == PA_OPERATION_DONE;
@@ -244,8 +243,8 @@ private:
     {
         std::uint32_t index = PA_INVALID_INDEX;
         const auto onLoaded = [](pa_context*, std::uint32_t i, void* u) { *static_cast<std::uint32_t*>(u) = i; };
-        if (!await(pa_context_load_module(context(), name, arguments.c_str(), onLoaded, &index)) ||
-            index == PA_INVALID_INDEX)
+        if (!await(pa_context_load_module(context(), name, arguments.c_str(), onLoaded, &index))
+            || index == PA_INVALID_INDEX)
             return std::nullopt;
         return index;
     }
@@ -270,9 +269,8 @@ private:
             if (eol == 0 && i)
                 f->listed = true;
         };
-        if (!await(pa_context_get_source_info_by_name(context(), PulseRegistry::kLoopbackSourceName, collect,
-                                                      &found)) ||
-            !found.answered)
+        if (!await(pa_context_get_source_info_by_name(context(), PulseRegistry::kLoopbackSourceName, collect, &found))
+            || !found.answered)
             return std::nullopt;
         return found.listed;
     }
@@ -302,8 +300,8 @@ private:
             if (eol < 0)
                 s->failed = true;
             else if (eol == 0 && i)
-                s->list.push_back({i->index, i->name ? i->name : "",
-                                   i->monitor_source_name ? i->monitor_source_name : ""});
+                s->list.push_back(
+                    {i->index, i->name ? i->name : "", i->monitor_source_name ? i->monitor_source_name : ""});
         }
     };
 
@@ -317,10 +315,9 @@ class LoopbackDriver final : public IORegistryEntry {
 public:
     explicit LoopbackDriver(std::shared_ptr<Session> session)
         : IORegistryEntry({"com_Vortanx_driver_LoopbackEngine", "IOService", "IORegistryEntry"},
-                          "IOService:/PulseAudio/com_Vortanx_driver_LoopbackEngine"),
+            "IOService:/PulseAudio/com_Vortanx_driver_LoopbackEngine"),
           session_(std::move(session))
-    {
-    }
+    { }
 
     IOReturn matchPropertyTable(const CFDictionary& table, bool* matches) const override
     {
@@ -353,8 +350,8 @@ io_registry_entry_t PulseRegistry::rootEntry()
     auto sinks = session->sinks();
     if (!sinks)
         return root;
-    auto server = std::make_shared<IORegistryEntry>(std::vector<std::string>{"IOService", "IORegistryEntry"},
-                                                    "IOService:/PulseAudio");
+    auto server = std::make_shared<IORegistryEntry>(
+        std::vector<std::string>{"IOService", "IORegistryEntry"}, "IOService:/PulseAudio");
     // The default output is found by the engines whose path contains its
     // name, the last of them winning. A name that holds another sink's name
     // ("x.2" holds "x") is longer, so longer names come first and every

@@ -36,7 +36,7 @@ public:
 
     // Zero-filled, so every page is touched here rather than faulted in on
     // the producer's (real-time) thread.
-    explicit SpscFifo(std::size_t capacity) : capacity_(capacity), data_(new float[capacity > 0 ? capacity : 1]()) {}
+    explicit SpscFifo(std::size_t capacity) : capacity_(capacity), data_(new float[capacity > 0 ? capacity : 1]()) { }
     SpscFifo(const SpscFifo&) = delete;
     SpscFifo& operator=(const SpscFifo&) = delete;
 
@@ -59,7 +59,10 @@ public:
         return true;
     }
     // Publishes count samples filled into the region of the last prepareWrite.
-    void commitWrite(std::size_t count) { write_.store(write_.load(std::memory_order_relaxed) + count, std::memory_order_release); }
+    void commitWrite(std::size_t count)
+    {
+        write_.store(write_.load(std::memory_order_relaxed) + count, std::memory_order_release);
+    }
     bool push(const float* samples, std::size_t count)
     {
         Region region;
@@ -83,7 +86,10 @@ public:
         const std::uint64_t w = write_.load(std::memory_order_acquire);
         return regionAt(r, std::min<std::size_t>(maxCount, std::size_t(w - r)));
     }
-    void commitRead(std::size_t count) { read_.store(read_.load(std::memory_order_relaxed) + count, std::memory_order_release); }
+    void commitRead(std::size_t count)
+    {
+        read_.store(read_.load(std::memory_order_relaxed) + count, std::memory_order_release);
+    }
     std::size_t pop(float* out, std::size_t maxCount)
     {
         const Region region = prepareRead(maxCount);

@@ -98,7 +98,7 @@ public:
     }
 
     OSStatus setProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, const void* data,
-                         std::uint32_t size) override
+        std::uint32_t size) override
     {
         std::lock_guard lock(core_->mutex);
         switch (id) {
@@ -157,14 +157,12 @@ public:
                 return kAudioUnitErr_CannotDoInCurrentContext;
             const DeviceRecord* device = core_->find(state_.currentDevice);
             const std::uint32_t least = device ? std::max<std::uint32_t>(device->device.inputChannels, 1) : 1;
-            const bool floatNonInterleaved = f.mFormatID == kAudioFormatLinearPCM &&
-                                             (f.mFormatFlags & kAudioFormatFlagIsFloat) &&
-                                             (f.mFormatFlags & kAudioFormatFlagIsNonInterleaved) &&
-                                             !(f.mFormatFlags & kAudioFormatFlagIsBigEndian) &&
-                                             f.mBitsPerChannel == 32 && f.mBytesPerFrame == 4 &&
-                                             f.mFramesPerPacket == 1 && f.mBytesPerPacket == 4;
-            if (!floatNonInterleaved || f.mChannelsPerFrame < least || f.mChannelsPerFrame > kMaxAudioChannels ||
-                (device && f.mSampleRate != device->device.sampleRate))
+            const bool floatNonInterleaved = f.mFormatID == kAudioFormatLinearPCM
+                && (f.mFormatFlags & kAudioFormatFlagIsFloat) && (f.mFormatFlags & kAudioFormatFlagIsNonInterleaved)
+                && !(f.mFormatFlags & kAudioFormatFlagIsBigEndian) && f.mBitsPerChannel == 32 && f.mBytesPerFrame == 4
+                && f.mFramesPerPacket == 1 && f.mBytesPerPacket == 4;
+            if (!floatNonInterleaved || f.mChannelsPerFrame < least || f.mChannelsPerFrame > kMaxAudioChannels
+                || (device && f.mSampleRate != device->device.sampleRate))
                 return kAudioFormatUnsupportedDataFormatError;
             state_.outputFormat = f;
             return noErr;
@@ -186,7 +184,7 @@ public:
     }
 
     OSStatus getProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, void* data,
-                         std::uint32_t* ioSize) override
+        std::uint32_t* ioSize) override
     {
         std::lock_guard lock(core_->mutex);
         switch (id) {
@@ -212,9 +210,10 @@ public:
             if (device == nullptr)
                 return kAudioUnitErr_NoConnection;
             const auto& d = device->device;
-            return writePropertyValue(scope == kAudioUnitScope_Input ? interleavedFloat(d.sampleRate, d.inputChannels)
-                                                             : nonInterleavedFloat(d.sampleRate, d.inputChannels),
-                              ioSize, data);
+            return writePropertyValue(scope == kAudioUnitScope_Input
+                    ? interleavedFloat(d.sampleRate, d.inputChannels)
+                    : nonInterleavedFloat(d.sampleRate, d.inputChannels),
+                ioSize, data);
         }
         case kAudioUnitProperty_MaximumFramesPerSlice:
             return writePropertyValue(state_.maximumFramesPerSlice, ioSize, data);
@@ -268,7 +267,7 @@ public:
     }
 
     OSStatus render(AudioUnitRenderActionFlags*, const AudioTimeStamp*, std::uint32_t, std::uint32_t frames,
-                    AudioBufferList* ioData) override
+        AudioBufferList* ioData) override
     {
         if (cycle_.sample == nullptr)
             return kAudioUnitErr_CannotDoInCurrentContext;
@@ -324,7 +323,7 @@ std::uint32_t VirtualPropertyWrite::asUInt32() const
     return v;
 }
 
-VirtualAudio::VirtualAudio() : core_(std::make_shared<Core>()) {}
+VirtualAudio::VirtualAudio() : core_(std::make_shared<Core>()) { }
 
 VirtualAudio::~VirtualAudio() = default;
 
@@ -442,8 +441,8 @@ bool VirtualAudio::runCycle(AudioObjectID device, std::uint32_t frames, const Sa
                 unit = u;
                 break;
             }
-        if (unit == nullptr || unit->state_.callback.inputProc == nullptr ||
-            frames > unit->state_.maximumFramesPerSlice)
+        if (unit == nullptr || unit->state_.callback.inputProc == nullptr
+            || frames > unit->state_.maximumFramesPerSlice)
             return false;
         callback = unit->state_.callback;
         unit->cycle_ = {&sample, frames, d->device.inputChannels, unit->state_.outputFormat.mChannelsPerFrame};
@@ -465,8 +464,8 @@ bool VirtualAudio::runCycle(AudioObjectID device, const std::vector<std::vector<
     });
 }
 
-OSStatus VirtualAudio::getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                           std::uint32_t* ioSize)
+OSStatus VirtualAudio::getPropertyDataSize(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize)
 {
     if (ioSize == nullptr)
         return kAudioHardwareBadPropertySizeError;
@@ -513,8 +512,8 @@ OSStatus VirtualAudio::getPropertyDataSize(AudioObjectID object, const AudioObje
     }
     case kAudioDevicePropertyVolumeScalar:
     case kAudioDevicePropertyMute:
-        if (address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0 ||
-            address.mElement > dev.inputChannels)
+        if (address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0
+            || address.mElement > dev.inputChannels)
             return kAudioHardwareUnknownPropertyError;
         *ioSize = 4;
         return noErr;
@@ -532,8 +531,8 @@ OSStatus VirtualAudio::getPropertyDataSize(AudioObjectID object, const AudioObje
     }
 }
 
-OSStatus VirtualAudio::getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                       std::uint32_t* ioSize, void* outData)
+OSStatus VirtualAudio::getPropertyData(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize, void* outData)
 {
     if (ioSize == nullptr || (outData == nullptr && *ioSize > 0))
         return kAudioHardwareBadPropertySizeError;
@@ -595,8 +594,8 @@ OSStatus VirtualAudio::getPropertyData(AudioObjectID object, const AudioObjectPr
     }
     case kAudioDevicePropertyVolumeScalar:
     case kAudioDevicePropertyMute: {
-        if (address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0 ||
-            address.mElement > dev.inputChannels)
+        if (address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0
+            || address.mElement > dev.inputChannels)
             return kAudioHardwareUnknownPropertyError;
         const std::size_t c = address.mElement - 1;
         if (selector == kAudioDevicePropertyVolumeScalar)
@@ -606,8 +605,8 @@ OSStatus VirtualAudio::getPropertyData(AudioObjectID object, const AudioObjectPr
     case kAudioDevicePropertyNominalSampleRate:
         return writePropertyValue(dev.sampleRate, ioSize, outData);
     case kAudioDevicePropertyStreamFormat: {
-        const bool output = address.mScope == kAudioDevicePropertyScopeOutput ||
-                            (address.mScope == kAudioObjectPropertyScopeGlobal && dev.inputChannels == 0);
+        const bool output = address.mScope == kAudioDevicePropertyScopeOutput
+            || (address.mScope == kAudioObjectPropertyScopeGlobal && dev.inputChannels == 0);
         const std::uint32_t channels = output ? dev.outputChannels : dev.inputChannels;
         if (channels == 0)
             return kAudioHardwareUnknownPropertyError;
@@ -620,8 +619,8 @@ OSStatus VirtualAudio::getPropertyData(AudioObjectID object, const AudioObjectPr
     }
 }
 
-OSStatus VirtualAudio::setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                       std::uint32_t size, const void* data)
+OSStatus VirtualAudio::setPropertyData(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t size, const void* data)
 {
     std::lock_guard lock(core_->mutex);
     VirtualPropertyWrite write;
@@ -640,8 +639,8 @@ OSStatus VirtualAudio::setPropertyData(AudioObjectID object, const AudioObjectPr
             return kAudioHardwareUnknownPropertyError;
         if (OSStatus s = core_->failure(volume ? VirtualStep::SetVolume : VirtualStep::SetMute))
             return s;
-        if (address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0 ||
-            address.mElement > d->device.inputChannels)
+        if (address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0
+            || address.mElement > d->device.inputChannels)
             return kAudioHardwareUnknownPropertyError;
         const std::size_t c = address.mElement - 1;
         if (volume) {

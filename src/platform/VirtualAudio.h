@@ -63,15 +63,15 @@ struct VirtualPropertyWrite {
     std::vector<std::byte> data;
     OSStatus status = noErr;  // what the call answered
 
-    float asFloat() const;          // NaN unless data is 4 bytes
+    float asFloat() const;           // NaN unless data is 4 bytes
     std::uint32_t asUInt32() const;  // ~0u unless data is 4 bytes
 };
 
 // What a live unit has been told, in the order units were made.
 struct VirtualUnitState {
     AudioObjectID currentDevice = 0;
-    bool inputEnabled = false;   // EnableIO input scope element 1
-    bool outputEnabled = true;   // EnableIO output scope element 0; on until told otherwise
+    bool inputEnabled = false;  // EnableIO input scope element 1
+    bool outputEnabled = true;  // EnableIO output scope element 0; on until told otherwise
     AURenderCallbackStruct callback;
     AudioStreamBasicDescription outputFormat;  // StreamFormat output scope element 1, all zero until set
     std::uint32_t maximumFramesPerSlice = 0;
@@ -129,12 +129,12 @@ public:
     bool runCycle(AudioObjectID device, const std::vector<std::vector<float>>& channels);
 
     // AudioBackend.
-    OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                 std::uint32_t* ioSize) override;
-    OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                             std::uint32_t* ioSize, void* outData) override;
-    OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                             std::uint32_t size, const void* data) override;
+    OSStatus getPropertyDataSize(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize) override;
+    OSStatus getPropertyData(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize, void* outData) override;
+    OSStatus setPropertyData(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t size, const void* data) override;
     bool hasCaptureComponent() override;
     OSStatus newCaptureUnit(AudioComponentInstance& out) override;
 

@@ -25,7 +25,10 @@ namespace {
 
 const QDateTime kStamp(QDate(2024, 3, 5), QTime(14, 7, 9));
 
-QImage iconImage(const QIcon& icon, int pixels) { return normalised(icon.pixmap(QSize(pixels, pixels)).toImage()); }
+QImage iconImage(const QIcon& icon, int pixels)
+{
+    return normalised(icon.pixmap(QSize(pixels, pixels)).toImage());
+}
 
 class AppDelegateTest : public AppTest {
 protected:
@@ -66,9 +69,9 @@ TEST_F(AppDelegateTest, LaunchSettingsDecideWhichWindowsOpen)
         bool helpOpen, helpChecked, panelOpen, panelChecked;
     };
     const Case cases[] = {
-        {{}, {}, true, true, true, true},     // first start
-        {0, 0, false, false, false, false},   // both stored off
-        {5, 1, true, true, true, true},       // any non-zero value leaves a window open
+        {{}, {}, true, true, true, true},    // first start
+        {0, 0, false, false, false, false},  // both stored off
+        {5, 1, true, true, true, true},      // any non-zero value leaves a window open
         {-1, 1, true, true, true, true},
     };
     for (const Case& c : cases) {
@@ -194,8 +197,9 @@ TEST_F(AppDelegateTest, ARecordingNeverReplacesAnEarlierFile)
     recordTone(*app);
     app->configAudioWndController()->popAudioFormat()->setCurrentIndex(1);
     recordTone(*app);
-    EXPECT_EQ(recordings(), (QStringList{"24_03_05 14_07_09_Audio (2).m4a", "24_03_05 14_07_09_Audio (3).m4a",
-                                         "24_03_05 14_07_09_Audio.m4a", "24_03_05 14_07_09_Audio.wav"}));
+    EXPECT_EQ(recordings(),
+        (QStringList{"24_03_05 14_07_09_Audio (2).m4a", "24_03_05 14_07_09_Audio (3).m4a",
+            "24_03_05 14_07_09_Audio.m4a", "24_03_05 14_07_09_Audio.wav"}));
     for (const QString& name : recordings())
         EXPECT_GT(readFileSound(saveFolder() + "/" + name).peak, 0.3f) << name.toStdString();
 }

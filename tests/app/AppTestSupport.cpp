@@ -93,14 +93,20 @@ bool AppTest::feedTone(AudioObjectID device, float amplitude, std::uint32_t fram
     });
 }
 
-QString AppTest::saveFolder() const { return ConfigAudioWndController::defaultSaveAudioPath(); }
+QString AppTest::saveFolder() const
+{
+    return ConfigAudioWndController::defaultSaveAudioPath();
+}
 
 QStringList AppTest::recordings() const
 {
     return QDir(saveFolder()).entryList(QDir::Files, QDir::Name);
 }
 
-QImage normalised(const QImage& image) { return image.convertToFormat(QImage::Format_ARGB32_Premultiplied); }
+QImage normalised(const QImage& image)
+{
+    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
 
 FileSound readFileSound(const QString& path)
 {

@@ -19,7 +19,10 @@
 #include <ostream>
 #include <vector>
 
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 class RecordingWorkspace : public Workspace {
 public:
@@ -44,7 +47,7 @@ public:
 // Records the calls the controller makes on the library, in order.
 class FakeLibrary : public AudioLibraryLink {
 public:
-    explicit FakeLibrary(QStringList* log) : log_(log) {}
+    explicit FakeLibrary(QStringList* log) : log_(log) { }
     QWidget* window() override
     {
         log_->append(QStringLiteral("window"));

@@ -9,8 +9,8 @@ namespace {
 
 bool near(QColor a, QColor b)
 {
-    return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2 &&
-           std::abs(a.blue() - b.blue()) <= 2 && std::abs(a.alpha() - b.alpha()) <= 2;
+    return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2
+        && std::abs(a.blue() - b.blue()) <= 2 && std::abs(a.alpha() - b.alpha()) <= 2;
 }
 
 // '#' lit, '-' unlit, ' ' nothing, 'p' the compact form's plate, '?' anything else.
@@ -42,8 +42,8 @@ protected:
     static std::string column(const QImage& image, int group, int i)
     {
         const float cw = AudioWaveView::columnWidth(AudioWaveView::kWidth);
-        const float x = group == 0 ? AudioWaveView::leftGroupX(i, cw)
-                                   : AudioWaveView::rightGroupX(i, cw, AudioWaveView::kWidth);
+        const float x
+            = group == 0 ? AudioWaveView::leftGroupX(i, cw) : AudioWaveView::rightGroupX(i, cw, AudioWaveView::kWidth);
         std::string cells;
         for (int k = 0; k < AudioWaveView::kCells; ++k)
             cells += cellAt(image, int(x + cw / 2), AudioWaveView::kHeight - (2 * k + 2));
@@ -124,8 +124,8 @@ TEST_F(WaveViewTest, LevelsAreClampedToNineCellsAndNegativeOnesStayDark)
     // The absent second trace counts as 0 and the larger of the two traces
     // is taken before its magnitude, so a negative level lights nothing.
     const float levels[] = {10.0f, 0.5f, -0.5f, 0.49f, 0.0f, 0.03f, 0.027f, 1.0f, -10.0f, 0.5f};
-    const char* const shown[] = {"#########", "#########", "---------", "#########", "---------",
-                                 "#--------", "---------", "#########", "---------", "#########"};
+    const char* const shown[] = {"#########", "#########", "---------", "#########", "---------", "#--------",
+        "---------", "#########", "---------", "#########"};
     for (float level : levels)
         view_.appendBuildInAudioWave(level);
     redraw();

@@ -62,7 +62,7 @@ TEST_F(ConfigWindowTest, FirstLoadMakesTheSaveFolderListsTheDevicesAndChoosesEnt
     EXPECT_EQ(controller->lblAudioPath()->text(), folder);
     EXPECT_TRUE(QDir(folder).exists());
     EXPECT_EQ(entries(controller->popAudioDevices()),
-              (QStringList{"Built-in Microphone", "USB Headset", "Vortanx System Audio"}));
+        (QStringList{"Built-in Microphone", "USB Headset", "Vortanx System Audio"}));
     EXPECT_EQ(controller->popAudioDevices()->currentIndex(), 0);
     EXPECT_EQ(controller->audioFormat_(), 0);
     EXPECT_EQ(entries(controller->popAudioFormat()).size(), 2);
@@ -73,9 +73,10 @@ TEST_F(ConfigWindowTest, FirstLoadMakesTheSaveFolderListsTheDevicesAndChoosesEnt
 TEST_F(ConfigWindowTest, MusicReachedThroughALinkIsResolved)
 {
     QDir(home_.path()).mkpath(QStringLiteral("elsewhere/Tunes"));
-    ASSERT_TRUE(QFile::link(home_.path() + QStringLiteral("/elsewhere/Tunes"), home_.path() + QStringLiteral("/Music")));
+    ASSERT_TRUE(
+        QFile::link(home_.path() + QStringLiteral("/elsewhere/Tunes"), home_.path() + QStringLiteral("/Music")));
     EXPECT_EQ(ConfigAudioWndController::defaultSaveAudioPath(),
-              QDir(home_.path()).canonicalPath() + QStringLiteral("/elsewhere/Tunes/org.traytape.TrayTape"));
+        QDir(home_.path()).canonicalPath() + QStringLiteral("/elsewhere/Tunes/org.traytape.TrayTape"));
 }
 
 TEST_F(ConfigWindowTest, StoredChoicesAreRestoredAndOutOfRangeIndexReachesTheDelegateUnchecked)

@@ -68,7 +68,7 @@ protected:
     {
         tray_.setProgram(QStringLiteral("trayer"));
         tray_.setArguments({"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
-                            "--transparent", "false", "--SetDockType", "true"});
+            "--transparent", "false", "--SetDockType", "true"});
         tray_.start();
         return tray_.waitForStarted(5000);
     }
@@ -79,8 +79,8 @@ protected:
         const auto tree = runCommand({"xwininfo", "-root", "-tree"});
         QList<TrayIcon> icons;
         bool inTray = false;
-        static const QRegularExpression line(
-            QStringLiteral(R"(^\s*(0x[0-9a-f]+) .*\("traytape" "TrayTape"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))"));
+        static const QRegularExpression line(QStringLiteral(
+            R"(^\s*(0x[0-9a-f]+) .*\("traytape" "TrayTape"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))"));
         for (const QString& text : QString::fromStdString(tree.output).split('\n')) {
             if (text.contains(QStringLiteral("(\"panel\" \"trayer\")")))
                 inTray = true;
@@ -88,10 +88,11 @@ protected:
                 inTray = false;  // the next top-level window
             const auto m = line.match(text);
             if (inTray && m.hasMatch())
-                icons.append({m.captured(1), QRect(m.captured(4).toInt(), m.captured(5).toInt(),
-                                                   m.captured(2).toInt(), m.captured(3).toInt())});
+                icons.append({m.captured(1),
+                    QRect(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(2).toInt(), m.captured(3).toInt())});
         }
-        std::sort(icons.begin(), icons.end(), [](const TrayIcon& a, const TrayIcon& b) { return a.rect.x() < b.rect.x(); });
+        std::sort(
+            icons.begin(), icons.end(), [](const TrayIcon& a, const TrayIcon& b) { return a.rect.x() < b.rect.x(); });
         return icons;
     }
 
@@ -170,7 +171,8 @@ TEST_F(TrayEndToEnd, RecordsFromTheTrayMenuIntoAFileWithSound)
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/.config"));
     // No session bus: Qt then embeds its icons in the XEmbed tray.
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    env.insert(QStringLiteral("LSAN_OPTIONS"), QStringLiteral("suppressions=" TRAYTAPE_SOURCE_DIR "/tests/app/lsan.supp"));
+    env.insert(
+        QStringLiteral("LSAN_OPTIONS"), QStringLiteral("suppressions=" TRAYTAPE_SOURCE_DIR "/tests/app/lsan.supp"));
     app_.setProcessEnvironment(env);
     app_.setProcessChannelMode(QProcess::ForwardedChannels);
     app_.setProgram(binary);

@@ -107,10 +107,9 @@ TEST_F(RecorderTest, SetUpFailuresLeaveTheDeviceClosedWithTheFirstFailingStatus)
     EXPECT_EQ(noComponent.status(), noErr) << "no unit at all leaves the status untouched";
     EXPECT_EQ(noComponent.audioUnit(), nullptr);
 
-    const VirtualStep steps[] = {VirtualStep::EnableInput,     VirtualStep::DisableOutput,
-                                 VirtualStep::CurrentDevice,   VirtualStep::SetInputCallback,
-                                 VirtualStep::GetInputFormat,  VirtualStep::SetOutputFormat,
-                                 VirtualStep::Initialize,      VirtualStep::Start};
+    const VirtualStep steps[] = {VirtualStep::EnableInput, VirtualStep::DisableOutput, VirtualStep::CurrentDevice,
+        VirtualStep::SetInputCallback, VirtualStep::GetInputFormat, VirtualStep::SetOutputFormat,
+        VirtualStep::Initialize, VirtualStep::Start};
     OSStatus status = 100;
     for (const VirtualStep step : steps) {
         SCOPED_TRACE(int(step));
@@ -152,7 +151,7 @@ TEST_F(RecorderTest, VolumeSetsChannelsOneAndTwoAndMutesAtOrBelowFivePercent)
         std::uint32_t mute;
     };
     for (const Case c : {Case{-0.3f, 0.0f, 1}, Case{0.05f, 0.05f, 1}, Case{0.06f, 0.06f, 0}, Case{1.0f, 1.0f, 0},
-                         Case{std::nanf(""), 0.0f, 1}}) {
+             Case{std::nanf(""), 0.0f, 1}}) {
         SCOPED_TRACE(c.given);
         audio->clearPropertyWrites();
         AudioRecordMicDevice(id).setVolume(c.given);

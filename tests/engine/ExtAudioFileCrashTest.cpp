@@ -51,7 +51,7 @@ struct CrashCase {
     double maxLossSeconds;
 };
 
-class ExtAudioFileCrash : public testing::TestWithParam<CrashCase> {};
+class ExtAudioFileCrash : public testing::TestWithParam<CrashCase> { };
 
 TEST_P(ExtAudioFileCrash, KillNineWhileRecordingLeavesAFilePlayableToNearTheEnd)
 {
@@ -84,7 +84,8 @@ TEST_P(ExtAudioFileCrash, KillNineWhileRecordingLeavesAFilePlayableToNearTheEnd)
     EXPECT_GE(double(d.frames()), lowest);
     EXPECT_LE(double(d.frames()), highest);
     if (d.frames() > 44100) {
-        EXPECT_NEAR(signal_test::toneAmplitude(signal_test::slice(d.channels[0], 22050, 22050), 1000, kFileRate), 0.5, 0.03);
+        EXPECT_NEAR(
+            signal_test::toneAmplitude(signal_test::slice(d.channels[0], 22050, 22050), 1000, kFileRate), 0.5, 0.03);
     }
 
     if (haveTool("ffmpeg")) {
@@ -100,8 +101,8 @@ TEST_P(ExtAudioFileCrash, KillNineWhileRecordingLeavesAFilePlayableToNearTheEnd)
 }
 
 INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileCrash,
-                         testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0.25}, CrashCase{kAudioFileM4AType, "m4a", 1.0}),
-                         [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.ext); });
+    testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0.25}, CrashCase{kAudioFileM4AType, "m4a", 1.0}),
+    [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.ext); });
 
 // --- The disk refusing data ---------------------------------------------------
 
@@ -111,7 +112,7 @@ struct FullCase {
     rlim_t limitBytes;
 };
 
-class ExtAudioFileDiskFull : public testing::TestWithParam<FullCase> {};
+class ExtAudioFileDiskFull : public testing::TestWithParam<FullCase> { };
 
 // RLIMIT_FSIZE makes writes past the limit fail with EFBIG, as a full disk
 // fails them with ENOSPC, without needing a small file system.
@@ -163,7 +164,7 @@ TEST_P(ExtAudioFileDiskFull, WriterStopsReportsAndLeavesACompleteFileUpToTheFail
     ASSERT_TRUE(WIFEXITED(status)) << "child died by signal " << WTERMSIG(status);
     ASSERT_EQ(WEXITSTATUS(status), 0) << "see the child's exit codes above";
 
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_LE(rlim_t(st.st_size), c.limitBytes);
     const Decoded d = decodeFile(path);
@@ -183,12 +184,12 @@ TEST_P(ExtAudioFileDiskFull, WriterStopsReportsAndLeavesACompleteFileUpToTheFail
     if (haveTool("ffmpeg")) {
         EXPECT_NEAR(double(framesDecodedBy("ffmpeg", path)), double(d.frames()), 2048);
     }
-    EXPECT_NEAR(signal_test::toneAmplitude(signal_test::slice(d.channels[0], 11025, 11025), 1000, kFileRate), 0.5, 0.03);
+    EXPECT_NEAR(
+        signal_test::toneAmplitude(signal_test::slice(d.channels[0], 11025, 11025), 1000, kFileRate), 0.5, 0.03);
 }
 
 INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileDiskFull,
-                         testing::Values(FullCase{kAudioFileWAVEType, "wav", 256 * 1024},
-                                         FullCase{kAudioFileM4AType, "m4a", 64 * 1024}),
-                         [](const testing::TestParamInfo<FullCase>& i) { return std::string(i.param.ext); });
+    testing::Values(FullCase{kAudioFileWAVEType, "wav", 256 * 1024}, FullCase{kAudioFileM4AType, "m4a", 64 * 1024}),
+    [](const testing::TestParamInfo<FullCase>& i) { return std::string(i.param.ext); });
 
 }  // namespace

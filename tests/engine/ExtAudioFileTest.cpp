@@ -28,7 +28,7 @@ constexpr double kTones[] = {1000, 2500, 4000, 5500};
 
 std::int64_t fileSize(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::stat(path.c_str(), &st) == 0 ? std::int64_t(st.st_size) : -1;
 }
 
@@ -43,11 +43,11 @@ struct RoundTripCase {
 std::string caseName(const testing::TestParamInfo<RoundTripCase>& info)
 {
     const RoundTripCase& c = info.param;
-    return std::string(c.name) + "_" + std::to_string(int(c.clientRate)) + "Hz_" + std::to_string(c.clientChannels) + "ch_" +
-           (c.async ? "async" : "sync");
+    return std::string(c.name) + "_" + std::to_string(int(c.clientRate)) + "Hz_" + std::to_string(c.clientChannels)
+        + "ch_" + (c.async ? "async" : "sync");
 }
 
-class ExtAudioFileRoundTrip : public testing::TestWithParam<RoundTripCase> {};
+class ExtAudioFileRoundTrip : public testing::TestWithParam<RoundTripCase> { };
 
 TEST_P(ExtAudioFileRoundTrip, DecodesToTheSameTonesAtTheFileRateAndLength)
 {
@@ -80,7 +80,7 @@ TEST_P(ExtAudioFileRoundTrip, DecodesToTheSameTonesAtTheFileRateAndLength)
         EXPECT_EQ(d.fileFormat.mBitsPerChannel, 32u);
         EXPECT_EQ(d.fileFormat.mBytesPerFrame, 8u);
         EXPECT_EQ(d.fileFormat.mFormatFlags & (kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsFloat),
-                  kAudioFormatFlagIsSignedInteger);
+            kAudioFormatFlagIsSignedInteger);
     } else {
         EXPECT_EQ(d.fileFormat.mFormatID, kAudioFormatMPEG4AAC);
         EXPECT_EQ(d.fileFormat.mFramesPerPacket, 1024u);
@@ -114,13 +114,17 @@ TEST_P(ExtAudioFileRoundTrip, DecodesToTheSameTonesAtTheFileRateAndLength)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ExtAudioFile, ExtAudioFileRoundTrip,
-    testing::Values(RoundTripCase{kAudioFileWAVEType, "wav", 48000, 1, false}, RoundTripCase{kAudioFileWAVEType, "wav", 48000, 2, true},
-                    RoundTripCase{kAudioFileWAVEType, "wav", 48000, 4, false}, RoundTripCase{kAudioFileWAVEType, "wav", 44100, 2, true},
-                    RoundTripCase{kAudioFileM4AType, "m4a", 48000, 1, true}, RoundTripCase{kAudioFileM4AType, "m4a", 48000, 2, false},
-                    RoundTripCase{kAudioFileM4AType, "m4a", 48000, 4, true}, RoundTripCase{kAudioFileM4AType, "m4a", 44100, 2, false},
-                    RoundTripCase{kAudioFileCAFType, "caf", 48000, 2, false}, RoundTripCase{kAudioFileCAFType, "caf", 48000, 1, true}),
+INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileRoundTrip,
+    testing::Values(RoundTripCase{kAudioFileWAVEType, "wav", 48000, 1, false},
+        RoundTripCase{kAudioFileWAVEType, "wav", 48000, 2, true},
+        RoundTripCase{kAudioFileWAVEType, "wav", 48000, 4, false},
+        RoundTripCase{kAudioFileWAVEType, "wav", 44100, 2, true},
+        RoundTripCase{kAudioFileM4AType, "m4a", 48000, 1, true},
+        RoundTripCase{kAudioFileM4AType, "m4a", 48000, 2, false},
+        RoundTripCase{kAudioFileM4AType, "m4a", 48000, 4, true},
+        RoundTripCase{kAudioFileM4AType, "m4a", 44100, 2, false},
+        RoundTripCase{kAudioFileCAFType, "caf", 48000, 2, false},
+        RoundTripCase{kAudioFileCAFType, "caf", 48000, 1, true}),
     caseName);
 
 // --- Exactness at the file rate ---------------------------------------------
@@ -167,8 +171,8 @@ TEST(ExtAudioFileExactness, WavAtTheFileRateKeepsEverySampleAndSeeksToTheFrame)
     ExtAudioFileRef file;
     ASSERT_EQ(ExtAudioFile::open(path, file), noErr);
     Channels block(2, std::vector<float>(64));
-    for (std::int64_t target : {std::int64_t(0), std::int64_t(1), std::int64_t(4095), std::int64_t(66150), std::int64_t(99999),
-                                std::int64_t(12345)}) {
+    for (std::int64_t target : {std::int64_t(0), std::int64_t(1), std::int64_t(4095), std::int64_t(66150),
+             std::int64_t(99999), std::int64_t(12345)}) {
         ASSERT_EQ(file->seek(target), noErr);
         AudioBufferList list = planarList(block, 0, 64);
         std::uint32_t n = 64;
@@ -224,7 +228,8 @@ TEST(ExtAudioFileExactness, M4aRemovesPrimingAndSeeksToTheSameSamplesAsAPlainRea
     Channels in{sine(440, kFileRate, frames), sine(660, kFileRate, frames)};
     {
         ExtAudioFileRef file;
-        ASSERT_EQ(ExtAudioFile::create(path, kAudioFileM4AType, aacFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
+        ASSERT_EQ(
+            ExtAudioFile::create(path, kAudioFileM4AType, aacFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
         ASSERT_EQ(writeAll(*file, in, false, 1000), noErr);  // default client: float planes at the file's rate
         ASSERT_EQ(file->dispose(), noErr);
     }
@@ -245,13 +250,14 @@ TEST(ExtAudioFileExactness, M4aRemovesPrimingAndSeeksToTheSameSamplesAsAPlainRea
     ExtAudioFileRef file;
     ASSERT_EQ(ExtAudioFile::open(path, file), noErr);
     Channels block(2, std::vector<float>(2048));
-    for (std::int64_t target : {std::int64_t(0), std::int64_t(1), std::int64_t(1023), std::int64_t(1024), std::int64_t(5000),
-                                std::int64_t(44117), std::int64_t(frames - 100)}) {
+    for (std::int64_t target : {std::int64_t(0), std::int64_t(1), std::int64_t(1023), std::int64_t(1024),
+             std::int64_t(5000), std::int64_t(44117), std::int64_t(frames - 100)}) {
         ASSERT_EQ(file->seek(target), noErr);
         AudioBufferList list = planarList(block, 0, 2048);
         std::uint32_t n = 2048;
         ASSERT_EQ(file->read(&n, &list), noErr);
-        ASSERT_EQ(n, std::uint32_t(std::min<std::int64_t>(2048, std::int64_t(frames) - target))) << "seek to " << target;
+        ASSERT_EQ(n, std::uint32_t(std::min<std::int64_t>(2048, std::int64_t(frames) - target)))
+            << "seek to " << target;
         double worst = 0;
         for (std::uint32_t i = 0; i < n; ++i)
             worst = std::max(worst, double(std::fabs(block[0][i] - d.channels[0][std::size_t(target) + i])));
@@ -271,7 +277,8 @@ TEST(ExtAudioFileExactness, FinalM4aIsAnOrdinaryFileWithItsTrueDuration)
     Channels in{sine(1000, 48000, frames), sine(1000, 48000, frames)};
     {
         ExtAudioFileRef file;
-        ASSERT_EQ(ExtAudioFile::create(path, kAudioFileM4AType, aacFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
+        ASSERT_EQ(
+            ExtAudioFile::create(path, kAudioFileM4AType, aacFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
         const AudioStreamBasicDescription client = pcmClient(48000, 2);
         ASSERT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client), noErr);
         ASSERT_EQ(writeAll(*file, in, true), noErr);
@@ -307,7 +314,8 @@ TEST(ExtAudioFileExactness, FinalM4aIsAnOrdinaryFileWithItsTrueDuration)
     EXPECT_NEAR(double(d.lengthFrames), double(expected), 1);
     EXPECT_NEAR(double(d.frames()), double(expected), 1);
     if (haveTool("ffprobe")) {
-        const double seconds = std::stod(run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + shellQuote(path)));
+        const double seconds
+            = std::stod(run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + shellQuote(path)));
         EXPECT_NEAR(seconds, double(expected) / kFileRate, 0.001);
     }
     if (haveTool("ffmpeg")) {
@@ -327,7 +335,7 @@ struct ReadFormatCase {
     double rate;
 };
 
-class ExtAudioFileReadFormats : public testing::TestWithParam<ReadFormatCase> {};
+class ExtAudioFileReadFormats : public testing::TestWithParam<ReadFormatCase> { };
 
 TEST_P(ExtAudioFileReadFormats, DeliversTheToneInTheClientsLayout)
 {
@@ -338,7 +346,8 @@ TEST_P(ExtAudioFileReadFormats, DeliversTheToneInTheClientsLayout)
     Channels in{sine(1000, kFileRate, frames), sine(2500, kFileRate, frames)};
     {
         ExtAudioFileRef file;
-        ASSERT_EQ(ExtAudioFile::create(path, kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
+        ASSERT_EQ(
+            ExtAudioFile::create(path, kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
         const AudioStreamBasicDescription client = pcmClient(kFileRate, 2);
         ASSERT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client), noErr);
         ASSERT_EQ(writeAll(*file, in, false), noErr);
@@ -354,7 +363,8 @@ TEST_P(ExtAudioFileReadFormats, DeliversTheToneInTheClientsLayout)
 
     const std::size_t bytes = c.bits / 8;
     const std::size_t capacity = std::size_t(c.rate) * 2;
-    std::vector<std::vector<std::uint8_t>> raw(c.interleaved ? 1 : 2, std::vector<std::uint8_t>(capacity * bytes * (c.interleaved ? 2 : 1)));
+    std::vector<std::vector<std::uint8_t>> raw(
+        c.interleaved ? 1 : 2, std::vector<std::uint8_t>(capacity * bytes * (c.interleaved ? 2 : 1)));
     AudioBufferList list;
     list.mNumberBuffers = std::uint32_t(raw.size());
     for (std::size_t b = 0; b < raw.size(); ++b)
@@ -395,13 +405,13 @@ TEST_P(ExtAudioFileReadFormats, DeliversTheToneInTheClientsLayout)
 }
 
 INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileReadFormats,
-                         testing::Values(ReadFormatCase{true, 32, true, 44100}, ReadFormatCase{false, 16, true, 44100},
-                                         ReadFormatCase{false, 32, false, 44100}, ReadFormatCase{false, 16, false, 48000},
-                                         ReadFormatCase{true, 32, false, 22050}),
-                         [](const testing::TestParamInfo<ReadFormatCase>& i) {
-                             return std::string(i.param.isFloat ? "float" : "int") + std::to_string(i.param.bits) +
-                                    (i.param.interleaved ? "_interleaved_" : "_planar_") + std::to_string(int(i.param.rate));
-                         });
+    testing::Values(ReadFormatCase{true, 32, true, 44100}, ReadFormatCase{false, 16, true, 44100},
+        ReadFormatCase{false, 32, false, 44100}, ReadFormatCase{false, 16, false, 48000},
+        ReadFormatCase{true, 32, false, 22050}),
+    [](const testing::TestParamInfo<ReadFormatCase>& i) {
+        return std::string(i.param.isFloat ? "float" : "int") + std::to_string(i.param.bits)
+            + (i.param.interleaved ? "_interleaved_" : "_planar_") + std::to_string(int(i.param.rate));
+    });
 
 TEST(ExtAudioFileFormats, IntegerInterleavedClientWritesTheSameTone)
 {
@@ -416,7 +426,8 @@ TEST(ExtAudioFileFormats, IntegerInterleavedClientWritesTheSameTone)
     }
     {
         ExtAudioFileRef file;
-        ASSERT_EQ(ExtAudioFile::create(path, kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
+        ASSERT_EQ(
+            ExtAudioFile::create(path, kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
         const AudioStreamBasicDescription client = pcmClient(32000, 2, true, false, 16);
         ASSERT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client), noErr);
         AudioBufferList list;
@@ -438,7 +449,9 @@ TEST(ExtAudioFileFormats, RefusesClientFormatsItCannotConvert)
 {
     TempDir dir;
     ExtAudioFileRef file;
-    ASSERT_EQ(ExtAudioFile::create(dir.file("x.wav"), kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
+    ASSERT_EQ(
+        ExtAudioFile::create(dir.file("x.wav"), kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file),
+        noErr);
     AudioStreamBasicDescription bad = pcmClient(48000, 2);
     bad.mFormatFlags |= kAudioFormatFlagIsBigEndian;
     EXPECT_NE(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof bad, &bad), noErr);
@@ -633,7 +646,9 @@ TEST(ExtAudioFileAsync, AfterDisposeWritesAreRefused)
 {
     TempDir dir;
     ExtAudioFileRef file;
-    ASSERT_EQ(ExtAudioFile::create(dir.file("d.wav"), kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
+    ASSERT_EQ(
+        ExtAudioFile::create(dir.file("d.wav"), kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file),
+        noErr);
     ASSERT_EQ(file->dispose(), noErr);
     Channels in{std::vector<float>(8), std::vector<float>(8)};
     AudioBufferList list = planarList(in, 0, 8);

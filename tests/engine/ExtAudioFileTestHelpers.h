@@ -48,14 +48,14 @@ inline AudioStreamBasicDescription fileFormatFor(AudioFileTypeID type)
 }
 
 // Linear PCM: float (bits 32) or signed integer (bits 16 or 32).
-inline AudioStreamBasicDescription pcmClient(double rate, std::uint32_t channels, bool interleaved = false,
-                                             bool isFloat = true, std::uint32_t bits = 32)
+inline AudioStreamBasicDescription pcmClient(
+    double rate, std::uint32_t channels, bool interleaved = false, bool isFloat = true, std::uint32_t bits = 32)
 {
     AudioStreamBasicDescription f;
     f.mSampleRate = rate;
     f.mFormatID = kAudioFormatLinearPCM;
-    f.mFormatFlags = (isFloat ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger) | kAudioFormatFlagIsPacked |
-                     (interleaved ? 0 : kAudioFormatFlagIsNonInterleaved);
+    f.mFormatFlags = (isFloat ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger) | kAudioFormatFlagIsPacked
+        | (interleaved ? 0 : kAudioFormatFlagIsNonInterleaved);
     f.mBytesPerFrame = bits / 8 * (interleaved ? channels : 1);
     f.mBytesPerPacket = f.mBytesPerFrame;
     f.mFramesPerPacket = 1;
@@ -159,17 +159,24 @@ inline std::string shellQuote(const std::string& s)
 }
 
 // Tests of AAC files are skipped, not failed, on an FFmpeg built without it.
-inline bool haveAac() { return avcodec_find_encoder_by_name("aac") != nullptr; }
+inline bool haveAac()
+{
+    return avcodec_find_encoder_by_name("aac") != nullptr;
+}
 
-inline bool haveTool(const char* name) { return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0; }
+inline bool haveTool(const char* name)
+{
+    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 // Frames that a command-line decoder gets out of the file as 44.1 kHz
 // stereo, -1 when it fails. "ffmpeg" or "sox".
 inline std::int64_t framesDecodedBy(const std::string& tool, const std::string& path)
 {
     const std::string q = shellQuote(path);
-    const std::string command = tool == "sox" ? "sox -V1 " + q + " -t f32 -r 44100 -c 2 - | wc -c"
-                                              : "ffmpeg -nostdin -v error -i " + q + " -f f32le -ar 44100 -ac 2 - | wc -c";
+    const std::string command = tool == "sox"
+        ? "sox -V1 " + q + " -t f32 -r 44100 -c 2 - | wc -c"
+        : "ffmpeg -nostdin -v error -i " + q + " -f f32le -ar 44100 -ac 2 - | wc -c";
     bool ok = false;
     const std::string out = run("bash -o pipefail -c " + shellQuote(command), &ok);
     if (!ok)

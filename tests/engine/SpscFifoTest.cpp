@@ -65,7 +65,8 @@ TEST(SpscFifo, TwoThreadsPassACounterWithoutGaps)
         std::vector<float> block(300);
         std::uint32_t next = 0;
         while (next < kTotal) {
-            const std::uint32_t n = std::min<std::uint32_t>(std::uniform_int_distribution<std::uint32_t>(1, 300)(rng), kTotal - next);
+            const std::uint32_t n
+                = std::min<std::uint32_t>(std::uniform_int_distribution<std::uint32_t>(1, 300)(rng), kTotal - next);
             for (std::uint32_t i = 0; i < n; ++i)
                 block[i] = float((next + i) % (1u << 24));  // exact in float
             if (fifo.push(block.data(), n))

@@ -53,7 +53,7 @@ protected:
         return handed[0].table.at(kKey);
     }
 
-    VirtualAudio* audio = nullptr;     // owned by the audio backend slot
+    VirtualAudio* audio = nullptr;       // owned by the audio backend slot
     MemoryRegistry* registry = nullptr;  // owned by the registry slot
     int drivers = 0;
 };
@@ -71,8 +71,8 @@ TEST_F(SystemAudio, TheWalkIsDepthFirstAndFindsSubclassesButNotOtherClasses)
     std::vector<std::string> paths;
     for (const auto& service : IOService::getServicesByClassName("IOAudioEngine"))
         paths.push_back(service.path().value_or("<none>"));
-    EXPECT_EQ(paths, (std::vector<std::string>{"IOService:/A/engine", "IOService:/B/C/engine",
-                                               "IOService:/D/subclass"}));
+    EXPECT_EQ(
+        paths, (std::vector<std::string>{"IOService:/A/engine", "IOService:/B/C/engine", "IOService:/D/subclass"}));
     EXPECT_EQ(IOService::getServicesByClassName("IOService").size(), 6u);
     EXPECT_TRUE(IOService::getServicesByClassName("IOAudioEngineX").empty());
     EXPECT_EQ(IOService::getServicesByClassName("IOAudioEngine").front().object()->id(), first);

@@ -14,7 +14,6 @@ using testsupport::deviceList;
 
 namespace {
 
-
 // What a capture-device owner sees of one cycle.
 struct Capture {
     AudioUnit* unit = nullptr;
@@ -22,8 +21,8 @@ struct Capture {
     std::atomic<int> calls{0};
     std::vector<std::vector<float>> last;  // written by the cycle's thread only
 
-    static OSStatus proc(void* ref, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* stamp,
-                         std::uint32_t bus, std::uint32_t frames, AudioBufferList*)
+    static OSStatus proc(void* ref, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* stamp, std::uint32_t bus,
+        std::uint32_t frames, AudioBufferList*)
     {
         auto* self = static_cast<Capture*>(ref);
         AudioBufferList list;
@@ -49,8 +48,8 @@ OSStatus configure(AudioUnit& unit, AudioObjectID device, Capture& capture)
     if (OSStatus s = unit.setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, &device, 4))
         return s;
     AURenderCallbackStruct cb{&Capture::proc, &capture};
-    if (OSStatus s = unit.setProperty(kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &cb,
-                                      sizeof cb))
+    if (OSStatus s
+        = unit.setProperty(kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &cb, sizeof cb))
         return s;
     AudioStreamBasicDescription f;
     std::uint32_t size = sizeof f;
@@ -73,8 +72,7 @@ OSStatus configure(AudioUnit& unit, AudioObjectID device, Capture& capture)
 std::uint32_t isRunning(AudioUnit& unit)
 {
     std::uint32_t running = 7, size = 4;
-    EXPECT_EQ(unit.getProperty(kAudioOutputUnitProperty_IsRunning, kAudioUnitScope_Global, 0, &running, &size),
-              noErr);
+    EXPECT_EQ(unit.getProperty(kAudioOutputUnitProperty_IsRunning, kAudioUnitScope_Global, 0, &running, &size), noErr);
     return running;
 }
 
@@ -141,8 +139,8 @@ TEST_F(VirtualAudioTest, MonoDeviceFillsBothBuffersAndFramesAreBounded)
     ASSERT_TRUE(audio->runCycle(mono, 3, [](std::uint32_t c, std::uint32_t f) { return c == 0 ? 0.5f + f : 99.0f; }));
     EXPECT_EQ(capture.last[0], (std::vector<float>{0.5f, 1.5f, 2.5f}));
     EXPECT_EQ(capture.last[1], capture.last[0]);
-    EXPECT_FALSE(audio->runCycle(mono, VirtualAudio::kDefaultMaximumFramesPerSlice + 1,
-                                 [](std::uint32_t, std::uint32_t) { return 0.0f; }));
+    EXPECT_FALSE(audio->runCycle(
+        mono, VirtualAudio::kDefaultMaximumFramesPerSlice + 1, [](std::uint32_t, std::uint32_t) { return 0.0f; }));
 
     // Render outside a call-back has nothing to give.
     AudioBufferList list;
@@ -157,8 +155,8 @@ TEST_F(VirtualAudioTest, InjectedFailuresFireWhereAskedAndOneShotsClear)
     EXPECT_TRUE(newUnit());
 
     for (VirtualStep step : {VirtualStep::EnableInput, VirtualStep::DisableOutput, VirtualStep::CurrentDevice,
-                             VirtualStep::SetInputCallback, VirtualStep::GetInputFormat,
-                             VirtualStep::SetOutputFormat, VirtualStep::Initialize, VirtualStep::Start}) {
+             VirtualStep::SetInputCallback, VirtualStep::GetInputFormat, VirtualStep::SetOutputFormat,
+             VirtualStep::Initialize, VirtualStep::Start}) {
         audio->failNext(step, -1234);
         Capture capture;
         auto unit = newUnit();

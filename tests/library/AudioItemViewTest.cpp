@@ -165,8 +165,8 @@ TEST(AudioItemViewClicks, RightClickOffersToShowTheFileAndSelectsNothing)
     FakeLibrary library;
     AudioItemView row(kRowFrame);
     row.setDelegate(&library);
-    row.setDicObject({{QStringLiteral("AudioPath"), QStringLiteral("/music/take 1.m4a")},
-                      {QStringLiteral("AudioLength"), 12.5F}});
+    row.setDicObject(
+        {{QStringLiteral("AudioPath"), QStringLiteral("/music/take 1.m4a")}, {QStringLiteral("AudioLength"), 12.5F}});
     RecordingWorkspace workspace;
     Workspace::setShared(&workspace);
 

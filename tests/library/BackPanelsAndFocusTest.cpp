@@ -51,9 +51,12 @@ struct Control {
     const char* name;
     std::function<QWidget*(QWidget*)> make;  // made inside the given window
 };
-void PrintTo(const Control& control, std::ostream* os) { *os << control.name; }
+void PrintTo(const Control& control, std::ostream* os)
+{
+    *os << control.name;
+}
 
-class FocusRule : public ::testing::TestWithParam<Control> {};
+class FocusRule : public ::testing::TestWithParam<Control> { };
 
 TEST_P(FocusRule, ClickOnTheControlEndsTheFieldsEditing)
 {
@@ -90,10 +93,8 @@ QWidget* editable(PlayProgressView* bar)
     return bar;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    LibraryControls, FocusRule,
-    ::testing::Values(
-        Control{"Row", [](QWidget* w) -> QWidget* { return new AudioItemView(QRect(0, 0, 610, 50), w); }},
+INSTANTIATE_TEST_SUITE_P(LibraryControls, FocusRule,
+    ::testing::Values(Control{"Row", [](QWidget* w) -> QWidget* { return new AudioItemView(QRect(0, 0, 610, 50), w); }},
         Control{"BottomStrip", [](QWidget* w) { return sized(new AudioBottomBackView(w), 300, 40); }},
         Control{"ListBackground", [](QWidget* w) { return sized(new AudioLibBackView(w), 300, 100); }},
         // Editable or not, a press on the bar takes the focus.

@@ -49,12 +49,15 @@ QColor pixel(const QImage& image, int x, int y)
     return image.pixelColor(int(x * dpr), int(y * dpr));
 }
 
-QColor grey(double fraction) { return QColor::fromRgbF(float(fraction), float(fraction), float(fraction)); }
+QColor grey(double fraction)
+{
+    return QColor::fromRgbF(float(fraction), float(fraction), float(fraction));
+}
 
 bool near(QColor a, QColor b, int tolerance)
 {
-    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
-           std::abs(a.blue() - b.blue()) <= tolerance;
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
+        && std::abs(a.blue() - b.blue()) <= tolerance;
 }
 
 int brightest(const QImage& image, const QRect& rect)

@@ -35,18 +35,36 @@ public:
     void rightTrimRate(float rate) override { add("right", rate); }
 
 private:
-    void add(const char* op, float rate) { reports.push_back(op + (" " + QString::number(rate, 'f', 4).toStdString())); }
+    void add(const char* op, float rate)
+    {
+        reports.push_back(op + (" " + QString::number(rate, 'f', 4).toStdString()));
+    }
 };
 
 // The report expected for a pointer at x.
-std::string report(const char* op, double x) { return op + (" " + QString::number((x - 9) / 300, 'f', 4).toStdString()); }
+std::string report(const char* op, double x)
+{
+    return op + (" " + QString::number((x - 9) / 300, 'f', 4).toStdString());
+}
 
 // A mouse position from view coordinates (origin bottom-left, y up).
-QPoint at(double x, double viewY) { return {int(x), int(kHeight - viewY)}; }
+QPoint at(double x, double viewY)
+{
+    return {int(x), int(kHeight - viewY)};
+}
 
-void press(QWidget& view, QPoint p) { QTest::mousePress(&view, Qt::LeftButton, {}, p); }
-void drag(QWidget& view, QPoint p) { QTest::mouseMove(&view, p); }
-void release(QWidget& view, QPoint p) { QTest::mouseRelease(&view, Qt::LeftButton, {}, p); }
+void press(QWidget& view, QPoint p)
+{
+    QTest::mousePress(&view, Qt::LeftButton, {}, p);
+}
+void drag(QWidget& view, QPoint p)
+{
+    QTest::mouseMove(&view, p);
+}
+void release(QWidget& view, QPoint p)
+{
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, p);
+}
 
 class PlayProgressViewTest : public ::testing::Test {
 protected:
@@ -123,7 +141,7 @@ TEST_F(PlayProgressViewTest, DrawsHeadAtTheTopHandlesAtTheBottomAndTheKeptStretc
         EXPECT_GT(pixel(image, 155, 4).value(), 230);  // head near the top edge
         EXPECT_LT(pixel(image, 155, 4).saturation(), 20);
         EXPECT_EQ(pixel(image, 155, 40), QColor(Qt::white));
-        EXPECT_GT(pixel(image, 187, 38).red(), 200);   // handle tab near the bottom edge
+        EXPECT_GT(pixel(image, 187, 38).red(), 200);  // handle tab near the bottom edge
         EXPECT_LT(pixel(image, 187, 38).blue(), 120);
         EXPECT_EQ(pixel(image, 187, 4), QColor(Qt::white));
     }
@@ -132,15 +150,15 @@ TEST_F(PlayProgressViewTest, DrawsHeadAtTheTopHandlesAtTheBottomAndTheKeptStretc
 TEST_F(PlayProgressViewTest, HitTestPriorities)
 {
     using V = PlayProgressView;
-    setRates(0.5F, 0.25F, 0.75F);  // handles 75..84 and 234..243
-    EXPECT_EQ(view.hitTest({78, 26}), V::Seek);      // a handle's part inside the bar
-    EXPECT_EQ(view.hitTest({75, 0}), V::LeftTrim);   // left and bottom edges are inside
-    EXPECT_EQ(view.hitTest({84, 5}), V::None);       // right edges are not
-    EXPECT_EQ(view.hitTest({200, 27}), V::None);     // nor top edges
+    setRates(0.5F, 0.25F, 0.75F);                   // handles 75..84 and 234..243
+    EXPECT_EQ(view.hitTest({78, 26}), V::Seek);     // a handle's part inside the bar
+    EXPECT_EQ(view.hitTest({75, 0}), V::LeftTrim);  // left and bottom edges are inside
+    EXPECT_EQ(view.hitTest({84, 5}), V::None);      // right edges are not
+    EXPECT_EQ(view.hitTest({200, 27}), V::None);    // nor top edges
     EXPECT_EQ(view.hitTest({5, 40}), V::None);
     setRates(0.5F, 0.25F, 1.0F);
     EXPECT_EQ(view.hitTest({309, 22}), V::RightTrim);  // the bar's right edge belongs to the handle there
-    setRates(0.5F, 0.4F, 0.38F);  // overlapping handles 120..129 and 123..132
+    setRates(0.5F, 0.4F, 0.38F);                       // overlapping handles 120..129 and 123..132
     EXPECT_EQ(view.hitTest({125, 5}), V::RightTrim);
     EXPECT_EQ(view.hitTest({121, 5}), V::LeftTrim);
 }
@@ -158,19 +176,18 @@ TEST_F(PlayProgressViewTest, PressesAndDragsReportUnclampedRates)
 {
     const Gesture gestures[] = {
         {"bar: seek at once, then per drag, off the bar too", 0, 0, 1, true, at(84, 22),
-         {at(159, 22), at(0, 30), at(317, 2)},
-         {"seek 0.2500", "seek 0.5000", report("seek", 0), report("seek", 317)}},
+            {at(159, 22), at(0, 30), at(317, 2)},
+            {"seek 0.2500", "seek 0.5000", report("seek", 0), report("seek", 317)}},
         {"play head", 0.5F, 0, 1, true, at(160, 40), {}, {report("seek", 160)}},
         {"left handle: drags only, past the end rate", 0, 0.25F, 0.5F, true, at(80, 5), {at(200, 5)},
-         {report("left", 200)}},
+            {report("left", 200)}},
         {"right handle", 0, 0.25F, 0.5F, true, at(165, 5), {at(30, 40), at(330, 40)},
-         {report("right", 30), report("right", 330)}},
+            {report("right", 30), report("right", 330)}},
         {"handle's part inside the bar", 0, 0.25F, 0.5F, true, at(80, 20), {at(90, 5)},
-         {report("seek", 80), report("seek", 90)}},
+            {report("seek", 80), report("seek", 90)}},
         {"touching handles, left of the shared x", 0, 0.4F, 0.4F, true, at(128, 5), {at(120, 5)},
-         {report("left", 120)}},
-        {"touching handles, at the shared x", 0, 0.4F, 0.4F, true, at(129, 5), {at(140, 5)},
-         {report("right", 140)}},
+            {report("left", 120)}},
+        {"touching handles, at the shared x", 0, 0.4F, 0.4F, true, at(129, 5), {at(140, 5)}, {report("right", 140)}},
         {"between the handles, below the bar", 0, 0.25F, 0.75F, true, at(120, 5), {at(130, 5)}, {}},
         {"not editable", 0, 0, 1, false, at(84, 22), {at(100, 22)}, {}},
     };

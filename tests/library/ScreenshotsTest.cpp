@@ -24,8 +24,8 @@ TEST(Screenshots, LibraryControls)
     window.resize(640, 330);
     auto* list = new AudioLibBackView(&window);
     list->setGeometry(0, 0, 640, 170);
-    const char* texts[3][2] = {{"2024-05-01 09-12-44", "00:00:59"}, {"2024-05-01 10-03-17", "00:12:03"},
-                               {"Interview take 3", "01:02:30"}};
+    const char* texts[3][2]
+        = {{"2024-05-01 09-12-44", "00:00:59"}, {"2024-05-01 10-03-17", "00:12:03"}, {"Interview take 3", "01:02:30"}};
     for (int i = 0; i < 3; ++i) {
         auto* row = new AudioItemView(QRect(15, 4 + 54 * i, 610, 50), list);
         row->setName(QString::fromUtf8(texts[i][0]));

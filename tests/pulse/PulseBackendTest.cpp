@@ -33,9 +33,8 @@ namespace {
 const NullSink kStereo{"alpha", 44100, 2, "Alpha Speakers"};
 const NullSink kMono{"solo", 48000, 1, "Solo Line"};
 
-[[maybe_unused]] auto* const environment =
-    ::testing::AddGlobalTestEnvironment(new PulseServerEnvironment({kStereo, kMono}));
-
+[[maybe_unused]] auto* const environment
+    = ::testing::AddGlobalTestEnvironment(new PulseServerEnvironment({kStereo, kMono}));
 
 std::string uidOf(AudioObjectID id)
 {
@@ -73,7 +72,7 @@ AudioObjectID byUid(const std::string& uid)
 
 template <class T>
 T get(AudioObjectID id, std::uint32_t selector, std::uint32_t scope = kAudioObjectPropertyScopeGlobal,
-      std::uint32_t element = 0, OSStatus* status = nullptr)
+    std::uint32_t element = 0, OSStatus* status = nullptr)
 {
     T value{};
     std::uint32_t size = sizeof value;
@@ -84,8 +83,7 @@ T get(AudioObjectID id, std::uint32_t selector, std::uint32_t scope = kAudioObje
     return value;
 }
 
-template <class T>
-OSStatus set(AudioObjectID id, std::uint32_t selector, std::uint32_t element, T value)
+template <class T> OSStatus set(AudioObjectID id, std::uint32_t selector, std::uint32_t element, T value)
 {
     const auto a = addr(selector, kAudioDevicePropertyScopeInput, element);
     return AudioObjectSetPropertyData(id, &a, sizeof value, &value);
@@ -123,13 +121,13 @@ std::size_t sineJumps(const std::vector<float>& x, double frequency, double rate
 // renders, copies and counts.
 class Capture {
 public:
-    explicit Capture(std::size_t capacityFrames = 48000 * 4) : capacity_(capacityFrames) {}
+    explicit Capture(std::size_t capacityFrames = 48000 * 4) : capacity_(capacityFrames) { }
 
     // The set-up sequence of the capture device; the first failing status, or 0.
     OSStatus open(AudioObjectID device)
     {
-        const AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_HALOutput,
-                                          kAudioUnitManufacturer_Apple};
+        const AudioComponentDescription d{
+            kAudioUnitType_Output, kAudioUnitSubType_HALOutput, kAudioUnitManufacturer_Apple};
         AudioComponent component = AudioComponentFindNext(nullptr, &d);
         if (!component)
             return -1;
@@ -145,8 +143,7 @@ public:
         if (!s)
             s = unit->setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, &device, 4);
         if (!s)
-            s = unit->setProperty(kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &cb,
-                                  sizeof cb);
+            s = unit->setProperty(kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &cb, sizeof cb);
         if (!s)
             s = unit->getProperty(kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 1, &f, &size);
         if (s)
@@ -194,8 +191,8 @@ public:
     AudioStreamBasicDescription deviceFormat, format;
 
 private:
-    static OSStatus proc(void* ref, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* stamp,
-                         std::uint32_t bus, std::uint32_t frames, AudioBufferList*)
+    static OSStatus proc(void* ref, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* stamp, std::uint32_t bus,
+        std::uint32_t frames, AudioBufferList*)
     {
         auto* self = static_cast<Capture*>(ref);
         const std::size_t at = self->frames_.load(std::memory_order_relaxed);
@@ -256,8 +253,8 @@ TEST_F(PulseBackend, DeviceListIsEverySourceThenEverySinkWithTheirProperties)
     EXPECT_EQ(streamsSize(sink, kAudioDevicePropertyScopeOutput), 4u);
     EXPECT_EQ(get<double>(monitor, kAudioDevicePropertyNominalSampleRate), 44100.0);
     EXPECT_EQ(get<double>(mono, kAudioDevicePropertyNominalSampleRate), 48000.0);
-    const auto f = get<AudioStreamBasicDescription>(mono, kAudioDevicePropertyStreamFormat,
-                                                    kAudioDevicePropertyScopeInput);
+    const auto f
+        = get<AudioStreamBasicDescription>(mono, kAudioDevicePropertyStreamFormat, kAudioDevicePropertyScopeInput);
     EXPECT_EQ(f.mChannelsPerFrame, 1u);
     EXPECT_EQ(f.mSampleRate, 48000.0);
     EXPECT_EQ(f.mFormatFlags & kAudioFormatFlagIsFloat, kAudioFormatFlagIsFloat);
@@ -280,21 +277,17 @@ TEST_F(PulseBackend, DefaultDevicesFollowTheServer)
 {
     ASSERT_TRUE(server().setDefaultSink("solo"));
     ASSERT_TRUE(server().setDefaultSource("alpha.monitor"));
-    EXPECT_EQ(get<AudioObjectID>(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice),
-              byUid("solo"));
-    EXPECT_EQ(get<AudioObjectID>(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultInputDevice),
-              byUid("alpha.monitor"));
+    EXPECT_EQ(get<AudioObjectID>(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice), byUid("solo"));
+    EXPECT_EQ(
+        get<AudioObjectID>(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultInputDevice), byUid("alpha.monitor"));
     ASSERT_TRUE(server().setDefaultSink("alpha"));
-    EXPECT_EQ(get<AudioObjectID>(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice),
-              byUid("alpha"));
+    EXPECT_EQ(get<AudioObjectID>(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice), byUid("alpha"));
 }
 
 TEST_F(PulseBackend, VolumeAndMuteActOnTheSourcesOwnChannels)
 {
     const AudioObjectID stereo = byUid("alpha.monitor"), mono = byUid("solo.monitor"), sink = byUid("alpha");
-    const auto volumeText = [&](const char* source) {
-        return server().pactl({"get-source-volume", source}).output;
-    };
+    const auto volumeText = [&](const char* source) { return server().pactl({"get-source-volume", source}).output; };
     ASSERT_EQ(set(stereo, kAudioDevicePropertyVolumeScalar, 1, 0.5f), noErr);
     ASSERT_EQ(set(stereo, kAudioDevicePropertyVolumeScalar, 2, 0.25f), noErr);
     EXPECT_NE(volumeText("alpha.monitor").find("50%"), std::string::npos) << volumeText("alpha.monitor");
@@ -338,9 +331,8 @@ TEST_F(PulseBackend, MonitorCaptureCarriesTheToneAtTheDeviceRateInTwentyMillisec
         const auto start = std::chrono::steady_clock::now();
         const std::size_t before = capture.frames();
         std::this_thread::sleep_for(1s);
-        const double measuredRate =
-            double(capture.frames() - before) /
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double measuredRate = double(capture.frames() - before)
+            / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         ASSERT_EQ(capture.unit->stop(), noErr);
         EXPECT_NEAR(measuredRate, c.rate, c.rate * 0.1);
 
@@ -365,8 +357,8 @@ TEST_F(PulseBackend, MonitorCaptureCarriesTheToneAtTheDeviceRateInTwentyMillisec
         ASSERT_GT(sizes.size(), 10u);
         std::sort(sizes.begin(), sizes.end());
         const double medianMs = 1000.0 * sizes[sizes.size() / 2] / c.rate;
-        std::cout << "[ frames ] " << c.sink << ": median " << sizes[sizes.size() / 2] << " frames ("
-                  << medianMs << " ms), max " << sizes.back() << ", " << sizes.size() << " call-backs\n";
+        std::cout << "[ frames ] " << c.sink << ": median " << sizes[sizes.size() / 2] << " frames (" << medianMs
+                  << " ms), max " << sizes.back() << ", " << sizes.size() << " call-backs\n";
         EXPECT_GE(medianMs, 15.0);
         EXPECT_LE(medianMs, 25.0) << "a 30 Hz meter needs a fresh buffer every tick";
         EXPECT_LE(sizes.back(), PulseAudioBackend::kMaximumFramesPerSlice);
@@ -426,8 +418,8 @@ TEST(PulseBackendWithoutServer, FailsCleanlyAndQuickly)
     {
         PulseAudioBackend backend;
         std::uint32_t size = 1234;
-        EXPECT_NE(backend.getPropertyDataSize(kAudioObjectSystemObject, addr(kAudioHardwarePropertyDevices), &size),
-                  noErr);
+        EXPECT_NE(
+            backend.getPropertyDataSize(kAudioObjectSystemObject, addr(kAudioHardwarePropertyDevices), &size), noErr);
         EXPECT_EQ(size, 0u);
         EXPECT_FALSE(backend.hasCaptureComponent());
         AudioComponentInstance unit;
@@ -437,9 +429,9 @@ TEST(PulseBackendWithoutServer, FailsCleanlyAndQuickly)
         size = sizeof name;
         EXPECT_NE(backend.getPropertyData(2, addr(kAudioDevicePropertyDeviceName), &size, name), noErr);
         const float one = 1.0f;
-        EXPECT_NE(backend.setPropertyData(2, addr(kAudioDevicePropertyVolumeScalar, kAudioDevicePropertyScopeInput, 1),
-                                          4, &one),
-                  noErr);
+        EXPECT_NE(backend.setPropertyData(
+                      2, addr(kAudioDevicePropertyVolumeScalar, kAudioDevicePropertyScopeInput, 1), 4, &one),
+            noErr);
     }
     setenv("PULSE_SERVER", saved.c_str(), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);

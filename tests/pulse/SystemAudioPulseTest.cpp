@@ -192,9 +192,10 @@ TEST_F(SystemAudioPulse, ASourceLeftByAKilledProcessIsReusedOrReplacedNeverDoubl
     // one however it came about.
     AudioRecordDevice::resetSystemAudioConnectedForTesting();
     ASSERT_TRUE(server().setDefaultSink("sysa"));
-    ASSERT_TRUE(server().pactl({"load-module", "module-remap-source",
-                                "source_name=traytape_system_audio master=sysb.monitor"})
-                    .ok());
+    ASSERT_TRUE(
+        server()
+            .pactl({"load-module", "module-remap-source", "source_name=traytape_system_audio master=sysb.monitor"})
+            .ok());
     ASSERT_EQ(loopbacks().size(), 2u);
     recorder.connectSystemAudioRecord(true);
     const auto now = loopbacks();

@@ -43,8 +43,8 @@ DecodedFile decodeFile(const std::string& path)
     return result;
 }
 
-double toneAmplitude(const std::vector<float>& samples, double sampleRate, double frequency, std::size_t begin,
-                     std::size_t end)
+double toneAmplitude(
+    const std::vector<float>& samples, double sampleRate, double frequency, std::size_t begin, std::size_t end)
 {
     if (end == 0 || end > samples.size())
         end = samples.size();

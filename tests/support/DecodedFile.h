@@ -17,5 +17,5 @@ struct DecodedFile {
 DecodedFile decodeFile(const std::string& path);
 
 // The amplitude of a sine of `frequency` in the samples [begin, end) (Goertzel).
-double toneAmplitude(const std::vector<float>& samples, double sampleRate, double frequency, std::size_t begin = 0,
-                     std::size_t end = 0);
+double toneAmplitude(
+    const std::vector<float>& samples, double sampleRate, double frequency, std::size_t begin = 0, std::size_t end = 0);

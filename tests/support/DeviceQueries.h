@@ -7,8 +7,8 @@
 
 namespace testsupport {
 
-AudioObjectPropertyAddress addr(std::uint32_t selector, std::uint32_t scope = kAudioObjectPropertyScopeGlobal,
-                                std::uint32_t element = 0);
+AudioObjectPropertyAddress addr(
+    std::uint32_t selector, std::uint32_t scope = kAudioObjectPropertyScopeGlobal, std::uint32_t element = 0);
 // The system object's device list, empty when the query fails.
 std::vector<AudioObjectID> deviceList();
 

@@ -80,9 +80,9 @@ std::string quoteForScript(const std::string& s)
 std::string nullSinkArguments(const NullSink& sink)
 {
     const std::string description = sink.description.empty() ? sink.name : sink.description;
-    return "sink_name=" + sink.name + " rate=" + std::to_string(sink.rate) +
-           " channels=" + std::to_string(sink.channels) + " sink_properties='device.description=\"" +
-           quoteForScript(description) + "\"'";
+    return "sink_name=" + sink.name + " rate=" + std::to_string(sink.rate)
+        + " channels=" + std::to_string(sink.channels) + " sink_properties='device.description=\""
+        + quoteForScript(description) + "\"'";
 }
 
 }  // namespace
@@ -144,13 +144,21 @@ CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::mill
 }
 
 TonePlayer::TonePlayer(pid_t pid, int input, double frequency, double amplitude, std::uint32_t rate,
-                       std::uint32_t channels, double seconds)
-    : pid_(pid), input_(input), frequency_(frequency), amplitude_(amplitude), rate_(rate), channels_(channels),
-      seconds_(seconds), feeder_([this] { feed(); })
-{
-}
+    std::uint32_t channels, double seconds)
+    : pid_(pid),
+      input_(input),
+      frequency_(frequency),
+      amplitude_(amplitude),
+      rate_(rate),
+      channels_(channels),
+      seconds_(seconds),
+      feeder_([this] { feed(); })
+{ }
 
-TonePlayer::~TonePlayer() { stop(); }
+TonePlayer::~TonePlayer()
+{
+    stop();
+}
 
 void TonePlayer::feed()
 {
@@ -200,11 +208,20 @@ void TonePlayer::stop()
     pid_ = -1;
 }
 
-PulseServer::PulseServer(std::vector<NullSink> sinks) : sinks_(std::move(sinks)) { ignoreBrokenPipes(); }
+PulseServer::PulseServer(std::vector<NullSink> sinks) : sinks_(std::move(sinks))
+{
+    ignoreBrokenPipes();
+}
 
-PulseServer::~PulseServer() { stop(); }
+PulseServer::~PulseServer()
+{
+    stop();
+}
 
-std::string PulseServer::address() const { return "unix:" + socket_; }
+std::string PulseServer::address() const
+{
+    return "unix:" + socket_;
+}
 
 bool PulseServer::start(std::chrono::milliseconds timeout)
 {
@@ -246,10 +263,10 @@ bool PulseServer::start(std::chrono::milliseconds timeout)
         unsetenv(name);
 
     const int log = open((folder_ + "/daemon.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    pid_ = spawn({"pulseaudio", "-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-                  "--system=false", "--use-pid-file=no", "--realtime=no", "--high-priority=no",
-                  "--log-target=stderr"},
-                 -1, log, log);
+    pid_ = spawn(
+        {"pulseaudio", "-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--system=false",
+            "--use-pid-file=no", "--realtime=no", "--high-priority=no", "--log-target=stderr"},
+        -1, log, log);
     if (log >= 0)
         close(log);
     if (pid_ < 0) {
@@ -313,7 +330,10 @@ bool PulseServer::unloadModule(std::uint32_t index) const
     return pactl({"unload-module", std::to_string(index)}).ok();
 }
 
-bool PulseServer::setDefaultSink(const std::string& name) const { return pactl({"set-default-sink", name}).ok(); }
+bool PulseServer::setDefaultSink(const std::string& name) const
+{
+    return pactl({"set-default-sink", name}).ok();
+}
 
 bool PulseServer::setDefaultSource(const std::string& name) const
 {
@@ -321,15 +341,15 @@ bool PulseServer::setDefaultSource(const std::string& name) const
 }
 
 std::unique_ptr<TonePlayer> PulseServer::playTone(const std::string& sink, double frequency, double amplitude,
-                                                  std::uint32_t rate, std::uint32_t channels, double seconds) const
+    std::uint32_t rate, std::uint32_t channels, double seconds) const
 {
     int in[2];
     if (pipe2(in, O_CLOEXEC) != 0)
         return nullptr;
-    const pid_t pid = spawn({"pacat", "--playback", "--server=" + address(), "--device=" + sink,
-                             "--format=float32le", "--rate=" + std::to_string(rate),
-                             "--channels=" + std::to_string(channels), "--raw", "--latency-msec=100"},
-                            in[0], -1, -1);
+    const pid_t pid = spawn(
+        {"pacat", "--playback", "--server=" + address(), "--device=" + sink, "--format=float32le",
+            "--rate=" + std::to_string(rate), "--channels=" + std::to_string(channels), "--raw", "--latency-msec=100"},
+        in[0], -1, -1);
     close(in[0]);
     if (pid < 0) {
         close(in[1]);
@@ -352,6 +372,9 @@ void PulseServerEnvironment::TearDown()
     server_.stop();
 }
 
-PulseServer& PulseServerEnvironment::server() { return *current_; }
+PulseServer& PulseServerEnvironment::server()
+{
+    return *current_;
+}
 
 }  // namespace testsupport

@@ -27,7 +27,7 @@
 namespace testsupport {
 
 struct CommandResult {
-    int exitCode = -1;  // -1 when it could not run, was killed or timed out
+    int exitCode = -1;   // -1 when it could not run, was killed or timed out
     std::string output;  // standard output
     std::string errors;  // standard error
     bool ok() const { return exitCode == 0; }
@@ -35,11 +35,11 @@ struct CommandResult {
 
 // Runs argv[0] (found in PATH) with this process's environment, and waits for
 // it, killing it after `timeout`.
-CommandResult runCommand(const std::vector<std::string>& argv,
-                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
+CommandResult runCommand(
+    const std::vector<std::string>& argv, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 struct NullSink {
-    std::string name;         // the sink's pulse name; its monitor is "<name>.monitor"
+    std::string name;  // the sink's pulse name; its monitor is "<name>.monitor"
     std::uint32_t rate = 48000;
     std::uint32_t channels = 2;
     std::string description;  // shown as the device name; the sink's name when empty
@@ -48,8 +48,8 @@ struct NullSink {
 // Plays a sine into one sink through `pacat` until the time is up or stop().
 class TonePlayer {
 public:
-    TonePlayer(pid_t pid, int input, double frequency, double amplitude, std::uint32_t rate,
-               std::uint32_t channels, double seconds);
+    TonePlayer(pid_t pid, int input, double frequency, double amplitude, std::uint32_t rate, std::uint32_t channels,
+        double seconds);
     ~TonePlayer();
     TonePlayer(const TonePlayer&) = delete;
     TonePlayer& operator=(const TonePlayer&) = delete;
@@ -100,8 +100,7 @@ public:
     // at `rate` with the same sample on every channel; for `seconds`, or until
     // the player is stopped or destroyed when seconds is 0.
     std::unique_ptr<TonePlayer> playTone(const std::string& sink, double frequency, double amplitude,
-                                         std::uint32_t rate = 48000, std::uint32_t channels = 2,
-                                         double seconds = 0) const;
+        std::uint32_t rate = 48000, std::uint32_t channels = 2, double seconds = 0) const;
 
 private:
     std::vector<NullSink> sinks_;
@@ -116,7 +115,7 @@ private:
 // A failed start fails every test with the reason.
 class PulseServerEnvironment : public ::testing::Environment {
 public:
-    explicit PulseServerEnvironment(std::vector<NullSink> sinks) : server_(std::move(sinks)) {}
+    explicit PulseServerEnvironment(std::vector<NullSink> sinks) : server_(std::move(sinks)) { }
     void SetUp() override;
     void TearDown() override;
     // The running server; only valid between SetUp and TearDown.

@@ -19,7 +19,10 @@ inline double toneAmplitude(const std::vector<float>& samples, double frequency,
 }
 
 double rms(const float* samples, std::size_t count);
-inline double rms(const std::vector<float>& samples) { return rms(samples.data(), samples.size()); }
+inline double rms(const std::vector<float>& samples)
+{
+    return rms(samples.data(), samples.size());
+}
 
 double peak(const std::vector<float>& samples);
 

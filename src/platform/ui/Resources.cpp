@@ -4,7 +4,10 @@
 
 namespace resources {
 
-QImage image(const QString& name) { return QImage(QStringLiteral(":/images/") + name); }
+QImage image(const QString& name)
+{
+    return QImage(QStringLiteral(":/images/") + name);
+}
 
 QIcon icon(const QString& name)
 {
@@ -12,6 +15,9 @@ QIcon icon(const QString& name)
     return QIcon(QStringLiteral(":/images/") + name);
 }
 
-QString documentPath(const QString& name) { return QStringLiteral(":/documents/") + name; }
+QString documentPath(const QString& name)
+{
+    return QStringLiteral(":/documents/") + name;
+}
 
 }  // namespace resources

@@ -16,21 +16,27 @@ Workspace& Workspace::shared()
     return installed ? *installed : desktop;
 }
 
-void Workspace::setShared(Workspace* workspace) { installed = workspace; }
+void Workspace::setShared(Workspace* workspace)
+{
+    installed = workspace;
+}
 
 void Workspace::revealInFileManager(const QString& path)
 {
     const QFileInfo info(path);
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(info.absoluteFilePath()).toString()} << QString();
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 2000);
     if (reply.type() != QDBusMessage::ReplyMessage)
         QDesktopServices::openUrl(QUrl::fromLocalFile(info.absolutePath()));
 }
 
-bool Workspace::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool Workspace::openUrl(const QUrl& url)
+{
+    return QDesktopServices::openUrl(url);
+}
 
 void Workspace::raiseAboveOtherApps(QWidget* window)
 {

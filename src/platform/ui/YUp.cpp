@@ -4,11 +4,20 @@
 
 namespace yup {
 
-double viewHeight(const QWidget* view) { return view->height(); }
+double viewHeight(const QWidget* view)
+{
+    return view->height();
+}
 
-QPointF toView(QPointF widgetPos, double height) { return {widgetPos.x(), height - widgetPos.y()}; }
+QPointF toView(QPointF widgetPos, double height)
+{
+    return {widgetPos.x(), height - widgetPos.y()};
+}
 
-QPointF toView(const QWidget* view, QPointF widgetPos) { return toView(widgetPos, viewHeight(view)); }
+QPointF toView(const QWidget* view, QPointF widgetPos)
+{
+    return toView(widgetPos, viewHeight(view));
+}
 
 QRectF toWidget(const QRectF& viewRect, double height)
 {
