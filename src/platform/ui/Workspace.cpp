@@ -1,5 +1,6 @@
 #include "platform/ui/Workspace.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -30,9 +31,11 @@ void Workspace::revealInFileManager(const QString& path)
         QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(info.absoluteFilePath()).toString()} << QString();
     // Asked without waiting: a file manager that is slow to start must not
-    // stall the level meter and the recorded-time clock on this thread.
+    // stall the level meter and the recorded-time clock on this thread. The
+    // application owns the watcher, so one still pending at quit goes with it.
     const QUrl folder = QUrl::fromLocalFile(info.absolutePath());
-    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000));
+    auto* watcher = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(call, 5000), QCoreApplication::instance());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [folder](QDBusPendingCallWatcher* w) {
         if (w->isError())
             QDesktopServices::openUrl(folder);
