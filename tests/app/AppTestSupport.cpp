@@ -1,7 +1,7 @@
 #include "AppTestSupport.h"
 
-#include "AudioRecord/AudioFileStream.h"
 #include "Controller/ConfigAudioWndController.h"
+#include "support/DecodedFile.h"
 
 #include <QApplication>
 #include <QDir>
@@ -111,33 +111,12 @@ QImage normalised(const QImage& image)
 FileSound readFileSound(const QString& path)
 {
     FileSound sound;
-    auto stream = AudioFileStream::streamForReadingAtPath(path.toStdString());
-    if (!stream)
+    const DecodedFile decoded = decodeFile(path.toStdString());
+    if (!decoded.ok)
         return sound;
     sound.opened = true;
-    AudioStreamBasicDescription format;
-    format.mSampleRate = 44100;
-    format.mFormatID = kAudioFormatLinearPCM;
-    format.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
-    format.mBytesPerPacket = 4;
-    format.mFramesPerPacket = 1;
-    format.mBytesPerFrame = 4;
-    format.mChannelsPerFrame = 2;
-    format.mBitsPerChannel = 32;
-    stream->setClientDataFormat(format);
-    constexpr std::int32_t kChunk = 4096;
-    std::vector<float> left(kChunk), right(kChunk);
-    for (;;) {
-        AudioBufferList list;
-        list.mNumberBuffers = 2;
-        list.mBuffers[0] = {1, kChunk * 4, left.data()};
-        list.mBuffers[1] = {1, kChunk * 4, right.data()};
-        const std::int32_t got = stream->readBufferList(&list, kChunk);
-        if (got <= 0)
-            break;
-        sound.frames += got;
-        for (std::int32_t i = 0; i < got; ++i)
-            sound.peak = std::max(sound.peak, std::fabs(left[std::size_t(i)]));
-    }
+    sound.frames = std::int64_t(decoded.frames());
+    for (const float sample : decoded.channels.front())
+        sound.peak = std::max(sound.peak, std::fabs(sample));
     return sound;
 }
