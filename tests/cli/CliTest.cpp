@@ -46,8 +46,9 @@ std::vector<std::string> fields(const std::string& line)
     return out;
 }
 
-// Starts traytape-cli with the test's environment; the caller signals and reaps it.
-pid_t spawn(const std::vector<std::string>& args)
+// Starts traytape-cli with the test's environment, its standard output into
+// `output` (discarded when empty); the caller signals and reaps it.
+pid_t spawn(const std::vector<std::string>& args, const std::string& output = {})
 {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -57,7 +58,8 @@ pid_t spawn(const std::vector<std::string>& args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         const int devnull = ::open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
+        const int out = output.empty() ? devnull : ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
         dup2(devnull, 2);
         execv(argv[0], argv.data());
         _exit(127);
@@ -210,16 +212,24 @@ TEST_F(Cli, InterruptingARecordingCompletesTheFile)
     auto tone = PulseServerEnvironment::server().playTone("cli", 440, 0.5);
     for (const int signal : {SIGINT, SIGTERM}) {
         const std::string out = file("interrupted" + std::to_string(signal) + ".m4a");
-        const pid_t pid = spawn({"record", "--device", "cli.monitor", out});
+        const std::string printed = file("printed.txt");
+        const pid_t pid = spawn({"record", "--device", "cli.monitor", out}, printed);
         ASSERT_TRUE(waitForAudio(out));
         std::this_thread::sleep_for(1500ms);
         kill(pid, signal);
         const int status = reap(pid);
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
+
+        // Everything the recorder says it captured is in the completed file.
+        std::ifstream said(printed);
+        std::string line;
+        ASSERT_TRUE(std::getline(said, line));
+        const double captured = std::stod(fields(line).at(1));
+        EXPECT_GT(captured, 0.0);
         const CommandResult info = runCommand({cli, "info", out});
         ASSERT_TRUE(info.ok());
-        EXPECT_GT(std::stod(fields(info.output)[0]), 1.2);
+        EXPECT_NEAR(std::stod(fields(info.output)[0]), captured, 0.03);
     }
 }
 
