@@ -23,28 +23,6 @@ namespace {
 constexpr double kFileRate = 44100;
 constexpr double kClientRate = 48000;
 
-// Child side: record a 1 kHz tone through writeAsync at the pace of a real
-// capture (512-frame blocks every 10.7 ms). Returns an exit code.
-int recordInRealTime(const std::string& path, AudioFileTypeID type, double seconds, ExtAudioFileRef& file)
-{
-    if (ExtAudioFile::create(path, type, fileFormatFor(type), kAudioFileFlags_EraseFile, file) != noErr)
-        return 20;
-    const AudioStreamBasicDescription client = pcmClient(kClientRate, 2);
-    if (file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client) != noErr)
-        return 21;
-    const auto total = std::size_t(seconds * kClientRate);
-    Channels tone{signal_test::sine(1000, kClientRate, total), signal_test::sine(1000, kClientRate, total)};
-    const auto start = std::chrono::steady_clock::now();
-    for (std::size_t at = 0; at < total; at += 512) {
-        const auto n = std::uint32_t(std::min<std::size_t>(512, total - at));
-        AudioBufferList list = planarList(tone, at, n);
-        if (file->writeAsync(n, &list) != noErr)
-            return 22;
-        std::this_thread::sleep_until(start + std::chrono::microseconds(std::int64_t((at + n) * 1e6 / kClientRate)));
-    }
-    return 0;
-}
-
 struct CrashCase {
     AudioFileTypeID type;
     const char* ext;
@@ -62,20 +40,7 @@ TEST_P(ExtAudioFileCrash, KillNineWhileRecordingLeavesAFilePlayableToNearTheEnd)
     const std::string path = dir.file(std::string("killed.") + c.ext);
     constexpr double kSeconds = 3.0;
 
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ExtAudioFileRef file;
-        const int rc = recordInRealTime(path, c.type, kSeconds, file);
-        if (rc != 0)
-            ::_exit(rc);
-        ::raise(SIGKILL);  // with the writer thread running and the file open
-        ::_exit(99);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "child ended with code " << WEXITSTATUS(status);
-    ASSERT_EQ(WTERMSIG(status), SIGKILL);
+    ASSERT_EQ(recordThenKill(path, c.type, kSeconds), "");
 
     const double lowest = (kSeconds - c.maxLossSeconds) * kFileRate;
     const double highest = kSeconds * kFileRate + 4096;

@@ -4,14 +4,21 @@
 #pragma once
 
 #include "platform/ExtAudioFile.h"
+#include "support/Signal.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace eaf_test {
@@ -182,6 +189,56 @@ inline std::int64_t framesDecodedBy(const std::string& tool, const std::string& 
     if (!ok)
         return -1;
     return std::stoll(out) / 8;
+}
+
+// Child side of recordThenKill: records a 1 kHz tone (amplitude 0.5) from
+// 48 kHz float planes through writeAsync at the pace of a real capture
+// (512-frame blocks every 10.7 ms). Returns an exit code.
+inline int recordInRealTime(const std::string& path, AudioFileTypeID type, double seconds, ExtAudioFileRef& file)
+{
+    constexpr double kClientRate = 48000;
+    if (ExtAudioFile::create(path, type, fileFormatFor(type), kAudioFileFlags_EraseFile, file) != noErr)
+        return 20;
+    const AudioStreamBasicDescription client = pcmClient(kClientRate, 2);
+    if (file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client) != noErr)
+        return 21;
+    const auto total = std::size_t(seconds * kClientRate);
+    Channels tone{signal_test::sine(1000, kClientRate, total), signal_test::sine(1000, kClientRate, total)};
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t at = 0; at < total; at += 512) {
+        const auto n = std::uint32_t(std::min<std::size_t>(512, total - at));
+        AudioBufferList list = planarList(tone, at, n);
+        if (file->writeAsync(n, &list) != noErr)
+            return 22;
+        std::this_thread::sleep_until(start + std::chrono::microseconds(std::int64_t((at + n) * 1e6 / kClientRate)));
+    }
+    return 0;
+}
+
+// Records `seconds` of tone into path in a fork()ed child and kills it with
+// SIGKILL while the writer thread runs and the file is open, as a crash
+// would. Empty on success, otherwise what went wrong.
+inline std::string recordThenKill(const std::string& path, AudioFileTypeID type, double seconds)
+{
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return "fork failed";
+    if (pid == 0) {
+        ExtAudioFileRef file;
+        const int rc = recordInRealTime(path, type, seconds, file);
+        if (rc != 0)
+            ::_exit(rc);
+        ::raise(SIGKILL);
+        ::_exit(99);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid)
+        return "waitpid failed";
+    if (!WIFSIGNALED(status))
+        return "child ended with code " + std::to_string(WEXITSTATUS(status));
+    if (WTERMSIG(status) != SIGKILL)
+        return "child died by signal " + std::to_string(WTERMSIG(status));
+    return "";
 }
 
 }  // namespace eaf_test
