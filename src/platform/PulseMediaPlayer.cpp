@@ -3,13 +3,16 @@
 //
 // The audible position is the start of the current segment (the last seek
 // target) plus what was written to the stream since, less the stream's
-// latency (what was written but not yet heard). Gain changes, pauses and
-// seeks are ramped per frame in the write call-back, so nothing clicks.
+// latency (what was written but not yet heard), leaving out the silence
+// written while paused. Gain changes, pauses and resumptions are ramped per
+// frame in the write call-back so that they do not click; after a seek the
+// new audio fades in.
 //
 // Threads: the owner's thread (the main thread) makes every call, taking the
 // loop's lock for each; the write call-back and the refill timer run on the
 // loop thread with that lock held. They only copy from the FIFO into
-// libpulse's own buffer: no allocation, no locking of ours, no disk.
+// libpulse's own buffer: no allocation, no locking of ours, no disk. The
+// decoder's consumer side is used by both, always under that lock.
 #include "platform/PulseMediaPlayer.h"
 
 #include "platform/AudioHardware.h"
@@ -73,6 +76,10 @@ public:
         settle();
         if (live_.playing || atEnd_ || !streamGood())
             return;
+        if (audibleFrame() >= end_) {  // sought to the very end
+            atEnd_ = true;
+            return;
+        }
         live_.playing = true;
         if (live_.corked) {
             pulse::Operation(pa_stream_cork(stream_.get(), 0, nullptr, nullptr));

@@ -298,6 +298,9 @@ TEST_F(MediaPlayerPulse, VolumeAndPauseRampWithoutAStepAndTheEndStopsAtTheEnd)
     monitor.waitFor(0.4);
     EXPECT_EQ(player->currentTime().value, std::int64_t(total));
     EXPECT_TRUE(corked()) << "a player at its end keeps the device busy";
+    player->seekToTime(MediaTime{std::int64_t(total), 44100});
+    player->play();
+    EXPECT_EQ(player->rate(), 0.0f) << "sought to the end: nothing left to play";
 
     // The sound server renders ahead and rewinds, so the monitor's timeline
     // is not the test's: the changes are found by their sound. In order: the
