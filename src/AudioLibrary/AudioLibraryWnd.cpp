@@ -2,6 +2,7 @@
 
 #include "AudioLibrary/AudioLibBackView.h"
 #include "Control/AppControl.h"
+#include "platform/InterruptedRecording.h"
 #include "platform/MediaPlayer.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/YUp.h"
@@ -17,6 +18,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QShortcut>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
@@ -77,6 +79,12 @@ AudioLibraryWnd::AudioLibraryWnd(QObject* parent) : QObject(parent)
 
 AudioLibraryWnd::~AudioLibraryWnd()
 {
+    // A completion rewrites its file: it is let finish, never cut off.
+    for (QThread* recovery : std::as_const(recoveries_)) {
+        recovery->disconnect(this);
+        recovery->wait();
+        delete recovery;
+    }
     showTimer_.reset();
     audioPlayer_.reset();
     if (!window_)
@@ -195,6 +203,38 @@ void AudioLibraryWnd::addAudioItemFromPath(const QString& path)
     writeData();
 }
 
+void AudioLibraryWnd::recoverAudioItemFromPath(const QString& path, std::function<void()> finished)
+{
+    window();
+    if (!QFileInfo(path).isFile()) {
+        finished();
+        return;
+    }
+    // Finishing a long M4A rewrites the whole file: not on the main thread.
+    QThread* recovery = QThread::create([file = path.toStdString()] { completeInterruptedRecording(file); });
+    recoveries_.append(recovery);
+    connect(recovery, &QThread::finished, this, [this, recovery, path, finished = std::move(finished)] {
+        recoveries_.removeOne(recovery);
+        recovery->deleteLater();
+        // The same file under another spelling of its path is the same recording.
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        bool listed = false;
+        for (const QVariant& entry : std::as_const(aryAudioItemData_))
+            listed = listed || (!canonical.isEmpty() && QFileInfo(storedPath(entry)).canonicalFilePath() == canonical);
+        if (!listed && !canonical.isEmpty()) {
+            QVariantMap item;
+            item.insert(kAudioPath, path);
+            item.insert(kAudioLength, measuredLength(path));
+            aryAudioItemData_.append(item);
+            audioItemLoadFromDic(item);
+            flushAudioLibrary();
+            writeData();
+        }
+        finished();
+    });
+    recovery->start();
+}
+
 void AudioLibraryWnd::flushAudioLibrary()
 {
     window();
@@ -305,6 +345,9 @@ void AudioLibraryWnd::audioSourceNil()
     ui_->fadeOutTimeEdt_->setEnabled(false);
     ui_->btnExport_->setEnabled(false);
     ui_->playProgressView_->setCanEdit(false);
+    // Without a recording there is no play position to put a trim point at.
+    ui_->btnStartTrim_->setEnabled(false);
+    ui_->btnEndTrim_->setEnabled(false);
 }
 
 void AudioLibraryWnd::flushAllState()
@@ -317,6 +360,8 @@ void AudioLibraryWnd::flushAllState()
     ui_->fadeInTimeEdt_->setEnabled(true);
     ui_->fadeOutTimeEdt_->setEnabled(true);
     ui_->btnExport_->setEnabled(true);
+    ui_->btnStartTrim_->setEnabled(true);
+    ui_->btnEndTrim_->setEnabled(true);
 }
 
 void AudioLibraryWnd::loadAudioPath(const QString& path)

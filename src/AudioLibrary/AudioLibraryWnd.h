@@ -57,6 +57,7 @@ public:
     void addAudioItemFromPath(const QString& path) override;
     void flushAudioLibrary() override;
     void writeData() override;
+    void recoverAudioItemFromPath(const QString& path, std::function<void()> finished) override;
 
     // List half.
     void loadOldLibary();
@@ -143,4 +144,6 @@ private:
     float fadeInTime_ = 0;
     float fadeOutTime_ = 0;
     bool isPreviewPlay_flag_ = false;
+    // Completions of interrupted recordings still running; waited for when the library goes.
+    QList<QThread*> recoveries_;
 };

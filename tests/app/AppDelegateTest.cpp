@@ -236,6 +236,29 @@ TEST_F(AppDelegateTest, QuitWhileRecordingCompletesTheFileAndStoresTheLibrary)
     EXPECT_EQ(libraryLog_.count("writeData"), 1);
 }
 
+TEST_F(AppDelegateTest, ARunningRecordingIsMarkedUntilTheLibraryHasIt)
+{
+    const QString key = QStringLiteral("RecordingInProgress");
+    auto app = launchPinned();
+    EXPECT_FALSE(libraryLog_.join(' ').contains("recover")) << "nothing was cut off";
+    app->startAndStopRecord();
+    const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
+    // On disk at once, since a crash gives no chance to write it later.
+    EXPECT_EQ(QSettings(QSettings().fileName(), QSettings::IniFormat).value(key).toString(), path);
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+    app->startAndStopRecord();
+    EXPECT_TRUE(AppControl::AppReadKeyValue(key, QString()).toString().isEmpty());
+
+    // A mark left by a crash: the library recovers the file, then the mark goes.
+    app.reset();
+    libraryLog_.clear();
+    AppControl::AppWriteKeyValue(path, key);
+    app = launchPinned();
+    EXPECT_TRUE(libraryLog_.contains("recover " + path));
+    EXPECT_TRUE(AppControl::AppReadKeyValue(key, QString()).toString().isEmpty());
+}
+
 TEST_F(AppDelegateTest, TerminationSignalQuitsThroughTheSamePath)
 {
     auto app = launchPinned();
