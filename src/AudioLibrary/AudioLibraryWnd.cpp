@@ -240,6 +240,14 @@ void AudioLibraryWnd::recoverAudioItemFromPath(const QString& path, std::functio
 void AudioLibraryWnd::flushAudioLibrary()
 {
     window();
+    layoutRows();
+    // A new recording, or what is left after a deletion, is in sight.
+    if (chooseAudioItem_)
+        ui_->listScroll->ensureWidgetVisible(chooseAudioItem_, 0, 0);
+}
+
+void AudioLibraryWnd::layoutRows()
+{
     // The visible area is the scroll area's inside, less the scroll bar once
     // the rows need one. Read from the scroll area itself: a hidden window's
     // viewport keeps its old size until the window is shown.
@@ -254,8 +262,6 @@ void AudioLibraryWnd::flushAudioLibrary()
         const QRectF frame(row->x(), listHeight - kRowPitch * double(i) - kRowPitch, row->width(), row->height());
         row->setGeometry(yup::toWidget(frame, listHeight).toRect());
     }
-    if (chooseAudioItem_)
-        ui_->listScroll->ensureWidgetVisible(chooseAudioItem_, 0, 0);
 }
 
 void AudioLibraryWnd::chooseTheAudioItem(AudioItemView* row)
@@ -327,8 +333,9 @@ bool AudioLibraryWnd::eventFilter(QObject* watched, QEvent* event)
             rememberGeometry();
         }
     } else if (ui_ && watched == ui_->listScroll && event->type() == QEvent::Resize) {
-        // A taller window (or a scroll bar coming or going) changes what the list is laid out against.
-        flushAudioLibrary();
+        // A taller window (or a scroll bar coming or going) changes what the
+        // list is laid out against; where the user scrolled to stays.
+        layoutRows();
     }
     return QObject::eventFilter(watched, event);
 }

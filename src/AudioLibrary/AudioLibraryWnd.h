@@ -126,6 +126,8 @@ protected:
 private:
     void windowDidLoad();
     void connectOutlets();
+    // Sizes the list view to its rows and the visible area, and places the rows.
+    void layoutRows();
     void setPlayButtonImage(const char* name);
     void showTimes(float position);
     static float measuredLength(const QString& path);

@@ -174,6 +174,11 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndTheListScrollsWhenTaller)
     EXPECT_DOUBLE_EQ(rowY(9), 0);
     auto* scroll = library_->window()->findChild<QScrollArea*>();
     EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 140) << "the rows below the visible area can be scrolled to";
+    // A new recording at the bottom is scrolled into sight.
+    library_->addAudioItemFromPath(path);
+    library_->flushAudioLibrary();
+    EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 194);
+    EXPECT_EQ(scroll->verticalScrollBar()->value(), 194);
 }
 
 TEST_F(LibraryTest, LoadingKeepsExistingFilesAnywhereAndDropsTheRestAndStoresAtOnce)
