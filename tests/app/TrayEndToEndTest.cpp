@@ -144,27 +144,29 @@ protected:
         return deviceIndex_ >= 0;
     }
 
-    // Settings for a start without the help window and the recording panel.
-    void writeSettings(const QString& home) const
+    // Settings for a start that records from the sink's monitor, without the help window.
+    void writeSettings(const QString& home, bool recordingPanel = false) const
     {
         QSettings settings(settingsFile(home), QSettings::IniFormat);
         settings.setValue(QStringLiteral("AudioDeviceNSNumberChoose"), deviceIndex_);
         settings.setValue(QStringLiteral("OpenAppShowHelpWnd"), 0);
-        settings.setValue(QStringLiteral("OpenAppRecordingPanel"), 0);
+        settings.setValue(QStringLiteral("OpenAppRecordingPanel"), recordingPanel ? 1 : 0);
     }
     static QString settingsFile(const QString& home)
     {
         return home + QStringLiteral("/.config/traytape/TrayTape.conf");
     }
 
-    // Starts the application and waits for its two tray icons; the record icon is returned.
-    bool launchApp(const QString& home, TrayIcon& recordIcon)
+    // Starts the application and waits for its two tray icons: the record
+    // icon (the one with the red label) and the level meter, as first seen.
+    bool launchApp(const QString& home, TrayIcon& recordIcon, TrayIcon* levelIcon = nullptr, QImage* idle = nullptr)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), displayName_);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("HOME"), home);
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+        // No session bus: Qt then embeds its icons in the XEmbed tray.
         env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         env.insert(
             QStringLiteral("LSAN_OPTIONS"), QStringLiteral("suppressions=" TRAYTAPE_SOURCE_DIR "/tests/app/lsan.supp"));
@@ -176,9 +178,13 @@ protected:
             return false;
         QTest::qWait(500);
         const QList<TrayIcon> icons = trayIcons();
-        const QImage idle = screenshot(QStringLiteral("tray-idle.png"));
-        recordIcon
-            = countPixels(idle, icons[0].rect, isRed) > countPixels(idle, icons[1].rect, isRed) ? icons[0] : icons[1];
+        const QImage shot = screenshot(QStringLiteral("tray-idle.png"));
+        const int at = countPixels(shot, icons[0].rect, isRed) > countPixels(shot, icons[1].rect, isRed) ? 0 : 1;
+        recordIcon = icons[at];
+        if (levelIcon)
+            *levelIcon = icons[1 - at];
+        if (idle)
+            *idle = shot;
         return true;
     }
 
@@ -244,63 +250,22 @@ protected:
 
 TEST_F(TrayEndToEnd, RecordsFromTheTrayMenuIntoAFileWithSound)
 {
-    const QString binary = QStringLiteral(TRAYTAPE_BINARY_DIR "/traytape");
-    if (!QFileInfo(binary).isExecutable())
-        GTEST_SKIP() << "build the traytape target first";
-    for (const char* tool : kTools)
-        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-            GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh --test)";
-
-    testsupport::PulseServer server({{"e2e_speakers", 48000, 2, kSinkDescription}});
-    ASSERT_TRUE(server.start()) << server.error();
-
-    // The monitor of the sink the tone plays into is the device to record from.
-    int deviceIndex = -1;
-    {
-        const auto devices = AudioRecordDevice().allAudioInputDevices();
-        for (std::size_t i = 0; i < devices.size(); ++i)
-            if (devices[i]->deviceName() == "Monitor of " + kSinkDescription)
-                deviceIndex = int(i);
-    }
-    ASSERT_GE(deviceIndex, 0) << "the sink's monitor is not among the input devices";
-
+    std::string missing;
+    if (toolsMissing(missing))
+        GTEST_SKIP() << missing << " is missing (build it; scripts/install-deps.sh --test)";
+    std::unique_ptr<testsupport::PulseServer> server;
+    ASSERT_TRUE(startSoundServer(server)) << (server ? server->error() : std::string());
     QTemporaryDir home;
-    {
-        QSettings settings(home.path() + QStringLiteral("/.config/traytape/TrayTape.conf"), QSettings::IniFormat);
-        settings.setValue(QStringLiteral("AudioDeviceNSNumberChoose"), deviceIndex);
-        settings.setValue(QStringLiteral("OpenAppShowHelpWnd"), 0);
-        settings.setValue(QStringLiteral("OpenAppRecordingPanel"), 1);
-    }
-
+    writeSettings(home.path(), true);
     ASSERT_TRUE(startDisplay());
     ASSERT_TRUE(startTray());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), displayName_);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/.config"));
-    // No session bus: Qt then embeds its icons in the XEmbed tray.
-    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    env.insert(
-        QStringLiteral("LSAN_OPTIONS"), QStringLiteral("suppressions=" TRAYTAPE_SOURCE_DIR "/tests/app/lsan.supp"));
-    app_.setProcessEnvironment(env);
-    app_.setProcessChannelMode(QProcess::ForwardedChannels);
-    app_.setProgram(binary);
-    app_.start();
-    ASSERT_TRUE(app_.waitForStarted(5000));
-
-    ASSERT_TRUE(QTest::qWaitFor([&] { return trayIcons().size() == 2; }, 15000)) << "two tray icons expected";
-    QTest::qWait(500);
-    const QList<TrayIcon> icons = trayIcons();
-    const QImage idle = screenshot(QStringLiteral("tray-idle.png"));
-    // The record icon is the one with the red label; the other is the meter.
-    const int recordAt = countPixels(idle, icons[0].rect, isRed) > countPixels(idle, icons[1].rect, isRed) ? 0 : 1;
-    const TrayIcon recordIcon = icons[recordAt];
-    const TrayIcon levelIcon = icons[1 - recordAt];
+    TrayIcon recordIcon, levelIcon;
+    QImage idle;
+    ASSERT_TRUE(launchApp(home.path(), recordIcon, &levelIcon, &idle));
     EXPECT_EQ(levelIcon.rect.size(), QSize(22, 22));
     EXPECT_EQ(countPixels(idle, levelIcon.rect, isLitCell), 0) << "silence lights no cell";
 
-    auto tone = server.playTone("e2e_speakers", 440, 0.2);  // about four of nine cells
+    auto tone = server->playTone("e2e_speakers", 440, 0.2);  // about four of nine cells
     chooseRecordItem(recordIcon, QStringLiteral("tray-menu.png"));
     QTest::qWait(2600);
     const QImage recording = screenshot(QStringLiteral("tray-recording.png"));
