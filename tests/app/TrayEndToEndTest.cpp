@@ -352,6 +352,24 @@ TEST_F(TrayEndToEnd, RecordingsAppearInTheLibraryWhereTheirTrimIsSetWithTheMouse
     EXPECT_TRUE(highlighted(barLeft + barWidth / 2));
     EXPECT_FALSE(highlighted(barLeft + barWidth * 17 / 20));
 
+    // Space plays the chosen recording: the play head leaves the start.
+    const auto playHeadX = [&](const QImage& image) {
+        long sum = 0, n = 0;
+        for (int x = barLeft - 10; x < barLeft + barWidth + 10; ++x)
+            for (int y = barTop; y < barTop + 8; ++y)
+                if (image.pixelColor(x, y).lightness() > 225) {
+                    sum += x;
+                    ++n;
+                }
+        return n > 0 ? double(sum) / double(n) : -1.0;
+    };
+    const double atRest = playHeadX(screenshot(QStringLiteral("library-before-play.png")));
+    EXPECT_NEAR(atRest, barLeft, 3);
+    runCommand({"xdotool", "key", "space"});
+    QTest::qWait(900);
+    const double playing = playHeadX(screenshot(QStringLiteral("library-playing.png")));
+    EXPECT_GT(playing, barLeft + barWidth / 8) << "the head moves with the playback";
+
     ::kill(pid_t(app_.processId()), SIGTERM);
     ASSERT_TRUE(app_.waitForFinished(10000));
     EXPECT_EQ(app_.exitCode(), 0);
