@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -244,7 +245,10 @@ TEST_F(AppDelegateTest, ARunningRecordingIsMarkedUntilTheLibraryHasIt)
     app->startAndStopRecord();
     const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
     // On disk at once, since a crash gives no chance to write it later.
-    EXPECT_EQ(QSettings(QSettings().fileName(), QSettings::IniFormat).value(key).toString(), path);
+    EXPECT_EQ(AppControl::AppReadKeyValue(key, QString()).toString(), path);
+    QFile stored(QSettings().fileName());
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(stored.readAll().contains("RecordingInProgress=" + saveFolder().toUtf8()));
     for (int i = 0; i < 5; ++i)
         ASSERT_TRUE(feedTone(mic_, 0.5f));
     app->startAndStopRecord();
