@@ -8,9 +8,10 @@
 // producer's side.
 //
 // Threads: the owner (the main thread) calls open, seek and the destructor,
-// and only while it holds the consumer's lock (the sound server loop's lock);
-// the consumer (the loop thread, in its call-backs) calls the rest. Nothing
-// the consumer calls allocates, locks or blocks.
+// seek only while it holds the consumer's lock (the sound server loop's
+// lock). The consumer calls the rest with that lock held: the loop thread in
+// its call-backs, or the owner. Nothing the consumer calls allocates, locks
+// or blocks.
 #pragma once
 
 #include "platform/ExtAudioFile.h"

@@ -3,13 +3,16 @@
 //
 // The audible position is the start of the current segment (the last seek
 // target) plus what was written to the stream since, less the stream's
-// latency (what was written but not yet heard). Gain changes, pauses and
-// seeks are ramped per frame in the write call-back, so nothing clicks.
+// latency (what was written but not yet heard), leaving out the silence
+// written while paused. Gain changes, pauses and resumptions are ramped per
+// frame in the write call-back so that they do not click; after a seek the
+// new audio fades in.
 //
 // Threads: the owner's thread (the main thread) makes every call, taking the
 // loop's lock for each; the write call-back and the refill timer run on the
 // loop thread with that lock held. They only copy from the FIFO into
-// libpulse's own buffer: no allocation, no locking of ours, no disk.
+// libpulse's own buffer: no allocation, no locking of ours, no disk. The
+// decoder's consumer side is used by both, always under that lock.
 #include "platform/PulseMediaPlayer.h"
 
 #include "platform/AudioHardware.h"
@@ -33,12 +36,11 @@ constexpr double kRampSeconds = 0.005;
 // While the FIFO cannot fill what the stream asks for, it is looked at again this often.
 constexpr pa_usec_t kRefillUsec = 5 * PA_USEC_PER_MSEC;
 // Silence written after the end of the file (so that its last frames play
-// out) or after a pause's fade-out, bounded for a player nobody polls.
-constexpr double kMaxSilenceSeconds = 1.0;
+// out) or after a pause's fade-out, before the stream is corked, releasing
+// the device: well past the stream's buffer, so all that came before is heard.
+constexpr double kSilenceBeforeCork = 0.25;
 // Pauses and resumptions faster than the stream's buffer plays out that are still kept apart.
 constexpr std::size_t kGaps = 8;
-// A paused stream is corked (releasing the device) once its fade-out has been heard.
-constexpr auto kCorkAfterPause = 250ms;
 constexpr auto kConnectTimeout = 5s;
 
 class PulseMediaPlayer final : public MediaPlayer {
@@ -74,10 +76,14 @@ public:
         settle();
         if (live_.playing || atEnd_ || !streamGood())
             return;
+        if (audibleFrame() >= end_) {  // sought to the very end
+            atEnd_ = true;
+            return;
+        }
         live_.playing = true;
-        if (corked_) {
+        if (live_.corked) {
             pulse::Operation(pa_stream_cork(stream_.get(), 0, nullptr, nullptr));
-            corked_ = false;
+            live_.corked = false;
         }
         armRefill();
     }
@@ -87,8 +93,7 @@ public:
         pulse::MainloopLock lock(link_.loop);
         if (!live_.playing)
             return;
-        live_.playing = false;  // the call-back fades out, then stops feeding
-        pausedAt_ = std::chrono::steady_clock::now();
+        live_.playing = false;  // the call-back fades out, then feeds silence and corks
     }
 
     float rate() const override
@@ -119,6 +124,10 @@ public:
         atEnd_ = false;
         if (streamGood()) {
             pulse::Operation(pa_stream_flush(stream_.get(), nullptr, nullptr));
+            if (live_.playing && live_.corked) {  // corked after the end while nobody looked
+                pulse::Operation(pa_stream_cork(stream_.get(), 0, nullptr, nullptr));
+                live_.corked = false;
+            }
             armRefill();
         }
     }
@@ -235,22 +244,15 @@ private:
     }
     std::int64_t heardLimit() const { return std::min(end_, live_.segmentStart + live_.written); }
 
-    // Lock held: the transitions nobody calls for. The end of the file once it
-    // has been heard; corking a paused stream once its fade-out was heard; a
-    // stream the server dropped.
+    // Lock held: the transitions the call-backs cannot see: the end of the
+    // file once it has been heard, and a stream the server dropped.
     void settle() const
     {
-        if (!streamGood()) {
+        if (!streamGood())
             live_.playing = false;
-            return;
-        }
-        if (live_.playing && decoder_->ready() && decoder_->finished() && audibleFrame() >= heardLimit()) {
+        else if (live_.playing && decoder_->ready() && decoder_->finished() && audibleFrame() >= heardLimit()) {
             live_.playing = false;
             atEnd_ = true;
-        }
-        if (!live_.playing && !corked_ && (atEnd_ || std::chrono::steady_clock::now() - pausedAt_ > kCorkAfterPause)) {
-            pulse::Operation(pa_stream_cork(stream_.get(), 1, nullptr, nullptr));
-            corked_ = true;
         }
     }
 
@@ -294,16 +296,24 @@ private:
         }
         const bool paused = !live.playing && live.gain <= 0.0f;
         if (wanted > 0 && (paused || decoder_->finished())) {
-            const auto most = std::int64_t(kMaxSilenceSeconds * rate_);
+            const auto most = std::int64_t(kSilenceBeforeCork * rate_);
             const std::int64_t current = live.inSilence ? live.gaps[(live.gapCount - 1) % kGaps].length : 0;
             std::size_t frames = std::size_t(std::clamp<std::int64_t>(most - current, 0, std::int64_t(wanted)));
             void* out = nullptr;
             std::size_t room = frames * frameBytes_;
-            if (frames > 0 && pa_stream_begin_write(stream, &out, &room) == 0 && out) {
+            if (frames == 0 || pa_stream_begin_write(stream, &out, &room) < 0 || !out)
+                frames = 0;
+            else {
                 frames = std::min(frames, room / frameBytes_);
                 std::fill_n(static_cast<float*>(out), frames * std::size_t(decoder_->channels()), 0.0f);
                 pa_stream_write(stream, out, frames * frameBytes_, nullptr, 0, PA_SEEK_RELATIVE);
                 live.addSilence(std::int64_t(frames));
+            }
+            if (!live.corked && current + std::int64_t(frames) >= most) {
+                // Nobody may be asking the player anything now (a paused
+                // window stops polling), so the stream is corked from here.
+                pulse::Operation(pa_stream_cork(stream, 1, nullptr, nullptr));
+                live.corked = true;
             }
             return;
         }
@@ -374,6 +384,7 @@ private:
         std::int64_t silence = 0;         // in every gap
         std::int64_t retiredSilence = 0;  // in gaps no longer kept
         bool inSilence = false;           // the last frames written were silence
+        bool corked = true;               // made corked; corked again after a stretch of silence
 
         void addSilence(std::int64_t frames)
         {
@@ -406,8 +417,6 @@ private:
     mutable Live live_;
     // Owner, under the lock.
     mutable bool atEnd_ = false;
-    mutable bool corked_ = true;
-    std::chrono::steady_clock::time_point pausedAt_{};
 };
 
 }  // namespace
