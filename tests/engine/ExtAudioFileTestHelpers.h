@@ -11,12 +11,15 @@ extern "C" {
 }
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -239,6 +242,70 @@ inline std::string recordThenKill(const std::string& path, AudioFileTypeID type,
     if (WTERMSIG(status) != SIGKILL)
         return "child died by signal " + std::to_string(WTERMSIG(status));
     return "";
+}
+
+inline std::int64_t fileSize(const std::string& path)
+{
+    struct stat st { };
+    return ::stat(path.c_str(), &st) == 0 ? std::int64_t(st.st_size) : -1;
+}
+
+inline std::string fileBytes(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// The types of an MPEG-4 file's top-level boxes, in order; "?" for a box
+// that runs past the end of the file.
+inline std::vector<std::string> topLevelBoxes(const std::string& path)
+{
+    const std::string bytes = fileBytes(path);
+    std::vector<std::string> types;
+    std::size_t at = 0;
+    while (at + 8 <= bytes.size()) {
+        const auto* h = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+        std::uint64_t size = (std::uint64_t(h[0]) << 24) | (h[1] << 16) | (h[2] << 8) | h[3];
+        if (size == 1 && at + 16 <= bytes.size()) {
+            size = 0;
+            for (int i = 8; i < 16; ++i)
+                size = size << 8 | h[i];
+        }
+        if (size < 8 || at + size > bytes.size()) {
+            types.push_back("?");
+            break;
+        }
+        types.emplace_back(bytes.data() + at + 4, 4);
+        at += size;
+    }
+    return types;
+}
+
+inline std::size_t countOf(const std::vector<std::string>& types, const std::string& type)
+{
+    return std::size_t(std::count(types.begin(), types.end(), type));
+}
+
+// The two sizes of a 44-byte WAVE header: what follows the RIFF size field,
+// and the data chunk's.
+struct WavSizes {
+    std::int64_t riff = -1;
+    std::int64_t data = -1;
+};
+
+inline WavSizes wavSizes(const std::string& path)
+{
+    const std::string h = fileBytes(path).substr(0, 44);
+    WavSizes s;
+    if (h.size() < 44)
+        return s;
+    const auto le32 = [&](std::size_t at) {
+        const auto* p = reinterpret_cast<const unsigned char*>(h.data() + at);
+        return std::int64_t(p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24));
+    };
+    s.riff = le32(4);
+    s.data = le32(40);
+    return s;
 }
 
 }  // namespace eaf_test
