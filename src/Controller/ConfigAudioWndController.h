@@ -68,6 +68,9 @@ public:
     void chooseAudioDeviceNum(std::int32_t index);
     void setISRecording(bool recording);
     void recordComputerAudioHelp();
+    // The help document as a file of the user's own, brought up to date with
+    // the program's copy; returns its path.
+    static QString helpDocumentCopy();
     void openSavePath();
     void chooseSavePath();
     // The folder panel's completion (tests call it directly): accepted picks `path`.
@@ -78,11 +81,18 @@ public:
     QComboBox* popAudioFormat() const;
     QLabel* lblAudioPath() const;
 
+signals:
+    // The save folder picked in an earlier run is gone; the default is used instead.
+    void saveFolderMissing(const QString& folder);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void awakeFromNib();
+    // The list entry to restore: the stored device where it is still there,
+    // else entry 0, the sound server's default input.
+    int restoredDeviceIndex() const;
 
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<Ui::ConfigWnd> ui_;

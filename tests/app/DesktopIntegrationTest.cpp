@@ -1,0 +1,129 @@
+// How the tray application lives on a desktop: one copy per user, every
+// command reachable without a tray, windows placed by the window manager,
+// and a remembered save folder that has gone missing.
+#include "AppTestSupport.h"
+#include "Control/AppControl.h"
+#include "platform/ui/SingleInstance.h"
+#include "platform/ui/WindowPlacement.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QMenu>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+class DesktopTest : public AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        addInput("Built-in Microphone");
+        AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppShowHelpWnd);
+    }
+};
+
+}  // namespace
+
+TEST_F(DesktopTest, WithoutATrayThePanelOpensWithTheMenuAndFollowsTheTray)
+{
+    AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppRecordingPanel);
+    bool tray = false;
+    AppDelegate::setSystemTrayProbe([&tray] { return tray; });
+    auto app = launch();
+    EXPECT_TRUE(app->wndRecordingPanel()->isVisible()) << "the panel is the only way in";
+    EXPECT_FALSE(app->btnShowRecordingPanel()->isChecked()) << "the stored choice is left as it was";
+    QToolButton* menuButton = app->panelMenuButton();
+    ASSERT_NE(menuButton, nullptr);
+    EXPECT_TRUE(menuButton->isVisible());
+    EXPECT_EQ(menuButton->menu(), app->menuTop());
+    EXPECT_EQ(menuButton->window(), app->wndRecordingPanel());
+
+    // A tray appears: the button goes; the tray goes away again: the panel comes back with it.
+    tray = true;
+    QTest::qWait(2500);
+    EXPECT_FALSE(menuButton->isVisible());
+    app->wndRecordingPanel()->close();
+    tray = false;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app->wndRecordingPanel()->isVisible(); }, 5000));
+    EXPECT_TRUE(menuButton->isVisible());
+}
+
+TEST_F(DesktopTest, AMissingRememberedSaveFolderIsToldAtStartUp)
+{
+    const QString gone = home_.path() + QStringLiteral("/Unmounted Drive/Recordings");
+    AppControl::AppWriteKeyValue(gone, SettingsKey::SaveAudioPath);
+    std::vector<QString> told;
+    auto delegate = std::make_unique<AppDelegate>();
+    QObject::connect(delegate.get(), &AppDelegate::userNotified,
+        [&told](const QString&, const QString& message) { told.push_back(message); });
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_TRUE(told[0].contains(gone));
+    EXPECT_EQ(delegate->configAudioWndController()->saveAudioPath(), saveFolder());
+}
+
+TEST_F(DesktopTest, WindowsAskForNoPositionUntilTheUserHasPlacedThem)
+{
+    auto app = launch();
+    QWidget* config = app->configAudioWndController()->window();
+    for (QWidget* window : {app->window(), app->wndRecordingPanel(), config}) {
+        // The Designer geometry (0,0) would become the "user specified location" hint.
+        EXPECT_FALSE(window->testAttribute(Qt::WA_Moved)) << window->objectName().toStdString();
+    }
+    config->show();
+    config->move(120, 90);  // where the user dragged it
+    config->hide();
+    EXPECT_TRUE(config->testAttribute(Qt::WA_Moved)) << "its place is asked for when it opens again";
+    config->show();
+    EXPECT_EQ(config->pos(), QPoint(120, 90));
+}
+
+TEST_F(DesktopTest, ASecondInstanceHandsOverAndAStaleOneIsReplaced)
+{
+    const QString folder = home_.path() + QStringLiteral("/runtime");
+    {
+        SingleInstance first(QStringLiteral("test.instance"), folder);
+        ASSERT_EQ(first.claim(), SingleInstance::Claim::First);
+        QSignalSpy activated(&first, &SingleInstance::activated);
+        SingleInstance second(QStringLiteral("test.instance"), folder);
+        EXPECT_EQ(second.claim(), SingleInstance::Claim::HandedOver);
+        EXPECT_TRUE(activated.wait(5000));
+    }
+    // A socket left by a run that crashed is not mistaken for a running instance.
+    QFile stale(folder + QStringLiteral("/test.instance.socket"));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.close();
+    SingleInstance again(QStringLiteral("test.instance"), folder);
+    EXPECT_EQ(again.claim(), SingleInstance::Claim::First);
+}
+
+TEST_F(DesktopTest, LaunchingTheProgramTwiceLeavesOneRunning)
+{
+    const QString program = QStringLiteral(TRAYTAPE_BINARY_DIR "/traytape");
+    if (!QFileInfo::exists(program))
+        GTEST_SKIP() << "build the traytape target first";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("PULSE_SERVER"), home_.path() + QStringLiteral("/no-sound-server"));
+    QProcess first, second;
+    first.setProcessEnvironment(env);
+    second.setProcessEnvironment(env);
+    first.start(program, {});
+    ASSERT_TRUE(first.waitForStarted(5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return QFileInfo::exists(home_.path() + QStringLiteral("/runtime/org.traytape.TrayTape.socket")); },
+        20000));
+    second.start(program, {});
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    first.terminate();
+    EXPECT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitCode(), 0);
+}
