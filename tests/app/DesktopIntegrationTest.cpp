@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <QWindow>
 
 namespace {
 
@@ -76,7 +77,10 @@ TEST_F(DesktopTest, WindowsAskForNoPositionUntilTheUserHasPlacedThem)
         EXPECT_FALSE(window->testAttribute(Qt::WA_Moved)) << window->objectName().toStdString();
     }
     config->show();
-    config->move(120, 90);  // where the user dragged it
+    // Dragged by the user: the window system moves the window, not the program.
+    config->windowHandle()->setFramePosition(QPoint(120, 90));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return config->pos() == QPoint(120, 90); }, 2000));
+    ASSERT_FALSE(config->testAttribute(Qt::WA_Moved));
     config->hide();
     EXPECT_TRUE(config->testAttribute(Qt::WA_Moved)) << "its place is asked for when it opens again";
     config->show();
@@ -93,13 +97,32 @@ TEST_F(DesktopTest, ASecondInstanceHandsOverAndAStaleOneIsReplaced)
         SingleInstance second(QStringLiteral("test.instance"), folder);
         EXPECT_EQ(second.claim(), SingleInstance::Claim::HandedOver);
         EXPECT_TRUE(activated.wait(5000));
+        // An instance that has run for hours still holds its place.
+        QFile lock(folder + QStringLiteral("/test.instance.lock"));
+        ASSERT_TRUE(lock.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        lock.close();
+        EXPECT_EQ(SingleInstance(QStringLiteral("test.instance"), folder).claim(), SingleInstance::Claim::HandedOver);
+        EXPECT_TRUE(activated.wait(5000));
     }
-    // A socket left by a run that crashed is not mistaken for a running instance.
-    QFile stale(folder + QStringLiteral("/test.instance.socket"));
-    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
-    stale.close();
+    // The lock and the socket of a run that crashed are not mistaken for a running instance.
+    QProcess ended;
+    ended.start(QStringLiteral("true"), {});
+    ASSERT_TRUE(ended.waitForStarted(5000));
+    const qint64 deadPid = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished(5000));
+    QFile staleLock(folder + QStringLiteral("/test.instance.lock"));
+    ASSERT_TRUE(staleLock.open(QIODevice::WriteOnly));
+    staleLock.write(QByteArray::number(deadPid) + "\napp_tests\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    staleLock.close();
+    QFile staleSocket(folder + QStringLiteral("/test.instance.socket"));
+    ASSERT_TRUE(staleSocket.open(QIODevice::WriteOnly));
+    staleSocket.close();
     SingleInstance again(QStringLiteral("test.instance"), folder);
     EXPECT_EQ(again.claim(), SingleInstance::Claim::First);
+    QSignalSpy activated(&again, &SingleInstance::activated);
+    EXPECT_EQ(SingleInstance(QStringLiteral("test.instance"), folder).claim(), SingleInstance::Claim::HandedOver);
+    EXPECT_TRUE(activated.wait(5000));
 }
 
 TEST_F(DesktopTest, LaunchingTheProgramTwiceLeavesOneRunning)

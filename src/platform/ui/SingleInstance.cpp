@@ -44,10 +44,7 @@ bool askToComeForward(const QString& path)
 SingleInstance::SingleInstance(const QString& name, const QString& folder)
     : socketPath_(QDir(instanceFolder(folder)).filePath(name + QStringLiteral(".socket"))),
       lock_(QDir(instanceFolder(folder)).filePath(name + QStringLiteral(".lock")))
-{
-    // A lock whose process is gone is stale at once, whatever its age.
-    lock_.setStaleLockTime(0);
-}
+{ }
 
 SingleInstance::~SingleInstance()
 {
@@ -60,9 +57,10 @@ SingleInstance::Claim SingleInstance::claim()
     if (!lock_.tryLock(0))
         return askToComeForward(socketPath_) ? Claim::HandedOver : Claim::Unreachable;
 
-    // Holding the lock, any socket file there was left by a run that ended without removing it.
-    QLocalServer::removeServer(socketPath_);
     server_ = std::make_unique<QLocalServer>();
+    // With an access option Qt binds the socket in a private folder and
+    // renames it over the path, so a socket file left by a run that crashed
+    // is replaced rather than refusing the address.
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server_->listen(socketPath_))
         qWarning("TrayTape: cannot listen on %s: %s", qPrintable(socketPath_), qPrintable(server_->errorString()));

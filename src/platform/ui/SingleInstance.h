@@ -1,8 +1,8 @@
 // One TrayTape per user: the first start listens on a local socket in the
 // user's runtime folder; a later start finds it, asks it to come forward and
 // ends. A lock file beside the socket decides who is first, so two starts at
-// the same moment cannot both win, and a socket left by a crashed run is
-// replaced rather than obeyed.
+// the same moment cannot both win; the lock and socket of a run that crashed
+// are taken over rather than obeyed.
 //
 // Main thread. main owns it for the whole run.
 #pragma once
