@@ -37,8 +37,10 @@ QUrl supportPageUrl()
 {
     if (kSupportPageAddress[0] != '\0')
         return QUrl(QString::fromUtf8(kSupportPageAddress));
-    // Run from the build tree, nothing is installed yet.
-    const QString installed = QStringLiteral(TRAYTAPE_INSTALLED_README);
+    // Found from the program's own place, so any installation prefix works;
+    // run from the build tree, nothing is installed yet.
+    const QString installed
+        = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../" TRAYTAPE_INSTALLED_README));
     return QUrl::fromLocalFile(QFileInfo::exists(installed) ? installed : QStringLiteral(TRAYTAPE_SOURCE_README));
 }
 
