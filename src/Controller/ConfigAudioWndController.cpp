@@ -2,6 +2,7 @@
 
 #include "AudioRecord/AudioRecordDevice.h"
 #include "Control/AppControl.h"
+#include "platform/ui/Autostart.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/WindowPlacement.h"
 #include "platform/ui/Workspace.h"
@@ -39,6 +40,8 @@ void ConfigAudioWndController::loadWindow()
     connect(ui_->btnChooseSavePath, &QPushButton::clicked, this, [this] { chooseSavePath(); });
     connect(ui_->btnOpenSavePath, &QPushButton::clicked, this, [this] { openSavePath(); });
     connect(ui_->btnRecordComputerAudioHelp, &QPushButton::clicked, this, [this] { recordComputerAudioHelp(); });
+    ui_->btnStartAtLogin->setChecked(Autostart::isEnabled());
+    connect(ui_->btnStartAtLogin, &QCheckBox::toggled, this, [this](bool on) { setStartAtLogin(on); });
     awakeFromNib();
 }
 
@@ -217,6 +220,20 @@ void ConfigAudioWndController::chooseSavePathFinished(int result, const QString&
     AppControl::AppWriteKeyValue(path, SettingsKey::SaveAudioPath);
     if (ui_)
         ui_->lblAudioPath->setText(path);
+}
+
+void ConfigAudioWndController::setStartAtLogin(bool on)
+{
+    if (Autostart::setEnabled(on))
+        return;
+    // The box shows what will happen at the next login, not what was asked for.
+    const QSignalBlocker quiet(ui_->btnStartAtLogin);
+    ui_->btnStartAtLogin->setChecked(Autostart::isEnabled());
+}
+
+QCheckBox* ConfigAudioWndController::btnStartAtLogin() const
+{
+    return ui_ ? ui_->btnStartAtLogin : nullptr;
 }
 
 QComboBox* ConfigAudioWndController::popAudioDevices() const

@@ -15,6 +15,7 @@
 #include <vector>
 
 class AudioRecordMicDevice;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -80,6 +81,7 @@ public:
     QComboBox* popAudioDevices() const;
     QComboBox* popAudioFormat() const;
     QLabel* lblAudioPath() const;
+    QCheckBox* btnStartAtLogin() const;
 
 signals:
     // The save folder picked in an earlier run is gone; the default is used instead.
@@ -93,6 +95,7 @@ private:
     // The list entry to restore: the stored device where it is still there,
     // else entry 0, the sound server's default input.
     int restoredDeviceIndex() const;
+    void setStartAtLogin(bool on);
 
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<Ui::ConfigWnd> ui_;

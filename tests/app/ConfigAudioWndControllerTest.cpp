@@ -4,8 +4,13 @@
 #include "AudioRecord/AudioRecordDevice.h"
 #include "Control/AppControl.h"
 #include "Controller/ConfigAudioWndController.h"
+#include "platform/ui/Autostart.h"
+#include "support/PulseServer.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QStandardPaths>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -202,4 +207,41 @@ TEST_F(ConfigWindowTest, PickedFolderIsRememberedAndAMissingOneFallsBackToTheDef
     EXPECT_TRUE(QFileInfo(controller.saveAudioPath()).isDir());
     ASSERT_EQ(missing.size(), 1);
     EXPECT_EQ(missing[0][0].toString(), picked);
+}
+
+TEST_F(ConfigWindowTest, StartAtLoginWritesAndRemovesTheAutostartEntry)
+{
+    const QString entry = Autostart::entryPath();
+    ASSERT_TRUE(entry.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME"))) << "never the real user's folder";
+    QFile::remove(entry);
+    auto controller = load();
+    QCheckBox* box = controller->btnStartAtLogin();
+    EXPECT_FALSE(box->isChecked());
+
+    box->click();
+    ASSERT_TRUE(QFileInfo::exists(entry));
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    EXPECT_TRUE(text.contains(QStringLiteral("Exec=\"%1\"").arg(QCoreApplication::applicationFilePath())));
+    if (!QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty()) {
+        const auto check = testsupport::runCommand({"desktop-file-validate", entry.toStdString()});
+        EXPECT_TRUE(check.ok()) << check.output << check.errors;
+    }
+    EXPECT_TRUE(load()->btnStartAtLogin()->isChecked()) << "the window shows what is set";
+    EXPECT_EQ(Autostart::quotedArgument(QStringLiteral("/opt/Tray \"Tape\" 100%/$bin`x`\\")),
+        QStringLiteral(R"("/opt/Tray \\"Tape\\" 100%%/\\$bin\\`x\\`\\\\")"));
+
+    box->click();
+    EXPECT_FALSE(QFileInfo::exists(entry));
+
+    // A folder that cannot be made: the box does not claim what did not happen.
+    const QString folder = QFileInfo(entry).path();
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    QFile blocker(folder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    box->click();
+    EXPECT_FALSE(box->isChecked());
+    QFile::remove(folder);
 }
