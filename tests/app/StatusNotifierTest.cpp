@@ -3,7 +3,8 @@
 // bars): a private session bus, a minimal StatusNotifierWatcher written
 // here, the built program under a virtual X display and a private sound
 // server. Both items register; the record item's exported menu starts a
-// recording; the level item sends a new icon only when its pixels change.
+// recording; the level item sends a new icon only when its pixels change;
+// the recording panel asks the window manager for no position.
 #include "AppTestSupport.h"
 #include "support/PulseServer.h"
 
@@ -243,7 +244,7 @@ TEST_F(StatusNotifier, ItemsRegisterTheMenuRecordsAndTheLevelIconFollowsItsPixel
     const QString binary = QStringLiteral(TRAYTAPE_BINARY_DIR "/traytape");
     if (!QFileInfo::exists(binary))
         GTEST_SKIP() << "build the traytape target first";
-    for (const char* tool : {"dbus-daemon", "Xvfb"})
+    for (const char* tool : {"dbus-daemon", "Xvfb", "xdotool"})
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
             GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh --test)";
 
@@ -260,7 +261,7 @@ TEST_F(StatusNotifier, ItemsRegisterTheMenuRecordsAndTheLevelIconFollowsItsPixel
     {
         QSettings settings(home.path() + QStringLiteral("/.config/traytape/TrayTape.conf"), QSettings::IniFormat);
         settings.setValue(QStringLiteral("OpenAppShowHelpWnd"), 0);
-        settings.setValue(QStringLiteral("OpenAppRecordingPanel"), 0);
+        settings.setValue(QStringLiteral("OpenAppRecordingPanel"), 1);
     }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), displayName_);
@@ -282,6 +283,17 @@ TEST_F(StatusNotifier, ItemsRegisterTheMenuRecordsAndTheLevelIconFollowsItsPixel
     const QString levelItem = watcher->items[firstIsLevel ? 0 : 1];
     const QString recordItem = watcher->items[firstIsLevel ? 1 : 0];
     ASSERT_TRUE(toolTip(levelItem).contains(QStringLiteral("input level"))) << toolTip(levelItem).toStdString();
+
+    // The recording panel leaves its place to the window manager.
+    if (!QStandardPaths::findExecutable(QStringLiteral("xprop")).isEmpty()) {
+        qputenv("DISPLAY", displayName_.toLatin1());
+        const auto found = testsupport::runCommand({"xdotool", "search", "--name", "^TrayTape Recording$"});
+        ASSERT_TRUE(found.ok()) << "the recording panel is open";
+        const std::string window = found.output.substr(0, found.output.find('\n'));
+        const auto hints = testsupport::runCommand({"xprop", "-id", window, "WM_NORMAL_HINTS"});
+        EXPECT_TRUE(hints.ok());
+        EXPECT_EQ(hints.output.find("specified location"), std::string::npos) << hints.output;
+    }
 
     int newIcons = 0;
     NewIconCounter counter(&newIcons);
