@@ -340,8 +340,11 @@ void AppDelegate::pollRecordFault()
 
 void AppDelegate::notifyUser(const QString& title, const QString& message)
 {
-    if (statusItem_)
+    // A tray icon's message needs a tray to appear from.
+    if (statusItem_ && trayAvailable_.value_or(true))
         statusItem_->showMessage(title, message, QSystemTrayIcon::Warning, kNotificationMilliseconds);
+    else
+        Workspace::shared().notify(title, message);
     emit userNotified(title, message);
 }
 

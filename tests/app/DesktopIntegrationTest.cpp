@@ -51,6 +51,11 @@ TEST_F(DesktopTest, WithoutATrayThePanelOpensWithTheMenuAndFollowsTheTray)
     tray = false;
     EXPECT_TRUE(QTest::qWaitFor([&] { return app->wndRecordingPanel()->isVisible(); }, 5000));
     EXPECT_TRUE(menuButton->isVisible());
+
+    // With no tray to show it from, a failure is told as a desktop notification.
+    app->configAudioWndController()->setSaveAudioPath(home_.path() + QStringLiteral("/missing"));
+    app->startAndStopRecord();
+    EXPECT_EQ(workspace_.notified, QStringList{QStringLiteral("Recording could not start")});
 }
 
 TEST_F(DesktopTest, AMissingRememberedSaveFolderIsToldAtStartUp)
