@@ -4,6 +4,7 @@
 #include "Control/AppControl.h"
 #include "Control/AudioWaveView.h"
 #include "platform/ui/Resources.h"
+#include "platform/ui/WindowPlacement.h"
 #include "platform/ui/Workspace.h"
 #include "ui_MainMenu.h"
 
@@ -25,7 +26,31 @@ constexpr int kNotificationMilliseconds = 15000;
 // The file of a recording that runs now. Still set at start-up, it names a
 // recording a crash cut off.
 const QString kRecordingInProgress = QStringLiteral("RecordingInProgress");
+// How often to look whether a tray has come or gone (a panel restarting, an extension switched off).
+constexpr int kTrayCheckMilliseconds = 2000;
+
+std::function<bool()>& systemTrayProbe()
+{
+    static std::function<bool()> probe = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    return probe;
+}
 }  // namespace
+
+QUrl supportPageUrl()
+{
+    if (kSupportPageAddress[0] != '\0')
+        return QUrl(QString::fromUtf8(kSupportPageAddress));
+    // Found from the program's own place, so any installation prefix works;
+    // run from the build tree, nothing is installed yet.
+    const QString installed
+        = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../" TRAYTAPE_INSTALLED_README));
+    return QUrl::fromLocalFile(QFileInfo::exists(installed) ? installed : QStringLiteral(TRAYTAPE_SOURCE_README));
+}
+
+void AppDelegate::setSystemTrayProbe(std::function<bool()> probe)
+{
+    systemTrayProbe() = probe ? std::move(probe) : [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+}
 
 AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
 {
@@ -53,11 +78,13 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
     for (QWidget* w : {window_, wndRecordingPanel_}) {
         w->setWindowFlags(Qt::Window);
         w->setWindowIcon(appIcon);
+        WindowPlacement::leaveToWindowManager(w);
     }
     wndRecordingPanel_->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StartRecord.png")));
     // Without a library there is nothing to show for this item.
     ui_->showLibraryItem->setVisible(false);
+    buildPanelMenuButton();
     connectOutlets();
 }
 
@@ -100,6 +127,7 @@ void AppDelegate::applicationWillFinishLaunching()
         window_->show();
     if (panelOpenAtLaunch_)
         wndRecordingPanel_->show();
+    checkSystemTray();
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -164,6 +192,8 @@ void AppDelegate::applicationDidFinishLaunching()
     configAudioWndController_ = std::make_unique<ConfigAudioWndController>();
     configAudioWndController_->setDelegate(this);
     configAudioWndController_->setAudioDevices(aryAudioDevices_);
+    connect(configAudioWndController_.get(), &ConfigAudioWndController::saveFolderMissing, this,
+        [this](const QString& folder) { tellSaveFolderMissing(folder); });
     configAudioWndController_->loadWindow();
     configAudioWndController_->close();
 
@@ -179,6 +209,10 @@ void AppDelegate::applicationDidFinishLaunching()
     levelTimer_->setInterval(1000 / 30);
     connect(levelTimer_, &QTimer::timeout, this, [this] { showAudioLevel(); });
     levelTimer_->start();
+    trayTimer_ = new QTimer(this);
+    trayTimer_->setInterval(kTrayCheckMilliseconds);
+    connect(trayTimer_, &QTimer::timeout, this, [this] { checkSystemTray(); });
+    trayTimer_->start();
 
     // However the program ends (the session ending included), a running recording is completed.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { sessionWillEnd(); });
@@ -235,6 +269,10 @@ void AppDelegate::startAndStopRecord()
 
 void AppDelegate::startRecording()
 {
+    if (!audioRecord_->device()) {
+        tellNoInputDevice();
+        return;
+    }
     configAudioWndController_->setISRecording(true);
     timelong_ = 0;
     recordAudioPath_.reset();
@@ -315,8 +353,11 @@ void AppDelegate::pollRecordFault()
 
 void AppDelegate::notifyUser(const QString& title, const QString& message)
 {
-    if (statusItem_)
+    // A tray icon's message needs a tray to appear from.
+    if (statusItem_ && trayAvailable_.value_or(true))
         statusItem_->showMessage(title, message, QSystemTrayIcon::Warning, kNotificationMilliseconds);
+    else
+        Workspace::shared().notify(title, message);
     emit userNotified(title, message);
 }
 
@@ -380,7 +421,7 @@ void AppDelegate::shoHelpWindow()
 
 void AppDelegate::support()
 {
-    Workspace::shared().openUrl(QUrl(QString::fromLatin1(kSupportPageAddress)));
+    Workspace::shared().openUrl(supportPageUrl());
 }
 
 void AppDelegate::quitTheApp()
@@ -410,4 +451,47 @@ void AppDelegate::applicationWillTerminate()
     audioRecord_->connectSystemAudioRecord(false);
     if (levelTimer_)
         levelTimer_->stop();
+}
+
+void AppDelegate::buildPanelMenuButton()
+{
+    // Without a tray the status menu has no icon to hang from; the panel carries it instead.
+    panelMenuButton_ = new QToolButton(wndRecordingPanel_);
+    panelMenuButton_->setObjectName(QStringLiteral("btnPanelMenu"));
+    panelMenuButton_->setText(tr("Menu"));
+    panelMenuButton_->setToolTip(tr("TrayTape menu"));
+    panelMenuButton_->setIcon(QIcon::fromTheme(QStringLiteral("open-menu-symbolic")));
+    panelMenuButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    panelMenuButton_->setPopupMode(QToolButton::InstantPopup);
+    panelMenuButton_->setMenu(menuTop_);
+    panelMenuButton_->setVisible(false);
+    ui_->recordRow->addWidget(panelMenuButton_, 0, Qt::AlignTop);
+}
+
+void AppDelegate::checkSystemTray()
+{
+    const bool available = systemTrayProbe()();
+    if (trayAvailable_ && *trayAvailable_ == available)
+        return;
+    trayAvailable_ = available;
+    panelMenuButton_->setVisible(!available);
+    // With nothing in a tray the panel is the only way in, whatever the start-up setting says.
+    if (!available)
+        wndRecordingPanel_->show();
+}
+
+void AppDelegate::tellNoInputDevice()
+{
+    notifyUser(tr("Recording could not start"),
+        tr("No input device could be opened. Connect a microphone, or check that the sound server is running, "
+           "then choose the input in Preferences."));
+}
+
+void AppDelegate::tellSaveFolderMissing(const QString& folder)
+{
+    notifyUser(tr("Save folder not found"),
+        tr("The folder %1 no longer exists. New recordings go to %2 until you choose another folder in "
+           "Preferences.")
+            .arg(QDir::toNativeSeparators(folder),
+                QDir::toNativeSeparators(ConfigAudioWndController::defaultSaveAudioPath())));
 }

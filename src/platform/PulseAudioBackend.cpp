@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -30,6 +31,7 @@ struct DeviceInfo {
     pa_channel_map map{};
     pa_cvolume volume{};
     bool muted = false;
+    bool monitor = false;
 };
 
 constexpr std::uint32_t kLargestIndex = (UINT32_MAX - 3) / 2;
@@ -66,6 +68,8 @@ template <class Info> DeviceInfo toDevice(const Info& i, bool source)
     d.map = i.channel_map;
     d.volume = i.volume;
     d.muted = i.mute != 0;
+    if constexpr (std::is_same_v<Info, pa_source_info>)
+        d.monitor = i.monitor_of_sink != PA_INVALID_INDEX;
     return d;
 }
 
@@ -793,6 +797,8 @@ OSStatus PulseAudioBackend::getPropertyData(
     }
     case kAudioDevicePropertyDeviceIsAlive:
         return writePropertyValue(std::uint32_t(1), ioSize, outData);
+    case kAudioDevicePropertyIsMonitor:
+        return writePropertyValue(std::uint32_t(d->monitor), ioSize, outData);
     default:
         return kAudioHardwareUnknownPropertyError;
     }

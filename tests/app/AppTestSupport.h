@@ -39,7 +39,10 @@ public:
             window->show();
     }
 
+    void notify(const QString& title, const QString&) override { notified.append(title); }
+
     QStringList revealed;
+    QStringList notified;
     QList<QUrl> opened;
     QList<QWidget*> raised;
 };
