@@ -265,35 +265,53 @@ TEST_F(AudioConverterTest, AFailureLeavesTheDestinationAsItWas)
         EXPECT_FALSE(converter.failureText().empty());
     }
     EXPECT_EQ(delegate.finished, 0) << "an export that never started is not reported as finished";
+
+    // A folder in the destination's place: the finished file cannot be put there.
+    fs::create_directory(dir.file("folder.wav"));
+    EXPECT_EQ(runExport(converter, source, dir.file("folder.wav"), {0, 1}), AudioConvertFailure::WriteFailed);
+    EXPECT_EQ(delegate.finished, 1);
+    EXPECT_TRUE(fs::is_empty(dir.file("folder.wav")));
+    fs::remove(dir.file("folder.wav"));
     EXPECT_EQ(contents(kept), keptBytes);
     EXPECT_EQ(contents(source), sourceBytes);
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"garbage.wav", "kept.wav", "link.wav", "source.wav"}));
 }
 
-// RLIMIT_FSIZE makes the writes past the limit fail as a full disk would.
+// RLIMIT_FSIZE makes the writes past the limit fail as a full disk would:
+// part-way through a long export, or (one block of M4A, held in the muxer's
+// buffer) only when the file is completed.
 TEST_F(AudioConverterTest, AWriteFailureEndsTheExportAndKeepsTheOldFile)
 {
-    for (std::int32_t format : {0, 1}) {
-        if (format == 1 && !haveAac())
+    struct Case {
+        std::int32_t format;
+        Export range;
+        rlim_t limit;
+    };
+    for (const Case& c : {Case{0, {0, 30}, 64 * 1024}, Case{1, {0, 30}, 64 * 1024}, Case{1, {5, 5}, 1000}}) {
+        if (c.format == 1 && !haveAac())
             continue;
-        SCOPED_TRACE(format);
-        const std::string kept = dir.file(format == 0 ? "kept.wav" : "kept.m4a");
+        SCOPED_TRACE(testing::Message() << c.format << " " << c.range.end << " " << c.limit);
+        const std::string kept = dir.file(c.format == 0 ? "kept.wav" : "kept.m4a");
         std::ofstream(kept) << "an export the user wants to keep";
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
             ::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{64 * 1024, 64 * 1024};
+            const rlimit limit{c.limit, c.limit};
             if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
                 ::_exit(30);
             CountingDelegate told;
             AudioConverter child;
             child.setDelegate(&told);
-            if (runExport(child, ramp, kept, {0, 30, 0, 0, format}) != AudioConvertFailure::WriteFailed)
+            Export range = c.range;
+            range.format = c.format;
+            if (runExport(child, ramp, kept, range) != AudioConvertFailure::WriteFailed)
                 ::_exit(31);
             if (child.status() != kAudioFileDiskFullError)
                 ::_exit(32);
-            ::_exit(told.finished == 1 ? 0 : 33);
+            if (child.framesDone() >= child.framesToDo() && child.framesToDo() > 512 * 8)
+                ::_exit(33);  // a long export went on writing after the failure
+            ::_exit(told.finished == 1 ? 0 : 34);
         }
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
