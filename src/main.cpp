@@ -1,6 +1,7 @@
 // The tray application: builds the application controller from the main
 // interface file, runs its two launch hooks in order and the event loop.
 #include "AppDelegate.h"
+#include "AudioLibrary/AudioLibraryWnd.h"
 #include "QuitSignals.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("org.traytape.TrayTape"));
 
     AppDelegate delegate;
+    delegate.setAudioLibraryFactory([] { return std::make_unique<AudioLibraryWnd>(); });
     // Being ended from outside completes a running recording, as Quit does.
     QuitSignals quitSignals;
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, &delegate, [&delegate] { delegate.quitTheApp(); });
