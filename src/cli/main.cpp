@@ -312,6 +312,8 @@ int exportRange(const std::vector<std::string>& args)
     if (out == in
         || (::stat(out.c_str(), &outStat) == 0 && outStat.st_dev == inStat.st_dev && outStat.st_ino == inStat.st_ino))
         return fail("cannot export a file onto itself: " + out);
+    if (::stat(out.c_str(), &outStat) == 0 && S_ISDIR(outStat.st_mode))
+        return fail("is a folder, not a file: " + out);
     const AudioStreamBasicDescription format = source->audioFileFormat();
     std::int64_t frames = 0;
     std::uint32_t size = sizeof frames;

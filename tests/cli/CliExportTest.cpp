@@ -139,6 +139,7 @@ TEST(CliExport, BadInputIsRefusedWithOneLineAndHarmsNoFile)
              {{in, in}, "onto itself"},
              {{in, dir.file("link.wav")}, "onto itself"},
              {{in, dir.file("no folder/out.wav")}, "cannot create file"},
+             {{in, dir.path()}, "is a folder"},
              {{in}, "usage"},
          }) {
         SCOPED_TRACE(c.args.front() + " ... " + c.args.back());
