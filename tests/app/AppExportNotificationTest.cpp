@@ -2,14 +2,12 @@
 // fails in the library is told in the tray, as a failed recording is.
 #include "AppTestSupport.h"
 #include "AudioLibrary/AudioLibraryWnd.h"
-#include "platform/ExtAudioFile.h"
 #include "platform/VirtualMediaPlayer.h"
+#include "support/StereoFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSignalSpy>
-
-#include <vector>
 
 namespace {
 
@@ -21,21 +19,7 @@ TEST_F(AppExportTest, AFailedExportInTheLibraryIsToldInTheTray)
 {
     auto output = VirtualMediaOutput::install();
     const QString take = home_.filePath(QStringLiteral("take.wav"));
-    {
-        std::vector<float> left(44100, 0.25f), right(44100, -0.25f);
-        ExtAudioFileRef file;
-        ASSERT_EQ(ExtAudioFile::create(take.toStdString(), kAudioFileWAVEType, AudioConverter::exportDescription(0),
-                      kAudioFileFlags_EraseFile, file),
-            noErr);
-        const AudioStreamBasicDescription client = AudioConverter().defaultFormat();
-        ASSERT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client), noErr);
-        AudioBufferList list;
-        list.mNumberBuffers = 2;
-        list.mBuffers[0] = {1, std::uint32_t(left.size() * 4), left.data()};
-        list.mBuffers[1] = {1, std::uint32_t(right.size() * 4), right.data()};
-        ASSERT_EQ(file->write(std::uint32_t(left.size()), &list), noErr);
-        ASSERT_EQ(file->dispose(), noErr);
-    }
+    ASSERT_EQ(writeToneFile(take.toStdString(), 1), noErr);
 
     AudioLibraryWnd* library = nullptr;
     auto app = std::make_unique<AppDelegate>();

@@ -5,6 +5,7 @@
 #include "Control/AudioConverter.h"
 #include "ExtAudioFileTestHelpers.h"
 #include "support/Signal.h"
+#include "support/StereoFile.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -30,32 +31,12 @@ std::string writeRamp(const TempDir& dir, const std::string& name, double rate, 
 {
     const std::string path = dir.file(name);
     const auto frames = std::size_t(rate * seconds);
-    Channels ramp(2, std::vector<float>(frames));
+    std::vector<float> left(frames), right(frames);
     for (std::size_t i = 0; i < frames; ++i) {
-        ramp[0][i] = float(double(i) / kRampScale);
-        ramp[1][i] = -ramp[0][i];
+        left[i] = float(double(i) / kRampScale);
+        right[i] = -left[i];
     }
-    ExtAudioFileRef file;
-    EXPECT_EQ(
-        ExtAudioFile::create(path, kAudioFileWAVEType, wavFileFormat(rate), kAudioFileFlags_EraseFile, file), noErr);
-    const AudioStreamBasicDescription client = pcmClient(rate, 2);
-    EXPECT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client), noErr);
-    EXPECT_EQ(writeAll(*file, ramp, false, 8192), noErr);
-    EXPECT_EQ(file->dispose(), noErr);
-    return path;
-}
-
-std::string writeTones(const TempDir& dir, const std::string& name, double seconds)
-{
-    const std::string path = dir.file(name);
-    const auto frames = std::size_t(44100 * seconds);
-    Channels tones{signal_test::sine(1000, 44100, frames), signal_test::sine(500, 44100, frames)};
-    ExtAudioFileRef file;
-    EXPECT_EQ(ExtAudioFile::create(path, kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
-    const AudioStreamBasicDescription client = pcmClient(44100, 2);
-    EXPECT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client), noErr);
-    EXPECT_EQ(writeAll(*file, tones, false, 8192), noErr);
-    EXPECT_EQ(file->dispose(), noErr);
+    EXPECT_EQ(writeStereoFile(path, rate, left, right), noErr);
     return path;
 }
 
@@ -327,7 +308,8 @@ TEST_F(AudioConverterTest, CompressedExportsStateExactlyTheFramesWrittenAndKeepB
 {
     if (!haveAac())
         GTEST_SKIP() << "FFmpeg has no AAC encoder";
-    const std::string source = writeTones(dir, "tones.wav", 6);
+    const std::string source = dir.file("tones.wav");
+    ASSERT_EQ(writeToneFile(source, 6), noErr);
     for (const auto& [format, name] : {std::pair{1, "out.m4a"}, std::pair{2, "out.caf"}}) {
         SCOPED_TRACE(name);
         const std::string out = dir.file(name);

@@ -3,11 +3,10 @@
 // export on its worker thread with the controls locked, the file shown at the
 // end or the failure told.
 #include "AudioLibrary/AudioLibraryWnd.h"
-#include "platform/ExtAudioFile.h"
 #include "platform/VirtualMediaPlayer.h"
 #include "platform/ui/Workspace.h"
 #include "support/PulseServer.h"
-#include "support/Signal.h"
+#include "support/StereoFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -36,27 +35,6 @@ public:
     void revealInFileManager(const QString& path) override { revealed.append(path); }
     QStringList revealed;
 };
-
-// 1 kHz left, 500 Hz right, 44.1 kHz stereo, as WAVE or MPEG-4 by the extension.
-void writeTones(const QString& path, double seconds)
-{
-    const auto frames = std::size_t(44100 * seconds);
-    std::vector<float> left = signal_test::sine(1000, 44100, frames), right = signal_test::sine(500, 44100, frames);
-    const bool wav = path.endsWith(QLatin1String(".wav"));
-    const std::int32_t format = wav ? 0 : 1;
-    ExtAudioFileRef file;
-    ASSERT_EQ(ExtAudioFile::create(path.toStdString(), AudioConverter::exportFileType(format),
-                  AudioConverter::exportDescription(format), kAudioFileFlags_EraseFile, file),
-        noErr);
-    const AudioStreamBasicDescription client = AudioConverter().defaultFormat();
-    ASSERT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client), noErr);
-    AudioBufferList list;
-    list.mNumberBuffers = 2;
-    list.mBuffers[0] = {1, std::uint32_t(frames * 4), left.data()};
-    list.mBuffers[1] = {1, std::uint32_t(frames * 4), right.data()};
-    ASSERT_EQ(file->write(std::uint32_t(frames), &list), noErr);
-    ASSERT_EQ(file->dispose(), noErr);
-}
 
 QByteArray contents(const QString& path)
 {
@@ -90,7 +68,7 @@ protected:
     QString recording(const QString& name, double seconds)
     {
         const QString path = dir_.filePath(name);
-        writeTones(path, seconds);
+        EXPECT_EQ(writeToneFile(path.toStdString(), seconds), noErr);
         library_->addAudioItemFromPath(path);
         return path;
     }
@@ -196,7 +174,7 @@ TEST_F(LibraryExportTest, AnExportRunsBesideTheWindowAndGivesTheFileTheCliGives)
     // recording finished meanwhile is loaded without unlocking the controls
     // or changing what is being exported.
     const QString next = dir_.filePath(QStringLiteral("next.wav"));
-    writeTones(next, 1);
+    ASSERT_EQ(writeToneFile(next.toStdString(), 1), noErr);
     int ticks = 0, lockedTicks = 0;
     ASSERT_TRUE(waitForExport([&] {
         if (++ticks == 2)
