@@ -23,7 +23,10 @@ const QList<int> AppDelegate::kLevelIconPixels{22, 24, 44, 48};
 
 namespace {
 constexpr int kNotificationMilliseconds = 15000;
-}
+// The file of a recording that runs now. Still set at start-up, it names a
+// recording a crash cut off.
+const QString kRecordingInProgress = QStringLiteral("RecordingInProgress");
+}  // namespace
 
 AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
 {
@@ -125,6 +128,13 @@ void AppDelegate::applicationDidFinishLaunching()
             if (QWidget* libraryWindow = audioLibraryWnd_->window())
                 libraryWindow->hide();
             ui_->showLibraryItem->setVisible(true);
+            const QString interrupted = AppControl::AppReadKeyValue(kRecordingInProgress, QString()).toString();
+            if (!interrupted.isEmpty())
+                audioLibraryWnd_->recoverAudioItemFromPath(interrupted, [interrupted] {
+                    // A recording started meanwhile has a mark of its own.
+                    if (AppControl::AppReadKeyValue(kRecordingInProgress, QString()).toString() == interrupted)
+                        AppControl::AppWriteKeyValue(QString(), kRecordingInProgress);
+                });
         }
     }
 
@@ -242,6 +252,8 @@ void AppDelegate::startRecording()
     }
     recordAudioPath_ = path;
     audioRecord_->start();
+    // Written through at once: a crash from here on leaves it for the next start.
+    AppControl::AppWriteKeyValue(path, kRecordingInProgress);
     reportedFault_ = RecordFault::None;
 
     recordMenuItem_->setText(QStringLiteral("Stop Record"));
@@ -274,6 +286,7 @@ void AppDelegate::finishRecording(FinishReason reason)
         audioLibraryWnd_->addAudioItemFromPath(path);
         audioLibraryWnd_->flushAudioLibrary();
     }
+    AppControl::AppWriteKeyValue(QString(), kRecordingInProgress);
     configAudioWndController_->setISRecording(false);
     if (reason == FinishReason::User)
         showAudioibiary();

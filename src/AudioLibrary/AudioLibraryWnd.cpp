@@ -3,6 +3,7 @@
 #include "AudioLibrary/AudioExportTask.h"
 #include "AudioLibrary/AudioLibBackView.h"
 #include "Control/AppControl.h"
+#include "platform/InterruptedRecording.h"
 #include "platform/MediaPlayer.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/Workspace.h"
@@ -21,6 +22,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QShortcut>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
@@ -62,10 +64,12 @@ QString storedPath(const QVariant& entry)
 
 QImage artwork()
 {
-    // The double-density rendering, so the 40-point artwork stays sharp on any screen.
-    QImage image = resources::image(QStringLiteral("Artwork@2x.png"));
-    if (image.isNull())
-        image = resources::image(QStringLiteral("Artwork.png"));
+    // The double-density rendering, so the 40-point artwork stays sharp on any
+    // screen; decoded once and shared by every row.
+    static const QImage image = [] {
+        QImage dense = resources::image(QStringLiteral("Artwork@2x.png"));
+        return dense.isNull() ? resources::image(QStringLiteral("Artwork.png")) : dense;
+    }();
     return image;
 }
 
@@ -89,6 +93,12 @@ AudioLibraryWnd::~AudioLibraryWnd()
 {
     // A running export is waited for (its file completed or removed) before the window goes.
     exportTask_.reset();
+    // A completion rewrites its file: it is let finish, never cut off.
+    for (QThread* recovery : std::as_const(recoveries_)) {
+        recovery->disconnect(this);
+        recovery->wait();
+        delete recovery;
+    }
     showTimer_.reset();
     audioPlayer_.reset();
     if (!window_)
@@ -214,9 +224,49 @@ void AudioLibraryWnd::addAudioItemFromPath(const QString& path)
     writeData();
 }
 
+void AudioLibraryWnd::recoverAudioItemFromPath(const QString& path, std::function<void()> finished)
+{
+    window();
+    if (!QFileInfo(path).isFile()) {
+        finished();
+        return;
+    }
+    // Finishing a long M4A rewrites the whole file: not on the main thread.
+    QThread* recovery = QThread::create([file = path.toStdString()] { completeInterruptedRecording(file); });
+    recoveries_.append(recovery);
+    connect(recovery, &QThread::finished, this, [this, recovery, path, finished = std::move(finished)] {
+        recoveries_.removeOne(recovery);
+        recovery->deleteLater();
+        // The same file under another spelling of its path is the same recording.
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        bool listed = false;
+        for (const QVariant& entry : std::as_const(aryAudioItemData_))
+            listed = listed || (!canonical.isEmpty() && QFileInfo(storedPath(entry)).canonicalFilePath() == canonical);
+        if (!listed && !canonical.isEmpty()) {
+            QVariantMap item;
+            item.insert(kAudioPath, path);
+            item.insert(kAudioLength, measuredLength(path));
+            aryAudioItemData_.append(item);
+            audioItemLoadFromDic(item);
+            flushAudioLibrary();
+            writeData();
+        }
+        finished();
+    });
+    recovery->start();
+}
+
 void AudioLibraryWnd::flushAudioLibrary()
 {
     window();
+    layoutRows();
+    // A new recording, or what is left after a deletion, is in sight.
+    if (chooseAudioItem_)
+        ui_->listScroll->ensureWidgetVisible(chooseAudioItem_, 0, 0);
+}
+
+void AudioLibraryWnd::layoutRows()
+{
     // The visible area is the scroll area's inside, less the scroll bar once
     // the rows need one. Read from the scroll area itself: a hidden window's
     // viewport keeps its old size until the window is shown.
@@ -231,8 +281,6 @@ void AudioLibraryWnd::flushAudioLibrary()
         const QRectF frame(row->x(), listHeight - kRowPitch * double(i) - kRowPitch, row->width(), row->height());
         row->setGeometry(yup::toWidget(frame, listHeight).toRect());
     }
-    if (chooseAudioItem_)
-        ui_->listScroll->ensureWidgetVisible(chooseAudioItem_, 0, 0);
 }
 
 void AudioLibraryWnd::chooseTheAudioItem(AudioItemView* row)
@@ -304,8 +352,9 @@ bool AudioLibraryWnd::eventFilter(QObject* watched, QEvent* event)
             rememberGeometry();
         }
     } else if (ui_ && watched == ui_->listScroll && event->type() == QEvent::Resize) {
-        // A taller window (or a scroll bar coming or going) changes what the list is laid out against.
-        flushAudioLibrary();
+        // A taller window (or a scroll bar coming or going) changes what the
+        // list is laid out against; where the user scrolled to stays.
+        layoutRows();
     }
     return QObject::eventFilter(watched, event);
 }
@@ -324,6 +373,9 @@ void AudioLibraryWnd::audioSourceNil()
     ui_->fadeOutTimeEdt_->setEnabled(false);
     ui_->btnExport_->setEnabled(false);
     ui_->playProgressView_->setCanEdit(false);
+    // Without a recording there is no play position to put a trim point at.
+    ui_->btnStartTrim_->setEnabled(false);
+    ui_->btnEndTrim_->setEnabled(false);
 }
 
 void AudioLibraryWnd::flushAllState()
@@ -336,6 +388,8 @@ void AudioLibraryWnd::flushAllState()
     ui_->fadeInTimeEdt_->setEnabled(true);
     ui_->fadeOutTimeEdt_->setEnabled(true);
     ui_->btnExport_->setEnabled(true);
+    ui_->btnStartTrim_->setEnabled(true);
+    ui_->btnEndTrim_->setEnabled(true);
     if (isExporting())
         setEditingLocked(true);
 }
@@ -673,8 +727,8 @@ void AudioLibraryWnd::setEditingLocked(bool locked)
     const bool loaded = audioPlayer_ != nullptr;
     ui_->listScroll->setEnabled(!locked);
     ui_->playProgressView_->setEnabled(!locked);
-    ui_->btnStartTrim_->setEnabled(!locked);
-    ui_->btnEndTrim_->setEnabled(!locked);
+    ui_->btnStartTrim_->setEnabled(!locked && loaded);
+    ui_->btnEndTrim_->setEnabled(!locked && loaded);
     ui_->fadeInTimeEdt_->setEnabled(!locked && loaded);
     ui_->fadeOutTimeEdt_->setEnabled(!locked && loaded);
     ui_->btnExport_->setEnabled(!locked && loaded);

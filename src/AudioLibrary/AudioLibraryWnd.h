@@ -60,6 +60,7 @@ public:
     void addAudioItemFromPath(const QString& path) override;
     void flushAudioLibrary() override;
     void writeData() override;
+    void recoverAudioItemFromPath(const QString& path, std::function<void()> finished) override;
 
     // List half.
     void loadOldLibary();
@@ -144,6 +145,8 @@ protected:
 private:
     void windowDidLoad();
     void connectOutlets();
+    // Sizes the list view to its rows and the visible area, and places the rows.
+    void layoutRows();
     void setPlayButtonImage(const char* name);
     void showTimes(float position);
     static float measuredLength(const QString& path);
@@ -164,6 +167,8 @@ private:
     float fadeInTime_ = 0;
     float fadeOutTime_ = 0;
     bool isPreviewPlay_flag_ = false;
+    // Completions of interrupted recordings still running; waited for when the library goes.
+    QList<QThread*> recoveries_;
 
     // The export settings; its source follows the loaded recording.
     AudioConverter audioConverter_;

@@ -3,9 +3,9 @@
 //
 // The length is the one the reader (ExtAudioFile) delivers, so the player,
 // which plays through that reader, ends exactly at duration(). A file that
-// states no length, or an MPEG-4 file in fragments (a recording cut off by a
-// crash, whose header may speak for the first fragment only), is measured
-// from its packets, without decoding them.
+// states no length is measured from its packets, without decoding them; so
+// is an MPEG-4 file in fragments (a recording cut off by a crash), whose
+// fragment headers may list a last packet that never reached the disk.
 #include "platform/MediaPlayer.h"
 
 #include "platform/ExtAudioFile.h"
@@ -60,8 +60,9 @@ bool isFragmentedMp4(const std::string& path)
     return fragmented;
 }
 
-// The end of the last packet, in frames from the stream's start: what the
-// reader delivers from a file whose container states no length.
+// The end of the last whole packet, in frames from the stream's start: what
+// the reader delivers. A packet cut short by the end of the file is flagged
+// corrupt by the demuxer and does not count.
 std::int64_t measureFromPackets(AVFormatContext* fmt, int streamIndex, int rate)
 {
     AVStream* stream = fmt->streams[streamIndex];
@@ -73,7 +74,7 @@ std::int64_t measureFromPackets(AVFormatContext* fmt, int streamIndex, int rate)
     if (!packet)
         return 0;
     while (av_read_frame(fmt, packet.get()) >= 0) {
-        if (packet->stream_index == streamIndex) {
+        if (packet->stream_index == streamIndex && !(packet->flags & AV_PKT_FLAG_CORRUPT)) {
             const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
             if (ts != AV_NOPTS_VALUE) {
                 // The demuxer may not know the last packet's duration: a

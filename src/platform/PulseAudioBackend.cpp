@@ -826,6 +826,18 @@ bool PulseAudioBackend::hasCaptureComponent()
     return connection() != nullptr;
 }
 
+PulseAudioBackend::Link PulseAudioBackend::link()
+{
+    auto conn = connection();
+    if (!conn)
+        return {};
+    Link link;
+    link.loop = conn->loop();
+    link.context = conn->context();
+    link.owner = std::move(conn);
+    return link;
+}
+
 OSStatus PulseAudioBackend::newCaptureUnit(AudioComponentInstance& out)
 {
     auto conn = connection();

@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -234,6 +235,32 @@ TEST_F(AppDelegateTest, QuitWhileRecordingCompletesTheFileAndStoresTheLibrary)
     EXPECT_GT(readFileSound(path).peak, 0.3f);
     app->applicationWillTerminate();  // aboutToQuit after Quit: nothing happens twice
     EXPECT_EQ(libraryLog_.count("writeData"), 1);
+}
+
+TEST_F(AppDelegateTest, ARunningRecordingIsMarkedUntilTheLibraryHasIt)
+{
+    const QString key = QStringLiteral("RecordingInProgress");
+    auto app = launchPinned();
+    EXPECT_FALSE(libraryLog_.join(' ').contains("recover")) << "nothing was cut off";
+    app->startAndStopRecord();
+    const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
+    // On disk at once, since a crash gives no chance to write it later.
+    EXPECT_EQ(AppControl::AppReadKeyValue(key, QString()).toString(), path);
+    QFile stored(QSettings().fileName());
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(stored.readAll().contains("RecordingInProgress=" + saveFolder().toUtf8()));
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+    app->startAndStopRecord();
+    EXPECT_TRUE(AppControl::AppReadKeyValue(key, QString()).toString().isEmpty());
+
+    // A mark left by a crash: the library recovers the file, then the mark goes.
+    app.reset();
+    libraryLog_.clear();
+    AppControl::AppWriteKeyValue(path, key);
+    app = launchPinned();
+    EXPECT_TRUE(libraryLog_.contains("recover " + path));
+    EXPECT_TRUE(AppControl::AppReadKeyValue(key, QString()).toString().isEmpty());
 }
 
 TEST_F(AppDelegateTest, TerminationSignalQuitsThroughTheSamePath)

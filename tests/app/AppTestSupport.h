@@ -56,6 +56,11 @@ public:
     void addAudioItemFromPath(const QString& path) override { log_->append(QStringLiteral("add ") + path); }
     void flushAudioLibrary() override { log_->append(QStringLiteral("flush")); }
     void writeData() override { log_->append(QStringLiteral("writeData")); }
+    void recoverAudioItemFromPath(const QString& path, std::function<void()> finished) override
+    {
+        log_->append(QStringLiteral("recover ") + path);
+        finished();
+    }
 
 private:
     QStringList* log_;

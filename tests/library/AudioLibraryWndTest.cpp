@@ -173,6 +173,11 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndTheListScrollsWhenTaller)
     EXPECT_DOUBLE_EQ(rowY(9), 0);
     auto* scroll = library_->window()->findChild<QScrollArea*>();
     EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 140) << "the rows below the visible area can be scrolled to";
+    // A new recording at the bottom is scrolled into sight.
+    library_->addAudioItemFromPath(path);
+    library_->flushAudioLibrary();
+    EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 194);
+    EXPECT_EQ(scroll->verticalScrollBar()->value(), 194);
 }
 
 TEST_F(LibraryTest, LoadingKeepsExistingFilesAnywhereAndDropsTheRestAndStoresAtOnce)
@@ -577,4 +582,30 @@ TEST_F(LibraryTest, SpacePlaysAndPausesAndTheWindowComesBackWhereItWas)
     QWidget* again = open(0).window();
     EXPECT_EQ(again->size(), placed.size());
     EXPECT_EQ(again->pos(), placed.topLeft());
+}
+
+TEST_F(LibraryTest, ARecoveredRecordingIsListedOnceWithItsLengthAndStored)
+{
+    // Completing a killed file is tested with the engine and, end to end, with the application killed.
+    const QString path = file(QStringLiteral("24_03_05 14_07_09_Audio.wav"), 3);
+    store(QVariantList{item(file(QStringLiteral("older.wav"), 1), 1)});
+    AudioLibraryWnd& library = open();
+    int finished = 0;
+    library.recoverAudioItemFromPath(path, [&] { ++finished; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished == 1; }, 30000));
+    ASSERT_EQ(library.aryAudioItemView().size(), 2);
+    EXPECT_EQ(library.aryAudioItemView()[1]->timeStr(), QStringLiteral("00:00:03"));
+    EXPECT_EQ(library.chooseAudioItem(), nullptr) << "nothing is chosen behind the user's back";
+    ASSERT_EQ(storedList().size(), 2);
+    EXPECT_FLOAT_EQ(storedList()[1].toMap().value(QStringLiteral("AudioLength")).toFloat(), 3.0F);
+
+    // Already listed, under another spelling of its path: not listed twice.
+    library.recoverAudioItemFromPath(
+        dir_.path() + QStringLiteral("/./") + QFileInfo(path).fileName(), [&] { ++finished; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished == 2; }, 30000));
+    // A mark for a file that is gone finishes at once and adds nothing.
+    library.recoverAudioItemFromPath(dir_.filePath(QStringLiteral("gone.m4a")), [&] { ++finished; });
+    EXPECT_EQ(finished, 3);
+    EXPECT_EQ(library.aryAudioItemView().size(), 2);
+    EXPECT_EQ(storedList().size(), 2);
 }

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 
 using namespace eaf_test;
@@ -79,6 +82,16 @@ TEST(MediaAsset, AFragmentedRecordingCutOffByACrashIsMeasuredFromItsPackets)
     EXPECT_LE(asset->duration().seconds(), kSeconds + 0.1);
     // Exactly what the reader delivers: the player ends at duration().
     EXPECT_EQ(asset->duration().value, std::int64_t(decodeFile(path).frames()));
+
+    // Killed in the middle of writing a packet: the fragment's header still
+    // lists the packet, whose data never reached the disk.
+    struct stat st { };
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    ASSERT_EQ(::truncate(path.c_str(), st.st_size - 100), 0);
+    const auto cut = MediaAsset::assetWithPath(path);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->duration().value, std::int64_t(decodeFile(path).frames()));
+    EXPECT_LT(cut->duration().value, asset->duration().value);
 }
 
 TEST(MediaAsset, MissingEmptyAndNonAudioFilesGiveNoAssetOrNoAudioTrack)
