@@ -78,6 +78,7 @@ bool sameFile(const std::string& a, const std::string& b)
 }  // namespace
 
 AudioConverter::AudioConverter()
+    : left_(std::size_t(kBlockFrames) * kBlocksPerWrite), right_(std::size_t(kBlockFrames) * kBlocksPerWrite)
 {
     initDefaultAudioFormat();
 }
@@ -244,37 +245,54 @@ void AudioConverter::startAudioConvert()
 void AudioConverter::convertBlocks(ExtAudioFile& source, ExtAudioFile& destination, std::int64_t startFrame)
 {
     const double endLimit = (double(trimEndTime_) - kEndMargin) * kSampleRate;
+    const auto capacity = std::uint32_t(left_.size());
     std::int64_t position = startFrame;
+    std::uint32_t gathered = 0;
     AudioBufferList list;
     list.mNumberBuffers = 2;
+    auto writeGathered = [&] {
+        list.mBuffers[0] = {1, gathered * std::uint32_t(sizeof(float)), left_.data()};
+        list.mBuffers[1] = {1, gathered * std::uint32_t(sizeof(float)), right_.data()};
+        if (OSStatus s = destination.write(gathered, &list)) {
+            fail(AudioConvertFailure::WriteFailed, s);
+            return false;
+        }
+        framesDone_.fetch_add(gathered, std::memory_order_relaxed);
+        gathered = 0;
+        return true;
+    };
     do {
-        list.mBuffers[0] = {1, std::uint32_t(sizeof left_), left_.data()};
-        list.mBuffers[1] = {1, std::uint32_t(sizeof right_), right_.data()};
+        float* left = left_.data() + gathered;
+        float* right = right_.data() + gathered;
+        list.mBuffers[0] = {1, kBlockFrames * std::uint32_t(sizeof(float)), left};
+        list.mBuffers[1] = {1, kBlockFrames * std::uint32_t(sizeof(float)), right};
         std::uint32_t frames = kBlockFrames;
         if (OSStatus s = source.read(&frames, &list)) {
             std::fputs("read Error\n", stderr);
-            fail(AudioConvertFailure::ReadFailed, s);
+            // What was read before the error is kept, as it would have been written by then.
+            if (writeGathered())
+                fail(AudioConvertFailure::ReadFailed, s);
             return;
         }
         if (frames == 0)
-            return;
+            break;
         // Measured from the first exported frame, so that block is always the
         // fade-in's first (silent) step, whatever fraction of a frame the
         // trim start carries.
         const float gain = getVolumeRate(float(double(position - startFrame) / kSampleRate));
         if (gain <= 0.999f) {
             for (std::uint32_t i = 0; i < frames; ++i) {
-                left_[i] *= gain;
-                right_[i] *= gain;
+                left[i] *= gain;
+                right[i] *= gain;
             }
         }
         position += frames;
-        if (OSStatus s = destination.write(frames, &list)) {
-            fail(AudioConvertFailure::WriteFailed, s);
+        gathered += frames;
+        if (gathered + kBlockFrames > capacity && !writeGathered())
             return;
-        }
-        framesDone_.fetch_add(frames, std::memory_order_relaxed);
     } while (double(position) < endLimit);
+    if (gathered > 0)
+        writeGathered();
 }
 
 void AudioConverter::finishAudioConverter()

@@ -15,10 +15,10 @@
 
 #include "platform/ExtAudioFile.h"
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class AudioConverterDelegate {
 public:
@@ -44,8 +44,12 @@ enum class AudioConvertFailure {
 class AudioConverter {
 public:
     static constexpr double kSampleRate = 44100.0;
-    // One gain per block; the buffers are this long and live with the converter.
+    // One gain per block: the envelope advances in steps of this many frames.
     static constexpr std::uint32_t kBlockFrames = 512;
+    // Blocks gathered before they go to the file: the gain still changes
+    // every block, but the file sees few large writes rather than one
+    // system call per block.
+    static constexpr std::uint32_t kBlocksPerWrite = 16;
     // The export stops at the first block boundary at or after this long before the trim end.
     static constexpr double kEndMargin = 0.1;
 
@@ -123,6 +127,8 @@ private:
     OSStatus status_ = noErr;
     std::atomic<std::int64_t> framesDone_{0};
     std::atomic<std::int64_t> framesToDo_{0};
-    std::array<float, kBlockFrames> left_{};
-    std::array<float, kBlockFrames> right_{};
+    // kBlocksPerWrite blocks of each channel, allocated with the converter
+    // and reused by every export.
+    std::vector<float> left_;
+    std::vector<float> right_;
 };
