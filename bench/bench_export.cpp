@@ -3,7 +3,7 @@
 // speed against real time and heap allocations per block on the exporting
 // thread (malloc and operator new both counted): through the whole export,
 // through the same reads and writes without the converter (FFmpeg's own
-// demuxing and encoding), and the difference, which is the converter's.
+// demuxing, encoding and muxing), and the difference, the converter's.
 // Per block means
 // the difference between a long export and a one-block export, divided by
 // the extra blocks: what opening and closing the files cost is left out.
@@ -87,9 +87,9 @@ std::pair<long, std::int64_t> countedExport(AudioConverter& converter, float sta
     return {allocations, converter.writtenFrames() / AudioConverter::kBlockFrames};
 }
 
-// The same reads and writes without the converter: 512-frame blocks from
-// the source at 10 s into a new file, completed (for MPEG-4 that rewrites
-// it, packet by packet). Allocations on this thread.
+// The same reads without the converter: 512-frame blocks from the source
+// at 10 s, each written as it comes into a new file, completed (for MPEG-4
+// that rewrites it, packet by packet). Allocations on this thread.
 long plainCopy(std::int32_t format, const std::string& out, std::int64_t blocks)
 {
     AudioConverter formats;
