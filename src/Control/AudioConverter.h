@@ -81,7 +81,8 @@ public:
     OSStatus status() const { return status_; }
     // One line naming the failure, empty when none.
     std::string failureText() const;
-    // Frames in the exported file after the last export (44.1 kHz).
+    // Frames (44.1 kHz) the last export put in its file; meaningful when it
+    // kept one (failure() None or ReadFailed).
     std::int64_t writtenFrames() const { return framesDone_.load(std::memory_order_relaxed); }
 
     // Progress of the running export, from any thread: frames written so far
