@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 
+#include "AudioLibrary/AudioLibraryWnd.h"
 #include "AudioRecord/AudioFileStream.h"
 #include "Control/AppControl.h"
 #include "Control/AudioWaveView.h"
@@ -149,6 +150,8 @@ void AppDelegate::applicationDidFinishLaunching()
     // 4. Loading the library window loads the stored library.
     if (libraryFactory_) {
         audioLibraryWnd_ = libraryFactory_();
+        if (auto* library = dynamic_cast<AudioLibraryWnd*>(audioLibraryWnd_.get()))
+            connect(library, &AudioLibraryWnd::userNotified, this, &AppDelegate::notifyUser);
         if (audioLibraryWnd_) {
             if (QWidget* libraryWindow = audioLibraryWnd_->window())
                 libraryWindow->hide();

@@ -1,17 +1,21 @@
 #include "AudioLibrary/AudioLibraryWnd.h"
 
+#include "AudioLibrary/AudioExportTask.h"
 #include "AudioLibrary/AudioLibBackView.h"
 #include "Control/AppControl.h"
 #include "platform/InterruptedRecording.h"
 #include "platform/MediaPlayer.h"
 #include "platform/ui/Resources.h"
+#include "platform/ui/Workspace.h"
 #include "platform/ui/YUp.h"
 #include "ui_AudioLibraryWnd.h"
 
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
@@ -33,6 +37,7 @@ const QString kGeometryKey = QStringLiteral("AudioLibraryWndGeometry");
 // Rows stand this far from the list's left edge, centring 610 in the list's 640.
 constexpr int kRowX = 15;
 constexpr int kPlayTimerMilliseconds = 100;
+constexpr int kExportProgressSteps = 1000;
 
 // The time text of a position or length in seconds; anything that is not a
 // finite, positive number of seconds shows as zero time.
@@ -70,8 +75,13 @@ QImage artwork()
 
 }  // namespace
 
-AudioLibraryWnd::AudioLibraryWnd(QObject* parent) : QObject(parent)
+AudioLibraryWnd::AudioLibraryWnd(QObject* parent) : QObject(parent), exportTask_(std::make_unique<AudioExportTask>())
 {
+    connect(exportTask_.get(), &AudioExportTask::progressed, this, [this](qint64 done, qint64 toDo) {
+        if (exportProgress_)
+            exportProgress_->setValue(toDo > 0 ? int(std::min(done, toDo) * kExportProgressSteps / toDo) : 0);
+    });
+    connect(exportTask_.get(), &AudioExportTask::finished, this, [this] { exportFinished(); });
     const QVariant stored = AppControl::AppReadKeyValue(SettingsKey::AudioItemData, QVariant());
     // Anything but a list is no library; its entries are checked as the rows are built.
     if (stored.typeId() == QMetaType::QVariantList || stored.typeId() == QMetaType::QStringList)
@@ -81,6 +91,8 @@ AudioLibraryWnd::AudioLibraryWnd(QObject* parent) : QObject(parent)
 
 AudioLibraryWnd::~AudioLibraryWnd()
 {
+    // A running export is waited for (its file completed or removed) before the window goes.
+    exportTask_.reset();
     // A completion rewrites its file: it is let finish, never cut off.
     for (QThread* recovery : std::as_const(recoveries_)) {
         recovery->disconnect(this);
@@ -130,6 +142,13 @@ void AudioLibraryWnd::connectOutlets()
     connect(space, &QShortcut::activated, this, [this] { playAndPause(); });
     ui_->playBtn_->setIcon(resources::icon(QStringLiteral("Play.png")));
     ui_->previewBtn_->setIcon(resources::icon(QStringLiteral("PrePlay.png")));
+    exportProgress_ = new QProgressBar(window_.get());
+    exportProgress_->setRange(0, kExportProgressSteps);
+    exportProgress_->setTextVisible(false);
+    exportProgress_->setMaximumWidth(120);
+    exportProgress_->setToolTip(tr("Exporting"));
+    exportProgress_->hide();
+    ui_->controlRow->insertWidget(ui_->controlRow->indexOf(ui_->btnExport_), exportProgress_);
 }
 
 void AudioLibraryWnd::windowDidLoad()
@@ -371,10 +390,13 @@ void AudioLibraryWnd::flushAllState()
     ui_->btnExport_->setEnabled(true);
     ui_->btnStartTrim_->setEnabled(true);
     ui_->btnEndTrim_->setEnabled(true);
+    if (isExporting())
+        setEditingLocked(true);
 }
 
 void AudioLibraryWnd::loadAudioPath(const QString& path)
 {
+    audioConverter_.setSourceAudioPath(path.toStdString());
     const auto asset = MediaAsset::assetWithPath(path.toStdString());
     std::unique_ptr<MediaPlayer> player;
     if (asset && asset->audioTrackCount() > 0 && asset->duration().seconds() > 0)
@@ -630,7 +652,121 @@ void AudioLibraryWnd::flushFadeInAndOut(float t)
     audioPlayer_->setVolume(volume);
 }
 
-void AudioLibraryWnd::exportAudio() { }
+void AudioLibraryWnd::exportAudio()
+{
+    if (!audioPlayer_ || isExporting())
+        return;
+    auto* dialog = new QFileDialog(window_.get());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    const QString extension = getStrFormat();
+    const QString kind = extension == QLatin1String("wav") ? tr("WAVE audio")
+        : extension == QLatin1String("caf")                ? tr("Core Audio Format")
+                                                           : tr("MPEG-4 audio");
+    dialog->setNameFilter(QStringLiteral("%1 (*.%2)").arg(kind, extension));
+    dialog->setDefaultSuffix(extension);
+    // Cancelling ends the dialog without this signal: nothing changes.
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) { exportAudioToPath(path); });
+    dialog->open();
+}
+
+void AudioLibraryWnd::exportAudioToPath(const QString& path)
+{
+    if (!audioPlayer_ || isExporting() || path.isEmpty())
+        return;
+    // The file's type follows the format code, so its name says the same.
+    QString destination = path;
+    const QString extension = getStrFormat();
+    if (QFileInfo(destination).suffix().compare(extension, Qt::CaseInsensitive) != 0)
+        destination += QLatin1Char('.') + extension;
+    const PlayProgressView* bar = ui_->playProgressView_;
+    audioConverter_.setExportAudioPath(destination.toStdString());
+    audioConverter_.setTrimStartTime(audioLength_ * bar->startTrimRate());
+    audioConverter_.setTrimEndTime(audioLength_ * bar->endTrimRate());
+    audioConverter_.setFadeInTime(fadeInTime_);
+    audioConverter_.setFadeOutTime(fadeOutTime_);
+    audioConverter_.setAudioFromat(getFormatNum());
+    if (!exportTask_->start(audioConverter_))
+        return;
+    exportProgress_->setValue(0);
+    exportProgress_->show();
+    setEditingLocked(true);
+}
+
+bool AudioLibraryWnd::isExporting() const
+{
+    return exportTask_->isRunning();
+}
+
+std::int32_t AudioLibraryWnd::getFormatNum() const
+{
+    return QFileInfo(QString::fromStdString(audioConverter_.sourceAudioPath())).suffix() == QLatin1String("wav") ? 0
+                                                                                                                 : 1;
+}
+
+QString AudioLibraryWnd::getStrFormat() const
+{
+    switch (getFormatNum()) {
+    case 2:
+        return QStringLiteral("caf");
+    case 0:
+        return QStringLiteral("wav");
+    default:
+        return QStringLiteral("m4a");
+    }
+}
+
+// While an export runs, nothing that changes what is being exported may be
+// touched: the list (choosing a row loads another recording), the trim bar
+// and its buttons, the fade fields and the export button. Play and preview
+// go on.
+void AudioLibraryWnd::setEditingLocked(bool locked)
+{
+    const bool loaded = audioPlayer_ != nullptr;
+    ui_->listScroll->setEnabled(!locked);
+    ui_->playProgressView_->setEnabled(!locked);
+    ui_->btnStartTrim_->setEnabled(!locked && loaded);
+    ui_->btnEndTrim_->setEnabled(!locked && loaded);
+    ui_->fadeInTimeEdt_->setEnabled(!locked && loaded);
+    ui_->fadeOutTimeEdt_->setEnabled(!locked && loaded);
+    ui_->btnExport_->setEnabled(!locked && loaded);
+}
+
+void AudioLibraryWnd::exportFinished()
+{
+    exportProgress_->hide();
+    setEditingLocked(false);
+    const AudioConverter& done = *exportTask_->converter();
+    const QString destination = QString::fromStdString(done.exportAudioPath());
+    const QString source = QString::fromStdString(done.sourceAudioPath());
+    switch (done.failure()) {
+    case AudioConvertFailure::None:
+        Workspace::shared().revealInFileManager(destination);
+        return;
+    case AudioConvertFailure::ReadFailed:
+        Workspace::shared().revealInFileManager(destination);
+        emit userNotified(tr("Export incomplete"),
+            tr("%1 could not be read to its end; %2 holds the part before that.").arg(source, destination));
+        return;
+    case AudioConvertFailure::NoSource:
+        emit userNotified(tr("Export failed"), tr("%1 could not be read; nothing was exported.").arg(source));
+        return;
+    case AudioConvertFailure::SameFile:
+        emit userNotified(tr("Export failed"),
+            tr("A recording cannot be exported onto itself; %1 was left as it is.").arg(destination));
+        return;
+    case AudioConvertFailure::CannotCreate:
+        emit userNotified(tr("Export failed"),
+            tr("%1 could not be created (does its folder exist, and may it be written?).").arg(destination));
+        return;
+    case AudioConvertFailure::WriteFailed:
+        emit userNotified(tr("Export failed"),
+            tr("Writing %1 failed (is the disk full?); nothing there was changed.").arg(destination));
+        return;
+    }
+}
 
 AudioLibBackView* AudioLibraryWnd::listView() const
 {

@@ -11,6 +11,7 @@
 
 #include "AudioLibrary/AudioItemView.h"
 #include "AudioLibraryLink.h"
+#include "Control/AudioConverter.h"
 #include "View/PlayProgressView.h"
 
 #include <QList>
@@ -21,10 +22,12 @@
 #include <functional>
 #include <memory>
 
+class AudioExportTask;
 class AudioLibBackView;
 class MediaPlayer;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QThread;
 class QTimer;
@@ -92,8 +95,18 @@ public:
     // length of 0 to 5 seconds, otherwise the last accepted value returns.
     void controlTextDidChange(QLineEdit* field);
     void flushFadeInAndOut(float position);
-    // Export is done elsewhere; the button only has to be there and enabled rightly.
+    // Export: asks for the destination in a window-modal save dialog that
+    // offers only getStrFormat()'s extension; exportAudioToPath is its
+    // completion. The export runs on a worker thread with a progress bar,
+    // the editing controls locked until it ends; a finished export shows its
+    // file in the file manager, a failed one is told through userNotified.
     void exportAudio();
+    void exportAudioToPath(const QString& path);
+    // The export format code for the loaded recording: 0 (WAVE) for a "wav" source, else 1 (MPEG-4).
+    std::int32_t getFormatNum() const;
+    // The one extension the save dialog offers for getFormatNum().
+    QString getStrFormat() const;
+    bool isExporting() const;
 
     // What a fade field's text reads as: its leading decimal number, 0 when
     // it starts with none; NaN for text that names no finite number, so that
@@ -113,12 +126,18 @@ public:
     QLineEdit* fadeInTimeEdt() const;
     QLineEdit* fadeOutTimeEdt() const;
     QPushButton* btnExport() const;
+    QProgressBar* exportProgress() const { return exportProgress_; }
+    const AudioConverter& audioConverter() const { return audioConverter_; }
     MediaPlayer* audioPlayer() const { return audioPlayer_.get(); }
     float audioLength() const { return audioLength_; }
     std::int32_t timeScale() const { return timeScale_; }
     float fadeInTime() const { return fadeInTime_; }
     float fadeOutTime() const { return fadeOutTime_; }
     bool isPlayTimerRunning() const { return showTimer_ != nullptr; }
+
+signals:
+    // A failure the user must hear of (an export that failed), for the tray's notification.
+    void userNotified(const QString& title, const QString& message);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -132,6 +151,8 @@ private:
     void showTimes(float position);
     static float measuredLength(const QString& path);
     void rememberGeometry();
+    void setEditingLocked(bool locked);
+    void exportFinished();
 
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<Ui::AudioLibraryWnd> ui_;
@@ -148,4 +169,9 @@ private:
     bool isPreviewPlay_flag_ = false;
     // Completions of interrupted recordings still running; waited for when the library goes.
     QList<QThread*> recoveries_;
+
+    // The export settings; its source follows the loaded recording.
+    AudioConverter audioConverter_;
+    std::unique_ptr<AudioExportTask> exportTask_;
+    QProgressBar* exportProgress_ = nullptr;  // in the window's control row, shown while exporting
 };

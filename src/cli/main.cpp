@@ -2,15 +2,19 @@
 //   traytape-cli devices
 //   traytape-cli record [--device INDEX|NAME] [--seconds N] [--force] OUT
 //   traytape-cli info FILE
+//   traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT
 //   traytape-cli system-audio on|off
 // Every failure prints one line naming the problem and exits non-zero.
 #include "AudioRecord/AudioRecordDevice.h"
+#include "Control/AudioConverter.h"
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -39,6 +43,7 @@ int usage()
         "usage: traytape-cli devices\n"
         "       traytape-cli record [--device INDEX|NAME] [--seconds N] [--force] OUT\n"
         "       traytape-cli info FILE\n"
+        "       traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT\n"
         "       traytape-cli system-audio on|off\n"
         "\n"
         "system-audio on makes the input device \"Vortanx System Audio\" carry what the\n"
@@ -252,6 +257,101 @@ int info(const std::string& path)
     return 0;
 }
 
+// A time option's value in seconds; false when it is not a finite number
+// from 0 to `most`.
+bool parseSeconds(const std::string& text, double most, double& out)
+{
+    char* end = nullptr;
+    out = std::strtod(text.c_str(), &end);
+    return !text.empty() && end && *end == '\0' && std::isfinite(out) && out >= 0 && out <= most;
+}
+
+int exportRange(const std::vector<std::string>& args)
+{
+    constexpr double kMaxFade = 5.0;
+    std::optional<double> start, end;
+    double fadeIn = 0, fadeOut = 0;
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        if (option == "--start" || option == "--end" || option == "--fade-in" || option == "--fade-out") {
+            if (i + 1 >= args.size())
+                return usage();
+            const bool fade = option == "--fade-in" || option == "--fade-out";
+            double value = 0;
+            if (!parseSeconds(args[++i], fade ? kMaxFade : HUGE_VAL, value))
+                return fail(option + (fade ? " needs seconds from 0 to 5, not \"" : " needs seconds from 0 on, not \"")
+                        + args[i] + "\"",
+                    2);
+            if (option == "--start")
+                start = value;
+            else if (option == "--end")
+                end = value;
+            else if (option == "--fade-in")
+                fadeIn = value;
+            else
+                fadeOut = value;
+        } else if (!option.empty() && option[0] != '-') {
+            paths.push_back(option);
+        } else {
+            return usage();
+        }
+    }
+    if (paths.size() != 2)
+        return usage();
+    const std::string& in = paths[0];
+    const std::string& out = paths[1];
+
+    struct stat inStat {
+    }, outStat{};
+    if (::stat(in.c_str(), &inStat) != 0)
+        return fail("no such file: " + in);
+    auto source = AudioFileStream::streamForReadingAtPath(in);
+    if (!source)
+        return fail("not a readable audio file: " + in);
+    if (out == in
+        || (::stat(out.c_str(), &outStat) == 0 && outStat.st_dev == inStat.st_dev && outStat.st_ino == inStat.st_ino))
+        return fail("cannot export a file onto itself: " + out);
+    if (::stat(out.c_str(), &outStat) == 0 && S_ISDIR(outStat.st_mode))
+        return fail("is a folder, not a file: " + out);
+    const AudioStreamBasicDescription format = source->audioFileFormat();
+    std::int64_t frames = 0;
+    std::uint32_t size = sizeof frames;
+    source->audioFile()->getProperty(kExtAudioFileProperty_FileLengthFrames, &size, &frames);
+    source->close();
+    const double length = format.mSampleRate > 0 ? double(frames) / format.mSampleRate : 0.0;
+    if (!start)
+        start = 0.0;
+    if (!end)
+        end = length;
+    if (*start >= length && length > 0)
+        return fail("--start (" + formatSeconds(*start) + " s) is not before the end of " + in + " ("
+                + formatSeconds(length) + " s)",
+            2);
+    if (*end < *start)
+        return fail("--end (" + formatSeconds(*end) + " s) is before --start (" + formatSeconds(*start) + " s)", 2);
+
+    const AudioFileTypeID type = AudioFileStream::fileTypeForPath(out);
+    AudioConverter converter;
+    converter.setSourceAudioPath(in);
+    converter.setExportAudioPath(out);
+    converter.setTrimStartTime(float(*start));
+    converter.setTrimEndTime(float(*end));
+    converter.setFadeInTime(float(fadeIn));
+    converter.setFadeOutTime(float(fadeOut));
+    converter.setAudioFromat(type == kAudioFileWAVEType ? 0 : type == kAudioFileCAFType ? 2 : 1);
+    converter.startAudioConvert();
+    const AudioConvertFailure failure = converter.failure();
+    if (failure == AudioConvertFailure::None || failure == AudioConvertFailure::ReadFailed) {
+        const std::int64_t written = converter.writtenFrames();
+        std::printf("%lld\t%s\n", static_cast<long long>(written),
+            formatSeconds(double(written) / AudioConverter::kSampleRate).c_str());
+    }
+    if (failure == AudioConvertFailure::None)
+        return 0;
+    return fail(converter.failureText(), failure == AudioConvertFailure::ReadFailed ? 3 : 1);
+}
+
 int systemAudio(const std::string& mode)
 {
     AudioRecordDevice recorder;
@@ -293,6 +393,8 @@ int main(int argc, char** argv)
         return record(args);
     if (command == "info" && args.size() == 1)
         return info(args[0]);
+    if (command == "export")
+        return exportRange(args);
     if (command == "system-audio" && args.size() == 1 && (args[0] == "on" || args[0] == "off"))
         return systemAudio(args[0]);
     return usage();

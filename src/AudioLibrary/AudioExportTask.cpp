@@ -1,0 +1,51 @@
+#include "AudioLibrary/AudioExportTask.h"
+
+#include <QThread>
+#include <QTimer>
+
+AudioExportTask::AudioExportTask(QObject* parent) : QObject(parent) { }
+
+AudioExportTask::~AudioExportTask()
+{
+    progressTimer_.reset();
+    if (thread_) {
+        thread_->disconnect(this);
+        thread_->wait();
+    }
+}
+
+bool AudioExportTask::start(const AudioConverter& settings)
+{
+    if (thread_)
+        return false;
+    converter_ = std::make_unique<AudioConverter>();
+    converter_->setSourceAudioPath(settings.sourceAudioPath());
+    converter_->setExportAudioPath(settings.exportAudioPath());
+    converter_->setTrimStartTime(settings.trimStartTime());
+    converter_->setTrimEndTime(settings.trimEndTime());
+    converter_->setFadeInTime(settings.fadeInTime());
+    converter_->setFadeOutTime(settings.fadeOutTime());
+    converter_->setAudioFromat(settings.audioFromat());
+
+    AudioConverter* converter = converter_.get();
+    thread_.reset(QThread::create([converter] { converter->startAudioConvert(); }));
+    // Queued: the thread's end is handled on the main thread, after every
+    // write of the worker is visible here.
+    connect(thread_.get(), &QThread::finished, this, &AudioExportTask::onThreadFinished, Qt::QueuedConnection);
+    progressTimer_ = std::make_unique<QTimer>();
+    progressTimer_->setInterval(kProgressMilliseconds);
+    connect(progressTimer_.get(), &QTimer::timeout, this,
+        [this, converter] { emit progressed(converter->framesDone(), converter->framesToDo()); });
+    progressTimer_->start();
+    thread_->start();
+    return true;
+}
+
+void AudioExportTask::onThreadFinished()
+{
+    progressTimer_.reset();
+    thread_->wait();
+    thread_.reset();
+    emit progressed(converter_->framesDone(), converter_->framesToDo());
+    emit finished();
+}

@@ -1,0 +1,321 @@
+#include "Control/AudioConverter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+OSStatus statusFromErrno(int err)
+{
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return kAudioFileFileNotFoundError;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return kAudioFilePermissionsError;
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+    case EIO:
+        return kAudioFileDiskFullError;
+    default:
+        return kAudioFileUnspecifiedError;
+    }
+}
+
+std::string folderOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A new, empty, hidden file in the destination's folder, so that the final
+// rename stays on one file system and is atomic. Created with O_EXCL so it
+// never takes over someone else's file, and with the usual 0666 less the
+// umask, the mode the renamed file keeps.
+OSStatus makeTemporaryBeside(const std::string& destination, std::string& out)
+{
+    static std::atomic<unsigned> counter{0};
+    const std::string stem = folderOf(destination) + "/." + nameOf(destination) + ".";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = stem + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".part";
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            out = candidate;
+            return noErr;
+        }
+        if (errno != EEXIST)
+            return statusFromErrno(errno);
+    }
+    return kAudioFileUnspecifiedError;
+}
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev
+        && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+AudioConverter::AudioConverter()
+    : left_(std::size_t(kBlockFrames) * kBlocksPerWrite), right_(std::size_t(kBlockFrames) * kBlocksPerWrite)
+{
+    initDefaultAudioFormat();
+}
+
+void AudioConverter::initDefaultAudioFormat()
+{
+    defaultFormat_ = {};
+    defaultFormat_.mSampleRate = kSampleRate;
+    defaultFormat_.mFormatID = kAudioFormatLinearPCM;
+    defaultFormat_.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
+    defaultFormat_.mBytesPerPacket = 4;
+    defaultFormat_.mFramesPerPacket = 1;
+    defaultFormat_.mBitsPerChannel = 32;
+    defaultFormat_.mBytesPerFrame = defaultFormat_.mBitsPerChannel / 8;
+    defaultFormat_.mChannelsPerFrame = 2;
+    defaultFormat_.mReserved = 0;
+}
+
+AudioStreamBasicDescription AudioConverter::exportDescription(std::int32_t format)
+{
+    AudioStreamBasicDescription d;
+    if (format == 0) {
+        d.mSampleRate = kSampleRate;
+        d.mFormatID = kAudioFormatLinearPCM;
+        d.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
+        d.mBytesPerPacket = 8;
+        d.mFramesPerPacket = 1;
+        d.mBytesPerFrame = 8;
+        d.mChannelsPerFrame = 2;
+        d.mBitsPerChannel = 32;
+        std::uint32_t size = sizeof d;
+        AudioFormatGetProperty(kAudioFormatProperty_FormatInfo, 0, nullptr, &size, &d);
+    } else if (format == 1 || format == 2) {
+        d.mSampleRate = kSampleRate;
+        d.mFormatID = kAudioFormatMPEG4AAC;
+        d.mChannelsPerFrame = 2;
+        d.mFramesPerPacket = 1024;
+    }
+    return d;
+}
+
+AudioFileTypeID AudioConverter::exportFileType(std::int32_t format)
+{
+    if (format == 0)
+        return kAudioFileWAVEType;
+    if (format == 2)
+        return kAudioFileCAFType;
+    return kAudioFileM4AType;
+}
+
+// Both client channels reach the file as they are: the sound server already
+// spreads a mono device over both, so no channel map is set.
+ExtAudioFileRef AudioConverter::createExportAudioRef(const std::string& path)
+{
+    ExtAudioFileRef file;
+    status_ = ExtAudioFile::create(
+        path, exportFileType(audioFromat_), exportDescription(audioFromat_), kAudioFileFlags_EraseFile, file);
+    if (status_ != noErr)
+        return nullptr;
+    status_ = file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof defaultFormat_, &defaultFormat_);
+    if (status_ != noErr)
+        return nullptr;
+    return file;
+}
+
+ExtAudioFileRef AudioConverter::creatSourceAudioRef()
+{
+    ExtAudioFileRef file;
+    status_ = ExtAudioFile::open(sourceAudioPath_, file);
+    return status_ == noErr ? std::move(file) : nullptr;
+}
+
+float AudioConverter::getVolumeRate(float t) const
+{
+    const float fi = fadeInTime_;
+    const float fo = fadeOutTime_;
+    if (fi <= 0 && fo <= 0)
+        return 1;
+    const float s = trimStartTime_;
+    const float e = trimEndTime_;
+    const float p = t + s;
+    const bool inFadeIn = s <= p && p <= s + fi;
+    const bool inFadeOut = e - fo <= p && p <= e;
+    if (!inFadeIn && !inFadeOut)
+        return 1;
+    if (p - s <= fi)
+        return fi == 0 ? 1 : (p - s) / fi;
+    if (e - p <= fo)
+        return fo == 0 ? 1 : (e - p) / fo;
+    return 1;
+}
+
+void AudioConverter::fail(AudioConvertFailure failure, OSStatus status)
+{
+    failure_ = failure;
+    status_ = status != noErr ? status : kAudioFileUnspecifiedError;
+}
+
+void AudioConverter::startAudioConvert()
+{
+    failure_ = AudioConvertFailure::None;
+    status_ = noErr;
+    framesDone_.store(0, std::memory_order_relaxed);
+    framesToDo_.store(0, std::memory_order_relaxed);
+
+    // The source is opened and prepared before the destination is touched,
+    // so a missing or unreadable source leaves an existing file as it was.
+    if (sameFile(sourceAudioPath_, exportAudioPath_))
+        return fail(AudioConvertFailure::SameFile, kAudioFilePermissionsError);
+    ExtAudioFileRef source = creatSourceAudioRef();
+    if (!source)
+        return fail(AudioConvertFailure::NoSource, status_);
+    if (OSStatus s
+        = source->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof defaultFormat_, &defaultFormat_))
+        return fail(AudioConvertFailure::NoSource, s);
+
+    std::string temporary;
+    if (OSStatus s = makeTemporaryBeside(exportAudioPath_, temporary))
+        return fail(AudioConvertFailure::CannotCreate, s);
+    ExtAudioFileRef destination = createExportAudioRef(temporary);
+    if (!destination) {
+        ::unlink(temporary.c_str());
+        return fail(AudioConvertFailure::CannotCreate, status_);
+    }
+
+    AudioStreamBasicDescription fileFormat;
+    std::uint32_t size = sizeof fileFormat;
+    source->getProperty(kExtAudioFileProperty_FileDataFormat, &size, &fileFormat);
+    const double fileRate = fileFormat.mSampleRate > 0 ? fileFormat.mSampleRate : kSampleRate;
+    std::int64_t fileFrames = 0;
+    size = sizeof fileFrames;
+    source->getProperty(kExtAudioFileProperty_FileLengthFrames, &size, &fileFrames);
+
+    // Positions count 44.1 kHz frames; the seek counts the file's own, so a
+    // source of another rate is entered at the trim start's time.
+    const std::int64_t startFrame = std::int64_t(double(trimStartTime_) * kSampleRate);
+    source->seek(std::int64_t(double(trimStartTime_) * fileRate));
+
+    const double endLimit = (double(trimEndTime_) - kEndMargin) * kSampleRate;
+    const std::int64_t blocks
+        = std::max<std::int64_t>(1, std::int64_t(std::ceil((endLimit - double(startFrame)) / kBlockFrames)));
+    std::int64_t toDo = blocks * kBlockFrames;
+    if (fileFrames > 0)
+        toDo
+            = std::clamp<std::int64_t>(std::int64_t(double(fileFrames) * kSampleRate / fileRate) - startFrame, 0, toDo);
+    framesToDo_.store(toDo, std::memory_order_relaxed);
+
+    convertBlocks(*source, *destination, startFrame);
+
+    source->dispose();
+    if (failure_ == AudioConvertFailure::WriteFailed) {
+        destination.reset();
+        ::unlink(temporary.c_str());
+    } else if (OSStatus s = destination->dispose()) {
+        fail(AudioConvertFailure::WriteFailed, s);
+        ::unlink(temporary.c_str());
+    } else if (::rename(temporary.c_str(), exportAudioPath_.c_str()) != 0) {
+        fail(AudioConvertFailure::WriteFailed, statusFromErrno(errno));
+        ::unlink(temporary.c_str());
+    }
+    finishAudioConverter();
+}
+
+void AudioConverter::convertBlocks(ExtAudioFile& source, ExtAudioFile& destination, std::int64_t startFrame)
+{
+    const double endLimit = (double(trimEndTime_) - kEndMargin) * kSampleRate;
+    const auto capacity = std::uint32_t(left_.size());
+    std::int64_t position = startFrame;
+    std::uint32_t gathered = 0;
+    AudioBufferList list;
+    list.mNumberBuffers = 2;
+    auto writeGathered = [&] {
+        list.mBuffers[0] = {1, gathered * std::uint32_t(sizeof(float)), left_.data()};
+        list.mBuffers[1] = {1, gathered * std::uint32_t(sizeof(float)), right_.data()};
+        if (OSStatus s = destination.write(gathered, &list)) {
+            fail(AudioConvertFailure::WriteFailed, s);
+            return false;
+        }
+        framesDone_.fetch_add(gathered, std::memory_order_relaxed);
+        gathered = 0;
+        return true;
+    };
+    do {
+        float* left = left_.data() + gathered;
+        float* right = right_.data() + gathered;
+        list.mBuffers[0] = {1, kBlockFrames * std::uint32_t(sizeof(float)), left};
+        list.mBuffers[1] = {1, kBlockFrames * std::uint32_t(sizeof(float)), right};
+        std::uint32_t frames = kBlockFrames;
+        if (OSStatus s = source.read(&frames, &list)) {
+            std::fputs("read Error\n", stderr);
+            // What was read before the error is kept, as it would have been written by then.
+            if (writeGathered())
+                fail(AudioConvertFailure::ReadFailed, s);
+            return;
+        }
+        if (frames == 0)
+            break;
+        // Measured from the first exported frame, so that block is always the
+        // fade-in's first (silent) step, whatever fraction of a frame the
+        // trim start carries.
+        const float gain = getVolumeRate(float(double(position - startFrame) / kSampleRate));
+        if (gain <= 0.999f) {
+            for (std::uint32_t i = 0; i < frames; ++i) {
+                left[i] *= gain;
+                right[i] *= gain;
+            }
+        }
+        position += frames;
+        gathered += frames;
+        if (gathered + kBlockFrames > capacity && !writeGathered())
+            return;
+    } while (double(position) < endLimit);
+    if (gathered > 0)
+        writeGathered();
+}
+
+void AudioConverter::finishAudioConverter()
+{
+    if (delegate_)
+        delegate_->finishAudioConverter();
+}
+
+std::string AudioConverter::failureText() const
+{
+    switch (failure_) {
+    case AudioConvertFailure::None:
+        return {};
+    case AudioConvertFailure::NoSource:
+        return "not a readable audio file: " + sourceAudioPath_;
+    case AudioConvertFailure::SameFile:
+        return "cannot export a file onto itself: " + exportAudioPath_;
+    case AudioConvertFailure::CannotCreate:
+        return "cannot create file: " + exportAudioPath_;
+    case AudioConvertFailure::ReadFailed:
+        return "reading " + sourceAudioPath_ + " failed part-way; " + exportAudioPath_ + " holds what was read";
+    case AudioConvertFailure::WriteFailed:
+        return "writing " + exportAudioPath_ + " failed (disk full?); nothing was written there";
+    }
+    return {};
+}

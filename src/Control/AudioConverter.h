@@ -1,0 +1,135 @@
+// Export: the trimmed range of a recording, with its linear fade-in and
+// fade-out, written as a new WAVE (32-bit integer PCM), MPEG-4 (AAC) or CAF
+// (AAC) file at 44.1 kHz stereo.
+//
+// The source is decoded to 44.1 kHz float planes, entered at the trim start,
+// scaled block by block by the fade envelope and encoded into a temporary
+// file beside the destination, which replaces the destination only when the
+// whole export succeeded: a failure never harms an existing file.
+//
+// Threads: startAudioConvert runs one whole export on the calling thread.
+// The library window runs it on a worker thread; while it runs, other threads
+// may only read framesDone() and framesToDo(). Everything else belongs to one
+// thread at a time. The library window owns one converter for its lifetime.
+#pragma once
+
+#include "platform/ExtAudioFile.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class AudioConverterDelegate {
+public:
+    // Sent once when an export that started has ended, also when it ended on
+    // a read or write failure (see AudioConverter::failure()); never when it
+    // did not start. On the exporting thread.
+    virtual void finishAudioConverter() { }
+
+protected:
+    ~AudioConverterDelegate() = default;
+};
+
+// Why the last export failed, or None.
+enum class AudioConvertFailure {
+    None,
+    NoSource,      // the source is missing or is not a readable audio file
+    SameFile,      // the destination is the source itself
+    CannotCreate,  // the destination (its folder, its temporary file) cannot be made
+    ReadFailed,    // decoding stopped part-way; the file holds what was read
+    WriteFailed,   // writing or completing the file failed; nothing was kept
+};
+
+class AudioConverter {
+public:
+    static constexpr double kSampleRate = 44100.0;
+    // One gain per block: the envelope advances in steps of this many frames.
+    static constexpr std::uint32_t kBlockFrames = 512;
+    // Blocks gathered before they go to the file: the gain still changes
+    // every block, but the file sees few large writes rather than one
+    // system call per block.
+    static constexpr std::uint32_t kBlocksPerWrite = 16;
+    // The export stops at the first block boundary at or after this long before the trim end.
+    static constexpr double kEndMargin = 0.1;
+
+    AudioConverter();
+    AudioConverter(const AudioConverter&) = delete;
+    AudioConverter& operator=(const AudioConverter&) = delete;
+
+    void initDefaultAudioFormat();
+    // The destination's stream description for an export format code:
+    // 0 WAVE linear PCM, 1 and 2 AAC, anything else all zero.
+    static AudioStreamBasicDescription exportDescription(std::int32_t format);
+    // 0 WAVE, 2 CAF, anything else MPEG-4.
+    static AudioFileTypeID exportFileType(std::int32_t format);
+
+    // Creates the destination at `path` (the temporary file during an export)
+    // with the client format set; null on failure.
+    ExtAudioFileRef createExportAudioRef(const std::string& path);
+    ExtAudioFileRef creatSourceAudioRef();
+
+    // The fade envelope's gain t seconds after the trim start.
+    float getVolumeRate(float t) const;
+
+    // Runs one whole export. failure() and writtenFrames() say how it went.
+    void startAudioConvert();
+    void finishAudioConverter();
+
+    AudioConvertFailure failure() const { return failure_; }
+    // The platform status behind failure(), noErr when none.
+    OSStatus status() const { return status_; }
+    // One line naming the failure, empty when none.
+    std::string failureText() const;
+    // Frames (44.1 kHz) the last export put in its file; meaningful when it
+    // kept one (failure() None or ReadFailed).
+    std::int64_t writtenFrames() const { return framesDone_.load(std::memory_order_relaxed); }
+
+    // Progress of the running export, from any thread: frames written so far
+    // and the frames the export is expected to write. framesToDo() is 0 until
+    // the source is open.
+    std::int64_t framesDone() const { return framesDone_.load(std::memory_order_relaxed); }
+    std::int64_t framesToDo() const { return framesToDo_.load(std::memory_order_relaxed); }
+
+    const AudioStreamBasicDescription& defaultFormat() const { return defaultFormat_; }
+    const std::string& sourceAudioPath() const { return sourceAudioPath_; }
+    void setSourceAudioPath(const std::string& path) { sourceAudioPath_ = path; }
+    const std::string& exportAudioPath() const { return exportAudioPath_; }
+    void setExportAudioPath(const std::string& path) { exportAudioPath_ = path; }
+    float trimStartTime() const { return trimStartTime_; }
+    void setTrimStartTime(float seconds) { trimStartTime_ = seconds; }
+    float trimEndTime() const { return trimEndTime_; }
+    void setTrimEndTime(float seconds) { trimEndTime_ = seconds; }
+    float fadeInTime() const { return fadeInTime_; }
+    void setFadeInTime(float seconds) { fadeInTime_ = seconds; }
+    float fadeOutTime() const { return fadeOutTime_; }
+    void setFadeOutTime(float seconds) { fadeOutTime_ = seconds; }
+    std::int32_t audioFromat() const { return audioFromat_; }
+    void setAudioFromat(std::int32_t format) { audioFromat_ = format; }
+    AudioConverterDelegate* delegate() const { return delegate_; }
+    void setDelegate(AudioConverterDelegate* delegate) { delegate_ = delegate; }
+
+private:
+    void fail(AudioConvertFailure failure, OSStatus status);
+    // Reads, scales and writes block after block from startFrame on.
+    void convertBlocks(ExtAudioFile& source, ExtAudioFile& destination, std::int64_t startFrame);
+
+    AudioStreamBasicDescription defaultFormat_;
+    std::string sourceAudioPath_;
+    std::string exportAudioPath_;
+    float trimStartTime_ = 0;
+    float trimEndTime_ = 0;
+    float fadeInTime_ = 0;
+    float fadeOutTime_ = 0;
+    std::int32_t audioFromat_ = 1;
+    AudioConverterDelegate* delegate_ = nullptr;  // not owned
+
+    AudioConvertFailure failure_ = AudioConvertFailure::None;
+    OSStatus status_ = noErr;
+    std::atomic<std::int64_t> framesDone_{0};
+    std::atomic<std::int64_t> framesToDo_{0};
+    // kBlocksPerWrite blocks of each channel, allocated with the converter
+    // and reused by every export.
+    std::vector<float> left_;
+    std::vector<float> right_;
+};
