@@ -9,7 +9,10 @@ packages=(
   libpulse-dev
 )
 if [ "${1:-}" = "--test" ]; then
+  # The sound-server suites run on a private PulseAudio and on a private
+  # PipeWire (pipewire, wireplumber, pipewire-pulse on a session bus of its own).
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev pulseaudio pulseaudio-utils ffmpeg sox
+             pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
              xvfb xauth x11-utils xdotool imagemagick bc time trayer)
 fi
 
