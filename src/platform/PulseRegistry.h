@@ -13,7 +13,10 @@
 // run, even one that crashed) is kept when it captures that monitor and
 // replaced otherwise, and any extra one is unloaded. Any other table unloads
 // them all. The source is a server module, so it outlives the process on
-// purpose: recording from it in another process goes on working.
+// purpose: recording from it in another process goes on working. Loading it
+// leaves the default input as it was: a server that made the new source its
+// default (PulseAudio at once, WirePlumber a moment later, when no default
+// was chosen by hand) gets its earlier one back; unloading touches nothing.
 //
 // Every root is a fresh snapshot taken over a short connection of its own (a
 // plain main loop iterated on the calling thread, each exchange bounded by a

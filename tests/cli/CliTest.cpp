@@ -281,3 +281,23 @@ TEST_F(Cli, AKilledRecordingStillPlaysUpToItsLastMoments)
         EXPECT_GT(decoded.seconds(), ran - 1.0);
     }
 }
+
+// A fresh desktop has no default input chosen by hand: the server picks one,
+// and a new source must not become it.
+TEST_F(Cli, SystemAudioLeavesTheDefaultInputAlone)
+{
+    auto& server = PulseServerEnvironment::server();
+    const std::string before = server.defaultSource();
+    ASSERT_FALSE(before.empty());
+    const CommandResult on = run({"system-audio", "on"});
+    ASSERT_TRUE(on.ok()) << on.errors;
+    // A session manager decides a moment after the source appears.
+    const auto until = std::chrono::steady_clock::now() + 1500ms;
+    while (std::chrono::steady_clock::now() < until) {
+        ASSERT_EQ(server.defaultSource(), before);
+        std::this_thread::sleep_for(100ms);
+    }
+    const CommandResult off = run({"system-audio", "off"});
+    ASSERT_TRUE(off.ok()) << off.errors;
+    EXPECT_EQ(server.defaultSource(), before);
+}
