@@ -354,11 +354,12 @@ bool PulseServer::startPipeWire()
 bool PulseServer::spawnKeeper(const std::string& daemons)
 {
     // The keeper shell leads the group; told to end, or orphaned, it ends
-    // every daemon in it and reaps them before it exits itself. Once every
-    // daemon has exited the keeper exits too, so a server that dies at
-    // start is seen as the keeper's exit.
-    const std::string script
-        = "trap 'trap \"\" TERM INT HUP; kill 0; wait; exit 0' TERM INT HUP\n" + daemons + "wait\n";
+    // every daemon in it, reaps them and removes the server's folder before
+    // it exits itself. Once every daemon has exited the keeper exits too,
+    // keeping the folder and its log, so a server that dies at start is seen
+    // as the keeper's exit.
+    const std::string script = "trap 'trap \"\" TERM INT HUP; kill 0; wait; rm -rf " + folder_
+        + "; exit 0' TERM INT HUP\n" + daemons + "wait\n";
     const int log = open((folder_ + "/daemon.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     const int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const pid_t parent = getpid();
