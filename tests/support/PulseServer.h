@@ -9,8 +9,9 @@
 // sinks, or a session bus (dbus-daemon), pipewire, wireplumber (no hardware
 // monitors) and pipewire-pulse, whose null sinks are loaded with pactl. The
 // daemons run in a process group of their own under a keeper shell that ends
-// the whole group when it is told to or when this process dies, however it
-// dies; the destructor ends the group and removes the folder. Start it before
+// the whole group and removes the folder when it is told to, or when the
+// thread that started it ends, even by SIGKILL (start it from the main
+// thread); the destructor tells it. Start it before
 // the first connection is made (the backends read the environment when they
 // connect): a GoogleTest environment, PulseServerEnvironment, does that for a
 // whole executable.
@@ -121,8 +122,8 @@ public:
 private:
     bool startPulseAudio();
     bool startPipeWire();
-    // Runs `script` under /bin/sh as the keeper of a new process group.
-    bool spawnKeeper(const std::string& script);
+    // Runs the shell lines `daemons` under /bin/sh, as the keeper of a new process group.
+    bool spawnKeeper(const std::string& daemons);
     // Waits until the server answers (and, with `ready`, is ready for tests).
     template <class Ready> bool waitUntilAnswering(std::chrono::milliseconds timeout, Ready ready);
 
