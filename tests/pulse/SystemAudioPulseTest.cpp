@@ -368,8 +368,9 @@ TEST_F(SystemAudioPulse, MovingTheLoopbacksCaptureIsTreatedAsTheLoss)
     // move counts once the stream has left.
     double beforeMove = 0;
     for (int attempt = 0; attempt < 3 && recorder.fault() == RecordFault::None; ++attempt) {
-        if (attempt > 0)
+        if (attempt > 0) {
             ASSERT_EQ(captureReading("sysb.monitor"), capture) << "moved, yet the recording went on";
+        }
         beforeMove = recorder.audioLength();
         ASSERT_TRUE(server().pactl({"move-source-output", *capture, "sysa.monitor"}).ok());
         const auto lost = std::chrono::steady_clock::now() + 2s;
