@@ -249,13 +249,12 @@ public:
         return deviceId(found.front());
     }
 
-    // Lock held: the record stream a module reads with (its source-output
-    // index and the source it reads), if it has one.
-    std::optional<std::pair<std::uint32_t, std::uint32_t>> moduleCapture(std::uint32_t module) const
+    // Lock held: the record stream (source-output) a module reads with, if it has one.
+    std::optional<std::uint32_t> moduleCapture(std::uint32_t module) const
     {
         struct Found {
             std::uint32_t module;
-            std::optional<std::pair<std::uint32_t, std::uint32_t>> capture;
+            std::optional<std::uint32_t> capture;
             bool failed = false;
         } found{module, std::nullopt};
         const auto collect = [](pa_context*, const pa_source_output_info* i, int eol, void* u) {
@@ -263,11 +262,35 @@ public:
             if (eol < 0)
                 f->failed = true;
             else if (eol == 0 && i && i->owner_module == f->module && !f->capture)
-                f->capture = std::pair{i->index, i->source};
+                f->capture = i->index;
         };
         if (!await(pa_context_get_source_output_info_list(context(), collect, &found)) || found.failed)
             return std::nullopt;
         return found.capture;
+    }
+
+    // Lock held: a module's argument string.
+    std::optional<std::string> moduleArgument(std::uint32_t module) const
+    {
+        std::optional<std::string> argument;
+        const auto collect = [](pa_context*, const pa_module_info* i, int eol, void* u) {
+            if (eol == 0 && i)
+                *static_cast<std::optional<std::string>*>(u) = i->argument ? i->argument : "";
+        };
+        if (!await(pa_context_get_module_info(context(), module, collect, &argument)))
+            return std::nullopt;
+        return argument;
+    }
+
+    // Lock held.
+    std::optional<DeviceInfo> sourceNamed(const std::string& name) const
+    {
+        std::vector<DeviceInfo> found;
+        Collect one{&found};
+        if (!await(pa_context_get_source_info_by_name(context(), name.c_str(), &Collect::source, &one)) || one.failed
+            || found.size() != 1)
+            return std::nullopt;
+        return found.front();
     }
 
     // Lock held: the watcher hears of sink and source-output events until it
@@ -656,8 +679,9 @@ public:
 
 private:
     // Lock held, main thread: when the source is the loopback, finds the
-    // module behind it, its record stream and the sink whose monitor that
-    // reads, and starts listening for their loss. A source that is not the
+    // module behind it, its record stream and the monitor it was made to
+    // read (by name: a session manager may not have linked the stream yet),
+    // and starts listening for their loss. A source that is not the
     // loopback, or one whose parts cannot be found, is captured as it is.
     void watchCarriedOutput()
     {
@@ -666,12 +690,12 @@ private:
         if (source_.name != PulseRegistry::kLoopbackSourceName || source_.ownerModule == PA_INVALID_INDEX)
             return;
         const auto capture = connection_->moduleCapture(source_.ownerModule);
-        if (!capture)
+        const auto argument = connection_->moduleArgument(source_.ownerModule);
+        const auto master = argument ? PulseRegistry::loopbackMaster(*argument) : std::nullopt;
+        const auto monitor = master ? connection_->sourceNamed(*master) : std::nullopt;
+        if (!capture || !monitor || monitor->monitorOfSink == PA_INVALID_INDEX)
             return;
-        const auto monitor = connection_->deviceLocked(sourceId(capture->second));
-        if (!monitor || monitor->monitorOfSink == PA_INVALID_INDEX)
-            return;
-        carried_ = {source_.ownerModule, monitor->monitorOfSink, capture->first, capture->second};
+        carried_ = {source_.ownerModule, monitor->monitorOfSink, *capture, monitor->index};
         if (!connection_->watch(this)) {
             carried_ = {};
             return;
@@ -736,7 +760,11 @@ private:
         auto* self = static_cast<PulseCaptureUnit*>(u);
         if (self->carriedLost_)
             return;
-        if (eol < 0 || (eol == 0 && info && info->source != self->carried_.monitor))
+        // No source at all: not linked yet, or between two links; a stream
+        // left without one for good has lost its sink, which is told apart.
+        const bool elsewhere
+            = eol == 0 && info && info->source != PA_INVALID_INDEX && info->source != self->carried_.monitor;
+        if (eol < 0 || elsewhere)
             self->loseCarriedOutput(context);
     }
 

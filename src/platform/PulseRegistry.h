@@ -29,6 +29,10 @@
 
 #include "platform/IORegistry.h"
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 class PulseRegistry final : public IORegistryBackend {
 public:
     static constexpr const char* kEnginePathPrefix = "IOService:/PulseAudio/IOAudioEngine/";
@@ -36,4 +40,8 @@ public:
     static constexpr const char* kLoopbackDescription = "Vortanx System Audio";
 
     io_registry_entry_t rootEntry() override;
+
+    // The source a loopback module reads (its "master"), from the module's
+    // argument string; none when the argument does not name one.
+    static std::optional<std::string> loopbackMaster(std::string_view moduleArgument);
 };
