@@ -454,14 +454,31 @@ bool PulseServer::unloadModule(std::uint32_t index) const
     return pactl({"unload-module", std::to_string(index)}).ok();
 }
 
+namespace {
+
+// pipewire-pulse only records the choice; WirePlumber makes it the default a
+// moment later. Returns once the server says so.
+template <class Now> bool waitForDefault(const std::string& name, Now now)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (now() != name) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+}  // namespace
+
 bool PulseServer::setDefaultSink(const std::string& name) const
 {
-    return pactl({"set-default-sink", name}).ok();
+    return pactl({"set-default-sink", name}).ok() && waitForDefault(name, [&] { return defaultSink(); });
 }
 
 bool PulseServer::setDefaultSource(const std::string& name) const
 {
-    return pactl({"set-default-source", name}).ok();
+    return pactl({"set-default-source", name}).ok() && waitForDefault(name, [&] { return defaultSource(); });
 }
 
 std::string PulseServer::defaultSink() const

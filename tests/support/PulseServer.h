@@ -107,6 +107,7 @@ public:
     // The module index, or none when loading failed.
     std::optional<std::uint32_t> loadNullSink(const NullSink& sink) const;
     bool unloadModule(std::uint32_t index) const;
+    // Both return once the server names it as its default (false after 5 s).
     bool setDefaultSink(const std::string& name) const;
     bool setDefaultSource(const std::string& name) const;
     // The server's default sink or source name ("" when it has none).
