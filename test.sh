@@ -2,7 +2,8 @@
 # Builds TrayTape and runs every test: an ordinary build, then the whole suite
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then the engine's
 # suites under ThreadSanitizer. Each suite that needs a sound server starts a
-# private one of its own. TRAYTAPE_QUICK=1 runs the ordinary build alone.
+# private one of its own, and runs once on PulseAudio and once on PipeWire.
+# TRAYTAPE_QUICK=1 runs the ordinary build alone.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh --test

@@ -9,8 +9,11 @@ packages=(
   libpulse-dev
 )
 if [ "${1:-}" = "--test" ]; then
+  # The sound-server suites run on a private PulseAudio and on a private
+  # PipeWire (pipewire, wireplumber, pipewire-pulse on a session bus of its own).
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev pulseaudio pulseaudio-utils ffmpeg sox
-             xvfb xauth x11-utils xdotool imagemagick bc time trayer dbus-daemon
+             pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
+             xvfb xauth x11-utils xdotool imagemagick bc time trayer
              dpkg-dev file lintian desktop-file-utils appstream)
 fi
 

@@ -114,6 +114,19 @@ std::shared_ptr<AudioRecordMicDevice> findDevice(
     return nullptr;
 }
 
+// The length of an audio file in its own frames; none when it cannot be read.
+std::optional<std::int64_t> fileFrames(const std::string& path)
+{
+    auto stream = AudioFileStream::streamForReadingAtPath(path);
+    if (!stream)
+        return std::nullopt;
+    std::int64_t frames = 0;
+    std::uint32_t size = sizeof frames;
+    if (stream->audioFile()->getProperty(kExtAudioFileProperty_FileLengthFrames, &size, &frames) != noErr)
+        return std::nullopt;
+    return frames;
+}
+
 std::string parentFolder(const std::string& path)
 {
     const auto slash = path.find_last_of('/');
@@ -202,10 +215,11 @@ int record(const std::vector<std::string>& args)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    const std::int64_t frames = recorder.audioOutput() ? recorder.audioOutput()->writedFrames() : 0;
     const double length = recorder.audioLength();
     const OSStatus closed = recorder.stop();
     recorder.configDevice(nullptr);
+    // The recorder counts frames at the device's rate; the file holds 44.1 kHz ones.
+    const std::int64_t frames = fileFrames(out).value_or(0);
 
     std::printf("%lld\t%s\n", static_cast<long long>(frames), formatSeconds(length).c_str());
     if (fault == RecordFault::DeviceLost)

@@ -1,6 +1,7 @@
 #include "platform/PulseAudioBackend.h"
 #include "platform/PropertyData.h"
 
+#include "platform/PulseRegistry.h"
 #include "platform/PulseUtil.h"
 
 #include <algorithm>
@@ -21,6 +22,9 @@ constexpr std::chrono::milliseconds kQueryTimeout = 5s;
 // A fragment of about this much audio per read: a fresh level for every tick of a 30 Hz meter.
 constexpr pa_usec_t kFragmentUsec = 20 * PA_USEC_PER_MSEC;
 constexpr std::uint32_t kAudioTimeStampSampleTimeValid = 1;
+// How often a system-audio capture asks where the loopback reads from: a
+// move to another output reaches the file for at most about this long.
+constexpr pa_usec_t kCarriedCheckInterval = 50 * PA_USEC_PER_MSEC;
 
 struct DeviceInfo {
     bool source = false;
@@ -31,7 +35,8 @@ struct DeviceInfo {
     pa_channel_map map{};
     pa_cvolume volume{};
     bool muted = false;
-    bool monitor = false;
+    std::uint32_t ownerModule = PA_INVALID_INDEX;
+    std::uint32_t monitorOfSink = PA_INVALID_INDEX;  // sources only
 };
 
 constexpr std::uint32_t kLargestIndex = (UINT32_MAX - 3) / 2;
@@ -68,8 +73,9 @@ template <class Info> DeviceInfo toDevice(const Info& i, bool source)
     d.map = i.channel_map;
     d.volume = i.volume;
     d.muted = i.mute != 0;
+    d.ownerModule = i.owner_module;
     if constexpr (std::is_same_v<Info, pa_source_info>)
-        d.monitor = i.monitor_of_sink != PA_INVALID_INDEX;
+        d.monitorOfSink = i.monitor_of_sink;
     return d;
 }
 
@@ -92,6 +98,15 @@ void signalLoop(pa_threaded_mainloop* loop)
 {
     pa_threaded_mainloop_signal(loop, 0);
 }
+
+// Told of the server's sink and source-output events, on the loop thread.
+class ServerEventWatcher {
+public:
+    virtual void onServerEvent(pa_context* context, pa_subscription_event_type_t event, std::uint32_t index) = 0;
+
+protected:
+    ~ServerEventWatcher() = default;
+};
 
 }  // namespace
 
@@ -238,6 +253,68 @@ public:
         return deviceId(found.front());
     }
 
+    // Lock held: the record stream (source-output) a module reads with, if it has one.
+    std::optional<std::uint32_t> moduleCapture(std::uint32_t module) const
+    {
+        struct Found {
+            std::uint32_t module;
+            std::optional<std::uint32_t> capture;
+            bool failed = false;
+        } found{module, std::nullopt};
+        const auto collect = [](pa_context*, const pa_source_output_info* i, int eol, void* u) {
+            auto* f = static_cast<Found*>(u);
+            if (eol < 0)
+                f->failed = true;
+            else if (eol == 0 && i && i->owner_module == f->module && !f->capture)
+                f->capture = i->index;
+        };
+        if (!await(pa_context_get_source_output_info_list(context(), collect, &found)) || found.failed)
+            return std::nullopt;
+        return found.capture;
+    }
+
+    // Lock held: a module's argument string.
+    std::optional<std::string> moduleArgument(std::uint32_t module) const
+    {
+        std::optional<std::string> argument;
+        const auto collect = [](pa_context*, const pa_module_info* i, int eol, void* u) {
+            if (eol == 0 && i)
+                *static_cast<std::optional<std::string>*>(u) = i->argument ? i->argument : "";
+        };
+        if (!await(pa_context_get_module_info(context(), module, collect, &argument)))
+            return std::nullopt;
+        return argument;
+    }
+
+    // Lock held.
+    std::optional<DeviceInfo> sourceNamed(const std::string& name) const
+    {
+        std::vector<DeviceInfo> found;
+        Collect one{&found};
+        if (!await(pa_context_get_source_info_by_name(context(), name.c_str(), &Collect::source, &one)) || one.failed
+            || found.size() != 1)
+            return std::nullopt;
+        return found.front();
+    }
+
+    // Lock held: the watcher hears of sink and source-output events until it
+    // unwatches. The subscription, once made, stays for the connection.
+    bool watch(ServerEventWatcher* watcher)
+    {
+        if (!subscribed_) {
+            pa_context_set_subscribe_callback(context(), &Connection::onServerEvent, this);
+            const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
+            if (!await(pa_context_subscribe(context(), mask, nullptr, nullptr)))
+                return false;
+            subscribed_ = true;
+        }
+        watchers_.push_back(watcher);
+        return true;
+    }
+
+    // Lock held.
+    void unwatch(ServerEventWatcher* watcher) { std::erase(watchers_, watcher); }
+
     // Channel is 1-based; a source without that channel fails.
     bool setSourceVolume(AudioObjectID id, std::uint32_t channel, float scalar) const
     {
@@ -288,6 +365,14 @@ private:
         return pa_context_get_state(context()) == PA_CONTEXT_READY;
     }
 
+    // Loop thread. The watchers list changes only under the lock, which the
+    // loop thread holds while it runs this.
+    static void onServerEvent(pa_context* context, pa_subscription_event_type_t event, std::uint32_t index, void* u)
+    {
+        for (ServerEventWatcher* watcher : static_cast<Connection*>(u)->watchers_)
+            watcher->onServerEvent(context, event, index);
+    }
+
     // Info call-backs run on the loop thread while a main-thread query waits
     // for them; the copies they make are the query's, not the capture path's.
     struct Collect {
@@ -296,10 +381,11 @@ private:
         static void source(pa_context*, const pa_source_info* i, int eol, void* u)
         {
             auto* c = static_cast<Collect*>(u);
-            if (eol < 0)
+            if (eol < 0) {
                 c->failed = true;
-            else if (eol == 0 && i)
+            } else if (eol == 0 && i) {
                 c->out->push_back(toDevice(*i, true));
+            }
         }
         static void sink(pa_context*, const pa_sink_info* i, int eol, void* u)
         {
@@ -318,6 +404,9 @@ private:
 
     pulse::Mainloop loop_;
     pulse::Context context_;
+    // Under the loop's lock.
+    bool subscribed_ = false;
+    std::vector<ServerEventWatcher*> watchers_;  // not owned
 };
 
 namespace {
@@ -327,7 +416,14 @@ namespace {
 // render() from the main thread; the read call-back and render() run on the
 // loop thread with the loop's lock held, which is why stop() holding that
 // lock is enough to keep any call-back from running after it.
-class PulseCaptureUnit final : public AudioUnit {
+//
+// The loopback source ("Vortanx System Audio") is only as good as the output
+// it carries: a session manager re-links its capture to another sink when
+// that one goes (PipeWire does; PulseAudio ends the source with it), or a
+// user moves it. Capturing it, the unit also watches the carried sink and the
+// loopback's own record stream; losing either ends the capture as a vanished
+// source does, and unloads the loopback so that it records nothing else.
+class PulseCaptureUnit final : public AudioUnit, private ServerEventWatcher {
 public:
     explicit PulseCaptureUnit(std::shared_ptr<PulseAudioBackend::Connection> connection)
         : connection_(std::move(connection))
@@ -520,6 +616,7 @@ public:
         staging_.assign(std::size_t(live_.fragmentFrames) * sampleSpec.channels, 0.0f);
         live_.staging = staging_.data();
         stopping_ = false;
+        watchCarriedOutput();
         pa_stream_set_state_callback(stream.get(), &PulseCaptureUnit::onState, this);
         pa_stream_set_read_callback(stream.get(), &PulseCaptureUnit::onRead, this);
 
@@ -538,6 +635,7 @@ public:
         connection_->waitFor([&] { return pa_stream_get_state(stream.get()) != PA_STREAM_CREATING; }, kQueryTimeout);
         if (pa_stream_get_state(stream.get()) != PA_STREAM_READY) {
             stopping_ = true;
+            unwatchCarriedOutput();
             return kAudioUnitErr_NoConnection;
         }
         stream_ = std::move(stream);
@@ -552,6 +650,7 @@ public:
             return kAudioUnitErr_CannotDoInCurrentContext;
         pulse::MainloopLock lock(connection_->loop());
         stopping_ = true;
+        unwatchCarriedOutput();
         stream_.reset();  // detaches the call-backs before it disconnects
         running_.store(false, std::memory_order_release);
         return noErr;
@@ -581,6 +680,108 @@ public:
     }
 
 private:
+    // Lock held, main thread: when the source is the loopback, finds the
+    // module behind it, its record stream and the monitor it was made to
+    // read (by name: a session manager may not have linked the stream yet),
+    // and starts listening for their loss. A source that is not the
+    // loopback, or one whose parts cannot be found, is captured as it is.
+    void watchCarriedOutput()
+    {
+        carried_ = {};
+        carriedLost_ = false;
+        if (source_.name != PulseRegistry::kLoopbackSourceName || source_.ownerModule == PA_INVALID_INDEX)
+            return;
+        const auto capture = connection_->moduleCapture(source_.ownerModule);
+        const auto argument = connection_->moduleArgument(source_.ownerModule);
+        const auto master = argument ? PulseRegistry::loopbackMaster(*argument) : std::nullopt;
+        const auto monitor = master ? connection_->sourceNamed(*master) : std::nullopt;
+        if (!capture || !monitor || monitor->monitorOfSink == PA_INVALID_INDEX)
+            return;
+        carried_ = {source_.ownerModule, monitor->monitorOfSink, *capture, monitor->index};
+        if (!connection_->watch(this)) {
+            carried_ = {};
+            return;
+        }
+        checkTimer_ = pa_context_rttime_new(
+            connection_->context(), pa_rtclock_now() + kCarriedCheckInterval, &PulseCaptureUnit::onCheckTimer, this);
+    }
+
+    // Lock held, main thread.
+    void unwatchCarriedOutput()
+    {
+        connection_->unwatch(this);
+        if (checkTimer_) {
+            pa_threaded_mainloop_get_api(connection_->loop())->time_free(checkTimer_);
+            checkTimer_ = nullptr;
+        }
+        if (captureQuery_ && pa_operation_get_state(captureQuery_.get()) == PA_OPERATION_RUNNING)
+            pa_operation_cancel(captureQuery_.get());  // its call-back points at this unit
+        captureQuery_.reset();
+        carried_ = {};
+    }
+
+    // Loop thread. Only index comparisons here, and at most one query or
+    // unload request handed to libpulse.
+    void onServerEvent(pa_context* context, pa_subscription_event_type_t event, std::uint32_t index) override
+    {
+        if (carriedLost_ || carried_.capture == PA_INVALID_INDEX)
+            return;
+        const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+        const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+        const bool carriedSink = facility == PA_SUBSCRIPTION_EVENT_SINK && index == carried_.sink;
+        const bool capture = facility == PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT && index == carried_.capture;
+        if (type == PA_SUBSCRIPTION_EVENT_REMOVE && (carriedSink || capture))
+            loseCarriedOutput(context);
+        else if (type == PA_SUBSCRIPTION_EVENT_CHANGE && capture)
+            askWhereTheCaptureReads(context);  // a move, or only a volume change
+    }
+
+    // Loop thread. PulseAudio tells of a move as a change of the record
+    // stream; PipeWire's pulse server does not, hence the regular question.
+    static void onCheckTimer(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* u)
+    {
+        auto* self = static_cast<PulseCaptureUnit*>(u);
+        if (self->carriedLost_)
+            return;
+        self->askWhereTheCaptureReads(self->connection_->context());
+        pa_context_rttime_restart(self->connection_->context(), event, pa_rtclock_now() + kCarriedCheckInterval);
+    }
+
+    // Loop thread.
+    void askWhereTheCaptureReads(pa_context* context)
+    {
+        if (captureQuery_ && pa_operation_get_state(captureQuery_.get()) == PA_OPERATION_RUNNING)
+            return;  // its answer is on its way
+        captureQuery_.reset(
+            pa_context_get_source_output_info(context, carried_.capture, &PulseCaptureUnit::onCaptureInfo, this));
+    }
+
+    // Loop thread.
+    static void onCaptureInfo(pa_context* context, const pa_source_output_info* info, int eol, void* u)
+    {
+        auto* self = static_cast<PulseCaptureUnit*>(u);
+        if (self->carriedLost_)
+            return;
+        // No source at all: not linked yet, or between two links; a stream
+        // left without one for good has lost its sink, which is told apart.
+        const bool elsewhere
+            = eol == 0 && info && info->source != PA_INVALID_INDEX && info->source != self->carried_.monitor;
+        if (eol < 0 || elsewhere)
+            self->loseCarriedOutput(context);
+    }
+
+    // Loop thread: the same verdict a vanished source gives, read by the main
+    // thread through running_. The unload ends the loopback, and with it this
+    // stream (it may not move), before the loopback can carry another output.
+    void loseCarriedOutput(pa_context* context)
+    {
+        carriedLost_ = true;
+        running_.store(false, std::memory_order_release);
+        if (pa_operation* unload = pa_context_unload_module(context, carried_.module, nullptr, nullptr))
+            pa_operation_unref(unload);
+        signalLoop(connection_->loop());
+    }
+
     // Loop thread.
     static void onState(pa_stream* stream, void* u)
     {
@@ -676,6 +877,17 @@ private:
         std::uint32_t sliceFrames = 0;
         double sampleTime = 0;
     } live_;
+    // The loopback's parts while its source is captured: written under the
+    // loop's lock by the main thread, read by the loop thread.
+    struct Carried {
+        std::uint32_t module = PA_INVALID_INDEX;
+        std::uint32_t sink = PA_INVALID_INDEX;
+        std::uint32_t capture = PA_INVALID_INDEX;  // the loopback's source-output
+        std::uint32_t monitor = PA_INVALID_INDEX;  // the source that one reads
+    } carried_;
+    pulse::Operation captureQuery_;        // loop thread; cancelled under the lock by stop()
+    pa_time_event* checkTimer_ = nullptr;  // freed under the lock by stop()
+    bool carriedLost_ = false;             // loop thread, once the watch started
     // Written by the loop thread, polled by the main thread.
     std::atomic<bool> running_{false};
 };
@@ -798,7 +1010,7 @@ OSStatus PulseAudioBackend::getPropertyData(
     case kAudioDevicePropertyDeviceIsAlive:
         return writePropertyValue(std::uint32_t(1), ioSize, outData);
     case kAudioDevicePropertyIsMonitor:
-        return writePropertyValue(std::uint32_t(d->monitor), ioSize, outData);
+        return writePropertyValue(std::uint32_t(d->monitorOfSink != PA_INVALID_INDEX), ioSize, outData);
     default:
         return kAudioHardwareUnknownPropertyError;
     }

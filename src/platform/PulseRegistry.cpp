@@ -20,6 +20,9 @@ constexpr auto kExchangeTimeout = 2s;
 // PipeWire answers a module load before the new source is listed.
 constexpr auto kSourceSettleTimeout = 2s;
 constexpr auto kSourcePollInterval = 20ms;
+// WirePlumber makes a new source the default input some 30 ms after it is
+// listed, when no default is configured; PulseAudio does it before it answers.
+constexpr auto kDefaultSettleTimeout = 500ms;
 
 constexpr const char* kCaptureDriverPathKey = "kCaptureDriverPathKey";
 constexpr const char* kRemapModule = "module-remap-source";
@@ -126,10 +129,9 @@ public:
     }
 
     // Both PulseAudio and PipeWire's pulse server ship module-remap-source.
-    bool knowsRemapSource() const
-    {
-        return serverName_ == "pulseaudio" || serverName_.find("PipeWire") != std::string::npos;
-    }
+    bool knowsRemapSource() const { return serverName_ == "pulseaudio" || isPipeWire(); }
+
+    bool isPipeWire() const { return serverName_.find("PipeWire") != std::string::npos; }
 
     std::optional<std::vector<SinkInfo>> sinks()
     {
@@ -169,9 +171,12 @@ public:
         // The name is free only once the old source is gone.
         if (removed && !waitForSource(false))
             return false;
-        if (!loadModule(kRemapModule, loopbackArguments(monitor)))
+        const auto before = defaultSource();
+        if (!loadModule(kRemapModule, loopbackArguments(monitor)) || !waitForSource(true))
             return false;
-        return waitForSource(true);
+        if (before)
+            keepDefaultSource(*before);
+        return true;
     }
 
     bool removeLoopback()
@@ -275,6 +280,43 @@ private:
         return found.listed;
     }
 
+    std::optional<std::string> defaultSource()
+    {
+        std::string name;
+        const auto onServer = [](pa_context*, const pa_server_info* i, void* u) {
+            if (i && i->default_source_name)
+                *static_cast<std::string*>(u) = i->default_source_name;
+        };
+        if (!await(pa_context_get_server_info(context(), onServer, &name)))
+            return std::nullopt;
+        return name;
+    }
+
+    // A server without a configured default input takes the newest or best
+    // source for it: the loopback would then feed every other program the
+    // computer's output in place of the microphone. Puts back the one it
+    // had before if the loopback took its place; touches nothing otherwise.
+    void keepDefaultSource(const std::string& before)
+    {
+        if (before.empty() || before == PulseRegistry::kLoopbackSourceName)
+            return;
+        const auto deadline = Clock::now() + (isPipeWire() ? kDefaultSettleTimeout : Clock::duration::zero());
+        for (;;) {
+            const auto now = defaultSource();
+            if (!now)
+                return;
+            if (*now == PulseRegistry::kLoopbackSourceName) {
+                int ok = 0;
+                const auto onDone = [](pa_context*, int success, void* u) { *static_cast<int*>(u) = success; };
+                await(pa_context_set_default_source(context(), before.c_str(), onDone, &ok));
+                return;
+            }
+            if (Clock::now() >= deadline)
+                return;
+            runUntil([] { return false; }, Clock::now() + kSourcePollInterval);
+        }
+    }
+
     bool waitForSource(bool listed)
     {
         const auto deadline = Clock::now() + kSourceSettleTimeout;
@@ -340,6 +382,11 @@ private:
 };
 
 }  // namespace
+
+std::optional<std::string> PulseRegistry::loopbackMaster(std::string_view moduleArgument)
+{
+    return argumentValue(moduleArgument, "master");
+}
 
 io_registry_entry_t PulseRegistry::rootEntry()
 {

@@ -13,7 +13,10 @@
 // run, even one that crashed) is kept when it captures that monitor and
 // replaced otherwise, and any extra one is unloaded. Any other table unloads
 // them all. The source is a server module, so it outlives the process on
-// purpose: recording from it in another process goes on working.
+// purpose: recording from it in another process goes on working. Loading it
+// leaves the default input as it was: a server that made the new source its
+// default (PulseAudio at once, WirePlumber a moment later, when no default
+// was chosen by hand) gets its earlier one back; unloading touches nothing.
 //
 // Every root is a fresh snapshot taken over a short connection of its own (a
 // plain main loop iterated on the calling thread, each exchange bounded by a
@@ -26,6 +29,10 @@
 
 #include "platform/IORegistry.h"
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 class PulseRegistry final : public IORegistryBackend {
 public:
     static constexpr const char* kEnginePathPrefix = "IOService:/PulseAudio/IOAudioEngine/";
@@ -33,4 +40,8 @@ public:
     static constexpr const char* kLoopbackDescription = "Vortanx System Audio";
 
     io_registry_entry_t rootEntry() override;
+
+    // The source a loopback module reads (its "master"), from the module's
+    // argument string; none when the argument does not name one.
+    static std::optional<std::string> loopbackMaster(std::string_view moduleArgument);
 };

@@ -150,7 +150,6 @@ TEST_F(Cli, RecordsTheAskedLengthAndInfoDescribesTheFile)
         ASSERT_TRUE(rec.ok()) << rec.errors;
         const auto printed = fields(lines(rec.output).at(0));
         ASSERT_EQ(printed.size(), 2u);
-        EXPECT_GE(std::stoll(printed[0]), 72000);
         EXPECT_NEAR(std::stod(printed[1]), 1.5, 0.05);
 
         const CommandResult info = run({"info", out});
@@ -164,6 +163,8 @@ TEST_F(Cli, RecordsTheAskedLengthAndInfoDescribesTheFile)
 
         const DecodedFile decoded = decodeFile(out);
         ASSERT_TRUE(decoded.ok);
+        // The frames are the file's (44.1 kHz), not the 48 kHz device's.
+        EXPECT_NEAR(double(std::stoll(printed[0])), double(decoded.frames()), 441) << printed[0];
         EXPECT_NEAR(toneAmplitude(decoded.channels[0], 44100, 880, 4410, decoded.frames() - 4410), 0.5, 0.05);
         // A peer decoder reads it too, and finds no fragments left in the MPEG-4 file.
         EXPECT_TRUE(runCommand({"ffmpeg", "-v", "error", "-i", out, "-f", "null", "-"}).ok());
@@ -280,4 +281,24 @@ TEST_F(Cli, AKilledRecordingStillPlaysUpToItsLastMoments)
         ASSERT_TRUE(decoded.ok);
         EXPECT_GT(decoded.seconds(), ran - 1.0);
     }
+}
+
+// A fresh desktop has no default input chosen by hand: the server picks one,
+// and a new source must not become it.
+TEST_F(Cli, SystemAudioLeavesTheDefaultInputAlone)
+{
+    auto& server = PulseServerEnvironment::server();
+    const std::string before = server.defaultSource();
+    ASSERT_FALSE(before.empty());
+    const CommandResult on = run({"system-audio", "on"});
+    ASSERT_TRUE(on.ok()) << on.errors;
+    // A session manager decides a moment after the source appears.
+    const auto until = std::chrono::steady_clock::now() + 1500ms;
+    while (std::chrono::steady_clock::now() < until) {
+        ASSERT_EQ(server.defaultSource(), before);
+        std::this_thread::sleep_for(100ms);
+    }
+    const CommandResult off = run({"system-audio", "off"});
+    ASSERT_TRUE(off.ok()) << off.errors;
+    EXPECT_EQ(server.defaultSource(), before);
 }

@@ -107,13 +107,25 @@ std::vector<std::pair<std::uint32_t, std::string>> pactlList(const char* what)
 }
 
 // Samples where a sine of `frequency` does not go on as the two before
-// predict, ignoring the edges of silence.
+// predict, ignoring the edges of silence: PulseAudio leaves them exact, while
+// PipeWire, which resamples a 44.1 kHz sink in its 48 kHz graph, rounds them
+// off over a few dozen samples.
 std::size_t sineJumps(const std::vector<float>& x, double frequency, double rate)
 {
+    constexpr std::size_t kEdge = 100, kQuietRun = 8;
+    const auto nearSilence = [&](std::size_t i) {
+        std::size_t run = 0;
+        for (std::size_t j = i > kEdge ? i - kEdge : 0; j < std::min(x.size(), i + kEdge); ++j) {
+            run = std::fabs(x[j]) < 0.01f ? run + 1 : 0;
+            if (run >= kQuietRun)
+                return true;
+        }
+        return false;
+    };
     const double k = 2 * std::cos(2 * M_PI * frequency / rate);
     std::size_t jumps = 0;
     for (std::size_t i = 2; i < x.size(); ++i)
-        if (x[i] != 0.0f && x[i - 1] != 0.0f && x[i - 2] != 0.0f && std::fabs(k * x[i - 1] - x[i - 2] - x[i]) > 0.02)
+        if (std::fabs(k * x[i - 1] - x[i - 2] - x[i]) > 0.02 && !nearSilence(i))
             ++jumps;
     return jumps;
 }

@@ -11,7 +11,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <iostream>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -112,6 +114,65 @@ protected:
         if (!file.ok || file.channels.empty() || file.frames() < 13230)
             return -1;
         return toneAmplitude(file.channels[0], file.sampleRate, frequency, 8820, file.frames());
+    }
+
+    // traytape-cli in the background, its standard output into `printed`.
+    static pid_t spawnCli(const std::vector<std::string>& args, const std::string& printed = "/dev/null")
+    {
+        const std::string cli = TRAYTAPE_BINARY_DIR "/traytape-cli";
+        std::vector<char*> argv{const_cast<char*>(cli.c_str())};
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        const pid_t child = fork();
+        if (child == 0) {
+            const int out = ::open(printed.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int devnull = ::open("/dev/null", O_WRONLY);
+            dup2(out, 1);
+            dup2(devnull, 2);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        return child;
+    }
+
+    // Seconds of a 44.1 kHz stereo 32-bit WAV that have reached the disk.
+    static double wavSecondsOnDisk(const std::string& path)
+    {
+        std::error_code ec;
+        const auto size = fs::file_size(path, ec);
+        return ec || size < 44 ? 0.0 : double(size - 44) / (44100.0 * 8);
+    }
+
+    // The loopback's own record stream: the source-output reading `monitor`.
+    static std::optional<std::string> captureReading(const std::string& monitor)
+    {
+        std::string monitorIndex;
+        std::istringstream sources(server().pactl({"list", "short", "sources"}).output);
+        for (std::string line; std::getline(sources, line);) {
+            std::istringstream f(line);
+            std::string index, name;
+            if (f >> index >> name && name == monitor)
+                monitorIndex = index;
+        }
+        std::istringstream outputs(server().pactl({"list", "short", "source-outputs"}).output);
+        for (std::string line; std::getline(outputs, line);) {
+            std::istringstream f(line);
+            std::string index, source;
+            if (f >> index >> source && source == monitorIndex)
+                return index;
+        }
+        return std::nullopt;
+    }
+
+    // The amplitude of a tone over the half second before a file's last
+    // 0.1 s: what was recorded just before the recording ended. (Its start
+    // may be silent while a session manager links a new loopback.)
+    static double amplitudeAtEnd(const DecodedFile& file, double frequency)
+    {
+        if (!file.ok || file.channels.empty() || file.frames() < 26460)
+            return -1;
+        return toneAmplitude(file.channels[0], file.sampleRate, frequency, file.frames() - 26460, file.frames() - 4410);
     }
 
     fs::path dir;
@@ -254,5 +315,90 @@ TEST_F(SystemAudioPulse, WithoutAServerThereIsNothingToFindAndNothingHangs)
     recorder.connectSystemAudioRecord(false);
     EXPECT_LT(std::chrono::steady_clock::now() - began, 2s);
     setenv("PULSE_SERVER", saved.c_str(), 1);
+    EXPECT_TRUE(loopbacks().empty());
+}
+
+// The loopback is only as good as the output it carries. When that output
+// goes, a session manager may re-link the loopback to another one (PipeWire
+// does, to the default output): the recording must end there as it does for
+// a vanished device, not go on with another output's sound.
+TEST_F(SystemAudioPulse, TheCarriedOutputVanishingEndsTheRecordingAsALostDevice)
+{
+    auto carried = server().playTone("sysb", 1000, 0.5);
+    auto other = server().playTone("sysa", 1500, 0.5);
+    const std::string out = (dir / "carried.wav").string();
+    const std::string printed = (dir / "printed.txt").string();
+    const pid_t pid = spawnCli({"record", "--device", kSystemAudio, "--seconds", "8", out}, printed);
+    ASSERT_GT(pid, 0);
+    const auto deadline = std::chrono::steady_clock::now() + 15s;
+    while (wavSecondsOnDisk(out) < 1.0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    // The output a session manager turns to once the carried one is gone.
+    ASSERT_TRUE(server().setDefaultSink("sysa"));
+    const double beforeLoss = wavSecondsOnDisk(out);
+    ASSERT_GE(beforeLoss, 1.0);
+    ASSERT_TRUE(server().unloadModule(sinks[1]));
+
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3) << "the loss is reported as a vanished device";
+    const DecodedFile file = decodeFile(out);
+    ASSERT_TRUE(file.ok);
+    EXPECT_LT(file.seconds(), beforeLoss + 0.3) << "the file ends at the loss";
+    std::cout << "[ loss ] file ends " << file.seconds() - beforeLoss << " s after the unload; other output "
+              << amplitude(file, 1500) << "\n";
+    EXPECT_NEAR(amplitudeAtEnd(file, 1000), 0.5, 0.1) << "the carried output was recorded";
+    EXPECT_LT(amplitude(file, 1500), 0.02) << "nothing of another output";
+    EXPECT_TRUE(loopbacks().empty()) << "a stale loopback would record another output";
+}
+
+// Moving the loopback's own capture to another output is the same loss.
+TEST_F(SystemAudioPulse, MovingTheLoopbacksCaptureIsTreatedAsTheLoss)
+{
+    auto carried = server().playTone("sysb", 1000, 0.5);
+    auto other = server().playTone("sysa", 1500, 0.5);
+    AudioRecordDevice recorder;
+    recorder.connectSystemAudioRecord(true);
+    const auto devices = systemDevices(recorder);
+    ASSERT_EQ(devices.size(), 1u);
+    recorder.pause();
+    recorder.configDevice(devices.front());
+    const std::string path = (dir / "moved.wav").string();
+    ASSERT_TRUE(recorder.recordToPath(path));
+    recorder.start();
+    const auto deadline = std::chrono::steady_clock::now() + 15s;
+    while (recorder.audioLength() < 1.0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_GE(recorder.audioLength(), 1.0);
+
+    const auto capture = captureReading("sysb.monitor");
+    ASSERT_TRUE(capture);
+    // WirePlumber 0.4 now and then leaves a moved stream where it was; a
+    // move counts once the stream has left.
+    double beforeMove = 0;
+    for (int attempt = 0; attempt < 3 && recorder.fault() == RecordFault::None; ++attempt) {
+        if (attempt > 0) {
+            ASSERT_EQ(captureReading("sysb.monitor"), capture) << "moved, yet the recording went on";
+        }
+        beforeMove = recorder.audioLength();
+        ASSERT_TRUE(server().pactl({"move-source-output", *capture, "sysa.monitor"}).ok());
+        const auto lost = std::chrono::steady_clock::now() + 2s;
+        while (recorder.fault() == RecordFault::None && std::chrono::steady_clock::now() < lost)
+            std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(recorder.fault(), RecordFault::DeviceLost);
+    std::this_thread::sleep_for(300ms);  // anything from the other output would reach the file now
+    ASSERT_EQ(recorder.stop(), noErr);
+    recorder.configDevice(nullptr);
+
+    const DecodedFile file = decodeFile(path);
+    EXPECT_LT(file.seconds(), beforeMove + 0.3) << "the file ends at the move";
+    std::cout << "[ move ] file ends " << file.seconds() - beforeMove << " s after the move; other output "
+              << amplitude(file, 1500) << "\n";
+    EXPECT_NEAR(amplitudeAtEnd(file, 1000), 0.5, 0.1);
+    // PipeWire tells of no move: it is asked for every 50 ms, so the other
+    // output may have left a trace that short.
+    EXPECT_LT(amplitude(file, 1500), 0.05);
     EXPECT_TRUE(loopbacks().empty());
 }

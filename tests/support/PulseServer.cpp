@@ -1,5 +1,6 @@
 #include "support/PulseServer.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,7 +87,42 @@ std::string nullSinkArguments(const NullSink& sink)
         + quoteForScript(description) + "\"'";
 }
 
+// WirePlumber without its hardware monitors: the private server holds only
+// the devices a test makes, whatever cards or cameras the machine has.
+void writeWirePlumberConfig(const std::string& configHome)
+{
+    namespace fs = std::filesystem;
+    // Read before the monitors are enabled (90-enable-all.lua) and after their defaults.
+    fs::create_directories(configHome + "/wireplumber/main.lua.d");
+    fs::create_directories(configHome + "/wireplumber/bluetooth.lua.d");
+    std::ofstream(configHome + "/wireplumber/main.lua.d/51-traytape-tests.lua")
+        << "alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\nlibcamera_monitor.enabled = false\n";
+    std::ofstream(configHome + "/wireplumber/bluetooth.lua.d/51-traytape-tests.lua")
+        << "bluez_monitor.enabled = false\n";
+}
+
+// Waits, without blocking a signal, for `path` to exist; part of a keeper script.
+std::string waitForSocket(const std::string& path)
+{
+    return "i=0; while [ ! -S " + path + " ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n";
+}
+
 }  // namespace
+
+std::optional<SoundServer> soundServerOfThisRun()
+{
+    const char* wanted = std::getenv("TRAYTAPE_TEST_SOUND_SERVER");
+    if (wanted == nullptr || *wanted == '\0' || std::string(wanted) == "pulseaudio")
+        return SoundServer::PulseAudio;
+    if (std::string(wanted) == "pipewire")
+        return SoundServer::PipeWire;
+    return std::nullopt;
+}
+
+const char* soundServerName(SoundServer server)
+{
+    return server == SoundServer::PipeWire ? "pipewire" : "pulseaudio";
+}
 
 CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout)
 {
@@ -208,7 +245,7 @@ void TonePlayer::stop()
     pid_ = -1;
 }
 
-PulseServer::PulseServer(std::vector<NullSink> sinks) : sinks_(std::move(sinks))
+PulseServer::PulseServer(std::vector<NullSink> sinks) : kind_(soundServerOfThisRun()), sinks_(std::move(sinks))
 {
     ignoreBrokenPipes();
 }
@@ -228,6 +265,11 @@ bool PulseServer::start(std::chrono::milliseconds timeout)
     namespace fs = std::filesystem;
     if (running())
         return true;
+    if (!kind_) {
+        error_ = std::string("TRAYTAPE_TEST_SOUND_SERVER is \"") + std::getenv("TRAYTAPE_TEST_SOUND_SERVER")
+            + "\", not pulseaudio or pipewire";
+        return false;
+    }
     char pattern[] = "/tmp/traytape-pulse-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
         error_ = "cannot make a temporary folder";
@@ -238,12 +280,54 @@ bool PulseServer::start(std::chrono::milliseconds timeout)
     for (const auto& dir : {home + "/.config/pulse", runtime + "/pulse", state})
         fs::create_directories(dir);
     fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
-    socket_ = runtime + "/native";
+    // pipewire-pulse listens in the runtime folder's pulse/ as a desktop's does.
+    socket_ = *kind_ == SoundServer::PipeWire ? runtime + "/pulse/native" : runtime + "/native";
 
     // Clients here must find this server or none: no autospawn, no X11 or
     // localhost fallback, no user cookie.
     const std::string clientConf = home + "/.config/pulse/client.conf";
     std::ofstream(clientConf) << "autospawn = no\nauto-connect-localhost = no\nauto-connect-display = no\n";
+
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    setenv("PULSE_RUNTIME_PATH", (runtime + "/pulse").c_str(), 1);
+    setenv("PULSE_STATE_PATH", state.c_str(), 1);
+    setenv("PULSE_CLIENTCONFIG", clientConf.c_str(), 1);
+    setenv("PULSE_SERVER", address().c_str(), 1);
+    for (const char* name : {"PULSE_SINK", "PULSE_SOURCE", "PULSE_COOKIE", "PULSE_LATENCY_MSEC", "PULSE_PROP",
+             "PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR", "PIPEWIRE_CONFIG_DIR"})
+        unsetenv(name);
+
+    const bool started = *kind_ == SoundServer::PipeWire ? startPipeWire() : startPulseAudio();
+    if (!started) {
+        stop();
+        return false;
+    }
+    const bool pipeWire = *kind_ == SoundServer::PipeWire;
+    // WirePlumber links streams: until it is there, nothing plays or records.
+    const auto ready = [&] {
+        return !pipeWire || pactl({"list", "clients"}).output.find("WirePlumber") != std::string::npos;
+    };
+    if (!waitUntilAnswering(timeout, ready)) {
+        stop();
+        return false;
+    }
+    if (pipeWire) {
+        for (const auto& sink : sinks_) {
+            if (!loadNullSink(sink)) {
+                error_ = "pipewire-pulse did not load the null sink " + sink.name;
+                stop();
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool PulseServer::startPulseAudio()
+{
     const std::string script = folder_ + "/server.pa";
     {
         std::ofstream pa(script);
@@ -251,51 +335,91 @@ bool PulseServer::start(std::chrono::milliseconds timeout)
         for (const auto& sink : sinks_)
             pa << "load-module module-null-sink " << nullSinkArguments(sink) << "\n";
     }
+    return spawnKeeper("pulseaudio -n -F " + script
+        + " --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false --use-pid-file=no --realtime=no"
+          " --high-priority=no --log-target=stderr &\n");
+}
 
-    setenv("HOME", home.c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
-    setenv("PULSE_RUNTIME_PATH", (runtime + "/pulse").c_str(), 1);
-    setenv("PULSE_STATE_PATH", state.c_str(), 1);
-    setenv("PULSE_CLIENTCONFIG", clientConf.c_str(), 1);
-    setenv("PULSE_SERVER", address().c_str(), 1);
-    for (const char* name : {"PULSE_SINK", "PULSE_SOURCE", "PULSE_COOKIE", "PULSE_LATENCY_MSEC", "PULSE_PROP"})
-        unsetenv(name);
+bool PulseServer::startPipeWire()
+{
+    writeWirePlumberConfig(std::getenv("XDG_CONFIG_HOME"));
+    const std::string runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string bus = runtime + "/bus";
+    // The session bus is the daemons' own: this process keeps whatever bus it had.
+    return spawnKeeper("export DBUS_SESSION_BUS_ADDRESS=unix:path=" + bus + "\n"
+        + "dbus-daemon --session --nofork --nopidfile --address=$DBUS_SESSION_BUS_ADDRESS &\n" + waitForSocket(bus)
+        + "pipewire &\n" + waitForSocket(runtime + "/pipewire-0") + "wireplumber &\npipewire-pulse &\n");
+}
 
+bool PulseServer::spawnKeeper(const std::string& daemons)
+{
+    // The keeper shell leads the group; told to end, or orphaned, it ends
+    // every daemon in it, reaps them and removes the server's folder before
+    // it exits itself. Once every daemon has exited the keeper exits too,
+    // keeping the folder and its log, so a server that dies at start is seen
+    // as the keeper's exit.
+    const std::string script = "trap 'trap \"\" TERM INT HUP; kill 0; wait; rm -rf " + folder_
+        + "; exit 0' TERM INT HUP\n" + daemons + "wait\n";
     const int log = open((folder_ + "/daemon.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    pid_ = spawn(
-        {"pulseaudio", "-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--system=false",
-            "--use-pid-file=no", "--realtime=no", "--high-priority=no", "--log-target=stderr"},
-        -1, log, log);
+    const int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const pid_t parent = getpid();
+    const char* argv[] = {"/bin/sh", "-c", script.c_str(), nullptr};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(1);
+        dup2(devnull, 0);
+        dup2(log, 1);
+        dup2(log, 2);
+        execve(argv[0], const_cast<char**>(argv), environ);
+        _exit(127);
+    }
     if (log >= 0)
         close(log);
-    if (pid_ < 0) {
-        error_ = "cannot run pulseaudio";
+    if (devnull >= 0)
+        close(devnull);
+    if (pid < 0) {
+        error_ = "cannot start the sound server";
         return false;
     }
+    // Also here, so that stop() right after the fork reaches the group.
+    setpgid(pid, pid);
+    pid_ = pid;
+    return true;
+}
 
+template <class Ready> bool PulseServer::waitUntilAnswering(std::chrono::milliseconds timeout, Ready ready)
+{
     const auto deadline = Clock::now() + timeout;
     while (Clock::now() < deadline) {
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
             std::ifstream in(folder_ + "/daemon.log");
-            error_ = "pulseaudio exited at start:\n" + std::string(std::istreambuf_iterator<char>(in), {});
+            error_ = std::string(soundServerName(kind())) + " exited at start:\n"
+                + std::string(std::istreambuf_iterator<char>(in), {});
             return false;
         }
-        if (fs::exists(socket_) && pactl({"info"}).ok())
+        if (std::filesystem::exists(socket_) && pactl({"info"}).ok() && ready())
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    error_ = "pulseaudio did not answer within " + std::to_string(timeout.count()) + " ms";
-    stop();
+    std::ifstream in(folder_ + "/daemon.log");
+    error_ = std::string(soundServerName(kind())) + " did not answer within " + std::to_string(timeout.count())
+        + " ms:\n" + std::string(std::istreambuf_iterator<char>(in), {});
     return false;
 }
 
 void PulseServer::stop()
 {
     if (pid_ > 0) {
-        reap(pid_, std::chrono::seconds(5), SIGTERM);
+        // The whole group: the keeper and every daemon it started.
+        kill(-pid_, SIGTERM);
+        reap(pid_, std::chrono::seconds(10));
+        kill(-pid_, SIGKILL);  // only a daemon that ignored the request is left
         pid_ = -1;
     }
     if (!folder_.empty()) {
@@ -330,14 +454,47 @@ bool PulseServer::unloadModule(std::uint32_t index) const
     return pactl({"unload-module", std::to_string(index)}).ok();
 }
 
+namespace {
+
+// pipewire-pulse only records the choice; WirePlumber makes it the default a
+// moment later. Returns once the server says so.
+template <class Now> bool waitForDefault(const std::string& name, Now now)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (now() != name) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+}  // namespace
+
 bool PulseServer::setDefaultSink(const std::string& name) const
 {
-    return pactl({"set-default-sink", name}).ok();
+    return pactl({"set-default-sink", name}).ok() && waitForDefault(name, [&] { return defaultSink(); });
 }
 
 bool PulseServer::setDefaultSource(const std::string& name) const
 {
-    return pactl({"set-default-source", name}).ok();
+    return pactl({"set-default-source", name}).ok() && waitForDefault(name, [&] { return defaultSource(); });
+}
+
+std::string PulseServer::defaultSink() const
+{
+    std::string name = pactl({"get-default-sink"}).output;
+    while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back())))
+        name.pop_back();
+    return name;
+}
+
+std::string PulseServer::defaultSource() const
+{
+    std::string name = pactl({"get-default-source"}).output;
+    while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back())))
+        name.pop_back();
+    return name;
 }
 
 std::unique_ptr<TonePlayer> PulseServer::playTone(const std::string& sink, double frequency, double amplitude,
@@ -362,7 +519,7 @@ PulseServer* PulseServerEnvironment::current_ = nullptr;
 
 void PulseServerEnvironment::SetUp()
 {
-    ASSERT_TRUE(server_.start()) << "private PulseAudio server: " << server_.error();
+    ASSERT_TRUE(server_.start()) << "private " << soundServerName(server_.kind()) << " server: " << server_.error();
     current_ = &server_;
 }
 

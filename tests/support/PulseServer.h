@@ -1,13 +1,20 @@
-// A private PulseAudio daemon for one test process, so tests never reach the
-// user's own sound server.
+// A private sound server for one test process, so tests never reach the
+// user's own: PulseAudio, or PipeWire with WirePlumber and its pulse server,
+// as TRAYTAPE_TEST_SOUND_SERVER says ("pulseaudio", the default, or
+// "pipewire"). Tests speak the pulse protocol to either.
 //
 // start() makes a fresh folder, points HOME, XDG_RUNTIME_DIR, PULSE_SERVER
-// and the client configuration of this process at it, and runs
-// `pulseaudio -n -F <script>` there with a native socket and the chosen null
-// sinks; the destructor kills the daemon and removes the folder. Start it
-// before the first connection is made (the backends read the environment when
-// they connect): a GoogleTest environment, PulseServerEnvironment, does that
-// for a whole executable.
+// and the client configuration of this process at it, and runs the daemons
+// there: `pulseaudio -n -F <script>` with a native socket and the chosen null
+// sinks, or a session bus (dbus-daemon), pipewire, wireplumber (no hardware
+// monitors) and pipewire-pulse, whose null sinks are loaded with pactl. The
+// daemons run in a process group of their own under a keeper shell that ends
+// the whole group and removes the folder when it is told to, or when the
+// thread that started it ends, even by SIGKILL (start it from the main
+// thread); the destructor tells it. Start it before
+// the first connection is made (the backends read the environment when they
+// connect): a GoogleTest environment, PulseServerEnvironment, does that for a
+// whole executable.
 //
 // Threads: the main thread owns the server; a TonePlayer feeds its player
 // from a thread of its own.
@@ -70,6 +77,12 @@ private:
     std::thread feeder_;
 };
 
+enum class SoundServer { PulseAudio, PipeWire };
+
+// The server TRAYTAPE_TEST_SOUND_SERVER asks for; none for a value it does not know.
+std::optional<SoundServer> soundServerOfThisRun();
+const char* soundServerName(SoundServer server);
+
 class PulseServer {
 public:
     explicit PulseServer(std::vector<NullSink> sinks = {});
@@ -84,6 +97,7 @@ public:
     bool running() const { return pid_ > 0; }
     const std::string& error() const { return error_; }
 
+    SoundServer kind() const { return kind_.value_or(SoundServer::PulseAudio); }
     const std::string& folder() const { return folder_; }
     // "unix:<socket>", the value of PULSE_SERVER while it runs.
     std::string address() const;
@@ -93,8 +107,12 @@ public:
     // The module index, or none when loading failed.
     std::optional<std::uint32_t> loadNullSink(const NullSink& sink) const;
     bool unloadModule(std::uint32_t index) const;
+    // Both return once the server names it as its default (false after 5 s).
     bool setDefaultSink(const std::string& name) const;
     bool setDefaultSource(const std::string& name) const;
+    // The server's default sink or source name ("" when it has none).
+    std::string defaultSink() const;
+    std::string defaultSource() const;
 
     // A sine of `amplitude` (linear, 1 = full scale) into `sink`, in float32
     // at `rate` with the same sample on every channel; for `seconds`, or until
@@ -103,6 +121,14 @@ public:
         std::uint32_t rate = 48000, std::uint32_t channels = 2, double seconds = 0) const;
 
 private:
+    bool startPulseAudio();
+    bool startPipeWire();
+    // Runs the shell lines `daemons` under /bin/sh, as the keeper of a new process group.
+    bool spawnKeeper(const std::string& daemons);
+    // Waits until the server answers (and, with `ready`, is ready for tests).
+    template <class Ready> bool waitUntilAnswering(std::chrono::milliseconds timeout, Ready ready);
+
+    std::optional<SoundServer> kind_;  // none: the run asked for a server this support does not know
     std::vector<NullSink> sinks_;
     std::string folder_;
     std::string socket_;
