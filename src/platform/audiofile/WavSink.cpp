@@ -1,0 +1,183 @@
+#include "platform/audiofile/WavSink.h"
+
+#include "platform/audiofile/AudioFileCommon.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace audiofile {
+namespace {
+
+// A RIFF/WAVE file written with plain POSIX I/O, so the header's sizes can
+// be rewritten in place while recording: a reader then sees all but the
+// last moments of audio even if the process dies.
+class WavSink final : public FileSink {
+public:
+    static constexpr std::uint32_t kHeaderBytes = 44;
+
+    static OSStatus create(
+        const std::string& path, const AudioStreamBasicDescription& f, bool erase, std::unique_ptr<FileSink>& out)
+    {
+        AVSampleFormat format;
+        std::uint16_t tag;
+        if ((f.mFormatFlags & kAudioFormatFlagIsFloat) && f.mBitsPerChannel == 32) {
+            format = AV_SAMPLE_FMT_FLT;
+            tag = 3;
+        } else if ((f.mFormatFlags & kAudioFormatFlagIsSignedInteger) && f.mBitsPerChannel == 32) {
+            format = AV_SAMPLE_FMT_S32;
+            tag = 1;
+        } else if ((f.mFormatFlags & kAudioFormatFlagIsSignedInteger) && f.mBitsPerChannel == 16) {
+            format = AV_SAMPLE_FMT_S16;
+            tag = 1;
+        } else {
+            return kAudioFileUnsupportedDataFormatError;
+        }
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (erase ? O_TRUNC : O_EXCL), 0644);
+        if (fd < 0)
+            return statusFromErrno(errno);
+        std::unique_ptr<WavSink> sink(new WavSink(fd, format, tag, int(f.mChannelsPerFrame), int(f.mSampleRate)));
+        const OSStatus s = sink->writeHeader();
+        if (s != noErr) {
+            sink.reset();
+            ::unlink(path.c_str());
+            return s;
+        }
+        out = std::move(sink);
+        return noErr;
+    }
+
+    ~WavSink() override
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+    AVSampleFormat sampleFormat() const override { return format_; }
+
+    OSStatus writeSamples(const std::uint8_t* const* data, int frames) override
+    {
+        const std::uint8_t* p = data[0];
+        std::size_t left = std::size_t(frames) * frameBytes_;
+        while (left > 0) {
+            const ssize_t n = ::write(fd_, p, left);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return writeFailure(statusFromErrno(errno));
+            }
+            dataBytes_ += std::uint64_t(n);
+            p += n;
+            left -= std::size_t(n);
+        }
+        if (dataBytes_ - headerBytes_ >= headerInterval_)
+            return updateSizes();
+        return noErr;
+    }
+
+    OSStatus idle() override { return dataBytes_ != headerBytes_ ? updateSizes() : noErr; }
+
+    OSStatus finish(bool) override
+    {
+        // A write cut short mid-frame leaves a partial frame: drop it so the
+        // header describes whole frames only.
+        OSStatus s = noErr;
+        const std::uint64_t whole = dataBytes_ - dataBytes_ % frameBytes_;
+        if (whole != dataBytes_) {
+            dataBytes_ = whole;
+            if (::ftruncate(fd_, off_t(kHeaderBytes + whole)) != 0)
+                s = writeFailure(statusFromErrno(errno));
+        }
+        const OSStatus sizes = updateSizes();
+        if (s == noErr)
+            s = sizes;
+        if (::close(fd_) != 0 && s == noErr)
+            s = writeFailure(statusFromErrno(errno));
+        fd_ = -1;
+        return s;
+    }
+
+private:
+    WavSink(int fd, AVSampleFormat format, std::uint16_t tag, int channels, int rate)
+        : fd_(fd),
+          format_(format),
+          tag_(tag),
+          channels_(channels),
+          rate_(rate),
+          frameBytes_(std::uint32_t(av_get_bytes_per_sample(format) * channels)),
+          // Five header updates per second of audio keep a crash's loss under a quarter second.
+          headerInterval_(std::uint64_t(rate) * frameBytes_ / 5)
+    { }
+
+    static void put16(std::uint8_t* p, std::uint16_t v)
+    {
+        p[0] = std::uint8_t(v);
+        p[1] = std::uint8_t(v >> 8);
+    }
+    static void put32(std::uint8_t* p, std::uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i)
+            p[i] = std::uint8_t(v >> (8 * i));
+    }
+
+    std::uint32_t dataSize() const { return std::uint32_t(std::min<std::uint64_t>(dataBytes_, 0xFFFFFFFFu - 36)); }
+
+    OSStatus writeHeader()
+    {
+        std::uint8_t h[kHeaderBytes] = {};
+        std::memcpy(h, "RIFF", 4);
+        put32(h + 4, 36);
+        std::memcpy(h + 8, "WAVEfmt ", 8);
+        put32(h + 16, 16);
+        put16(h + 20, tag_);
+        put16(h + 22, std::uint16_t(channels_));
+        put32(h + 24, std::uint32_t(rate_));
+        put32(h + 28, std::uint32_t(rate_) * frameBytes_);
+        put16(h + 32, std::uint16_t(frameBytes_));
+        put16(h + 34, std::uint16_t(av_get_bytes_per_sample(format_) * 8));
+        std::memcpy(h + 36, "data", 4);
+        put32(h + 40, 0);
+        if (::pwrite(fd_, h, sizeof h, 0) != ssize_t(sizeof h))
+            return statusFromErrno(errno);
+        if (::lseek(fd_, kHeaderBytes, SEEK_SET) < 0)
+            return statusFromErrno(errno);
+        return noErr;
+    }
+
+    // The data size first: a reader trusts it over the RIFF size.
+    OSStatus updateSizes()
+    {
+        std::uint8_t v[4];
+        put32(v, dataSize());
+        if (::pwrite(fd_, v, 4, 40) != 4)
+            return writeFailure(statusFromErrno(errno));
+        put32(v, 36 + dataSize());
+        if (::pwrite(fd_, v, 4, 4) != 4)
+            return writeFailure(statusFromErrno(errno));
+        headerBytes_ = dataBytes_;
+        return noErr;
+    }
+
+    int fd_;
+    AVSampleFormat format_;
+    std::uint16_t tag_;
+    int channels_;
+    int rate_;
+    std::uint32_t frameBytes_;
+    std::uint64_t headerInterval_;
+    std::uint64_t dataBytes_ = 0;
+    std::uint64_t headerBytes_ = 0;
+};
+
+}  // namespace
+
+OSStatus createWavSink(
+    const std::string& path, const AudioStreamBasicDescription& f, bool erase, std::unique_ptr<FileSink>& out)
+{
+    return WavSink::create(path, f, erase, out);
+}
+
+}  // namespace audiofile
