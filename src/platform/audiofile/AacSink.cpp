@@ -89,11 +89,15 @@ public:
             ::unlink(path.c_str());
             return kAudioFileUnspecifiedError;
         }
-        // Well under the half second a crash may cost, allowing for the encoder's delay.
-        sink->cutInterval_ = rate * 2 / 5;
+        sink->cutInterval_ = std::llround(rate * kFragmentSeconds);
         out = std::move(sink);
         return noErr;
     }
+
+    // Audio per MPEG-4 fragment: a crash loses at most one fragment (plus
+    // the encoder's delay and what the queue held). Shorter fragments make a
+    // larger file and a slower final rewrite.
+    static constexpr double kFragmentSeconds = 0.5;
 
     AVSampleFormat sampleFormat() const override { return AV_SAMPLE_FMT_FLTP; }
     bool fragmented() const { return fragmented_; }
@@ -110,7 +114,9 @@ public:
         return noErr;
     }
 
-    OSStatus idle() override { return unflushed_ > 0 ? cut() : noErr; }
+    OSStatus checkpoint() override { return unflushed_ > 0 ? cut() : noErr; }
+    double checkpointSeconds() const override { return kFragmentSeconds; }
+    std::uint64_t checkpoints() const override { return fragments_; }
 
     OSStatus finish(bool failed) override
     {
@@ -193,6 +199,7 @@ private:
             return noErr;
         const int err = av_write_frame(fmt_.get(), nullptr);
         avio_flush(fmt_->pb);
+        ++fragments_;
         if (err < 0 || fmt_->pb->error < 0)
             return writeFailure(statusFromAv(err < 0 ? err : fmt_->pb->error));
         return noErr;
@@ -209,6 +216,7 @@ private:
     std::int64_t nextPts_ = 0;
     std::int64_t unflushed_ = 0;
     std::int64_t cutInterval_ = 0;
+    std::uint64_t fragments_ = 0;
 };
 
 }  // namespace

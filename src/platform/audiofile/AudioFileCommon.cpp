@@ -197,12 +197,14 @@ void quietFFmpegLog()
     std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
 }
 
+std::atomic<int (*)(int)> dataSync{::fdatasync};
+
 OSStatus syncFile(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return statusFromErrno(errno);
-    const int r = ::fsync(fd);
+    const int r = dataSync.load(std::memory_order_relaxed)(fd);
     const int err = errno;
     ::close(fd);
     return r == 0 ? noErr : writeFailure(statusFromErrno(err));

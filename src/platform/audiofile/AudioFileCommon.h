@@ -6,6 +6,7 @@
 #include "platform/ExtAudioFile.h"
 #include "platform/FFmpegUtil.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -91,6 +92,9 @@ private:
 OSStatus answerProperty(ExtAudioFilePropertyID id, std::uint32_t* ioSize, void* outData,
     const AudioStreamBasicDescription& fileFormat, const AudioStreamBasicDescription& clientFormat,
     std::int64_t lengthFrames);
+
+// fdatasync, behind a pointer that tests replace to count the calls.
+extern std::atomic<int (*)(int)> dataSync;
 
 // Keeps FFmpeg's informational lines off the terminal.
 void quietFFmpegLog();

@@ -5,10 +5,12 @@
 #include "platform/audiofile/AudioFileCommon.h"
 #include "platform/audiofile/Mp4Remux.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <mutex>
@@ -78,7 +80,10 @@ void stage(const AudioBufferList& list, const ClientLayout& l, int channels, con
 class ExtAudioFileWriter final : public ExtAudioFile {
 public:
     ExtAudioFileWriter(std::unique_ptr<FileSink> sink, const AudioStreamBasicDescription& fileFormat, std::string path)
-        : sink_(std::move(sink)), fileFormat_(fileFormat), path_(std::move(path))
+        : sink_(std::move(sink)),
+          fileFormat_(fileFormat),
+          path_(std::move(path)),
+          syncFd_(::open(path_.c_str(), O_RDONLY | O_CLOEXEC))
     { }
     ~ExtAudioFileWriter() override { dispose(); }
 
@@ -211,7 +216,14 @@ public:
         const OSStatus finished = sink_->finish(failed);
         if (finished != noErr)
             recordFailure(finished);
-        if (const int priming = fragmentedMp4Priming(*sink_); priming >= 0 && writerStatus() == noErr) {
+        const int priming = fragmentedMp4Priming(*sink_);
+        // A fragmented file is copied and the copy synced instead.
+        if (priming < 0 && writerStatus() == noErr)
+            syncToDisk();
+        if (syncFd_ >= 0)
+            ::close(syncFd_);
+        syncFd_ = -1;
+        if (priming >= 0 && writerStatus() == noErr) {
             // Only an undamaged file is worth the copy; the fragmented one already plays.
             if (OSStatus s = remuxToOrdinaryMp4(path_, priming, fileFrames_))
                 recordFailure(s);
@@ -223,6 +235,10 @@ public:
 
 private:
     static constexpr double kFifoSeconds = 4.0;
+    // How often the writer looks into the FIFO: far below kFifoSeconds.
+    static constexpr std::chrono::milliseconds kPollInterval{10};
+    // What a power loss may cost, on top of the sink's checkpoint interval.
+    static constexpr std::chrono::seconds kSyncInterval{1};
 
     void recordFailure(OSStatus s)
     {
@@ -245,24 +261,50 @@ private:
     }
 
     // Writer thread. The audio thread sends no wake-up (that would be a
-    // system call on it); polling every 10 ms costs nothing and keeps the
-    // FIFO, four seconds deep, far from full.
+    // system call on it): the writer polls. Checkpoints come from the sink as
+    // the audio arrives, or here when none came for the sink's interval (a
+    // paused recording, a slow source); what they made readable is pushed to
+    // the disk about once a second.
     void writerLoop()
     {
+        using Clock = std::chrono::steady_clock;
+        const std::chrono::duration<double> checkpointEvery(sink_->checkpointSeconds());
+        auto lastCheckpoint = Clock::now();
+        auto lastSync = lastCheckpoint;
+        std::uint64_t seen = 0;
+        std::uint64_t synced = 0;
         while (!stopWriter_.load(std::memory_order_acquire)) {
-            if (fifo_->available() == 0) {
-                {
-                    std::lock_guard lock(mutex_);
-                    if (started_ && writerStatus() == noErr)
-                        if (OSStatus s = sink_->idle())
+            const auto now = Clock::now();
+            {
+                std::lock_guard lock(mutex_);
+                drainLocked();
+                if (started_ && writerStatus() == noErr) {
+                    if (sink_->checkpoints() == seen && now - lastCheckpoint >= checkpointEvery)
+                        if (OSStatus s = sink_->checkpoint())
                             recordFailure(s);
+                    if (sink_->checkpoints() != seen) {
+                        seen = sink_->checkpoints();
+                        lastCheckpoint = now;
+                    }
                 }
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                continue;
             }
-            std::lock_guard lock(mutex_);
-            drainLocked();
+            if (seen != synced && now - lastSync >= kSyncInterval) {
+                syncToDisk();
+                synced = seen;
+                lastSync = now;
+            }
+            std::this_thread::sleep_for(kPollInterval);
         }
+    }
+
+    // Any thread; the descriptor lives as long as the writer.
+    void syncToDisk()
+    {
+        if (syncFd_ < 0)
+            return;
+        if (dataSync.load(std::memory_order_relaxed)(syncFd_) != 0
+            && (errno == EIO || errno == ENOSPC || errno == EDQUOT))
+            recordFailure(kAudioFileDiskFullError);
     }
 
     // Under mutex_. After a failure the queue is only emptied.
@@ -318,6 +360,7 @@ private:
     bool started_ = false;
     std::int64_t fileFrames_ = 0;
 
+    int syncFd_;  // the file, for fdatasync; the sinks write through their own
     std::thread writer_;
     std::atomic<bool> stopWriter_{false};
     std::atomic<OSStatus> status_{noErr};

@@ -18,6 +18,9 @@ namespace {
 class WavSink final : public FileSink {
 public:
     static constexpr std::uint32_t kHeaderBytes = 44;
+    // The header's sizes are brought up to date this often, so a crash loses
+    // at most this much audio (plus what the queue held).
+    static constexpr double kHeaderSeconds = 0.25;
 
     static OSStatus create(
         const std::string& path, const AudioStreamBasicDescription& f, bool erase, std::unique_ptr<FileSink>& out)
@@ -78,7 +81,9 @@ public:
         return noErr;
     }
 
-    OSStatus idle() override { return dataBytes_ != headerBytes_ ? updateSizes() : noErr; }
+    OSStatus checkpoint() override { return dataBytes_ != headerBytes_ ? updateSizes() : noErr; }
+    double checkpointSeconds() const override { return kHeaderSeconds; }
+    std::uint64_t checkpoints() const override { return headerUpdates_; }
 
     OSStatus finish(bool) override
     {
@@ -108,8 +113,7 @@ private:
           channels_(channels),
           rate_(rate),
           frameBytes_(std::uint32_t(av_get_bytes_per_sample(format) * channels)),
-          // Five header updates per second of audio keep a crash's loss under a quarter second.
-          headerInterval_(std::uint64_t(rate) * frameBytes_ / 5)
+          headerInterval_(std::uint64_t(std::llround(rate * kHeaderSeconds)) * frameBytes_)
     { }
 
     static void put16(std::uint8_t* p, std::uint16_t v)
@@ -158,6 +162,7 @@ private:
         if (::pwrite(fd_, v, 4, 4) != 4)
             return writeFailure(statusFromErrno(errno));
         headerBytes_ = dataBytes_;
+        ++headerUpdates_;
         return noErr;
     }
 
@@ -170,6 +175,7 @@ private:
     std::uint64_t headerInterval_;
     std::uint64_t dataBytes_ = 0;
     std::uint64_t headerBytes_ = 0;
+    std::uint64_t headerUpdates_ = 0;
 };
 
 }  // namespace
