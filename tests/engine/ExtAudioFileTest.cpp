@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -407,26 +408,55 @@ INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileReadFormats,
             + (i.param.interleaved ? "_interleaved_" : "_planar_") + std::to_string(int(i.param.rate));
     });
 
-TEST(ExtAudioFileFormats, IntegerInterleavedClientWritesTheSameTone)
+struct IntegerClientCase {
+    std::uint32_t bits;
+    bool interleaved;
+};
+
+class ExtAudioFileIntegerClient : public testing::TestWithParam<IntegerClientCase> { };
+
+// Full scale of each integer width maps to 1.0, in either layout.
+TEST_P(ExtAudioFileIntegerClient, WritesTheSameToneAtTheSameLevel)
 {
+    const IntegerClientCase c = GetParam();
     TempDir dir;
     const std::string path = dir.file("int.wav");
     const std::size_t frames = 44100;
     const std::vector<float> tone = sine(1000, 32000, frames);
-    std::vector<std::int16_t> interleaved(frames * 2);
+    const double fullScale = c.bits == 16 ? 32767.0 : 2147483647.0;
+    const std::size_t bytes = c.bits / 8;
+    // Left the tone, right its negation.
+    std::vector<std::uint8_t> left(frames * bytes), right(frames * bytes), both(frames * 2 * bytes);
     for (std::size_t i = 0; i < frames; ++i) {
-        interleaved[2 * i] = std::int16_t(std::lround(tone[i] * 32767));
-        interleaved[2 * i + 1] = std::int16_t(-interleaved[2 * i]);
+        const auto put = [&](std::uint8_t* at, double v) {
+            if (c.bits == 16) {
+                const auto x = std::int16_t(std::lround(v * fullScale));
+                std::memcpy(at, &x, 2);
+            } else {
+                const auto x = std::int32_t(std::llround(v * fullScale));
+                std::memcpy(at, &x, 4);
+            }
+        };
+        put(&left[i * bytes], tone[i]);
+        put(&right[i * bytes], -tone[i]);
+        put(&both[2 * i * bytes], tone[i]);
+        put(&both[(2 * i + 1) * bytes], -tone[i]);
     }
     {
         ExtAudioFileRef file;
         ASSERT_EQ(
             ExtAudioFile::create(path, kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
-        const AudioStreamBasicDescription client = pcmClient(32000, 2, true, false, 16);
+        const AudioStreamBasicDescription client = pcmClient(32000, 2, c.interleaved, false, c.bits);
         ASSERT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client), noErr);
         AudioBufferList list;
-        list.mNumberBuffers = 1;
-        list.mBuffers[0] = AudioBuffer{2, std::uint32_t(interleaved.size() * 2), interleaved.data()};
+        if (c.interleaved) {
+            list.mNumberBuffers = 1;
+            list.mBuffers[0] = AudioBuffer{2, std::uint32_t(both.size()), both.data()};
+        } else {
+            list.mNumberBuffers = 2;
+            list.mBuffers[0] = AudioBuffer{1, std::uint32_t(left.size()), left.data()};
+            list.mBuffers[1] = AudioBuffer{1, std::uint32_t(right.size()), right.data()};
+        }
         ASSERT_EQ(file->writeAsync(std::uint32_t(frames), &list), noErr);
         list.mBuffers[0].mDataByteSize = 10;  // too small for what is claimed
         EXPECT_NE(file->writeAsync(100, &list), noErr);
@@ -434,10 +464,16 @@ TEST(ExtAudioFileFormats, IntegerInterleavedClientWritesTheSameTone)
     }
     const Decoded d = decodeFile(path);
     EXPECT_NEAR(double(d.frames()), frames * kFileRate / 32000, 1);
-    const auto mid = slice(d.channels[0], 10000, 20000);
-    EXPECT_NEAR(toneAmplitude(mid, 1000, kFileRate), 0.5, 0.01);
+    EXPECT_NEAR(toneAmplitude(slice(d.channels[0], 10000, 20000), 1000, kFileRate), 0.5, 0.01);
     EXPECT_NEAR(d.channels[1][20000], -d.channels[0][20000], 1e-4);
 }
+
+INSTANTIATE_TEST_SUITE_P(ExtAudioFileFormats, ExtAudioFileIntegerClient,
+    testing::Values(IntegerClientCase{16, true}, IntegerClientCase{16, false}, IntegerClientCase{32, true},
+        IntegerClientCase{32, false}),
+    [](const testing::TestParamInfo<IntegerClientCase>& i) {
+        return "int" + std::to_string(i.param.bits) + (i.param.interleaved ? "_interleaved" : "_planar");
+    });
 
 TEST(ExtAudioFileFormats, RefusesClientFormatsItCannotConvert)
 {
@@ -460,6 +496,38 @@ TEST(ExtAudioFileFormats, RefusesClientFormatsItCannotConvert)
     std::uint32_t size = sizeof client;
     ASSERT_EQ(file->getProperty(kExtAudioFileProperty_ClientDataFormat, &size, &client), noErr);
     EXPECT_EQ(client, wavFileFormat());
+}
+
+// Frames queued for one client format are never dropped by a change to
+// another, and a change refused leaves the writer draining the queue.
+TEST(ExtAudioFileFormats, AClientFormatChangeKeepsTheWriterAndWhatWasQueued)
+{
+    TempDir dir;
+    const std::string path = dir.file("change.wav");
+    ExtAudioFileRef file;
+    ASSERT_EQ(ExtAudioFile::create(path, kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
+    const AudioStreamBasicDescription floats = pcmClient(kFileRate, 2);
+    ASSERT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof floats, &floats), noErr);
+    Channels tone{sine(1000, kFileRate, 44100), sine(1000, kFileRate, 44100)};
+    AudioBufferList list = planarList(tone, 0, 512);
+    ASSERT_EQ(file->writeAsync(512, &list), noErr);
+    // At once, before the writer can have drained the queue.
+    const AudioStreamBasicDescription other = pcmClient(48000, 2);
+    EXPECT_NE(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof other, &other), noErr);
+    // Everything after the refusal still reaches the file, more than the
+    // queue holds in a second, so a writer that stopped draining shows.
+    for (std::size_t at = 512; at + 512 <= tone[0].size(); at += 512) {
+        list = planarList(tone, at, 512);
+        ASSERT_EQ(file->writeAsync(512, &list), noErr);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (wavSizes(path).data < 86 * 512 * 8 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(wavSizes(path).data, 86 * 512 * 8) << "the writer stopped after the refusal";
+    ASSERT_EQ(file->dispose(), noErr);
+    const Decoded d = decodeFile(path);
+    ASSERT_EQ(d.frames(), 86u * 512);
+    EXPECT_NEAR(toneAmplitude(slice(d.channels[0], 0, 4096), 1000, kFileRate), 0.5, 0.01) << "the first block was lost";
 }
 
 TEST(ExtAudioFileFormats, FormatInfoCompletesPackedPcmOnly)

@@ -112,10 +112,16 @@ public:
         if (!clientLayoutFor(format, layout))
             return kAudioFileUnsupportedDataFormatError;
         stopWriterThread();
+        // Whatever happens below, the file goes on being written.
+        struct Restart {
+            ExtAudioFileWriter& w;
+            ~Restart() { w.startWriterThread(); }
+        } restart{*this};
         std::lock_guard lock(mutex_);
+        // Frames already queued are in the old format: they go first.
+        drainLocked();
         if (started_) {
             // Samples already passed through the old converter: keep it.
-            startWriterThread();
             return kExtAudioFileError_InvalidProperty;
         }
         const int fileChannels = int(fileFormat_.mChannelsPerFrame);
@@ -131,7 +137,6 @@ public:
         completePcm(clientFormat_);
         fifo_ = std::make_unique<SpscFifo>(std::size_t(std::ceil(layout.rate * kFifoSeconds)) * std::size_t(staged));
         converted_.configure(sink_->sampleFormat(), fileChannels);
-        startWriterThread();
         return noErr;
     }
 
