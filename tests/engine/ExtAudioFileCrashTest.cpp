@@ -4,6 +4,7 @@
 #include "ExtAudioFileTestHelpers.h"
 #include "platform/InterruptedRecording.h"
 #include "platform/audiofile/AudioFileCommon.h"
+#include "platform/audiofile/WaveHeader.h"
 #include "support/Signal.h"
 #include "support/TempDir.h"
 
@@ -69,7 +70,7 @@ void expectCompletionMendsIt(const std::string& path, AudioFileTypeID type, doub
     if (type == kAudioFileWAVEType) {
         const WavSizes sizes = wavSizes(path);
         EXPECT_EQ(sizes.riff + 8, length);
-        EXPECT_EQ(sizes.data + 44, length);
+        EXPECT_EQ(sizes.dataAt + sizes.data, length);
         EXPECT_EQ(sizes.data % 8, 0);
     } else {
         const std::vector<std::string> boxes = topLevelBoxes(path);
@@ -83,7 +84,7 @@ void expectCompletionMendsIt(const std::string& path, AudioFileTypeID type, doub
     EXPECT_LE(double(d.frames()), highest);
     EXPECT_NEAR(double(d.lengthFrames), double(d.frames()), type == kAudioFileWAVEType ? 0 : 1024);
     if (type == kAudioFileWAVEType) {
-        EXPECT_EQ(std::int64_t(d.frames()), (length - 44) / 8);
+        EXPECT_EQ(std::int64_t(d.frames()), (length - wavSizes(path).dataAt) / 8);
     }
     if (d.frames() > 44100) {
         EXPECT_NEAR(signal_test::toneAmplitude(signal_test::slice(d.channels[0], 0, 4096), 1000, kFileRate), 0.5, 0.03)
@@ -111,9 +112,18 @@ void expectCompletionMendsIt(const std::string& path, AudioFileTypeID type, doub
 
 struct CrashCase {
     AudioFileTypeID type;
-    const char* ext;
+    const char* name;
     double maxLossSeconds;
+    // The largest RIFF size a plain WAVE header states: small to reach RF64
+    // without writing 4 GiB; 0 for the default.
+    std::uint64_t plainRiffLimit = 0;
+    std::string ext() const { return type == kAudioFileWAVEType ? "wav" : "m4a"; }
 };
+
+void applyLimit(const CrashCase& c)
+{
+    audiofile::plainRiffLimit = c.plainRiffLimit ? c.plainRiffLimit : 0xFFFFFFFFu;
+}
 
 class ExtAudioFileCrash : public testing::TestWithParam<CrashCase> { };
 
@@ -123,12 +133,13 @@ TEST_P(ExtAudioFileCrash, KillNineWhileRecordingLeavesAFilePlayableToNearTheEnd)
     if (c.type != kAudioFileWAVEType && !haveAac())
         GTEST_SKIP() << "FFmpeg has no AAC encoder";
     TempDir dir;
-    const std::string path = dir.file(std::string("killed.") + c.ext);
+    const std::string path = dir.file("killed." + c.ext());
     constexpr double kSeconds = 3.0;
 
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+        applyLimit(c);
         ExtAudioFileRef file;
         const int rc = recordInRealTime(path, c.type, kSeconds, file);
         if (rc != 0)
@@ -143,9 +154,10 @@ TEST_P(ExtAudioFileCrash, KillNineWhileRecordingLeavesAFilePlayableToNearTheEnd)
     while (::waitpid(pid, &status, WNOHANG) == 0) {
         if (c.type == kAudioFileWAVEType) {
             const WavSizes sizes = wavSizes(path);
-            if (sizes.data > 0) {
-                EXPECT_EQ(sizes.riff, sizes.data + 36);
-                EXPECT_LE(44 + sizes.data, fileSize(path));
+            // 0xFFFFFFFF: "to the end of the file", while turning into RF64.
+            if (sizes.data > 0 && sizes.data != 0xFFFFFFFF) {
+                EXPECT_EQ(sizes.riff, sizes.dataAt - 8 + sizes.data);
+                EXPECT_LE(sizes.dataAt + sizes.data, fileSize(path));
                 headerDataSizes.insert(sizes.data);
             }
         }
@@ -186,12 +198,16 @@ TEST_P(ExtAudioFileCrash, KillNineWhileRecordingLeavesAFilePlayableToNearTheEnd)
         EXPECT_GE(fragments, std::size_t(kSeconds));
         EXPECT_LE(fragments, std::size_t(3 * kSeconds));
     }
+    EXPECT_EQ(wavSizes(path).rf64, c.plainRiffLimit != 0);
+    applyLimit(c);
     expectCompletionMendsIt(path, c.type, lowest, highest);
+    applyLimit({});
 }
 
 INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileCrash,
-    testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0.25}, CrashCase{kAudioFileM4AType, "m4a", 1.0}),
-    [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.ext); });
+    testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0.25}, CrashCase{kAudioFileWAVEType, "rf64", 0.25, 200000},
+        CrashCase{kAudioFileM4AType, "m4a", 1.0}),
+    [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.name); });
 
 // --- Durability ----------------------------------------------------------------
 
@@ -214,7 +230,8 @@ TEST_P(ExtAudioFileDurability, SyncsAboutOnceASecondAndOnceAtTheEnd)
     if (c.type != kAudioFileWAVEType && !haveAac())
         GTEST_SKIP() << "FFmpeg has no AAC encoder";
     TempDir dir;
-    const std::string path = dir.file(std::string("synced.") + c.ext);
+    const std::string path = dir.file("synced." + c.ext());
+    applyLimit(c);
     auto* const original = audiofile::dataSync.exchange(countingSync);
     syncCalls = 0;
     ExtAudioFileRef file;
@@ -223,14 +240,32 @@ TEST_P(ExtAudioFileDurability, SyncsAboutOnceASecondAndOnceAtTheEnd)
     EXPECT_EQ(file->dispose(), noErr);
     const int atTheEnd = syncCalls - whileRecording;
     audiofile::dataSync = original;
+    applyLimit({});
     EXPECT_GE(whileRecording, 1);
     EXPECT_LE(whileRecording, 4);
     EXPECT_EQ(atTheEnd, 1);
+
+    // A normal close leaves sizes that match the file, in either header form.
+    if (c.type == kAudioFileWAVEType) {
+        const WavSizes sizes = wavSizes(path);
+        EXPECT_EQ(sizes.rf64, c.plainRiffLimit != 0);
+        EXPECT_EQ(sizes.riff + 8, fileSize(path));
+        EXPECT_EQ(sizes.dataAt + sizes.data, fileSize(path));
+        const Decoded d = decodeFile(path);
+        EXPECT_EQ(std::int64_t(d.frames()), sizes.data / 8);
+        if (haveTool("sox")) {
+            EXPECT_EQ(framesDecodedBy("sox", path), std::int64_t(d.frames())) << "sox";
+        }
+        if (haveTool("ffmpeg")) {
+            EXPECT_EQ(framesDecodedBy("ffmpeg", path), std::int64_t(d.frames())) << "ffmpeg";
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileDurability,
-    testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0}, CrashCase{kAudioFileM4AType, "m4a", 0}),
-    [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.ext); });
+    testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0}, CrashCase{kAudioFileWAVEType, "rf64", 0, 200000},
+        CrashCase{kAudioFileM4AType, "m4a", 0}),
+    [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.name); });
 
 // --- The disk refusing data ---------------------------------------------------
 
@@ -309,10 +344,11 @@ TEST_P(ExtAudioFileDiskFull, WriterStopsReportsAndLeavesACompleteFileUpToTheFail
     ASSERT_EQ(d.status, noErr);
     if (c.type == kAudioFileWAVEType) {
         // Every whole frame that reached the disk, and the header says so.
-        EXPECT_EQ(std::int64_t(d.frames()), (std::int64_t(st.st_size) - 44) / 8);
+        const std::int64_t header = wavSizes(path).dataAt;
+        EXPECT_EQ(std::int64_t(d.frames()), (std::int64_t(st.st_size) - header) / 8);
         EXPECT_EQ(d.lengthFrames, std::int64_t(d.frames()));
-        EXPECT_EQ(st.st_size, 44 + d.lengthFrames * 8);
-        EXPECT_GT(d.frames(), std::size_t((c.limitBytes - 44) / 8 - 8));
+        EXPECT_EQ(st.st_size, header + d.lengthFrames * 8);
+        EXPECT_GT(d.frames(), std::size_t((std::int64_t(c.limitBytes) - header) / 8 - 8));
         if (haveTool("sox")) {
             EXPECT_EQ(framesDecodedBy("sox", path), std::int64_t(d.frames()));
         }

@@ -154,7 +154,7 @@ TEST(ExtAudioFileExactness, WavAtTheFileRateKeepsEverySampleAndSeeksToTheFrame)
     TempDir dir;
     const std::size_t frames = 100000;
     const std::string path = writeRampWav(dir, frames);
-    EXPECT_EQ(fileSize(path), 44 + std::int64_t(frames) * 8) << "a 44-byte header and nothing after the data";
+    EXPECT_EQ(fileSize(path), wavSizes(path).dataAt + std::int64_t(frames) * 8) << "nothing after the data";
 
     const Decoded d = decodeFile(path);
     ASSERT_EQ(d.frames(), frames);
@@ -649,7 +649,7 @@ TEST(ExtAudioFileOpen, ATruncatedWavReadsWhatIsThere)
         bytes.assign(std::istreambuf_iterator<char>(in), {});
     }
     const std::string cut = dir.file("cut.wav");
-    std::ofstream(cut, std::ios::binary) << bytes.substr(0, 44 + 4000 * 8);
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, std::size_t(wavSizes(whole).dataAt) + 4000 * 8);
     const Decoded d = decodeFile(cut);
     ASSERT_EQ(d.status, noErr);
     EXPECT_EQ(d.frames(), 4000u);
@@ -701,7 +701,7 @@ TEST(ExtAudioFileAsync, AFullQueueRefusesWholeBlocksAndLosesNothingAccepted)
     }
     EXPECT_GT(refused, 0) << "the queue never filled";
     ASSERT_EQ(file->dispose(), noErr);
-    EXPECT_EQ(fileSize(path), 44 + accepted * 8) << "refused blocks must leave nothing behind";
+    EXPECT_EQ(fileSize(path), wavSizes(path).dataAt + accepted * 8) << "refused blocks must leave nothing behind";
 }
 
 TEST(ExtAudioFileAsync, AfterDisposeWritesAreRefused)

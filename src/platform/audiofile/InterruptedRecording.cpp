@@ -2,6 +2,7 @@
 
 #include "platform/audiofile/AudioFileCommon.h"
 #include "platform/audiofile/Mp4Remux.h"
+#include "platform/audiofile/WaveHeader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,20 +33,43 @@ bool readAt(int fd, void* buf, std::size_t size, std::int64_t at)
     return ::pread(fd, buf, size, off_t(at)) == ssize_t(size);
 }
 
-// A WAVE file whose header sizes were last updated before the crash: they
-// are set to the whole frames on disk, and a partial last frame is cut off.
-// A file whose sizes already agree with its length is left as it is.
-OSStatus completeWave(int fd, std::int64_t fileBytes)
+std::uint64_t get64le(const std::uint8_t* p)
 {
+    return std::uint64_t(get32le(p)) | std::uint64_t(get32le(p + 4)) << 32;
+}
+
+// A WAVE (or RF64) file whose header sizes were last updated before the
+// crash: they are set to the whole frames on disk, and a partial last frame
+// is cut off. A file whose sizes already agree with its length is left as it
+// is.
+OSStatus completeWave(int fd, std::int64_t fileBytes, bool rf64)
+{
+    WaveLayout layout;
+    layout.rf64 = rf64;
     std::int64_t at = 12;
     std::int64_t dataAt = -1;
-    std::uint32_t declared = 0;
+    std::uint64_t declared = 0;
     std::uint32_t blockAlign = 0;
+    std::uint64_t riff = 0;
+    std::uint8_t head[8];
+    if (!readAt(fd, head, 8, 0))
+        return kAudioFileUnspecifiedError;
+    riff = get32le(head + 4);
     while (at + 8 <= fileBytes) {
         std::uint8_t chunk[8];
         if (!readAt(fd, chunk, 8, at))
             return kAudioFileUnspecifiedError;
         const std::uint32_t size = get32le(chunk + 4);
+        if (at == 12 && size == kDs64Bytes
+            && (std::memcmp(chunk, "JUNK", 4) == 0 || std::memcmp(chunk, "ds64", 4) == 0))
+            layout.reservedAt = at;
+        if (std::memcmp(chunk, "ds64", 4) == 0 && rf64 && size >= 16) {
+            std::uint8_t sizes[16];
+            if (!readAt(fd, sizes, 16, at + 8))
+                return kAudioFileUnspecifiedError;
+            riff = get64le(sizes);
+            declared = get64le(sizes + 8);
+        }
         if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
             std::uint8_t fmt[16];
             if (!readAt(fd, fmt, 16, at + 8))
@@ -54,39 +78,29 @@ OSStatus completeWave(int fd, std::int64_t fileBytes)
         }
         if (std::memcmp(chunk, "data", 4) == 0) {
             dataAt = at + 8;
-            declared = size;
+            if (!rf64)
+                declared = size;
             break;
         }
         at += 8 + std::int64_t(size) + (size & 1);
     }
-    if (dataAt < 0 || blockAlign == 0)
+    if (dataAt < 0 || blockAlign == 0 || (rf64 && layout.reservedAt < 0))
         return kAudioFileUnsupportedFileTypeError;
-    std::uint8_t riff[4];
-    if (!readAt(fd, riff, 4, 4))
-        return kAudioFileUnspecifiedError;
     const std::int64_t onDisk = fileBytes - dataAt;
     // Chunks after the audio (a tag list) make the data shorter than the
     // file; the RIFF size then tells whether the header is current.
-    if (std::int64_t(get32le(riff)) + 8 == fileBytes && std::int64_t(declared) <= onDisk)
+    if (std::int64_t(riff) + 8 == fileBytes && std::int64_t(declared) <= onDisk)
         return noErr;
     const std::int64_t whole = onDisk - onDisk % blockAlign;
-    if (dataAt - 8 + whole > 0xFFFFFFFFll)
-        return kAudioFileUnsupportedFileTypeError;  // no room for the size in a plain RIFF header
+    if (!rf64 && layout.reservedAt < 0 && std::uint64_t(dataAt - 8 + whole) > plainRiffLimit.load())
+        return kAudioFileUnsupportedFileTypeError;  // no room for the sizes of this much audio
     if (whole != onDisk && ::ftruncate(fd, off_t(dataAt + whole)) != 0)
         return writeFailure(statusFromErrno(errno));
-    std::uint8_t v[4];
-    const auto put = [&](std::uint32_t value) {
-        for (int i = 0; i < 4; ++i)
-            v[i] = std::uint8_t(value >> (8 * i));
-    };
-    // The data size first: a reader trusts it over the RIFF size.
-    put(std::uint32_t(whole));
-    if (::pwrite(fd, v, 4, off_t(dataAt - 4)) != 4)
-        return writeFailure(statusFromErrno(errno));
-    put(std::uint32_t(dataAt - 8 + whole));
-    if (::pwrite(fd, v, 4, 4) != 4)
-        return writeFailure(statusFromErrno(errno));
-    return ::fsync(fd) == 0 ? noErr : writeFailure(statusFromErrno(errno));
+    layout.dataAt = dataAt;
+    layout.blockAlign = blockAlign;
+    if (OSStatus s = writeWaveSizes(fd, layout, std::uint64_t(whole)))
+        return s;
+    return dataSync.load(std::memory_order_relaxed)(fd) == 0 ? noErr : writeFailure(statusFromErrno(errno));
 }
 
 // Whether an MPEG-4 file holds movie fragments: a crash leaves them behind,
@@ -130,8 +144,9 @@ OSStatus completeInterruptedRecording(const std::string& path)
     if (::fstat(fd, &st) != 0) {
         status = statusFromErrno(errno);
     } else if (S_ISREG(st.st_mode) && readAt(fd, head, sizeof head, 0)) {
-        if (std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0) {
-            status = completeWave(fd, st.st_size);
+        const bool rf64 = std::memcmp(head, "RF64", 4) == 0;
+        if ((rf64 || std::memcmp(head, "RIFF", 4) == 0) && std::memcmp(head + 8, "WAVE", 4) == 0) {
+            status = completeWave(fd, st.st_size, rf64);
         } else if (std::memcmp(head + 4, "ftyp", 4) == 0) {
             fragmented = hasMovieFragments(fd, st.st_size);
             status = noErr;

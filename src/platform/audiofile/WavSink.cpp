@@ -1,6 +1,7 @@
 #include "platform/audiofile/WavSink.h"
 
 #include "platform/audiofile/AudioFileCommon.h"
+#include "platform/audiofile/WaveHeader.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,10 +15,12 @@ namespace {
 
 // A RIFF/WAVE file written with plain POSIX I/O, so the header's sizes can
 // be rewritten in place while recording: a reader then sees all but the
-// last moments of audio even if the process dies.
+// last moments of audio even if the process dies. A 'JUNK' chunk reserves
+// room for the 64-bit sizes a file beyond 4 GiB needs (RF64).
 class WavSink final : public FileSink {
 public:
-    static constexpr std::uint32_t kHeaderBytes = 44;
+    // RIFF header, 'JUNK' chunk, 16-byte 'fmt ' chunk, 'data' chunk header.
+    static constexpr std::uint32_t kHeaderBytes = 12 + 8 + kDs64Bytes + 8 + 16 + 8;
     // The header's sizes are brought up to date this often, so a crash loses
     // at most this much audio (plus what the queue held).
     static constexpr double kHeaderSeconds = 0.25;
@@ -114,7 +117,11 @@ private:
           rate_(rate),
           frameBytes_(std::uint32_t(av_get_bytes_per_sample(format) * channels)),
           headerInterval_(std::uint64_t(std::llround(rate * kHeaderSeconds)) * frameBytes_)
-    { }
+    {
+        layout_.reservedAt = 12;
+        layout_.dataAt = kHeaderBytes;
+        layout_.blockAlign = frameBytes_;
+    }
 
     static void put16(std::uint8_t* p, std::uint16_t v)
     {
@@ -127,23 +134,24 @@ private:
             p[i] = std::uint8_t(v >> (8 * i));
     }
 
-    std::uint32_t dataSize() const { return std::uint32_t(std::min<std::uint64_t>(dataBytes_, 0xFFFFFFFFu - 36)); }
-
     OSStatus writeHeader()
     {
         std::uint8_t h[kHeaderBytes] = {};
         std::memcpy(h, "RIFF", 4);
-        put32(h + 4, 36);
-        std::memcpy(h + 8, "WAVEfmt ", 8);
-        put32(h + 16, 16);
-        put16(h + 20, tag_);
-        put16(h + 22, std::uint16_t(channels_));
-        put32(h + 24, std::uint32_t(rate_));
-        put32(h + 28, std::uint32_t(rate_) * frameBytes_);
-        put16(h + 32, std::uint16_t(frameBytes_));
-        put16(h + 34, std::uint16_t(av_get_bytes_per_sample(format_) * 8));
-        std::memcpy(h + 36, "data", 4);
-        put32(h + 40, 0);
+        put32(h + 4, kHeaderBytes - 8);
+        std::memcpy(h + 8, "WAVEJUNK", 8);
+        put32(h + 16, kDs64Bytes);
+        std::uint8_t* fmt = h + 20 + kDs64Bytes;
+        std::memcpy(fmt, "fmt ", 4);
+        put32(fmt + 4, 16);
+        put16(fmt + 8, tag_);
+        put16(fmt + 10, std::uint16_t(channels_));
+        put32(fmt + 12, std::uint32_t(rate_));
+        put32(fmt + 16, std::uint32_t(rate_) * frameBytes_);
+        put16(fmt + 20, std::uint16_t(frameBytes_));
+        put16(fmt + 22, std::uint16_t(av_get_bytes_per_sample(format_) * 8));
+        std::memcpy(fmt + 24, "data", 4);
+        put32(fmt + 28, 0);
         if (::pwrite(fd_, h, sizeof h, 0) != ssize_t(sizeof h))
             return statusFromErrno(errno);
         if (::lseek(fd_, kHeaderBytes, SEEK_SET) < 0)
@@ -151,16 +159,10 @@ private:
         return noErr;
     }
 
-    // The data size first: a reader trusts it over the RIFF size.
     OSStatus updateSizes()
     {
-        std::uint8_t v[4];
-        put32(v, dataSize());
-        if (::pwrite(fd_, v, 4, 40) != 4)
-            return writeFailure(statusFromErrno(errno));
-        put32(v, 36 + dataSize());
-        if (::pwrite(fd_, v, 4, 4) != 4)
-            return writeFailure(statusFromErrno(errno));
+        if (OSStatus s = writeWaveSizes(fd_, layout_, dataBytes_))
+            return s;
         headerBytes_ = dataBytes_;
         ++headerUpdates_;
         return noErr;
@@ -176,6 +178,7 @@ private:
     std::uint64_t dataBytes_ = 0;
     std::uint64_t headerBytes_ = 0;
     std::uint64_t headerUpdates_ = 0;
+    WaveLayout layout_;
 };
 
 }  // namespace
