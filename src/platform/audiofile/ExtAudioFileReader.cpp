@@ -315,7 +315,10 @@ private:
         if (skip >= keepEnd)
             return noErr;
         discardUntil_ = 0;
+        // The stream's layout may change mid-file; every plane must fit the arrays below.
         const int channels = frame.ch_layout.nb_channels;
+        if (channels < 1 || channels > int(kMaxAudioChannels))
+            return kAudioFileUnsupportedDataFormatError;
         const auto format = AVSampleFormat(frame.format);
         if (!swr_ || swrInFormat_ != format || swrInRate_ != frame.sample_rate || swrInChannels_ != channels) {
             if (swr_)
@@ -332,7 +335,7 @@ private:
         const bool planar = av_sample_fmt_is_planar(format);
         const int bps = av_get_bytes_per_sample(format);
         const int planes = planar ? channels : 1;
-        for (int p = 0; p < planes && p < int(kMaxAudioChannels); ++p)
+        for (int p = 0; p < planes; ++p)
             in[p] = frame.extended_data[p] + skip * bps * (planar ? 1 : channels);
         const int frames = int(keepEnd - skip);
         const int room = swr_get_out_samples(swr_.get(), frames);
