@@ -279,29 +279,13 @@ TEST(ExtAudioFileExactness, FinalM4aIsAnOrdinaryFileWithItsTrueDuration)
         ASSERT_EQ(writeAll(*file, in, true), noErr);
     }  // the destructor completes the file
 
-    std::ifstream f(path, std::ios::binary);
-    std::vector<std::string> top;
-    std::string moov;
-    for (;;) {
-        unsigned char h[8];
-        if (!f.read(reinterpret_cast<char*>(h), 8))
-            break;
-        const std::uint64_t size = (std::uint64_t(h[0]) << 24) | (h[1] << 16) | (h[2] << 8) | h[3];
-        const std::string type(reinterpret_cast<char*>(h + 4), 4);
-        top.push_back(type);
-        ASSERT_GE(size, 8u) << "unexpected box size form";
-        if (type == "moov") {
-            moov.resize(size - 8);
-            f.read(moov.data(), std::streamsize(moov.size()));
-        } else {
-            f.seekg(std::streamoff(size - 8), std::ios::cur);
-        }
-    }
-    EXPECT_NE(std::find(top.begin(), top.end(), "moov"), top.end());
-    EXPECT_NE(std::find(top.begin(), top.end(), "mdat"), top.end());
-    EXPECT_EQ(std::find(top.begin(), top.end(), "moof"), top.end()) << "still fragmented";
-    EXPECT_EQ(moov.find("mvex"), std::string::npos) << "still announces fragments";
-    EXPECT_NE(moov.find("elst"), std::string::npos) << "the priming edit is missing";
+    const std::vector<std::string> top = topLevelBoxes(path);
+    EXPECT_EQ(countOf(top, "moov"), 1u);
+    EXPECT_EQ(countOf(top, "mdat"), 1u);
+    EXPECT_EQ(countOf(top, "moof"), 0u) << "still fragmented";
+    const std::string bytes = fileBytes(path);
+    EXPECT_EQ(bytes.find("mvex"), std::string::npos) << "still announces fragments";
+    EXPECT_NE(bytes.find("elst"), std::string::npos) << "the priming edit is missing";
     EXPECT_FALSE(std::ifstream(path + ".remux.m4a").good()) << "temporary file left behind";
 
     const std::int64_t expected = std::llround(double(frames) * kFileRate / 48000);
