@@ -205,7 +205,7 @@ TEST_P(ExtAudioFileCrash, KillNineWhileRecordingLeavesAFilePlayableToNearTheEnd)
 }
 
 INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileCrash,
-    testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0.25}, CrashCase{kAudioFileWAVEType, "rf64", 0.25, 200000},
+    testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0.4}, CrashCase{kAudioFileWAVEType, "rf64", 0.4, 200000},
         CrashCase{kAudioFileM4AType, "m4a", 1.0}),
     [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.name); });
 

@@ -240,8 +240,9 @@ public:
 
 private:
     static constexpr double kFifoSeconds = 4.0;
-    // How often the writer looks into the FIFO: far below kFifoSeconds.
-    static constexpr std::chrono::milliseconds kPollInterval{10};
+    // How often the writer looks into the FIFO: far below kFifoSeconds, and
+    // short beside the checkpoint intervals it adds to.
+    static constexpr std::chrono::milliseconds kPollInterval{50};
     // What a power loss may cost, on top of the sink's checkpoint interval.
     static constexpr std::chrono::seconds kSyncInterval{1};
 
