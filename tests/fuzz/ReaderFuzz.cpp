@@ -1,10 +1,14 @@
-// libFuzzer target: the file reader on arbitrary bytes. Each input is
-// opened through a memory file, read whole in one client format, then read
-// again after a seek in another, so the demuxer, decoder, resampler and the
-// reader's own bookkeeping all meet damaged input.
+// libFuzzer target: the file reader and the completion of interrupted
+// recordings on arbitrary bytes. Each input is opened through a memory file,
+// read whole in one client format, then read again after a seek in another,
+// so the demuxer, decoder, resampler and the reader's own bookkeeping all
+// meet damaged input; then, as a file on disk, it is completed and read again.
 #include "platform/ExtAudioFile.h"
+#include "platform/InterruptedRecording.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -49,18 +53,8 @@ void readSome(ExtAudioFile& file, const AudioStreamBasicDescription& f)
     }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+void readFile(const std::string& path, std::size_t salt)
 {
-    const int fd = ::memfd_create("input", MFD_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    if (::write(fd, data, size) != ssize_t(size)) {
-        ::close(fd);
-        return 0;
-    }
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
     ExtAudioFileRef file;
     if (ExtAudioFile::open(path, file) == noErr) {
         AudioStreamBasicDescription format;
@@ -74,11 +68,51 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             readSome(*file, planar);
         const AudioStreamBasicDescription interleaved = client(22050, 3, true, false);
         if (file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof interleaved, &interleaved) == noErr) {
-            file->seek(length > 0 ? std::int64_t(size) % length : 0);
+            file->seek(length > 0 ? std::int64_t(salt) % length : 0);
             readSome(*file, interleaved);
         }
         file->dispose();
     }
+}
+
+// One folder per fuzzing process, for the completion's file and the
+// temporary it may write beside it.
+struct WorkFolder {
+    std::string path;
+    WorkFolder()
+    {
+        char name[] = "/tmp/traytape-fuzz-XXXXXX";
+        path = ::mkdtemp(name) ? name : "/tmp";
+    }
+    ~WorkFolder() { ::rmdir(path.c_str()); }
+};
+
+const std::string& workFolder()
+{
+    static const WorkFolder folder;
+    return folder.path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const int fd = ::memfd_create("input", MFD_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    if (::write(fd, data, size) == ssize_t(size))
+        readFile("/proc/self/fd/" + std::to_string(fd), size);
     ::close(fd);
+
+    // The extension matters to nobody: the completion looks at the bytes.
+    const std::string path = workFolder() + "/input.m4a";
+    const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0)
+        return 0;
+    const bool written = ::write(out, data, size) == ssize_t(size);
+    ::close(out);
+    if (written && completeInterruptedRecording(path) == noErr)
+        readFile(path, size);
+    ::unlink(path.c_str());
     return 0;
 }
