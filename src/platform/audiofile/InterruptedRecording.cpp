@@ -50,11 +50,10 @@ OSStatus completeWave(int fd, std::int64_t fileBytes, bool rf64)
     std::int64_t dataAt = -1;
     std::uint64_t declared = 0;
     std::uint32_t blockAlign = 0;
-    std::uint64_t riff = 0;
     std::uint8_t head[8];
     if (!readAt(fd, head, 8, 0))
         return kAudioFileUnspecifiedError;
-    riff = get32le(head + 4);
+    std::uint64_t riff = get32le(head + 4);  // or the ds64 chunk's, below
     while (at + 8 <= fileBytes) {
         std::uint8_t chunk[8];
         if (!readAt(fd, chunk, 8, at))
