@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -258,10 +259,15 @@ private:
         writer_ = std::thread([this] { writerLoop(); });
     }
 
+    // The owner waits for the writer's current pass only, not its sleep.
     void stopWriterThread()
     {
         if (writer_.joinable()) {
-            stopWriter_.store(true, std::memory_order_release);
+            {
+                std::lock_guard lock(stopMutex_);
+                stopWriter_.store(true, std::memory_order_release);
+            }
+            stopCv_.notify_all();
             writer_.join();
         }
     }
@@ -299,7 +305,8 @@ private:
                 synced = seen;
                 lastSync = now;
             }
-            std::this_thread::sleep_for(kPollInterval);
+            std::unique_lock lock(stopMutex_);
+            stopCv_.wait_for(lock, kPollInterval, [this] { return stopWriter_.load(std::memory_order_acquire); });
         }
     }
 
@@ -369,6 +376,8 @@ private:
     int syncFd_;  // the file, for fdatasync; the sinks write through their own
     std::thread writer_;
     std::atomic<bool> stopWriter_{false};
+    std::mutex stopMutex_;  // with stopCv_, wakes the writer to stop; never the audio thread's
+    std::condition_variable stopCv_;
     std::atomic<OSStatus> status_{noErr};
     // Only the owner writes it, and never while writeAsync runs; it is
     // atomic so a late writeAsync is refused rather than queued forever.
