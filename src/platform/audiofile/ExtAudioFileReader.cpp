@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 
 namespace audiofile {
 namespace {
@@ -64,6 +65,40 @@ AudioStreamBasicDescription describeStream(const AVCodecParameters& p)
     return f;
 }
 
+// What a CAF file's 'pakt' chunk says about its frames.
+struct CafPacketTable {
+    std::int64_t validFrames = 0;
+    std::int64_t priming = 0;
+};
+
+bool readCafPacketTable(const std::string& path, CafPacketTable& out)
+{
+    std::ifstream f(path, std::ios::binary);
+    const auto be = [](const unsigned char* p, int bytes) {
+        std::uint64_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v = v << 8 | p[i];
+        return v;
+    };
+    unsigned char head[12];
+    if (!f.read(reinterpret_cast<char*>(head), 8) || std::memcmp(head, "caff", 4) != 0)
+        return false;
+    while (f.read(reinterpret_cast<char*>(head), 12)) {
+        const std::uint64_t size = be(head + 4, 8);
+        if (std::memcmp(head, "pakt", 4) == 0) {
+            unsigned char body[24];
+            if (size < sizeof body || !f.read(reinterpret_cast<char*>(body), sizeof body))
+                return false;
+            out.validFrames = std::int64_t(be(body + 8, 8));
+            out.priming = std::int64_t(be(body + 16, 4));
+            return out.validFrames >= 0 && out.priming >= 0 && out.priming < (1 << 16);
+        }
+        if (size > std::uint64_t(INT64_MAX) || !f.seekg(std::streamoff(size), std::ios::cur))
+            return false;
+    }
+    return false;
+}
+
 // A file opened for reading, decoding on demand into the client format.
 // Owner's thread only.
 class ExtAudioFileReader final : public ExtAudioFile {
@@ -109,6 +144,13 @@ public:
         // An MPEG-4 sample table (with its edit) states the length exactly,
         // where decoders would still hand out the last packet's padding.
         r->exactLength_ = !r->pcm_ && r->lengthFrames_ > 0 && std::strstr(raw->iformat->name, "mp4") != nullptr;
+        // A CAF packet table states the same, but FFmpeg's demuxer ignores it.
+        if (CafPacketTable table; !r->pcm_ && std::strcmp(raw->iformat->name, "caf") == 0
+            && readCafPacketTable(path, table) && table.validFrames > 0) {
+            r->origin_ += av_rescale_q(table.priming, AVRational{1, par->sample_rate}, stream->time_base);
+            r->lengthFrames_ = table.validFrames;
+            r->exactLength_ = true;
+        }
         r->packet_ = ffmpeg::makePacket();
         r->frame_ = ffmpeg::makeFrame();
         if (!r->packet_ || !r->frame_)
