@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds TrayTape and runs every test: an ordinary build, then the whole suite
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then the engine's
-# suites under ThreadSanitizer. Each suite that needs a sound server starts a
+# suites under ThreadSanitizer, then the file reader under libFuzzer for a
+# minute (TRAYTAPE_FUZZ_SECONDS). Each suite that needs a sound server starts a
 # private one of its own, and runs once on PulseAudio and once on PipeWire.
 # TRAYTAPE_QUICK=1 runs the ordinary build alone.
 set -euo pipefail
@@ -22,4 +23,14 @@ scripts/check-package.sh build
 if [ "${TRAYTAPE_QUICK:-0}" != 1 ]; then
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=address,undefined -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=OFF
   run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=thread -DTRAYTAPE_ENGINE_ONLY=ON -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=OFF
+
+  # The file reader under libFuzzer for a bounded time, from seeds of every
+  # kind of file the writer makes; a crash or leak fails the run.
+  CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYTAPE_FUZZ=ON \
+    -DTRAYTAPE_ENGINE_ONLY=ON -DTRAYTAPE_TESTS=OFF -DTRAYTAPE_BENCH=OFF >/dev/null
+  cmake --build build-fuzz -j "$jobs" --target fuzz_reader make_fuzz_seeds
+  rm -rf build-fuzz/seeds build-fuzz/corpus && mkdir -p build-fuzz/corpus
+  build-fuzz/tests/fuzz/make_fuzz_seeds build-fuzz/seeds
+  build-fuzz/tests/fuzz/fuzz_reader -max_total_time="${TRAYTAPE_FUZZ_SECONDS:-60}" -max_len=8192 -timeout=10 \
+    -rss_limit_mb=2048 -artifact_prefix=build-fuzz/ build-fuzz/corpus build-fuzz/seeds
 fi

@@ -14,7 +14,8 @@ if [ "${1:-}" = "--test" ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev pulseaudio pulseaudio-utils ffmpeg sox
              pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
              xvfb xauth x11-utils xdotool imagemagick bc time trayer
-             dpkg-dev file lintian desktop-file-utils appstream)
+             dpkg-dev file lintian desktop-file-utils appstream
+             clang libclang-rt-14-dev)
 fi
 
 missing=()

@@ -11,11 +11,14 @@
 // allocates, locks, blocks or touches the disk. dispose() (or the destructor)
 // must not overlap a writeAsync call.
 //
-// Crash safety: while an asynchronously written file is open, a WAVE file's
-// header sizes are kept current about four times a second and an MPEG-4 file
-// is written in fragments of at most half a second, so a file cut off by a
-// crash still decodes up to its last quarter second (WAVE) or second (MPEG-4).
-// A normal dispose() turns the fragmented MPEG-4 file into an ordinary one.
+// Crash safety: while a file is written, the writer makes what it holds
+// readable at checkpoints, a WAVE header update every kHeaderSeconds of audio
+// (WavSink.cpp) or an MPEG-4 fragment every kFragmentSeconds (AacSink.cpp),
+// also when the audio pauses; it pushes them to the disk with fdatasync every
+// kSyncInterval (ExtAudioFileWriter.cpp). A file cut off by a crash or a
+// power loss therefore decodes up to about its last checkpoint, and
+// completeInterruptedRecording() finishes it. A normal dispose() turns the
+// fragmented MPEG-4 file into an ordinary one, synced before it replaces it.
 #pragma once
 
 #include "platform/CoreAudioTypes.h"

@@ -3,6 +3,8 @@
 // writing in a fork()ed child so the kill and the file-size limit hit only it.
 #include "ExtAudioFileTestHelpers.h"
 #include "platform/InterruptedRecording.h"
+#include "platform/audiofile/AudioFileCommon.h"
+#include "platform/audiofile/WaveHeader.h"
 #include "support/Signal.h"
 #include "support/TempDir.h"
 
@@ -14,8 +16,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
+#include <set>
 #include <thread>
 
 using namespace eaf_test;
@@ -44,7 +48,7 @@ void expectCompletionMendsIt(const std::string& path, AudioFileTypeID type, doub
     if (type == kAudioFileWAVEType) {
         const WavSizes sizes = wavSizes(path);
         EXPECT_EQ(sizes.riff + 8, length);
-        EXPECT_EQ(sizes.data + 44, length);
+        EXPECT_EQ(sizes.dataAt + sizes.data, length);
         EXPECT_EQ(sizes.data % 8, 0);
     } else {
         const std::vector<std::string> boxes = topLevelBoxes(path);
@@ -58,7 +62,7 @@ void expectCompletionMendsIt(const std::string& path, AudioFileTypeID type, doub
     EXPECT_LE(double(d.frames()), highest);
     EXPECT_NEAR(double(d.lengthFrames), double(d.frames()), type == kAudioFileWAVEType ? 0 : 1024);
     if (type == kAudioFileWAVEType) {
-        EXPECT_EQ(std::int64_t(d.frames()), (length - 44) / 8);
+        EXPECT_EQ(std::int64_t(d.frames()), (length - wavSizes(path).dataAt) / 8);
     }
     if (d.frames() > 44100) {
         EXPECT_NEAR(signal_test::toneAmplitude(signal_test::slice(d.channels[0], 0, 4096), 1000, kFileRate), 0.5, 0.03)
@@ -86,9 +90,18 @@ void expectCompletionMendsIt(const std::string& path, AudioFileTypeID type, doub
 
 struct CrashCase {
     AudioFileTypeID type;
-    const char* ext;
+    const char* name;
     double maxLossSeconds;
+    // The largest RIFF size a plain WAVE header states: small to reach RF64
+    // without writing 4 GiB; 0 for the default.
+    std::uint64_t plainRiffLimit = 0;
+    std::string ext() const { return type == kAudioFileWAVEType ? "wav" : "m4a"; }
 };
+
+void applyLimit(const CrashCase& c)
+{
+    audiofile::plainRiffLimit = c.plainRiffLimit ? c.plainRiffLimit : 0xFFFFFFFFu;
+}
 
 class ExtAudioFileCrash : public testing::TestWithParam<CrashCase> { };
 
@@ -98,10 +111,38 @@ TEST_P(ExtAudioFileCrash, KillNineWhileRecordingLeavesAFilePlayableToNearTheEnd)
     if (c.type != kAudioFileWAVEType && !haveAac())
         GTEST_SKIP() << "FFmpeg has no AAC encoder";
     TempDir dir;
-    const std::string path = dir.file(std::string("killed.") + c.ext);
+    const std::string path = dir.file("killed." + c.ext());
     constexpr double kSeconds = 3.0;
 
-    ASSERT_EQ(recordThenKill(path, c.type, kSeconds), "");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        applyLimit(c);
+        ExtAudioFileRef file;
+        const int rc = recordInRealTime(path, c.type, kSeconds, file);
+        if (rc != 0)
+            ::_exit(rc);
+        ::raise(SIGKILL);  // with the writer thread running and the file open
+        ::_exit(99);
+    }
+    // The header, watched while the child records: its sizes never run ahead
+    // of the audio and are rewritten at their own pace, not on every drain.
+    std::set<std::int64_t> headerDataSizes;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (c.type == kAudioFileWAVEType) {
+            const WavSizes sizes = wavSizes(path);
+            // 0xFFFFFFFF: "to the end of the file", while turning into RF64.
+            if (sizes.data > 0 && sizes.data != 0xFFFFFFFF) {
+                EXPECT_EQ(sizes.riff, sizes.dataAt - 8 + sizes.data);
+                EXPECT_LE(sizes.dataAt + sizes.data, fileSize(path));
+                headerDataSizes.insert(sizes.data);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(WIFSIGNALED(status)) << "child ended with code " << WEXITSTATUS(status);
+    ASSERT_EQ(WTERMSIG(status), SIGKILL);
 
     const double lowest = (kSeconds - c.maxLossSeconds) * kFileRate;
     const double highest = kSeconds * kFileRate + 4096;
@@ -125,21 +166,84 @@ TEST_P(ExtAudioFileCrash, KillNineWhileRecordingLeavesAFilePlayableToNearTheEnd)
         EXPECT_LE(double(sx), highest) << "sox";
     }
 
-    // The header lags the audio by at most its update interval, never leads it.
+    // About four header updates or two fragments a second of recording.
     if (c.type == kAudioFileWAVEType) {
-        const WavSizes sizes = wavSizes(path);
-        EXPECT_EQ(sizes.riff, sizes.data + 36);
-        EXPECT_LE(44 + sizes.data, fileSize(path));
-        EXPECT_EQ(sizes.data % 8, 0);
+        EXPECT_GE(headerDataSizes.size(), std::size_t(2 * kSeconds));
+        EXPECT_LE(headerDataSizes.size(), std::size_t(6 * kSeconds));
+        EXPECT_EQ(wavSizes(path).data % 8, 0);
     } else {
-        EXPECT_GT(countOf(topLevelBoxes(path), "moof"), 0u);
+        const std::size_t fragments = countOf(topLevelBoxes(path), "moof");
+        EXPECT_GE(fragments, std::size_t(kSeconds));
+        EXPECT_LE(fragments, std::size_t(3 * kSeconds));
     }
+    EXPECT_EQ(wavSizes(path).rf64, c.plainRiffLimit != 0);
+    applyLimit(c);
     expectCompletionMendsIt(path, c.type, lowest, highest);
+    applyLimit({});
 }
 
 INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileCrash,
-    testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0.25}, CrashCase{kAudioFileM4AType, "m4a", 1.0}),
-    [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.ext); });
+    testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0.4}, CrashCase{kAudioFileWAVEType, "rf64", 0.4, 200000},
+        CrashCase{kAudioFileM4AType, "m4a", 1.0}),
+    [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.name); });
+
+// --- Durability ----------------------------------------------------------------
+
+std::atomic<int> syncCalls{0};
+
+int countingSync(int fd)
+{
+    ++syncCalls;
+    return ::fdatasync(fd);
+}
+
+class ExtAudioFileDurability : public testing::TestWithParam<CrashCase> { };
+
+// A power loss costs what the kernel had not yet written: the writer pushes
+// its checkpoints to the disk about once a second, and the completed file
+// once more before it is handed over.
+TEST_P(ExtAudioFileDurability, SyncsAboutOnceASecondAndOnceAtTheEnd)
+{
+    const CrashCase c = GetParam();
+    if (c.type != kAudioFileWAVEType && !haveAac())
+        GTEST_SKIP() << "FFmpeg has no AAC encoder";
+    TempDir dir;
+    const std::string path = dir.file("synced." + c.ext());
+    applyLimit(c);
+    auto* const original = audiofile::dataSync.exchange(countingSync);
+    syncCalls = 0;
+    ExtAudioFileRef file;
+    ASSERT_EQ(recordInRealTime(path, c.type, 2.6, file), 0);
+    const int whileRecording = syncCalls;
+    EXPECT_EQ(file->dispose(), noErr);
+    const int atTheEnd = syncCalls - whileRecording;
+    audiofile::dataSync = original;
+    applyLimit({});
+    EXPECT_GE(whileRecording, 1);
+    EXPECT_LE(whileRecording, 4);
+    EXPECT_EQ(atTheEnd, 1);
+
+    // A normal close leaves sizes that match the file, in either header form.
+    if (c.type == kAudioFileWAVEType) {
+        const WavSizes sizes = wavSizes(path);
+        EXPECT_EQ(sizes.rf64, c.plainRiffLimit != 0);
+        EXPECT_EQ(sizes.riff + 8, fileSize(path));
+        EXPECT_EQ(sizes.dataAt + sizes.data, fileSize(path));
+        const Decoded d = decodeFile(path);
+        EXPECT_EQ(std::int64_t(d.frames()), sizes.data / 8);
+        if (haveTool("sox")) {
+            EXPECT_EQ(framesDecodedBy("sox", path), std::int64_t(d.frames())) << "sox";
+        }
+        if (haveTool("ffmpeg")) {
+            EXPECT_EQ(framesDecodedBy("ffmpeg", path), std::int64_t(d.frames())) << "ffmpeg";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileDurability,
+    testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0}, CrashCase{kAudioFileWAVEType, "rf64", 0, 200000},
+        CrashCase{kAudioFileM4AType, "m4a", 0}),
+    [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.name); });
 
 // --- The disk refusing data ---------------------------------------------------
 
@@ -218,10 +322,11 @@ TEST_P(ExtAudioFileDiskFull, WriterStopsReportsAndLeavesACompleteFileUpToTheFail
     ASSERT_EQ(d.status, noErr);
     if (c.type == kAudioFileWAVEType) {
         // Every whole frame that reached the disk, and the header says so.
-        EXPECT_EQ(std::int64_t(d.frames()), (std::int64_t(st.st_size) - 44) / 8);
+        const std::int64_t header = wavSizes(path).dataAt;
+        EXPECT_EQ(std::int64_t(d.frames()), (std::int64_t(st.st_size) - header) / 8);
         EXPECT_EQ(d.lengthFrames, std::int64_t(d.frames()));
-        EXPECT_EQ(st.st_size, 44 + d.lengthFrames * 8);
-        EXPECT_GT(d.frames(), std::size_t((c.limitBytes - 44) / 8 - 8));
+        EXPECT_EQ(st.st_size, header + d.lengthFrames * 8);
+        EXPECT_GT(d.frames(), std::size_t((std::int64_t(c.limitBytes) - header) / 8 - 8));
         if (haveTool("sox")) {
             EXPECT_EQ(framesDecodedBy("sox", path), std::int64_t(d.frames()));
         }

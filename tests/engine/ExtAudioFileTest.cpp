@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -81,14 +82,11 @@ TEST_P(ExtAudioFileRoundTrip, DecodesToTheSameTonesAtTheFileRateAndLength)
     }
 
     const auto expected = std::int64_t(std::llround(double(clientFrames) * kFileRate / c.clientRate));
-    // WAVE and our MPEG-4 are exact but for the resampler's rounding; CAF
-    // records no priming, so decoders keep up to an AAC frame more of it.
-    const std::int64_t slack = c.type == kAudioFileCAFType ? 2048 : 1;
-    EXPECT_NEAR(double(d.lengthFrames), double(expected), double(slack));
-    EXPECT_NEAR(double(d.frames()), double(expected), double(slack));
-    if (c.type != kAudioFileCAFType) {
-        EXPECT_EQ(std::int64_t(d.frames()), d.lengthFrames) << "the length property must match what read() delivers";
-    }
+    // Exact but for the resampler's rounding: the MPEG-4 edit and the CAF
+    // packet table both state the priming and the valid frames.
+    EXPECT_NEAR(double(d.lengthFrames), double(expected), 1);
+    EXPECT_NEAR(double(d.frames()), double(expected), 1);
+    EXPECT_EQ(std::int64_t(d.frames()), d.lengthFrames) << "the length property must match what read() delivers";
 
     // Middle half second, away from the resampler's and the codec's edges.
     const std::size_t from = std::size_t(0.5 * kFileRate), count = std::size_t(0.5 * kFileRate);
@@ -153,7 +151,7 @@ TEST(ExtAudioFileExactness, WavAtTheFileRateKeepsEverySampleAndSeeksToTheFrame)
     TempDir dir;
     const std::size_t frames = 100000;
     const std::string path = writeRampWav(dir, frames);
-    EXPECT_EQ(fileSize(path), 44 + std::int64_t(frames) * 8) << "a 44-byte header and nothing after the data";
+    EXPECT_EQ(fileSize(path), wavSizes(path).dataAt + std::int64_t(frames) * 8) << "nothing after the data";
 
     const Decoded d = decodeFile(path);
     ASSERT_EQ(d.frames(), frames);
@@ -278,29 +276,13 @@ TEST(ExtAudioFileExactness, FinalM4aIsAnOrdinaryFileWithItsTrueDuration)
         ASSERT_EQ(writeAll(*file, in, true), noErr);
     }  // the destructor completes the file
 
-    std::ifstream f(path, std::ios::binary);
-    std::vector<std::string> top;
-    std::string moov;
-    for (;;) {
-        unsigned char h[8];
-        if (!f.read(reinterpret_cast<char*>(h), 8))
-            break;
-        const std::uint64_t size = (std::uint64_t(h[0]) << 24) | (h[1] << 16) | (h[2] << 8) | h[3];
-        const std::string type(reinterpret_cast<char*>(h + 4), 4);
-        top.push_back(type);
-        ASSERT_GE(size, 8u) << "unexpected box size form";
-        if (type == "moov") {
-            moov.resize(size - 8);
-            f.read(moov.data(), std::streamsize(moov.size()));
-        } else {
-            f.seekg(std::streamoff(size - 8), std::ios::cur);
-        }
-    }
-    EXPECT_NE(std::find(top.begin(), top.end(), "moov"), top.end());
-    EXPECT_NE(std::find(top.begin(), top.end(), "mdat"), top.end());
-    EXPECT_EQ(std::find(top.begin(), top.end(), "moof"), top.end()) << "still fragmented";
-    EXPECT_EQ(moov.find("mvex"), std::string::npos) << "still announces fragments";
-    EXPECT_NE(moov.find("elst"), std::string::npos) << "the priming edit is missing";
+    const std::vector<std::string> top = topLevelBoxes(path);
+    EXPECT_EQ(countOf(top, "moov"), 1u);
+    EXPECT_EQ(countOf(top, "mdat"), 1u);
+    EXPECT_EQ(countOf(top, "moof"), 0u) << "still fragmented";
+    const std::string bytes = fileBytes(path);
+    EXPECT_EQ(bytes.find("mvex"), std::string::npos) << "still announces fragments";
+    EXPECT_NE(bytes.find("elst"), std::string::npos) << "the priming edit is missing";
     EXPECT_FALSE(std::ifstream(path + ".remux.m4a").good()) << "temporary file left behind";
 
     const std::int64_t expected = std::llround(double(frames) * kFileRate / 48000);
@@ -407,26 +389,55 @@ INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileReadFormats,
             + (i.param.interleaved ? "_interleaved_" : "_planar_") + std::to_string(int(i.param.rate));
     });
 
-TEST(ExtAudioFileFormats, IntegerInterleavedClientWritesTheSameTone)
+struct IntegerClientCase {
+    std::uint32_t bits;
+    bool interleaved;
+};
+
+class ExtAudioFileIntegerClient : public testing::TestWithParam<IntegerClientCase> { };
+
+// Full scale of each integer width maps to 1.0, in either layout.
+TEST_P(ExtAudioFileIntegerClient, WritesTheSameToneAtTheSameLevel)
 {
+    const IntegerClientCase c = GetParam();
     TempDir dir;
     const std::string path = dir.file("int.wav");
     const std::size_t frames = 44100;
     const std::vector<float> tone = sine(1000, 32000, frames);
-    std::vector<std::int16_t> interleaved(frames * 2);
+    const double fullScale = c.bits == 16 ? 32767.0 : 2147483647.0;
+    const std::size_t bytes = c.bits / 8;
+    // Left the tone, right its negation.
+    std::vector<std::uint8_t> left(frames * bytes), right(frames * bytes), both(frames * 2 * bytes);
     for (std::size_t i = 0; i < frames; ++i) {
-        interleaved[2 * i] = std::int16_t(std::lround(tone[i] * 32767));
-        interleaved[2 * i + 1] = std::int16_t(-interleaved[2 * i]);
+        const auto put = [&](std::uint8_t* at, double v) {
+            if (c.bits == 16) {
+                const auto x = std::int16_t(std::lround(v * fullScale));
+                std::memcpy(at, &x, 2);
+            } else {
+                const auto x = std::int32_t(std::llround(v * fullScale));
+                std::memcpy(at, &x, 4);
+            }
+        };
+        put(&left[i * bytes], tone[i]);
+        put(&right[i * bytes], -tone[i]);
+        put(&both[2 * i * bytes], tone[i]);
+        put(&both[(2 * i + 1) * bytes], -tone[i]);
     }
     {
         ExtAudioFileRef file;
         ASSERT_EQ(
             ExtAudioFile::create(path, kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
-        const AudioStreamBasicDescription client = pcmClient(32000, 2, true, false, 16);
+        const AudioStreamBasicDescription client = pcmClient(32000, 2, c.interleaved, false, c.bits);
         ASSERT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client), noErr);
         AudioBufferList list;
-        list.mNumberBuffers = 1;
-        list.mBuffers[0] = AudioBuffer{2, std::uint32_t(interleaved.size() * 2), interleaved.data()};
+        if (c.interleaved) {
+            list.mNumberBuffers = 1;
+            list.mBuffers[0] = AudioBuffer{2, std::uint32_t(both.size()), both.data()};
+        } else {
+            list.mNumberBuffers = 2;
+            list.mBuffers[0] = AudioBuffer{1, std::uint32_t(left.size()), left.data()};
+            list.mBuffers[1] = AudioBuffer{1, std::uint32_t(right.size()), right.data()};
+        }
         ASSERT_EQ(file->writeAsync(std::uint32_t(frames), &list), noErr);
         list.mBuffers[0].mDataByteSize = 10;  // too small for what is claimed
         EXPECT_NE(file->writeAsync(100, &list), noErr);
@@ -434,10 +445,16 @@ TEST(ExtAudioFileFormats, IntegerInterleavedClientWritesTheSameTone)
     }
     const Decoded d = decodeFile(path);
     EXPECT_NEAR(double(d.frames()), frames * kFileRate / 32000, 1);
-    const auto mid = slice(d.channels[0], 10000, 20000);
-    EXPECT_NEAR(toneAmplitude(mid, 1000, kFileRate), 0.5, 0.01);
+    EXPECT_NEAR(toneAmplitude(slice(d.channels[0], 10000, 20000), 1000, kFileRate), 0.5, 0.01);
     EXPECT_NEAR(d.channels[1][20000], -d.channels[0][20000], 1e-4);
 }
+
+INSTANTIATE_TEST_SUITE_P(ExtAudioFileFormats, ExtAudioFileIntegerClient,
+    testing::Values(IntegerClientCase{16, true}, IntegerClientCase{16, false}, IntegerClientCase{32, true},
+        IntegerClientCase{32, false}),
+    [](const testing::TestParamInfo<IntegerClientCase>& i) {
+        return "int" + std::to_string(i.param.bits) + (i.param.interleaved ? "_interleaved" : "_planar");
+    });
 
 TEST(ExtAudioFileFormats, RefusesClientFormatsItCannotConvert)
 {
@@ -460,6 +477,38 @@ TEST(ExtAudioFileFormats, RefusesClientFormatsItCannotConvert)
     std::uint32_t size = sizeof client;
     ASSERT_EQ(file->getProperty(kExtAudioFileProperty_ClientDataFormat, &size, &client), noErr);
     EXPECT_EQ(client, wavFileFormat());
+}
+
+// Frames queued for one client format are never dropped by a change to
+// another, and a change refused leaves the writer draining the queue.
+TEST(ExtAudioFileFormats, AClientFormatChangeKeepsTheWriterAndWhatWasQueued)
+{
+    TempDir dir;
+    const std::string path = dir.file("change.wav");
+    ExtAudioFileRef file;
+    ASSERT_EQ(ExtAudioFile::create(path, kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
+    const AudioStreamBasicDescription floats = pcmClient(kFileRate, 2);
+    ASSERT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof floats, &floats), noErr);
+    Channels tone{sine(1000, kFileRate, 44100), sine(1000, kFileRate, 44100)};
+    AudioBufferList list = planarList(tone, 0, 512);
+    ASSERT_EQ(file->writeAsync(512, &list), noErr);
+    // At once, before the writer can have drained the queue.
+    const AudioStreamBasicDescription other = pcmClient(48000, 2);
+    EXPECT_NE(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof other, &other), noErr);
+    // Everything after the refusal still reaches the file, more than the
+    // queue holds in a second, so a writer that stopped draining shows.
+    for (std::size_t at = 512; at + 512 <= tone[0].size(); at += 512) {
+        list = planarList(tone, at, 512);
+        ASSERT_EQ(file->writeAsync(512, &list), noErr);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (wavSizes(path).data < 86 * 512 * 8 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(wavSizes(path).data, 86 * 512 * 8) << "the writer stopped after the refusal";
+    ASSERT_EQ(file->dispose(), noErr);
+    const Decoded d = decodeFile(path);
+    ASSERT_EQ(d.frames(), 86u * 512);
+    EXPECT_NEAR(toneAmplitude(slice(d.channels[0], 0, 4096), 1000, kFileRate), 0.5, 0.01) << "the first block was lost";
 }
 
 TEST(ExtAudioFileFormats, FormatInfoCompletesPackedPcmOnly)
@@ -581,7 +630,7 @@ TEST(ExtAudioFileOpen, ATruncatedWavReadsWhatIsThere)
         bytes.assign(std::istreambuf_iterator<char>(in), {});
     }
     const std::string cut = dir.file("cut.wav");
-    std::ofstream(cut, std::ios::binary) << bytes.substr(0, 44 + 4000 * 8);
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, std::size_t(wavSizes(whole).dataAt) + 4000 * 8);
     const Decoded d = decodeFile(cut);
     ASSERT_EQ(d.status, noErr);
     EXPECT_EQ(d.frames(), 4000u);
@@ -633,7 +682,7 @@ TEST(ExtAudioFileAsync, AFullQueueRefusesWholeBlocksAndLosesNothingAccepted)
     }
     EXPECT_GT(refused, 0) << "the queue never filled";
     ASSERT_EQ(file->dispose(), noErr);
-    EXPECT_EQ(fileSize(path), 44 + accepted * 8) << "refused blocks must leave nothing behind";
+    EXPECT_EQ(fileSize(path), wavSizes(path).dataAt + accepted * 8) << "refused blocks must leave nothing behind";
 }
 
 TEST(ExtAudioFileAsync, AfterDisposeWritesAreRefused)

@@ -286,25 +286,48 @@ inline std::size_t countOf(const std::vector<std::string>& types, const std::str
     return std::size_t(std::count(types.begin(), types.end(), type));
 }
 
-// The two sizes of a 44-byte WAVE header: what follows the RIFF size field,
-// and the data chunk's.
+// The sizes a WAVE (or RF64) header states, and where its audio starts.
 struct WavSizes {
     std::int64_t riff = -1;
     std::int64_t data = -1;
+    std::int64_t dataAt = -1;
+    bool rf64 = false;
 };
 
 inline WavSizes wavSizes(const std::string& path)
 {
-    const std::string h = fileBytes(path).substr(0, 44);
-    WavSizes s;
-    if (h.size() < 44)
-        return s;
-    const auto le32 = [&](std::size_t at) {
-        const auto* p = reinterpret_cast<const unsigned char*>(h.data() + at);
-        return std::int64_t(p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24));
+    std::string h(4096, '\0');
+    {
+        std::ifstream f(path, std::ios::binary);
+        f.read(h.data(), std::streamsize(h.size()));
+        h.resize(std::size_t(f.gcount()));
+    }
+    const auto le = [&](std::size_t at, int bytes) {
+        std::uint64_t v = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(h[at + std::size_t(i)]);
+        return std::int64_t(v);
     };
-    s.riff = le32(4);
-    s.data = le32(40);
+    WavSizes s;
+    if (h.size() < 12)
+        return s;
+    s.rf64 = h.compare(0, 4, "RF64") == 0;
+    s.riff = le(4, 4);
+    for (std::size_t at = 12; at + 8 <= h.size();) {
+        const std::string id = h.substr(at, 4);
+        const auto size = std::size_t(le(at + 4, 4));
+        if (id == "ds64" && s.rf64 && at + 24 <= h.size()) {
+            s.riff = le(at + 8, 8);
+            s.data = le(at + 16, 8);
+        }
+        if (id == "data") {
+            s.dataAt = std::int64_t(at + 8);
+            if (!s.rf64)
+                s.data = std::int64_t(size);
+            break;
+        }
+        at += 8 + size + (size & 1);
+    }
     return s;
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <random>
 #include <thread>
 #include <vector>
@@ -56,15 +58,20 @@ TEST(SpscFifo, RegionsSplitAtTheEndOfStorageAndKeepOrder)
     EXPECT_EQ(fifo.freeSpace(), 8u);
 }
 
+// A fault makes either side wait for what never comes: both give up when the
+// other has stopped or a generous deadline has passed, so the test fails at
+// once instead of hanging until the test runner's timeout.
 TEST(SpscFifo, TwoThreadsPassACounterWithoutGaps)
 {
     SpscFifo fifo(1000);
     constexpr std::uint32_t kTotal = 2'000'000;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::atomic<bool> consumerStopped{false};
     std::thread producer([&] {
         std::mt19937 rng(1);
         std::vector<float> block(300);
         std::uint32_t next = 0;
-        while (next < kTotal) {
+        while (next < kTotal && !consumerStopped.load() && std::chrono::steady_clock::now() < deadline) {
             const std::uint32_t n
                 = std::min<std::uint32_t>(std::uniform_int_distribution<std::uint32_t>(1, 300)(rng), kTotal - next);
             for (std::uint32_t i = 0; i < n; ++i)
@@ -78,7 +85,7 @@ TEST(SpscFifo, TwoThreadsPassACounterWithoutGaps)
     std::uint32_t expected = 0;
     std::vector<float> out(257);
     bool ok = true;
-    while (expected < kTotal && ok) {
+    while (expected < kTotal && ok && std::chrono::steady_clock::now() < deadline) {
         const std::size_t n = fifo.pop(out.data(), out.size());
         for (std::size_t i = 0; i < n; ++i, ++expected)
             if (out[i] != float(expected % (1u << 24))) {
@@ -88,9 +95,10 @@ TEST(SpscFifo, TwoThreadsPassACounterWithoutGaps)
         if (n == 0)
             std::this_thread::yield();
     }
+    consumerStopped = true;
     producer.join();
     EXPECT_TRUE(ok) << "wrong value at " << expected;
-    EXPECT_EQ(expected, kTotal);
+    EXPECT_EQ(expected, kTotal) << "the counter stopped arriving";
 }
 
 }  // namespace

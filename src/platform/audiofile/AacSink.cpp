@@ -1,0 +1,236 @@
+#include "platform/audiofile/AacSink.h"
+
+#include "platform/audiofile/AudioFileCommon.h"
+#include "platform/audiofile/CafFile.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <iterator>
+
+namespace audiofile {
+namespace {
+
+constexpr int kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
+
+// AAC: an MPEG-4 file written through libavformat in short fragments (each
+// complete on disk, so a crash loses at most the last one), or a CAF file.
+class AacSink final : public FileSink {
+public:
+    static OSStatus create(const std::string& path, AudioFileTypeID type, const AudioStreamBasicDescription& f,
+        std::unique_ptr<FileSink>& out)
+    {
+        const int rate = int(f.mSampleRate);
+        if (double(rate) != f.mSampleRate
+            || std::find(std::begin(kAacRates), std::end(kAacRates), rate) == std::end(kAacRates))
+            return kAudioFileUnsupportedDataFormatError;
+        const AVCodec* codec = avcodec_find_encoder_by_name("aac");
+        if (!codec)
+            return kAudioFileUnsupportedDataFormatError;
+
+        std::unique_ptr<AacSink> sink(new AacSink);
+        sink->fragmented_ = type == kAudioFileM4AType;
+        const int channels = int(f.mChannelsPerFrame);
+
+        sink->enc_.reset(avcodec_alloc_context3(codec));
+        if (!sink->enc_)
+            return kAudioFileUnspecifiedError;
+        AVCodecContext* enc = sink->enc_.get();
+        enc->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        enc->sample_rate = rate;
+        av_channel_layout_default(&enc->ch_layout, channels);
+        enc->bit_rate = channels == 1 ? 128000 : 192000;
+        enc->time_base = AVRational{1, rate};
+
+        if (!sink->fragmented_) {
+            // The CAF writer needs the decoder configuration up front.
+            enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+            if (avcodec_open2(enc, codec, nullptr) < 0)
+                return kAudioFileUnsupportedDataFormatError;
+            if (OSStatus st = CafFile::create(path, *enc, sink->caf_))
+                return st;
+        } else {
+            AVFormatContext* rawFmt = nullptr;
+            if (avformat_alloc_output_context2(&rawFmt, nullptr, "ipod", path.c_str()) < 0)
+                return kAudioFileUnsupportedFileTypeError;
+            sink->fmt_.reset(rawFmt);
+            if (sink->fmt_->oformat->flags & AVFMT_GLOBALHEADER)
+                enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+            if (avcodec_open2(enc, codec, nullptr) < 0)
+                return kAudioFileUnsupportedDataFormatError;
+
+            sink->stream_ = avformat_new_stream(rawFmt, nullptr);
+            if (!sink->stream_ || avcodec_parameters_from_context(sink->stream_->codecpar, enc) < 0)
+                return kAudioFileUnspecifiedError;
+            sink->stream_->time_base = enc->time_base;
+
+            // Everything that can be refused is checked: only now touch the disk.
+            if (int err = avio_open(&rawFmt->pb, path.c_str(), AVIO_FLAG_WRITE); err < 0)
+                return statusFromAv(err);
+            AVDictionary* opts = nullptr;
+            av_dict_set(&opts, "movflags", "frag_custom+empty_moov+default_base_moof", 0);
+            const int err = avformat_write_header(rawFmt, &opts);
+            av_dict_free(&opts);
+            if (err < 0 || rawFmt->pb->error < 0) {
+                const OSStatus st = statusFromAv(err < 0 ? err : rawFmt->pb->error);
+                sink->fmt_.reset();
+                ::unlink(path.c_str());
+                return st;
+            }
+            avio_flush(rawFmt->pb);
+        }
+
+        sink->fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, channels, enc->frame_size * 4));
+        sink->frame_ = ffmpeg::makeFrame();
+        sink->packet_ = ffmpeg::makePacket();
+        if (!sink->fifo_ || !sink->frame_ || !sink->packet_) {
+            sink->fmt_.reset();
+            sink->caf_.reset();
+            ::unlink(path.c_str());
+            return kAudioFileUnspecifiedError;
+        }
+        sink->cutInterval_ = std::llround(rate * kFragmentSeconds);
+        out = std::move(sink);
+        return noErr;
+    }
+
+    // Audio per MPEG-4 fragment: a crash loses at most one fragment (plus
+    // the encoder's delay and what the queue held). Shorter fragments make a
+    // larger file and a slower final rewrite.
+    static constexpr double kFragmentSeconds = 0.5;
+
+    AVSampleFormat sampleFormat() const override { return AV_SAMPLE_FMT_FLTP; }
+    bool fragmented() const { return fragmented_; }
+    int priming() const { return enc_->initial_padding; }
+
+    OSStatus writeSamples(const std::uint8_t* const* data, int frames) override
+    {
+        if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(const_cast<std::uint8_t**>(data)), frames)
+            < frames)
+            return kAudioFileUnspecifiedError;
+        while (av_audio_fifo_size(fifo_.get()) >= enc_->frame_size)
+            if (OSStatus s = encode(enc_->frame_size))
+                return s;
+        return noErr;
+    }
+
+    OSStatus checkpoint() override { return unflushed_ > 0 ? cut() : noErr; }
+    double checkpointSeconds() const override { return kFragmentSeconds; }
+    std::uint64_t checkpoints() const override { return fragments_; }
+
+    OSStatus finish(bool failed) override
+    {
+        OSStatus s = noErr;
+        if (!failed) {
+            if (const int rest = av_audio_fifo_size(fifo_.get()); rest > 0)
+                s = encode(rest);
+            if (s == noErr)
+                s = drain(nullptr);
+        }
+        if (caf_) {
+            const OSStatus st = caf_->finish(nextPts_, priming(), enc_->frame_size, failed || s != noErr);
+            return s != noErr ? s : st;
+        }
+        const int err = av_write_trailer(fmt_.get());
+        if (s == noErr && (err < 0 || fmt_->pb->error < 0))
+            s = writeFailure(statusFromAv(err < 0 ? err : fmt_->pb->error));
+        const int closeErr = avio_closep(&fmt_->pb);
+        if (s == noErr && closeErr < 0)
+            s = writeFailure(statusFromAv(closeErr));
+        return s;
+    }
+
+private:
+    AacSink() = default;
+
+    OSStatus encode(int frames)
+    {
+        AVFrame* frame = frame_.get();
+        av_frame_unref(frame);
+        frame->nb_samples = frames;
+        frame->format = enc_->sample_fmt;
+        frame->sample_rate = enc_->sample_rate;
+        if (av_channel_layout_copy(&frame->ch_layout, &enc_->ch_layout) < 0 || av_frame_get_buffer(frame, 0) < 0)
+            return kAudioFileUnspecifiedError;
+        av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame->data), frames);
+        frame->pts = nextPts_;
+        nextPts_ += frames;
+        return drain(frame);
+    }
+
+    OSStatus drain(AVFrame* frame)
+    {
+        if (avcodec_send_frame(enc_.get(), frame) < 0)
+            return kAudioFileUnspecifiedError;
+        AVPacket* packet = packet_.get();
+        for (;;) {
+            const int r = avcodec_receive_packet(enc_.get(), packet);
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+                return noErr;
+            if (r < 0)
+                return kAudioFileUnspecifiedError;
+            const std::int64_t duration = packet->duration;
+            if (caf_) {
+                const OSStatus st = caf_->writePacket(packet->data, packet->size);
+                av_packet_unref(packet);
+                if (st != noErr)
+                    return st;
+                continue;
+            }
+            av_packet_rescale_ts(packet, enc_->time_base, stream_->time_base);
+            packet->stream_index = stream_->index;
+            const int err = av_write_frame(fmt_.get(), packet);
+            av_packet_unref(packet);
+            if (err < 0 || fmt_->pb->error < 0)
+                return writeFailure(statusFromAv(err < 0 ? err : fmt_->pb->error));
+            unflushed_ += duration > 0 ? duration : enc_->frame_size;
+            if (fragmented_ && unflushed_ >= cutInterval_)
+                if (OSStatus s = cut())
+                    return s;
+        }
+    }
+
+    // Closes the current fragment and pushes it to the kernel, where it
+    // survives the process.
+    OSStatus cut()
+    {
+        unflushed_ = 0;
+        if (!fragmented_)
+            return noErr;
+        const int err = av_write_frame(fmt_.get(), nullptr);
+        avio_flush(fmt_->pb);
+        ++fragments_;
+        if (err < 0 || fmt_->pb->error < 0)
+            return writeFailure(statusFromAv(err < 0 ? err : fmt_->pb->error));
+        return noErr;
+    }
+
+    bool fragmented_ = false;
+    ffmpeg::OutputFormatPtr fmt_;   // MPEG-4
+    std::unique_ptr<CafFile> caf_;  // or CAF
+    ffmpeg::CodecContextPtr enc_;
+    ffmpeg::AudioFifoPtr fifo_;
+    ffmpeg::FramePtr frame_;
+    ffmpeg::PacketPtr packet_;
+    AVStream* stream_ = nullptr;  // owned by fmt_
+    std::int64_t nextPts_ = 0;
+    std::int64_t unflushed_ = 0;
+    std::int64_t cutInterval_ = 0;
+    std::uint64_t fragments_ = 0;
+};
+
+}  // namespace
+
+OSStatus createAacSink(
+    const std::string& path, AudioFileTypeID type, const AudioStreamBasicDescription& f, std::unique_ptr<FileSink>& out)
+{
+    return AacSink::create(path, type, f, out);
+}
+
+int fragmentedMp4Priming(const FileSink& sink)
+{
+    const auto* aac = dynamic_cast<const AacSink*>(&sink);
+    return aac && aac->fragmented() ? aac->priming() : -1;
+}
+
+}  // namespace audiofile

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/audiofile/FileSink.h"
+
+#include <memory>
+#include <string>
+
+namespace audiofile {
+
+// AAC in an MPEG-4 file (type kAudioFileM4AType) or a CAF file. out is set
+// only on success.
+OSStatus createAacSink(const std::string& path, AudioFileTypeID type, const AudioStreamBasicDescription& f,
+    std::unique_ptr<FileSink>& out);
+
+// The encoder's priming when the sink writes a fragmented MPEG-4 file, which
+// is rewritten as an ordinary one once complete; -1 for any other sink.
+int fragmentedMp4Priming(const FileSink& sink);
+
+}  // namespace audiofile

@@ -1,0 +1,224 @@
+#include "platform/audiofile/AudioFileCommon.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <mutex>
+
+namespace audiofile {
+
+// --- Statuses -------------------------------------------------------------
+
+OSStatus statusFromErrno(int err)
+{
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return kAudioFileFileNotFoundError;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EEXIST:
+    case EISDIR:
+        return kAudioFilePermissionsError;
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+    case EIO:
+        return kAudioFileDiskFullError;
+    default:
+        return kAudioFileUnspecifiedError;
+    }
+}
+
+OSStatus statusFromAv(int err)
+{
+    if (err >= 0)
+        return noErr;
+    if (err == AVERROR_INVALIDDATA || err == AVERROR_DEMUXER_NOT_FOUND)
+        return kAudioFileUnsupportedFileTypeError;
+    if (err == AVERROR_DECODER_NOT_FOUND || err == AVERROR_ENCODER_NOT_FOUND || err == AVERROR_STREAM_NOT_FOUND)
+        return kAudioFileUnsupportedDataFormatError;
+    if (err > -4096)  // AVERROR(errno)
+        return statusFromErrno(-err);
+    return kAudioFileUnspecifiedError;
+}
+
+OSStatus writeFailure(OSStatus s)
+{
+    return s == noErr ? noErr : kAudioFileDiskFullError;
+}
+
+bool usableRate(double rate)
+{
+    return std::isfinite(rate) && rate >= 1000 && rate <= 768000;
+}
+
+bool clientLayoutFor(const AudioStreamBasicDescription& f, ClientLayout& out)
+{
+    if (f.mFormatID != kAudioFormatLinearPCM || (f.mFormatFlags & kAudioFormatFlagIsBigEndian))
+        return false;
+    if (f.mChannelsPerFrame < 1 || f.mChannelsPerFrame > kMaxAudioChannels || !usableRate(f.mSampleRate))
+        return false;
+    ClientLayout l;
+    if (f.mFormatFlags & kAudioFormatFlagIsFloat) {
+        if (f.mBitsPerChannel != 32)
+            return false;
+        l.type = SampleType::Float32;
+    } else if (f.mFormatFlags & kAudioFormatFlagIsSignedInteger) {
+        if (f.mBitsPerChannel == 16)
+            l.type = SampleType::Int16;
+        else if (f.mBitsPerChannel == 32)
+            l.type = SampleType::Int32;
+        else
+            return false;
+    } else {
+        return false;
+    }
+    l.planar = (f.mFormatFlags & kAudioFormatFlagIsNonInterleaved) != 0;
+    l.channels = int(f.mChannelsPerFrame);
+    l.bytesPerSample = int(f.mBitsPerChannel / 8);
+    l.rate = f.mSampleRate;
+    const std::uint32_t frameBytes = std::uint32_t(l.bytesPerSample * (l.planar ? 1 : l.channels));
+    if (f.mBytesPerFrame != 0 && f.mBytesPerFrame != frameBytes)
+        return false;
+    out = l;
+    return true;
+}
+
+AudioStreamBasicDescription floatPlanarFormat(double rate, std::uint32_t channels)
+{
+    AudioStreamBasicDescription f;
+    f.mSampleRate = rate;
+    f.mFormatID = kAudioFormatLinearPCM;
+    f.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
+    f.mBytesPerPacket = 4;
+    f.mFramesPerPacket = 1;
+    f.mBytesPerFrame = 4;
+    f.mChannelsPerFrame = channels;
+    f.mBitsPerChannel = 32;
+    return f;
+}
+
+void completePcm(AudioStreamBasicDescription& f)
+{
+    if (f.mFormatID != kAudioFormatLinearPCM || f.mBitsPerChannel == 0 || f.mChannelsPerFrame == 0)
+        return;
+    const std::uint32_t sampleBytes = (f.mBitsPerChannel + 7) / 8;
+    const bool planar = (f.mFormatFlags & kAudioFormatFlagIsNonInterleaved) != 0;
+    if (f.mFramesPerPacket == 0)
+        f.mFramesPerPacket = 1;
+    if (f.mBytesPerFrame == 0)
+        f.mBytesPerFrame = sampleBytes * (planar ? 1 : f.mChannelsPerFrame);
+    if (f.mBytesPerPacket == 0)
+        f.mBytesPerPacket = f.mBytesPerFrame * f.mFramesPerPacket;
+    if (f.mBitsPerChannel == sampleBytes * 8)
+        f.mFormatFlags |= kAudioFormatFlagIsPacked;
+}
+
+std::int64_t framesRoom(const AudioBufferList& list, const ClientLayout& l, int channelsNeeded)
+{
+    const int buffers = l.planar ? channelsNeeded : 1;
+    if (int(list.mNumberBuffers) < buffers)
+        return -1;
+    const std::uint32_t frameBytes = std::uint32_t(l.bytesPerSample * (l.planar ? 1 : l.channels));
+    std::int64_t room = INT64_MAX;
+    for (int b = 0; b < buffers; ++b) {
+        if (!list.mBuffers[b].mData)
+            return -1;
+        room = std::min<std::int64_t>(room, list.mBuffers[b].mDataByteSize / frameBytes);
+    }
+    return room;
+}
+
+namespace {
+
+// Output channel c takes input channel c, or the last input channel when the
+// input has fewer: a mono source is spread at full level, extra source
+// channels are dropped. Never a mixdown: that would change levels.
+int setChannelMatrix(SwrContext* swr, int inChannels, int outChannels)
+{
+    std::vector<double> matrix(std::size_t(inChannels) * outChannels, 0.0);
+    for (int o = 0; o < outChannels; ++o)
+        matrix[std::size_t(o) * inChannels + std::min(o, inChannels - 1)] = 1.0;
+    return swr_set_matrix(swr, matrix.data(), inChannels);
+}
+
+}  // namespace
+
+ffmpeg::SwrContextPtr makeResampler(
+    int inChannels, AVSampleFormat inFormat, int inRate, int outChannels, AVSampleFormat outFormat, int outRate)
+{
+    ffmpeg::ChannelLayout in(inChannels), out(outChannels);
+    SwrContext* raw = nullptr;
+    if (swr_alloc_set_opts2(&raw, &out.layout, outFormat, outRate, &in.layout, inFormat, inRate, 0, nullptr) < 0)
+        return nullptr;
+    ffmpeg::SwrContextPtr swr(raw);
+    if (setChannelMatrix(swr.get(), inChannels, outChannels) < 0 || swr_init(swr.get()) < 0)
+        return nullptr;
+    return swr;
+}
+
+OSStatus answerProperty(ExtAudioFilePropertyID id, std::uint32_t* ioSize, void* outData,
+    const AudioStreamBasicDescription& fileFormat, const AudioStreamBasicDescription& clientFormat,
+    std::int64_t lengthFrames)
+{
+    if (!ioSize || !outData)
+        return kExtAudioFileError_InvalidProperty;
+    switch (id) {
+    case kExtAudioFileProperty_FileDataFormat:
+    case kExtAudioFileProperty_ClientDataFormat:
+        if (*ioSize < sizeof(AudioStreamBasicDescription))
+            return kAudioHardwareBadPropertySizeError;
+        *static_cast<AudioStreamBasicDescription*>(outData)
+            = id == kExtAudioFileProperty_FileDataFormat ? fileFormat : clientFormat;
+        *ioSize = sizeof(AudioStreamBasicDescription);
+        return noErr;
+    case kExtAudioFileProperty_FileLengthFrames:
+        if (*ioSize < sizeof(std::int64_t))
+            return kAudioHardwareBadPropertySizeError;
+        *static_cast<std::int64_t*>(outData) = lengthFrames;
+        *ioSize = sizeof(std::int64_t);
+        return noErr;
+    default:
+        return kExtAudioFileError_InvalidProperty;
+    }
+}
+
+// FFmpeg's informational lines (the AAC encoder's statistics among them)
+// would otherwise land on the terminal of whoever runs us; failures come back
+// as statuses.
+void quietFFmpegLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+}
+
+std::atomic<int (*)(int)> dataSync{::fdatasync};
+
+OSStatus syncFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return statusFromErrno(errno);
+    const int r = dataSync.load(std::memory_order_relaxed)(fd);
+    const int err = errno;
+    ::close(fd);
+    return r == 0 ? noErr : writeFailure(statusFromErrno(err));
+}
+
+void syncFolderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace audiofile

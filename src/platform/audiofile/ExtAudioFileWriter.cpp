@@ -1,0 +1,408 @@
+#include "platform/audiofile/ExtAudioFileWriter.h"
+
+#include "platform/SpscFifo.h"
+#include "platform/audiofile/AacSink.h"
+#include "platform/audiofile/AudioFileCommon.h"
+#include "platform/audiofile/Mp4Remux.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace audiofile {
+namespace {
+
+template <typename T> inline float toFloat(T v);
+template <> inline float toFloat<float>(float v)
+{
+    return v;
+}
+template <> inline float toFloat<std::int16_t>(std::int16_t v)
+{
+    return float(v) * (1.0f / 32768.0f);
+}
+template <> inline float toFloat<std::int32_t>(std::int32_t v)
+{
+    return float(double(v) * (1.0 / 2147483648.0));
+}
+
+// Copies the first `channels` channels of the caller's frames, interleaved
+// as float, into a FIFO region. Real-time safe: no allocation, no calls out.
+// Every FIFO index is a whole number of frames, so a region splits only
+// between frames.
+template <typename T>
+void stageFrames(const AudioBufferList& list, const ClientLayout& l, int channels, const SpscFifo::Region& region)
+{
+    std::size_t frame = 0;
+    auto fill = [&](float* dst, std::size_t samples) {
+        const std::size_t count = samples / std::size_t(channels);
+        for (int c = 0; c < channels; ++c) {
+            const T* src = l.planar
+                ? static_cast<const T*>(list.mBuffers[c].mData) + frame
+                : static_cast<const T*>(list.mBuffers[0].mData) + frame * std::size_t(l.channels) + std::size_t(c);
+            const std::size_t stride = l.planar ? 1 : std::size_t(l.channels);
+            for (std::size_t i = 0; i < count; ++i)
+                dst[i * std::size_t(channels) + std::size_t(c)] = toFloat<T>(src[i * stride]);
+        }
+        frame += count;
+    };
+    fill(region.first, region.firstCount);
+    if (region.secondCount)
+        fill(region.second, region.secondCount);
+}
+
+void stage(const AudioBufferList& list, const ClientLayout& l, int channels, const SpscFifo::Region& region)
+{
+    switch (l.type) {
+    case SampleType::Float32:
+        stageFrames<float>(list, l, channels, region);
+        break;
+    case SampleType::Int16:
+        stageFrames<std::int16_t>(list, l, channels, region);
+        break;
+    case SampleType::Int32:
+        stageFrames<std::int32_t>(list, l, channels, region);
+        break;
+    }
+}
+
+// A file being written. Owned by its creator; the owner's thread makes every
+// call but writeAsync, which the audio thread makes. A writer thread (one per
+// file) drains what writeAsync queued into the file.
+class ExtAudioFileWriter final : public ExtAudioFile {
+public:
+    ExtAudioFileWriter(std::unique_ptr<FileSink> sink, const AudioStreamBasicDescription& fileFormat, std::string path)
+        : sink_(std::move(sink)),
+          fileFormat_(fileFormat),
+          path_(std::move(path)),
+          syncFd_(::open(path_.c_str(), O_RDONLY | O_CLOEXEC))
+    { }
+    ~ExtAudioFileWriter() override { dispose(); }
+
+    OSStatus getProperty(ExtAudioFilePropertyID id, std::uint32_t* ioSize, void* outData) override
+    {
+        return answerProperty(id, ioSize, outData, fileFormat_, clientFormat_, fileFrames_);
+    }
+
+    OSStatus setProperty(ExtAudioFilePropertyID id, std::uint32_t size, const void* data) override
+    {
+        if (id != kExtAudioFileProperty_ClientDataFormat)
+            return kExtAudioFileError_InvalidProperty;
+        if (size < sizeof(AudioStreamBasicDescription) || !data)
+            return kAudioHardwareBadPropertySizeError;
+        return setClientFormat(*static_cast<const AudioStreamBasicDescription*>(data));
+    }
+
+    // Called with the default client format at creation and again whenever
+    // the owner sets one: everything the audio thread will need is allocated
+    // here, before its first call.
+    OSStatus setClientFormat(const AudioStreamBasicDescription& format)
+    {
+        if (disposed_)
+            return kAudioFileNotOpenError;
+        ClientLayout layout;
+        if (!clientLayoutFor(format, layout))
+            return kAudioFileUnsupportedDataFormatError;
+        stopWriterThread();
+        // Whatever happens below, the file goes on being written.
+        struct Restart {
+            ExtAudioFileWriter& w;
+            ~Restart() { w.startWriterThread(); }
+        } restart{*this};
+        std::lock_guard lock(mutex_);
+        // Frames already queued are in the old format: they go first.
+        drainLocked();
+        if (started_) {
+            // Samples already passed through the old converter: keep it.
+            return kExtAudioFileError_InvalidProperty;
+        }
+        const int fileChannels = int(fileFormat_.mChannelsPerFrame);
+        const int staged = std::min(layout.channels, fileChannels);
+        ffmpeg::SwrContextPtr swr = makeResampler(staged, AV_SAMPLE_FMT_FLT, int(std::lround(layout.rate)),
+            fileChannels, sink_->sampleFormat(), int(fileFormat_.mSampleRate));
+        if (!swr)
+            return kAudioFileUnsupportedDataFormatError;
+        swr_ = std::move(swr);
+        client_ = layout;
+        stagedChannels_ = staged;
+        clientFormat_ = format;
+        completePcm(clientFormat_);
+        fifo_ = std::make_unique<SpscFifo>(std::size_t(std::ceil(layout.rate * kFifoSeconds)) * std::size_t(staged));
+        converted_.configure(sink_->sampleFormat(), fileChannels);
+        return noErr;
+    }
+
+    OSStatus read(std::uint32_t* ioFrames, AudioBufferList*) override
+    {
+        if (ioFrames)
+            *ioFrames = 0;
+        return kAudioFilePermissionsError;
+    }
+    OSStatus seek(std::int64_t) override { return kExtAudioFileError_InvalidSeek; }
+
+    OSStatus write(std::uint32_t frames, const AudioBufferList* data) override
+    {
+        if (disposed_)
+            return kAudioFileNotOpenError;
+        if (OSStatus s = writerStatus())
+            return s;
+        if (frames == 0)
+            return noErr;
+        if (!data || framesRoom(*data, client_, client_.planar ? stagedChannels_ : 1) < frames)
+            return kAudioFileUnspecifiedError;
+        std::lock_guard lock(mutex_);
+        drainLocked();  // earlier asynchronous frames go first
+        if (OSStatus s = writerStatus())
+            return s;
+        syncStaging_.resize(std::size_t(frames) * stagedChannels_);
+        SpscFifo::Region region;
+        region.first = syncStaging_.data();
+        region.firstCount = syncStaging_.size();
+        stage(*data, client_, stagedChannels_, region);
+        consumeLocked(syncStaging_.data(), int(frames));
+        return writerStatus();
+    }
+
+    // Audio thread. Copies, publishes, returns: nothing here may allocate,
+    // lock, block or reach the disk.
+    OSStatus writeAsync(std::uint32_t frames, const AudioBufferList* data) override
+    {
+        if (const OSStatus s = status_.load(std::memory_order_acquire))
+            return s;
+        if (!fifo_ || disposed_.load(std::memory_order_relaxed))
+            return kAudioFileNotOpenError;
+        if (frames == 0)
+            return noErr;
+        if (!data || framesRoom(*data, client_, client_.planar ? stagedChannels_ : 1) < frames)
+            return kAudioFileUnspecifiedError;
+        SpscFifo::Region region;
+        if (!fifo_->prepareWrite(std::size_t(frames) * stagedChannels_, region))
+            return kExtAudioFileError_AsyncWriteBufferOverflow;
+        stage(*data, client_, stagedChannels_, region);
+        fifo_->commitWrite(region.size());
+        return noErr;
+    }
+
+    OSStatus writerStatus() const override { return status_.load(std::memory_order_acquire); }
+
+    OSStatus dispose() override
+    {
+        if (disposed_)
+            return disposeStatus_;
+        stopWriterThread();
+        std::lock_guard lock(mutex_);
+        disposed_ = true;
+        drainLocked();
+        bool failed = writerStatus() != noErr;
+        if (!failed && swr_) {
+            // The resampler holds the last few input frames back until told the input ended.
+            for (;;) {
+                const int room = std::max(swr_get_out_samples(swr_.get(), 0), 1);
+                std::uint8_t** out = converted_.reserve(room);
+                const int n = swr_convert(swr_.get(), out, room, nullptr, 0);
+                if (n <= 0)
+                    break;
+                fileFrames_ += n;
+                if (OSStatus s = sink_->writeSamples(out, n)) {
+                    recordFailure(s);
+                    break;
+                }
+            }
+            failed = writerStatus() != noErr;
+        }
+        const OSStatus finished = sink_->finish(failed);
+        if (finished != noErr)
+            recordFailure(finished);
+        const int priming = fragmentedMp4Priming(*sink_);
+        // A fragmented file is copied and the copy synced instead.
+        if (priming < 0 && writerStatus() == noErr)
+            syncToDisk();
+        if (syncFd_ >= 0)
+            ::close(syncFd_);
+        syncFd_ = -1;
+        if (priming >= 0 && writerStatus() == noErr) {
+            // Only an undamaged file is worth the copy; the fragmented one already plays.
+            if (OSStatus s = remuxToOrdinaryMp4(path_, priming, fileFrames_))
+                recordFailure(s);
+        }
+        sink_.reset();
+        disposeStatus_ = writerStatus();
+        return disposeStatus_;
+    }
+
+private:
+    static constexpr double kFifoSeconds = 4.0;
+    // How often the writer looks into the FIFO: far below kFifoSeconds, and
+    // short beside the checkpoint intervals it adds to.
+    static constexpr std::chrono::milliseconds kPollInterval{50};
+    // What a power loss may cost, on top of the sink's checkpoint interval.
+    static constexpr std::chrono::seconds kSyncInterval{1};
+
+    void recordFailure(OSStatus s)
+    {
+        OSStatus expected = noErr;
+        status_.compare_exchange_strong(expected, s, std::memory_order_acq_rel);
+    }
+
+    void startWriterThread()
+    {
+        stopWriter_.store(false, std::memory_order_release);
+        writer_ = std::thread([this] { writerLoop(); });
+    }
+
+    // The owner waits for the writer's current pass only, not its sleep.
+    void stopWriterThread()
+    {
+        if (writer_.joinable()) {
+            {
+                std::lock_guard lock(stopMutex_);
+                stopWriter_.store(true, std::memory_order_release);
+            }
+            stopCv_.notify_all();
+            writer_.join();
+        }
+    }
+
+    // Writer thread. The audio thread sends no wake-up (that would be a
+    // system call on it): the writer polls. Checkpoints come from the sink as
+    // the audio arrives, or here when none came for the sink's interval (a
+    // paused recording, a slow source); what they made readable is pushed to
+    // the disk about once a second.
+    void writerLoop()
+    {
+        using Clock = std::chrono::steady_clock;
+        const std::chrono::duration<double> checkpointEvery(sink_->checkpointSeconds());
+        auto lastCheckpoint = Clock::now();
+        auto lastSync = lastCheckpoint;
+        std::uint64_t seen = 0;
+        std::uint64_t synced = 0;
+        while (!stopWriter_.load(std::memory_order_acquire)) {
+            const auto now = Clock::now();
+            {
+                std::lock_guard lock(mutex_);
+                drainLocked();
+                if (started_ && writerStatus() == noErr) {
+                    if (sink_->checkpoints() == seen && now - lastCheckpoint >= checkpointEvery)
+                        if (OSStatus s = sink_->checkpoint())
+                            recordFailure(s);
+                    if (sink_->checkpoints() != seen) {
+                        seen = sink_->checkpoints();
+                        lastCheckpoint = now;
+                    }
+                }
+            }
+            if (seen != synced && now - lastSync >= kSyncInterval) {
+                syncToDisk();
+                synced = seen;
+                lastSync = now;
+            }
+            std::unique_lock lock(stopMutex_);
+            stopCv_.wait_for(lock, kPollInterval, [this] { return stopWriter_.load(std::memory_order_acquire); });
+        }
+    }
+
+    // Any thread; the descriptor lives as long as the writer.
+    void syncToDisk()
+    {
+        if (syncFd_ < 0)
+            return;
+        if (dataSync.load(std::memory_order_relaxed)(syncFd_) != 0
+            && (errno == EIO || errno == ENOSPC || errno == EDQUOT))
+            recordFailure(kAudioFileDiskFullError);
+    }
+
+    // Under mutex_. After a failure the queue is only emptied.
+    void drainLocked()
+    {
+        if (!fifo_)
+            return;
+        const std::size_t chunk = std::size_t(8192) * stagedChannels_;
+        for (;;) {
+            const SpscFifo::Region region = fifo_->prepareRead(chunk);
+            if (region.size() == 0)
+                return;
+            if (writerStatus() == noErr) {
+                consumeLocked(region.first, int(region.firstCount / stagedChannels_));
+                if (region.secondCount && writerStatus() == noErr)
+                    consumeLocked(region.second, int(region.secondCount / stagedChannels_));
+            }
+            fifo_->commitRead(region.size());
+        }
+    }
+
+    void consumeLocked(const float* samples, int frames)
+    {
+        started_ = true;
+        const int room = swr_get_out_samples(swr_.get(), frames);
+        std::uint8_t** out = converted_.reserve(std::max(room, 1));
+        const std::uint8_t* in = reinterpret_cast<const std::uint8_t*>(samples);
+        const int n = swr_convert(swr_.get(), out, room, &in, frames);
+        if (n < 0) {
+            recordFailure(kAudioFileUnspecifiedError);
+            return;
+        }
+        fileFrames_ += n;
+        if (n > 0)
+            if (OSStatus s = sink_->writeSamples(out, n))
+                recordFailure(s);
+    }
+
+    std::unique_ptr<FileSink> sink_;
+    const AudioStreamBasicDescription fileFormat_;
+    const std::string path_;
+    AudioStreamBasicDescription clientFormat_;
+
+    // Set by the owner before writing starts; read by the audio thread.
+    ClientLayout client_;
+    int stagedChannels_ = 0;
+    std::unique_ptr<SpscFifo> fifo_;
+
+    std::mutex mutex_;  // the converter and the sink: writer thread vs. owner
+    ffmpeg::SwrContextPtr swr_;
+    SampleBuffer converted_;
+    std::vector<float> syncStaging_;
+    bool started_ = false;
+    std::int64_t fileFrames_ = 0;
+
+    int syncFd_;  // the file, for fdatasync; the sinks write through their own
+    std::thread writer_;
+    std::atomic<bool> stopWriter_{false};
+    std::mutex stopMutex_;  // with stopCv_, wakes the writer to stop; never the audio thread's
+    std::condition_variable stopCv_;
+    std::atomic<OSStatus> status_{noErr};
+    // Only the owner writes it, and never while writeAsync runs; it is
+    // atomic so a late writeAsync is refused rather than queued forever.
+    std::atomic<bool> disposed_{false};
+    OSStatus disposeStatus_ = noErr;
+};
+
+}  // namespace
+
+OSStatus createWriter(std::unique_ptr<FileSink> sink, const AudioStreamBasicDescription& format,
+    const std::string& path, std::unique_ptr<ExtAudioFile>& out)
+{
+    auto writer = std::make_unique<ExtAudioFileWriter>(std::move(sink), format, path);
+    // Until the owner says otherwise the client speaks the file's own PCM,
+    // or float planes for a compressed file.
+    const AudioStreamBasicDescription client = format.mFormatID == kAudioFormatLinearPCM
+        ? format
+        : floatPlanarFormat(format.mSampleRate, format.mChannelsPerFrame);
+    if (OSStatus s = writer->setClientFormat(client)) {
+        writer.reset();
+        ::unlink(path.c_str());
+        return s;
+    }
+    out = std::move(writer);
+    return noErr;
+}
+
+}  // namespace audiofile

@@ -1,0 +1,158 @@
+#include "platform/InterruptedRecording.h"
+
+#include "platform/audiofile/AudioFileCommon.h"
+#include "platform/audiofile/Mp4Remux.h"
+#include "platform/audiofile/WaveHeader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+using namespace audiofile;
+
+namespace {
+
+std::uint32_t get32le(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+std::uint64_t get64be(const std::uint8_t* p)
+{
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+bool readAt(int fd, void* buf, std::size_t size, std::int64_t at)
+{
+    return ::pread(fd, buf, size, off_t(at)) == ssize_t(size);
+}
+
+std::uint64_t get64le(const std::uint8_t* p)
+{
+    return std::uint64_t(get32le(p)) | std::uint64_t(get32le(p + 4)) << 32;
+}
+
+// A WAVE (or RF64) file whose header sizes were last updated before the
+// crash: they are set to the whole frames on disk, and a partial last frame
+// is cut off. A file whose sizes already agree with its length is left as it
+// is.
+OSStatus completeWave(int fd, std::int64_t fileBytes, bool rf64)
+{
+    WaveLayout layout;
+    layout.rf64 = rf64;
+    std::int64_t at = 12;
+    std::int64_t dataAt = -1;
+    std::uint64_t declared = 0;
+    std::uint32_t blockAlign = 0;
+    std::uint8_t head[8];
+    if (!readAt(fd, head, 8, 0))
+        return kAudioFileUnspecifiedError;
+    std::uint64_t riff = get32le(head + 4);  // or the ds64 chunk's, below
+    while (at + 8 <= fileBytes) {
+        std::uint8_t chunk[8];
+        if (!readAt(fd, chunk, 8, at))
+            return kAudioFileUnspecifiedError;
+        const std::uint32_t size = get32le(chunk + 4);
+        if (at == 12 && size == kDs64Bytes
+            && (std::memcmp(chunk, "JUNK", 4) == 0 || std::memcmp(chunk, "ds64", 4) == 0))
+            layout.reservedAt = at;
+        if (std::memcmp(chunk, "ds64", 4) == 0 && rf64 && size >= 16) {
+            std::uint8_t sizes[16];
+            if (!readAt(fd, sizes, 16, at + 8))
+                return kAudioFileUnspecifiedError;
+            riff = get64le(sizes);
+            declared = get64le(sizes + 8);
+        }
+        if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
+            std::uint8_t fmt[16];
+            if (!readAt(fd, fmt, 16, at + 8))
+                return kAudioFileUnspecifiedError;
+            blockAlign = std::uint32_t(fmt[12]) | std::uint32_t(fmt[13]) << 8;
+        }
+        if (std::memcmp(chunk, "data", 4) == 0) {
+            dataAt = at + 8;
+            if (!rf64)
+                declared = size;
+            break;
+        }
+        at += 8 + std::int64_t(size) + (size & 1);
+    }
+    if (dataAt < 0 || blockAlign == 0 || (rf64 && layout.reservedAt < 0))
+        return kAudioFileUnsupportedFileTypeError;
+    const std::int64_t onDisk = fileBytes - dataAt;
+    // Chunks after the audio (a tag list) make the data shorter than the
+    // file; the RIFF size then tells whether the header is current.
+    if (std::int64_t(riff) + 8 == fileBytes && std::int64_t(declared) <= onDisk)
+        return noErr;
+    const std::int64_t whole = onDisk - onDisk % blockAlign;
+    if (!rf64 && layout.reservedAt < 0 && std::uint64_t(dataAt - 8 + whole) > plainRiffLimit.load())
+        return kAudioFileUnsupportedFileTypeError;  // no room for the sizes of this much audio
+    if (whole != onDisk && ::ftruncate(fd, off_t(dataAt + whole)) != 0)
+        return writeFailure(statusFromErrno(errno));
+    layout.dataAt = dataAt;
+    layout.blockAlign = blockAlign;
+    if (OSStatus s = writeWaveSizes(fd, layout, std::uint64_t(whole)))
+        return s;
+    return dataSync.load(std::memory_order_relaxed)(fd) == 0 ? noErr : writeFailure(statusFromErrno(errno));
+}
+
+// Whether an MPEG-4 file holds movie fragments: a crash leaves them behind,
+// where a completed recording has one sample table.
+bool hasMovieFragments(int fd, std::int64_t fileBytes)
+{
+    std::int64_t at = 0;
+    while (at + 8 <= fileBytes) {
+        std::uint8_t box[16];
+        if (!readAt(fd, box, 8, at))
+            return false;
+        std::uint64_t size = get64be(box) >> 32;
+        if (std::memcmp(box + 4, "moof", 4) == 0)
+            return true;
+        if (size == 1) {
+            if (!readAt(fd, box + 8, 8, at + 8))
+                return false;
+            size = get64be(box + 8);
+        }
+        if (size < 8)
+            return false;  // to the end of the file, or damaged
+        at += std::int64_t(size);
+    }
+    return false;
+}
+
+}  // namespace
+
+OSStatus completeInterruptedRecording(const std::string& path)
+{
+    quietFFmpegLog();
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return statusFromErrno(errno);
+    // A rewrite cut short left only its temporary: the original is intact.
+    ::unlink(remuxTemporaryFor(path).c_str());
+    struct stat st { };
+    std::uint8_t head[12] = {};
+    OSStatus status = kAudioFileUnsupportedFileTypeError;
+    bool fragmented = false;
+    if (::fstat(fd, &st) != 0) {
+        status = statusFromErrno(errno);
+    } else if (S_ISREG(st.st_mode) && readAt(fd, head, sizeof head, 0)) {
+        const bool rf64 = std::memcmp(head, "RF64", 4) == 0;
+        if ((rf64 || std::memcmp(head, "RIFF", 4) == 0) && std::memcmp(head + 8, "WAVE", 4) == 0) {
+            status = completeWave(fd, st.st_size, rf64);
+        } else if (std::memcmp(head + 4, "ftyp", 4) == 0) {
+            fragmented = hasMovieFragments(fd, st.st_size);
+            status = noErr;
+        }
+    }
+    ::close(fd);
+    if (status == noErr && fragmented)
+        status = remuxToOrdinaryMp4(path, -1, -1);
+    return status;
+}

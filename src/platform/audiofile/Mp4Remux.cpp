@@ -1,0 +1,176 @@
+#include "platform/audiofile/Mp4Remux.h"
+
+#include "platform/audiofile/AudioFileCommon.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace audiofile {
+namespace {
+
+// The encoder delay at the start of an AAC stream. A fragmented file written
+// here does not state it (the muxer has nowhere to put it before the first
+// fragment), so it is the delay of the encoder that wrote the file.
+int primingOf(const AVCodecParameters& par)
+{
+    if (par.initial_padding > 0)
+        return par.initial_padding;
+    const AVCodec* codec = avcodec_find_encoder_by_name("aac");
+    ffmpeg::CodecContextPtr enc(codec ? avcodec_alloc_context3(codec) : nullptr);
+    if (!enc || par.sample_rate <= 0 || par.ch_layout.nb_channels <= 0)
+        return 0;
+    enc->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    enc->sample_rate = par.sample_rate;
+    enc->time_base = AVRational{1, par.sample_rate};
+    av_channel_layout_default(&enc->ch_layout, par.ch_layout.nb_channels);
+    if (avcodec_open2(enc.get(), codec, nullptr) < 0)
+        return 0;
+    return enc->initial_padding;
+}
+
+// The demuxer hands out the part of a packet that made it to the disk; the
+// fragment's sample table says how long it should have been.
+bool wholeOnDisk(AVStream& stream, const AVPacket& packet, std::int64_t fileBytes)
+{
+    if (packet.flags & AV_PKT_FLAG_CORRUPT)
+        return false;
+    if (packet.pos >= 0 && packet.pos + packet.size > fileBytes)
+        return false;
+    const int i = av_index_search_timestamp(&stream, packet.dts, AVSEEK_FLAG_ANY);
+    const AVIndexEntry* entry = i >= 0 ? avformat_index_get_entry(&stream, i) : nullptr;
+    return !entry || entry->timestamp != packet.dts || entry->size == packet.size;
+}
+
+}  // namespace
+
+std::string remuxTemporaryFor(const std::string& path)
+{
+    return path + ".remux.m4a";
+}
+
+// Rewrites a fragmented MPEG-4 file as an ordinary one (one moov with a
+// sample table and the priming edit), beside it, then renames it over it.
+// On failure the fragmented file stays: it plays as it is.
+//
+// The fragments keep neither the priming (the muxer shifted it to zero) nor,
+// for the demuxer, the short last packet's duration; both are put back, so
+// the final file states its true length. frames < 0: a file cut off by a
+// crash, whose length is its packets' and whose last fragment may be
+// incomplete (the packets wholly on disk are kept).
+OSStatus remuxToOrdinaryMp4(const std::string& path, int priming, std::int64_t frames)
+{
+    const bool salvage = frames < 0;
+    struct stat st { };
+    if (::stat(path.c_str(), &st) != 0)
+        return statusFromErrno(errno);
+    const std::int64_t fileBytes = st.st_size;
+    AVFormatContext* rawIn = nullptr;
+    if (int err = avformat_open_input(&rawIn, path.c_str(), nullptr, nullptr); err < 0)
+        return statusFromAv(err);
+    ffmpeg::InputFormatPtr in(rawIn);
+    if (int err = avformat_find_stream_info(rawIn, nullptr); err < 0)
+        return statusFromAv(err);
+    if (rawIn->nb_streams != 1)
+        return kAudioFileUnspecifiedError;
+    AVStream* inStream = rawIn->streams[0];
+    if (priming < 0)
+        priming = primingOf(*inStream->codecpar);
+
+    const std::string temp = remuxTemporaryFor(path);
+    AVFormatContext* rawOut = nullptr;
+    if (avformat_alloc_output_context2(&rawOut, nullptr, "ipod", temp.c_str()) < 0)
+        return kAudioFileUnspecifiedError;
+    ffmpeg::OutputFormatPtr out(rawOut);
+    AVStream* outStream = avformat_new_stream(rawOut, nullptr);
+    if (!outStream || avcodec_parameters_copy(outStream->codecpar, inStream->codecpar) < 0)
+        return kAudioFileUnspecifiedError;
+    outStream->codecpar->codec_tag = 0;
+    outStream->time_base = inStream->time_base;
+
+    OSStatus status = noErr;
+    auto fail = [&](int err) {
+        if (status == noErr)
+            status = writeFailure(statusFromAv(err));
+    };
+    if (int err = avio_open(&rawOut->pb, temp.c_str(), AVIO_FLAG_WRITE); err < 0)
+        return statusFromAv(err);
+    // The edit's length is counted in the movie's time scale, 1/1000 s by
+    // default; counting in samples makes it exact.
+    AVDictionary* opts = nullptr;
+    av_dict_set_int(&opts, "movie_timescale", inStream->codecpar->sample_rate, 0);
+    const int headerErr = avformat_write_header(rawOut, &opts);
+    av_dict_free(&opts);
+    if (headerErr < 0)
+        fail(headerErr);
+
+    const AVRational perFrame{1, inStream->codecpar->sample_rate};
+    const std::int64_t primingTs = av_rescale_q(priming, perFrame, inStream->time_base);
+    const std::int64_t endTs = av_rescale_q(frames, perFrame, inStream->time_base);
+    auto emit = [&](AVPacket* p) {
+        av_packet_rescale_ts(p, inStream->time_base, outStream->time_base);
+        p->stream_index = 0;
+        p->pos = -1;
+        if (int err = av_write_frame(rawOut, p); err < 0)
+            fail(err);
+        av_packet_unref(p);
+    };
+    // Each packet waits for the next, which gives it its duration.
+    std::int64_t shift = AV_NOPTS_VALUE;
+    ffmpeg::PacketPtr packet = ffmpeg::makePacket(), held = ffmpeg::makePacket();
+    bool holding = false;
+    while (status == noErr) {
+        const int r = av_read_frame(rawIn, packet.get());
+        if (r == AVERROR_EOF || (r < 0 && salvage && holding))
+            break;
+        if (r < 0) {
+            status = statusFromAv(r);
+            break;
+        }
+        if (salvage && !wholeOnDisk(*inStream, *packet, fileBytes)) {
+            av_packet_unref(packet.get());
+            break;
+        }
+        if (packet->dts == AV_NOPTS_VALUE)
+            packet->dts = packet->pts;
+        if (shift == AV_NOPTS_VALUE)
+            shift = (packet->dts != AV_NOPTS_VALUE ? packet->dts : 0) + primingTs;
+        packet->pts -= shift;
+        packet->dts -= shift;
+        if (holding) {
+            held->duration = packet->dts - held->dts;
+            emit(held.get());
+        }
+        av_packet_move_ref(held.get(), packet.get());
+        holding = true;
+    }
+    if (holding && status == noErr) {
+        if (!salvage && endTs > held->pts)
+            held->duration = endTs - held->pts;
+        else if (salvage && held->duration <= 0)
+            held->duration = av_rescale_q(inStream->codecpar->frame_size > 0 ? inStream->codecpar->frame_size : 1024,
+                perFrame, inStream->time_base);
+        emit(held.get());
+    }
+    if (status == noErr) {
+        if (int err = av_write_trailer(rawOut); err < 0)
+            fail(err);
+        if (rawOut->pb->error < 0)
+            fail(rawOut->pb->error);
+    }
+    if (int err = avio_closep(&rawOut->pb); err < 0)
+        fail(err);
+    if (status == noErr)
+        status = syncFile(temp);
+    if (status == noErr && ::rename(temp.c_str(), path.c_str()) != 0)
+        status = statusFromErrno(errno);
+    if (status != noErr)
+        ::unlink(temp.c_str());
+    else
+        syncFolderOf(path);
+    return status;
+}
+
+}  // namespace audiofile

@@ -1,0 +1,192 @@
+#include "platform/audiofile/WavSink.h"
+
+#include "platform/audiofile/AudioFileCommon.h"
+#include "platform/audiofile/WaveHeader.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace audiofile {
+namespace {
+
+// A RIFF/WAVE file written with plain POSIX I/O, so the header's sizes can
+// be rewritten in place while recording: a reader then sees all but the
+// last moments of audio even if the process dies. A 'JUNK' chunk reserves
+// room for the 64-bit sizes a file beyond 4 GiB needs (RF64).
+class WavSink final : public FileSink {
+public:
+    // RIFF header, 'JUNK' chunk, 16-byte 'fmt ' chunk, 'data' chunk header.
+    static constexpr std::uint32_t kHeaderBytes = 12 + 8 + kDs64Bytes + 8 + 16 + 8;
+    // The header's sizes are brought up to date this often, so a crash loses
+    // at most this much audio (plus what the queue held).
+    static constexpr double kHeaderSeconds = 0.25;
+
+    static OSStatus create(
+        const std::string& path, const AudioStreamBasicDescription& f, bool erase, std::unique_ptr<FileSink>& out)
+    {
+        AVSampleFormat format;
+        std::uint16_t tag;
+        if ((f.mFormatFlags & kAudioFormatFlagIsFloat) && f.mBitsPerChannel == 32) {
+            format = AV_SAMPLE_FMT_FLT;
+            tag = 3;
+        } else if ((f.mFormatFlags & kAudioFormatFlagIsSignedInteger) && f.mBitsPerChannel == 32) {
+            format = AV_SAMPLE_FMT_S32;
+            tag = 1;
+        } else if ((f.mFormatFlags & kAudioFormatFlagIsSignedInteger) && f.mBitsPerChannel == 16) {
+            format = AV_SAMPLE_FMT_S16;
+            tag = 1;
+        } else {
+            return kAudioFileUnsupportedDataFormatError;
+        }
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (erase ? O_TRUNC : O_EXCL), 0644);
+        if (fd < 0)
+            return statusFromErrno(errno);
+        std::unique_ptr<WavSink> sink(new WavSink(fd, format, tag, int(f.mChannelsPerFrame), int(f.mSampleRate)));
+        const OSStatus s = sink->writeHeader();
+        if (s != noErr) {
+            sink.reset();
+            ::unlink(path.c_str());
+            return s;
+        }
+        out = std::move(sink);
+        return noErr;
+    }
+
+    ~WavSink() override
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+    AVSampleFormat sampleFormat() const override { return format_; }
+
+    OSStatus writeSamples(const std::uint8_t* const* data, int frames) override
+    {
+        const std::uint8_t* p = data[0];
+        std::size_t left = std::size_t(frames) * frameBytes_;
+        while (left > 0) {
+            const ssize_t n = ::write(fd_, p, left);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return writeFailure(statusFromErrno(errno));
+            }
+            dataBytes_ += std::uint64_t(n);
+            p += n;
+            left -= std::size_t(n);
+        }
+        if (dataBytes_ - headerBytes_ >= headerInterval_)
+            return updateSizes();
+        return noErr;
+    }
+
+    OSStatus checkpoint() override { return dataBytes_ != headerBytes_ ? updateSizes() : noErr; }
+    double checkpointSeconds() const override { return kHeaderSeconds; }
+    std::uint64_t checkpoints() const override { return headerUpdates_; }
+
+    OSStatus finish(bool) override
+    {
+        // A write cut short mid-frame leaves a partial frame: drop it so the
+        // header describes whole frames only.
+        OSStatus s = noErr;
+        const std::uint64_t whole = dataBytes_ - dataBytes_ % frameBytes_;
+        if (whole != dataBytes_) {
+            dataBytes_ = whole;
+            if (::ftruncate(fd_, off_t(kHeaderBytes + whole)) != 0)
+                s = writeFailure(statusFromErrno(errno));
+        }
+        const OSStatus sizes = updateSizes();
+        if (s == noErr)
+            s = sizes;
+        if (::close(fd_) != 0 && s == noErr)
+            s = writeFailure(statusFromErrno(errno));
+        fd_ = -1;
+        return s;
+    }
+
+private:
+    WavSink(int fd, AVSampleFormat format, std::uint16_t tag, int channels, int rate)
+        : fd_(fd),
+          format_(format),
+          tag_(tag),
+          channels_(channels),
+          rate_(rate),
+          frameBytes_(std::uint32_t(av_get_bytes_per_sample(format) * channels)),
+          headerInterval_(std::uint64_t(std::llround(rate * kHeaderSeconds)) * frameBytes_)
+    {
+        layout_.reservedAt = 12;
+        layout_.dataAt = kHeaderBytes;
+        layout_.blockAlign = frameBytes_;
+    }
+
+    static void put16(std::uint8_t* p, std::uint16_t v)
+    {
+        p[0] = std::uint8_t(v);
+        p[1] = std::uint8_t(v >> 8);
+    }
+    static void put32(std::uint8_t* p, std::uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i)
+            p[i] = std::uint8_t(v >> (8 * i));
+    }
+
+    OSStatus writeHeader()
+    {
+        std::uint8_t h[kHeaderBytes] = {};
+        std::memcpy(h, "RIFF", 4);
+        put32(h + 4, kHeaderBytes - 8);
+        std::memcpy(h + 8, "WAVEJUNK", 8);
+        put32(h + 16, kDs64Bytes);
+        std::uint8_t* fmt = h + 20 + kDs64Bytes;
+        std::memcpy(fmt, "fmt ", 4);
+        put32(fmt + 4, 16);
+        put16(fmt + 8, tag_);
+        put16(fmt + 10, std::uint16_t(channels_));
+        put32(fmt + 12, std::uint32_t(rate_));
+        put32(fmt + 16, std::uint32_t(rate_) * frameBytes_);
+        put16(fmt + 20, std::uint16_t(frameBytes_));
+        put16(fmt + 22, std::uint16_t(av_get_bytes_per_sample(format_) * 8));
+        std::memcpy(fmt + 24, "data", 4);
+        put32(fmt + 28, 0);
+        if (::pwrite(fd_, h, sizeof h, 0) != ssize_t(sizeof h))
+            return statusFromErrno(errno);
+        if (::lseek(fd_, kHeaderBytes, SEEK_SET) < 0)
+            return statusFromErrno(errno);
+        return noErr;
+    }
+
+    OSStatus updateSizes()
+    {
+        if (OSStatus s = writeWaveSizes(fd_, layout_, dataBytes_))
+            return s;
+        headerBytes_ = dataBytes_;
+        ++headerUpdates_;
+        return noErr;
+    }
+
+    int fd_;
+    AVSampleFormat format_;
+    std::uint16_t tag_;
+    int channels_;
+    int rate_;
+    std::uint32_t frameBytes_;
+    std::uint64_t headerInterval_;
+    std::uint64_t dataBytes_ = 0;
+    std::uint64_t headerBytes_ = 0;
+    std::uint64_t headerUpdates_ = 0;
+    WaveLayout layout_;
+};
+
+}  // namespace
+
+OSStatus createWavSink(
+    const std::string& path, const AudioStreamBasicDescription& f, bool erase, std::unique_ptr<FileSink>& out)
+{
+    return WavSink::create(path, f, erase, out);
+}
+
+}  // namespace audiofile
