@@ -173,6 +173,8 @@ int record(const std::vector<std::string>& args)
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
+    OSStatus closed = noErr;
+    recorder.setCompletionHandler([&closed](const CompletedRecording& done) { closed = done.status; });
     if (!recorder.recordToPath(out))
         return fail("cannot create file: " + out);
     recorder.start();
@@ -199,10 +201,16 @@ int record(const std::vector<std::string>& args)
     }
     const std::int64_t frames = recorder.audioOutput() ? recorder.audioOutput()->writedFrames() : 0;
     const double length = recorder.audioLength();
-    const OSStatus closed = recorder.stop();
+    const std::int64_t lost = recorder.lostFrames();
+    const double rate = recorder.device()->deviceFormat().mSampleRate;
+    recorder.stop();
     recorder.configDevice(nullptr);
+    // The file is whole only once its completion has ended; a script may use it as soon as we exit.
+    while (!recorder.waitForCompletion(std::chrono::seconds(1))) { }
 
     std::printf("%lld\t%s\n", static_cast<long long>(frames), formatSeconds(length).c_str());
+    if (lost > 0 && rate > 0)
+        std::fprintf(stderr, "%s s of audio were lost (the disk was too slow)\n", formatSeconds(lost / rate).c_str());
     if (fault == RecordFault::DeviceLost)
         return fail("input device vanished; the recording was stopped and kept (" + formatSeconds(length) + " s)", 3);
     if (fault == RecordFault::WriteFailed || closed != noErr)

@@ -54,6 +54,7 @@ protected:
         for (int i = 0; i < 20; ++i)
             ASSERT_TRUE(feedTone(mic_, 0.5f));
         app.startAndStopRecord();
+        completeRecordings(app);
     }
 
     AudioObjectID mic_ = 0;
@@ -178,6 +179,8 @@ TEST_F(AppDelegateTest, StartAndStopMakeOneDatedFileAndSwitchEveryText)
     EXPECT_TRUE(config->popAudioFormat()->isEnabled());
     EXPECT_EQ(recordings(), QStringList{QFileInfo(path).fileName()});
     EXPECT_EQ(app->recordAudioPath(), std::optional<QString>(path));
+    EXPECT_EQ(libraryLog_.mid(1), QStringList{}) << "the file goes to the library once it is complete";
+    completeRecordings(*app);
     EXPECT_EQ(workspace_.revealed, QStringList{path});
     // Added, laid out, then brought to the front.
     EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush", "window"}));
@@ -279,6 +282,7 @@ TEST_F(AppDelegateTest, ADeviceThatVanishesMidRecordingEndsItAndIsTold)
     EXPECT_FALSE(app->audioRecord()->isStart());
     EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
     const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
+    completeRecordings(*app);
     EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush"}));
     EXPECT_GT(readFileSound(path).peak, 0.3f);
     app->showAudioLevel();

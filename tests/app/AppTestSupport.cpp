@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QSettings>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 
@@ -101,6 +102,12 @@ QString AppTest::saveFolder() const
 QStringList AppTest::recordings() const
 {
     return QDir(saveFolder()).entryList(QDir::Files, QDir::Name);
+}
+
+void AppTest::completeRecordings(AppDelegate& app)
+{
+    ASSERT_TRUE(app.audioRecord()->waitForCompletion(std::chrono::seconds(60)));
+    QCoreApplication::sendPostedEvents(&app, QEvent::MetaCall);
 }
 
 QImage normalised(const QImage& image)

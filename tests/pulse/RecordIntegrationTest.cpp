@@ -83,8 +83,12 @@ TEST_F(RecordIntegration, ToneFromASinkMonitorIsRecordedIntoWavAndM4a)
         ASSERT_TRUE(waitForLength(recorder, 2.0));
         EXPECT_EQ(recorder.fault(), RecordFault::None);
         const double written = recorder.audioLength();
-        ASSERT_EQ(recorder.stop(), noErr);
+        OSStatus completed = -1;
+        recorder.setCompletionHandler([&](const CompletedRecording& done) { completed = done.status; });
+        recorder.stop();
         recorder.configDevice(nullptr);
+        ASSERT_TRUE(recorder.waitForCompletion(60s));
+        EXPECT_EQ(completed, noErr);
         tone.reset();
         server.unloadModule(*module);
 
@@ -129,7 +133,8 @@ TEST_F(RecordIntegration, AVanishingSourceEndsCaptureWithoutMovingAndKeepsTheFil
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(recorder.audioOutput()->writedFrames(), framesAtLoss) << "capture was not moved to another source";
     const double written = recorder.audioLength();
-    ASSERT_EQ(recorder.stop(), noErr);
+    recorder.stop();
+    ASSERT_TRUE(recorder.waitForCompletion(60s));
 
     const DecodedFile decoded = decodeFile(path);
     ASSERT_TRUE(decoded.ok);

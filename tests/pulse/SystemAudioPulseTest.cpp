@@ -102,6 +102,7 @@ protected:
         EXPECT_GE(recorder.audioLength(), 1.5);
         recorder.stop();
         recorder.configDevice(nullptr);
+        EXPECT_TRUE(recorder.waitForCompletion(60s));
         return decodeFile(path);
     }
 
