@@ -6,6 +6,7 @@
 #include "Control/AudioWaveView.h"
 #include "QuitSignals.h"
 #include "platform/ui/Resources.h"
+#include "support/GatedFile.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -232,6 +233,7 @@ TEST_F(AppDelegateTest, QuitWhileRecordingCompletesTheFileAndStoresTheLibrary)
     app->quitTheApp();
     const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
     EXPECT_FALSE(app->audioRecord()->isStart());
+    EXPECT_FALSE(app->audioRecord()->isCompleting()) << "quitting waited for the file";
     EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush", "writeData"}));
     EXPECT_TRUE(workspace_.revealed.isEmpty()) << "quitting reveals nothing";
     EXPECT_GT(readFileSound(path).peak, 0.3f);
@@ -287,6 +289,41 @@ TEST_F(AppDelegateTest, ADeviceThatVanishesMidRecordingEndsItAndIsTold)
     EXPECT_GT(readFileSound(path).peak, 0.3f);
     app->showAudioLevel();
     EXPECT_EQ(told.size(), 1) << "told once";
+}
+
+TEST_F(AppDelegateTest, AudioTheDiskCouldNotTakeIsToldOnceTheStallIsOver)
+{
+    auto app = launchPinned();
+    QSignalSpy told(app.get(), &AppDelegate::userNotified);
+    app->startAndStopRecord();
+    auto gate = std::make_shared<FileGate>();
+    ASSERT_TRUE(GatedFile::install(app->audioRecord()->audioOutput(), gate));
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+    // 1.5 s refused, one cycle per level tick: the stall lasts many ticks.
+    gate->refuse = 70;
+    for (int i = 0; i < 70; ++i) {
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+        app->showAudioLevel();
+    }
+    EXPECT_EQ(told.size(), 0) << "nothing is told while the loss still grows";
+    ASSERT_TRUE(feedTone(mic_, 0.5f));
+    app->showAudioLevel();
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(told[0][1].toString(), QStringLiteral("1.5 s of audio were lost"));
+    EXPECT_TRUE(app->audioRecord()->isStart()) << "the recording goes on";
+
+    gate->refuse = 3;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+    app->startAndStopRecord();  // a loss still growing at the stop is told with it
+    ASSERT_EQ(told.size(), 2);
+    EXPECT_EQ(told[1][1].toString(), QStringLiteral("0.1 s of audio were lost"));
+    completeRecordings(*app);
+    EXPECT_EQ(told.size(), 2) << "a loss is no failed recording";
+    for (int i = 0; i < 3; ++i)
+        app->showAudioLevel();
+    EXPECT_EQ(told.size(), 2);
 }
 
 TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChange)
