@@ -10,7 +10,7 @@ packages=(
 )
 if [ "${1:-}" = "--test" ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev pulseaudio pulseaudio-utils ffmpeg sox
-             xvfb xauth x11-utils xdotool imagemagick bc time trayer)
+             xvfb xauth x11-utils xdotool imagemagick bc time trayer strace)
 fi
 
 missing=()

@@ -183,9 +183,19 @@ QImage AudioWaveView::drawCompact(const Columns& columns, int pixels) const
 QList<QImage> AudioWaveView::redrawCompact(const QList<int>& pixelSizes)
 {
     const Columns columns = advanceColumns();
+    // The drawing depends on nothing but each column's whole cells: most
+    // ticks between page flips, and every tick of silence, change none.
+    std::array<std::pair<float, float>, kColumns> cells;
+    for (int i = 0; i < kColumns; ++i)
+        cells[i] = {cellsOf(columns[i].value), cellsOf(columns[i].peak)};
+    if (compactCells_ == cells && compactSizes_ == pixelSizes)
+        return compactImages_;
+    compactCells_ = cells;
+    compactSizes_ = pixelSizes;
     QList<QImage> images;
     images.reserve(pixelSizes.size());
     for (int pixels : pixelSizes)
         images.append(drawCompact(columns, pixels));
+    compactImages_ = images;
     return images;
 }

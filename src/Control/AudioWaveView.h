@@ -14,6 +14,7 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 namespace yup {
 class Painter;
@@ -78,6 +79,8 @@ public:
 
     // One redraw of the tray form: advances the peak hold and returns the
     // compact drawing at each of the given pixel sizes, from the same state.
+    // When no column's lit cells or peak moved since the last call with the
+    // same sizes, the last images are returned as they were, undrawn.
     QList<QImage> redrawCompact(const QList<int>& pixelSizes);
 
     QSize sizeHint() const override { return {kWidth, kHeight}; }
@@ -99,4 +102,8 @@ private:
     QList<float> _buildInAudioWaveAppend;
     std::optional<QList<float>> _computerAudioWave;
     QList<float> _computerAudioWaveAppend;
+    // The tray form last drawn: the whole cells it showed, per column, and its images.
+    std::optional<std::array<std::pair<float, float>, kColumns>> compactCells_;
+    QList<int> compactSizes_;
+    QList<QImage> compactImages_;
 };

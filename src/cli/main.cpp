@@ -6,6 +6,7 @@
 // Every failure prints one line naming the problem and exits non-zero.
 #include "AudioRecord/AudioRecordDevice.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -197,7 +198,10 @@ int record(const std::vector<std::string>& args)
             silentDevice = true;
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // Seldom while far from the end, more often near it: the length
+        // overshoots the asked one by no more than the last capture fragment.
+        const double remaining = seconds > 0 ? seconds - recorder.audioLength() : 1.0;
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::clamp(remaining / 2, 0.005, 0.2)));
     }
     const std::int64_t frames = recorder.audioOutput() ? recorder.audioOutput()->writedFrames() : 0;
     const double length = recorder.audioLength();

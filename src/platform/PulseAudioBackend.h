@@ -26,7 +26,7 @@
 
 class PulseAudioBackend final : public AudioBackend {
 public:
-    // Frames per call-back never exceed this (a ~20 ms fragment is far smaller).
+    // Frames per call-back never exceed this (a ~40 ms fragment is far smaller).
     static constexpr std::uint32_t kMaximumFramesPerSlice = 8192;
 
     PulseAudioBackend();
