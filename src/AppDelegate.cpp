@@ -196,7 +196,8 @@ void AppDelegate::showAudioLevel()
     audioWaveView_->appendBuildInAudioWave(level);
     pushLevelIcon();
     ui_->panelAudioWaveView->appendBuildInAudioWave(level);
-    ui_->panelAudioWaveView->update();
+    // Repainted only when its cells move: most ticks between page flips change nothing.
+    ui_->panelAudioWaveView->redrawIfChanged();
     pollRecordFault();
     pollLostAudio(false);
 }

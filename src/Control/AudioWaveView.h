@@ -83,6 +83,12 @@ public:
     // same sizes, the last images are returned as they were, undrawn.
     QList<QImage> redrawCompact(const QList<int>& pixelSizes);
 
+    // A redraw requested by an owner that feeds the view on a timer: advances
+    // the peak hold as a redraw does, but repaints only when a column's lit
+    // cells or peak moved. From the first call on, a paint shows the state
+    // this last advanced to rather than advancing it again.
+    void redrawIfChanged();
+
     QSize sizeHint() const override { return {kWidth, kHeight}; }
 
 protected:
@@ -95,6 +101,8 @@ private:
     static void drawWave(
         yup::Painter& painter, float w, float m, float width, float x, const CellLayout& layout = kFullCells);
     QImage drawCompact(const Columns& columns, int pixels) const;
+    using Cells = std::array<std::pair<float, float>, kColumns>;
+    static Cells wholeCells(const Columns& columns);
 
     std::array<float, kColumns> maxAudioWaveHeight{};
     std::array<std::int32_t, kColumns> maxAudioWaveHeightDec{};
@@ -103,7 +111,9 @@ private:
     std::optional<QList<float>> _computerAudioWave;
     QList<float> _computerAudioWaveAppend;
     // The tray form last drawn: the whole cells it showed, per column, and its images.
-    std::optional<std::array<std::pair<float, float>, kColumns>> compactCells_;
+    std::optional<Cells> compactCells_;
     QList<int> compactSizes_;
     QList<QImage> compactImages_;
+    // The full form as redrawIfChanged() last advanced it.
+    std::optional<Columns> ownerColumns_;
 };
