@@ -9,9 +9,11 @@
 // buffers to the current output file unless writing is paused.
 //
 // Threads: the capture call-back and recieveAudioBuffer() run on the audio
-// thread and only copy, count and publish; everything else is the main
-// thread's. The application owns the AudioRecordDevice; it owns its open
-// device (shared with the device list) and its output stream.
+// thread and only copy, count and publish; a completion thread completes the
+// files the recorder lets go of and runs the completion handler; everything
+// else is the main thread's. The application owns the AudioRecordDevice; it
+// owns its open device (shared with the device list), its output stream and,
+// until they are complete, the files it let go of.
 #pragma once
 
 #include "AudioRecord/AudioFileStream.h"

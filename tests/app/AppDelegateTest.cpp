@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -289,6 +290,29 @@ TEST_F(AppDelegateTest, ADeviceThatVanishesMidRecordingEndsItAndIsTold)
     EXPECT_GT(readFileSound(path).peak, 0.3f);
     app->showAudioLevel();
     EXPECT_EQ(told.size(), 1) << "told once";
+}
+
+TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryOnceAtTheStop)
+{
+    auto app = launchPinned();
+    const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
+    for (const bool completeFirst : {true, false}) {
+        SCOPED_TRACE(completeFirst);
+        libraryLog_.clear();
+        app->chooseAudioDeviceNum(0);
+        app->startAndStopRecord();
+        for (int i = 0; i < 20; ++i)
+            ASSERT_TRUE(feedTone(mic_, 0.5f));
+        app->chooseAudioDeviceNum(1);  // ends the file; the recording state stays on
+        if (completeFirst)
+            completeRecordings(*app);
+        EXPECT_TRUE(libraryLog_.isEmpty()) << "nothing goes to the library before the stop";
+        app->startAndStopRecord();
+        completeRecordings(*app);
+        EXPECT_EQ(libraryLog_, (QStringList{"add " + path, "flush", "window"}));
+        EXPECT_GT(readFileSound(path).peak, 0.3f);
+        QFile::remove(path);
+    }
 }
 
 TEST_F(AppDelegateTest, AudioTheDiskCouldNotTakeIsToldOnceTheStallIsOver)
