@@ -16,6 +16,8 @@ run_suite() {  # build-dir, cmake options...
 }
 
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=ON
+# The Debian package: built, then checked by lintian and the desktop validators (a few seconds).
+scripts/check-package.sh build
 if [ "${TRAYTAPE_QUICK:-0}" != 1 ]; then
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=address,undefined -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=OFF
   run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=thread -DTRAYTAPE_ENGINE_ONLY=ON -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=OFF

@@ -10,7 +10,8 @@ packages=(
 )
 if [ "${1:-}" = "--test" ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev pulseaudio pulseaudio-utils ffmpeg sox
-             xvfb xauth x11-utils xdotool imagemagick bc time trayer strace)
+             xvfb xauth x11-utils xdotool imagemagick bc time trayer dbus-daemon strace
+             dpkg-dev file lintian desktop-file-utils appstream)
 fi
 
 missing=()

@@ -4,6 +4,7 @@
 #include "Control/AppControl.h"
 #include "Control/AudioWaveView.h"
 #include "platform/ui/Resources.h"
+#include "platform/ui/WindowPlacement.h"
 #include "platform/ui/Workspace.h"
 #include "ui_MainMenu.h"
 
@@ -25,10 +26,37 @@ const QList<int> AppDelegate::kLevelIconPixels{22, 24, 44, 48};
 
 namespace {
 constexpr int kNotificationMilliseconds = 15000;
+// The file of a recording that runs now. Still set at start-up, it names a
+// recording a crash cut off.
+const QString kRecordingInProgress = QStringLiteral("RecordingInProgress");
+// How often to look whether a tray has come or gone (a panel restarting, an extension switched off).
+constexpr int kTrayCheckMilliseconds = 2000;
 // How long quitting waits for a recording's completion. A cut wait leaves the
 // fragmented file, which plays; only the rewrite into an ordinary file is lost.
 constexpr std::chrono::seconds kQuitCompletionWait{20};
+
+std::function<bool()>& systemTrayProbe()
+{
+    static std::function<bool()> probe = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    return probe;
+}
 }  // namespace
+
+QUrl supportPageUrl()
+{
+    if (kSupportPageAddress[0] != '\0')
+        return QUrl(QString::fromUtf8(kSupportPageAddress));
+    // Found from the program's own place, so any installation prefix works;
+    // run from the build tree, nothing is installed yet.
+    const QString installed
+        = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../" TRAYTAPE_INSTALLED_README));
+    return QUrl::fromLocalFile(QFileInfo::exists(installed) ? installed : QStringLiteral(TRAYTAPE_SOURCE_README));
+}
+
+void AppDelegate::setSystemTrayProbe(std::function<bool()> probe)
+{
+    systemTrayProbe() = probe ? std::move(probe) : [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+}
 
 AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
 {
@@ -56,11 +84,13 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
     for (QWidget* w : {window_, wndRecordingPanel_}) {
         w->setWindowFlags(Qt::Window);
         w->setWindowIcon(appIcon);
+        WindowPlacement::leaveToWindowManager(w);
     }
     wndRecordingPanel_->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StartRecord.png")));
     // Without a library there is nothing to show for this item.
     ui_->showLibraryItem->setVisible(false);
+    buildPanelMenuButton();
     connectOutlets();
 }
 
@@ -103,6 +133,7 @@ void AppDelegate::applicationWillFinishLaunching()
         window_->show();
     if (panelOpenAtLaunch_)
         wndRecordingPanel_->show();
+    checkSystemTray();
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -132,6 +163,13 @@ void AppDelegate::applicationDidFinishLaunching()
             if (QWidget* libraryWindow = audioLibraryWnd_->window())
                 libraryWindow->hide();
             ui_->showLibraryItem->setVisible(true);
+            const QString interrupted = AppControl::AppReadKeyValue(kRecordingInProgress, QString()).toString();
+            if (!interrupted.isEmpty())
+                audioLibraryWnd_->recoverAudioItemFromPath(interrupted, [interrupted] {
+                    // A recording started meanwhile has a mark of its own.
+                    if (AppControl::AppReadKeyValue(kRecordingInProgress, QString()).toString() == interrupted)
+                        AppControl::AppWriteKeyValue(QString(), kRecordingInProgress);
+                });
         }
     }
 
@@ -164,6 +202,8 @@ void AppDelegate::applicationDidFinishLaunching()
     configAudioWndController_ = std::make_unique<ConfigAudioWndController>();
     configAudioWndController_->setDelegate(this);
     configAudioWndController_->setAudioDevices(aryAudioDevices_);
+    connect(configAudioWndController_.get(), &ConfigAudioWndController::saveFolderMissing, this,
+        [this](const QString& folder) { tellSaveFolderMissing(folder); });
     configAudioWndController_->loadWindow();
     configAudioWndController_->close();
 
@@ -179,6 +219,10 @@ void AppDelegate::applicationDidFinishLaunching()
     levelTimer_->setInterval(1000 / 30);
     connect(levelTimer_, &QTimer::timeout, this, [this] { showAudioLevel(); });
     levelTimer_->start();
+    trayTimer_ = new QTimer(this);
+    trayTimer_->setInterval(kTrayCheckMilliseconds);
+    connect(trayTimer_, &QTimer::timeout, this, [this] { checkSystemTray(); });
+    trayTimer_->start();
 
     // However the program ends (the session ending included), a running recording is completed.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { sessionWillEnd(); });
@@ -237,6 +281,10 @@ void AppDelegate::startAndStopRecord()
 
 void AppDelegate::startRecording()
 {
+    if (!audioRecord_->device()) {
+        tellNoInputDevice();
+        return;
+    }
     configAudioWndController_->setISRecording(true);
     timelong_ = 0;
     recordAudioPath_.reset();
@@ -251,6 +299,8 @@ void AppDelegate::startRecording()
     }
     recordAudioPath_ = path;
     audioRecord_->start();
+    // Written through at once: a crash from here on leaves it for the next start.
+    AppControl::AppWriteKeyValue(path, kRecordingInProgress);
     reportedFault_ = RecordFault::None;
     lostSeen_ = lostReported_ = 0;
 
@@ -320,6 +370,7 @@ void AppDelegate::deliverRecording(const QString& path, OSStatus status, FinishR
         audioLibraryWnd_->addAudioItemFromPath(path);
         audioLibraryWnd_->flushAudioLibrary();
     }
+    clearRecordingMark(path);
     if (reason == FinishReason::User)
         showAudioibiary();
 }
@@ -334,10 +385,19 @@ void AppDelegate::waitForRecordingCompletion()
     // The fragmented file plays as it is; the library gets it rather than nothing.
     audioRecord_->abandonCompletion();
     const QList<QString> paths = finishing_.keys();
-    for (const QString& path : paths)
+    for (const QString& path : paths) {
         if (audioLibraryWnd_)
             audioLibraryWnd_->addAudioItemFromPath(path);
+        clearRecordingMark(path);
+    }
     finishing_.clear();
+}
+
+void AppDelegate::clearRecordingMark(const QString& path)
+{
+    // A later recording may have marked its own file meanwhile: that mark stays.
+    if (AppControl::AppReadKeyValue(kRecordingInProgress, QString()).toString() == path)
+        AppControl::AppWriteKeyValue(QString(), kRecordingInProgress);
 }
 
 void AppDelegate::pollRecordFault()
@@ -384,8 +444,11 @@ void AppDelegate::pollLostAudio(bool finalCheck)
 
 void AppDelegate::notifyUser(const QString& title, const QString& message)
 {
-    if (statusItem_)
+    // A tray icon's message needs a tray to appear from.
+    if (statusItem_ && trayAvailable_.value_or(true))
         statusItem_->showMessage(title, message, QSystemTrayIcon::Warning, kNotificationMilliseconds);
+    else
+        Workspace::shared().notify(title, message);
     emit userNotified(title, message);
 }
 
@@ -449,7 +512,7 @@ void AppDelegate::shoHelpWindow()
 
 void AppDelegate::support()
 {
-    Workspace::shared().openUrl(QUrl(QString::fromLatin1(kSupportPageAddress)));
+    Workspace::shared().openUrl(supportPageUrl());
 }
 
 void AppDelegate::quitTheApp()
@@ -482,4 +545,47 @@ void AppDelegate::applicationWillTerminate()
     audioRecord_->connectSystemAudioRecord(false);
     if (levelTimer_)
         levelTimer_->stop();
+}
+
+void AppDelegate::buildPanelMenuButton()
+{
+    // Without a tray the status menu has no icon to hang from; the panel carries it instead.
+    panelMenuButton_ = new QToolButton(wndRecordingPanel_);
+    panelMenuButton_->setObjectName(QStringLiteral("btnPanelMenu"));
+    panelMenuButton_->setText(tr("Menu"));
+    panelMenuButton_->setToolTip(tr("TrayTape menu"));
+    panelMenuButton_->setIcon(QIcon::fromTheme(QStringLiteral("open-menu-symbolic")));
+    panelMenuButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    panelMenuButton_->setPopupMode(QToolButton::InstantPopup);
+    panelMenuButton_->setMenu(menuTop_);
+    panelMenuButton_->setVisible(false);
+    ui_->recordRow->addWidget(panelMenuButton_, 0, Qt::AlignTop);
+}
+
+void AppDelegate::checkSystemTray()
+{
+    const bool available = systemTrayProbe()();
+    if (trayAvailable_ && *trayAvailable_ == available)
+        return;
+    trayAvailable_ = available;
+    panelMenuButton_->setVisible(!available);
+    // With nothing in a tray the panel is the only way in, whatever the start-up setting says.
+    if (!available)
+        wndRecordingPanel_->show();
+}
+
+void AppDelegate::tellNoInputDevice()
+{
+    notifyUser(tr("Recording could not start"),
+        tr("No input device could be opened. Connect a microphone, or check that the sound server is running, "
+           "then choose the input in Preferences."));
+}
+
+void AppDelegate::tellSaveFolderMissing(const QString& folder)
+{
+    notifyUser(tr("Save folder not found"),
+        tr("The folder %1 no longer exists. New recordings go to %2 until you choose another folder in "
+           "Preferences.")
+            .arg(QDir::toNativeSeparators(folder),
+                QDir::toNativeSeparators(ConfigAudioWndController::defaultSaveAudioPath())));
 }

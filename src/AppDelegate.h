@@ -19,6 +19,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -39,8 +40,11 @@ namespace Ui {
 class MainMenu;
 }
 
-// The support web page opened from the status menu.
-inline constexpr char kSupportPageAddress[] = "https://traytape.org/support";
+// The support page opened from the status menu, chosen when building
+// (TRAYTAPE_SUPPORT_URL); empty until the project has a public one.
+inline constexpr char kSupportPageAddress[] = TRAYTAPE_SUPPORT_URL;
+// That page, or without one the README installed with the program.
+QUrl supportPageUrl();
 
 class AppDelegate : public QObject, public ConfigAudioWndControllerDelegate {
     Q_OBJECT
@@ -58,6 +62,8 @@ public:
     void setAudioLibraryFactory(LibraryFactory factory) { libraryFactory_ = std::move(factory); }
     // The clock that names new recordings (tests pin it).
     void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
+    // Whether a system tray is there to hold the icons (tests pin it); null restores Qt's answer.
+    static void setSystemTrayProbe(std::function<bool()> probe);
 
     void applicationWillFinishLaunching();
     void applicationDidFinishLaunching();
@@ -109,6 +115,8 @@ public:
     // The image last pushed to the level tray icon, and how many pushes so far.
     const QList<QImage>& levelIconImages() const { return levelIconImages_; }
     int levelIconPushes() const { return levelIconPushes_; }
+    // The recording panel's menu button, shown while there is no tray.
+    QToolButton* panelMenuButton() const { return panelMenuButton_; }
 
 signals:
     // A failure the user must hear of, also shown as a tray notification.
@@ -123,6 +131,8 @@ private:
     // Main thread, once the record device has completed the file at done.path.
     void recordingCompleted(const CompletedRecording& done);
     void deliverRecording(const QString& path, OSStatus status, FinishReason reason);
+    // The crash-recovery mark goes once the file it names is complete and in the library.
+    void clearRecordingMark(const QString& path);
     // Quitting: waits, bounded, for files still being completed and hands them to the library.
     void waitForRecordingCompletion();
     void pollRecordFault();
@@ -130,6 +140,10 @@ private:
     void pollLostAudio(bool finalCheck);
     void notifyUser(const QString& title, const QString& message);
     void pushLevelIcon();
+    void buildPanelMenuButton();
+    void checkSystemTray();
+    void tellNoInputDevice();
+    void tellSaveFolderMissing(const QString& folder);
 
     std::unique_ptr<QWidget> mainInterface_;  // the loaded main interface file; holds its windows and menu
     std::unique_ptr<Ui::MainMenu> ui_;
@@ -172,4 +186,7 @@ private:
     QList<QImage> levelIconImages_;
     int levelIconPushes_ = 0;
     bool terminated_ = false;
+    QToolButton* panelMenuButton_ = nullptr;  // child of the recording panel
+    QTimer* trayTimer_ = nullptr;             // child of this
+    std::optional<bool> trayAvailable_;       // as last seen; none before the first look
 };

@@ -8,6 +8,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 class AudioLibraryLink {
@@ -22,4 +24,9 @@ public:
     virtual void flushAudioLibrary() = 0;
     // Stores the library list.
     virtual void writeData() = 0;
+    // A recording a crash cut off: completed as a stop would have completed
+    // it (off the main thread), then listed with its measured length unless
+    // it is listed already, and the list stored. `finished` runs on the main
+    // thread once that is done, also when there was no file to recover.
+    virtual void recoverAudioItemFromPath(const QString& path, std::function<void()> finished) = 0;
 };

@@ -1,8 +1,10 @@
 #include "AudioRecord/AudioRecordDevice.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -29,6 +31,38 @@ void trimToCharacterBoundary(std::string& s)
     const std::size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
     if (need > 1 && back + 1 < need)
         s.resize(lead - 1);
+}
+
+// The sound server's default input; kAudioObjectUnknown when it has none.
+AudioObjectID defaultInputDeviceID()
+{
+    const auto defaultAddress = address(
+        kAudioHardwarePropertyDefaultInputDevice, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster);
+    AudioObjectID id = kAudioObjectUnknown;
+    std::uint32_t size = sizeof id;
+    if (AudioObjectGetPropertyData(kAudioObjectSystemObject, &defaultAddress, &size, &id) != noErr || size != sizeof id)
+        return kAudioObjectUnknown;
+    return id;
+}
+
+bool isMonitorDevice(AudioObjectID id)
+{
+    const auto monitorAddress
+        = address(kAudioDevicePropertyIsMonitor, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster);
+    std::uint32_t monitor = 0;
+    std::uint32_t size = sizeof monitor;
+    return AudioObjectGetPropertyData(id, &monitorAddress, &size, &monitor) == noErr && monitor != 0;
+}
+
+// The order users expect: the default input, other microphones and line
+// inputs, outputs' monitors, and last the computer's own sound.
+int inputRank(const AudioRecordMicDevice& device, AudioObjectID defaultInput)
+{
+    if (device.deviceID() == defaultInput)
+        return 0;
+    if (device.deviceName() == kSystemAudioDeviceName)
+        return 3;
+    return isMonitorDevice(device.deviceID()) ? 2 : 1;
 }
 
 }  // namespace
@@ -245,6 +279,18 @@ std::vector<std::shared_ptr<AudioRecordMicDevice>> AudioRecordDevice::allAudioIn
         if (device->isInputDevice())
             devices.push_back(std::move(device));
     }
+    // The server lists an output's monitor as readily as a microphone, often
+    // first; entry 0 is what a new user records, so it must be the input they
+    // mean. The sort is stable: within a rank the server's order stands.
+    const AudioObjectID defaultInput = defaultInputDeviceID();
+    std::vector<std::pair<int, std::shared_ptr<AudioRecordMicDevice>>> ranked;
+    ranked.reserve(devices.size());
+    for (auto& device : devices)
+        ranked.emplace_back(inputRank(*device, defaultInput), std::move(device));
+    std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    devices.clear();
+    for (auto& entry : ranked)
+        devices.push_back(std::move(entry.second));
     return devices;
 }
 

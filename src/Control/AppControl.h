@@ -13,6 +13,11 @@ inline const QString OpenAppRecordingPanel = QStringLiteral("OpenAppRecordingPan
 inline const QString AudioDeviceNSNumberChoose = QStringLiteral("AudioDeviceNSNumberChoose");
 inline const QString AudioFormatNSNumberKey = QStringLiteral("AudioFormatNSNumberKey");
 inline const QString AudioItemData = QStringLiteral("AudioItemData");
+// The chosen input's unique identifier, so that a list in another order, or
+// without that device, cannot silently turn the stored index into another input.
+inline const QString AudioDeviceUniqueID = QStringLiteral("AudioDeviceUniqueID");
+// The save folder the user last picked.
+inline const QString SaveAudioPath = QStringLiteral("SaveAudioPath");
 }  // namespace SettingsKey
 
 class AppControl {

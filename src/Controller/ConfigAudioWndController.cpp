@@ -2,7 +2,9 @@
 
 #include "AudioRecord/AudioRecordDevice.h"
 #include "Control/AppControl.h"
+#include "platform/ui/Autostart.h"
 #include "platform/ui/Resources.h"
+#include "platform/ui/WindowPlacement.h"
 #include "platform/ui/Workspace.h"
 #include "ui_ConfigWnd.h"
 
@@ -11,6 +13,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QUrl>
 
 namespace {
@@ -30,11 +34,14 @@ void ConfigAudioWndController::loadWindow()
     ui_ = std::make_unique<Ui::ConfigWnd>();
     ui_->setupUi(window_.get());
     window_->setWindowIcon(resources::icon(QStringLiteral("TrayTape.png")));
+    WindowPlacement::leaveToWindowManager(window_.get());
     window_->installEventFilter(this);
     connect(ui_->popAudioDevices, &QComboBox::activated, this, [this] { chooseAudioDevice(); });
     connect(ui_->btnChooseSavePath, &QPushButton::clicked, this, [this] { chooseSavePath(); });
     connect(ui_->btnOpenSavePath, &QPushButton::clicked, this, [this] { openSavePath(); });
     connect(ui_->btnRecordComputerAudioHelp, &QPushButton::clicked, this, [this] { recordComputerAudioHelp(); });
+    ui_->btnStartAtLogin->setChecked(Autostart::isEnabled());
+    connect(ui_->btnStartAtLogin, &QCheckBox::toggled, this, [this](bool on) { setStartAtLogin(on); });
     awakeFromNib();
 }
 
@@ -61,6 +68,13 @@ QString ConfigAudioWndController::defaultSaveAudioPath()
 void ConfigAudioWndController::awakeFromNib()
 {
     setSaveAudioPath(defaultSaveAudioPath());
+    const QString picked = AppControl::AppReadKeyValue(SettingsKey::SaveAudioPath, QString()).toString();
+    if (!picked.isEmpty()) {
+        if (QFileInfo(picked).isDir())
+            setSaveAudioPath(picked);
+        else
+            emit saveFolderMissing(picked);
+    }
     ui_->lblAudioPath->setText(saveAudioPath_);
     // Unlike a Mac, a Linux home need not have a Music folder yet; without
     // its parent the default folder could never be made and no recording
@@ -76,18 +90,42 @@ void ConfigAudioWndController::awakeFromNib()
 
 void ConfigAudioWndController::readSaveData()
 {
-    const int device = AppControl::AppReadKeyValue(SettingsKey::AudioDeviceNSNumberChoose, 0).toInt();
-    ui_->popAudioDevices->setCurrentIndex(device);
+    ui_->popAudioDevices->setCurrentIndex(restoredDeviceIndex());
     chooseAudioDevice();
     const int format = AppControl::AppReadKeyValue(SettingsKey::AudioFormatNSNumberKey, 0).toInt();
     ui_->popAudioFormat->setCurrentIndex(format);
+}
+
+int ConfigAudioWndController::restoredDeviceIndex() const
+{
+    const int count = int(audioDevices_.size());
+    const QString stored = AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, QString()).toString();
+    if (!stored.isEmpty()) {
+        for (int i = 0; i < count; ++i) {
+            const auto& device = audioDevices_[std::size_t(i)];
+            const auto uid = device ? device->uniqueID() : std::nullopt;
+            if (uid && QString::fromStdString(*uid) == stored)
+                return i;
+        }
+        return count > 0 ? 0 : -1;
+    }
+    // Settings from before identifiers were stored: the index, where it still names an entry.
+    const int index = AppControl::AppReadKeyValue(SettingsKey::AudioDeviceNSNumberChoose, 0).toInt();
+    if (index >= 0 && index < count)
+        return index;
+    return count > 0 ? 0 : -1;
 }
 
 void ConfigAudioWndController::writeSaveData()
 {
     if (!ui_)
         return;
-    AppControl::AppWriteKeyValue(ui_->popAudioDevices->currentIndex(), SettingsKey::AudioDeviceNSNumberChoose);
+    const int device = ui_->popAudioDevices->currentIndex();
+    AppControl::AppWriteKeyValue(device, SettingsKey::AudioDeviceNSNumberChoose);
+    if (device >= 0 && std::size_t(device) < audioDevices_.size() && audioDevices_[std::size_t(device)]) {
+        if (const auto uid = audioDevices_[std::size_t(device)]->uniqueID())
+            AppControl::AppWriteKeyValue(QString::fromStdString(*uid), SettingsKey::AudioDeviceUniqueID);
+    }
     AppControl::AppWriteKeyValue(ui_->popAudioFormat->currentIndex(), SettingsKey::AudioFormatNSNumberKey);
 }
 
@@ -124,12 +162,35 @@ void ConfigAudioWndController::setISRecording(bool recording)
     ui_->popAudioFormat->setEnabled(!recording);
 }
 
+QString ConfigAudioWndController::helpDocumentCopy()
+{
+    // The viewer needs a real file. A folder of the user's own (mode 0700),
+    // not the shared temporary folder, where another user could have put a
+    // file of that name first.
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    QDir().mkpath(folder);
+    const QString destination = QDir(folder).filePath(kHelpDocument);
+
+    QFile source(resources::documentPath(kHelpDocument));
+    if (!source.open(QIODevice::ReadOnly))
+        return destination;
+    const QByteArray wanted = source.readAll();
+    QFile present(destination);
+    // A copy from an older version of the program is replaced.
+    if (present.open(QIODevice::ReadOnly) && present.readAll() == wanted)
+        return destination;
+    present.close();
+    QSaveFile copy(destination);
+    if (copy.open(QIODevice::WriteOnly) && copy.write(wanted) == wanted.size())
+        copy.commit();
+    return destination;
+}
+
 void ConfigAudioWndController::recordComputerAudioHelp()
 {
-    const QString destination = QDir::temp().filePath(kHelpDocument);
-    // A copy left from an earlier time makes this fail and stays in use.
-    QFile::copy(resources::documentPath(kHelpDocument), destination);
-    Workspace::shared().openUrl(QUrl::fromLocalFile(destination));
+    Workspace::shared().openUrl(QUrl::fromLocalFile(helpDocumentCopy()));
 }
 
 void ConfigAudioWndController::openSavePath()
@@ -156,8 +217,23 @@ void ConfigAudioWndController::chooseSavePathFinished(int result, const QString&
     if (result != QDialog::Accepted || path.isEmpty())
         return;
     setSaveAudioPath(path);
+    AppControl::AppWriteKeyValue(path, SettingsKey::SaveAudioPath);
     if (ui_)
         ui_->lblAudioPath->setText(path);
+}
+
+void ConfigAudioWndController::setStartAtLogin(bool on)
+{
+    if (Autostart::setEnabled(on))
+        return;
+    // The box shows what will happen at the next login, not what was asked for.
+    const QSignalBlocker quiet(ui_->btnStartAtLogin);
+    ui_->btnStartAtLogin->setChecked(Autostart::isEnabled());
+}
+
+QCheckBox* ConfigAudioWndController::btnStartAtLogin() const
+{
+    return ui_ ? ui_->btnStartAtLogin : nullptr;
 }
 
 QComboBox* ConfigAudioWndController::popAudioDevices() const

@@ -15,6 +15,7 @@
 #include <vector>
 
 class AudioRecordMicDevice;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -68,6 +69,9 @@ public:
     void chooseAudioDeviceNum(std::int32_t index);
     void setISRecording(bool recording);
     void recordComputerAudioHelp();
+    // The help document as a file of the user's own, brought up to date with
+    // the program's copy; returns its path.
+    static QString helpDocumentCopy();
     void openSavePath();
     void chooseSavePath();
     // The folder panel's completion (tests call it directly): accepted picks `path`.
@@ -77,12 +81,21 @@ public:
     QComboBox* popAudioDevices() const;
     QComboBox* popAudioFormat() const;
     QLabel* lblAudioPath() const;
+    QCheckBox* btnStartAtLogin() const;
+
+signals:
+    // The save folder picked in an earlier run is gone; the default is used instead.
+    void saveFolderMissing(const QString& folder);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void awakeFromNib();
+    // The list entry to restore: the stored device where it is still there,
+    // else entry 0, the sound server's default input.
+    int restoredDeviceIndex() const;
+    void setStartAtLogin(bool on);
 
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<Ui::ConfigWnd> ui_;

@@ -39,6 +39,8 @@ constexpr std::uint32_t kAudioDevicePropertyMute = fourCC("mute");          // u
 constexpr std::uint32_t kAudioDevicePropertyNominalSampleRate = fourCC("nsrt");  // double
 constexpr std::uint32_t kAudioDevicePropertyStreamFormat = fourCC("sfmt");   // AudioStreamBasicDescription of the scope
 constexpr std::uint32_t kAudioDevicePropertyDeviceIsAlive = fourCC("livn");  // uint32
+// uint32, 1 when the input carries an output's own sound (the server's monitor of a sink).
+constexpr std::uint32_t kAudioDevicePropertyIsMonitor = fourCC("mntr");
 
 // Audio units.
 using AudioUnitPropertyID = std::uint32_t;

@@ -2,6 +2,7 @@
 // libavformat with the native AAC encoder) and a reader (anything FFmpeg
 // decodes), each converting through libswresample.
 #include "platform/ExtAudioFile.h"
+#include "platform/InterruptedRecording.h"
 
 #include "platform/FFmpegUtil.h"
 #include "platform/SpscFifo.h"
@@ -826,15 +827,85 @@ private:
     std::int64_t cutInterval_ = 0;
 };
 
+// Flushes a file's data and size to the disk, so a rename that follows
+// cannot outlive what it names.
+OSStatus syncFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return statusFromErrno(errno);
+    const int r = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    return r == 0 ? noErr : writeFailure(statusFromErrno(err));
+}
+
+// Makes a rename in the file's folder durable.
+void syncFolderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// The encoder delay at the start of an AAC stream. A fragmented file written
+// here does not state it (the muxer has nowhere to put it before the first
+// fragment), so it is the delay of the encoder that wrote the file.
+int primingOf(const AVCodecParameters& par)
+{
+    if (par.initial_padding > 0)
+        return par.initial_padding;
+    const AVCodec* codec = avcodec_find_encoder_by_name("aac");
+    ffmpeg::CodecContextPtr enc(codec ? avcodec_alloc_context3(codec) : nullptr);
+    if (!enc || par.sample_rate <= 0 || par.ch_layout.nb_channels <= 0)
+        return 0;
+    enc->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    enc->sample_rate = par.sample_rate;
+    enc->time_base = AVRational{1, par.sample_rate};
+    av_channel_layout_default(&enc->ch_layout, par.ch_layout.nb_channels);
+    if (avcodec_open2(enc.get(), codec, nullptr) < 0)
+        return 0;
+    return enc->initial_padding;
+}
+
+// The demuxer hands out the part of a packet that made it to the disk; the
+// fragment's sample table says how long it should have been.
+bool wholeOnDisk(AVStream& stream, const AVPacket& packet, std::int64_t fileBytes)
+{
+    if (packet.flags & AV_PKT_FLAG_CORRUPT)
+        return false;
+    if (packet.pos >= 0 && packet.pos + packet.size > fileBytes)
+        return false;
+    const int i = av_index_search_timestamp(&stream, packet.dts, AVSEEK_FLAG_ANY);
+    const AVIndexEntry* entry = i >= 0 ? avformat_index_get_entry(&stream, i) : nullptr;
+    return !entry || entry->timestamp != packet.dts || entry->size == packet.size;
+}
+
+std::string remuxTemporaryFor(const std::string& path)
+{
+    return path + ".remux.m4a";
+}
+
 // Rewrites a fragmented MPEG-4 file as an ordinary one (one moov with a
 // sample table and the priming edit), beside it, then renames it over it.
 // On failure the fragmented file stays: it plays as it is.
 //
 // The fragments keep neither the priming (the muxer shifted it to zero) nor,
-// for the demuxer, the short last packet's duration; both are known here and
-// put back, so the final file states its true length.
+// for the demuxer, the short last packet's duration; both are put back, so
+// the final file states its true length. frames < 0: a file cut off by a
+// crash, whose length is its packets' and whose last fragment may be
+// incomplete (the packets wholly on disk are kept).
 OSStatus remuxToOrdinaryMp4(const std::string& path, int priming, std::int64_t frames)
 {
+    const bool salvage = frames < 0;
+    struct stat st { };
+    if (::stat(path.c_str(), &st) != 0)
+        return statusFromErrno(errno);
+    const std::int64_t fileBytes = st.st_size;
     AVFormatContext* rawIn = nullptr;
     if (int err = avformat_open_input(&rawIn, path.c_str(), nullptr, nullptr); err < 0)
         return statusFromAv(err);
@@ -844,8 +915,10 @@ OSStatus remuxToOrdinaryMp4(const std::string& path, int priming, std::int64_t f
     if (rawIn->nb_streams != 1)
         return kAudioFileUnspecifiedError;
     AVStream* inStream = rawIn->streams[0];
+    if (priming < 0)
+        priming = primingOf(*inStream->codecpar);
 
-    const std::string temp = path + ".remux.m4a";
+    const std::string temp = remuxTemporaryFor(path);
     AVFormatContext* rawOut = nullptr;
     if (avformat_alloc_output_context2(&rawOut, nullptr, "ipod", temp.c_str()) < 0)
         return kAudioFileUnspecifiedError;
@@ -889,10 +962,14 @@ OSStatus remuxToOrdinaryMp4(const std::string& path, int priming, std::int64_t f
     bool holding = false;
     while (status == noErr) {
         const int r = av_read_frame(rawIn, packet.get());
-        if (r == AVERROR_EOF)
+        if (r == AVERROR_EOF || (r < 0 && salvage && holding))
             break;
         if (r < 0) {
             status = statusFromAv(r);
+            break;
+        }
+        if (salvage && !wholeOnDisk(*inStream, *packet, fileBytes)) {
+            av_packet_unref(packet.get());
             break;
         }
         if (packet->dts == AV_NOPTS_VALUE)
@@ -909,8 +986,11 @@ OSStatus remuxToOrdinaryMp4(const std::string& path, int priming, std::int64_t f
         holding = true;
     }
     if (holding && status == noErr) {
-        if (endTs > held->pts)
+        if (!salvage && endTs > held->pts)
             held->duration = endTs - held->pts;
+        else if (salvage && held->duration <= 0)
+            held->duration = av_rescale_q(inStream->codecpar->frame_size > 0 ? inStream->codecpar->frame_size : 1024,
+                perFrame, inStream->time_base);
         emit(held.get());
     }
     if (status == noErr) {
@@ -921,10 +1001,14 @@ OSStatus remuxToOrdinaryMp4(const std::string& path, int priming, std::int64_t f
     }
     if (int err = avio_closep(&rawOut->pb); err < 0)
         fail(err);
+    if (status == noErr)
+        status = syncFile(temp);
     if (status == noErr && ::rename(temp.c_str(), path.c_str()) != 0)
         status = statusFromErrno(errno);
     if (status != noErr)
         ::unlink(temp.c_str());
+    else
+        syncFolderOf(path);
     return status;
 }
 
@@ -1670,4 +1754,137 @@ OSStatus AudioFormatGetProperty(
     completePcm(f);
     *ioPropertyDataSize = sizeof(AudioStreamBasicDescription);
     return noErr;
+}
+
+// --- Completing an interrupted recording ------------------------------------
+
+namespace {
+
+std::uint32_t get32le(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+std::uint64_t get64be(const std::uint8_t* p)
+{
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+bool readAt(int fd, void* buf, std::size_t size, std::int64_t at)
+{
+    return ::pread(fd, buf, size, off_t(at)) == ssize_t(size);
+}
+
+// A WAVE file whose header sizes were last updated before the crash: they
+// are set to the whole frames on disk, and a partial last frame is cut off.
+// A file whose sizes already agree with its length is left as it is.
+OSStatus completeWave(int fd, std::int64_t fileBytes)
+{
+    std::int64_t at = 12;
+    std::int64_t dataAt = -1;
+    std::uint32_t declared = 0;
+    std::uint32_t blockAlign = 0;
+    while (at + 8 <= fileBytes) {
+        std::uint8_t chunk[8];
+        if (!readAt(fd, chunk, 8, at))
+            return kAudioFileUnspecifiedError;
+        const std::uint32_t size = get32le(chunk + 4);
+        if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
+            std::uint8_t fmt[16];
+            if (!readAt(fd, fmt, 16, at + 8))
+                return kAudioFileUnspecifiedError;
+            blockAlign = std::uint32_t(fmt[12]) | std::uint32_t(fmt[13]) << 8;
+        }
+        if (std::memcmp(chunk, "data", 4) == 0) {
+            dataAt = at + 8;
+            declared = size;
+            break;
+        }
+        at += 8 + std::int64_t(size) + (size & 1);
+    }
+    if (dataAt < 0 || blockAlign == 0)
+        return kAudioFileUnsupportedFileTypeError;
+    std::uint8_t riff[4];
+    if (!readAt(fd, riff, 4, 4))
+        return kAudioFileUnspecifiedError;
+    const std::int64_t onDisk = fileBytes - dataAt;
+    // Chunks after the audio (a tag list) make the data shorter than the
+    // file; the RIFF size then tells whether the header is current.
+    if (std::int64_t(get32le(riff)) + 8 == fileBytes && std::int64_t(declared) <= onDisk)
+        return noErr;
+    const std::int64_t whole = onDisk - onDisk % blockAlign;
+    if (dataAt - 8 + whole > 0xFFFFFFFFll)
+        return kAudioFileUnsupportedFileTypeError;  // no room for the size in a plain RIFF header
+    if (whole != onDisk && ::ftruncate(fd, off_t(dataAt + whole)) != 0)
+        return writeFailure(statusFromErrno(errno));
+    std::uint8_t v[4];
+    const auto put = [&](std::uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            v[i] = std::uint8_t(value >> (8 * i));
+    };
+    // The data size first: a reader trusts it over the RIFF size.
+    put(std::uint32_t(whole));
+    if (::pwrite(fd, v, 4, off_t(dataAt - 4)) != 4)
+        return writeFailure(statusFromErrno(errno));
+    put(std::uint32_t(dataAt - 8 + whole));
+    if (::pwrite(fd, v, 4, 4) != 4)
+        return writeFailure(statusFromErrno(errno));
+    return ::fsync(fd) == 0 ? noErr : writeFailure(statusFromErrno(errno));
+}
+
+// Whether an MPEG-4 file holds movie fragments: a crash leaves them behind,
+// where a completed recording has one sample table.
+bool hasMovieFragments(int fd, std::int64_t fileBytes)
+{
+    std::int64_t at = 0;
+    while (at + 8 <= fileBytes) {
+        std::uint8_t box[16];
+        if (!readAt(fd, box, 8, at))
+            return false;
+        std::uint64_t size = get64be(box) >> 32;
+        if (std::memcmp(box + 4, "moof", 4) == 0)
+            return true;
+        if (size == 1) {
+            if (!readAt(fd, box + 8, 8, at + 8))
+                return false;
+            size = get64be(box + 8);
+        }
+        if (size < 8)
+            return false;  // to the end of the file, or damaged
+        at += std::int64_t(size);
+    }
+    return false;
+}
+
+}  // namespace
+
+OSStatus completeInterruptedRecording(const std::string& path)
+{
+    quietFFmpegLog();
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return statusFromErrno(errno);
+    // A rewrite cut short left only its temporary: the original is intact.
+    ::unlink(remuxTemporaryFor(path).c_str());
+    struct stat st { };
+    std::uint8_t head[12] = {};
+    OSStatus status = kAudioFileUnsupportedFileTypeError;
+    bool fragmented = false;
+    if (::fstat(fd, &st) != 0) {
+        status = statusFromErrno(errno);
+    } else if (S_ISREG(st.st_mode) && readAt(fd, head, sizeof head, 0)) {
+        if (std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0) {
+            status = completeWave(fd, st.st_size);
+        } else if (std::memcmp(head + 4, "ftyp", 4) == 0) {
+            fragmented = hasMovieFragments(fd, st.st_size);
+            status = noErr;
+        }
+    }
+    ::close(fd);
+    if (status == noErr && fragmented)
+        status = remuxToOrdinaryMp4(path, -1, -1);
+    return status;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -32,6 +33,7 @@ struct DeviceInfo {
     pa_channel_map map{};
     pa_cvolume volume{};
     bool muted = false;
+    bool monitor = false;
 };
 
 constexpr std::uint32_t kLargestIndex = (UINT32_MAX - 3) / 2;
@@ -68,6 +70,8 @@ template <class Info> DeviceInfo toDevice(const Info& i, bool source)
     d.map = i.channel_map;
     d.volume = i.volume;
     d.muted = i.mute != 0;
+    if constexpr (std::is_same_v<Info, pa_source_info>)
+        d.monitor = i.monitor_of_sink != PA_INVALID_INDEX;
     return d;
 }
 
@@ -795,6 +799,8 @@ OSStatus PulseAudioBackend::getPropertyData(
     }
     case kAudioDevicePropertyDeviceIsAlive:
         return writePropertyValue(std::uint32_t(1), ioSize, outData);
+    case kAudioDevicePropertyIsMonitor:
+        return writePropertyValue(std::uint32_t(d->monitor), ioSize, outData);
     default:
         return kAudioHardwareUnknownPropertyError;
     }
@@ -826,6 +832,18 @@ OSStatus PulseAudioBackend::setPropertyData(
 bool PulseAudioBackend::hasCaptureComponent()
 {
     return connection() != nullptr;
+}
+
+PulseAudioBackend::Link PulseAudioBackend::link()
+{
+    auto conn = connection();
+    if (!conn)
+        return {};
+    Link link;
+    link.loop = conn->loop();
+    link.context = conn->context();
+    link.owner = std::move(conn);
+    return link;
 }
 
 OSStatus PulseAudioBackend::newCaptureUnit(AudioComponentInstance& out)

@@ -24,6 +24,9 @@
 #include <memory>
 #include <mutex>
 
+struct pa_threaded_mainloop;
+struct pa_context;
+
 class PulseAudioBackend final : public AudioBackend {
 public:
     // Frames per call-back never exceed this (a ~40 ms fragment is far smaller).
@@ -43,6 +46,16 @@ public:
     // False while no server can be reached.
     bool hasCaptureComponent() override;
     OSStatus newCaptureUnit(AudioComponentInstance& out) override;
+
+    // The live connection's loop and context, for streams made outside this
+    // backend (playback). owner keeps both alive; null members when no server
+    // answers. Main thread.
+    struct Link {
+        std::shared_ptr<void> owner;
+        pa_threaded_mainloop* loop = nullptr;
+        pa_context* context = nullptr;
+    };
+    Link link();
 
     class Connection;
 

@@ -524,6 +524,7 @@ OSStatus VirtualAudio::getPropertyDataSize(
         *ioSize = sizeof(AudioStreamBasicDescription);
         return noErr;
     case kAudioDevicePropertyDeviceIsAlive:
+    case kAudioDevicePropertyIsMonitor:
         *ioSize = 4;
         return noErr;
     default:
@@ -614,6 +615,8 @@ OSStatus VirtualAudio::getPropertyData(
     }
     case kAudioDevicePropertyDeviceIsAlive:
         return writePropertyValue(std::uint32_t(1), ioSize, outData);
+    case kAudioDevicePropertyIsMonitor:
+        return writePropertyValue(std::uint32_t(dev.monitor), ioSize, outData);
     default:
         return kAudioHardwareUnknownPropertyError;
     }

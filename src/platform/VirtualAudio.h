@@ -33,6 +33,8 @@ struct VirtualDevice {
     // Starting input volume and mute of every channel.
     float volume = 1.0f;
     bool muted = false;
+    // An output's monitor rather than a microphone or line input.
+    bool monitor = false;
 };
 
 // The places a failure can be injected.

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -126,14 +127,44 @@ TEST_F(AppDelegateTest, StartUpOpensTheSavedDeviceWithoutShowingTheConfiguration
     EXPECT_EQ(app->levelTimer()->interval(), 33);
 }
 
-TEST_F(AppDelegateTest, StoredDeviceIndexOutOfRangeOpensNothing)
+TEST_F(AppDelegateTest, AGoneDeviceFallsBackToTheDefaultInputAndNoInputMeansNoRecording)
 {
-    AppControl::AppWriteKeyValue(2, SettingsKey::AudioDeviceNSNumberChoose);
-    auto app = launch();
-    EXPECT_EQ(capturingDevice(), 0u);
-    app->showAudioLevel();
-    app->startAndStopRecord();
-    app->startAndStopRecord();
+    // The headset is the server's default input, so it heads the list.
+    audio_->setDefaultInputDevice(headset_);
+    AppControl::AppWriteKeyValue(1, SettingsKey::AudioDeviceNSNumberChoose);
+    AppControl::AppWriteKeyValue(QStringLiteral("virtual.Unplugged USB Mic"), SettingsKey::AudioDeviceUniqueID);
+    {
+        auto app = launchPinned();
+        EXPECT_EQ(capturingDevice(), headset_);
+        EXPECT_EQ(app->configAudioWndController()->popAudioDevices()->currentText(), QStringLiteral("USB Headset"));
+        app->startAndStopRecord();
+        ASSERT_TRUE(feedTone(headset_, 0.5f));
+        app->startAndStopRecord();
+        completeRecordings(*app);
+        ASSERT_EQ(recordings().size(), 1);
+        EXPECT_GT(readFileSound(saveFolder() + QLatin1Char('/') + recordings()[0]).peak, 0.3f);
+    }
+    QSettings().clear();
+
+    // A device that cannot be opened, then no device at all: nothing starts, and the user is told why.
+    for (const bool present : {true, false}) {
+        if (present) {
+            audio_->failAlways(VirtualStep::Start);
+        } else {
+            audio_->clearFailures();
+            ASSERT_TRUE(audio_->removeDevice(mic_) && audio_->removeDevice(headset_));
+        }
+        auto app = launchPinned();
+        QSignalSpy told(app.get(), &AppDelegate::userNotified);
+        app->startAndStopRecord();
+        ASSERT_EQ(told.size(), 1) << present;
+        EXPECT_TRUE(told[0][1].toString().contains(QStringLiteral("No input device"))) << present;
+        EXPECT_FALSE(app->audioRecord()->isStart());
+        EXPECT_FALSE(app->isRecordTimerRunning());
+        EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
+        EXPECT_TRUE(app->configAudioWndController()->popAudioDevices()->isEnabled());
+        EXPECT_EQ(recordings().size(), 1) << "no empty file is made";
+    }
 }
 
 TEST_F(AppDelegateTest, DeviceChoiceIgnoresIndicesOutsideTheList)
@@ -240,6 +271,34 @@ TEST_F(AppDelegateTest, QuitWhileRecordingCompletesTheFileAndStoresTheLibrary)
     EXPECT_GT(readFileSound(path).peak, 0.3f);
     app->applicationWillTerminate();  // aboutToQuit after Quit: nothing happens twice
     EXPECT_EQ(libraryLog_.count("writeData"), 1);
+}
+
+TEST_F(AppDelegateTest, ARunningRecordingIsMarkedUntilTheLibraryHasIt)
+{
+    const QString key = QStringLiteral("RecordingInProgress");
+    auto app = launchPinned();
+    EXPECT_FALSE(libraryLog_.join(' ').contains("recover")) << "nothing was cut off";
+    app->startAndStopRecord();
+    const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
+    // On disk at once, since a crash gives no chance to write it later.
+    EXPECT_EQ(AppControl::AppReadKeyValue(key, QString()).toString(), path);
+    QFile stored(QSettings().fileName());
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(stored.readAll().contains("RecordingInProgress=" + saveFolder().toUtf8()));
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+    app->startAndStopRecord();
+    EXPECT_EQ(AppControl::AppReadKeyValue(key, QString()).toString(), path) << "kept until the file is complete";
+    completeRecordings(*app);
+    EXPECT_TRUE(AppControl::AppReadKeyValue(key, QString()).toString().isEmpty());
+
+    // A mark left by a crash: the library recovers the file, then the mark goes.
+    app.reset();
+    libraryLog_.clear();
+    AppControl::AppWriteKeyValue(path, key);
+    app = launchPinned();
+    EXPECT_TRUE(libraryLog_.contains("recover " + path));
+    EXPECT_TRUE(AppControl::AppReadKeyValue(key, QString()).toString().isEmpty());
 }
 
 TEST_F(AppDelegateTest, TerminationSignalQuitsThroughTheSamePath)
@@ -388,23 +447,47 @@ TEST_F(AppDelegateTest, TimersKeepFiringWhileTheStatusMenuIsOpen)
     app->startAndStopRecord();
 }
 
-TEST_F(AppDelegateTest, MenuCommandsBringWindowsForwardAndOpenTheSupportPage)
+// The status menu's item of that name, as the user finds it in the menu.
+QAction* menuAction(const AppDelegate& app, const char* name)
+{
+    for (QAction* action : app.menuTop()->actions())
+        if (action->objectName() == QLatin1String(name))
+            return action;
+    ADD_FAILURE() << "no menu item " << name;
+    static QAction none;
+    return &none;
+}
+
+TEST_F(AppDelegateTest, EveryMenuItemRunsItsOwnCommand)
 {
     auto app = launchPinned();
-    app->showConfigWnd();
-    app->showRecordingPanel();
-    app->shoHelpWindow();
-    app->showAudioibiary();
+    menuAction(*app, "showConfigItem")->trigger();
+    menuAction(*app, "showRecordingPanelItem")->trigger();
+    menuAction(*app, "showHelpItem")->trigger();
+    menuAction(*app, "showLibraryItem")->trigger();
     ASSERT_EQ(workspace_.raised.size(), 4);
     EXPECT_EQ(workspace_.raised[0], app->configAudioWndController()->window());
     EXPECT_EQ(workspace_.raised[1], app->wndRecordingPanel());
     EXPECT_EQ(workspace_.raised[2], app->window());
+    EXPECT_NE(workspace_.raised[3], nullptr) << "the library window";
     EXPECT_TRUE(app->window()->isVisible());
-    app->helpClose();
+    QTest::mouseClick(app->window()->findChild<QPushButton*>(QStringLiteral("btnHelpClose")), Qt::LeftButton);
     EXPECT_FALSE(app->window()->isVisible());
 
-    app->support();
+    menuAction(*app, "supportItem")->trigger();
     ASSERT_EQ(workspace_.opened.size(), 1);
-    EXPECT_EQ(workspace_.opened[0], QUrl(QString::fromLatin1(kSupportPageAddress)));
-    EXPECT_EQ(workspace_.opened[0].scheme(), QStringLiteral("https"));
+    EXPECT_EQ(workspace_.opened[0], supportPageUrl());
+    if (kSupportPageAddress[0] == '\0') {
+        EXPECT_TRUE(QFileInfo(workspace_.opened[0].toLocalFile()).isFile()) << "the README, until there is a page";
+    }
+
+    menuAction(*app, "recordMenuItem")->trigger();
+    EXPECT_TRUE(app->audioRecord()->isStart());
+    ASSERT_TRUE(feedTone(mic_, 0.5f));
+    app->btnStartRecord()->click();
+    EXPECT_FALSE(app->audioRecord()->isStart());
+    EXPECT_EQ(recordings().size(), 1);
+
+    menuAction(*app, "quitItem")->trigger();
+    EXPECT_TRUE(libraryLog_.contains(QStringLiteral("writeData")));
 }

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 
 #include <chrono>
@@ -46,6 +47,13 @@ void AppTest::SetUp()
     qputenv("HOME", home_.path().toLocal8Bit());
     QDir(home_.path()).mkpath(QStringLiteral("tmp"));
     qputenv("TMPDIR", (home_.path() + QStringLiteral("/tmp")).toLocal8Bit());
+    // The user's private runtime folder: the single-instance socket and the help document's copy.
+    const QString runtime = home_.path() + QStringLiteral("/runtime");
+    QDir(home_.path()).mkpath(QStringLiteral("runtime"));
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+    // The offscreen platform has no tray; most tests look at a desktop that has one.
+    AppDelegate::setSystemTrayProbe([] { return true; });
     QSettings().clear();
     auto audio = std::make_unique<VirtualAudio>();
     audio_ = audio.get();
@@ -56,6 +64,7 @@ void AppTest::SetUp()
 void AppTest::TearDown()
 {
     Workspace::setShared(nullptr);
+    AppDelegate::setSystemTrayProbe(nullptr);
     setAudioBackend(nullptr);
     audio_ = nullptr;
     QSettings().clear();

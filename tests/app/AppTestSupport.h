@@ -39,7 +39,10 @@ public:
             window->show();
     }
 
+    void notify(const QString& title, const QString&) override { notified.append(title); }
+
     QStringList revealed;
+    QStringList notified;
     QList<QUrl> opened;
     QList<QWidget*> raised;
 };
@@ -56,6 +59,11 @@ public:
     void addAudioItemFromPath(const QString& path) override { log_->append(QStringLiteral("add ") + path); }
     void flushAudioLibrary() override { log_->append(QStringLiteral("flush")); }
     void writeData() override { log_->append(QStringLiteral("writeData")); }
+    void recoverAudioItemFromPath(const QString& path, std::function<void()> finished) override
+    {
+        log_->append(QStringLiteral("recover ") + path);
+        finished();
+    }
 
 private:
     QStringList* log_;

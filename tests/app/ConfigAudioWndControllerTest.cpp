@@ -4,13 +4,20 @@
 #include "AudioRecord/AudioRecordDevice.h"
 #include "Control/AppControl.h"
 #include "Controller/ConfigAudioWndController.h"
+#include "platform/ui/Autostart.h"
+#include "support/PulseServer.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QStandardPaths>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QSettings>
+#include <QSignalSpy>
+#include <QFileInfo>
 
 namespace {
 
@@ -79,19 +86,30 @@ TEST_F(ConfigWindowTest, MusicReachedThroughALinkIsResolved)
         QDir(home_.path()).canonicalPath() + QStringLiteral("/elsewhere/Tunes/org.traytape.TrayTape"));
 }
 
-TEST_F(ConfigWindowTest, StoredChoicesAreRestoredAndOutOfRangeIndexReachesTheDelegateUnchecked)
+TEST_F(ConfigWindowTest, StoredDeviceIsFoundByIdentifierAndAGoneOneFallsBackToEntryZero)
 {
-    AppControl::AppWriteKeyValue(2, SettingsKey::AudioDeviceNSNumberChoose);
+    struct Case {
+        QVariant index, uid;
+        int chosen;
+    };
+    const Case cases[] = {
+        {2, {}, 2},                                     // an index stored before identifiers were
+        {7, {}, 0},                                     // an index past the list: that device is gone
+        {0, QStringLiteral("virtual.USB Headset"), 1},  // the identifier wins over a stale index
+        {1, QStringLiteral("virtual.Unplugged Mic"), 0},
+    };
     AppControl::AppWriteKeyValue(1, SettingsKey::AudioFormatNSNumberKey);
-    auto controller = load();
-    EXPECT_EQ(controller->popAudioDevices()->currentIndex(), 2);
-    EXPECT_EQ(controller->audioFormat_(), 1);
-    EXPECT_EQ(delegate_.chosen, std::vector<std::int32_t>{2});
-
-    AppControl::AppWriteKeyValue(7, SettingsKey::AudioDeviceNSNumberChoose);
-    delegate_.chosen.clear();
-    auto again = load();
-    EXPECT_EQ(delegate_.chosen, std::vector<std::int32_t>{-1});
+    for (const Case& c : cases) {
+        AppControl::AppWriteKeyValue(c.index, SettingsKey::AudioDeviceNSNumberChoose);
+        if (c.uid.isValid())
+            AppControl::AppWriteKeyValue(c.uid, SettingsKey::AudioDeviceUniqueID);
+        delegate_.chosen.clear();
+        auto controller = load();
+        const std::string label = c.index.toString().toStdString() + "/" + c.uid.toString().toStdString();
+        EXPECT_EQ(controller->popAudioDevices()->currentIndex(), c.chosen) << label << ": the window shows the choice";
+        EXPECT_EQ(delegate_.chosen, std::vector<std::int32_t>{c.chosen}) << label;
+        EXPECT_EQ(controller->audioFormat_(), 1);
+    }
 }
 
 TEST_F(ConfigWindowTest, ChoicesAreStoredOnlyWhenTheUserClosesTheWindow)
@@ -106,6 +124,8 @@ TEST_F(ConfigWindowTest, ChoicesAreStoredOnlyWhenTheUserClosesTheWindow)
     controller->window()->show();
     controller->window()->close();  // the user's close
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceNSNumberChoose, 0).toInt(), 1);
+    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, {}).toString(),
+        QStringLiteral("virtual.USB Headset"));
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioFormatNSNumberKey, 0).toInt(), 1);
 }
 
@@ -134,26 +154,94 @@ TEST_F(ConfigWindowTest, RecordingLocksTheListsButNotTheFolder)
 
     controller->chooseSavePathFinished(QDialog::Rejected, home_.path());
     EXPECT_EQ(controller->saveAudioPath(), other) << "a cancelled panel keeps the folder";
+    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::SaveAudioPath, {}).toString(), other);
 
     controller->setISRecording(false);
     EXPECT_TRUE(controller->popAudioDevices()->isEnabled());
     EXPECT_TRUE(controller->popAudioFormat()->isEnabled());
 }
 
-TEST_F(ConfigWindowTest, HelpDocumentIsCopiedOnceAndOpenedFromTheTemporaryFolder)
+TEST_F(ConfigWindowTest, HelpDocumentIsOpenedFromAPrivateCopyKeptUpToDate)
 {
     auto controller = load();
-    const QString copy = QDir::temp().filePath(QStringLiteral("Record Help.pdf"));
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString copy = runtime + QStringLiteral("/Record Help.pdf");
+    const QString shared = QDir::temp().filePath(QStringLiteral("Record Help.pdf"));
+    // A file planted where the document used to be copied, and a stale private copy: neither is opened.
+    for (const QString& planted : {shared, copy}) {
+        QFile file(planted);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not the help document");
+    }
     controller->recordComputerAudioHelp();
-    ASSERT_TRUE(QFile::exists(copy));
-    QFile pdf(copy);
-    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(pdf.read(5).startsWith("%PDF"));
     controller->recordComputerAudioHelp();
     ASSERT_EQ(workspace_.opened.size(), 2);
     EXPECT_EQ(workspace_.opened[0], QUrl::fromLocalFile(copy));
     EXPECT_EQ(workspace_.opened[1], QUrl::fromLocalFile(copy));
+    QFile pdf(copy);
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(pdf.read(5).startsWith("%PDF")) << "the stale copy is replaced";
 
     controller->openSavePath();
     EXPECT_EQ(workspace_.revealed, QStringList{controller->saveAudioPath()});
+}
+
+TEST_F(ConfigWindowTest, PickedFolderIsRememberedAndAMissingOneFallsBackToTheDefault)
+{
+    const QString picked = home_.path() + QStringLiteral("/Recordings");
+    ASSERT_TRUE(QDir().mkpath(picked));
+    AppControl::AppWriteKeyValue(picked, SettingsKey::SaveAudioPath);
+    {
+        ConfigAudioWndController controller;
+        QSignalSpy missing(&controller, &ConfigAudioWndController::saveFolderMissing);
+        controller.loadWindow();
+        EXPECT_EQ(controller.saveAudioPath(), picked);
+        EXPECT_EQ(controller.lblAudioPath()->text(), picked);
+        EXPECT_TRUE(missing.isEmpty());
+    }
+    ASSERT_TRUE(QDir(picked).removeRecursively());
+    ConfigAudioWndController controller;
+    QSignalSpy missing(&controller, &ConfigAudioWndController::saveFolderMissing);
+    controller.loadWindow();
+    EXPECT_EQ(controller.saveAudioPath(), ConfigAudioWndController::defaultSaveAudioPath());
+    EXPECT_TRUE(QFileInfo(controller.saveAudioPath()).isDir());
+    ASSERT_EQ(missing.size(), 1);
+    EXPECT_EQ(missing[0][0].toString(), picked);
+}
+
+TEST_F(ConfigWindowTest, StartAtLoginWritesAndRemovesTheAutostartEntry)
+{
+    const QString entry = Autostart::entryPath();
+    ASSERT_TRUE(entry.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME"))) << "never the real user's folder";
+    QFile::remove(entry);
+    auto controller = load();
+    QCheckBox* box = controller->btnStartAtLogin();
+    EXPECT_FALSE(box->isChecked());
+
+    box->click();
+    ASSERT_TRUE(QFileInfo::exists(entry));
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    EXPECT_TRUE(text.contains(QStringLiteral("Exec=\"%1\"").arg(QCoreApplication::applicationFilePath())));
+    if (!QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty()) {
+        const auto check = testsupport::runCommand({"desktop-file-validate", entry.toStdString()});
+        EXPECT_TRUE(check.ok()) << check.output << check.errors;
+    }
+    EXPECT_TRUE(load()->btnStartAtLogin()->isChecked()) << "the window shows what is set";
+    EXPECT_EQ(Autostart::quotedArgument(QStringLiteral("/opt/Tray \"Tape\" 100%/$bin`x`\\")),
+        QStringLiteral(R"("/opt/Tray \\"Tape\\" 100%%/\\$bin\\`x\\`\\\\")"));
+
+    box->click();
+    EXPECT_FALSE(QFileInfo::exists(entry));
+
+    // A folder that cannot be made: the box does not claim what did not happen.
+    const QString folder = QFileInfo(entry).path();
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    QFile blocker(folder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    box->click();
+    EXPECT_FALSE(box->isChecked());
+    QFile::remove(folder);
 }

@@ -2,6 +2,7 @@
 // while recording, and the disk refusing more data. Each case runs the
 // writing in a fork()ed child so the kill and the file-size limit hit only it.
 #include "ExtAudioFileTestHelpers.h"
+#include "platform/InterruptedRecording.h"
 #include "support/Signal.h"
 #include "support/TempDir.h"
 
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 using namespace eaf_test;
@@ -23,26 +25,63 @@ namespace {
 constexpr double kFileRate = 44100;
 constexpr double kClientRate = 48000;
 
-// Child side: record a 1 kHz tone through writeAsync at the pace of a real
-// capture (512-frame blocks every 10.7 ms). Returns an exit code.
-int recordInRealTime(const std::string& path, AudioFileTypeID type, double seconds, ExtAudioFileRef& file)
+// Completing a killed recording leaves what a normal stop would have: a WAVE
+// header whose sizes match the whole frames on disk, or an ordinary MPEG-4
+// file. A second completion changes nothing.
+void expectCompletionMendsIt(const std::string& path, AudioFileTypeID type, double lowest, double highest)
 {
-    if (ExtAudioFile::create(path, type, fileFormatFor(type), kAudioFileFlags_EraseFile, file) != noErr)
-        return 20;
-    const AudioStreamBasicDescription client = pcmClient(kClientRate, 2);
-    if (file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client) != noErr)
-        return 21;
-    const auto total = std::size_t(seconds * kClientRate);
-    Channels tone{signal_test::sine(1000, kClientRate, total), signal_test::sine(1000, kClientRate, total)};
-    const auto start = std::chrono::steady_clock::now();
-    for (std::size_t at = 0; at < total; at += 512) {
-        const auto n = std::uint32_t(std::min<std::size_t>(512, total - at));
-        AudioBufferList list = planarList(tone, at, n);
-        if (file->writeAsync(n, &list) != noErr)
-            return 22;
-        std::this_thread::sleep_until(start + std::chrono::microseconds(std::int64_t((at + n) * 1e6 / kClientRate)));
+    // What an earlier completion cut short would have left beside it.
+    const std::string leftover = path + ".remux.m4a";
+    {
+        std::ofstream(leftover) << "partial";
     }
-    return 0;
+    // A kill in the middle of a write leaves part of a frame or of a packet.
+    ASSERT_EQ(::truncate(path.c_str(), fileSize(path) - (type == kAudioFileWAVEType ? 3 : 200)), 0);
+    ASSERT_EQ(completeInterruptedRecording(path), noErr);
+    EXPECT_EQ(fileSize(leftover), -1) << "partial rewrite left behind";
+
+    const std::int64_t length = fileSize(path);
+    if (type == kAudioFileWAVEType) {
+        const WavSizes sizes = wavSizes(path);
+        EXPECT_EQ(sizes.riff + 8, length);
+        EXPECT_EQ(sizes.data + 44, length);
+        EXPECT_EQ(sizes.data % 8, 0);
+    } else {
+        const std::vector<std::string> boxes = topLevelBoxes(path);
+        EXPECT_EQ(countOf(boxes, "moof"), 0u);
+        EXPECT_EQ(countOf(boxes, "moov"), 1u);
+        EXPECT_EQ(countOf(boxes, "?"), 0u);
+    }
+    const Decoded d = decodeFile(path);
+    ASSERT_EQ(d.status, noErr);
+    EXPECT_GE(double(d.frames()), lowest - 1024);
+    EXPECT_LE(double(d.frames()), highest);
+    EXPECT_NEAR(double(d.lengthFrames), double(d.frames()), type == kAudioFileWAVEType ? 0 : 1024);
+    if (type == kAudioFileWAVEType) {
+        EXPECT_EQ(std::int64_t(d.frames()), (length - 44) / 8);
+    }
+    if (d.frames() > 44100) {
+        EXPECT_NEAR(signal_test::toneAmplitude(signal_test::slice(d.channels[0], 0, 4096), 1000, kFileRate), 0.5, 0.03)
+            << "priming left in or audio lost at the start";
+    }
+    if (haveTool("ffmpeg")) {
+        EXPECT_NEAR(double(framesDecodedBy("ffmpeg", path)), double(d.frames()), 1024) << "ffmpeg";
+        EXPECT_EQ(run("ffmpeg -nostdin -v error -i " + shellQuote(path) + " -f null - 2>&1"), "")
+            << "a damaged packet was kept";
+    }
+    if (type == kAudioFileWAVEType && haveTool("sox")) {
+        EXPECT_EQ(framesDecodedBy("sox", path), std::int64_t(d.frames())) << "sox";
+    }
+
+    const std::string mended = fileBytes(path);
+    struct stat before {
+    }, after{};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    EXPECT_EQ(completeInterruptedRecording(path), noErr);
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_TRUE(fileBytes(path) == mended) << "a complete file was changed";
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec) << "a complete file was rewritten";
+    EXPECT_EQ(after.st_ino, before.st_ino) << "a complete file was replaced";
 }
 
 struct CrashCase {
@@ -62,20 +101,7 @@ TEST_P(ExtAudioFileCrash, KillNineWhileRecordingLeavesAFilePlayableToNearTheEnd)
     const std::string path = dir.file(std::string("killed.") + c.ext);
     constexpr double kSeconds = 3.0;
 
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ExtAudioFileRef file;
-        const int rc = recordInRealTime(path, c.type, kSeconds, file);
-        if (rc != 0)
-            ::_exit(rc);
-        ::raise(SIGKILL);  // with the writer thread running and the file open
-        ::_exit(99);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "child ended with code " << WEXITSTATUS(status);
-    ASSERT_EQ(WTERMSIG(status), SIGKILL);
+    ASSERT_EQ(recordThenKill(path, c.type, kSeconds), "");
 
     const double lowest = (kSeconds - c.maxLossSeconds) * kFileRate;
     const double highest = kSeconds * kFileRate + 4096;
@@ -98,6 +124,17 @@ TEST_P(ExtAudioFileCrash, KillNineWhileRecordingLeavesAFilePlayableToNearTheEnd)
         EXPECT_GE(double(sx), lowest) << "sox";
         EXPECT_LE(double(sx), highest) << "sox";
     }
+
+    // The header lags the audio by at most its update interval, never leads it.
+    if (c.type == kAudioFileWAVEType) {
+        const WavSizes sizes = wavSizes(path);
+        EXPECT_EQ(sizes.riff, sizes.data + 36);
+        EXPECT_LE(44 + sizes.data, fileSize(path));
+        EXPECT_EQ(sizes.data % 8, 0);
+    } else {
+        EXPECT_GT(countOf(topLevelBoxes(path), "moof"), 0u);
+    }
+    expectCompletionMendsIt(path, c.type, lowest, highest);
 }
 
 INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileCrash,
@@ -105,6 +142,16 @@ INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileCrash,
     [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.ext); });
 
 // --- The disk refusing data ---------------------------------------------------
+
+TEST(ExtAudioFileCompletion, LeavesWhatItCannotMendAsItIs)
+{
+    TempDir dir;
+    EXPECT_EQ(completeInterruptedRecording(dir.file("missing.wav")), kAudioFileFileNotFoundError);
+    const std::string text = dir.file("notes.m4a");
+    std::ofstream(text) << "not audio";
+    EXPECT_NE(completeInterruptedRecording(text), noErr);
+    EXPECT_EQ(fileBytes(text), "not audio");
+}
 
 struct FullCase {
     AudioFileTypeID type;

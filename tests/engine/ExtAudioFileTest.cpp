@@ -26,12 +26,6 @@ constexpr double kFileRate = 44100;
 // One tone per client channel, so a channel that lands in the wrong place shows.
 constexpr double kTones[] = {1000, 2500, 4000, 5500};
 
-std::int64_t fileSize(const std::string& path)
-{
-    struct stat st { };
-    return ::stat(path.c_str(), &st) == 0 ? std::int64_t(st.st_size) : -1;
-}
-
 struct RoundTripCase {
     AudioFileTypeID type;
     const char* name;

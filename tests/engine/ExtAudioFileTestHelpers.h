@@ -4,14 +4,24 @@
 #pragma once
 
 #include "platform/ExtAudioFile.h"
+#include "support/Signal.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace eaf_test {
@@ -182,6 +192,120 @@ inline std::int64_t framesDecodedBy(const std::string& tool, const std::string& 
     if (!ok)
         return -1;
     return std::stoll(out) / 8;
+}
+
+// Child side of recordThenKill: records a 1 kHz tone (amplitude 0.5) from
+// 48 kHz float planes through writeAsync at the pace of a real capture
+// (512-frame blocks every 10.7 ms). Returns an exit code.
+inline int recordInRealTime(const std::string& path, AudioFileTypeID type, double seconds, ExtAudioFileRef& file)
+{
+    constexpr double kClientRate = 48000;
+    if (ExtAudioFile::create(path, type, fileFormatFor(type), kAudioFileFlags_EraseFile, file) != noErr)
+        return 20;
+    const AudioStreamBasicDescription client = pcmClient(kClientRate, 2);
+    if (file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client) != noErr)
+        return 21;
+    const auto total = std::size_t(seconds * kClientRate);
+    Channels tone{signal_test::sine(1000, kClientRate, total), signal_test::sine(1000, kClientRate, total)};
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t at = 0; at < total; at += 512) {
+        const auto n = std::uint32_t(std::min<std::size_t>(512, total - at));
+        AudioBufferList list = planarList(tone, at, n);
+        if (file->writeAsync(n, &list) != noErr)
+            return 22;
+        std::this_thread::sleep_until(start + std::chrono::microseconds(std::int64_t((at + n) * 1e6 / kClientRate)));
+    }
+    return 0;
+}
+
+// Records `seconds` of tone into path in a fork()ed child and kills it with
+// SIGKILL while the writer thread runs and the file is open, as a crash
+// would. Empty on success, otherwise what went wrong.
+inline std::string recordThenKill(const std::string& path, AudioFileTypeID type, double seconds)
+{
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return "fork failed";
+    if (pid == 0) {
+        ExtAudioFileRef file;
+        const int rc = recordInRealTime(path, type, seconds, file);
+        if (rc != 0)
+            ::_exit(rc);
+        ::raise(SIGKILL);
+        ::_exit(99);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid)
+        return "waitpid failed";
+    if (!WIFSIGNALED(status))
+        return "child ended with code " + std::to_string(WEXITSTATUS(status));
+    if (WTERMSIG(status) != SIGKILL)
+        return "child died by signal " + std::to_string(WTERMSIG(status));
+    return "";
+}
+
+inline std::int64_t fileSize(const std::string& path)
+{
+    struct stat st { };
+    return ::stat(path.c_str(), &st) == 0 ? std::int64_t(st.st_size) : -1;
+}
+
+inline std::string fileBytes(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// The types of an MPEG-4 file's top-level boxes, in order; "?" for a box
+// that runs past the end of the file.
+inline std::vector<std::string> topLevelBoxes(const std::string& path)
+{
+    const std::string bytes = fileBytes(path);
+    std::vector<std::string> types;
+    std::size_t at = 0;
+    while (at + 8 <= bytes.size()) {
+        const auto* h = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+        std::uint64_t size = (std::uint64_t(h[0]) << 24) | (h[1] << 16) | (h[2] << 8) | h[3];
+        if (size == 1 && at + 16 <= bytes.size()) {
+            size = 0;
+            for (int i = 8; i < 16; ++i)
+                size = size << 8 | h[i];
+        }
+        if (size < 8 || at + size > bytes.size()) {
+            types.push_back("?");
+            break;
+        }
+        types.emplace_back(bytes.data() + at + 4, 4);
+        at += size;
+    }
+    return types;
+}
+
+inline std::size_t countOf(const std::vector<std::string>& types, const std::string& type)
+{
+    return std::size_t(std::count(types.begin(), types.end(), type));
+}
+
+// The two sizes of a 44-byte WAVE header: what follows the RIFF size field,
+// and the data chunk's.
+struct WavSizes {
+    std::int64_t riff = -1;
+    std::int64_t data = -1;
+};
+
+inline WavSizes wavSizes(const std::string& path)
+{
+    const std::string h = fileBytes(path).substr(0, 44);
+    WavSizes s;
+    if (h.size() < 44)
+        return s;
+    const auto le32 = [&](std::size_t at) {
+        const auto* p = reinterpret_cast<const unsigned char*>(h.data() + at);
+        return std::int64_t(p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24));
+    };
+    s.riff = le32(4);
+    s.data = le32(40);
+    return s;
 }
 
 }  // namespace eaf_test

@@ -1,6 +1,8 @@
 #include "LibraryTestSupport.h"
 
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -16,11 +18,17 @@ public:
     {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The library window keeps its list in the settings: a private folder, never the user's.
+        qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
         app_ = std::make_unique<QApplication>(argc_, argv_);
+        QCoreApplication::setOrganizationName(QStringLiteral("traytape"));
+        QCoreApplication::setApplicationName(QStringLiteral("TrayTape"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config_.path());
     }
     void TearDown() override { app_.reset(); }
 
 private:
+    QTemporaryDir config_;
     int argc_ = 1;
     char name_[14] = "library_tests";
     char* argv_[2] = {name_, nullptr};

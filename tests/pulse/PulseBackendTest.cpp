@@ -5,6 +5,7 @@
 //
 // This file registers the executable's one private server; other files of
 // the suite use PulseServerEnvironment::server() and must not add another.
+#include "AudioRecord/AudioRecordDevice.h"
 #include "platform/PulseAudioBackend.h"
 #include "support/DeviceQueries.h"
 #include "support/PulseServer.h"
@@ -438,3 +439,42 @@ TEST(PulseBackendWithoutServer, FailsCleanlyAndQuickly)
 }
 
 }  // namespace
+
+TEST_F(PulseBackend, InputListPutsTheDefaultFirstThenInputsThenMonitorsThenSystemAudio)
+{
+    // A microphone the server lists after the speakers' monitors, and the
+    // system-audio source over the default speakers' monitor.
+    // Any source that is not a sink's monitor stands for a microphone here.
+    const auto mic = server().pactl({"load-module", "module-remap-source",
+        "source_name=desk_mic master=solo.monitor source_properties=device.description=Desk-Mic"});
+    ASSERT_TRUE(mic.ok()) << mic.errors;
+    struct Unload {
+        PulseServer& server;
+        std::string module;
+        ~Unload()
+        {
+            AudioRecordDevice().connectSystemAudioRecord(false);
+            server.unloadModule(std::uint32_t(std::stoul(module)));
+        }
+    } unload{server(), mic.output};
+    ASSERT_TRUE(server().setDefaultSink("alpha"));
+    AudioRecordDevice().connectSystemAudioRecord(true);
+    EXPECT_EQ(get<std::uint32_t>(byUid("alpha.monitor"), kAudioDevicePropertyIsMonitor), 1u);
+    EXPECT_EQ(get<std::uint32_t>(byUid("desk_mic"), kAudioDevicePropertyIsMonitor), 0u);
+
+    const auto names = [] {
+        std::vector<std::string> list;
+        for (const auto& device : AudioRecordDevice().allAudioInputDevices())
+            list.push_back(device->deviceName());
+        return list;
+    };
+    const std::vector<std::string> inputsFirst{
+        "Desk-Mic", "Monitor of Alpha Speakers", "Monitor of Solo Line", "Vortanx System Audio"};
+    ASSERT_TRUE(server().setDefaultSource("desk_mic"));
+    EXPECT_EQ(names(), inputsFirst);
+    ASSERT_TRUE(server().setDefaultSource("solo.monitor"));
+    EXPECT_EQ(names(),
+        (std::vector<std::string>{
+            "Monitor of Solo Line", "Desk-Mic", "Monitor of Alpha Speakers", "Vortanx System Audio"}))
+        << "whatever the user made the default comes first";
+}

@@ -56,3 +56,16 @@ void Workspace::raiseAboveOtherApps(QWidget* window)
     window->raise();
     window->activateWindow();
 }
+
+void Workspace::notify(const QString& title, const QString& message)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("Notify"));
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("org.traytape.TrayTape")},
+        {QStringLiteral("urgency"), QVariant::fromValue(uchar(1))}};
+    call << QStringLiteral("TrayTape") << 0u << QStringLiteral("org.traytape.TrayTape") << title << message
+         << QStringList() << hints << -1;
+    // Not waited for: nothing here depends on the answer.
+    QDBusConnection::sessionBus().asyncCall(call, 5000);
+}

@@ -22,4 +22,7 @@ public:
     virtual void revealInFileManager(const QString& path);
     virtual bool openUrl(const QUrl& url);
     virtual void raiseAboveOtherApps(QWidget* window);
+    // A desktop notification (freedesktop Notifications over D-Bus), for
+    // when there is no tray icon to show one from.
+    virtual void notify(const QString& title, const QString& message);
 };

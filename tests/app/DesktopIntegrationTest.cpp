@@ -1,0 +1,158 @@
+// How the tray application lives on a desktop: one copy per user, every
+// command reachable without a tray, windows placed by the window manager,
+// and a remembered save folder that has gone missing.
+#include "AppTestSupport.h"
+#include "Control/AppControl.h"
+#include "platform/ui/SingleInstance.h"
+#include "platform/ui/WindowPlacement.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QMenu>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+#include <QWindow>
+
+namespace {
+
+class DesktopTest : public AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        addInput("Built-in Microphone");
+        AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppShowHelpWnd);
+    }
+};
+
+}  // namespace
+
+TEST_F(DesktopTest, WithoutATrayThePanelOpensWithTheMenuAndFollowsTheTray)
+{
+    AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppRecordingPanel);
+    bool tray = false;
+    AppDelegate::setSystemTrayProbe([&tray] { return tray; });
+    auto app = launch();
+    EXPECT_TRUE(app->wndRecordingPanel()->isVisible()) << "the panel is the only way in";
+    EXPECT_FALSE(app->btnShowRecordingPanel()->isChecked()) << "the stored choice is left as it was";
+    QToolButton* menuButton = app->panelMenuButton();
+    ASSERT_NE(menuButton, nullptr);
+    EXPECT_TRUE(menuButton->isVisible());
+    EXPECT_EQ(menuButton->menu(), app->menuTop());
+    EXPECT_EQ(menuButton->window(), app->wndRecordingPanel());
+
+    // A tray appears: the button goes; the tray goes away again: the panel comes back with it.
+    tray = true;
+    QTest::qWait(2500);
+    EXPECT_FALSE(menuButton->isVisible());
+    app->wndRecordingPanel()->close();
+    tray = false;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app->wndRecordingPanel()->isVisible(); }, 5000));
+    EXPECT_TRUE(menuButton->isVisible());
+
+    // With no tray to show it from, a failure is told as a desktop notification.
+    app->configAudioWndController()->setSaveAudioPath(home_.path() + QStringLiteral("/missing"));
+    app->startAndStopRecord();
+    EXPECT_EQ(workspace_.notified, QStringList{QStringLiteral("Recording could not start")});
+}
+
+TEST_F(DesktopTest, AMissingRememberedSaveFolderIsToldAtStartUp)
+{
+    const QString gone = home_.path() + QStringLiteral("/Unmounted Drive/Recordings");
+    AppControl::AppWriteKeyValue(gone, SettingsKey::SaveAudioPath);
+    std::vector<QString> told;
+    auto delegate = std::make_unique<AppDelegate>();
+    QObject::connect(delegate.get(), &AppDelegate::userNotified,
+        [&told](const QString&, const QString& message) { told.push_back(message); });
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_TRUE(told[0].contains(gone));
+    EXPECT_EQ(delegate->configAudioWndController()->saveAudioPath(), saveFolder());
+}
+
+TEST_F(DesktopTest, WindowsAskForNoPositionUntilTheUserHasPlacedThem)
+{
+    auto app = launch();
+    QWidget* config = app->configAudioWndController()->window();
+    for (QWidget* window : {app->window(), app->wndRecordingPanel(), config}) {
+        // The Designer geometry (0,0) would become the "user specified location" hint.
+        EXPECT_FALSE(window->testAttribute(Qt::WA_Moved)) << window->objectName().toStdString();
+    }
+    config->show();
+    // Dragged by the user: the window system moves the window, not the program.
+    config->windowHandle()->setFramePosition(QPoint(120, 90));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return config->pos() == QPoint(120, 90); }, 2000));
+    ASSERT_FALSE(config->testAttribute(Qt::WA_Moved));
+    config->hide();
+    EXPECT_TRUE(config->testAttribute(Qt::WA_Moved)) << "its place is asked for when it opens again";
+    config->show();
+    EXPECT_EQ(config->pos(), QPoint(120, 90));
+}
+
+TEST_F(DesktopTest, ASecondInstanceHandsOverAndAStaleOneIsReplaced)
+{
+    const QString folder = home_.path() + QStringLiteral("/runtime");
+    {
+        SingleInstance first(QStringLiteral("test.instance"), folder);
+        ASSERT_EQ(first.claim(), SingleInstance::Claim::First);
+        QSignalSpy activated(&first, &SingleInstance::activated);
+        SingleInstance second(QStringLiteral("test.instance"), folder);
+        EXPECT_EQ(second.claim(), SingleInstance::Claim::HandedOver);
+        EXPECT_TRUE(activated.wait(5000));
+        // An instance that has run for hours still holds its place.
+        QFile lock(folder + QStringLiteral("/test.instance.lock"));
+        ASSERT_TRUE(lock.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        lock.close();
+        EXPECT_EQ(SingleInstance(QStringLiteral("test.instance"), folder).claim(), SingleInstance::Claim::HandedOver);
+        EXPECT_TRUE(activated.wait(5000));
+    }
+    // The lock and the socket of a run that crashed are not mistaken for a running instance.
+    QProcess ended;
+    ended.start(QStringLiteral("true"), {});
+    ASSERT_TRUE(ended.waitForStarted(5000));
+    const qint64 deadPid = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished(5000));
+    QFile staleLock(folder + QStringLiteral("/test.instance.lock"));
+    ASSERT_TRUE(staleLock.open(QIODevice::WriteOnly));
+    staleLock.write(QByteArray::number(deadPid) + "\napp_tests\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    staleLock.close();
+    QFile staleSocket(folder + QStringLiteral("/test.instance.socket"));
+    ASSERT_TRUE(staleSocket.open(QIODevice::WriteOnly));
+    staleSocket.close();
+    SingleInstance again(QStringLiteral("test.instance"), folder);
+    EXPECT_EQ(again.claim(), SingleInstance::Claim::First);
+    QSignalSpy activated(&again, &SingleInstance::activated);
+    EXPECT_EQ(SingleInstance(QStringLiteral("test.instance"), folder).claim(), SingleInstance::Claim::HandedOver);
+    EXPECT_TRUE(activated.wait(5000));
+}
+
+TEST_F(DesktopTest, LaunchingTheProgramTwiceLeavesOneRunning)
+{
+    const QString program = QStringLiteral(TRAYTAPE_BINARY_DIR "/traytape");
+    if (!QFileInfo::exists(program))
+        GTEST_SKIP() << "build the traytape target first";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("PULSE_SERVER"), home_.path() + QStringLiteral("/no-sound-server"));
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));  // never the user's own session
+    QProcess first, second;
+    first.setProcessEnvironment(env);
+    second.setProcessEnvironment(env);
+    first.start(program, {});
+    ASSERT_TRUE(first.waitForStarted(5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return QFileInfo::exists(home_.path() + QStringLiteral("/runtime/org.traytape.TrayTape.socket")); },
+        20000));
+    second.start(program, {});
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    first.terminate();
+    EXPECT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitCode(), 0);
+}

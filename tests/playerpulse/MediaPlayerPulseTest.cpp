@@ -1,0 +1,327 @@
+// The real player against a private PulseAudio daemon: recorded files played
+// into a null sink and heard back from its monitor (tone, level, seek
+// landing, pause and resume, the end of the file, volume ramps), and no
+// server at all.
+#include "engine/ExtAudioFileTestHelpers.h"
+#include "platform/MediaPlayer.h"
+#include "platform/PulseAudioBackend.h"
+#include "support/DeviceQueries.h"
+#include "support/PulseServer.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+
+using namespace std::chrono_literals;
+using namespace eaf_test;
+using testsupport::NullSink;
+using testsupport::PulseServerEnvironment;
+
+namespace {
+
+constexpr double kRate = 44100;
+const NullSink kDeck{"deck", 44100, 2, "Deck"};
+
+[[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment(new PulseServerEnvironment({kDeck}));
+
+// Records the deck's monitor (left channel) into storage set aside before it
+// starts; the call-back copies and counts.
+class MonitorRecorder {
+public:
+    explicit MonitorRecorder(double seconds) : samples_(std::size_t(seconds * kRate)) { }
+    ~MonitorRecorder()
+    {
+        if (unit_)
+            unit_->stop();
+    }
+
+    bool start()
+    {
+        AudioObjectID monitor = 0;
+        for (AudioObjectID id : testsupport::deviceList()) {
+            std::string uid;
+            std::uint32_t size = sizeof uid;
+            const auto a = testsupport::addr(kAudioDevicePropertyDeviceUID);
+            if (AudioObjectGetPropertyData(id, &a, &size, &uid) == noErr && uid == "deck.monitor")
+                monitor = id;
+        }
+        const AudioComponentDescription d{
+            kAudioUnitType_Output, kAudioUnitSubType_HALOutput, kAudioUnitManufacturer_Apple};
+        AudioComponent component = AudioComponentFindNext(nullptr, &d);
+        if (!monitor || !component || AudioComponentInstanceNew(component, &unit_) != noErr)
+            return false;
+        const std::uint32_t one = 1;
+        const AURenderCallbackStruct cb{&MonitorRecorder::proc, this};
+        AudioStreamBasicDescription f = pcmClient(kRate, 2);
+        return unit_->setProperty(kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &one, 4) == noErr
+            && unit_->setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, &monitor, 4)
+            == noErr
+            && unit_->setProperty(kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &cb, sizeof cb)
+            == noErr
+            && unit_->setProperty(kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, &f, sizeof f) == noErr
+            && unit_->initialize() == noErr && unit_->start() == noErr;
+    }
+
+    // Frames recorded so far: the monitor's clock for "now".
+    std::size_t frames() const { return frames_.load(std::memory_order_acquire); }
+    void waitFor(double seconds) const
+    {
+        const std::size_t until = frames() + std::size_t(seconds * kRate);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * 4 + 2);
+        while (frames() < until && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(2ms);
+    }
+    // After stop(): what was recorded.
+    std::vector<float> samples()
+    {
+        unit_->stop();
+        return {samples_.begin(), samples_.begin() + std::ptrdiff_t(frames())};
+    }
+
+private:
+    static OSStatus proc(void* ref, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* stamp, std::uint32_t bus,
+        std::uint32_t frames, AudioBufferList*)
+    {
+        auto* self = static_cast<MonitorRecorder*>(ref);
+        const std::size_t at = self->frames_.load(std::memory_order_relaxed);
+        const std::size_t n = std::min<std::size_t>(frames, self->samples_.size() - at);
+        float right[8192];
+        AudioBufferList list;
+        list.mNumberBuffers = 2;
+        list.mBuffers[0] = {1, std::uint32_t(n * 4), self->samples_.data() + at};
+        list.mBuffers[1] = {1, std::uint32_t(std::min<std::size_t>(n, 8192) * 4), right};
+        if (n > 0 && n <= 8192)
+            self->unit_->render(flags, stamp, bus, std::uint32_t(n), &list);
+        self->frames_.store(at + n, std::memory_order_release);
+        return noErr;
+    }
+
+    std::vector<float> samples_;
+    std::atomic<std::size_t> frames_{0};
+    AudioComponentInstance unit_;
+};
+
+// A stereo file whose left and right channels are the same, made by `make`
+// from the frame index.
+void writeFile(
+    const std::string& path, AudioFileTypeID type, std::size_t frames, const std::function<float(std::size_t)>& make)
+{
+    ExtAudioFileRef file;
+    ASSERT_EQ(ExtAudioFile::create(path, type, fileFormatFor(type), kAudioFileFlags_EraseFile, file), noErr);
+    const AudioStreamBasicDescription client = pcmClient(kRate, 2);
+    ASSERT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client), noErr);
+    Channels channels(2, std::vector<float>(frames));
+    for (std::size_t i = 0; i < frames; ++i)
+        channels[0][i] = channels[1][i] = make(i);
+    ASSERT_EQ(writeAll(*file, channels, false), noErr);
+    ASSERT_EQ(file->dispose(), noErr);
+}
+
+float tone(std::size_t i, double frequency = 1000, double amplitude = 0.5)
+{
+    return float(amplitude * std::sin(2 * M_PI * frequency * double(i) / kRate));
+}
+
+// The peak of each 40-frame window (one period of a 1102.5 Hz tone).
+std::vector<float> envelope(const std::vector<float>& x)
+{
+    std::vector<float> out;
+    for (std::size_t at = 0; at + 40 <= x.size(); at += 40) {
+        float peak = 0;
+        for (std::size_t i = at; i < at + 40; ++i)
+            peak = std::max(peak, std::fabs(x[i]));
+        out.push_back(peak);
+    }
+    return out;
+}
+
+// Each change between full level (0.5) and silence in the envelope, as the
+// number of windows spent between the two: a step has at most one, a ramp of
+// several milliseconds several. Falls and rises in the order heard.
+struct Transition {
+    bool rise;
+    int between;
+};
+std::vector<Transition> transitions(const std::vector<float>& env)
+{
+    std::vector<Transition> out;
+    int state = -1;  // 0 silent, 1 loud, -1 not yet known
+    int between = 0;
+    for (float e : env) {
+        const int now = e < 0.01f ? 0 : e > 0.45f ? 1 : -1;
+        if (now == -1) {
+            ++between;
+            continue;
+        }
+        if (state != -1 && now != state)
+            out.push_back({now == 1, between});
+        state = now;
+        between = 0;
+    }
+    return out;
+}
+
+class MediaPlayerPulse : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(PulseServerEnvironment::server().setDefaultSink("deck")); }
+
+    std::unique_ptr<MediaPlayer> playerFor(const std::string& path)
+    {
+        asset_ = MediaAsset::assetWithPath(path);
+        return asset_ ? MediaPlayer::playerWithAsset(asset_) : nullptr;
+    }
+
+    TempDir dir_;
+    std::shared_ptr<MediaAsset> asset_;
+};
+
+// Silence with a tone burst from 2.0 s on. A seek away from the burst drops
+// what was queued of it at once; a seek to 2.0 s from the silence is heard
+// as the burst's onset, promptly, and reads back as 2.0 s at once.
+TEST_F(MediaPlayerPulse, ASeekDropsWhatIsQueuedIsHeardWithinFiftyMillisecondsAndReadsBackAtOnce)
+{
+    if (!haveAac())
+        GTEST_SKIP() << "FFmpeg has no AAC encoder";
+    const std::string path = dir_.file("marker.m4a");
+    writeFile(
+        path, kAudioFileM4AType, std::size_t(4 * kRate), [](std::size_t i) { return i >= 2 * 44100 ? tone(i) : 0.0f; });
+    auto player = playerFor(path);
+    ASSERT_TRUE(player);
+    MonitorRecorder monitor(4);
+    ASSERT_TRUE(monitor.start());
+    player->seekToTime(MediaTime{5, 2});
+    player->play();
+    monitor.waitFor(0.4);
+    const std::size_t awayAt = monitor.frames();
+    player->seekToTime(MediaTime{1, 1});
+    monitor.waitFor(0.3);
+    const std::size_t seekedAt = monitor.frames();
+    player->seekToTime(MediaTime{88200, 44100});
+    const MediaTime back = player->currentTime();
+    EXPECT_EQ(back.value, 88200);
+    EXPECT_EQ(back.timescale, 44100);
+    monitor.waitFor(0.5);
+    EXPECT_EQ(player->rate(), 1.0f);
+    EXPECT_GT(player->currentTime().seconds(), 2.2);
+
+    const auto heard = monitor.samples();
+    std::size_t lastLoud = awayAt;
+    for (std::size_t i = awayAt; i < seekedAt; ++i)
+        lastLoud = std::fabs(heard[i]) > 0.05f ? i : lastLoud;
+    std::size_t onset = seekedAt;
+    while (onset < heard.size() && std::fabs(heard[onset]) < 0.05f)
+        ++onset;
+    ASSERT_LT(onset, heard.size()) << "the marker was never heard";
+    const double stopped = double(lastLoud - awayAt) / kRate, started = double(onset - seekedAt) / kRate;
+    std::cout << "[ seek ] burst stopped " << stopped * 1000 << " ms, marker heard " << started * 1000
+              << " ms after the seek\n";
+    EXPECT_LE(stopped, 0.020) << "what was queued played on";
+    EXPECT_LE(started, 0.050);
+}
+
+// A recorded 1102.5 Hz tone (40 frames a period) is heard at its frequency
+// and level while the position follows the clock; the fade of a volume
+// change, a pause and a resumption is a ramp of several periods, never a
+// step; a paused player holds its position; the end of the file stops it
+// there with rate 0; a paused or ended player releases the device.
+TEST_F(MediaPlayerPulse, PlaysAToneRampsEveryChangeHoldsWhenPausedAndStopsAtTheEnd)
+{
+    if (!haveAac())
+        GTEST_SKIP() << "FFmpeg has no AAC encoder";
+    const std::string path = dir_.file("tone.m4a");
+    const std::size_t total = std::size_t(2 * kRate);
+    writeFile(path, kAudioFileM4AType, total, [](std::size_t i) { return tone(i, 1102.5); });
+    auto player = playerFor(path);
+    ASSERT_TRUE(player);
+    EXPECT_EQ(player->rate(), 0.0f);
+    MonitorRecorder monitor(10);
+    ASSERT_TRUE(monitor.start());
+    monitor.waitFor(0.2);
+    player->play();
+    const auto started = std::chrono::steady_clock::now();
+    monitor.waitFor(0.4);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_NEAR(player->currentTime().seconds(), elapsed, 0.15) << "the position is what is heard now";
+    player->setVolume(0.0f);
+    EXPECT_EQ(player->volume(), 0.0f);
+    monitor.waitFor(0.3);
+    player->setVolume(1.0f);
+    monitor.waitFor(0.3);
+    player->pause();
+    EXPECT_EQ(player->rate(), 0.0f);
+    monitor.waitFor(0.2);
+    const MediaTime held = player->currentTime();
+    monitor.waitFor(0.4);
+    EXPECT_EQ(player->currentTime().value, held.value) << "paused: the position holds";
+    const auto corked = [] {
+        return PulseServerEnvironment::server().pactl({"list", "sink-inputs"}).output.find("Corked: yes")
+            != std::string::npos;
+    };
+    EXPECT_TRUE(corked()) << "a paused player keeps the device busy";
+    EXPECT_GT(held.seconds(), 0.7);
+    EXPECT_LT(held.seconds(), 1.4);
+    player->play();
+    EXPECT_EQ(player->rate(), 1.0f);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (player->rate() != 0.0f && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(player->rate(), 0.0f) << "the end of the file stops the player";
+    EXPECT_EQ(player->currentTime().value, std::int64_t(total)) << "at the very end";
+    player->play();
+    EXPECT_EQ(player->rate(), 0.0f) << "nothing left to play";
+    monitor.waitFor(0.4);
+    EXPECT_EQ(player->currentTime().value, std::int64_t(total));
+    EXPECT_TRUE(corked()) << "a player at its end keeps the device busy";
+    player->seekToTime(MediaTime{std::int64_t(total), 44100});
+    player->play();
+    EXPECT_EQ(player->rate(), 0.0f) << "sought to the end: nothing left to play";
+
+    // The sound server renders ahead and rewinds, so the monitor's timeline
+    // is not the test's: the changes are found by their sound. In order: the
+    // start, setVolume(0), setVolume(1), pause, play; the end of the file is
+    // the file's own (a tone cut off).
+    const auto heard = monitor.samples();
+    const auto env = envelope(heard);
+    const auto loud
+        = std::size_t(std::find_if(env.begin(), env.end(), [](float e) { return e > 0.45f; }) - env.begin());
+    const auto steady = signal_test::slice(heard, 40 * loud + 2205, 8820);
+    EXPECT_NEAR(signal_test::dominantFrequency(steady, kRate, 200, 4000, 5), 1102.5, 5);
+    EXPECT_NEAR(signal_test::toneAmplitude(steady, 1102.5, kRate), 0.5, 0.03);
+    const auto found = transitions(env);
+    ASSERT_GE(found.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(found[i].rise, i % 2 == 0) << i;
+        EXPECT_GE(found[i].between, 3) << "change " << i << " is a step, not a ramp";
+    }
+}
+
+TEST(MediaPlayerWithoutServer, GivesNoPlayerQuickly)
+{
+    TempDir dir;
+    const std::string path = dir.file("tone.wav");
+    writeFile(path, kAudioFileWAVEType, 4410, [](std::size_t i) { return tone(i); });
+    const auto asset = MediaAsset::assetWithPath(path);
+    ASSERT_TRUE(asset);
+    const std::string saved = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : "";
+    setenv("PULSE_SERVER", "unix:/nonexistent/traytape/native", 1);
+    auto previous = setAudioBackend(std::make_unique<PulseAudioBackend>());
+    const auto start = std::chrono::steady_clock::now();
+    auto player = MediaPlayer::playerWithAsset(asset);
+    EXPECT_TRUE(!player || player->rate() == 0.0f);
+    if (player) {
+        player->play();
+        EXPECT_EQ(player->rate(), 0.0f);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    player.reset();
+    setAudioBackend(std::move(previous));
+    setenv("PULSE_SERVER", saved.c_str(), 1);
+}
+
+}  // namespace
