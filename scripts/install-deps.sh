@@ -13,7 +13,7 @@ if [ "${1:-}" = "--test" ]; then
   # PipeWire (pipewire, wireplumber, pipewire-pulse on a session bus of its own).
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev pulseaudio pulseaudio-utils ffmpeg sox
              pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
-             xvfb xauth x11-utils xdotool imagemagick bc time trayer
+             xvfb xauth x11-utils xdotool imagemagick bc time trayer strace
              dpkg-dev file lintian desktop-file-utils appstream
              clang libclang-rt-14-dev)
 fi

@@ -20,6 +20,9 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
+#include <chrono>
+
 const QList<int> AppDelegate::kLevelIconPixels{22, 24, 44, 48};
 
 namespace {
@@ -29,6 +32,9 @@ constexpr int kNotificationMilliseconds = 15000;
 const QString kRecordingInProgress = QStringLiteral("RecordingInProgress");
 // How often to look whether a tray has come or gone (a panel restarting, an extension switched off).
 constexpr int kTrayCheckMilliseconds = 2000;
+// How long quitting waits for a recording's completion. A cut wait leaves the
+// fragmented file, which plays; only the rewrite into an ordinary file is lost.
+constexpr std::chrono::seconds kQuitCompletionWait{20};
 
 std::function<bool()>& systemTrayProbe()
 {
@@ -144,6 +150,10 @@ void AppDelegate::applicationDidFinishLaunching()
 
     // 3. Capture starts when a device is opened (8); until a recording starts nothing is written.
     audioRecord_ = std::make_unique<AudioRecordDevice>();
+    audioRecord_->setCompletionHandler([this](const CompletedRecording& done) {
+        QMetaObject::invokeMethod(
+            this, [this, done] { recordingCompleted(done); }, Qt::QueuedConnection);
+    });
     audioRecord_->connectSystemAudioRecord(true);
     audioRecord_->pause();
 
@@ -233,8 +243,10 @@ void AppDelegate::showAudioLevel()
     audioWaveView_->appendBuildInAudioWave(level);
     pushLevelIcon();
     ui_->panelAudioWaveView->appendBuildInAudioWave(level);
-    ui_->panelAudioWaveView->update();
+    // Repainted only when its cells move: most ticks between page flips change nothing.
+    ui_->panelAudioWaveView->redrawIfChanged();
     pollRecordFault();
+    pollLostAudio(false);
 }
 
 void AppDelegate::pushLevelIcon()
@@ -293,6 +305,7 @@ void AppDelegate::startRecording()
     // Written through at once: a crash from here on leaves it for the next start.
     AppControl::AppWriteKeyValue(path, kRecordingInProgress);
     reportedFault_ = RecordFault::None;
+    lostSeen_ = lostReported_ = 0;
 
     recordMenuItem_->setText(QStringLiteral("Stop Record"));
     lblRecordTip_->setText(QStringLiteral("Stop Record"));
@@ -307,27 +320,87 @@ void AppDelegate::startRecording()
 void AppDelegate::finishRecording(FinishReason reason)
 {
     timerForShow_.reset();
-    const OSStatus status = audioRecord_->stop();
+    pollLostAudio(true);
+    const QString path = recordAudioPath_.value_or(QString());
+    const bool handedOver = audioRecord_->audioPath().has_value();
+    // Returns at once: the file is completed on the record device's completion thread.
+    audioRecord_->stop();
 
     recordMenuItem_->setText(QStringLiteral("Start Record"));
     lblRecordTip_->setText(QStringLiteral("Start Record"));
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StartRecord.png")));
+    configAudioWndController_->setISRecording(false);
 
-    const QString path = recordAudioPath_.value_or(QString());
+    if (path.isEmpty())
+        return;
+    if (handedOver) {
+        finishing_.insert(path, reason);
+    } else {
+        // A device change already ended this file; it may be complete by now.
+        const auto early = completedEarly_.constFind(path);
+        if (early != completedEarly_.cend()) {
+            const OSStatus status = *early;
+            completedEarly_.erase(early);
+            deliverRecording(path, status, reason);
+        } else {
+            finishing_.insert(path, reason);
+        }
+    }
+}
+
+void AppDelegate::recordingCompleted(const CompletedRecording& done)
+{
+    const QString path = QString::fromStdString(done.path);
+    const auto finishing = finishing_.constFind(path);
+    if (finishing == finishing_.cend()) {
+        completedEarly_.insert(path, done.status);
+        return;
+    }
+    const FinishReason reason = *finishing;
+    finishing_.erase(finishing);
+    deliverRecording(path, done.status, reason);
+}
+
+void AppDelegate::deliverRecording(const QString& path, OSStatus status, FinishReason reason)
+{
     if (status != noErr && reason != FinishReason::Fault)
         notifyUser(tr("Recording incomplete"),
             tr("TrayTape could not finish writing %1; the end of the recording may be missing.")
                 .arg(QDir::toNativeSeparators(path)));
-    if (reason == FinishReason::User && !path.isEmpty())
+    if (reason == FinishReason::User)
         Workspace::shared().revealInFileManager(path);
-    if (audioLibraryWnd_ && !path.isEmpty()) {
+    if (audioLibraryWnd_) {
         audioLibraryWnd_->addAudioItemFromPath(path);
         audioLibraryWnd_->flushAudioLibrary();
     }
-    AppControl::AppWriteKeyValue(QString(), kRecordingInProgress);
-    configAudioWndController_->setISRecording(false);
+    clearRecordingMark(path);
     if (reason == FinishReason::User)
         showAudioibiary();
+}
+
+void AppDelegate::waitForRecordingCompletion()
+{
+    if (audioRecord_->waitForCompletion(kQuitCompletionWait)) {
+        // The completions' hand-overs are queued on this thread: run them now.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        return;
+    }
+    // The fragmented file plays as it is; the library gets it rather than nothing.
+    audioRecord_->abandonCompletion();
+    const QList<QString> paths = finishing_.keys();
+    for (const QString& path : paths) {
+        if (audioLibraryWnd_)
+            audioLibraryWnd_->addAudioItemFromPath(path);
+        clearRecordingMark(path);
+    }
+    finishing_.clear();
+}
+
+void AppDelegate::clearRecordingMark(const QString& path)
+{
+    // A later recording may have marked its own file meanwhile: that mark stays.
+    if (AppControl::AppReadKeyValue(kRecordingInProgress, QString()).toString() == path)
+        AppControl::AppWriteKeyValue(QString(), kRecordingInProgress);
 }
 
 void AppDelegate::pollRecordFault()
@@ -352,6 +425,24 @@ void AppDelegate::pollRecordFault()
         notifyUser(tr("Recording stopped"),
             tr("TrayTape could not write to %1 (is the disk full?). What was recorded before is kept.").arg(file));
     }
+}
+
+void AppDelegate::pollLostAudio(bool finalCheck)
+{
+    if (!audioRecord_->isStart() || !recordAudioPath_)
+        return;
+    const std::int64_t lost = audioRecord_->lostFrames();
+    // A stall refuses cycle after cycle: wait until it is over and tell the whole loss once.
+    const bool growing = lost > lostSeen_;
+    lostSeen_ = lost;
+    if ((growing && !finalCheck) || lost <= lostReported_)
+        return;
+    double rate = audioRecord_->device() ? audioRecord_->device()->deviceFormat().mSampleRate : 0.0;
+    if (!(rate >= 100))
+        rate = 100;
+    const double seconds = std::max(double(lost - lostReported_) / rate, 0.1);
+    lostReported_ = lost;
+    notifyUser(tr("Audio lost"), tr("%1 s of audio were lost").arg(seconds, 0, 'f', 1));
 }
 
 void AppDelegate::notifyUser(const QString& title, const QString& message)
@@ -438,6 +529,8 @@ void AppDelegate::sessionWillEnd()
     // The session may still cancel its logout, so this ends the recording but not the program.
     if (audioRecord_ && audioRecord_->isStart() && recordAudioPath_)
         finishRecording(FinishReason::Quit);
+    if (audioRecord_)
+        waitForRecordingCompletion();
     if (audioLibraryWnd_)
         audioLibraryWnd_->writeData();
 }
@@ -449,6 +542,7 @@ void AppDelegate::applicationWillTerminate()
     terminated_ = true;
     if (audioRecord_->isStart() && recordAudioPath_)
         finishRecording(FinishReason::Quit);
+    waitForRecordingCompletion();
     if (audioLibraryWnd_)
         audioLibraryWnd_->writeData();
     audioRecord_->connectSystemAudioRecord(false);

@@ -14,6 +14,7 @@
 #include "Controller/ConfigAudioWndController.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QObject>
@@ -127,7 +128,16 @@ private:
     void connectOutlets();
     void startRecording();
     void finishRecording(FinishReason reason);
+    // Main thread, once the record device has completed the file at done.path.
+    void recordingCompleted(const CompletedRecording& done);
+    void deliverRecording(const QString& path, OSStatus status, FinishReason reason);
+    // The crash-recovery mark goes once the file it names is complete and in the library.
+    void clearRecordingMark(const QString& path);
+    // Quitting: waits, bounded, for files still being completed and hands them to the library.
+    void waitForRecordingCompletion();
     void pollRecordFault();
+    // Tells the user of audio the disk could not take, once the loss has stopped growing.
+    void pollLostAudio(bool finalCheck);
     void notifyUser(const QString& title, const QString& message);
     void pushLevelIcon();
     void buildPanelMenuButton();
@@ -166,7 +176,13 @@ private:
     bool helpOpenAtLaunch_ = true;
     bool panelOpenAtLaunch_ = true;
     RecordFault reportedFault_ = RecordFault::None;
-    QString deviceName_;  // of the device last chosen
+    // Files stopped but not yet complete, with why they were stopped.
+    QHash<QString, FinishReason> finishing_;
+    // Files complete before their recording was stopped (a device change ended them), with their status.
+    QHash<QString, OSStatus> completedEarly_;
+    std::int64_t lostSeen_ = 0;      // frames, as of the last tick
+    std::int64_t lostReported_ = 0;  // frames the user has been told of
+    QString deviceName_;             // of the device last chosen
     QList<QImage> levelIconImages_;
     int levelIconPushes_ = 0;
     bool terminated_ = false;

@@ -55,6 +55,8 @@ public:
     void setIsRead(bool isRead) { isRead_ = isRead; }
 
 private:
+    friend struct AudioFileStreamTestAccess;
+
     std::string audioPath_;
     ExtAudioFileRef audioFile_;
     // Written by the audio thread only; read by the main thread a buffer late at worst.

@@ -324,6 +324,7 @@ bool AudioRecordDevice::recordToPath(const std::optional<std::string>& path)
         return false;
     stream->setClientDataFormat(device_ ? device_->deviceFormat() : AudioStreamBasicDescription{});
     audioOutput_ = std::move(stream);
+    lostFrames_.store(0, std::memory_order_relaxed);
     liveOutput_.store(audioOutput_.get(), std::memory_order_seq_cst);
     return true;
 }
@@ -338,24 +339,23 @@ void AudioRecordDevice::pause()
     setIsRecordFilePaused(true);
 }
 
-OSStatus AudioRecordDevice::stop()
+void AudioRecordDevice::stop()
 {
     pause();
-    return closeOutput();
+    closeOutput();
 }
 
-OSStatus AudioRecordDevice::closeOutput()
+void AudioRecordDevice::closeOutput()
 {
     if (!audioOutput_)
-        return noErr;
+        return;
     liveOutput_.store(nullptr, std::memory_order_seq_cst);
     // Either the audio thread saw the cleared pointer, or we see it inside a
     // write and wait for that one write (a few microseconds) to end.
     while (writing_.load(std::memory_order_seq_cst))
         std::this_thread::yield();
-    const OSStatus status = audioOutput_->close();
-    audioOutput_.reset();
-    return status;
+    const double rate = device_ ? device_->deviceFormat().mSampleRate : 0.0;
+    completer_.complete(std::move(audioOutput_), lostFrames(), rate);
 }
 
 std::optional<std::string> AudioRecordDevice::audioPath() const
@@ -369,7 +369,7 @@ double AudioRecordDevice::audioLength() const
 {
     const double frames = audioOutput_ ? double(audioOutput_->writedFrames()) : 0.0;
     double rate = device_ ? device_->deviceFormat().mSampleRate : 0.0;
-    if (rate < 100)
+    if (!(rate >= 100))  // no device, a device reporting 0, or not a number
         rate = 100;
     return frames / rate;
 }
@@ -404,7 +404,10 @@ void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int
     if (!isStart())
         return;
     writing_.store(true, std::memory_order_seq_cst);
-    if (AudioFileStream* output = liveOutput_.load(std::memory_order_seq_cst))
-        output->writeBufferList(list, frames);
+    if (AudioFileStream* output = liveOutput_.load(std::memory_order_seq_cst)) {
+        const std::int32_t accepted = output->writeBufferList(list, frames);
+        if (accepted < frames)
+            lostFrames_.store(lostFrames() + (frames - accepted), std::memory_order_relaxed);
+    }
     writing_.store(false, std::memory_order_release);
 }

@@ -9,17 +9,21 @@
 // buffers to the current output file unless writing is paused.
 //
 // Threads: the capture call-back and recieveAudioBuffer() run on the audio
-// thread and only copy, count and publish; everything else is the main
-// thread's. The application owns the AudioRecordDevice; it owns its open
-// device (shared with the device list) and its output stream.
+// thread and only copy, count and publish; a completion thread completes the
+// files the recorder lets go of and runs the completion handler; everything
+// else is the main thread's. The application owns the AudioRecordDevice; it
+// owns its open device (shared with the device list), its output stream and,
+// until they are complete, the files it let go of.
 #pragma once
 
 #include "AudioRecord/AudioFileStream.h"
 #include "AudioRecord/IOService.h"
+#include "AudioRecord/RecordCompleter.h"
 #include "platform/AudioHardware.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -103,14 +107,25 @@ public:
 
     std::vector<std::shared_ptr<AudioRecordMicDevice>> allAudioInputDevices() const;
     void configDevice(std::shared_ptr<AudioRecordMicDevice> device);
-    // Closes the current output; given a path, creates the new output file.
-    // Returns false when the file could not be created.
+    // Hands the current output to the completion thread; given a path,
+    // creates the new output file. Returns false when the file could not be
+    // created.
     bool recordToPath(const std::optional<std::string>& path);
     void start();
     void pause();
-    // Stops writing and completes the file. Returns the first failure met
-    // while writing or completing it (0 when the file is whole).
-    OSStatus stop();
+    // Stops writing and hands the file to the completion thread; returns at
+    // once. The completion handler hears when the file is complete.
+    void stop();
+    // Called on the completion thread with each file stop(), recordToPath()
+    // or configDevice() handed over, once it is complete. Set it before the
+    // first recording.
+    void setCompletionHandler(RecordCompleter::Handler handler) { completer_.setHandler(std::move(handler)); }
+    // Main thread: true once every handed-over file is complete and its
+    // handler has returned; false when the timeout passed first.
+    bool waitForCompletion(std::chrono::milliseconds timeout) { return completer_.waitUntilIdle(timeout); }
+    bool isCompleting() const { return !completer_.idle(); }
+    // The process ends without waiting for a completion under way (see RecordCompleter::abandon).
+    void abandonCompletion() { completer_.abandon(); }
     bool isStart() const { return !isRecordFilePaused(); }
     double audioLevel() const { return audioDataLevel(); }
     std::optional<std::string> audioPath() const;
@@ -119,6 +134,10 @@ public:
     // Main thread, on its timer: what, if anything, has ended the capture or
     // the writing behind the caller's back (the device vanished, the disk filled).
     RecordFault fault() const;
+    // Client frames of the current output that the file refused because its
+    // queue was full (the disk stalled for longer than the queue holds).
+    // They are not in audioLength(). Main thread.
+    std::int64_t lostFrames() const { return lostFrames_.load(std::memory_order_relaxed); }
 
     void recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames) override;
 
@@ -143,8 +162,8 @@ public:
 
 private:
     // Detaches the output from the audio thread, waits out a write under way,
-    // then completes the file.
-    OSStatus closeOutput();
+    // then hands the file to the completion thread.
+    void closeOutput();
 
     std::atomic<bool> isRecordFilePaused_{false};
     std::shared_ptr<AudioRecordMicDevice> device_;
@@ -153,6 +172,10 @@ private:
     // What the audio thread writes to, and whether it is inside a write.
     std::atomic<AudioFileStream*> liveOutput_{nullptr};
     std::atomic<bool> writing_{false};
+    // Written by the audio thread only (a load and a store, no read-modify-write).
+    std::atomic<std::int64_t> lostFrames_{0};
+    // Last: its destructor waits for the files handed to it.
+    RecordCompleter completer_;
 };
 
 template <class Action> void AudioRecordMicDevice::makeAudioBufferFrames(std::int32_t frames, Action&& action)

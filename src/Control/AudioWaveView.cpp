@@ -155,7 +155,24 @@ void AudioWaveView::drawRect(yup::Painter& painter, const Columns& columns)
 void AudioWaveView::paintEvent(QPaintEvent*)
 {
     yup::Painter painter(this, yup::viewHeight(this));
-    drawRect(painter, advanceColumns());
+    drawRect(painter, ownerColumns_ ? *ownerColumns_ : advanceColumns());
+}
+
+AudioWaveView::Cells AudioWaveView::wholeCells(const Columns& columns)
+{
+    Cells cells;
+    for (int i = 0; i < kColumns; ++i)
+        cells[i] = {cellsOf(columns[i].value), cellsOf(columns[i].peak)};
+    return cells;
+}
+
+void AudioWaveView::redrawIfChanged()
+{
+    const Columns columns = advanceColumns();
+    const bool changed = !ownerColumns_ || wholeCells(*ownerColumns_) != wholeCells(columns);
+    ownerColumns_ = columns;
+    if (changed)
+        update();
 }
 
 QImage AudioWaveView::drawCompact(const Columns& columns, int pixels) const
@@ -183,9 +200,17 @@ QImage AudioWaveView::drawCompact(const Columns& columns, int pixels) const
 QList<QImage> AudioWaveView::redrawCompact(const QList<int>& pixelSizes)
 {
     const Columns columns = advanceColumns();
+    // The drawing depends on nothing but each column's whole cells: most
+    // ticks between page flips, and every tick of silence, change none.
+    const Cells cells = wholeCells(columns);
+    if (compactCells_ == cells && compactSizes_ == pixelSizes)
+        return compactImages_;
+    compactCells_ = cells;
+    compactSizes_ = pixelSizes;
     QList<QImage> images;
     images.reserve(pixelSizes.size());
     for (int pixels : pixelSizes)
         images.append(drawCompact(columns, pixels));
+    compactImages_ = images;
     return images;
 }

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 namespace yup {
 class Painter;
@@ -78,7 +79,15 @@ public:
 
     // One redraw of the tray form: advances the peak hold and returns the
     // compact drawing at each of the given pixel sizes, from the same state.
+    // When no column's lit cells or peak moved since the last call with the
+    // same sizes, the last images are returned as they were, undrawn.
     QList<QImage> redrawCompact(const QList<int>& pixelSizes);
+
+    // A redraw requested by an owner that feeds the view on a timer: advances
+    // the peak hold as a redraw does, but repaints only when a column's lit
+    // cells or peak moved. From the first call on, a paint shows the state
+    // this last advanced to rather than advancing it again.
+    void redrawIfChanged();
 
     QSize sizeHint() const override { return {kWidth, kHeight}; }
 
@@ -92,6 +101,8 @@ private:
     static void drawWave(
         yup::Painter& painter, float w, float m, float width, float x, const CellLayout& layout = kFullCells);
     QImage drawCompact(const Columns& columns, int pixels) const;
+    using Cells = std::array<std::pair<float, float>, kColumns>;
+    static Cells wholeCells(const Columns& columns);
 
     std::array<float, kColumns> maxAudioWaveHeight{};
     std::array<std::int32_t, kColumns> maxAudioWaveHeightDec{};
@@ -99,4 +110,10 @@ private:
     QList<float> _buildInAudioWaveAppend;
     std::optional<QList<float>> _computerAudioWave;
     QList<float> _computerAudioWaveAppend;
+    // The tray form last drawn: the whole cells it showed, per column, and its images.
+    std::optional<Cells> compactCells_;
+    QList<int> compactSizes_;
+    QList<QImage> compactImages_;
+    // The full form as redrawIfChanged() last advanced it.
+    std::optional<Columns> ownerColumns_;
 };

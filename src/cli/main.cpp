@@ -8,6 +8,7 @@
 #include "AudioRecord/AudioRecordDevice.h"
 #include "Control/AudioConverter.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -191,6 +192,8 @@ int record(const std::vector<std::string>& args)
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
+    OSStatus closed = noErr;
+    recorder.setCompletionHandler([&closed](const CompletedRecording& done) { closed = done.status; });
     if (!recorder.recordToPath(out))
         return fail("cannot create file: " + out);
     recorder.start();
@@ -213,15 +216,24 @@ int record(const std::vector<std::string>& args)
             silentDevice = true;
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // Seldom while far from the end, more often near it: the length
+        // overshoots the asked one by no more than the last capture fragment.
+        const double remaining = seconds > 0 ? seconds - recorder.audioLength() : 1.0;
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::clamp(remaining / 2, 0.005, 0.2)));
     }
     const double length = recorder.audioLength();
-    const OSStatus closed = recorder.stop();
+    const std::int64_t lost = recorder.lostFrames();
+    const double rate = recorder.device()->deviceFormat().mSampleRate;
+    recorder.stop();
     recorder.configDevice(nullptr);
+    // The file is whole only once its completion has ended; a script may use it as soon as we exit.
+    while (!recorder.waitForCompletion(std::chrono::seconds(1))) { }
     // The recorder counts frames at the device's rate; the file holds 44.1 kHz ones.
     const std::int64_t frames = fileFrames(out).value_or(0);
 
     std::printf("%lld\t%s\n", static_cast<long long>(frames), formatSeconds(length).c_str());
+    if (lost > 0 && rate > 0)
+        std::fprintf(stderr, "%s s of audio were lost (the disk was too slow)\n", formatSeconds(lost / rate).c_str());
     if (fault == RecordFault::DeviceLost)
         return fail("input device vanished; the recording was stopped and kept (" + formatSeconds(length) + " s)", 3);
     if (fault == RecordFault::WriteFailed || closed != noErr)

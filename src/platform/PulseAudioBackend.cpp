@@ -19,8 +19,10 @@ using namespace std::chrono_literals;
 
 // A query that takes longer than this is taken for a hung server.
 constexpr std::chrono::milliseconds kQueryTimeout = 5s;
-// A fragment of about this much audio per read: a fresh level for every tick of a 30 Hz meter.
-constexpr pa_usec_t kFragmentUsec = 20 * PA_USEC_PER_MSEC;
+// A fragment of about this much audio per read: the meter, read 30 times a
+// second, sees a fresh level 25 times a second, while the server and this
+// process wake half as often as with 20 ms fragments.
+constexpr pa_usec_t kFragmentUsec = 40 * PA_USEC_PER_MSEC;
 constexpr std::uint32_t kAudioTimeStampSampleTimeValid = 1;
 // How often a system-audio capture asks where the loopback reads from: a
 // move to another output reaches the file for at most about this long.
@@ -798,7 +800,7 @@ private:
     // Loop thread: the capture path. Peek, skip holes, hand out, drop.
     // Sources send blocks as small as a couple of milliseconds (a monitor
     // follows its sink's rhythm); they are gathered into whole fragments so
-    // each call-back carries about 20 ms, as a level meter wants.
+    // each call-back carries one fragment (kFragmentUsec), as a level meter wants.
     static void onRead(pa_stream* stream, std::size_t, void* u)
     {
         auto* self = static_cast<PulseCaptureUnit*>(u);

@@ -29,7 +29,7 @@ struct pa_context;
 
 class PulseAudioBackend final : public AudioBackend {
 public:
-    // Frames per call-back never exceed this (a ~20 ms fragment is far smaller).
+    // Frames per call-back never exceed this (a ~40 ms fragment is far smaller).
     static constexpr std::uint32_t kMaximumFramesPerSlice = 8192;
 
     PulseAudioBackend();

@@ -6,6 +6,7 @@
 #include "Control/AudioWaveView.h"
 #include "QuitSignals.h"
 #include "platform/ui/Resources.h"
+#include "support/GatedFile.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -56,6 +57,7 @@ protected:
         for (int i = 0; i < 20; ++i)
             ASSERT_TRUE(feedTone(mic_, 0.5f));
         app.startAndStopRecord();
+        completeRecordings(app);
     }
 
     AudioObjectID mic_ = 0;
@@ -138,6 +140,7 @@ TEST_F(AppDelegateTest, AGoneDeviceFallsBackToTheDefaultInputAndNoInputMeansNoRe
         app->startAndStopRecord();
         ASSERT_TRUE(feedTone(headset_, 0.5f));
         app->startAndStopRecord();
+        completeRecordings(*app);
         ASSERT_EQ(recordings().size(), 1);
         EXPECT_GT(readFileSound(saveFolder() + QLatin1Char('/') + recordings()[0]).peak, 0.3f);
     }
@@ -209,6 +212,8 @@ TEST_F(AppDelegateTest, StartAndStopMakeOneDatedFileAndSwitchEveryText)
     EXPECT_TRUE(config->popAudioFormat()->isEnabled());
     EXPECT_EQ(recordings(), QStringList{QFileInfo(path).fileName()});
     EXPECT_EQ(app->recordAudioPath(), std::optional<QString>(path));
+    EXPECT_EQ(libraryLog_.mid(1), QStringList{}) << "the file goes to the library once it is complete";
+    completeRecordings(*app);
     EXPECT_EQ(workspace_.revealed, QStringList{path});
     // Added, laid out, then brought to the front.
     EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush", "window"}));
@@ -260,6 +265,7 @@ TEST_F(AppDelegateTest, QuitWhileRecordingCompletesTheFileAndStoresTheLibrary)
     app->quitTheApp();
     const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
     EXPECT_FALSE(app->audioRecord()->isStart());
+    EXPECT_FALSE(app->audioRecord()->isCompleting()) << "quitting waited for the file";
     EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush", "writeData"}));
     EXPECT_TRUE(workspace_.revealed.isEmpty()) << "quitting reveals nothing";
     EXPECT_GT(readFileSound(path).peak, 0.3f);
@@ -282,6 +288,8 @@ TEST_F(AppDelegateTest, ARunningRecordingIsMarkedUntilTheLibraryHasIt)
     for (int i = 0; i < 5; ++i)
         ASSERT_TRUE(feedTone(mic_, 0.5f));
     app->startAndStopRecord();
+    EXPECT_EQ(AppControl::AppReadKeyValue(key, QString()).toString(), path) << "kept until the file is complete";
+    completeRecordings(*app);
     EXPECT_TRUE(AppControl::AppReadKeyValue(key, QString()).toString().isEmpty());
 
     // A mark left by a crash: the library recovers the file, then the mark goes.
@@ -336,10 +344,69 @@ TEST_F(AppDelegateTest, ADeviceThatVanishesMidRecordingEndsItAndIsTold)
     EXPECT_FALSE(app->audioRecord()->isStart());
     EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
     const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
+    completeRecordings(*app);
     EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush"}));
     EXPECT_GT(readFileSound(path).peak, 0.3f);
     app->showAudioLevel();
     EXPECT_EQ(told.size(), 1) << "told once";
+}
+
+TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryOnceAtTheStop)
+{
+    auto app = launchPinned();
+    const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
+    for (const bool completeFirst : {true, false}) {
+        SCOPED_TRACE(completeFirst);
+        libraryLog_.clear();
+        app->chooseAudioDeviceNum(0);
+        app->startAndStopRecord();
+        for (int i = 0; i < 20; ++i)
+            ASSERT_TRUE(feedTone(mic_, 0.5f));
+        app->chooseAudioDeviceNum(1);  // ends the file; the recording state stays on
+        if (completeFirst)
+            completeRecordings(*app);
+        EXPECT_TRUE(libraryLog_.isEmpty()) << "nothing goes to the library before the stop";
+        app->startAndStopRecord();
+        completeRecordings(*app);
+        EXPECT_EQ(libraryLog_, (QStringList{"add " + path, "flush", "window"}));
+        EXPECT_GT(readFileSound(path).peak, 0.3f);
+        QFile::remove(path);
+    }
+}
+
+TEST_F(AppDelegateTest, AudioTheDiskCouldNotTakeIsToldOnceTheStallIsOver)
+{
+    auto app = launchPinned();
+    QSignalSpy told(app.get(), &AppDelegate::userNotified);
+    app->startAndStopRecord();
+    auto gate = std::make_shared<FileGate>();
+    ASSERT_TRUE(GatedFile::install(app->audioRecord()->audioOutput(), gate));
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+    // 1.5 s refused, one cycle per level tick: the stall lasts many ticks.
+    gate->refuse = 70;
+    for (int i = 0; i < 70; ++i) {
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+        app->showAudioLevel();
+    }
+    EXPECT_EQ(told.size(), 0) << "nothing is told while the loss still grows";
+    ASSERT_TRUE(feedTone(mic_, 0.5f));
+    app->showAudioLevel();
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(told[0][1].toString(), QStringLiteral("1.5 s of audio were lost"));
+    EXPECT_TRUE(app->audioRecord()->isStart()) << "the recording goes on";
+
+    gate->refuse = 3;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+    app->startAndStopRecord();  // a loss still growing at the stop is told with it
+    ASSERT_EQ(told.size(), 2);
+    EXPECT_EQ(told[1][1].toString(), QStringLiteral("0.1 s of audio were lost"));
+    completeRecordings(*app);
+    EXPECT_EQ(told.size(), 2) << "a loss is no failed recording";
+    for (int i = 0; i < 3; ++i)
+        app->showAudioLevel();
+    EXPECT_EQ(told.size(), 2);
 }
 
 TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChange)

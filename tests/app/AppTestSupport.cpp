@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QSettings>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 
@@ -110,6 +111,12 @@ QString AppTest::saveFolder() const
 QStringList AppTest::recordings() const
 {
     return QDir(saveFolder()).entryList(QDir::Files, QDir::Name);
+}
+
+void AppTest::completeRecordings(AppDelegate& app)
+{
+    ASSERT_TRUE(app.audioRecord()->waitForCompletion(std::chrono::seconds(60)));
+    QCoreApplication::sendPostedEvents(&app, QEvent::MetaCall);
 }
 
 QImage normalised(const QImage& image)

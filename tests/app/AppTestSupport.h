@@ -87,6 +87,9 @@ protected:
     bool feedTone(AudioObjectID device, float amplitude, std::uint32_t frames = 1024);
     QString saveFolder() const;
     QStringList recordings() const;
+    // Waits until the recordings stopped so far are complete and the
+    // controller has handed them on (its queued calls have run).
+    static void completeRecordings(AppDelegate& app);
 
     QTemporaryDir home_;
     VirtualAudio* audio_ = nullptr;  // owned by the process-wide backend slot

@@ -3,6 +3,9 @@
 #include "AppTestSupport.h"
 #include "Control/AudioWaveView.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+
 #include <cmath>
 
 namespace {
@@ -169,4 +172,49 @@ TEST_F(WaveViewTest, CompactFormShowsTheSameStateInOneNarrowGroup)
             }
         }
     }
+}
+
+TEST_F(WaveViewTest, AnOwnerDrivenRedrawShowsWhatEveryRedrawWouldAndRepaintsOnlyChanges)
+{
+    // The same levels into two views: one redrawn every tick, one through redrawIfChanged().
+    AudioWaveView owned;
+    owned.setGeometry(0, 0, AudioWaveView::kWidth, AudioWaveView::kHeight);
+    owned.show();
+    int paints = 0;
+    struct PaintCounter : QObject {
+        int* count;
+        explicit PaintCounter(int* c) : count(c) { }
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint)
+                ++*count;
+            return false;
+        }
+    } counter(&paints);
+    owned.installEventFilter(&counter);
+    QCoreApplication::processEvents();
+
+    auto ownedImage = [&] {
+        QImage image(AudioWaveView::kWidth, AudioWaveView::kHeight, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        owned.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        return image;
+    };
+    const float levels[] = {0, 0.25f, 0.25f, 0, 0, 0.6f, 0.1f, 0};
+    int changes = 0;
+    for (int tick = 0; tick < 80; ++tick) {
+        const float level = levels[(tick / 10) % 8];
+        view_.appendBuildInAudioWave(level);
+        owned.appendBuildInAudioWave(level);
+        const QImage every = redraw();
+        const int before = paints;
+        owned.redrawIfChanged();
+        QCoreApplication::processEvents();
+        changes += paints > before;
+        const int rendered = paints;
+        EXPECT_EQ(ownedImage(), every) << "tick " << tick;
+        paints = rendered;  // the test's own render is no repaint of the owner's
+    }
+    EXPECT_GT(changes, 5);
+    EXPECT_LT(changes, 40) << "ticks that changed no cell are not repainted";
 }

@@ -234,55 +234,6 @@ TEST_F(Cli, InterruptingARecordingCompletesTheFile)
     }
 }
 
-// A crash must not cost more than the last moment of a recording.
-TEST_F(Cli, AKilledRecordingStillPlaysUpToItsLastMoments)
-{
-    auto tone = PulseServerEnvironment::server().playTone("cli", 440, 0.5);
-    const auto peerDecodes = [](const std::string& path) {
-        const CommandResult ffmpeg = runCommand({"ffmpeg", "-v", "error", "-i", path, "-f", "null", "-"});
-        EXPECT_TRUE(ffmpeg.ok()) << ffmpeg.errors;
-    };
-
-    // WAV: what reached the disk before the kill is known from the file's
-    // size, so the loss is measured exactly against it.
-    {
-        const std::string out = file("killed.wav");
-        constexpr double kBytesPerSecond = 44100.0 * 8;
-        const pid_t pid = spawn({"record", "--device", "cli.monitor", out});
-        ASSERT_TRUE(waitForAudio(out));
-        std::this_thread::sleep_for(2500ms);
-        const double onDisk = double(fs::file_size(out) - 44) / kBytesPerSecond;
-        kill(pid, SIGKILL);
-        reap(pid);
-
-        peerDecodes(out);
-        const DecodedFile decoded = decodeFile(out);
-        ASSERT_TRUE(decoded.ok);
-        EXPECT_GT(onDisk, 0.5) << "capture ran";
-        EXPECT_GE(decoded.seconds(), onDisk - 0.25);
-        const CommandResult sox = runCommand({"sox", "--i", "-D", out});
-        ASSERT_TRUE(sox.ok()) << sox.errors;
-        EXPECT_GE(std::stod(sox.output), onDisk - 0.25);
-    }
-    // M4A: the file first grows with its first fragment, so capture is under
-    // way from then; a kill may cost the fragment being gathered.
-    {
-        const std::string out = file("killed.m4a");
-        const pid_t pid = spawn({"record", "--device", "cli.monitor", out});
-        ASSERT_TRUE(waitForAudio(out));
-        const auto began = std::chrono::steady_clock::now();
-        std::this_thread::sleep_for(2500ms);
-        kill(pid, SIGKILL);
-        const double ran = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-        reap(pid);
-
-        peerDecodes(out);
-        const DecodedFile decoded = decodeFile(out);
-        ASSERT_TRUE(decoded.ok);
-        EXPECT_GT(decoded.seconds(), ran - 1.0);
-    }
-}
-
 // A fresh desktop has no default input chosen by hand: the server picks one,
 // and a new source must not become it.
 TEST_F(Cli, SystemAudioLeavesTheDefaultInputAlone)

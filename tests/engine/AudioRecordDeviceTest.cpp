@@ -2,13 +2,17 @@
 #include "AudioRecord/AudioRecordDevice.h"
 #include "platform/VirtualAudio.h"
 #include "support/DecodedFile.h"
+#include "support/GatedFile.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -60,6 +64,28 @@ protected:
     VirtualAudio* audio = nullptr;  // owned by the backend slot
     fs::path dir;
 };
+
+// Stops the recording and waits for its file to be complete; what the completion reported.
+OSStatus stopAndComplete(AudioRecordDevice& recorder)
+{
+    OSStatus status = noErr;
+    recorder.setCompletionHandler([&status](const CompletedRecording& done) { status = done.status; });
+    recorder.stop();
+    EXPECT_TRUE(recorder.waitForCompletion(std::chrono::seconds(60)));
+    recorder.setCompletionHandler(nullptr);
+    return status;
+}
+
+// How many MPEG-4 fragments the file holds (0 once it is an ordinary file).
+int fragments(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int count = 0;
+    for (auto at = bytes.find("moof"); at != std::string::npos; at = bytes.find("moof", at + 4))
+        ++count;
+    return count;
+}
 
 std::shared_ptr<AudioRecordMicDevice> deviceWithID(AudioRecordDevice& recorder, AudioObjectID id)
 {
@@ -256,10 +282,10 @@ TEST_F(RecorderTest, RecordingWritesOnlyWhileStartedAndCountsLengthInCapturedFra
     for (int i = 0; i < 200; ++i)
         ASSERT_TRUE(audio->runCycle(id, 441, sine(1000, 44100)));
     EXPECT_DOUBLE_EQ(recorder.audioLength(), 2.0);
-    EXPECT_EQ(recorder.stop(), noErr);
+    EXPECT_EQ(stopAndComplete(recorder), noErr);
     EXPECT_FALSE(recorder.isStart());
     EXPECT_EQ(recorder.audioPath(), std::nullopt);
-    EXPECT_EQ(recorder.stop(), noErr) << "stopping twice is harmless";
+    EXPECT_EQ(stopAndComplete(recorder), noErr) << "stopping twice is harmless";
 
     const DecodedFile decoded = decodeFile(path);
     ASSERT_TRUE(decoded.ok);
@@ -305,6 +331,7 @@ TEST_F(RecorderTest, ChoosingAnotherDeviceMidRecordingCompletesTheFileAndWritesN
     EXPECT_TRUE(audio->runCycle(second, 512, sine(440, 44100)));
     EXPECT_EQ(recorder.audioOutput(), nullptr);
 
+    ASSERT_TRUE(recorder.waitForCompletion(std::chrono::seconds(60)));
     const DecodedFile decoded = decodeFile(path);
     ASSERT_TRUE(decoded.ok) << "the file was completed when the device changed";
     EXPECT_NEAR(decoded.seconds(), 94 * 512 / 48000.0, 0.03);
@@ -365,7 +392,7 @@ TEST_F(RecorderTest, AVanishedDeviceIsReportedAndItsRecordingKept)
     EXPECT_EQ(recorder.fault(), RecordFault::None);
     ASSERT_TRUE(audio->removeDevice(id));
     EXPECT_EQ(recorder.fault(), RecordFault::DeviceLost);
-    EXPECT_EQ(recorder.stop(), noErr);
+    EXPECT_EQ(stopAndComplete(recorder), noErr);
 
     const DecodedFile decoded = decodeFile(path);
     ASSERT_TRUE(decoded.ok);
@@ -391,7 +418,7 @@ TEST_F(RecorderTest, AFourChannelDeviceKeepsItsFirstTwoChannelsApartThroughResam
         }));
         offset += 480;
     }
-    ASSERT_EQ(recorder.stop(), noErr);
+    ASSERT_EQ(stopAndComplete(recorder), noErr);
 
     const DecodedFile decoded = decodeFile(path);
     ASSERT_TRUE(decoded.ok);
@@ -447,8 +474,189 @@ TEST_F(RecorderTest, StartStopAndSwitchWhileCaptureRuns)
     done.store(true);
     audioThread.join();
     recorder.configDevice(nullptr);
+    ASSERT_TRUE(recorder.waitForCompletion(std::chrono::seconds(120)));
 
     EXPECT_FALSE(files.empty());
     for (const auto& path : files)
         EXPECT_TRUE(decodeFile(path).ok) << path;
+}
+
+TEST_F(RecorderTest, StopWaitsOutAWriteUnderWayBeforeTheFileIsCompleted)
+{
+    const AudioObjectID id = addInput("mic");
+    AudioRecordDevice recorder;
+    recorder.pause();
+    recorder.configDevice(deviceWithID(recorder, id));
+    ASSERT_TRUE(recorder.recordToPath(file("held.wav")));
+    recorder.start();
+    auto gate = std::make_shared<FileGate>();
+    ASSERT_TRUE(GatedFile::install(recorder.audioOutput(), gate));
+
+    gate->hold = true;
+    std::thread audioThread([&] { audio->runCycle(id, 256, sine(440, 48000)); });
+    while (!gate->insideWrite)
+        std::this_thread::yield();
+    std::atomic<bool> stopped{false};
+    std::thread mainThread([&] {
+        recorder.stop();
+        stopped = true;
+    });
+    // Long enough for a stop that does not wait to hand the file on and complete it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(stopped) << "stop() returned while the audio thread was inside a write";
+    EXPECT_FALSE(gate->disposed);
+    gate->hold = false;
+    audioThread.join();
+    mainThread.join();
+    ASSERT_TRUE(recorder.waitForCompletion(std::chrono::seconds(60)));
+    EXPECT_TRUE(gate->disposed);
+    EXPECT_FALSE(gate->disposedDuringWrite);
+}
+
+TEST_F(RecorderTest, FramesTheQueueRefusesAreCountedAsLostNotWritten)
+{
+    const AudioObjectID id = addInput("mic", 2, 44100);
+    AudioRecordDevice recorder;
+    recorder.pause();
+    recorder.configDevice(deviceWithID(recorder, id));
+    const std::string path = file("stall.wav");
+    ASSERT_TRUE(recorder.recordToPath(path));
+    recorder.start();
+    auto gate = std::make_shared<FileGate>();
+    ASSERT_TRUE(GatedFile::install(recorder.audioOutput(), gate));
+
+    for (int i = 0; i < 50; ++i)
+        ASSERT_TRUE(audio->runCycle(id, 441, sine(1000, 44100)));
+    gate->refuse = 30;  // a stall the queue could not ride out
+    for (int i = 0; i < 80; ++i)
+        ASSERT_TRUE(audio->runCycle(id, 441, sine(1000, 44100)));
+    EXPECT_EQ(recorder.audioOutput()->writedFrames(), 100 * 441);
+    EXPECT_DOUBLE_EQ(recorder.audioLength(), 1.0);
+    EXPECT_EQ(recorder.lostFrames(), 30 * 441);
+    EXPECT_EQ(recorder.fault(), RecordFault::None) << "the recording goes on";
+
+    CompletedRecording done;
+    recorder.setCompletionHandler([&done](const CompletedRecording& d) { done = d; });
+    recorder.stop();
+    ASSERT_TRUE(recorder.waitForCompletion(std::chrono::seconds(60)));
+    EXPECT_EQ(done.status, noErr);
+    EXPECT_EQ(done.writedFrames, 100 * 441);
+    EXPECT_EQ(done.lostFrames, 30 * 441);
+    const DecodedFile decoded = decodeFile(path);
+    ASSERT_TRUE(decoded.ok);
+    EXPECT_EQ(decoded.frames(), 100u * 441) << "the file holds what the recorder counted";
+
+    recorder.setCompletionHandler(nullptr);
+    ASSERT_TRUE(recorder.recordToPath(file("next.wav")));
+    EXPECT_EQ(recorder.lostFrames(), 0) << "a new file starts with nothing lost";
+}
+
+TEST_F(RecorderTest, CompletionRunsOnItsOwnThreadWhileStopReturnsAtOnce)
+{
+    const AudioObjectID id = addInput("mic", 2, 48000);
+    AudioRecordDevice recorder;
+    recorder.pause();
+    recorder.configDevice(deviceWithID(recorder, id));
+    auto record = [&](const std::string& path) {
+        ASSERT_TRUE(recorder.recordToPath(path));
+        recorder.start();
+        for (int i = 0; i < 200; ++i)
+            ASSERT_TRUE(audio->runCycle(id, 480, sine(440, 48000)));
+        recorder.stop();
+    };
+
+    // The first file's report holds the completion thread until the test lets it go.
+    std::atomic<bool> release{false};
+    std::atomic<int> reported{0};
+    std::vector<CompletedRecording> done;
+    std::thread::id completionThread;
+    recorder.setCompletionHandler([&](const CompletedRecording& d) {
+        completionThread = std::this_thread::get_id();
+        done.push_back(d);
+        reported.fetch_add(1);
+        while (!release)
+            std::this_thread::yield();
+    });
+    const std::string first = file("first.m4a"), second = file("second.m4a");
+    record(first);
+    while (reported == 0)
+        std::this_thread::yield();
+    record(second);
+    EXPECT_TRUE(recorder.isCompleting());
+    // The writer thread may still be draining: give it time to cut a fragment.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (fragments(second) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_GT(fragments(second), 0) << "stop() left the rewrite to the completion thread";
+    EXPECT_EQ(reported, 1) << "the second file is not complete yet";
+
+    release = true;
+    ASSERT_TRUE(recorder.waitForCompletion(std::chrono::seconds(60)));
+    EXPECT_FALSE(recorder.isCompleting());
+    EXPECT_NE(completionThread, std::this_thread::get_id());
+    ASSERT_EQ(done.size(), 2u);
+    for (const CompletedRecording& d : done) {
+        EXPECT_EQ(d.status, noErr);
+        EXPECT_EQ(d.writedFrames, 200 * 480);
+        EXPECT_EQ(fragments(d.path), 0) << "completed into an ordinary file";
+        const DecodedFile decoded = decodeFile(d.path);
+        ASSERT_TRUE(decoded.ok);
+        EXPECT_NEAR(decoded.seconds(), 2.0, 0.03);
+    }
+    EXPECT_EQ(done[0].path, first);
+    EXPECT_EQ(done[1].path, second);
+}
+
+TEST_F(RecorderTest, AFailedRewriteKeepsThePlayingFragmentedFileButADeletedFileIsAFailure)
+{
+    const AudioObjectID id = addInput("mic", 2, 44100);
+    AudioRecordDevice recorder;
+    recorder.pause();
+    recorder.configDevice(deviceWithID(recorder, id));
+    CompletedRecording done;
+    recorder.setCompletionHandler([&done](const CompletedRecording& d) { done = d; });
+    auto record = [&](const std::string& path, const std::function<void()>& beforeStop) {
+        ASSERT_TRUE(recorder.recordToPath(path));
+        recorder.start();
+        for (int i = 0; i < 150; ++i)
+            ASSERT_TRUE(audio->runCycle(id, 441, sine(1000, 44100)));
+        beforeStop();
+        recorder.stop();
+        ASSERT_TRUE(recorder.waitForCompletion(std::chrono::seconds(60)));
+    };
+
+    // Whatever stands where the rewrite goes makes it fail.
+    const std::string kept = file("kept.m4a");
+    record(kept, [&] {
+        for (const auto& name : {".remux.m4a", ".tmp", ".part"})
+            fs::create_directory(kept + name);
+    });
+    if (fragments(kept) == 0)
+        GTEST_SKIP() << "the rewrite could not be made to fail";
+    EXPECT_EQ(done.status, noErr) << "the fragmented file holds the whole recording";
+    const DecodedFile decoded = decodeFile(kept);
+    ASSERT_TRUE(decoded.ok);
+    EXPECT_NEAR(decoded.seconds(), 1.5, 0.03);
+
+    // A file deleted under the recording holds nothing: that is a failure.
+    const std::string gone = file("gone.m4a");
+    record(gone, [&] { fs::remove(gone); });
+    EXPECT_NE(done.status, noErr);
+}
+
+TEST_F(RecorderTest, ADeviceReportingNoSampleRateKeepsTheLengthFinite)
+{
+    const AudioObjectID id = addInput("broken", 2, 0);
+    AudioRecordDevice recorder;
+    recorder.pause();
+    recorder.configDevice(deviceWithID(recorder, id));
+    ASSERT_TRUE(recorder.device());
+    recorder.recordToPath(file("zero.wav"));
+    recorder.start();
+    for (int i = 0; i < 10; ++i)
+        audio->runCycle(id, 256, sine(440, 48000));
+    EXPECT_TRUE(std::isfinite(recorder.audioLength()));
+    EXPECT_TRUE(std::isfinite(recorder.lostFrames() / 100.0));
+    recorder.stop();
+    EXPECT_TRUE(recorder.waitForCompletion(std::chrono::seconds(60)));
 }

@@ -324,7 +324,7 @@ TEST_F(PulseBackend, VolumeAndMuteActOnTheSourcesOwnChannels)
     ASSERT_EQ(set(mono, kAudioDevicePropertyVolumeScalar, 1, 1.0f), noErr);
 }
 
-TEST_F(PulseBackend, MonitorCaptureCarriesTheToneAtTheDeviceRateInTwentyMillisecondCallbacks)
+TEST_F(PulseBackend, MonitorCaptureCarriesTheToneAtTheDeviceRateInFortyMillisecondCallbacks)
 {
     struct Case {
         const char* sink;
@@ -372,8 +372,8 @@ TEST_F(PulseBackend, MonitorCaptureCarriesTheToneAtTheDeviceRateInTwentyMillisec
         const double medianMs = 1000.0 * sizes[sizes.size() / 2] / c.rate;
         std::cout << "[ frames ] " << c.sink << ": median " << sizes[sizes.size() / 2] << " frames (" << medianMs
                   << " ms), max " << sizes.back() << ", " << sizes.size() << " call-backs\n";
-        EXPECT_GE(medianMs, 15.0);
-        EXPECT_LE(medianMs, 25.0) << "a 30 Hz meter needs a fresh buffer every tick";
+        EXPECT_GE(medianMs, 30.0) << "no more wake-ups than the meter needs";
+        EXPECT_LE(medianMs, 50.0) << "the meter needs a fresh level at least 20 times a second";
         EXPECT_LE(sizes.back(), PulseAudioBackend::kMaximumFramesPerSlice);
     }
 }

