@@ -4,6 +4,7 @@
 // thread (malloc and operator new both counted; must be 0).
 #include "AudioRecord/AudioRecordDevice.h"
 #include "platform/VirtualAudio.h"
+#include "support/AllocationCounter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -14,33 +15,7 @@
 #include <thread>
 #include <unistd.h>
 
-extern "C" void* __libc_malloc(std::size_t);
-extern "C" void* __libc_calloc(std::size_t, std::size_t);
-extern "C" void* __libc_realloc(void*, std::size_t);
-
-namespace {
-thread_local bool counting = false;
-thread_local long allocations = 0;
-}  // namespace
-
-extern "C" void* malloc(std::size_t size)
-{
-    if (counting)
-        ++allocations;
-    return __libc_malloc(size);
-}
-extern "C" void* calloc(std::size_t n, std::size_t size)
-{
-    if (counting)
-        ++allocations;
-    return __libc_calloc(n, size);
-}
-extern "C" void* realloc(void* p, std::size_t size)
-{
-    if (counting)
-        ++allocations;
-    return __libc_realloc(p, size);
-}
+using namespace alloc_count;
 
 static void BM_CaptureCycle(benchmark::State& state, const char* extension)
 {

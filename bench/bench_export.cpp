@@ -8,6 +8,7 @@
 // the difference between a long export and a one-block export, divided by
 // the extra blocks: what opening and closing the files cost is left out.
 #include "Control/AudioConverter.h"
+#include "support/AllocationCounter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -16,33 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
-extern "C" void* __libc_malloc(std::size_t);
-extern "C" void* __libc_calloc(std::size_t, std::size_t);
-extern "C" void* __libc_realloc(void*, std::size_t);
-
-namespace {
-thread_local bool counting = false;
-thread_local long allocations = 0;
-}  // namespace
-
-extern "C" void* malloc(std::size_t size)
-{
-    if (counting)
-        ++allocations;
-    return __libc_malloc(size);
-}
-extern "C" void* calloc(std::size_t n, std::size_t size)
-{
-    if (counting)
-        ++allocations;
-    return __libc_calloc(n, size);
-}
-extern "C" void* realloc(void* p, std::size_t size)
-{
-    if (counting)
-        ++allocations;
-    return __libc_realloc(p, size);
-}
+using namespace alloc_count;
 
 namespace {
 

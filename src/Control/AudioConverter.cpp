@@ -1,4 +1,5 @@
 #include "Control/AudioConverter.h"
+#include "platform/audiofile/AudioFileCommon.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,27 +10,6 @@
 #include <unistd.h>
 
 namespace {
-
-OSStatus statusFromErrno(int err)
-{
-    switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-        return kAudioFileFileNotFoundError;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-        return kAudioFilePermissionsError;
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT:
-    case EIO:
-        return kAudioFileDiskFullError;
-    default:
-        return kAudioFileUnspecifiedError;
-    }
-}
 
 std::string folderOf(const std::string& path)
 {
@@ -62,7 +42,7 @@ OSStatus makeTemporaryBeside(const std::string& destination, std::string& out)
             return noErr;
         }
         if (errno != EEXIST)
-            return statusFromErrno(errno);
+            return audiofile::statusFromErrno(errno);
     }
     return kAudioFileUnspecifiedError;
 }
@@ -236,7 +216,7 @@ void AudioConverter::startAudioConvert()
         fail(AudioConvertFailure::WriteFailed, s);
         ::unlink(temporary.c_str());
     } else if (::rename(temporary.c_str(), exportAudioPath_.c_str()) != 0) {
-        fail(AudioConvertFailure::WriteFailed, statusFromErrno(errno));
+        fail(AudioConvertFailure::WriteFailed, audiofile::statusFromErrno(errno));
         ::unlink(temporary.c_str());
     }
     finishAudioConverter();

@@ -155,7 +155,7 @@ private:
     // Owner's thread, before any call-back exists.
     bool connect()
     {
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, std::uint32_t(rate_), 0};
+        pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, std::uint32_t(rate_), 0};
         {
             ExtAudioFileRef probe;
             AudioStreamBasicDescription format;
@@ -163,24 +163,24 @@ private:
             if (ExtAudioFile::open(asset_->path(), probe) != noErr
                 || probe->getProperty(kExtAudioFileProperty_FileDataFormat, &size, &format) != noErr)
                 return false;
-            spec.channels = std::uint8_t(std::min<std::uint32_t>(format.mChannelsPerFrame, PA_CHANNELS_MAX));
+            sampleSpec.channels = std::uint8_t(std::min<std::uint32_t>(format.mChannelsPerFrame, PA_CHANNELS_MAX));
         }
-        if (!pa_sample_spec_valid(&spec))
+        if (!pa_sample_spec_valid(&sampleSpec))
             return false;
-        frameBytes_ = pa_frame_size(&spec);
+        frameBytes_ = pa_frame_size(&sampleSpec);
         rampStep_ = float(1.0 / (kRampSeconds * rate_));
-        decoder_ = PlaybackDecoder::open(asset_->path(), rate_, spec.channels);
+        decoder_ = PlaybackDecoder::open(asset_->path(), rate_, sampleSpec.channels);
         if (!decoder_)
             return false;
 
         pa_channel_map map;
-        if (!pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT))
-            pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+        if (!pa_channel_map_init_auto(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT))
+            pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
         pulse::MainloopLock lock(link_.loop);
         // Both exist before the stream connects: its first request for data
         // comes while connecting, and is answered with silence already.
         refill_ = pa_context_rttime_new(link_.context, PA_USEC_INVALID, &PulseMediaPlayer::onRefill, this);
-        stream_.reset(pa_stream_new(link_.context, "TrayTape playback", &spec, &map));
+        stream_.reset(pa_stream_new(link_.context, "TrayTape playback", &sampleSpec, &map));
         if (!stream_ || !refill_)
             return false;
         pa_stream* stream = stream_.get();
@@ -191,8 +191,8 @@ private:
         pa_stream_set_write_callback(stream, &PulseMediaPlayer::onWrite, this);
         pa_buffer_attr attr;
         attr.maxlength = std::uint32_t(-1);
-        attr.tlength = std::uint32_t(pa_usec_to_bytes(kBufferUsec, &spec));
-        attr.minreq = std::uint32_t(pa_usec_to_bytes(kRequestUsec, &spec));
+        attr.tlength = std::uint32_t(pa_usec_to_bytes(kBufferUsec, &sampleSpec));
+        attr.minreq = std::uint32_t(pa_usec_to_bytes(kRequestUsec, &sampleSpec));
         attr.prebuf = std::uint32_t(-1);
         attr.fragsize = std::uint32_t(-1);
         const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_INTERPOLATE_TIMING

@@ -7,6 +7,7 @@
 // sanitizers bring allocators of their own, so under them the test is skipped.
 #include "AudioRecord/AudioRecordDevice.h"
 #include "platform/VirtualAudio.h"
+#include "support/AllocationCounter.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,45 +17,11 @@
 #include <cstdlib>
 #include <thread>
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define TRAYTAPE_COUNT_ALLOCATIONS 0
-#else
-#define TRAYTAPE_COUNT_ALLOCATIONS 1
-#endif
-
-namespace {
-thread_local bool counting = false;
-thread_local long allocations = 0;
-}  // namespace
-
-#if TRAYTAPE_COUNT_ALLOCATIONS
-extern "C" void* __libc_malloc(std::size_t);
-extern "C" void* __libc_calloc(std::size_t, std::size_t);
-extern "C" void* __libc_realloc(void*, std::size_t);
-
-extern "C" void* malloc(std::size_t size)
-{
-    if (counting)
-        ++allocations;
-    return __libc_malloc(size);
-}
-extern "C" void* calloc(std::size_t n, std::size_t size)
-{
-    if (counting)
-        ++allocations;
-    return __libc_calloc(n, size);
-}
-extern "C" void* realloc(void* p, std::size_t size)
-{
-    if (counting)
-        ++allocations;
-    return __libc_realloc(p, size);
-}
-#endif
+using namespace alloc_count;
 
 TEST(CaptureAllocation, ACaptureCycleAllocatesNothingWhetherWritingOrNot)
 {
-    if (!TRAYTAPE_COUNT_ALLOCATIONS)
+    if (!kCountsAllocations)
         GTEST_SKIP() << "the sanitizer's allocator is in place";
     auto backend = std::make_unique<VirtualAudio>();
     VirtualAudio* audio = backend.get();
