@@ -73,7 +73,18 @@ protected:
         tray_.setArguments({"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
             "--transparent", "false", "--SetDockType", "true"});
         tray_.start();
-        return tray_.waitForStarted(5000);
+        if (!tray_.waitForStarted(5000))
+            return false;
+        // An application started before the tray has claimed its selection
+        // finds no tray: wait for the tray's panel, then a moment for the claim.
+        const bool panel = QTest::qWaitFor(
+            [] {
+                return runCommand({"xwininfo", "-root", "-tree"}).output.find("(\"panel\" \"trayer\")")
+                    != std::string::npos;
+            },
+            15000);
+        QTest::qWait(500);
+        return panel;
     }
 
     // The icons embedded in the tray host, left to right.
@@ -174,7 +185,7 @@ protected:
         app_.setProcessChannelMode(QProcess::ForwardedChannels);
         app_.setProgram(QStringLiteral(TRAYTAPE_BINARY_DIR "/traytape"));
         app_.start();
-        if (!app_.waitForStarted(5000) || !QTest::qWaitFor([&] { return trayIcons().size() == 2; }, 15000))
+        if (!app_.waitForStarted(5000) || !QTest::qWaitFor([&] { return trayIcons().size() == 2; }, 30000))
             return false;
         QTest::qWait(500);
         const QList<TrayIcon> icons = trayIcons();
