@@ -797,7 +797,6 @@ private:
     }
 
     // Loop thread: the capture path. Peek, skip holes, hand out slices, drop.
-    // Loop thread: the capture path. Peek, skip holes, hand out, drop.
     // Sources send blocks as small as a couple of milliseconds (a monitor
     // follows its sink's rhythm); they are gathered into whole fragments so
     // each call-back carries one fragment (kFragmentUsec), as a level meter wants.
