@@ -99,7 +99,9 @@ strace -f -qq -e trace=fsync,fdatasync -o "$work/m4a.trace" \
 # A killed recording keeps its fragments: count them in one cut at 10 s.
 timeout -s KILL 10.5 "$cli" record --device bench.monitor "$work/k.m4a" >/dev/null 2>&1 || true
 fragments=$(grep -obUa moof "$work/k.m4a" 2>/dev/null | wc -l)
-headers=$(count_calls 'pwrite64\([0-9]+, .*, 4, 4\) = 4' "$work/wav.trace")
+# strace pads the result column, and logs a call another thread interrupts
+# in two lines with its arguments on the first ("<unfinished ...>").
+headers=$(count_calls 'pwrite64\([0-9]+, .*, 4, 4(\) += 4| <unfinished)' "$work/wav.trace")
 syncs_wav=$(count_calls 'f(data)?sync\(' "$work/wav.trace")
 syncs_m4a=$(count_calls 'f(data)?sync\(' "$work/m4a.trace")
 row "traytape-cli m4a" "$t_m4a" "$s_m4a"
