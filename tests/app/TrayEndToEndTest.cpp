@@ -164,6 +164,17 @@ protected:
         return deviceIndex_ >= 0;
     }
 
+    // A private sound server, the settings of a start that records from its
+    // sink's monitor, an X display and a tray: everything but the app.
+    void startDesktop(
+        std::unique_ptr<testsupport::PulseServer>& server, const QString& home, bool recordingPanel = false)
+    {
+        ASSERT_TRUE(startSoundServer(server)) << (server ? server->error() : std::string());
+        writeSettings(home, recordingPanel);
+        ASSERT_TRUE(startDisplay());
+        ASSERT_TRUE(startTray());
+    }
+
     // Settings for a start that records from the sink's monitor, without the help window.
     void writeSettings(const QString& home, bool recordingPanel = false) const
     {
@@ -274,11 +285,8 @@ TEST_F(TrayEndToEnd, RecordsFromTheTrayMenuIntoAFileWithSound)
     if (toolsMissing(missing))
         GTEST_SKIP() << missing << " is missing (build it; scripts/install-deps.sh --test)";
     std::unique_ptr<testsupport::PulseServer> server;
-    ASSERT_TRUE(startSoundServer(server)) << (server ? server->error() : std::string());
     QTemporaryDir home;
-    writeSettings(home.path(), true);
-    ASSERT_TRUE(startDisplay());
-    ASSERT_TRUE(startTray());
+    ASSERT_NO_FATAL_FAILURE(startDesktop(server, home.path(), true));
     TrayIcon recordIcon, levelIcon;
     QImage idle;
     ASSERT_TRUE(launchApp(home.path(), recordIcon, &levelIcon, &idle));
@@ -320,11 +328,8 @@ TEST_F(TrayEndToEnd, RecordingsAppearInTheLibraryWhereTheirTrimIsSetWithTheMouse
     if (toolsMissing(missing))
         GTEST_SKIP() << missing << " is missing (build it; scripts/install-deps.sh --test)";
     std::unique_ptr<testsupport::PulseServer> server;
-    ASSERT_TRUE(startSoundServer(server)) << (server ? server->error() : std::string());
     QTemporaryDir home;
-    writeSettings(home.path());
-    ASSERT_TRUE(startDisplay());
-    ASSERT_TRUE(startTray());
+    ASSERT_NO_FATAL_FAILURE(startDesktop(server, home.path()));
     TrayIcon recordIcon;
     ASSERT_TRUE(launchApp(home.path(), recordIcon));
 
@@ -402,11 +407,8 @@ TEST_F(TrayEndToEnd, ARecordingCutOffByAKillComesBackAtTheNextStart)
     if (toolsMissing(missing))
         GTEST_SKIP() << missing << " is missing (build it; scripts/install-deps.sh --test)";
     std::unique_ptr<testsupport::PulseServer> server;
-    ASSERT_TRUE(startSoundServer(server)) << (server ? server->error() : std::string());
     QTemporaryDir home;
-    writeSettings(home.path());
-    ASSERT_TRUE(startDisplay());
-    ASSERT_TRUE(startTray());
+    ASSERT_NO_FATAL_FAILURE(startDesktop(server, home.path()));
     TrayIcon recordIcon;
     ASSERT_TRUE(launchApp(home.path(), recordIcon));
 
