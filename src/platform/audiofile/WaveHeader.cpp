@@ -41,13 +41,14 @@ OSStatus writeWaveSizes(int fd, WaveLayout& layout, std::uint64_t dataBytes)
     }
     if (layout.reservedAt < 0)
         return kAudioFileDiskFullError;  // no room for 64-bit sizes
-    const std::int64_t body = layout.reservedAt + 8;
-    if (OSStatus s = putLe(fd, body + 8, dataBytes, 8))
-        return s;
-    if (OSStatus s = putLe(fd, body, riff, 8))
-        return s;
-    if (OSStatus s = putLe(fd, body + 16, dataBytes / layout.blockAlign, 8))
-        return s;
+    // RIFF size, data size and sample count sit side by side: one write
+    // keeps them from disagreeing with each other after a kill.
+    std::uint8_t sizes[24];
+    const std::uint64_t values[3] = {riff, dataBytes, dataBytes / layout.blockAlign};
+    for (int i = 0; i < 24; ++i)
+        sizes[i] = std::uint8_t(values[i / 8] >> (8 * (i % 8)));
+    if (::pwrite(fd, sizes, sizeof sizes, off_t(layout.reservedAt + 8)) != ssize_t(sizeof sizes))
+        return writeFailure(statusFromErrno(errno));
     if (!layout.rf64) {
         // Until the last step a reader sees a plain header whose sizes say
         // "to the end of the file".
