@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# CPU cost of recording 15 s from a sink's monitor: traytape-cli against
+# CPU cost of recording 15 s (three times over) from a sink's monitor: traytape-cli against
 # ffmpeg (M4A/AAC) and parecord (WAV, 20 ms blocks as the live meter needs),
 # each with the sound server's own CPU over the same run; the tray app idle
 # with its meter running (under Xvfb with an XEmbed tray); and what a
@@ -33,31 +33,51 @@ sleep 0.5
 
 ticks=$(getconf CLK_TCK)
 cpu_of() { awk -v t="$ticks" '{ printf "%.3f", ($14 + $15) / t }' "/proc/$1/stat"; }
-server_cpu() { cpu_of "$pa_pid"; }
+# The server's threads live as long as it does, so their scheduler times
+# (in nanoseconds) add up to its CPU without the 10 ms grain of /proc/PID/stat.
+server_cpu() { cat /proc/"$pa_pid"/task/*/schedstat | awk '{ s += $1 } END { printf "%.4f", s / 1e9 }'; }
 
-# Prints "process-cpu server-cpu" seconds for one command.
+# Prints "process-cpu server-cpu" seconds for one command; bash's `times`
+# gives the children's CPU to the millisecond (with timeout's own child in it).
 measure() {
-  local before after
+  local before after user sys
   before=$(server_cpu)
-  /usr/bin/time -f "%U %S" -o "$work/time" "$@" >/dev/null 2>&1 || true
+  read -r user sys < <( ("$@" >/dev/null 2>&1 || true; times) | tail -n1)
   after=$(server_cpu)
-  awk -v b="$before" -v a="$after" '{ printf "%.3f %.3f\n", $1 + $2, a - b }' "$work/time"
+  awk -v u="$user" -v s="$sys" -v b="$before" -v a="$after" 'function sec(x) {
+      split(x, p, "m"); sub("s", "", p[2]); return p[1] * 60 + p[2] }
+    BEGIN { printf "%.3f %.3f\n", sec(u) + sec(s), a - b }'
 }
 
 row() {  # label, process, server
   printf "%-34s %8.3f %8.3f %8.3f\n" "$1" "$2" "$3" "$(echo "$2 + $3" | bc -l)"
 }
 
-printf "%-34s %8s %8s %8s\n" "15 s from a 48 kHz monitor" "process" "server" "total"
-read -r t_m4a s_m4a < <(measure "$cli" record --device bench.monitor --seconds $seconds "$work/t.m4a")
-read -r f_m4a fs_m4a < <(measure ffmpeg -nostdin -v error -f pulse -i bench.monitor -t $seconds \
-  -c:a aac -b:a 192k -ar 44100 -ac 2 -y "$work/f.m4a")
-# The same with ffmpeg asking for 20 ms blocks, as the live level meter needs.
-read -r g_m4a gs_m4a < <(measure ffmpeg -nostdin -v error -f pulse -fragment_size 3840 -i bench.monitor -t $seconds \
-  -c:a aac -b:a 192k -ar 44100 -ac 2 -y "$work/g.m4a")
-read -r t_wav s_wav < <(measure "$cli" record --device bench.monitor --seconds $seconds "$work/t.wav")
-read -r p_wav ps_wav < <(measure timeout -s INT $seconds parecord --device=bench.monitor --file-format=wav \
-  --latency-msec=20 --format=s32le --rate=44100 --channels=2 "$work/p.wav")
+# The recordings run in rounds, each command once a round, so that a busy
+# spell on the machine falls on all of them alike; the rows are the sums.
+rounds=${ROUNDS:-3}
+declare -A proc=() server=()
+record_row() {  # key, command...
+  local key=$1 p s; shift
+  read -r p s < <(measure "$@")
+  proc[$key]=$(echo "${proc[$key]:-0} + $p" | bc -l)
+  server[$key]=$(echo "${server[$key]:-0} + $s" | bc -l)
+}
+for _ in $(seq "$rounds"); do
+  rm -f "$work"/t.m4a "$work"/t.wav
+  record_row t_m4a "$cli" record --device bench.monitor --seconds $seconds "$work/t.m4a"
+  record_row f_m4a ffmpeg -nostdin -v error -f pulse -i bench.monitor -t $seconds \
+    -c:a aac -b:a 192k -ar 44100 -ac 2 -y "$work/f.m4a"
+  # The same with ffmpeg asking for 20 ms blocks, as the live level meter needs.
+  record_row g_m4a ffmpeg -nostdin -v error -f pulse -fragment_size 3840 -i bench.monitor -t $seconds \
+    -c:a aac -b:a 192k -ar 44100 -ac 2 -y "$work/g.m4a"
+  record_row t_wav "$cli" record --device bench.monitor --seconds $seconds "$work/t.wav"
+  record_row p_wav timeout -s INT $seconds parecord --device=bench.monitor --file-format=wav \
+    --latency-msec=20 --format=s32le --rate=44100 --channels=2 "$work/p.wav"
+done
+t_m4a=${proc[t_m4a]} s_m4a=${server[t_m4a]} f_m4a=${proc[f_m4a]} fs_m4a=${server[f_m4a]}
+g_m4a=${proc[g_m4a]} gs_m4a=${server[g_m4a]} t_wav=${proc[t_wav]} s_wav=${server[t_wav]}
+p_wav=${proc[p_wav]} ps_wav=${server[p_wav]}
 
 # The tray app idle, the meter running on the monitor of the playing sink:
 # with its windows closed, and with the recording panel (a second meter) open.
@@ -104,6 +124,7 @@ fragments=$(grep -obUa moof "$work/k.m4a" 2>/dev/null | wc -l)
 headers=$(count_calls 'pwrite64\([0-9]+, .*, 4, 4(\) += 4| <unfinished)' "$work/wav.trace")
 syncs_wav=$(count_calls 'f(data)?sync\(' "$work/wav.trace")
 syncs_m4a=$(count_calls 'f(data)?sync\(' "$work/m4a.trace")
+printf "%-34s %8s %8s %8s\n" "$rounds x $seconds s from a 48 kHz monitor" "process" "server" "total"
 row "traytape-cli m4a" "$t_m4a" "$s_m4a"
 row "ffmpeg -f pulse aac 192k" "$f_m4a" "$fs_m4a"
 row "ffmpeg, 20 ms blocks" "$g_m4a" "$gs_m4a"
