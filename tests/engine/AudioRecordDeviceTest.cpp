@@ -3,6 +3,8 @@
 #include "platform/VirtualAudio.h"
 #include "support/DecodedFile.h"
 #include "support/GatedFile.h"
+#include "support/TempDir.h"
+#include "ExtAudioFileTestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +13,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -42,15 +42,9 @@ protected:
         auto backend = std::make_unique<VirtualAudio>();
         audio = backend.get();
         setAudioBackend(std::move(backend));
-        char pattern[] = "/tmp/traytape-engine-XXXXXX";
-        dir = ::mkdtemp(pattern);
     }
-    void TearDown() override
-    {
-        setAudioBackend(nullptr);
-        fs::remove_all(dir);
-    }
-    std::string file(const std::string& name) const { return (dir / name).string(); }
+    void TearDown() override { setAudioBackend(nullptr); }
+    std::string file(const std::string& name) const { return dir.file(name); }
 
     AudioObjectID addInput(const std::string& name, std::uint32_t channels = 2, double rate = 48000)
     {
@@ -91,7 +85,7 @@ protected:
     }
 
     VirtualAudio* audio = nullptr;  // owned by the backend slot
-    fs::path dir;
+    TempDir dir;
 };
 
 // Stops the recording and waits for its file to be complete; what the completion reported.
@@ -106,14 +100,9 @@ OSStatus stopAndComplete(AudioRecordDevice& recorder)
 }
 
 // How many MPEG-4 fragments the file holds (0 once it is an ordinary file).
-int fragments(const std::string& path)
+std::size_t fragments(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    int count = 0;
-    for (auto at = bytes.find("moof"); at != std::string::npos; at = bytes.find("moof", at + 4))
-        ++count;
-    return count;
+    return eaf_test::countOf(eaf_test::topLevelBoxes(path), "moof");
 }
 
 }  // namespace
