@@ -315,12 +315,10 @@ TEST_F(AudioConverterTest, CompressedExportsStateExactlyTheFramesWrittenAndKeepB
             EXPECT_NEAR(double(d.frames()), double(written), 1024);
         }
         if (format == 1 && haveTool("ffprobe")) {
-            bool ok = false;
-            const std::string duration = run("ffprobe -v error -select_streams a:0 -show_entries stream=duration "
-                                             "-of default=nw=1:nk=1 "
-                    + shellQuote(out),
-                &ok);
-            ASSERT_TRUE(ok);
+            const auto probe = testsupport::runCommand({"ffprobe", "-v", "error", "-select_streams", "a:0",
+                "-show_entries", "stream=duration", "-of", "default=nw=1:nk=1", out});
+            ASSERT_TRUE(probe.ok()) << probe.errors;
+            const std::string duration = probe.output;
             EXPECT_NEAR(std::stod(duration), double(written) / 44100, 1e-6) << duration;
         }
         // Left still carries the 1 kHz tone and right the 500 Hz one.

@@ -70,7 +70,8 @@ void expectCompletionMendsIt(const std::string& path, AudioFileTypeID type, doub
     }
     if (haveTool("ffmpeg")) {
         EXPECT_NEAR(double(framesDecodedBy("ffmpeg", path)), double(d.frames()), 1024) << "ffmpeg";
-        EXPECT_EQ(run("ffmpeg -nostdin -v error -i " + shellQuote(path) + " -f null - 2>&1"), "")
+        EXPECT_EQ(
+            testsupport::runCommand({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "null", "-"}).errors, "")
             << "a damaged packet was kept";
     }
     if (type == kAudioFileWAVEType && haveTool("sox")) {

@@ -222,8 +222,9 @@ TEST(ExtAudioFileExactness, FinalM4aIsAnOrdinaryFileWithoutPrimingThatSeeksToThe
     EXPECT_NE(bytes.find("elst"), std::string::npos) << "the priming edit is missing";
     EXPECT_FALSE(std::ifstream(path + ".remux.m4a").good()) << "temporary file left behind";
     if (haveTool("ffprobe")) {
-        const double seconds
-            = std::stod(run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + shellQuote(path)));
+        const double seconds = std::stod(testsupport::runCommand(
+            {"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path})
+                                             .output);
         EXPECT_NEAR(seconds, double(frames) / kFileRate, 0.001);
     }
     if (haveTool("ffmpeg")) {
