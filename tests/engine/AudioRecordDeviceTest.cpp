@@ -330,7 +330,7 @@ TEST_F(RecorderTest, LevelAndLengthFollowPauseStartAndStop)
     EXPECT_NEAR(toneAmplitude(decoded.channels[1], 44100, 1000), 0.5, 0.01);
 }
 
-TEST_F(RecorderTest, ChoosingDevices)
+TEST_F(RecorderTest, AnotherDeviceCompletesTheFileTheSameOneRestartsAndAFailedOneLeavesNone)
 {
     const AudioObjectID loop = addInput("Vortanx System Audio");
     const AudioObjectID other = addInput("vortanx system audio");
