@@ -70,12 +70,6 @@ double frameOf(float sample)
     return double(sample) * kRampScale;
 }
 
-std::string contents(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::vector<std::string> namesIn(const std::string& folder)
 {
     std::vector<std::string> names;
@@ -142,6 +136,16 @@ TEST_F(AudioConverterTest, TrimEntersAtTheStartFrameAndEndsAtTheBlockAfterTheMar
     }
     EXPECT_EQ(delegate.finished, 4);
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"out.wav"}) << "no temporary file is left behind";
+
+    // A source of another rate is entered at the trim start's time.
+    const std::string source = writeRamp(dir, "48k.wav", 48000, 15);
+    ASSERT_EQ(runExport(converter, source, out, {10, 11}), AudioConvertFailure::None);
+    d = decodeFile(out);
+    EXPECT_EQ(d.fileFormat.mSampleRate, 44100);
+    ASSERT_EQ(d.frames(), std::size_t(std::ceil(0.9 * 44100 / 512)) * 512);
+    // Past the resampler's first few frames the ramp reads as 48 kHz frames.
+    EXPECT_NEAR(frameOf(d.channels[0][2000]), 480000 + 2000 * 48000.0 / 44100, 3);
+    EXPECT_NEAR(frameOf(d.channels[1][2000]), -(480000 + 2000 * 48000.0 / 44100), 3);
 }
 
 TEST_F(AudioConverterTest, FadesScaleEachBlockByOneGainOfTheEnvelope)
@@ -186,32 +190,16 @@ TEST_F(AudioConverterTest, FadesScaleEachBlockByOneGainOfTheEnvelope)
     d = decodeFile(out);
     const std::size_t k = 512 * 345;  // 4.005 s in, where the fade-out alone would give 0.4
     EXPECT_NEAR(blockGain(d, 0, k), k / 44100.0 / 5, 1e-4);
-}
 
-TEST_F(AudioConverterTest, TheFadeInStartsAtTheFirstExportedFrameForAnyTrimStart)
-{
-    // 1.00001 s is no whole frame: measured from the start time instead, the
-    // first block would sit just before the fade-in and play at full volume.
-    const std::string out = dir.file("start.wav");
+    // The fade-in starts at the first exported frame: 1.00001 s is no whole
+    // frame, and measured from the start time instead, the first block would
+    // sit just before the fade-in and play at full volume.
     ASSERT_EQ(runExport(converter, ramp, out, {1.00001f, 4, 2}), AudioConvertFailure::None);
-    const Decoded d = decodeFile(out);
+    d = decodeFile(out);
     ASSERT_GT(d.frames(), 1024u);
     for (std::size_t i = 0; i < 512; ++i)
         ASSERT_EQ(d.channels[0][i], 0.0f) << i;
     EXPECT_NEAR(d.channels[0][512] / float((44100 + 512) / kRampScale), 512 / 44100.0 / 2, 1e-4);
-}
-
-TEST_F(AudioConverterTest, ASourceOfAnotherRateIsEnteredAtTheTrimStartsTime)
-{
-    const std::string source = writeRamp(dir, "48k.wav", 48000, 15);
-    const std::string out = dir.file("out.wav");
-    ASSERT_EQ(runExport(converter, source, out, {10, 11}), AudioConvertFailure::None);
-    const Decoded d = decodeFile(out);
-    EXPECT_EQ(d.fileFormat.mSampleRate, 44100);
-    ASSERT_EQ(d.frames(), std::size_t(std::ceil(0.9 * 44100 / 512)) * 512);
-    // Past the resampler's first few frames the ramp reads as 48 kHz frames.
-    EXPECT_NEAR(frameOf(d.channels[0][2000]), 480000 + 2000 * 48000.0 / 44100, 3);
-    EXPECT_NEAR(frameOf(d.channels[1][2000]), -(480000 + 2000 * 48000.0 / 44100), 3);
 }
 
 TEST_F(AudioConverterTest, AFailureLeavesTheDestinationAsItWas)
@@ -221,7 +209,7 @@ TEST_F(AudioConverterTest, AFailureLeavesTheDestinationAsItWas)
     std::ofstream(garbage) << "this is not audio";
     const std::string source = dir.file("source.wav");
     fs::copy_file(ramp, source);
-    const std::string sourceBytes = contents(source);
+    const std::string sourceBytes = fileBytes(source);
     const std::string link = dir.file("link.wav");
     fs::create_hard_link(source, link);
     const std::string kept = dir.file("kept.wav");
@@ -253,8 +241,8 @@ TEST_F(AudioConverterTest, AFailureLeavesTheDestinationAsItWas)
     EXPECT_EQ(delegate.finished, 1);
     EXPECT_TRUE(fs::is_empty(dir.file("folder.wav")));
     fs::remove(dir.file("folder.wav"));
-    EXPECT_EQ(contents(kept), keptBytes);
-    EXPECT_EQ(contents(source), sourceBytes);
+    EXPECT_EQ(fileBytes(kept), keptBytes);
+    EXPECT_EQ(fileBytes(source), sourceBytes);
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"garbage.wav", "kept.wav", "link.wav", "source.wav"}));
 }
 
@@ -298,7 +286,7 @@ TEST_F(AudioConverterTest, AWriteFailureEndsTheExportAndKeepsTheOldFile)
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
         ASSERT_TRUE(WIFEXITED(status)) << "child died by signal " << WTERMSIG(status);
         EXPECT_EQ(WEXITSTATUS(status), 0) << "see the child's exit codes above";
-        EXPECT_EQ(contents(kept), "an export the user wants to keep");
+        EXPECT_EQ(fileBytes(kept), "an export the user wants to keep");
     }
     for (const std::string& name : namesIn(dir.path()))
         EXPECT_EQ(name.find(".part"), std::string::npos) << "temporary file left: " << name;
@@ -327,12 +315,10 @@ TEST_F(AudioConverterTest, CompressedExportsStateExactlyTheFramesWrittenAndKeepB
             EXPECT_NEAR(double(d.frames()), double(written), 1024);
         }
         if (format == 1 && haveTool("ffprobe")) {
-            bool ok = false;
-            const std::string duration = run("ffprobe -v error -select_streams a:0 -show_entries stream=duration "
-                                             "-of default=nw=1:nk=1 "
-                    + shellQuote(out),
-                &ok);
-            ASSERT_TRUE(ok);
+            const auto probe = testsupport::runCommand({"ffprobe", "-v", "error", "-select_streams", "a:0",
+                "-show_entries", "stream=duration", "-of", "default=nw=1:nk=1", out});
+            ASSERT_TRUE(probe.ok()) << probe.errors;
+            const std::string duration = probe.output;
             EXPECT_NEAR(std::stod(duration), double(written) / 44100, 1e-6) << duration;
         }
         // Left still carries the 1 kHz tone and right the 500 Hz one.

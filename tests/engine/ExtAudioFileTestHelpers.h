@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/ExtAudioFile.h"
+#include "support/PulseServer.h"
 #include "support/Signal.h"
 
 extern "C" {
@@ -140,34 +141,6 @@ inline Decoded decodeFile(const std::string& path, double clientRate = 0)
     return d;
 }
 
-// Runs a shell command and returns what it printed on stdout, or sets ok false.
-inline std::string run(const std::string& command, bool* ok = nullptr)
-{
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) {
-        if (ok)
-            *ok = false;
-        return out;
-    }
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-        out.append(buf, n);
-    const int rc = ::pclose(pipe);
-    if (ok)
-        *ok = rc == 0;
-    return out;
-}
-
-inline std::string shellQuote(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 // Tests of AAC files are skipped, not failed, on an FFmpeg built without it.
 inline bool haveAac()
 {
@@ -183,15 +156,12 @@ inline bool haveTool(const char* name)
 // stereo, -1 when it fails. "ffmpeg" or "sox".
 inline std::int64_t framesDecodedBy(const std::string& tool, const std::string& path)
 {
-    const std::string q = shellQuote(path);
-    const std::string command = tool == "sox"
-        ? "sox -V1 " + q + " -t f32 -r 44100 -c 2 - | wc -c"
-        : "ffmpeg -nostdin -v error -i " + q + " -f f32le -ar 44100 -ac 2 - | wc -c";
-    bool ok = false;
-    const std::string out = run("bash -o pipefail -c " + shellQuote(command), &ok);
-    if (!ok)
-        return -1;
-    return std::stoll(out) / 8;
+    const std::vector<std::string> argv = tool == "sox"
+        ? std::vector<std::string>{"sox", "-V1", path, "-t", "f32", "-r", "44100", "-c", "2", "-"}
+        : std::vector<std::string>{
+            "ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "f32le", "-ar", "44100", "-ac", "2", "-"};
+    const testsupport::CommandResult r = testsupport::runCommand(argv, std::chrono::seconds(60));
+    return r.ok() ? std::int64_t(r.output.size() / 8) : -1;
 }
 
 // Child side of recordThenKill: records a 1 kHz tone (amplitude 0.5) from

@@ -83,12 +83,17 @@ TEST_F(SystemAudio, TheWalkIsDepthFirstAndFindsSubclassesButNotOtherClasses)
 TEST_F(SystemAudio, TheDefaultOutputsIdentifierNarrowsTheEnginesPartByPart)
 {
     driver();
+    driver();  // only the last driver entry of the walk is addressed
+    setDefaultOutput("alpha:beta:0");
+    AudioRecordDevice().connectSystemAudioRecord(true);
+    ASSERT_EQ(registry->handed().size(), 1u);
+    EXPECT_TRUE(registry->handed()[0].table.empty()) << "without engines the driver gets an empty table";
+
     engine("IOService:/pci/alpha/beta/engine");
     engine("IOService:/pci/alpha/other/engine");
     registry->addEntry({"IOService"}, "IOService:/pci/alpha/beta/not-an-engine");
 
     // "alpha" keeps both, "beta" keeps only the first.
-    setDefaultOutput("alpha:beta:0");
     EXPECT_EQ(pathSentOnConnect(), "IOService:/pci/alpha/beta/engine");
 
     // The empty part narrows nothing; "other" narrows as usual.
@@ -104,44 +109,31 @@ TEST_F(SystemAudio, TheDefaultOutputsIdentifierNarrowsTheEnginesPartByPart)
     EXPECT_EQ(pathSentOnConnect(), "IOService:/pci/alpha/other/engine");
 }
 
-TEST_F(SystemAudio, WithoutEnginesTheDriverGetsAnEmptyTable)
-{
-    driver();
-    setDefaultOutput("alpha:beta:0");
-    AudioRecordDevice().connectSystemAudioRecord(true);
-    ASSERT_EQ(registry->handed().size(), 1u);
-    EXPECT_TRUE(registry->handed()[0].table.empty());
-}
-
-TEST_F(SystemAudio, OnlyTheLastDriverEntryOfTheWalkIsAddressed)
-{
-    engine("IOService:/pci/alpha");
-    driver();
-    const std::uint32_t last = driver();
-    setDefaultOutput("alpha");
-    AudioRecordDevice recorder;
-    recorder.connectSystemAudioRecord(true);
-    recorder.connectSystemAudioRecord(false);
-    const auto handed = registry->handed();
-    ASSERT_EQ(handed.size(), 2u);
-    EXPECT_EQ(handed[0].driver, last);
-    EXPECT_EQ(handed[1].driver, last);
-}
-
+// The connection is the process's, not a recorder's; each change reaches the
+// driver once, and a new default output only through disconnect and connect.
 TEST_F(SystemAudio, ConnectingAndDisconnectingSendEachChangeOnce)
 {
     engine("IOService:/pci/alpha");
-    driver();
+    engine("IOService:/pci/beta");
     setDefaultOutput("alpha");
     AudioRecordDevice recorder;
 
+    // Without a driver the state still follows the calls; a driver loaded
+    // later is told only what happens from then on.
+    recorder.connectSystemAudioRecord(true);
+    EXPECT_TRUE(AudioRecordDevice::systemAudioConnected());
+    recorder.connectSystemAudioRecord(false);
+    EXPECT_FALSE(AudioRecordDevice::systemAudioConnected());
+    driver();
+    const std::uint32_t last = driver();
     recorder.connectSystemAudioRecord(false);
     EXPECT_TRUE(registry->handed().empty()) << "not connected: nothing to disconnect";
-    EXPECT_FALSE(AudioRecordDevice::systemAudioConnected());
 
     recorder.connectSystemAudioRecord(true);
     recorder.connectSystemAudioRecord(true);
-    AudioRecordDevice().connectSystemAudioRecord(true);  // the state is the process's, not the recorder's
+    AudioRecordDevice().connectSystemAudioRecord(true);
+    setDefaultOutput("beta");
+    recorder.connectSystemAudioRecord(true);
     ASSERT_EQ(registry->handed().size(), 1u);
     EXPECT_EQ(registry->handed()[0].table, (CFDictionary{{kKey, "IOService:/pci/alpha"}}));
     EXPECT_TRUE(AudioRecordDevice::systemAudioConnected());
@@ -151,39 +143,14 @@ TEST_F(SystemAudio, ConnectingAndDisconnectingSendEachChangeOnce)
     ASSERT_EQ(registry->handed().size(), 2u);
     EXPECT_EQ(registry->handed()[1].table, (CFDictionary{{kKey, kKey}}));
     EXPECT_FALSE(AudioRecordDevice::systemAudioConnected());
-    EXPECT_EQ(registry->outstandingReferences(), 0);
-}
 
-TEST_F(SystemAudio, ANewDefaultOutputReachesTheDriverOnlyThroughDisconnectAndConnect)
-{
-    engine("IOService:/pci/alpha");
-    engine("IOService:/pci/beta");
-    driver();
-    setDefaultOutput("alpha");
-    AudioRecordDevice recorder;
-    recorder.connectSystemAudioRecord(true);
-    setDefaultOutput("beta");
-    recorder.connectSystemAudioRecord(true);
-    ASSERT_EQ(registry->handed().size(), 1u);
-    recorder.connectSystemAudioRecord(false);
     recorder.connectSystemAudioRecord(true);
     ASSERT_EQ(registry->handed().size(), 3u);
     EXPECT_EQ(registry->handed()[2].table.at(kKey), "IOService:/pci/beta");
-}
-
-TEST_F(SystemAudio, WithoutADriverTheStateStillFollowsTheCalls)
-{
-    engine("IOService:/pci/alpha");
-    setDefaultOutput("alpha");
-    AudioRecordDevice recorder;
-    recorder.connectSystemAudioRecord(true);
-    EXPECT_TRUE(AudioRecordDevice::systemAudioConnected());
+    for (const auto& handed : registry->handed())
+        EXPECT_EQ(handed.driver, last);
     recorder.connectSystemAudioRecord(false);
-    EXPECT_FALSE(AudioRecordDevice::systemAudioConnected());
-    // The driver loaded later is told only what happens from then on.
-    driver();
-    recorder.connectSystemAudioRecord(false);
-    EXPECT_TRUE(registry->handed().empty());
+    EXPECT_EQ(registry->outstandingReferences(), 0);
 }
 
 TEST_F(SystemAudio, ChoosingTheLoopbackDeviceConnectsOnce)
