@@ -37,6 +37,17 @@ QImage iconImage(const QIcon& icon, int pixels)
     return normalised(icon.pixmap(QSize(pixels, pixels)).toImage());
 }
 
+// The status menu's item of that name, as the user finds it in the menu.
+QAction* menuAction(const AppDelegate& app, const char* name)
+{
+    for (QAction* action : app.menuTop()->actions())
+        if (action->objectName() == QLatin1String(name))
+            return action;
+    ADD_FAILURE() << "no menu item " << name;
+    static QAction none;
+    return &none;
+}
+
 class AppDelegateTest : public AppTest {
 protected:
     void SetUp() override
@@ -182,13 +193,13 @@ TEST_F(AppDelegateTest, AGoneDeviceFallsBackToTheDefaultInputAndWhatCannotRecord
     }
 }
 
-TEST_F(AppDelegateTest, StartAndStopMakeOneDatedFileAndSwitchEveryText)
+TEST_F(AppDelegateTest, StartFromTheMenuAndStopFromThePanelMakeOneDatedFileAndSwitchEveryText)
 {
     auto app = launchPinned();
     ConfigAudioWndController* config = app->configAudioWndController();
     EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
 
-    app->startAndStopRecord();
+    menuAction(*app, "recordMenuItem")->trigger();
     EXPECT_TRUE(app->audioRecord()->isStart());
     EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Stop Record"));
     EXPECT_EQ(app->lblRecordTip()->text(), QStringLiteral("Stop Record"));
@@ -203,7 +214,7 @@ TEST_F(AppDelegateTest, StartAndStopMakeOneDatedFileAndSwitchEveryText)
     EXPECT_EQ(app->lblRecordAudioTime()->text(), QStringLiteral("00:00:01"));
     EXPECT_EQ(app->timeMenuItem()->text(), QStringLiteral("Recorded Time: 00:00:01"));
 
-    app->startAndStopRecord();
+    app->btnStartRecord()->click();
     const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
     EXPECT_FALSE(app->audioRecord()->isStart());
     EXPECT_FALSE(app->isRecordTimerRunning());
@@ -301,30 +312,10 @@ TEST_F(AppDelegateTest, ARunningRecordingIsMarkedUntilTheLibraryHasIt)
     EXPECT_TRUE(AppControl::AppReadKeyValue(key, QString()).toString().isEmpty());
 }
 
-TEST_F(AppDelegateTest, ADeviceThatVanishesMidRecordingEndsItAndIsTold)
+TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryAtTheStopAndAVanishedDeviceEndsTheRecording)
 {
     auto app = launchPinned();
     QSignalSpy told(app.get(), &AppDelegate::userNotified);
-    app->startAndStopRecord();
-    for (int i = 0; i < 20; ++i)
-        ASSERT_TRUE(feedTone(mic_, 0.5f));
-    ASSERT_TRUE(audio_->removeDevice(mic_));
-    app->showAudioLevel();
-    ASSERT_EQ(told.size(), 1);
-    EXPECT_TRUE(told[0][1].toString().contains(QStringLiteral("Built-in Microphone")));
-    EXPECT_FALSE(app->audioRecord()->isStart());
-    EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
-    const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
-    completeRecordings(*app);
-    EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush"}));
-    EXPECT_GT(readFileSound(path).peak, 0.3f);
-    app->showAudioLevel();
-    EXPECT_EQ(told.size(), 1) << "told once";
-}
-
-TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryOnceAtTheStop)
-{
-    auto app = launchPinned();
     const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
     for (const bool completeFirst : {true, false}) {
         SCOPED_TRACE(completeFirst);
@@ -343,6 +334,25 @@ TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryOnceAtTheStop)
         EXPECT_GT(readFileSound(path).peak, 0.3f);
         QFile::remove(path);
     }
+    EXPECT_TRUE(told.isEmpty());
+
+    // A device that vanishes ends the recording at once, and the user is told once.
+    libraryLog_.clear();
+    app->chooseAudioDeviceNum(0);
+    app->startAndStopRecord();
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+    ASSERT_TRUE(audio_->removeDevice(mic_));
+    app->showAudioLevel();
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0][1].toString().contains(QStringLiteral("Built-in Microphone")));
+    EXPECT_FALSE(app->audioRecord()->isStart());
+    EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
+    completeRecordings(*app);
+    EXPECT_EQ(libraryLog_, (QStringList{"add " + path, "flush"}));
+    EXPECT_GT(readFileSound(path).peak, 0.3f);
+    app->showAudioLevel();
+    EXPECT_EQ(told.size(), 1) << "told once";
 }
 
 TEST_F(AppDelegateTest, AudioTheDiskCouldNotTakeIsToldOnceTheStallIsOver)
@@ -418,17 +428,6 @@ TEST_F(AppDelegateTest, TimersKeepFiringWhileTheStatusMenuIsOpen)
     app->startAndStopRecord();
 }
 
-// The status menu's item of that name, as the user finds it in the menu.
-QAction* menuAction(const AppDelegate& app, const char* name)
-{
-    for (QAction* action : app.menuTop()->actions())
-        if (action->objectName() == QLatin1String(name))
-            return action;
-    ADD_FAILURE() << "no menu item " << name;
-    static QAction none;
-    return &none;
-}
-
 TEST_F(AppDelegateTest, EveryMenuItemRunsItsOwnCommand)
 {
     auto app = launchPinned();
@@ -451,13 +450,6 @@ TEST_F(AppDelegateTest, EveryMenuItemRunsItsOwnCommand)
     if (kSupportPageAddress[0] == '\0') {
         EXPECT_TRUE(QFileInfo(workspace_.opened[0].toLocalFile()).isFile()) << "the README, until there is a page";
     }
-
-    menuAction(*app, "recordMenuItem")->trigger();
-    EXPECT_TRUE(app->audioRecord()->isStart());
-    ASSERT_TRUE(feedTone(mic_, 0.5f));
-    app->btnStartRecord()->click();
-    EXPECT_FALSE(app->audioRecord()->isStart());
-    EXPECT_EQ(recordings().size(), 1);
 
     menuAction(*app, "quitItem")->trigger();
     EXPECT_TRUE(libraryLog_.contains(QStringLiteral("writeData")));
