@@ -32,15 +32,6 @@ namespace {
 
 const std::string cli = TRAYTAPE_BINARY_DIR "/traytape-cli";
 
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
-
 // The tab-separated fields of the first line.
 std::vector<std::string> fields(const std::string& text)
 {
@@ -77,13 +68,6 @@ int reap(pid_t pid)
     int status = 0;
     waitpid(pid, &status, 0);
     return status;
-}
-
-CommandResult exportWith(const std::vector<std::string>& args)
-{
-    std::vector<std::string> argv{cli, "export"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return runCommand(argv, std::chrono::seconds(60));
 }
 
 // Every file in the folder with its bytes.
@@ -142,11 +126,12 @@ TEST_F(Cli, DevicesListsEverySourceWithItsFormat)
 {
     const CommandResult result = run({"devices"});
     ASSERT_TRUE(result.ok()) << result.errors;
-    const auto rows = lines(result.output);
+    std::istringstream rows(result.output);
     bool sawCli = false, sawOther = false;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const auto f = fields(rows[i]);
-        ASSERT_EQ(f.size(), 5u) << rows[i];
+    std::string row;
+    for (std::size_t i = 0; std::getline(rows, row); ++i) {
+        const auto f = fields(row);
+        ASSERT_EQ(f.size(), 5u) << row;
         EXPECT_EQ(f[0], std::to_string(i));
         if (f[2] == "cli.monitor") {
             sawCli = true;
@@ -158,7 +143,7 @@ TEST_F(Cli, DevicesListsEverySourceWithItsFormat)
             sawOther = true;
             EXPECT_EQ(f[4], "44100");
         }
-        EXPECT_EQ(f[2].find("monitor") == std::string::npos, false) << "sinks are not input devices: " << rows[i];
+        EXPECT_EQ(f[2].find("monitor") == std::string::npos, false) << "sinks are not input devices: " << row;
     }
     EXPECT_TRUE(sawCli && sawOther) << result.output;
 }
@@ -250,7 +235,7 @@ TEST_F(Cli, ExportWritesTheTrimmedRangeInTheFormatOfItsExtensionAndPrintsItsLeng
 
     // 2 to 5 s stops at the first 512-frame block at or after 4.9 s: 250 blocks.
     const CommandResult wav
-        = exportWith({"--start", "2", "--end", "5", "--fade-in", "1", "--fade-out", "1", in, file("part.wav")});
+        = run({"export", "--start", "2", "--end", "5", "--fade-in", "1", "--fade-out", "1", in, file("part.wav")}, 60s);
     ASSERT_TRUE(wav.ok()) << wav.errors;
     EXPECT_EQ(fields(wav.output), (std::vector<std::string>{"128000", "2.902"}));
     const DecodedFile part = decodeFile(file("part.wav"));
@@ -262,7 +247,7 @@ TEST_F(Cli, ExportWritesTheTrimmedRangeInTheFormatOfItsExtensionAndPrintsItsLeng
     // No times: the whole source, less the end margin. An unknown extension gives MPEG-4.
     for (const std::string name : {"all.aac", "all.caf"}) {
         SCOPED_TRACE(name);
-        const CommandResult whole = exportWith({in, file(name)});
+        const CommandResult whole = run({"export", in, file(name)}, 60s);
         ASSERT_TRUE(whole.ok()) << whole.errors;
         EXPECT_EQ(fields(whole.output), (std::vector<std::string>{"436736", "9.903"}));
         const CommandResult info = runCommand({cli, "info", file(name)});
