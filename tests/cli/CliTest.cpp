@@ -4,6 +4,7 @@
 #include "support/PulseServer.h"
 #include "support/Signal.h"
 #include "support/StereoFile.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -83,13 +84,7 @@ std::map<std::string, std::string> snapshot(const std::string& folder)
 
 class Cli : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/traytape-cli-XXXXXX";
-        dir = ::mkdtemp(pattern);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string file(const std::string& name) const { return (dir / name).string(); }
+    std::string file(const std::string& name) const { return dir.file(name); }
 
     static CommandResult run(const std::vector<std::string>& args, std::chrono::milliseconds timeout = 30s)
     {
@@ -117,7 +112,7 @@ protected:
         return false;
     }
 
-    fs::path dir;
+    TempDir dir;
 };
 
 }  // namespace
@@ -268,7 +263,7 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
     const std::string out = file("out.wav");
     std::ofstream(out) << "an export the user wants to keep";
     fs::create_hard_link(in, file("link.wav"));
-    const auto before = snapshot(dir);
+    const auto before = snapshot(dir.path());
 
     struct Case {
         std::vector<std::string> args;
@@ -285,7 +280,7 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
              {{"frobnicate"}, "usage"},
              {{"export", file("missing.wav"), out}, "no such file"},
              {{"export", garbage, out}, "not a readable audio file"},
-             {{"export", dir, out}, "not a readable audio file"},
+             {{"export", dir.path(), out}, "not a readable audio file"},
              {{"export", "--start", "-1", in, out}, "--start"},
              {{"export", "--end", "nan", in, out}, "--end"},
              {{"export", "--start", "inf", in, out}, "--start"},
@@ -297,7 +292,7 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
              {{"export", in, in}, "onto itself"},
              {{"export", in, file("link.wav")}, "onto itself"},
              {{"export", in, file("no folder/out.wav")}, "cannot create file"},
-             {{"export", in, dir}, "is a folder"},
+             {{"export", in, dir.path()}, "is a folder"},
              {{"export", in}, "usage"},
          }) {
         SCOPED_TRACE(c.args.front() + " ... " + c.args.back());
@@ -312,6 +307,6 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
             EXPECT_NE(result.errors.find(c.says), std::string::npos) << result.errors;
         }
         EXPECT_TRUE(result.output.empty()) << result.output;
-        EXPECT_EQ(snapshot(dir), before);
+        EXPECT_EQ(snapshot(dir.path()), before);
     }
 }
