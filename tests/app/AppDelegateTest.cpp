@@ -1,12 +1,16 @@
 // The tray application as a whole on the offscreen platform with the
 // virtual sound backend: launch, start-up order, the record command, quit,
-// failures told in notifications, and its timers under an open menu.
+// failures told in notifications (an export the library window could not
+// make among them), and its timers under an open menu.
 #include "AppTestSupport.h"
+#include "AudioLibrary/AudioLibraryWnd.h"
 #include "Control/AppControl.h"
 #include "Control/AudioWaveView.h"
 #include "QuitSignals.h"
 #include "platform/ui/Resources.h"
+#include "platform/VirtualMediaPlayer.h"
 #include "support/GatedFile.h"
+#include "support/StereoFile.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -31,6 +35,17 @@ const QDateTime kStamp(QDate(2024, 3, 5), QTime(14, 7, 9));
 QImage iconImage(const QIcon& icon, int pixels)
 {
     return normalised(icon.pixmap(QSize(pixels, pixels)).toImage());
+}
+
+// The status menu's item of that name, as the user finds it in the menu.
+QAction* menuAction(const AppDelegate& app, const char* name)
+{
+    for (QAction* action : app.menuTop()->actions())
+        if (action->objectName() == QLatin1String(name))
+            return action;
+    ADD_FAILURE() << "no menu item " << name;
+    static QAction none;
+    return &none;
 }
 
 class AppDelegateTest : public AppTest {
@@ -91,11 +106,10 @@ TEST_F(AppDelegateTest, LaunchSettingsDecideWhichWindowsOpen)
         EXPECT_EQ(app->wndRecordingPanel()->isVisible(), c.panelOpen) << label;
         EXPECT_EQ(app->btnShowRecordingPanel()->isChecked(), c.panelChecked) << label;
         EXPECT_FALSE(app->configAudioWndController()->window()->isVisible()) << label;
+        EXPECT_EQ(QSettings().contains(SettingsKey::OpenAppShowHelpWnd), c.help.isValid()) << "defaults are not stored";
     }
-}
 
-TEST_F(AppDelegateTest, ToggledCheckBoxesOnlyStoreTheChoice)
-{
+    // Toggled check boxes only store the choice; the windows stay as they are.
     QSettings().clear();
     auto app = launch();
     app->btnShowHelpWnd()->click();
@@ -108,7 +122,7 @@ TEST_F(AppDelegateTest, ToggledCheckBoxesOnlyStoreTheChoice)
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::OpenAppRecordingPanel, 0).toInt(), 1);
 }
 
-TEST_F(AppDelegateTest, StartUpOpensTheSavedDeviceWithoutShowingTheConfigurationWindow)
+TEST_F(AppDelegateTest, StartUpOpensTheSavedDeviceQuietlyAndIgnoresChoicesOutsideTheList)
 {
     AppControl::AppWriteKeyValue(1, SettingsKey::AudioDeviceNSNumberChoose);
     auto app = launch();
@@ -125,9 +139,18 @@ TEST_F(AppDelegateTest, StartUpOpensTheSavedDeviceWithoutShowingTheConfiguration
     EXPECT_EQ(app->audioWaveView()->size(), QSize(160, 21));
     EXPECT_TRUE(app->levelTimer()->isActive());
     EXPECT_EQ(app->levelTimer()->interval(), 33);
+
+    // Indices outside the list are ignored.
+    const int made = audio_->unitsCreated();
+    app->chooseAudioDeviceNum(-1);
+    app->chooseAudioDeviceNum(2);
+    EXPECT_EQ(capturingDevice(), headset_);
+    EXPECT_EQ(audio_->unitsCreated(), made);
+    app->chooseAudioDeviceNum(0);
+    EXPECT_EQ(capturingDevice(), mic_);
 }
 
-TEST_F(AppDelegateTest, AGoneDeviceFallsBackToTheDefaultInputAndNoInputMeansNoRecording)
+TEST_F(AppDelegateTest, AGoneDeviceFallsBackToTheDefaultInputAndWhatCannotRecordStartsNothing)
 {
     // The headset is the server's default input, so it heads the list.
     audio_->setDefaultInputDevice(headset_);
@@ -144,21 +167,24 @@ TEST_F(AppDelegateTest, AGoneDeviceFallsBackToTheDefaultInputAndNoInputMeansNoRe
         ASSERT_EQ(recordings().size(), 1);
         EXPECT_GT(readFileSound(saveFolder() + QLatin1Char('/') + recordings()[0]).peak, 0.3f);
     }
-    QSettings().clear();
 
-    // A device that cannot be opened, then no device at all: nothing starts, and the user is told why.
-    for (const bool present : {true, false}) {
-        if (present) {
+    // A file that cannot be created, a device that cannot be opened, then no
+    // device at all: nothing starts, and the user is told why.
+    for (const int cause : {0, 1, 2}) {
+        QSettings().clear();
+        if (cause == 1) {
             audio_->failAlways(VirtualStep::Start);
-        } else {
+        } else if (cause == 2) {
             audio_->clearFailures();
             ASSERT_TRUE(audio_->removeDevice(mic_) && audio_->removeDevice(headset_));
         }
         auto app = launchPinned();
+        if (cause == 0)
+            app->configAudioWndController()->setSaveAudioPath(home_.path() + QStringLiteral("/missing/folder"));
         QSignalSpy told(app.get(), &AppDelegate::userNotified);
         app->startAndStopRecord();
-        ASSERT_EQ(told.size(), 1) << present;
-        EXPECT_TRUE(told[0][1].toString().contains(QStringLiteral("No input device"))) << present;
+        ASSERT_EQ(told.size(), 1) << cause;
+        EXPECT_TRUE(told[0][1].toString().contains(cause == 0 ? "missing/folder" : "No input device")) << cause;
         EXPECT_FALSE(app->audioRecord()->isStart());
         EXPECT_FALSE(app->isRecordTimerRunning());
         EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
@@ -167,26 +193,13 @@ TEST_F(AppDelegateTest, AGoneDeviceFallsBackToTheDefaultInputAndNoInputMeansNoRe
     }
 }
 
-TEST_F(AppDelegateTest, DeviceChoiceIgnoresIndicesOutsideTheList)
-{
-    auto app = launchPinned();
-    ASSERT_EQ(capturingDevice(), mic_);
-    const int made = audio_->unitsCreated();
-    app->chooseAudioDeviceNum(-1);
-    app->chooseAudioDeviceNum(2);
-    EXPECT_EQ(capturingDevice(), mic_);
-    EXPECT_EQ(audio_->unitsCreated(), made);
-    app->chooseAudioDeviceNum(1);
-    EXPECT_EQ(capturingDevice(), headset_);
-}
-
-TEST_F(AppDelegateTest, StartAndStopMakeOneDatedFileAndSwitchEveryText)
+TEST_F(AppDelegateTest, StartFromTheMenuAndStopFromThePanelMakeOneDatedFileAndSwitchEveryText)
 {
     auto app = launchPinned();
     ConfigAudioWndController* config = app->configAudioWndController();
     EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
 
-    app->startAndStopRecord();
+    menuAction(*app, "recordMenuItem")->trigger();
     EXPECT_TRUE(app->audioRecord()->isStart());
     EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Stop Record"));
     EXPECT_EQ(app->lblRecordTip()->text(), QStringLiteral("Stop Record"));
@@ -201,7 +214,7 @@ TEST_F(AppDelegateTest, StartAndStopMakeOneDatedFileAndSwitchEveryText)
     EXPECT_EQ(app->lblRecordAudioTime()->text(), QStringLiteral("00:00:01"));
     EXPECT_EQ(app->timeMenuItem()->text(), QStringLiteral("Recorded Time: 00:00:01"));
 
-    app->startAndStopRecord();
+    app->btnStartRecord()->click();
     const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
     EXPECT_FALSE(app->audioRecord()->isStart());
     EXPECT_FALSE(app->isRecordTimerRunning());
@@ -225,9 +238,20 @@ TEST_F(AppDelegateTest, StartAndStopMakeOneDatedFileAndSwitchEveryText)
     EXPECT_GT(sound.peak, 0.3f);
 }
 
-TEST_F(AppDelegateTest, ARecordingNeverReplacesAnEarlierFile)
+TEST_F(AppDelegateTest, NamesFollowTheClockAndTheFormatAndNeverReplaceAnEarlierFile)
 {
-    auto app = launchPinned();
+    auto app = launch();
+    app->levelTimer()->stop();
+    const QDateTime before = QDateTime::currentDateTime();
+    const QString name = QFileInfo(app->getSaveAudioPath()).fileName();
+    const QDateTime after = QDateTime::currentDateTime();
+    const QString stamp = name.left(17);
+    EXPECT_TRUE(stamp == before.toString("yy_MM_dd HH_mm_ss") || stamp == after.toString("yy_MM_dd HH_mm_ss"))
+        << name.toStdString();
+    EXPECT_TRUE(name.endsWith("_Audio.m4a"));
+    EXPECT_TRUE(recordings().isEmpty()) << "naming creates nothing";
+
+    app->setClock([] { return kStamp; });
     recordTone(*app);
     recordTone(*app);
     recordTone(*app);
@@ -240,31 +264,18 @@ TEST_F(AppDelegateTest, ARecordingNeverReplacesAnEarlierFile)
         EXPECT_GT(readFileSound(saveFolder() + "/" + name).peak, 0.3f) << name.toStdString();
 }
 
-TEST_F(AppDelegateTest, NamesFollowTheClockAndTheFormat)
-{
-    auto app = launch();
-    app->levelTimer()->stop();
-    const QDateTime before = QDateTime::currentDateTime();
-    const QString name = QFileInfo(app->getSaveAudioPath()).fileName();
-    const QDateTime after = QDateTime::currentDateTime();
-    const QString stamp = name.left(17);
-    EXPECT_TRUE(stamp == before.toString("yy_MM_dd HH_mm_ss") || stamp == after.toString("yy_MM_dd HH_mm_ss"))
-        << name.toStdString();
-    EXPECT_TRUE(name.endsWith("_Audio.m4a"));
-    app->configAudioWndController()->popAudioFormat()->setCurrentIndex(1);
-    EXPECT_TRUE(app->getSaveAudioPath().endsWith("_Audio.wav"));
-    EXPECT_TRUE(recordings().isEmpty()) << "naming creates nothing";
-}
-
-TEST_F(AppDelegateTest, QuitWhileRecordingCompletesTheFileAndStoresTheLibrary)
+TEST_F(AppDelegateTest, ATerminationSignalWhileRecordingCompletesTheFileAndStoresTheLibrary)
 {
     auto app = launchPinned();
+    QuitSignals quitSignals;
+    ASSERT_TRUE(quitSignals.isInstalled());
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, app.get(), [&app] { app->quitTheApp(); });
     app->startAndStopRecord();
     for (int i = 0; i < 20; ++i)
         ASSERT_TRUE(feedTone(mic_, 0.5f));
-    app->quitTheApp();
+    std::raise(SIGTERM);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !app->audioRecord()->isStart(); }, 5000));
     const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
-    EXPECT_FALSE(app->audioRecord()->isStart());
     EXPECT_FALSE(app->audioRecord()->isCompleting()) << "quitting waited for the file";
     EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush", "writeData"}));
     EXPECT_TRUE(workspace_.revealed.isEmpty()) << "quitting reveals nothing";
@@ -301,59 +312,10 @@ TEST_F(AppDelegateTest, ARunningRecordingIsMarkedUntilTheLibraryHasIt)
     EXPECT_TRUE(AppControl::AppReadKeyValue(key, QString()).toString().isEmpty());
 }
 
-TEST_F(AppDelegateTest, TerminationSignalQuitsThroughTheSamePath)
-{
-    auto app = launchPinned();
-    QuitSignals quitSignals;
-    ASSERT_TRUE(quitSignals.isInstalled());
-    QObject::connect(&quitSignals, &QuitSignals::quitRequested, app.get(), [&app] { app->quitTheApp(); });
-    app->startAndStopRecord();
-    for (int i = 0; i < 20; ++i)
-        ASSERT_TRUE(feedTone(mic_, 0.5f));
-    std::raise(SIGTERM);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !app->audioRecord()->isStart(); }, 5000));
-    EXPECT_TRUE(libraryLog_.contains("writeData"));
-    EXPECT_GT(readFileSound(saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a")).peak, 0.3f);
-}
-
-TEST_F(AppDelegateTest, AFileThatCannotBeCreatedIsToldAndNothingStarts)
+TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryAtTheStopAndAVanishedDeviceEndsTheRecording)
 {
     auto app = launchPinned();
     QSignalSpy told(app.get(), &AppDelegate::userNotified);
-    app->configAudioWndController()->setSaveAudioPath(home_.path() + QStringLiteral("/missing/folder"));
-    app->startAndStopRecord();
-    ASSERT_EQ(told.size(), 1);
-    EXPECT_TRUE(told[0][1].toString().contains(QStringLiteral("missing/folder")));
-    EXPECT_FALSE(app->audioRecord()->isStart());
-    EXPECT_FALSE(app->isRecordTimerRunning());
-    EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
-    EXPECT_TRUE(app->configAudioWndController()->popAudioDevices()->isEnabled());
-}
-
-TEST_F(AppDelegateTest, ADeviceThatVanishesMidRecordingEndsItAndIsTold)
-{
-    auto app = launchPinned();
-    QSignalSpy told(app.get(), &AppDelegate::userNotified);
-    app->startAndStopRecord();
-    for (int i = 0; i < 20; ++i)
-        ASSERT_TRUE(feedTone(mic_, 0.5f));
-    ASSERT_TRUE(audio_->removeDevice(mic_));
-    app->showAudioLevel();
-    ASSERT_EQ(told.size(), 1);
-    EXPECT_TRUE(told[0][1].toString().contains(QStringLiteral("Built-in Microphone")));
-    EXPECT_FALSE(app->audioRecord()->isStart());
-    EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
-    const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
-    completeRecordings(*app);
-    EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush"}));
-    EXPECT_GT(readFileSound(path).peak, 0.3f);
-    app->showAudioLevel();
-    EXPECT_EQ(told.size(), 1) << "told once";
-}
-
-TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryOnceAtTheStop)
-{
-    auto app = launchPinned();
     const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
     for (const bool completeFirst : {true, false}) {
         SCOPED_TRACE(completeFirst);
@@ -372,6 +334,25 @@ TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryOnceAtTheStop)
         EXPECT_GT(readFileSound(path).peak, 0.3f);
         QFile::remove(path);
     }
+    EXPECT_TRUE(told.isEmpty());
+
+    // A device that vanishes ends the recording at once, and the user is told once.
+    libraryLog_.clear();
+    app->chooseAudioDeviceNum(0);
+    app->startAndStopRecord();
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(feedTone(mic_, 0.5f));
+    ASSERT_TRUE(audio_->removeDevice(mic_));
+    app->showAudioLevel();
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0][1].toString().contains(QStringLiteral("Built-in Microphone")));
+    EXPECT_FALSE(app->audioRecord()->isStart());
+    EXPECT_EQ(app->recordMenuItem()->text(), QStringLiteral("Start Record"));
+    completeRecordings(*app);
+    EXPECT_EQ(libraryLog_, (QStringList{"add " + path, "flush"}));
+    EXPECT_GT(readFileSound(path).peak, 0.3f);
+    app->showAudioLevel();
+    EXPECT_EQ(told.size(), 1) << "told once";
 }
 
 TEST_F(AppDelegateTest, AudioTheDiskCouldNotTakeIsToldOnceTheStallIsOver)
@@ -447,17 +428,6 @@ TEST_F(AppDelegateTest, TimersKeepFiringWhileTheStatusMenuIsOpen)
     app->startAndStopRecord();
 }
 
-// The status menu's item of that name, as the user finds it in the menu.
-QAction* menuAction(const AppDelegate& app, const char* name)
-{
-    for (QAction* action : app.menuTop()->actions())
-        if (action->objectName() == QLatin1String(name))
-            return action;
-    ADD_FAILURE() << "no menu item " << name;
-    static QAction none;
-    return &none;
-}
-
 TEST_F(AppDelegateTest, EveryMenuItemRunsItsOwnCommand)
 {
     auto app = launchPinned();
@@ -481,13 +451,32 @@ TEST_F(AppDelegateTest, EveryMenuItemRunsItsOwnCommand)
         EXPECT_TRUE(QFileInfo(workspace_.opened[0].toLocalFile()).isFile()) << "the README, until there is a page";
     }
 
-    menuAction(*app, "recordMenuItem")->trigger();
-    EXPECT_TRUE(app->audioRecord()->isStart());
-    ASSERT_TRUE(feedTone(mic_, 0.5f));
-    app->btnStartRecord()->click();
-    EXPECT_FALSE(app->audioRecord()->isStart());
-    EXPECT_EQ(recordings().size(), 1);
-
     menuAction(*app, "quitItem")->trigger();
     EXPECT_TRUE(libraryLog_.contains(QStringLiteral("writeData")));
+}
+
+TEST_F(AppDelegateTest, AFailedExportInTheLibraryIsToldInTheTray)
+{
+    auto output = VirtualMediaOutput::install();
+    const QString take = home_.filePath(QStringLiteral("take.wav"));
+    ASSERT_EQ(writeToneFile(take.toStdString(), 1), noErr);
+    AudioLibraryWnd* library = nullptr;
+    auto app = std::make_unique<AppDelegate>();
+    app->setAudioLibraryFactory([&library] {
+        auto made = std::make_unique<AudioLibraryWnd>();
+        library = made.get();
+        return made;
+    });
+    app->applicationWillFinishLaunching();
+    app->applicationDidFinishLaunching();
+    ASSERT_NE(library, nullptr);
+    QSignalSpy told(app.get(), &AppDelegate::userNotified);
+
+    library->addAudioItemFromPath(take);
+    library->exportAudioToPath(home_.filePath(QStringLiteral("missing/part.wav")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !library->isExporting(); }, 60000));
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(told[0][0].toString(), QStringLiteral("Export failed"));
+    EXPECT_TRUE(told[0][1].toString().contains(QStringLiteral("missing/part.wav")));
+    EXPECT_TRUE(workspace_.revealed.isEmpty());
 }

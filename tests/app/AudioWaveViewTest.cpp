@@ -31,16 +31,18 @@ char cellAt(const QImage& image, int x, int row)
     return '?';
 }
 
+// Renders the view as the platform does, advancing the peak hold once.
+QImage rendered(AudioWaveView& view)
+{
+    QImage image(AudioWaveView::kWidth, AudioWaveView::kHeight, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    view.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
 class WaveViewTest : public AppTest {
 protected:
-    // Renders the view as the platform does, advancing the peak hold once.
-    QImage redraw()
-    {
-        QImage image(AudioWaveView::kWidth, AudioWaveView::kHeight, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        view_.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-        return image;
-    }
+    QImage redraw() { return rendered(view_); }
     // The nine cells of full-size column i of the left (0) or right (1) group.
     static std::string column(const QImage& image, int group, int i)
     {
@@ -143,9 +145,6 @@ TEST_F(WaveViewTest, CompactFormShowsTheSameStateInOneNarrowGroup)
     EXPECT_EQ(g22.columnWidth, 1);
     EXPECT_EQ(g22.gap, 1);
     EXPECT_EQ(g22.left + 10 * g22.columnWidth + 9 * g22.gap + g22.left, 21);
-    const auto g48 = AudioWaveView::compactGeometry(48);
-    EXPECT_GE(g48.left, 1);
-    EXPECT_LE(g48.left + 10 * g48.columnWidth + 9 * g48.gap, 48);
 
     // Column i holds level i/20: round(0.9 i) cells.
     for (int i = 0; i < 10; ++i)
@@ -157,6 +156,8 @@ TEST_F(WaveViewTest, CompactFormShowsTheSameStateInOneNarrowGroup)
         const QImage& image = images[n];
         const int pixels = image.width();
         const auto g = AudioWaveView::compactGeometry(pixels);
+        EXPECT_GE(g.left, 1);
+        EXPECT_LE(g.left + 10 * g.columnWidth + 9 * g.gap, pixels) << "ten columns fit";
         for (int i = 0; i < 10; ++i) {
             const int lit = int(std::round(float(i) / 20 * 18));
             std::string want(std::size_t(lit), '#');
@@ -180,26 +181,18 @@ TEST_F(WaveViewTest, AnOwnerDrivenRedrawShowsWhatEveryRedrawWouldAndRepaintsOnly
     AudioWaveView owned;
     owned.setGeometry(0, 0, AudioWaveView::kWidth, AudioWaveView::kHeight);
     owned.show();
-    int paints = 0;
     struct PaintCounter : QObject {
-        int* count;
-        explicit PaintCounter(int* c) : count(c) { }
+        int paints = 0;
         bool eventFilter(QObject*, QEvent* e) override
         {
-            if (e->type() == QEvent::Paint)
-                ++*count;
+            paints += e->type() == QEvent::Paint;
             return false;
         }
-    } counter(&paints);
+    } counter;
+    int& paints = counter.paints;
     owned.installEventFilter(&counter);
     QCoreApplication::processEvents();
 
-    auto ownedImage = [&] {
-        QImage image(AudioWaveView::kWidth, AudioWaveView::kHeight, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        owned.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-        return image;
-    };
     const float levels[] = {0, 0.25f, 0.25f, 0, 0, 0.6f, 0.1f, 0};
     int changes = 0;
     for (int tick = 0; tick < 80; ++tick) {
@@ -211,9 +204,9 @@ TEST_F(WaveViewTest, AnOwnerDrivenRedrawShowsWhatEveryRedrawWouldAndRepaintsOnly
         owned.redrawIfChanged();
         QCoreApplication::processEvents();
         changes += paints > before;
-        const int rendered = paints;
-        EXPECT_EQ(ownedImage(), every) << "tick " << tick;
-        paints = rendered;  // the test's own render is no repaint of the owner's
+        const int repaints = paints;
+        EXPECT_EQ(rendered(owned), every) << "tick " << tick;
+        paints = repaints;  // the test's own render is no repaint of the owner's
     }
     EXPECT_GT(changes, 5);
     EXPECT_LT(changes, 40) << "ticks that changed no cell are not repainted";

@@ -77,15 +77,6 @@ TEST_F(ConfigWindowTest, FirstLoadMakesTheSaveFolderListsTheDevicesAndChoosesEnt
     EXPECT_FALSE(controller->window()->isVisible());
 }
 
-TEST_F(ConfigWindowTest, MusicReachedThroughALinkIsResolved)
-{
-    QDir(home_.path()).mkpath(QStringLiteral("elsewhere/Tunes"));
-    ASSERT_TRUE(
-        QFile::link(home_.path() + QStringLiteral("/elsewhere/Tunes"), home_.path() + QStringLiteral("/Music")));
-    EXPECT_EQ(ConfigAudioWndController::defaultSaveAudioPath(),
-        QDir(home_.path()).canonicalPath() + QStringLiteral("/elsewhere/Tunes/org.traytape.TrayTape"));
-}
-
 TEST_F(ConfigWindowTest, StoredDeviceIsFoundByIdentifierAndAGoneOneFallsBackToEntryZero)
 {
     struct Case {
@@ -112,11 +103,14 @@ TEST_F(ConfigWindowTest, StoredDeviceIsFoundByIdentifierAndAGoneOneFallsBackToEn
     }
 }
 
-TEST_F(ConfigWindowTest, ChoicesAreStoredOnlyWhenTheUserClosesTheWindow)
+TEST_F(ConfigWindowTest, ADeviceChoiceGoesToTheDelegateAtOnceAndIsStoredWhenTheUserClosesTheWindow)
 {
     auto controller = load();
     controller->window()->show();
+    delegate_.chosen.clear();
     controller->popAudioDevices()->setCurrentIndex(1);
+    emit controller->popAudioDevices()->activated(1);
+    EXPECT_EQ(delegate_.chosen, std::vector<std::int32_t>{1});
     controller->popAudioFormat()->setCurrentIndex(1);
     controller->close();  // from code, as start-up does
     EXPECT_FALSE(QSettings().contains(SettingsKey::AudioDeviceNSNumberChoose));
@@ -127,38 +121,9 @@ TEST_F(ConfigWindowTest, ChoicesAreStoredOnlyWhenTheUserClosesTheWindow)
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, {}).toString(),
         QStringLiteral("virtual.USB Headset"));
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioFormatNSNumberKey, 0).toInt(), 1);
-}
-
-TEST_F(ConfigWindowTest, UserChoiceGoesToTheDelegateAtOnce)
-{
-    auto controller = load();
-    delegate_.chosen.clear();
-    controller->popAudioDevices()->setCurrentIndex(2);
-    emit controller->popAudioDevices()->activated(2);
-    EXPECT_EQ(delegate_.chosen, std::vector<std::int32_t>{2});
 
     controller->setDelegate(nullptr);
     controller->chooseAudioDevice();  // goes nowhere, harmlessly
-}
-
-TEST_F(ConfigWindowTest, RecordingLocksTheListsButNotTheFolder)
-{
-    auto controller = load();
-    controller->setISRecording(true);
-    EXPECT_FALSE(controller->popAudioDevices()->isEnabled());
-    EXPECT_FALSE(controller->popAudioFormat()->isEnabled());
-    const QString other = home_.path() + QStringLiteral("/other");
-    controller->chooseSavePathFinished(QDialog::Accepted, other);
-    EXPECT_EQ(controller->saveAudioPath(), other);
-    EXPECT_EQ(controller->lblAudioPath()->text(), other);
-
-    controller->chooseSavePathFinished(QDialog::Rejected, home_.path());
-    EXPECT_EQ(controller->saveAudioPath(), other) << "a cancelled panel keeps the folder";
-    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::SaveAudioPath, {}).toString(), other);
-
-    controller->setISRecording(false);
-    EXPECT_TRUE(controller->popAudioDevices()->isEnabled());
-    EXPECT_TRUE(controller->popAudioFormat()->isEnabled());
 }
 
 TEST_F(ConfigWindowTest, HelpDocumentIsOpenedFromAPrivateCopyKeptUpToDate)
@@ -186,11 +151,30 @@ TEST_F(ConfigWindowTest, HelpDocumentIsOpenedFromAPrivateCopyKeptUpToDate)
     EXPECT_EQ(workspace_.revealed, QStringList{controller->saveAudioPath()});
 }
 
-TEST_F(ConfigWindowTest, PickedFolderIsRememberedAndAMissingOneFallsBackToTheDefault)
+TEST_F(ConfigWindowTest, AFolderPickedWhileRecordingIsRememberedAndAMissingOneFallsBackToTheDefault)
 {
+    QDir(home_.path()).mkpath(QStringLiteral("elsewhere/Tunes"));
+    ASSERT_TRUE(
+        QFile::link(home_.path() + QStringLiteral("/elsewhere/Tunes"), home_.path() + QStringLiteral("/Music")));
+    const QString defaultFolder
+        = QDir(home_.path()).canonicalPath() + QStringLiteral("/elsewhere/Tunes/org.traytape.TrayTape");
+    EXPECT_EQ(ConfigAudioWndController::defaultSaveAudioPath(), defaultFolder) << "resolved before it exists";
     const QString picked = home_.path() + QStringLiteral("/Recordings");
     ASSERT_TRUE(QDir().mkpath(picked));
-    AppControl::AppWriteKeyValue(picked, SettingsKey::SaveAudioPath);
+    {
+        // Recording locks the lists but not the folder.
+        auto controller = load();
+        controller->setISRecording(true);
+        EXPECT_FALSE(controller->popAudioDevices()->isEnabled());
+        EXPECT_FALSE(controller->popAudioFormat()->isEnabled());
+        controller->chooseSavePathFinished(QDialog::Accepted, picked);
+        EXPECT_EQ(controller->lblAudioPath()->text(), picked);
+        controller->chooseSavePathFinished(QDialog::Rejected, home_.path());
+        EXPECT_EQ(controller->saveAudioPath(), picked) << "a cancelled panel keeps the folder";
+        controller->setISRecording(false);
+        EXPECT_TRUE(controller->popAudioDevices()->isEnabled());
+        EXPECT_TRUE(controller->popAudioFormat()->isEnabled());
+    }
     {
         ConfigAudioWndController controller;
         QSignalSpy missing(&controller, &ConfigAudioWndController::saveFolderMissing);
@@ -203,8 +187,8 @@ TEST_F(ConfigWindowTest, PickedFolderIsRememberedAndAMissingOneFallsBackToTheDef
     ConfigAudioWndController controller;
     QSignalSpy missing(&controller, &ConfigAudioWndController::saveFolderMissing);
     controller.loadWindow();
-    EXPECT_EQ(controller.saveAudioPath(), ConfigAudioWndController::defaultSaveAudioPath());
-    EXPECT_TRUE(QFileInfo(controller.saveAudioPath()).isDir());
+    EXPECT_EQ(controller.saveAudioPath(), defaultFolder);
+    EXPECT_TRUE(QFileInfo(defaultFolder).isDir());
     ASSERT_EQ(missing.size(), 1);
     EXPECT_EQ(missing[0][0].toString(), picked);
 }

@@ -1,6 +1,10 @@
-// traytape-cli as a user runs it, against a private sound server.
+// traytape-cli as a user runs it: recording from a private sound server,
+// and exporting real files into real files.
 #include "support/DecodedFile.h"
 #include "support/PulseServer.h"
+#include "support/Signal.h"
+#include "support/StereoFile.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <sys/wait.h>
@@ -28,19 +33,11 @@ namespace {
 
 const std::string cli = TRAYTAPE_BINARY_DIR "/traytape-cli";
 
-std::vector<std::string> lines(const std::string& text)
+// The tab-separated fields of the first line.
+std::vector<std::string> fields(const std::string& text)
 {
     std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
-
-std::vector<std::string> fields(const std::string& line)
-{
-    std::vector<std::string> out;
-    std::istringstream in(line);
+    std::istringstream in(text.substr(0, text.find('\n')));
     for (std::string field; std::getline(in, field, '\t');)
         out.push_back(field);
     return out;
@@ -74,15 +71,20 @@ int reap(pid_t pid)
     return status;
 }
 
+// Every file in the folder with its bytes.
+std::map<std::string, std::string> snapshot(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        files[entry.path().filename().string()] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return files;
+}
+
 class Cli : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/traytape-cli-XXXXXX";
-        dir = ::mkdtemp(pattern);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string file(const std::string& name) const { return (dir / name).string(); }
+    std::string file(const std::string& name) const { return dir.file(name); }
 
     static CommandResult run(const std::vector<std::string>& args, std::chrono::milliseconds timeout = 30s)
     {
@@ -110,7 +112,7 @@ protected:
         return false;
     }
 
-    fs::path dir;
+    TempDir dir;
 };
 
 }  // namespace
@@ -119,11 +121,12 @@ TEST_F(Cli, DevicesListsEverySourceWithItsFormat)
 {
     const CommandResult result = run({"devices"});
     ASSERT_TRUE(result.ok()) << result.errors;
-    const auto rows = lines(result.output);
+    std::istringstream rows(result.output);
     bool sawCli = false, sawOther = false;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const auto f = fields(rows[i]);
-        ASSERT_EQ(f.size(), 5u) << rows[i];
+    std::string row;
+    for (std::size_t i = 0; std::getline(rows, row); ++i) {
+        const auto f = fields(row);
+        ASSERT_EQ(f.size(), 5u) << row;
         EXPECT_EQ(f[0], std::to_string(i));
         if (f[2] == "cli.monitor") {
             sawCli = true;
@@ -135,7 +138,7 @@ TEST_F(Cli, DevicesListsEverySourceWithItsFormat)
             sawOther = true;
             EXPECT_EQ(f[4], "44100");
         }
-        EXPECT_EQ(f[2].find("monitor") == std::string::npos, false) << "sinks are not input devices: " << rows[i];
+        EXPECT_EQ(f[2].find("monitor") == std::string::npos, false) << "sinks are not input devices: " << row;
     }
     EXPECT_TRUE(sawCli && sawOther) << result.output;
 }
@@ -148,13 +151,13 @@ TEST_F(Cli, RecordsTheAskedLengthAndInfoDescribesTheFile)
         const std::string out = file("take." + ext);
         const CommandResult rec = run({"record", "--device", "cli.monitor", "--seconds", "1.5", out});
         ASSERT_TRUE(rec.ok()) << rec.errors;
-        const auto printed = fields(lines(rec.output).at(0));
+        const auto printed = fields(rec.output);
         ASSERT_EQ(printed.size(), 2u);
         EXPECT_NEAR(std::stod(printed[1]), 1.5, 0.05);
 
         const CommandResult info = run({"info", out});
         ASSERT_TRUE(info.ok()) << info.errors;
-        const auto f = fields(lines(info.output).at(0));
+        const auto f = fields(info.output);
         ASSERT_EQ(f.size(), 4u);
         EXPECT_NEAR(std::stod(f[0]), 1.5, 0.05);
         EXPECT_EQ(f[1], "44100");
@@ -172,40 +175,6 @@ TEST_F(Cli, RecordsTheAskedLengthAndInfoDescribesTheFile)
     std::ifstream m4a(file("take.m4a"), std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(m4a)), std::istreambuf_iterator<char>());
     EXPECT_EQ(bytes.find("moof"), std::string::npos) << "a normal stop leaves an ordinary MPEG-4 file";
-}
-
-TEST_F(Cli, BadInputIsRefusedWithOneLineAndLeavesNoFile)
-{
-    struct Case {
-        std::vector<std::string> args;
-        std::string says;
-    };
-    fs::create_directory(dir / "ro");
-    const std::string garbage = file("garbage.m4a");
-    std::ofstream(garbage) << "this is not audio";
-    const std::string existing = file("existing.wav");
-    std::ofstream(existing) << "keep me";
-
-    for (const Case& c : std::vector<Case>{
-             {{"record", "--device", "no such device", "--seconds", "1", file("a.wav")}, "no such input device"},
-             {{"record", "--device", "99", "--seconds", "1", file("b.wav")}, "no such input device"},
-             {{"record", "--seconds", "1", file("missing/c.wav")}, "folder does not exist"},
-             {{"record", "--seconds", "1", existing}, "file exists"},
-             {{"record", "--seconds", "-3", file("d.wav")}, "--seconds"},
-             {{"info", file("nothing.wav")}, "no such file"},
-             {{"info", garbage}, "not a readable audio file"},
-             {{"frobnicate"}, "usage"},
-         }) {
-        SCOPED_TRACE(c.args.front() + " " + c.args.back());
-        const CommandResult result = run(c.args);
-        EXPECT_NE(result.exitCode, 0);
-        EXPECT_NE(result.errors.find(c.says), std::string::npos) << result.errors;
-        EXPECT_TRUE(result.output.empty());
-    }
-    for (const char* name : {"a.wav", "b.wav", "d.wav"})
-        EXPECT_FALSE(fs::exists(file(name))) << name;
-    std::ifstream kept(existing);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep me");
 }
 
 TEST_F(Cli, InterruptingARecordingCompletesTheFile)
@@ -252,4 +221,92 @@ TEST_F(Cli, SystemAudioLeavesTheDefaultInputAlone)
     const CommandResult off = run({"system-audio", "off"});
     ASSERT_TRUE(off.ok()) << off.errors;
     EXPECT_EQ(server.defaultSource(), before);
+}
+
+TEST_F(Cli, ExportWritesTheTrimmedRangeInTheFormatOfItsExtensionAndPrintsItsLength)
+{
+    const std::string in = file("take.wav");
+    ASSERT_EQ(writeToneFile(in, 10), noErr);
+
+    // 2 to 5 s stops at the first 512-frame block at or after 4.9 s: 250 blocks.
+    const CommandResult wav
+        = run({"export", "--start", "2", "--end", "5", "--fade-in", "1", "--fade-out", "1", in, file("part.wav")}, 60s);
+    ASSERT_TRUE(wav.ok()) << wav.errors;
+    EXPECT_EQ(fields(wav.output), (std::vector<std::string>{"128000", "2.902"}));
+    const DecodedFile part = decodeFile(file("part.wav"));
+    ASSERT_TRUE(part.ok);
+    EXPECT_EQ(part.frames(), 128000u);
+    EXPECT_EQ(signal_test::peak(signal_test::slice(part.channels[0], 0, 512)), 0.0f) << "the fade-in starts silent";
+    EXPECT_NEAR(toneAmplitude(part.channels[1], 44100, 500, 60000, 80000), 0.5, 0.02);
+
+    // No times: the whole source, less the end margin. An unknown extension gives MPEG-4.
+    for (const std::string name : {"all.aac", "all.caf"}) {
+        SCOPED_TRACE(name);
+        const CommandResult whole = run({"export", in, file(name)}, 60s);
+        ASSERT_TRUE(whole.ok()) << whole.errors;
+        EXPECT_EQ(fields(whole.output), (std::vector<std::string>{"436736", "9.903"}));
+        const CommandResult info = runCommand({cli, "info", file(name)});
+        ASSERT_TRUE(info.ok()) << info.errors;
+        EXPECT_NE(info.output.find("\t44100\t2\taac"), std::string::npos) << info.output;
+    }
+    const CommandResult probe = runCommand(
+        {"ffprobe", "-v", "error", "-show_entries", "format=format_name", "-of", "default=nw=1:nk=1", file("all.aac")});
+    EXPECT_NE(probe.output.find("mp4"), std::string::npos) << probe.output;
+}
+
+TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
+{
+    const std::string in = file("take.wav");
+    ASSERT_EQ(writeToneFile(in, 3), noErr);
+    const std::string garbage = file("garbage.m4a");
+    std::ofstream(garbage) << "this is not audio";
+    const std::string out = file("out.wav");
+    std::ofstream(out) << "an export the user wants to keep";
+    fs::create_hard_link(in, file("link.wav"));
+    const auto before = snapshot(dir.path());
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"record", "--device", "no such device", "--seconds", "1", file("a.wav")}, "no such input device"},
+             {{"record", "--device", "99", "--seconds", "1", file("b.wav")}, "no such input device"},
+             {{"record", "--seconds", "1", file("missing/c.wav")}, "folder does not exist"},
+             {{"record", "--seconds", "1", out}, "file exists"},
+             {{"record", "--seconds", "-3", file("d.wav")}, "--seconds"},
+             {{"info", file("nothing.wav")}, "no such file"},
+             {{"info", garbage}, "not a readable audio file"},
+             {{"frobnicate"}, "usage"},
+             {{"export", file("missing.wav"), out}, "no such file"},
+             {{"export", garbage, out}, "not a readable audio file"},
+             {{"export", dir.path(), out}, "not a readable audio file"},
+             {{"export", "--start", "-1", in, out}, "--start"},
+             {{"export", "--end", "nan", in, out}, "--end"},
+             {{"export", "--start", "inf", in, out}, "--start"},
+             {{"export", "--end", "2s", in, out}, "--end"},
+             {{"export", "--start", "2", "--end", "1", in, out}, "before --start"},
+             {{"export", "--start", "3.5", in, out}, "not before the end"},
+             {{"export", "--fade-in", "5.1", in, out}, "--fade-in"},
+             {{"export", "--fade-out", "-0.5", in, out}, "--fade-out"},
+             {{"export", in, in}, "onto itself"},
+             {{"export", in, file("link.wav")}, "onto itself"},
+             {{"export", in, file("no folder/out.wav")}, "cannot create file"},
+             {{"export", in, dir.path()}, "is a folder"},
+             {{"export", in}, "usage"},
+         }) {
+        SCOPED_TRACE(c.args.front() + " ... " + c.args.back());
+        const CommandResult result = run(c.args, 60s);
+        EXPECT_NE(result.exitCode, 0);
+        // Ours is the last line; FFmpeg may say what it found wrong with the file before it.
+        const std::string last = result.errors.substr(result.errors.rfind('\n', result.errors.size() - 2) + 1);
+        if (c.says != "usage") {
+            EXPECT_EQ(last.rfind("traytape-cli: ", 0), 0u) << result.errors;
+            EXPECT_NE(last.find(c.says), std::string::npos) << result.errors;
+        } else {
+            EXPECT_NE(result.errors.find(c.says), std::string::npos) << result.errors;
+        }
+        EXPECT_TRUE(result.output.empty()) << result.output;
+        EXPECT_EQ(snapshot(dir.path()), before);
+    }
 }
