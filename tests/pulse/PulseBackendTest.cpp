@@ -6,6 +6,7 @@
 // This file registers the executable's one private server; other files of
 // the suite use PulseServerEnvironment::server() and must not add another.
 #include "AudioRecord/AudioRecordDevice.h"
+#include "AudioRecord/IOService.h"
 #include "platform/PulseAudioBackend.h"
 #include "support/DeviceQueries.h"
 #include "support/PulseServer.h"
@@ -237,7 +238,7 @@ protected:
     PulseServer& server() { return PulseServerEnvironment::server(); }
 };
 
-TEST_F(PulseBackend, DeviceListIsEverySourceThenEverySinkWithTheirProperties)
+TEST_F(PulseBackend, DeviceListIsEverySourceThenEverySinkWithTheirPropertiesAndTheDefaults)
 {
     // Ids follow the server's indices: sources first, then sinks, each in index order.
     std::vector<AudioObjectID> expected;
@@ -284,10 +285,8 @@ TEST_F(PulseBackend, DeviceListIsEverySourceThenEverySinkWithTheirProperties)
     EXPECT_NE(status, noErr);
     const auto after = deviceList();
     EXPECT_EQ(std::count(after.begin(), after.end(), lengthy), 0);
-}
 
-TEST_F(PulseBackend, DefaultDevicesFollowTheServer)
-{
+    // The default devices follow the server.
     ASSERT_TRUE(server().setDefaultSink("solo"));
     ASSERT_TRUE(server().setDefaultSource("alpha.monitor"));
     EXPECT_EQ(get<AudioObjectID>(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice), byUid("solo"));
@@ -446,8 +445,21 @@ TEST(PulseBackendWithoutServer, FailsCleanlyAndQuickly)
                       2, addr(kAudioDevicePropertyVolumeScalar, kAudioDevicePropertyScopeInput, 1), 4, &one),
             noErr);
     }
+    // Nothing to find for the registry, and the system-audio source is
+    // neither loaded nor waited for.
+    EXPECT_TRUE(IOService::getServicesByClassName("IOAudioEngine").empty());
+    AudioRecordDevice::resetSystemAudioConnectedForTesting();
+    auto previous = setAudioBackend(std::make_unique<PulseAudioBackend>());
+    AudioRecordDevice recorder;
+    recorder.connectSystemAudioRecord(true);
+    EXPECT_TRUE(AudioRecordDevice::systemAudioConnected());
+    recorder.connectSystemAudioRecord(false);
+    setAudioBackend(std::move(previous));
+    AudioRecordDevice::resetSystemAudioConnectedForTesting();
     setenv("PULSE_SERVER", saved.c_str(), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(PulseServerEnvironment::server().pactl({"list", "short", "modules"}).output.find("traytape_system_audio"),
+        std::string::npos);
 }
 
 }  // namespace
