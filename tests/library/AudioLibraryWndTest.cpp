@@ -32,6 +32,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 
 namespace {
 
@@ -130,7 +131,7 @@ protected:
 
 }  // namespace
 
-TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndTheListScrollsWhenTaller)
+TEST_F(LibraryTest, RowsAreLaidOutFromTheTopTheListScrollsAndARecordingIsAddedChosenAndStored)
 {
     const QString path = file(QStringLiteral("a.wav"), 1);
     store(QVariantList{item(path, 1), item(path, 1), item(path, 1)});
@@ -151,11 +152,26 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndTheListScrollsWhenTaller)
     EXPECT_DOUBLE_EQ(rowY(9), 0);
     auto* scroll = library_->window()->findChild<QScrollArea*>();
     EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 140) << "the rows below the visible area can be scrolled to";
-    // A new recording at the bottom is scrolled into sight.
-    library_->addAudioItemFromPath(path);
+
+    // A new recording goes to the bottom, scrolled into sight, chosen and measured.
+    library_->chooseTheAudioItem(library_->aryAudioItemView()[2]);
+    library_->addAudioItemFromPath(file(QStringLiteral("24_03_05 14_07_09_Audio.wav"), 59.9));
     library_->flushAudioLibrary();
     EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 194);
     EXPECT_EQ(scroll->verticalScrollBar()->value(), 194);
+    ASSERT_EQ(library_->aryAudioItemView().size(), 11);
+    AudioItemView* row = library_->aryAudioItemView()[10];
+    EXPECT_EQ(library_->chooseAudioItem(), row);
+    EXPECT_TRUE(row->isChoose());
+    EXPECT_FALSE(library_->aryAudioItemView()[2]->isChoose());
+    EXPECT_DOUBLE_EQ(rowY(10), 0);
+    EXPECT_EQ(row->name(), QStringLiteral("24_03_05 14_07_09_Audio"));
+    EXPECT_EQ(row->timeStr(), QStringLiteral("00:00:59"));
+    EXPECT_NEAR(library_->audioLength(), 59.9, 1e-3);
+    EXPECT_TRUE(library_->btnExport()->isEnabled());
+    // Stored at once: a crash later in the run keeps it.
+    ASSERT_EQ(storedList().size(), 11);
+    EXPECT_NEAR(storedList()[10].toMap().value(QStringLiteral("AudioLength")).toDouble(), 59.9, 1e-3);
 }
 
 TEST_F(LibraryTest, LoadingKeepsExistingFilesAnywhereAndDropsTheRestAndStoresAtOnce)
@@ -186,44 +202,12 @@ TEST_F(LibraryTest, LoadingKeepsExistingFilesAnywhereAndDropsTheRestAndStoresAtO
     }
 }
 
-TEST_F(LibraryTest, AddingARecordingAppendsChoosesStoresAndMeasuresIt)
-{
-    const QString path = file(QStringLiteral("old.wav"), 1);
-    QVariantList five;
-    for (int i = 0; i < 5; ++i)
-        five.append(item(path, 1));
-    store(five);
-    AudioLibraryWnd& library = open(400);
-    library.chooseTheAudioItem(library.aryAudioItemView()[2]);
-
-    const QString recording = file(QStringLiteral("24_03_05 14_07_09_Audio.wav"), 59.9);
-    library.addAudioItemFromPath(recording);
-    library.flushAudioLibrary();
-    ASSERT_EQ(library.aryAudioItemView().size(), 6);
-    AudioItemView* row = library.aryAudioItemView()[5];
-    EXPECT_EQ(library.chooseAudioItem(), row);
-    EXPECT_TRUE(row->isChoose());
-    EXPECT_FALSE(library.aryAudioItemView()[2]->isChoose());
-    EXPECT_DOUBLE_EQ(rowY(5), library.listView()->height() - 324);
-    EXPECT_EQ(row->name(), QStringLiteral("24_03_05 14_07_09_Audio"));
-    EXPECT_EQ(row->timeStr(), QStringLiteral("00:00:59"));
-    EXPECT_NEAR(library.audioLength(), 59.9, 1e-3);
-    EXPECT_TRUE(library.btnExport()->isEnabled());
-    // Stored at once: a crash later in the run keeps it.
-    ASSERT_EQ(storedList().size(), 6);
-    EXPECT_NEAR(storedList()[5].toMap().value(QStringLiteral("AudioLength")).toDouble(), 59.9, 1e-3);
-}
-
 TEST_F(LibraryTest, AFileThatCannotBeLoadedLeavesNothingOfThePreviousRecording)
 {
     const QString good = file(QStringLiteral("good.wav"), 40);
     const QString empty = file(QStringLiteral("empty.wav"), 0);
     const QString text = dir_.filePath(QStringLiteral("notes.wav"));
-    {
-        QFile f(text);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("not audio at all");
-    }
+    std::ofstream(text.toStdString()) << "not audio at all";
     store(QVariantList{item(good, 40), item(empty, 0), item(text, 0)});
     AudioLibraryWnd& library = open();
     for (int bad : {1, 2}) {
