@@ -7,10 +7,13 @@
 // the suite use PulseServerEnvironment::server() and must not add another.
 #include "AudioRecord/AudioRecordDevice.h"
 #include "AudioRecord/IOService.h"
+#include "platform/MediaPlayer.h"
 #include "platform/PulseAudioBackend.h"
 #include "support/DeviceQueries.h"
 #include "support/PulseServer.h"
 #include "support/Signal.h"
+#include "support/StereoFile.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -421,8 +424,11 @@ TEST_F(PulseBackend, AVanishedSourceEndsCaptureAndIsNeverMoved)
     EXPECT_EQ(capture.unit->stop(), noErr);
 }
 
-TEST(PulseBackendWithoutServer, FailsCleanlyAndQuickly)
+TEST(WithoutServer, BackendRegistrySystemAudioAndPlayerFailCleanlyAndQuickly)
 {
+    TempDir dir;
+    const std::string tone = dir.file("tone.wav");
+    ASSERT_EQ(writeToneFile(tone, 0.1), noErr);
     // The suite's server stays up; this backend is pointed elsewhere.
     const std::string saved = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : "";
     setenv("PULSE_SERVER", "unix:/nonexistent/traytape/native", 1);
@@ -454,6 +460,11 @@ TEST(PulseBackendWithoutServer, FailsCleanlyAndQuickly)
     recorder.connectSystemAudioRecord(true);
     EXPECT_TRUE(AudioRecordDevice::systemAudioConnected());
     recorder.connectSystemAudioRecord(false);
+    if (const auto player = MediaPlayer::playerWithAsset(MediaAsset::assetWithPath(tone))) {
+        // A player for a good file is none, or one that never plays.
+        player->play();
+        EXPECT_EQ(player->rate(), 0.0f);
+    }
     setAudioBackend(std::move(previous));
     AudioRecordDevice::resetSystemAudioConnectedForTesting();
     setenv("PULSE_SERVER", saved.c_str(), 1);
