@@ -348,7 +348,7 @@ TEST_F(LibraryTest, PlainPlayPausesAndRewindsAtTheEnd)
     EXPECT_DOUBLE_EQ(position(), 36.0);
 }
 
-TEST_F(LibraryTest, SeekAndTrimRatesAreClamped)
+TEST_F(LibraryTest, SeekTrimAndFadeInputsAreClampedOrRefused)
 {
     AudioLibraryWnd& library = openFortySecondsChosen();
     PlayProgressView* bar = library.playProgressView();
@@ -380,11 +380,8 @@ TEST_F(LibraryTest, SeekAndTrimRatesAreClamped)
     EXPECT_EQ(bar->startTrimRate(), 0.3F);
     EXPECT_EQ(bar->endTrimRate(), 0.6F);
     EXPECT_EQ(bar->playRate(), 0.6F);
-}
 
-TEST_F(LibraryTest, FadeFieldsAcceptZeroToFiveAndUseTheValueShown)
-{
-    AudioLibraryWnd& library = openFortySecondsChosen();
+    // A fade field takes 0 to 5 s, and the fade in use is the one shown.
     QLineEdit* in = library.fadeInTimeEdt();
 
     struct Case {
