@@ -54,13 +54,7 @@ public:
 
 TEST(AudioItemViewLayout, EdgeLinesAndDeleteButtonMeasureFromTheBottom)
 {
-    const auto lines = AudioItemView::edgeLines(50);
-    const double expected[4][2] = {{0.1, 49.5}, {0.3, 48.5}, {0.1, 0.5}, {0.3, 1.5}};
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(lines[i].grey, expected[i][0]) << i;
-        EXPECT_EQ(lines[i].y, expected[i][1]) << i;
-    }
-    // The height is truncated before the half-point offsets.
+    // The height is truncated before the half-point offsets (the drawing test sees whole heights).
     EXPECT_EQ(AudioItemView::edgeLines(50.7)[0].y, 49.5);
     EXPECT_EQ(AudioItemView::edgeLines(50.7)[1].y, 48.5);
 

@@ -88,29 +88,18 @@ protected:
         return true;
     }
 
-    // The editing controls, all of which an export locks.
-    std::vector<QWidget*> editingControls() const
+    // How many of the editing controls, all of which an export locks, are enabled.
+    int enabledControls() const
     {
         QWidget* window = library_->window();
-        return {library_->fadeInTimeEdt(), library_->fadeOutTimeEdt(), library_->btnExport(),
+        const QWidget* controls[] = {library_->fadeInTimeEdt(), library_->fadeOutTimeEdt(), library_->btnExport(),
             library_->playProgressView(), window->findChild<QScrollArea*>(),
             window->findChild<QPushButton*>(QStringLiteral("btnStartTrim_")),
             window->findChild<QPushButton*>(QStringLiteral("btnEndTrim_"))};
+        return int(std::count_if(std::begin(controls), std::end(controls), [](auto* w) { return w->isEnabled(); }));
     }
-    bool allEnabled() const
-    {
-        for (QWidget* w : editingControls())
-            if (!w->isEnabled())
-                return false;
-        return true;
-    }
-    bool noneEnabled() const
-    {
-        for (QWidget* w : editingControls())
-            if (w->isEnabled())
-                return false;
-        return true;
-    }
+    bool allEnabled() const { return enabledControls() == 7; }
+    bool noneEnabled() const { return enabledControls() == 0; }
 
     QTemporaryDir dir_;
     RevealRecorder workspace_;

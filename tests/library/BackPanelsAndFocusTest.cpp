@@ -14,8 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <ostream>
-#include <string>
 
 using librarytest::grey;
 using librarytest::near;
@@ -47,59 +45,46 @@ TEST(BackPanels, BottomStripHasATwoToneTopEdgeAndTheListIsFlat)
     EXPECT_TRUE(near(pixel(image, 99, 59), grey(0.3)));
 }
 
-struct Control {
-    const char* name;
-    std::function<QWidget*(QWidget*)> make;  // made inside the given window
-};
-void PrintTo(const Control& control, std::ostream* os)
-{
-    *os << control.name;
-}
-
-class FocusRule : public ::testing::TestWithParam<Control> { };
-
-TEST_P(FocusRule, ClickOnTheControlEndsTheFieldsEditing)
-{
-    QWidget window;
-    window.resize(700, 200);
-    auto* field = new QLineEdit(&window);
-    field->setGeometry(10, 10, 100, 24);
-    QWidget* control = GetParam().make(&window);
-    control->move(0, 60);
-    window.show();
-    QApplication::setActiveWindow(&window);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-
-    for (const bool editing : {false, true}) {
-        if (editing) {
-            field->setFocus();
-            ASSERT_TRUE(field->hasFocus());
-        }
-        QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(20, 20));
-        EXPECT_FALSE(field->hasFocus());
-        EXPECT_FALSE(control->hasFocus());
-    }
-}
-
 QWidget* sized(QWidget* panel, int w, int h)
 {
     panel->resize(w, h);
     return panel;
 }
 
-QWidget* editable(PlayProgressView* bar)
+TEST(FocusRule, AClickOnAnyDrawnControlEndsTheFieldsEditing)
 {
-    bar->setCanEdit(true);
-    return bar;
+    const std::function<QWidget*(QWidget*)> controls[]
+        = {[](QWidget* w) { return new AudioItemView(QRect(0, 0, 610, 50), w); },
+            [](QWidget* w) { return sized(new AudioBottomBackView(w), 300, 40); },
+            [](QWidget* w) { return sized(new AudioLibBackView(w), 300, 100); },
+            // Editable or not, a press on the bar takes the focus.
+            [](QWidget* w) { return new PlayProgressView(QRect(0, 0, 318, 44), w); },
+            [](QWidget* w) {
+                auto* bar = new PlayProgressView(QRect(0, 0, 318, 44), w);
+                bar->setCanEdit(true);
+                return bar;
+            }};
+    for (std::size_t i = 0; i < std::size(controls); ++i) {
+        SCOPED_TRACE(i);
+        QWidget window;
+        window.resize(700, 200);
+        auto* field = new QLineEdit(&window);
+        field->setGeometry(10, 10, 100, 24);
+        QWidget* control = controls[i](&window);
+        control->move(0, 60);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        for (const bool editing : {false, true}) {
+            if (editing) {
+                field->setFocus();
+                ASSERT_TRUE(field->hasFocus());
+            }
+            QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(20, 20));
+            EXPECT_FALSE(field->hasFocus());
+            EXPECT_FALSE(control->hasFocus());
+        }
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(LibraryControls, FocusRule,
-    ::testing::Values(Control{"Row", [](QWidget* w) -> QWidget* { return new AudioItemView(QRect(0, 0, 610, 50), w); }},
-        Control{"BottomStrip", [](QWidget* w) { return sized(new AudioBottomBackView(w), 300, 40); }},
-        Control{"ListBackground", [](QWidget* w) { return sized(new AudioLibBackView(w), 300, 100); }},
-        // Editable or not, a press on the bar takes the focus.
-        Control{"LockedTrimBar", [](QWidget* w) -> QWidget* { return new PlayProgressView(QRect(0, 0, 318, 44), w); }},
-        Control{"EditableTrimBar", [](QWidget* w) { return editable(new PlayProgressView(QRect(0, 0, 318, 44), w)); }}),
-    [](const ::testing::TestParamInfo<Control>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -2,6 +2,7 @@
 // measured from its packets, and files that are not audio at all.
 #include "engine/ExtAudioFileTestHelpers.h"
 #include "platform/MediaPlayer.h"
+#include "support/StereoFile.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -14,18 +15,6 @@
 using namespace eaf_test;
 
 namespace {
-
-// Writes `frames` frames of a 440 Hz tone at 44.1 kHz stereo.
-void writeTone(const std::string& path, AudioFileTypeID type, std::size_t frames)
-{
-    ExtAudioFileRef file;
-    ASSERT_EQ(ExtAudioFile::create(path, type, fileFormatFor(type), kAudioFileFlags_EraseFile, file), noErr);
-    const AudioStreamBasicDescription client = pcmClient(44100, 2);
-    ASSERT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client), noErr);
-    Channels tone{signal_test::sine(440, 44100, frames), signal_test::sine(440, 44100, frames)};
-    ASSERT_EQ(writeAll(*file, tone, false), noErr);
-    ASSERT_EQ(file->dispose(), noErr);
-}
 
 void writeBytes(const std::string& path, const std::string& bytes)
 {
@@ -48,7 +37,8 @@ TEST_P(MediaAssetLength, IsExactToTheFrameWithTheSampleRateAsTimescale)
     TempDir dir;
     for (const std::size_t frames : {std::size_t(1), std::size_t(44100 * 3 + 517)}) {
         const std::string path = dir.file(std::to_string(frames) + "." + c.ext);
-        writeTone(path, c.type, frames);
+        const auto tone = signal_test::sine(440, 44100, frames);
+        ASSERT_EQ(writeStereoFile(path, 44100, tone, tone), noErr);
         const auto asset = MediaAsset::assetWithPath(path);
         ASSERT_TRUE(asset) << frames;
         EXPECT_EQ(asset->path(), path);

@@ -2,8 +2,8 @@
 // consumer thread drains it under a lock, as the stream's call-back does under
 // the loop's, while the owner seeks. Every frame read after a seek must be the
 // file's own, from the target on, never a stale frame of before.
-#include "engine/ExtAudioFileTestHelpers.h"
 #include "platform/PlaybackDecoder.h"
+#include "support/StereoFile.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +11,7 @@
 #include <cmath>
 #include <mutex>
 #include <random>
-
-using namespace eaf_test;
+#include <thread>
 
 namespace {
 
@@ -27,18 +26,10 @@ TEST(PlaybackDecoder, AfterEverySeekTheConsumerReadsTheFileFromTheTargetOnAndThe
     TempDir dir;
     const std::string path = dir.file("marks.wav");
     constexpr std::size_t kFrames = 150000;
-    {
-        ExtAudioFileRef file;
-        ASSERT_EQ(
-            ExtAudioFile::create(path, kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
-        const AudioStreamBasicDescription client = pcmClient(44100, 2);
-        ASSERT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client), noErr);
-        Channels marks(2, std::vector<float>(kFrames));
-        for (std::size_t i = 0; i < kFrames; ++i)
-            marks[0][i] = marks[1][i] = frameMark(i);
-        ASSERT_EQ(writeAll(*file, marks, false), noErr);
-        ASSERT_EQ(file->dispose(), noErr);
-    }
+    std::vector<float> marks(kFrames);
+    for (std::size_t i = 0; i < kFrames; ++i)
+        marks[i] = frameMark(i);
+    ASSERT_EQ(writeStereoFile(path, 44100, marks, marks), noErr);
     auto decoder = PlaybackDecoder::open(path, 44100, 2);
     ASSERT_TRUE(decoder);
 

@@ -1,13 +1,11 @@
 // The virtual-time player, for what the library's own tests do not reach:
 // positions in frames, the end of the file, seeks in another timescale, the
 // volume log of the newest live player, and the factory's life.
-#include "engine/ExtAudioFileTestHelpers.h"
 #include "platform/VirtualMediaPlayer.h"
+#include "support/StereoFile.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
-
-using namespace eaf_test;
 
 namespace {
 
@@ -15,15 +13,8 @@ TEST(VirtualPlayer, ConsumesOnlyVirtualTimeStopsAtTheEndAndLogsVolumesOfTheNewes
 {
     TempDir dir;
     const std::string path = dir.file("silence.wav");  // 2.5 s at 44.1 kHz
-    {
-        ExtAudioFileRef file;
-        ASSERT_EQ(
-            ExtAudioFile::create(path, kAudioFileWAVEType, wavFileFormat(), kAudioFileFlags_EraseFile, file), noErr);
-        Channels silence(2, std::vector<float>(110250));
-        const AudioStreamBasicDescription client = pcmClient(44100, 2);
-        ASSERT_EQ(file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client), noErr);
-        ASSERT_EQ(writeAll(*file, silence, false), noErr);
-    }
+    const std::vector<float> silence(110250);
+    ASSERT_EQ(writeStereoFile(path, 44100, silence, silence), noErr);
     const auto asset = MediaAsset::assetWithPath(path);
     ASSERT_TRUE(asset);
     std::unique_ptr<MediaPlayer> first;

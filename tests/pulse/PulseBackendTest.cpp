@@ -6,10 +6,14 @@
 // This file registers the executable's one private server; other files of
 // the suite use PulseServerEnvironment::server() and must not add another.
 #include "AudioRecord/AudioRecordDevice.h"
+#include "AudioRecord/IOService.h"
+#include "platform/MediaPlayer.h"
 #include "platform/PulseAudioBackend.h"
 #include "support/DeviceQueries.h"
 #include "support/PulseServer.h"
 #include "support/Signal.h"
+#include "support/StereoFile.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -237,7 +241,7 @@ protected:
     PulseServer& server() { return PulseServerEnvironment::server(); }
 };
 
-TEST_F(PulseBackend, DeviceListIsEverySourceThenEverySinkWithTheirProperties)
+TEST_F(PulseBackend, DeviceListIsEverySourceThenEverySinkWithTheirPropertiesAndTheDefaults)
 {
     // Ids follow the server's indices: sources first, then sinks, each in index order.
     std::vector<AudioObjectID> expected;
@@ -284,10 +288,8 @@ TEST_F(PulseBackend, DeviceListIsEverySourceThenEverySinkWithTheirProperties)
     EXPECT_NE(status, noErr);
     const auto after = deviceList();
     EXPECT_EQ(std::count(after.begin(), after.end(), lengthy), 0);
-}
 
-TEST_F(PulseBackend, DefaultDevicesFollowTheServer)
-{
+    // The default devices follow the server.
     ASSERT_TRUE(server().setDefaultSink("solo"));
     ASSERT_TRUE(server().setDefaultSource("alpha.monitor"));
     EXPECT_EQ(get<AudioObjectID>(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice), byUid("solo"));
@@ -422,8 +424,11 @@ TEST_F(PulseBackend, AVanishedSourceEndsCaptureAndIsNeverMoved)
     EXPECT_EQ(capture.unit->stop(), noErr);
 }
 
-TEST(PulseBackendWithoutServer, FailsCleanlyAndQuickly)
+TEST(WithoutServer, BackendRegistrySystemAudioAndPlayerFailCleanlyAndQuickly)
 {
+    TempDir dir;
+    const std::string tone = dir.file("tone.wav");
+    ASSERT_EQ(writeToneFile(tone, 0.1), noErr);
     // The suite's server stays up; this backend is pointed elsewhere.
     const std::string saved = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : "";
     setenv("PULSE_SERVER", "unix:/nonexistent/traytape/native", 1);
@@ -446,8 +451,26 @@ TEST(PulseBackendWithoutServer, FailsCleanlyAndQuickly)
                       2, addr(kAudioDevicePropertyVolumeScalar, kAudioDevicePropertyScopeInput, 1), 4, &one),
             noErr);
     }
+    // Nothing to find for the registry, and the system-audio source is
+    // neither loaded nor waited for.
+    EXPECT_TRUE(IOService::getServicesByClassName("IOAudioEngine").empty());
+    AudioRecordDevice::resetSystemAudioConnectedForTesting();
+    auto previous = setAudioBackend(std::make_unique<PulseAudioBackend>());
+    AudioRecordDevice recorder;
+    recorder.connectSystemAudioRecord(true);
+    EXPECT_TRUE(AudioRecordDevice::systemAudioConnected());
+    recorder.connectSystemAudioRecord(false);
+    if (const auto player = MediaPlayer::playerWithAsset(MediaAsset::assetWithPath(tone))) {
+        // A player for a good file is none, or one that never plays.
+        player->play();
+        EXPECT_EQ(player->rate(), 0.0f);
+    }
+    setAudioBackend(std::move(previous));
+    AudioRecordDevice::resetSystemAudioConnectedForTesting();
     setenv("PULSE_SERVER", saved.c_str(), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(PulseServerEnvironment::server().pactl({"list", "short", "modules"}).output.find("traytape_system_audio"),
+        std::string::npos);
 }
 
 }  // namespace
