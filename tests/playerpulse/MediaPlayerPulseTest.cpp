@@ -170,6 +170,59 @@ protected:
         return asset_ ? MediaPlayer::playerWithAsset(asset_) : nullptr;
     }
 
+    // Plays the tone file through every change the test listens for (start,
+    // volume 0, volume 1, pause, play, the end) and returns what the sink played.
+    std::vector<float> playThrough(const std::string& path, std::size_t total)
+    {
+        auto player = playerFor(path);
+        EXPECT_TRUE(player);
+        if (!player)
+            return {};
+        EXPECT_EQ(player->rate(), 0.0f);
+        MonitorRecorder monitor(10);
+        EXPECT_TRUE(monitor.start());
+        monitor.waitFor(0.2);
+        player->play();
+        const auto started = std::chrono::steady_clock::now();
+        monitor.waitFor(0.4);
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        EXPECT_NEAR(player->currentTime().seconds(), elapsed, 0.15) << "the position is what is heard now";
+        player->setVolume(0.0f);
+        EXPECT_EQ(player->volume(), 0.0f);
+        monitor.waitFor(0.3);
+        player->setVolume(1.0f);
+        monitor.waitFor(0.3);
+        player->pause();
+        EXPECT_EQ(player->rate(), 0.0f);
+        monitor.waitFor(0.2);
+        const MediaTime held = player->currentTime();
+        monitor.waitFor(0.4);
+        EXPECT_EQ(player->currentTime().value, held.value) << "paused: the position holds";
+        const auto corked = [] {
+            return PulseServerEnvironment::server().pactl({"list", "sink-inputs"}).output.find("Corked: yes")
+                != std::string::npos;
+        };
+        EXPECT_TRUE(corked()) << "a paused player keeps the device busy";
+        EXPECT_GT(held.seconds(), 0.7);
+        EXPECT_LT(held.seconds(), 1.4);
+        player->play();
+        EXPECT_EQ(player->rate(), 1.0f);
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (player->rate() != 0.0f && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_EQ(player->rate(), 0.0f) << "the end of the file stops the player";
+        EXPECT_EQ(player->currentTime().value, std::int64_t(total)) << "at the very end";
+        player->play();
+        EXPECT_EQ(player->rate(), 0.0f) << "nothing left to play";
+        monitor.waitFor(0.4);
+        EXPECT_EQ(player->currentTime().value, std::int64_t(total));
+        EXPECT_TRUE(corked()) << "a player at its end keeps the device busy";
+        player->seekToTime(MediaTime{std::int64_t(total), 44100});
+        player->play();
+        EXPECT_EQ(player->rate(), 0.0f) << "sought to the end: nothing left to play";
+        return monitor.samples();
+    }
+
     TempDir dir_;
     std::shared_ptr<MediaAsset> asset_;
 };
@@ -229,56 +282,23 @@ TEST_F(MediaPlayerPulse, PlaysAToneRampsEveryChangeHoldsWhenPausedAndStopsAtTheE
     const std::string path = dir_.file("tone.m4a");
     const std::size_t total = std::size_t(2 * kRate);
     writeFile(path, total, [](std::size_t i) { return tone(i, 1102.5); });
-    auto player = playerFor(path);
-    ASSERT_TRUE(player);
-    EXPECT_EQ(player->rate(), 0.0f);
-    MonitorRecorder monitor(10);
-    ASSERT_TRUE(monitor.start());
-    monitor.waitFor(0.2);
-    player->play();
-    const auto started = std::chrono::steady_clock::now();
-    monitor.waitFor(0.4);
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    EXPECT_NEAR(player->currentTime().seconds(), elapsed, 0.15) << "the position is what is heard now";
-    player->setVolume(0.0f);
-    EXPECT_EQ(player->volume(), 0.0f);
-    monitor.waitFor(0.3);
-    player->setVolume(1.0f);
-    monitor.waitFor(0.3);
-    player->pause();
-    EXPECT_EQ(player->rate(), 0.0f);
-    monitor.waitFor(0.2);
-    const MediaTime held = player->currentTime();
-    monitor.waitFor(0.4);
-    EXPECT_EQ(player->currentTime().value, held.value) << "paused: the position holds";
-    const auto corked = [] {
-        return PulseServerEnvironment::server().pactl({"list", "sink-inputs"}).output.find("Corked: yes")
-            != std::string::npos;
-    };
-    EXPECT_TRUE(corked()) << "a paused player keeps the device busy";
-    EXPECT_GT(held.seconds(), 0.7);
-    EXPECT_LT(held.seconds(), 1.4);
-    player->play();
-    EXPECT_EQ(player->rate(), 1.0f);
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (player->rate() != 0.0f && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(player->rate(), 0.0f) << "the end of the file stops the player";
-    EXPECT_EQ(player->currentTime().value, std::int64_t(total)) << "at the very end";
-    player->play();
-    EXPECT_EQ(player->rate(), 0.0f) << "nothing left to play";
-    monitor.waitFor(0.4);
-    EXPECT_EQ(player->currentTime().value, std::int64_t(total));
-    EXPECT_TRUE(corked()) << "a player at its end keeps the device busy";
-    player->seekToTime(MediaTime{std::int64_t(total), 44100});
-    player->play();
-    EXPECT_EQ(player->rate(), 0.0f) << "sought to the end: nothing left to play";
+    // A busy machine now and then makes the server drop a stretch of the
+    // playback or of the monitor capture: a gap that reads as two more
+    // changes, and as steps. Such a run is played again; a player without
+    // ramps gives the right number of changes, all of them steps, every time.
+    std::vector<float> heard;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        heard = playThrough(path, total);
+        if (HasFatalFailure() || transitions(envelope(heard)).size() == 6)
+            break;
+        std::cout << "[ ramps ] a gap in what the monitor heard; playing again\n";
+    }
+    ASSERT_FALSE(HasFatalFailure());
 
     // The sound server renders ahead and rewinds, so the monitor's timeline
     // is not the test's: the changes are found by their sound. In order: the
     // start, setVolume(0), setVolume(1), pause, play; the end of the file is
     // the file's own (a tone cut off).
-    const auto heard = monitor.samples();
     const auto env = envelope(heard);
     const auto loud
         = std::size_t(std::find_if(env.begin(), env.end(), [](float e) { return e > 0.45f; }) - env.begin());
