@@ -410,10 +410,9 @@ protected:
         return reply.arguments().constFirst().value<QDBusVariant>().variant();
     }
 
-    // The item's icon as the host would draw it: every size's bytes, in order.
-    QByteArray iconPixels(const QString& item) const
+    // An icon pixmap array as the host would draw it: every size's bytes, in order.
+    static QByteArray readPixmaps(const QDBusArgument& pixmaps)
     {
-        const QDBusArgument pixmaps = itemProperty(item, QStringLiteral("IconPixmap")).value<QDBusArgument>();
         QByteArray all;
         pixmaps.beginArray();
         while (!pixmaps.atEnd()) {
@@ -428,6 +427,11 @@ protected:
         return all;
     }
 
+    QByteArray iconPixels(const QString& item) const
+    {
+        return readPixmaps(itemProperty(item, QStringLiteral("IconPixmap")).value<QDBusArgument>());
+    }
+
     // The tooltip's title and text, which tell the two items apart.
     QString toolTip(const QString& item) const
     {
@@ -435,15 +439,7 @@ protected:
         QString icon, title, text;
         tip.beginStructure();
         tip >> icon;
-        tip.beginArray();
-        while (!tip.atEnd()) {
-            int width = 0, height = 0;
-            QByteArray bytes;
-            tip.beginStructure();
-            tip >> width >> height >> bytes;
-            tip.endStructure();
-        }
-        tip.endArray();
+        readPixmaps(tip);
         tip >> title >> text;
         tip.endStructure();
         return title + QLatin1Char(' ') + text;
