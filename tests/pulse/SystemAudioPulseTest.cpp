@@ -359,10 +359,10 @@ TEST_F(SystemAudioPulse, MovingTheLoopbacksCaptureIsTreatedAsTheLoss)
 
     const auto capture = captureReading("sysb.monitor");
     ASSERT_TRUE(capture);
-    // WirePlumber 0.4 now and then leaves a moved stream where it was; a
-    // move counts once the stream has left.
+    // WirePlumber 0.4 now and then leaves a moved stream where it was (on a
+    // busy machine three times running); a move counts once the stream has left.
     double beforeMove = 0;
-    for (int attempt = 0; attempt < 3 && recorder.fault() == RecordFault::None; ++attempt) {
+    for (int attempt = 0; attempt < 5 && recorder.fault() == RecordFault::None; ++attempt) {
         if (attempt > 0) {
             ASSERT_EQ(captureReading("sysb.monitor"), capture) << "moved, yet the recording went on";
         }
