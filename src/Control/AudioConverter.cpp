@@ -65,16 +65,7 @@ AudioConverter::AudioConverter()
 
 void AudioConverter::initDefaultAudioFormat()
 {
-    defaultFormat_ = {};
-    defaultFormat_.mSampleRate = kSampleRate;
-    defaultFormat_.mFormatID = kAudioFormatLinearPCM;
-    defaultFormat_.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
-    defaultFormat_.mBytesPerPacket = 4;
-    defaultFormat_.mFramesPerPacket = 1;
-    defaultFormat_.mBitsPerChannel = 32;
-    defaultFormat_.mBytesPerFrame = defaultFormat_.mBitsPerChannel / 8;
-    defaultFormat_.mChannelsPerFrame = 2;
-    defaultFormat_.mReserved = 0;
+    defaultFormat_ = audiofile::floatPlanarFormat(kSampleRate, 2);
 }
 
 AudioStreamBasicDescription AudioConverter::exportDescription(std::int32_t format)

@@ -52,6 +52,22 @@ OSStatus writeFailure(OSStatus s)
     return s == noErr ? noErr : kAudioFileDiskFullError;
 }
 
+OSStatus writeAll(int fd, const std::uint8_t* p, std::size_t size, std::uint64_t& written)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return writeFailure(statusFromErrno(errno));
+        }
+        written += std::uint64_t(n);
+        p += n;
+        size -= std::size_t(n);
+    }
+    return noErr;
+}
+
 bool usableRate(double rate)
 {
     return std::isfinite(rate) && rate >= 1000 && rate <= 768000;

@@ -18,6 +18,9 @@ OSStatus statusFromAv(int err);
 // A writer failure is always reported as the disk failing, whatever errno
 // said, because that is what the user can act on.
 OSStatus writeFailure(OSStatus s);
+// Writes all `size` bytes at the descriptor's position, through short writes
+// and interruptions; `written` counts what reached the file even on failure.
+OSStatus writeAll(int fd, const std::uint8_t* p, std::size_t size, std::uint64_t& written);
 
 enum class SampleType { Float32, Int16, Int32 };
 

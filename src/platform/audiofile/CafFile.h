@@ -152,19 +152,10 @@ private:
         return v;
     }
 
-    OSStatus writeBytes(const std::uint8_t* p, std::size_t left)
+    OSStatus writeBytes(const std::uint8_t* p, std::size_t size)
     {
-        while (left > 0) {
-            const ssize_t n = ::write(fd_, p, left);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return writeFailure(statusFromErrno(errno));
-            }
-            p += n;
-            left -= std::size_t(n);
-        }
-        return noErr;
+        std::uint64_t written = 0;
+        return writeAll(fd_, p, size, written);
     }
 
     int fd_;

@@ -66,19 +66,8 @@ public:
 
     OSStatus writeSamples(const std::uint8_t* const* data, int frames) override
     {
-        const std::uint8_t* p = data[0];
-        std::size_t left = std::size_t(frames) * frameBytes_;
-        while (left > 0) {
-            const ssize_t n = ::write(fd_, p, left);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return writeFailure(statusFromErrno(errno));
-            }
-            dataBytes_ += std::uint64_t(n);
-            p += n;
-            left -= std::size_t(n);
-        }
+        if (OSStatus s = writeAll(fd_, data[0], std::size_t(frames) * frameBytes_, dataBytes_))
+            return s;
         if (dataBytes_ - headerBytes_ >= headerInterval_)
             return updateSizes();
         return noErr;
