@@ -4,6 +4,7 @@
 // server: the sound-server suite.
 #include "engine/ExtAudioFileTestHelpers.h"
 #include "platform/MediaPlayer.h"
+#include "platform/pulse/PulsePlatform.h"
 #include "support/DeviceQueries.h"
 #include "support/PulseServer.h"
 #include "support/StereoFile.h"
@@ -28,6 +29,11 @@ constexpr double kRate = 44100;
 const NullSink kDeck{"deck", 44100, 2, "Deck"};
 
 [[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment(new PulseServerEnvironment({kDeck}));
+
+class PulsePlatformEnvironment final : public ::testing::Environment {
+    void SetUp() override { installPulsePlatform(); }
+};
+[[maybe_unused]] auto* const platform = ::testing::AddGlobalTestEnvironment(new PulsePlatformEnvironment);
 
 // Records the deck's monitor (left channel) into storage set aside before it
 // starts; the call-back copies and counts.

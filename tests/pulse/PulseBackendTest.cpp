@@ -8,7 +8,8 @@
 #include "AudioRecord/AudioRecordDevice.h"
 #include "AudioRecord/IOService.h"
 #include "platform/MediaPlayer.h"
-#include "platform/PulseAudioBackend.h"
+#include "platform/pulse/PulseCaptureUnit.h"
+#include "platform/pulse/PulsePlatform.h"
 #include "support/DeviceQueries.h"
 #include "support/PulseServer.h"
 #include "support/Signal.h"
@@ -40,6 +41,12 @@ const NullSink kMono{"solo", 48000, 1, "Solo Line"};
 
 [[maybe_unused]] auto* const environment
     = ::testing::AddGlobalTestEnvironment(new PulseServerEnvironment({kStereo, kMono}));
+
+// After the server: every file of the suite talks to it through the installed platform.
+class PulsePlatformEnvironment final : public ::testing::Environment {
+    void SetUp() override { installPulsePlatform(); }
+};
+[[maybe_unused]] auto* const platform = ::testing::AddGlobalTestEnvironment(new PulsePlatformEnvironment);
 
 std::string uidOf(AudioObjectID id)
 {
@@ -236,8 +243,7 @@ private:
 
 class PulseBackend : public ::testing::Test {
 protected:
-    void SetUp() override { setAudioBackend(std::make_unique<PulseAudioBackend>()); }
-    void TearDown() override { setAudioBackend(nullptr); }
+    void SetUp() override { installPulsePlatform(); }  // a fresh connection for each test
     PulseServer& server() { return PulseServerEnvironment::server(); }
 };
 
@@ -376,7 +382,7 @@ TEST_F(PulseBackend, MonitorCaptureCarriesTheToneAtTheDeviceRateInFortyMilliseco
                   << " ms), max " << sizes.back() << ", " << sizes.size() << " call-backs\n";
         EXPECT_GE(medianMs, 30.0) << "no more wake-ups than the meter needs";
         EXPECT_LE(medianMs, 50.0) << "the meter needs a fresh level at least 20 times a second";
-        EXPECT_LE(sizes.back(), PulseAudioBackend::kMaximumFramesPerSlice);
+        EXPECT_LE(sizes.back(), kPulseMaximumFramesPerSlice);
     }
 }
 
@@ -433,8 +439,9 @@ TEST(WithoutServer, BackendRegistrySystemAudioAndPlayerFailCleanlyAndQuickly)
     const std::string saved = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : "";
     setenv("PULSE_SERVER", "unix:/nonexistent/traytape/native", 1);
     const auto start = std::chrono::steady_clock::now();
+    installPulsePlatform();
     {
-        PulseAudioBackend backend;
+        AudioBackend& backend = audioBackend();
         std::uint32_t size = 1234;
         EXPECT_NE(
             backend.getPropertyDataSize(kAudioObjectSystemObject, addr(kAudioHardwarePropertyDevices), &size), noErr);
@@ -455,7 +462,6 @@ TEST(WithoutServer, BackendRegistrySystemAudioAndPlayerFailCleanlyAndQuickly)
     // neither loaded nor waited for.
     EXPECT_TRUE(IOService::getServicesByClassName("IOAudioEngine").empty());
     AudioRecordDevice::resetSystemAudioConnectedForTesting();
-    auto previous = setAudioBackend(std::make_unique<PulseAudioBackend>());
     AudioRecordDevice recorder;
     recorder.connectSystemAudioRecord(true);
     EXPECT_TRUE(AudioRecordDevice::systemAudioConnected());
@@ -465,9 +471,9 @@ TEST(WithoutServer, BackendRegistrySystemAudioAndPlayerFailCleanlyAndQuickly)
         player->play();
         EXPECT_EQ(player->rate(), 0.0f);
     }
-    setAudioBackend(std::move(previous));
     AudioRecordDevice::resetSystemAudioConnectedForTesting();
     setenv("PULSE_SERVER", saved.c_str(), 1);
+    installPulsePlatform();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     EXPECT_EQ(PulseServerEnvironment::server().pactl({"list", "short", "modules"}).output.find("traytape_system_audio"),
         std::string::npos);

@@ -1,6 +1,6 @@
 // The virtual-time player: a position in frames of the asset's timescale
 // that moves only in VirtualMediaOutput::advance(). Test thread only.
-#include "platform/VirtualMediaPlayer.h"
+#include "support/backends/VirtualMediaPlayer.h"
 
 #include <algorithm>
 #include <cassert>

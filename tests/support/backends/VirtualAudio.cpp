@@ -1,4 +1,4 @@
-#include "platform/VirtualAudio.h"
+#include "support/backends/VirtualAudio.h"
 #include "platform/PropertyData.h"
 
 #include <algorithm>
