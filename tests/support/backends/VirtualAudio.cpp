@@ -467,75 +467,14 @@ bool VirtualAudio::runCycle(AudioObjectID device, const std::vector<std::vector<
 OSStatus VirtualAudio::getPropertyDataSize(
     AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize)
 {
-    if (ioSize == nullptr)
-        return kAudioHardwareBadPropertySizeError;
-    // Ask for the data with an empty buffer: every property reports its full size up front.
-    std::lock_guard lock(core_->mutex);
-    const std::uint32_t selector = address.mSelector;
-    if (object == kAudioObjectSystemObject) {
-        switch (selector) {
-        case kAudioHardwarePropertyDevices:
-            if (OSStatus s = core_->failure(VirtualStep::DeviceList))
-                return s;
-            *ioSize = std::uint32_t(4 * core_->devices.size());
-            return noErr;
-        case kAudioHardwarePropertyDefaultOutputDevice:
-        case kAudioHardwarePropertyDefaultInputDevice:
-            *ioSize = 4;
-            return noErr;
-        default:
-            return kAudioHardwareUnknownPropertyError;
-        }
-    }
-    const DeviceRecord* d = core_->find(object);
-    if (d == nullptr)
-        return kAudioHardwareBadObjectError;
-    const VirtualDevice& dev = d->device;
-    switch (selector) {
-    case kAudioDevicePropertyDeviceName:
-        if (OSStatus s = core_->failure(VirtualStep::Name))
-            return s;
-        *ioSize = std::uint32_t(dev.name.size() + 1);
-        return noErr;
-    case kAudioDevicePropertyDeviceUID:
-        if (OSStatus s = core_->failure(VirtualStep::UID))
-            return s;
-        *ioSize = sizeof(std::string);
-        return noErr;
-    case kAudioDevicePropertyStreams: {
-        if (OSStatus s = core_->failure(VirtualStep::Streams))
-            return s;
-        const bool in = dev.inputChannels > 0 && address.mScope != kAudioDevicePropertyScopeOutput;
-        const bool out = dev.outputChannels > 0 && address.mScope != kAudioDevicePropertyScopeInput;
-        *ioSize = 4 * (std::uint32_t(in) + std::uint32_t(out));
-        return noErr;
-    }
-    case kAudioDevicePropertyVolumeScalar:
-    case kAudioDevicePropertyMute:
-        if (address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0
-            || address.mElement > dev.inputChannels)
-            return kAudioHardwareUnknownPropertyError;
-        *ioSize = 4;
-        return noErr;
-    case kAudioDevicePropertyNominalSampleRate:
-        *ioSize = sizeof(double);
-        return noErr;
-    case kAudioDevicePropertyStreamFormat:
-        *ioSize = sizeof(AudioStreamBasicDescription);
-        return noErr;
-    case kAudioDevicePropertyDeviceIsAlive:
-    case kAudioDevicePropertyIsMonitor:
-        *ioSize = 4;
-        return noErr;
-    default:
-        return kAudioHardwareUnknownPropertyError;
-    }
+    return getPropertyData(object, address, ioSize, nullptr);
 }
 
 OSStatus VirtualAudio::getPropertyData(
     AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize, void* outData)
 {
-    if (ioSize == nullptr || (outData == nullptr && *ioSize > 0))
+    // outData null: only the size is asked for (getPropertyDataSize).
+    if (ioSize == nullptr)
         return kAudioHardwareBadPropertySizeError;
     std::lock_guard lock(core_->mutex);
     const std::uint32_t selector = address.mSelector;
@@ -544,9 +483,10 @@ OSStatus VirtualAudio::getPropertyData(
         case kAudioHardwarePropertyDevices: {
             if (OSStatus s = core_->failure(VirtualStep::DeviceList))
                 return s;
-            const std::size_t count = std::min<std::size_t>(*ioSize / 4, core_->devices.size());
+            const std::size_t all = core_->devices.size();
+            const std::size_t count = outData ? std::min<std::size_t>(*ioSize / 4, all) : all;
             auto* ids = static_cast<std::byte*>(outData);
-            for (std::size_t i = 0; i < count; ++i)
+            for (std::size_t i = 0; outData && i < count; ++i)
                 std::memcpy(ids + 4 * i, &core_->devices[i].id, 4);
             *ioSize = std::uint32_t(4 * count);
             return noErr;
@@ -568,14 +508,20 @@ OSStatus VirtualAudio::getPropertyData(
         if (OSStatus s = core_->failure(VirtualStep::Name))
             return s;
         // Like the platform: as many bytes as fit, the terminator only if there is room.
-        const std::uint32_t n = std::min<std::uint32_t>(*ioSize, std::uint32_t(dev.name.size() + 1));
-        std::memcpy(outData, dev.name.c_str(), n);
+        const auto full = std::uint32_t(dev.name.size() + 1);
+        const std::uint32_t n = outData ? std::min(*ioSize, full) : full;
+        if (outData)
+            std::memcpy(outData, dev.name.c_str(), n);
         *ioSize = n;
         return noErr;
     }
     case kAudioDevicePropertyDeviceUID:
         if (OSStatus s = core_->failure(VirtualStep::UID))
             return s;
+        if (outData == nullptr) {
+            *ioSize = sizeof(std::string);
+            return noErr;
+        }
         if (*ioSize != sizeof(std::string))
             return kAudioHardwareBadPropertySizeError;
         *static_cast<std::string*>(outData) = dev.uid;
@@ -588,8 +534,9 @@ OSStatus VirtualAudio::getPropertyData(
             streams.push_back(d->id * 16 + 1);
         if (dev.outputChannels > 0 && address.mScope != kAudioDevicePropertyScopeInput)
             streams.push_back(d->id * 16 + 2);
-        const std::size_t count = std::min<std::size_t>(*ioSize / 4, streams.size());
-        std::memcpy(outData, streams.data(), 4 * count);
+        const std::size_t count = outData ? std::min<std::size_t>(*ioSize / 4, streams.size()) : streams.size();
+        if (outData)
+            std::memcpy(outData, streams.data(), 4 * count);
         *ioSize = std::uint32_t(4 * count);
         return noErr;
     }

@@ -125,11 +125,6 @@ int VirtualMediaOutput::playersMade() const
     return state_->playersMade;
 }
 
-bool VirtualMediaOutput::hasLivePlayer() const
-{
-    return !state_->live.empty();
-}
-
 const std::vector<VirtualMediaOutput::VolumeChange>& VirtualMediaOutput::volumeChanges() const
 {
     static const std::vector<VolumeChange> none;
