@@ -18,26 +18,17 @@ struct DeviceRecord {
     std::vector<bool> muted;
 };
 
-AudioStreamBasicDescription interleavedFloat(double rate, std::uint32_t channels)
+AudioStreamBasicDescription floatFormat(double rate, std::uint32_t channels, bool nonInterleaved = false)
 {
     AudioStreamBasicDescription f;
     f.mSampleRate = rate;
     f.mFormatID = kAudioFormatLinearPCM;
-    f.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
+    f.mFormatFlags
+        = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | (nonInterleaved ? kAudioFormatFlagIsNonInterleaved : 0);
     f.mBitsPerChannel = 32;
     f.mChannelsPerFrame = channels;
     f.mFramesPerPacket = 1;
-    f.mBytesPerFrame = 4 * channels;
-    f.mBytesPerPacket = 4 * channels;
-    return f;
-}
-
-AudioStreamBasicDescription nonInterleavedFloat(double rate, std::uint32_t channels)
-{
-    AudioStreamBasicDescription f = interleavedFloat(rate, channels);
-    f.mFormatFlags |= kAudioFormatFlagIsNonInterleaved;
-    f.mBytesPerFrame = 4;
-    f.mBytesPerPacket = 4;
+    f.mBytesPerFrame = f.mBytesPerPacket = nonInterleaved ? 4 : 4 * channels;
     return f;
 }
 
@@ -167,17 +158,6 @@ public:
             state_.outputFormat = f;
             return noErr;
         }
-        case kAudioUnitProperty_MaximumFramesPerSlice: {
-            std::uint32_t frames = 0;
-            if (OSStatus s = readPropertyValue(data, size, frames))
-                return s;
-            if (frames == 0)
-                return kAudioUnitErr_InvalidParameter;
-            if (state_.initialized)
-                return kAudioUnitErr_CannotDoInCurrentContext;
-            state_.maximumFramesPerSlice = frames;
-            return noErr;
-        }
         default:
             return kAudioUnitErr_InvalidProperty;
         }
@@ -187,33 +167,17 @@ public:
         std::uint32_t* ioSize) override
     {
         std::lock_guard lock(core_->mutex);
+        // What the capture device asks of a unit; nothing else is answered.
         switch (id) {
-        case kAudioOutputUnitProperty_EnableIO:
-            if (scope == kAudioUnitScope_Input && element == 1)
-                return writePropertyValue(std::uint32_t(state_.inputEnabled), ioSize, data);
-            if (scope == kAudioUnitScope_Output && element == 0)
-                return writePropertyValue(std::uint32_t(state_.outputEnabled), ioSize, data);
-            return kAudioUnitErr_InvalidProperty;
-        case kAudioOutputUnitProperty_CurrentDevice:
-            return writePropertyValue(state_.currentDevice, ioSize, data);
-        case kAudioOutputUnitProperty_SetInputCallback:
-            return writePropertyValue(state_.callback, ioSize, data);
         case kAudioUnitProperty_StreamFormat: {
-            if (element != 1 || (scope != kAudioUnitScope_Input && scope != kAudioUnitScope_Output))
+            if (element != 1 || scope != kAudioUnitScope_Input)
                 return kAudioUnitErr_InvalidProperty;
-            if (scope == kAudioUnitScope_Input)
-                if (OSStatus s = core_->failure(VirtualStep::GetInputFormat))
-                    return s;
+            if (OSStatus s = core_->failure(VirtualStep::GetInputFormat))
+                return s;
             const DeviceRecord* device = core_->find(state_.currentDevice);
-            if (scope == kAudioUnitScope_Output && state_.outputFormat.mFormatID != 0)
-                return writePropertyValue(state_.outputFormat, ioSize, data);
             if (device == nullptr)
                 return kAudioUnitErr_NoConnection;
-            const auto& d = device->device;
-            return writePropertyValue(scope == kAudioUnitScope_Input
-                    ? interleavedFloat(d.sampleRate, d.inputChannels)
-                    : nonInterleavedFloat(d.sampleRate, d.inputChannels),
-                ioSize, data);
+            return writePropertyValue(floatFormat(device->device.sampleRate, device->device.inputChannels), ioSize, data);
         }
         case kAudioUnitProperty_MaximumFramesPerSlice:
             return writePropertyValue(state_.maximumFramesPerSlice, ioSize, data);
@@ -233,7 +197,7 @@ public:
         if (device == nullptr)
             return kAudioUnitErr_NoConnection;
         if (state_.outputFormat.mFormatID == 0)
-            state_.outputFormat = nonInterleavedFloat(device->device.sampleRate, device->device.inputChannels);
+            state_.outputFormat = floatFormat(device->device.sampleRate, device->device.inputChannels, true);
         state_.initialized = true;
         return noErr;
     }
@@ -558,7 +522,7 @@ OSStatus VirtualAudio::getPropertyData(
         const std::uint32_t channels = output ? dev.outputChannels : dev.inputChannels;
         if (channels == 0)
             return kAudioHardwareUnknownPropertyError;
-        return writePropertyValue(interleavedFloat(dev.sampleRate, channels), ioSize, outData);
+        return writePropertyValue(floatFormat(dev.sampleRate, channels), ioSize, outData);
     }
     case kAudioDevicePropertyDeviceIsAlive:
         return writePropertyValue(std::uint32_t(1), ioSize, outData);
