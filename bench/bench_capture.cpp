@@ -3,7 +3,7 @@
 // Reports time per cycle and heap allocations per cycle on the calling
 // thread (malloc and operator new both counted; must be 0).
 #include "AudioRecord/AudioRecordDevice.h"
-#include "platform/VirtualAudio.h"
+#include "support/backends/VirtualAudio.h"
 #include "support/AllocationCounter.h"
 
 #include <benchmark/benchmark.h>

@@ -6,7 +6,7 @@
 #include "AppDelegate.h"
 #include "AudioLibrary/AudioLibraryWnd.h"
 #include "Control/AppControl.h"
-#include "platform/VirtualAudio.h"
+#include "support/backends/VirtualAudio.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,6 +3,7 @@
 //   bench_play FILE
 // Exit status 0 once the player reached the end, 1 on any failure.
 #include "platform/MediaPlayer.h"
+#include "platform/pulse/PulsePlatform.h"
 
 #include <chrono>
 #include <cstdio>
@@ -15,6 +16,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: bench_play FILE\n");
         return 1;
     }
+    installPulsePlatform();
     auto asset = MediaAsset::assetWithPath(argv[1]);
     auto player = MediaPlayer::playerWithAsset(asset);
     if (!player) {

@@ -3,6 +3,7 @@
 #include "AppDelegate.h"
 #include "AudioLibrary/AudioLibraryWnd.h"
 #include "QuitSignals.h"
+#include "platform/pulse/PulsePlatform.h"
 #include "platform/ui/SingleInstance.h"
 
 #include <QApplication>
@@ -30,6 +31,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    installPulsePlatform();
     AppDelegate delegate;
     delegate.setAudioLibraryFactory([] { return std::make_unique<AudioLibraryWnd>(); });
     QObject::connect(&instance, &SingleInstance::activated, &delegate, [&delegate] { delegate.showRecordingPanel(); });

@@ -7,6 +7,7 @@
 // Every failure prints one line naming the problem and exits non-zero.
 #include "AudioRecord/AudioRecordDevice.h"
 #include "Control/AudioConverter.h"
+#include "platform/pulse/PulsePlatform.h"
 
 #include <algorithm>
 #include <atomic>
@@ -408,6 +409,7 @@ int systemAudio(const std::string& mode)
 
 int main(int argc, char** argv)
 {
+    installPulsePlatform();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
         return usage();

@@ -1,7 +1,5 @@
 #include "platform/AudioHardware.h"
 
-#include "platform/PulseAudioBackend.h"
-
 #include <mutex>
 
 namespace {
@@ -14,13 +12,37 @@ std::unique_ptr<AudioBackend> installedBackend;
 // The one component there is; its address is the token callers hold.
 const int captureComponentToken = 0;
 
+// What a program sees before a platform is installed: a machine with no
+// sound server, answering as the sound server's backend does when none
+// answers. A test that installs nothing thus never reaches a real server.
+class NoAudioBackend final : public AudioBackend {
+public:
+    OSStatus getPropertyDataSize(AudioObjectID, const AudioObjectPropertyAddress&, std::uint32_t* ioSize) override
+    {
+        *ioSize = 0;
+        return kAudioHardwareBadObjectError;
+    }
+    OSStatus getPropertyData(
+        AudioObjectID, const AudioObjectPropertyAddress&, std::uint32_t* ioSize, void*) override
+    {
+        *ioSize = 0;
+        return kAudioHardwareBadObjectError;
+    }
+    OSStatus setPropertyData(AudioObjectID, const AudioObjectPropertyAddress&, std::uint32_t, const void*) override
+    {
+        return kAudioHardwareBadObjectError;
+    }
+    bool hasCaptureComponent() override { return false; }
+    OSStatus newCaptureUnit(AudioComponentInstance&) override { return kAudioUnitErr_NoConnection; }
+};
+
 }  // namespace
 
 AudioBackend& audioBackend()
 {
     std::lock_guard lock(backendMutex);
     if (!installedBackend)
-        installedBackend = std::make_unique<PulseAudioBackend>();
+        installedBackend = std::make_unique<NoAudioBackend>();
     return *installedBackend;
 }
 

@@ -1,9 +1,9 @@
 // The audio hardware layer: devices addressed by object id and property
 // address (selector, scope, element), and the capture audio unit.
 //
-// Everything goes through one process-wide backend: the sound server
-// (PulseAudio, or PipeWire's pulse server) unless a test installs a
-// VirtualAudio. Property calls run on the main thread; an AudioUnit's render
+// Everything goes through one process-wide backend: the sound server's, put
+// there by installPulsePlatform() (platform/pulse/PulsePlatform.h), or a
+// test's. Until one is installed, a backend with no devices and no capture. Property calls run on the main thread; an AudioUnit's render
 // runs on the audio thread, from inside its input call-back only.
 #pragma once
 
@@ -121,9 +121,9 @@ public:
     virtual OSStatus newCaptureUnit(AudioComponentInstance& out) = 0;
 };
 
-// The installed backend; the sound server's on first use.
+// The installed backend; one with no devices until one is installed.
 AudioBackend& audioBackend();
-// Installs a backend (tests); returns the previous one. Null restores the default on next use.
+// Installs a backend; returns the previous one. Null restores the empty one on next use.
 std::unique_ptr<AudioBackend> setAudioBackend(std::unique_ptr<AudioBackend> backend);
 
 // The C-style entry points the engine is written against.

@@ -1,9 +1,5 @@
 #include "platform/IORegistry.h"
 
-#include "platform/AudioHardware.h"
-#include "platform/PulseAudioBackend.h"
-#include "platform/PulseRegistry.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -13,7 +9,7 @@ namespace {
 
 std::atomic<std::uint32_t> lastEntryId{0};
 
-// Nothing but a root: what a test audio backend's machine has.
+// Nothing but a root: what a program sees before a platform is installed.
 class EmptyRegistry final : public IORegistryBackend {
 public:
     io_registry_entry_t rootEntry() override
@@ -25,8 +21,6 @@ public:
 // The mutex only orders installation against use, as for the audio backend.
 std::mutex backendMutex;
 std::unique_ptr<IORegistryBackend> installedBackend;
-std::unique_ptr<IORegistryBackend> pulseRegistry;
-std::unique_ptr<IORegistryBackend> emptyRegistry;
 
 void walk(const IORegistryEntry& entry, bool recursive, std::vector<io_registry_entry_t>& out)
 {
@@ -62,19 +56,10 @@ IOReturn IORegistryEntry::matchPropertyTable(const CFDictionary&, bool* matches)
 
 IORegistryBackend& ioRegistryBackend()
 {
-    // Asked outside the lock: the audio backend takes a lock of its own.
-    const bool soundServer = dynamic_cast<PulseAudioBackend*>(&audioBackend()) != nullptr;
     std::lock_guard lock(backendMutex);
-    if (installedBackend)
-        return *installedBackend;
-    if (soundServer) {
-        if (!pulseRegistry)
-            pulseRegistry = std::make_unique<PulseRegistry>();
-        return *pulseRegistry;
-    }
-    if (!emptyRegistry)
-        emptyRegistry = std::make_unique<EmptyRegistry>();
-    return *emptyRegistry;
+    if (!installedBackend)
+        installedBackend = std::make_unique<EmptyRegistry>();
+    return *installedBackend;
 }
 
 std::unique_ptr<IORegistryBackend> setIORegistryBackend(std::unique_ptr<IORegistryBackend> backend)

@@ -6,11 +6,10 @@
 // (the platform's IOObjectRetain) and destroying it gives it back
 // (IOObjectRelease), so no entry outlives its last holder and none leaks.
 //
-// Everything goes through one process-wide backend. Unless one is installed,
-// it describes the sound server the audio hardware layer talks to: the
-// PulseAudio registry while the installed audio backend is the sound server's,
-// an empty registry while a test backend is installed (so a test never
-// reaches a real server through the registry either).
+// Everything goes through one process-wide backend: the sound server's, put
+// there by installPulsePlatform() (platform/pulse/PulsePlatform.h), or a
+// test's; until one is installed, a root without children. It is a slot of
+// its own: installing an audio backend leaves it as it is.
 //
 // Threads: main thread only.
 #pragma once
@@ -85,7 +84,7 @@ public:
 
 // The installed backend (see the top of this file for the default).
 IORegistryBackend& ioRegistryBackend();
-// Installs a backend (tests); returns the previous one. Null restores the default.
+// Installs a backend; returns the previous one. Null restores the empty one.
 std::unique_ptr<IORegistryBackend> setIORegistryBackend(std::unique_ptr<IORegistryBackend> backend);
 
 // A walk over a snapshot of the entries below one entry, each yielded once.

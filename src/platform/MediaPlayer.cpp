@@ -1,8 +1,6 @@
-// The process-wide player factory: the sound server's player unless a test
-// installed another (VirtualMediaOutput).
+// The process-wide player factory: the sound server's once the platform is
+// installed, or a test's; none before either.
 #include "platform/MediaPlayer.h"
-
-#include "platform/PulseMediaPlayer.h"
 
 #include <mutex>
 
@@ -22,7 +20,7 @@ std::unique_ptr<MediaPlayer> MediaPlayer::playerWithAsset(std::shared_ptr<MediaA
         std::lock_guard lock(factoryMutex);
         factory = installedFactory;
     }
-    return factory ? factory(std::move(asset)) : makePulseMediaPlayer(std::move(asset));
+    return factory ? factory(std::move(asset)) : nullptr;
 }
 
 MediaPlayer::Factory MediaPlayer::setFactory(Factory factory)

@@ -4,7 +4,9 @@
 // The real player decodes with FFmpeg on a thread of its own into a sound
 // server playback stream; the test player consumes audio in virtual time,
 // advanced by the test. Which one playerWithAsset() makes is chosen by the
-// process-wide factory slot (the real one unless a test installs another).
+// process-wide factory slot, filled by installPulsePlatform()
+// (platform/pulse/PulsePlatform.h) or by a test; while it is empty there is
+// no player.
 //
 // Threads: an asset and a player are made and used from one thread (the main
 // thread); the player's own threads are internal and never call back.
@@ -56,8 +58,7 @@ public:
 
     // A paused player at position 0, or null when the asset cannot be played.
     static std::unique_ptr<MediaPlayer> playerWithAsset(std::shared_ptr<MediaAsset> asset);
-    // Installs the factory playerWithAsset() uses (empty: the real player);
-    // returns the previous one.
+    // Installs the factory playerWithAsset() uses (empty: none); returns the previous one.
     static Factory setFactory(Factory factory);
 
     virtual ~MediaPlayer() = default;

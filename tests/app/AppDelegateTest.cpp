@@ -8,7 +8,7 @@
 #include "Control/AudioWaveView.h"
 #include "QuitSignals.h"
 #include "platform/ui/Resources.h"
-#include "platform/VirtualMediaPlayer.h"
+#include "support/backends/VirtualMediaPlayer.h"
 #include "support/GatedFile.h"
 #include "support/StereoFile.h"
 

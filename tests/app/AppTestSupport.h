@@ -5,7 +5,7 @@
 
 #include "AppDelegate.h"
 #include "AudioLibraryLink.h"
-#include "platform/VirtualAudio.h"
+#include "support/backends/VirtualAudio.h"
 #include "platform/ui/Workspace.h"
 
 #include <gtest/gtest.h>

@@ -11,6 +11,7 @@
 // window manager for no position. Screenshots go to <build>/test-artifacts/.
 #include "AppTestSupport.h"
 #include "platform/MediaPlayer.h"
+#include "platform/pulse/PulsePlatform.h"
 #include "AudioRecord/AudioRecordDevice.h"
 #include "support/PulseServer.h"
 
@@ -126,6 +127,7 @@ protected:
         server_ = std::make_unique<testsupport::PulseServer>(
             std::vector<testsupport::NullSink>{{"e2e_speakers", 48000, 2, kSinkDescription}});
         ASSERT_TRUE(server_->start()) << server_->error();
+        installPulsePlatform();  // this process lists the devices and plays as the app does
         int device = -1;
         const auto devices = AudioRecordDevice().allAudioInputDevices();
         for (std::size_t i = 0; i < devices.size(); ++i)

@@ -1,6 +1,6 @@
 // The capture unit and the recorder, on the virtual backend with real files.
 #include "AudioRecord/AudioRecordDevice.h"
-#include "platform/VirtualAudio.h"
+#include "support/backends/VirtualAudio.h"
 #include "support/DecodedFile.h"
 #include "support/GatedFile.h"
 #include "support/TempDir.h"

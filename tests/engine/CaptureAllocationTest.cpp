@@ -6,7 +6,7 @@
 // The counting replaces the C allocator of this whole test program; the
 // sanitizers bring allocators of their own, so under them the test is skipped.
 #include "AudioRecord/AudioRecordDevice.h"
-#include "platform/VirtualAudio.h"
+#include "support/backends/VirtualAudio.h"
 #include "support/AllocationCounter.h"
 #include "support/TempDir.h"
 

@@ -2,8 +2,8 @@
 // an in-memory registry and the virtual audio backend.
 #include "AudioRecord/AudioRecordDevice.h"
 #include "AudioRecord/IOService.h"
-#include "platform/MemoryRegistry.h"
-#include "platform/VirtualAudio.h"
+#include "support/backends/MemoryRegistry.h"
+#include "support/backends/VirtualAudio.h"
 
 #include <gtest/gtest.h>
 

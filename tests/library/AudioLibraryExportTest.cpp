@@ -3,7 +3,7 @@
 // export on its worker thread with the controls locked, the file shown at the
 // end or the failure told.
 #include "AudioLibrary/AudioLibraryWnd.h"
-#include "platform/VirtualMediaPlayer.h"
+#include "support/backends/VirtualMediaPlayer.h"
 #include "platform/ui/Workspace.h"
 #include "support/PulseServer.h"
 #include "support/StereoFile.h"

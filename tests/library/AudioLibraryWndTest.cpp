@@ -7,7 +7,7 @@
 #include "AudioLibrary/AudioLibBackView.h"
 #include "AudioLibrary/AudioLibraryWnd.h"
 #include "Control/AppControl.h"
-#include "platform/VirtualMediaPlayer.h"
+#include "support/backends/VirtualMediaPlayer.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/YUp.h"
 #include "support/Signal.h"

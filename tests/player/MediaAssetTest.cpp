@@ -87,6 +87,7 @@ TEST(MediaAsset, AFragmentedRecordingCutOffByACrashIsMeasuredFromItsPackets)
 TEST(MediaAsset, MissingEmptyAndNonAudioFilesGiveNoAssetOrNoAudioTrack)
 {
     TempDir dir;
+    EXPECT_FALSE(MediaPlayer::playerWithAsset(nullptr));
     EXPECT_FALSE(MediaAsset::assetWithPath(dir.file("missing.m4a")));
     EXPECT_FALSE(MediaAsset::assetWithPath(dir.path())) << "a folder";
     EXPECT_FALSE(MediaAsset::assetWithPath(""));

@@ -4,6 +4,7 @@
 // server: the sound-server suite.
 #include "engine/ExtAudioFileTestHelpers.h"
 #include "platform/MediaPlayer.h"
+#include "platform/pulse/PulsePlatform.h"
 #include "support/DeviceQueries.h"
 #include "support/PulseServer.h"
 #include "support/StereoFile.h"
@@ -29,40 +30,35 @@ const NullSink kDeck{"deck", 44100, 2, "Deck"};
 
 [[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment(new PulseServerEnvironment({kDeck}));
 
+class PulsePlatformEnvironment final : public ::testing::Environment {
+    void SetUp() override { installPulsePlatform(); }
+};
+[[maybe_unused]] auto* const platform = ::testing::AddGlobalTestEnvironment(new PulsePlatformEnvironment);
+
 // Records the deck's monitor (left channel) into storage set aside before it
-// starts; the call-back copies and counts.
+// starts; the call-back copies and counts. Destroying the unit stops it.
 class MonitorRecorder {
 public:
     explicit MonitorRecorder(double seconds) : samples_(std::size_t(seconds * kRate)) { }
-    ~MonitorRecorder()
-    {
-        if (unit_)
-            unit_->stop();
-    }
 
     bool start()
     {
-        AudioObjectID monitor = 0;
-        for (AudioObjectID id : testsupport::deviceList()) {
+        const auto ids = testsupport::deviceList();
+        const auto monitor = std::find_if(ids.begin(), ids.end(), [](AudioObjectID id) {
             std::string uid;
             std::uint32_t size = sizeof uid;
             const auto a = testsupport::addr(kAudioDevicePropertyDeviceUID);
-            if (AudioObjectGetPropertyData(id, &a, &size, &uid) == noErr && uid == "deck.monitor")
-                monitor = id;
-        }
-        const AudioComponentDescription d{
-            kAudioUnitType_Output, kAudioUnitSubType_HALOutput, kAudioUnitManufacturer_Apple};
-        AudioComponent component = AudioComponentFindNext(nullptr, &d);
-        if (!monitor || !component || AudioComponentInstanceNew(component, &unit_) != noErr)
+            return AudioObjectGetPropertyData(id, &a, &size, &uid) == noErr && uid == "deck.monitor";
+        });
+        const AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_HALOutput, kAudioUnitManufacturer_Apple};
+        if (monitor == ids.end() || AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &d), &unit_) != noErr)
             return false;
         const std::uint32_t one = 1;
         const AURenderCallbackStruct cb{&MonitorRecorder::proc, this};
-        AudioStreamBasicDescription f = pcmClient(kRate, 2);
+        const AudioStreamBasicDescription f = pcmClient(kRate, 2);
         return unit_->setProperty(kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &one, 4) == noErr
-            && unit_->setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, &monitor, 4)
-            == noErr
-            && unit_->setProperty(kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &cb, sizeof cb)
-            == noErr
+            && unit_->setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, &*monitor, 4) == noErr
+            && unit_->setProperty(kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &cb, sizeof cb) == noErr
             && unit_->setProperty(kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, &f, sizeof f) == noErr
             && unit_->initialize() == noErr && unit_->start() == noErr;
     }
@@ -76,7 +72,6 @@ public:
         while (frames() < until && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(2ms);
     }
-    // After stop(): what was recorded.
     std::vector<float> samples()
     {
         unit_->stop();
@@ -89,13 +84,13 @@ private:
     {
         auto* self = static_cast<MonitorRecorder*>(ref);
         const std::size_t at = self->frames_.load(std::memory_order_relaxed);
-        const std::size_t n = std::min<std::size_t>(frames, self->samples_.size() - at);
+        const std::size_t n = std::min<std::size_t>({frames, self->samples_.size() - at, 8192});
         float right[8192];
         AudioBufferList list;
         list.mNumberBuffers = 2;
         list.mBuffers[0] = {1, std::uint32_t(n * 4), self->samples_.data() + at};
-        list.mBuffers[1] = {1, std::uint32_t(std::min<std::size_t>(n, 8192) * 4), right};
-        if (n > 0 && n <= 8192)
+        list.mBuffers[1] = {1, std::uint32_t(n * 4), right};
+        if (n > 0)
             self->unit_->render(flags, stamp, bus, std::uint32_t(n), &list);
         self->frames_.store(at + n, std::memory_order_release);
         return noErr;

@@ -8,7 +8,8 @@
 #include "AudioRecord/AudioRecordDevice.h"
 #include "AudioRecord/IOService.h"
 #include "platform/MediaPlayer.h"
-#include "platform/PulseAudioBackend.h"
+#include "platform/pulse/PulseCaptureUnit.h"
+#include "platform/pulse/PulsePlatform.h"
 #include "support/DeviceQueries.h"
 #include "support/PulseServer.h"
 #include "support/Signal.h"
@@ -35,11 +36,18 @@ using testsupport::deviceList;
 
 namespace {
 
+const AudioObjectPropertyAddress kDevicesAddress = addr(kAudioHardwarePropertyDevices);
 const NullSink kStereo{"alpha", 44100, 2, "Alpha Speakers"};
 const NullSink kMono{"solo", 48000, 1, "Solo Line"};
 
 [[maybe_unused]] auto* const environment
     = ::testing::AddGlobalTestEnvironment(new PulseServerEnvironment({kStereo, kMono}));
+
+// After the server: every file of the suite talks to it through the installed platform.
+class PulsePlatformEnvironment final : public ::testing::Environment {
+    void SetUp() override { installPulsePlatform(); }
+};
+[[maybe_unused]] auto* const platform = ::testing::AddGlobalTestEnvironment(new PulsePlatformEnvironment);
 
 std::string uidOf(AudioObjectID id)
 {
@@ -236,8 +244,7 @@ private:
 
 class PulseBackend : public ::testing::Test {
 protected:
-    void SetUp() override { setAudioBackend(std::make_unique<PulseAudioBackend>()); }
-    void TearDown() override { setAudioBackend(nullptr); }
+    void SetUp() override { installPulsePlatform(); }  // a fresh connection for each test
     PulseServer& server() { return PulseServerEnvironment::server(); }
 };
 
@@ -376,50 +383,46 @@ TEST_F(PulseBackend, MonitorCaptureCarriesTheToneAtTheDeviceRateInFortyMilliseco
                   << " ms), max " << sizes.back() << ", " << sizes.size() << " call-backs\n";
         EXPECT_GE(medianMs, 30.0) << "no more wake-ups than the meter needs";
         EXPECT_LE(medianMs, 50.0) << "the meter needs a fresh level at least 20 times a second";
-        EXPECT_LE(sizes.back(), PulseAudioBackend::kMaximumFramesPerSlice);
+        EXPECT_LE(sizes.back(), kPulseMaximumFramesPerSlice);
     }
 }
 
-TEST_F(PulseBackend, NoCallbackRunsOnceStopOrDisposalReturns)
-{
-    auto tone = server().playTone("alpha", 440, 0.3, 44100);
-    const AudioObjectID monitor = byUid("alpha.monitor");
-    for (int round = 0; round < 6; ++round) {
-        auto capture = std::make_unique<Capture>();
-        ASSERT_EQ(capture->open(monitor), noErr);
-        ASSERT_TRUE(capture->waitForFrames(441));
-        if (round % 2 == 0) {
-            ASSERT_EQ(capture->unit->stop(), noErr);
-            const int seen = capture->callbacks();
-            std::this_thread::sleep_for(60ms);
-            EXPECT_EQ(capture->callbacks(), seen);
-            EXPECT_FALSE(capture->running());
-            // Started again, it captures again.
-            ASSERT_EQ(capture->unit->start(), noErr);
-            ASSERT_TRUE(capture->waitForFrames(capture->frames() + 441));
-        }
-        capture->unit.reset();  // disposal of a running unit, then its storage right after
-    }
-}
-
-TEST_F(PulseBackend, AVanishedSourceEndsCaptureAndIsNeverMoved)
+// Stopped, disposed of or left without its source, a unit calls back no more;
+// a vanished source ends the capture and is never replaced by another.
+TEST_F(PulseBackend, NoCallbackRunsOnceStopDisposalOrTheSourcesLossReturns)
 {
     const auto module = server().loadNullSink({"doomed", 48000, 2, "Doomed"});
     ASSERT_TRUE(module);
     auto tone = server().playTone("doomed", 500, 0.4, 48000);
-    Capture capture;
-    ASSERT_EQ(capture.open(byUid("doomed.monitor")), noErr);
-    ASSERT_TRUE(capture.waitForFrames(4800));
-    ASSERT_TRUE(capture.running());
+    const AudioObjectID monitor = byUid("doomed.monitor");
+    const auto callbacksHold = [](const Capture& capture) {
+        const int seen = capture.callbacks();
+        std::this_thread::sleep_for(100ms);
+        return capture.callbacks() == seen;
+    };
+    for (int round = 0; round < 4; ++round) {
+        auto capture = std::make_unique<Capture>();
+        ASSERT_EQ(capture->open(monitor), noErr);
+        ASSERT_TRUE(capture->waitForFrames(480));
+        if (round % 2 == 0) {
+            ASSERT_EQ(capture->unit->stop(), noErr);
+            EXPECT_TRUE(callbacksHold(*capture));
+            EXPECT_FALSE(capture->running());
+            ASSERT_EQ(capture->unit->start(), noErr);  // started again, it captures again
+            ASSERT_TRUE(capture->waitForFrames(capture->frames() + 480));
+        }
+        capture->unit.reset();  // disposal of a running unit, then its storage right after
+    }
 
+    Capture capture;
+    ASSERT_EQ(capture.open(monitor), noErr);
+    ASSERT_TRUE(capture.waitForFrames(4800));
     ASSERT_TRUE(server().unloadModule(*module));
     const auto deadline = std::chrono::steady_clock::now() + 3s;
     while (capture.running() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(5ms);
     EXPECT_FALSE(capture.running());
-    const int seen = capture.callbacks();
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(capture.callbacks(), seen) << "the stream went on from another source";
+    EXPECT_TRUE(callbacksHold(capture)) << "the stream went on from another source";
     EXPECT_EQ(server().pactl({"list", "short", "source-outputs"}).output, "");
     EXPECT_EQ(capture.unit->stop(), noErr);
 }
@@ -433,29 +436,22 @@ TEST(WithoutServer, BackendRegistrySystemAudioAndPlayerFailCleanlyAndQuickly)
     const std::string saved = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : "";
     setenv("PULSE_SERVER", "unix:/nonexistent/traytape/native", 1);
     const auto start = std::chrono::steady_clock::now();
-    {
-        PulseAudioBackend backend;
-        std::uint32_t size = 1234;
-        EXPECT_NE(
-            backend.getPropertyDataSize(kAudioObjectSystemObject, addr(kAudioHardwarePropertyDevices), &size), noErr);
-        EXPECT_EQ(size, 0u);
-        EXPECT_FALSE(backend.hasCaptureComponent());
-        AudioComponentInstance unit;
-        EXPECT_NE(backend.newCaptureUnit(unit), noErr);
-        EXPECT_FALSE(unit);
-        char name[16];
-        size = sizeof name;
-        EXPECT_NE(backend.getPropertyData(2, addr(kAudioDevicePropertyDeviceName), &size, name), noErr);
-        const float one = 1.0f;
-        EXPECT_NE(backend.setPropertyData(
-                      2, addr(kAudioDevicePropertyVolumeScalar, kAudioDevicePropertyScopeInput, 1), 4, &one),
-            noErr);
-    }
+    installPulsePlatform();
+    std::uint32_t size = 1234;
+    EXPECT_NE(AudioObjectGetPropertyDataSize(kAudioObjectSystemObject, &kDevicesAddress, &size), noErr);
+    EXPECT_EQ(size, 0u);
+    EXPECT_TRUE(deviceList().empty());
+    const AudioComponentDescription capture{kAudioUnitType_Output, kAudioUnitSubType_HALOutput, kAudioUnitManufacturer_Apple};
+    EXPECT_FALSE(AudioComponentFindNext(nullptr, &capture));
+    AudioComponentInstance unit;
+    EXPECT_NE(audioBackend().newCaptureUnit(unit), noErr);
+    EXPECT_FALSE(unit);
+    EXPECT_EQ(nameOf(2), "");
+    EXPECT_NE(set(2, kAudioDevicePropertyVolumeScalar, 1, 1.0f), noErr);
     // Nothing to find for the registry, and the system-audio source is
     // neither loaded nor waited for.
     EXPECT_TRUE(IOService::getServicesByClassName("IOAudioEngine").empty());
     AudioRecordDevice::resetSystemAudioConnectedForTesting();
-    auto previous = setAudioBackend(std::make_unique<PulseAudioBackend>());
     AudioRecordDevice recorder;
     recorder.connectSystemAudioRecord(true);
     EXPECT_TRUE(AudioRecordDevice::systemAudioConnected());
@@ -465,9 +461,9 @@ TEST(WithoutServer, BackendRegistrySystemAudioAndPlayerFailCleanlyAndQuickly)
         player->play();
         EXPECT_EQ(player->rate(), 0.0f);
     }
-    setAudioBackend(std::move(previous));
     AudioRecordDevice::resetSystemAudioConnectedForTesting();
     setenv("PULSE_SERVER", saved.c_str(), 1);
+    installPulsePlatform();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     EXPECT_EQ(PulseServerEnvironment::server().pactl({"list", "short", "modules"}).output.find("traytape_system_audio"),
         std::string::npos);

@@ -1,6 +1,6 @@
 // The virtual-time player: a position in frames of the asset's timescale
 // that moves only in VirtualMediaOutput::advance(). Test thread only.
-#include "platform/VirtualMediaPlayer.h"
+#include "support/backends/VirtualMediaPlayer.h"
 
 #include <algorithm>
 #include <cassert>
@@ -123,11 +123,6 @@ void VirtualMediaOutput::advance(double seconds)
 int VirtualMediaOutput::playersMade() const
 {
     return state_->playersMade;
-}
-
-bool VirtualMediaOutput::hasLivePlayer() const
-{
-    return !state_->live.empty();
 }
 
 const std::vector<VirtualMediaOutput::VolumeChange>& VirtualMediaOutput::volumeChanges() const

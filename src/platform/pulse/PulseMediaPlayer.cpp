@@ -13,12 +13,9 @@
 // loop thread with that lock held. They only copy from the FIFO into
 // libpulse's own buffer: no allocation, no locking of ours, no disk. The
 // decoder's consumer side is used by both, always under that lock.
-#include "platform/PulseMediaPlayer.h"
+#include "platform/pulse/PulseMediaPlayer.h"
 
-#include "platform/AudioHardware.h"
 #include "platform/PlaybackDecoder.h"
-#include "platform/PulseAudioBackend.h"
-#include "platform/PulseUtil.h"
 
 #include <algorithm>
 #include <chrono>
@@ -45,26 +42,22 @@ constexpr auto kConnectTimeout = 5s;
 
 class PulseMediaPlayer final : public MediaPlayer {
 public:
-    static std::unique_ptr<MediaPlayer> make(std::shared_ptr<MediaAsset> asset)
+    static std::unique_ptr<MediaPlayer> make(std::shared_ptr<MediaAsset> asset, std::shared_ptr<PulseConnection> connection)
     {
-        auto* backend = dynamic_cast<PulseAudioBackend*>(&audioBackend());
-        if (!backend || asset->duration().timescale <= 0)
+        if (!connection || asset->duration().timescale <= 0)
             return nullptr;
-        PulseAudioBackend::Link link = backend->link();
-        if (!link.context)
-            return nullptr;
-        std::unique_ptr<PulseMediaPlayer> player(new PulseMediaPlayer(std::move(asset), std::move(link)));
+        std::unique_ptr<PulseMediaPlayer> player(new PulseMediaPlayer(std::move(asset), std::move(connection)));
         return player->connect() ? std::move(player) : nullptr;
     }
 
     ~PulseMediaPlayer() override
     {
         {
-            pulse::MainloopLock lock(link_.loop);
+            pulse::MainloopLock lock(connection_->loop());
             if (stream_)
                 pa_stream_set_write_callback(stream_.get(), nullptr, nullptr);
             if (refill_)
-                pa_threaded_mainloop_get_api(link_.loop)->time_free(refill_);
+                pa_threaded_mainloop_get_api(connection_->loop())->time_free(refill_);
             stream_.reset();
         }
         decoder_.reset();  // joins its thread; the call-backs that read its FIFO are gone
@@ -72,7 +65,7 @@ public:
 
     void play() override
     {
-        pulse::MainloopLock lock(link_.loop);
+        pulse::MainloopLock lock(connection_->loop());
         settle();
         if (live_.playing || atEnd_ || !streamGood())
             return;
@@ -90,7 +83,7 @@ public:
 
     void pause() override
     {
-        pulse::MainloopLock lock(link_.loop);
+        pulse::MainloopLock lock(connection_->loop());
         if (!live_.playing)
             return;
         live_.playing = false;  // the call-back fades out, then feeds silence and corks
@@ -98,14 +91,14 @@ public:
 
     float rate() const override
     {
-        pulse::MainloopLock lock(link_.loop);
+        pulse::MainloopLock lock(connection_->loop());
         settle();
         return live_.playing ? 1.0f : 0.0f;
     }
 
     MediaTime currentTime() const override
     {
-        pulse::MainloopLock lock(link_.loop);
+        pulse::MainloopLock lock(connection_->loop());
         settle();
         return MediaTime{atEnd_ ? end_ : std::clamp(audibleFrame(), live_.segmentStart, heardLimit()), rate_};
     }
@@ -117,7 +110,7 @@ public:
             frame = time.timescale == rate_ ? time.value
                                             : std::int64_t(std::llround(double(time.value) * rate_ / time.timescale));
         frame = std::clamp<std::int64_t>(frame, 0, end_);
-        pulse::MainloopLock lock(link_.loop);
+        pulse::MainloopLock lock(connection_->loop());
         decoder_->seek(frame);
         live_.reset(frame);
         live_.gain = 0.0f;  // what was queued is dropped: the new audio fades in
@@ -134,19 +127,19 @@ public:
 
     void setVolume(float volume) override
     {
-        pulse::MainloopLock lock(link_.loop);
+        pulse::MainloopLock lock(connection_->loop());
         live_.volume = std::isnan(volume) ? 0.0f : std::clamp(volume, 0.0f, 1.0f);
     }
 
     float volume() const override
     {
-        pulse::MainloopLock lock(link_.loop);
+        pulse::MainloopLock lock(connection_->loop());
         return live_.volume;
     }
 
 private:
-    PulseMediaPlayer(std::shared_ptr<MediaAsset> asset, PulseAudioBackend::Link link)
-        : link_(std::move(link)), asset_(std::move(asset))
+    PulseMediaPlayer(std::shared_ptr<MediaAsset> asset, std::shared_ptr<PulseConnection> connection)
+        : connection_(std::move(connection)), asset_(std::move(asset))
     {
         rate_ = asset_->duration().timescale;
         end_ = asset_->duration().value;
@@ -176,18 +169,18 @@ private:
         pa_channel_map map;
         if (!pa_channel_map_init_auto(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT))
             pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
-        pulse::MainloopLock lock(link_.loop);
+        pulse::MainloopLock lock(connection_->loop());
         // Both exist before the stream connects: its first request for data
         // comes while connecting, and is answered with silence already.
-        refill_ = pa_context_rttime_new(link_.context, PA_USEC_INVALID, &PulseMediaPlayer::onRefill, this);
-        stream_.reset(pa_stream_new(link_.context, "TrayTape playback", &sampleSpec, &map));
+        refill_ = pa_context_rttime_new(connection_->context(), PA_USEC_INVALID, &PulseMediaPlayer::onRefill, this);
+        stream_.reset(pa_stream_new(connection_->context(), "TrayTape playback", &sampleSpec, &map));
         if (!stream_ || !refill_)
             return false;
         pa_stream* stream = stream_.get();
         pa_stream_set_state_callback(
             stream,
             [](pa_stream*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
-            link_.loop);
+            connection_->loop());
         pa_stream_set_write_callback(stream, &PulseMediaPlayer::onWrite, this);
         pa_buffer_attr attr;
         attr.maxlength = std::uint32_t(-1);
@@ -209,10 +202,10 @@ private:
         struct Alarm {
             pa_threaded_mainloop* loop;
             bool rang = false;
-        } alarm{link_.loop};
+        } alarm{connection_->loop()};
         const pa_usec_t timeout = pa_usec_t(std::chrono::microseconds(kConnectTimeout).count());
         pa_time_event* event = pa_context_rttime_new(
-            link_.context, pa_rtclock_now() + timeout,
+            connection_->context(), pa_rtclock_now() + timeout,
             [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* a) {
                 auto* alarm = static_cast<Alarm*>(a);
                 alarm->rang = true;
@@ -220,16 +213,16 @@ private:
             },
             &alarm);
         while (event && !alarm.rang && pa_stream_get_state(stream) == PA_STREAM_CREATING)
-            pa_threaded_mainloop_wait(link_.loop);
+            pa_threaded_mainloop_wait(connection_->loop());
         if (event)
-            pa_threaded_mainloop_get_api(link_.loop)->time_free(event);
+            pa_threaded_mainloop_get_api(connection_->loop())->time_free(event);
         return pa_stream_get_state(stream) != PA_STREAM_CREATING;
     }
 
     // Lock held.
     bool streamGood() const { return stream_ && pa_stream_get_state(stream_.get()) == PA_STREAM_READY; }
 
-    void armRefill() const { pa_context_rttime_restart(link_.context, refill_, pa_rtclock_now()); }
+    void armRefill() const { pa_context_rttime_restart(connection_->context(), refill_, pa_rtclock_now()); }
 
     // Lock held: the file frame heard now, unclamped; the segment start while
     // the stream's clock is unknown (right after a seek's flush).
@@ -325,7 +318,7 @@ private:
     void settleRefill(bool starved) const
     {
         if (starved && refill_)
-            pa_context_rttime_restart(link_.context, refill_, pa_rtclock_now() + kRefillUsec);
+            pa_context_rttime_restart(connection_->context(), refill_, pa_rtclock_now() + kRefillUsec);
     }
 
     // Loop thread: up to `frames` frames from the FIFO into out, each scaled by
@@ -354,7 +347,7 @@ private:
         return done;
     }
 
-    PulseAudioBackend::Link link_;  // first: outlives the stream and its timer
+    std::shared_ptr<PulseConnection> connection_;  // first: outlives the stream and its timer
     std::shared_ptr<MediaAsset> asset_;
     std::int32_t rate_ = 0;
     std::int64_t end_ = 0;
@@ -421,7 +414,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<MediaPlayer> makePulseMediaPlayer(std::shared_ptr<MediaAsset> asset)
+std::unique_ptr<MediaPlayer> makePulseMediaPlayer(
+    std::shared_ptr<MediaAsset> asset, std::shared_ptr<PulseConnection> connection)
 {
-    return asset ? PulseMediaPlayer::make(std::move(asset)) : nullptr;
+    return asset ? PulseMediaPlayer::make(std::move(asset), std::move(connection)) : nullptr;
 }

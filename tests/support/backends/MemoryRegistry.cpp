@@ -1,4 +1,4 @@
-#include "platform/MemoryRegistry.h"
+#include "support/backends/MemoryRegistry.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/VirtualAudio.h"
+#include "support/backends/VirtualAudio.h"
 #include "platform/PropertyData.h"
 
 #include <algorithm>
@@ -18,26 +18,17 @@ struct DeviceRecord {
     std::vector<bool> muted;
 };
 
-AudioStreamBasicDescription interleavedFloat(double rate, std::uint32_t channels)
+AudioStreamBasicDescription floatFormat(double rate, std::uint32_t channels, bool nonInterleaved = false)
 {
     AudioStreamBasicDescription f;
     f.mSampleRate = rate;
     f.mFormatID = kAudioFormatLinearPCM;
-    f.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
+    f.mFormatFlags
+        = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | (nonInterleaved ? kAudioFormatFlagIsNonInterleaved : 0);
     f.mBitsPerChannel = 32;
     f.mChannelsPerFrame = channels;
     f.mFramesPerPacket = 1;
-    f.mBytesPerFrame = 4 * channels;
-    f.mBytesPerPacket = 4 * channels;
-    return f;
-}
-
-AudioStreamBasicDescription nonInterleavedFloat(double rate, std::uint32_t channels)
-{
-    AudioStreamBasicDescription f = interleavedFloat(rate, channels);
-    f.mFormatFlags |= kAudioFormatFlagIsNonInterleaved;
-    f.mBytesPerFrame = 4;
-    f.mBytesPerPacket = 4;
+    f.mBytesPerFrame = f.mBytesPerPacket = nonInterleaved ? 4 : 4 * channels;
     return f;
 }
 
@@ -167,17 +158,6 @@ public:
             state_.outputFormat = f;
             return noErr;
         }
-        case kAudioUnitProperty_MaximumFramesPerSlice: {
-            std::uint32_t frames = 0;
-            if (OSStatus s = readPropertyValue(data, size, frames))
-                return s;
-            if (frames == 0)
-                return kAudioUnitErr_InvalidParameter;
-            if (state_.initialized)
-                return kAudioUnitErr_CannotDoInCurrentContext;
-            state_.maximumFramesPerSlice = frames;
-            return noErr;
-        }
         default:
             return kAudioUnitErr_InvalidProperty;
         }
@@ -187,33 +167,17 @@ public:
         std::uint32_t* ioSize) override
     {
         std::lock_guard lock(core_->mutex);
+        // What the capture device asks of a unit; nothing else is answered.
         switch (id) {
-        case kAudioOutputUnitProperty_EnableIO:
-            if (scope == kAudioUnitScope_Input && element == 1)
-                return writePropertyValue(std::uint32_t(state_.inputEnabled), ioSize, data);
-            if (scope == kAudioUnitScope_Output && element == 0)
-                return writePropertyValue(std::uint32_t(state_.outputEnabled), ioSize, data);
-            return kAudioUnitErr_InvalidProperty;
-        case kAudioOutputUnitProperty_CurrentDevice:
-            return writePropertyValue(state_.currentDevice, ioSize, data);
-        case kAudioOutputUnitProperty_SetInputCallback:
-            return writePropertyValue(state_.callback, ioSize, data);
         case kAudioUnitProperty_StreamFormat: {
-            if (element != 1 || (scope != kAudioUnitScope_Input && scope != kAudioUnitScope_Output))
+            if (element != 1 || scope != kAudioUnitScope_Input)
                 return kAudioUnitErr_InvalidProperty;
-            if (scope == kAudioUnitScope_Input)
-                if (OSStatus s = core_->failure(VirtualStep::GetInputFormat))
-                    return s;
+            if (OSStatus s = core_->failure(VirtualStep::GetInputFormat))
+                return s;
             const DeviceRecord* device = core_->find(state_.currentDevice);
-            if (scope == kAudioUnitScope_Output && state_.outputFormat.mFormatID != 0)
-                return writePropertyValue(state_.outputFormat, ioSize, data);
             if (device == nullptr)
                 return kAudioUnitErr_NoConnection;
-            const auto& d = device->device;
-            return writePropertyValue(scope == kAudioUnitScope_Input
-                    ? interleavedFloat(d.sampleRate, d.inputChannels)
-                    : nonInterleavedFloat(d.sampleRate, d.inputChannels),
-                ioSize, data);
+            return writePropertyValue(floatFormat(device->device.sampleRate, device->device.inputChannels), ioSize, data);
         }
         case kAudioUnitProperty_MaximumFramesPerSlice:
             return writePropertyValue(state_.maximumFramesPerSlice, ioSize, data);
@@ -233,7 +197,7 @@ public:
         if (device == nullptr)
             return kAudioUnitErr_NoConnection;
         if (state_.outputFormat.mFormatID == 0)
-            state_.outputFormat = nonInterleavedFloat(device->device.sampleRate, device->device.inputChannels);
+            state_.outputFormat = floatFormat(device->device.sampleRate, device->device.inputChannels, true);
         state_.initialized = true;
         return noErr;
     }
@@ -467,75 +431,14 @@ bool VirtualAudio::runCycle(AudioObjectID device, const std::vector<std::vector<
 OSStatus VirtualAudio::getPropertyDataSize(
     AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize)
 {
-    if (ioSize == nullptr)
-        return kAudioHardwareBadPropertySizeError;
-    // Ask for the data with an empty buffer: every property reports its full size up front.
-    std::lock_guard lock(core_->mutex);
-    const std::uint32_t selector = address.mSelector;
-    if (object == kAudioObjectSystemObject) {
-        switch (selector) {
-        case kAudioHardwarePropertyDevices:
-            if (OSStatus s = core_->failure(VirtualStep::DeviceList))
-                return s;
-            *ioSize = std::uint32_t(4 * core_->devices.size());
-            return noErr;
-        case kAudioHardwarePropertyDefaultOutputDevice:
-        case kAudioHardwarePropertyDefaultInputDevice:
-            *ioSize = 4;
-            return noErr;
-        default:
-            return kAudioHardwareUnknownPropertyError;
-        }
-    }
-    const DeviceRecord* d = core_->find(object);
-    if (d == nullptr)
-        return kAudioHardwareBadObjectError;
-    const VirtualDevice& dev = d->device;
-    switch (selector) {
-    case kAudioDevicePropertyDeviceName:
-        if (OSStatus s = core_->failure(VirtualStep::Name))
-            return s;
-        *ioSize = std::uint32_t(dev.name.size() + 1);
-        return noErr;
-    case kAudioDevicePropertyDeviceUID:
-        if (OSStatus s = core_->failure(VirtualStep::UID))
-            return s;
-        *ioSize = sizeof(std::string);
-        return noErr;
-    case kAudioDevicePropertyStreams: {
-        if (OSStatus s = core_->failure(VirtualStep::Streams))
-            return s;
-        const bool in = dev.inputChannels > 0 && address.mScope != kAudioDevicePropertyScopeOutput;
-        const bool out = dev.outputChannels > 0 && address.mScope != kAudioDevicePropertyScopeInput;
-        *ioSize = 4 * (std::uint32_t(in) + std::uint32_t(out));
-        return noErr;
-    }
-    case kAudioDevicePropertyVolumeScalar:
-    case kAudioDevicePropertyMute:
-        if (address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0
-            || address.mElement > dev.inputChannels)
-            return kAudioHardwareUnknownPropertyError;
-        *ioSize = 4;
-        return noErr;
-    case kAudioDevicePropertyNominalSampleRate:
-        *ioSize = sizeof(double);
-        return noErr;
-    case kAudioDevicePropertyStreamFormat:
-        *ioSize = sizeof(AudioStreamBasicDescription);
-        return noErr;
-    case kAudioDevicePropertyDeviceIsAlive:
-    case kAudioDevicePropertyIsMonitor:
-        *ioSize = 4;
-        return noErr;
-    default:
-        return kAudioHardwareUnknownPropertyError;
-    }
+    return getPropertyData(object, address, ioSize, nullptr);
 }
 
 OSStatus VirtualAudio::getPropertyData(
     AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize, void* outData)
 {
-    if (ioSize == nullptr || (outData == nullptr && *ioSize > 0))
+    // outData null: only the size is asked for (getPropertyDataSize).
+    if (ioSize == nullptr)
         return kAudioHardwareBadPropertySizeError;
     std::lock_guard lock(core_->mutex);
     const std::uint32_t selector = address.mSelector;
@@ -544,9 +447,10 @@ OSStatus VirtualAudio::getPropertyData(
         case kAudioHardwarePropertyDevices: {
             if (OSStatus s = core_->failure(VirtualStep::DeviceList))
                 return s;
-            const std::size_t count = std::min<std::size_t>(*ioSize / 4, core_->devices.size());
+            const std::size_t all = core_->devices.size();
+            const std::size_t count = outData ? std::min<std::size_t>(*ioSize / 4, all) : all;
             auto* ids = static_cast<std::byte*>(outData);
-            for (std::size_t i = 0; i < count; ++i)
+            for (std::size_t i = 0; outData && i < count; ++i)
                 std::memcpy(ids + 4 * i, &core_->devices[i].id, 4);
             *ioSize = std::uint32_t(4 * count);
             return noErr;
@@ -568,14 +472,20 @@ OSStatus VirtualAudio::getPropertyData(
         if (OSStatus s = core_->failure(VirtualStep::Name))
             return s;
         // Like the platform: as many bytes as fit, the terminator only if there is room.
-        const std::uint32_t n = std::min<std::uint32_t>(*ioSize, std::uint32_t(dev.name.size() + 1));
-        std::memcpy(outData, dev.name.c_str(), n);
+        const auto full = std::uint32_t(dev.name.size() + 1);
+        const std::uint32_t n = outData ? std::min(*ioSize, full) : full;
+        if (outData)
+            std::memcpy(outData, dev.name.c_str(), n);
         *ioSize = n;
         return noErr;
     }
     case kAudioDevicePropertyDeviceUID:
         if (OSStatus s = core_->failure(VirtualStep::UID))
             return s;
+        if (outData == nullptr) {
+            *ioSize = sizeof(std::string);
+            return noErr;
+        }
         if (*ioSize != sizeof(std::string))
             return kAudioHardwareBadPropertySizeError;
         *static_cast<std::string*>(outData) = dev.uid;
@@ -588,8 +498,9 @@ OSStatus VirtualAudio::getPropertyData(
             streams.push_back(d->id * 16 + 1);
         if (dev.outputChannels > 0 && address.mScope != kAudioDevicePropertyScopeInput)
             streams.push_back(d->id * 16 + 2);
-        const std::size_t count = std::min<std::size_t>(*ioSize / 4, streams.size());
-        std::memcpy(outData, streams.data(), 4 * count);
+        const std::size_t count = outData ? std::min<std::size_t>(*ioSize / 4, streams.size()) : streams.size();
+        if (outData)
+            std::memcpy(outData, streams.data(), 4 * count);
         *ioSize = std::uint32_t(4 * count);
         return noErr;
     }
@@ -611,7 +522,7 @@ OSStatus VirtualAudio::getPropertyData(
         const std::uint32_t channels = output ? dev.outputChannels : dev.inputChannels;
         if (channels == 0)
             return kAudioHardwareUnknownPropertyError;
-        return writePropertyValue(interleavedFloat(dev.sampleRate, channels), ioSize, outData);
+        return writePropertyValue(floatFormat(dev.sampleRate, channels), ioSize, outData);
     }
     case kAudioDevicePropertyDeviceIsAlive:
         return writePropertyValue(std::uint32_t(1), ioSize, outData);

@@ -1,24 +1,21 @@
-#include "platform/PulseAudioBackend.h"
-#include "platform/PropertyData.h"
+// A capture unit on the sound server: a record stream in float32 on the
+// shared connection's loop, whose thread is the audio thread. See
+// PulseCaptureUnit.h.
+#include "platform/pulse/PulseCaptureUnit.h"
 
-#include "platform/PulseRegistry.h"
-#include "platform/PulseUtil.h"
+#include "platform/PropertyData.h"
+#include "platform/pulse/PulseRegistry.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
-#include <cstring>
-#include <optional>
-#include <string>
-#include <type_traits>
 #include <vector>
+
+using pulse::DeviceInfo;
+using pulse::kQueryTimeout;
+using pulse::signalLoop;
 
 namespace {
 
-using namespace std::chrono_literals;
-
-// A query that takes longer than this is taken for a hung server.
-constexpr std::chrono::milliseconds kQueryTimeout = 5s;
 // A fragment of about this much audio per read: the meter, read 30 times a
 // second, sees a fresh level 25 times a second, while the server and this
 // process wake half as often as with 20 ms fragments.
@@ -27,391 +24,6 @@ constexpr std::uint32_t kAudioTimeStampSampleTimeValid = 1;
 // How often a system-audio capture asks where the loopback reads from: a
 // move to another output reaches the file for at most about this long.
 constexpr pa_usec_t kCarriedCheckInterval = 50 * PA_USEC_PER_MSEC;
-
-struct DeviceInfo {
-    bool source = false;
-    std::uint32_t index = PA_INVALID_INDEX;
-    std::string name;
-    std::string description;
-    pa_sample_spec sampleSpec{};
-    pa_channel_map map{};
-    pa_cvolume volume{};
-    bool muted = false;
-    std::uint32_t ownerModule = PA_INVALID_INDEX;
-    std::uint32_t monitorOfSink = PA_INVALID_INDEX;  // sources only
-};
-
-constexpr std::uint32_t kLargestIndex = (UINT32_MAX - 3) / 2;
-
-AudioObjectID sourceId(std::uint32_t index)
-{
-    return 2 * index + 2;
-}
-AudioObjectID sinkId(std::uint32_t index)
-{
-    return 2 * index + 3;
-}
-AudioObjectID deviceId(const DeviceInfo& d)
-{
-    return d.source ? sourceId(d.index) : sinkId(d.index);
-}
-
-// Which device an id names; none for 0, 1 and ids no index maps to.
-std::optional<std::pair<bool, std::uint32_t>> decodeId(AudioObjectID id)
-{
-    if (id < 2)
-        return std::nullopt;
-    return std::pair{(id - 2) % 2 == 0, (id - 2) / 2};
-}
-
-template <class Info> DeviceInfo toDevice(const Info& i, bool source)
-{
-    DeviceInfo d;
-    d.source = source;
-    d.index = i.index;
-    d.name = i.name ? i.name : "";
-    d.description = i.description && *i.description ? i.description : d.name;
-    d.sampleSpec = i.sample_spec;
-    d.map = i.channel_map;
-    d.volume = i.volume;
-    d.muted = i.mute != 0;
-    d.ownerModule = i.owner_module;
-    if constexpr (std::is_same_v<Info, pa_source_info>)
-        d.monitorOfSink = i.monitor_of_sink;
-    return d;
-}
-
-AudioStreamBasicDescription floatFormat(double rate, std::uint32_t channels, bool nonInterleaved)
-{
-    AudioStreamBasicDescription f;
-    f.mSampleRate = rate;
-    f.mFormatID = kAudioFormatLinearPCM;
-    f.mFormatFlags
-        = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | (nonInterleaved ? kAudioFormatFlagIsNonInterleaved : 0);
-    f.mBitsPerChannel = 32;
-    f.mChannelsPerFrame = channels;
-    f.mFramesPerPacket = 1;
-    f.mBytesPerFrame = nonInterleaved ? 4 : 4 * channels;
-    f.mBytesPerPacket = f.mBytesPerFrame;
-    return f;
-}
-
-void signalLoop(pa_threaded_mainloop* loop)
-{
-    pa_threaded_mainloop_signal(loop, 0);
-}
-
-// Told of the server's sink and source-output events, on the loop thread.
-class ServerEventWatcher {
-public:
-    virtual void onServerEvent(pa_context* context, pa_subscription_event_type_t event, std::uint32_t index) = 0;
-
-protected:
-    ~ServerEventWatcher() = default;
-};
-
-}  // namespace
-
-// One connection to the server: the threaded main loop and its context.
-// Shared by the backend and its units so that the loop outlives every stream
-// on it. Main thread; every member function takes the loop's lock itself,
-// except those marked "lock held".
-class PulseAudioBackend::Connection {
-public:
-    // Null when no server answers.
-    static std::shared_ptr<Connection> open()
-    {
-        auto c = std::shared_ptr<Connection>(new Connection);
-        c->loop_.reset(pa_threaded_mainloop_new());
-        if (!c->loop_)
-            return nullptr;
-        pa_threaded_mainloop_set_name(c->loop(), "traytape-audio");
-        // A failed connection is destroyed only after the lock is released:
-        // its destructor locks and joins the loop's thread.
-        return c->connect() ? c : nullptr;
-    }
-
-    ~Connection()
-    {
-        if (context_) {
-            pulse::MainloopLock lock(loop());
-            context_.reset();
-        }
-        loop_.reset();  // joins the loop's thread, outside the lock
-    }
-
-    pa_threaded_mainloop* loop() const { return loop_.get(); }
-    pa_context* context() const { return context_.get(); }
-
-    bool alive() const
-    {
-        pulse::MainloopLock lock(loop());
-        return pa_context_get_state(context()) == PA_CONTEXT_READY;
-    }
-
-    // Lock held: waits until done() or the time is up. Whatever the loop
-    // thread changes must signal the loop.
-    template <class Done> bool waitFor(Done done, std::chrono::milliseconds timeout) const
-    {
-        struct Alarm {
-            pa_threaded_mainloop* loop;
-            bool rang = false;
-        } alarm{loop()};
-        pa_time_event* event = pa_context_rttime_new(
-            context(), pa_rtclock_now() + pa_usec_t(timeout.count()) * PA_USEC_PER_MSEC,
-            [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* a) {
-                auto* alarm = static_cast<Alarm*>(a);
-                alarm->rang = true;
-                signalLoop(alarm->loop);
-            },
-            &alarm);
-        while (!done() && !alarm.rang && event != nullptr)
-            pa_threaded_mainloop_wait(loop());
-        if (event)
-            pa_threaded_mainloop_get_api(loop())->time_free(event);
-        return done();
-    }
-
-    // Lock held: runs an operation to its end. False when it could not be
-    // started, the context died or the server did not answer in time.
-    bool await(pa_operation* raw) const
-    {
-        pulse::Operation op(raw);
-        if (!op)
-            return false;
-        pa_operation_set_state_callback(
-            op.get(), [](pa_operation*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); }, loop());
-        waitFor(
-            [&] {
-                return pa_operation_get_state(op.get()) != PA_OPERATION_RUNNING
-                    || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context()));
-            },
-            kQueryTimeout);
-        const bool done = pa_operation_get_state(op.get()) == PA_OPERATION_DONE;
-        if (pa_operation_get_state(op.get()) == PA_OPERATION_RUNNING)
-            pa_operation_cancel(op.get());  // its call-backs' data lives on this stack frame
-        pa_operation_set_state_callback(op.get(), nullptr, nullptr);
-        return done;
-    }
-
-    // Every source, then every sink, each in index order.
-    bool devices(std::vector<DeviceInfo>& out) const
-    {
-        pulse::MainloopLock lock(loop());
-        Collect sources{&out}, sinks{&out};
-        out.clear();
-        if (!await(pa_context_get_source_info_list(context(), &Collect::source, &sources)) || sources.failed)
-            return false;
-        const auto firstSink = out.size();
-        if (!await(pa_context_get_sink_info_list(context(), &Collect::sink, &sinks)) || sinks.failed)
-            return false;
-        const auto byIndex = [](const DeviceInfo& a, const DeviceInfo& b) { return a.index < b.index; };
-        std::sort(out.begin(), out.begin() + std::ptrdiff_t(firstSink), byIndex);
-        std::sort(out.begin() + std::ptrdiff_t(firstSink), out.end(), byIndex);
-        std::erase_if(out, [](const DeviceInfo& d) { return d.index > kLargestIndex; });
-        return true;
-    }
-
-    std::optional<DeviceInfo> device(AudioObjectID id) const
-    {
-        pulse::MainloopLock lock(loop());
-        return deviceLocked(id);
-    }
-
-    // Lock held.
-    std::optional<DeviceInfo> deviceLocked(AudioObjectID id) const
-    {
-        const auto which = decodeId(id);
-        if (!which)
-            return std::nullopt;
-        std::vector<DeviceInfo> found;
-        Collect one{&found};
-        pa_operation* op = which->first
-            ? pa_context_get_source_info_by_index(context(), which->second, &Collect::source, &one)
-            : pa_context_get_sink_info_by_index(context(), which->second, &Collect::sink, &one);
-        if (!await(op) || one.failed || found.size() != 1)
-            return std::nullopt;
-        return found.front();
-    }
-
-    std::optional<AudioObjectID> defaultDevice(bool output) const
-    {
-        pulse::MainloopLock lock(loop());
-        std::string name;
-        const auto onServer = [](pa_context*, const pa_server_info* i, void* u) {
-            auto* p = static_cast<std::pair<std::string*, bool>*>(u);
-            const char* n = i ? (p->second ? i->default_sink_name : i->default_source_name) : nullptr;
-            *p->first = n ? n : "";
-        };
-        std::pair<std::string*, bool> request{&name, output};
-        if (!await(pa_context_get_server_info(context(), onServer, &request)) || name.empty())
-            return std::nullopt;
-        std::vector<DeviceInfo> found;
-        Collect one{&found};
-        pa_operation* op = output ? pa_context_get_sink_info_by_name(context(), name.c_str(), &Collect::sink, &one)
-                                  : pa_context_get_source_info_by_name(context(), name.c_str(), &Collect::source, &one);
-        if (!await(op) || one.failed || found.size() != 1 || found.front().index > kLargestIndex)
-            return std::nullopt;
-        return deviceId(found.front());
-    }
-
-    // Lock held: the record stream (source-output) a module reads with, if it has one.
-    std::optional<std::uint32_t> moduleCapture(std::uint32_t module) const
-    {
-        struct Found {
-            std::uint32_t module;
-            std::optional<std::uint32_t> capture;
-            bool failed = false;
-        } found{module, std::nullopt};
-        const auto collect = [](pa_context*, const pa_source_output_info* i, int eol, void* u) {
-            auto* f = static_cast<Found*>(u);
-            if (eol < 0)
-                f->failed = true;
-            else if (eol == 0 && i && i->owner_module == f->module && !f->capture)
-                f->capture = i->index;
-        };
-        if (!await(pa_context_get_source_output_info_list(context(), collect, &found)) || found.failed)
-            return std::nullopt;
-        return found.capture;
-    }
-
-    // Lock held: a module's argument string.
-    std::optional<std::string> moduleArgument(std::uint32_t module) const
-    {
-        std::optional<std::string> argument;
-        const auto collect = [](pa_context*, const pa_module_info* i, int eol, void* u) {
-            if (eol == 0 && i)
-                *static_cast<std::optional<std::string>*>(u) = i->argument ? i->argument : "";
-        };
-        if (!await(pa_context_get_module_info(context(), module, collect, &argument)))
-            return std::nullopt;
-        return argument;
-    }
-
-    // Lock held.
-    std::optional<DeviceInfo> sourceNamed(const std::string& name) const
-    {
-        std::vector<DeviceInfo> found;
-        Collect one{&found};
-        if (!await(pa_context_get_source_info_by_name(context(), name.c_str(), &Collect::source, &one)) || one.failed
-            || found.size() != 1)
-            return std::nullopt;
-        return found.front();
-    }
-
-    // Lock held: the watcher hears of sink and source-output events until it
-    // unwatches. The subscription, once made, stays for the connection.
-    bool watch(ServerEventWatcher* watcher)
-    {
-        if (!subscribed_) {
-            pa_context_set_subscribe_callback(context(), &Connection::onServerEvent, this);
-            const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
-            if (!await(pa_context_subscribe(context(), mask, nullptr, nullptr)))
-                return false;
-            subscribed_ = true;
-        }
-        watchers_.push_back(watcher);
-        return true;
-    }
-
-    // Lock held.
-    void unwatch(ServerEventWatcher* watcher) { std::erase(watchers_, watcher); }
-
-    // Channel is 1-based; a source without that channel fails.
-    bool setSourceVolume(AudioObjectID id, std::uint32_t channel, float scalar) const
-    {
-        pulse::MainloopLock lock(loop());
-        const auto d = deviceLocked(id);
-        if (!d || !d->source || channel == 0 || channel > d->volume.channels)
-            return false;
-        pa_cvolume volume = d->volume;
-        const float s = std::isnan(scalar) ? 0.0f : std::clamp(scalar, 0.0f, 1.0f);
-        volume.values[channel - 1] = pa_volume_t(std::lround(double(s) * PA_VOLUME_NORM));
-        Success ok;
-        return await(pa_context_set_source_volume_by_index(context(), d->index, &volume, &Success::done, &ok))
-            && ok.success;
-    }
-
-    // The server mutes a source as a whole, so every channel element maps to it.
-    bool setSourceMute(AudioObjectID id, std::uint32_t channel, bool mute) const
-    {
-        pulse::MainloopLock lock(loop());
-        const auto d = deviceLocked(id);
-        if (!d || !d->source || channel == 0 || channel > d->volume.channels)
-            return false;
-        Success ok;
-        return await(pa_context_set_source_mute_by_index(context(), d->index, mute, &Success::done, &ok)) && ok.success;
-    }
-
-private:
-    Connection() = default;
-
-    bool connect()
-    {
-        pulse::MainloopLock lock(loop());
-        context_.reset(pa_context_new(pa_threaded_mainloop_get_api(loop()), "TrayTape"));
-        if (!context_)
-            return false;
-        pa_context_set_state_callback(
-            context(), [](pa_context*, void* l) { signalLoop(static_cast<pa_threaded_mainloop*>(l)); }, loop());
-        if (pa_context_connect(context(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-            return false;
-        if (pa_threaded_mainloop_start(loop()) < 0)
-            return false;
-        waitFor(
-            [&] {
-                return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context()))
-                    || pa_context_get_state(context()) == PA_CONTEXT_READY;
-            },
-            kQueryTimeout);
-        return pa_context_get_state(context()) == PA_CONTEXT_READY;
-    }
-
-    // Loop thread. The watchers list changes only under the lock, which the
-    // loop thread holds while it runs this.
-    static void onServerEvent(pa_context* context, pa_subscription_event_type_t event, std::uint32_t index, void* u)
-    {
-        for (ServerEventWatcher* watcher : static_cast<Connection*>(u)->watchers_)
-            watcher->onServerEvent(context, event, index);
-    }
-
-    // Info call-backs run on the loop thread while a main-thread query waits
-    // for them; the copies they make are the query's, not the capture path's.
-    struct Collect {
-        std::vector<DeviceInfo>* out;
-        bool failed = false;
-        static void source(pa_context*, const pa_source_info* i, int eol, void* u)
-        {
-            auto* c = static_cast<Collect*>(u);
-            if (eol < 0) {
-                c->failed = true;
-            } else if (eol == 0 && i) {
-                c->out->push_back(toDevice(*i, true));
-            }
-        }
-        static void sink(pa_context*, const pa_sink_info* i, int eol, void* u)
-        {
-            auto* c = static_cast<Collect*>(u);
-            if (eol < 0)
-                c->failed = true;
-            else if (eol == 0 && i)
-                c->out->push_back(toDevice(*i, false));
-        }
-    };
-
-    struct Success {
-        bool success = false;
-        static void done(pa_context*, int success, void* u) { static_cast<Success*>(u)->success = success != 0; }
-    };
-
-    pulse::Mainloop loop_;
-    pulse::Context context_;
-    // Under the loop's lock.
-    bool subscribed_ = false;
-    std::vector<ServerEventWatcher*> watchers_;  // not owned
-};
-
-namespace {
 
 // A capture unit: a record stream on the connection's loop, made in start()
 // and ended in stop(). The owner (the capture device) calls everything but
@@ -425,9 +37,9 @@ namespace {
 // user moves it. Capturing it, the unit also watches the carried sink and the
 // loopback's own record stream; losing either ends the capture as a vanished
 // source does, and unloads the loopback so that it records nothing else.
-class PulseCaptureUnit final : public AudioUnit, private ServerEventWatcher {
+class PulseCaptureUnit final : public AudioUnit, private pulse::ServerEventWatcher {
 public:
-    explicit PulseCaptureUnit(std::shared_ptr<PulseAudioBackend::Connection> connection)
+    explicit PulseCaptureUnit(std::shared_ptr<PulseConnection> connection)
         : connection_(std::move(connection))
     { }
 
@@ -546,7 +158,7 @@ public:
                 return kAudioUnitErr_NoConnection;
             source_ = *info;
             return writePropertyValue(
-                floatFormat(source_.sampleSpec.rate, source_.sampleSpec.channels, scope == kAudioUnitScope_Output),
+                pulse::floatFormat(source_.sampleSpec.rate, source_.sampleSpec.channels, scope == kAudioUnitScope_Output),
                 ioSize, data);
         }
         case kAudioUnitProperty_MaximumFramesPerSlice:
@@ -567,7 +179,7 @@ public:
             return kAudioUnitErr_NoConnection;
         source_ = *info;
         if (outputFormat_.mFormatID == 0)
-            outputFormat_ = floatFormat(source_.sampleSpec.rate, source_.sampleSpec.channels, true);
+            outputFormat_ = pulse::floatFormat(source_.sampleSpec.rate, source_.sampleSpec.channels, true);
         initialized_ = true;
         return noErr;
     }
@@ -853,7 +465,7 @@ private:
         live_.sliceFrames = 0;
     }
 
-    std::shared_ptr<PulseAudioBackend::Connection> connection_;
+    std::shared_ptr<PulseConnection> connection_;
     // Main thread.
     bool inputEnabled_ = false;
     bool initialized_ = false;
@@ -861,7 +473,7 @@ private:
     DeviceInfo source_;
     AURenderCallbackStruct callback_;
     AudioStreamBasicDescription outputFormat_;
-    std::uint32_t maximumFrames_ = PulseAudioBackend::kMaximumFramesPerSlice;
+    std::uint32_t maximumFrames_ = kPulseMaximumFramesPerSlice;
     pulse::Stream stream_;
     std::vector<float> staging_;  // sized in start(), before the stream exists
     // Written under the loop's lock; read by the loop thread.
@@ -895,173 +507,22 @@ private:
 
 }  // namespace
 
-PulseAudioBackend::PulseAudioBackend() = default;
-
-PulseAudioBackend::~PulseAudioBackend() = default;
-
-std::shared_ptr<PulseAudioBackend::Connection> PulseAudioBackend::connection()
+AudioStreamBasicDescription pulse::floatFormat(double rate, std::uint32_t channels, bool nonInterleaved)
 {
-    std::lock_guard lock(mutex_);
-    if (connection_ && connection_->alive())
-        return connection_;
-    connection_.reset();
-    const auto now = std::chrono::steady_clock::now();
-    if (now < nextAttempt_)
-        return nullptr;
-    connection_ = Connection::open();
-    if (!connection_)
-        nextAttempt_ = now + 500ms;
-    return connection_;
+    AudioStreamBasicDescription f;
+    f.mSampleRate = rate;
+    f.mFormatID = kAudioFormatLinearPCM;
+    f.mFormatFlags
+        = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | (nonInterleaved ? kAudioFormatFlagIsNonInterleaved : 0);
+    f.mBitsPerChannel = 32;
+    f.mChannelsPerFrame = channels;
+    f.mFramesPerPacket = 1;
+    f.mBytesPerFrame = nonInterleaved ? 4 : 4 * channels;
+    f.mBytesPerPacket = f.mBytesPerFrame;
+    return f;
 }
 
-OSStatus PulseAudioBackend::getPropertyDataSize(
-    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize)
+AudioComponentInstance makePulseCaptureUnit(std::shared_ptr<PulseConnection> connection)
 {
-    if (ioSize == nullptr)
-        return kAudioHardwareBadPropertySizeError;
-    return getPropertyData(object, address, ioSize, nullptr);
-}
-
-OSStatus PulseAudioBackend::getPropertyData(
-    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize, void* outData)
-{
-    // outData null: only the size is asked for (getPropertyDataSize).
-    if (ioSize == nullptr)
-        return kAudioHardwareBadPropertySizeError;
-    const auto conn = connection();
-    if (object == kAudioObjectSystemObject) {
-        switch (address.mSelector) {
-        case kAudioHardwarePropertyDevices: {
-            std::vector<DeviceInfo> devices;
-            if (!conn || !conn->devices(devices)) {
-                *ioSize = 0;
-                return kAudioHardwareUnspecifiedError;
-            }
-            const std::size_t count = outData ? std::min<std::size_t>(*ioSize / 4, devices.size()) : devices.size();
-            for (std::size_t i = 0; outData && i < count; ++i) {
-                const AudioObjectID id = deviceId(devices[i]);
-                std::memcpy(static_cast<std::byte*>(outData) + 4 * i, &id, 4);
-            }
-            *ioSize = std::uint32_t(4 * count);
-            return noErr;
-        }
-        case kAudioHardwarePropertyDefaultOutputDevice:
-        case kAudioHardwarePropertyDefaultInputDevice: {
-            const auto id = conn ? conn->defaultDevice(address.mSelector == kAudioHardwarePropertyDefaultOutputDevice)
-                                 : std::nullopt;
-            if (!id)
-                return conn ? kAudioHardwareUnspecifiedError : kAudioHardwareBadObjectError;
-            return writePropertyValue(*id, ioSize, outData);
-        }
-        default:
-            return kAudioHardwareUnknownPropertyError;
-        }
-    }
-
-    const auto d = conn ? conn->device(object) : std::nullopt;
-    if (!d)
-        return kAudioHardwareBadObjectError;
-    switch (address.mSelector) {
-    case kAudioDevicePropertyDeviceName: {
-        const std::uint32_t full = std::uint32_t(d->description.size() + 1);
-        // Like the platform: as many bytes as fit, the terminator only if there is room.
-        const std::uint32_t n = outData ? std::min(*ioSize, full) : full;
-        if (outData)
-            std::memcpy(outData, d->description.c_str(), n);
-        *ioSize = n;
-        return noErr;
-    }
-    case kAudioDevicePropertyDeviceUID:
-        if (outData == nullptr) {
-            *ioSize = sizeof(std::string);
-            return noErr;
-        }
-        if (*ioSize != sizeof(std::string))
-            return kAudioHardwareBadPropertySizeError;
-        *static_cast<std::string*>(outData) = d->name;
-        return noErr;
-    case kAudioDevicePropertyStreams: {
-        const bool has = address.mScope == kAudioObjectPropertyScopeGlobal
-            || (address.mScope == kAudioDevicePropertyScopeInput) == d->source;
-        const std::uint32_t size = has ? 4 : 0;
-        if (outData && has && *ioSize >= 4)
-            std::memcpy(outData, &object, 4);
-        *ioSize = outData ? std::min(*ioSize, size) : size;
-        return noErr;
-    }
-    case kAudioDevicePropertyVolumeScalar:
-    case kAudioDevicePropertyMute: {
-        if (!d->source || address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0
-            || address.mElement > d->volume.channels)
-            return kAudioHardwareUnknownPropertyError;
-        if (address.mSelector == kAudioDevicePropertyMute)
-            return writePropertyValue(std::uint32_t(d->muted), ioSize, outData);
-        return writePropertyValue(
-            float(double(d->volume.values[address.mElement - 1]) / PA_VOLUME_NORM), ioSize, outData);
-    }
-    case kAudioDevicePropertyNominalSampleRate:
-        return writePropertyValue(double(d->sampleSpec.rate), ioSize, outData);
-    case kAudioDevicePropertyStreamFormat: {
-        const bool wanted = address.mScope == kAudioObjectPropertyScopeGlobal
-            || (address.mScope == kAudioDevicePropertyScopeInput) == d->source;
-        if (!wanted)
-            return kAudioHardwareUnknownPropertyError;
-        return writePropertyValue(floatFormat(d->sampleSpec.rate, d->sampleSpec.channels, false), ioSize, outData);
-    }
-    case kAudioDevicePropertyDeviceIsAlive:
-        return writePropertyValue(std::uint32_t(1), ioSize, outData);
-    case kAudioDevicePropertyIsMonitor:
-        return writePropertyValue(std::uint32_t(d->monitorOfSink != PA_INVALID_INDEX), ioSize, outData);
-    default:
-        return kAudioHardwareUnknownPropertyError;
-    }
-}
-
-OSStatus PulseAudioBackend::setPropertyData(
-    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t size, const void* data)
-{
-    const bool volume = address.mSelector == kAudioDevicePropertyVolumeScalar;
-    if (object == kAudioObjectSystemObject || (!volume && address.mSelector != kAudioDevicePropertyMute))
-        return kAudioHardwareUnknownPropertyError;
-    if (address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0)
-        return kAudioHardwareUnknownPropertyError;
-    const auto conn = connection();
-    if (!conn)
-        return kAudioHardwareBadObjectError;
-    if (volume) {
-        float v = 0;
-        if (OSStatus s = readPropertyValue(data, size, v))
-            return s;
-        return conn->setSourceVolume(object, address.mElement, v) ? noErr : kAudioHardwareUnspecifiedError;
-    }
-    std::uint32_t mute = 0;
-    if (OSStatus s = readPropertyValue(data, size, mute))
-        return s;
-    return conn->setSourceMute(object, address.mElement, mute != 0) ? noErr : kAudioHardwareUnspecifiedError;
-}
-
-bool PulseAudioBackend::hasCaptureComponent()
-{
-    return connection() != nullptr;
-}
-
-PulseAudioBackend::Link PulseAudioBackend::link()
-{
-    auto conn = connection();
-    if (!conn)
-        return {};
-    Link link;
-    link.loop = conn->loop();
-    link.context = conn->context();
-    link.owner = std::move(conn);
-    return link;
-}
-
-OSStatus PulseAudioBackend::newCaptureUnit(AudioComponentInstance& out)
-{
-    auto conn = connection();
-    if (!conn)
-        return kAudioUnitErr_NoConnection;
-    out = std::make_unique<PulseCaptureUnit>(std::move(conn));
-    return noErr;
+    return std::make_unique<PulseCaptureUnit>(std::move(connection));
 }

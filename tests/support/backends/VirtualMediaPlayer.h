@@ -4,8 +4,8 @@
 //
 // VirtualMediaOutput::install() makes every later MediaPlayer::playerWithAsset()
 // call return a virtual player fed by this output; the output keeps every
-// volume change with the position it was made at. Destroying the output puts
-// the real player back.
+// volume change with the position it was made at. Destroying the output
+// empties the factory slot (no player).
 //
 // Threads: the test's thread only.
 #pragma once
@@ -32,9 +32,8 @@ public:
     // its position moves on; at the end of the file it stops there with rate 0.
     void advance(double seconds);
 
-    // Players made so far (live or not), and whether one is live now.
+    // Players made so far (live or not).
     int playersMade() const;
-    bool hasLivePlayer() const;
     // Of the newest live player; empty or zero without one.
     const std::vector<VolumeChange>& volumeChanges() const;
     int seeks() const;

@@ -1,6 +1,6 @@
-#include "platform/PulseRegistry.h"
+#include "platform/pulse/PulseRegistry.h"
 
-#include "platform/PulseUtil.h"
+#include "platform/pulse/PulseUtil.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,0 +1,152 @@
+#include "platform/pulse/PulseAudioBackend.h"
+
+#include "platform/PropertyData.h"
+#include "platform/pulse/PulseCaptureUnit.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+using pulse::DeviceInfo;
+
+PulseAudioBackend::PulseAudioBackend(std::shared_ptr<PulseConnector> connector) : connector_(std::move(connector)) { }
+
+OSStatus PulseAudioBackend::getPropertyDataSize(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize)
+{
+    if (ioSize == nullptr)
+        return kAudioHardwareBadPropertySizeError;
+    return getPropertyData(object, address, ioSize, nullptr);
+}
+
+OSStatus PulseAudioBackend::getPropertyData(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize, void* outData)
+{
+    // outData null: only the size is asked for (getPropertyDataSize).
+    if (ioSize == nullptr)
+        return kAudioHardwareBadPropertySizeError;
+    const auto conn = connector_->connection();
+    if (object == kAudioObjectSystemObject) {
+        switch (address.mSelector) {
+        case kAudioHardwarePropertyDevices: {
+            std::vector<DeviceInfo> devices;
+            if (!conn || !conn->devices(devices)) {
+                *ioSize = 0;
+                return kAudioHardwareUnspecifiedError;
+            }
+            const std::size_t count = outData ? std::min<std::size_t>(*ioSize / 4, devices.size()) : devices.size();
+            for (std::size_t i = 0; outData && i < count; ++i) {
+                const AudioObjectID id = pulse::deviceId(devices[i]);
+                std::memcpy(static_cast<std::byte*>(outData) + 4 * i, &id, 4);
+            }
+            *ioSize = std::uint32_t(4 * count);
+            return noErr;
+        }
+        case kAudioHardwarePropertyDefaultOutputDevice:
+        case kAudioHardwarePropertyDefaultInputDevice: {
+            const auto id = conn ? conn->defaultDevice(address.mSelector == kAudioHardwarePropertyDefaultOutputDevice)
+                                 : std::nullopt;
+            if (!id)
+                return conn ? kAudioHardwareUnspecifiedError : kAudioHardwareBadObjectError;
+            return writePropertyValue(*id, ioSize, outData);
+        }
+        default:
+            return kAudioHardwareUnknownPropertyError;
+        }
+    }
+
+    const auto d = conn ? conn->device(object) : std::nullopt;
+    if (!d)
+        return kAudioHardwareBadObjectError;
+    switch (address.mSelector) {
+    case kAudioDevicePropertyDeviceName: {
+        const std::uint32_t full = std::uint32_t(d->description.size() + 1);
+        // Like the platform: as many bytes as fit, the terminator only if there is room.
+        const std::uint32_t n = outData ? std::min(*ioSize, full) : full;
+        if (outData)
+            std::memcpy(outData, d->description.c_str(), n);
+        *ioSize = n;
+        return noErr;
+    }
+    case kAudioDevicePropertyDeviceUID:
+        if (outData == nullptr) {
+            *ioSize = sizeof(std::string);
+            return noErr;
+        }
+        if (*ioSize != sizeof(std::string))
+            return kAudioHardwareBadPropertySizeError;
+        *static_cast<std::string*>(outData) = d->name;
+        return noErr;
+    case kAudioDevicePropertyStreams: {
+        const bool has = address.mScope == kAudioObjectPropertyScopeGlobal
+            || (address.mScope == kAudioDevicePropertyScopeInput) == d->source;
+        const std::uint32_t size = has ? 4 : 0;
+        if (outData && has && *ioSize >= 4)
+            std::memcpy(outData, &object, 4);
+        *ioSize = outData ? std::min(*ioSize, size) : size;
+        return noErr;
+    }
+    case kAudioDevicePropertyVolumeScalar:
+    case kAudioDevicePropertyMute: {
+        if (!d->source || address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0
+            || address.mElement > d->volume.channels)
+            return kAudioHardwareUnknownPropertyError;
+        if (address.mSelector == kAudioDevicePropertyMute)
+            return writePropertyValue(std::uint32_t(d->muted), ioSize, outData);
+        return writePropertyValue(
+            float(double(d->volume.values[address.mElement - 1]) / PA_VOLUME_NORM), ioSize, outData);
+    }
+    case kAudioDevicePropertyNominalSampleRate:
+        return writePropertyValue(double(d->sampleSpec.rate), ioSize, outData);
+    case kAudioDevicePropertyStreamFormat: {
+        const bool wanted = address.mScope == kAudioObjectPropertyScopeGlobal
+            || (address.mScope == kAudioDevicePropertyScopeInput) == d->source;
+        if (!wanted)
+            return kAudioHardwareUnknownPropertyError;
+        return writePropertyValue(pulse::floatFormat(d->sampleSpec.rate, d->sampleSpec.channels, false), ioSize, outData);
+    }
+    case kAudioDevicePropertyDeviceIsAlive:
+        return writePropertyValue(std::uint32_t(1), ioSize, outData);
+    case kAudioDevicePropertyIsMonitor:
+        return writePropertyValue(std::uint32_t(d->monitorOfSink != PA_INVALID_INDEX), ioSize, outData);
+    default:
+        return kAudioHardwareUnknownPropertyError;
+    }
+}
+
+OSStatus PulseAudioBackend::setPropertyData(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t size, const void* data)
+{
+    const bool volume = address.mSelector == kAudioDevicePropertyVolumeScalar;
+    if (object == kAudioObjectSystemObject || (!volume && address.mSelector != kAudioDevicePropertyMute))
+        return kAudioHardwareUnknownPropertyError;
+    if (address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0)
+        return kAudioHardwareUnknownPropertyError;
+    const auto conn = connector_->connection();
+    if (!conn)
+        return kAudioHardwareBadObjectError;
+    if (volume) {
+        float v = 0;
+        if (OSStatus s = readPropertyValue(data, size, v))
+            return s;
+        return conn->setSourceVolume(object, address.mElement, v) ? noErr : kAudioHardwareUnspecifiedError;
+    }
+    std::uint32_t mute = 0;
+    if (OSStatus s = readPropertyValue(data, size, mute))
+        return s;
+    return conn->setSourceMute(object, address.mElement, mute != 0) ? noErr : kAudioHardwareUnspecifiedError;
+}
+
+bool PulseAudioBackend::hasCaptureComponent()
+{
+    return connector_->connection() != nullptr;
+}
+
+OSStatus PulseAudioBackend::newCaptureUnit(AudioComponentInstance& out)
+{
+    auto conn = connector_->connection();
+    if (!conn)
+        return kAudioUnitErr_NoConnection;
+    out = makePulseCaptureUnit(std::move(conn));
+    return noErr;
+}
