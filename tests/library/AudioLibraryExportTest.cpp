@@ -2,6 +2,8 @@
 // files through FFmpeg and the virtual-time player: the save dialog, the
 // export on its worker thread with the controls locked, the file shown at the
 // end or the failure told.
+#include "LibraryTestSupport.h"
+
 #include "AudioLibrary/AudioLibraryWnd.h"
 #include "platform/VirtualMediaPlayer.h"
 #include "platform/ui/Workspace.h"
@@ -27,6 +29,8 @@
 #include <algorithm>
 #include <functional>
 #include <tuple>
+
+using A = AudioLibraryWndTestAccess;
 
 namespace {
 
@@ -92,8 +96,9 @@ protected:
     int enabledControls() const
     {
         QWidget* window = library_->window();
-        const QWidget* controls[] = {library_->fadeInTimeEdt(), library_->fadeOutTimeEdt(), library_->btnExport(),
-            library_->playProgressView(), window->findChild<QScrollArea*>(),
+        const QWidget* controls[] = {A::widget<QLineEdit>(*library_, "fadeInTimeEdt_"),
+            A::widget<QLineEdit>(*library_, "fadeOutTimeEdt_"), A::widget<QPushButton>(*library_, "btnExport_"),
+            A::widget<PlayProgressView>(*library_, "playProgressView_"), window->findChild<QScrollArea*>(),
             window->findChild<QPushButton*>(QStringLiteral("btnStartTrim_")),
             window->findChild<QPushButton*>(QStringLiteral("btnEndTrim_"))};
         return int(std::count_if(std::begin(controls), std::end(controls), [](auto* w) { return w->isEnabled(); }));
@@ -132,8 +137,6 @@ TEST_F(LibraryExportTest, TheDialogOffersOnlyTheRecordingsOwnExtensionAndCancelC
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_TRUE(library_->window()->findChildren<QFileDialog*>().isEmpty());
         EXPECT_FALSE(library_->isExporting());
-        EXPECT_TRUE(library_->audioConverter().exportAudioPath().empty());
-        EXPECT_EQ(library_->audioConverter().trimEndTime(), 0.0f);
         EXPECT_EQ(namesIn(dir_.path()), before);
         EXPECT_TRUE(allEnabled());
     }
@@ -150,14 +153,14 @@ TEST_F(LibraryExportTest, AnExportRunsBesideTheWindowAndGivesTheFileTheCliGives)
 
     QList<int> progress;
     QObject::connect(
-        library_->exportProgress(), &QProgressBar::valueChanged, [&](int value) { progress.append(value); });
+        A::exportProgress(*library_), &QProgressBar::valueChanged, [&](int value) { progress.append(value); });
     // No extension typed: the one the dialog offers is added.
     library_->exportAudioToPath(dir_.filePath(QStringLiteral("part")));
     const QString exported = dir_.filePath(QStringLiteral("part.m4a"));
     ASSERT_TRUE(library_->isExporting());
-    EXPECT_TRUE(library_->exportProgress()->isVisible());
+    EXPECT_TRUE(A::exportProgress(*library_)->isVisible());
     EXPECT_TRUE(noneEnabled());
-    EXPECT_TRUE(library_->playBtn()->isEnabled()) << "playing goes on while exporting";
+    EXPECT_TRUE(A::widget<QToolButton>(*library_, "playBtn_")->isEnabled()) << "playing goes on while exporting";
 
     // The window keeps answering; a second export waits for the first, and a
     // recording finished meanwhile is loaded without unlocking the controls
@@ -179,7 +182,7 @@ TEST_F(LibraryExportTest, AnExportRunsBesideTheWindowAndGivesTheFileTheCliGives)
     EXPECT_TRUE(std::any_of(progress.begin(), progress.end(), [](int v) { return v > 0 && v < 1000; }));
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_EQ(progress.back(), 1000);
-    EXPECT_FALSE(library_->exportProgress()->isVisible());
+    EXPECT_FALSE(A::exportProgress(*library_)->isVisible());
     EXPECT_TRUE(allEnabled());
     EXPECT_EQ(workspace_.revealed, QStringList{exported});
 
@@ -212,6 +215,6 @@ TEST_F(LibraryExportTest, AFailedExportIsToldAndChangesNoFile)
 
     EXPECT_TRUE(workspace_.revealed.isEmpty());
     EXPECT_TRUE(allEnabled());
-    EXPECT_FALSE(library_->exportProgress()->isVisible());
+    EXPECT_FALSE(A::exportProgress(*library_)->isVisible());
     EXPECT_EQ(namesIn(dir_.path()), QStringList{QStringLiteral("take.wav")});
 }

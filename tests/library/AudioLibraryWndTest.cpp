@@ -34,6 +34,8 @@
 #include <cstdint>
 #include <fstream>
 
+using A = AudioLibraryWndTestAccess;
+
 namespace {
 
 QVariantMap item(const QString& path, float length)
@@ -99,15 +101,17 @@ protected:
     {
         store(QVariantList{item(file(QStringLiteral("forty.wav"), 40), 40)});
         open();
-        library_->chooseTheAudioItem(library_->aryAudioItemView()[0]);
+        library_->chooseTheAudioItem(A::rows(*library_)[0]);
         return *library_;
     }
 
     // The row's origin in the list's y-up coordinates.
     double rowY(int i) const
     {
-        AudioItemView* row = library_->aryAudioItemView()[i];
-        return yup::toView(QPointF(row->x(), row->y() + row->height()), library_->listView()->height()).y();
+        AudioItemView* row = A::rows(*library_)[i];
+        return yup::toView(QPointF(row->x(), row->y() + row->height()),
+            A::widget<AudioLibBackView>(*library_, "vLibiaryBack_")->height())
+            .y();
     }
 
     // Plays `seconds` in 0.1 s steps with a play-timer tick after each while
@@ -118,11 +122,11 @@ protected:
             output_->advance(0.1);
             if (heard)
                 heard();
-            if (library_->isPlayTimerRunning())
+            if (A::preview(*library_).isPlaying())
                 library_->flushPlayTime();
         }
     }
-    double position() const { return library_->audioPlayer()->currentTime().seconds(); }
+    double position() const { return A::player(*library_)->currentTime().seconds(); }
 
     QTemporaryDir dir_;
     std::unique_ptr<VirtualMediaOutput> output_;
@@ -136,39 +140,39 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopTheListScrollsAndARecordingIsAddedCh
     const QString path = file(QStringLiteral("a.wav"), 1);
     store(QVariantList{item(path, 1), item(path, 1), item(path, 1)});
     AudioLibraryWnd& library = open(400);
-    EXPECT_EQ(library.listView()->height(), 400);
+    EXPECT_EQ(A::widget<AudioLibBackView>(library, "vLibiaryBack_")->height(), 400);
     EXPECT_DOUBLE_EQ(rowY(0), 346);
     EXPECT_DOUBLE_EQ(rowY(1), 292);
     EXPECT_DOUBLE_EQ(rowY(2), 238);
-    EXPECT_EQ(library.aryAudioItemView()[0]->geometry(), QRect(15, 4, 610, 50));
+    EXPECT_EQ(A::rows(library)[0]->geometry(), QRect(15, 4, 610, 50));
 
     QVariantList ten;
     for (int i = 0; i < 10; ++i)
         ten.append(item(path, 1));
     store(ten);
     open(400);
-    EXPECT_EQ(library_->listView()->height(), 540);
+    EXPECT_EQ(A::widget<AudioLibBackView>(*library_, "vLibiaryBack_")->height(), 540);
     EXPECT_DOUBLE_EQ(rowY(0), 486);
     EXPECT_DOUBLE_EQ(rowY(9), 0);
     auto* scroll = library_->window()->findChild<QScrollArea*>();
     EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 140) << "the rows below the visible area can be scrolled to";
 
     // A new recording goes to the bottom, scrolled into sight, chosen and measured.
-    library_->chooseTheAudioItem(library_->aryAudioItemView()[2]);
+    library_->chooseTheAudioItem(A::rows(*library_)[2]);
     library_->addAudioItemFromPath(file(QStringLiteral("24_03_05 14_07_09_Audio.wav"), 59.9));
     library_->flushAudioLibrary();
     EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 194);
     EXPECT_EQ(scroll->verticalScrollBar()->value(), 194);
-    ASSERT_EQ(library_->aryAudioItemView().size(), 11);
-    AudioItemView* row = library_->aryAudioItemView()[10];
+    ASSERT_EQ(A::rows(*library_).size(), 11);
+    AudioItemView* row = A::rows(*library_)[10];
     EXPECT_EQ(library_->chooseAudioItem(), row);
     EXPECT_TRUE(row->isChoose());
-    EXPECT_FALSE(library_->aryAudioItemView()[2]->isChoose());
+    EXPECT_FALSE(A::rows(*library_)[2]->isChoose());
     EXPECT_DOUBLE_EQ(rowY(10), 0);
     EXPECT_EQ(row->name(), QStringLiteral("24_03_05 14_07_09_Audio"));
     EXPECT_EQ(row->timeStr(), QStringLiteral("00:00:59"));
-    EXPECT_NEAR(library_->audioLength(), 59.9, 1e-3);
-    EXPECT_TRUE(library_->btnExport()->isEnabled());
+    EXPECT_NEAR(A::preview(*library_).length(), 59.9, 1e-3);
+    EXPECT_TRUE(A::widget<QPushButton>(*library_, "btnExport_")->isEnabled());
     // Stored at once: a crash later in the run keeps it.
     ASSERT_EQ(storedList().size(), 11);
     EXPECT_NEAR(storedList()[10].toMap().value(QStringLiteral("AudioLength")).toDouble(), 59.9, 1e-3);
@@ -185,20 +189,20 @@ TEST_F(LibraryTest, LoadingKeepsExistingFilesAnywhereAndDropsTheRestAndStoresAtO
         item(dir_.path(), 1), item(second, std::nanf(""))});
 
     AudioLibraryWnd& library = open();
-    ASSERT_EQ(library.aryAudioItemView().size(), 2);
-    EXPECT_EQ(library.aryAudioItemView()[0]->name(), QStringLiteral("kept"));
-    EXPECT_EQ(library.aryAudioItemView()[1]->name(), QStringLiteral("second take"));
-    EXPECT_EQ(library.aryAudioItemView()[1]->timeStr(), QStringLiteral("00:00:00")) << "a NaN length shows as zero";
+    ASSERT_EQ(A::rows(library).size(), 2);
+    EXPECT_EQ(A::rows(library)[0]->name(), QStringLiteral("kept"));
+    EXPECT_EQ(A::rows(library)[1]->name(), QStringLiteral("second take"));
+    EXPECT_EQ(A::rows(library)[1]->timeStr(), QStringLiteral("00:00:00")) << "a NaN length shows as zero";
     // The drops reach the store without waiting for a close or a quit.
     EXPECT_EQ(storedList().size(), 2);
     EXPECT_EQ(storedList()[0].toMap().value(QStringLiteral("AudioPath")).toString(), kept);
     EXPECT_EQ(library.chooseAudioItem(), nullptr);
-    EXPECT_FALSE(library.btnExport()->isEnabled());
+    EXPECT_FALSE(A::widget<QPushButton>(library, "btnExport_")->isEnabled());
 
     // Something other than a list is no library, and is not a crash.
     for (const QVariant& junk : {QVariant(QStringLiteral("junk")), QVariant(7), QVariant(QVariantMap{})}) {
         store(junk);
-        EXPECT_TRUE(open().aryAudioItemView().isEmpty());
+        EXPECT_TRUE(A::rows(open()).isEmpty());
     }
 }
 
@@ -211,27 +215,27 @@ TEST_F(LibraryTest, AFileThatCannotBeLoadedLeavesNothingOfThePreviousRecording)
     store(QVariantList{item(good, 40), item(empty, 0), item(text, 0)});
     AudioLibraryWnd& library = open();
     for (int bad : {1, 2}) {
-        library.chooseTheAudioItem(library.aryAudioItemView()[0]);
+        library.chooseTheAudioItem(A::rows(library)[0]);
         library.rightTrimRate(0.5F);
         library.playAndPause();
-        ASSERT_NE(library.audioPlayer(), nullptr);
+        ASSERT_NE(A::player(library), nullptr);
 
-        library.chooseTheAudioItem(library.aryAudioItemView()[bad]);
-        EXPECT_EQ(library.chooseAudioItem(), library.aryAudioItemView()[bad]) << "the row stays chosen";
-        EXPECT_EQ(library.audioPlayer(), nullptr);
-        EXPECT_EQ(library.audioLength(), 0);
-        EXPECT_FALSE(library.btnExport()->isEnabled());
-        EXPECT_FALSE(library.fadeInTimeEdt()->isEnabled());
-        EXPECT_FALSE(library.playProgressView()->canEdit());
-        EXPECT_EQ(library.playProgressView()->endTrimRate(), 1.0F);
-        EXPECT_EQ(library.showPlayTime()->text(), QStringLiteral("00:00:00/00:00:00"));
-        EXPECT_FALSE(library.isPlayTimerRunning());
+        library.chooseTheAudioItem(A::rows(library)[bad]);
+        EXPECT_EQ(library.chooseAudioItem(), A::rows(library)[bad]) << "the row stays chosen";
+        EXPECT_EQ(A::player(library), nullptr);
+        EXPECT_EQ(A::preview(library).length(), 0);
+        EXPECT_FALSE(A::widget<QPushButton>(library, "btnExport_")->isEnabled());
+        EXPECT_FALSE(A::widget<QLineEdit>(library, "fadeInTimeEdt_")->isEnabled());
+        EXPECT_FALSE(A::widget<PlayProgressView>(library, "playProgressView_")->canEdit());
+        EXPECT_EQ(A::widget<PlayProgressView>(library, "playProgressView_")->endTrimRate(), 1.0F);
+        EXPECT_EQ(A::widget<QLabel>(library, "showPlayTime_")->text(), QStringLiteral("00:00:00/00:00:00"));
+        EXPECT_FALSE(A::preview(library).isPlaying());
         // Without a player the buttons do nothing, and nothing reads as NaN.
         library.playAndPause();
         library.previewAndStop();
         library.seekPlayRate(0.5F);
-        EXPECT_EQ(library.playProgressView()->playRate(), 0.5F);
-        EXPECT_EQ(library.showPlayTime()->text(), QStringLiteral("00:00:00/00:00:00"));
+        EXPECT_EQ(A::widget<PlayProgressView>(library, "playProgressView_")->playRate(), 0.5F);
+        EXPECT_EQ(A::widget<QLabel>(library, "showPlayTime_")->text(), QStringLiteral("00:00:00/00:00:00"));
     }
 }
 
@@ -243,8 +247,8 @@ TEST_F(LibraryTest, DeletingARowFromItsOwnButtonRemovesThatRowAndItsItemOnly)
     store(QVariantList{item(a, 40), item(b, 40), item(c, 40), item(a, 40)});
     AudioLibraryWnd& library = open(400);
     library.window()->show();
-    AudioItemView* first = library.aryAudioItemView()[0];
-    AudioItemView* middle = library.aryAudioItemView()[1];
+    AudioItemView* first = A::rows(library)[0];
+    AudioItemView* middle = A::rows(library)[1];
     library.chooseTheAudioItem(middle);
     library.playAndPause();
 
@@ -256,27 +260,27 @@ TEST_F(LibraryTest, DeletingARowFromItsOwnButtonRemovesThatRowAndItsItemOnly)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(deleted.isNull());
 
-    ASSERT_EQ(library.aryAudioItemView().size(), 3);
-    EXPECT_EQ(library.aryAudioItemView()[1]->audioPath(), c);
+    ASSERT_EQ(A::rows(library).size(), 3);
+    EXPECT_EQ(A::rows(library)[1]->audioPath(), c);
     EXPECT_DOUBLE_EQ(rowY(1), 292) << "the next row moves up one place";
     EXPECT_EQ(library.chooseAudioItem(), nullptr);
-    EXPECT_EQ(library.audioPlayer(), nullptr);
-    EXPECT_FALSE(library.fadeInTimeEdt()->isEnabled());
-    EXPECT_FALSE(library.fadeOutTimeEdt()->isEnabled());
-    EXPECT_FALSE(library.btnExport()->isEnabled());
+    EXPECT_EQ(A::player(library), nullptr);
+    EXPECT_FALSE(A::widget<QLineEdit>(library, "fadeInTimeEdt_")->isEnabled());
+    EXPECT_FALSE(A::widget<QLineEdit>(library, "fadeOutTimeEdt_")->isEnabled());
+    EXPECT_FALSE(A::widget<QPushButton>(library, "btnExport_")->isEnabled());
     EXPECT_TRUE(QFileInfo::exists(b));
     ASSERT_EQ(storedList().size(), 3);
 
     // The delete button of a row that is not chosen deletes that row, not
     // the first row holding an equal item.
     library.chooseTheAudioItem(first);
-    QTest::mouseClick(library.aryAudioItemView()[2]->deleteButton(), Qt::LeftButton);
-    ASSERT_EQ(library.aryAudioItemView().size(), 2);
-    EXPECT_EQ(library.aryAudioItemView()[0], first);
-    EXPECT_EQ(library.aryAudioItemData(), (QVariantList{item(a, 40), item(c, 40)}));
+    QTest::mouseClick(A::rows(library)[2]->deleteButton(), Qt::LeftButton);
+    ASSERT_EQ(A::rows(library).size(), 2);
+    EXPECT_EQ(A::rows(library)[0], first);
+    EXPECT_EQ(A::items(library), (QVariantList{item(a, 40), item(c, 40)}));
     EXPECT_TRUE(QFileInfo::exists(a));
     library.window()->hide();
-    EXPECT_EQ(open().aryAudioItemView().size(), 2) << "stored: still there after a restart";
+    EXPECT_EQ(A::rows(open()).size(), 2) << "stored: still there after a restart";
 }
 
 TEST_F(LibraryTest, PreviewLoopsTheTrimRange)
@@ -284,13 +288,13 @@ TEST_F(LibraryTest, PreviewLoopsTheTrimRange)
     AudioLibraryWnd& library = openFortySecondsChosen();
     library.leftTrimRate(0.25F);
     library.rightTrimRate(0.5F);
-    EXPECT_EQ(library.showStartTrim()->text(), QStringLiteral("00:00:10"));
-    EXPECT_EQ(library.showEndTrim()->text(), QStringLiteral("00:00:20"));
+    EXPECT_EQ(A::widget<QLabel>(library, "showStartTrim_")->text(), QStringLiteral("00:00:10"));
+    EXPECT_EQ(A::widget<QLabel>(library, "showEndTrim_")->text(), QStringLiteral("00:00:20"));
 
     library.previewAndStop();
-    EXPECT_TRUE(shows(library.previewBtn(), "PrePause.png"));
-    EXPECT_TRUE(shows(library.playBtn(), "Pause.png"));
-    EXPECT_TRUE(library.isPlayTimerRunning());
+    EXPECT_TRUE(shows(A::widget<QToolButton>(library, "previewBtn_"), "PrePause.png"));
+    EXPECT_TRUE(shows(A::widget<QToolButton>(library, "playBtn_"), "Pause.png"));
+    EXPECT_TRUE(A::preview(library).isPlaying());
     EXPECT_DOUBLE_EQ(position(), 10.0);
 
     double highest = 0;
@@ -315,8 +319,8 @@ TEST_F(LibraryTest, PreviewLoopsTheTrimRange)
 
     library.previewAndStop();
     EXPECT_FALSE(library.isPreviewPlay_());
-    EXPECT_EQ(library.audioPlayer()->rate(), 0.0F);
-    EXPECT_TRUE(shows(library.playBtn(), "Play.png"));
+    EXPECT_EQ(A::player(library)->rate(), 0.0F);
+    EXPECT_TRUE(shows(A::widget<QToolButton>(library, "playBtn_"), "Play.png"));
 }
 
 TEST_F(LibraryTest, PlainPlayPausesAndRewindsAtTheEnd)
@@ -325,24 +329,24 @@ TEST_F(LibraryTest, PlainPlayPausesAndRewindsAtTheEnd)
     library.seekPlayRate(39.0F / 40.0F);
     library.playAndPause();
     tick(0.8);
-    EXPECT_EQ(library.audioPlayer()->rate(), 1.0F) << "still playing at 39.8 s";
+    EXPECT_EQ(A::player(library)->rate(), 1.0F) << "still playing at 39.8 s";
     tick(0.1);
-    EXPECT_EQ(library.audioPlayer()->rate(), 0.0F);
+    EXPECT_EQ(A::player(library)->rate(), 0.0F);
     EXPECT_DOUBLE_EQ(position(), 0.0);
-    EXPECT_EQ(library.playProgressView()->playRate(), 0.0F);
-    EXPECT_FALSE(library.isPlayTimerRunning());
-    EXPECT_TRUE(shows(library.playBtn(), "Play.png"));
-    EXPECT_EQ(library.showPlayTime()->text(), QStringLiteral("00:00:00/00:00:40"));
+    EXPECT_EQ(A::widget<PlayProgressView>(library, "playProgressView_")->playRate(), 0.0F);
+    EXPECT_FALSE(A::preview(library).isPlaying());
+    EXPECT_TRUE(shows(A::widget<QToolButton>(library, "playBtn_"), "Play.png"));
+    EXPECT_EQ(A::widget<QLabel>(library, "showPlayTime_")->text(), QStringLiteral("00:00:00/00:00:40"));
 
     // Preview with the trim end at 1 rewinds to 0 too, still in preview
     // mode; play then continues from the trim start.
     library.leftTrimRate(0.9F);
     library.previewAndStop();
     tick(5);
-    EXPECT_EQ(library.audioPlayer()->rate(), 0.0F);
+    EXPECT_EQ(A::player(library)->rate(), 0.0F);
     EXPECT_DOUBLE_EQ(position(), 0.0);
     EXPECT_TRUE(library.isPreviewPlay_());
-    EXPECT_TRUE(shows(library.previewBtn(), "PrePause.png"));
+    EXPECT_TRUE(shows(A::widget<QToolButton>(library, "previewBtn_"), "PrePause.png"));
     library.playAndPause();
     tick(0.1);
     EXPECT_DOUBLE_EQ(position(), 36.0);
@@ -351,7 +355,7 @@ TEST_F(LibraryTest, PlainPlayPausesAndRewindsAtTheEnd)
 TEST_F(LibraryTest, SeekTrimAndFadeInputsAreClampedOrRefused)
 {
     AudioLibraryWnd& library = openFortySecondsChosen();
-    PlayProgressView* bar = library.playProgressView();
+    PlayProgressView* bar = A::widget<PlayProgressView>(library, "playProgressView_");
 
     library.seekPlayRate(1.7F);
     EXPECT_EQ(bar->playRate(), 1.0F);
@@ -382,7 +386,7 @@ TEST_F(LibraryTest, SeekTrimAndFadeInputsAreClampedOrRefused)
     EXPECT_EQ(bar->playRate(), 0.6F);
 
     // A fade field takes 0 to 5 s, and the fade in use is the one shown.
-    QLineEdit* in = library.fadeInTimeEdt();
+    QLineEdit* in = A::widget<QLineEdit>(library, "fadeInTimeEdt_");
 
     struct Case {
         const char* typed;
@@ -397,14 +401,14 @@ TEST_F(LibraryTest, SeekTrimAndFadeInputsAreClampedOrRefused)
         in->selectAll();
         in->insert(QString::fromLatin1(c.typed));
         EXPECT_EQ(in->text(), QString::fromLatin1(c.shown)) << "typed " << c.typed;
-        EXPECT_EQ(library.fadeInTime(), in->text().toFloat()) << "the fade in use is the one shown";
+        EXPECT_EQ(A::preview(library).fadeIn(), in->text().toFloat()) << "the fade in use is the one shown";
     }
     // Typing digit by digit into the rewritten field reaches what was meant.
-    QLineEdit* out = library.fadeOutTimeEdt();
+    QLineEdit* out = A::widget<QLineEdit>(library, "fadeOutTimeEdt_");
     out->selectAll();
     QTest::keyClicks(out, QStringLiteral("1.5"));
     EXPECT_EQ(out->text(), QStringLiteral("1.5"));
-    EXPECT_EQ(library.fadeOutTime(), 1.5F);
+    EXPECT_EQ(A::preview(library).fadeOut(), 1.5F);
 }
 
 TEST_F(LibraryTest, TheFadeEnvelopeSetsTheVolumeAndFadesBackToZeroRestoreIt)
@@ -424,7 +428,7 @@ TEST_F(LibraryTest, TheFadeEnvelopeSetsTheVolumeAndFadesBackToZeroRestoreIt)
     const auto volumeAt = [&](double seconds) {
         library.seekPlayRate(float(seconds / 40));
         library.flushPlayTime();
-        return library.audioPlayer()->volume();
+        return A::player(library)->volume();
     };
     EXPECT_FLOAT_EQ(volumeAt(10), 0.0F);
     EXPECT_FLOAT_EQ(volumeAt(11), 0.5F);
@@ -443,7 +447,7 @@ TEST_F(LibraryTest, TheFadeEnvelopeSetsTheVolumeAndFadesBackToZeroRestoreIt)
     library.setFadeInTime(0);
     library.setFadeOutTime(0);
     tick(0.1);
-    EXPECT_EQ(library.audioPlayer()->volume(), 1.0F);
+    EXPECT_EQ(A::player(library)->volume(), 1.0F);
     const auto changes = output_->volumeChanges().size();
     tick(1);
     EXPECT_EQ(output_->volumeChanges().size(), changes) << "once back at 1 the volume is left alone";
@@ -456,7 +460,7 @@ TEST_F(LibraryTest, ChoosingRowsTheSpaceBarAndClosingTheWindow)
     store(QVariantList{item(a, 40), item(b, 20)});
     AudioLibraryWnd& library = open();
     QWidget* window = library.window();
-    AudioItemView* first = library.aryAudioItemView()[0];
+    AudioItemView* first = A::rows(library)[0];
     library.chooseTheAudioItem(first);
     library.leftTrimRate(0.5F);
     library.setFadeInTime(3);
@@ -466,27 +470,27 @@ TEST_F(LibraryTest, ChoosingRowsTheSpaceBarAndClosingTheWindow)
 
     library.chooseTheAudioItem(first);
     EXPECT_EQ(output_->playersMade(), players) << "the chosen row again changes nothing";
-    EXPECT_EQ(library.audioPlayer()->rate(), 1.0F);
+    EXPECT_EQ(A::player(library)->rate(), 1.0F);
 
-    library.chooseTheAudioItem(library.aryAudioItemView()[1]);
+    library.chooseTheAudioItem(A::rows(library)[1]);
     EXPECT_EQ(output_->playersMade(), players + 1);
     EXPECT_FALSE(first->isChoose());
-    EXPECT_EQ(library.audioPlayer()->rate(), 0.0F);
-    EXPECT_EQ(library.playProgressView()->startTrimRate(), 0.0F);
-    EXPECT_EQ(library.fadeInTimeEdt()->text(), QStringLiteral("0.0"));
-    EXPECT_EQ(library.audioLength(), 20.0F);
-    EXPECT_EQ(library.showPlayTime()->text(), QStringLiteral("00:00:00/00:00:20"));
+    EXPECT_EQ(A::player(library)->rate(), 0.0F);
+    EXPECT_EQ(A::widget<PlayProgressView>(library, "playProgressView_")->startTrimRate(), 0.0F);
+    EXPECT_EQ(A::widget<QLineEdit>(library, "fadeInTimeEdt_")->text(), QStringLiteral("0.0"));
+    EXPECT_EQ(A::preview(library).length(), 20.0F);
+    EXPECT_EQ(A::widget<QLabel>(library, "showPlayTime_")->text(), QStringLiteral("00:00:00/00:00:20"));
 
     // The space bar plays and pauses the chosen row; in a fade field it is typing.
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     QTest::keyClick(window, Qt::Key_Space);
-    EXPECT_EQ(library.audioPlayer()->rate(), 1.0F);
+    EXPECT_EQ(A::player(library)->rate(), 1.0F);
     QTest::keyClick(window, Qt::Key_Space);
-    EXPECT_EQ(library.audioPlayer()->rate(), 0.0F);
-    library.fadeInTimeEdt()->setFocus();
-    QTest::keyClick(library.fadeInTimeEdt(), Qt::Key_Space);
-    EXPECT_EQ(library.audioPlayer()->rate(), 0.0F);
+    EXPECT_EQ(A::player(library)->rate(), 0.0F);
+    A::widget<QLineEdit>(library, "fadeInTimeEdt_")->setFocus();
+    QTest::keyClick(A::widget<QLineEdit>(library, "fadeInTimeEdt_"), Qt::Key_Space);
+    EXPECT_EQ(A::player(library)->rate(), 0.0F);
 
     // Closing stops playback and stores the list, and the window comes back where it was.
     QSettings().remove(SettingsKey::AudioItemData);
@@ -494,8 +498,8 @@ TEST_F(LibraryTest, ChoosingRowsTheSpaceBarAndClosingTheWindow)
     window->setGeometry(QRect(120, 90, 700, 520));
     const QRect placed = window->geometry();
     window->close();
-    EXPECT_EQ(library.audioPlayer()->rate(), 0.0F);
-    EXPECT_FALSE(library.isPlayTimerRunning());
+    EXPECT_EQ(A::player(library)->rate(), 0.0F);
+    EXPECT_FALSE(A::preview(library).isPlaying());
     EXPECT_EQ(storedList().size(), 2);
     library_.reset();
     QWidget* again = open(0).window();
@@ -512,8 +516,8 @@ TEST_F(LibraryTest, ARecoveredRecordingIsListedOnceWithItsLengthAndStored)
     int finished = 0;
     library.recoverAudioItemFromPath(path, [&] { ++finished; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished == 1; }, 30000));
-    ASSERT_EQ(library.aryAudioItemView().size(), 2);
-    EXPECT_EQ(library.aryAudioItemView()[1]->timeStr(), QStringLiteral("00:00:03"));
+    ASSERT_EQ(A::rows(library).size(), 2);
+    EXPECT_EQ(A::rows(library)[1]->timeStr(), QStringLiteral("00:00:03"));
     EXPECT_EQ(library.chooseAudioItem(), nullptr) << "nothing is chosen behind the user's back";
     ASSERT_EQ(storedList().size(), 2);
     EXPECT_FLOAT_EQ(storedList()[1].toMap().value(QStringLiteral("AudioLength")).toFloat(), 3.0F);
@@ -525,6 +529,6 @@ TEST_F(LibraryTest, ARecoveredRecordingIsListedOnceWithItsLengthAndStored)
     // A mark for a file that is gone finishes at once and adds nothing.
     library.recoverAudioItemFromPath(dir_.filePath(QStringLiteral("gone.m4a")), [&] { ++finished; });
     EXPECT_EQ(finished, 3);
-    EXPECT_EQ(library.aryAudioItemView().size(), 2);
+    EXPECT_EQ(A::rows(library).size(), 2);
     EXPECT_EQ(storedList().size(), 2);
 }
