@@ -95,7 +95,6 @@ TEST_F(AudioConverterTest, TheRangeStartsAtTheTrimStartEndsOneBlockPastTheMargin
     converter.setDelegate(&delegate);
     const std::string out = dir.file("out.wav");
     std::ofstream(out) << "an older export";
-
     // 10 to 20 s with a 3 s fade-out: entered at frame 441 000, ended at the
     // first block boundary at or after 19.9 s; the first block unscaled, a
     // later one by the envelope at its first frame, both channels alike.
@@ -104,8 +103,7 @@ TEST_F(AudioConverterTest, TheRangeStartsAtTheTrimStartEndsOneBlockPastTheMargin
     ASSERT_EQ(d.frames(), 436736u);  // ceil((19.9 - 10) * 44100 / 512) blocks
     EXPECT_EQ(converter.framesToDo(), 436736);
     EXPECT_EQ(d.fileFormat.mBitsPerChannel, 32u);
-    EXPECT_EQ(frameOf(d.channels[0][0]), 441000.0);
-    EXPECT_EQ(frameOf(d.channels[0][511]), 441511.0);
+    EXPECT_EQ(std::pair(frameOf(d.channels[0][0]), frameOf(d.channels[0][511])), std::pair(441000.0, 441511.0));
     const std::size_t k = 512 * 700;
     for (std::size_t i = k; i < k + 512; ++i) {
         ASSERT_NEAR(d.channels[0][i] / float((441000 + i) / kRampScale), (20 - (441000 + k) / 44100.0) / 3, 1e-4) << i;
