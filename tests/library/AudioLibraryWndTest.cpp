@@ -231,6 +231,10 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropAndDeletionIsSto
         store(junk);
         EXPECT_TRUE(A::rows(open(0)).isEmpty());
     }
+    // Before its window is built, stopping the preview changes its state alone.
+    AudioLibraryWnd unbuilt;
+    unbuilt.stopPlay();
+    EXPECT_FALSE(unbuilt.isPreviewPlay_());
 }
 
 TEST_F(LibraryTest, ARecoveredRecordingIsListedOnceWithItsLengthAndStored)
