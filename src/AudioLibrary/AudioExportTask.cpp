@@ -14,18 +14,11 @@ AudioExportTask::~AudioExportTask()
     }
 }
 
-bool AudioExportTask::start(const AudioConverter& settings)
+bool AudioExportTask::start(const AudioExportRequest& request)
 {
     if (thread_)
         return false;
-    converter_ = std::make_unique<AudioConverter>();
-    converter_->setSourceAudioPath(settings.sourceAudioPath());
-    converter_->setExportAudioPath(settings.exportAudioPath());
-    converter_->setTrimStartTime(settings.trimStartTime());
-    converter_->setTrimEndTime(settings.trimEndTime());
-    converter_->setFadeInTime(settings.fadeInTime());
-    converter_->setFadeOutTime(settings.fadeOutTime());
-    converter_->setAudioFromat(settings.audioFromat());
+    converter_ = std::make_unique<AudioConverter>(request);
 
     AudioConverter* converter = converter_.get();
     thread_.reset(QThread::create([converter] { converter->startAudioConvert(); }));

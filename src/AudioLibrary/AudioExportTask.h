@@ -29,9 +29,8 @@ public:
     // Waits for a running export: its file must be completed or removed, never cut off.
     ~AudioExportTask() override;
 
-    // Runs an export with the settings of `settings` (copied: the caller's
-    // converter stays free for the window). False while another one runs.
-    bool start(const AudioConverter& settings);
+    // Runs the export `request` asks for. False while another one runs.
+    bool start(const AudioExportRequest& request);
     bool isRunning() const { return thread_ != nullptr; }
     // The converter of the last export; its failure() and writtenFrames() tell how it went.
     const AudioConverter* converter() const { return converter_.get(); }

@@ -3,8 +3,6 @@
 #include "AudioLibrary/AudioExportTask.h"
 #include "AudioLibrary/AudioLibBackView.h"
 #include "Control/AppControl.h"
-#include "platform/InterruptedRecording.h"
-#include "platform/MediaPlayer.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/Workspace.h"
 #include "platform/ui/YUp.h"
@@ -20,23 +18,17 @@
 #include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSettings>
 #include <QShortcut>
-#include <QThread>
-#include <QTimer>
 #include <QToolButton>
 
 #include <cmath>
 
 namespace {
 
-const QString kAudioPath = QStringLiteral("AudioPath");
-const QString kAudioLength = QStringLiteral("AudioLength");
 // Where the window was and how large, so that it comes back there.
 const QString kGeometryKey = QStringLiteral("AudioLibraryWndGeometry");
 // Rows stand this far from the list's left edge, centring 610 in the list's 640.
 constexpr int kRowX = 15;
-constexpr int kPlayTimerMilliseconds = 100;
 constexpr int kExportProgressSteps = 1000;
 
 // The time text of a position or length in seconds; anything that is not a
@@ -51,15 +43,6 @@ QString timeText(float seconds)
 QString oneDecimal(float seconds)
 {
     return QString::asprintf("%.1f", double(seconds));
-}
-
-// A stored entry of the list: a map with a text path, or nothing.
-QString storedPath(const QVariant& entry)
-{
-    if (entry.typeId() != QMetaType::QVariantMap)
-        return {};
-    const QVariant path = entry.toMap().value(kAudioPath);
-    return path.typeId() == QMetaType::QString ? path.toString() : QString();
 }
 
 QImage artwork()
@@ -82,25 +65,16 @@ AudioLibraryWnd::AudioLibraryWnd(QObject* parent) : QObject(parent), exportTask_
             exportProgress_->setValue(toDo > 0 ? int(std::min(done, toDo) * kExportProgressSteps / toDo) : 0);
     });
     connect(exportTask_.get(), &AudioExportTask::finished, this, [this] { exportFinished(); });
-    const QVariant stored = AppControl::AppReadKeyValue(SettingsKey::AudioItemData, QVariant());
-    // Anything but a list is no library; its entries are checked as the rows are built.
-    if (stored.typeId() == QMetaType::QVariantList || stored.typeId() == QMetaType::QStringList)
-        aryAudioItemData_ = stored.toList();
-    isPreviewPlay_flag_ = false;
+    connect(&preview_, &AudioPreview::changed, this, [this] { showPreview(); });
+    store_.load();
 }
 
 AudioLibraryWnd::~AudioLibraryWnd()
 {
     // A running export is waited for (its file completed or removed) before the window goes.
     exportTask_.reset();
-    // A completion rewrites its file: it is let finish, never cut off.
-    for (QThread* recovery : std::as_const(recoveries_)) {
-        recovery->disconnect(this);
-        recovery->wait();
-        delete recovery;
-    }
-    showTimer_.reset();
-    audioPlayer_.reset();
+    preview_.disconnect(this);
+    preview_.unload();
     if (!window_)
         return;
     // The rows go with the window; nothing in it may call back while it goes.
@@ -167,32 +141,17 @@ void AudioLibraryWnd::windowDidLoad()
 
 void AudioLibraryWnd::loadOldLibary()
 {
-    bool dropped = false;
-    for (qsizetype i = 0; i < aryAudioItemData_.size();) {
-        const QString path = storedPath(aryAudioItemData_[i]);
-        // Kept wherever the file is, as long as it is there: a folder the user
-        // picked is as much the library's as the default one.
-        if (!path.isEmpty() && QFileInfo(path).isFile()) {
-            audioItemLoadFromDic(aryAudioItemData_[i].toMap());
-            ++i;
-        } else {
-            // Only this entry: an equal one further on is tested in its turn.
-            aryAudioItemData_.removeAt(i);
-            dropped = true;
-        }
-    }
-    if (dropped)
+    // The drops are stored at once, not at the next close or quit.
+    if (store_.dropMissing())
         writeData();
+    for (const QVariant& item : store_.items())
+        audioItemLoadFromDic(item.toMap());
 }
 
 AudioItemView* AudioLibraryWnd::audioItemLoadFromDic(const QVariantMap& item)
 {
-    const QString path = item.value(kAudioPath).toString();
-    bool isNumber = false;
-    float length = item.value(kAudioLength).toFloat(&isNumber);
-    if (!isNumber || !std::isfinite(length))
-        length = 0;
-
+    const QString path = AudioLibraryStore::pathOf(item);
+    const float length = AudioLibraryStore::lengthOf(item);
     auto* row = new AudioItemView(QRect(kRowX, -kRowHeight - 200, kRowWidth, kRowHeight), ui_->vLibiaryBack_);
     row->setName(QFileInfo(path).completeBaseName());
     row->setImageArt(artwork());
@@ -204,21 +163,10 @@ AudioItemView* AudioLibraryWnd::audioItemLoadFromDic(const QVariantMap& item)
     return row;
 }
 
-float AudioLibraryWnd::measuredLength(const QString& path)
-{
-    const auto asset = MediaAsset::assetWithPath(path.toStdString());
-    const double seconds = asset ? asset->duration().seconds() : 0.0;
-    return std::isfinite(seconds) ? float(seconds) : 0.0F;
-}
-
 void AudioLibraryWnd::addAudioItemFromPath(const QString& path)
 {
     window();
-    QVariantMap item;
-    item.insert(kAudioPath, path);
-    item.insert(kAudioLength, measuredLength(path));
-    aryAudioItemData_.append(item);
-    AudioItemView* row = audioItemLoadFromDic(item);
+    AudioItemView* row = audioItemLoadFromDic(store_.add(path));
     chooseTheAudioItem(row);
     // Stored at once, so a crash or a logout later in the run loses nothing.
     writeData();
@@ -227,33 +175,14 @@ void AudioLibraryWnd::addAudioItemFromPath(const QString& path)
 void AudioLibraryWnd::recoverAudioItemFromPath(const QString& path, std::function<void()> finished)
 {
     window();
-    if (!QFileInfo(path).isFile()) {
-        finished();
-        return;
-    }
-    // Finishing a long M4A rewrites the whole file: not on the main thread.
-    QThread* recovery = QThread::create([file = path.toStdString()] { completeInterruptedRecording(file); });
-    recoveries_.append(recovery);
-    connect(recovery, &QThread::finished, this, [this, recovery, path, finished = std::move(finished)] {
-        recoveries_.removeOne(recovery);
-        recovery->deleteLater();
-        // The same file under another spelling of its path is the same recording.
-        const QString canonical = QFileInfo(path).canonicalFilePath();
-        bool listed = false;
-        for (const QVariant& entry : std::as_const(aryAudioItemData_))
-            listed = listed || (!canonical.isEmpty() && QFileInfo(storedPath(entry)).canonicalFilePath() == canonical);
-        if (!listed && !canonical.isEmpty()) {
-            QVariantMap item;
-            item.insert(kAudioPath, path);
-            item.insert(kAudioLength, measuredLength(path));
-            aryAudioItemData_.append(item);
+    store_.recover(
+        path,
+        [this](const QVariantMap& item) {
             audioItemLoadFromDic(item);
             flushAudioLibrary();
             writeData();
-        }
-        finished();
-    });
-    recovery->start();
+        },
+        std::move(finished));
 }
 
 void AudioLibraryWnd::flushAudioLibrary()
@@ -310,7 +239,7 @@ void AudioLibraryWnd::deleteChooseAudioItem()
     const qsizetype index = aryAudioItemView_.indexOf(row);
     if (index < 0)
         return;
-    aryAudioItemData_.removeAt(index);
+    store_.removeAt(index);
     aryAudioItemView_.removeAt(index);
     row->setDelegate(nullptr);
     row->hide();
@@ -325,7 +254,7 @@ void AudioLibraryWnd::deleteChooseAudioItem()
 
 void AudioLibraryWnd::writeData()
 {
-    AppControl::AppWriteKeyValue(aryAudioItemData_, SettingsKey::AudioItemData);
+    store_.write();
     if (window_ && window_->isVisible())
         rememberGeometry();
 }
@@ -361,9 +290,7 @@ bool AudioLibraryWnd::eventFilter(QObject* watched, QEvent* event)
 
 void AudioLibraryWnd::audioSourceNil()
 {
-    audioLength_ = 0;
-    showTimer_.reset();
-    audioPlayer_.reset();
+    preview_.unload();
     seekPlayRate(0);
     leftTrimRate(0);
     rightTrimRate(1);
@@ -396,174 +323,30 @@ void AudioLibraryWnd::flushAllState()
 
 void AudioLibraryWnd::loadAudioPath(const QString& path)
 {
-    audioConverter_.setSourceAudioPath(path.toStdString());
-    const auto asset = MediaAsset::assetWithPath(path.toStdString());
-    std::unique_ptr<MediaPlayer> player;
-    if (asset && asset->audioTrackCount() > 0 && asset->duration().seconds() > 0)
-        player = MediaPlayer::playerWithAsset(asset);
-    if (!player) {
-        // Nothing of the previous recording may stay behind: its player,
-        // length and export would act on a file that is no longer chosen.
+    if (!preview_.load(path)) {
         audioSourceNil();
         return;
     }
-    const MediaTime duration = asset->duration();
-    timeScale_ = duration.timescale;
-    audioLength_ = float(duration.seconds());
-    audioPlayer_ = std::move(player);
     ui_->playProgressView_->setCanEdit(true);
     flushAllState();
 }
 
-void AudioLibraryWnd::setPlayButtonImage(const char* name)
+void AudioLibraryWnd::showPreview()
 {
-    ui_->playBtn_->setIcon(resources::icon(QString::fromLatin1(name)));
-}
-
-void AudioLibraryWnd::playAudio()
-{
-    if (!audioPlayer_)
-        return;
-    showTimer_ = std::make_unique<QTimer>();
-    showTimer_->setInterval(kPlayTimerMilliseconds);
-    connect(showTimer_.get(), &QTimer::timeout, this, [this] { flushPlayTime(); });
-    showTimer_->start();
-    audioPlayer_->play();
-    setPlayButtonImage("Pause.png");
-}
-
-void AudioLibraryWnd::pausePlay()
-{
-    showTimer_.reset();
-    if (audioPlayer_)
-        audioPlayer_->pause();
-    if (ui_)
-        setPlayButtonImage("Play.png");
-}
-
-void AudioLibraryWnd::playAndPause()
-{
-    if (!audioPlayer_)
-        return;
-    if (audioPlayer_->rate() <= 0.01F)
-        playAudio();
-    else
-        pausePlay();
-}
-
-void AudioLibraryWnd::stopPlay()
-{
-    pausePlay();
-    setIsPreviewPlay_(false);
-}
-
-void AudioLibraryWnd::setIsPreviewPlay_(bool on)
-{
-    isPreviewPlay_flag_ = on;
     if (!ui_)
         return;
-    ui_->previewBtn_->setIcon(resources::icon(QString::fromLatin1(on ? "PrePause.png" : "PrePlay.png")));
-    if (on)
-        seekPlayRate(ui_->playProgressView_->startTrimRate());
-}
-
-void AudioLibraryWnd::previewAndStop()
-{
-    if (!audioPlayer_)
-        return;
-    if (isPreviewPlay_flag_) {
-        setIsPreviewPlay_(false);
-        if (audioPlayer_->rate() >= 0.9F)
-            pausePlay();
-    } else {
-        setIsPreviewPlay_(true);
-        if (audioPlayer_->rate() <= 0.01F)
-            playAudio();
-    }
-}
-
-void AudioLibraryWnd::flushPlayTime()
-{
-    if (!audioPlayer_)
-        return;
     PlayProgressView* bar = ui_->playProgressView_;
-    const auto t = float(audioPlayer_->currentTime().seconds());
-    const float len = audioLength_;
-    const float s = bar->startTrimRate() * len;
-    const float e = bar->endTrimRate() * len;
-    if (isPreviewPlay_flag_ && (double(s) > double(t) + 0.1 || t > e)) {
-        seekPlayRate(bar->startTrimRate());
-        return;
-    }
-    flushFadeInAndOut(t);
-    bar->setPlayRate(len > 0 ? t / len : 0.0F);
+    bar->setPlayRate(preview_.playRate());
+    bar->setStartTrimRate(preview_.startTrimRate());
+    bar->setEndTrimRate(preview_.endTrimRate());
     bar->update();
-    showTimes(t);
-    if (double(t) >= double(len) - 0.1) {
-        pausePlay();
-        seekPlayRate(0);
-    }
-}
-
-void AudioLibraryWnd::showTimes(float position)
-{
-    ui_->showPlayTime_->setText(timeText(position) + QLatin1Char('/') + timeText(audioLength_));
-}
-
-void AudioLibraryWnd::seekPlayRate(float rate)
-{
-    if (!std::isfinite(rate))
-        rate = 0;
-    if (rate >= 1)
-        rate = 1;
-    if (rate <= 0)
-        rate = 0;
-    PlayProgressView* bar = ui_->playProgressView_;
-    bar->setPlayRate(rate);
-    bar->update();
-    if (audioPlayer_) {
-        const float ticks = audioLength_ * rate * float(timeScale_);
-        audioPlayer_->seekToTime({std::int64_t(std::trunc(ticks)), timeScale_});
-    }
-    showTimes(rate * audioLength_);
-}
-
-void AudioLibraryWnd::leftTrimRate(float rate)
-{
-    PlayProgressView* bar = ui_->playProgressView_;
-    if (!std::isfinite(rate))
-        rate = 0;
-    if (rate >= bar->endTrimRate())
-        rate = bar->endTrimRate();
-    if (rate <= 0)
-        rate = 0;
-    bar->setStartTrimRate(rate);
-    bar->update();
-    ui_->showStartTrim_->setText(timeText(audioLength_ * rate));
-}
-
-void AudioLibraryWnd::rightTrimRate(float rate)
-{
-    PlayProgressView* bar = ui_->playProgressView_;
-    if (!std::isfinite(rate))
-        rate = 1;
-    if (rate >= 1)
-        rate = 1;
-    if (bar->startTrimRate() >= rate)
-        rate = bar->startTrimRate();
-    bar->setEndTrimRate(rate);
-    bar->update();
-    ui_->showEndTrim_->setText(timeText(audioLength_ * rate));
-}
-
-void AudioLibraryWnd::StartTrimSetPlayTime()
-{
-    leftTrimRate(ui_->playProgressView_->playRate());
-}
-
-void AudioLibraryWnd::EndTrimSetPlayTime()
-{
-    rightTrimRate(ui_->playProgressView_->playRate());
+    const float length = preview_.length();
+    ui_->showPlayTime_->setText(timeText(preview_.position()) + QLatin1Char('/') + timeText(length));
+    ui_->showStartTrim_->setText(timeText(length * preview_.startTrimRate()));
+    ui_->showEndTrim_->setText(timeText(length * preview_.endTrimRate()));
+    ui_->playBtn_->setIcon(resources::icon(QString::fromLatin1(preview_.isPlaying() ? "Pause.png" : "Play.png")));
+    ui_->previewBtn_->setIcon(
+        resources::icon(QString::fromLatin1(preview_.isPreview() ? "PrePause.png" : "PrePlay.png")));
 }
 
 namespace {
@@ -584,14 +367,14 @@ void AudioLibraryWnd::setFadeInTime(float seconds)
 {
     const QString shown = oneDecimal(seconds);
     // The value in use is the one the field shows, so preview and export agree with what the user reads.
-    fadeInTime_ = shown.toFloat();
+    preview_.setFadeIn(shown.toFloat());
     showInField(ui_->fadeInTimeEdt_, shown);
 }
 
 void AudioLibraryWnd::setFadeOutTime(float seconds)
 {
     const QString shown = oneDecimal(seconds);
-    fadeOutTime_ = shown.toFloat();
+    preview_.setFadeOut(shown.toFloat());
     showInField(ui_->fadeOutTimeEdt_, shown);
 }
 
@@ -617,44 +400,16 @@ void AudioLibraryWnd::controlTextDidChange(QLineEdit* field)
     float value = fadeFieldValue(field->text());
     // Written so that NaN fails it too.
     if (!(value >= 0 && value <= kMaxFade))
-        value = fadeIn ? fadeInTime_ : fadeOutTime_;
+        value = fadeIn ? preview_.fadeIn() : preview_.fadeOut();
     if (fadeIn)
         setFadeInTime(value);
     else
         setFadeOutTime(value);
 }
 
-void AudioLibraryWnd::flushFadeInAndOut(float t)
-{
-    if (!audioPlayer_)
-        return;
-    const float fi = fadeInTime_;
-    const float fo = fadeOutTime_;
-    if (fi <= 0 && fo <= 0) {
-        // Fades taken back to 0 after a fade: full volume again. A player
-        // that never faded is left alone.
-        if (audioPlayer_->volume() != 1.0F)
-            audioPlayer_->setVolume(1.0F);
-        return;
-    }
-    PlayProgressView* bar = ui_->playProgressView_;
-    const float s = bar->startTrimRate() * audioLength_;
-    const float e = bar->endTrimRate() * audioLength_;
-    const bool inFadeIn = s <= t && t <= s + fi;
-    const bool inFadeOut = e - fo <= t && t <= e;
-    float volume = 1.0F;
-    if (inFadeIn || inFadeOut) {
-        if (t - s <= fi)
-            volume = fi > 0 ? (t - s) / fi : 1.0F;
-        else if (e - t <= fo)
-            volume = fo > 0 ? (e - t) / fo : 1.0F;
-    }
-    audioPlayer_->setVolume(volume);
-}
-
 void AudioLibraryWnd::exportAudio()
 {
-    if (!audioPlayer_ || isExporting())
+    if (!preview_.isLoaded() || isExporting())
         return;
     auto* dialog = new QFileDialog(window_.get());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -674,21 +429,19 @@ void AudioLibraryWnd::exportAudio()
 
 void AudioLibraryWnd::exportAudioToPath(const QString& path)
 {
-    if (!audioPlayer_ || isExporting() || path.isEmpty())
+    if (!preview_.isLoaded() || isExporting() || path.isEmpty())
         return;
     // The file's type follows the format code, so its name says the same.
     QString destination = path;
     const QString extension = getStrFormat();
     if (QFileInfo(destination).suffix().compare(extension, Qt::CaseInsensitive) != 0)
         destination += QLatin1Char('.') + extension;
-    const PlayProgressView* bar = ui_->playProgressView_;
-    audioConverter_.setExportAudioPath(destination.toStdString());
-    audioConverter_.setTrimStartTime(audioLength_ * bar->startTrimRate());
-    audioConverter_.setTrimEndTime(audioLength_ * bar->endTrimRate());
-    audioConverter_.setFadeInTime(fadeInTime_);
-    audioConverter_.setFadeOutTime(fadeOutTime_);
-    audioConverter_.setAudioFromat(getFormatNum());
-    if (!exportTask_->start(audioConverter_))
+    AudioExportRequest request;
+    request.source = preview_.path().toStdString();
+    request.destination = destination.toStdString();
+    request.range = preview_.envelope();
+    request.format = getFormatNum();
+    if (!exportTask_->start(request))
         return;
     exportProgress_->setValue(0);
     exportProgress_->show();
@@ -702,8 +455,7 @@ bool AudioLibraryWnd::isExporting() const
 
 std::int32_t AudioLibraryWnd::getFormatNum() const
 {
-    return QFileInfo(QString::fromStdString(audioConverter_.sourceAudioPath())).suffix() == QLatin1String("wav") ? 0
-                                                                                                                 : 1;
+    return QFileInfo(preview_.path()).suffix() == QLatin1String("wav") ? 0 : 1;
 }
 
 QString AudioLibraryWnd::getStrFormat() const
@@ -724,7 +476,7 @@ QString AudioLibraryWnd::getStrFormat() const
 // go on.
 void AudioLibraryWnd::setEditingLocked(bool locked)
 {
-    const bool loaded = audioPlayer_ != nullptr;
+    const bool loaded = preview_.isLoaded();
     ui_->listScroll->setEnabled(!locked);
     ui_->playProgressView_->setEnabled(!locked);
     ui_->btnStartTrim_->setEnabled(!locked && loaded);
@@ -766,54 +518,4 @@ void AudioLibraryWnd::exportFinished()
             tr("Writing %1 failed (is the disk full?); nothing there was changed.").arg(destination));
         return;
     }
-}
-
-AudioLibBackView* AudioLibraryWnd::listView() const
-{
-    return ui_ ? ui_->vLibiaryBack_ : nullptr;
-}
-
-PlayProgressView* AudioLibraryWnd::playProgressView() const
-{
-    return ui_ ? ui_->playProgressView_ : nullptr;
-}
-
-QLabel* AudioLibraryWnd::showPlayTime() const
-{
-    return ui_ ? ui_->showPlayTime_ : nullptr;
-}
-
-QLabel* AudioLibraryWnd::showStartTrim() const
-{
-    return ui_ ? ui_->showStartTrim_ : nullptr;
-}
-
-QLabel* AudioLibraryWnd::showEndTrim() const
-{
-    return ui_ ? ui_->showEndTrim_ : nullptr;
-}
-
-QToolButton* AudioLibraryWnd::playBtn() const
-{
-    return ui_ ? ui_->playBtn_ : nullptr;
-}
-
-QToolButton* AudioLibraryWnd::previewBtn() const
-{
-    return ui_ ? ui_->previewBtn_ : nullptr;
-}
-
-QLineEdit* AudioLibraryWnd::fadeInTimeEdt() const
-{
-    return ui_ ? ui_->fadeInTimeEdt_ : nullptr;
-}
-
-QLineEdit* AudioLibraryWnd::fadeOutTimeEdt() const
-{
-    return ui_ ? ui_->fadeOutTimeEdt_ : nullptr;
-}
-
-QPushButton* AudioLibraryWnd::btnExport() const
-{
-    return ui_ ? ui_->btnExport_ : nullptr;
 }

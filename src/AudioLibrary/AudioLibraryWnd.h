@@ -1,17 +1,18 @@
-// The library window: the stored list of recordings with one row each, and
-// the preview of the chosen row (play, trim range, fades, looped preview).
-// The list half keeps the rows, their layout and the stored list under
-// "AudioItemData"; the preview half owns the player of the chosen row and the
-// 0.1 s play timer that follows it.
+// The library window: the rows of the stored recordings, the preview of the
+// chosen one (play, trim range, fades, looped preview) and the export
+// command. The list is kept by an AudioLibraryStore and the preview's state
+// by an AudioPreview; the window holds the widgets, wires them to those two
+// and shows their state, and hands each export to an AudioExportTask as one
+// AudioExportRequest.
 //
-// Main thread only; the player plays on its own threads and is only sent
-// commands. The application controller owns the one instance for the whole
-// run; the window, its rows and the player are the instance's own.
+// Main thread only. The application controller owns the one instance for the
+// whole run; the window, its rows, the store and the preview are its own.
 #pragma once
 
 #include "AudioLibrary/AudioItemView.h"
+#include "AudioLibrary/AudioLibraryStore.h"
+#include "AudioLibrary/AudioPreview.h"
 #include "AudioLibraryLink.h"
-#include "Control/AudioConverter.h"
 #include "View/PlayProgressView.h"
 
 #include <QList>
@@ -23,15 +24,8 @@
 #include <memory>
 
 class AudioExportTask;
-class AudioLibBackView;
-class MediaPlayer;
-class QLabel;
 class QLineEdit;
 class QProgressBar;
-class QPushButton;
-class QThread;
-class QTimer;
-class QToolButton;
 
 namespace Ui {
 class AudioLibraryWnd;
@@ -74,27 +68,27 @@ public:
     AudioItemView* chooseAudioItem() const { return chooseAudioItem_; }
     void setChooseAudioItem(AudioItemView* row) { chooseAudioItem_ = row; }
 
-    // Preview half.
+    // Preview half: the window's part is showing the preview's state.
     void loadAudioPath(const QString& path);
-    void playAndPause();
-    void previewAndStop();
-    void playAudio();
-    void pausePlay();
-    void stopPlay();
-    bool isPreviewPlay_() const { return isPreviewPlay_flag_; }
-    void setIsPreviewPlay_(bool on);
-    void flushPlayTime();
-    void seekPlayRate(float rate) override;
-    void leftTrimRate(float rate) override;
-    void rightTrimRate(float rate) override;
-    void StartTrimSetPlayTime();
-    void EndTrimSetPlayTime();
+    void playAndPause() { preview_.playAndPause(); }
+    void previewAndStop() { preview_.previewAndStop(); }
+    void playAudio() { preview_.play(); }
+    void pausePlay() { preview_.pause(); }
+    void stopPlay() { preview_.stop(); }
+    bool isPreviewPlay_() const { return preview_.isPreview(); }
+    void setIsPreviewPlay_(bool on) { preview_.setPreview(on); }
+    void flushPlayTime() { preview_.tick(); }
+    void seekPlayRate(float rate) override { preview_.seek(rate); }
+    void leftTrimRate(float rate) override { preview_.setStartTrim(rate); }
+    void rightTrimRate(float rate) override { preview_.setEndTrim(rate); }
+    void StartTrimSetPlayTime() { preview_.setStartTrim(preview_.playRate()); }
+    void EndTrimSetPlayTime() { preview_.setEndTrim(preview_.playRate()); }
     void setFadeInTime(float seconds);
     void setFadeOutTime(float seconds);
     // After each edit of a fade field: the edit is kept when it reads as a
     // length of 0 to 5 seconds, otherwise the last accepted value returns.
     void controlTextDidChange(QLineEdit* field);
-    void flushFadeInAndOut(float position);
+    void flushFadeInAndOut(float position) { preview_.applyFades(position); }
     // Export: asks for the destination in a window-modal save dialog that
     // offers only getStrFormat()'s extension; exportAudioToPath is its
     // completion. The export runs on a worker thread with a progress bar,
@@ -113,28 +107,6 @@ public:
     // the range test rejects it.
     static float fadeFieldValue(const QString& text);
 
-    // State the tests and the export read.
-    const QVariantList& aryAudioItemData() const { return aryAudioItemData_; }
-    const QList<AudioItemView*>& aryAudioItemView() const { return aryAudioItemView_; }
-    AudioLibBackView* listView() const;
-    PlayProgressView* playProgressView() const;
-    QLabel* showPlayTime() const;
-    QLabel* showStartTrim() const;
-    QLabel* showEndTrim() const;
-    QToolButton* playBtn() const;
-    QToolButton* previewBtn() const;
-    QLineEdit* fadeInTimeEdt() const;
-    QLineEdit* fadeOutTimeEdt() const;
-    QPushButton* btnExport() const;
-    QProgressBar* exportProgress() const { return exportProgress_; }
-    const AudioConverter& audioConverter() const { return audioConverter_; }
-    MediaPlayer* audioPlayer() const { return audioPlayer_.get(); }
-    float audioLength() const { return audioLength_; }
-    std::int32_t timeScale() const { return timeScale_; }
-    float fadeInTime() const { return fadeInTime_; }
-    float fadeOutTime() const { return fadeOutTime_; }
-    bool isPlayTimerRunning() const { return showTimer_ != nullptr; }
-
 signals:
     // A failure the user must hear of (an export that failed), for the tray's notification.
     void userNotified(const QString& title, const QString& message);
@@ -143,35 +115,25 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    friend struct AudioLibraryWndTestAccess;
+
     void windowDidLoad();
     void connectOutlets();
     // Sizes the list view to its rows and the visible area, and places the rows.
     void layoutRows();
-    void setPlayButtonImage(const char* name);
-    void showTimes(float position);
-    static float measuredLength(const QString& path);
+    // Shows the preview's state on the trim bar, the time labels and the two play buttons.
+    void showPreview();
     void rememberGeometry();
     void setEditingLocked(bool locked);
     void exportFinished();
 
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<Ui::AudioLibraryWnd> ui_;
-    QVariantList aryAudioItemData_;
-    QList<AudioItemView*> aryAudioItemView_;  // children of the list view, in display order
+    AudioLibraryStore store_;
+    QList<AudioItemView*> aryAudioItemView_;  // children of the list view, in the store's order
     AudioItemView* chooseAudioItem_ = nullptr;
+    AudioPreview preview_;
 
-    std::unique_ptr<QTimer> showTimer_;
-    std::unique_ptr<MediaPlayer> audioPlayer_;
-    std::int32_t timeScale_ = 0;
-    float audioLength_ = 0;
-    float fadeInTime_ = 0;
-    float fadeOutTime_ = 0;
-    bool isPreviewPlay_flag_ = false;
-    // Completions of interrupted recordings still running; waited for when the library goes.
-    QList<QThread*> recoveries_;
-
-    // The export settings; its source follows the loaded recording.
-    AudioConverter audioConverter_;
     std::unique_ptr<AudioExportTask> exportTask_;
     QProgressBar* exportProgress_ = nullptr;  // in the window's control row, shown while exporting
 };

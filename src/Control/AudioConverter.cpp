@@ -1,5 +1,4 @@
 #include "Control/AudioConverter.h"
-#include "platform/audiofile/AudioFileCommon.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -63,6 +62,17 @@ AudioConverter::AudioConverter()
     initDefaultAudioFormat();
 }
 
+AudioConverter::AudioConverter(const AudioExportRequest& request) : AudioConverter()
+{
+    sourceAudioPath_ = request.source;
+    exportAudioPath_ = request.destination;
+    trimStartTime_ = request.range.trimStart;
+    trimEndTime_ = request.range.trimEnd;
+    fadeInTime_ = request.range.fadeIn;
+    fadeOutTime_ = request.range.fadeOut;
+    audioFromat_ = request.format;
+}
+
 void AudioConverter::initDefaultAudioFormat()
 {
     defaultFormat_ = audiofile::floatPlanarFormat(kSampleRate, 2);
@@ -124,22 +134,7 @@ ExtAudioFileRef AudioConverter::creatSourceAudioRef()
 
 float AudioConverter::getVolumeRate(float t) const
 {
-    const float fi = fadeInTime_;
-    const float fo = fadeOutTime_;
-    if (fi <= 0 && fo <= 0)
-        return 1;
-    const float s = trimStartTime_;
-    const float e = trimEndTime_;
-    const float p = t + s;
-    const bool inFadeIn = s <= p && p <= s + fi;
-    const bool inFadeOut = e - fo <= p && p <= e;
-    if (!inFadeIn && !inFadeOut)
-        return 1;
-    if (p - s <= fi)
-        return fi == 0 ? 1 : (p - s) / fi;
-    if (e - p <= fo)
-        return fo == 0 ? 1 : (e - p) / fo;
-    return 1;
+    return envelope().gainAt(t + trimStartTime_);
 }
 
 void AudioConverter::fail(AudioConvertFailure failure, OSStatus status)

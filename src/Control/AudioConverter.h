@@ -13,6 +13,7 @@
 // thread at a time. The library window owns one converter for its lifetime.
 #pragma once
 
+#include "Control/FadeEnvelope.h"
 #include "platform/ExtAudioFile.h"
 
 #include <atomic>
@@ -41,6 +42,16 @@ enum class AudioConvertFailure {
     WriteFailed,   // writing or completing the file failed; nothing was kept
 };
 
+// What one export is to do, made whole by its caller and handed over once.
+struct AudioExportRequest {
+    std::string source;
+    std::string destination;
+    // The trimmed range and its fades, in seconds of the source.
+    FadeEnvelope range;
+    // The export format code: 0 WAVE, 1 MPEG-4, 2 CAF.
+    std::int32_t format = 1;
+};
+
 class AudioConverter {
 public:
     static constexpr double kSampleRate = 44100.0;
@@ -54,6 +65,7 @@ public:
     static constexpr double kEndMargin = 0.1;
 
     AudioConverter();
+    explicit AudioConverter(const AudioExportRequest& request);
     AudioConverter(const AudioConverter&) = delete;
     AudioConverter& operator=(const AudioConverter&) = delete;
 
@@ -70,6 +82,7 @@ public:
     ExtAudioFileRef creatSourceAudioRef();
 
     // The fade envelope's gain t seconds after the trim start.
+    FadeEnvelope envelope() const { return {trimStartTime_, trimEndTime_, fadeInTime_, fadeOutTime_}; }
     float getVolumeRate(float t) const;
 
     // Runs one whole export. failure() and writtenFrames() say how it went.

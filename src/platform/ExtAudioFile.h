@@ -78,3 +78,13 @@ constexpr std::uint32_t kAudioFormatProperty_FormatInfo = fourCC("fmti");
 // packet of packed linear PCM); other formats are returned unchanged.
 OSStatus AudioFormatGetProperty(std::uint32_t propertyID, std::uint32_t specifierSize, const void* specifier,
     std::uint32_t* ioPropertyDataSize, void* outPropertyData);
+
+// What users of audio files need of the file code beyond the class above
+// (defined with the rest of it in audiofile/).
+namespace audiofile {
+// 32-bit float linear PCM, one buffer per channel: the client format of the
+// capture and the export.
+AudioStreamBasicDescription floatPlanarFormat(double rate, std::uint32_t channels);
+// The file code's status for a failed system call's errno.
+OSStatus statusFromErrno(int err);
+}  // namespace audiofile

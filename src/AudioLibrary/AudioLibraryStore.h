@@ -1,0 +1,53 @@
+// The library's list of recordings as it is kept in the settings under
+// "AudioItemData": an ordered list of items {"AudioPath", "AudioLength"},
+// read once, changed by adding, dropping, deleting and recovering, and
+// written back whole. No widgets: the window builds its rows from items().
+//
+// Main thread; a recovery completes its file on a thread of its own and is
+// answered back on the main thread. The library window owns the one store.
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <functional>
+
+class QThread;
+
+class AudioLibraryStore : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AudioLibraryStore(QObject* parent = nullptr);
+    // A completion still running is let finish: it rewrites its file.
+    ~AudioLibraryStore() override;
+
+    // Reads the stored list; anything but a list is an empty library.
+    void load();
+    // Drops the entries that name no existing file, each on its own (an
+    // equal entry further on is tested in its turn). True when any went.
+    bool dropMissing();
+    // Appends a new item for the recording at `path`, its length measured.
+    QVariantMap add(const QString& path);
+    void removeAt(qsizetype index);
+    void write() const;
+
+    // Completes an interrupted recording off the main thread; `listed` hears
+    // of the item when the file was not in the list yet (and is now), and
+    // `finished` is called last in any case.
+    void recover(const QString& path, std::function<void(const QVariantMap&)> listed, std::function<void()> finished);
+
+    const QVariantList& items() const { return items_; }
+    // An entry's path: a text under "AudioPath" of a map, else empty.
+    static QString pathOf(const QVariant& entry);
+    // An item's length in seconds; 0 when it holds no finite number.
+    static float lengthOf(const QVariantMap& item);
+
+private:
+    static float measuredLength(const QString& path);
+
+    QVariantList items_;
+    QList<QThread*> recoveries_;
+};
