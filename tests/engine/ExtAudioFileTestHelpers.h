@@ -93,19 +93,16 @@ inline OSStatus writeAll(ExtAudioFile& file, Channels& channels, bool async, std
     return noErr;
 }
 
-// Creates path with float planes of `clientRate` as the client format.
+// Creates path (in the type's usual format unless given one) with float
+// planes of `clientRate` as the client format.
 inline OSStatus createFile(const std::string& path, AudioFileTypeID type, double clientRate, std::uint32_t channels,
-    ExtAudioFileRef& file, const AudioStreamBasicDescription& format)
+    ExtAudioFileRef& file, const AudioStreamBasicDescription* format = nullptr)
 {
-    if (OSStatus s = ExtAudioFile::create(path, type, format, kAudioFileFlags_EraseFile, file))
+    const AudioStreamBasicDescription f = format ? *format : fileFormatFor(type);
+    if (OSStatus s = ExtAudioFile::create(path, type, f, kAudioFileFlags_EraseFile, file))
         return s;
     const AudioStreamBasicDescription client = pcmClient(clientRate, channels);
     return file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client);
-}
-inline OSStatus createFile(const std::string& path, AudioFileTypeID type, double clientRate, std::uint32_t channels,
-    ExtAudioFileRef& file)
-{
-    return createFile(path, type, clientRate, channels, file, fileFormatFor(type));
 }
 
 struct Decoded {
