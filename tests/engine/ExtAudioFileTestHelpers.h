@@ -1,6 +1,7 @@
-// Shared by the ExtAudioFile suites: stream descriptions, buffer lists over
-// per-channel vectors, whole-file writes and decodes, and decoding with the
-// command-line tools as independent judges. Test thread only.
+// Shared by the file suites: stream descriptions, buffer lists over
+// per-channel vectors, whole-file writes and decodes, a recording killed
+// mid-write, and the command-line decoders as independent judges.
+// Test thread only.
 #pragma once
 
 #include "platform/ExtAudioFile.h"
@@ -19,8 +20,8 @@ extern "C" {
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,33 +30,28 @@ namespace eaf_test {
 
 using Channels = std::vector<std::vector<float>>;
 
-inline AudioStreamBasicDescription wavFileFormat(double rate = 44100, std::uint32_t channels = 2)
+// 32-bit integer WAVE, or AAC for any other type.
+inline AudioStreamBasicDescription fileFormatFor(AudioFileTypeID type, double rate = 44100, std::uint32_t channels = 2)
 {
     AudioStreamBasicDescription f;
     f.mSampleRate = rate;
+    f.mChannelsPerFrame = channels;
+    if (type != kAudioFileWAVEType) {
+        f.mFormatID = kAudioFormatMPEG4AAC;
+        f.mFramesPerPacket = 1024;
+        return f;
+    }
     f.mFormatID = kAudioFormatLinearPCM;
     f.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
-    f.mBytesPerPacket = 4 * channels;
+    f.mBytesPerPacket = f.mBytesPerFrame = 4 * channels;
     f.mFramesPerPacket = 1;
-    f.mBytesPerFrame = 4 * channels;
-    f.mChannelsPerFrame = channels;
     f.mBitsPerChannel = 32;
     return f;
 }
 
-inline AudioStreamBasicDescription aacFileFormat(double rate = 44100, std::uint32_t channels = 2)
+inline AudioStreamBasicDescription wavFileFormat(double rate = 44100, std::uint32_t channels = 2)
 {
-    AudioStreamBasicDescription f;
-    f.mSampleRate = rate;
-    f.mFormatID = kAudioFormatMPEG4AAC;
-    f.mFramesPerPacket = 1024;
-    f.mChannelsPerFrame = channels;
-    return f;
-}
-
-inline AudioStreamBasicDescription fileFormatFor(AudioFileTypeID type)
-{
-    return type == kAudioFileWAVEType ? wavFileFormat() : aacFileFormat();
+    return fileFormatFor(kAudioFileWAVEType, rate, channels);
 }
 
 // Linear PCM: float (bits 32) or signed integer (bits 16 or 32).
@@ -67,8 +63,7 @@ inline AudioStreamBasicDescription pcmClient(
     f.mFormatID = kAudioFormatLinearPCM;
     f.mFormatFlags = (isFloat ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger) | kAudioFormatFlagIsPacked
         | (interleaved ? 0 : kAudioFormatFlagIsNonInterleaved);
-    f.mBytesPerFrame = bits / 8 * (interleaved ? channels : 1);
-    f.mBytesPerPacket = f.mBytesPerFrame;
+    f.mBytesPerPacket = f.mBytesPerFrame = bits / 8 * (interleaved ? channels : 1);
     f.mFramesPerPacket = 1;
     f.mChannelsPerFrame = channels;
     f.mBitsPerChannel = bits;
@@ -80,11 +75,8 @@ inline AudioBufferList planarList(Channels& channels, std::size_t first, std::ui
 {
     AudioBufferList list;
     list.mNumberBuffers = std::uint32_t(channels.size());
-    for (std::size_t c = 0; c < channels.size(); ++c) {
-        list.mBuffers[c].mNumberChannels = 1;
-        list.mBuffers[c].mDataByteSize = frames * sizeof(float);
-        list.mBuffers[c].mData = channels[c].data() + first;
-    }
+    for (std::size_t c = 0; c < channels.size(); ++c)
+        list.mBuffers[c] = {1, frames * std::uint32_t(sizeof(float)), channels[c].data() + first};
     return list;
 }
 
@@ -101,6 +93,18 @@ inline OSStatus writeAll(ExtAudioFile& file, Channels& channels, bool async, std
     return noErr;
 }
 
+// Creates path (in the type's usual format unless given one) with float
+// planes of `clientRate` as the client format.
+inline OSStatus createFile(const std::string& path, AudioFileTypeID type, double clientRate, std::uint32_t channels,
+    ExtAudioFileRef& file, const AudioStreamBasicDescription* format = nullptr)
+{
+    const AudioStreamBasicDescription f = format ? *format : fileFormatFor(type);
+    if (OSStatus s = ExtAudioFile::create(path, type, f, kAudioFileFlags_EraseFile, file))
+        return s;
+    const AudioStreamBasicDescription client = pcmClient(clientRate, channels);
+    return file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client);
+}
+
 struct Decoded {
     OSStatus status = noErr;
     AudioStreamBasicDescription fileFormat;
@@ -109,24 +113,18 @@ struct Decoded {
     std::size_t frames() const { return channels.empty() ? 0 : channels[0].size(); }
 };
 
-// Decodes a whole file as float planes at the file's rate (or clientRate).
-inline Decoded decodeFile(const std::string& path, double clientRate = 0)
+// Decodes a whole file as float planes at the file's rate.
+inline Decoded decodeFile(const std::string& path)
 {
     Decoded d;
     ExtAudioFileRef file;
-    d.status = ExtAudioFile::open(path, file);
-    if (d.status != noErr)
+    if ((d.status = ExtAudioFile::open(path, file)))
         return d;
     std::uint32_t size = sizeof d.fileFormat;
     file->getProperty(kExtAudioFileProperty_FileDataFormat, &size, &d.fileFormat);
     size = sizeof d.lengthFrames;
     file->getProperty(kExtAudioFileProperty_FileLengthFrames, &size, &d.lengthFrames);
     const std::uint32_t channels = d.fileFormat.mChannelsPerFrame;
-    if (clientRate > 0) {
-        const AudioStreamBasicDescription client = pcmClient(clientRate, channels);
-        if ((d.status = file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client)))
-            return d;
-    }
     d.channels.assign(channels, {});
     Channels block(channels, std::vector<float>(4096));
     for (;;) {
@@ -134,11 +132,10 @@ inline Decoded decodeFile(const std::string& path, double clientRate = 0)
         std::uint32_t frames = 4096;
         d.status = file->read(&frames, &list);
         if (d.status != noErr || frames == 0)
-            break;
+            return d;
         for (std::uint32_t c = 0; c < channels; ++c)
             d.channels[c].insert(d.channels[c].end(), block[c].begin(), block[c].begin() + frames);
     }
-    return d;
 }
 
 // Tests of AAC files are skipped, not failed, on an FFmpeg built without it.
@@ -152,8 +149,8 @@ inline bool haveTool(const char* name)
     return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// Frames that a command-line decoder gets out of the file as 44.1 kHz
-// stereo, -1 when it fails. "ffmpeg" or "sox".
+// Frames a command-line decoder ("ffmpeg" or "sox") gets out of the file as
+// 44.1 kHz stereo; -1 when it fails, and when the tool is missing.
 inline std::int64_t framesDecodedBy(const std::string& tool, const std::string& path)
 {
     const std::vector<std::string> argv = tool == "sox"
@@ -164,54 +161,44 @@ inline std::int64_t framesDecodedBy(const std::string& tool, const std::string& 
     return r.ok() ? std::int64_t(r.output.size() / 8) : -1;
 }
 
-// Child side of recordThenKill: records a 1 kHz tone (amplitude 0.5) from
-// 48 kHz float planes through writeAsync at the pace of a real capture
-// (512-frame blocks every 10.7 ms). Returns an exit code.
-inline int recordInRealTime(const std::string& path, AudioFileTypeID type, double seconds, ExtAudioFileRef& file)
-{
-    constexpr double kClientRate = 48000;
-    if (ExtAudioFile::create(path, type, fileFormatFor(type), kAudioFileFlags_EraseFile, file) != noErr)
-        return 20;
-    const AudioStreamBasicDescription client = pcmClient(kClientRate, 2);
-    if (file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client) != noErr)
-        return 21;
-    const auto total = std::size_t(seconds * kClientRate);
-    Channels tone{signal_test::sine(1000, kClientRate, total), signal_test::sine(1000, kClientRate, total)};
-    const auto start = std::chrono::steady_clock::now();
-    for (std::size_t at = 0; at < total; at += 512) {
-        const auto n = std::uint32_t(std::min<std::size_t>(512, total - at));
-        AudioBufferList list = planarList(tone, at, n);
-        if (file->writeAsync(n, &list) != noErr)
-            return 22;
-        std::this_thread::sleep_until(start + std::chrono::microseconds(std::int64_t((at + n) * 1e6 / kClientRate)));
-    }
-    return 0;
-}
-
-// Records `seconds` of tone into path in a fork()ed child and kills it with
-// SIGKILL while the writer thread runs and the file is open, as a crash
-// would. Empty on success, otherwise what went wrong.
-inline std::string recordThenKill(const std::string& path, AudioFileTypeID type, double seconds)
+// Records `seconds` of a 1 kHz tone (amplitude 0.5) from 48 kHz float planes
+// through writeAsync at the pace of a real capture (512 frames every
+// 10.7 ms) in a fork()ed child, and kills it with SIGKILL while the writer
+// thread runs and the file is open, as a crash would. `whileRecording` runs
+// over and over on this side until the child is gone. Empty on success,
+// otherwise what went wrong.
+inline std::string recordThenKill(const std::string& path, AudioFileTypeID type, double seconds,
+    const std::function<void()>& whileRecording = [] { })
 {
     const pid_t pid = ::fork();
     if (pid < 0)
         return "fork failed";
     if (pid == 0) {
+        constexpr double kRate = 48000;
         ExtAudioFileRef file;
-        const int rc = recordInRealTime(path, type, seconds, file);
-        if (rc != 0)
-            ::_exit(rc);
+        if (createFile(path, type, kRate, 2, file) != noErr)
+            ::_exit(20);
+        const auto total = std::size_t(seconds * kRate);
+        Channels tone{signal_test::sine(1000, kRate, total), signal_test::sine(1000, kRate, total)};
+        const auto start = std::chrono::steady_clock::now();
+        for (std::size_t at = 0; at < total; at += 512) {
+            const auto n = std::uint32_t(std::min<std::size_t>(512, total - at));
+            AudioBufferList list = planarList(tone, at, n);
+            if (file->writeAsync(n, &list) != noErr)
+                ::_exit(22);
+            std::this_thread::sleep_until(start + std::chrono::microseconds(std::int64_t((at + n) * 1e6 / kRate)));
+        }
         ::raise(SIGKILL);
         ::_exit(99);
     }
     int status = 0;
-    if (::waitpid(pid, &status, 0) != pid)
-        return "waitpid failed";
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        whileRecording();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     if (!WIFSIGNALED(status))
         return "child ended with code " + std::to_string(WEXITSTATUS(status));
-    if (WTERMSIG(status) != SIGKILL)
-        return "child died by signal " + std::to_string(WTERMSIG(status));
-    return "";
+    return WTERMSIG(status) == SIGKILL ? "" : "child died by signal " + std::to_string(WTERMSIG(status));
 }
 
 inline std::int64_t fileSize(const std::string& path)
@@ -226,13 +213,12 @@ inline std::string fileBytes(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-// The types of an MPEG-4 file's top-level boxes, in order; "?" for a box
+// How many top-level boxes of `type` an MPEG-4 file holds; "?" counts a box
 // that runs past the end of the file.
-inline std::vector<std::string> topLevelBoxes(const std::string& path)
+inline std::size_t boxCount(const std::string& path, const std::string& type)
 {
     const std::string bytes = fileBytes(path);
-    std::vector<std::string> types;
-    std::size_t at = 0;
+    std::size_t count = 0, at = 0;
     while (at + 8 <= bytes.size()) {
         const auto* h = reinterpret_cast<const unsigned char*>(bytes.data() + at);
         std::uint64_t size = (std::uint64_t(h[0]) << 24) | (h[1] << 16) | (h[2] << 8) | h[3];
@@ -241,19 +227,12 @@ inline std::vector<std::string> topLevelBoxes(const std::string& path)
             for (int i = 8; i < 16; ++i)
                 size = size << 8 | h[i];
         }
-        if (size < 8 || at + size > bytes.size()) {
-            types.push_back("?");
-            break;
-        }
-        types.emplace_back(bytes.data() + at + 4, 4);
+        if (size < 8 || at + size > bytes.size())
+            return count + (type == "?");
+        count += bytes.compare(at + 4, 4, type) == 0;
         at += size;
     }
-    return types;
-}
-
-inline std::size_t countOf(const std::vector<std::string>& types, const std::string& type)
-{
-    return std::size_t(std::count(types.begin(), types.end(), type));
+    return count;
 }
 
 // The sizes a WAVE (or RF64) header states, and where its audio starts.
@@ -267,11 +246,9 @@ struct WavSizes {
 inline WavSizes wavSizes(const std::string& path)
 {
     std::string h(4096, '\0');
-    {
-        std::ifstream f(path, std::ios::binary);
-        f.read(h.data(), std::streamsize(h.size()));
-        h.resize(std::size_t(f.gcount()));
-    }
+    std::ifstream f(path, std::ios::binary);
+    f.read(h.data(), std::streamsize(h.size()));
+    h.resize(std::size_t(f.gcount()));
     const auto le = [&](std::size_t at, int bytes) {
         std::uint64_t v = 0;
         for (int i = bytes - 1; i >= 0; --i)
@@ -284,13 +261,12 @@ inline WavSizes wavSizes(const std::string& path)
     s.rf64 = h.compare(0, 4, "RF64") == 0;
     s.riff = le(4, 4);
     for (std::size_t at = 12; at + 8 <= h.size();) {
-        const std::string id = h.substr(at, 4);
         const auto size = std::size_t(le(at + 4, 4));
-        if (id == "ds64" && s.rf64 && at + 24 <= h.size()) {
+        if (h.compare(at, 4, "ds64") == 0 && s.rf64 && at + 24 <= h.size()) {
             s.riff = le(at + 8, 8);
             s.data = le(at + 16, 8);
         }
-        if (id == "data") {
+        if (h.compare(at, 4, "data") == 0) {
             s.dataAt = std::int64_t(at + 8);
             if (!s.rf64)
                 s.data = std::int64_t(size);
