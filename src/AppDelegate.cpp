@@ -518,8 +518,3 @@ void AppDelegate::tellSaveFolderMissing(const QString& folder)
             .arg(QDir::toNativeSeparators(folder),
                 QDir::toNativeSeparators(ConfigAudioWndController::defaultSaveAudioPath())));
 }
-
-AudioWaveView* AppDelegate::panelAudioWaveView() const
-{
-    return ui_->panelAudioWaveView;
-}

@@ -92,35 +92,6 @@ public:
 
     QWidget* window() const { return window_; }
 
-    // Objects the tests look at.
-    AudioRecordDevice* audioRecord() const { return audioRecord_.get(); }
-    ConfigAudioWndController* configAudioWndController() const { return configAudioWndController_.get(); }
-    AudioWaveView* audioWaveView() const { return audioWaveView_.get(); }
-    AudioWaveView* panelAudioWaveView() const;
-    QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
-    QSystemTrayIcon* statusAudioWave() const { return statusAudioWave_.get(); }
-    QMenu* menuTop() const { return menuTop_; }
-    QAction* recordMenuItem() const { return recordMenuItem_; }
-    QAction* timeMenuItem() const { return timeMenuItem_; }
-    QWidget* wndRecordingPanel() const { return wndRecordingPanel_; }
-    QCheckBox* btnShowRecordingPanel() const { return btnShowRecordingPanel_; }
-    QCheckBox* btnShowHelpWnd() const { return btnShowHelpWnd_; }
-    QLabel* lblRecordAudioTime() const { return lblRecordAudioTime_; }
-    QToolButton* btnStartRecord() const { return btnStartRecord_; }
-    QLabel* lblRecordTip() const { return lblRecordTip_; }
-    const std::vector<std::shared_ptr<AudioRecordMicDevice>>& aryAudioDevices() const { return aryAudioDevices_; }
-    std::optional<QString> recordAudioPath() const
-    {
-        return session_->path() ? std::optional<QString>(QString::fromStdString(*session_->path())) : std::nullopt;
-    }
-    bool isRecordTimerRunning() const { return timerForShow_ != nullptr; }
-    QTimer* levelTimer() const { return levelTimer_; }
-    // The image last pushed to the level tray icon, and how many pushes so far.
-    const QList<QImage>& levelIconImages() const { return levelIconImages_; }
-    int levelIconPushes() const { return levelIconPushes_; }
-    // The recording panel's menu button, shown while there is no tray.
-    QToolButton* panelMenuButton() const { return panelMenuButton_; }
-
 signals:
     // A failure the user must hear of, also shown as a tray notification.
     void userNotified(const QString& title, const QString& message);

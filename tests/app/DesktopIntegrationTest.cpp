@@ -17,6 +17,8 @@
 
 namespace {
 
+using Access = AppDelegateTestAccess;
+
 class DesktopTest : public AppTest {
 protected:
     void SetUp() override
@@ -35,25 +37,26 @@ TEST_F(DesktopTest, WithoutATrayThePanelOpensWithTheMenuAndFollowsTheTray)
     bool tray = false;
     AppDelegate::setSystemTrayProbe([&tray] { return tray; });
     auto app = launch();
-    EXPECT_TRUE(app->wndRecordingPanel()->isVisible()) << "the panel is the only way in";
-    EXPECT_FALSE(app->btnShowRecordingPanel()->isChecked()) << "the stored choice is left as it was";
-    QToolButton* menuButton = app->panelMenuButton();
+    QWidget* panel = Access::find<QWidget>(*app, "wndRecordingPanel");
+    EXPECT_TRUE(panel->isVisible()) << "the panel is the only way in";
+    EXPECT_FALSE(Access::find<QCheckBox>(*app, "btnShowRecordingPanel")->isChecked()) << "the stored choice is left as it was";
+    QToolButton* menuButton = Access::find<QToolButton>(*app, "btnPanelMenu");
     ASSERT_NE(menuButton, nullptr);
     EXPECT_TRUE(menuButton->isVisible());
-    EXPECT_EQ(menuButton->menu(), app->menuTop());
-    EXPECT_EQ(menuButton->window(), app->wndRecordingPanel());
+    EXPECT_EQ(menuButton->menu(), Access::menu(*app));
+    EXPECT_EQ(menuButton->window(), panel);
 
     // A tray appears: the button goes; the tray goes away again: the panel comes back with it.
     tray = true;
     QTest::qWait(2500);
     EXPECT_FALSE(menuButton->isVisible());
-    app->wndRecordingPanel()->close();
+    panel->close();
     tray = false;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return app->wndRecordingPanel()->isVisible(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return panel->isVisible(); }, 5000));
     EXPECT_TRUE(menuButton->isVisible());
 
     // With no tray to show it from, a failure is told as a desktop notification.
-    app->configAudioWndController()->setSaveAudioPath(home_.path() + QStringLiteral("/missing"));
+    Access::config(*app).setSaveAudioPath(home_.path() + QStringLiteral("/missing"));
     app->startAndStopRecord();
     EXPECT_EQ(workspace_.notified, QStringList{QStringLiteral("Recording could not start")});
 }
@@ -70,14 +73,15 @@ TEST_F(DesktopTest, AMissingRememberedSaveFolderIsToldAtStartUp)
     delegate->applicationDidFinishLaunching();
     ASSERT_EQ(told.size(), 1u);
     EXPECT_TRUE(told[0].contains(gone));
-    EXPECT_EQ(delegate->configAudioWndController()->saveAudioPath(), saveFolder());
+    EXPECT_EQ(Access::config(*delegate).saveAudioPath(), saveFolder());
 }
 
 TEST_F(DesktopTest, WindowsAskForNoPositionUntilTheUserHasPlacedThem)
 {
     auto app = launch();
-    QWidget* config = app->configAudioWndController()->window();
-    for (QWidget* window : {app->window(), app->wndRecordingPanel(), config}) {
+    QWidget* config = Access::config(*app).window();
+    QWidget* panel = Access::find<QWidget>(*app, "wndRecordingPanel");
+    for (QWidget* window : {app->window(), panel, config}) {
         // The Designer geometry (0,0) would become the "user specified location" hint.
         EXPECT_FALSE(window->testAttribute(Qt::WA_Moved)) << window->objectName().toStdString();
     }
