@@ -59,7 +59,7 @@ public:
             window->show();
     }
 
-    void notify(const QString& title, const QString&) override { notified.append(title); }
+    void notify(const QString& title, const QString& message) override { notified.append(title + '\n' + message); }
 
     QStringList revealed;
     QStringList notified;
