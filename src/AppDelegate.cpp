@@ -157,7 +157,13 @@ void AppDelegate::applicationDidFinishLaunching()
         AppControl::AppWriteKeyValue(QString::fromStdString(path), kRecordingInProgress);
     };
     hooks.wake = [this] {
-        QMetaObject::invokeMethod(this, [this] { session_->deliverCompleted(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (session_)
+                    session_->deliverCompleted();
+            },
+            Qt::QueuedConnection);
     };
     hooks.delivered = [this](const RecordSession::Delivery& done) { deliverRecording(done); };
     hooks.audioLost = [this](double seconds) {
