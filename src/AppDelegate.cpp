@@ -151,7 +151,8 @@ void AppDelegate::applicationDidFinishLaunching()
     // 3. Capture starts when a device is opened (8); until a recording starts nothing is written.
     audioRecord_ = std::make_unique<AudioRecordDevice>();
     RecordSession::Hooks hooks;
-    hooks.readMark = [] { return AppControl::AppReadKeyValue(kRecordingInProgress, QString()).toString().toStdString(); };
+    hooks.readMark
+        = [] { return AppControl::AppReadKeyValue(kRecordingInProgress, QString()).toString().toStdString(); };
     // Written through at once: a crash from here on leaves it for the next start.
     hooks.writeMark = [](const std::string& path) {
         AppControl::AppWriteKeyValue(QString::fromStdString(path), kRecordingInProgress);

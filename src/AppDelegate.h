@@ -144,7 +144,7 @@ private:
     // Windows the interface file opens at launch, unless the settings close them first.
     bool helpOpenAtLaunch_ = true;
     bool panelOpenAtLaunch_ = true;
-    QString deviceName_;             // of the device last chosen
+    QString deviceName_;  // of the device last chosen
     QList<QImage> levelIconImages_;
     int levelIconPushes_ = 0;
     bool terminated_ = false;

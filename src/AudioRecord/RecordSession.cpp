@@ -82,8 +82,6 @@ RecordFault RecordSession::pollFault()
 
 void RecordSession::checkLostAudio(bool finalCheck)
 {
-    if (state_ == State::Idle)
-        return;
     const std::int64_t lost = recorder_.lostFrames();
     // A stall refuses cycle after cycle: wait until it is over and tell the whole loss once.
     const bool growing = lost > lostSeen_;

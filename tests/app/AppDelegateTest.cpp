@@ -220,6 +220,9 @@ TEST_F(AppDelegateTest, APausedSessionWritesNothingAndResumesIntoTheSameFile)
 {
     auto app = launchPinned();
     RecordSession& session = Access::session(*app);
+    session.resume();
+    session.pause();
+    EXPECT_EQ(session.state(), RecordSession::State::Idle) << "nothing to pause or resume";
     Access::config(*app).popAudioFormat()->setCurrentIndex(1);  // WAVE: samples as captured
     app->startAndStopRecord();
     feed(20, 0.3f);

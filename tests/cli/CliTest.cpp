@@ -133,8 +133,8 @@ TEST_F(Cli, DevicesListsEverySourceWithItsFormat)
 TEST_F(Cli, RecordingsEndAtTheAskedLengthOrASignalWithTheFileComplete)
 {
     auto tone = PulseServerEnvironment::server().playTone("cli", 880, 0.5);
-    for (const auto& [name, signal] : {std::pair{"take.wav", 0}, std::pair{"take.m4a", 0},
-             std::pair{"int.m4a", SIGINT}, std::pair{"term.wav", SIGTERM}}) {
+    for (const auto& [name, signal] : {std::pair{"take.wav", 0}, std::pair{"take.m4a", 0}, std::pair{"int.m4a", SIGINT},
+             std::pair{"term.wav", SIGTERM}}) {
         SCOPED_TRACE(name);
         const std::string out = file(name);
         const bool wav = fs::path(out).extension() == ".wav";
@@ -158,8 +158,8 @@ TEST_F(Cli, RecordingsEndAtTheAskedLengthOrASignalWithTheFileComplete)
         const double captured = std::stod(fields(printed).at(1));
         const CommandResult info = run({"info", out});
         ASSERT_TRUE(info.ok()) << info.errors;
-        EXPECT_EQ(fields(info.output), (std::vector<std::string>{fields(info.output).at(0), "44100", "2",
-                                           wav ? "pcm_s32le" : "aac"}));
+        EXPECT_EQ(fields(info.output),
+            (std::vector<std::string>{fields(info.output).at(0), "44100", "2", wav ? "pcm_s32le" : "aac"}));
         EXPECT_NEAR(std::stod(fields(info.output)[0]), captured, 0.03);
 
         const DecodedFile decoded = decodeFile(out);
