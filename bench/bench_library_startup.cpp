@@ -57,7 +57,7 @@ void StartUpToTrayIcons(benchmark::State& state)
         app->setAudioLibraryFactory([] { return std::make_unique<AudioLibraryWnd>(); });
         app->applicationWillFinishLaunching();
         app->applicationDidFinishLaunching();
-        benchmark::DoNotOptimize(app->statusAudioWave()->isVisible());
+        benchmark::DoNotOptimize(app->window());
 
         state.PauseTiming();
         app.reset();

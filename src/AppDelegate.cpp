@@ -98,6 +98,7 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
 AppDelegate::~AppDelegate()
 {
     // Capture ends first, so no call-back runs while the rest is torn down.
+    session_.reset();
     audioRecord_.reset();
 }
 
@@ -144,16 +145,33 @@ void AppDelegate::applicationDidFinishLaunching()
     audioWaveView_->setGeometry(0, 0, AudioWaveView::kWidth, AudioWaveView::kHeight);
 
     // 2.
-    recordAudioPath_.reset();
     timerForShow_.reset();
     timelong_ = 0;
 
     // 3. Capture starts when a device is opened (8); until a recording starts nothing is written.
     audioRecord_ = std::make_unique<AudioRecordDevice>();
-    audioRecord_->setCompletionHandler([this](const CompletedRecording& done) {
+    RecordSession::Hooks hooks;
+    hooks.readMark
+        = [] { return AppControl::AppReadKeyValue(kRecordingInProgress, QString()).toString().toStdString(); };
+    // Written through at once: a crash from here on leaves it for the next start.
+    hooks.writeMark = [](const std::string& path) {
+        AppControl::AppWriteKeyValue(QString::fromStdString(path), kRecordingInProgress);
+    };
+    hooks.wake = [this] {
         QMetaObject::invokeMethod(
-            this, [this, done] { recordingCompleted(done); }, Qt::QueuedConnection);
-    });
+            this,
+            [this] {
+                if (session_)
+                    session_->deliverCompleted();
+            },
+            Qt::QueuedConnection);
+    };
+    hooks.delivered = [this](const RecordSession::Delivery& done) { deliverRecording(done); };
+    hooks.audioLost = [this](double seconds) {
+        // A loss of a few frames still deserves a figure the user can see.
+        notifyUser(tr("Audio lost"), tr("%1 s of audio were lost").arg(std::max(seconds, 0.1), 0, 'f', 1));
+    };
+    session_ = std::make_unique<RecordSession>(*audioRecord_, std::move(hooks));
     audioRecord_->connectSystemAudioRecord(true);
     audioRecord_->pause();
 
@@ -232,11 +250,6 @@ void AppDelegate::applicationDidFinishLaunching()
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { applicationWillTerminate(); });
 }
 
-AudioWaveView* AppDelegate::panelAudioWaveView() const
-{
-    return ui_->panelAudioWaveView;
-}
-
 void AppDelegate::showAudioLevel()
 {
     const auto level = float(audioRecord_->audioLevel());
@@ -246,7 +259,7 @@ void AppDelegate::showAudioLevel()
     // Repainted only when its cells move: most ticks between page flips change nothing.
     ui_->panelAudioWaveView->redrawIfChanged();
     pollRecordFault();
-    pollLostAudio(false);
+    session_->pollLostAudio();
 }
 
 void AppDelegate::pushLevelIcon()
@@ -268,44 +281,36 @@ void AppDelegate::chooseAudioDeviceNum(std::int32_t index)
     if (index < 0 || std::size_t(index) >= aryAudioDevices_.size())
         return;
     const auto& device = aryAudioDevices_[std::size_t(index)];
-    audioRecord_->configDevice(device);
-    reportedFault_ = RecordFault::None;
+    session_->configDevice(device);
     // Kept for telling the user which device vanished, when it can no longer be asked.
     deviceName_ = device ? QString::fromStdString(device->deviceName()) : QString();
 }
 
 void AppDelegate::startAndStopRecord()
 {
-    if (audioRecord_->isStart())
-        finishRecording(FinishReason::User);
+    if (session_->isActive())
+        finishRecording(RecordSession::Ending::User);
     else
         startRecording();
 }
 
 void AppDelegate::startRecording()
 {
-    if (!audioRecord_->device()) {
-        tellNoInputDevice();
-        return;
-    }
     configAudioWndController_->setISRecording(true);
     timelong_ = 0;
-    recordAudioPath_.reset();
     const QString path = getSaveAudioPath();
-    if (!audioRecord_->recordToPath(path.toStdString())) {
+    const RecordSession::StartResult started = session_->start(path.toStdString());
+    if (started != RecordSession::StartResult::Started) {
         // Counting time into a file that does not exist would only mislead: stay idle and say why.
         configAudioWndController_->setISRecording(false);
-        notifyUser(tr("Recording could not start"),
-            tr("TrayTape could not create the file %1. Choose another folder in Preferences.")
-                .arg(QDir::toNativeSeparators(path)));
+        if (started == RecordSession::StartResult::NoDevice)
+            tellNoInputDevice();
+        else
+            notifyUser(tr("Recording could not start"),
+                tr("TrayTape could not create the file %1. Choose another folder in Preferences.")
+                    .arg(QDir::toNativeSeparators(path)));
         return;
     }
-    recordAudioPath_ = path;
-    audioRecord_->start();
-    // Written through at once: a crash from here on leaves it for the next start.
-    AppControl::AppWriteKeyValue(path, kRecordingInProgress);
-    reportedFault_ = RecordFault::None;
-    lostSeen_ = lostReported_ = 0;
 
     recordMenuItem_->setText(QStringLiteral("Stop Record"));
     lblRecordTip_->setText(QStringLiteral("Stop Record"));
@@ -317,104 +322,49 @@ void AppDelegate::startRecording()
     timerForShow_->start();
 }
 
-void AppDelegate::finishRecording(FinishReason reason)
+void AppDelegate::finishRecording(RecordSession::Ending ending)
 {
     timerForShow_.reset();
-    pollLostAudio(true);
-    const QString path = recordAudioPath_.value_or(QString());
-    const bool handedOver = audioRecord_->audioPath().has_value();
     // Returns at once: the file is completed on the record device's completion thread.
-    audioRecord_->stop();
+    session_->stop(ending);
 
     recordMenuItem_->setText(QStringLiteral("Start Record"));
     lblRecordTip_->setText(QStringLiteral("Start Record"));
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StartRecord.png")));
     configAudioWndController_->setISRecording(false);
-
-    if (path.isEmpty())
-        return;
-    if (handedOver) {
-        finishing_.insert(path, reason);
-    } else {
-        // A device change already ended this file; it may be complete by now.
-        const auto early = completedEarly_.constFind(path);
-        if (early != completedEarly_.cend()) {
-            const OSStatus status = *early;
-            completedEarly_.erase(early);
-            deliverRecording(path, status, reason);
-        } else {
-            finishing_.insert(path, reason);
-        }
-    }
 }
 
-void AppDelegate::recordingCompleted(const CompletedRecording& done)
+void AppDelegate::deliverRecording(const RecordSession::Delivery& done)
 {
     const QString path = QString::fromStdString(done.path);
-    const auto finishing = finishing_.constFind(path);
-    if (finishing == finishing_.cend()) {
-        completedEarly_.insert(path, done.status);
-        return;
-    }
-    const FinishReason reason = *finishing;
-    finishing_.erase(finishing);
-    deliverRecording(path, done.status, reason);
-}
-
-void AppDelegate::deliverRecording(const QString& path, OSStatus status, FinishReason reason)
-{
-    if (status != noErr && reason != FinishReason::Fault)
+    const bool byUser = done.ending == RecordSession::Ending::User;
+    if (done.status != noErr && done.ending != RecordSession::Ending::Fault)
         notifyUser(tr("Recording incomplete"),
             tr("TrayTape could not finish writing %1; the end of the recording may be missing.")
                 .arg(QDir::toNativeSeparators(path)));
-    if (reason == FinishReason::User)
+    if (byUser)
         Workspace::shared().revealInFileManager(path);
     if (audioLibraryWnd_) {
         audioLibraryWnd_->addAudioItemFromPath(path);
         audioLibraryWnd_->flushAudioLibrary();
     }
-    clearRecordingMark(path);
-    if (reason == FinishReason::User)
+    if (byUser)
         showAudioibiary();
 }
 
 void AppDelegate::waitForRecordingCompletion()
 {
-    if (audioRecord_->waitForCompletion(kQuitCompletionWait)) {
-        // The completions' hand-overs are queued on this thread: run them now.
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-        return;
-    }
-    // The fragmented file plays as it is; the library gets it rather than nothing.
-    audioRecord_->abandonCompletion();
-    const QList<QString> paths = finishing_.keys();
-    for (const QString& path : paths) {
-        if (audioLibraryWnd_)
-            audioLibraryWnd_->addAudioItemFromPath(path);
-        clearRecordingMark(path);
-    }
-    finishing_.clear();
-}
-
-void AppDelegate::clearRecordingMark(const QString& path)
-{
-    // A later recording may have marked its own file meanwhile: that mark stays.
-    if (AppControl::AppReadKeyValue(kRecordingInProgress, QString()).toString() == path)
-        AppControl::AppWriteKeyValue(QString(), kRecordingInProgress);
+    session_->completeBeforeExit(kQuitCompletionWait);
 }
 
 void AppDelegate::pollRecordFault()
 {
-    const RecordFault fault = audioRecord_->fault();
-    if (fault == reportedFault_)
+    // A fault ends the recording in the session; the controls follow.
+    const RecordFault fault = session_->pollFault();
+    if (fault == RecordFault::None)
         return;
-    reportedFault_ = fault;
-    if (fault == RecordFault::None || !audioRecord_->isStart() || !recordAudioPath_)
-        return;
-
-    const QString file = QFileInfo(*recordAudioPath_).fileName();
-    // The capture or the file is gone: end the recording while what it holds is still whole.
-    finishRecording(FinishReason::Fault);
+    finishRecording(RecordSession::Ending::Fault);
+    const QString file = QFileInfo(QString::fromStdString(session_->path().value_or(""))).fileName();
     if (fault == RecordFault::DeviceLost) {
         const QString& name = deviceName_;
         notifyUser(tr("Recording stopped"),
@@ -425,24 +375,6 @@ void AppDelegate::pollRecordFault()
         notifyUser(tr("Recording stopped"),
             tr("TrayTape could not write to %1 (is the disk full?). What was recorded before is kept.").arg(file));
     }
-}
-
-void AppDelegate::pollLostAudio(bool finalCheck)
-{
-    if (!audioRecord_->isStart() || !recordAudioPath_)
-        return;
-    const std::int64_t lost = audioRecord_->lostFrames();
-    // A stall refuses cycle after cycle: wait until it is over and tell the whole loss once.
-    const bool growing = lost > lostSeen_;
-    lostSeen_ = lost;
-    if ((growing && !finalCheck) || lost <= lostReported_)
-        return;
-    double rate = audioRecord_->device() ? audioRecord_->device()->deviceFormat().mSampleRate : 0.0;
-    if (!(rate >= 100))
-        rate = 100;
-    const double seconds = std::max(double(lost - lostReported_) / rate, 0.1);
-    lostReported_ = lost;
-    notifyUser(tr("Audio lost"), tr("%1 s of audio were lost").arg(seconds, 0, 'f', 1));
 }
 
 void AppDelegate::notifyUser(const QString& title, const QString& message)
@@ -527,10 +459,11 @@ void AppDelegate::quitTheApp()
 void AppDelegate::sessionWillEnd()
 {
     // The session may still cancel its logout, so this ends the recording but not the program.
-    if (audioRecord_ && audioRecord_->isStart() && recordAudioPath_)
-        finishRecording(FinishReason::Quit);
-    if (audioRecord_)
-        waitForRecordingCompletion();
+    if (!session_)
+        return;
+    if (session_->isActive())
+        finishRecording(RecordSession::Ending::Quit);
+    waitForRecordingCompletion();
     if (audioLibraryWnd_)
         audioLibraryWnd_->writeData();
 }
@@ -540,8 +473,8 @@ void AppDelegate::applicationWillTerminate()
     if (terminated_ || !audioRecord_)
         return;
     terminated_ = true;
-    if (audioRecord_->isStart() && recordAudioPath_)
-        finishRecording(FinishReason::Quit);
+    if (session_->isActive())
+        finishRecording(RecordSession::Ending::Quit);
     waitForRecordingCompletion();
     if (audioLibraryWnd_)
         audioLibraryWnd_->writeData();

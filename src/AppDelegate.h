@@ -11,10 +11,10 @@
 
 #include "AudioLibraryLink.h"
 #include "AudioRecord/AudioRecordDevice.h"
+#include "AudioRecord/RecordSession.h"
 #include "Controller/ConfigAudioWndController.h"
 
 #include <QDateTime>
-#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QObject>
@@ -92,52 +92,21 @@ public:
 
     QWidget* window() const { return window_; }
 
-    // Objects the tests look at.
-    AudioRecordDevice* audioRecord() const { return audioRecord_.get(); }
-    ConfigAudioWndController* configAudioWndController() const { return configAudioWndController_.get(); }
-    AudioWaveView* audioWaveView() const { return audioWaveView_.get(); }
-    AudioWaveView* panelAudioWaveView() const;
-    QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
-    QSystemTrayIcon* statusAudioWave() const { return statusAudioWave_.get(); }
-    QMenu* menuTop() const { return menuTop_; }
-    QAction* recordMenuItem() const { return recordMenuItem_; }
-    QAction* timeMenuItem() const { return timeMenuItem_; }
-    QWidget* wndRecordingPanel() const { return wndRecordingPanel_; }
-    QCheckBox* btnShowRecordingPanel() const { return btnShowRecordingPanel_; }
-    QCheckBox* btnShowHelpWnd() const { return btnShowHelpWnd_; }
-    QLabel* lblRecordAudioTime() const { return lblRecordAudioTime_; }
-    QToolButton* btnStartRecord() const { return btnStartRecord_; }
-    QLabel* lblRecordTip() const { return lblRecordTip_; }
-    const std::vector<std::shared_ptr<AudioRecordMicDevice>>& aryAudioDevices() const { return aryAudioDevices_; }
-    const std::optional<QString>& recordAudioPath() const { return recordAudioPath_; }
-    bool isRecordTimerRunning() const { return timerForShow_ != nullptr; }
-    QTimer* levelTimer() const { return levelTimer_; }
-    // The image last pushed to the level tray icon, and how many pushes so far.
-    const QList<QImage>& levelIconImages() const { return levelIconImages_; }
-    int levelIconPushes() const { return levelIconPushes_; }
-    // The recording panel's menu button, shown while there is no tray.
-    QToolButton* panelMenuButton() const { return panelMenuButton_; }
-
 signals:
     // A failure the user must hear of, also shown as a tray notification.
     void userNotified(const QString& title, const QString& message);
 
 private:
-    enum class FinishReason { User, Fault, Quit };
+    friend struct AppDelegateTestAccess;
 
     void connectOutlets();
     void startRecording();
-    void finishRecording(FinishReason reason);
-    // Main thread, once the record device has completed the file at done.path.
-    void recordingCompleted(const CompletedRecording& done);
-    void deliverRecording(const QString& path, OSStatus status, FinishReason reason);
-    // The crash-recovery mark goes once the file it names is complete and in the library.
-    void clearRecordingMark(const QString& path);
+    void finishRecording(RecordSession::Ending ending);
+    // Main thread, once a stopped recording's file is complete.
+    void deliverRecording(const RecordSession::Delivery& done);
     // Quitting: waits, bounded, for files still being completed and hands them to the library.
     void waitForRecordingCompletion();
     void pollRecordFault();
-    // Tells the user of audio the disk could not take, once the loss has stopped growing.
-    void pollLostAudio(bool finalCheck);
     void notifyUser(const QString& title, const QString& message);
     void pushLevelIcon();
     void buildPanelMenuButton();
@@ -156,6 +125,7 @@ private:
     std::unique_ptr<ConfigAudioWndController> configAudioWndController_;
     std::unique_ptr<AudioWaveView> audioWaveView_;
     std::unique_ptr<AudioRecordDevice> audioRecord_;
+    std::unique_ptr<RecordSession> session_;  // of audioRecord_; goes before it
     std::vector<std::shared_ptr<AudioRecordMicDevice>> aryAudioDevices_;
     QWidget* wndRecordingPanel_ = nullptr;
     QCheckBox* btnShowRecordingPanel_ = nullptr;
@@ -164,7 +134,6 @@ private:
     QLabel* lblRecordTip_ = nullptr;
     std::unique_ptr<AudioLibraryLink> audioLibraryWnd_;
     std::unique_ptr<QTimer> timerForShow_;
-    std::optional<QString> recordAudioPath_;
     float timelong_ = 0;
     QCheckBox* btnShowHelpWnd_ = nullptr;
     QWidget* window_ = nullptr;  // the help window
@@ -175,14 +144,7 @@ private:
     // Windows the interface file opens at launch, unless the settings close them first.
     bool helpOpenAtLaunch_ = true;
     bool panelOpenAtLaunch_ = true;
-    RecordFault reportedFault_ = RecordFault::None;
-    // Files stopped but not yet complete, with why they were stopped.
-    QHash<QString, FinishReason> finishing_;
-    // Files complete before their recording was stopped (a device change ended them), with their status.
-    QHash<QString, OSStatus> completedEarly_;
-    std::int64_t lostSeen_ = 0;      // frames, as of the last tick
-    std::int64_t lostReported_ = 0;  // frames the user has been told of
-    QString deviceName_;             // of the device last chosen
+    QString deviceName_;  // of the device last chosen
     QList<QImage> levelIconImages_;
     int levelIconPushes_ = 0;
     bool terminated_ = false;

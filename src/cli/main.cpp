@@ -6,6 +6,7 @@
 //   traytape-cli system-audio on|off
 // Every failure prints one line naming the problem and exits non-zero.
 #include "AudioRecord/AudioRecordDevice.h"
+#include "AudioRecord/RecordSession.h"
 #include "Control/AudioConverter.h"
 #include "platform/pulse/PulsePlatform.h"
 
@@ -194,10 +195,13 @@ int record(const std::vector<std::string>& args)
     sigaction(SIGTERM, &action, nullptr);
 
     OSStatus closed = noErr;
-    recorder.setCompletionHandler([&closed](const CompletedRecording& done) { closed = done.status; });
-    if (!recorder.recordToPath(out))
+    double lostSeconds = 0;
+    RecordSession::Hooks hooks;
+    hooks.delivered = [&closed](const RecordSession::Delivery& done) { closed = done.status; };
+    hooks.audioLost = [&lostSeconds](double seconds) { lostSeconds += seconds; };
+    RecordSession session(recorder, std::move(hooks));
+    if (session.start(out) != RecordSession::StartResult::Started)
         return fail("cannot create file: " + out);
-    recorder.start();
     std::fprintf(
         stderr, "Recording \"%s\" into %s%s\n", name.c_str(), out.c_str(), seconds > 0 ? "" : " (Ctrl+C stops)");
 
@@ -206,35 +210,36 @@ int record(const std::vector<std::string>& args)
     const auto began = std::chrono::steady_clock::now();
     RecordFault fault = RecordFault::None;
     bool silentDevice = false;
+    double length = 0;
     while (!stopRequested.load()) {
-        if (seconds > 0 && recorder.audioLength() >= seconds)
+        length = recorder.audioLength();
+        if (seconds > 0 && length >= seconds)
             break;
-        fault = recorder.fault();
+        fault = session.pollFault();
         if (fault != RecordFault::None)
             break;
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-        if (elapsed > 5 && recorder.audioLength() == 0) {
+        if (elapsed > 5 && length == 0) {
             silentDevice = true;
             break;
         }
         // Seldom while far from the end, more often near it: the length
         // overshoots the asked one by no more than the last capture fragment.
-        const double remaining = seconds > 0 ? seconds - recorder.audioLength() : 1.0;
+        const double remaining = seconds > 0 ? seconds - length : 1.0;
         std::this_thread::sleep_for(std::chrono::duration<double>(std::clamp(remaining / 2, 0.005, 0.2)));
     }
-    const double length = recorder.audioLength();
-    const std::int64_t lost = recorder.lostFrames();
-    const double rate = recorder.device()->deviceFormat().mSampleRate;
-    recorder.stop();
+    if (session.isActive())
+        length = recorder.audioLength();
+    session.stop();
     recorder.configDevice(nullptr);
     // The file is whole only once its completion has ended; a script may use it as soon as we exit.
-    while (!recorder.waitForCompletion(std::chrono::seconds(1))) { }
+    while (!session.waitForCompletion(std::chrono::seconds(1))) { }
     // The recorder counts frames at the device's rate; the file holds 44.1 kHz ones.
     const std::int64_t frames = fileFrames(out).value_or(0);
 
     std::printf("%lld\t%s\n", static_cast<long long>(frames), formatSeconds(length).c_str());
-    if (lost > 0 && rate > 0)
-        std::fprintf(stderr, "%s s of audio were lost (the disk was too slow)\n", formatSeconds(lost / rate).c_str());
+    if (lostSeconds > 0)
+        std::fprintf(stderr, "%s s of audio were lost (the disk was too slow)\n", formatSeconds(lostSeconds).c_str());
     if (fault == RecordFault::DeviceLost)
         return fail("input device vanished; the recording was stopped and kept (" + formatSeconds(length) + " s)", 3);
     if (fault == RecordFault::WriteFailed || closed != noErr)

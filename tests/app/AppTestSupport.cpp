@@ -115,8 +115,7 @@ QStringList AppTest::recordings() const
 
 void AppTest::completeRecordings(AppDelegate& app)
 {
-    ASSERT_TRUE(app.audioRecord()->waitForCompletion(std::chrono::seconds(60)));
-    QCoreApplication::sendPostedEvents(&app, QEvent::MetaCall);
+    ASSERT_TRUE(AppDelegateTestAccess::session(app).waitForCompletion(std::chrono::seconds(60)));
 }
 
 QImage normalised(const QImage& image)

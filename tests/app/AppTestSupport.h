@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QMenu>
+#include <QTimer>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -23,6 +25,24 @@ inline void PrintTo(const QString& text, std::ostream* os)
 {
     *os << '"' << text.toStdString() << '"';
 }
+
+// The tests' way into the controller's inner state.
+struct AppDelegateTestAccess {
+    static AudioRecordDevice& recorder(AppDelegate& app) { return *app.audioRecord_; }
+    static RecordSession& session(AppDelegate& app) { return *app.session_; }
+    static ConfigAudioWndController& config(AppDelegate& app) { return *app.configAudioWndController_; }
+    static QMenu* menu(AppDelegate& app) { return app.menuTop_; }
+    static QTimer* levelTimer(AppDelegate& app) { return app.levelTimer_; }
+    static bool recordTimerRunning(AppDelegate& app) { return app.timerForShow_ != nullptr; }
+    static QSystemTrayIcon* statusItem(AppDelegate& app) { return app.statusItem_.get(); }
+    static AudioWaveView* audioWaveView(AppDelegate& app) { return app.audioWaveView_.get(); }
+    static int levelIconPushes(AppDelegate& app) { return app.levelIconPushes_; }
+    // A widget or action of the main interface file (the panel's menu button included), by object name.
+    template <class T> static T* find(AppDelegate& app, const char* name)
+    {
+        return app.mainInterface_->findChild<T*>(QLatin1String(name));
+    }
+};
 
 class RecordingWorkspace : public Workspace {
 public:
@@ -39,7 +59,7 @@ public:
             window->show();
     }
 
-    void notify(const QString& title, const QString&) override { notified.append(title); }
+    void notify(const QString& title, const QString& message) override { notified.append(title + '\n' + message); }
 
     QStringList revealed;
     QStringList notified;

@@ -17,6 +17,8 @@
 
 namespace {
 
+using Access = AppDelegateTestAccess;
+
 class DesktopTest : public AppTest {
 protected:
     void SetUp() override
@@ -29,55 +31,48 @@ protected:
 
 }  // namespace
 
-TEST_F(DesktopTest, WithoutATrayThePanelOpensWithTheMenuAndFollowsTheTray)
+TEST_F(DesktopTest, WithoutATrayThePanelOpensWithTheMenuFollowsTheTrayAndFailuresAreToldByTheDesktop)
 {
     AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppRecordingPanel);
+    const QString gone = home_.path() + QStringLiteral("/Unmounted Drive/Recordings");
+    AppControl::AppWriteKeyValue(gone, SettingsKey::SaveAudioPath);
     bool tray = false;
     AppDelegate::setSystemTrayProbe([&tray] { return tray; });
     auto app = launch();
-    EXPECT_TRUE(app->wndRecordingPanel()->isVisible()) << "the panel is the only way in";
-    EXPECT_FALSE(app->btnShowRecordingPanel()->isChecked()) << "the stored choice is left as it was";
-    QToolButton* menuButton = app->panelMenuButton();
+    QWidget* panel = Access::find<QWidget>(*app, "wndRecordingPanel");
+    EXPECT_TRUE(panel->isVisible()) << "the panel is the only way in";
+    EXPECT_FALSE(Access::find<QCheckBox>(*app, "btnShowRecordingPanel")->isChecked()) << "the stored choice stays";
+    QToolButton* menuButton = Access::find<QToolButton>(*app, "btnPanelMenu");
     ASSERT_NE(menuButton, nullptr);
     EXPECT_TRUE(menuButton->isVisible());
-    EXPECT_EQ(menuButton->menu(), app->menuTop());
-    EXPECT_EQ(menuButton->window(), app->wndRecordingPanel());
+    EXPECT_EQ(menuButton->menu(), Access::menu(*app));
+    EXPECT_EQ(menuButton->window(), panel);
+    // A remembered save folder that has gone is told at start-up; the default stands in.
+    ASSERT_EQ(workspace_.notified.size(), 1);
+    EXPECT_TRUE(workspace_.notified[0].contains(gone));
+    EXPECT_EQ(Access::config(*app).saveAudioPath(), saveFolder());
 
     // A tray appears: the button goes; the tray goes away again: the panel comes back with it.
     tray = true;
     QTest::qWait(2500);
     EXPECT_FALSE(menuButton->isVisible());
-    app->wndRecordingPanel()->close();
+    panel->close();
     tray = false;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return app->wndRecordingPanel()->isVisible(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return panel->isVisible(); }, 5000));
     EXPECT_TRUE(menuButton->isVisible());
 
-    // With no tray to show it from, a failure is told as a desktop notification.
-    app->configAudioWndController()->setSaveAudioPath(home_.path() + QStringLiteral("/missing"));
+    Access::config(*app).setSaveAudioPath(home_.path() + QStringLiteral("/missing"));
     app->startAndStopRecord();
-    EXPECT_EQ(workspace_.notified, QStringList{QStringLiteral("Recording could not start")});
-}
-
-TEST_F(DesktopTest, AMissingRememberedSaveFolderIsToldAtStartUp)
-{
-    const QString gone = home_.path() + QStringLiteral("/Unmounted Drive/Recordings");
-    AppControl::AppWriteKeyValue(gone, SettingsKey::SaveAudioPath);
-    std::vector<QString> told;
-    auto delegate = std::make_unique<AppDelegate>();
-    QObject::connect(delegate.get(), &AppDelegate::userNotified,
-        [&told](const QString&, const QString& message) { told.push_back(message); });
-    delegate->applicationWillFinishLaunching();
-    delegate->applicationDidFinishLaunching();
-    ASSERT_EQ(told.size(), 1u);
-    EXPECT_TRUE(told[0].contains(gone));
-    EXPECT_EQ(delegate->configAudioWndController()->saveAudioPath(), saveFolder());
+    ASSERT_EQ(workspace_.notified.size(), 2);
+    EXPECT_TRUE(workspace_.notified[1].startsWith(QStringLiteral("Recording could not start")));
 }
 
 TEST_F(DesktopTest, WindowsAskForNoPositionUntilTheUserHasPlacedThem)
 {
     auto app = launch();
-    QWidget* config = app->configAudioWndController()->window();
-    for (QWidget* window : {app->window(), app->wndRecordingPanel(), config}) {
+    QWidget* config = Access::config(*app).window();
+    QWidget* panel = Access::find<QWidget>(*app, "wndRecordingPanel");
+    for (QWidget* window : {app->window(), panel, config}) {
         // The Designer geometry (0,0) would become the "user specified location" hint.
         EXPECT_FALSE(window->testAttribute(Qt::WA_Moved)) << window->objectName().toStdString();
     }

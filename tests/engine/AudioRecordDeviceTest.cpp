@@ -2,7 +2,6 @@
 #include "AudioRecord/AudioRecordDevice.h"
 #include "ExtAudioFileTestHelpers.h"
 #include "support/backends/VirtualAudio.h"
-#include "support/DecodedFile.h"
 #include "support/GatedFile.h"
 #include "support/TempDir.h"
 

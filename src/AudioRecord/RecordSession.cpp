@@ -1,0 +1,150 @@
+#include "AudioRecord/RecordSession.h"
+
+RecordSession::RecordSession(AudioRecordDevice& recorder, Hooks hooks) : recorder_(recorder), hooks_(std::move(hooks))
+{
+    inbox_->wake = hooks_.wake;
+    recorder_.setCompletionHandler([inbox = inbox_](const CompletedRecording& done) {
+        {
+            const std::lock_guard<std::mutex> lock(inbox->mutex);
+            inbox->arrived.push_back(done);
+        }
+        if (inbox->wake)
+            inbox->wake();
+    });
+}
+
+RecordSession::StartResult RecordSession::start(const std::string& path)
+{
+    if (!recorder_.device())
+        return StartResult::NoDevice;
+    if (!recorder_.recordToPath(path))
+        return StartResult::FileNotCreated;
+    path_ = path;
+    recorder_.start();
+    if (hooks_.writeMark)
+        hooks_.writeMark(path);
+    state_ = State::Recording;
+    reportedFault_ = RecordFault::None;
+    lostSeen_ = lostReported_ = 0;
+    return StartResult::Started;
+}
+
+void RecordSession::pause()
+{
+    if (state_ != State::Recording)
+        return;
+    recorder_.pause();
+    state_ = State::Paused;
+}
+
+void RecordSession::resume()
+{
+    if (state_ != State::Paused)
+        return;
+    recorder_.start();
+    state_ = State::Recording;
+}
+
+void RecordSession::stop(Ending ending)
+{
+    if (state_ == State::Idle)
+        return;
+    checkLostAudio(true);
+    const bool handedOver = recorder_.audioPath().has_value();
+    recorder_.stop();
+    state_ = State::Idle;
+    if (!path_)
+        return;
+    finishing_[*path_] = ending;
+    // A device change already ended this file; it may be complete by now.
+    if (!handedOver && completedEarly_.count(*path_) && hooks_.wake)
+        hooks_.wake();
+}
+
+void RecordSession::configDevice(std::shared_ptr<AudioRecordMicDevice> device)
+{
+    recorder_.configDevice(std::move(device));
+    reportedFault_ = RecordFault::None;
+}
+
+RecordFault RecordSession::pollFault()
+{
+    const RecordFault fault = recorder_.fault();
+    if (fault == reportedFault_)
+        return RecordFault::None;
+    reportedFault_ = fault;
+    if (fault == RecordFault::None || state_ == State::Idle)
+        return RecordFault::None;
+    // The capture or the file is gone: end the recording while what it holds is still whole.
+    stop(Ending::Fault);
+    return fault;
+}
+
+void RecordSession::checkLostAudio(bool finalCheck)
+{
+    const std::int64_t lost = recorder_.lostFrames();
+    // A stall refuses cycle after cycle: wait until it is over and tell the whole loss once.
+    const bool growing = lost > lostSeen_;
+    lostSeen_ = lost;
+    if ((growing && !finalCheck) || lost <= lostReported_)
+        return;
+    double rate = recorder_.device() ? recorder_.device()->deviceFormat().mSampleRate : 0.0;
+    if (!(rate >= 100))
+        rate = 100;
+    const double seconds = double(lost - lostReported_) / rate;
+    lostReported_ = lost;
+    if (hooks_.audioLost)
+        hooks_.audioLost(seconds);
+}
+
+void RecordSession::deliverCompleted()
+{
+    std::vector<CompletedRecording> arrived;
+    {
+        const std::lock_guard<std::mutex> lock(inbox_->mutex);
+        arrived.swap(inbox_->arrived);
+    }
+    for (const CompletedRecording& done : arrived)
+        completedEarly_[done.path] = done.status;
+    for (auto it = completedEarly_.begin(); it != completedEarly_.end();) {
+        const auto stopped = finishing_.find(it->first);
+        if (stopped == finishing_.end()) {
+            ++it;
+            continue;
+        }
+        const Delivery delivery{it->first, it->second, stopped->second};
+        finishing_.erase(stopped);
+        it = completedEarly_.erase(it);
+        deliver(delivery);
+    }
+}
+
+void RecordSession::deliver(const Delivery& delivery)
+{
+    if (hooks_.delivered)
+        hooks_.delivered(delivery);
+    // Only now, with the file complete and handed on. A later recording may
+    // have marked its own file meanwhile: that mark stays.
+    if (hooks_.readMark && hooks_.writeMark && hooks_.readMark() == delivery.path)
+        hooks_.writeMark(std::string());
+}
+
+bool RecordSession::waitForCompletion(std::chrono::milliseconds timeout)
+{
+    const bool idle = recorder_.waitForCompletion(timeout);
+    deliverCompleted();
+    return idle;
+}
+
+void RecordSession::completeBeforeExit(std::chrono::milliseconds timeout)
+{
+    if (waitForCompletion(timeout))
+        return;
+    // The fragmented file plays as it is; the user gets it rather than nothing.
+    recorder_.abandonCompletion();
+    deliverCompleted();
+    const auto left = std::move(finishing_);
+    finishing_.clear();
+    for (const auto& [path, ending] : left)
+        deliver({path, noErr, ending});
+}

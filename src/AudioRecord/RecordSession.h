@@ -1,0 +1,116 @@
+// One recording's life, the same for the tray and the command line: start
+// (with the crash-recovery mark), pause and resume, stop, the faults and lost
+// audio the recorder reports, the hand-off of each completed file, and the
+// bounded wait for completions when the program ends. Menus, notifications
+// and printing stay with the front end, which hears of events through Hooks.
+//
+// "Recording" and "paused" are apart here: the recorder's own isStart() means
+// only "writing is on", so a paused recording would read as none.
+//
+// Threads: every call is the owner's (the main thread's). Completions arrive
+// on the recorder's completion thread; they are queued, wake() asks the owner
+// to call deliverCompleted(), and `delivered` runs on the owner's thread. The
+// owner owns the session and the recorder, and keeps the recorder alive
+// longer than the session.
+#pragma once
+
+#include "AudioRecord/AudioRecordDevice.h"
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+class RecordSession {
+public:
+    enum class State { Idle, Recording, Paused };
+    // Why a file left the session: the user stopped it, a fault ended it, the program is ending.
+    enum class Ending { User, Fault, Quit };
+    enum class StartResult { Started, NoDevice, FileNotCreated };
+
+    struct Delivery {
+        std::string path;
+        OSStatus status = noErr;  // the failure that cost audio written to the file, as CompletedRecording says
+        Ending ending = Ending::User;
+    };
+
+    // Every hook may be left empty.
+    struct Hooks {
+        // The crash-recovery mark: the file being recorded, "" for none. A
+        // written mark must be on disk when writeMark returns: a crash gives
+        // no later chance.
+        std::function<std::string()> readMark;
+        std::function<void(const std::string& path)> writeMark;
+        // Completion thread: a completed file waits; call deliverCompleted() soon.
+        std::function<void()> wake;
+        // A completed file goes to the user. The mark is cleared after it returns.
+        std::function<void(const Delivery&)> delivered;
+        // Seconds of audio the disk could not take, told once the loss stopped growing.
+        std::function<void(double seconds)> audioLost;
+    };
+
+    // Takes over the recorder's completion handler, which may outlive the
+    // session: it holds only the queue it fills.
+    RecordSession(AudioRecordDevice& recorder, Hooks hooks);
+    RecordSession(const RecordSession&) = delete;
+    RecordSession& operator=(const RecordSession&) = delete;
+
+    State state() const { return state_; }
+    bool isActive() const { return state_ != State::Idle; }
+    // The file of the running recording; after a stop, the last one's until the next start.
+    const std::optional<std::string>& path() const { return path_; }
+
+    // Makes the file and starts writing to it; the mark names it at once.
+    StartResult start(const std::string& path);
+    // Writing stops; the file stays open and capture goes on.
+    void pause();
+    void resume();
+    // Stops writing and hands the file over for completion; returns at once.
+    // Harmless when idle.
+    void stop(Ending ending = Ending::User);
+    // A device change ends the current file; the recording itself goes on.
+    void configDevice(std::shared_ptr<AudioRecordMicDevice> device);
+
+    // On the owner's timer: a fault newly seen while recording ends the
+    // recording (as Ending::Fault) and is returned; otherwise None.
+    RecordFault pollFault();
+    // On the owner's timer: tells audioLost once a loss has stopped growing.
+    void pollLostAudio() { checkLostAudio(false); }
+
+    // Hands every completed, stopped file to `delivered`.
+    void deliverCompleted();
+    // True once every file is complete and delivered; false when the timeout passed first.
+    bool waitForCompletion(std::chrono::milliseconds timeout);
+    // The program ends: waits at most `timeout`; a file still being
+    // completed then is delivered as it is (a fragmented MPEG-4 file plays)
+    // and its completion is abandoned.
+    void completeBeforeExit(std::chrono::milliseconds timeout);
+
+private:
+    struct Inbox {
+        std::mutex mutex;
+        std::vector<CompletedRecording> arrived;
+        std::function<void()> wake;
+    };
+
+    void checkLostAudio(bool finalCheck);
+    void deliver(const Delivery& delivery);
+
+    AudioRecordDevice& recorder_;  // not owned
+    Hooks hooks_;
+    State state_ = State::Idle;
+    std::optional<std::string> path_;
+    RecordFault reportedFault_ = RecordFault::None;
+    std::int64_t lostSeen_ = 0;      // frames, as of the last look
+    std::int64_t lostReported_ = 0;  // frames the user has been told of
+    // Stopped files not yet delivered, with why they were stopped.
+    std::map<std::string, Ending> finishing_;
+    // Completed files not yet stopped (a device change ended them), with their status.
+    std::map<std::string, OSStatus> completedEarly_;
+    // Filled on the completion thread, emptied on the owner's.
+    std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
+};
