@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -27,6 +28,7 @@
 #include <QToolButton>
 
 #include <csignal>
+#include <malloc.h>
 
 namespace {
 
@@ -390,7 +392,10 @@ TEST_F(AppDelegateTest, AudioTheDiskCouldNotTakeIsToldOnceTheStallIsOver)
     EXPECT_EQ(told.size(), 2);
 }
 
-TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChange)
+// The tray draws every push: an XEmbed tray paints the icon into its slot, a
+// StatusNotifierItem host reads each of its sizes. A day of a moving meter is
+// a million pushes, so a few thousand must leave nothing behind.
+TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChangeAndItsDrawingsLeaveNothingBehind)
 {
     auto app = launchPinned();
     const int initial = app->levelIconPushes();
@@ -407,6 +412,27 @@ TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChange)
     EXPECT_EQ(app->levelIconPushes(), initial + 2) << "the peak cell arrives on the next redraw";
     EXPECT_EQ(app->panelAudioWaveView()->buildInAudioWave()->value(9), app->audioRecord()->audioLevel())
         << "the panel's meter is fed the same levels";
+
+    QImage slot(22, 22, QImage::Format_ARGB32_Premultiplied);
+    const auto tickAndDraw = [&](int ticks) {
+        for (int i = 0; i < ticks; ++i) {
+            ASSERT_TRUE(feedTone(mic_, float(i % 13) / 26, 64));  // a period of 13 against pages of 10
+            app->showAudioLevel();
+            const QIcon icon = app->statusAudioWave()->icon();
+            QPainter painter(&slot);
+            icon.paint(&painter, slot.rect());
+            for (const QSize& size : icon.availableSizes())
+                EXPECT_EQ(icon.pixmap(size).size(), size);
+        }
+    };
+    tickAndDraw(100);  // the painters' own first allocations
+    const int pushes = app->levelIconPushes();
+    const struct mallinfo2 before = mallinfo2();
+    tickAndDraw(6000);
+    const struct mallinfo2 after = mallinfo2();
+    EXPECT_GT(app->levelIconPushes() - pushes, 2000) << "the meter moved at most redraws";
+    EXPECT_LT(double(after.uordblks + after.hblkhd) - double(before.uordblks + before.hblkhd), 512 * 1024)
+        << "bytes left on the heap";
 }
 
 TEST_F(AppDelegateTest, TimersKeepFiringWhileTheStatusMenuIsOpen)
