@@ -124,7 +124,9 @@ INI
   cpu1=$(cpu_ticks "$pid")
   local shown
   if [[ $path == xembed ]]; then
-    shown="$(xwininfo -root -tree | grep -c '"traytape" "TrayTape"') tray windows"
+    # The app's windows between the tray's panel and the next top-level window.
+    shown="$(xwininfo -root -tree | awk '/"panel" "trayer"/ { tray = 1; next } /^     0x/ { tray = 0 }
+      tray && /"traytape" "TrayTape"/ { n++ } END { print n + 0 }') icons in the tray"
   else
     shown="$(grep -c '^item' "$work/host.log") items"
     kill -TERM "$host_pid"
