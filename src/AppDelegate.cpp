@@ -4,6 +4,7 @@
 #include "AudioRecord/AudioFileStream.h"
 #include "Control/AppControl.h"
 #include "Control/AudioWaveView.h"
+#include "platform/ui/RedrawnIcon.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/WindowPlacement.h"
 #include "platform/ui/Workspace.h"
@@ -268,10 +269,8 @@ void AppDelegate::pushLevelIcon()
     QList<QImage> images = audioWaveView_->redrawCompact(kLevelIconPixels);
     if (!statusAudioWave_ || images == levelIconImages_)
         return;
-    QIcon icon;
-    for (const QImage& image : images)
-        icon.addPixmap(QPixmap::fromImage(image));
-    statusAudioWave_->setIcon(icon);
+    // Not an icon of pixmaps: Qt would cache every one the tray draws, and each push is new.
+    statusAudioWave_->setIcon(redrawnIcon(images));
     levelIconImages_ = std::move(images);
     ++levelIconPushes_;
 }

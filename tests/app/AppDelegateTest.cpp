@@ -17,6 +17,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -25,6 +27,7 @@
 #include <QToolButton>
 
 #include <csignal>
+#include <malloc.h>
 
 namespace {
 
@@ -377,7 +380,10 @@ TEST_F(AppDelegateTest, AudioTheDiskCouldNotTakeIsToldOnceTheStallIsOver)
     EXPECT_EQ(told.size(), 2) << "a loss is no failed recording";
 }
 
-TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChangeAndTimersRunUnderAnOpenMenu)
+// The tray draws every push: an XEmbed tray paints the icon into its slot, a
+// StatusNotifierItem host reads each of its sizes. A day of a moving meter is
+// a million pushes, so a few thousand must leave nothing behind.
+TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChangeLeavesNothingBehindAndTimersRunUnderAnOpenMenu)
 {
     auto app = launchPinned();
     const int initial = Access::levelIconPushes(*app);
@@ -393,6 +399,27 @@ TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChangeAndTimersRunUnde
     EXPECT_EQ(Access::find<AudioWaveView>(*app, "panelAudioWaveView")->buildInAudioWave()->value(9),
         Access::recorder(*app).audioLevel())
         << "the panel's meter is fed the same levels";
+
+    QImage slot(22, 22, QImage::Format_ARGB32_Premultiplied);
+    const auto tickAndDraw = [&](int ticks) {
+        for (int i = 0; i < ticks; ++i) {
+            ASSERT_TRUE(feedTone(mic_, float(i % 13) / 26, 64));  // a period of 13 against pages of 10
+            app->showAudioLevel();
+            const QIcon icon = Access::statusAudioWave(*app)->icon();
+            QPainter painter(&slot);
+            icon.paint(&painter, slot.rect());
+            for (const QSize& size : icon.availableSizes())
+                EXPECT_EQ(icon.pixmap(size).size(), size);
+        }
+    };
+    tickAndDraw(100);  // the painters' own first allocations
+    const int pushes = Access::levelIconPushes(*app);
+    const struct mallinfo2 before = mallinfo2();
+    tickAndDraw(6000);
+    const struct mallinfo2 after = mallinfo2();
+    EXPECT_GT(Access::levelIconPushes(*app) - pushes, 2000) << "the meter moved at most redraws";
+    EXPECT_LT(double(after.uordblks + after.hblkhd) - double(before.uordblks + before.hblkhd), 512 * 1024)
+        << "bytes left on the heap";
 
     Access::levelTimer(*app)->start();
     app->startAndStopRecord();

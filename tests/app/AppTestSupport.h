@@ -35,6 +35,7 @@ struct AppDelegateTestAccess {
     static QTimer* levelTimer(AppDelegate& app) { return app.levelTimer_; }
     static bool recordTimerRunning(AppDelegate& app) { return app.timerForShow_ != nullptr; }
     static QSystemTrayIcon* statusItem(AppDelegate& app) { return app.statusItem_.get(); }
+    static QSystemTrayIcon* statusAudioWave(AppDelegate& app) { return app.statusAudioWave_.get(); }
     static AudioWaveView* audioWaveView(AppDelegate& app) { return app.audioWaveView_.get(); }
     static int levelIconPushes(AppDelegate& app) { return app.levelIconPushes_; }
     // A widget or action of the main interface file (the panel's menu button included), by object name.
