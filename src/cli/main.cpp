@@ -7,6 +7,7 @@
 // Every failure prints one line naming the problem and exits non-zero.
 #include "AudioRecord/AudioRecordDevice.h"
 #include "Control/AudioConverter.h"
+#include "platform/audiofile/SafeFile.h"
 
 #include <algorithm>
 #include <atomic>
@@ -270,6 +271,8 @@ int info(const std::string& path)
     struct stat st { };
     if (::stat(path.c_str(), &st) != 0)
         return fail("no such file: " + path);
+    if (!S_ISREG(st.st_mode))
+        return fail("not a regular file: " + path);
     auto stream = AudioFileStream::streamForReadingAtPath(path);
     if (!stream)
         return fail("not a readable audio file: " + path);
@@ -332,6 +335,8 @@ int exportRange(const std::vector<std::string>& args)
     }, outStat{};
     if (::stat(in.c_str(), &inStat) != 0)
         return fail("no such file: " + in);
+    if (!S_ISREG(inStat.st_mode))
+        return fail("not a regular file: " + in);
     auto source = AudioFileStream::streamForReadingAtPath(in);
     if (!source)
         return fail("not a readable audio file: " + in);
@@ -358,6 +363,8 @@ int exportRange(const std::vector<std::string>& args)
         return fail("--end (" + formatSeconds(*end) + " s) is before --start (" + formatSeconds(*start) + " s)", 2);
 
     const AudioFileTypeID type = AudioFileStream::fileTypeForPath(out);
+    // Cut short, the export leaves nothing behind: not its hidden file, not a partial one.
+    audiofile::removeTemporariesOnQuitSignals();
     AudioConverter converter;
     converter.setSourceAudioPath(in);
     converter.setExportAudioPath(out);

@@ -32,10 +32,18 @@ constexpr ExtAudioFilePropertyID kExtAudioFileProperty_ClientDataFormat
     = fourCC("cfmt");  // AudioStreamBasicDescription
 constexpr ExtAudioFilePropertyID kExtAudioFileProperty_FileLengthFrames = fourCC("#frm");  // int64, in file frames
 
+// With create(): the file appears at its path only when dispose() succeeds;
+// until then it is a hidden file beside it, removed on failure.
+constexpr std::uint32_t kExtAudioFileFlags_AppearWhenComplete = 1u << 16;
+
 class ExtAudioFile {
 public:
     // Creates (replacing, with kAudioFileFlags_EraseFile) a file of the given
-    // type holding the given data format. out is set only on success.
+    // type holding the given data format. out is set only on success. The
+    // file is written beside the path and renamed over it (SafeFile.h): a
+    // link at the path is replaced, never followed; a device, FIFO or folder
+    // there is refused with kAudioFileNotRegularFileError; a file there that
+    // may not be written, with kAudioFilePermissionsError.
     static OSStatus create(const std::string& path, AudioFileTypeID fileType,
         const AudioStreamBasicDescription& fileFormat, std::uint32_t flags, std::unique_ptr<ExtAudioFile>& out);
     // Opens an existing file for reading. out is set only on success.

@@ -215,17 +215,6 @@ void quietFFmpegLog()
 
 std::atomic<int (*)(int)> dataSync{::fdatasync};
 
-OSStatus syncFile(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return statusFromErrno(errno);
-    const int r = dataSync.load(std::memory_order_relaxed)(fd);
-    const int err = errno;
-    ::close(fd);
-    return r == 0 ? noErr : writeFailure(statusFromErrno(err));
-}
-
 void syncFolderOf(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');

@@ -102,9 +102,6 @@ extern std::atomic<int (*)(int)> dataSync;
 // Keeps FFmpeg's informational lines off the terminal.
 void quietFFmpegLog();
 
-// Flushes a file's data and size to the disk, so a rename that follows
-// cannot outlive what it names.
-OSStatus syncFile(const std::string& path);
 // Makes a rename in the file's folder durable.
 void syncFolderOf(const std::string& path);
 

@@ -21,11 +21,9 @@ namespace audiofile {
 // safety is asked of it. Used under the writer's mutex.
 class CafFile {
 public:
-    static OSStatus create(const std::string& path, const AVCodecContext& enc, std::unique_ptr<CafFile>& out)
+    // Writes through fd, an empty file it owns from here on.
+    static OSStatus create(int fd, const AVCodecContext& enc, std::unique_ptr<CafFile>& out)
     {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0)
-            return statusFromErrno(errno);
         std::unique_ptr<CafFile> caf(new CafFile(fd));
         std::vector<std::uint8_t> h;
         append(h, "caff");
@@ -51,11 +49,8 @@ public:
         caf->dataSizeAt_ = h.size();
         put(h, 4, 8);
         put(h, 0, 4);  // edit count
-        if (OSStatus st = caf->writeBytes(h.data(), h.size())) {
-            caf.reset();
-            ::unlink(path.c_str());
+        if (OSStatus st = caf->writeBytes(h.data(), h.size()))
             return st;
-        }
         out = std::move(caf);
         return noErr;
     }

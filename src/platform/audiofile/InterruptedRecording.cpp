@@ -131,11 +131,10 @@ bool hasMovieFragments(int fd, std::int64_t fileBytes)
 OSStatus completeInterruptedRecording(const std::string& path)
 {
     quietFFmpegLog();
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    // Never through a link, and never waiting on a FIFO's writer.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return statusFromErrno(errno);
-    // A rewrite cut short left only its temporary: the original is intact.
-    ::unlink(remuxTemporaryFor(path).c_str());
     struct stat st { };
     std::uint8_t head[12] = {};
     OSStatus status = kAudioFileUnsupportedFileTypeError;
@@ -151,8 +150,8 @@ OSStatus completeInterruptedRecording(const std::string& path)
             status = noErr;
         }
     }
-    ::close(fd);
     if (status == noErr && fragmented)
-        status = remuxToOrdinaryMp4(path, -1, -1);
+        status = remuxToOrdinaryMp4(fd, path, -1, -1);
+    ::close(fd);
     return status;
 }

@@ -25,8 +25,7 @@ public:
     // at most this much audio (plus what the queue held).
     static constexpr double kHeaderSeconds = 0.25;
 
-    static OSStatus create(
-        const std::string& path, const AudioStreamBasicDescription& f, bool erase, std::unique_ptr<FileSink>& out)
+    static OSStatus create(int fd, const AudioStreamBasicDescription& f, std::unique_ptr<FileSink>& out)
     {
         AVSampleFormat format;
         std::uint16_t tag;
@@ -40,18 +39,12 @@ public:
             format = AV_SAMPLE_FMT_S16;
             tag = 1;
         } else {
+            ::close(fd);
             return kAudioFileUnsupportedDataFormatError;
         }
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (erase ? O_TRUNC : O_EXCL), 0644);
-        if (fd < 0)
-            return statusFromErrno(errno);
         std::unique_ptr<WavSink> sink(new WavSink(fd, format, tag, int(f.mChannelsPerFrame), int(f.mSampleRate)));
-        const OSStatus s = sink->writeHeader();
-        if (s != noErr) {
-            sink.reset();
-            ::unlink(path.c_str());
+        if (OSStatus s = sink->writeHeader())
             return s;
-        }
         out = std::move(sink);
         return noErr;
     }
@@ -172,10 +165,9 @@ private:
 
 }  // namespace
 
-OSStatus createWavSink(
-    const std::string& path, const AudioStreamBasicDescription& f, bool erase, std::unique_ptr<FileSink>& out)
+OSStatus createWavSink(int fd, const AudioStreamBasicDescription& f, std::unique_ptr<FileSink>& out)
 {
-    return WavSink::create(path, f, erase, out);
+    return WavSink::create(fd, f, out);
 }
 
 }  // namespace audiofile
