@@ -594,12 +594,9 @@ TEST_F(RecorderTest, AFailedRewriteKeepsThePlayingFragmentedFileButADeletedFileI
         ASSERT_TRUE(recorder.waitForCompletion(std::chrono::seconds(60)));
     };
 
-    // Whatever stands where the rewrite goes makes it fail.
+    // A file no one may write is not replaced: the rewrite fails.
     const std::string kept = file("kept.m4a");
-    record(kept, [&] {
-        for (const auto& name : {".remux.m4a", ".tmp", ".part"})
-            fs::create_directory(kept + name);
-    });
+    record(kept, [&] { ::chmod(kept.c_str(), 0444); });
     if (fragments(kept) == 0)
         GTEST_SKIP() << "the rewrite could not be made to fail";
     EXPECT_EQ(done.status, noErr) << "the fragmented file holds the whole recording";

@@ -226,7 +226,10 @@ public:
             recordFailure(finished);
         const int priming = fragmentedMp4Priming(*sink_);
         sink_.reset();
-        if (priming >= 0 && writerStatus() == noErr) {
+        if (priming >= 0 && writerStatus() == noErr && file_->lost()) {
+            // Deleted or moved while written: nothing is put in its place.
+            recordFailure(kAudioFileFileNotFoundError);
+        } else if (priming >= 0 && writerStatus() == noErr) {
             // Only an undamaged file is worth the copy, which takes the
             // destination's place; the fragmented one already plays.
             if (OSStatus s = remuxToOrdinaryMp4(file_->fd(), file_->destination(), priming, fileFrames_))

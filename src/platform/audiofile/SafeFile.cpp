@@ -241,6 +241,14 @@ OSStatus SafeFile::commit(bool sync)
     return noErr;
 }
 
+bool SafeFile::lost() const
+{
+    struct stat here { }, there{};
+    return committed_
+        && (::fstat(fd_, &here) != 0 || ::lstat(destination_.c_str(), &there) != 0 || here.st_dev != there.st_dev
+            || here.st_ino != there.st_ino);
+}
+
 void SafeFile::discard()
 {
     if (!committed_ && !temporary_.empty())

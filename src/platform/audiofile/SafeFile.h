@@ -42,6 +42,9 @@ public:
     // over the destination. The descriptor stays open: a recording goes on
     // being written through it at its final path.
     OSStatus commit(bool sync);
+    // Whether the file is no longer where it should be: committed, but its
+    // destination now names something else (it was deleted or moved).
+    bool lost() const;
     // Removes the temporary file unless committed, and closes the descriptor.
     void discard();
 
