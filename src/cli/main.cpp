@@ -239,7 +239,10 @@ int record(const std::vector<std::string>& args)
         return fail("input device vanished; the recording was stopped and kept (" + formatSeconds(length) + " s)", 3);
     if (fault == RecordFault::WriteFailed || closed != noErr)
         return fail(
-            "writing " + out + " failed (disk full?); kept what was written (" + formatSeconds(length) + " s)", 3);
+            "writing " + out + " failed (disk full?); kept what the file holds ("
+                + formatSeconds(double(frames) / AudioFileStream::audioStreamBasicDescription(kAudioFileWAVEType).mSampleRate)
+                + " s)",
+            3);
     if (silentDevice)
         return fail("no audio arrived from " + name + " in 5 s; kept an empty file", 3);
     return 0;

@@ -19,7 +19,7 @@ constexpr int kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22
 // complete on disk, so a crash loses at most the last one), or a CAF file.
 class AacSink final : public FileSink {
 public:
-    static OSStatus create(int fd, AudioFileTypeID type, const AudioStreamBasicDescription& f,
+    static OSStatus create(int fd, AudioFileTypeID type, const AudioStreamBasicDescription& f, bool crashSafe,
         std::unique_ptr<FileSink>& out)
     {
         std::unique_ptr<AacSink> sink(new AacSink);
@@ -51,7 +51,7 @@ public:
             if (avcodec_open2(enc, codec, nullptr) < 0)
                 return kAudioFileUnsupportedDataFormatError;
             const int cafFd = std::exchange(sink->fd_, -1);
-            if (OSStatus st = CafFile::create(cafFd, *enc, sink->caf_))
+            if (OSStatus st = CafFile::create(cafFd, *enc, crashSafe, sink->caf_))
                 return st;
         } else {
             AVFormatContext* rawFmt = nullptr;
@@ -127,7 +127,7 @@ public:
                 s = drain(nullptr);
         }
         if (caf_) {
-            const OSStatus st = caf_->finish(nextPts_, priming(), enc_->frame_size, failed || s != noErr);
+            const OSStatus st = caf_->finish(nextPts_, failed || s != noErr);
             return s != noErr ? s : st;
         }
         const int err = av_write_trailer(fmt_.get());
@@ -182,6 +182,10 @@ private:
                 av_packet_unref(packet);
                 if (st != noErr)
                     return st;
+                unflushed_ += duration > 0 ? duration : enc_->frame_size;
+                if (unflushed_ >= cutInterval_)
+                    if (OSStatus c = cut())
+                        return c;
                 continue;
             }
             av_packet_rescale_ts(packet, enc_->time_base, stream_->time_base);
@@ -202,6 +206,10 @@ private:
     OSStatus cut()
     {
         unflushed_ = 0;
+        if (caf_) {
+            ++fragments_;
+            return caf_->checkpoint();
+        }
         if (!fragmented_)
             return noErr;
         const int err = av_write_frame(fmt_.get(), nullptr);
@@ -231,9 +239,9 @@ private:
 }  // namespace
 
 OSStatus createAacSink(
-    int fd, AudioFileTypeID type, const AudioStreamBasicDescription& f, std::unique_ptr<FileSink>& out)
+    int fd, AudioFileTypeID type, const AudioStreamBasicDescription& f, bool crashSafe, std::unique_ptr<FileSink>& out)
 {
-    return AacSink::create(fd, type, f, out);
+    return AacSink::create(fd, type, f, crashSafe, out);
 }
 
 int fragmentedMp4Priming(const FileSink& sink)

@@ -56,13 +56,14 @@ OSStatus ExtAudioFile::create(const std::string& path, AudioFileTypeID fileType,
     const int fd = ::fcntl(file->fd(), F_DUPFD_CLOEXEC, 0);
     if (fd < 0)
         return statusFromErrno(errno);
+    const bool appearWhenComplete = (flags & kExtAudioFileFlags_AppearWhenComplete) != 0;
     std::unique_ptr<FileSink> sink;
-    const OSStatus status = fileType == kAudioFileWAVEType ? createWavSink(fd, format, sink)
-                                                           : createAacSink(fd, fileType, format, sink);
+    const OSStatus status = fileType == kAudioFileWAVEType
+        ? createWavSink(fd, format, sink)
+        : createAacSink(fd, fileType, format, !appearWhenComplete, sink);
     if (status != noErr)
         return status;
-    return createWriter(
-        std::move(sink), format, std::move(file), (flags & kExtAudioFileFlags_AppearWhenComplete) != 0, out);
+    return createWriter(std::move(sink), format, std::move(file), appearWhenComplete, out);
 }
 
 OSStatus ExtAudioFile::open(const std::string& path, std::unique_ptr<ExtAudioFile>& out)

@@ -102,6 +102,71 @@ OSStatus completeWave(int fd, std::int64_t fileBytes, bool rf64)
     return dataSync.load(std::memory_order_relaxed)(fd) == 0 ? noErr : writeFailure(statusFromErrno(errno));
 }
 
+// A CAF recording whose data size still says "to the end of the file": its
+// packet table names the packets written up to the last checkpoint; the
+// data is cut after them and its size stated.
+OSStatus completeCaf(int fd, std::int64_t fileBytes)
+{
+    std::int64_t at = 8;
+    std::int64_t tableAt = -1;
+    while (at + 12 <= fileBytes) {
+        std::uint8_t chunk[12];
+        if (!readAt(fd, chunk, 12, at))
+            return kAudioFileUnspecifiedError;
+        const std::uint64_t size = get64be(chunk + 4);
+        if (std::memcmp(chunk, "pakt", 4) == 0)
+            tableAt = at + 12;
+        if (std::memcmp(chunk, "data", 4) == 0) {
+            if (size != ~std::uint64_t(0))
+                return noErr;  // sized: complete
+            if (tableAt < 0)
+                return kAudioFileUnsupportedFileTypeError;
+            std::uint8_t counts[8];
+            if (!readAt(fd, counts, 8, tableAt))
+                return kAudioFileUnspecifiedError;
+            const std::uint64_t packets = get64be(counts);
+            // Sum the sizes the table names, in bytes read a block at a time.
+            std::uint64_t whole = 0;
+            std::int64_t entryAt = tableAt + 24;
+            std::uint8_t block[4096];
+            std::size_t have = 0, used = 0;
+            for (std::uint64_t p = 0; p < packets; ++p) {
+                std::uint64_t value = 0;
+                for (;;) {
+                    if (used == have) {
+                        const ssize_t n = ::pread(fd, block, sizeof block, off_t(entryAt));
+                        if (n <= 0)
+                            return kAudioFileUnsupportedFileTypeError;
+                        entryAt += n;
+                        have = std::size_t(n);
+                        used = 0;
+                    }
+                    const std::uint8_t b = block[used++];
+                    value = value << 7 | (b & 0x7F);
+                    if (!(b & 0x80))
+                        break;
+                }
+                whole += value;
+            }
+            const std::int64_t audioAt = at + 12 + 4;  // after the edit count
+            if (audioAt + std::int64_t(whole) > fileBytes)
+                return kAudioFileUnsupportedFileTypeError;
+            if (::ftruncate(fd, off_t(audioAt + std::int64_t(whole))) != 0)
+                return writeFailure(statusFromErrno(errno));
+            std::uint8_t sized[8];
+            for (int i = 0; i < 8; ++i)
+                sized[i] = std::uint8_t((4 + whole) >> (8 * (7 - i)));
+            if (::pwrite(fd, sized, 8, off_t(at + 4)) != 8)
+                return writeFailure(statusFromErrno(errno));
+            return dataSync.load(std::memory_order_relaxed)(fd) == 0 ? noErr : writeFailure(statusFromErrno(errno));
+        }
+        if (std::int64_t(size) < 0)
+            return kAudioFileUnsupportedFileTypeError;
+        at += 12 + std::int64_t(size);
+    }
+    return kAudioFileUnsupportedFileTypeError;
+}
+
 // Whether an MPEG-4 file holds movie fragments: a crash leaves them behind,
 // where a completed recording has one sample table.
 bool hasMovieFragments(int fd, std::int64_t fileBytes)
@@ -145,6 +210,8 @@ OSStatus completeInterruptedRecording(const std::string& path)
         const bool rf64 = std::memcmp(head, "RF64", 4) == 0;
         if ((rf64 || std::memcmp(head, "RIFF", 4) == 0) && std::memcmp(head + 8, "WAVE", 4) == 0) {
             status = completeWave(fd, st.st_size, rf64);
+        } else if (std::memcmp(head, "caff", 4) == 0) {
+            status = completeCaf(fd, st.st_size);
         } else if (std::memcmp(head + 4, "ftyp", 4) == 0) {
             fragmented = hasMovieFragments(fd, st.st_size);
             status = noErr;
