@@ -4,6 +4,7 @@
 #include "AudioRecord/AudioFileStream.h"
 #include "Control/AppControl.h"
 #include "Control/AudioWaveView.h"
+#include "platform/InterruptedRecording.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/WindowPlacement.h"
 #include "platform/ui/Workspace.h"
@@ -303,7 +304,7 @@ void AppDelegate::startRecording()
     recordAudioPath_ = path;
     audioRecord_->start();
     // Written through at once: a crash from here on leaves it for the next start.
-    AppControl::AppWriteKeyValue(path, kRecordingInProgress);
+    AppControl::AppWriteKeyValue(QString::fromStdString(recordingMark(path.toStdString())), kRecordingInProgress);
     reportedFault_ = RecordFault::None;
     lostSeen_ = lostReported_ = 0;
 
@@ -399,7 +400,8 @@ void AppDelegate::waitForRecordingCompletion()
 void AppDelegate::clearRecordingMark(const QString& path)
 {
     // A later recording may have marked its own file meanwhile: that mark stays.
-    if (AppControl::AppReadKeyValue(kRecordingInProgress, QString()).toString() == path)
+    const QString mark = AppControl::AppReadKeyValue(kRecordingInProgress, QString()).toString();
+    if (QString::fromStdString(recordingMarkPath(mark.toStdString())) == path)
         AppControl::AppWriteKeyValue(QString(), kRecordingInProgress);
 }
 

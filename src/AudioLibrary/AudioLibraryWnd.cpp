@@ -23,6 +23,9 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QThread>
+
+#include <atomic>
+#include <memory>
 #include <QTimer>
 #include <QToolButton>
 
@@ -224,17 +227,22 @@ void AudioLibraryWnd::addAudioItemFromPath(const QString& path)
     writeData();
 }
 
-void AudioLibraryWnd::recoverAudioItemFromPath(const QString& path, std::function<void()> finished)
+void AudioLibraryWnd::recoverAudioItemFromPath(const QString& mark, std::function<void()> finished)
 {
     window();
+    const QString path = QString::fromStdString(recordingMarkPath(mark.toStdString()));
     if (!QFileInfo(path).isFile()) {
         finished();
         return;
     }
     // Finishing a long M4A rewrites the whole file: not on the main thread.
-    QThread* recovery = QThread::create([file = path.toStdString()] { completeInterruptedRecording(file); });
+    // A file that is not the marked recording is neither changed nor listed.
+    auto ours = std::make_shared<std::atomic<bool>>(false);
+    QThread* recovery = QThread::create([file = mark.toStdString(), ours] {
+        ours->store(completeInterruptedRecording(file) != kInterruptedRecordingNotOurs);
+    });
     recoveries_.append(recovery);
-    connect(recovery, &QThread::finished, this, [this, recovery, path, finished = std::move(finished)] {
+    connect(recovery, &QThread::finished, this, [this, recovery, path, ours, finished = std::move(finished)] {
         recoveries_.removeOne(recovery);
         recovery->deleteLater();
         // The same file under another spelling of its path is the same recording.
@@ -242,7 +250,7 @@ void AudioLibraryWnd::recoverAudioItemFromPath(const QString& path, std::functio
         bool listed = false;
         for (const QVariant& entry : std::as_const(aryAudioItemData_))
             listed = listed || (!canonical.isEmpty() && QFileInfo(storedPath(entry)).canonicalFilePath() == canonical);
-        if (!listed && !canonical.isEmpty()) {
+        if (!listed && !canonical.isEmpty() && ours->load()) {
             QVariantMap item;
             item.insert(kAudioPath, path);
             item.insert(kAudioLength, measuredLength(path));

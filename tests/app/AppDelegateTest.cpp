@@ -7,6 +7,7 @@
 #include "Control/AppControl.h"
 #include "Control/AudioWaveView.h"
 #include "QuitSignals.h"
+#include "platform/InterruptedRecording.h"
 #include "platform/ui/Resources.h"
 #include "platform/VirtualMediaPlayer.h"
 #include "support/GatedFile.h"
@@ -291,15 +292,18 @@ TEST_F(AppDelegateTest, ARunningRecordingIsMarkedUntilTheLibraryHasIt)
     EXPECT_FALSE(libraryLog_.join(' ').contains("recover")) << "nothing was cut off";
     app->startAndStopRecord();
     const QString path = saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio.m4a");
-    // On disk at once, since a crash gives no chance to write it later.
-    EXPECT_EQ(AppControl::AppReadKeyValue(key, QString()).toString(), path);
+    // On disk at once, since a crash gives no chance to write it later; it
+    // names the file and what identifies it.
+    const QString mark = AppControl::AppReadKeyValue(key, QString()).toString();
+    EXPECT_EQ(QString::fromStdString(recordingMarkPath(mark.toStdString())), path);
+    EXPECT_NE(mark, path);
     QFile stored(QSettings().fileName());
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
     EXPECT_TRUE(stored.readAll().contains("RecordingInProgress=" + saveFolder().toUtf8()));
     for (int i = 0; i < 5; ++i)
         ASSERT_TRUE(feedTone(mic_, 0.5f));
     app->startAndStopRecord();
-    EXPECT_EQ(AppControl::AppReadKeyValue(key, QString()).toString(), path) << "kept until the file is complete";
+    EXPECT_EQ(AppControl::AppReadKeyValue(key, QString()).toString(), mark) << "kept until the file is complete";
     completeRecordings(*app);
     EXPECT_TRUE(AppControl::AppReadKeyValue(key, QString()).toString().isEmpty());
 

@@ -3,6 +3,7 @@
 // write, whatever links, FIFOs, folders or permissions lie in their way.
 #include "Control/AudioConverter.h"
 #include "ExtAudioFileTestHelpers.h"
+#include "platform/InterruptedRecording.h"
 #include "platform/audiofile/SafeFile.h"
 #include "support/Signal.h"
 #include "support/StereoFile.h"
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <thread>
 
@@ -216,6 +218,81 @@ TEST_F(FileSafetyTest, TemporaryFilesGoWithASignalOrAFailure)
     }
     ::chmod(locked.c_str(), 0700);
     EXPECT_TRUE(fs::is_empty(locked));
+}
+
+// Recovery finishes the recording its mark names, and only that: another
+// program's file, a link, a file put in its place, or one named by an older
+// mark that this program did not write, is left byte for byte, and nothing
+// beside it is touched.
+TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
+{
+    std::map<AudioFileTypeID, std::string> killed;
+    for (AudioFileTypeID type : {kAudioFileWAVEType, kAudioFileM4AType, kAudioFileCAFType}) {
+        if (type != kAudioFileWAVEType && !haveAac())
+            continue;
+        killed[type] = dir_.file("killed" + std::to_string(type));
+        ASSERT_EQ(recordThenKill(killed[type], type, 0.8), "");
+    }
+    const std::string otherWave = dir_.file("other.wav");  // a plain header whose sizes are stale
+    {
+        std::string header("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x20\x62\x05\0\x08\0\x20\0data\0\0\0\0", 44);
+        std::ofstream(otherWave, std::ios::binary) << header << std::string(8000, '\x11');
+    }
+    const std::string text = dir_.file("notes.txt");
+    std::ofstream(text) << kPrecious;
+    std::string alac;
+    if (haveTool("ffmpeg")) {
+        alac = dir_.file("alac.m4a");
+        testsupport::runCommand({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "sine=d=3", "-c:a", "alac",
+            "-movflags", "frag_keyframe+empty_moov", alac});
+    }
+
+    enum class Mark { Full, Bare, OfLink, ThenReplaced };
+    struct Case {
+        std::string file;
+        Mark mark;
+        bool ours;
+    };
+    std::vector<Case> cases{{otherWave, Mark::Bare, false}, {text, Mark::Bare, false}};
+    if (!alac.empty())
+        cases.push_back({alac, Mark::Bare, false});
+    for (const auto& [type, path] : killed) {
+        cases.push_back({path, Mark::Full, true});
+        cases.push_back({path, Mark::Bare, true});  // a mark an older version wrote
+        cases.push_back({path, Mark::OfLink, false});
+        cases.push_back({path, Mark::ThenReplaced, false});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file + " mark " + std::to_string(int(c.mark)));
+        TempDir dir;
+        const std::string path = dir.file("24_03_05 14_07_09_Audio" + fs::path(c.file).extension().string());
+        fs::copy_file(c.file, path);
+        if (c.ours && c.file == killed[kAudioFileWAVEType])  // a kill part-way through a frame
+            fs::resize_file(path, fs::file_size(path) - 3);
+        const std::string planted = path + ".remux.m4a";  // once the rewrite's name
+        std::ofstream(planted) << kPrecious;
+        std::string mark = c.mark == Mark::Bare ? path : recordingMark(path);
+        if (c.mark == Mark::OfLink) {
+            fs::rename(path, dir.file("target"));
+            fs::create_symlink(dir.file("target"), path);
+            mark = path;
+        } else if (c.mark == Mark::ThenReplaced) {
+            fs::copy_file(path, dir.file("copy"));
+            fs::rename(dir.file("copy"), path);
+        }
+        const std::string before = fileBytes(path);
+        const OSStatus status = completeInterruptedRecording(mark);
+        EXPECT_EQ(recordingMarkPath(mark), path);
+        EXPECT_EQ(fileBytes(planted), kPrecious);
+        if (!c.ours) {
+            EXPECT_EQ(status, kInterruptedRecordingNotOurs);
+            EXPECT_TRUE(fileBytes(path) == before) << "a file that is not ours was changed";
+            continue;
+        }
+        EXPECT_EQ(status, noErr);
+        EXPECT_FALSE(fileBytes(path) == before) << "the recording was not completed";
+        EXPECT_EQ(decodeFile(path).status, noErr);
+    }
 }
 
 }  // namespace
