@@ -236,7 +236,7 @@ std::string AudioConverter::failureText() const
     case AudioConvertFailure::SameFile:
         return "cannot export a file onto itself: " + exportAudioPath_;
     case AudioConvertFailure::CannotCreate:
-        return "cannot create file: " + exportAudioPath_;
+        return "cannot create file: " + exportAudioPath_ + " (" + audiofile::reasonFor(status_) + ")";
     case AudioConvertFailure::ReadFailed:
         return "reading " + sourceAudioPath_ + " failed part-way; " + exportAudioPath_ + " holds what was read";
     case AudioConvertFailure::WriteFailed:

@@ -4,9 +4,11 @@
 //   traytape-cli info FILE
 //   traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT
 //   traytape-cli system-audio on|off
+//   --verbose before the command shows FFmpeg's own messages; -- ends the options.
 // Every failure prints one line naming the problem and exits non-zero.
 #include "AudioRecord/AudioRecordDevice.h"
 #include "Control/AudioConverter.h"
+#include "platform/FFmpegUtil.h"
 #include "platform/audiofile/SafeFile.h"
 
 #include <algorithm>
@@ -47,6 +49,8 @@ int usage()
         "       traytape-cli info FILE\n"
         "       traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT\n"
         "       traytape-cli system-audio on|off\n"
+        "\n"
+        "--verbose before the command shows FFmpeg's own messages; -- ends the options.\n"
         "\n"
         "system-audio on makes the input device \"Vortanx System Audio\" carry what the\n"
         "default output plays, and keeps it after the command ends; run it again after\n"
@@ -301,18 +305,26 @@ bool parseSeconds(const std::string& text, double most, double& out)
 int exportRange(const std::vector<std::string>& args)
 {
     constexpr double kMaxFade = 5.0;
+    // Past this a time is a mistake, and its digits would fill a line.
+    constexpr double kMaxSeconds = 1e9;
     std::optional<double> start, end;
     double fadeIn = 0, fadeOut = 0;
     std::vector<std::string> paths;
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& option = args[i];
-        if (option == "--start" || option == "--end" || option == "--fade-in" || option == "--fade-out") {
+        if (optionsEnded) {
+            paths.push_back(option);
+        } else if (option == "--") {
+            optionsEnded = true;
+        } else if (option == "--start" || option == "--end" || option == "--fade-in" || option == "--fade-out") {
             if (i + 1 >= args.size())
                 return usage();
             const bool fade = option == "--fade-in" || option == "--fade-out";
             double value = 0;
-            if (!parseSeconds(args[++i], fade ? kMaxFade : HUGE_VAL, value))
-                return fail(option + (fade ? " needs seconds from 0 to 5, not \"" : " needs seconds from 0 on, not \"")
+            if (!parseSeconds(args[++i], fade ? kMaxFade : kMaxSeconds, value))
+                return fail(option
+                        + (fade ? " needs seconds from 0 to 5, not \"" : " is out of range: needs seconds from 0 to 1e9, not \"")
                         + args[i] + "\"",
                     2);
             if (option == "--start")
@@ -419,6 +431,11 @@ int systemAudio(const std::string& mode)
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    // FFmpeg's own lines would break the one-line errors; --verbose shows them.
+    const bool verbose = !args.empty() && args.front() == "--verbose";
+    if (verbose)
+        args.erase(args.begin());
+    av_log_set_level(verbose ? AV_LOG_ERROR : AV_LOG_QUIET);
     if (args.empty())
         return usage();
     const std::string command = args.front();
@@ -427,6 +444,8 @@ int main(int argc, char** argv)
         return listDevices();
     if (command == "record")
         return record(args);
+    if (command == "info" && !args.empty() && args[0] == "--")
+        args.erase(args.begin());
     if (command == "info" && args.size() == 1)
         return info(args[0]);
     if (command == "export")
