@@ -12,8 +12,9 @@
 // must not overlap a writeAsync call.
 //
 // Crash safety: while a file is written, the writer makes what it holds
-// readable at checkpoints, a WAVE header update every kHeaderSeconds of audio
-// (WavSink.cpp) or an MPEG-4 fragment every kFragmentSeconds (AacSink.cpp),
+// readable at checkpoints, a WAVE header update after each batch of audio
+// (WavSink.cpp), an MPEG-4 fragment or a CAF packet table update every
+// kFragmentSeconds (AacSink.cpp),
 // also when the audio pauses; it pushes them to the disk with fdatasync every
 // kSyncInterval (ExtAudioFileWriter.cpp). A file cut off by a crash or a
 // power loss therefore decodes up to about its last checkpoint, and

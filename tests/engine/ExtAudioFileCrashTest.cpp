@@ -219,10 +219,10 @@ TEST_P(ExtAudioFileCrash, SyncsAboutOnceASecondAndAKillNineLeavesAFilePlayableTo
         EXPECT_LE(double(sx), highest) << "sox";
     }
 
-    // About four header updates or two fragments a second of recording.
+    // A header update each time the writer drains its queue (every 50 ms),
+    // or two fragments a second of recording.
     if (c.type == kAudioFileWAVEType) {
-        EXPECT_GE(headerDataSizes.size(), std::size_t(2 * kSeconds));
-        EXPECT_LE(headerDataSizes.size(), std::size_t(6 * kSeconds));
+        EXPECT_GE(headerDataSizes.size(), std::size_t(8 * kSeconds));
         EXPECT_EQ(wavSizes(path).data % 8, 0);
     } else if (c.type == kAudioFileM4AType) {
         const std::size_t fragments = countOf(topLevelBoxes(path), "moof");
@@ -236,7 +236,9 @@ TEST_P(ExtAudioFileCrash, SyncsAboutOnceASecondAndAKillNineLeavesAFilePlayableTo
 }
 
 INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileCrash,
-    testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0.4}, CrashCase{kAudioFileWAVEType, "rf64", 0.4, 200000},
+    // A WAVE file loses what the queue held, 0.1 s at most (the rest of the
+    // margin is the scheduler's on a busy machine); MPEG-4 and CAF a fragment more.
+    testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0.15}, CrashCase{kAudioFileWAVEType, "rf64", 0.15, 200000},
         CrashCase{kAudioFileM4AType, "m4a", 1.0}, CrashCase{kAudioFileCAFType, "caf", 1.0}),
     [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.name); });
 

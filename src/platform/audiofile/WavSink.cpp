@@ -21,8 +21,10 @@ class WavSink final : public FileSink {
 public:
     // RIFF header, 'JUNK' chunk, 16-byte 'fmt ' chunk, 'data' chunk header.
     static constexpr std::uint32_t kHeaderBytes = 12 + 8 + kDs64Bytes + 8 + 16 + 8;
-    // The header's sizes are brought up to date this often, so a crash loses
-    // at most this much audio (plus what the queue held).
+    // The header's sizes follow each batch of audio written (a few bytes
+    // rewritten in place, about as often as the writer drains its queue),
+    // so a crash loses only what the queue held. This is how long the
+    // writer waits before asking again after a batch whose update failed.
     static constexpr double kHeaderSeconds = 0.25;
 
     static OSStatus create(int fd, const AudioStreamBasicDescription& f, std::unique_ptr<FileSink>& out)
@@ -61,9 +63,7 @@ public:
     {
         if (OSStatus s = writeAll(fd_, data[0], std::size_t(frames) * frameBytes_, dataBytes_))
             return s;
-        if (dataBytes_ - headerBytes_ >= headerInterval_)
-            return updateSizes();
-        return noErr;
+        return updateSizes();
     }
 
     OSStatus checkpoint() override { return dataBytes_ != headerBytes_ ? updateSizes() : noErr; }
@@ -97,8 +97,7 @@ private:
           tag_(tag),
           channels_(channels),
           rate_(rate),
-          frameBytes_(std::uint32_t(av_get_bytes_per_sample(format) * channels)),
-          headerInterval_(std::uint64_t(std::llround(rate * kHeaderSeconds)) * frameBytes_)
+          frameBytes_(std::uint32_t(av_get_bytes_per_sample(format) * channels))
     {
         layout_.reservedAt = 12;
         layout_.dataAt = kHeaderBytes;
@@ -156,7 +155,6 @@ private:
     int channels_;
     int rate_;
     std::uint32_t frameBytes_;
-    std::uint64_t headerInterval_;
     std::uint64_t dataBytes_ = 0;
     std::uint64_t headerBytes_ = 0;
     std::uint64_t headerUpdates_ = 0;
