@@ -215,7 +215,6 @@ TEST_F(AudioConverterTest, AFailureLeavesTheDestinationAsItWas)
     const std::string kept = dir.file("kept.wav");
     const std::string keptBytes = "an export the user wants to keep";
     std::ofstream(kept) << keptBytes;
-    fs::create_directory(dir.file("folder.wav"));
 
     struct Case {
         std::string source, destination;
@@ -228,7 +227,6 @@ TEST_F(AudioConverterTest, AFailureLeavesTheDestinationAsItWas)
              {source, source, AudioConvertFailure::SameFile},
              {source, link, AudioConvertFailure::SameFile},
              {source, dir.file("no folder/out.wav"), AudioConvertFailure::CannotCreate},
-             {source, dir.file("folder.wav"), AudioConvertFailure::CannotCreate},
          }) {
         SCOPED_TRACE(c.source + " -> " + c.destination);
         EXPECT_EQ(runExport(converter, c.source, c.destination, {0, 30, 1, 1}), c.failure);
@@ -236,8 +234,6 @@ TEST_F(AudioConverterTest, AFailureLeavesTheDestinationAsItWas)
         EXPECT_FALSE(converter.failureText().empty());
     }
     EXPECT_EQ(delegate.finished, 0) << "an export that never started is not reported as finished";
-    EXPECT_TRUE(fs::is_empty(dir.file("folder.wav")));
-    fs::remove(dir.file("folder.wav"));
     EXPECT_EQ(fileBytes(kept), keptBytes);
     EXPECT_EQ(fileBytes(source), sourceBytes);
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"garbage.wav", "kept.wav", "link.wav", "source.wav"}));
