@@ -252,25 +252,17 @@ int record(const std::vector<std::string>& args)
     return 0;
 }
 
-std::string codecName(const AudioStreamBasicDescription& format)
+// The codec's name as FFmpeg gives it ("pcm_s32le", "aac", "pcm_alaw").
+std::string codecName(const std::string& path)
 {
-    if (format.mFormatID == kAudioFormatLinearPCM) {
-        const char* kind = (format.mFormatFlags & kAudioFormatFlagIsFloat) ? "f"
-            : (format.mFormatFlags & kAudioFormatFlagIsSignedInteger)      ? "s"
-                                                                           : "u";
-        const char* endian = (format.mFormatFlags & kAudioFormatFlagIsBigEndian) ? "be" : "le";
-        return "pcm_" + std::string(kind) + std::to_string(format.mBitsPerChannel)
-            + (format.mBitsPerChannel > 8 ? endian : "");
-    }
-    if (format.mFormatID == kAudioFormatMPEG4AAC)
-        return "aac";
-    std::string code;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        const char c = char((format.mFormatID >> shift) & 0xFF);
-        if (c != ' ' && c != '\0')
-            code += c;
-    }
-    return code.empty() ? "unknown" : code;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        return "unknown";
+    ffmpeg::InputFormatPtr input(raw);
+    if (avformat_find_stream_info(raw, nullptr) < 0)
+        return "unknown";
+    const int stream = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    return stream < 0 ? "unknown" : avcodec_get_name(raw->streams[stream]->codecpar->codec_id);
 }
 
 int info(const std::string& path)
@@ -289,7 +281,7 @@ int info(const std::string& path)
     stream->audioFile()->getProperty(kExtAudioFileProperty_FileLengthFrames, &size, &frames);
     const double duration = format.mSampleRate > 0 ? double(frames) / format.mSampleRate : 0.0;
     std::printf("%s\t%.0f\t%u\t%s\n", formatSeconds(duration).c_str(), format.mSampleRate, format.mChannelsPerFrame,
-        codecName(format).c_str());
+        codecName(path).c_str());
     return 0;
 }
 

@@ -258,6 +258,16 @@ TEST_F(Cli, ExportWritesTheTrimmedRangeInTheFormatOfItsExtensionAndPrintsItsLeng
     const CommandResult probe = runCommand(
         {"ffprobe", "-v", "error", "-show_entries", "format=format_name", "-of", "default=nw=1:nk=1", file("all.aac")});
     EXPECT_NE(probe.output.find("mp4"), std::string::npos) << probe.output;
+
+    // The codec is named as FFmpeg names it, whatever the file holds.
+    for (const std::string codec : {"pcm_alaw", "adpcm_ima_wav", "pcm_s32le"}) {
+        const std::string path = file(codec + ".wav");
+        if (!runCommand({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "sine=d=1", "-c:a", codec, path}).ok())
+            continue;
+        const CommandResult info = runCommand({cli, "info", path});
+        ASSERT_TRUE(info.ok()) << info.errors;
+        EXPECT_EQ(fields(info.output).at(3), codec);
+    }
 }
 
 TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
