@@ -64,8 +64,7 @@ public:
             append(h, "pakt");
             caf->tableAt_ = h.size() - 4;
             put(h, 24 + kReservedTableBytes, 8);
-            put(h, 0, 24);  // no packets yet
-            h.resize(h.size() + kReservedTableBytes);
+            h.resize(h.size() + 24 + kReservedTableBytes);  // no packets yet
         }
         append(h, "data");
         caf->dataSizeAt_ = h.size();
