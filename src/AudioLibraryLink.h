@@ -28,5 +28,7 @@ public:
     // it (off the main thread), then listed with its measured length unless
     // it is listed already, and the list stored. `finished` runs on the main
     // thread once that is done, also when there was no file to recover.
+    // `path` is the recovery mark (recordingMark()): a file that is not the
+    // marked recording is left as it is and not listed.
     virtual void recoverAudioItemFromPath(const QString& path, std::function<void()> finished) = 0;
 };

@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <atomic>
+#include <memory>
+
 #include <cmath>
 
 namespace {
@@ -74,17 +77,22 @@ void AudioLibraryStore::write() const
 }
 
 void AudioLibraryStore::recover(
-    const QString& path, std::function<void(const QVariantMap&)> listed, std::function<void()> finished)
+    const QString& mark, std::function<void(const QVariantMap&)> listed, std::function<void()> finished)
 {
+    const QString path = QString::fromStdString(recordingMarkPath(mark.toStdString()));
     if (!QFileInfo(path).isFile()) {
         finished();
         return;
     }
     // Finishing a long M4A rewrites the whole file: not on the main thread.
-    QThread* recovery = QThread::create([file = path.toStdString()] { completeInterruptedRecording(file); });
+    // A file that is not the marked recording is neither changed nor listed.
+    auto ours = std::make_shared<std::atomic<bool>>(false);
+    QThread* recovery = QThread::create([file = mark.toStdString(), ours] {
+        ours->store(completeInterruptedRecording(file) != kInterruptedRecordingNotOurs);
+    });
     recoveries_.append(recovery);
     connect(recovery, &QThread::finished, this,
-        [this, recovery, path, listed = std::move(listed), finished = std::move(finished)] {
+        [this, recovery, path, ours, listed = std::move(listed), finished = std::move(finished)] {
             recoveries_.removeOne(recovery);
             recovery->deleteLater();
             // The same file under another spelling of its path is the same recording.
@@ -92,7 +100,7 @@ void AudioLibraryStore::recover(
             bool known = false;
             for (const QVariant& entry : std::as_const(items_))
                 known = known || (!canonical.isEmpty() && QFileInfo(pathOf(entry)).canonicalFilePath() == canonical);
-            if (!known && !canonical.isEmpty())
+            if (!known && !canonical.isEmpty() && ours->load())
                 listed(add(path));
             finished();
         });

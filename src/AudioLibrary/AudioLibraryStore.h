@@ -34,10 +34,11 @@ public:
     void removeAt(qsizetype index);
     void write() const;
 
-    // Completes an interrupted recording off the main thread; `listed` hears
-    // of the item when the file was not in the list yet (and is now), and
-    // `finished` is called last in any case.
-    void recover(const QString& path, std::function<void(const QVariantMap&)> listed, std::function<void()> finished);
+    // Completes the interrupted recording a recovery mark (recordingMark())
+    // names, off the main thread; a file that is not that recording is left
+    // alone. `listed` hears of the item when the file was ours and not in the
+    // list yet (and is now), and `finished` is called last in any case.
+    void recover(const QString& mark, std::function<void(const QVariantMap&)> listed, std::function<void()> finished);
 
     const QVariantList& items() const { return items_; }
     // An entry's path: a text under "AudioPath" of a map, else empty.

@@ -172,11 +172,11 @@ void AudioLibraryWnd::addAudioItemFromPath(const QString& path)
     writeData();
 }
 
-void AudioLibraryWnd::recoverAudioItemFromPath(const QString& path, std::function<void()> finished)
+void AudioLibraryWnd::recoverAudioItemFromPath(const QString& mark, std::function<void()> finished)
 {
     window();
     store_.recover(
-        path,
+        mark,
         [this](const QVariantMap& item) {
             audioItemLoadFromDic(item);
             flushAudioLibrary();

@@ -1,5 +1,7 @@
 #include "AudioRecord/RecordSession.h"
 
+#include "platform/InterruptedRecording.h"
+
 RecordSession::RecordSession(AudioRecordDevice& recorder, Hooks hooks) : recorder_(recorder), hooks_(std::move(hooks))
 {
     inbox_->wake = hooks_.wake;
@@ -21,8 +23,10 @@ RecordSession::StartResult RecordSession::start(const std::string& path)
         return StartResult::FileNotCreated;
     path_ = path;
     recorder_.start();
+    // The mark names the file and what identifies it (device, inode, header),
+    // so recovery never finishes a file that took its place.
     if (hooks_.writeMark)
-        hooks_.writeMark(path);
+        hooks_.writeMark(recordingMark(path));
     state_ = State::Recording;
     reportedFault_ = RecordFault::None;
     lostSeen_ = lostReported_ = 0;
@@ -125,7 +129,7 @@ void RecordSession::deliver(const Delivery& delivery)
         hooks_.delivered(delivery);
     // Only now, with the file complete and handed on. A later recording may
     // have marked its own file meanwhile: that mark stays.
-    if (hooks_.readMark && hooks_.writeMark && hooks_.readMark() == delivery.path)
+    if (hooks_.readMark && hooks_.writeMark && recordingMarkPath(hooks_.readMark()) == delivery.path)
         hooks_.writeMark(std::string());
 }
 

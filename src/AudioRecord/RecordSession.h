@@ -40,11 +40,11 @@ public:
 
     // Every hook may be left empty.
     struct Hooks {
-        // The crash-recovery mark: the file being recorded, "" for none. A
-        // written mark must be on disk when writeMark returns: a crash gives
-        // no later chance.
+        // The crash-recovery mark (recordingMark(): the file being recorded and
+        // what identifies it), "" for none. A written mark must be on disk
+        // when writeMark returns: a crash gives no later chance.
         std::function<std::string()> readMark;
-        std::function<void(const std::string& path)> writeMark;
+        std::function<void(const std::string& mark)> writeMark;
         // Completion thread: a completed file waits; call deliverCompleted() soon.
         std::function<void()> wake;
         // A completed file goes to the user. The mark is cleared after it returns.

@@ -10,42 +10,6 @@
 
 namespace {
 
-std::string folderOf(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A new, empty, hidden file in the destination's folder, so that the final
-// rename stays on one file system and is atomic. Created with O_EXCL so it
-// never takes over someone else's file, and with the usual 0666 less the
-// umask, the mode the renamed file keeps.
-OSStatus makeTemporaryBeside(const std::string& destination, std::string& out)
-{
-    static std::atomic<unsigned> counter{0};
-    const std::string stem = folderOf(destination) + "/." + nameOf(destination) + ".";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate = stem + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".part";
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            out = candidate;
-            return noErr;
-        }
-        if (errno != EEXIST)
-            return audiofile::statusFromErrno(errno);
-    }
-    return kAudioFileUnspecifiedError;
-}
-
 bool sameFile(const std::string& a, const std::string& b)
 {
     struct stat sa {
@@ -115,8 +79,8 @@ AudioFileTypeID AudioConverter::exportFileType(std::int32_t format)
 ExtAudioFileRef AudioConverter::createExportAudioRef(const std::string& path)
 {
     ExtAudioFileRef file;
-    status_ = ExtAudioFile::create(
-        path, exportFileType(audioFromat_), exportDescription(audioFromat_), kAudioFileFlags_EraseFile, file);
+    status_ = ExtAudioFile::create(path, exportFileType(audioFromat_), exportDescription(audioFromat_),
+        kAudioFileFlags_EraseFile | kExtAudioFileFlags_AppearWhenComplete, file);
     if (status_ != noErr)
         return nullptr;
     status_ = file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof defaultFormat_, &defaultFormat_);
@@ -161,14 +125,10 @@ void AudioConverter::startAudioConvert()
         = source->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof defaultFormat_, &defaultFormat_))
         return fail(AudioConvertFailure::NoSource, s);
 
-    std::string temporary;
-    if (OSStatus s = makeTemporaryBeside(exportAudioPath_, temporary))
-        return fail(AudioConvertFailure::CannotCreate, s);
-    ExtAudioFileRef destination = createExportAudioRef(temporary);
-    if (!destination) {
-        ::unlink(temporary.c_str());
+    // Written beside the destination, which it replaces only once complete.
+    ExtAudioFileRef destination = createExportAudioRef(exportAudioPath_);
+    if (!destination)
         return fail(AudioConvertFailure::CannotCreate, status_);
-    }
 
     AudioStreamBasicDescription fileFormat;
     std::uint32_t size = sizeof fileFormat;
@@ -195,16 +155,10 @@ void AudioConverter::startAudioConvert()
     convertBlocks(*source, *destination, startFrame);
 
     source->dispose();
-    if (failure_ == AudioConvertFailure::WriteFailed) {
-        destination.reset();
-        ::unlink(temporary.c_str());
-    } else if (OSStatus s = destination->dispose()) {
+    // A write that failed has left the writer failed: disposing of it removes
+    // its file, as it does when completing the file fails.
+    if (OSStatus s = destination->dispose(); s != noErr && failure_ != AudioConvertFailure::WriteFailed)
         fail(AudioConvertFailure::WriteFailed, s);
-        ::unlink(temporary.c_str());
-    } else if (::rename(temporary.c_str(), exportAudioPath_.c_str()) != 0) {
-        fail(AudioConvertFailure::WriteFailed, audiofile::statusFromErrno(errno));
-        ::unlink(temporary.c_str());
-    }
     finishAudioConverter();
 }
 
@@ -277,7 +231,7 @@ std::string AudioConverter::failureText() const
     case AudioConvertFailure::SameFile:
         return "cannot export a file onto itself: " + exportAudioPath_;
     case AudioConvertFailure::CannotCreate:
-        return "cannot create file: " + exportAudioPath_;
+        return "cannot create file: " + exportAudioPath_ + " (" + audiofile::reasonFor(status_) + ")";
     case AudioConvertFailure::ReadFailed:
         return "reading " + sourceAudioPath_ + " failed part-way; " + exportAudioPath_ + " holds what was read";
     case AudioConvertFailure::WriteFailed:

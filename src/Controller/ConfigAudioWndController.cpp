@@ -2,6 +2,7 @@
 
 #include "AudioRecord/AudioRecordDevice.h"
 #include "Control/AppControl.h"
+#include "platform/audiofile/SafeFile.h"
 #include "platform/ui/Autostart.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/WindowPlacement.h"
@@ -13,7 +14,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -177,14 +177,11 @@ QString ConfigAudioWndController::helpDocumentCopy()
     if (!source.open(QIODevice::ReadOnly))
         return destination;
     const QByteArray wanted = source.readAll();
-    QFile present(destination);
-    // A copy from an older version of the program is replaced.
-    if (present.open(QIODevice::ReadOnly) && present.readAll() == wanted)
-        return destination;
-    present.close();
-    QSaveFile copy(destination);
-    if (copy.open(QIODevice::WriteOnly) && copy.write(wanted) == wanted.size())
-        copy.commit();
+    // A copy from an older version of the program is replaced; a link or a
+    // FIFO put there is replaced too, never followed or waited on.
+    const std::string path = QFile::encodeName(destination).toStdString();
+    if (!audiofile::regularFileHolds(path, wanted.constData(), std::size_t(wanted.size())))
+        audiofile::writeWholeFile(path, wanted.constData(), std::size_t(wanted.size()));
     return destination;
 }
 

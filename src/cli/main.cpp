@@ -4,11 +4,14 @@
 //   traytape-cli info FILE
 //   traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT
 //   traytape-cli system-audio on|off
+//   --verbose before the command shows FFmpeg's own messages; -- ends the options.
 // Every failure prints one line naming the problem and exits non-zero.
 #include "AudioRecord/AudioRecordDevice.h"
 #include "AudioRecord/RecordSession.h"
 #include "Control/AudioConverter.h"
 #include "platform/pulse/PulsePlatform.h"
+#include "platform/FFmpegUtil.h"
+#include "platform/audiofile/SafeFile.h"
 
 #include <algorithm>
 #include <atomic>
@@ -48,6 +51,8 @@ int usage()
         "       traytape-cli info FILE\n"
         "       traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT\n"
         "       traytape-cli system-audio on|off\n"
+        "\n"
+        "--verbose before the command shows FFmpeg's own messages; -- ends the options.\n"
         "\n"
         "system-audio on makes the input device \"Vortanx System Audio\" carry what the\n"
         "default output plays, and keeps it after the command ends; run it again after\n"
@@ -244,31 +249,26 @@ int record(const std::vector<std::string>& args)
         return fail("input device vanished; the recording was stopped and kept (" + formatSeconds(length) + " s)", 3);
     if (fault == RecordFault::WriteFailed || closed != noErr)
         return fail(
-            "writing " + out + " failed (disk full?); kept what was written (" + formatSeconds(length) + " s)", 3);
+            "writing " + out + " failed (disk full?); kept what the file holds ("
+                + formatSeconds(double(frames) / AudioFileStream::audioStreamBasicDescription(kAudioFileWAVEType).mSampleRate)
+                + " s)",
+            3);
     if (silentDevice)
         return fail("no audio arrived from " + name + " in 5 s; kept an empty file", 3);
     return 0;
 }
 
-std::string codecName(const AudioStreamBasicDescription& format)
+// The codec's name as FFmpeg gives it ("pcm_s32le", "aac", "pcm_alaw").
+std::string codecName(const std::string& path)
 {
-    if (format.mFormatID == kAudioFormatLinearPCM) {
-        const char* kind = (format.mFormatFlags & kAudioFormatFlagIsFloat) ? "f"
-            : (format.mFormatFlags & kAudioFormatFlagIsSignedInteger)      ? "s"
-                                                                           : "u";
-        const char* endian = (format.mFormatFlags & kAudioFormatFlagIsBigEndian) ? "be" : "le";
-        return "pcm_" + std::string(kind) + std::to_string(format.mBitsPerChannel)
-            + (format.mBitsPerChannel > 8 ? endian : "");
-    }
-    if (format.mFormatID == kAudioFormatMPEG4AAC)
-        return "aac";
-    std::string code;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        const char c = char((format.mFormatID >> shift) & 0xFF);
-        if (c != ' ' && c != '\0')
-            code += c;
-    }
-    return code.empty() ? "unknown" : code;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        return "unknown";
+    ffmpeg::InputFormatPtr input(raw);
+    if (avformat_find_stream_info(raw, nullptr) < 0)
+        return "unknown";
+    const int stream = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    return stream < 0 ? "unknown" : avcodec_get_name(raw->streams[stream]->codecpar->codec_id);
 }
 
 int info(const std::string& path)
@@ -276,6 +276,8 @@ int info(const std::string& path)
     struct stat st { };
     if (::stat(path.c_str(), &st) != 0)
         return fail("no such file: " + path);
+    if (!S_ISREG(st.st_mode))
+        return fail("not a regular file: " + path);
     auto stream = AudioFileStream::streamForReadingAtPath(path);
     if (!stream)
         return fail("not a readable audio file: " + path);
@@ -285,7 +287,7 @@ int info(const std::string& path)
     stream->audioFile()->getProperty(kExtAudioFileProperty_FileLengthFrames, &size, &frames);
     const double duration = format.mSampleRate > 0 ? double(frames) / format.mSampleRate : 0.0;
     std::printf("%s\t%.0f\t%u\t%s\n", formatSeconds(duration).c_str(), format.mSampleRate, format.mChannelsPerFrame,
-        codecName(format).c_str());
+        codecName(path).c_str());
     return 0;
 }
 
@@ -301,18 +303,26 @@ bool parseSeconds(const std::string& text, double most, double& out)
 int exportRange(const std::vector<std::string>& args)
 {
     constexpr double kMaxFade = 5.0;
+    // Past this a time is a mistake, and its digits would fill a line.
+    constexpr double kMaxSeconds = 1e9;
     std::optional<double> start, end;
     double fadeIn = 0, fadeOut = 0;
     std::vector<std::string> paths;
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& option = args[i];
-        if (option == "--start" || option == "--end" || option == "--fade-in" || option == "--fade-out") {
+        if (optionsEnded) {
+            paths.push_back(option);
+        } else if (option == "--") {
+            optionsEnded = true;
+        } else if (option == "--start" || option == "--end" || option == "--fade-in" || option == "--fade-out") {
             if (i + 1 >= args.size())
                 return usage();
             const bool fade = option == "--fade-in" || option == "--fade-out";
             double value = 0;
-            if (!parseSeconds(args[++i], fade ? kMaxFade : HUGE_VAL, value))
-                return fail(option + (fade ? " needs seconds from 0 to 5, not \"" : " needs seconds from 0 on, not \"")
+            if (!parseSeconds(args[++i], fade ? kMaxFade : kMaxSeconds, value))
+                return fail(option
+                        + (fade ? " needs seconds from 0 to 5, not \"" : " is out of range: needs seconds from 0 to 1e9, not \"")
                         + args[i] + "\"",
                     2);
             if (option == "--start")
@@ -338,6 +348,8 @@ int exportRange(const std::vector<std::string>& args)
     }, outStat{};
     if (::stat(in.c_str(), &inStat) != 0)
         return fail("no such file: " + in);
+    if (!S_ISREG(inStat.st_mode))
+        return fail("not a regular file: " + in);
     auto source = AudioFileStream::streamForReadingAtPath(in);
     if (!source)
         return fail("not a readable audio file: " + in);
@@ -364,6 +376,8 @@ int exportRange(const std::vector<std::string>& args)
         return fail("--end (" + formatSeconds(*end) + " s) is before --start (" + formatSeconds(*start) + " s)", 2);
 
     const AudioFileTypeID type = AudioFileStream::fileTypeForPath(out);
+    // Cut short, the export leaves nothing behind: not its hidden file, not a partial one.
+    audiofile::removeTemporariesOnQuitSignals();
     AudioConverter converter;
     converter.setSourceAudioPath(in);
     converter.setExportAudioPath(out);
@@ -416,6 +430,11 @@ int main(int argc, char** argv)
 {
     installPulsePlatform();
     std::vector<std::string> args(argv + 1, argv + argc);
+    // FFmpeg's own lines would break the one-line errors; --verbose shows them.
+    const bool verbose = !args.empty() && args.front() == "--verbose";
+    if (verbose)
+        args.erase(args.begin());
+    av_log_set_level(verbose ? AV_LOG_ERROR : AV_LOG_QUIET);
     if (args.empty())
         return usage();
     const std::string command = args.front();
@@ -424,6 +443,8 @@ int main(int argc, char** argv)
         return listDevices();
     if (command == "record")
         return record(args);
+    if (command == "info" && !args.empty() && args[0] == "--")
+        args.erase(args.begin());
     if (command == "info" && args.size() == 1)
         return info(args[0]);
     if (command == "export")

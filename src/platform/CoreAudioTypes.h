@@ -36,6 +36,8 @@ constexpr OSStatus kAudioFileNotOpenError = -38;
 constexpr OSStatus kAudioFileEndOfFileError = -39;
 constexpr OSStatus kAudioFileFileNotFoundError = -43;
 constexpr OSStatus kAudioFileDiskFullError = -34;  // also any other I/O failure of the writer
+// A path that names a device, FIFO, socket or folder where a file was meant.
+constexpr OSStatus kAudioFileNotRegularFileError = fourCC("reg?");
 constexpr OSStatus kExtAudioFileError_InvalidProperty = -66561;
 constexpr OSStatus kExtAudioFileError_InvalidSeek = -66565;
 constexpr OSStatus kExtAudioFileError_AsyncWriteBufferOverflow = -66570;

@@ -12,8 +12,9 @@
 // must not overlap a writeAsync call.
 //
 // Crash safety: while a file is written, the writer makes what it holds
-// readable at checkpoints, a WAVE header update every kHeaderSeconds of audio
-// (WavSink.cpp) or an MPEG-4 fragment every kFragmentSeconds (AacSink.cpp),
+// readable at checkpoints, a WAVE header update after each batch of audio
+// (WavSink.cpp), an MPEG-4 fragment or a CAF packet table update every
+// kFragmentSeconds (AacSink.cpp),
 // also when the audio pauses; it pushes them to the disk with fdatasync every
 // kSyncInterval (ExtAudioFileWriter.cpp). A file cut off by a crash or a
 // power loss therefore decodes up to about its last checkpoint, and
@@ -32,10 +33,18 @@ constexpr ExtAudioFilePropertyID kExtAudioFileProperty_ClientDataFormat
     = fourCC("cfmt");  // AudioStreamBasicDescription
 constexpr ExtAudioFilePropertyID kExtAudioFileProperty_FileLengthFrames = fourCC("#frm");  // int64, in file frames
 
+// With create(): the file appears at its path only when dispose() succeeds;
+// until then it is a hidden file beside it, removed on failure.
+constexpr std::uint32_t kExtAudioFileFlags_AppearWhenComplete = 1u << 16;
+
 class ExtAudioFile {
 public:
     // Creates (replacing, with kAudioFileFlags_EraseFile) a file of the given
-    // type holding the given data format. out is set only on success.
+    // type holding the given data format. out is set only on success. The
+    // file is written beside the path and renamed over it (SafeFile.h): a
+    // link at the path is replaced, never followed; a device, FIFO or folder
+    // there is refused with kAudioFileNotRegularFileError; a file there that
+    // may not be written, with kAudioFilePermissionsError.
     static OSStatus create(const std::string& path, AudioFileTypeID fileType,
         const AudioStreamBasicDescription& fileFormat, std::uint32_t flags, std::unique_ptr<ExtAudioFile>& out);
     // Opens an existing file for reading. out is set only on success.
@@ -87,4 +96,6 @@ namespace audiofile {
 AudioStreamBasicDescription floatPlanarFormat(double rate, std::uint32_t channels);
 // The file code's status for a failed system call's errno.
 OSStatus statusFromErrno(int err);
+// Why a file could not be made, in a few words ("permission denied").
+std::string reasonFor(OSStatus s);
 }  // namespace audiofile

@@ -22,11 +22,12 @@ struct InputFormatDeleter {
     void operator()(AVFormatContext* ctx) const { avformat_close_input(&ctx); }
 };
 // A muxer from avformat_alloc_output_context2; closes its file too when the
-// muxer owns one (a muxer flagged AVFMT_NOFILE has none to close).
+// muxer owns one (a muxer flagged AVFMT_NOFILE has none to close, and one
+// given AVFMT_FLAG_CUSTOM_IO leaves its context to whoever made it).
 struct OutputFormatDeleter {
     void operator()(AVFormatContext* ctx) const
     {
-        if (ctx->oformat && !(ctx->oformat->flags & AVFMT_NOFILE))
+        if (ctx->oformat && !(ctx->oformat->flags & AVFMT_NOFILE) && !(ctx->flags & AVFMT_FLAG_CUSTOM_IO))
             avio_closep(&ctx->pb);
         avformat_free_context(ctx);
     }

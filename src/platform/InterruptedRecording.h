@@ -1,8 +1,8 @@
 // Completing a recording that a crash or power loss cut off, as a normal stop
 // would have: a WAVE file gets header sizes that match the audio on disk, a
 // fragmented MPEG-4 file becomes an ordinary one (players that read only the
-// first fragment otherwise play a fraction of it), and the partial files an
-// interrupted completion may leave beside it are removed.
+// first fragment otherwise play a fraction of it), a CAF file gets its data
+// size.
 //
 // Any thread but the audio thread; it reads and writes the file, so it may
 // take a while for a long recording.
@@ -12,6 +12,20 @@
 
 #include <string>
 
-// noErr when the file is complete and playable afterwards (also when there
-// was nothing to do); the file is never left worse than it was found.
-OSStatus completeInterruptedRecording(const std::string& path);
+// The file a mark names is not a recording this program was writing (or
+// is a link, or was replaced since): it is left as it is.
+constexpr OSStatus kInterruptedRecordingNotOurs = fourCC("own?");
+
+// The value to keep as the mark of the recording just created at path: the
+// path and what identifies the file (device, inode and the header its
+// writer put there once).
+std::string recordingMark(const std::string& path);
+// The path a mark names. A mark of an older version is the path alone.
+std::string recordingMarkPath(const std::string& mark);
+
+// Completes the recording a mark names, only if it is that very file (by
+// device, inode and header; a mark of an older version: a file whose header
+// has this program's own layout), never through a link, touching no other
+// file. noErr when the file is complete and playable afterwards (also when
+// there was nothing to do); the file is never left worse than it was found.
+OSStatus completeInterruptedRecording(const std::string& mark);

@@ -125,12 +125,16 @@ TEST_F(ConfigWindowTest, HelpDocumentIsOpenedFromAPrivateCopyKeptUpToDate)
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     const QString copy = runtime + QStringLiteral("/Record Help.pdf");
     const QString shared = QDir::temp().filePath(QStringLiteral("Record Help.pdf"));
-    // A file planted where the document used to be copied, and a stale private copy: neither is opened.
-    for (const QString& planted : {shared, copy}) {
+    // A file planted where the document used to be copied, and a link where
+    // the private copy goes: neither is opened, and the link's target is not written.
+    const QString target = runtime + QStringLiteral("/another program's file");
+    for (const QString& planted : {shared, target}) {
         QFile file(planted);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("not the help document");
     }
+    QFile::remove(copy);
+    ASSERT_TRUE(QFile::link(target, copy));
     controller->recordComputerAudioHelp();
     controller->recordComputerAudioHelp();
     ASSERT_EQ(workspace_.opened.size(), 2);
@@ -139,6 +143,10 @@ TEST_F(ConfigWindowTest, HelpDocumentIsOpenedFromAPrivateCopyKeptUpToDate)
     QFile pdf(copy);
     ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
     EXPECT_TRUE(pdf.read(5).startsWith("%PDF")) << "the stale copy is replaced";
+    EXPECT_FALSE(QFileInfo(copy).isSymLink());
+    QFile untouched(target);
+    ASSERT_TRUE(untouched.open(QIODevice::ReadOnly));
+    EXPECT_EQ(untouched.readAll(), QByteArray("not the help document"));
 
     controller->openSavePath();
     EXPECT_EQ(workspace_.revealed, QStringList{controller->saveAudioPath()});

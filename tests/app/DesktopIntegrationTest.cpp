@@ -4,6 +4,9 @@
 #include "AppTestSupport.h"
 #include "Control/AppControl.h"
 #include "platform/ui/SingleInstance.h"
+#include <algorithm>
+#include <sys/stat.h>
+#include <QLocalSocket>
 #include "platform/ui/WindowPlacement.h"
 
 #include <QCheckBox>
@@ -123,6 +126,38 @@ TEST_F(DesktopTest, ASecondInstanceHandsOverAndAStaleOneIsReplaced)
     QSignalSpy activated(&again, &SingleInstance::activated);
     EXPECT_EQ(SingleInstance(QStringLiteral("test.instance"), folder).claim(), SingleInstance::Claim::HandedOver);
     EXPECT_TRUE(activated.wait(5000));
+}
+
+// No one sharing the user's runtime folder can hang a start or starve the
+// running instance: a FIFO at the lock is refused at once, clients past the
+// limit are dropped, longest connected first, and later starts are answered.
+TEST_F(DesktopTest, TheInstanceChannelCannotBeBlockedOrStarved)
+{
+    const QString folder = home_.path() + QStringLiteral("/runtime");
+    QDir().mkpath(folder);
+    const QByteArray fifo = QFile::encodeName(folder + QStringLiteral("/fifo.instance.lock"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    EXPECT_EQ(SingleInstance(QStringLiteral("fifo.instance"), folder).claim(), SingleInstance::Claim::Unreachable);
+
+    SingleInstance first(QStringLiteral("test.instance"), folder);
+    ASSERT_EQ(first.claim(), SingleInstance::Claim::First);
+    std::vector<std::unique_ptr<QLocalSocket>> clients;
+    for (int i = 0; i < 24; ++i) {
+        clients.push_back(std::make_unique<QLocalSocket>());
+        clients.back()->connectToServer(first.socketPath());
+        ASSERT_TRUE(clients.back()->waitForConnected(5000));
+    }
+    auto connected = [&] {
+        return std::count_if(clients.begin(), clients.end(),
+            [](const auto& c) { return c->state() == QLocalSocket::ConnectedState; });
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return connected() == 16; }, 5000)) << connected() << " still connected";
+    EXPECT_EQ(clients.front()->state(), QLocalSocket::UnconnectedState);
+    EXPECT_EQ(clients.back()->state(), QLocalSocket::ConnectedState);
+    clients.clear();
+    QSignalSpy activated(&first, &SingleInstance::activated);
+    EXPECT_EQ(SingleInstance(QStringLiteral("test.instance"), folder).claim(), SingleInstance::Claim::HandedOver);
+    EXPECT_TRUE(activated.count() > 0 || activated.wait(5000));
 }
 
 TEST_F(DesktopTest, LaunchingTheProgramTwiceLeavesOneRunning)

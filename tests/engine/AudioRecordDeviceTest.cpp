@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -531,10 +533,8 @@ TEST_F(RecorderTest, CompletionRunsInOrderOnItsOwnThreadAndJudgesWhatTheFileHold
         << "stop() left the rewrite to the completion thread";
     EXPECT_EQ(reported, 1) << "the second file is not complete yet";
     release = true;
-    // Whatever stands where the rewrite goes makes it fail.
-    for (const auto& name : {".remux.m4a", ".tmp", ".part"})
-        fs::create_directory(kept + name);
-    record(kept);
+    // A file no one may write is not replaced: the rewrite fails.
+    record(kept, [&] { ::chmod(kept.c_str(), 0444); });
     record(gone, [&] { fs::remove(gone); });
     ASSERT_TRUE(recorder.waitForCompletion(std::chrono::seconds(60)));
     EXPECT_FALSE(recorder.isCompleting());

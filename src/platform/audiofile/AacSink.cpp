@@ -2,11 +2,13 @@
 
 #include "platform/audiofile/AudioFileCommon.h"
 #include "platform/audiofile/CafFile.h"
+#include "platform/audiofile/SafeFile.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 namespace audiofile {
 namespace {
@@ -17,9 +19,11 @@ constexpr int kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22
 // complete on disk, so a crash loses at most the last one), or a CAF file.
 class AacSink final : public FileSink {
 public:
-    static OSStatus create(const std::string& path, AudioFileTypeID type, const AudioStreamBasicDescription& f,
+    static OSStatus create(int fd, AudioFileTypeID type, const AudioStreamBasicDescription& f, bool crashSafe,
         std::unique_ptr<FileSink>& out)
     {
+        std::unique_ptr<AacSink> sink(new AacSink);
+        sink->fd_ = fd;
         const int rate = int(f.mSampleRate);
         if (double(rate) != f.mSampleRate
             || std::find(std::begin(kAacRates), std::end(kAacRates), rate) == std::end(kAacRates))
@@ -28,7 +32,6 @@ public:
         if (!codec)
             return kAudioFileUnsupportedDataFormatError;
 
-        std::unique_ptr<AacSink> sink(new AacSink);
         sink->fragmented_ = type == kAudioFileM4AType;
         const int channels = int(f.mChannelsPerFrame);
 
@@ -47,11 +50,12 @@ public:
             enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
             if (avcodec_open2(enc, codec, nullptr) < 0)
                 return kAudioFileUnsupportedDataFormatError;
-            if (OSStatus st = CafFile::create(path, *enc, sink->caf_))
+            const int cafFd = std::exchange(sink->fd_, -1);
+            if (OSStatus st = CafFile::create(cafFd, *enc, crashSafe, sink->caf_))
                 return st;
         } else {
             AVFormatContext* rawFmt = nullptr;
-            if (avformat_alloc_output_context2(&rawFmt, nullptr, "ipod", path.c_str()) < 0)
+            if (avformat_alloc_output_context2(&rawFmt, nullptr, "ipod", nullptr) < 0)
                 return kAudioFileUnsupportedFileTypeError;
             sink->fmt_.reset(rawFmt);
             if (sink->fmt_->oformat->flags & AVFMT_GLOBALHEADER)
@@ -65,30 +69,25 @@ public:
             sink->stream_->time_base = enc->time_base;
 
             // Everything that can be refused is checked: only now touch the disk.
-            if (int err = avio_open(&rawFmt->pb, path.c_str(), AVIO_FLAG_WRITE); err < 0)
-                return statusFromAv(err);
+            sink->io_ = openFdIo(fd, true);
+            if (!sink->io_)
+                return kAudioFileUnspecifiedError;
+            rawFmt->pb = sink->io_.get();
+            rawFmt->flags |= AVFMT_FLAG_CUSTOM_IO;
             AVDictionary* opts = nullptr;
             av_dict_set(&opts, "movflags", "frag_custom+empty_moov+default_base_moof", 0);
             const int err = avformat_write_header(rawFmt, &opts);
             av_dict_free(&opts);
-            if (err < 0 || rawFmt->pb->error < 0) {
-                const OSStatus st = statusFromAv(err < 0 ? err : rawFmt->pb->error);
-                sink->fmt_.reset();
-                ::unlink(path.c_str());
-                return st;
-            }
+            if (err < 0 || rawFmt->pb->error < 0)
+                return statusFromAv(err < 0 ? err : rawFmt->pb->error);
             avio_flush(rawFmt->pb);
         }
 
         sink->fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, channels, enc->frame_size * 4));
         sink->frame_ = ffmpeg::makeFrame();
         sink->packet_ = ffmpeg::makePacket();
-        if (!sink->fifo_ || !sink->frame_ || !sink->packet_) {
-            sink->fmt_.reset();
-            sink->caf_.reset();
-            ::unlink(path.c_str());
+        if (!sink->fifo_ || !sink->frame_ || !sink->packet_)
             return kAudioFileUnspecifiedError;
-        }
         sink->cutInterval_ = std::llround(rate * kFragmentSeconds);
         out = std::move(sink);
         return noErr;
@@ -128,16 +127,24 @@ public:
                 s = drain(nullptr);
         }
         if (caf_) {
-            const OSStatus st = caf_->finish(nextPts_, priming(), enc_->frame_size, failed || s != noErr);
+            const OSStatus st = caf_->finish(nextPts_, failed || s != noErr);
             return s != noErr ? s : st;
         }
         const int err = av_write_trailer(fmt_.get());
         if (s == noErr && (err < 0 || fmt_->pb->error < 0))
             s = writeFailure(statusFromAv(err < 0 ? err : fmt_->pb->error));
-        const int closeErr = avio_closep(&fmt_->pb);
-        if (s == noErr && closeErr < 0)
-            s = writeFailure(statusFromAv(closeErr));
+        avio_flush(fmt_->pb);
+        if (s == noErr && fmt_->pb->error < 0)
+            s = writeFailure(statusFromAv(fmt_->pb->error));
         return s;
+    }
+
+    ~AacSink() override
+    {
+        fmt_.reset();
+        io_.reset();
+        if (fd_ >= 0)
+            ::close(fd_);
     }
 
 private:
@@ -175,6 +182,10 @@ private:
                 av_packet_unref(packet);
                 if (st != noErr)
                     return st;
+                unflushed_ += duration > 0 ? duration : enc_->frame_size;
+                if (unflushed_ >= cutInterval_)
+                    if (OSStatus c = cut())
+                        return c;
                 continue;
             }
             av_packet_rescale_ts(packet, enc_->time_base, stream_->time_base);
@@ -195,6 +206,10 @@ private:
     OSStatus cut()
     {
         unflushed_ = 0;
+        if (caf_) {
+            ++fragments_;
+            return caf_->checkpoint();
+        }
         if (!fragmented_)
             return noErr;
         const int err = av_write_frame(fmt_.get(), nullptr);
@@ -206,6 +221,8 @@ private:
     }
 
     bool fragmented_ = false;
+    int fd_ = -1;                   // the MPEG-4 file; CafFile owns its own
+    FdIoPtr io_;                    // through fd_, for fmt_
     ffmpeg::OutputFormatPtr fmt_;   // MPEG-4
     std::unique_ptr<CafFile> caf_;  // or CAF
     ffmpeg::CodecContextPtr enc_;
@@ -222,9 +239,9 @@ private:
 }  // namespace
 
 OSStatus createAacSink(
-    const std::string& path, AudioFileTypeID type, const AudioStreamBasicDescription& f, std::unique_ptr<FileSink>& out)
+    int fd, AudioFileTypeID type, const AudioStreamBasicDescription& f, bool crashSafe, std::unique_ptr<FileSink>& out)
 {
-    return AacSink::create(path, type, f, out);
+    return AacSink::create(fd, type, f, crashSafe, out);
 }
 
 int fragmentedMp4Priming(const FileSink& sink)

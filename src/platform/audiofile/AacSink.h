@@ -7,9 +7,11 @@
 
 namespace audiofile {
 
-// AAC in an MPEG-4 file (type kAudioFileM4AType) or a CAF file. out is set
-// only on success.
-OSStatus createAacSink(const std::string& path, AudioFileTypeID type, const AudioStreamBasicDescription& f,
+// AAC in an MPEG-4 file (type kAudioFileM4AType) or a CAF file, written
+// through fd, an empty file the sink owns from here on. crashSafe: a CAF
+// file readable up to its last checkpoint (CafFile.h); an MPEG-4 file always
+// is. out is set only on success.
+OSStatus createAacSink(int fd, AudioFileTypeID type, const AudioStreamBasicDescription& f, bool crashSafe,
     std::unique_ptr<FileSink>& out);
 
 // The encoder's priming when the sink writes a fragmented MPEG-4 file, which

@@ -47,6 +47,25 @@ OSStatus statusFromAv(int err)
     return kAudioFileUnspecifiedError;
 }
 
+std::string reasonFor(OSStatus s)
+{
+    switch (s) {
+    case kAudioFileFileNotFoundError:
+        return "no such folder";
+    case kAudioFilePermissionsError:
+        return "permission denied";
+    case kAudioFileNotRegularFileError:
+        return "not a regular file";
+    case kAudioFileDiskFullError:
+        return "the disk is full";
+    case kAudioFileUnsupportedDataFormatError:
+    case kAudioFileUnsupportedFileTypeError:
+        return "format not supported";
+    default:
+        return "error " + std::to_string(s);
+    }
+}
+
 OSStatus writeFailure(OSStatus s)
 {
     return s == noErr ? noErr : kAudioFileDiskFullError;
@@ -210,21 +229,14 @@ OSStatus answerProperty(ExtAudioFilePropertyID id, std::uint32_t* ioSize, void* 
 void quietFFmpegLog()
 {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+    // A level a program chose for itself stays.
+    std::call_once(once, [] {
+        if (av_log_get_level() == AV_LOG_INFO)
+            av_log_set_level(AV_LOG_ERROR);
+    });
 }
 
 std::atomic<int (*)(int)> dataSync{::fdatasync};
-
-OSStatus syncFile(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return statusFromErrno(errno);
-    const int r = dataSync.load(std::memory_order_relaxed)(fd);
-    const int err = errno;
-    ::close(fd);
-    return r == 0 ? noErr : writeFailure(statusFromErrno(err));
-}
 
 void syncFolderOf(const std::string& path)
 {

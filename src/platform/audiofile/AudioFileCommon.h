@@ -18,6 +18,8 @@ OSStatus statusFromAv(int err);
 // A writer failure is always reported as the disk failing, whatever errno
 // said, because that is what the user can act on.
 OSStatus writeFailure(OSStatus s);
+// Why a file could not be made, in a few words ("permission denied").
+std::string reasonFor(OSStatus s);
 // Writes all `size` bytes at the descriptor's position, through short writes
 // and interruptions; `written` counts what reached the file even on failure.
 OSStatus writeAll(int fd, const std::uint8_t* p, std::size_t size, std::uint64_t& written);
@@ -102,9 +104,6 @@ extern std::atomic<int (*)(int)> dataSync;
 // Keeps FFmpeg's informational lines off the terminal.
 void quietFFmpegLog();
 
-// Flushes a file's data and size to the disk, so a rename that follows
-// cannot outlive what it names.
-OSStatus syncFile(const std::string& path);
 // Makes a rename in the file's folder durable.
 void syncFolderOf(const std::string& path);
 

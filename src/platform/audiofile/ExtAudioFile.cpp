@@ -7,9 +7,14 @@
 #include "platform/audiofile/AudioFileCommon.h"
 #include "platform/audiofile/ExtAudioFileReader.h"
 #include "platform/audiofile/ExtAudioFileWriter.h"
+#include "platform/audiofile/SafeFile.h"
 #include "platform/audiofile/WavSink.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cmath>
 
@@ -25,11 +30,6 @@ OSStatus ExtAudioFile::create(const std::string& path, AudioFileTypeID fileType,
     if (format.mChannelsPerFrame < 1 || format.mChannelsPerFrame > 2 || !usableRate(format.mSampleRate))
         return kAudioFileUnsupportedDataFormatError;
     const bool erase = (flags & kAudioFileFlags_EraseFile) != 0;
-    if (!erase && ::access(path.c_str(), F_OK) == 0)
-        return kAudioFilePermissionsError;
-
-    std::unique_ptr<FileSink> sink;
-    OSStatus status;
     switch (fileType) {
     case kAudioFileWAVEType:
         if (format.mFormatID != kAudioFormatLinearPCM || (format.mFormatFlags & kAudioFormatFlagIsBigEndian)
@@ -37,7 +37,6 @@ OSStatus ExtAudioFile::create(const std::string& path, AudioFileTypeID fileType,
             || std::floor(format.mSampleRate) != format.mSampleRate)
             return kAudioFileUnsupportedDataFormatError;
         completePcm(format);
-        status = createWavSink(path, format, erase, sink);
         break;
     case kAudioFileM4AType:
     case kAudioFileCAFType:
@@ -45,19 +44,37 @@ OSStatus ExtAudioFile::create(const std::string& path, AudioFileTypeID fileType,
             || (format.mFramesPerPacket != 0 && format.mFramesPerPacket != 1024))
             return kAudioFileUnsupportedDataFormatError;
         format.mFramesPerPacket = 1024;
-        status = createAacSink(path, fileType, format, sink);
         break;
     default:
         return kAudioFileUnsupportedFileTypeError;
     }
+
+    std::unique_ptr<SafeFile> file;
+    if (OSStatus s = SafeFile::create(path, erase, file))
+        return s;
+    // The sink writes through a descriptor of its own on the same file.
+    const int fd = ::fcntl(file->fd(), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return statusFromErrno(errno);
+    const bool appearWhenComplete = (flags & kExtAudioFileFlags_AppearWhenComplete) != 0;
+    std::unique_ptr<FileSink> sink;
+    const OSStatus status = fileType == kAudioFileWAVEType
+        ? createWavSink(fd, format, sink)
+        : createAacSink(fd, fileType, format, !appearWhenComplete, sink);
     if (status != noErr)
         return status;
-    return createWriter(std::move(sink), format, path, out);
+    return createWriter(std::move(sink), format, std::move(file), appearWhenComplete, out);
 }
 
 OSStatus ExtAudioFile::open(const std::string& path, std::unique_ptr<ExtAudioFile>& out)
 {
     quietFFmpegLog();
+    // A FIFO would block the open until a writer came; a device never ends.
+    struct stat st { };
+    if (::stat(path.c_str(), &st) != 0)
+        return statusFromErrno(errno);
+    if (!S_ISREG(st.st_mode))
+        return kAudioFileNotRegularFileError;
     return openReader(path, out);
 }
 

@@ -4,6 +4,7 @@
 #include "platform/audiofile/AacSink.h"
 #include "platform/audiofile/AudioFileCommon.h"
 #include "platform/audiofile/Mp4Remux.h"
+#include "platform/audiofile/SafeFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -80,11 +81,12 @@ void stage(const AudioBufferList& list, const ClientLayout& l, int channels, con
 // file) drains what writeAsync queued into the file.
 class ExtAudioFileWriter final : public ExtAudioFile {
 public:
-    ExtAudioFileWriter(std::unique_ptr<FileSink> sink, const AudioStreamBasicDescription& fileFormat, std::string path)
+    ExtAudioFileWriter(
+        std::unique_ptr<FileSink> sink, const AudioStreamBasicDescription& fileFormat, std::unique_ptr<SafeFile> file)
         : sink_(std::move(sink)),
           fileFormat_(fileFormat),
-          path_(std::move(path)),
-          syncFd_(::open(path_.c_str(), O_RDONLY | O_CLOEXEC))
+          file_(std::move(file)),
+          syncFd_(file_->fd())
     { }
     ~ExtAudioFileWriter() override { dispose(); }
 
@@ -223,21 +225,33 @@ public:
         if (finished != noErr)
             recordFailure(finished);
         const int priming = fragmentedMp4Priming(*sink_);
-        // A fragmented file is copied and the copy synced instead.
-        if (priming < 0 && writerStatus() == noErr)
+        sink_.reset();
+        if (priming >= 0 && writerStatus() == noErr && file_->lost()) {
+            // Deleted or moved while written: nothing is put in its place.
+            recordFailure(kAudioFileFileNotFoundError);
+        } else if (priming >= 0 && writerStatus() == noErr) {
+            // Only an undamaged file is worth the copy, which takes the
+            // destination's place; the fragmented one already plays.
+            if (OSStatus s = remuxToOrdinaryMp4(file_->fd(), file_->destination(), priming, fileFrames_))
+                recordFailure(s);
+        } else if (writerStatus() == noErr) {
             syncToDisk();
-        if (syncFd_ >= 0)
-            ::close(syncFd_);
-        syncFd_ = -1;
-        if (priming >= 0 && writerStatus() == noErr) {
-            // Only an undamaged file is worth the copy; the fragmented one already plays.
-            if (OSStatus s = remuxToOrdinaryMp4(path_, priming, fileFrames_))
+            // A file that appears only when complete does so now.
+            if (OSStatus s = file_->commit(true))
                 recordFailure(s);
         }
-        sink_.reset();
+        syncFd_ = -1;
+        // An export that failed leaves nothing; a recording keeps what it wrote.
+        file_->discard();
         disposeStatus_ = writerStatus();
         return disposeStatus_;
     }
+
+    // A recording's file takes its place at once and is written there, so a
+    // crash leaves it where the recovery looks for it.
+    OSStatus commitNow() { return file_->commit(false); }
+    // A file that never became usable: disposing of it leaves nothing.
+    void abandon(OSStatus s) { recordFailure(s); }
 
 private:
     static constexpr double kFifoSeconds = 4.0;
@@ -358,7 +372,7 @@ private:
 
     std::unique_ptr<FileSink> sink_;
     const AudioStreamBasicDescription fileFormat_;
-    const std::string path_;
+    std::unique_ptr<SafeFile> file_;
     AudioStreamBasicDescription clientFormat_;
 
     // Set by the owner before writing starts; read by the audio thread.
@@ -373,7 +387,7 @@ private:
     bool started_ = false;
     std::int64_t fileFrames_ = 0;
 
-    int syncFd_;  // the file, for fdatasync; the sinks write through their own
+    int syncFd_;  // file_'s, for fdatasync; the sinks write through their own
     std::thread writer_;
     std::atomic<bool> stopWriter_{false};
     std::mutex stopMutex_;  // with stopCv_, wakes the writer to stop; never the audio thread's
@@ -388,17 +402,19 @@ private:
 }  // namespace
 
 OSStatus createWriter(std::unique_ptr<FileSink> sink, const AudioStreamBasicDescription& format,
-    const std::string& path, std::unique_ptr<ExtAudioFile>& out)
+    std::unique_ptr<SafeFile> file, bool appearWhenComplete, std::unique_ptr<ExtAudioFile>& out)
 {
-    auto writer = std::make_unique<ExtAudioFileWriter>(std::move(sink), format, path);
+    auto writer = std::make_unique<ExtAudioFileWriter>(std::move(sink), format, std::move(file));
     // Until the owner says otherwise the client speaks the file's own PCM,
     // or float planes for a compressed file.
     const AudioStreamBasicDescription client = format.mFormatID == kAudioFormatLinearPCM
         ? format
         : floatPlanarFormat(format.mSampleRate, format.mChannelsPerFrame);
-    if (OSStatus s = writer->setClientFormat(client)) {
-        writer.reset();
-        ::unlink(path.c_str());
+    OSStatus s = writer->setClientFormat(client);
+    if (s == noErr && !appearWhenComplete)
+        s = writer->commitNow();
+    if (s != noErr) {
+        writer->abandon(s);  // its temporary file goes with it
         return s;
     }
     out = std::move(writer);

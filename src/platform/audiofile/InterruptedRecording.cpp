@@ -9,7 +9,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstring>
+#include <optional>
 
 using namespace audiofile;
 
@@ -102,6 +106,95 @@ OSStatus completeWave(int fd, std::int64_t fileBytes, bool rf64)
     return dataSync.load(std::memory_order_relaxed)(fd) == 0 ? noErr : writeFailure(statusFromErrno(errno));
 }
 
+// Eight bytes of the file at `at`, zero where it has none.
+std::array<std::uint8_t, 8> bytesAt(int fd, std::int64_t at)
+{
+    std::array<std::uint8_t, 8> v{};
+    readAt(fd, v.data(), 8, at);
+    return v;
+}
+
+// A CAF recording whose data size still says "to the end of the file": its
+// packet table names the packets written up to the last checkpoint; the
+// data is cut after them and its size stated.
+OSStatus completeCaf(int fd, std::int64_t fileBytes)
+{
+    std::int64_t at = 8;
+    std::int64_t tableAt = -1;
+    while (at + 12 <= fileBytes) {
+        std::uint8_t chunk[12];
+        if (!readAt(fd, chunk, 12, at))
+            return kAudioFileUnspecifiedError;
+        const std::uint64_t size = get64be(chunk + 4);
+        if (std::memcmp(chunk, "pakt", 4) == 0)
+            tableAt = at + 12;
+        if (std::memcmp(chunk, "data", 4) == 0) {
+            if (size != ~std::uint64_t(0))
+                return noErr;  // sized: complete
+            if (tableAt < 0)
+                return kAudioFileUnsupportedFileTypeError;
+            std::uint8_t counts[24];
+            if (!readAt(fd, counts, 24, tableAt))
+                return kAudioFileUnspecifiedError;
+            const std::uint64_t packets = get64be(counts);
+            const std::int64_t audioAt = at + 12 + 4;  // after the edit count
+            std::uint64_t kept = 0;
+            // Sum the sizes the table names, in bytes read a block at a time.
+            std::uint64_t whole = 0;
+            std::int64_t entryAt = tableAt + 24;
+            std::uint8_t block[4096];
+            std::size_t have = 0, used = 0;
+            for (std::uint64_t p = 0; p < packets; ++p) {
+                std::uint64_t value = 0;
+                for (;;) {
+                    if (used == have) {
+                        const ssize_t n = ::pread(fd, block, sizeof block, off_t(entryAt));
+                        if (n <= 0)
+                            return kAudioFileUnsupportedFileTypeError;
+                        entryAt += n;
+                        have = std::size_t(n);
+                        used = 0;
+                    }
+                    const std::uint8_t b = block[used++];
+                    value = value << 7 | (b & 0x7F);
+                    if (!(b & 0x80))
+                        break;
+                }
+                // A power loss may keep the table but not all of the audio it names.
+                if (audioAt + std::int64_t(whole + value) > fileBytes)
+                    break;
+                whole += value;
+                ++kept;
+            }
+            if (kept != packets) {
+                // The 'desc' chunk's frames per packet, after its rate, format, flags and bytes per packet.
+                const std::uint32_t framesPerPacket = std::uint32_t(get64be(bytesAt(fd, 8 + 12 + 20).data()) >> 32);
+                const std::int64_t priming = std::int64_t(get64be(counts + 16) >> 32);
+                const std::int64_t valid = std::max<std::int64_t>(0, std::int64_t(kept * framesPerPacket) - priming);
+                std::uint8_t fixed[16];
+                for (int i = 0; i < 8; ++i) {
+                    fixed[i] = std::uint8_t(kept >> (8 * (7 - i)));
+                    fixed[8 + i] = std::uint8_t(std::uint64_t(valid) >> (8 * (7 - i)));
+                }
+                if (::pwrite(fd, fixed, 16, off_t(tableAt)) != 16)
+                    return writeFailure(statusFromErrno(errno));
+            }
+            if (::ftruncate(fd, off_t(audioAt + std::int64_t(whole))) != 0)
+                return writeFailure(statusFromErrno(errno));
+            std::uint8_t sized[8];
+            for (int i = 0; i < 8; ++i)
+                sized[i] = std::uint8_t((4 + whole) >> (8 * (7 - i)));
+            if (::pwrite(fd, sized, 8, off_t(at + 4)) != 8)
+                return writeFailure(statusFromErrno(errno));
+            return dataSync.load(std::memory_order_relaxed)(fd) == 0 ? noErr : writeFailure(statusFromErrno(errno));
+        }
+        if (std::int64_t(size) < 0)
+            return kAudioFileUnsupportedFileTypeError;
+        at += 12 + std::int64_t(size);
+    }
+    return kAudioFileUnsupportedFileTypeError;
+}
+
 // Whether an MPEG-4 file holds movie fragments: a crash leaves them behind,
 // where a completed recording has one sample table.
 bool hasMovieFragments(int fd, std::int64_t fileBytes)
@@ -126,33 +219,149 @@ bool hasMovieFragments(int fd, std::int64_t fileBytes)
     return false;
 }
 
+// The bytes at the start of a recording that its writer put there once and
+// never changes (the sizes it keeps rewriting left out), when the file has
+// the layout the writer gives it; false for any other file.
+bool writtenHeader(int fd, std::int64_t fileBytes, std::string& out)
+{
+    std::uint8_t head[80] = {};
+    if (fileBytes < 12 || !readAt(fd, head, std::size_t(std::min<std::int64_t>(fileBytes, sizeof head)), 0))
+        return false;
+    auto bytes = [&](std::int64_t at, std::size_t size) {
+        std::string v(size, '\0');
+        return at + std::int64_t(size) <= fileBytes && readAt(fd, v.data(), size, at) ? v : std::string();
+    };
+    if ((std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0) && std::memcmp(head + 8, "WAVE", 4) == 0) {
+        // WavSink's layout: a 28-byte reserved chunk, a 16-byte 'fmt ', then 'data'.
+        if (fileBytes < 80 || get32le(head + 16) != kDs64Bytes || std::memcmp(head + 48, "fmt ", 4) != 0
+            || get32le(head + 52) != 16 || std::memcmp(head + 72, "data", 4) != 0)
+            return false;
+        out = bytes(8, 4) + bytes(48, 28);
+        return true;
+    }
+    if (std::memcmp(head, "caff", 4) == 0) {
+        // CafFile's recording layout: 'desc' of AAC, 'kuki', the reserved 'pakt'.
+        if (fileBytes < 32 || std::memcmp(head + 8, "desc", 4) != 0 || std::memcmp(head + 28, "aac ", 4) != 0)
+            return false;
+        std::int64_t at = 8;
+        while (at + 12 <= fileBytes && at < 65536) {
+            const std::string chunk = bytes(at, 12);
+            if (chunk.empty())
+                return false;
+            if (chunk.compare(0, 4, "pakt") == 0) {
+                out = bytes(0, std::size_t(at));
+                return !out.empty();
+            }
+            if (chunk.compare(0, 4, "data") == 0)
+                return false;
+            at += 12 + std::int64_t(get64be(reinterpret_cast<const std::uint8_t*>(chunk.data()) + 4));
+        }
+        return false;
+    }
+    if (std::memcmp(head + 4, "ftyp", 4) == 0) {
+        // AacSink's fragmented MPEG-4: an "M4A " 'ftyp' and an empty 'moov' of AAC.
+        const std::int64_t moovAt = std::int64_t(get64be(head) >> 32);
+        if (std::memcmp(head + 8, "M4A ", 4) != 0 || moovAt < 8 || moovAt + 8 > fileBytes)
+            return false;
+        const std::string moovHead = bytes(moovAt, 8);
+        const std::int64_t moovEnd = moovAt + std::int64_t(get64be(reinterpret_cast<const std::uint8_t*>(moovHead.data())) >> 32);
+        if (moovHead.compare(4, 4, "moov") != 0 || moovEnd > fileBytes || moovEnd - moovAt > 65536)
+            return false;
+        out = bytes(0, std::size_t(moovEnd));
+        return out.find("mp4a") != std::string::npos;
+    }
+    return false;
+}
+
+std::string hexOfHash(const std::string& bytes)
+{
+    std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (unsigned char c : bytes)
+        h = (h ^ c) * 1099511628211ull;
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+    return text;
+}
+
+constexpr const char* kMarkTag = "\ntraytape-recording ";
+
+struct Identity {
+    unsigned long long device = 0, inode = 0;
+    std::string header;
+};
+
+// The path a mark names and, for a mark of this version, the identity.
+std::string parseMark(const std::string& mark, std::optional<Identity>& identity)
+{
+    const std::size_t tag = mark.rfind(kMarkTag);
+    if (tag == std::string::npos)
+        return mark;  // an older mark: the path alone
+    Identity id;
+    char header[17] = {};
+    if (std::sscanf(mark.c_str() + tag + std::strlen(kMarkTag), "%llu:%llu:%16[0-9a-f]", &id.device, &id.inode, header) != 3)
+        return mark;
+    id.header = header;
+    identity = id;
+    return mark.substr(0, tag);
+}
+
 }  // namespace
 
-OSStatus completeInterruptedRecording(const std::string& path)
+std::string recordingMark(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return path;
+    struct stat st { };
+    std::string header;
+    const bool known = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && writtenHeader(fd, st.st_size, header);
+    ::close(fd);
+    if (!known)
+        return path;
+    return path + kMarkTag + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + hexOfHash(header);
+}
+
+std::string recordingMarkPath(const std::string& mark)
+{
+    std::optional<Identity> identity;
+    return parseMark(mark, identity);
+}
+
+OSStatus completeInterruptedRecording(const std::string& mark)
 {
     quietFFmpegLog();
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    std::optional<Identity> identity;
+    const std::string path = parseMark(mark, identity);
+    // Never through a link, and never waiting on a FIFO's writer.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return statusFromErrno(errno);
-    // A rewrite cut short left only its temporary: the original is intact.
-    ::unlink(remuxTemporaryFor(path).c_str());
+        return errno == ELOOP ? kInterruptedRecordingNotOurs : statusFromErrno(errno);
     struct stat st { };
     std::uint8_t head[12] = {};
     OSStatus status = kAudioFileUnsupportedFileTypeError;
     bool fragmented = false;
+    std::string header;
     if (::fstat(fd, &st) != 0) {
         status = statusFromErrno(errno);
-    } else if (S_ISREG(st.st_mode) && readAt(fd, head, sizeof head, 0)) {
+    } else if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || !writtenHeader(fd, st.st_size, header)
+        || (identity
+            && (identity->device != st.st_dev || identity->inode != st.st_ino
+                || identity->header != hexOfHash(header)))) {
+        // Not the file this program was writing: left byte for byte.
+        status = kInterruptedRecordingNotOurs;
+    } else if (readAt(fd, head, sizeof head, 0)) {
         const bool rf64 = std::memcmp(head, "RF64", 4) == 0;
         if ((rf64 || std::memcmp(head, "RIFF", 4) == 0) && std::memcmp(head + 8, "WAVE", 4) == 0) {
             status = completeWave(fd, st.st_size, rf64);
+        } else if (std::memcmp(head, "caff", 4) == 0) {
+            status = completeCaf(fd, st.st_size);
         } else if (std::memcmp(head + 4, "ftyp", 4) == 0) {
             fragmented = hasMovieFragments(fd, st.st_size);
             status = noErr;
         }
     }
-    ::close(fd);
     if (status == noErr && fragmented)
-        status = remuxToOrdinaryMp4(path, -1, -1);
+        status = remuxToOrdinaryMp4(fd, path, -1, -1);
+    ::close(fd);
     return status;
 }

@@ -1,6 +1,7 @@
 #include "platform/audiofile/Mp4Remux.h"
 
 #include "platform/audiofile/AudioFileCommon.h"
+#include "platform/audiofile/SafeFile.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,29 +47,33 @@ bool wholeOnDisk(AVStream& stream, const AVPacket& packet, std::int64_t fileByte
 
 }  // namespace
 
-std::string remuxTemporaryFor(const std::string& path)
-{
-    return path + ".remux.m4a";
-}
-
 // Rewrites a fragmented MPEG-4 file as an ordinary one (one moov with a
-// sample table and the priming edit), beside it, then renames it over it.
-// On failure the fragmented file stays: it plays as it is.
+// sample table and the priming edit) into a new file that takes the
+// destination's place. On failure the fragmented file stays: it plays as it
+// is.
 //
 // The fragments keep neither the priming (the muxer shifted it to zero) nor,
 // for the demuxer, the short last packet's duration; both are put back, so
 // the final file states its true length. frames < 0: a file cut off by a
 // crash, whose length is its packets' and whose last fragment may be
 // incomplete (the packets wholly on disk are kept).
-OSStatus remuxToOrdinaryMp4(const std::string& path, int priming, std::int64_t frames)
+OSStatus remuxToOrdinaryMp4(int fragmentedFd, const std::string& destination, int priming, std::int64_t frames)
 {
     const bool salvage = frames < 0;
     struct stat st { };
-    if (::stat(path.c_str(), &st) != 0)
+    if (::fstat(fragmentedFd, &st) != 0)
         return statusFromErrno(errno);
     const std::int64_t fileBytes = st.st_size;
-    AVFormatContext* rawIn = nullptr;
-    if (int err = avformat_open_input(&rawIn, path.c_str(), nullptr, nullptr); err < 0)
+    FdIoPtr inIo = openFdIo(fragmentedFd, false);
+    AVFormatContext* rawIn = avformat_alloc_context();
+    if (!inIo || !rawIn) {
+        avformat_free_context(rawIn);
+        return kAudioFileUnspecifiedError;
+    }
+    rawIn->pb = inIo.get();
+    rawIn->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // On failure the demuxer frees the context itself.
+    if (int err = avformat_open_input(&rawIn, nullptr, nullptr, nullptr); err < 0)
         return statusFromAv(err);
     ffmpeg::InputFormatPtr in(rawIn);
     if (int err = avformat_find_stream_info(rawIn, nullptr); err < 0)
@@ -79,11 +84,16 @@ OSStatus remuxToOrdinaryMp4(const std::string& path, int priming, std::int64_t f
     if (priming < 0)
         priming = primingOf(*inStream->codecpar);
 
-    const std::string temp = remuxTemporaryFor(path);
+    std::unique_ptr<SafeFile> file;
+    if (OSStatus s = SafeFile::create(destination, true, file))
+        return s;
+    FdIoPtr outIo = openFdIo(file->fd(), true);
     AVFormatContext* rawOut = nullptr;
-    if (avformat_alloc_output_context2(&rawOut, nullptr, "ipod", temp.c_str()) < 0)
+    if (!outIo || avformat_alloc_output_context2(&rawOut, nullptr, "ipod", nullptr) < 0)
         return kAudioFileUnspecifiedError;
     ffmpeg::OutputFormatPtr out(rawOut);
+    rawOut->pb = outIo.get();
+    rawOut->flags |= AVFMT_FLAG_CUSTOM_IO;
     AVStream* outStream = avformat_new_stream(rawOut, nullptr);
     if (!outStream || avcodec_parameters_copy(outStream->codecpar, inStream->codecpar) < 0)
         return kAudioFileUnspecifiedError;
@@ -95,8 +105,6 @@ OSStatus remuxToOrdinaryMp4(const std::string& path, int priming, std::int64_t f
         if (status == noErr)
             status = writeFailure(statusFromAv(err));
     };
-    if (int err = avio_open(&rawOut->pb, temp.c_str(), AVIO_FLAG_WRITE); err < 0)
-        return statusFromAv(err);
     // The edit's length is counted in the movie's time scale, 1/1000 s by
     // default; counting in samples makes it exact.
     AVDictionary* opts = nullptr;
@@ -160,17 +168,12 @@ OSStatus remuxToOrdinaryMp4(const std::string& path, int priming, std::int64_t f
         if (rawOut->pb->error < 0)
             fail(rawOut->pb->error);
     }
-    if (int err = avio_closep(&rawOut->pb); err < 0)
-        fail(err);
+    avio_flush(rawOut->pb);
+    if (rawOut->pb->error < 0)
+        fail(rawOut->pb->error);
     if (status == noErr)
-        status = syncFile(temp);
-    if (status == noErr && ::rename(temp.c_str(), path.c_str()) != 0)
-        status = statusFromErrno(errno);
-    if (status != noErr)
-        ::unlink(temp.c_str());
-    else
-        syncFolderOf(path);
-    return status;
+        status = file->commit(true);
+    return status;  // a file not committed is removed with it
 }
 
 }  // namespace audiofile

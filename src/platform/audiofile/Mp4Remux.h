@@ -9,12 +9,10 @@
 
 namespace audiofile {
 
-// Where the rewrite goes before it is renamed over the file.
-std::string remuxTemporaryFor(const std::string& path);
-
-// Rewrites the fragmented file at path as an ordinary one. priming < 0:
-// taken from the file (or its encoder); frames < 0: a file cut off by a
-// crash, measured from its packets.
-OSStatus remuxToOrdinaryMp4(const std::string& path, int priming, std::int64_t frames);
+// Rewrites the fragmented file read through fragmentedFd (which it does not
+// own) as an ordinary one that takes destination's place (SafeFile.h).
+// priming < 0: taken from the file (or its encoder); frames < 0: a file cut
+// off by a crash, measured from its packets.
+OSStatus remuxToOrdinaryMp4(int fragmentedFd, const std::string& destination, int priming, std::int64_t frames);
 
 }  // namespace audiofile

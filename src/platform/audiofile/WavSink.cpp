@@ -21,12 +21,13 @@ class WavSink final : public FileSink {
 public:
     // RIFF header, 'JUNK' chunk, 16-byte 'fmt ' chunk, 'data' chunk header.
     static constexpr std::uint32_t kHeaderBytes = 12 + 8 + kDs64Bytes + 8 + 16 + 8;
-    // The header's sizes are brought up to date this often, so a crash loses
-    // at most this much audio (plus what the queue held).
+    // The header's sizes follow each batch of audio written (a few bytes
+    // rewritten in place, about as often as the writer drains its queue),
+    // so a crash loses only what the queue held. This is how long the
+    // writer waits before asking again after a batch whose update failed.
     static constexpr double kHeaderSeconds = 0.25;
 
-    static OSStatus create(
-        const std::string& path, const AudioStreamBasicDescription& f, bool erase, std::unique_ptr<FileSink>& out)
+    static OSStatus create(int fd, const AudioStreamBasicDescription& f, std::unique_ptr<FileSink>& out)
     {
         AVSampleFormat format;
         std::uint16_t tag;
@@ -40,18 +41,12 @@ public:
             format = AV_SAMPLE_FMT_S16;
             tag = 1;
         } else {
+            ::close(fd);
             return kAudioFileUnsupportedDataFormatError;
         }
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (erase ? O_TRUNC : O_EXCL), 0644);
-        if (fd < 0)
-            return statusFromErrno(errno);
         std::unique_ptr<WavSink> sink(new WavSink(fd, format, tag, int(f.mChannelsPerFrame), int(f.mSampleRate)));
-        const OSStatus s = sink->writeHeader();
-        if (s != noErr) {
-            sink.reset();
-            ::unlink(path.c_str());
+        if (OSStatus s = sink->writeHeader())
             return s;
-        }
         out = std::move(sink);
         return noErr;
     }
@@ -68,9 +63,7 @@ public:
     {
         if (OSStatus s = writeAll(fd_, data[0], std::size_t(frames) * frameBytes_, dataBytes_))
             return s;
-        if (dataBytes_ - headerBytes_ >= headerInterval_)
-            return updateSizes();
-        return noErr;
+        return updateSizes();
     }
 
     OSStatus checkpoint() override { return dataBytes_ != headerBytes_ ? updateSizes() : noErr; }
@@ -104,8 +97,7 @@ private:
           tag_(tag),
           channels_(channels),
           rate_(rate),
-          frameBytes_(std::uint32_t(av_get_bytes_per_sample(format) * channels)),
-          headerInterval_(std::uint64_t(std::llround(rate * kHeaderSeconds)) * frameBytes_)
+          frameBytes_(std::uint32_t(av_get_bytes_per_sample(format) * channels))
     {
         layout_.reservedAt = 12;
         layout_.dataAt = kHeaderBytes;
@@ -163,7 +155,6 @@ private:
     int channels_;
     int rate_;
     std::uint32_t frameBytes_;
-    std::uint64_t headerInterval_;
     std::uint64_t dataBytes_ = 0;
     std::uint64_t headerBytes_ = 0;
     std::uint64_t headerUpdates_ = 0;
@@ -172,10 +163,9 @@ private:
 
 }  // namespace
 
-OSStatus createWavSink(
-    const std::string& path, const AudioStreamBasicDescription& f, bool erase, std::unique_ptr<FileSink>& out)
+OSStatus createWavSink(int fd, const AudioStreamBasicDescription& f, std::unique_ptr<FileSink>& out)
 {
-    return WavSink::create(path, f, erase, out);
+    return WavSink::create(fd, f, out);
 }
 
 }  // namespace audiofile

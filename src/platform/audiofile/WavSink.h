@@ -8,8 +8,8 @@
 namespace audiofile {
 
 // A WAVE file of linear PCM (16- or 32-bit integer, 32-bit float) for the
-// packed stream description f. out is set only on success.
-OSStatus createWavSink(
-    const std::string& path, const AudioStreamBasicDescription& f, bool erase, std::unique_ptr<FileSink>& out);
+// packed stream description f, written through fd, an empty file the sink
+// owns from here on. out is set only on success.
+OSStatus createWavSink(int fd, const AudioStreamBasicDescription& f, std::unique_ptr<FileSink>& out);
 
 }  // namespace audiofile

@@ -8,12 +8,16 @@
 #pragma once
 
 #include <QLockFile>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
 class QLocalServer;
+class QLocalSocket;
 
 class SingleInstance : public QObject {
     Q_OBJECT
@@ -38,6 +42,9 @@ signals:
 
 private:
     QString socketPath_;
+    QString lockPath_;
     QLockFile lock_;
     std::unique_ptr<QLocalServer> server_;
+    QList<QPointer<QLocalSocket>> clients_;  // connected now, oldest first; owned by server_
+    QTimer relisten_;
 };
