@@ -1,36 +1,86 @@
 #!/usr/bin/env bash
-# Builds TrayTape and runs every test: an ordinary build, then the whole suite
-# under AddressSanitizer and UndefinedBehaviorSanitizer, then the engine's
-# suites under ThreadSanitizer, then the file reader under libFuzzer for a
-# minute (TRAYTAPE_FUZZ_SECONDS). Each suite that needs a sound server starts a
-# private one of its own, and runs once on PulseAudio and once on PipeWire.
-# TRAYTAPE_QUICK=1 runs the ordinary build alone.
+# Builds TrayTape and runs every test: an ordinary build and its tests, the
+# Debian package check, then the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the engine's suites under ThreadSanitizer, and
+# the file reader under libFuzzer for a minute (TRAYTAPE_FUZZ_SECONDS). Each
+# suite that needs a sound server starts a private one of its own, and runs
+# once on PulseAudio and once on PipeWire.
+# TRAYTAPE_QUICK=1 runs the ordinary build, its tests and the package check.
+#
+# The tests mostly wait for sound played and recorded in real time, so each
+# build's tests run while the next build compiles. Those builds run at a lower
+# priority, so that the tests beside them get the processor when they need it.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh --test
 
-jobs=$(nproc)
-run_suite() {  # build-dir, cmake options...
-  local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+cores=$(nproc)
+# Suites waiting on sound servers leave the processor idle: run more of them
+# than cores (TRAYTAPE_TEST_JOBS sets how many, for a machine busy with other work).
+test_jobs=${TRAYTAPE_TEST_JOBS:-$((cores * 2))}
+# Line tables are enough for sanitizer reports and backtraces; full debug
+# information costs a third more compile time at -O2 (the package is stripped).
+debug_info=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_DEBUG="-g1")
+
+# Each step with the time since the start and the processor time used so far
+# by this script and the runs it has waited for: on a busy machine the second
+# figure is the one to compare.
+say() {
+  local t
+  read -ra t </proc/$$/stat
+  printf '== %4d s, %4d s CPU: %s\n' "$SECONDS" $(((t[13] + t[14] + t[15] + t[16]) / $(getconf CLK_TCK))) "$*"
+}
+trap 'kill $(jobs -p) 2>/dev/null || true' EXIT
+
+build() {  # nice level, build dir, cmake options...
+  local level=$1 dir=$2; shift 2
+  say "building $dir"
+  cmake -S . -B "$dir" -G Ninja "${debug_info[@]}" "$@" >/dev/null
+  nice -n "$level" cmake --build "$dir" -j "$cores" ${targets:+--target $targets}
+}
+# The tests of a build, in the background; their output goes to <dir>/tests.log
+# and is shown by finish.
+start_tests() {  # build dir, parallel tests
+  say "testing $1"
+  ctest --test-dir "$1" --output-on-failure -j "$2" >"$1/tests.log" 2>&1 &
+}
+finish() {  # pid, log: waits for a background run and shows its output
+  local rc=0
+  wait "$1" || rc=$?
+  cat "$2"
+  say "done: $2 (exit $rc)"
+  return $rc
 }
 
-run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=ON
+build 0 build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=ON
+start_tests build "$test_jobs"; plain=$!
 # The Debian package: built, then checked by lintian and the desktop validators (a few seconds).
+say "checking the package"
 scripts/check-package.sh build
-if [ "${TRAYTAPE_QUICK:-0}" != 1 ]; then
-  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=address,undefined -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=OFF
-  run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=thread -DTRAYTAPE_ENGINE_ONLY=ON -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=OFF
-
-  # The file reader under libFuzzer for a bounded time, from seeds of every
-  # kind of file the writer makes; a crash or leak fails the run.
-  CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAYTAPE_FUZZ=ON \
-    -DTRAYTAPE_ENGINE_ONLY=ON -DTRAYTAPE_TESTS=OFF -DTRAYTAPE_BENCH=OFF >/dev/null
-  cmake --build build-fuzz -j "$jobs" --target fuzz_reader make_fuzz_seeds
-  rm -rf build-fuzz/seeds build-fuzz/corpus && mkdir -p build-fuzz/corpus
-  build-fuzz/tests/fuzz/make_fuzz_seeds build-fuzz/seeds
-  build-fuzz/tests/fuzz/fuzz_reader -max_total_time="${TRAYTAPE_FUZZ_SECONDS:-60}" -max_len=8192 -timeout=10 \
-    -rss_limit_mb=2048 -artifact_prefix=build-fuzz/ build-fuzz/corpus build-fuzz/seeds
+if [ "${TRAYTAPE_QUICK:-0}" = 1 ]; then
+  finish $plain build/tests.log
+  exit 0
 fi
+
+build 10 build-asan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=address,undefined -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=OFF
+finish $plain build/tests.log
+start_tests build-asan "$test_jobs"; asan=$!
+
+build 10 build-tsan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=thread -DTRAYTAPE_ENGINE_ONLY=ON -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=OFF
+# The file reader under libFuzzer for a bounded time, from seeds of every
+# kind of file the writer makes; a crash or leak fails the run.
+CXX=clang++ targets="fuzz_reader make_fuzz_seeds" build 10 build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTRAYTAPE_FUZZ=ON -DTRAYTAPE_ENGINE_ONLY=ON -DTRAYTAPE_TESTS=OFF -DTRAYTAPE_BENCH=OFF
+rm -rf build-fuzz/seeds build-fuzz/corpus && mkdir -p build-fuzz/corpus
+build-fuzz/tests/fuzz/make_fuzz_seeds build-fuzz/seeds
+say "fuzzing the file reader"
+build-fuzz/tests/fuzz/fuzz_reader -max_total_time="${TRAYTAPE_FUZZ_SECONDS:-60}" -max_len=8192 -timeout=10 \
+  -rss_limit_mb=2048 -artifact_prefix=build-fuzz/ build-fuzz/corpus build-fuzz/seeds >build-fuzz/fuzz.log 2>&1 &
+fuzz=$!
+
+finish $asan build-asan/tests.log
+# ThreadSanitizer's own bookkeeping keeps both cores busy: its tests run last.
+start_tests build-tsan "$cores"; tsan=$!
+finish $fuzz build-fuzz/fuzz.log
+finish $tsan build-tsan/tests.log
+say "all passed"
