@@ -29,20 +29,17 @@ extern "C" void* __libc_realloc(void*, std::size_t);
 
 extern "C" void* malloc(std::size_t size)
 {
-    if (alloc_count::counting)
-        ++alloc_count::allocations;
+    alloc_count::allocations += alloc_count::counting;
     return __libc_malloc(size);
 }
 extern "C" void* calloc(std::size_t n, std::size_t size)
 {
-    if (alloc_count::counting)
-        ++alloc_count::allocations;
+    alloc_count::allocations += alloc_count::counting;
     return __libc_calloc(n, size);
 }
 extern "C" void* realloc(void* p, std::size_t size)
 {
-    if (alloc_count::counting)
-        ++alloc_count::allocations;
+    alloc_count::allocations += alloc_count::counting;
     return __libc_realloc(p, size);
 }
 #endif

@@ -2,6 +2,9 @@
 // channels at the file's rate, for tests to measure.
 #pragma once
 
+#include "support/Signal.h"
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,12 @@ struct DecodedFile {
 
 DecodedFile decodeFile(const std::string& path);
 
-// The amplitude of a sine of `frequency` in the samples [begin, end) (Goertzel).
-double toneAmplitude(
-    const std::vector<float>& samples, double sampleRate, double frequency, std::size_t begin = 0, std::size_t end = 0);
+// The amplitude of a sine of `frequency` in the samples [begin, end) (end 0:
+// to the last), with no window.
+inline double toneAmplitude(
+    const std::vector<float>& samples, double sampleRate, double frequency, std::size_t begin = 0, std::size_t end = 0)
+{
+    end = end == 0 ? samples.size() : std::min(end, samples.size());
+    return begin < end ? signal_test::toneAmplitude(samples.data() + begin, end - begin, frequency, sampleRate, false)
+                       : 0;
+}

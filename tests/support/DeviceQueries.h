@@ -7,9 +7,24 @@
 
 namespace testsupport {
 
-AudioObjectPropertyAddress addr(
-    std::uint32_t selector, std::uint32_t scope = kAudioObjectPropertyScopeGlobal, std::uint32_t element = 0);
+inline AudioObjectPropertyAddress addr(
+    std::uint32_t selector, std::uint32_t scope = kAudioObjectPropertyScopeGlobal, std::uint32_t element = 0)
+{
+    return {selector, scope, element};
+}
+
 // The system object's device list, empty when the query fails.
-std::vector<AudioObjectID> deviceList();
+inline std::vector<AudioObjectID> deviceList()
+{
+    const auto a = addr(kAudioHardwarePropertyDevices);
+    std::uint32_t size = 0;
+    if (AudioObjectGetPropertyDataSize(kAudioObjectSystemObject, &a, &size) != noErr)
+        return {};
+    std::vector<AudioObjectID> ids(size / 4);
+    if (AudioObjectGetPropertyData(kAudioObjectSystemObject, &a, &size, ids.data()) != noErr)
+        return {};
+    ids.resize(size / 4);
+    return ids;
+}
 
 }  // namespace testsupport

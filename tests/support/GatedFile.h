@@ -3,7 +3,7 @@
 // otherwise passes every call to the real file it wraps.
 //
 // Install it on a recorder's current output with GatedFile::install(); the
-// output's stream then owns it. The Gate is shared with the test and
+// output's stream then owns it. The gate is shared with the test and
 // outlives the file.
 #pragma once
 
@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 struct FileGate {
     // While true, a write that starts waits inside the file until released.
@@ -23,7 +24,6 @@ struct FileGate {
     std::atomic<bool> disposed{false};
 };
 
-// The test's access to a stream's file.
 struct AudioFileStreamTestAccess {
     static ExtAudioFileRef& file(AudioFileStream& stream) { return stream.audioFile_; }
 };
@@ -31,19 +31,52 @@ struct AudioFileStreamTestAccess {
 class GatedFile final : public ExtAudioFile {
 public:
     // Wraps the stream's file; false when the stream has none.
-    static bool install(AudioFileStream* stream, std::shared_ptr<FileGate> gate);
+    static bool install(AudioFileStream* stream, std::shared_ptr<FileGate> gate)
+    {
+        if (!stream || !AudioFileStreamTestAccess::file(*stream))
+            return false;
+        ExtAudioFileRef& file = AudioFileStreamTestAccess::file(*stream);
+        file = std::make_unique<GatedFile>(std::move(file), std::move(gate));
+        return true;
+    }
 
-    GatedFile(ExtAudioFileRef inner, std::shared_ptr<FileGate> gate);
-    ~GatedFile() override;
+    GatedFile(ExtAudioFileRef inner, std::shared_ptr<FileGate> gate) : inner_(std::move(inner)), gate_(std::move(gate))
+    { }
+    ~GatedFile() override { dispose(); }
 
-    OSStatus getProperty(ExtAudioFilePropertyID id, std::uint32_t* ioSize, void* outData) override;
-    OSStatus setProperty(ExtAudioFilePropertyID id, std::uint32_t size, const void* data) override;
-    OSStatus read(std::uint32_t* ioFrames, AudioBufferList* ioData) override;
-    OSStatus seek(std::int64_t frame) override;
-    OSStatus write(std::uint32_t frames, const AudioBufferList* data) override;
-    OSStatus writeAsync(std::uint32_t frames, const AudioBufferList* data) override;
-    OSStatus writerStatus() const override;
-    OSStatus dispose() override;
+    OSStatus writeAsync(std::uint32_t frames, const AudioBufferList* data) override
+    {
+        gate_->insideWrite = true;
+        while (gate_->hold)
+            std::this_thread::yield();
+        OSStatus status = kExtAudioFileError_AsyncWriteBufferOverflow;
+        if (gate_->refuse.load() > 0)
+            --gate_->refuse;
+        else
+            status = inner_->writeAsync(frames, data);
+        gate_->insideWrite = false;
+        return status;
+    }
+    OSStatus dispose() override
+    {
+        if (gate_->insideWrite)
+            gate_->disposedDuringWrite = true;
+        gate_->disposed = true;
+        return inner_->dispose();
+    }
+
+    OSStatus getProperty(ExtAudioFilePropertyID id, std::uint32_t* ioSize, void* outData) override
+    {
+        return inner_->getProperty(id, ioSize, outData);
+    }
+    OSStatus setProperty(ExtAudioFilePropertyID id, std::uint32_t size, const void* data) override
+    {
+        return inner_->setProperty(id, size, data);
+    }
+    OSStatus read(std::uint32_t* ioFrames, AudioBufferList* ioData) override { return inner_->read(ioFrames, ioData); }
+    OSStatus seek(std::int64_t frame) override { return inner_->seek(frame); }
+    OSStatus write(std::uint32_t frames, const AudioBufferList* data) override { return inner_->write(frames, data); }
+    OSStatus writerStatus() const override { return inner_->writerStatus(); }
 
 private:
     ExtAudioFileRef inner_;

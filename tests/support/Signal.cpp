@@ -14,32 +14,21 @@ std::vector<float> sine(double frequency, double rate, std::size_t frames, doubl
     return out;
 }
 
-double toneAmplitude(const float* samples, std::size_t count, double frequency, double rate)
+double toneAmplitude(const float* samples, std::size_t count, double frequency, double rate, bool hann)
 {
     if (count < 2)
         return 0;
-    const double w = 2.0 * M_PI * frequency / rate;
-    const double coeff = 2.0 * std::cos(w);
+    const double coeff = 2.0 * std::cos(2.0 * M_PI * frequency / rate);
     double s1 = 0, s2 = 0, windowSum = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const double hann = 0.5 - 0.5 * std::cos(2.0 * M_PI * double(i) / double(count - 1));
-        windowSum += hann;
-        const double s0 = double(samples[i]) * hann + coeff * s1 - s2;
+        const double w = hann ? 0.5 - 0.5 * std::cos(2.0 * M_PI * double(i) / double(count - 1)) : 1.0;
+        windowSum += w;
+        const double s0 = double(samples[i]) * w + coeff * s1 - s2;
         s2 = s1;
         s1 = s0;
     }
     const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
     return 2.0 * std::sqrt(std::max(power, 0.0)) / windowSum;
-}
-
-double rms(const float* samples, std::size_t count)
-{
-    if (count == 0)
-        return 0;
-    double sum = 0;
-    for (std::size_t i = 0; i < count; ++i)
-        sum += double(samples[i]) * samples[i];
-    return std::sqrt(sum / double(count));
 }
 
 double peak(const std::vector<float>& samples)
@@ -65,10 +54,9 @@ double dominantFrequency(const std::vector<float>& samples, double rate, double 
 
 std::vector<float> slice(const std::vector<float>& samples, std::size_t first, std::size_t count)
 {
-    if (first >= samples.size())
-        return {};
-    const std::size_t n = std::min(count, samples.size() - first);
-    return std::vector<float>(samples.begin() + std::ptrdiff_t(first), samples.begin() + std::ptrdiff_t(first + n));
+    first = std::min(first, samples.size());
+    const auto begin = samples.begin() + std::ptrdiff_t(first);
+    return std::vector<float>(begin, begin + std::ptrdiff_t(std::min(count, samples.size() - first)));
 }
 
 }  // namespace signal_test

@@ -1,5 +1,5 @@
 // Test signals and their measurement: tones to feed the engine, and the
-// level, frequency content and loudness of what comes back. Any thread.
+// level and frequency content of what comes back. Any thread.
 #pragma once
 
 #include <cstddef>
@@ -10,18 +10,13 @@ namespace signal_test {
 // amplitude * sin(2 pi f t + phase), frames samples at rate.
 std::vector<float> sine(double frequency, double rate, std::size_t frames, double amplitude = 0.5, double phase = 0.0);
 
-// The amplitude of the frequency's component in samples (Goertzel with a
-// Hann window, so a tone of amplitude A between bins reads close to A).
-double toneAmplitude(const float* samples, std::size_t count, double frequency, double rate);
+// The amplitude of the frequency's component in samples (Goertzel). With a
+// Hann window a tone of amplitude A between bins reads close to A; without,
+// a whole number of periods reads exactly A.
+double toneAmplitude(const float* samples, std::size_t count, double frequency, double rate, bool hann = true);
 inline double toneAmplitude(const std::vector<float>& samples, double frequency, double rate)
 {
     return toneAmplitude(samples.data(), samples.size(), frequency, rate);
-}
-
-double rms(const float* samples, std::size_t count);
-inline double rms(const std::vector<float>& samples)
-{
-    return rms(samples.data(), samples.size());
 }
 
 double peak(const std::vector<float>& samples);
