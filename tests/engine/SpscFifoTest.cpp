@@ -57,7 +57,8 @@ TEST(SpscFifo, TwoThreadsPassACounterWithoutGaps)
     std::thread producer([&] {
         std::mt19937 rng(1);
         std::vector<float> block(300);
-        for (std::uint32_t next = 0; next < kTotal && !consumerStopped && std::chrono::steady_clock::now() < deadline;) {
+        for (std::uint32_t next = 0;
+             next < kTotal && !consumerStopped && std::chrono::steady_clock::now() < deadline;) {
             const std::uint32_t n = std::min(std::uniform_int_distribution<std::uint32_t>(1, 300)(rng), kTotal - next);
             for (std::uint32_t i = 0; i < n; ++i)
                 block[i] = float((next + i) % (1u << 24));  // exact in float
