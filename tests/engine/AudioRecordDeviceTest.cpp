@@ -164,7 +164,7 @@ TEST_F(RecorderTest, CaptureDeliversOneFloatBufferPerChannelAndAFailedSetUpLeave
         EXPECT_FALSE(audio->runCycle(id, 512, sine(440, 48000))) << "no call-back after close";
     }
 
-    const AudioObjectID id = addInput("mic");
+    const AudioObjectID id = addInput("mic", 4);
     OSStatus status = 100;
     for (const VirtualStep step : {VirtualStep::Component, VirtualStep::EnableInput, VirtualStep::DisableOutput,
              VirtualStep::CurrentDevice, VirtualStep::SetInputCallback, VirtualStep::GetInputFormat,
@@ -184,11 +184,9 @@ TEST_F(RecorderTest, CaptureDeliversOneFloatBufferPerChannelAndAFailedSetUpLeave
     AudioRecordMicDevice device(id);
     device.open();
     EXPECT_TRUE(device.isOpen()) << "an injected failure fires once";
-}
 
-TEST_F(RecorderTest, VolumeSetsChannelsOneAndTwoAndMutesAtOrBelowFivePercent)
-{
-    const AudioObjectID id = addInput("mic", 4);
+    // The volume goes to channels 1 and 2, muted at or below 5 % compared in
+    // single precision.
     for (const auto& [given, volume, mute] : std::vector<std::tuple<float, float, std::uint32_t>>{
              {-0.3f, 0.0f, 1}, {0.05f, 0.05f, 1}, {0.06f, 0.06f, 0}, {1.0f, 1.0f, 0}, {std::nanf(""), 0.0f, 1}}) {
         SCOPED_TRACE(given);
@@ -227,9 +225,6 @@ TEST_F(RecorderTest, TheListKeepsInputsInOrderWithNamesCutTo255BytesWithoutSplit
     for (int i = 0; i < 70; ++i)
         addInput("many" + std::to_string(i));
     EXPECT_EQ(recorder.allAudioInputDevices().size(), 74u) << "no device beyond 64 is lost";
-    audio->failNext(VirtualStep::DeviceList);
-    EXPECT_TRUE(recorder.allAudioInputDevices().empty());
-    EXPECT_EQ(recorder.allAudioInputDevices().size(), 74u) << "a failed listing fires once";
 }
 
 // ---------------------------------------------------------------------------

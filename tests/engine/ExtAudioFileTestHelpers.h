@@ -239,10 +239,7 @@ struct WavSizes {
 
 inline WavSizes wavSizes(const std::string& path)
 {
-    std::string h(4096, '\0');
-    std::ifstream f(path, std::ios::binary);
-    f.read(h.data(), std::streamsize(h.size()));
-    h.resize(std::size_t(f.gcount()));
+    const std::string h = fileBytes(path).substr(0, 4096) + std::string(32, '\0');  // reads past the end give 0
     const auto le = [&](std::size_t at, int bytes) {
         std::uint64_t v = 0;
         for (int i = bytes - 1; i >= 0; --i)
@@ -250,23 +247,16 @@ inline WavSizes wavSizes(const std::string& path)
         return std::int64_t(v);
     };
     WavSizes s;
-    if (h.size() < 12)
-        return s;
     s.rf64 = h.compare(0, 4, "RF64") == 0;
     s.riff = le(4, 4);
-    for (std::size_t at = 12; at + 8 <= h.size();) {
-        const auto size = std::size_t(le(at + 4, 4));
-        if (h.compare(at, 4, "ds64") == 0 && s.rf64 && at + 24 <= h.size()) {
-            s.riff = le(at + 8, 8);
-            s.data = le(at + 16, 8);
-        }
+    for (std::size_t at = 12; at + 40 <= h.size(); at += 8 + std::size_t(le(at + 4, 4) + (le(at + 4, 4) & 1))) {
+        if (h.compare(at, 4, "ds64") == 0 && s.rf64)
+            std::tie(s.riff, s.data) = std::pair(le(at + 8, 8), le(at + 16, 8));
         if (h.compare(at, 4, "data") == 0) {
             s.dataAt = std::int64_t(at + 8);
-            if (!s.rf64)
-                s.data = std::int64_t(size);
+            s.data = s.rf64 ? s.data : le(at + 4, 4);
             break;
         }
-        at += 8 + size + (size & 1);
     }
     return s;
 }
