@@ -1,7 +1,6 @@
 // Shared by the file suites: stream descriptions, buffer lists over
 // per-channel vectors, whole-file writes and decodes, a recording killed
-// mid-write, and the command-line decoders as independent judges.
-// Test thread only.
+// mid-write, file structure, and command-line decoders as independent judges.
 #pragma once
 
 #include "platform/ExtAudioFile.h"
@@ -47,11 +46,6 @@ inline AudioStreamBasicDescription fileFormatFor(AudioFileTypeID type, double ra
     f.mFramesPerPacket = 1;
     f.mBitsPerChannel = 32;
     return f;
-}
-
-inline AudioStreamBasicDescription wavFileFormat(double rate = 44100, std::uint32_t channels = 2)
-{
-    return fileFormatFor(kAudioFileWAVEType, rate, channels);
 }
 
 // Linear PCM: float (bits 32) or signed integer (bits 16 or 32).
@@ -105,6 +99,8 @@ inline OSStatus createFile(const std::string& path, AudioFileTypeID type, double
     return file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client);
 }
 
+// A whole file read through ExtAudioFile as float planes at the file's rate,
+// with the format and length it states; the status of the first failure.
 struct Decoded {
     OSStatus status = noErr;
     AudioStreamBasicDescription fileFormat;
@@ -113,7 +109,6 @@ struct Decoded {
     std::size_t frames() const { return channels.empty() ? 0 : channels[0].size(); }
 };
 
-// Decodes a whole file as float planes at the file's rate.
 inline Decoded decodeFile(const std::string& path)
 {
     Decoded d;
@@ -124,18 +119,16 @@ inline Decoded decodeFile(const std::string& path)
     file->getProperty(kExtAudioFileProperty_FileDataFormat, &size, &d.fileFormat);
     size = sizeof d.lengthFrames;
     file->getProperty(kExtAudioFileProperty_FileLengthFrames, &size, &d.lengthFrames);
-    const std::uint32_t channels = d.fileFormat.mChannelsPerFrame;
-    d.channels.assign(channels, {});
-    Channels block(channels, std::vector<float>(4096));
-    for (;;) {
-        AudioBufferList list = planarList(block, 0, 4096);
-        std::uint32_t frames = 4096;
-        d.status = file->read(&frames, &list);
-        if (d.status != noErr || frames == 0)
-            return d;
-        for (std::uint32_t c = 0; c < channels; ++c)
+    Channels block(d.fileFormat.mChannelsPerFrame, std::vector<float>(4096));
+    d.channels.resize(block.size());
+    for (std::uint32_t frames = 4096; frames > 0;) {
+        AudioBufferList list = planarList(block, 0, frames = 4096);
+        if ((d.status = file->read(&frames, &list)) != noErr)
+            break;
+        for (std::size_t c = 0; c < block.size(); ++c)
             d.channels[c].insert(d.channels[c].end(), block[c].begin(), block[c].begin() + frames);
     }
+    return d;
 }
 
 // Tests of AAC files are skipped, not failed, on an FFmpeg built without it.
@@ -167,8 +160,8 @@ inline std::int64_t framesDecodedBy(const std::string& tool, const std::string& 
 // thread runs and the file is open, as a crash would. `whileRecording` runs
 // over and over on this side until the child is gone. Empty on success,
 // otherwise what went wrong.
-inline std::string recordThenKill(const std::string& path, AudioFileTypeID type, double seconds,
-    const std::function<void()>& whileRecording = [] { })
+inline std::string recordThenKill(
+    const std::string& path, AudioFileTypeID type, double seconds, const std::function<void()>& whileRecording = [] {})
 {
     const pid_t pid = ::fork();
     if (pid < 0)
@@ -201,6 +194,7 @@ inline std::string recordThenKill(const std::string& path, AudioFileTypeID type,
     return WTERMSIG(status) == SIGKILL ? "" : "child died by signal " + std::to_string(WTERMSIG(status));
 }
 
+// -1 when there is no such file.
 inline std::int64_t fileSize(const std::string& path)
 {
     struct stat st { };
@@ -245,10 +239,7 @@ struct WavSizes {
 
 inline WavSizes wavSizes(const std::string& path)
 {
-    std::string h(4096, '\0');
-    std::ifstream f(path, std::ios::binary);
-    f.read(h.data(), std::streamsize(h.size()));
-    h.resize(std::size_t(f.gcount()));
+    const std::string h = fileBytes(path).substr(0, 4096) + std::string(32, '\0');  // reads past the end give 0
     const auto le = [&](std::size_t at, int bytes) {
         std::uint64_t v = 0;
         for (int i = bytes - 1; i >= 0; --i)
@@ -256,23 +247,16 @@ inline WavSizes wavSizes(const std::string& path)
         return std::int64_t(v);
     };
     WavSizes s;
-    if (h.size() < 12)
-        return s;
     s.rf64 = h.compare(0, 4, "RF64") == 0;
     s.riff = le(4, 4);
-    for (std::size_t at = 12; at + 8 <= h.size();) {
-        const auto size = std::size_t(le(at + 4, 4));
-        if (h.compare(at, 4, "ds64") == 0 && s.rf64 && at + 24 <= h.size()) {
-            s.riff = le(at + 8, 8);
-            s.data = le(at + 16, 8);
-        }
+    for (std::size_t at = 12; at + 40 <= h.size(); at += 8 + std::size_t(le(at + 4, 4) + (le(at + 4, 4) & 1))) {
+        if (h.compare(at, 4, "ds64") == 0 && s.rf64)
+            std::tie(s.riff, s.data) = std::pair(le(at + 8, 8), le(at + 16, 8));
         if (h.compare(at, 4, "data") == 0) {
             s.dataAt = std::int64_t(at + 8);
-            if (!s.rf64)
-                s.data = std::int64_t(size);
+            s.data = s.rf64 ? s.data : le(at + 4, 4);
             break;
         }
-        at += 8 + size + (size & 1);
     }
     return s;
 }
