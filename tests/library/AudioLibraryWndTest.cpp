@@ -364,7 +364,7 @@ TEST_F(LibraryTest, EditsAreClampedOrRefusedAndAFileThatDoesNotLoadLeavesNothing
     EXPECT_DOUBLE_EQ(position(), 40.0);
     library.seekPlayRate(std::nanf(""));
     library.rightTrimRate(0.5F);
-    library.leftTrimRate(0.8F);  // the start stops at the end
+    library.leftTrimRate(0.8F);   // the start stops at the end
     library.rightTrimRate(0.2F);  // the end stops at the start
     EXPECT_EQ(rates(), (std::vector<float>{0.5F, 0.5F, 0}));
     library.leftTrimRate(-1);
@@ -597,7 +597,6 @@ public:
     void add(const char* op, float rate) { calls.push_back(op + (" " + QString::number(rate, 'f', 4).toStdString())); }
 };
 
-
 }  // namespace
 
 TEST(AudioItemView, PartsStandFromTheBottomAndDrawUpright)
@@ -753,8 +752,8 @@ TEST_F(PlayProgressViewTest, PressesAndDragsReportUnclampedRatesByWhatWasHit)
         {0, 0.25F, 0.5F, true, at(80, 5), {at(200, 5)}, {report("left", 200)}},  // past the end rate
         {0, 0.25F, 0.5F, true, at(165, 5), {at(30, 40), at(330, 40)}, {report("right", 30), report("right", 330)}},
         {0, 0.4F, 0.4F, true, at(128, 5), {at(120, 5)}, {report("left", 120)}},  // touching handles
-        {0, 0.25F, 0.75F, true, at(120, 5), {at(130, 5)}, {}},  // between the handles, below the bar
-        {0, 0, 1, false, at(84, 22), {at(100, 22)}, {}},        // not editable
+        {0, 0.25F, 0.75F, true, at(120, 5), {at(130, 5)}, {}},                   // between the handles, below the bar
+        {0, 0, 1, false, at(84, 22), {at(100, 22)}, {}},                         // not editable
     };
     for (const Gesture& g : gestures) {
         SCOPED_TRACE(&g - gestures);

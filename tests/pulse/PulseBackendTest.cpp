@@ -318,8 +318,9 @@ TEST_F(PulseBackend, InputListPutsTheDefaultFirstThenInputsThenMonitorsThenSyste
         return list;
     };
     ASSERT_TRUE(server().setDefaultSource("desk_mic"));
-    EXPECT_EQ(names(), (std::vector<std::string>{
-                           "Desk-Mic", "Monitor of Alpha Speakers", "Monitor of Solo Line", "Vortanx System Audio"}));
+    EXPECT_EQ(names(),
+        (std::vector<std::string>{
+            "Desk-Mic", "Monitor of Alpha Speakers", "Monitor of Solo Line", "Vortanx System Audio"}));
     ASSERT_TRUE(server().setDefaultSource("solo.monitor"));
     EXPECT_EQ(names(),
         (std::vector<std::string>{

@@ -172,9 +172,10 @@ protected:
 // then the tone in both channels of a 44.1 kHz file as long as was counted.
 TEST_F(SystemAudioPulse, ToneFromASinkMonitorIsRecordedIntoWavAndM4a)
 {
-    for (const auto& [rate, extension] : {std::pair{44100u, "wav"}, {48000u, "m4a"}}) {
-        SCOPED_TRACE(extension);
-        const std::string sink = "rec" + std::to_string(rate);
+    for (const auto& [rate, extension] :
+        {std::pair{44100u, "wav"}, {44100u, "m4a"}, {48000u, "wav"}, {48000u, "m4a"}}) {
+        SCOPED_TRACE(std::to_string(rate) + extension);
+        const std::string sink = "rec" + std::to_string(rate) + extension;
         const auto module = server().loadNullSink({sink, rate, 2, "Record test " + std::to_string(rate)});
         ASSERT_TRUE(module);
         sinks.push_back(*module);
