@@ -1,0 +1,104 @@
+#include "support/MonitorCapture.h"
+
+#include "support/DeviceQueries.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace testsupport {
+
+AudioObjectID deviceByUid(const std::string& uid)
+{
+    const auto a = addr(kAudioDevicePropertyDeviceUID, kAudioDevicePropertyScopeOutput);
+    for (AudioObjectID id : deviceList()) {
+        std::string found;
+        std::uint32_t size = sizeof found;
+        if (AudioObjectGetPropertyData(id, &a, &size, &found) == noErr && found == uid)
+            return id;
+    }
+    return 0;
+}
+
+OSStatus MonitorCapture::open(AudioObjectID device)
+{
+    const AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_HALOutput, kAudioUnitManufacturer_Apple};
+    AudioComponent component = AudioComponentFindNext(nullptr, &d);
+    if (!component)
+        return -1;
+    if (OSStatus s = AudioComponentInstanceNew(component, &unit))
+        return s;
+    const std::uint32_t one = 1, zero = 0;
+    const AURenderCallbackStruct cb{&MonitorCapture::proc, this};
+    std::uint32_t size = sizeof deviceFormat;
+    OSStatus s = unit->setProperty(kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &one, 4);
+    if (!s)
+        s = unit->setProperty(kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0, &zero, 4);
+    if (!s)
+        s = unit->setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, &device, 4);
+    if (!s)
+        s = unit->setProperty(kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &cb, sizeof cb);
+    if (!s)
+        s = unit->getProperty(kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 1, &deviceFormat, &size);
+    if (s)
+        return s;
+    format = deviceFormat;
+    format.mChannelsPerFrame = std::max<std::uint32_t>(format.mChannelsPerFrame, 2);
+    format.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
+    format.mBytesPerFrame = format.mBytesPerPacket = 4;
+    format.mFramesPerPacket = 1;
+    channels_.assign(format.mChannelsPerFrame, std::vector<float>(capacity_));
+    if ((s = unit->setProperty(kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, &format, sizeof format)))
+        return s;
+    if ((s = unit->initialize()))
+        return s;
+    return unit->start();
+}
+
+bool MonitorCapture::running() const
+{
+    std::uint32_t on = 0, size = 4;
+    unit->getProperty(kAudioOutputUnitProperty_IsRunning, kAudioUnitScope_Global, 0, &on, &size);
+    return on != 0;
+}
+
+bool MonitorCapture::waitForMore(std::size_t more, std::chrono::milliseconds timeout) const
+{
+    const std::size_t until = frames() + more;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (frames() < until && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return frames() >= until;
+}
+
+std::vector<float> MonitorCapture::channel(std::size_t c) const
+{
+    return {channels_[c].begin(), channels_[c].begin() + std::ptrdiff_t(frames())};
+}
+
+std::vector<std::uint32_t> MonitorCapture::sizes() const
+{
+    return {sizes_.begin(), sizes_.begin() + std::min<std::ptrdiff_t>(callbacks(), std::ptrdiff_t(sizes_.size()))};
+}
+
+// A call-back that no longer fits is counted, not rendered: the storage is full.
+OSStatus MonitorCapture::proc(void* ref, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* stamp,
+    std::uint32_t bus, std::uint32_t frames, AudioBufferList*)
+{
+    auto* self = static_cast<MonitorCapture*>(ref);
+    const std::size_t at = self->frames_.load(std::memory_order_relaxed);
+    if (at + frames <= self->capacity_) {
+        AudioBufferList list;
+        list.mNumberBuffers = std::uint32_t(self->channels_.size());
+        for (std::uint32_t c = 0; c < list.mNumberBuffers; ++c)
+            list.mBuffers[c] = {1, frames * 4, self->channels_[c].data() + at};
+        if (self->unit->render(flags, stamp, bus, frames, &list) == noErr)
+            self->frames_.store(at + frames, std::memory_order_release);
+    }
+    const int i = self->callbacks_.load(std::memory_order_relaxed);
+    if (i < int(self->sizes_.size()))
+        self->sizes_[std::size_t(i)] = frames;
+    self->callbacks_.store(i + 1, std::memory_order_release);
+    return noErr;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,48 @@
+// Captures a device through the installed backend's capture unit into storage
+// set aside before it starts: the call-back only renders, copies and counts.
+// Float, one buffer per channel, at the device's rate, at least two channels.
+// Main thread, except the call-back (the audio thread).
+#pragma once
+
+#include "platform/AudioHardware.h"
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// The device whose unique identifier is `uid`, or 0.
+AudioObjectID deviceByUid(const std::string& uid);
+
+class MonitorCapture {
+public:
+    explicit MonitorCapture(std::size_t capacityFrames) : capacity_(capacityFrames) { }
+
+    // The set-up sequence of a capture device; the first failing status, or noErr.
+    OSStatus open(AudioObjectID device);
+    std::size_t frames() const { return frames_.load(std::memory_order_acquire); }
+    int callbacks() const { return callbacks_.load(std::memory_order_acquire); }
+    bool running() const;
+    // Waits until `frames` more have arrived (or `timeout` passed); true if they did.
+    bool waitForMore(std::size_t frames, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+    // What was captured of one channel, and the call-backs' sizes; read them after stopping.
+    std::vector<float> channel(std::size_t c) const;
+    std::vector<std::uint32_t> sizes() const;
+
+    AudioComponentInstance unit;
+    AudioStreamBasicDescription deviceFormat{}, format{};
+
+private:
+    static OSStatus proc(void* ref, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* stamp, std::uint32_t bus,
+        std::uint32_t frames, AudioBufferList*);
+
+    std::size_t capacity_;
+    std::vector<std::vector<float>> channels_;
+    std::vector<std::uint32_t> sizes_ = std::vector<std::uint32_t>(4096);
+    std::atomic<std::size_t> frames_{0};
+    std::atomic<int> callbacks_{0};
+};
+
+}  // namespace testsupport
