@@ -1,30 +1,27 @@
-// Shared pieces of the tray application's tests: a temporary home with the
-// settings inside it, the virtual sound backend, a desktop that records what
-// it is asked to do, and a library that records its calls.
+// Shared pieces of the tray application's tests: one QApplication for the
+// run, a temporary home with the settings inside it, the virtual sound
+// backend, a desktop that records what it is asked to do, and a library that
+// records its calls.
 #pragma once
 
 #include "AppDelegate.h"
 #include "AudioLibraryLink.h"
+#include "Controller/ConfigAudioWndController.h"
 #include "support/backends/VirtualAudio.h"
 #include "platform/ui/Workspace.h"
 
 #include <gtest/gtest.h>
 
-#include <QImage>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QMenu>
-#include <QTimer>
+#include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QWidget>
+#include <QTimer>
 
 #include <memory>
-#include <ostream>
-#include <vector>
-
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 // The tests' way into the controller's inner state.
 struct AppDelegateTestAccess {
@@ -34,8 +31,6 @@ struct AppDelegateTestAccess {
     static QMenu* menu(AppDelegate& app) { return app.menuTop_; }
     static QTimer* levelTimer(AppDelegate& app) { return app.levelTimer_; }
     static bool recordTimerRunning(AppDelegate& app) { return app.timerForShow_ != nullptr; }
-    static QSystemTrayIcon* statusItem(AppDelegate& app) { return app.statusItem_.get(); }
-    static AudioWaveView* audioWaveView(AppDelegate& app) { return app.audioWaveView_.get(); }
     static int levelIconPushes(AppDelegate& app) { return app.levelIconPushes_; }
     // A widget or action of the main interface file (the panel's menu button included), by object name.
     template <class T> static T* find(AppDelegate& app, const char* name)
@@ -58,11 +53,9 @@ public:
         if (window)
             window->show();
     }
-
     void notify(const QString& title, const QString& message) override { notified.append(title + '\n' + message); }
 
-    QStringList revealed;
-    QStringList notified;
+    QStringList revealed, notified;
     QList<QUrl> opened;
     QList<QWidget*> raised;
 };
@@ -90,39 +83,92 @@ private:
     QWidget window_;
 };
 
+// One QApplication for the whole run, its settings in a private folder.
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app_ = std::make_unique<QApplication>(argc_, argv_);
+        QCoreApplication::setOrganizationName(QStringLiteral("traytape"));
+        QCoreApplication::setApplicationName(QStringLiteral("TrayTape"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config_.path());
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    QTemporaryDir config_;
+    int argc_ = 1;
+    char name_[10] = "app_tests";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+inline auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
 // Every test gets a fresh home (so a fresh default save folder), empty
-// settings, a virtual sound backend with the given devices and a recording desktop.
+// settings, a virtual sound backend and a recording desktop.
 class AppTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override
+    {
+        ASSERT_TRUE(home_.isValid());
+        qputenv("HOME", home_.path().toLocal8Bit());
+        QDir(home_.path()).mkpath(QStringLiteral("tmp"));
+        qputenv("TMPDIR", (home_.path() + QStringLiteral("/tmp")).toLocal8Bit());
+        // The user's private runtime folder: the single-instance socket and the help document's copy.
+        const QString runtime = home_.path() + QStringLiteral("/runtime");
+        QDir(home_.path()).mkpath(QStringLiteral("runtime"));
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+        // The offscreen platform has no tray; most tests look at a desktop that has one.
+        AppDelegate::setSystemTrayProbe([] { return true; });
+        QSettings().clear();
+        auto audio = std::make_unique<VirtualAudio>();
+        audio_ = audio.get();
+        setAudioBackend(std::move(audio));
+        Workspace::setShared(&workspace_);
+    }
+    void TearDown() override
+    {
+        Workspace::setShared(nullptr);
+        AppDelegate::setSystemTrayProbe(nullptr);
+        setAudioBackend(nullptr);
+        QSettings().clear();
+    }
 
-    // Adds a device to the virtual backend, two input channels at 48 kHz.
-    AudioObjectID addInput(const std::string& name, std::uint32_t inputChannels = 2);
+    // A device of the virtual backend, at 48 kHz.
+    AudioObjectID addInput(const std::string& name, std::uint32_t inputChannels = 2)
+    {
+        VirtualDevice device;
+        device.name = name;
+        device.uid = "virtual." + name;
+        device.inputChannels = inputChannels;
+        return audio_->addDevice(device);
+    }
     // Builds the controller and runs both launch hooks, as main does.
-    std::unique_ptr<AppDelegate> launch();
+    std::unique_ptr<AppDelegate> launch()
+    {
+        auto delegate = std::make_unique<AppDelegate>();
+        delegate->setAudioLibraryFactory([this] { return std::make_unique<FakeLibrary>(&libraryLog_); });
+        delegate->applicationWillFinishLaunching();
+        delegate->applicationDidFinishLaunching();
+        return delegate;
+    }
     // The id of the device the one running capture unit listens to (0: none).
-    AudioObjectID capturingDevice() const;
-    // One capture cycle of a 1 kHz tone at `amplitude` on the device, 1024 frames.
-    bool feedTone(AudioObjectID device, float amplitude, std::uint32_t frames = 1024);
-    QString saveFolder() const;
-    QStringList recordings() const;
-    // Waits until the recordings stopped so far are complete and the
-    // controller has handed them on (its queued calls have run).
-    static void completeRecordings(AppDelegate& app);
+    AudioObjectID capturingDevice() const
+    {
+        for (const VirtualUnitState& unit : audio_->units())
+            if (unit.running)
+                return unit.currentDevice;
+        return 0;
+    }
+    static QString saveFolder() { return ConfigAudioWndController::defaultSaveAudioPath(); }
+    static QStringList recordings() { return QDir(saveFolder()).entryList(QDir::Files, QDir::Name); }
 
     QTemporaryDir home_;
     VirtualAudio* audio_ = nullptr;  // owned by the process-wide backend slot
     RecordingWorkspace workspace_;
     QStringList libraryLog_;
 };
-
-// The same image in one pixel format, so that images can be compared.
-QImage normalised(const QImage& image);
-// The peak absolute sample of the first channel of an audio file, and its frame count.
-struct FileSound {
-    bool opened = false;
-    std::int64_t frames = 0;
-    float peak = 0;
-};
-FileSound readFileSound(const QString& path);
