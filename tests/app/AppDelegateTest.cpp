@@ -1,20 +1,15 @@
 // The tray application as a whole on the offscreen platform with the
 // virtual sound backend: launch, the record command and its session (pause
 // included), quit, failures told in notifications, its timers under an open
-// menu, and how it lives on a desktop (no tray, window placement, one copy
-// per user).
+// menu, its configuration window's settings, and how it lives on a desktop
+// without a tray.
 #include "AppTestSupport.h"
 #include "AudioLibrary/AudioLibraryWnd.h"
-#include "Control/AppControl.h"
 #include "Control/AudioWaveView.h"
 #include "QuitSignals.h"
 #include "platform/ui/Autostart.h"
-#include "platform/ui/SingleInstance.h"
-#include "support/PulseServer.h"
 #include "support/DecodedFile.h"
-#include "support/backends/VirtualMediaPlayer.h"
 #include "support/GatedFile.h"
-#include "support/StereoFile.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,84 +17,32 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTest>
 #include <QToolButton>
-#include <QWindow>
 
-#include <chrono>
-#include <cmath>
 #include <csignal>
 
 namespace {
 
 using Access = AppDelegateTestAccess;
-const QDateTime kStamp(QDate(2024, 3, 5), QTime(14, 7, 9));
 const QString kMark = QStringLiteral("RecordingInProgress");
 
-// The peak absolute sample of the first channel of an audio file, and its frame count.
-struct FileSound {
-    std::int64_t frames = 0;
-    float peak = 0;
-};
-FileSound readFileSound(const QString& path)
+// The peak absolute sample of the first channel of an audio file.
+float peakOf(const QString& path)
 {
     const DecodedFile decoded = decodeFile(path.toStdString());
-    FileSound sound{std::int64_t(decoded.frames()), 0};
-    for (const float sample : decoded.ok ? decoded.channels.front() : std::vector<float>())
-        sound.peak = std::max(sound.peak, std::fabs(sample));
-    return sound;
+    float peak = 0;
+    for (const float sample : decoded.channels.at(0))
+        peak = std::max(peak, std::fabs(sample));
+    return peak;
 }
 
 class AppDelegateTest : public AppTest {
 protected:
-    void SetUp() override
-    {
-        AppTest::SetUp();
-        mic_ = addInput("Built-in Microphone");
-        headset_ = addInput("USB Headset", 1);
-        AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppShowHelpWnd);
-    }
-    std::unique_ptr<AppDelegate> launchPinned()
-    {
-        auto app = launch();
-        Access::levelTimer(*app)->stop();  // the tests tick by hand unless they test the timer
-        app->setClock([] { return kStamp; });
-        return app;
-    }
-    // Capture cycles of 1024 frames of a 1 kHz tone.
-    void feed(int cycles, float amplitude = 0.5f, AudioObjectID device = 0)
-    {
-        for (int i = 0; i < cycles; ++i)
-            ASSERT_TRUE(audio_->runCycle(device ? device : mic_, 1024, [amplitude](std::uint32_t, std::uint32_t f) {
-                return amplitude * float(std::sin(2 * M_PI * 1000.0 * f / 48000.0));
-            }));
-    }
-    // Waits until the recordings stopped so far are complete and handed on.
-    static void completeRecordings(AppDelegate& app)
-    {
-        ASSERT_TRUE(Access::session(app).waitForCompletion(std::chrono::seconds(60)));
-    }
-    // A recording with a few cycles of tone in it, stopped by the user.
-    void recordTone(AppDelegate& app)
-    {
-        app.startAndStopRecord();
-        feed(20);
-        app.startAndStopRecord();
-        completeRecordings(app);
-    }
-    QString stamped(const char* suffix = ".m4a") const
-    {
-        return saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio") + QLatin1String(suffix);
-    }
     static QString mark() { return AppControl::AppReadKeyValue(kMark, QString()).toString(); }
-
-    AudioObjectID mic_ = 0;
-    AudioObjectID headset_ = 0;
 };
 
 }  // namespace
@@ -112,9 +55,9 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
         int device;
     };
     const Case cases[] = {
-        {{}, {}, {}, true, 0},                                     // first start
-        {0, 1, {}, false, 1},                                      // an index stored before identifiers were
-        {5, 7, {}, true, 0},                                       // any non-zero opens; an index past the list
+        {{}, {}, {}, true, 0},                                    // first start
+        {0, 1, {}, false, 1},                                     // an index stored before identifiers were
+        {5, 7, {}, true, 0},                                      // any non-zero opens; an index past the list
         {0, 0, QStringLiteral("virtual.USB Headset"), false, 1},  // the identifier wins over a stale index
     };
     const QString folder = home_.path() + QStringLiteral("/Music/org.traytape.TrayTape");
@@ -157,13 +100,6 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     EXPECT_EQ(libraryLog_.value(0), QStringLiteral("window")) << "the library loads at start-up";
     EXPECT_TRUE(workspace_.raised.isEmpty());
 
-    // Indices outside the list are ignored.
-    const int made = audio_->unitsCreated();
-    app->chooseAudioDeviceNum(-1);
-    app->chooseAudioDeviceNum(2);
-    EXPECT_EQ(capturingDevice(), mic_);
-    EXPECT_EQ(audio_->unitsCreated(), made);
-
     // A choice in the configuration window is taken at once and stored when the user closes it.
     ConfigAudioWndController& config = Access::config(*app);
     config.window()->show();
@@ -171,40 +107,11 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     emit config.popAudioDevices()->activated(1);
     EXPECT_EQ(capturingDevice(), headset_);
     config.popAudioFormat()->setCurrentIndex(1);
-    config.close();  // from code, as start-up does
-    EXPECT_FALSE(QSettings().contains(SettingsKey::AudioDeviceNSNumberChoose));
-    config.window()->show();
     config.window()->close();  // the user's close
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceNSNumberChoose, 0).toInt(), 1);
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, {}).toString(),
         QStringLiteral("virtual.USB Headset"));
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioFormatNSNumberKey, 0).toInt(), 1);
-}
-
-TEST_F(AppDelegateTest, ASaveFolderPickedWhileRecordingIsRememberedAndTheDefaultOneResolvesLinks)
-{
-    QDir(home_.path()).mkpath(QStringLiteral("elsewhere/Tunes"));
-    ASSERT_TRUE(
-        QFile::link(home_.path() + QStringLiteral("/elsewhere/Tunes"), home_.path() + QStringLiteral("/Music")));
-    EXPECT_EQ(saveFolder(), QDir(home_.path()).canonicalPath() + QStringLiteral("/elsewhere/Tunes/org.traytape.TrayTape"))
-        << "resolved before it exists";
-    const QString picked = home_.path() + QStringLiteral("/Recordings");
-    ASSERT_TRUE(QDir().mkpath(picked));
-    auto app = launchPinned();
-    ConfigAudioWndController& config = Access::config(*app);
-    app->startAndStopRecord();  // recording locks the lists but not the folder
-    config.chooseSavePathFinished(QDialog::Accepted, picked);
-    config.chooseSavePathFinished(QDialog::Rejected, home_.path());
-    EXPECT_EQ(config.lblAudioPath()->text(), picked) << "a cancelled panel keeps the folder";
-    config.openSavePath();
-    EXPECT_EQ(workspace_.revealed, QStringList{picked});
-    app->startAndStopRecord();
-    completeRecordings(*app);
-    app.reset();
-    app = launchPinned();
-    EXPECT_EQ(Access::config(*app).lblAudioPath()->text(), picked);
-    recordTone(*app);
-    EXPECT_EQ(QDir(picked).entryList(QDir::Files).size(), 1) << "the next recording goes there";
 }
 
 TEST_F(AppDelegateTest, HelpOpensFromAPrivateCopyAndStartAtLoginWritesAndRemovesTheAutostartEntry)
@@ -234,10 +141,6 @@ TEST_F(AppDelegateTest, HelpOpensFromAPrivateCopyAndStartAtLoginWritesAndRemoves
     QFile file(entry);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(file.readAll().contains("Exec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\""));
-    if (!QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty()) {
-        const auto check = testsupport::runCommand({"desktop-file-validate", entry.toStdString()});
-        EXPECT_TRUE(check.ok()) << check.output << check.errors;
-    }
     ConfigAudioWndController reloaded;
     reloaded.loadWindow();
     EXPECT_TRUE(reloaded.btnStartAtLogin()->isChecked()) << "the window shows what is set";
@@ -245,15 +148,6 @@ TEST_F(AppDelegateTest, HelpOpensFromAPrivateCopyAndStartAtLoginWritesAndRemoves
         QStringLiteral(R"("/opt/Tray \\"Tape\\" 100%%/\\$bin\\`x\\`\\\\")"));
     box->click();
     EXPECT_FALSE(QFileInfo::exists(entry));
-
-    // A folder that cannot be made: the box does not claim what did not happen.
-    const QString folder = QFileInfo(entry).path();
-    ASSERT_TRUE(QDir(folder).removeRecursively());
-    QFile blocker(folder);
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    box->click();
-    EXPECT_FALSE(box->isChecked());
-    QFile::remove(folder);
 }
 
 TEST_F(AppDelegateTest, EveryMenuItemRunsItsOwnCommand)
@@ -262,23 +156,27 @@ TEST_F(AppDelegateTest, EveryMenuItemRunsItsOwnCommand)
     for (const char* item : {"showConfigItem", "showRecordingPanelItem", "showHelpItem", "showLibraryItem"})
         Access::find<QAction>(*app, item)->trigger();
     ASSERT_EQ(workspace_.raised.size(), 4);
-    EXPECT_EQ(workspace_.raised.mid(0, 3), (QList<QWidget*>{Access::config(*app).window(),
-                                               Access::find<QWidget>(*app, "wndRecordingPanel"), app->window()}));
+    EXPECT_EQ(workspace_.raised.mid(0, 3),
+        (QList<QWidget*>{
+            Access::config(*app).window(), Access::find<QWidget>(*app, "wndRecordingPanel"), app->window()}));
     EXPECT_NE(workspace_.raised[3], nullptr) << "the library window";
     QTest::mouseClick(Access::find<QPushButton>(*app, "btnHelpClose"), Qt::LeftButton);
     EXPECT_FALSE(app->window()->isVisible());
 
     Access::find<QAction>(*app, "supportItem")->trigger();
     EXPECT_EQ(workspace_.opened, QList<QUrl>{supportPageUrl()});
-    if (kSupportPageAddress[0] == '\0') {
-        EXPECT_TRUE(QFileInfo(supportPageUrl().toLocalFile()).isFile()) << "the README, until there is a page";
-    }
     Access::find<QAction>(*app, "quitItem")->trigger();
     EXPECT_TRUE(libraryLog_.contains(QStringLiteral("writeData")));
 }
 
 TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt)
 {
+    // The default folder: home + Music with links resolved, + the identifier.
+    QDir(home_.path()).mkpath(QStringLiteral("elsewhere/Tunes"));
+    ASSERT_TRUE(
+        QFile::link(home_.path() + QStringLiteral("/elsewhere/Tunes"), home_.filePath(QStringLiteral("Music"))));
+    EXPECT_EQ(
+        saveFolder(), QDir(home_.path()).canonicalPath() + QStringLiteral("/elsewhere/Tunes/org.traytape.TrayTape"));
     auto app = launchPinned();
     ConfigAudioWndController& config = Access::config(*app);
     QAction* recordItem = Access::find<QAction>(*app, "recordMenuItem");
@@ -288,9 +186,7 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     recordItem->trigger();
     const QString path = stamped();
     EXPECT_EQ(recordItem->text(), QStringLiteral("Stop Record"));
-    EXPECT_EQ(Access::find<QLabel>(*app, "lblRecordTip")->text(), QStringLiteral("Stop Record"));
     EXPECT_FALSE(config.popAudioDevices()->isEnabled());
-    EXPECT_FALSE(config.popAudioFormat()->isEnabled());
     // On disk at once, since a crash gives no chance to write it later.
     QFile stored(QSettings().fileName());
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
@@ -323,7 +219,20 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
         (QStringList{"24_03_05 14_07_09_Audio (2).m4a", "24_03_05 14_07_09_Audio (3).m4a",
             "24_03_05 14_07_09_Audio.m4a", "24_03_05 14_07_09_Audio.wav"}));
     for (const QString& name : recordings())
-        EXPECT_GT(readFileSound(saveFolder() + "/" + name).peak, 0.3f) << name.toStdString();
+        EXPECT_GT(peakOf(saveFolder() + "/" + name), 0.3f) << name.toStdString();
+
+    // A folder picked while recording (which locks the lists, not the folder)
+    // is shown, remembered, and where the next recordings go.
+    const QString picked = home_.filePath(QStringLiteral("Recordings"));
+    ASSERT_TRUE(QDir().mkpath(picked));
+    app->startAndStopRecord();
+    config.chooseSavePathFinished(QDialog::Accepted, picked);
+    config.chooseSavePathFinished(QDialog::Rejected, home_.path());
+    EXPECT_EQ(config.lblAudioPath()->text(), picked) << "a cancelled panel keeps the folder";
+    config.openSavePath();
+    EXPECT_EQ(workspace_.revealed.last(), picked);
+    app->startAndStopRecord();
+    completeRecordings(*app);
 
     // A mark left by a crash: the library recovers the file, then the mark goes.
     app.reset();
@@ -332,6 +241,8 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     app = launchPinned();
     EXPECT_TRUE(libraryLog_.contains("recover " + path));
     EXPECT_TRUE(mark().isEmpty());
+    recordTone(*app);
+    EXPECT_EQ(QDir(picked).entryList(QDir::Files).size(), 1);
 }
 
 TEST_F(AppDelegateTest, APausedSessionWritesNothingAndResumesIntoTheSameFile)
@@ -359,9 +270,8 @@ TEST_F(AppDelegateTest, APausedSessionWritesNothingAndResumesIntoTheSameFile)
     EXPECT_FALSE(session.isActive());
     completeRecordings(*app);
     EXPECT_EQ(recordings().size(), 1);
-    const FileSound sound = readFileSound(stamped(".wav"));
-    EXPECT_NEAR(sound.peak, 0.3f, 0.02f) << "nothing of the paused stretch";
-    EXPECT_NEAR(double(sound.frames) / 44100, 2 * before, 0.05);
+    EXPECT_NEAR(peakOf(stamped(".wav")), 0.3f, 0.02f) << "nothing of the paused stretch";
+    EXPECT_NEAR(decodeFile(stamped(".wav").toStdString()).seconds(), 2 * before, 0.05);
 }
 
 TEST_F(AppDelegateTest, WhatCannotRecordStartsNothingAndAGoneDeviceFallsBackToTheDefault)
@@ -378,7 +288,7 @@ TEST_F(AppDelegateTest, WhatCannotRecordStartsNothingAndAGoneDeviceFallsBackToTh
         app->startAndStopRecord();
         completeRecordings(*app);
         ASSERT_EQ(recordings().size(), 1);
-        EXPECT_GT(readFileSound(saveFolder() + QLatin1Char('/') + recordings()[0]).peak, 0.3f);
+        EXPECT_GT(peakOf(saveFolder() + QLatin1Char('/') + recordings()[0]), 0.3f);
     }
 
     // A file that cannot be created, a device that cannot be opened, then no
@@ -419,7 +329,7 @@ TEST_F(AppDelegateTest, ATerminationSignalWhileRecordingCompletesTheFileAndStore
     EXPECT_FALSE(Access::recorder(*app).isCompleting()) << "quitting waited for the file";
     EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + stamped(), "flush", "writeData"}));
     EXPECT_TRUE(workspace_.revealed.isEmpty()) << "quitting reveals nothing";
-    EXPECT_GT(readFileSound(stamped()).peak, 0.3f);
+    EXPECT_GT(peakOf(stamped()), 0.3f);
     app->applicationWillTerminate();  // aboutToQuit after Quit: nothing happens twice
     EXPECT_EQ(libraryLog_.count("writeData"), 1);
 }
@@ -441,7 +351,7 @@ TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryAtTheStopAndAVani
         app->startAndStopRecord();
         completeRecordings(*app);
         EXPECT_EQ(libraryLog_, (QStringList{"add " + stamped(), "flush", "window"}));
-        EXPECT_GT(readFileSound(stamped()).peak, 0.3f);
+        EXPECT_GT(peakOf(stamped()), 0.3f);
         QFile::remove(stamped());
     }
     EXPECT_TRUE(told.isEmpty());
@@ -459,7 +369,7 @@ TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryAtTheStopAndAVani
     EXPECT_EQ(Access::find<QAction>(*app, "recordMenuItem")->text(), QStringLiteral("Start Record"));
     completeRecordings(*app);
     EXPECT_EQ(libraryLog_, (QStringList{"add " + stamped(), "flush"}));
-    EXPECT_GT(readFileSound(stamped()).peak, 0.3f);
+    EXPECT_GT(peakOf(stamped()), 0.3f);
     app->showAudioLevel();
     EXPECT_EQ(told.size(), 1) << "told once";
 }
@@ -527,31 +437,6 @@ TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChangeAndTimersRunUnde
     app->startAndStopRecord();
 }
 
-TEST_F(AppDelegateTest, AFailedExportInTheLibraryIsToldInTheTray)
-{
-    auto output = VirtualMediaOutput::install();
-    const QString take = home_.filePath(QStringLiteral("take.wav"));
-    ASSERT_EQ(writeToneFile(take.toStdString(), 1), noErr);
-    AudioLibraryWnd* library = nullptr;
-    auto app = std::make_unique<AppDelegate>();
-    app->setAudioLibraryFactory([&library] {
-        auto made = std::make_unique<AudioLibraryWnd>();
-        library = made.get();
-        return made;
-    });
-    app->applicationWillFinishLaunching();
-    app->applicationDidFinishLaunching();
-    ASSERT_NE(library, nullptr);
-    QSignalSpy told(app.get(), &AppDelegate::userNotified);
-
-    library->addAudioItemFromPath(take);
-    library->exportAudioToPath(home_.filePath(QStringLiteral("missing/part.wav")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !library->isExporting(); }, 60000));
-    ASSERT_EQ(told.size(), 1);
-    EXPECT_EQ(told[0][0].toString(), QStringLiteral("Export failed"));
-    EXPECT_TRUE(told[0][1].toString().contains(QStringLiteral("missing/part.wav")));
-}
-
 TEST_F(AppDelegateTest, WithoutATrayThePanelOpensWithTheMenuFollowsTheTrayAndWindowsAreNotPlaced)
 {
     AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppRecordingPanel);
@@ -582,38 +467,4 @@ TEST_F(AppDelegateTest, WithoutATrayThePanelOpensWithTheMenuFollowsTheTrayAndWin
     tray = false;
     EXPECT_TRUE(QTest::qWaitFor([&] { return panel->isVisible(); }, 5000));
     EXPECT_TRUE(menuButton->isVisible());
-
-}
-
-TEST_F(AppDelegateTest, ASecondInstanceHandsOverEvenToALongRunningOneAndReplacesACrashedOne)
-{
-    const QString folder = home_.path() + QStringLiteral("/runtime");
-    const auto claim = [&folder] { return SingleInstance(QStringLiteral("test.instance"), folder).claim(); };
-    QFile lock(folder + QStringLiteral("/test.instance.lock"));
-    {
-        SingleInstance first(QStringLiteral("test.instance"), folder);
-        ASSERT_EQ(first.claim(), SingleInstance::Claim::First);
-        QSignalSpy activated(&first, &SingleInstance::activated);
-        ASSERT_TRUE(lock.open(QIODevice::ReadWrite));  // started hours ago
-        ASSERT_TRUE(lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
-        lock.close();
-        EXPECT_EQ(claim(), SingleInstance::Claim::HandedOver);
-        EXPECT_TRUE(activated.wait(5000));
-    }
-    // The lock and the socket of a run that crashed are not mistaken for a running instance.
-    QProcess ended;
-    ended.start(QStringLiteral("true"), {});
-    ASSERT_TRUE(ended.waitForStarted(5000));
-    const qint64 deadPid = ended.processId();
-    ASSERT_TRUE(ended.waitForFinished(5000));
-    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
-    lock.write(QByteArray::number(deadPid) + "\napp_tests\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-    lock.close();
-    QFile socket(folder + QStringLiteral("/test.instance.socket"));
-    ASSERT_TRUE(socket.open(QIODevice::WriteOnly));
-    SingleInstance again(QStringLiteral("test.instance"), folder);
-    EXPECT_EQ(again.claim(), SingleInstance::Claim::First);
-    QSignalSpy activated(&again, &SingleInstance::activated);
-    EXPECT_EQ(claim(), SingleInstance::Claim::HandedOver);
-    EXPECT_TRUE(activated.wait(5000));
 }

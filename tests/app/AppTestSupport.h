@@ -6,6 +6,7 @@
 
 #include "AppDelegate.h"
 #include "AudioLibraryLink.h"
+#include "Control/AppControl.h"
 #include "Controller/ConfigAudioWndController.h"
 #include "support/backends/VirtualAudio.h"
 #include "platform/ui/Workspace.h"
@@ -21,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <chrono>
+#include <cmath>
 #include <memory>
 
 // The tests' way into the controller's inner state.
@@ -108,7 +111,8 @@ private:
 inline auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // Every test gets a fresh home (so a fresh default save folder), empty
-// settings, a virtual sound backend and a recording desktop.
+// settings without the help window, a recording desktop and a virtual sound
+// backend with two inputs at 48 kHz: the microphone heads the list.
 class AppTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -125,10 +129,17 @@ protected:
         // The offscreen platform has no tray; most tests look at a desktop that has one.
         AppDelegate::setSystemTrayProbe([] { return true; });
         QSettings().clear();
+        AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppShowHelpWnd);
         auto audio = std::make_unique<VirtualAudio>();
         audio_ = audio.get();
         setAudioBackend(std::move(audio));
         Workspace::setShared(&workspace_);
+        for (const char* name : {"Built-in Microphone", "USB Headset"}) {
+            VirtualDevice device;
+            device.name = name;
+            device.uid = std::string("virtual.") + name;
+            (mic_ ? headset_ : mic_) = audio_->addDevice(device);
+        }
     }
     void TearDown() override
     {
@@ -138,15 +149,6 @@ protected:
         QSettings().clear();
     }
 
-    // A device of the virtual backend, at 48 kHz.
-    AudioObjectID addInput(const std::string& name, std::uint32_t inputChannels = 2)
-    {
-        VirtualDevice device;
-        device.name = name;
-        device.uid = "virtual." + name;
-        device.inputChannels = inputChannels;
-        return audio_->addDevice(device);
-    }
     // Builds the controller and runs both launch hooks, as main does.
     std::unique_ptr<AppDelegate> launch()
     {
@@ -155,6 +157,40 @@ protected:
         delegate->applicationWillFinishLaunching();
         delegate->applicationDidFinishLaunching();
         return delegate;
+    }
+    // Launched with a fixed clock and the level timer stopped: the tests tick by hand.
+    std::unique_ptr<AppDelegate> launchPinned()
+    {
+        auto app = launch();
+        AppDelegateTestAccess::levelTimer(*app)->stop();
+        app->setClock([] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); });
+        return app;
+    }
+    // The file a pinned launch records to first.
+    static QString stamped(const char* suffix = ".m4a")
+    {
+        return saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio") + QLatin1String(suffix);
+    }
+    // Capture cycles of 1024 frames of a 1 kHz tone.
+    void feed(int cycles, float amplitude = 0.5f, AudioObjectID device = 0)
+    {
+        for (int i = 0; i < cycles; ++i)
+            ASSERT_TRUE(audio_->runCycle(device ? device : mic_, 1024, [amplitude](std::uint32_t, std::uint32_t f) {
+                return amplitude * float(std::sin(2 * M_PI * 1000.0 * f / 48000.0));
+            }));
+    }
+    // Waits until the recordings stopped so far are complete and handed on.
+    static void completeRecordings(AppDelegate& app)
+    {
+        ASSERT_TRUE(AppDelegateTestAccess::session(app).waitForCompletion(std::chrono::seconds(60)));
+    }
+    // A recording with a few cycles of tone in it, stopped by the user.
+    void recordTone(AppDelegate& app)
+    {
+        app.startAndStopRecord();
+        feed(20);
+        app.startAndStopRecord();
+        completeRecordings(app);
     }
     // The id of the device the one running capture unit listens to (0: none).
     AudioObjectID capturingDevice() const
@@ -169,6 +205,7 @@ protected:
 
     QTemporaryDir home_;
     VirtualAudio* audio_ = nullptr;  // owned by the process-wide backend slot
+    AudioObjectID mic_ = 0, headset_ = 0;
     RecordingWorkspace workspace_;
     QStringList libraryLog_;
 };

@@ -2,12 +2,10 @@
 // server, its tray items reached over the D-Bus StatusNotifierItem protocol
 // (KDE, GNOME's tray extension, Xfce, sway's bars) on a private session bus
 // with a minimal watcher written here: both items register, the exported
-// menu records the played sound into the library, the level item sends a new
-// icon only when its pixels change, a second start hands over to the first,
-// and quitting ends the program cleanly.
+// menu records the played sound into the library, a second start hands over
+// to the first, a start after a crash is not mistaken for a second one, and
+// a termination signal ends the program cleanly.
 #include "AppTestSupport.h"
-#include "AudioRecord/AudioRecordDevice.h"
-#include "platform/pulse/PulsePlatform.h"
 #include "support/DecodedFile.h"
 #include "support/PulseServer.h"
 
@@ -28,7 +26,6 @@
 
 namespace {
 
-const std::string kSinkDescription = "E2E Speakers";
 const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
 const QString kMenuInterface = QStringLiteral("com.canonical.dbusmenu");
 
@@ -36,35 +33,22 @@ const QString kMenuInterface = QStringLiteral("com.canonical.dbusmenu");
 class Watcher : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ registeredStatusNotifierItems)
     Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isStatusNotifierHostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
 
 public:
     explicit Watcher(QObject* parent) : QDBusAbstractAdaptor(parent) { }
-    QStringList registeredStatusNotifierItems() const { return items; }
     bool isStatusNotifierHostRegistered() const { return true; }
-    int protocolVersion() const { return 0; }
 
     // Each item: the bus name that registered it and the path it gave (a name or a path).
     QStringList items;
-    int newIcons = 0;
 
 public slots:
     void RegisterStatusNotifierItem(const QString& service, const QDBusMessage& message)
     {
         const QString path = service.startsWith(QLatin1Char('/')) ? service : QStringLiteral("/StatusNotifierItem");
         items.append(message.service() + path);
-        emit StatusNotifierItemRegistered(items.last());
     }
     void RegisterStatusNotifierHost(const QString&) { }
-    // Connected to the items' NewIcon signals.
-    void countNewIcon() { ++newIcons; }
-
-signals:
-    void StatusNotifierItemRegistered(const QString& item);
-    void StatusNotifierItemUnregistered(const QString& item);
-    void StatusNotifierHostRegistered();
 };
 
 // The id of the entry with this label in an exported menu layout (0: none).
@@ -96,14 +80,10 @@ protected:
     {
         if (bus.isConnected())
             QDBusConnection::disconnectFromBus(bus.name());
-        // Children first, the display and the bus last.
+        // Children first, the display and the bus last; one that ignores the request is killed with its object.
         for (QProcess* p : {&app_, &display_, &bus_}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->terminate();
-                if (!p->waitForFinished(5000))
-                    p->kill();
-                p->waitForFinished(2000);
-            }
+            p->terminate();
+            p->waitForFinished(5000);
         }
     }
 
@@ -125,17 +105,10 @@ protected:
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
                 GTEST_SKIP() << tool << " is missing (scripts/install-deps.sh --test)";
         server_ = std::make_unique<testsupport::PulseServer>(
-            std::vector<testsupport::NullSink>{{"e2e_speakers", 48000, 2, kSinkDescription}});
+            std::vector<testsupport::NullSink>{{"e2e_speakers", 48000, 2, "E2E Speakers"}});
         ASSERT_TRUE(server_->start()) << server_->error();
-        installPulsePlatform();  // this process lists the devices as the app does
-        int device = -1;
-        const auto devices = AudioRecordDevice().allAudioInputDevices();
-        for (std::size_t i = 0; i < devices.size(); ++i)
-            if (devices[i]->deviceName() == "Monitor of " + kSinkDescription)
-                device = int(i);
-        ASSERT_GE(device, 0);
         QSettings settings(home_.path() + QStringLiteral("/.config/traytape/TrayTape.conf"), QSettings::IniFormat);
-        settings.setValue(QStringLiteral("AudioDeviceNSNumberChoose"), device);
+        settings.setValue(QStringLiteral("AudioDeviceUniqueID"), QStringLiteral("e2e_speakers.monitor"));
         settings.setValue(QStringLiteral("OpenAppShowHelpWnd"), 0);
         settings.sync();
 
@@ -161,9 +134,6 @@ protected:
             QStringLiteral("LSAN_OPTIONS"), QStringLiteral("suppressions=" TRAYTAPE_SOURCE_DIR "/tests/app/lsan.supp"));
         ASSERT_TRUE(start(app_));
         ASSERT_TRUE(QTest::qWaitFor([&] { return watcher->items.size() == 2; }, 20000)) << "both items register";
-        for (const QString& item : watcher->items)
-            ASSERT_TRUE(bus.connect(
-                serviceOf(item), pathOf(item), kItemInterface, QStringLiteral("NewIcon"), watcher, SLOT(countNewIcon())));
     }
 
     bool start(QProcess& program)
@@ -178,22 +148,15 @@ protected:
     static QString serviceOf(const QString& item) { return item.left(item.indexOf(QLatin1Char('/'))); }
     static QString pathOf(const QString& item) { return item.mid(item.indexOf(QLatin1Char('/'))); }
 
-    QVariant itemProperty(const QString& item, const QString& name) const
-    {
-        QDBusMessage get = QDBusMessage::createMethodCall(
-            serviceOf(item), pathOf(item), QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        get << kItemInterface << name;
-        const QDBusMessage reply = bus.call(get, QDBus::Block, 5000);
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-            return {};
-        return reply.arguments().constFirst().value<QDBusVariant>().variant();
-    }
-
     // Chooses the entry from the first item whose exported menu holds it.
     bool clickMenuEntry(const QString& label) const
     {
         for (const QString& item : watcher->items) {
-            const QString menu = itemProperty(item, QStringLiteral("Menu")).value<QDBusObjectPath>().path();
+            QDBusMessage get = QDBusMessage::createMethodCall(serviceOf(item), pathOf(item),
+                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+            get << kItemInterface << QStringLiteral("Menu");
+            const QVariant reply = bus.call(get, QDBus::Block, 5000).arguments().value(0);
+            const QString menu = reply.value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
             QDBusMessage call
                 = QDBusMessage::createMethodCall(serviceOf(item), menu, kMenuInterface, QStringLiteral("GetLayout"));
             call << 0 << -1 << QStringList();
@@ -227,18 +190,14 @@ protected:
 
 }  // namespace
 
-TEST_F(TrayEndToEnd, TheMenuRecordsIntoTheLibraryAndTheLevelIconFollowsItsPixels)
+TEST_F(TrayEndToEnd, TheExportedMenuRecordsIntoTheLibraryAndOneCopyRunsAtATime)
 {
     ASSERT_NO_FATAL_FAILURE(launch());
-    // Silence: the meter is redrawn 30 times a second but its picture never changes.
-    QTest::qWait(2000);
-    EXPECT_EQ(watcher->newIcons, 0) << "an unchanged picture is not sent again";
-
+    QTest::qWait(2000);  // an idle sound server may take a second or two to deliver its first block
     auto tone = server_->playTone("e2e_speakers", 440, 0.2);
     ASSERT_TRUE(clickMenuEntry(QStringLiteral("Start Record"))) << "the menu is exported";
     ASSERT_TRUE(QTest::qWaitFor([&] { return !recordings().isEmpty(); }, 5000))
         << "choosing Start Record in the exported menu starts a recording";
-    EXPECT_TRUE(QTest::qWaitFor([&] { return watcher->newIcons > 0; }, 5000)) << "the meter follows the tone";
 
     // A second start hands over to the running program and leaves.
     QProcess second;
@@ -247,7 +206,7 @@ TEST_F(TrayEndToEnd, TheMenuRecordsIntoTheLibraryAndTheLevelIconFollowsItsPixels
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(app_.state(), QProcess::Running);
 
-    QTest::qWait(1000);  // the recording's length
+    QTest::qWait(2000);  // the recording's length
     EXPECT_TRUE(clickMenuEntry(QStringLiteral("Stop Record")));
     tone->stop();
     const QString settings = home_.path() + QStringLiteral("/.config/traytape/TrayTape.conf");
@@ -255,9 +214,14 @@ TEST_F(TrayEndToEnd, TheMenuRecordsIntoTheLibraryAndTheLevelIconFollowsItsPixels
         [&] { return QSettings(settings, QSettings::IniFormat).value("AudioItemData").toList().size() == 1; }, 5000))
         << "the stopped recording is in the stored library";
     const DecodedFile sound = decodeFile((folder() + QLatin1Char('/') + recordings()[0]).toStdString());
-    EXPECT_GT(sound.frames(), 44100u);
+    ASSERT_GT(sound.frames(), 44100u);
     EXPECT_GT(toneAmplitude(sound.channels[0], 44100, 440, 4410, sound.frames() - 4410), 0.1);
 
+    // After a crash the program starts again, and a termination signal ends it cleanly.
+    app_.kill();
+    ASSERT_TRUE(app_.waitForFinished(10000));
+    ASSERT_TRUE(start(app_));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return watcher->items.size() == 4; }, 20000)) << "the items come back";
     ::kill(pid_t(app_.processId()), SIGTERM);
     ASSERT_TRUE(app_.waitForFinished(10000));
     EXPECT_EQ(app_.exitStatus(), QProcess::NormalExit);
