@@ -1,139 +1,170 @@
 // The tray application as a whole on the offscreen platform with the
 // virtual sound backend: launch, the record command and its session (pause
-// included), quit, failures told in notifications, and its timers under an
-// open menu.
+// included), quit, failures told in notifications, its timers under an open
+// menu, its configuration window's settings, and how it lives on a desktop
+// without a tray.
 #include "AppTestSupport.h"
 #include "AudioLibrary/AudioLibraryWnd.h"
-#include "Control/AppControl.h"
 #include "Control/AudioWaveView.h"
 #include "QuitSignals.h"
 #include "platform/InterruptedRecording.h"
-#include "platform/ui/Resources.h"
-#include "support/backends/VirtualMediaPlayer.h"
+#include "platform/ui/Autostart.h"
+#include "platform/ui/SingleInstance.h"
+#include "support/DecodedFile.h"
 #include "support/GatedFile.h"
-#include "support/StereoFile.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QMenu>
+#include <QLocalSocket>
 #include <QPainter>
 #include <QPushButton>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QSystemTrayIcon>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
 #include <csignal>
 #include <malloc.h>
+#include <sys/stat.h>
 
 namespace {
 
 using Access = AppDelegateTestAccess;
-const QDateTime kStamp(QDate(2024, 3, 5), QTime(14, 7, 9));
 const QString kMark = QStringLiteral("RecordingInProgress");
 
-QImage iconImage(const QIcon& icon, int pixels)
+// The peak absolute sample of the first channel of an audio file.
+float peakOf(const QString& path)
 {
-    return normalised(icon.pixmap(QSize(pixels, pixels)).toImage());
+    const DecodedFile decoded = decodeFile(path.toStdString());
+    float peak = 0;
+    for (const float sample : decoded.channels.at(0))
+        peak = std::max(peak, std::fabs(sample));
+    return peak;
 }
 
 class AppDelegateTest : public AppTest {
 protected:
-    void SetUp() override
-    {
-        AppTest::SetUp();
-        mic_ = addInput("Built-in Microphone");
-        headset_ = addInput("USB Headset", 1);
-        AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppShowHelpWnd);
-    }
-    std::unique_ptr<AppDelegate> launchPinned()
-    {
-        auto app = launch();
-        Access::levelTimer(*app)->stop();  // the tests tick by hand unless they test the timer
-        app->setClock([] { return kStamp; });
-        return app;
-    }
-    void feed(int cycles, float amplitude = 0.5f, AudioObjectID device = 0)
-    {
-        for (int i = 0; i < cycles; ++i)
-            ASSERT_TRUE(feedTone(device ? device : mic_, amplitude));
-    }
-    // A recording with a few cycles of tone in it, stopped by the user.
-    void recordTone(AppDelegate& app)
-    {
-        app.startAndStopRecord();
-        feed(20);
-        app.startAndStopRecord();
-        completeRecordings(app);
-    }
-    QString stamped(const char* suffix = ".m4a") const
-    {
-        return saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio") + QLatin1String(suffix);
-    }
     static QString mark() { return AppControl::AppReadKeyValue(kMark, QString()).toString(); }
     static QString markedPath() { return QString::fromStdString(recordingMarkPath(mark().toStdString())); }
-
-    AudioObjectID mic_ = 0;
-    AudioObjectID headset_ = 0;
 };
 
 }  // namespace
 
-TEST_F(AppDelegateTest, LaunchFollowsTheSettingsAndOpensTheSavedDeviceQuietly)
+TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
 {
     struct Case {
-        QVariant help, panel;
-        bool helpOpen, panelOpen;
+        QVariant open, index, uid;  // the windows, the device's index and its identifier
+        bool opened;
+        int device;
     };
-    // First start; both stored off; any non-zero value leaves a window open.
-    for (const Case& c : {Case{{}, {}, true, true}, Case{0, 0, false, false}, Case{5, 1, true, true}}) {
+    const Case cases[] = {
+        {{}, {}, {}, true, 0},                                    // first start
+        {0, 1, {}, false, 1},                                     // an index stored before identifiers were
+        {5, 7, {}, true, 0},                                      // any non-zero opens; an index past the list
+        {0, 0, QStringLiteral("virtual.USB Headset"), false, 1},  // the identifier wins over a stale index
+    };
+    const QString folder = home_.path() + QStringLiteral("/Music/org.traytape.TrayTape");
+    ASSERT_FALSE(QDir(home_.path() + QStringLiteral("/Music")).exists());
+    for (const Case& c : cases) {
+        const std::string label = c.open.toString().toStdString() + "/" + c.index.toString().toStdString();
         QSettings().clear();
-        if (c.help.isValid()) {
-            AppControl::AppWriteKeyValue(c.help, SettingsKey::OpenAppShowHelpWnd);
-            AppControl::AppWriteKeyValue(c.panel, SettingsKey::OpenAppRecordingPanel);
+        if (c.open.isValid()) {
+            AppControl::AppWriteKeyValue(c.open, SettingsKey::OpenAppShowHelpWnd);
+            AppControl::AppWriteKeyValue(c.open, SettingsKey::OpenAppRecordingPanel);
+            AppControl::AppWriteKeyValue(c.index, SettingsKey::AudioDeviceNSNumberChoose);
+            AppControl::AppWriteKeyValue(1, SettingsKey::AudioFormatNSNumberKey);
         }
+        if (c.uid.isValid())
+            AppControl::AppWriteKeyValue(c.uid, SettingsKey::AudioDeviceUniqueID);
         auto app = launch();
-        const std::string label = c.help.toString().toStdString();
-        EXPECT_EQ(app->window()->isVisible(), c.helpOpen) << label;
-        EXPECT_EQ(Access::find<QCheckBox>(*app, "btnShowHelpWnd")->isChecked(), c.helpOpen) << label;
-        EXPECT_EQ(Access::find<QWidget>(*app, "wndRecordingPanel")->isVisible(), c.panelOpen) << label;
-        EXPECT_EQ(Access::find<QCheckBox>(*app, "btnShowRecordingPanel")->isChecked(), c.panelOpen) << label;
-        EXPECT_EQ(QSettings().contains(SettingsKey::OpenAppShowHelpWnd), c.help.isValid()) << "defaults are not stored";
+        ConfigAudioWndController& config = Access::config(*app);
+        EXPECT_EQ(app->window()->isVisible(), c.opened) << label;
+        EXPECT_EQ(Access::find<QCheckBox>(*app, "btnShowHelpWnd")->isChecked(), c.opened) << label;
+        EXPECT_EQ(Access::find<QWidget>(*app, "wndRecordingPanel")->isVisible(), c.opened) << label;
+        EXPECT_EQ(Access::find<QCheckBox>(*app, "btnShowRecordingPanel")->isChecked(), c.opened) << label;
+        EXPECT_EQ(capturingDevice(), c.device ? headset_ : mic_) << label;
+        EXPECT_EQ(config.popAudioDevices()->currentIndex(), c.device) << label << ": the window shows the choice";
+        EXPECT_EQ(config.audioFormat_(), c.open.isValid() ? 1 : 0) << label;
+        EXPECT_EQ(QSettings().contains(SettingsKey::OpenAppShowHelpWnd), c.open.isValid()) << "defaults are not stored";
+        EXPECT_EQ(config.lblAudioPath()->text(), folder);
+        EXPECT_TRUE(QDir(folder).exists());
     }
 
     // Toggled check boxes only store the choice; the windows stay as they are.
     QSettings().clear();
-    AppControl::AppWriteKeyValue(1, SettingsKey::AudioDeviceNSNumberChoose);
     auto app = launch();
     Access::find<QCheckBox>(*app, "btnShowHelpWnd")->click();
     Access::find<QCheckBox>(*app, "btnShowRecordingPanel")->click();
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::OpenAppShowHelpWnd, 1).toInt(), 0);
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::OpenAppRecordingPanel, 1).toInt(), 0);
     EXPECT_TRUE(app->window()->isVisible());
-
-    // The saved device captures from start-up, with every window but the two closed.
-    EXPECT_EQ(capturingDevice(), headset_);
     EXPECT_FALSE(Access::config(*app).window()->isVisible());
     EXPECT_FALSE(Access::recorder(*app).isStart()) << "captures, but writes nothing until a recording starts";
     EXPECT_EQ(libraryLog_.value(0), QStringLiteral("window")) << "the library loads at start-up";
     EXPECT_TRUE(workspace_.raised.isEmpty());
-    EXPECT_EQ(iconImage(Access::statusItem(*app)->icon(), 22), normalised(resources::image("RecordMenu.png")));
-    EXPECT_EQ(Access::audioWaveView(*app)->size(), QSize(160, 21));
-    EXPECT_TRUE(Access::levelTimer(*app)->isActive());
-    EXPECT_EQ(Access::levelTimer(*app)->interval(), 33);
 
-    // Indices outside the list are ignored.
-    const int made = audio_->unitsCreated();
-    app->chooseAudioDeviceNum(-1);
-    app->chooseAudioDeviceNum(2);
+    // A choice in the configuration window is taken at once and stored when the user closes it.
+    ConfigAudioWndController& config = Access::config(*app);
+    config.window()->show();
+    config.popAudioDevices()->setCurrentIndex(1);
+    emit config.popAudioDevices()->activated(1);
     EXPECT_EQ(capturingDevice(), headset_);
-    EXPECT_EQ(audio_->unitsCreated(), made);
-    app->chooseAudioDeviceNum(0);
-    EXPECT_EQ(capturingDevice(), mic_);
+    config.popAudioFormat()->setCurrentIndex(1);
+    config.window()->close();  // the user's close
+    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceNSNumberChoose, 0).toInt(), 1);
+    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, {}).toString(),
+        QStringLiteral("virtual.USB Headset"));
+    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioFormatNSNumberKey, 0).toInt(), 1);
+}
+
+TEST_F(AppDelegateTest, HelpOpensFromAPrivateCopyAndStartAtLoginWritesAndRemovesTheAutostartEntry)
+{
+    const QString entry = Autostart::entryPath();
+    ASSERT_TRUE(entry.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME"))) << "never the real user's folder";
+    QFile::remove(entry);
+    auto app = launchPinned();
+    ConfigAudioWndController& config = Access::config(*app);
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString copy = runtime + QStringLiteral("/Record Help.pdf");
+    // A file planted where the document used to be copied, and a link where
+    // the private copy goes: neither is opened, and the link's target is not written.
+    const QString target = runtime + QStringLiteral("/another program's file");
+    for (const QString& planted : {QDir::temp().filePath(QStringLiteral("Record Help.pdf")), target}) {
+        QFile file(planted);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not the help document");
+    }
+    QFile::remove(copy);
+    ASSERT_TRUE(QFile::link(target, copy));
+    config.recordComputerAudioHelp();
+    config.recordComputerAudioHelp();
+    EXPECT_EQ(workspace_.opened, (QList<QUrl>{QUrl::fromLocalFile(copy), QUrl::fromLocalFile(copy)}));
+    QFile pdf(copy);
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(pdf.read(5).startsWith("%PDF")) << "the link is replaced";
+    EXPECT_FALSE(QFileInfo(copy).isSymLink());
+    QFile untouched(target);
+    ASSERT_TRUE(untouched.open(QIODevice::ReadOnly));
+    EXPECT_EQ(untouched.readAll(), QByteArray("not the help document"));
+
+    QCheckBox* box = config.btnStartAtLogin();
+    EXPECT_FALSE(box->isChecked());
+    box->click();
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("Exec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\""));
+    ConfigAudioWndController reloaded;
+    reloaded.loadWindow();
+    EXPECT_TRUE(reloaded.btnStartAtLogin()->isChecked()) << "the window shows what is set";
+    EXPECT_EQ(Autostart::quotedArgument(QStringLiteral("/opt/Tray \"Tape\" 100%/$bin`x`\\")),
+        QStringLiteral(R"("/opt/Tray \\"Tape\\" 100%%/\\$bin\\`x\\`\\\\")"));
+    box->click();
+    EXPECT_FALSE(QFileInfo::exists(entry));
 }
 
 TEST_F(AppDelegateTest, EveryMenuItemRunsItsOwnCommand)
@@ -142,41 +173,37 @@ TEST_F(AppDelegateTest, EveryMenuItemRunsItsOwnCommand)
     for (const char* item : {"showConfigItem", "showRecordingPanelItem", "showHelpItem", "showLibraryItem"})
         Access::find<QAction>(*app, item)->trigger();
     ASSERT_EQ(workspace_.raised.size(), 4);
-    EXPECT_EQ(workspace_.raised[0], Access::config(*app).window());
-    EXPECT_EQ(workspace_.raised[1], Access::find<QWidget>(*app, "wndRecordingPanel"));
-    EXPECT_EQ(workspace_.raised[2], app->window());
+    EXPECT_EQ(workspace_.raised.mid(0, 3),
+        (QList<QWidget*>{
+            Access::config(*app).window(), Access::find<QWidget>(*app, "wndRecordingPanel"), app->window()}));
     EXPECT_NE(workspace_.raised[3], nullptr) << "the library window";
     QTest::mouseClick(Access::find<QPushButton>(*app, "btnHelpClose"), Qt::LeftButton);
     EXPECT_FALSE(app->window()->isVisible());
 
     Access::find<QAction>(*app, "supportItem")->trigger();
-    ASSERT_EQ(workspace_.opened.size(), 1);
-    EXPECT_EQ(workspace_.opened[0], supportPageUrl());
-    if (kSupportPageAddress[0] == '\0') {
-        EXPECT_TRUE(QFileInfo(workspace_.opened[0].toLocalFile()).isFile()) << "the README, until there is a page";
-    }
-
+    EXPECT_EQ(workspace_.opened, QList<QUrl>{supportPageUrl()});
     Access::find<QAction>(*app, "quitItem")->trigger();
     EXPECT_TRUE(libraryLog_.contains(QStringLiteral("writeData")));
 }
 
 TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt)
 {
+    // The default folder: home + Music with links resolved, + the identifier.
+    QDir(home_.path()).mkpath(QStringLiteral("elsewhere/Tunes"));
+    ASSERT_TRUE(
+        QFile::link(home_.path() + QStringLiteral("/elsewhere/Tunes"), home_.filePath(QStringLiteral("Music"))));
+    EXPECT_EQ(
+        saveFolder(), QDir(home_.path()).canonicalPath() + QStringLiteral("/elsewhere/Tunes/org.traytape.TrayTape"));
     auto app = launchPinned();
     ConfigAudioWndController& config = Access::config(*app);
     QAction* recordItem = Access::find<QAction>(*app, "recordMenuItem");
-    QToolButton* button = Access::find<QToolButton>(*app, "btnStartRecord");
     QLabel* clock = Access::find<QLabel>(*app, "lblRecordAudioTime");
     EXPECT_FALSE(libraryLog_.join(' ').contains("recover")) << "nothing was cut off";
 
     recordItem->trigger();
     const QString path = stamped();
     EXPECT_EQ(recordItem->text(), QStringLiteral("Stop Record"));
-    EXPECT_EQ(Access::find<QLabel>(*app, "lblRecordTip")->text(), QStringLiteral("Stop Record"));
-    EXPECT_EQ(iconImage(button->icon(), 48), normalised(resources::image("StopRecord.png")));
     EXPECT_FALSE(config.popAudioDevices()->isEnabled());
-    EXPECT_FALSE(config.popAudioFormat()->isEnabled());
-    EXPECT_EQ(clock->text(), QStringLiteral("00:00:00")) << "unchanged until the first tick";
     // On disk at once, since a crash gives no chance to write it later.
     QFile stored(QSettings().fileName());
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
@@ -187,11 +214,11 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     app->showRecordTime();
     EXPECT_EQ(clock->text(), QStringLiteral("00:00:01"));
     EXPECT_EQ(Access::find<QAction>(*app, "timeMenuItem")->text(), QStringLiteral("Recorded Time: 00:00:01"));
+    EXPECT_EQ(AppControl::getStringFromTimeValue(360065), QStringLiteral("100:01:05")) << "hours never wrap";
 
-    button->click();
+    Access::find<QToolButton>(*app, "btnStartRecord")->click();
     EXPECT_FALSE(Access::recordTimerRunning(*app));
     EXPECT_EQ(recordItem->text(), QStringLiteral("Start Record"));
-    EXPECT_EQ(iconImage(button->icon(), 48), normalised(resources::image("StartRecord.png")));
     EXPECT_TRUE(config.popAudioDevices()->isEnabled());
     EXPECT_EQ(libraryLog_.mid(1), QStringList{}) << "the file goes to the library once it is complete";
     EXPECT_EQ(markedPath(), path) << "kept until the file is complete";
@@ -200,7 +227,6 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     EXPECT_EQ(workspace_.revealed, QStringList{path});
     // Added, laid out, then brought to the front.
     EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush", "window"}));
-    EXPECT_GT(readFileSound(path).peak, 0.3f);
 
     // The same second again never replaces a file; format 1 is WAVE.
     recordTone(*app);
@@ -211,7 +237,20 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
         (QStringList{"24_03_05 14_07_09_Audio (2).m4a", "24_03_05 14_07_09_Audio (3).m4a",
             "24_03_05 14_07_09_Audio.m4a", "24_03_05 14_07_09_Audio.wav"}));
     for (const QString& name : recordings())
-        EXPECT_GT(readFileSound(saveFolder() + "/" + name).peak, 0.3f) << name.toStdString();
+        EXPECT_GT(peakOf(saveFolder() + "/" + name), 0.3f) << name.toStdString();
+
+    // A folder picked while recording (which locks the lists, not the folder)
+    // is shown, remembered, and where the next recordings go.
+    const QString picked = home_.filePath(QStringLiteral("Recordings"));
+    ASSERT_TRUE(QDir().mkpath(picked));
+    app->startAndStopRecord();
+    config.chooseSavePathFinished(QDialog::Accepted, picked);
+    config.chooseSavePathFinished(QDialog::Rejected, home_.path());
+    EXPECT_EQ(config.lblAudioPath()->text(), picked) << "a cancelled panel keeps the folder";
+    config.openSavePath();
+    EXPECT_EQ(workspace_.revealed.last(), picked);
+    app->startAndStopRecord();
+    completeRecordings(*app);
 
     // A mark left by a crash: the library recovers the file, then the mark goes.
     app.reset();
@@ -220,6 +259,8 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     app = launchPinned();
     EXPECT_TRUE(libraryLog_.contains("recover " + path));
     EXPECT_TRUE(mark().isEmpty());
+    recordTone(*app);
+    EXPECT_EQ(QDir(picked).entryList(QDir::Files).size(), 1);
 }
 
 TEST_F(AppDelegateTest, APausedSessionWritesNothingAndResumesIntoTheSameFile)
@@ -247,9 +288,8 @@ TEST_F(AppDelegateTest, APausedSessionWritesNothingAndResumesIntoTheSameFile)
     EXPECT_FALSE(session.isActive());
     completeRecordings(*app);
     EXPECT_EQ(recordings().size(), 1);
-    const FileSound sound = readFileSound(stamped(".wav"));
-    EXPECT_NEAR(sound.peak, 0.3f, 0.02f) << "nothing of the paused stretch";
-    EXPECT_NEAR(double(sound.frames) / 44100, 2 * before, 0.05);
+    EXPECT_NEAR(peakOf(stamped(".wav")), 0.3f, 0.02f) << "nothing of the paused stretch";
+    EXPECT_NEAR(decodeFile(stamped(".wav").toStdString()).seconds(), 2 * before, 0.05);
 }
 
 TEST_F(AppDelegateTest, WhatCannotRecordStartsNothingAndAGoneDeviceFallsBackToTheDefault)
@@ -266,7 +306,7 @@ TEST_F(AppDelegateTest, WhatCannotRecordStartsNothingAndAGoneDeviceFallsBackToTh
         app->startAndStopRecord();
         completeRecordings(*app);
         ASSERT_EQ(recordings().size(), 1);
-        EXPECT_GT(readFileSound(saveFolder() + QLatin1Char('/') + recordings()[0]).peak, 0.3f);
+        EXPECT_GT(peakOf(saveFolder() + QLatin1Char('/') + recordings()[0]), 0.3f);
     }
 
     // A file that cannot be created, a device that cannot be opened, then no
@@ -307,7 +347,7 @@ TEST_F(AppDelegateTest, ATerminationSignalWhileRecordingCompletesTheFileAndStore
     EXPECT_FALSE(Access::recorder(*app).isCompleting()) << "quitting waited for the file";
     EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + stamped(), "flush", "writeData"}));
     EXPECT_TRUE(workspace_.revealed.isEmpty()) << "quitting reveals nothing";
-    EXPECT_GT(readFileSound(stamped()).peak, 0.3f);
+    EXPECT_GT(peakOf(stamped()), 0.3f);
     app->applicationWillTerminate();  // aboutToQuit after Quit: nothing happens twice
     EXPECT_EQ(libraryLog_.count("writeData"), 1);
 }
@@ -329,7 +369,7 @@ TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryAtTheStopAndAVani
         app->startAndStopRecord();
         completeRecordings(*app);
         EXPECT_EQ(libraryLog_, (QStringList{"add " + stamped(), "flush", "window"}));
-        EXPECT_GT(readFileSound(stamped()).peak, 0.3f);
+        EXPECT_GT(peakOf(stamped()), 0.3f);
         QFile::remove(stamped());
     }
     EXPECT_TRUE(told.isEmpty());
@@ -347,7 +387,7 @@ TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryAtTheStopAndAVani
     EXPECT_EQ(Access::find<QAction>(*app, "recordMenuItem")->text(), QStringLiteral("Start Record"));
     completeRecordings(*app);
     EXPECT_EQ(libraryLog_, (QStringList{"add " + stamped(), "flush"}));
-    EXPECT_GT(readFileSound(stamped()).peak, 0.3f);
+    EXPECT_GT(peakOf(stamped()), 0.3f);
     app->showAudioLevel();
     EXPECT_EQ(told.size(), 1) << "told once";
 }
@@ -394,11 +434,9 @@ TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChangeLeavesNothingBeh
         app->showAudioLevel();  // silence: every redraw is the same dark meter
     EXPECT_EQ(Access::levelIconPushes(*app), initial);
     feed(1);
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 11; ++i)
         app->showAudioLevel();
-    EXPECT_EQ(Access::levelIconPushes(*app), initial + 1) << "the page flips on the tenth tick";
-    app->showAudioLevel();
-    EXPECT_EQ(Access::levelIconPushes(*app), initial + 2) << "the peak cell arrives on the next redraw";
+    EXPECT_EQ(Access::levelIconPushes(*app), initial + 2) << "the page flips, then the peak cell arrives";
     EXPECT_EQ(Access::find<AudioWaveView>(*app, "panelAudioWaveView")->buildInAudioWave()->value(9),
         Access::recorder(*app).audioLevel())
         << "the panel's meter is fed the same levels";
@@ -406,7 +444,7 @@ TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChangeLeavesNothingBeh
     QImage slot(22, 22, QImage::Format_ARGB32_Premultiplied);
     const auto tickAndDraw = [&](int ticks) {
         for (int i = 0; i < ticks; ++i) {
-            ASSERT_TRUE(feedTone(mic_, float(i % 13) / 26, 64));  // a period of 13 against pages of 10
+            feed(1, float(i % 13) / 26);  // a period of 13 against pages of 10
             app->showAudioLevel();
             const QIcon icon = Access::statusAudioWave(*app)->icon();
             QPainter painter(&slot);
@@ -424,45 +462,83 @@ TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChangeLeavesNothingBeh
     EXPECT_LT(double(after.uordblks + after.hblkhd) - double(before.uordblks + before.hblkhd), 512 * 1024)
         << "bytes left on the heap";
 
+    // Both timers tick inside the menu's own nested event loop.
     Access::levelTimer(*app)->start();
     app->startAndStopRecord();
-    int levelTicks = 0;
-    QObject::connect(Access::levelTimer(*app), &QTimer::timeout, [&] { ++levelTicks; });
-    QString shownInMenu;
-    int ticksInMenu = 0;
     QMenu* menu = Access::menu(*app);
-    QTimer::singleShot(1600, menu, [&] {
-        ticksInMenu = levelTicks;
-        shownInMenu = Access::find<QLabel>(*app, "lblRecordAudioTime")->text();
-        menu->close();
+    QLabel* clock = Access::find<QLabel>(*app, "lblRecordAudioTime");
+    int levelTicks = 0;
+    QObject::connect(Access::levelTimer(*app), &QTimer::timeout, menu, [&] {
+        if (++levelTicks >= 20 && clock->text() == QStringLiteral("00:00:01"))
+            menu->close();
     });
-    menu->exec(QPoint(100, 100));  // the menu's own nested event loop
-    EXPECT_GE(ticksInMenu, 20);
-    EXPECT_EQ(shownInMenu, QStringLiteral("00:00:01"));
+    QTimer::singleShot(20000, menu, &QMenu::close);
+    menu->exec(QPoint(100, 100));
+    EXPECT_EQ(clock->text(), QStringLiteral("00:00:01"));
+    EXPECT_GE(levelTicks, 20);
     app->startAndStopRecord();
 }
 
-TEST_F(AppDelegateTest, AFailedExportInTheLibraryIsToldInTheTray)
+TEST_F(AppDelegateTest, WithoutATrayThePanelOpensWithTheMenuFollowsTheTrayAndWindowsAreNotPlaced)
 {
-    auto output = VirtualMediaOutput::install();
-    const QString take = home_.filePath(QStringLiteral("take.wav"));
-    ASSERT_EQ(writeToneFile(take.toStdString(), 1), noErr);
-    AudioLibraryWnd* library = nullptr;
-    auto app = std::make_unique<AppDelegate>();
-    app->setAudioLibraryFactory([&library] {
-        auto made = std::make_unique<AudioLibraryWnd>();
-        library = made.get();
-        return made;
-    });
-    app->applicationWillFinishLaunching();
-    app->applicationDidFinishLaunching();
-    ASSERT_NE(library, nullptr);
-    QSignalSpy told(app.get(), &AppDelegate::userNotified);
+    AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppRecordingPanel);
+    const QString gone = home_.path() + QStringLiteral("/Unmounted Drive/Recordings");
+    AppControl::AppWriteKeyValue(gone, SettingsKey::SaveAudioPath);
+    bool tray = false;
+    AppDelegate::setSystemTrayProbe([&tray] { return tray; });
+    auto app = launch();
+    QWidget* panel = Access::find<QWidget>(*app, "wndRecordingPanel");
+    EXPECT_TRUE(panel->isVisible()) << "the panel is the only way in";
+    // The Designer geometry (0,0) would become the "user specified location" hint.
+    for (QWidget* window : {app->window(), panel, Access::config(*app).window()})
+        EXPECT_FALSE(window->testAttribute(Qt::WA_Moved)) << window->objectName().toStdString();
+    EXPECT_FALSE(Access::find<QCheckBox>(*app, "btnShowRecordingPanel")->isChecked()) << "the stored choice stays";
+    QToolButton* menuButton = Access::find<QToolButton>(*app, "btnPanelMenu");
+    ASSERT_NE(menuButton, nullptr);
+    EXPECT_TRUE(menuButton->isVisible());
+    EXPECT_EQ(menuButton->menu(), Access::menu(*app));
+    // A remembered save folder that has gone is told at start-up; the default stands in.
+    ASSERT_EQ(workspace_.notified.size(), 1);
+    EXPECT_TRUE(workspace_.notified[0].contains(gone));
+    EXPECT_EQ(Access::config(*app).saveAudioPath(), saveFolder());
 
-    library->addAudioItemFromPath(take);
-    library->exportAudioToPath(home_.filePath(QStringLiteral("missing/part.wav")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !library->isExporting(); }, 60000));
-    ASSERT_EQ(told.size(), 1);
-    EXPECT_EQ(told[0][0].toString(), QStringLiteral("Export failed"));
-    EXPECT_TRUE(told[0][1].toString().contains(QStringLiteral("missing/part.wav")));
+    // A tray appears: the button goes; the tray goes away again: the panel comes back with it.
+    tray = true;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !menuButton->isVisible(); }, 5000));
+    panel->close();
+    tray = false;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return panel->isVisible(); }, 5000));
+    EXPECT_TRUE(menuButton->isVisible());
+}
+
+// No one sharing the user's runtime folder can hang a start or starve the
+// running instance: a FIFO at the lock is refused at once, clients past the
+// limit are dropped, longest connected first, and later starts are answered.
+TEST(SingleInstanceTest, TheInstanceChannelCannotBeBlockedOrStarved)
+{
+    QTemporaryDir home;
+    const QString folder = home.path();
+    const QByteArray fifo = QFile::encodeName(folder + QStringLiteral("/fifo.instance.lock"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    EXPECT_EQ(SingleInstance(QStringLiteral("fifo.instance"), folder).claim(), SingleInstance::Claim::Unreachable);
+
+    SingleInstance first(QStringLiteral("test.instance"), folder);
+    ASSERT_EQ(first.claim(), SingleInstance::Claim::First);
+    std::vector<std::unique_ptr<QLocalSocket>> clients;
+    for (int i = 0; i < 24; ++i) {
+        clients.push_back(std::make_unique<QLocalSocket>());
+        clients.back()->connectToServer(first.socketPath());
+        ASSERT_TRUE(clients.back()->waitForConnected(5000));
+    }
+    auto connected = [&] {
+        return std::count_if(clients.begin(), clients.end(),
+            [](const auto& c) { return c->state() == QLocalSocket::ConnectedState; });
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return connected() == 16; }, 5000)) << connected() << " still connected";
+    EXPECT_EQ(clients.front()->state(), QLocalSocket::UnconnectedState);
+    EXPECT_EQ(clients.back()->state(), QLocalSocket::ConnectedState);
+    clients.clear();
+    QSignalSpy activated(&first, &SingleInstance::activated);
+    EXPECT_EQ(SingleInstance(QStringLiteral("test.instance"), folder).claim(), SingleInstance::Claim::HandedOver);
+    EXPECT_TRUE(activated.count() > 0 || activated.wait(5000));
 }

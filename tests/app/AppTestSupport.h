@@ -1,30 +1,30 @@
-// Shared pieces of the tray application's tests: a temporary home with the
-// settings inside it, the virtual sound backend, a desktop that records what
-// it is asked to do, and a library that records its calls.
+// Shared pieces of the tray application's tests: one QApplication for the
+// run, a temporary home with the settings inside it, the virtual sound
+// backend, a desktop that records what it is asked to do, and a library that
+// records its calls.
 #pragma once
 
 #include "AppDelegate.h"
 #include "AudioLibraryLink.h"
+#include "Control/AppControl.h"
+#include "Controller/ConfigAudioWndController.h"
 #include "support/backends/VirtualAudio.h"
 #include "platform/ui/Workspace.h"
 
 #include <gtest/gtest.h>
 
-#include <QImage>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QMenu>
-#include <QTimer>
+#include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QWidget>
+#include <QTimer>
 
+#include <chrono>
+#include <cmath>
 #include <memory>
-#include <ostream>
-#include <vector>
-
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 // The tests' way into the controller's inner state.
 struct AppDelegateTestAccess {
@@ -34,10 +34,8 @@ struct AppDelegateTestAccess {
     static QMenu* menu(AppDelegate& app) { return app.menuTop_; }
     static QTimer* levelTimer(AppDelegate& app) { return app.levelTimer_; }
     static bool recordTimerRunning(AppDelegate& app) { return app.timerForShow_ != nullptr; }
-    static QSystemTrayIcon* statusItem(AppDelegate& app) { return app.statusItem_.get(); }
-    static QSystemTrayIcon* statusAudioWave(AppDelegate& app) { return app.statusAudioWave_.get(); }
-    static AudioWaveView* audioWaveView(AppDelegate& app) { return app.audioWaveView_.get(); }
     static int levelIconPushes(AppDelegate& app) { return app.levelIconPushes_; }
+    static QSystemTrayIcon* statusAudioWave(AppDelegate& app) { return app.statusAudioWave_.get(); }
     // A widget or action of the main interface file (the panel's menu button included), by object name.
     template <class T> static T* find(AppDelegate& app, const char* name)
     {
@@ -59,11 +57,9 @@ public:
         if (window)
             window->show();
     }
-
     void notify(const QString& title, const QString& message) override { notified.append(title + '\n' + message); }
 
-    QStringList revealed;
-    QStringList notified;
+    QStringList revealed, notified;
     QList<QUrl> opened;
     QList<QWidget*> raised;
 };
@@ -91,39 +87,126 @@ private:
     QWidget window_;
 };
 
+// One QApplication for the whole run, its settings in a private folder.
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app_ = std::make_unique<QApplication>(argc_, argv_);
+        QCoreApplication::setOrganizationName(QStringLiteral("traytape"));
+        QCoreApplication::setApplicationName(QStringLiteral("TrayTape"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config_.path());
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    QTemporaryDir config_;
+    int argc_ = 1;
+    char name_[10] = "app_tests";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+inline auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
 // Every test gets a fresh home (so a fresh default save folder), empty
-// settings, a virtual sound backend with the given devices and a recording desktop.
+// settings without the help window, a recording desktop and a virtual sound
+// backend with two inputs at 48 kHz: the microphone heads the list.
 class AppTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override
+    {
+        ASSERT_TRUE(home_.isValid());
+        qputenv("HOME", home_.path().toLocal8Bit());
+        QDir(home_.path()).mkpath(QStringLiteral("tmp"));
+        qputenv("TMPDIR", (home_.path() + QStringLiteral("/tmp")).toLocal8Bit());
+        // The user's private runtime folder: the single-instance socket and the help document's copy.
+        const QString runtime = home_.path() + QStringLiteral("/runtime");
+        QDir(home_.path()).mkpath(QStringLiteral("runtime"));
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+        // The offscreen platform has no tray; most tests look at a desktop that has one.
+        AppDelegate::setSystemTrayProbe([] { return true; });
+        QSettings().clear();
+        AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppShowHelpWnd);
+        auto audio = std::make_unique<VirtualAudio>();
+        audio_ = audio.get();
+        setAudioBackend(std::move(audio));
+        Workspace::setShared(&workspace_);
+        for (const char* name : {"Built-in Microphone", "USB Headset"}) {
+            VirtualDevice device;
+            device.name = name;
+            device.uid = std::string("virtual.") + name;
+            (mic_ ? headset_ : mic_) = audio_->addDevice(device);
+        }
+    }
+    void TearDown() override
+    {
+        Workspace::setShared(nullptr);
+        AppDelegate::setSystemTrayProbe(nullptr);
+        setAudioBackend(nullptr);
+        QSettings().clear();
+    }
 
-    // Adds a device to the virtual backend, two input channels at 48 kHz.
-    AudioObjectID addInput(const std::string& name, std::uint32_t inputChannels = 2);
     // Builds the controller and runs both launch hooks, as main does.
-    std::unique_ptr<AppDelegate> launch();
+    std::unique_ptr<AppDelegate> launch()
+    {
+        auto delegate = std::make_unique<AppDelegate>();
+        delegate->setAudioLibraryFactory([this] { return std::make_unique<FakeLibrary>(&libraryLog_); });
+        delegate->applicationWillFinishLaunching();
+        delegate->applicationDidFinishLaunching();
+        return delegate;
+    }
+    // Launched with a fixed clock and the level timer stopped: the tests tick by hand.
+    std::unique_ptr<AppDelegate> launchPinned()
+    {
+        auto app = launch();
+        AppDelegateTestAccess::levelTimer(*app)->stop();
+        app->setClock([] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); });
+        return app;
+    }
+    // The file a pinned launch records to first.
+    static QString stamped(const char* suffix = ".m4a")
+    {
+        return saveFolder() + QStringLiteral("/24_03_05 14_07_09_Audio") + QLatin1String(suffix);
+    }
+    // Capture cycles of 1024 frames of a 1 kHz tone.
+    void feed(int cycles, float amplitude = 0.5f, AudioObjectID device = 0)
+    {
+        for (int i = 0; i < cycles; ++i)
+            ASSERT_TRUE(audio_->runCycle(device ? device : mic_, 1024, [amplitude](std::uint32_t, std::uint32_t f) {
+                return amplitude * float(std::sin(2 * M_PI * 1000.0 * f / 48000.0));
+            }));
+    }
+    // Waits until the recordings stopped so far are complete and handed on.
+    static void completeRecordings(AppDelegate& app)
+    {
+        ASSERT_TRUE(AppDelegateTestAccess::session(app).waitForCompletion(std::chrono::seconds(60)));
+    }
+    // A recording with a few cycles of tone in it, stopped by the user.
+    void recordTone(AppDelegate& app)
+    {
+        app.startAndStopRecord();
+        feed(20);
+        app.startAndStopRecord();
+        completeRecordings(app);
+    }
     // The id of the device the one running capture unit listens to (0: none).
-    AudioObjectID capturingDevice() const;
-    // One capture cycle of a 1 kHz tone at `amplitude` on the device, 1024 frames.
-    bool feedTone(AudioObjectID device, float amplitude, std::uint32_t frames = 1024);
-    QString saveFolder() const;
-    QStringList recordings() const;
-    // Waits until the recordings stopped so far are complete and the
-    // controller has handed them on (its queued calls have run).
-    static void completeRecordings(AppDelegate& app);
+    AudioObjectID capturingDevice() const
+    {
+        for (const VirtualUnitState& unit : audio_->units())
+            if (unit.running)
+                return unit.currentDevice;
+        return 0;
+    }
+    static QString saveFolder() { return ConfigAudioWndController::defaultSaveAudioPath(); }
+    static QStringList recordings() { return QDir(saveFolder()).entryList(QDir::Files, QDir::Name); }
 
     QTemporaryDir home_;
     VirtualAudio* audio_ = nullptr;  // owned by the process-wide backend slot
+    AudioObjectID mic_ = 0, headset_ = 0;
     RecordingWorkspace workspace_;
     QStringList libraryLog_;
 };
-
-// The same image in one pixel format, so that images can be compared.
-QImage normalised(const QImage& image);
-// The peak absolute sample of the first channel of an audio file, and its frame count.
-struct FileSound {
-    bool opened = false;
-    std::int64_t frames = 0;
-    float peak = 0;
-};
-FileSound readFileSound(const QString& path);
