@@ -2,7 +2,7 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cmath>
+#include <thread>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -61,13 +61,6 @@ int reap(pid_t pid, std::chrono::milliseconds timeout, int firstSignal = 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void ignoreBrokenPipes()
-{
-    // A player that dies while being fed must fail the write, not end the test process.
-    static const bool once = [] { return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
-    (void)once;
 }
 
 // WirePlumber without its hardware monitors: the private server holds only
@@ -148,67 +141,19 @@ CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::mill
     return result;
 }
 
-TonePlayer::TonePlayer(
-    pid_t pid, int input, double frequency, double amplitude, std::uint32_t rate, std::uint32_t channels)
-    : pid_(pid),
-      input_(input),
-      frequency_(frequency),
-      amplitude_(amplitude),
-      rate_(rate),
-      channels_(channels),
-      feeder_([this] { feed(); })
-{ }
-
-TonePlayer::~TonePlayer()
-{
-    stop();
-}
-
-void TonePlayer::feed()
-{
-    const std::uint32_t chunk = rate_ / 100;
-    std::vector<float> samples(std::size_t(chunk) * channels_);
-    const double step = 2.0 * M_PI * frequency_ / rate_;
-    std::uint64_t frame = 0;
-    while (!stopping_.load()) {
-        for (std::uint32_t i = 0; i < chunk; ++i) {
-            const float v = float(amplitude_ * std::sin(step * double((frame + i) % (std::uint64_t(rate_) * 1000))));
-            for (std::uint32_t c = 0; c < channels_; ++c)
-                samples[std::size_t(i) * channels_ + c] = v;
-        }
-        const char* p = reinterpret_cast<const char*>(samples.data());
-        std::size_t left = samples.size() * sizeof(float);
-        while (left > 0 && !stopping_.load()) {
-            const ssize_t w = write(input_, p, left);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                return;  // the player is gone
-            p += w;
-            left -= std::size_t(w);
-        }
-        frame += chunk;
-    }
-}
-
 void TonePlayer::stop()
 {
-    if (pid_ <= 0)
-        return;
-    stopping_ = true;
-    kill(pid_, SIGTERM);  // unblocks a write into a full pipe
-    if (feeder_.joinable())
-        feeder_.join();
-    close(input_);
-    reap(pid_, std::chrono::seconds(5));
-    pid_ = -1;
+    for (pid_t* pid : {&player_, &generator_}) {
+        if (*pid > 0)
+            reap(*pid, std::chrono::seconds(5), SIGTERM);
+        *pid = -1;
+    }
 }
 
 PulseServer::PulseServer(std::vector<NullSink> sinks) : sinks_(std::move(sinks))
 {
     const char* wanted = std::getenv("TRAYTAPE_TEST_SOUND_SERVER");
     name_ = wanted && *wanted ? wanted : "pulseaudio";
-    ignoreBrokenPipes();
 }
 
 PulseServer::~PulseServer()
@@ -421,19 +366,24 @@ std::string PulseServer::defaultOf(const std::string& kind) const
 std::unique_ptr<TonePlayer> PulseServer::playTone(const std::string& sink, double frequency, double amplitude,
     std::uint32_t rate, std::uint32_t channels) const
 {
-    int in[2];
-    if (pipe2(in, O_CLOEXEC) != 0)
+    int pipe[2];
+    if (pipe2(pipe, O_CLOEXEC) != 0)
         return nullptr;
-    const pid_t pid = spawn(
+    // The same sample on every channel: one expression each.
+    std::string sine = std::to_string(amplitude) + "*sin(2*PI*" + std::to_string(frequency) + "*t)", each = sine;
+    for (std::uint32_t c = 1; c < channels; ++c)
+        each += "|" + sine;
+    const pid_t generator = spawn({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                                      "aevalsrc=" + each + ":s=" + std::to_string(rate), "-f", "f32le", "-"},
+        -1, pipe[1], -1);
+    const pid_t player = spawn(
         {"pacat", "--playback", "--server=unix:" + socket_, "--device=" + sink, "--format=float32le",
             "--rate=" + std::to_string(rate), "--channels=" + std::to_string(channels), "--raw", "--latency-msec=100"},
-        in[0], -1, -1);
-    close(in[0]);
-    if (pid < 0) {
-        close(in[1]);
-        return nullptr;
-    }
-    return std::make_unique<TonePlayer>(pid, in[1], frequency, amplitude, rate, channels);
+        pipe[0], -1, -1);
+    close(pipe[0]);
+    close(pipe[1]);
+    auto tone = std::make_unique<TonePlayer>(generator, player);
+    return generator > 0 && player > 0 ? std::move(tone) : nullptr;
 }
 
 PulseServer* PulseServerEnvironment::current_ = nullptr;

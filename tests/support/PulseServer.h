@@ -16,19 +16,16 @@
 // connect): a GoogleTest environment, PulseServerEnvironment, does that for a
 // whole executable.
 //
-// Threads: the main thread owns the server; a TonePlayer feeds its player
-// from a thread of its own.
+// Threads: the main thread owns the server.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 #include <sys/types.h>
-#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -52,25 +49,18 @@ struct NullSink {
     std::string description;  // shown as the device name
 };
 
-// Plays a sine into one sink through `pacat` until stop() or destruction.
+// A tone from `ffmpeg` piped into `pacat`, until stop() or destruction.
 class TonePlayer {
 public:
-    TonePlayer(pid_t pid, int input, double frequency, double amplitude, std::uint32_t rate, std::uint32_t channels);
-    ~TonePlayer();
+    TonePlayer(pid_t generator, pid_t player) : generator_(generator), player_(player) { }
+    ~TonePlayer() { stop(); }
     TonePlayer(const TonePlayer&) = delete;
     TonePlayer& operator=(const TonePlayer&) = delete;
 
     void stop();
 
 private:
-    void feed();
-
-    pid_t pid_;
-    int input_;
-    double frequency_, amplitude_;
-    std::uint32_t rate_, channels_;
-    std::atomic<bool> stopping_{false};
-    std::thread feeder_;
+    pid_t generator_, player_;
 };
 
 class PulseServer {
