@@ -207,9 +207,8 @@ bool PulseServer::start()
         writeWirePlumberConfig(home + "/.config");
         const std::string bus = runtime + "/bus";
         daemons = "export DBUS_SESSION_BUS_ADDRESS=unix:path=" + bus + "\n"
-            + "dbus-daemon --session --nofork --nopidfile --address=$DBUS_SESSION_BUS_ADDRESS &\n"
-            + waitForSocket(bus) + "pipewire &\n" + waitForSocket(runtime + "/pipewire-0")
-            + "wireplumber &\npipewire-pulse &\n";
+            + "dbus-daemon --session --nofork --nopidfile --address=$DBUS_SESSION_BUS_ADDRESS &\n" + waitForSocket(bus)
+            + "pipewire &\n" + waitForSocket(runtime + "/pipewire-0") + "wireplumber &\npipewire-pulse &\n";
     } else {
         daemons = "pulseaudio -n -L 'module-native-protocol-unix socket=" + socket_
             + " auth-anonymous=1' --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false"
@@ -283,8 +282,7 @@ bool PulseServer::waitUntilReady()
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
             std::ifstream in(folder_ + "/daemon.log");
-            error_ = name_ + " exited at start:\n"
-                + std::string(std::istreambuf_iterator<char>(in), {});
+            error_ = name_ + " exited at start:\n" + std::string(std::istreambuf_iterator<char>(in), {});
             return false;
         }
         if (std::filesystem::exists(socket_) && pactl({"info"}).ok() && ready())
@@ -363,8 +361,8 @@ std::string PulseServer::defaultOf(const std::string& kind) const
     return name;
 }
 
-std::unique_ptr<TonePlayer> PulseServer::playTone(const std::string& sink, double frequency, double amplitude,
-    std::uint32_t rate, std::uint32_t channels) const
+std::unique_ptr<TonePlayer> PulseServer::playTone(
+    const std::string& sink, double frequency, double amplitude, std::uint32_t rate, std::uint32_t channels) const
 {
     int pipe[2];
     if (pipe2(pipe, O_CLOEXEC) != 0)
