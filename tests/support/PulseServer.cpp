@@ -8,8 +8,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -85,59 +85,29 @@ std::string waitForSocket(const std::string& path)
 
 }  // namespace
 
+// All a memory file holds.
+static std::string contentsOf(int fd)
+{
+    const off_t size = fd >= 0 ? ::lseek(fd, 0, SEEK_END) : 0;
+    std::string bytes(std::size_t(std::max<off_t>(size, 0)), '\0');
+    bytes.resize(std::size_t(std::max<ssize_t>(::pread(fd, bytes.data(), bytes.size(), 0), 0)));
+    return bytes;
+}
+
 CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout)
 {
+    // Memory files rather than pipes: a full pipe cannot hold the child up,
+    // and nothing has to be read while it runs.
     CommandResult result;
-    int out[2], err[2];
-    if (argv.empty() || pipe2(out, O_CLOEXEC) != 0)
-        return result;
-    if (pipe2(err, O_CLOEXEC) != 0) {
-        close(out[0]);
-        close(out[1]);
-        return result;
-    }
-    const pid_t pid = spawn(argv, -1, out[1], err[1]);
-    close(out[1]);
-    close(err[1]);
-    if (pid < 0) {
-        close(out[0]);
-        close(err[0]);
-        result.errors = "cannot run " + argv[0];
-        return result;
-    }
-    const auto deadline = Clock::now() + timeout;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.output, &result.errors};
-    int open = 2;
-    bool timedOut = false;
-    while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        if (poll(fds, 2, int(left)) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            char buffer[4096];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, std::size_t(n));
-            } else if (n == 0 || errno != EINTR) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (auto& f : fds)
-        if (f.fd >= 0)
-            close(f.fd);
-    result.exitCode = reap(pid, timedOut ? std::chrono::milliseconds(0) : std::chrono::milliseconds(5000));
-    if (timedOut)
-        result.exitCode = -1;
+    const int out = ::memfd_create("output", MFD_CLOEXEC), err = ::memfd_create("errors", MFD_CLOEXEC);
+    const pid_t pid = argv.empty() || out < 0 || err < 0 ? -1 : spawn(argv, -1, out, err);
+    if (pid > 0)
+        result.exitCode = reap(pid, timeout);
+    result.output = contentsOf(out);
+    result.errors = pid > 0 ? contentsOf(err) : "cannot run " + (argv.empty() ? std::string() : argv[0]);
+    for (int fd : {out, err})
+        if (fd >= 0)
+            ::close(fd);
     return result;
 }
 
