@@ -2,14 +2,14 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cmath>
+#include <thread>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -63,30 +63,6 @@ int reap(pid_t pid, std::chrono::milliseconds timeout, int firstSignal = 0)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void ignoreBrokenPipes()
-{
-    // A player that dies while being fed must fail the write, not end the test process.
-    static const bool once = [] { return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
-    (void)once;
-}
-
-std::string quoteForScript(const std::string& s)
-{
-    std::string out;
-    for (char c : s)
-        if (c != '"' && c != '\'' && c != '\n')
-            out += c;
-    return out;
-}
-
-std::string nullSinkArguments(const NullSink& sink)
-{
-    const std::string description = sink.description.empty() ? sink.name : sink.description;
-    return "sink_name=" + sink.name + " rate=" + std::to_string(sink.rate)
-        + " channels=" + std::to_string(sink.channels) + " sink_properties='device.description=\""
-        + quoteForScript(description) + "\"'";
-}
-
 // WirePlumber without its hardware monitors: the private server holds only
 // the devices a test makes, whatever cards or cameras the machine has.
 void writeWirePlumberConfig(const std::string& configHome)
@@ -109,145 +85,45 @@ std::string waitForSocket(const std::string& path)
 
 }  // namespace
 
-std::optional<SoundServer> soundServerOfThisRun()
+// All a memory file holds.
+static std::string contentsOf(int fd)
 {
-    const char* wanted = std::getenv("TRAYTAPE_TEST_SOUND_SERVER");
-    if (wanted == nullptr || *wanted == '\0' || std::string(wanted) == "pulseaudio")
-        return SoundServer::PulseAudio;
-    if (std::string(wanted) == "pipewire")
-        return SoundServer::PipeWire;
-    return std::nullopt;
-}
-
-const char* soundServerName(SoundServer server)
-{
-    return server == SoundServer::PipeWire ? "pipewire" : "pulseaudio";
+    const off_t size = fd >= 0 ? ::lseek(fd, 0, SEEK_END) : 0;
+    std::string bytes(std::size_t(std::max<off_t>(size, 0)), '\0');
+    bytes.resize(std::size_t(std::max<ssize_t>(::pread(fd, bytes.data(), bytes.size(), 0), 0)));
+    return bytes;
 }
 
 CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout)
 {
+    // Memory files rather than pipes: a full pipe cannot hold the child up,
+    // and nothing has to be read while it runs.
     CommandResult result;
-    int out[2], err[2];
-    if (argv.empty() || pipe2(out, O_CLOEXEC) != 0)
-        return result;
-    if (pipe2(err, O_CLOEXEC) != 0) {
-        close(out[0]);
-        close(out[1]);
-        return result;
-    }
-    const pid_t pid = spawn(argv, -1, out[1], err[1]);
-    close(out[1]);
-    close(err[1]);
-    if (pid < 0) {
-        close(out[0]);
-        close(err[0]);
-        result.errors = "cannot run " + argv[0];
-        return result;
-    }
-    const auto deadline = Clock::now() + timeout;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.output, &result.errors};
-    int open = 2;
-    bool timedOut = false;
-    while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        if (poll(fds, 2, int(left)) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            char buffer[4096];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, std::size_t(n));
-            } else if (n == 0 || errno != EINTR) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (auto& f : fds)
-        if (f.fd >= 0)
-            close(f.fd);
-    result.exitCode = reap(pid, timedOut ? std::chrono::milliseconds(0) : std::chrono::milliseconds(5000));
-    if (timedOut)
-        result.exitCode = -1;
+    const int out = ::memfd_create("output", MFD_CLOEXEC), err = ::memfd_create("errors", MFD_CLOEXEC);
+    const pid_t pid = argv.empty() || out < 0 || err < 0 ? -1 : spawn(argv, -1, out, err);
+    if (pid > 0)
+        result.exitCode = reap(pid, timeout);
+    result.output = contentsOf(out);
+    result.errors = pid > 0 ? contentsOf(err) : "cannot run " + (argv.empty() ? std::string() : argv[0]);
+    for (int fd : {out, err})
+        if (fd >= 0)
+            ::close(fd);
     return result;
-}
-
-TonePlayer::TonePlayer(pid_t pid, int input, double frequency, double amplitude, std::uint32_t rate,
-    std::uint32_t channels, double seconds)
-    : pid_(pid),
-      input_(input),
-      frequency_(frequency),
-      amplitude_(amplitude),
-      rate_(rate),
-      channels_(channels),
-      seconds_(seconds),
-      feeder_([this] { feed(); })
-{ }
-
-TonePlayer::~TonePlayer()
-{
-    stop();
-}
-
-void TonePlayer::feed()
-{
-    const std::uint64_t total = seconds_ > 0 ? std::uint64_t(seconds_ * rate_) : UINT64_MAX;
-    const std::uint32_t chunk = rate_ / 100;
-    std::vector<float> samples(std::size_t(chunk) * channels_);
-    const double step = 2.0 * M_PI * frequency_ / rate_;
-    std::uint64_t frame = 0;
-    while (!stopping_.load() && frame < total) {
-        const std::uint32_t n = std::uint32_t(std::min<std::uint64_t>(chunk, total - frame));
-        for (std::uint32_t i = 0; i < n; ++i) {
-            const float v = float(amplitude_ * std::sin(step * double((frame + i) % (std::uint64_t(rate_) * 1000))));
-            for (std::uint32_t c = 0; c < channels_; ++c)
-                samples[std::size_t(i) * channels_ + c] = v;
-        }
-        const char* p = reinterpret_cast<const char*>(samples.data());
-        std::size_t left = std::size_t(n) * channels_ * sizeof(float);
-        while (left > 0 && !stopping_.load()) {
-            const ssize_t w = write(input_, p, left);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                return;  // the player is gone
-            p += w;
-            left -= std::size_t(w);
-        }
-        frame += n;
-    }
-}
-
-void TonePlayer::waitUntilFed()
-{
-    if (feeder_.joinable())
-        feeder_.join();
 }
 
 void TonePlayer::stop()
 {
-    if (pid_ <= 0)
-        return;
-    stopping_ = true;
-    kill(pid_, SIGTERM);  // unblocks a write into a full pipe
-    if (feeder_.joinable())
-        feeder_.join();
-    close(input_);
-    reap(pid_, std::chrono::seconds(5));
-    pid_ = -1;
+    for (pid_t* pid : {&player_, &generator_}) {
+        if (*pid > 0)
+            reap(*pid, std::chrono::seconds(5), SIGTERM);
+        *pid = -1;
+    }
 }
 
-PulseServer::PulseServer(std::vector<NullSink> sinks) : kind_(soundServerOfThisRun()), sinks_(std::move(sinks))
+PulseServer::PulseServer(std::vector<NullSink> sinks) : sinks_(std::move(sinks))
 {
-    ignoreBrokenPipes();
+    const char* wanted = std::getenv("TRAYTAPE_TEST_SOUND_SERVER");
+    name_ = wanted && *wanted ? wanted : "pulseaudio";
 }
 
 PulseServer::~PulseServer()
@@ -255,19 +131,14 @@ PulseServer::~PulseServer()
     stop();
 }
 
-std::string PulseServer::address() const
-{
-    return "unix:" + socket_;
-}
-
-bool PulseServer::start(std::chrono::milliseconds timeout)
+bool PulseServer::start()
 {
     namespace fs = std::filesystem;
-    if (running())
+    if (pid_ > 0)
         return true;
-    if (!kind_) {
-        error_ = std::string("TRAYTAPE_TEST_SOUND_SERVER is \"") + std::getenv("TRAYTAPE_TEST_SOUND_SERVER")
-            + "\", not pulseaudio or pipewire";
+    const bool pipeWire = name_ == "pipewire";
+    if (!pipeWire && name_ != "pulseaudio") {
+        error_ = "TRAYTAPE_TEST_SOUND_SERVER is \"" + name_ + "\", not pulseaudio or pipewire";
         return false;
     }
     char pattern[] = "/tmp/traytape-pulse-XXXXXX";
@@ -281,7 +152,7 @@ bool PulseServer::start(std::chrono::milliseconds timeout)
         fs::create_directories(dir);
     fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
     // pipewire-pulse listens in the runtime folder's pulse/ as a desktop's does.
-    socket_ = *kind_ == SoundServer::PipeWire ? runtime + "/pulse/native" : runtime + "/native";
+    socket_ = pipeWire ? runtime + "/pulse/native" : runtime + "/native";
 
     // Clients here must find this server or none: no autospawn, no X11 or
     // localhost fallback, no user cookie.
@@ -295,60 +166,37 @@ bool PulseServer::start(std::chrono::milliseconds timeout)
     setenv("PULSE_RUNTIME_PATH", (runtime + "/pulse").c_str(), 1);
     setenv("PULSE_STATE_PATH", state.c_str(), 1);
     setenv("PULSE_CLIENTCONFIG", clientConf.c_str(), 1);
-    setenv("PULSE_SERVER", address().c_str(), 1);
+    setenv("PULSE_SERVER", ("unix:" + socket_).c_str(), 1);
     for (const char* name : {"PULSE_SINK", "PULSE_SOURCE", "PULSE_COOKIE", "PULSE_LATENCY_MSEC", "PULSE_PROP",
              "PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR", "PIPEWIRE_CONFIG_DIR"})
         unsetenv(name);
 
-    const bool started = *kind_ == SoundServer::PipeWire ? startPipeWire() : startPulseAudio();
-    if (!started) {
-        stop();
-        return false;
-    }
-    const bool pipeWire = *kind_ == SoundServer::PipeWire;
-    // WirePlumber links streams: until it is there, nothing plays or records.
-    const auto ready = [&] {
-        return !pipeWire || pactl({"list", "clients"}).output.find("WirePlumber") != std::string::npos;
-    };
-    if (!waitUntilAnswering(timeout, ready)) {
-        stop();
-        return false;
-    }
+    std::string daemons;
     if (pipeWire) {
-        for (const auto& sink : sinks_) {
-            if (!loadNullSink(sink)) {
-                error_ = "pipewire-pulse did not load the null sink " + sink.name;
-                stop();
-                return false;
-            }
+        // The session bus is the daemons' own: this process keeps whatever bus it had.
+        writeWirePlumberConfig(home + "/.config");
+        const std::string bus = runtime + "/bus";
+        daemons = "export DBUS_SESSION_BUS_ADDRESS=unix:path=" + bus + "\n"
+            + "dbus-daemon --session --nofork --nopidfile --address=$DBUS_SESSION_BUS_ADDRESS &\n" + waitForSocket(bus)
+            + "pipewire &\n" + waitForSocket(runtime + "/pipewire-0") + "wireplumber &\npipewire-pulse &\n";
+    } else {
+        daemons = "pulseaudio -n -L 'module-native-protocol-unix socket=" + socket_
+            + " auth-anonymous=1' --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false"
+              " --use-pid-file=no --realtime=no --high-priority=no --log-target=stderr &\n";
+    }
+    // Both servers get their sinks the same way, once they answer.
+    if (!spawnKeeper(daemons) || !waitUntilReady()) {
+        stop();
+        return false;
+    }
+    for (const auto& sink : sinks_) {
+        if (!loadNullSink(sink)) {
+            error_ = name_ + " did not load the null sink " + sink.name;
+            stop();
+            return false;
         }
     }
     return true;
-}
-
-bool PulseServer::startPulseAudio()
-{
-    const std::string script = folder_ + "/server.pa";
-    {
-        std::ofstream pa(script);
-        pa << "load-module module-native-protocol-unix socket=" << socket_ << " auth-anonymous=1\n";
-        for (const auto& sink : sinks_)
-            pa << "load-module module-null-sink " << nullSinkArguments(sink) << "\n";
-    }
-    return spawnKeeper("pulseaudio -n -F " + script
-        + " --daemonize=no --exit-idle-time=-1 --disallow-exit --system=false --use-pid-file=no --realtime=no"
-          " --high-priority=no --log-target=stderr &\n");
-}
-
-bool PulseServer::startPipeWire()
-{
-    writeWirePlumberConfig(std::getenv("XDG_CONFIG_HOME"));
-    const std::string runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string bus = runtime + "/bus";
-    // The session bus is the daemons' own: this process keeps whatever bus it had.
-    return spawnKeeper("export DBUS_SESSION_BUS_ADDRESS=unix:path=" + bus + "\n"
-        + "dbus-daemon --session --nofork --nopidfile --address=$DBUS_SESSION_BUS_ADDRESS &\n" + waitForSocket(bus)
-        + "pipewire &\n" + waitForSocket(runtime + "/pipewire-0") + "wireplumber &\npipewire-pulse &\n");
 }
 
 bool PulseServer::spawnKeeper(const std::string& daemons)
@@ -391,16 +239,20 @@ bool PulseServer::spawnKeeper(const std::string& daemons)
     return true;
 }
 
-template <class Ready> bool PulseServer::waitUntilAnswering(std::chrono::milliseconds timeout, Ready ready)
+bool PulseServer::waitUntilReady()
 {
+    const auto timeout = std::chrono::seconds(15);
     const auto deadline = Clock::now() + timeout;
+    // WirePlumber links streams: until it is there, nothing plays or records.
+    const auto ready = [&] {
+        return name_ != "pipewire" || pactl({"list", "clients"}).output.find("WirePlumber") != std::string::npos;
+    };
     while (Clock::now() < deadline) {
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
             std::ifstream in(folder_ + "/daemon.log");
-            error_ = std::string(soundServerName(kind())) + " exited at start:\n"
-                + std::string(std::istreambuf_iterator<char>(in), {});
+            error_ = name_ + " exited at start:\n" + std::string(std::istreambuf_iterator<char>(in), {});
             return false;
         }
         if (std::filesystem::exists(socket_) && pactl({"info"}).ok() && ready())
@@ -408,8 +260,8 @@ template <class Ready> bool PulseServer::waitUntilAnswering(std::chrono::millise
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     std::ifstream in(folder_ + "/daemon.log");
-    error_ = std::string(soundServerName(kind())) + " did not answer within " + std::to_string(timeout.count())
-        + " ms:\n" + std::string(std::istreambuf_iterator<char>(in), {});
+    error_ = name_ + " did not answer within " + std::to_string(timeout.count()) + " s:\n"
+        + std::string(std::istreambuf_iterator<char>(in), {});
     return false;
 }
 
@@ -431,7 +283,7 @@ void PulseServer::stop()
 
 CommandResult PulseServer::pactl(const std::vector<std::string>& args) const
 {
-    std::vector<std::string> argv{"pactl", "--server=" + address()};
+    std::vector<std::string> argv{"pactl", "--server=unix:" + socket_};
     argv.insert(argv.end(), args.begin(), args.end());
     return runCommand(argv);
 }
@@ -439,7 +291,9 @@ CommandResult PulseServer::pactl(const std::vector<std::string>& args) const
 std::optional<std::uint32_t> PulseServer::loadNullSink(const NullSink& sink) const
 {
     // pactl hands the arguments to the module parser as one string.
-    const auto r = pactl({"load-module", "module-null-sink", nullSinkArguments(sink)});
+    const auto r = pactl({"load-module", "module-null-sink",
+        "sink_name=" + sink.name + " rate=" + std::to_string(sink.rate) + " channels=" + std::to_string(sink.channels)
+            + " sink_properties='device.description=\"" + sink.description + "\"'"});
     if (!r.ok())
         return std::nullopt;
     try {
@@ -454,14 +308,14 @@ bool PulseServer::unloadModule(std::uint32_t index) const
     return pactl({"unload-module", std::to_string(index)}).ok();
 }
 
-namespace {
-
 // pipewire-pulse only records the choice; WirePlumber makes it the default a
 // moment later. Returns once the server says so.
-template <class Now> bool waitForDefault(const std::string& name, Now now)
+bool PulseServer::setDefault(const std::string& kind, const std::string& name) const
 {
+    if (!pactl({"set-default-" + kind, name}).ok())
+        return false;
     const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (now() != name) {
+    while (defaultOf(kind) != name) {
         if (Clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -469,57 +323,42 @@ template <class Now> bool waitForDefault(const std::string& name, Now now)
     return true;
 }
 
-}  // namespace
-
-bool PulseServer::setDefaultSink(const std::string& name) const
+std::string PulseServer::defaultOf(const std::string& kind) const
 {
-    return pactl({"set-default-sink", name}).ok() && waitForDefault(name, [&] { return defaultSink(); });
-}
-
-bool PulseServer::setDefaultSource(const std::string& name) const
-{
-    return pactl({"set-default-source", name}).ok() && waitForDefault(name, [&] { return defaultSource(); });
-}
-
-std::string PulseServer::defaultSink() const
-{
-    std::string name = pactl({"get-default-sink"}).output;
+    std::string name = pactl({"get-default-" + kind}).output;
     while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back())))
         name.pop_back();
     return name;
 }
 
-std::string PulseServer::defaultSource() const
+std::unique_ptr<TonePlayer> PulseServer::playTone(
+    const std::string& sink, double frequency, double amplitude, std::uint32_t rate, std::uint32_t channels) const
 {
-    std::string name = pactl({"get-default-source"}).output;
-    while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back())))
-        name.pop_back();
-    return name;
-}
-
-std::unique_ptr<TonePlayer> PulseServer::playTone(const std::string& sink, double frequency, double amplitude,
-    std::uint32_t rate, std::uint32_t channels, double seconds) const
-{
-    int in[2];
-    if (pipe2(in, O_CLOEXEC) != 0)
+    int pipe[2];
+    if (pipe2(pipe, O_CLOEXEC) != 0)
         return nullptr;
-    const pid_t pid = spawn(
-        {"pacat", "--playback", "--server=" + address(), "--device=" + sink, "--format=float32le",
+    // The same sample on every channel: one expression each.
+    std::string sine = std::to_string(amplitude) + "*sin(2*PI*" + std::to_string(frequency) + "*t)", each = sine;
+    for (std::uint32_t c = 1; c < channels; ++c)
+        each += "|" + sine;
+    const pid_t generator = spawn({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                                      "aevalsrc=" + each + ":s=" + std::to_string(rate), "-f", "f32le", "-"},
+        -1, pipe[1], -1);
+    const pid_t player = spawn(
+        {"pacat", "--playback", "--server=unix:" + socket_, "--device=" + sink, "--format=float32le",
             "--rate=" + std::to_string(rate), "--channels=" + std::to_string(channels), "--raw", "--latency-msec=100"},
-        in[0], -1, -1);
-    close(in[0]);
-    if (pid < 0) {
-        close(in[1]);
-        return nullptr;
-    }
-    return std::make_unique<TonePlayer>(pid, in[1], frequency, amplitude, rate, channels, seconds);
+        pipe[0], -1, -1);
+    close(pipe[0]);
+    close(pipe[1]);
+    auto tone = std::make_unique<TonePlayer>(generator, player);
+    return generator > 0 && player > 0 ? std::move(tone) : nullptr;
 }
 
 PulseServer* PulseServerEnvironment::current_ = nullptr;
 
 void PulseServerEnvironment::SetUp()
 {
-    ASSERT_TRUE(server_.start()) << "private " << soundServerName(server_.kind()) << " server: " << server_.error();
+    ASSERT_TRUE(server_.start()) << "private sound server: " << server_.error();
     current_ = &server_;
 }
 
