@@ -10,6 +10,7 @@
 #include "Controller/ConfigAudioWndController.h"
 #include "support/backends/VirtualAudio.h"
 #include "platform/ui/Workspace.h"
+#include "support/QtEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -86,30 +87,6 @@ private:
     QStringList* log_;
     QWidget window_;
 };
-
-// One QApplication for the whole run, its settings in a private folder.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-        QCoreApplication::setOrganizationName(QStringLiteral("traytape"));
-        QCoreApplication::setApplicationName(QStringLiteral("TrayTape"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config_.path());
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    QTemporaryDir config_;
-    int argc_ = 1;
-    char name_[10] = "app_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-inline auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // Every test gets a fresh home (so a fresh default save folder), empty
 // settings without the help window, a recording desktop and a virtual sound

@@ -15,6 +15,7 @@
 #include "platform/ui/Resources.h"
 #include "platform/ui/Workspace.h"
 #include "platform/ui/YUp.h"
+#include "support/QtEnvironment.h"
 #include "support/PulseServer.h"
 #include "support/Signal.h"
 #include "support/StereoFile.h"
@@ -57,31 +58,6 @@ struct AudioLibraryWndTestAccess {
 using A = AudioLibraryWndTestAccess;
 
 namespace {
-
-// gtest_main owns main(); the widgets of the whole executable need one QApplication.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        // The library window keeps its list in the settings: a private folder, never the user's.
-        qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-        QCoreApplication::setOrganizationName(QStringLiteral("traytape"));
-        QCoreApplication::setApplicationName(QStringLiteral("TrayTape"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config_.path());
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    QTemporaryDir config_;
-    int argc_ = 1;
-    char name_[14] = "library_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 QVariantMap item(const QString& path, float length)
 {
