@@ -149,25 +149,28 @@ protected:
     static QString pathOf(const QString& item) { return item.mid(item.indexOf(QLatin1Char('/'))); }
 
     // Chooses the entry from the first item whose exported menu holds it.
+    // Each call waits with events running: the app asks this process's
+    // watcher whether a tray is there, and a plain blocking call here would
+    // leave both waiting on each other until the timeout.
     bool clickMenuEntry(const QString& label) const
     {
         for (const QString& item : watcher->items) {
             QDBusMessage get = QDBusMessage::createMethodCall(serviceOf(item), pathOf(item),
                 QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
             get << kItemInterface << QStringLiteral("Menu");
-            const QVariant reply = bus.call(get, QDBus::Block, 5000).arguments().value(0);
+            const QVariant reply = bus.call(get, QDBus::BlockWithGui, 5000).arguments().value(0);
             const QString menu = reply.value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
             QDBusMessage call
                 = QDBusMessage::createMethodCall(serviceOf(item), menu, kMenuInterface, QStringLiteral("GetLayout"));
             call << 0 << -1 << QStringList();
-            const QDBusMessage layout = bus.call(call, QDBus::Block, 5000);
+            const QDBusMessage layout = bus.call(call, QDBus::BlockWithGui, 5000);
             if (menu.isEmpty() || layout.type() != QDBusMessage::ReplyMessage || layout.arguments().size() < 2)
                 continue;
             const int id = findEntry(layout.arguments().at(1).value<QDBusArgument>(), label);
             QDBusMessage event
                 = QDBusMessage::createMethodCall(serviceOf(item), menu, kMenuInterface, QStringLiteral("Event"));
             event << id << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u;
-            if (id && bus.call(event, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage)
+            if (id && bus.call(event, QDBus::BlockWithGui, 5000).type() == QDBusMessage::ReplyMessage)
                 return true;
         }
         return false;
@@ -195,8 +198,7 @@ TEST_F(TrayEndToEnd, TheExportedMenuRecordsIntoTheLibraryAndOneCopyRunsAtATime)
     ASSERT_NO_FATAL_FAILURE(launch());
     QTest::qWait(2000);  // an idle sound server may take a second or two to deliver its first block
     auto tone = server_->playTone("e2e_speakers", 440, 0.2);
-    // A single try failed now and then on a loaded machine: the entry is
-    // chosen as soon as the exported menu answers with it.
+    // The entry is chosen as soon as the exported menu answers with it.
     ASSERT_TRUE(QTest::qWaitFor([&] { return clickMenuEntry(QStringLiteral("Start Record")); }, 10000))
         << "the menu is exported";
     ASSERT_TRUE(QTest::qWaitFor([&] { return !recordings().isEmpty(); }, 5000))
