@@ -150,13 +150,9 @@ public:
                 return kAudioUnitErr_InvalidProperty;
             if (scope == kAudioUnitScope_Output && outputFormat_.mFormatID != 0)
                 return writePropertyValue(outputFormat_, ioSize, data);
-            if (!device_)
-                return kAudioUnitErr_NoConnection;
             // The device may have changed its format since it was chosen.
-            const auto info = connection_->device(device_);
-            if (!info)
-                return kAudioUnitErr_NoConnection;
-            source_ = *info;
+            if (OSStatus s = refreshSource())
+                return s;
             return writePropertyValue(
                 pulse::floatFormat(source_.sampleSpec.rate, source_.sampleSpec.channels, scope == kAudioUnitScope_Output),
                 ioSize, data);
@@ -170,14 +166,20 @@ public:
         }
     }
 
-    OSStatus initialize() override
+    // The chosen source as the server describes it now.
+    OSStatus refreshSource()
     {
-        if (!device_)
-            return kAudioUnitErr_NoConnection;
-        const auto info = connection_->device(device_);
+        const auto info = device_ ? connection_->device(device_) : std::nullopt;
         if (!info)
             return kAudioUnitErr_NoConnection;
         source_ = *info;
+        return noErr;
+    }
+
+    OSStatus initialize() override
+    {
+        if (OSStatus s = refreshSource())
+            return s;
         if (outputFormat_.mFormatID == 0)
             outputFormat_ = pulse::floatFormat(source_.sampleSpec.rate, source_.sampleSpec.channels, true);
         initialized_ = true;
