@@ -35,6 +35,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -197,11 +198,9 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropAndDeletionIsSto
 {
     const QString a = file(QStringLiteral("a.wav"), 40);
     const QString n = file(QStringLiteral("n.wav"), 2);
-    QVariantMap notText = item(a, 2);
-    notText[QStringLiteral("AudioPath")] = 42;
-    // Kept wherever the file is; dropped when it is gone or the entry is malformed.
-    store(QVariantList{item(a, 40), item(dir_.filePath(QStringLiteral("gone.wav")), 5), QStringLiteral("not a map"),
-        notText, QVariantList{a}, item(dir_.path(), 1), item(n, std::nanf("")), item(a, 40)});
+    // Kept wherever the file is; dropped when it is gone or is no file.
+    store(QVariantList{item(a, 40), item(dir_.filePath(QStringLiteral("gone.wav")), 5), item(dir_.path(), 1),
+        item(n, std::nanf("")), item(a, 40)});
     AudioLibraryWnd& library = open(400);
     EXPECT_EQ(paths(storedList()), (QStringList{a, n, a})) << "the drops are stored at once";
     EXPECT_EQ(rowYs(), (std::vector<double>{400, 346, 292, 238}));
@@ -243,8 +242,64 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropAndDeletionIsSto
     EXPECT_EQ(player(), nullptr);
     EXPECT_TRUE(QFileInfo::exists(a)) << "the file stays";
     EXPECT_EQ(paths(storedList()), QStringList({a, n}) + added);
-    store(QStringLiteral("junk"));  // something other than a list is no library, and is not a crash
-    EXPECT_TRUE(A::rows(open(0)).isEmpty());
+}
+
+TEST_F(LibraryTest, HostileSettingsAreReadAsFarAsTheyGoAndAnEntryWhoseFolderIsGoneWaitsForIt)
+{
+    const QString a = file(QStringLiteral("a.wav"), 40);
+    const QString n = file(QStringLiteral("n.wav"), 2);
+    const QString gone = dir_.filePath(QStringLiteral("gone.wav"));
+    QVariantMap bytes = item(a, 40);
+    bytes[QStringLiteral("AudioPath")] = a.toUtf8();
+    QVariantMap notText = item(a, 2);
+    notText[QStringLiteral("AudioPath")] = 42;
+    const auto shown = [&] {
+        QStringList shown;
+        for (const AudioItemView* row : rows()) {
+            shown.append(row->audioPath());
+            EXPECT_EQ(row->timeStr(), row->audioPath() == a ? "00:00:40" : "00:00:02") << "measured when not stored";
+        }
+        return shown;
+    };
+    const struct {
+        QVariant stored;
+        QStringList shown;
+    } cases[] = {
+        {item(a, 40), {a}},  // one item, not a list of one
+        {QStringList{a, n}, {a, n}},  // a comma list of paths
+        {QUrl::fromLocalFile(n), {n}},
+        {QVariantList{QStringLiteral("not a map"), notText, QVariantList{bytes, QVariantList{"file://" + n}},
+             item(gone, 5), QStringLiteral("a.wav")},
+            {a, n}},
+        {QVariantMap{{QStringLiteral("0"), item(n, 2)}, {QStringLiteral("1"), a.toUtf8()}}, {n, a}},
+        {QStringLiteral("junk"), {}},
+        {QVariantList{}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE((c.stored.toString() + " of type " + c.stored.typeName()).toStdString());
+        store(c.stored);
+        open(0).writeData();
+        EXPECT_EQ(shown(), c.shown);
+        EXPECT_EQ(paths(storedList()), c.shown);
+        EXPECT_FALSE(contents(QSettings().fileName()).contains("@Invalid")) << "never stored as an invalid value";
+    }
+
+    // A folder gone for now (an unmounted disk): its entries wait in their places for it, and only a
+    // file gone from a folder that is there is dropped.
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("disk")));
+    const QString away = file(QStringLiteral("disk/away.wav"), 2);
+    store(QVariantList{item(a, 40), item(away, 2), item(gone, 5), item(n, 2)});
+    ASSERT_TRUE(QDir(dir_.path()).rename(QStringLiteral("disk"), QStringLiteral("unmounted")));
+    AudioLibraryWnd& library = open(0);
+    EXPECT_EQ(shown(), (QStringList{a, n}));
+    EXPECT_EQ(paths(storedList()), (QStringList{a, away, n}));
+    library.chooseTheAudioItem(rows()[0]);
+    library.deleteChooseAudioItem();
+    library.addAudioItemFromPath(a);
+    EXPECT_EQ(paths(storedList()), (QStringList{away, n, a}));
+    ASSERT_TRUE(QDir(dir_.path()).rename(QStringLiteral("unmounted"), QStringLiteral("disk")));
+    open(0);
+    EXPECT_EQ(shown(), (QStringList{away, n, a})) << "shown again at the next start";
 }
 
 TEST_F(LibraryTest, ARecoveredRecordingIsListedOnceWithItsLengthAndStored)
