@@ -37,6 +37,12 @@ constexpr int kTrayCheckMilliseconds = 2000;
 // fragmented file, which plays; only the rewrite into an ordinary file is lost.
 constexpr std::chrono::seconds kQuitCompletionWait{20};
 
+// Why a file could not be made or written, in the words the CLI uses.
+QString reasonFor(OSStatus status)
+{
+    return QString::fromStdString(audiofile::reasonFor(status));
+}
+
 std::function<bool()>& systemTrayProbe()
 {
     static std::function<bool()> probe = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
@@ -304,10 +310,14 @@ void AppDelegate::startRecording()
         configAudioWndController_->setISRecording(false);
         if (started == RecordSession::StartResult::NoDevice)
             tellNoInputDevice();
+        else if (started == RecordSession::StartResult::DeviceGone)
+            notifyUser(tr("Recording could not start"),
+                tr("The input device %1 is no longer available. Choose another input in Preferences.")
+                    .arg(deviceName_.isEmpty() ? tr("in use") : QStringLiteral("\u201C%1\u201D").arg(deviceName_)));
         else
             notifyUser(tr("Recording could not start"),
-                tr("TrayTape could not create the file %1. Choose another folder in Preferences.")
-                    .arg(QDir::toNativeSeparators(path)));
+                tr("TrayTape could not create the file %1 (%2). Choose another folder in Preferences.")
+                    .arg(QDir::toNativeSeparators(path), reasonFor(session_->failure())));
         return;
     }
 
@@ -372,7 +382,8 @@ void AppDelegate::pollRecordFault()
                 .arg(name.isEmpty() ? tr("in use") : QStringLiteral("\u201C%1\u201D").arg(name), file));
     } else {
         notifyUser(tr("Recording stopped"),
-            tr("TrayTape could not write to %1 (is the disk full?). What was recorded before is kept.").arg(file));
+            tr("TrayTape could not write to %1 (%2). What was recorded before is kept.")
+                .arg(file, reasonFor(session_->failure())));
     }
 }
 

@@ -314,12 +314,12 @@ void AudioRecordDevice::configDevice(std::shared_ptr<AudioRecordMicDevice> devic
         connectSystemAudioRecord(true);
 }
 
-bool AudioRecordDevice::recordToPath(const std::optional<std::string>& path)
+bool AudioRecordDevice::recordToPath(const std::optional<std::string>& path, OSStatus* failure)
 {
     closeOutput();
     if (!path)
         return true;
-    auto stream = AudioFileStream::streamForWritingAtPath(*path);
+    auto stream = AudioFileStream::streamForWritingAtPath(*path, failure);
     if (!stream)
         return false;
     stream->setClientDataFormat(device_ ? device_->deviceFormat() : AudioStreamBasicDescription{});

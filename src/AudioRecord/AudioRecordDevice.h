@@ -109,8 +109,8 @@ public:
     void configDevice(std::shared_ptr<AudioRecordMicDevice> device);
     // Hands the current output to the completion thread; given a path,
     // creates the new output file. Returns false when the file could not be
-    // created.
-    bool recordToPath(const std::optional<std::string>& path);
+    // created; `failure`, when given, then hears why.
+    bool recordToPath(const std::optional<std::string>& path, OSStatus* failure = nullptr);
     void start();
     void pause();
     // Stops writing and hands the file to the completion thread; returns at

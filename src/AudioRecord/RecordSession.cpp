@@ -19,7 +19,12 @@ RecordSession::StartResult RecordSession::start(const std::string& path)
 {
     if (!recorder_.device())
         return StartResult::NoDevice;
-    if (!recorder_.recordToPath(path))
+    // Its capture already ended (the source or the output under it was
+    // unloaded): a file now would only ever hold silence.
+    if (recorder_.fault() == RecordFault::DeviceLost)
+        return StartResult::DeviceGone;
+    failure_ = noErr;
+    if (!recorder_.recordToPath(path, &failure_))
         return StartResult::FileNotCreated;
     path_ = path;
     recorder_.start();
@@ -80,6 +85,8 @@ RecordFault RecordSession::pollFault()
     if (fault == RecordFault::None || state_ == State::Idle)
         return RecordFault::None;
     // The capture or the file is gone: end the recording while what it holds is still whole.
+    if (fault == RecordFault::WriteFailed && recorder_.audioOutput())
+        failure_ = recorder_.audioOutput()->writeStatus();
     stop(Ending::Fault);
     return fault;
 }

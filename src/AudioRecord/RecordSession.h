@@ -30,7 +30,8 @@ public:
     enum class State { Idle, Recording, Paused };
     // Why a file left the session: the user stopped it, a fault ended it, the program is ending.
     enum class Ending { User, Fault, Quit };
-    enum class StartResult { Started, NoDevice, FileNotCreated };
+    // DeviceGone: the chosen device left the sound server after it was chosen.
+    enum class StartResult { Started, NoDevice, DeviceGone, FileNotCreated };
 
     struct Delivery {
         std::string path;
@@ -63,6 +64,9 @@ public:
     bool isActive() const { return state_ != State::Idle; }
     // The file of the running recording; after a stop, the last one's until the next start.
     const std::optional<std::string>& path() const { return path_; }
+    // Why the last start could not make its file, or why the last file a
+    // fault ended could not be written (audiofile::reasonFor words it).
+    OSStatus failure() const { return failure_; }
 
     // Makes the file and starts writing to it; the mark names it at once.
     StartResult start(const std::string& path);
@@ -105,6 +109,7 @@ private:
     State state_ = State::Idle;
     std::optional<std::string> path_;
     RecordFault reportedFault_ = RecordFault::None;
+    OSStatus failure_ = noErr;
     std::int64_t lostSeen_ = 0;      // frames, as of the last look
     std::int64_t lostReported_ = 0;  // frames the user has been told of
     // Stopped files not yet delivered, with why they were stopped.

@@ -205,8 +205,11 @@ int record(const std::vector<std::string>& args)
     hooks.delivered = [&closed](const RecordSession::Delivery& done) { closed = done.status; };
     hooks.audioLost = [&lostSeconds](double seconds) { lostSeconds += seconds; };
     RecordSession session(recorder, std::move(hooks));
-    if (session.start(out) != RecordSession::StartResult::Started)
-        return fail("cannot create file: " + out);
+    const RecordSession::StartResult started = session.start(out);
+    if (started == RecordSession::StartResult::DeviceGone)
+        return fail("input device vanished: " + name);
+    if (started != RecordSession::StartResult::Started)
+        return fail("cannot create file: " + out + " (" + audiofile::reasonFor(session.failure()) + ")");
     std::fprintf(
         stderr, "Recording \"%s\" into %s%s\n", name.c_str(), out.c_str(), seconds > 0 ? "" : " (Ctrl+C stops)");
 
@@ -243,13 +246,16 @@ int record(const std::vector<std::string>& args)
     const std::int64_t frames = fileFrames(out).value_or(0);
 
     std::printf("%lld\t%s\n", static_cast<long long>(frames), formatSeconds(length).c_str());
-    if (lostSeconds > 0)
+    const bool writeFailed = fault == RecordFault::WriteFailed || closed != noErr;
+    // A disk that failed loses what came after; the failure says so, not a slow disk.
+    if (lostSeconds > 0 && !writeFailed)
         std::fprintf(stderr, "%s s of audio were lost (the disk was too slow)\n", formatSeconds(lostSeconds).c_str());
     if (fault == RecordFault::DeviceLost)
         return fail("input device vanished; the recording was stopped and kept (" + formatSeconds(length) + " s)", 3);
-    if (fault == RecordFault::WriteFailed || closed != noErr)
+    if (writeFailed)
         return fail(
-            "writing " + out + " failed (disk full?); kept what the file holds ("
+            "writing " + out + " failed (" + audiofile::reasonFor(closed != noErr ? closed : session.failure())
+                + "); kept what the file holds ("
                 + formatSeconds(double(frames) / AudioFileStream::audioStreamBasicDescription(kAudioFileWAVEType).mSampleRate)
                 + " s)",
             3);

@@ -30,7 +30,9 @@
 
 #include <csignal>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -309,23 +311,32 @@ TEST_F(AppDelegateTest, WhatCannotRecordStartsNothingAndAGoneDeviceFallsBackToTh
         EXPECT_GT(peakOf(saveFolder() + QLatin1Char('/') + recordings()[0]), 0.3f);
     }
 
-    // A file that cannot be created, a device that cannot be opened, then no
-    // device at all: nothing starts, and the user is told why.
-    for (const int cause : {0, 1, 2}) {
+    // A file that cannot be created, a device that cannot be opened, the
+    // chosen device gone from the server since, then no device at all:
+    // nothing starts, and the user is told why.
+    const char* const says[] = {"missing/folder/", "No input device", "No input device",
+        "The input device \u201CUSB Headset\u201D is no longer available"};
+    for (const int cause : {0, 1, 3, 2}) {
         QSettings().clear();
         if (cause == 1) {
             audio_->failAlways(VirtualStep::Start);
-        } else if (cause == 2) {
+        } else if (cause >= 2) {
             audio_->clearFailures();
-            ASSERT_TRUE(audio_->removeDevice(mic_) && audio_->removeDevice(headset_));
+        }
+        if (cause == 2) {
+            ASSERT_TRUE(audio_->removeDevice(mic_));
         }
         auto app = launchPinned();
-        if (cause == 0)
+        if (cause == 0) {
             Access::config(*app).setSaveAudioPath(home_.path() + QStringLiteral("/missing/folder"));
+        } else if (cause == 3) {
+            ASSERT_TRUE(audio_->removeDevice(headset_));
+        }
         QSignalSpy told(app.get(), &AppDelegate::userNotified);
         app->startAndStopRecord();
         ASSERT_EQ(told.size(), 1) << cause;
-        EXPECT_TRUE(told[0][1].toString().contains(cause == 0 ? "missing/folder" : "No input device")) << cause;
+        EXPECT_TRUE(told[0][1].toString().contains(QString::fromUtf8(says[cause]))) << told[0][1].toString().toStdString();
+        EXPECT_TRUE(cause != 0 || told[0][1].toString().contains(QStringLiteral("(no such folder)")));
         EXPECT_FALSE(Access::session(*app).isActive());
         EXPECT_FALSE(Access::recordTimerRunning(*app));
         EXPECT_EQ(Access::find<QAction>(*app, "recordMenuItem")->text(), QStringLiteral("Start Record"));
@@ -392,7 +403,7 @@ TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryAtTheStopAndAVani
     EXPECT_EQ(told.size(), 1) << "told once";
 }
 
-TEST_F(AppDelegateTest, AudioTheDiskCouldNotTakeIsToldOnceTheStallIsOver)
+TEST_F(AppDelegateTest, AudioTheDiskCouldNotTakeIsToldOnceTheStallIsOverAndAFullDiskIsCalledFull)
 {
     auto app = launchPinned();
     QSignalSpy told(app.get(), &AppDelegate::userNotified);
@@ -421,6 +432,15 @@ TEST_F(AppDelegateTest, AudioTheDiskCouldNotTakeIsToldOnceTheStallIsOver)
     completeRecordings(*app);
     app->showAudioLevel();
     EXPECT_EQ(told.size(), 2) << "a loss is no failed recording";
+
+    // A disk that fills ends the recording, and is called full.
+    app->startAndStopRecord();
+    gate->failure = kAudioFileDiskFullError;
+    ASSERT_TRUE(GatedFile::install(Access::recorder(*app).audioOutput(), gate));
+    app->showAudioLevel();
+    EXPECT_FALSE(Access::session(*app).isActive());
+    ASSERT_EQ(told.size(), 3);
+    EXPECT_TRUE(told[2][1].toString().contains(QStringLiteral("(the disk is full)"))) << told[2][1].toString().toStdString();
 }
 
 // The tray draws every push: an XEmbed tray paints the icon into its slot, a
@@ -541,4 +561,21 @@ TEST(SingleInstanceTest, TheInstanceChannelCannotBeBlockedOrStarved)
     QSignalSpy activated(&first, &SingleInstance::activated);
     EXPECT_EQ(SingleInstance(QStringLiteral("test.instance"), folder).claim(), SingleInstance::Claim::HandedOver);
     EXPECT_TRUE(activated.count() > 0 || activated.wait(5000));
+
+    // Out of descriptors, an accept fails; the server closes and removes its
+    // socket, and must listen again once descriptors are free.
+    QLocalSocket late;
+    late.connectToServer(first.socketPath());
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlim_t was = limit.rlim_cur;
+    limit.rlim_cur = rlim_t(::dup(0));  // the lowest free descriptor: the accept's
+    ::close(int(limit.rlim_cur));
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    const bool closed = QTest::qWaitFor([&] { return !QFile::exists(first.socketPath()); }, 5000);
+    limit.rlim_cur = was;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    ASSERT_TRUE(closed);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(first.socketPath()); }, 5000));
+    EXPECT_EQ(SingleInstance(QStringLiteral("test.instance"), folder).claim(), SingleInstance::Claim::HandedOver);
 }

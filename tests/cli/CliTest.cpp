@@ -111,6 +111,16 @@ TEST_F(Cli, RecordingsFromAListedSourceEndAtTheAskedLengthOrASignalWithTheFileCo
         std::ifstream in(out, std::ios::binary);
         EXPECT_TRUE(wav || std::string(std::istreambuf_iterator<char>(in), {}).find("moof") == std::string::npos);
     }
+
+    // A file size limit fails the writes as a full disk does: called so, and the audio it cost is no slow disk's.
+    const CommandResult full = runCommand({"sh", "-c", "trap '' XFSZ; ulimit -f 100; exec \"$0\" \"$@\"", cli, "record",
+                                              "--device", "cli.monitor", "--seconds", "3", file("full.wav")},
+        30s);
+    EXPECT_EQ(full.exitCode, 3);
+    EXPECT_NE(full.errors.find("\ntraytape-cli: writing " + file("full.wav") + " failed (the disk is full); kept"),
+        std::string::npos)
+        << full.errors;
+    EXPECT_EQ(full.errors.find("lost"), std::string::npos) << full.errors;
 }
 
 // A fresh desktop has no default input chosen by hand: the server picks one,
@@ -190,7 +200,8 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
         {{"export", "--start", "1e10", in, out}, "out of range"},
         {{"export", "--", "-in.wav", out}, "no such file: -in.wav"},
         {{"info", "--", "-in.wav"}, "no such file: -in.wav"},
-        {{"record", "--force", "--seconds", "1", fifo}, "cannot create file"},
+        {{"record", "--force", "--seconds", "1", fifo}, "cannot create file: " + fifo + " (not a regular file)"},
+        {{"record", "--seconds", "1", "/sys/take.wav"}, "cannot create file: /sys/take.wav (permission denied)"},
         {{"export", "--start", "-1", in, out}, "--start"},
         {{"export", "--end", "nan", in, out}, "--end"},
         {{"export", "--end", "2s", in, out}, "--end"},

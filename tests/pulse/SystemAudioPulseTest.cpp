@@ -2,6 +2,7 @@
 // sink recorded from its monitor, and what the default output plays recorded
 // through the loopback source the registry's driver loads.
 #include "AudioRecord/AudioRecordDevice.h"
+#include "AudioRecord/RecordSession.h"
 #include "support/DecodedFile.h"
 #include "support/PulseServer.h"
 
@@ -326,4 +327,35 @@ TEST_F(SystemAudioPulse, TheCarriedOutputVanishingEndsTheRecordingAsALostDevice)
 TEST_F(SystemAudioPulse, MovingTheLoopbacksCaptureIsTreatedAsTheLoss)
 {
     loseTheCarriedOutput(false);
+}
+
+// A device the server unloaded after it was chosen (an input, or the output
+// under system audio) starts no recording: not even an empty file is made.
+TEST_F(SystemAudioPulse, StartingAfterTheChosenDeviceWasUnloadedMakesNoFile)
+{
+    for (const bool system : {false, true}) {
+        SCOPED_TRACE(system ? "system audio" : "an output's monitor");
+        AudioRecordDevice recorder;
+        recorder.pause();
+        recorder.connectSystemAudioRecord(system);
+        std::shared_ptr<AudioRecordMicDevice> chosen;
+        for (auto& device : recorder.allAudioInputDevices())
+            if (system ? device->deviceName() == kSystemAudio : device->uniqueID() == "sysb.monitor")
+                chosen = device;
+        ASSERT_TRUE(chosen);
+        recorder.configDevice(chosen);
+        ASSERT_TRUE(recorder.device());
+        ASSERT_TRUE(server().unloadModule(sinks[1]));
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (recorder.fault() != RecordFault::DeviceLost && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        RecordSession session(recorder, {});
+        EXPECT_EQ(session.start((dir / "empty.wav").string()), RecordSession::StartResult::DeviceGone);
+        EXPECT_TRUE(fs::is_empty(dir));
+        recorder.configDevice(nullptr);
+        const auto again = server().loadNullSink({"sysb", 48000, 2, "System sysb"});
+        ASSERT_TRUE(again);
+        sinks[1] = *again;
+        ASSERT_TRUE(server().setDefaultSink("sysb"));
+    }
 }
