@@ -253,10 +253,10 @@ int record(const std::vector<std::string>& args)
     if (fault == RecordFault::DeviceLost)
         return fail("input device vanished; the recording was stopped and kept (" + formatSeconds(length) + " s)", 3);
     if (writeFailed)
-        return fail(
-            "writing " + out + " failed (" + audiofile::reasonFor(closed != noErr ? closed : session.failure())
+        return fail("writing " + out + " failed (" + audiofile::reasonFor(closed != noErr ? closed : session.failure())
                 + "); kept what the file holds ("
-                + formatSeconds(double(frames) / AudioFileStream::audioStreamBasicDescription(kAudioFileWAVEType).mSampleRate)
+                + formatSeconds(
+                    double(frames) / AudioFileStream::audioStreamBasicDescription(kAudioFileWAVEType).mSampleRate)
                 + " s)",
             3);
     if (silentDevice)

@@ -113,8 +113,8 @@ TEST_F(Cli, RecordingsFromAListedSourceEndAtTheAskedLengthOrASignalWithTheFileCo
     }
 
     // A file size limit fails the writes as a full disk does: called so, and the audio it cost is no slow disk's.
-    const CommandResult full = runCommand({"sh", "-c", "trap '' XFSZ; ulimit -f 100; exec \"$0\" \"$@\"", cli,
-        "record", "--device", "cli.monitor", "--seconds", "3", file("full.wav")});
+    const CommandResult full = runCommand({"sh", "-c", "trap '' XFSZ; ulimit -f 100; exec \"$0\" \"$@\"", cli, "record",
+        "--device", "cli.monitor", "--seconds", "3", file("full.wav")});
     EXPECT_TRUE(full.exitCode == 3 && full.errors.find("lost") == std::string::npos
         && full.errors.find(file("full.wav") + " failed (the disk is full); kept") != std::string::npos)
         << full.errors;

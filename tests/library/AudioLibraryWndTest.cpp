@@ -254,7 +254,7 @@ TEST_F(LibraryTest, HostileSettingsAreReadAsFarAsTheyGoAndNeverStoredAsAnInvalid
     const QString a = file(QStringLiteral("a.wav"), 40), n = file(QStringLiteral("n.wav"), 2);
     const QString path = QStringLiteral("AudioPath");
     const std::pair<QVariant, QStringList> cases[] = {
-        {item(a, 40), {a}},  // one item, not a list of one
+        {item(a, 40), {a}},           // one item, not a list of one
         {QStringList{a, n}, {a, n}},  // a comma list of paths, measured
         {QVariantList{QStringLiteral("not a map"), QVariantMap{{path, 42}}, item(dir_.filePath("gone.wav"), 5),
              QStringLiteral("a.wav"), QVariantList{item(a, 40), QVariantList{"file://" + n}}},

@@ -345,7 +345,8 @@ TEST_F(SystemAudioPulse, StartingAfterTheChosenDeviceWasUnloadedMakesNoFile)
         const auto deadline = std::chrono::steady_clock::now() + 5s;
         while (recorder.fault() != RecordFault::DeviceLost && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(10ms);
-        EXPECT_EQ(RecordSession(recorder, {}).start((dir / "empty.wav").string()), RecordSession::StartResult::DeviceGone);
+        EXPECT_EQ(
+            RecordSession(recorder, {}).start((dir / "empty.wav").string()), RecordSession::StartResult::DeviceGone);
         EXPECT_TRUE(fs::is_empty(dir)) << sink;
     }
 }
