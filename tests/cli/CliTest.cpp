@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -81,7 +82,24 @@ TEST_F(Cli, RecordingsFromAListedSourceEndAtTheAskedLengthOrASignalWithTheFileCo
     EXPECT_NE(devices.output.find("\tother.monitor\t2\t44100\n"), std::string::npos) << devices.output;
     EXPECT_EQ(devices.output.find("\tcli\t"), std::string::npos) << devices.output;
 
-    auto tone = PulseServerEnvironment::server().playTone("cli", 880, 0.5);
+    // The user turned our own stream down and muted it in a mixer in an
+    // earlier run. The server brings both back (PulseAudio with this module,
+    // PipeWire's session manager by itself); the recordings below must still
+    // be at full level.
+    auto& server = PulseServerEnvironment::server();
+    server.pactl({"load-module", "module-stream-restore"});
+    auto earlier = std::async(std::launch::async, [this] {
+        return run({"record", "--device", "other.monitor", "--seconds", "4", file("earlier.wav")});
+    });
+    std::vector<std::string> stream;
+    while (stream.empty() && earlier.wait_for(10ms) == std::future_status::timeout)
+        stream = fields(server.pactl({"list", "short", "source-outputs"}).output);
+    ASSERT_FALSE(stream.empty());
+    ASSERT_TRUE(server.pactl({"set-source-output-volume", stream[0], "30%"}).ok());
+    ASSERT_TRUE(server.pactl({"set-source-output-mute", stream[0], "1"}).ok());
+    ASSERT_TRUE(earlier.get().ok());
+
+    auto tone = server.playTone("cli", 880, 0.5);
     for (const auto& [name, signal] : {std::pair{"take.wav", ""}, std::pair{"take.m4a", ""},
              std::pair{"int.m4a", "INT"}, std::pair{"term.wav", "TERM"}}) {
         SCOPED_TRACE(name);
