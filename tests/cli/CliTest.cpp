@@ -151,6 +151,39 @@ TEST_F(Cli, SystemAudioLeavesTheDefaultInputAlone)
     EXPECT_EQ(server.defaultSource(), before);
 }
 
+// An input that gives only silence is told once the warning time has
+// passed; a muted one (turned down to 30 % too) at once, and after the
+// program it is as the user set it.
+TEST_F(Cli, SilenceAndAMutedInputAreToldAndTheInputIsLeftAsTheUserSetIt)
+{
+    auto& server = PulseServerEnvironment::server();
+    const auto setting = [&server] {
+        return server.pactl({"get-source-volume", "other.monitor"}).output
+            + server.pactl({"get-source-mute", "other.monitor"}).output;
+    };
+    const auto record = [](const std::string& out) {
+        return run({"record", "--device", "other.monitor", "--seconds", "1.5", "--warn-silence", "0.5", out});
+    };
+    const std::string silence = "TrayTape is recording silence from \"Monitor of Other Sink\"\n";
+    const CommandResult quiet = record(file("quiet.wav"));
+    ASSERT_TRUE(quiet.ok()) << quiet.errors;
+    const auto at = quiet.errors.find(silence);
+    EXPECT_NE(at, std::string::npos) << quiet.errors;
+    EXPECT_EQ(quiet.errors.find(silence, at + 1), std::string::npos) << "once: " << quiet.errors;
+
+    ASSERT_TRUE(server.pactl({"set-source-volume", "other.monitor", "30%"}).ok());
+    ASSERT_TRUE(server.pactl({"set-source-mute", "other.monitor", "1"}).ok());
+    const std::string users = setting();
+    const CommandResult muted = record(file("muted.wav"));
+    ASSERT_TRUE(muted.ok()) << muted.errors;
+    EXPECT_EQ(muted.errors.rfind("\"Monitor of Other Sink\" is muted: the recording will be silent\n", 0), 0u)
+        << muted.errors;
+    EXPECT_EQ(muted.errors.find(silence), std::string::npos) << "the mute said it: " << muted.errors;
+    EXPECT_EQ(setting(), users);
+    ASSERT_TRUE(server.pactl({"set-source-volume", "other.monitor", "100%"}).ok());
+    ASSERT_TRUE(server.pactl({"set-source-mute", "other.monitor", "0"}).ok());
+}
+
 TEST_F(Cli, ExportWritesTheTrimmedRangeInTheFormatOfItsExtensionAndPrintsItsLength)
 {
     const std::string in = file("take.wav");
@@ -196,6 +229,7 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
         {{"record", "--seconds", "1", file("missing/c.wav")}, "folder does not exist"},
         {{"record", "--seconds", "1", out}, "file exists"},
         {{"record", "--seconds", "-3", file("d.wav")}, "--seconds"},
+        {{"record", "--warn-silence", "inf", file("d.wav")}, "--warn-silence needs a positive number"},
         {{"info", file("nothing.wav")}, "no such file"},
         {{"frobnicate"}, "usage"},
         {{"export", file("missing.wav"), out}, "no such file"},
