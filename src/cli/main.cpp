@@ -215,8 +215,8 @@ int record(const std::vector<std::string>& args)
             std::fprintf(stderr, "TrayTape is recording silence from \"%s\"\n", name.c_str());
     };
     RecordSession session(recorder, std::move(hooks));
-    session.setSilenceTimes(std::chrono::duration_cast<RecordSession::Clock::duration>(
-                                std::chrono::duration<double>(warnSilence)),
+    session.setSilenceTimes(
+        std::chrono::duration_cast<RecordSession::Clock::duration>(std::chrono::duration<double>(warnSilence)),
         std::chrono::minutes(10));
     if (session.start(out) != RecordSession::StartResult::Started)
         return fail("cannot create file: " + out);

@@ -443,7 +443,8 @@ TEST_F(AppDelegateTest, SilenceIsToldAfterThirtySecondsAndAMutedInputAtTheStart)
     app->startAndStopRecord();
     EXPECT_EQ(after(29s), 0);
     EXPECT_EQ(after(1s), 1);
-    EXPECT_EQ(told[0][1].toString(), QStringLiteral("TrayTape is recording silence from \u201CBuilt-in Microphone\u201D"));
+    EXPECT_EQ(
+        told[0][1].toString(), QStringLiteral("TrayTape is recording silence from \u201CBuilt-in Microphone\u201D"));
     EXPECT_EQ(after(9min + 59s), 1) << "not again within 10 minutes";
     EXPECT_EQ(after(1s), 2);
     EXPECT_EQ(after(9min + 55s, -0.002f), 2) << "sound";
@@ -457,10 +458,12 @@ TEST_F(AppDelegateTest, SilenceIsToldAfterThirtySecondsAndAMutedInputAtTheStart)
     app->startAndStopRecord();
 
     const std::uint32_t muted = 1;
-    ASSERT_EQ(audio_->setPropertyData(mic_, {kAudioDevicePropertyMute, kAudioDevicePropertyScopeInput, 1}, 4, &muted), noErr);
+    ASSERT_EQ(
+        audio_->setPropertyData(mic_, {kAudioDevicePropertyMute, kAudioDevicePropertyScopeInput, 1}, 4, &muted), noErr);
     app->startAndStopRecord();
     ASSERT_EQ(told.size(), 5);
-    EXPECT_EQ(told[4][1].toString(), QStringLiteral("\u201CBuilt-in Microphone\u201D is muted: the recording will be silent"));
+    EXPECT_EQ(told[4][1].toString(),
+        QStringLiteral("\u201CBuilt-in Microphone\u201D is muted: the recording will be silent"));
     EXPECT_EQ(after(9min), 5) << "the mute was the word on this silence";
     EXPECT_EQ(after(1min), 6);
     app->startAndStopRecord();

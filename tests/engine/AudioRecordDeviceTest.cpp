@@ -134,13 +134,13 @@ protected:
 // The capture unit
 
 // One float buffer per channel, at least two, the input's mute left as the
-// user set it; a failed render drops its own cycle; nothing after close. A failing set-up step leaves the device closed with that step's status.
+// user set it; a failed render drops its own cycle; nothing after close. A
+// failing set-up step leaves the device closed with that step's status.
 TEST_F(RecorderTest, CaptureDeliversOneFloatBufferPerChannelAndAFailedSetUpLeavesItClosed)
 {
     for (const std::uint32_t channels : {1u, 2u, 4u}) {
         SCOPED_TRACE(channels);
-        const AudioObjectID id
-            = audio->addDevice({"in", "in" + std::to_string(channels), channels, 0, 48000, true});
+        const AudioObjectID id = audio->addDevice({"in", "in" + std::to_string(channels), channels, 0, 48000, true});
         AudioRecordMicDevice device(id);
         CountingDelegate delegate;
         device.setDelegate(&delegate);

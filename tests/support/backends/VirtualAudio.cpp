@@ -359,7 +359,8 @@ OSStatus VirtualAudio::setPropertyData(
     std::lock_guard lock(core_->mutex);
     DeviceRecord* d = core_->find(object);
     std::uint32_t muted = 0;
-    if (d == nullptr || address.mSelector != kAudioDevicePropertyMute || address.mScope != kAudioDevicePropertyScopeInput)
+    if (d == nullptr || address.mSelector != kAudioDevicePropertyMute
+        || address.mScope != kAudioDevicePropertyScopeInput)
         return kAudioHardwareUnknownPropertyError;
     if (OSStatus s = readPropertyValue(data, size, muted))
         return s;

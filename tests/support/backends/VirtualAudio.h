@@ -70,7 +70,6 @@ public:
     void failAlways(VirtualStep step, OSStatus status = kAudioHardwareUnspecifiedError);
     void clearFailures();
 
-
     std::vector<VirtualUnitState> units() const;  // live units, in creation order
     int unitsCreated() const;                     // disposed ones included
 
