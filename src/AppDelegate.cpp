@@ -178,6 +178,13 @@ void AppDelegate::applicationDidFinishLaunching()
         // A loss of a few frames still deserves a figure the user can see.
         notifyUser(tr("Audio lost"), tr("%1 s of audio were lost").arg(std::max(seconds, 0.1), 0, 'f', 1));
     };
+    hooks.silence = [this](RecordSession::Silence silence) {
+        const QString device = QStringLiteral("\u201C%1\u201D").arg(deviceName_);
+        if (silence == RecordSession::Silence::Muted)
+            notifyUser(tr("Input muted"), tr("%1 is muted: the recording will be silent").arg(device));
+        else
+            notifyUser(tr("Recording silence"), tr("TrayTape is recording silence from %1").arg(device));
+    };
     session_ = std::make_unique<RecordSession>(*audioRecord_, std::move(hooks));
     audioRecord_->connectSystemAudioRecord(true);
     audioRecord_->pause();
@@ -267,6 +274,7 @@ void AppDelegate::showAudioLevel()
     ui_->panelAudioWaveView->redrawIfChanged();
     pollRecordFault();
     session_->pollLostAudio();
+    session_->pollSilence();
 }
 
 void AppDelegate::pushLevelIcon()

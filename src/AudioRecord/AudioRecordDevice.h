@@ -52,10 +52,11 @@ public:
     bool isOpen() const { return audioUnit_ != nullptr && status_ == noErr; }
     void start();
     void stop();
-    void setVolume(float volume);
     std::string deviceName() const;
     std::optional<std::string> uniqueID() const;
     bool isInputDevice() const;
+    // Whether the sound server mutes the input (for every program).
+    bool isMuted() const;
     // False once an open device has stopped delivering because it vanished.
     bool isRunning() const;
 
@@ -128,6 +129,11 @@ public:
     void abandonCompletion() { completer_.abandon(); }
     bool isStart() const { return !isRecordFilePaused(); }
     double audioLevel() const { return audioDataLevel(); }
+    // Below this on every channel (-60 dBFS) a buffer is silence.
+    static constexpr float kSilenceLevel = 0.001f;
+    // Captured buffers that were not silence, counted since the recorder was
+    // made; the main thread watches it change.
+    std::uint64_t heardBuffers() const { return heardBuffers_.load(std::memory_order_relaxed); }
     std::optional<std::string> audioPath() const;
     double audioLength() const;
     bool isSystem() const;
@@ -174,6 +180,7 @@ private:
     std::atomic<bool> writing_{false};
     // Written by the audio thread only (a load and a store, no read-modify-write).
     std::atomic<std::int64_t> lostFrames_{0};
+    std::atomic<std::uint64_t> heardBuffers_{0};  // audio thread writes, as lostFrames_
     // Last: its destructor waits for the files handed to it.
     RecordCompleter completer_;
 };

@@ -35,6 +35,16 @@ RecordSession::StartResult RecordSession::start(const std::string& path)
     state_ = State::Recording;
     reportedFault_ = RecordFault::None;
     lostSeen_ = lostReported_ = 0;
+    heardSeen_ = recorder_.heardBuffers();
+    heardAt_ = now_();
+    silenceToldAt_.reset();
+    // Muted, the input gives silence for the whole take: said at once, and
+    // the silence that follows is not told again until the repeat time.
+    if (recorder_.device()->isMuted()) {
+        silenceToldAt_ = heardAt_;
+        if (hooks_.silence)
+            hooks_.silence(Silence::Muted);
+    }
     return StartResult::Started;
 }
 
@@ -52,6 +62,7 @@ void RecordSession::resume()
         return;
     recorder_.start();
     state_ = State::Recording;
+    heardAt_ = now_();  // a pause records nothing, silence included
 }
 
 void RecordSession::stop(Ending ending)
@@ -89,6 +100,33 @@ RecordFault RecordSession::pollFault()
         failure_ = recorder_.audioOutput()->writeStatus();
     stop(Ending::Fault);
     return fault;
+}
+
+void RecordSession::pollSilence()
+{
+    if (state_ != State::Recording)
+        return;
+    const Clock::time_point now = now_();
+    const std::uint64_t heard = recorder_.heardBuffers();
+    if (heard != heardSeen_) {
+        heardSeen_ = heard;
+        heardAt_ = now;
+        return;
+    }
+    if (now - heardAt_ < silenceAfter_ || (silenceToldAt_ && now - *silenceToldAt_ < silenceRepeat_))
+        return;
+    silenceToldAt_ = now;
+    if (hooks_.silence)
+        hooks_.silence(Silence::Silent);
+}
+
+void RecordSession::setSilenceTimes(
+    Clock::duration after, Clock::duration repeat, std::function<Clock::time_point()> now)
+{
+    silenceAfter_ = after;
+    silenceRepeat_ = repeat;
+    if (now)
+        now_ = std::move(now);
 }
 
 void RecordSession::checkLostAudio(bool finalCheck)

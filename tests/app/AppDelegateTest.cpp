@@ -440,6 +440,53 @@ TEST_F(AppDelegateTest, AudioTheDiskCouldNotTakeIsToldOnceTheStallIsOverAndAFull
         && told.back()[1].toString().contains(QStringLiteral("(the disk is full)")));
 }
 
+// Silence is told after 30 s of it (-60 dBFS and below), then no more than
+// every 10 minutes, a pause not counting; a muted input is told at the start.
+TEST_F(AppDelegateTest, SilenceIsToldAfterThirtySecondsAndAMutedInputAtTheStart)
+{
+    using namespace std::chrono_literals;
+    auto app = launchPinned();
+    RecordSession& session = Access::session(*app);
+    RecordSession::Clock::time_point now;
+    session.setSilenceTimes(30s, 10min, [&now] { return now; });
+    QSignalSpy told(app.get(), &AppDelegate::userNotified);
+    // The left channel silent, the right one below zero: a line input may carry one side only.
+    const auto after = [&](RecordSession::Clock::duration wait, float right = -0.0009f) {
+        now += wait;
+        EXPECT_TRUE(audio_->runCycle(mic_, {std::vector<float>(512, 0.0f), std::vector<float>(512, right)}));
+        app->showAudioLevel();
+        return told.size();
+    };
+    app->startAndStopRecord();
+    EXPECT_EQ(after(29s), 0);
+    EXPECT_EQ(after(1s), 1);
+    EXPECT_EQ(
+        told[0][1].toString(), QStringLiteral("TrayTape is recording silence from \u201CBuilt-in Microphone\u201D"));
+    EXPECT_EQ(after(9min + 59s), 1) << "not again within 10 minutes";
+    EXPECT_EQ(after(1s), 2);
+    EXPECT_EQ(after(9min + 55s, -0.002f), 2) << "sound";
+    EXPECT_EQ(after(29s), 2) << "10 minutes passed, but not 30 s of silence";
+    EXPECT_EQ(after(1s), 3);
+    session.pause();
+    EXPECT_EQ(after(11min), 3) << "a pause records no silence";
+    session.resume();
+    EXPECT_EQ(after(29s), 3);
+    EXPECT_EQ(after(1s), 4);
+    app->startAndStopRecord();
+
+    const std::uint32_t muted = 1;
+    ASSERT_EQ(
+        audio_->setPropertyData(mic_, {kAudioDevicePropertyMute, kAudioDevicePropertyScopeInput, 1}, 4, &muted), noErr);
+    app->startAndStopRecord();
+    ASSERT_EQ(told.size(), 5);
+    EXPECT_EQ(told[4][1].toString(),
+        QStringLiteral("\u201CBuilt-in Microphone\u201D is muted: the recording will be silent"));
+    EXPECT_EQ(after(9min), 5) << "the mute was the word on this silence";
+    EXPECT_EQ(after(1min), 6);
+    app->startAndStopRecord();
+    completeRecordings(*app);
+}
+
 // The tray draws every push: an XEmbed tray paints the icon into its slot, a
 // StatusNotifierItem host reads each of its sizes. A day of a moving meter is
 // a million pushes, so a few thousand must leave nothing behind.

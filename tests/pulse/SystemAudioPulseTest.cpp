@@ -95,9 +95,12 @@ protected:
         recorder.pause();
         recorder.configDevice(device);
         EXPECT_EQ(recorder.isSystem(), !devices.empty() && device == devices.front());
+        // The tone reaches a new capture a moment after it opens (PipeWire links it first): the file begins with it.
+        const auto deadline = std::chrono::steady_clock::now() + 15s;
+        while (recorder.audioLevel() < 0.1 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
         EXPECT_TRUE(recorder.recordToPath(path));
         recorder.start();
-        const auto deadline = std::chrono::steady_clock::now() + 15s;
         while (recorder.audioLength() < seconds && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(10ms);
         EXPECT_GE(recorder.audioLength(), seconds);
