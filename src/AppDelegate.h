@@ -27,6 +27,7 @@
 #include <vector>
 
 class AudioWaveView;
+class SleepInhibitor;
 class QAction;
 class QCheckBox;
 class QLabel;
@@ -71,6 +72,15 @@ public:
     void showAudioLevel();
     void chooseAudioDeviceNum(std::int32_t index) override;
     void startAndStopRecord();
+    // Pauses a running recording, resumes a paused one; nothing while idle.
+    void pauseAndResumeRecord();
+    // A command from another process (see SingleInstance::kCommands): whether
+    // it was done, and what to print (the state, or why it could not be done).
+    struct CommandAnswer {
+        bool done = false;
+        QString text;
+    };
+    CommandAnswer obeyCommand(const QString& command);
     void showRecordTime();
     QString getSaveAudioPath() const;
     void setChooseOrNotShowHelp();
@@ -109,6 +119,8 @@ private:
     void pollRecordFault();
     void notifyUser(const QString& title, const QString& message);
     void pushLevelIcon();
+    // Menu entries, panel buttons, record icon and sleep lock as the session's state says.
+    void showRecordState();
     void buildPanelMenuButton();
     void checkSystemTray();
     void tellNoInputDevice();
@@ -120,6 +132,7 @@ private:
     QMenu* menuTop_ = nullptr;
     QAction* recordMenuItem_ = nullptr;
     QAction* timeMenuItem_ = nullptr;
+    QAction* pauseMenuItem_ = nullptr;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     std::unique_ptr<QSystemTrayIcon> statusAudioWave_;
     std::unique_ptr<ConfigAudioWndController> configAudioWndController_;
@@ -131,10 +144,10 @@ private:
     QCheckBox* btnShowRecordingPanel_ = nullptr;
     QLabel* lblRecordAudioTime_ = nullptr;
     QToolButton* btnStartRecord_ = nullptr;
+    QToolButton* btnPauseRecord_ = nullptr;
     QLabel* lblRecordTip_ = nullptr;
     std::unique_ptr<AudioLibraryLink> audioLibraryWnd_;
     std::unique_ptr<QTimer> timerForShow_;
-    float timelong_ = 0;
     QCheckBox* btnShowHelpWnd_ = nullptr;
     QWidget* window_ = nullptr;  // the help window
 
@@ -147,6 +160,8 @@ private:
     QString deviceName_;  // of the device last chosen
     QList<QImage> levelIconImages_;
     int levelIconPushes_ = 0;
+    std::optional<RecordSession::State> iconState_;  // the state the record icon shows
+    SleepInhibitor* sleepInhibitor_ = nullptr;        // child of this
     bool terminated_ = false;
     QToolButton* panelMenuButton_ = nullptr;  // child of the recording panel
     QTimer* trayTimer_ = nullptr;             // child of this
