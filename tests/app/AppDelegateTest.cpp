@@ -9,13 +9,17 @@
 #include "QuitSignals.h"
 #include "platform/InterruptedRecording.h"
 #include "platform/ui/Autostart.h"
+#include "platform/pulse/PulsePlatform.h"
 #include "platform/ui/SingleInstance.h"
 #include "support/DecodedFile.h"
 #include "support/GatedFile.h"
+#include "support/PulseServer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -26,6 +30,7 @@
 #include <QSystemTrayIcon>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 #include <QToolButton>
 
 #include <csignal>
@@ -210,7 +215,7 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     EXPECT_TRUE(stored.readAll().contains("RecordingInProgress=" + saveFolder().toUtf8()));
     EXPECT_EQ(markedPath(), path);
     EXPECT_NE(mark(), path) << "the mark also says what identifies the file";
-    feed(20);
+    feed(50);  // the clock shows the audio written: 1.07 s
     app->showRecordTime();
     EXPECT_EQ(clock->text(), QStringLiteral("00:00:01"));
     EXPECT_EQ(Access::find<QAction>(*app, "timeMenuItem")->text(), QStringLiteral("Recorded Time: 00:00:01"));
@@ -263,29 +268,45 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     EXPECT_EQ(QDir(picked).entryList(QDir::Files).size(), 1);
 }
 
-TEST_F(AppDelegateTest, APausedSessionWritesNothingAndResumesIntoTheSameFile)
+TEST_F(AppDelegateTest, PausedFromTheMenuOrThePanelNothingIsWrittenTheClockStopsAndTheSameFileGoesOn)
 {
     auto app = launchPinned();
     RecordSession& session = Access::session(*app);
-    session.resume();
-    session.pause();
+    QAction* pauseItem = Access::find<QAction>(*app, "pauseMenuItem");
+    QToolButton* pauseButton = Access::find<QToolButton>(*app, "btnPauseRecord");
+    QLabel* clock = Access::find<QLabel>(*app, "lblRecordAudioTime");
+    const auto trayIcon = [&] { return Access::statusItem(*app)->icon().pixmap(22, 22).toImage(); };
+    const QImage recordingIcon = trayIcon();
+    EXPECT_FALSE(pauseItem->isEnabled() || pauseButton->isEnabled());
+    app->pauseAndResumeRecord();
     EXPECT_EQ(session.state(), RecordSession::State::Idle) << "nothing to pause or resume";
     Access::config(*app).popAudioFormat()->setCurrentIndex(1);  // WAVE: samples as captured
     app->startAndStopRecord();
-    feed(20, 0.3f);
+    EXPECT_TRUE(pauseItem->isEnabled() && pauseButton->isEnabled());
+    feed(50, 0.3f);
     const double before = Access::recorder(*app).audioLength();
-    session.pause();
+    pauseItem->trigger();
     EXPECT_EQ(session.state(), RecordSession::State::Paused);
-    feed(20, 0.9f);
+    EXPECT_EQ(pauseItem->text(), QStringLiteral("Resume Recording"));
+    EXPECT_NE(trayIcon(), recordingIcon) << "the tray shows the pause";
+    feed(50, 0.9f);
     EXPECT_EQ(Access::recorder(*app).audioLength(), before);
-    app->showAudioLevel();  // the meter still moves; the recording is not taken for ended
+    app->showRecordTime();
+    app->showRecordTime();
+    EXPECT_EQ(clock->text(), QStringLiteral("00:00:01")) << "the clock counts the audio written";
+    EXPECT_NEAR(Access::recorder(*app).audioLevel(), 0.9, 0.01) << "the meter still follows the input";
+    app->showAudioLevel();  // and the recording is not taken for ended
     EXPECT_TRUE(session.isActive());
-    session.resume();
-    feed(20, 0.3f);
+    pauseButton->click();
+    EXPECT_EQ(session.state(), RecordSession::State::Recording);
+    EXPECT_EQ(pauseItem->text(), QStringLiteral("Pause Recording"));
+    EXPECT_EQ(trayIcon(), recordingIcon);
+    feed(50, 0.3f);
     EXPECT_DOUBLE_EQ(Access::recorder(*app).audioLength(), 2 * before);
-    session.pause();
+    pauseButton->click();
     app->startAndStopRecord();  // a paused recording is stopped, not started again
-    EXPECT_FALSE(session.isActive());
+    EXPECT_FALSE(session.isActive() || pauseItem->isEnabled() || pauseButton->isEnabled());
+    EXPECT_EQ(trayIcon(), recordingIcon);
     completeRecordings(*app);
     EXPECT_EQ(recordings().size(), 1);
     EXPECT_NEAR(peakOf(stamped(".wav")), 0.3f, 0.02f) << "nothing of the paused stretch";
@@ -334,7 +355,7 @@ TEST_F(AppDelegateTest, WhatCannotRecordStartsNothingAndAGoneDeviceFallsBackToTh
     }
 }
 
-TEST_F(AppDelegateTest, ATerminationSignalWhileRecordingCompletesTheFileAndStoresTheLibrary)
+TEST_F(AppDelegateTest, ATerminationSignalWhilePausedCompletesTheFileAndStoresTheLibrary)
 {
     auto app = launchPinned();
     QuitSignals quitSignals;
@@ -342,6 +363,7 @@ TEST_F(AppDelegateTest, ATerminationSignalWhileRecordingCompletesTheFileAndStore
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, app.get(), [&app] { app->quitTheApp(); });
     app->startAndStopRecord();
     feed(20);
+    app->pauseAndResumeRecord();  // a paused recording is completed as a running one
     std::raise(SIGTERM);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Access::session(*app).isActive(); }, 5000));
     EXPECT_FALSE(Access::recorder(*app).isCompleting()) << "quitting waited for the file";
@@ -374,11 +396,12 @@ TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryAtTheStopAndAVani
     }
     EXPECT_TRUE(told.isEmpty());
 
-    // A device that vanishes ends the recording at once, and the user is told once.
+    // A device that vanishes ends the recording at once, paused or not, and the user is told once.
     libraryLog_.clear();
     app->chooseAudioDeviceNum(0);
     app->startAndStopRecord();
     feed(20);
+    app->pauseAndResumeRecord();
     ASSERT_TRUE(audio_->removeDevice(mic_));
     app->showAudioLevel();
     ASSERT_EQ(told.size(), 1);
@@ -469,6 +492,8 @@ TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChangeLeavesNothingBeh
     QLabel* clock = Access::find<QLabel>(*app, "lblRecordAudioTime");
     int levelTicks = 0;
     QObject::connect(Access::levelTimer(*app), &QTimer::timeout, menu, [&] {
+        if (Access::recorder(*app).audioLength() < 1.5)
+            feed(5);
         if (++levelTicks >= 20 && clock->text() == QStringLiteral("00:00:01"))
             menu->close();
     });
@@ -541,4 +566,67 @@ TEST(SingleInstanceTest, TheInstanceChannelCannotBeBlockedOrStarved)
     QSignalSpy activated(&first, &SingleInstance::activated);
     EXPECT_EQ(SingleInstance(QStringLiteral("test.instance"), folder).claim(), SingleInstance::Claim::HandedOver);
     EXPECT_TRUE(activated.count() > 0 || activated.wait(5000));
+}
+
+namespace {
+
+// The tray application in this process on a private sound server, recording
+// a tone played into a null sink from the sink's monitor, as WAVE.
+class AppOnServer : public AppTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server_.start()) << server_.error();
+        AppTest::SetUp();  // after the server, which points HOME elsewhere
+        installPulsePlatform();
+        AppControl::AppWriteKeyValue(QStringLiteral("take_speakers.monitor"), SettingsKey::AudioDeviceUniqueID);
+        AppControl::AppWriteKeyValue(1, SettingsKey::AudioFormatNSNumberKey);
+    }
+    // Checks the condition every half millisecond: a take stopped on a count
+    // must not run on by another capture fragment meanwhile.
+    static bool waitClosely(const std::function<bool()>& condition, int milliseconds = 20000)
+    {
+        const QDeadlineTimer deadline(milliseconds);
+        while (!condition()) {
+            if (deadline.hasExpired())
+                return false;
+            QCoreApplication::processEvents();
+            QThread::usleep(500);
+        }
+        return true;
+    }
+
+    testsupport::PulseServer server_{{{"take_speakers", 48000, 2, "Take Speakers"}}};
+};
+
+}  // namespace
+
+TEST_F(AppOnServer, APausedTakeLeavesNeitherTheGapNorSilenceInTheFile)
+{
+    auto tone = server_.playTone("take_speakers", 1000, 0.3);
+    auto app = launchPinned();
+    const AudioRecordDevice& recorder = Access::recorder(*app);
+    ASSERT_TRUE(waitClosely([&] { return recorder.audioLevel() > 0.2; })) << "the tone reaches the capture";
+    app->startAndStopRecord();
+    ASSERT_TRUE(waitClosely([&] { return recorder.audioLength() >= 2.0; }));
+    app->pauseAndResumeRecord();
+    const double paused = recorder.audioLength();
+    QElapsedTimer pause;
+    pause.start();
+    ASSERT_TRUE(waitClosely([&] { return recorder.audioLength() != paused || pause.hasExpired(2000); }));
+    EXPECT_EQ(recorder.audioLength(), paused) << "two seconds of input, none of it written";
+    app->pauseAndResumeRecord();
+    ASSERT_TRUE(waitClosely([&] { return recorder.audioLength() >= 4.0; }));
+    app->startAndStopRecord();
+    completeRecordings(*app);
+
+    const DecodedFile file = decodeFile(stamped(".wav").toStdString());
+    EXPECT_NEAR(file.seconds(), 4.0, 0.05);
+    std::size_t quiet = 0, longestQuiet = 0;
+    for (const float sample : file.channels.at(0)) {
+        quiet = std::fabs(sample) < 0.02f ? quiet + 1 : 0;
+        longestQuiet = std::max(longestQuiet, quiet);
+    }
+    EXPECT_LT(double(longestQuiet) / file.sampleRate, 0.05) << "seconds of silence in one stretch";
+    EXPECT_GT(toneAmplitude(file.channels[0], file.sampleRate, 1000), 0.25);
 }

@@ -37,6 +37,7 @@ struct AppDelegateTestAccess {
     static bool recordTimerRunning(AppDelegate& app) { return app.timerForShow_ != nullptr; }
     static int levelIconPushes(AppDelegate& app) { return app.levelIconPushes_; }
     static QSystemTrayIcon* statusAudioWave(AppDelegate& app) { return app.statusAudioWave_.get(); }
+    static QSystemTrayIcon* statusItem(AppDelegate& app) { return app.statusItem_.get(); }
     // A widget or action of the main interface file (the panel's menu button included), by object name.
     template <class T> static T* find(AppDelegate& app, const char* name)
     {

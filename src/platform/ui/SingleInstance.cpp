@@ -3,7 +3,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
@@ -40,6 +39,23 @@ QString instanceFolder(const QString& folder)
         return folder;
     // Private to the user (mode 0700), unlike the shared temporary folder.
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+}
+
+bool askToComeForward(const QString& path)
+{
+    const QDeadlineTimer deadline(kHandOverMilliseconds);
+    while (!deadline.hasExpired()) {
+        QLocalSocket socket;
+        socket.connectToServer(path);
+        if (socket.waitForConnected(kRetryMilliseconds * 4)) {
+            socket.write("show\n");
+            const bool sent = socket.waitForBytesWritten(kHandOverMilliseconds);
+            socket.disconnectFromServer();
+            return sent;
+        }
+        QThread::msleep(kRetryMilliseconds);
+    }
+    return false;
 }
 
 // Whether a live process holds the lock: without one nothing answers, and a
@@ -120,13 +136,8 @@ SingleInstance::Claim SingleInstance::claim()
         qWarning("TrayTape: %s is not a lock file", qPrintable(lockPath_));
         return Claim::Unreachable;
     }
-    if (!lock_.tryLock(0)) {
-        QString answer;
-        const QFileInfo place(socketPath_);
-        return sendCommand(place.completeBaseName(), QStringLiteral("show"), answer, place.path()) == Sent::Done
-            ? Claim::HandedOver
-            : Claim::Unreachable;
-    }
+    if (!lock_.tryLock(0))
+        return askToComeForward(socketPath_) ? Claim::HandedOver : Claim::Unreachable;
 
     server_ = std::make_unique<QLocalServer>();
     // With an access option Qt binds the socket in a private folder and
