@@ -35,7 +35,11 @@
 
 #include <csignal>
 #include <malloc.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -538,7 +542,8 @@ TEST_F(AppDelegateTest, WithoutATrayThePanelOpensWithTheMenuFollowsTheTrayAndWin
 
 // No one sharing the user's runtime folder can hang a start or starve the
 // running instance: a FIFO at the lock is refused at once, clients past the
-// limit are dropped, longest connected first, and later starts are answered.
+// limit are dropped, longest connected first, and later starts are answered;
+// requests are bounded and known, and another user is refused.
 TEST(SingleInstanceTest, TheInstanceChannelCannotBeBlockedOrStarved)
 {
     QTemporaryDir home;
@@ -566,6 +571,47 @@ TEST(SingleInstanceTest, TheInstanceChannelCannotBeBlockedOrStarved)
     QSignalSpy activated(&first, &SingleInstance::activated);
     EXPECT_EQ(SingleInstance(QStringLiteral("test.instance"), folder).claim(), SingleInstance::Claim::HandedOver);
     EXPECT_TRUE(activated.count() > 0 || activated.wait(5000));
+
+    // A request is one line naming a known command; each gets one line back.
+    QStringList handled;
+    first.setCommandHandler([&handled](const QString& command, QString& answer) {
+        handled.append(command);
+        answer = QStringLiteral("fine");
+        return true;
+    });
+    const auto ask = [&first](const QByteArray& request) {
+        QLocalSocket socket;
+        socket.connectToServer(first.socketPath());
+        socket.write(request);
+        (void)QTest::qWaitFor([&] { return socket.canReadLine() || socket.state() != QLocalSocket::ConnectedState; });
+        return socket.readLine().trimmed();
+    };
+    EXPECT_EQ(ask("status\n"), "0 fine");
+    EXPECT_EQ(ask("format-disk\n"), "2 unknown command");
+    EXPECT_EQ(ask(QByteArray(4096, 'p') + "status\n"), "2 unknown command") << "an overlong line";
+    EXPECT_EQ(handled, QStringList{QStringLiteral("status")});
+
+    // Another user who gets past the folder's and the socket's permissions is still refused.
+    if (::geteuid() != 0)
+        return;
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(first.socketPath()).constData(), 0666), 0);
+    const QByteArray path = QFile::encodeName(first.socketPath());
+    const pid_t child = ::fork();
+    if (child == 0) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.constData(), std::min<std::size_t>(path.size(), sizeof address.sun_path - 1));
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        char reply = 0;
+        const bool refused = ::setuid(65534) == 0 && ::connect(fd, (sockaddr*)&address, sizeof address) == 0
+            && ::write(fd, "status\n", 7) == 7 && ::read(fd, &reply, 1) <= 0;
+        ::_exit(refused ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 10000));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another user is answered";
+    EXPECT_EQ(handled.size(), 1);
 }
 
 namespace {

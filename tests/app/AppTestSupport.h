@@ -105,6 +105,8 @@ protected:
         QDir(home_.path()).mkpath(QStringLiteral("runtime"));
         QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+        // No system bus: a take must not ask the machine's own logind for a sleep lock.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (runtime + QStringLiteral("/no-bus")).toLocal8Bit());
         // The offscreen platform has no tray; most tests look at a desktop that has one.
         AppDelegate::setSystemTrayProbe([] { return true; });
         QSettings().clear();
