@@ -448,8 +448,9 @@ AppDelegate::CommandAnswer AppDelegate::obeyCommand(const QString& command)
         || command == QLatin1String("stop-recording")) {
         // What went wrong is answered to the caller, and told on the desktop as from the menu.
         QString why;
-        const auto connection = connect(this, &AppDelegate::userNotified, this,
-            [&why](const QString&, const QString& message) { why = message; }, Qt::DirectConnection);
+        const auto connection = connect(
+            this, &AppDelegate::userNotified, this, [&why](const QString&, const QString& message) { why = message; },
+            Qt::DirectConnection);
         startAndStopRecord();
         disconnect(connection);
         if (idle && !session_->isActive())

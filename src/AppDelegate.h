@@ -161,7 +161,7 @@ private:
     QList<QImage> levelIconImages_;
     int levelIconPushes_ = 0;
     std::optional<RecordSession::State> iconState_;  // the state the record icon shows
-    SleepInhibitor* sleepInhibitor_ = nullptr;        // child of this
+    SleepInhibitor* sleepInhibitor_ = nullptr;       // child of this
     bool terminated_ = false;
     QToolButton* panelMenuButton_ = nullptr;  // child of the recording panel
     QTimer* trayTimer_ = nullptr;             // child of this
