@@ -1,7 +1,8 @@
 // The application controller: builds every long-lived object at start-up,
 // owns the two tray icons, the status menu, the windows and the record
 // device, feeds the level meter 30 times a second, and runs the record
-// command (start, stop, recorded time, the new file's name).
+// command (start, pause, stop, recorded time, the new file's name), also
+// when another process asks for it.
 //
 // Main thread only. main owns the one AppDelegate for the whole run; it owns
 // everything it builds. The recordings library is reached through
