@@ -1,5 +1,7 @@
 #include "AudioRecord/AudioFileStream.h"
 
+#include "AudioRecord/WaveOverviewCache.h"
+
 #include <algorithm>
 #include <cctype>
 #include <sys/stat.h>
@@ -93,7 +95,12 @@ void AudioFileStream::configWithPath(const std::string& path, bool isRead)
         ExtAudioFile::open(path, file);
     } else {
         const AudioFileTypeID type = fileTypeForPath(path);
-        ExtAudioFile::create(path, type, audioStreamBasicDescription(type), kAudioFileFlags_EraseFile, file);
+        const AudioStreamBasicDescription format = audioStreamBasicDescription(type);
+        ExtAudioFile::create(path, type, format, kAudioFileFlags_EraseFile, file);
+        if (file) {
+            overview_ = std::make_unique<WaveOverviewBuilder>(format.mSampleRate);
+            file->setWriteObserver(overview_.get());
+        }
     }
     audioFile_ = std::move(file);
 }
@@ -104,6 +111,10 @@ OSStatus AudioFileStream::close()
         return noErr;
     const OSStatus status = audioFile_->dispose();
     audioFile_.reset();
+    if (overview_ && status == noErr)
+        if (const auto identity = wave_overview_cache::identify(audioPath_))
+            wave_overview_cache::write(audioPath_, *identity, overview_->finish());
+    overview_.reset();
     return status;
 }
 
