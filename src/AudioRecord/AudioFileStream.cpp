@@ -86,6 +86,8 @@ AudioStreamBasicDescription AudioFileStream::audioStreamBasicDescription(AudioFi
 
 void AudioFileStream::configWithPath(const std::string& path, bool isRead)
 {
+    // A file already open goes first, while the overview it feeds is still there.
+    close();
     audioPath_ = path;
     isRead_ = isRead;
     ExtAudioFileRef file;

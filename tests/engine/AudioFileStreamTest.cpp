@@ -19,6 +19,7 @@ using namespace eaf_test;
 TEST(AudioFileStream, ChoosesTheTypeByExtensionAndCountsOnlyWhatItWrites)
 {
     TempDir dir;
+    ::setenv("XDG_CACHE_HOME", dir.path().c_str(), 1);
     ASSERT_EQ(::mkdir(dir.file("take.v2.wav").c_str(), 0755), 0);
     EXPECT_EQ(AudioFileStream::streamForWritingAtPath(dir.file("no/such/folder/rec.m4a")), nullptr);
     Channels tone(2, signal_test::sine(1000, 44100, 4410));

@@ -581,7 +581,6 @@ public:
 // dimmed; a click on it seeks as the bar does.
 TEST_F(LibraryTest, TheChosenRecordingsWaveformIsDrawnAboveTheBarDimmedOutsideTheTrimAndAClickSeeks)
 {
-    qputenv("XDG_CACHE_HOME", dir_.filePath(QStringLiteral("cache")).toLocal8Bit());
     const QString path = dir_.filePath(QStringLiteral("loud.wav"));
     const auto tone = signal_test::sine(440, 8000, 8 * 8000, 0.8);
     ASSERT_EQ(writeStereoFile(path.toStdString(), 8000, tone, tone), noErr);
