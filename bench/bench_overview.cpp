@@ -126,6 +126,31 @@ void BM_OpenWithCachedOverview(benchmark::State& state)
 }
 BENCHMARK(BM_OpenWithCachedOverview)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The two parts of the above apart: the file's own open (the asset: its
+// container's index) and the overview's (read, checked, folded).
+void BM_OpenAssetOnly(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(MediaAsset::assetWithPath(source().path));
+}
+BENCHMARK(BM_OpenAssetOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReadCachedOverviewOnly(benchmark::State& state)
+{
+    std::vector<float> columns(kStripColumns);
+    for (auto _ : state) {
+        const std::optional<WaveOverview> kept = wave_overview_cache::read(source().path);
+        if (!kept) {
+            state.SkipWithError("no kept overview (run after BM_OpenWithCachedOverview)");
+            return;
+        }
+        for (int c = 0; c < kStripColumns; ++c)
+            columns[std::size_t(c)] = kept->peakBetween(double(c) / kStripColumns, double(c + 1) / kStripColumns);
+        benchmark::DoNotOptimize(columns.data());
+    }
+}
+BENCHMARK(BM_ReadCachedOverviewOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace
 
 BENCHMARK_MAIN();
