@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int kStripColumns = 592;  // the strip's track in a window of the default width
+constexpr int kStripColumns = 610;  // the strip's track in a window of the default width (654 - 2 x 13 - 2 x 9)
 
 std::string writeSource()
 {

@@ -2,9 +2,10 @@
 // block of kBlockFrames frames, the largest magnitude of any channel in it.
 //
 // 1024 frames (23 ms at 44.1 kHz) keep an hour at 155,040 blocks, 310 KB at
-// 16 bits a peak: read in a millisecond, folded into a strip's few hundred
-// columns in less; and a strip 600 columns wide still has a block or more
-// a column for anything over 14 s.
+// 16 bits a peak, read from the cache and folded into the strip's 610
+// columns in well under a millisecond (bench/bench_overview.cpp); and the
+// strip still has a block or more a column for anything over 14.2 s. 256
+// would show short clips finer at four times the size.
 //
 // A recording's overview is built while it is written (WaveOverviewBuilder,
 // fed by its file's writer thread); any other file's is decoded

@@ -46,7 +46,7 @@ void WaveformStripView::paintEvent(QPaintEvent*)
     painter.fillRect(track, kTrack);
     if (overview_ && !overview_->peaks.empty()) {
         // One column a device pixel, so a double-density screen shows twice the detail.
-        const double dpr = devicePixelRatioF();
+        const double dpr = painter.device()->devicePixelRatioF();
         const int columns = int(std::lround(track.width() * dpr));
         const double column = 1.0 / dpr;
         const double middle = track.center().y();
