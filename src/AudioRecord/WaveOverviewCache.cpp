@@ -117,7 +117,8 @@ std::optional<WaveOverview> read(const std::string& recording)
     overview.rate = h.rate;
     overview.frames = h.frames;
     overview.peaks.resize(h.blocks);
-    std::memcpy(overview.peaks.data(), bytes.data() + sizeof h + h.pathBytes, h.blocks * sizeof(std::uint16_t));
+    if (h.blocks > 0)  // a recording stopped at once has none, and no buffer to copy into
+        std::memcpy(overview.peaks.data(), bytes.data() + sizeof h + h.pathBytes, h.blocks * sizeof(std::uint16_t));
     return overview;
 }
 
@@ -141,8 +142,9 @@ OSStatus write(const std::string& recording, const FileIdentity& madeFrom, const
     std::vector<char> bytes(sizeof h + recording.size() + overview.peaks.size() * sizeof(std::uint16_t));
     std::memcpy(bytes.data(), &h, sizeof h);
     std::memcpy(bytes.data() + sizeof h, recording.data(), recording.size());
-    std::memcpy(bytes.data() + sizeof h + recording.size(), overview.peaks.data(),
-        overview.peaks.size() * sizeof(std::uint16_t));
+    if (!overview.peaks.empty())
+        std::memcpy(bytes.data() + sizeof h + recording.size(), overview.peaks.data(),
+            overview.peaks.size() * sizeof(std::uint16_t));
     return audiofile::writeWholeFile(fileFor(recording), bytes.data(), bytes.size());
 }
 
