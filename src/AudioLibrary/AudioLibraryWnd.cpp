@@ -139,9 +139,8 @@ void AudioLibraryWnd::windowDidLoad()
     // The strip seeks as the bar does, and draws the overview as it grows.
     ui_->waveformStrip_->setDelegate(this);
     ui_->waveformStrip_->setOverview(&preview_.overview().overview());
-    connect(&preview_.overview(), &WaveOverviewLoader::changed, ui_->waveformStrip_, [this] {
-        ui_->waveformStrip_->update();
-    });
+    connect(&preview_.overview(), &WaveOverviewLoader::changed, ui_->waveformStrip_,
+        [this] { ui_->waveformStrip_->update(); });
     loadOldLibary();
     flushAudioLibrary();
     audioSourceNil();

@@ -11,7 +11,7 @@
 namespace {
 
 constexpr double kInset = PlayProgressView::kBarInset;
-constexpr double kCap = 20.0;   // the unscaled end caps of the stretched images
+constexpr double kCap = 20.0;  // the unscaled end caps of the stretched images
 
 // The named image at the highest density the resources hold, so that the bar
 // stays sharp on a double-density screen; sizes are read in points.

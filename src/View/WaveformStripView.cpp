@@ -58,7 +58,8 @@ void WaveformStripView::paintEvent(QPaintEvent*)
             const double rate = (c + 0.5) / columns;
             const bool kept = rate >= startTrimRate_ && rate <= endTrimRate_;
             const double half = std::max(double(peak) * reach, column / 2);
-            painter.fillRect(QRectF(track.x() + c * column, middle - half, column, 2 * half), kept ? kWave : kWaveDimmed);
+            painter.fillRect(
+                QRectF(track.x() + c * column, middle - half, column, 2 * half), kept ? kWave : kWaveDimmed);
         }
     }
     const auto line = [&](double rate, const QColor& colour) {

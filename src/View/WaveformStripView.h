@@ -48,7 +48,7 @@ protected:
 private:
     void seekTo(QPointF viewPoint);
 
-    const WaveOverview* overview_ = nullptr;  // not owned
+    const WaveOverview* overview_ = nullptr;        // not owned
     PlayProgressViewDelegate* delegate_ = nullptr;  // not owned
     float playRate_ = 0.0F;
     float startTrimRate_ = 0.0F;
