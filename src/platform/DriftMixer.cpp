@@ -12,15 +12,18 @@ constexpr double kDelaySeconds = 0.1;
 // An error is worked off over about this long: 100 ppm of drift (two sound
 // cards' crystals) then holds the error near 0.2 ms.
 constexpr double kSettleSeconds = 2.0;
-// The read rate never departs further from the input's: a pitch change of at
-// most 0.2 %, heard only while the start or a stall is worked off.
-constexpr double kMostRateChange = 0.005;
-// Farther than this (after a stall), the reader jumps.
-constexpr double kResyncSeconds = 0.01;
+// The read rate never departs further from the input's: a pitch change of
+// at most 0.1 % (under two cents), ten times what two sound cards drift.
+constexpr double kMostRateChange = 0.001;
+// Farther than this (at the start, after a stall), the reader jumps rather
+// than bend the pitch for seconds.
+constexpr double kResyncSeconds = 0.003;
 constexpr double kRingSeconds = 2.0;
 // Arrival times are judged by the earliest over about this long.
-constexpr double kArrivalWindowSeconds = 1.0;
-// The limiter gives back gain with this time constant after a peak.
+constexpr double kArrivalWindowSeconds = 2.0;
+// The limiter holds its gain this long after a peak, so a loud tone is not
+// cut anew at every crest, then gives it back with the time constant after.
+constexpr double kHoldSeconds = 0.02;
 constexpr double kReleaseSeconds = 0.05;
 
 }  // namespace
@@ -54,6 +57,8 @@ void DriftMixer::prepare(std::uint32_t channels, double rate)
     settle_ = kSettleSeconds * rate;
     resync_ = kResyncSeconds * rate;
     release_ = float(1.0 - std::exp(-1.0 / (kReleaseSeconds * rate)));
+    holdFrames_ = std::uint32_t(kHoldSeconds * rate);
+    held_ = 0;
     written_ = input_ = 0;
     otherStart_ = inputStart_ = RecentMinimum{kArrivalWindowSeconds};
     readPosition_ = 0;
@@ -139,11 +144,17 @@ void DriftMixer::mixInto(float* frames, std::size_t count, double now)
             readPosition_ += ratio;
         // Gain comes back after a peak and is cut at once before one; at 1
         // with nothing over full scale it multiplies by exactly 1.
-        float gain = gain_ + (1.0f - gain_) * release_;
+        float gain = gain_;
+        if (held_ > 0)
+            --held_;
+        else
+            gain += (1.0f - gain) * release_;
         if (gain > 1.0f - 1e-6f)
             gain = 1.0f;  // else it would creep towards 1 for ever in single precision
-        if (peak * gain > 1.0f)
+        if (peak * gain > 1.0f) {
             gain = 1.0f / peak;
+            held_ = holdFrames_;
+        }
         if (gain != 1.0f)
             for (std::uint32_t c = 0; c < channels_; ++c)
                 frame[c] *= gain;

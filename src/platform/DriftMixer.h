@@ -68,6 +68,7 @@ private:
     double settle_ = 0;              // frames over which an error is worked off
     double resync_ = 0;              // an error of more frames is jumped over
     float release_ = 0;              // the limiter's, per frame
+    std::uint32_t holdFrames_ = 0;   // the limiter's
     // Audio thread only.
     std::uint64_t written_ = 0;  // the other source's frames since prepare()
     std::uint64_t input_ = 0;    // the input's frames since prepare()
@@ -76,6 +77,7 @@ private:
     double readPosition_ = 0;    // in the other source's count; fractional between two frames
     bool started_ = false;
     float gain_ = 1.0f;
+    std::uint32_t held_ = 0;  // frames the gain is still held
     std::atomic<float> inputPeak_{0};
     std::atomic<float> otherPeak_{0};
     std::atomic<double> offset_{0};

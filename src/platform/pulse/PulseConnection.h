@@ -89,11 +89,6 @@ public:
     std::optional<pulse::DeviceInfo> device(AudioObjectID id) const;
     std::optional<pulse::DeviceInfo> deviceLocked(AudioObjectID id) const;  // lock held
     std::optional<AudioObjectID> defaultDevice(bool output) const;
-    // Lock held: the record stream (source-output) a module reads with, if it has one.
-    std::optional<std::uint32_t> moduleCapture(std::uint32_t module) const;
-    // Lock held: a module's argument string.
-    std::optional<std::string> moduleArgument(std::uint32_t module) const;
-    std::optional<pulse::DeviceInfo> sourceNamed(const std::string& name) const;  // lock held
 
     // Lock held: the watcher hears of sink, source-output and server events until it
     // unwatches. The subscription, once made, stays for the connection.
