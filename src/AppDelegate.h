@@ -109,6 +109,7 @@ private:
     void pollRecordFault();
     void notifyUser(const QString& title, const QString& message);
     void pushLevelIcon();
+    void showSourceLevels();
     void buildPanelMenuButton();
     void checkSystemTray();
     void tellNoInputDevice();
