@@ -212,8 +212,11 @@ void AudioRecordMicDevice::configAudioUnit()
         result = unit->setProperty(
             kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &callback, sizeof callback);
     if (result == noErr && mixSystemAudio_) {
+        // A unit that cannot mix captures the input alone rather than nothing.
         const std::uint32_t mix = 1;
         result = unit->setProperty(kAudioOutputUnitProperty_MixSystemAudio, kAudioUnitScope_Global, 0, &mix, sizeof mix);
+        if (result == kAudioUnitErr_InvalidProperty)
+            result = noErr;
     }
     if (result == noErr)
         result = unit->getProperty(kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 1, &format, &formatSize);
