@@ -11,7 +11,7 @@ namespace {
 constexpr double kDelaySeconds = 0.1;
 // An error is worked off over about this long: 100 ppm of drift (two sound
 // cards' crystals) then holds the error near 0.2 ms.
-constexpr double kSettleSeconds = 2.0;
+constexpr double kSettleSeconds = 1.0;
 // The read rate never departs further from the input's: a pitch change of
 // at most 0.1 % (under two cents), ten times what two sound cards drift.
 constexpr double kMostRateChange = 0.001;
@@ -20,7 +20,7 @@ constexpr double kMostRateChange = 0.001;
 constexpr double kResyncSeconds = 0.003;
 constexpr double kRingSeconds = 2.0;
 // Arrival times are judged by the earliest over about this long.
-constexpr double kArrivalWindowSeconds = 2.0;
+constexpr double kArrivalWindowSeconds = 0.5;
 // The limiter holds its gain this long after a peak, so a loud tone is not
 // cut anew at every crest, then gives it back with the time constant after.
 constexpr double kHoldSeconds = 0.02;
