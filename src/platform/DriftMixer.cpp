@@ -19,8 +19,10 @@ constexpr double kMostRateChange = 0.001;
 // than bend the pitch for seconds.
 constexpr double kResyncSeconds = 0.003;
 constexpr double kRingSeconds = 2.0;
-// Arrival times are judged by the earliest over about this long.
-constexpr double kArrivalWindowSeconds = 0.5;
+// A frame's capture time is judged by the block that waited least: the
+// estimate follows an earlier arrival at once and rises by itself at this
+// rate, so it follows a clock up to 500 ppm slow and forgets a lucky block.
+constexpr double kArrivalLeak = 500e-6;
 // The limiter holds its gain this long after a peak, so a loud tone is not
 // cut anew at every crest, then gives it back with the time constant after.
 constexpr double kHoldSeconds = 0.02;
@@ -28,21 +30,11 @@ constexpr double kReleaseSeconds = 0.05;
 
 }  // namespace
 
-void DriftMixer::RecentMinimum::add(double v, double now)
+void DriftMixer::LeakyMinimum::add(double v, double now)
 {
-    if (!any) {
-        current = previous = v;
-        bucketStart = now;
-        any = true;
-        return;
-    }
-    if (now - bucketStart >= window) {
-        previous = current;
-        current = v;
-        bucketStart = now;
-        return;
-    }
-    current = std::min(current, v);
+    estimate = any ? std::min(estimate + kArrivalLeak * (now - last), v) : v;
+    last = now;
+    any = true;
 }
 
 void DriftMixer::prepare(std::uint32_t channels, double rate)
@@ -60,7 +52,7 @@ void DriftMixer::prepare(std::uint32_t channels, double rate)
     holdFrames_ = std::uint32_t(kHoldSeconds * rate);
     held_ = 0;
     written_ = input_ = 0;
-    otherStart_ = inputStart_ = RecentMinimum{kArrivalWindowSeconds};
+    otherStart_ = inputStart_ = LeakyMinimum{};
     readPosition_ = 0;
     started_ = false;
     gain_ = 1.0f;

@@ -2,8 +2,8 @@
 //
 // Two devices run on two clocks and deliver in blocks of their own rhythm
 // (a monitor follows its output's, 10 to 40 ms). Each frame's capture time
-// is estimated from when its block arrived, taking the earliest arrivals of
-// the last seconds as the ones that waited least. The input's clock leads:
+// is estimated from when its block arrived, the earliest arrivals being the
+// ones that waited least. The input's clock leads:
 // its frames come out in order, held back by a fixed delay so that the
 // other source's frames of the same moment have arrived. Those wait in a
 // ring and are read back, interpolated, at a rate a control loop nudges
@@ -45,15 +45,12 @@ public:
     double offsetFrames() const { return offset_.load(std::memory_order_relaxed); }
 
 private:
-    // The smallest of a stream of values over the last one to two windows,
-    // without allocating.
-    struct RecentMinimum {
-        double window = 1.0;
-        double current = 0, previous = 0;
-        double bucketStart = 0;
+    // The smallest of a stream of values, forgetting slowly (see kArrivalLeak).
+    struct LeakyMinimum {
+        double estimate = 0, last = 0;
         bool any = false;
         void add(double value, double now);
-        double value() const { return previous < current ? previous : current; }
+        double value() const { return estimate; }
     };
 
     float sampleAt(double position, std::uint32_t channel) const;
@@ -72,8 +69,8 @@ private:
     // Audio thread only.
     std::uint64_t written_ = 0;  // the other source's frames since prepare()
     std::uint64_t input_ = 0;    // the input's frames since prepare()
-    RecentMinimum otherStart_;   // when the other source's frame 0 was captured, as it arrives
-    RecentMinimum inputStart_;   // the same for the input
+    LeakyMinimum otherStart_;    // when the other source's frame 0 was captured, as it arrives
+    LeakyMinimum inputStart_;    // the same for the input
     double readPosition_ = 0;    // in the other source's count; fractional between two frames
     bool started_ = false;
     float gain_ = 1.0f;

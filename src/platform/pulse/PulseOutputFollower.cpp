@@ -143,8 +143,8 @@ void PulseOutputFollower::onStreamInfo(pa_context* context, const pa_source_outp
 {
     auto* self = static_cast<PulseOutputFollower*>(u);
     if (eol == 0 && info && info->source != self->monitor_) {
-        if (pa_operation* move = pa_context_move_source_output_by_index(
-                context, self->sourceOutput_, self->monitor_, nullptr, nullptr))
+        if (pa_operation* move
+            = pa_context_move_source_output_by_index(context, self->sourceOutput_, self->monitor_, nullptr, nullptr))
             pa_operation_unref(move);
         return;
     }

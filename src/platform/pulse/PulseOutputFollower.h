@@ -56,7 +56,7 @@ private:
     std::uint32_t sourceOutput_ = PA_INVALID_INDEX;
     pulse::Operation query_;  // the step of check() under way
     pa_time_event* timer_ = nullptr;
-    bool again_ = false;  // something happened while a check was under way
+    bool again_ = false;                        // something happened while a check was under way
     std::uint32_t monitor_ = PA_INVALID_INDEX;  // of the default output, as the last check found
     bool anySink_ = false;
     std::atomic<bool> lost_{false};
