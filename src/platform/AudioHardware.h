@@ -55,6 +55,15 @@ constexpr AudioUnitPropertyID kAudioOutputUnitProperty_CurrentDevice = 2000;    
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_IsRunning = 2001;         // uint32; 0 once the device is lost
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_EnableIO = 2003;          // uint32
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_SetInputCallback = 2005;  // AURenderCallbackStruct
+// uint32, set before initialize: 1 mixes what the default output plays into the input.
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_MixSystemAudio = 3000;
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_SourceLevels = 3001;  // AudioSourceLevels
+
+// The peaks (linear, 1 = full scale) of the two parts of a mixed capture, over its last call-back.
+struct AudioSourceLevels {
+    float input = 0;
+    float system = 0;
+};
 
 constexpr std::uint32_t kAudioUnitType_Output = fourCC("auou");
 constexpr std::uint32_t kAudioUnitSubType_HALOutput = fourCC("ahal");
