@@ -61,8 +61,31 @@ void stageFrames(const AudioBufferList& list, const ClientLayout& l, int channel
         fill(region.second, region.secondCount);
 }
 
+// Two float planes into stereo frames: the capture's and the export's
+// format, in a loop the compiler turns into vector shuffles, which the
+// general one above, with its strides known only at run time, is not.
+void stageStereoPlanes(const AudioBufferList& list, const SpscFifo::Region& region)
+{
+    const float* left = static_cast<const float*>(list.mBuffers[0].mData);
+    const float* right = static_cast<const float*>(list.mBuffers[1].mData);
+    auto fill = [&](float* __restrict dst, std::size_t samples) {
+        const std::size_t count = samples / 2;
+        for (std::size_t i = 0; i < count; ++i) {
+            dst[2 * i] = left[i];
+            dst[2 * i + 1] = right[i];
+        }
+        left += count;
+        right += count;
+    };
+    fill(region.first, region.firstCount);
+    if (region.secondCount)
+        fill(region.second, region.secondCount);
+}
+
 void stage(const AudioBufferList& list, const ClientLayout& l, int channels, const SpscFifo::Region& region)
 {
+    if (l.type == SampleType::Float32 && l.planar && channels == 2)
+        return stageStereoPlanes(list, region);
     switch (l.type) {
     case SampleType::Float32:
         stageFrames<float>(list, l, channels, region);
