@@ -18,6 +18,8 @@ inline const QString AudioItemData = QStringLiteral("AudioItemData");
 inline const QString AudioDeviceUniqueID = QStringLiteral("AudioDeviceUniqueID");
 // The save folder the user last picked.
 inline const QString SaveAudioPath = QStringLiteral("SaveAudioPath");
+// The folder of the last export, where the export dialog opens next.
+inline const QString ExportAudioFolder = QStringLiteral("ExportAudioFolder");
 }  // namespace SettingsKey
 
 class AppControl {
