@@ -373,8 +373,8 @@ int exportRange(const std::vector<std::string>& args)
                 + formatSeconds(length) + " s)",
             2);
     if (*end <= *start)
-        return fail(
-            "--end (" + formatSeconds(*end) + " s) is not after --start (" + formatSeconds(*start) + " s): nothing to export",
+        return fail("--end (" + formatSeconds(*end) + " s) is not after --start (" + formatSeconds(*start)
+                + " s): nothing to export",
             2);
 
     const AudioFileTypeID type = AudioFileStream::fileTypeForPath(out);

@@ -149,13 +149,15 @@ TEST_F(AudioConverterTest, AFailureLeavesTheDestinationAsItWas)
     using F = AudioConvertFailure;
     const FadeEnvelope whole{0, 30, 1, 1};
     // The ramp is 40 s long: a start there is past its last frame.
-    const std::tuple<std::string, std::string, FadeEnvelope, F> cases[] = {
-        {dir.file("missing.wav"), kept, whole, F::NoSource}, {garbage, kept, whole, F::NoSource},
-        {dir.path(), kept, whole, F::NoSource}, {source, source, whole, F::SameFile},
-        {source, dir.file("link.wav"), whole, F::SameFile}, {source, dir.file("no folder/out.wav"), whole, F::CannotCreate},
-        {source, kept, {40, 45}, F::NoAudio}, {source, kept, {5, 5}, F::NoAudio}, {source, kept, {6, 5}, F::NoAudio}};
+    const std::tuple<std::string, std::string, FadeEnvelope, F> cases[]
+        = {{dir.file("missing.wav"), kept, whole, F::NoSource}, {garbage, kept, whole, F::NoSource},
+            {dir.path(), kept, whole, F::NoSource}, {source, source, whole, F::SameFile},
+            {source, dir.file("link.wav"), whole, F::SameFile},
+            {source, dir.file("no folder/out.wav"), whole, F::CannotCreate}, {source, kept, {40, 45}, F::NoAudio},
+            {source, kept, {5, 5}, F::NoAudio}, {source, kept, {6, 5}, F::NoAudio}};
     for (const auto& [from, to, fades, failure] : cases) {
-        EXPECT_EQ(runExport(converter, from, to, fades), failure) << from << " -> " << to << " from " << fades.trimStart;
+        EXPECT_EQ(runExport(converter, from, to, fades), failure)
+            << from << " -> " << to << " from " << fades.trimStart;
         EXPECT_NE(converter.status(), noErr);
         EXPECT_FALSE(converter.failureText().empty());
     }

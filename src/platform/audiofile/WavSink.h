@@ -12,7 +12,6 @@ namespace audiofile {
 // owns from here on. crashSafe: its header follows the audio, so the file
 // reads up to its last checkpoint; otherwise the header is completed only
 // at the end. out is set only on success.
-OSStatus createWavSink(
-    int fd, const AudioStreamBasicDescription& f, bool crashSafe, std::unique_ptr<FileSink>& out);
+OSStatus createWavSink(int fd, const AudioStreamBasicDescription& f, bool crashSafe, std::unique_ptr<FileSink>& out);
 
 }  // namespace audiofile
