@@ -62,15 +62,26 @@ void stageFrames(const AudioBufferList& list, const ClientLayout& l, int channel
 }
 
 // Two float planes into stereo frames: the capture's and the export's
-// format, in a loop the compiler turns into vector shuffles, which the
-// general one above, with its strides known only at run time, is not.
+// format, in a loop the compiler can vectorise, which the general one
+// above, with its strides known only at run time, is not.
 void stageStereoPlanes(const AudioBufferList& list, const SpscFifo::Region& region)
 {
     const float* left = static_cast<const float*>(list.mBuffers[0].mData);
     const float* right = static_cast<const float*>(list.mBuffers[1].mData);
     auto fill = [&](float* __restrict dst, std::size_t samples) {
         const std::size_t count = samples / 2;
-        for (std::size_t i = 0; i < count; ++i) {
+        std::size_t i = 0;
+        // Four frames a step, which the compiler turns into vector loads,
+        // shuffles and 16-byte stores: about a third of the instructions of
+        // a frame-by-frame loop (callgrind, a 56 s export).
+        for (; i + 4 <= count; i += 4) {
+            float* out = dst + 2 * i;
+            for (std::size_t k = 0; k < 4; ++k) {
+                out[2 * k] = left[i + k];
+                out[2 * k + 1] = right[i + k];
+            }
+        }
+        for (; i < count; ++i) {
             dst[2 * i] = left[i];
             dst[2 * i + 1] = right[i];
         }
