@@ -192,7 +192,11 @@ ffmpeg::SwrContextPtr makeResampler(
     if (swr_alloc_set_opts2(&raw, &out.layout, outFormat, outRate, &in.layout, inFormat, inRate, 0, nullptr) < 0)
         return nullptr;
     ffmpeg::SwrContextPtr swr(raw);
-    if (setChannelMatrix(swr.get(), inChannels, outChannels) < 0 || swr_init(swr.get()) < 0)
+    // With as many channels out as in, the default is already channel to
+    // channel; a matrix set anyway is applied as a pass of its own over
+    // every sample.
+    if ((inChannels != outChannels && setChannelMatrix(swr.get(), inChannels, outChannels) < 0)
+        || swr_init(swr.get()) < 0)
         return nullptr;
     return swr;
 }
