@@ -46,7 +46,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_LIST_DIR}/copyrigh
 
 set(CPACK_PACKAGE_NAME traytape)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(TRAYTAPE_MAINTAINER "TrayTape developers <traytape@example.org>" CACHE STRING "The package's maintainer")
+set(TRAYTAPE_MAINTAINER "TrayTape developers <maintainers@traytape.org>" CACHE STRING "The package's maintainer")
 set(CPACK_PACKAGE_CONTACT "${TRAYTAPE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tray audio recorder for microphones and the computer's own sound")
 # The body under the summary; CPack indents each line.

@@ -425,6 +425,9 @@ void AudioLibraryWnd::exportAudio()
 {
     if (!preview_.isLoaded() || isExporting())
         return;
+    // Asking for a file name to write nothing into would waste the user's time.
+    if (const FadeEnvelope range = preview_.envelope(); !(range.trimEnd > range.trimStart))
+        return refuseEmptyRange();
     auto* dialog = new QFileDialog(window_.get());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
@@ -436,6 +439,13 @@ void AudioLibraryWnd::exportAudio()
                                                            : tr("MPEG-4 audio");
     dialog->setNameFilter(QStringLiteral("%1 (*.%2)").arg(kind, extension));
     dialog->setDefaultSuffix(extension);
+    // Where the user saved last, as a desktop's own save panel does; the
+    // first time (or when that folder is gone), beside the recording rather
+    // than in whatever folder the program was started from. No name is preset.
+    QString folder = AppControl::AppReadKeyValue(SettingsKey::ExportAudioFolder, QString()).toString();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QFileInfo(preview_.path()).absolutePath();
+    dialog->setDirectory(folder);
     // Cancelling ends the dialog without this signal: nothing changes.
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) { exportAudioToPath(path); });
     dialog->open();
@@ -457,9 +467,16 @@ void AudioLibraryWnd::exportAudioToPath(const QString& path)
     request.format = getFormatNum();
     if (!exportTask_->start(request))
         return;
+    AppControl::AppWriteKeyValue(QFileInfo(destination).absolutePath(), SettingsKey::ExportAudioFolder);
     exportProgress_->setValue(0);
     exportProgress_->show();
     setEditingLocked(true);
+}
+
+void AudioLibraryWnd::refuseEmptyRange()
+{
+    emit userNotified(tr("Nothing to export"),
+        tr("The trimmed range holds no audio: move the trim start before the trim end. No file was written."));
 }
 
 bool AudioLibraryWnd::isExporting() const
@@ -519,6 +536,9 @@ void AudioLibraryWnd::exportFinished()
         return;
     case AudioConvertFailure::NoSource:
         emit userNotified(tr("Export failed"), tr("%1 could not be read; nothing was exported.").arg(source));
+        return;
+    case AudioConvertFailure::NoAudio:
+        refuseEmptyRange();
         return;
     case AudioConvertFailure::SameFile:
         emit userNotified(tr("Export failed"),

@@ -126,6 +126,8 @@ private:
     void rememberGeometry();
     void setEditingLocked(bool locked);
     void exportFinished();
+    // An export of a range without audio: told, nothing written.
+    void refuseEmptyRange();
 
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<Ui::AudioLibraryWnd> ui_;

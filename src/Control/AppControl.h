@@ -20,6 +20,8 @@ inline const QString AudioDeviceUniqueID = QStringLiteral("AudioDeviceUniqueID")
 inline const QString SaveAudioPath = QStringLiteral("SaveAudioPath");
 // Whether the computer's sound is mixed into the chosen input (a bool, false by default).
 inline const QString RecordWithSystemAudio = QStringLiteral("RecordWithSystemAudio");
+// The folder of the last export, where the export dialog opens next.
+inline const QString ExportAudioFolder = QStringLiteral("ExportAudioFolder");
 }  // namespace SettingsKey
 
 class AppControl {

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 
 bool sameFile(const std::string& a, const std::string& b)
@@ -125,11 +127,6 @@ void AudioConverter::startAudioConvert()
         = source->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof defaultFormat_, &defaultFormat_))
         return fail(AudioConvertFailure::NoSource, s);
 
-    // Written beside the destination, which it replaces only once complete.
-    ExtAudioFileRef destination = createExportAudioRef(exportAudioPath_);
-    if (!destination)
-        return fail(AudioConvertFailure::CannotCreate, status_);
-
     AudioStreamBasicDescription fileFormat;
     std::uint32_t size = sizeof fileFormat;
     source->getProperty(kExtAudioFileProperty_FileDataFormat, &size, &fileFormat);
@@ -141,7 +138,27 @@ void AudioConverter::startAudioConvert()
     // Positions count 44.1 kHz frames; the seek counts the file's own, so a
     // source of another rate is entered at the trim start's time.
     const std::int64_t startFrame = std::int64_t(double(trimStartTime_) * kSampleRate);
+    // A range without a frame of audio would make an empty file in the
+    // destination's place and call it a success: refused, nothing touched.
+    // Whether a start lies past the end is learnt by reading, before the
+    // destination is made: a stated length may be missing or untrue.
+    if (!(trimEndTime_ > trimStartTime_))
+        return fail(AudioConvertFailure::NoAudio, kAudioFileEndOfFileError);
     source->seek(std::int64_t(double(trimStartTime_) * fileRate));
+    AudioBufferList list;
+    list.mNumberBuffers = 2;
+    list.mBuffers[0] = {1, kBlockFrames * std::uint32_t(sizeof(float)), left_.data()};
+    list.mBuffers[1] = {1, kBlockFrames * std::uint32_t(sizeof(float)), right_.data()};
+    std::uint32_t firstFrames = kBlockFrames;
+    if (OSStatus s = source->read(&firstFrames, &list))
+        return fail(AudioConvertFailure::NoSource, s);
+    if (firstFrames == 0)
+        return fail(AudioConvertFailure::NoAudio, kAudioFileEndOfFileError);
+
+    // Written beside the destination, which it replaces only once complete.
+    ExtAudioFileRef destination = createExportAudioRef(exportAudioPath_);
+    if (!destination)
+        return fail(AudioConvertFailure::CannotCreate, status_);
 
     const double endLimit = (double(trimEndTime_) - kEndMargin) * kSampleRate;
     const std::int64_t blocks
@@ -152,7 +169,7 @@ void AudioConverter::startAudioConvert()
             = std::clamp<std::int64_t>(std::int64_t(double(fileFrames) * kSampleRate / fileRate) - startFrame, 0, toDo);
     framesToDo_.store(toDo, std::memory_order_relaxed);
 
-    convertBlocks(*source, *destination, startFrame);
+    convertBlocks(*source, *destination, startFrame, firstFrames);
 
     source->dispose();
     // A write that failed has left the writer failed: disposing of it removes
@@ -162,7 +179,8 @@ void AudioConverter::startAudioConvert()
     finishAudioConverter();
 }
 
-void AudioConverter::convertBlocks(ExtAudioFile& source, ExtAudioFile& destination, std::int64_t startFrame)
+void AudioConverter::convertBlocks(
+    ExtAudioFile& source, ExtAudioFile& destination, std::int64_t startFrame, std::uint32_t firstFrames)
 {
     const double endLimit = (double(trimEndTime_) - kEndMargin) * kSampleRate;
     const auto capacity = std::uint32_t(left_.size());
@@ -186,16 +204,19 @@ void AudioConverter::convertBlocks(ExtAudioFile& source, ExtAudioFile& destinati
         float* right = right_.data() + gathered;
         list.mBuffers[0] = {1, kBlockFrames * std::uint32_t(sizeof(float)), left};
         list.mBuffers[1] = {1, kBlockFrames * std::uint32_t(sizeof(float)), right};
-        std::uint32_t frames = kBlockFrames;
-        if (OSStatus s = source.read(&frames, &list)) {
-            std::fputs("read Error\n", stderr);
-            // What was read before the error is kept, as it would have been written by then.
-            if (writeGathered())
-                fail(AudioConvertFailure::ReadFailed, s);
-            return;
+        std::uint32_t frames = std::exchange(firstFrames, 0);
+        if (frames == 0) {
+            frames = kBlockFrames;
+            if (OSStatus s = source.read(&frames, &list)) {
+                std::fputs("read Error\n", stderr);
+                // What was read before the error is kept, as it would have been written by then.
+                if (writeGathered())
+                    fail(AudioConvertFailure::ReadFailed, s);
+                return;
+            }
+            if (frames == 0)
+                break;
         }
-        if (frames == 0)
-            break;
         // Measured from the first exported frame, so that block is always the
         // fade-in's first (silent) step, whatever fraction of a frame the
         // trim start carries.
@@ -228,6 +249,9 @@ std::string AudioConverter::failureText() const
         return {};
     case AudioConvertFailure::NoSource:
         return "not a readable audio file: " + sourceAudioPath_;
+    case AudioConvertFailure::NoAudio:
+        return "nothing to export: the range holds no audio of " + sourceAudioPath_ + "; " + exportAudioPath_
+            + " was not touched";
     case AudioConvertFailure::SameFile:
         return "cannot export a file onto itself: " + exportAudioPath_;
     case AudioConvertFailure::CannotCreate:

@@ -36,6 +36,7 @@ protected:
 enum class AudioConvertFailure {
     None,
     NoSource,      // the source is missing or is not a readable audio file
+    NoAudio,       // the range holds no audio: it is empty, or starts at or past the source's end
     SameFile,      // the destination is the source itself
     CannotCreate,  // the destination (its folder, its temporary file) cannot be made
     ReadFailed,    // decoding stopped part-way; the file holds what was read
@@ -124,8 +125,10 @@ public:
 
 private:
     void fail(AudioConvertFailure failure, OSStatus status);
-    // Reads, scales and writes block after block from startFrame on.
-    void convertBlocks(ExtAudioFile& source, ExtAudioFile& destination, std::int64_t startFrame);
+    // Reads, scales and writes block after block from startFrame on; the
+    // first block, firstFrames long, is already in the buffers.
+    void convertBlocks(
+        ExtAudioFile& source, ExtAudioFile& destination, std::int64_t startFrame, std::uint32_t firstFrames);
 
     AudioStreamBasicDescription defaultFormat_;
     std::string sourceAudioPath_;

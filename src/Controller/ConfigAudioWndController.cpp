@@ -9,7 +9,6 @@
 #include "platform/ui/Workspace.h"
 #include "ui_ConfigWnd.h"
 
-#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -35,8 +34,14 @@ void ConfigAudioWndController::loadWindow()
     ui_->setupUi(window_.get());
     window_->setWindowIcon(resources::icon(QStringLiteral("TrayTape.png")));
     WindowPlacement::leaveToWindowManager(window_.get());
-    window_->installEventFilter(this);
-    connect(ui_->popAudioDevices, &QComboBox::activated, this, [this] { chooseAudioDevice(); });
+    // Each choice is stored the moment it is made: a session that ends
+    // abruptly with the window still open must not start the next one on
+    // the old device or in the old format.
+    connect(ui_->popAudioDevices, &QComboBox::activated, this, [this] {
+        chooseAudioDevice();
+        writeSaveData();
+    });
+    connect(ui_->popAudioFormat, &QComboBox::activated, this, [this] { writeSaveData(); });
     connect(ui_->btnChooseSavePath, &QPushButton::clicked, this, [this] { chooseSavePath(); });
     connect(ui_->btnOpenSavePath, &QPushButton::clicked, this, [this] { openSavePath(); });
     connect(ui_->btnRecordComputerAudioHelp, &QPushButton::clicked, this, [this] { recordComputerAudioHelp(); });
@@ -129,14 +134,6 @@ void ConfigAudioWndController::writeSaveData()
             AppControl::AppWriteKeyValue(QString::fromStdString(*uid), SettingsKey::AudioDeviceUniqueID);
     }
     AppControl::AppWriteKeyValue(ui_->popAudioFormat->currentIndex(), SettingsKey::AudioFormatNSNumberKey);
-}
-
-bool ConfigAudioWndController::eventFilter(QObject* watched, QEvent* event)
-{
-    // close() from code is hide(); a close event is the user closing the window.
-    if (watched == window_.get() && event->type() == QEvent::Close)
-        writeSaveData();
-    return QObject::eventFilter(watched, event);
 }
 
 std::int32_t ConfigAudioWndController::audioFormat_() const

@@ -47,7 +47,6 @@ public:
     void loadWindow();
     bool isWindowLoaded() const { return window_ != nullptr; }
     QWidget* window();
-    // Closing from code keeps the settings as they are; only the user's close stores them.
     void close();
 
     // home + "Music", symbolic links resolved, + the application identifier.
@@ -89,9 +88,6 @@ public:
 signals:
     // The save folder picked in an earlier run is gone; the default is used instead.
     void saveFolderMissing(const QString& folder);
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void awakeFromNib();

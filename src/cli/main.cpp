@@ -398,8 +398,10 @@ int exportRange(const std::vector<std::string>& args)
         return fail("--start (" + formatSeconds(*start) + " s) is not before the end of " + in + " ("
                 + formatSeconds(length) + " s)",
             2);
-    if (*end < *start)
-        return fail("--end (" + formatSeconds(*end) + " s) is before --start (" + formatSeconds(*start) + " s)", 2);
+    if (*end <= *start)
+        return fail("--end (" + formatSeconds(*end) + " s) is not after --start (" + formatSeconds(*start)
+                + " s): nothing to export",
+            2);
 
     const AudioFileTypeID type = AudioFileStream::fileTypeForPath(out);
     // Cut short, the export leaves nothing behind: not its hidden file, not a partial one.

@@ -44,6 +44,9 @@ struct PacketDeleter {
 struct SwrContextDeleter {
     void operator()(SwrContext* ctx) const { swr_free(&ctx); }
 };
+struct DictionaryDeleter {
+    void operator()(AVDictionary* dict) const { av_dict_free(&dict); }
+};
 struct AudioFifoDeleter {
     void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
 };
@@ -63,6 +66,7 @@ using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextDeleter>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
+using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;
 
 inline FramePtr makeFrame()
 {

@@ -118,23 +118,35 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     EXPECT_EQ(libraryLog_.value(0), QStringLiteral("window")) << "the library loads at start-up";
     EXPECT_TRUE(workspace_.raised.isEmpty());
 
-    // A choice in the configuration window is taken at once and stored when the user closes it.
+    // A choice in the configuration window is taken and stored at once, on
+    // disk with the window still open: an abrupt end a moment later keeps it.
     ConfigAudioWndController& config = Access::config(*app);
     config.window()->show();
-    config.popAudioDevices()->setCurrentIndex(1);
-    emit config.popAudioDevices()->activated(1);
+    const auto choose = [](QComboBox* list, int index) {
+        list->setCurrentIndex(index);
+        emit list->activated(index);
+    };
+    // Read from a copy of the file, so that the process's own cache of it cannot answer.
+    const auto onDisk = [&](const QString& key) {
+        const QString copy = home_.filePath(QStringLiteral("settings on disk.ini"));
+        QFile::remove(copy);
+        EXPECT_TRUE(QFile::copy(QSettings().fileName(), copy));
+        return QSettings(copy, QSettings::IniFormat).value(key);
+    };
+    choose(config.popAudioDevices(), 1);
     EXPECT_EQ(capturingDevice(), headset_);
     // Mixing the computer's sound in is stored at once and opens the input again with it.
     config.btnWithSystemAudio()->click();
-    EXPECT_TRUE(AppControl::AppReadKeyValue(SettingsKey::RecordWithSystemAudio, false).toBool());
+    EXPECT_TRUE(onDisk(SettingsKey::RecordWithSystemAudio).toBool());
     EXPECT_TRUE(Access::recorder(*app).withSystemAudio());
     EXPECT_EQ(capturingDevice(), headset_);
-    config.popAudioFormat()->setCurrentIndex(1);
-    config.window()->close();  // the user's close
-    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceNSNumberChoose, 0).toInt(), 1);
-    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, {}).toString(),
-        QStringLiteral("virtual.USB Headset"));
-    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioFormatNSNumberKey, 0).toInt(), 1);
+    EXPECT_EQ(onDisk(SettingsKey::AudioDeviceNSNumberChoose).toInt(), 1);
+    EXPECT_EQ(onDisk(SettingsKey::AudioDeviceUniqueID).toString(), QStringLiteral("virtual.USB Headset"));
+    choose(config.popAudioFormat(), 1);
+    EXPECT_EQ(onDisk(SettingsKey::AudioFormatNSNumberKey).toInt(), 1);
+    config.chooseSavePathFinished(QDialog::Accepted, home_.path());
+    EXPECT_EQ(onDisk(SettingsKey::SaveAudioPath).toString(), home_.path());
+    EXPECT_TRUE(config.window()->isVisible());
 }
 
 TEST_F(AppDelegateTest, HelpOpensFromAPrivateCopyAndStartAtLoginWritesAndRemovesTheAutostartEntry)

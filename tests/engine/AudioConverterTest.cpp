@@ -147,11 +147,17 @@ TEST_F(AudioConverterTest, AFailureLeavesTheDestinationAsItWas)
     const std::string keptBytes = "an export the user wants to keep";
     std::ofstream(kept) << keptBytes;
     using F = AudioConvertFailure;
-    const std::tuple<std::string, std::string, F> cases[] = {{dir.file("missing.wav"), kept, F::NoSource},
-        {garbage, kept, F::NoSource}, {dir.path(), kept, F::NoSource}, {source, source, F::SameFile},
-        {source, dir.file("link.wav"), F::SameFile}, {source, dir.file("no folder/out.wav"), F::CannotCreate}};
-    for (const auto& [from, to, failure] : cases) {
-        EXPECT_EQ(runExport(converter, from, to, {0, 30, 1, 1}), failure) << from << " -> " << to;
+    const FadeEnvelope whole{0, 30, 1, 1};
+    // The ramp is 40 s long: a start there is past its last frame.
+    const std::tuple<std::string, std::string, FadeEnvelope, F> cases[]
+        = {{dir.file("missing.wav"), kept, whole, F::NoSource}, {garbage, kept, whole, F::NoSource},
+            {dir.path(), kept, whole, F::NoSource}, {source, source, whole, F::SameFile},
+            {source, dir.file("link.wav"), whole, F::SameFile},
+            {source, dir.file("no folder/out.wav"), whole, F::CannotCreate}, {source, kept, {40, 45}, F::NoAudio},
+            {source, kept, {5, 5}, F::NoAudio}, {source, kept, {6, 5}, F::NoAudio}};
+    for (const auto& [from, to, fades, failure] : cases) {
+        EXPECT_EQ(runExport(converter, from, to, fades), failure)
+            << from << " -> " << to << " from " << fades.trimStart;
         EXPECT_NE(converter.status(), noErr);
         EXPECT_FALSE(converter.failureText().empty());
     }
@@ -160,7 +166,7 @@ TEST_F(AudioConverterTest, AFailureLeavesTheDestinationAsItWas)
 
     // A full disk, in a child whose file size is limited.
     const std::tuple<int, FadeEnvelope, rlim_t> full[]
-        = {{0, {0, 30}, 64 * 1024}, {1, {0, 30}, 64 * 1024}, {1, {5, 5}, 1000}};
+        = {{0, {0, 30}, 64 * 1024}, {1, {0, 30}, 64 * 1024}, {1, {5, 5.05F}, 1000}};
     for (const auto& [format, range, limit] : full) {
         if (format == 1 && !haveAac())
             continue;

@@ -476,20 +476,35 @@ TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndRepor
     library.addAudioItemFromPath(wav);
     EXPECT_EQ(library.getStrFormat(), QStringLiteral("wav"));
     library.addAudioItemFromPath(source);
-    library.exportAudio();
-    auto* dialog = library.window()->findChild<QFileDialog*>();
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("m4a"));
-    dialog->reject();
+    // The dialog opens beside the recording the first time, with no name preset.
+    const auto dialogFolder = [&] {
+        library.exportAudio();
+        QPointer dialog = library.window()->findChild<QFileDialog*>();
+        if (!dialog)
+            return QStringLiteral("no dialog");
+        EXPECT_EQ(dialog->defaultSuffix(), library.getStrFormat());
+        EXPECT_EQ(dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(), QString());
+        const QString folder = dialog->directory().absolutePath();
+        dialog->reject();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return folder;
+    };
+    EXPECT_EQ(library.getStrFormat(), QStringLiteral("m4a"));
+    EXPECT_EQ(dialogFolder(), QDir(dir_.path()).absolutePath());
     EXPECT_FALSE(library.isExporting()) << "cancelling changes nothing";
 
-    // Exported onto itself: told, and the file left as it was.
+    // A range without audio (the start at the very end) is refused before
+    // any dialog; exported onto itself: told, and the file left as it was.
     QSignalSpy told(&library, &AudioLibraryWnd::userNotified);
+    library.leftTrimRate(1);
+    EXPECT_EQ(dialogFolder(), QStringLiteral("no dialog"));
+    library.leftTrimRate(0);
     const QByteArray sourceBytes = contents(source);
     library.exportAudioToPath(source);
     ASSERT_TRUE(waitForExport());
-    ASSERT_EQ(told.size(), 1);
-    EXPECT_TRUE(told[0][1].toString().contains(QLatin1String("onto itself")));
+    ASSERT_EQ(told.size(), 2);
+    EXPECT_EQ(told[0][0].toString(), QStringLiteral("Nothing to export"));
+    EXPECT_TRUE(told[1][1].toString().contains(QLatin1String("onto itself")));
     EXPECT_EQ(contents(source), sourceBytes);
     EXPECT_TRUE(workspace_.revealed.isEmpty());
 
@@ -503,7 +518,8 @@ TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndRepor
     library.setFadeOutTime(2);
     QList<int> progress;
     QObject::connect(A::exportProgress(library), &QProgressBar::valueChanged, [&](int v) { progress.append(v); });
-    library.exportAudioToPath(dir_.filePath(QStringLiteral("part")));
+    ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("out/exports")));
+    library.exportAudioToPath(dir_.filePath(QStringLiteral("out/exports/part")));
     ASSERT_TRUE(library.isExporting());
     EXPECT_TRUE(A::widget<QToolButton>(library, "playBtn_")->isEnabled()) << "playing goes on while exporting";
     int ticks = 0, lockedTicks = 0;
@@ -519,9 +535,10 @@ TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndRepor
     ASSERT_GE(progress.size(), 3) << "progress was shown on the way";
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_EQ(enabledControls(), 7);
-    const QString exported = dir_.filePath(QStringLiteral("part.m4a"));
+    const QString exported = dir_.filePath(QStringLiteral("out/exports/part.m4a"));
     EXPECT_EQ(workspace_.revealed, QStringList{exported});
-    EXPECT_EQ(told.size(), 1);
+    EXPECT_EQ(told.size(), 2);
+    EXPECT_EQ(dialogFolder(), QFileInfo(exported).absolutePath()) << "the next dialog opens where the user saved";
 
     // The same file the command line gives for the same request.
     const testsupport::CommandResult cli = testsupport::runCommand(
@@ -530,6 +547,9 @@ TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndRepor
     ASSERT_TRUE(cli.ok()) << cli.errors;
     EXPECT_EQ(cli.output, "878080\t19.911\n");
     EXPECT_EQ(contents(exported), contents(dir_.filePath(QStringLiteral("cli.m4a"))));
+    // That folder gone: beside the recording again.
+    ASSERT_TRUE(QDir(QFileInfo(exported).absolutePath()).removeRecursively());
+    EXPECT_EQ(dialogFolder(), QDir(dir_.path()).absolutePath());
 }
 
 using Calls = std::vector<std::string>;

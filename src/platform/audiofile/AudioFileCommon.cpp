@@ -192,7 +192,12 @@ ffmpeg::SwrContextPtr makeResampler(
     if (swr_alloc_set_opts2(&raw, &out.layout, outFormat, outRate, &in.layout, inFormat, inRate, 0, nullptr) < 0)
         return nullptr;
     ffmpeg::SwrContextPtr swr(raw);
-    if (setChannelMatrix(swr.get(), inChannels, outChannels) < 0 || swr_init(swr.get()) < 0)
+    // A plain format conversion (as many channels, the same rate: reading
+    // or exporting a WAVE file) is channel to channel by default; a matrix
+    // set anyway is applied as a pass of its own over every sample. A rate
+    // conversion keeps the matrix, set up as it always was.
+    const bool plainConversion = inChannels == outChannels && inRate == outRate;
+    if ((!plainConversion && setChannelMatrix(swr.get(), inChannels, outChannels) < 0) || swr_init(swr.get()) < 0)
         return nullptr;
     return swr;
 }

@@ -59,7 +59,7 @@ OSStatus ExtAudioFile::create(const std::string& path, AudioFileTypeID fileType,
     const bool appearWhenComplete = (flags & kExtAudioFileFlags_AppearWhenComplete) != 0;
     std::unique_ptr<FileSink> sink;
     const OSStatus status = fileType == kAudioFileWAVEType
-        ? createWavSink(fd, format, sink)
+        ? createWavSink(fd, format, !appearWhenComplete, sink)
         : createAacSink(fd, fileType, format, !appearWhenComplete, sink);
     if (status != noErr)
         return status;

@@ -103,6 +103,8 @@ bool readCafPacketTable(const std::string& path, CafPacketTable& out)
 // Owner's thread only.
 class ExtAudioFileReader final : public ExtAudioFile {
 public:
+    static constexpr int kPcmPacketBytes = 1 << 16;
+
     static OSStatus open(const std::string& path, std::unique_ptr<ExtAudioFile>& out)
     {
         struct stat st { };
@@ -111,7 +113,15 @@ public:
         if (S_ISDIR(st.st_mode))
             return kAudioFilePermissionsError;
         AVFormatContext* raw = nullptr;
-        if (int err = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); err < 0)
+        // The WAVE demuxer's packets are 4 KiB unless told otherwise: 512
+        // frames of 32-bit stereo, each a packet, a decoded frame and a
+        // resampler call of its own. Larger ones read a long file in a
+        // fraction of the calls. Demuxers without the option ignore it.
+        AVDictionary* options = nullptr;
+        av_dict_set_int(&options, "max_size", kPcmPacketBytes, 0);
+        const int opened = avformat_open_input(&raw, path.c_str(), nullptr, &options);
+        const ffmpeg::DictionaryPtr unused(options);
+        if (int err = opened; err < 0)
             return err == AVERROR_INVALIDDATA || err == AVERROR_EOF ? kAudioFileUnsupportedFileTypeError
                                                                     : statusFromAv(err);
         std::unique_ptr<ExtAudioFileReader> r(new ExtAudioFileReader);

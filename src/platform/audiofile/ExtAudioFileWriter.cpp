@@ -61,8 +61,42 @@ void stageFrames(const AudioBufferList& list, const ClientLayout& l, int channel
         fill(region.second, region.secondCount);
 }
 
+// Two float planes into stereo frames: the capture's and the export's
+// format, in a loop the compiler can vectorise, which the general one
+// above, with its strides known only at run time, is not.
+void stageStereoPlanes(const AudioBufferList& list, const SpscFifo::Region& region)
+{
+    const float* left = static_cast<const float*>(list.mBuffers[0].mData);
+    const float* right = static_cast<const float*>(list.mBuffers[1].mData);
+    auto fill = [&](float* __restrict dst, std::size_t samples) {
+        const std::size_t count = samples / 2;
+        std::size_t i = 0;
+        // Four frames a step, which the compiler turns into vector loads,
+        // shuffles and 16-byte stores: about a third of the instructions of
+        // a frame-by-frame loop (callgrind, a 56 s export).
+        for (; i + 4 <= count; i += 4) {
+            float* out = dst + 2 * i;
+            for (std::size_t k = 0; k < 4; ++k) {
+                out[2 * k] = left[i + k];
+                out[2 * k + 1] = right[i + k];
+            }
+        }
+        for (; i < count; ++i) {
+            dst[2 * i] = left[i];
+            dst[2 * i + 1] = right[i];
+        }
+        left += count;
+        right += count;
+    };
+    fill(region.first, region.firstCount);
+    if (region.secondCount)
+        fill(region.second, region.secondCount);
+}
+
 void stage(const AudioBufferList& list, const ClientLayout& l, int channels, const SpscFifo::Region& region)
 {
+    if (l.type == SampleType::Float32 && l.planar && channels == 2)
+        return stageStereoPlanes(list, region);
     switch (l.type) {
     case SampleType::Float32:
         stageFrames<float>(list, l, channels, region);
@@ -180,6 +214,7 @@ public:
         region.firstCount = syncStaging_.size();
         stage(*data, client_, stagedChannels_, region);
         consumeLocked(syncStaging_.data(), int(frames));
+        startWriteback(frames);
         return writerStatus();
     }
 
@@ -269,6 +304,9 @@ private:
     static constexpr std::chrono::milliseconds kPollInterval{50};
     // What a power loss may cost, on top of the sink's checkpoint interval.
     static constexpr std::chrono::seconds kSyncInterval{1};
+    // How much a synchronous writer lets gather before the disk is asked to
+    // start on it: 4 MiB of 32-bit stereo.
+    static constexpr std::uint32_t kWritebackFrames = 1u << 19;
 
     void recordFailure(OSStatus s)
     {
@@ -331,6 +369,21 @@ private:
             std::unique_lock lock(stopMutex_);
             stopCv_.wait_for(lock, kPollInterval, [this] { return stopWriter_.load(std::memory_order_acquire); });
         }
+    }
+
+    // Synchronous writes (an export) are synced before the file replaces its
+    // destination. Asked to start early, the disk writes each part while the
+    // next is converted, and that last sync waits for little. Not for MPEG-4,
+    // whose fragmented file is only the source of the ordinary one.
+    void startWriteback(std::uint32_t frames)
+    {
+        if (fileFormat_.mFormatID != kAudioFormatLinearPCM || syncFd_ < 0)
+            return;
+        framesSinceWriteback_ += frames;
+        if (framesSinceWriteback_ < kWritebackFrames)
+            return;
+        framesSinceWriteback_ = 0;
+        ::sync_file_range(syncFd_, 0, 0, SYNC_FILE_RANGE_WRITE);
     }
 
     // Any thread; the descriptor lives as long as the writer.
@@ -398,6 +451,7 @@ private:
     bool started_ = false;
     std::int64_t fileFrames_ = 0;
     ExtAudioFileWriteObserver* observer_ = nullptr;  // not owned; under mutex_
+    std::uint32_t framesSinceWriteback_ = 0;
 
     int syncFd_;  // file_'s, for fdatasync; the sinks write through their own
     std::thread writer_;
