@@ -9,7 +9,9 @@
 #include "AudioLibrary/AudioBottomBackView.h"
 #include "AudioLibrary/AudioItemView.h"
 #include "AudioLibrary/AudioLibBackView.h"
+#include "View/AccessibleViews.h"
 #include "View/PlayProgressView.h"
+#include "Control/AudioWaveView.h"
 #include "Control/AppControl.h"
 #include "support/backends/VirtualMediaPlayer.h"
 #include "platform/ui/Resources.h"
@@ -21,6 +23,7 @@
 #include "support/StereoFile.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
@@ -512,6 +515,51 @@ TEST_F(LibraryTest, ChoosingRowsTheSpaceBarAndClosingTheWindow)
     EXPECT_EQ(storedList().size(), 1);
     library_.reset();
     EXPECT_EQ(open(0).window()->geometry(), placed);
+}
+
+TEST_F(LibraryTest, AScreenReaderHearsTheRowsTheirButtonsTheTrimBarAndTheMeter)
+{
+    installAccessibleViews();
+    store(QVariantList{item(file(QStringLiteral("forty.wav"), 40), 40), item(file(QStringLiteral("two.wav"), 2), 2)});
+    AudioLibraryWnd& library = open();
+    // Role, name, and the value as text and as a number.
+    const auto heard = [](QObject* view) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(view);
+        const QAccessibleValueInterface* value = face->valueInterface();
+        return (QString::number(face->role(), 16) + " | " + face->text(QAccessible::Name)
+            + (value ? " | " + face->text(QAccessible::Value) + " = "
+                        + QString::number(value->currentValue().toDouble(), 'g', 3)
+                     : QString()))
+            .toStdString();
+    };
+    QAccessibleInterface* second = QAccessible::queryAccessibleInterface(row(1));
+    EXPECT_EQ(heard(second->parent()->object()), "21 | Recordings");
+    EXPECT_EQ(heard(second->object()), "22 | two, 00:00:02");
+    EXPECT_EQ(heard(row(1)->deleteButton()), "2b | Remove two from the list");
+    EXPECT_FALSE(second->state().selected);
+    second->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(library.chooseAudioItem(), 1);
+    EXPECT_TRUE(second->state().selected);
+
+    library.leftTrimRate(0.25F);
+    library.rightTrimRate(0.5F);
+    library.seekPlayRate(0.3F);
+    EXPECT_EQ(heard(bar()), "33 | Play position | 30%, keeping 25% to 50% = 0.3");
+    QAccessible::queryAccessibleInterface(bar())->valueInterface()->setCurrentValue(0.75);
+    EXPECT_DOUBLE_EQ(position(), 1.5) << "set as a click on the bar";
+
+    AudioWaveView meter;
+    EXPECT_EQ(heard(&meter), "30 | Input level | silent = 0");
+    for (int i = 0; i < AudioWaveView::kColumns; ++i)
+        meter.appendBuildInAudioWave(i == 4 ? 0.25F : 0.01F);
+    EXPECT_EQ(heard(&meter), "30 | Input level | -12 dB = 0.25");
+
+    // The delete button pressed by a screen reader removes its row's item.
+    QAccessible::queryAccessibleInterface(row(0)->deleteButton())
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return storedList().size() == 1; }));
+    EXPECT_EQ(paths(storedList()), QStringList{dir_.filePath(QStringLiteral("two.wav"))});
 }
 
 TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndReportsItsEnd)
