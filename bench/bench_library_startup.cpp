@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -118,6 +119,8 @@ void reportMemory(benchmark::State& state, int items)
     state.counters["items"] = items;
     state.counters["rss_MB"] = statusMB("VmRSS");
     state.counters["peak_MB"] = statusMB("VmHWM");
+    // The list is kept in the settings file, which any stored change rewrites whole.
+    state.counters["settings_MB"] = double(QFileInfo(QSettings().fileName()).size()) / (1024 * 1024);
 }
 
 void StartUpToTrayIcons(benchmark::State& state)

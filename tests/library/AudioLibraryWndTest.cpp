@@ -515,6 +515,13 @@ TEST_F(LibraryTest, ChoosingRowsTheSpaceBarAndClosingTheWindow)
     EXPECT_EQ(storedList().size(), 1);
     library_.reset();
     EXPECT_EQ(open(0).window()->geometry(), placed);
+    // What is stored already is not written again (the whole file would be).
+    QFile settings(QSettings().fileName());
+    ASSERT_TRUE(settings.open(QIODevice::Append));
+    settings.write("; untouched\n");
+    settings.close();
+    library_->writeData();
+    EXPECT_TRUE(contents(settings.fileName()).endsWith("; untouched\n"));
 }
 
 TEST_F(LibraryTest, AScreenReaderHearsTheRowsTheirButtonsTheTrimBarAndTheMeter)
