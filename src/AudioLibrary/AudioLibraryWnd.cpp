@@ -270,9 +270,13 @@ void AudioLibraryWnd::bindRows()
 
 void AudioLibraryWnd::chooseTheAudioItem(AudioItemView* row)
 {
+    // Found first: choosing rebinds the rows, and may make more.
+    qsizetype index = -1;
     for (const Row& bound : std::as_const(aryAudioItemView_))
-        if (bound.view == row && bound.index >= 0)
-            chooseTheAudioItemAt(bound.index);
+        if (bound.view == row)
+            index = bound.index;
+    if (index >= 0)
+        chooseTheAudioItemAt(index);
 }
 
 void AudioLibraryWnd::chooseTheAudioItemAt(qsizetype index)
