@@ -167,7 +167,6 @@ void AudioLibraryWnd::windowDidLoad()
 
 void AudioLibraryWnd::loadOldLibary()
 {
-    // The drops are stored at once, not at the next close or quit.
     // The drops are stored at once, not at the next close or quit. The rows
     // are made for what is in view when the list is laid out.
     if (store_.dropMissing())
