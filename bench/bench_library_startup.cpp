@@ -72,8 +72,8 @@ void storeLibrary(int count)
     // As a new process finds it: Qt keeps a parsed settings file until the file changes.
     QFile settings(QSettings().fileName());
     settings.open(QIODevice::ReadWrite);
-    settings.setFileTime(settings.fileTime(QFileDevice::FileModificationTime).addSecs(-1),
-        QFileDevice::FileModificationTime);
+    settings.setFileTime(
+        settings.fileTime(QFileDevice::FileModificationTime).addSecs(-1), QFileDevice::FileModificationTime);
     // What building the list left behind goes back to the system, and the
     // peak is counted from here, so both figures are the application's.
     malloc_trim(0);
