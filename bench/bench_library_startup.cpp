@@ -1,8 +1,12 @@
-// Start-up of the tray application up to its tray icons, with the library
-// window loading a stored list of 0 or 1,000 recordings (every file present,
-// so each gets its row). The difference between the two is what a large
-// library adds to every start. Offscreen Qt platform, virtual sound backend,
-// settings in a temporary folder.
+// The tray application with a stored library of 0, 1,000 or 100,000
+// recordings (every file present, so each is listed): start-up up to its
+// tray icons, opening the library window and scrolling it from end to end,
+// and quitting with the window open. The differences between the sizes are
+// what a large library adds. Each phase reports the process's resident
+// memory after it (rss_MB) and its peak so far (peak_MB); run one size per
+// process for a peak of that size alone:
+//   bench_library_startup --benchmark_filter='/100000/'
+// Offscreen Qt platform, virtual sound backend, settings in a temporary folder.
 #include "AppDelegate.h"
 #include "AudioLibrary/AudioLibraryWnd.h"
 #include "Control/AppControl.h"
@@ -11,11 +15,20 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
+
+#include <malloc.h>
+
+#include <fstream>
+#include <string>
 
 namespace {
 
@@ -25,13 +38,26 @@ QTemporaryDir& scratch()
     return dir;
 }
 
+// A line of /proc/self/status ("VmRSS", "VmHWM") in MB.
+double statusMB(const std::string& field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field + ':', 0) == 0)
+            return std::stod(line.substr(field.size() + 1)) / 1024.0;
+    return 0;
+}
+
 // A stored library of `count` items whose files exist (one tiny file each).
 void storeLibrary(int count)
 {
+    QDir().mkpath(scratch().filePath(QStringLiteral("Music")));
     QVariantList items;
+    items.reserve(count);
     for (int i = 0; i < count; ++i) {
         const QString path
-            = scratch().filePath(QStringLiteral("24_03_05 14_%1_Audio.m4a").arg(i, 4, 10, QLatin1Char('0')));
+            = scratch().filePath(QStringLiteral("Music/24_03_05 14_%1_Audio.m4a").arg(i, 6, 10, QLatin1Char('0')));
         if (!QFile::exists(path)) {
             QFile file(path);
             file.open(QIODevice::WriteOnly);
@@ -39,7 +65,73 @@ void storeLibrary(int count)
         }
         items.append(QVariantMap{{QStringLiteral("AudioPath"), path}, {QStringLiteral("AudioLength"), 61.5F}});
     }
+    QSettings().clear();
+    AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppShowHelpWnd);
+    AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppRecordingPanel);
     AppControl::AppWriteKeyValue(items, SettingsKey::AudioItemData);
+    // As a new process finds it: Qt keeps a parsed settings file until the file changes.
+    QFile settings(QSettings().fileName());
+    settings.open(QIODevice::ReadWrite);
+    settings.setFileTime(
+        settings.fileTime(QFileDevice::FileModificationTime).addSecs(-1), QFileDevice::FileModificationTime);
+    // What building the list left behind goes back to the system, and the
+    // peak is counted from here, so both figures are the application's.
+    malloc_trim(0);
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+std::unique_ptr<AppDelegate> startUp()
+{
+    auto app = std::make_unique<AppDelegate>();
+    app->setAudioLibraryFactory([] { return std::make_unique<AudioLibraryWnd>(); });
+    app->applicationWillFinishLaunching();
+    app->applicationDidFinishLaunching();
+    return app;
+}
+
+QWidget* libraryWindow()
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->objectName() == QLatin1String("AudioLibraryWnd"))
+            return window;
+    return nullptr;
+}
+
+// Shows the library window and scrolls its list to the end and back, a page
+// at a time for the first and last few pages, with the events that follow.
+void openAndScroll(AppDelegate& app)
+{
+    app.showAudioibiary();
+    QCoreApplication::processEvents();
+    QScrollBar* bar = libraryWindow()->findChild<QScrollArea*>(QStringLiteral("listScroll"))->verticalScrollBar();
+    for (int page = 0; page < 5; ++page) {
+        bar->setValue(bar->value() + bar->pageStep());
+        QCoreApplication::processEvents();
+    }
+    bar->setValue(bar->maximum());
+    QCoreApplication::processEvents();
+    for (int page = 0; page < 5; ++page) {
+        bar->setValue(bar->value() - bar->pageStep());
+        QCoreApplication::processEvents();
+    }
+    bar->setValue(0);
+    QCoreApplication::processEvents();
+}
+
+void quit(std::unique_ptr<AppDelegate>& app)
+{
+    app->quitTheApp();
+    app.reset();
+    QCoreApplication::processEvents();
+}
+
+void reportMemory(benchmark::State& state, int items)
+{
+    state.counters["items"] = items;
+    state.counters["rss_MB"] = statusMB("VmRSS");
+    state.counters["peak_MB"] = statusMB("VmHWM");
+    // The list is kept in the settings file, which any stored change rewrites whole.
+    state.counters["settings_MB"] = double(QFileInfo(QSettings().fileName()).size()) / (1024 * 1024);
 }
 
 void StartUpToTrayIcons(benchmark::State& state)
@@ -47,25 +139,55 @@ void StartUpToTrayIcons(benchmark::State& state)
     const int items = int(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
-        QSettings().clear();
-        AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppShowHelpWnd);
-        AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppRecordingPanel);
         storeLibrary(items);
         state.ResumeTiming();
-
-        auto app = std::make_unique<AppDelegate>();
-        app->setAudioLibraryFactory([] { return std::make_unique<AudioLibraryWnd>(); });
-        app->applicationWillFinishLaunching();
-        app->applicationDidFinishLaunching();
+        auto app = startUp();
         benchmark::DoNotOptimize(app->window());
-
         state.PauseTiming();
-        app.reset();
+        reportMemory(state, items);
+        quit(app);
         state.ResumeTiming();
+    }
+}
+
+void OpenAndScrollLibrary(benchmark::State& state)
+{
+    const int items = int(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        storeLibrary(items);
+        auto app = startUp();
+        state.ResumeTiming();
+        openAndScroll(*app);
+        state.PauseTiming();
+        reportMemory(state, items);
+        quit(app);
+        state.ResumeTiming();
+    }
+}
+
+// The quit command with the library window open, up to the application gone.
+void QuitWithLibraryOpen(benchmark::State& state)
+{
+    const int items = int(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        storeLibrary(items);
+        auto app = startUp();
+        openAndScroll(*app);
+        state.ResumeTiming();
+        quit(app);
     }
     state.counters["items"] = items;
 }
-BENCHMARK(StartUpToTrayIcons)->Arg(0)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void sizes(benchmark::internal::Benchmark* b)
+{
+    b->Arg(0)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
+}
+BENCHMARK(StartUpToTrayIcons)->Apply(sizes);
+BENCHMARK(OpenAndScrollLibrary)->Apply(sizes);
+BENCHMARK(QuitWithLibraryOpen)->Apply(sizes);
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include "AppDelegate.h"
 #include "AudioLibrary/AudioLibraryWnd.h"
 #include "QuitSignals.h"
+#include "View/AccessibleViews.h"
 #include "platform/pulse/PulsePlatform.h"
 #include "platform/ui/SingleInstance.h"
 
@@ -70,6 +71,7 @@ int main(int argc, char** argv)
     }
 
     installPulsePlatform();
+    installAccessibleViews();
     AppDelegate delegate;
     delegate.setAudioLibraryFactory([] { return std::make_unique<AudioLibraryWnd>(); });
     QObject::connect(&instance, &SingleInstance::activated, &delegate, [&delegate] { delegate.showRecordingPanel(); });

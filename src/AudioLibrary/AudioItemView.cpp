@@ -98,6 +98,13 @@ AudioItemView::AudioItemView(const QRect& frame, QWidget* parent)
     setContextMenuPolicy(Qt::PreventContextMenu);
     btnDelete_->setGeometry(yup::toWidget(btnDeleteFrame_, height()).toRect());
     connect(btnDelete_, &QAbstractButton::clicked, this, &AudioItemView::deleteChooseAudioItem);
+    btnDelete_->setAccessibleName(tr("Remove from the list"));
+}
+
+void AudioItemView::setName(const QString& name)
+{
+    name_ = name;
+    btnDelete_->setAccessibleName(tr("Remove %1 from the list").arg(name));
 }
 
 QString AudioItemView::audioPath() const

@@ -49,7 +49,8 @@ public:
     explicit AudioItemView(const QRect& frame, QWidget* parent = nullptr);
 
     QString name() const { return name_; }
-    void setName(const QString& name) { name_ = name; }
+    // Also names the delete button for a screen reader.
+    void setName(const QString& name);
     QImage imageArt() const { return imageArt_; }
     void setImageArt(const QImage& image) { imageArt_ = image; }
     QString timeStr() const { return timeStr_; }

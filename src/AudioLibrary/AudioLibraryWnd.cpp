@@ -8,6 +8,7 @@
 #include "platform/ui/YUp.h"
 #include "ui_AudioLibraryWnd.h"
 
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -21,7 +22,12 @@
 #include <QShortcut>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cmath>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -67,6 +73,12 @@ AudioLibraryWnd::AudioLibraryWnd(QObject* parent) : QObject(parent), exportTask_
     connect(exportTask_.get(), &AudioExportTask::finished, this, [this] { exportFinished(); });
     connect(&preview_, &AudioPreview::changed, this, [this] { showPreview(); });
     store_.load();
+#ifdef __GLIBC__
+    // Reading a large stored list leaves tens of megabytes of the settings
+    // parser's freed buffers in the heap; they go back to the system rather
+    // than stay resident for the whole run.
+    malloc_trim(0);
+#endif
 }
 
 AudioLibraryWnd::~AudioLibraryWnd()
@@ -78,8 +90,8 @@ AudioLibraryWnd::~AudioLibraryWnd()
     if (!window_)
         return;
     // The rows go with the window; nothing in it may call back while it goes.
-    for (AudioItemView* row : std::as_const(aryAudioItemView_))
-        row->setDelegate(nullptr);
+    for (const Row& row : std::as_const(aryAudioItemView_))
+        row.view->setDelegate(nullptr);
     ui_->playProgressView_->setDelegate(nullptr);
     ui_->waveformStrip_->setDelegate(nullptr);
     ui_->waveformStrip_->setOverview(nullptr);
@@ -105,6 +117,7 @@ void AudioLibraryWnd::connectOutlets()
 {
     window_->installEventFilter(this);
     ui_->listScroll->installEventFilter(this);
+    connect(ui_->listScroll->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { bindRows(); });
     connect(ui_->playBtn_, &QToolButton::clicked, this, [this] { playAndPause(); });
     connect(ui_->previewBtn_, &QToolButton::clicked, this, [this] { previewAndStop(); });
     connect(ui_->btnStartTrim_, &QPushButton::clicked, this, [this] { StartTrimSetPlayTime(); });
@@ -116,6 +129,19 @@ void AudioLibraryWnd::connectOutlets()
     // A text field keeps the space for typing; everywhere else in the window it plays and pauses.
     auto* space = new QShortcut(QKeySequence(Qt::Key_Space), window_.get());
     connect(space, &QShortcut::activated, this, [this] { playAndPause(); });
+    // The list from the keyboard. A text field keeps Delete, Home and End for
+    // its own text; while an export runs the list is locked, as for the mouse.
+    const auto key = [this](Qt::Key k, auto action) {
+        connect(new QShortcut(QKeySequence(k), window_.get()), &QShortcut::activated, this, action);
+    };
+    key(Qt::Key_Up, [this] { chooseNeighbour(-1); });
+    key(Qt::Key_Down, [this] { chooseNeighbour(1); });
+    key(Qt::Key_Delete, [this] {
+        if (!isExporting())
+            deleteChooseAudioItem();
+    });
+    key(Qt::Key_Home, [this] { seekPlayRate(preview_.startTrimRate()); });
+    key(Qt::Key_End, [this] { seekPlayRate(preview_.endTrimRate()); });
     ui_->playBtn_->setIcon(resources::icon(QStringLiteral("Play.png")));
     ui_->previewBtn_->setIcon(resources::icon(QStringLiteral("PrePlay.png")));
     exportProgress_ = new QProgressBar(window_.get());
@@ -148,33 +174,17 @@ void AudioLibraryWnd::windowDidLoad()
 
 void AudioLibraryWnd::loadOldLibary()
 {
-    // The drops are stored at once, not at the next close or quit.
+    // The drops are stored at once, not at the next close or quit. The rows
+    // are made for what is in view when the list is laid out.
     if (store_.dropMissing())
         writeData();
-    for (const QVariant& item : store_.items())
-        audioItemLoadFromDic(item.toMap());
-}
-
-AudioItemView* AudioLibraryWnd::audioItemLoadFromDic(const QVariantMap& item)
-{
-    const QString path = AudioLibraryStore::pathOf(item);
-    const float length = AudioLibraryStore::lengthOf(item);
-    auto* row = new AudioItemView(QRect(kRowX, -kRowHeight - 200, kRowWidth, kRowHeight), ui_->vLibiaryBack_);
-    row->setName(QFileInfo(path).completeBaseName());
-    row->setImageArt(artwork());
-    row->setTimeStr(timeText(length));
-    row->setDicObject(item);
-    row->setDelegate(this);
-    row->show();
-    aryAudioItemView_.append(row);
-    return row;
 }
 
 void AudioLibraryWnd::addAudioItemFromPath(const QString& path)
 {
     window();
-    AudioItemView* row = audioItemLoadFromDic(store_.add(path));
-    chooseTheAudioItem(row);
+    store_.add(path);
+    chooseTheAudioItemAt(store_.items().size() - 1);
     // Stored at once, so a crash or a logout later in the run loses nothing.
     writeData();
 }
@@ -184,8 +194,7 @@ void AudioLibraryWnd::recoverAudioItemFromPath(const QString& mark, std::functio
     window();
     store_.recover(
         mark,
-        [this](const QVariantMap& item) {
-            audioItemLoadFromDic(item);
+        [this](const QVariantMap&) {
             flushAudioLibrary();
             writeData();
         },
@@ -197,8 +206,15 @@ void AudioLibraryWnd::flushAudioLibrary()
     window();
     layoutRows();
     // A new recording, or what is left after a deletion, is in sight.
-    if (chooseAudioItem_)
-        ui_->listScroll->ensureWidgetVisible(chooseAudioItem_, 0, 0);
+    if (chosen_ >= 0)
+        scrollToRow(chosen_);
+}
+
+void AudioLibraryWnd::scrollToRow(qsizetype index)
+{
+    // The row's middle in sight with half a row either side: the whole row.
+    const int half = kRowHeight / 2;
+    ui_->listScroll->ensureVisible(kRowX, int(kRowPitch * index) + (kRowPitch - kRowHeight) + half, 0, half);
 }
 
 void AudioLibraryWnd::layoutRows()
@@ -207,56 +223,117 @@ void AudioLibraryWnd::layoutRows()
     // the rows need one. Read from the scroll area itself: a hidden window's
     // viewport keeps its old size until the window is shown.
     const QSize visible = ui_->listScroll->contentsRect().size();
-    int listHeight = kRowPitch * int(aryAudioItemView_.size());
-    if (visible.height() > listHeight)
-        listHeight = visible.height();
+    // A widget is at most QWIDGETSIZE_MAX high: about 310,000 rows.
+    const qint64 rowsHeight = std::min<qint64>(kRowPitch * qint64(store_.items().size()), QWIDGETSIZE_MAX);
+    const int listHeight = std::max(int(rowsHeight), visible.height());
     const int scrollBar = listHeight > visible.height() ? ui_->listScroll->verticalScrollBar()->sizeHint().width() : 0;
     ui_->vLibiaryBack_->resize(visible.width() - scrollBar, listHeight);
-    for (qsizetype i = 0; i < aryAudioItemView_.size(); ++i) {
-        AudioItemView* row = aryAudioItemView_[i];
-        const QRectF frame(row->x(), listHeight - kRowPitch * double(i) - kRowPitch, row->width(), row->height());
-        row->setGeometry(yup::toWidget(frame, listHeight).toRect());
+    bindRows();
+}
+
+void AudioLibraryWnd::bindRows()
+{
+    if (!ui_)
+        return;
+    // Item i stands at y = H - 54 i - 54 (y up) in a list H high, which is
+    // 54 i + 4 from the list's top: the rows from the one under the top of
+    // the visible area to the one under its bottom are in view.
+    const int listHeight = ui_->vLibiaryBack_->height();
+    const qint64 top = ui_->listScroll->verticalScrollBar()->value();
+    const qint64 visible = ui_->listScroll->contentsRect().height();
+    const qint64 count = std::min<qint64>(store_.items().size(), listHeight / kRowPitch);
+    const qint64 first = std::min(top / kRowPitch, count);
+    const qint64 last = std::min((top + visible) / kRowPitch + 1, count);
+    while (aryAudioItemView_.size() < last - first) {
+        auto* view = new AudioItemView(QRect(kRowX, 0, kRowWidth, kRowHeight), ui_->vLibiaryBack_);
+        view->setImageArt(artwork());
+        view->setDelegate(this);
+        aryAudioItemView_.append({view, -1});
+    }
+    for (qsizetype slot = 0; slot < aryAudioItemView_.size(); ++slot) {
+        Row& row = aryAudioItemView_[slot];
+        const qsizetype index = first + slot < last ? first + slot : -1;
+        if (index < 0) {
+            row.index = -1;
+            row.view->hide();
+            continue;
+        }
+        const QVariant& entry = store_.items()[index];
+        if (row.index != index || row.view->dicObject() != entry.toMap()) {
+            const QVariantMap item = entry.toMap();
+            row.index = index;
+            row.view->setName(QFileInfo(AudioLibraryStore::pathOf(item)).completeBaseName());
+            row.view->setTimeStr(timeText(AudioLibraryStore::lengthOf(item)));
+            row.view->setDicObject(item);
+        }
+        row.view->setIsChoose(index == chosen_);
+        const QRectF frame(kRowX, listHeight - kRowPitch * double(index) - kRowPitch, kRowWidth, kRowHeight);
+        row.view->setGeometry(yup::toWidget(frame, listHeight).toRect());
+        row.view->update();
+        row.view->show();
     }
 }
 
 void AudioLibraryWnd::chooseTheAudioItem(AudioItemView* row)
 {
-    if (row == chooseAudioItem_)
+    // Found first: choosing rebinds the rows, and may make more.
+    qsizetype index = -1;
+    for (const Row& bound : std::as_const(aryAudioItemView_))
+        if (bound.view == row)
+            index = bound.index;
+    if (index >= 0)
+        chooseTheAudioItemAt(index);
+}
+
+void AudioLibraryWnd::chooseTheAudioItemAt(qsizetype index)
+{
+    if (index < 0 || index >= store_.items().size())
+        index = -1;
+    if (index == chosen_)
         return;
     stopPlay();
-    if (chooseAudioItem_) {
-        chooseAudioItem_->setIsChoose(false);
-        chooseAudioItem_->update();
-        chooseAudioItem_ = nullptr;
-    }
-    chooseAudioItem_ = row;
-    if (row) {
-        row->setIsChoose(true);
-        row->update();
-        loadAudioPath(row->audioPath());
-    }
+    chosen_ = index;
+    deletedAt_ = -1;
+    bindRows();
+    if (index < 0)
+        return;
+    for (const Row& row : std::as_const(aryAudioItemView_))
+        if (row.index == index) {
+            QAccessibleEvent chosen(row.view, QAccessible::Selection);
+            QAccessible::updateAccessibility(&chosen);
+        }
+    loadAudioPath(AudioLibraryStore::pathOf(store_.items()[index]));
+}
+
+void AudioLibraryWnd::chooseNeighbour(int step)
+{
+    const qsizetype count = store_.items().size();
+    if (isExporting() || count == 0)
+        return;
+    qsizetype next = chosen_ + step;
+    // With none chosen, Down starts at the top and Up at the bottom, or both
+    // where the last deletion left a gap.
+    if (chosen_ < 0)
+        next = deletedAt_ >= 0 ? deletedAt_ + (step > 0 ? 0 : -1) : (step > 0 ? 0 : count - 1);
+    next = std::clamp<qsizetype>(next, 0, count - 1);
+    chooseTheAudioItemAt(next);
+    scrollToRow(next);
 }
 
 void AudioLibraryWnd::deleteChooseAudioItem()
 {
-    AudioItemView* row = chooseAudioItem_;
-    if (!row)
-        return;
-    // The row's own item, found by its place: an equal item elsewhere is another row's.
-    const qsizetype index = aryAudioItemView_.indexOf(row);
+    const qsizetype index = chosen_;
     if (index < 0)
         return;
+    // The chosen row's own item, found by its place: an equal item elsewhere is another row's.
     store_.removeAt(index);
-    aryAudioItemView_.removeAt(index);
-    row->setDelegate(nullptr);
-    row->hide();
-    // The request comes from the row's own delete button, still inside its
-    // click handler: the row (and the button) may only go once that returns.
-    row->deleteLater();
-    chooseTheAudioItem(nullptr);
+    // The row widgets stay (a delete button may still be inside its click
+    // handler); the layout rebinds them to what is left.
+    chooseTheAudioItemAt(-1);
     flushAudioLibrary();
     audioSourceNil();
     writeData();
+    deletedAt_ = index;
 }
 
 void AudioLibraryWnd::writeData()

@@ -5,6 +5,11 @@
 // and shows their state, and hands each export to an AudioExportTask as one
 // AudioExportRequest.
 //
+// The list shows any number of recordings with a few row widgets: only the
+// rows in view exist, each rebound to another item as the list scrolls, so
+// start-up, scrolling and quitting cost the same for ten items or 100,000.
+// A row is known by its item's index in the store's order.
+//
 // Main thread only. The application controller owns the one instance for the
 // whole run; the window, its rows, the store and the preview are its own.
 #pragma once
@@ -58,15 +63,18 @@ public:
 
     // List half.
     void loadOldLibary();
-    AudioItemView* audioItemLoadFromDic(const QVariantMap& item);
+    // A row widget asks for the item it shows to be chosen.
     void chooseTheAudioItem(AudioItemView* row) override;
+    // Makes item `index` the chosen one and loads it; -1 (or any index
+    // outside the list) chooses none.
+    void chooseTheAudioItemAt(qsizetype index);
     void deleteChooseAudioItem() override;
     // The user closed the window: playback stops and the list is stored.
     bool windowShouldClose();
     void audioSourceNil();
     void flushAllState();
-    AudioItemView* chooseAudioItem() const { return chooseAudioItem_; }
-    void setChooseAudioItem(AudioItemView* row) { chooseAudioItem_ = row; }
+    // The chosen item's index; -1 for none.
+    qsizetype chooseAudioItem() const { return chosen_; }
 
     // Preview half: the window's part is showing the preview's state.
     void loadAudioPath(const QString& path);
@@ -119,8 +127,14 @@ private:
 
     void windowDidLoad();
     void connectOutlets();
-    // Sizes the list view to its rows and the visible area, and places the rows.
+    // Sizes the list view to its rows and the visible area, and binds the rows in view.
     void layoutRows();
+    // Gives each item in view a row widget (more are made only when the view
+    // grows), placed and filled for it; the widgets left over are hidden.
+    void bindRows();
+    void scrollToRow(qsizetype index);
+    // Up/Down: the row before or after the chosen one.
+    void chooseNeighbour(int step);
     // Shows the preview's state on the trim bar, the time labels and the two play buttons.
     void showPreview();
     void rememberGeometry();
@@ -132,8 +146,15 @@ private:
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<Ui::AudioLibraryWnd> ui_;
     AudioLibraryStore store_;
-    QList<AudioItemView*> aryAudioItemView_;  // children of the list view, in the store's order
-    AudioItemView* chooseAudioItem_ = nullptr;
+    // The row widgets, children of the list view, and the index each shows (-1: hidden, spare).
+    struct Row {
+        AudioItemView* view;
+        qsizetype index;
+    };
+    QList<Row> aryAudioItemView_;
+    qsizetype chosen_ = -1;
+    // Where a deleted row stood, so that Up and Down go on from there; -1 when nothing was.
+    qsizetype deletedAt_ = -1;
     AudioPreview preview_;
 
     std::unique_ptr<AudioExportTask> exportTask_;

@@ -11,7 +11,12 @@ QVariant AppControl::AppReadKeyValue(const QString& key, const QVariant& default
 
 void AppControl::AppWriteKeyValue(const QVariant& value, const QString& key)
 {
-    QSettings().setValue(key, value);
+    QSettings settings;
+    // Any change rewrites the whole file, which a large library makes tens of
+    // megabytes: the value already stored is not written again.
+    if (settings.contains(key) && settings.value(key) == value)
+        return;
+    settings.setValue(key, value);
 }
 
 QString AppControl::getStrForTwoStr(std::int64_t n)

@@ -9,8 +9,10 @@
 #include "AudioLibrary/AudioBottomBackView.h"
 #include "AudioLibrary/AudioItemView.h"
 #include "AudioLibrary/AudioLibBackView.h"
+#include "View/AccessibleViews.h"
 #include "View/PlayProgressView.h"
 #include "View/WaveformStripView.h"
+#include "Control/AudioWaveView.h"
 #include "Control/AppControl.h"
 #include "support/backends/VirtualMediaPlayer.h"
 #include "platform/ui/Resources.h"
@@ -22,12 +24,12 @@
 #include "support/StereoFile.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -47,7 +49,15 @@
 
 // What the tests read of the library window beyond its widgets.
 struct AudioLibraryWndTestAccess {
-    static const QList<AudioItemView*>& rows(const AudioLibraryWnd& w) { return w.aryAudioItemView_; }
+    // The row widget showing item `index`; null while that item is out of view.
+    static AudioItemView* row(const AudioLibraryWnd& w, qsizetype index)
+    {
+        for (const auto& row : w.aryAudioItemView_)
+            if (row.index == index)
+                return row.view;
+        return nullptr;
+    }
+    static qsizetype count(const AudioLibraryWnd& w) { return w.store_.items().size(); }
     static const AudioPreview& preview(const AudioLibraryWnd& w) { return w.preview_; }
     static MediaPlayer* player(const AudioLibraryWnd& w) { return w.preview_.player_.get(); }
     static QProgressBar* exportProgress(const AudioLibraryWnd& w) { return w.exportProgress_; }
@@ -132,11 +142,12 @@ protected:
     AudioLibraryWnd& openFortySecondsChosen()
     {
         store(QVariantList{item(file(QStringLiteral("forty.wav"), 40), 40)});
-        open().chooseTheAudioItem(rows()[0]);
+        open().chooseTheAudioItemAt(0);
         return *library_;
     }
 
-    const QList<AudioItemView*>& rows() const { return A::rows(*library_); }
+    AudioItemView* row(qsizetype index) const { return A::row(*library_, index); }
+    qsizetype count() const { return A::count(*library_); }
     const AudioPreview& preview() const { return A::preview(*library_); }
     MediaPlayer* player() const { return A::player(*library_); }
     double position() const { return player()->currentTime().seconds(); }
@@ -161,13 +172,14 @@ protected:
             enabled += A::widget<QPushButton>(*library_, name)->isEnabled();
         return enabled;
     }
-    // The rows' origins in the list's y-up coordinates, and the list's height.
+    // The list's height, then the origins of the rows in view, in the list's y-up coordinates.
     std::vector<double> rowYs() const
     {
         const int listHeight = A::widget<AudioLibBackView>(*library_, "vLibiaryBack_")->height();
         std::vector<double> ys{double(listHeight)};
-        for (const AudioItemView* row : rows())
-            ys.push_back(yup::toView(QPointF(row->x(), row->y() + row->height()), listHeight).y());
+        for (qsizetype i = 0; i < count(); ++i)
+            if (const AudioItemView* shown = row(i))
+                ys.push_back(yup::toView(QPointF(shown->x(), shown->y() + shown->height()), listHeight).y());
         return ys;
     }
     // Plays `seconds` in 0.1 s steps with a play-timer tick after each while
@@ -207,12 +219,12 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropAndDeletionIsSto
     AudioLibraryWnd& library = open(400);
     EXPECT_EQ(paths(storedList()), (QStringList{a, n, a, away})) << "the drops are stored at once";
     EXPECT_EQ(rowYs(), (std::vector<double>{400, 346, 292, 238}));
-    EXPECT_EQ(rows()[1]->timeStr(), QStringLiteral("00:00:00")) << "a NaN length shows as zero";
-    EXPECT_EQ(library.chooseAudioItem(), nullptr);
+    EXPECT_EQ(row(1)->timeStr(), QStringLiteral("00:00:00")) << "a NaN length shows as zero";
+    EXPECT_EQ(library.chooseAudioItem(), -1);
     EXPECT_EQ(enabledControls(), 2) << "only the list and the bar, with no recording";
 
     // Additions go to the bottom, chosen and measured; past the visible area the list scrolls to them.
-    library.chooseTheAudioItem(rows()[0]);
+    library.chooseTheAudioItemAt(0);
     QStringList added;
     for (int i = 0; i < 7; ++i) {
         added.append(file(QStringLiteral("24_03_05 14_07_0%1_Audio.wav").arg(i), 59.9));
@@ -222,32 +234,33 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropAndDeletionIsSto
     EXPECT_EQ(rowYs().back(), 0) << "the list grew to hold them, from the top";
     EXPECT_EQ(scroll()->verticalScrollBar()->value(), scroll()->verticalScrollBar()->maximum());
     EXPECT_GT(scroll()->verticalScrollBar()->maximum(), 0);
-    EXPECT_EQ(library.chooseAudioItem(), rows()[9]);
-    EXPECT_FALSE(rows()[0]->isChoose());
-    EXPECT_EQ(rows()[9]->name(), QStringLiteral("24_03_05 14_07_06_Audio"));
-    EXPECT_EQ(rows()[9]->timeStr(), QStringLiteral("00:00:59"));
+    EXPECT_EQ(library.chooseAudioItem(), 9);
+    EXPECT_TRUE(row(9)->isChoose());
+    EXPECT_EQ(row(9)->name(), QStringLiteral("24_03_05 14_07_06_Audio"));
+    EXPECT_EQ(row(9)->timeStr(), QStringLiteral("00:00:59"));
     EXPECT_EQ(enabledControls(), 7);
     ASSERT_EQ(storedList().size(), 11) << "the hidden entry too";
     EXPECT_NEAR(storedList()[10].toMap().value(QStringLiteral("AudioLength")).toDouble(), 59.9, 1e-3);
 
     // A row's own delete button removes that row and its own item only, not
-    // the first equal one; the row goes once its click handler has returned.
-    library.chooseTheAudioItem(rows()[0]);
+    // the first equal one; its widget then shows the item that moved up.
+    library.chooseTheAudioItemAt(0);
+    scroll()->verticalScrollBar()->setValue(0);
+    EXPECT_FALSE(row(9)) << "out of view";
     library.playAndPause();
-    QPointer<AudioItemView> deleted(rows()[2]);
+    AudioItemView* deleted = row(2);
     QTest::mouseClick(deleted->deleteButton(), Qt::LeftButton);
-    ASSERT_FALSE(deleted.isNull());
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(deleted.isNull());
-    ASSERT_EQ(rows().size(), 9);
+    ASSERT_EQ(count(), 9);
     EXPECT_EQ(rowYs()[3], 324) << "the next row moves up one place";
-    EXPECT_EQ(library.chooseAudioItem(), nullptr);
+    EXPECT_EQ(deleted->name(), QFileInfo(added[0]).completeBaseName());
+    EXPECT_FALSE(row(0)->isChoose());
+    EXPECT_EQ(library.chooseAudioItem(), -1);
     EXPECT_EQ(player(), nullptr);
     EXPECT_TRUE(QFileInfo::exists(a)) << "the file stays";
     EXPECT_EQ(paths(storedList()), QStringList({a, n, away}) + added);
     ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("unmounted")));
     file(QStringLiteral("unmounted/away.wav"), 2);
-    EXPECT_EQ(A::rows(open(0)).value(2)->audioPath(), away) << "shown again at the next start";
+    EXPECT_EQ(A::row(open(400), 2)->audioPath(), away) << "shown again at the next start";
 }
 
 TEST_F(LibraryTest, HostileSettingsAreReadAsFarAsTheyGoAndNeverStoredAsAnInvalidValue)
@@ -266,16 +279,56 @@ TEST_F(LibraryTest, HostileSettingsAreReadAsFarAsTheyGoAndNeverStoredAsAnInvalid
     };
     for (const auto& [stored, expected] : cases) {
         store(stored);
-        open(0).writeData();
+        open(400).writeData();
         QStringList shown;
-        for (const AudioItemView* row : rows()) {
-            shown.append(row->audioPath());
-            EXPECT_EQ(row->timeStr(), row->audioPath() == a ? "00:00:40" : "00:00:02");
+        for (qsizetype i = 0; i < count(); ++i) {
+            shown.append(row(i)->audioPath());
+            EXPECT_EQ(row(i)->timeStr(), row(i)->audioPath() == a ? "00:00:40" : "00:00:02");
         }
         EXPECT_EQ(shown, expected) << stored.typeName();
         EXPECT_EQ(paths(storedList()), expected);
         EXPECT_FALSE(contents(QSettings().fileName()).contains("@Invalid"));
     }
+}
+
+TEST_F(LibraryTest, AHundredThousandRecordingsHaveRowWidgetsOnlyInViewEachShowingTheItemThere)
+{
+    // Item i lasts i seconds, so a row's length text names the item it shows.
+    constexpr int kItems = 100000;
+    const QString files[] = {file(QStringLiteral("a.wav"), 1), file(QStringLiteral("b.wav"), 1)};
+    QVariantList items;
+    for (int i = 0; i < kItems; ++i)
+        items.append(item(files[i % 2], float(i)));
+    store(items);
+    AudioLibraryWnd& library = open(400);
+    QWidget* window = library.window();
+    QScrollBar* bar = scroll()->verticalScrollBar();
+    ASSERT_EQ(bar->maximum(), 54 * kItems - 400);
+    // The list's point at viewport height y is 54 i + 4 .. 54 i + 54 down for item i.
+    for (const int value : {bar->maximum() / 2 + 17, bar->maximum(), 54 * 77777 + 30, 0}) {
+        bar->setValue(value);
+        EXPECT_LE(window->findChildren<AudioItemView*>().size(), 400 / 54 + 2);
+        for (const int y : {2, 30, 200, 398}) {
+            SCOPED_TRACE(testing::Message() << "scrolled to " << value << ", at " << y);
+            const int down = value + y;
+            auto* shown = qobject_cast<AudioItemView*>(scroll()->viewport()->childAt(300, y));
+            ASSERT_EQ(shown != nullptr, down % 54 >= 4);
+            if (shown) {
+                EXPECT_EQ(shown->timeStr(), AppControl::getStringFromTimeValue(down / 54));
+            }
+        }
+    }
+    // A click chooses the item under it; Down chooses the next and scrolls it into view.
+    bar->setValue(54 * 77777);
+    QTest::mouseClick(scroll()->viewport()->childAt(300, 54 * 7 + 20), Qt::LeftButton);
+    ASSERT_EQ(library.chooseAudioItem(), 77784);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_Down);
+    EXPECT_EQ(library.chooseAudioItem(), 77785);
+    EXPECT_EQ(bar->value(), 54 * 77786 - 400);
+    EXPECT_TRUE(row(77785)->isChoose());
+    EXPECT_FALSE(row(77784)->isChoose());
 }
 
 TEST_F(LibraryTest, ARecoveredRecordingIsListedOnceWithItsLengthAndStored)
@@ -287,7 +340,7 @@ TEST_F(LibraryTest, ARecoveredRecordingIsListedOnceWithItsLengthAndStored)
     int finished = 0;
     library.recoverAudioItemFromPath(path, [&] { ++finished; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished == 1; }, 30000));
-    EXPECT_EQ(library.chooseAudioItem(), nullptr) << "nothing is chosen behind the user's back";
+    EXPECT_EQ(library.chooseAudioItem(), -1) << "nothing is chosen behind the user's back";
     ASSERT_EQ(storedList().size(), 2);
     EXPECT_FLOAT_EQ(storedList()[1].toMap().value(QStringLiteral("AudioLength")).toFloat(), 3.0F);
     // Already listed under another spelling of its path, or gone: nothing is added.
@@ -406,11 +459,11 @@ TEST_F(LibraryTest, EditsAreClampedOrRefusedAndAFileThatDoesNotLoadLeavesNothing
     const QString text = dir_.filePath(QStringLiteral("notes.wav"));
     std::ofstream(text.toStdString()) << "not audio at all";
     for (const QString& bad : {file(QStringLiteral("empty.wav"), 0), text}) {
-        library.chooseTheAudioItem(rows()[0]);
+        library.chooseTheAudioItemAt(0);
         library.rightTrimRate(0.5F);
         library.playAndPause();
         library.addAudioItemFromPath(bad);
-        EXPECT_EQ(library.chooseAudioItem(), rows().back());
+        EXPECT_EQ(library.chooseAudioItem(), count() - 1);
         EXPECT_EQ(player(), nullptr);
         EXPECT_EQ(enabledControls(), 2);
         library.playAndPause();
@@ -426,7 +479,7 @@ TEST_F(LibraryTest, ChoosingRowsTheSpaceBarAndClosingTheWindow)
     store(QVariantList{item(file(QStringLiteral("a.wav"), 40), 40), item(file(QStringLiteral("b.wav"), 20), 20)});
     AudioLibraryWnd& library = open();
     QWidget* window = library.window();
-    AudioItemView* first = rows()[0];
+    AudioItemView* first = row(0);
     library.chooseTheAudioItem(first);
     library.leftTrimRate(0.5F);
     library.setFadeInTime(3);
@@ -436,7 +489,7 @@ TEST_F(LibraryTest, ChoosingRowsTheSpaceBarAndClosingTheWindow)
     library.chooseTheAudioItem(first);
     EXPECT_EQ(output_->playersMade(), players) << "the chosen row again changes nothing";
     EXPECT_EQ(player()->rate(), 1.0F);
-    library.chooseTheAudioItem(rows()[1]);
+    library.chooseTheAudioItem(row(1));
     EXPECT_EQ(output_->playersMade(), players + 1);
     EXPECT_FALSE(first->isChoose());
     EXPECT_EQ(player()->rate(), 0.0F);
@@ -454,6 +507,34 @@ TEST_F(LibraryTest, ChoosingRowsTheSpaceBarAndClosingTheWindow)
     QTest::keyClick(field("fadeInTimeEdt_"), Qt::Key_Space);
     EXPECT_EQ(player()->rate(), 0.0F);
 
+    // Up and Down choose the row before and after, Home and End put the play
+    // head at the trim start and end, Delete takes the chosen row off the
+    // list and leaves its file; in a fade field Home, End and Delete edit the text.
+    QTest::keyClick(window, Qt::Key_Up);
+    QTest::keyClick(window, Qt::Key_Up);
+    EXPECT_EQ(library.chooseAudioItem(), 0);
+    library.leftTrimRate(0.25F);
+    library.rightTrimRate(0.5F);
+    QTest::keyClick(field("fadeInTimeEdt_"), Qt::Key_End);
+    QTest::keyClick(field("fadeInTimeEdt_"), Qt::Key_Delete);
+    EXPECT_DOUBLE_EQ(position(), 0.0);
+    EXPECT_EQ(count(), 2);
+    field("fadeInTimeEdt_")->clearFocus();
+    QTest::keyClick(window, Qt::Key_End);
+    EXPECT_DOUBLE_EQ(position(), 20.0);
+    QTest::keyClick(window, Qt::Key_Home);
+    EXPECT_DOUBLE_EQ(position(), 10.0);
+    QTest::keyClick(window, Qt::Key_Down);
+    QTest::keyClick(window, Qt::Key_Down);
+    EXPECT_EQ(library.chooseAudioItem(), 1);
+    const QString second = row(1)->audioPath();
+    QTest::keyClick(window, Qt::Key_Delete);
+    EXPECT_EQ(count(), 1);
+    EXPECT_EQ(library.chooseAudioItem(), -1);
+    EXPECT_TRUE(QFileInfo::exists(second));
+    QTest::keyClick(window, Qt::Key_Up);
+    EXPECT_EQ(library.chooseAudioItem(), 0) << "the row above the one deleted";
+
     // Closing stops playback and stores the list, and the window comes back where it was.
     QSettings().remove(SettingsKey::AudioItemData);
     library.playAndPause();
@@ -462,9 +543,61 @@ TEST_F(LibraryTest, ChoosingRowsTheSpaceBarAndClosingTheWindow)
     window->close();
     EXPECT_EQ(player()->rate(), 0.0F);
     EXPECT_FALSE(preview().isPlaying());
-    EXPECT_EQ(storedList().size(), 2);
+    EXPECT_EQ(storedList().size(), 1);
     library_.reset();
     EXPECT_EQ(open(0).window()->geometry(), placed);
+    // What is stored already is not written again (the whole file would be).
+    QFile settings(QSettings().fileName());
+    ASSERT_TRUE(settings.open(QIODevice::Append));
+    settings.write("; untouched\n");
+    settings.close();
+    library_->writeData();
+    EXPECT_TRUE(contents(settings.fileName()).endsWith("; untouched\n"));
+}
+
+TEST_F(LibraryTest, AScreenReaderHearsTheRowsTheirButtonsTheTrimBarAndTheMeter)
+{
+    installAccessibleViews();
+    store(QVariantList{item(file(QStringLiteral("forty.wav"), 40), 40), item(file(QStringLiteral("two.wav"), 2), 2)});
+    AudioLibraryWnd& library = open();
+    // Role, name, and the value as text and as a number.
+    const auto heard = [](QObject* view) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(view);
+        const QAccessibleValueInterface* value = face->valueInterface();
+        return (QString::number(face->role(), 16) + " | " + face->text(QAccessible::Name)
+            + (value ? " | " + face->text(QAccessible::Value) + " = "
+                        + QString::number(value->currentValue().toDouble(), 'g', 3)
+                     : QString()))
+            .toStdString();
+    };
+    QAccessibleInterface* second = QAccessible::queryAccessibleInterface(row(1));
+    EXPECT_EQ(heard(second->parent()->object()), "21 | Recordings");
+    EXPECT_EQ(heard(second->object()), "22 | two, 00:00:02");
+    EXPECT_EQ(heard(row(1)->deleteButton()), "2b | Remove two from the list");
+    EXPECT_FALSE(second->state().selected);
+    second->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(library.chooseAudioItem(), 1);
+    EXPECT_TRUE(second->state().selected);
+
+    library.leftTrimRate(0.25F);
+    library.rightTrimRate(0.5F);
+    library.seekPlayRate(0.3F);
+    EXPECT_EQ(heard(bar()), "33 | Play position | 30%, keeping 25% to 50% = 0.3");
+    QAccessible::queryAccessibleInterface(bar())->valueInterface()->setCurrentValue(0.75);
+    EXPECT_DOUBLE_EQ(position(), 1.5) << "set as a click on the bar";
+
+    AudioWaveView meter;
+    EXPECT_EQ(heard(&meter), "30 | Input level | silent = 0");
+    for (int i = 0; i < AudioWaveView::kColumns; ++i)
+        meter.appendBuildInAudioWave(i == 4 ? 0.25F : 0.01F);
+    EXPECT_EQ(heard(&meter), "30 | Input level | -12 dB = 0.25");
+
+    // The delete button pressed by a screen reader removes its row's item.
+    QAccessible::queryAccessibleInterface(row(0)->deleteButton())
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return storedList().size() == 1; }));
+    EXPECT_EQ(paths(storedList()), QStringList{dir_.filePath(QStringLiteral("two.wav"))});
 }
 
 TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndReportsItsEnd)
@@ -523,11 +656,17 @@ TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndRepor
     ASSERT_TRUE(library.isExporting());
     EXPECT_TRUE(A::widget<QToolButton>(library, "playBtn_")->isEnabled()) << "playing goes on while exporting";
     int ticks = 0, lockedTicks = 0;
+    library.window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(library.window()));
     ASSERT_TRUE(waitForExport([&] {
         if (++ticks == 2)
             library.addAudioItemFromPath(wav);
         library.exportAudioToPath(dir_.filePath(QStringLiteral("second")));
-        lockedTicks += enabledControls() == 0 ? 1 : 0;
+        // Nor does the keyboard choose or delete a row meanwhile.
+        const qsizetype chosen = library.chooseAudioItem(), listed = count();
+        QTest::keyClick(library.window(), Qt::Key_Up);
+        QTest::keyClick(library.window(), Qt::Key_Delete);
+        lockedTicks += enabledControls() == 0 && library.chooseAudioItem() == chosen && count() == listed ? 1 : 0;
     }));
     EXPECT_GT(ticks, 2);
     EXPECT_EQ(lockedTicks, ticks);
@@ -639,7 +778,7 @@ TEST_F(LibraryTest, TheChosenRecordingsWaveformIsDrawnAboveTheBarDimmedOutsideTh
         SCOPED_TRACE(cached ? "cached" : "decoded");
         library_.reset();
         AudioLibraryWnd& library = open();
-        library.chooseTheAudioItem(rows()[0]);
+        library.chooseTheAudioItemAt(0);
         EXPECT_EQ(preview().overview().complete(), cached);
         ASSERT_TRUE(QTest::qWaitFor([&] { return preview().overview().complete(); }, 30000));
         auto* strip = A::widget<WaveformStripView>(library, "waveformStrip_");
