@@ -195,8 +195,9 @@ void AppDelegate::applicationDidFinishLaunching()
         }
     }
 
-    // 5.
-    aryAudioDevices_ = audioRecord_->allAudioInputDevices();
+    // 5. Listening starts before the list is read, so no change in between is missed.
+    audioRecord_->devicesChanged();
+    aryAudioDevices_ = inputDevices();
 
     // 6. The record icon opens the status menu on any click, as a menu-bar item does.
     statusItem_ = std::make_unique<QSystemTrayIcon>(resources::icon(QStringLiteral("RecordMenu.png")));
@@ -261,6 +262,34 @@ void AppDelegate::showAudioLevel()
     ui_->panelAudioWaveView->redrawIfChanged();
     pollRecordFault();
     session_->pollLostAudio();
+    if (audioRecord_->devicesChanged())
+        followDeviceList();
+}
+
+std::vector<std::shared_ptr<AudioRecordMicDevice>> AppDelegate::inputDevices() const
+{
+    std::vector<std::shared_ptr<AudioRecordMicDevice>> devices{defaultInput_};
+    for (auto& device : audioRecord_->allAudioInputDevices())
+        devices.push_back(std::move(device));
+    return devices;
+}
+
+void AppDelegate::followDeviceList()
+{
+    aryAudioDevices_ = inputDevices();
+    configAudioWndController_->setAudioDevices(aryAudioDevices_);
+    openWantedDevice(configAudioWndController_->reloadAudioDevices());
+}
+
+void AppDelegate::openWantedDevice(int index)
+{
+    // A recording keeps its device; the wanted one opens once it stops.
+    if (session_->isActive() || index < 0 || std::size_t(index) >= aryAudioDevices_.size())
+        return;
+    const auto& open = audioRecord_->device();
+    if (open && open->isRunning() && open->uniqueID() == aryAudioDevices_[std::size_t(index)]->uniqueID())
+        return;
+    chooseAudioDeviceNum(index);
 }
 
 void AppDelegate::pushLevelIcon()
@@ -331,6 +360,9 @@ void AppDelegate::finishRecording(RecordSession::Ending ending)
     lblRecordTip_->setText(QStringLiteral("Start Record"));
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StartRecord.png")));
     configAudioWndController_->setISRecording(false);
+    // A device that came back during the recording, or the fallback for one that went.
+    if (ending != RecordSession::Ending::Quit)
+        openWantedDevice(configAudioWndController_->reloadAudioDevices());
 }
 
 void AppDelegate::deliverRecording(const RecordSession::Delivery& done)
@@ -362,10 +394,10 @@ void AppDelegate::pollRecordFault()
     const RecordFault fault = session_->pollFault();
     if (fault == RecordFault::None)
         return;
+    const QString name = deviceName_;  // finishing may open another device
     finishRecording(RecordSession::Ending::Fault);
     const QString file = QFileInfo(QString::fromStdString(session_->path().value_or(""))).fileName();
     if (fault == RecordFault::DeviceLost) {
-        const QString& name = deviceName_;
         notifyUser(tr("Recording stopped"),
             tr("The input device %1 is no longer available. The recording up to that moment is saved "
                "as %2.")

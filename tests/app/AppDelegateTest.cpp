@@ -63,10 +63,10 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
         int device;
     };
     const Case cases[] = {
-        {{}, {}, {}, true, 0},                                    // first start
-        {0, 1, {}, false, 1},                                     // an index stored before identifiers were
+        {{}, {}, {}, true, 0},                                    // first start: the default input
+        {0, 1, {}, false, 2},                                     // an index stored before identifiers were
         {5, 7, {}, true, 0},                                      // any non-zero opens; an index past the list
-        {0, 0, QStringLiteral("virtual.USB Headset"), false, 1},  // the identifier wins over a stale index
+        {0, 0, QStringLiteral("virtual.USB Headset"), false, 2},  // the identifier wins over a stale index
     };
     const QString folder = home_.path() + QStringLiteral("/Music/org.traytape.TrayTape");
     ASSERT_FALSE(QDir(home_.path() + QStringLiteral("/Music")).exists());
@@ -111,12 +111,12 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     // A choice in the configuration window is taken at once and stored when the user closes it.
     ConfigAudioWndController& config = Access::config(*app);
     config.window()->show();
-    config.popAudioDevices()->setCurrentIndex(1);
-    emit config.popAudioDevices()->activated(1);
+    config.popAudioDevices()->setCurrentIndex(2);
+    emit config.popAudioDevices()->activated(2);
     EXPECT_EQ(capturingDevice(), headset_);
     config.popAudioFormat()->setCurrentIndex(1);
     config.window()->close();  // the user's close
-    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceNSNumberChoose, 0).toInt(), 1);
+    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceNSNumberChoose, 0).toInt(), 2);
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, {}).toString(),
         QStringLiteral("virtual.USB Headset"));
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioFormatNSNumberKey, 0).toInt(), 1);

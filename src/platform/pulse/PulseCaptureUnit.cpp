@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <vector>
 
 using pulse::DeviceInfo;
@@ -37,6 +38,11 @@ constexpr pa_usec_t kCarriedCheckInterval = 50 * PA_USEC_PER_MSEC;
 // user moves it. Capturing it, the unit also watches the carried sink and the
 // loopback's own record stream; losing either ends the capture as a vanished
 // source does, and unloads the loopback so that it records nothing else.
+//
+// Told to follow the default input, the unit's stream may move: whenever the
+// server's default source changes, the unit moves its own stream there on the
+// loop thread (a session manager may or may not have done so already), so
+// the capture goes on in one stream and one format, whatever the server.
 class PulseCaptureUnit final : public AudioUnit, private pulse::ServerEventWatcher {
 public:
     explicit PulseCaptureUnit(std::shared_ptr<PulseConnection> connection)
@@ -113,6 +119,15 @@ public:
                 || !(f.mSampleRate >= 1 && f.mSampleRate <= PA_RATE_MAX))
                 return kAudioFormatUnsupportedDataFormatError;
             outputFormat_ = f;
+            return noErr;
+        }
+        case kAudioOutputUnitProperty_FollowsDefaultInput: {
+            std::uint32_t on = 0;
+            if (OSStatus s = readPropertyValue(data, size, on))
+                return s;
+            if (initialized_)
+                return kAudioUnitErr_CannotDoInCurrentContext;
+            followsDefault_ = on != 0;
             return noErr;
         }
         case kAudioUnitProperty_MaximumFramesPerSlice: {
@@ -240,12 +255,14 @@ public:
         attr.maxlength = std::uint32_t(-1);
         attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
         attr.fragsize = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleSpec));
-        // A vanished source must end the capture, never move it to another
-        // device: the recording would go on from the wrong input unnoticed.
+        // A chosen source that vanishes must end the capture, never move it
+        // to another device: the recording would go on from the wrong input
+        // unnoticed. Only a capture of the default input moves, with it.
         // ADJUST_LATENCY makes the source itself run at the fragment's
         // latency; without it an idle hardware source may wake only every
         // second or two.
-        const auto flags = pa_stream_flags_t(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
+        const auto flags
+            = pa_stream_flags_t((followsDefault_ ? 0 : PA_STREAM_DONT_MOVE) | PA_STREAM_ADJUST_LATENCY);
         if (pa_stream_connect_record(stream.get(), source_.name.c_str(), &attr, flags) < 0)
             return kAudioUnitErr_NoConnection;
         connection_->waitFor([&] { return pa_stream_get_state(stream.get()) != PA_STREAM_CREATING; }, kQueryTimeout);
@@ -255,6 +272,7 @@ public:
             return kAudioUnitErr_NoConnection;
         }
         stream_ = std::move(stream);
+        followDefault();
         return noErr;
     }
 
@@ -267,6 +285,7 @@ public:
         pulse::MainloopLock lock(connection_->loop());
         stopping_ = true;
         unwatchCarriedOutput();
+        stopFollowingDefault();
         stream_.reset();  // detaches the call-backs before it disconnects
         running_.store(false, std::memory_order_release);
         return noErr;
@@ -336,14 +355,70 @@ private:
         carried_ = {};
     }
 
+    // Lock held, main thread, with the stream ready: listens for changes of
+    // the default, and asks for it once, since it may have changed between
+    // the choice of the source and the stream's start.
+    void followDefault()
+    {
+        if (!followsDefault_)
+            return;
+        // A loopback capture already watches.
+        if (carried_.capture == PA_INVALID_INDEX && !connection_->watch(this))
+            return;
+        followingDefault_ = true;
+        askDefaultSource(connection_->context());
+    }
+
+    // Lock held, main thread.
+    void stopFollowingDefault()
+    {
+        followingDefault_ = false;
+        connection_->unwatch(this);
+        if (defaultQuery_ && pa_operation_get_state(defaultQuery_.get()) == PA_OPERATION_RUNNING)
+            pa_operation_cancel(defaultQuery_.get());  // its call-back points at this unit
+        defaultQuery_.reset();
+    }
+
+    // Loop thread: one server query at a time; a change told meanwhile asks again once it is answered.
+    void askDefaultSource(pa_context* context)
+    {
+        if (defaultQuery_ && pa_operation_get_state(defaultQuery_.get()) == PA_OPERATION_RUNNING) {
+            askDefaultAgain_ = true;
+            return;
+        }
+        askDefaultAgain_ = false;
+        defaultQuery_.reset(pa_context_get_server_info(context, &PulseCaptureUnit::onServerInfo, this));
+    }
+
+    // Loop thread: moves the stream to the default source unless it reads from it already.
+    static void onServerInfo(pa_context* context, const pa_server_info* info, void* u)
+    {
+        auto* self = static_cast<PulseCaptureUnit*>(u);
+        if (!self->followingDefault_ || !self->stream_)
+            return;
+        const char* wanted = info ? info->default_source_name : nullptr;
+        const char* current = pa_stream_get_device_name(self->stream_.get());
+        if (wanted && *wanted && !(current && std::strcmp(current, wanted) == 0)) {
+            if (pa_operation* move = pa_context_move_source_output_by_name(
+                    context, pa_stream_get_index(self->stream_.get()), wanted, nullptr, nullptr))
+                pa_operation_unref(move);
+        }
+        if (self->askDefaultAgain_) {
+            self->askDefaultAgain_ = false;
+            self->defaultQuery_.reset(pa_context_get_server_info(context, &PulseCaptureUnit::onServerInfo, self));
+        }
+    }
+
     // Loop thread. Only index comparisons here, and at most one query or
     // unload request handed to libpulse.
     void onServerEvent(pa_context* context, pa_subscription_event_type_t event, std::uint32_t index) override
     {
-        if (carriedLost_ || carried_.capture == PA_INVALID_INDEX)
-            return;
         const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
         const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+        if (followingDefault_ && facility == PA_SUBSCRIPTION_EVENT_SERVER)
+            askDefaultSource(context);
+        if (carriedLost_ || carried_.capture == PA_INVALID_INDEX)
+            return;
         const bool carriedSink = facility == PA_SUBSCRIPTION_EVENT_SINK && index == carried_.sink;
         const bool capture = facility == PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT && index == carried_.capture;
         if (type == PA_SUBSCRIPTION_EVENT_REMOVE && (carriedSink || capture))
@@ -501,6 +576,12 @@ private:
         std::uint32_t monitor = PA_INVALID_INDEX;  // the source that one reads
     } carried_;
     pulse::Operation captureQuery_;        // loop thread; cancelled under the lock by stop()
+    // Following the default input: set on the main thread before the unit
+    // starts; the rest belongs to the loop thread once the stream runs.
+    bool followsDefault_ = false;
+    bool followingDefault_ = false;
+    bool askDefaultAgain_ = false;
+    pulse::Operation defaultQuery_;  // cancelled under the lock by stop()
     pa_time_event* checkTimer_ = nullptr;  // freed under the lock by stop()
     bool carriedLost_ = false;             // loop thread, once the watch started
     // Written by the loop thread, polled by the main thread.
