@@ -39,10 +39,13 @@ constexpr pa_usec_t kCarriedCheckInterval = 50 * PA_USEC_PER_MSEC;
 // loopback's own record stream; losing either ends the capture as a vanished
 // source does, and unloads the loopback so that it records nothing else.
 //
-// Told to follow the default input, the unit's stream may move: whenever the
-// server's default source changes, the unit moves its own stream there on the
-// loop thread (a session manager may or may not have done so already), so
-// the capture goes on in one stream and one format, whatever the server.
+// Told to follow the default input, the unit records from whatever source is
+// the server's default: when the default changes, it opens a stream of the
+// same format on the new one, on the loop thread, and once that one runs it
+// hands out what is left of the old stream and ends it, so the call-backs
+// go on without a break. A server-side move would be less work, but a
+// session manager may leave a moved capture where it was (PipeWire keeps a
+// capture of a sink's monitor on the monitor it was opened on).
 class PulseCaptureUnit final : public AudioUnit, private pulse::ServerEventWatcher {
 public:
     explicit PulseCaptureUnit(std::shared_ptr<PulseConnection> connection)
@@ -95,7 +98,7 @@ public:
                 return kAudioUnitErr_InvalidProperty;
             if (OSStatus s = readPropertyValue(data, size, callback))
                 return s;
-            if (stream_)
+            if (started_)
                 return kAudioUnitErr_CannotDoInCurrentContext;
             callback_ = callback;
             return noErr;
@@ -212,7 +215,7 @@ public:
     {
         if (!initialized_)
             return kAudioUnitErr_Uninitialized;
-        if (stream_)
+        if (started_)
             return noErr;
         if (pa_threaded_mainloop_in_thread(connection_->loop()))
             return kAudioUnitErr_CannotDoInCurrentContext;
@@ -251,10 +254,12 @@ public:
         pa_stream_set_state_callback(stream.get(), &PulseCaptureUnit::onState, this);
         pa_stream_set_read_callback(stream.get(), &PulseCaptureUnit::onRead, this);
 
-        pa_buffer_attr attr;
+        pa_buffer_attr& attr = attr_;
         attr.maxlength = std::uint32_t(-1);
         attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
         attr.fragsize = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleSpec));
+        sampleSpec_ = sampleSpec;
+        map_ = map;
         // A chosen source that vanishes must end the capture, never move it
         // to another device: the recording would go on from the wrong input
         // unnoticed. Only a capture of the default input moves, with it.
@@ -272,13 +277,14 @@ public:
             return kAudioUnitErr_NoConnection;
         }
         stream_ = std::move(stream);
+        started_ = true;
         followDefault();
         return noErr;
     }
 
     OSStatus stop() override
     {
-        if (!stream_)
+        if (!started_)
             return noErr;
         if (pa_threaded_mainloop_in_thread(connection_->loop()))
             return kAudioUnitErr_CannotDoInCurrentContext;
@@ -287,6 +293,7 @@ public:
         unwatchCarriedOutput();
         stopFollowingDefault();
         stream_.reset();  // detaches the call-backs before it disconnects
+        started_ = false;
         running_.store(false, std::memory_order_release);
         return noErr;
     }
@@ -373,6 +380,7 @@ private:
     void stopFollowingDefault()
     {
         followingDefault_ = false;
+        next_.reset();
         connection_->unwatch(this);
         if (defaultQuery_ && pa_operation_get_state(defaultQuery_.get()) == PA_OPERATION_RUNNING)
             pa_operation_cancel(defaultQuery_.get());  // its call-back points at this unit
@@ -390,22 +398,48 @@ private:
         defaultQuery_.reset(pa_context_get_server_info(context, &PulseCaptureUnit::onServerInfo, this));
     }
 
-    // Loop thread: moves the stream to the default source unless it reads from it already.
+    // Loop thread: a stream on the default source, unless the capture reads from it already.
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* u)
     {
         auto* self = static_cast<PulseCaptureUnit*>(u);
-        if (!self->followingDefault_ || !self->stream_)
+        if (!self->followingDefault_)
             return;
         const char* wanted = info ? info->default_source_name : nullptr;
         const char* current = pa_stream_get_device_name(self->stream_.get());
-        if (wanted && *wanted && !(current && std::strcmp(current, wanted) == 0)) {
-            if (pa_operation* move = pa_context_move_source_output_by_name(
-                    context, pa_stream_get_index(self->stream_.get()), wanted, nullptr, nullptr))
-                pa_operation_unref(move);
-        }
+        if (wanted && *wanted && !(current && std::strcmp(current, wanted) == 0))
+            self->openNext(context, wanted);
         if (self->askDefaultAgain_) {
             self->askDefaultAgain_ = false;
             self->defaultQuery_.reset(pa_context_get_server_info(context, &PulseCaptureUnit::onServerInfo, self));
+        }
+    }
+
+    // Loop thread: only requests to libpulse, as the loopback's watch makes.
+    // A stream still connecting to an earlier default gives way.
+    void openNext(pa_context* context, const char* source)
+    {
+        next_.reset(pa_stream_new(context, "TrayTape capture", &sampleSpec_, &map_));
+        if (!next_)
+            return;
+        pa_stream_set_state_callback(next_.get(), &PulseCaptureUnit::onNextState, this);
+        const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY);
+        if (pa_stream_connect_record(next_.get(), source, &attr_, flags) < 0)
+            next_.reset();
+    }
+
+    // Loop thread: the new stream runs, so the old one's last data goes out and the old one ends.
+    static void onNextState(pa_stream* stream, void* u)
+    {
+        auto* self = static_cast<PulseCaptureUnit*>(u);
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_READY) {
+            onRead(self->stream_.get(), 0, self);
+            self->stream_ = std::move(self->next_);
+            pa_stream_set_state_callback(stream, &PulseCaptureUnit::onState, self);
+            pa_stream_set_read_callback(stream, &PulseCaptureUnit::onRead, self);
+            onRead(stream, 0, self);
+        } else if (!PA_STREAM_IS_GOOD(state)) {
+            self->next_.reset();  // the old stream goes on
         }
     }
 
@@ -551,7 +585,9 @@ private:
     AURenderCallbackStruct callback_;
     AudioStreamBasicDescription outputFormat_;
     std::uint32_t maximumFrames_ = kPulseMaximumFramesPerSlice;
+    // Under the loop's lock: a capture following the default replaces it on the loop thread.
     pulse::Stream stream_;
+    bool started_ = false;  // main thread
     std::vector<float> staging_;  // sized in start(), before the stream exists
     // Written under the loop's lock; read by the loop thread.
     bool stopping_ = false;
@@ -582,6 +618,10 @@ private:
     bool followingDefault_ = false;
     bool askDefaultAgain_ = false;
     pulse::Operation defaultQuery_;  // cancelled under the lock by stop()
+    pulse::Stream next_;             // a stream on the new default until it runs; ended by stop()
+    pa_sample_spec sampleSpec_{};    // of every stream of a start, written before the first
+    pa_channel_map map_{};
+    pa_buffer_attr attr_{};
     pa_time_event* checkTimer_ = nullptr;  // freed under the lock by stop()
     bool carriedLost_ = false;             // loop thread, once the watch started
     // Written by the loop thread, polled by the main thread.
