@@ -120,6 +120,10 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, {}).toString(),
         QStringLiteral("virtual.USB Headset"));
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioFormatNSNumberKey, 0).toInt(), 1);
+    config.window()->show();
+    emit config.popAudioDevices()->activated(0);
+    config.window()->close();
+    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, {}).toString(), kDefaultInputUID);
 }
 
 TEST_F(AppDelegateTest, HelpOpensFromAPrivateCopyAndStartAtLoginWritesAndRemovesTheAutostartEntry)
@@ -301,6 +305,10 @@ TEST_F(AppDelegateTest, WhatCannotRecordStartsNothingAndAGoneDeviceFallsBackToTh
     {
         auto app = launchPinned();
         EXPECT_EQ(capturingDevice(), headset_);
+        Access::config(*app).window()->show();
+        Access::config(*app).window()->close();  // the user's close keeps the missing device wanted
+        EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, {}).toString(),
+            QStringLiteral("virtual.Unplugged USB Mic"));
         app->startAndStopRecord();
         feed(1, 0.5f, headset_);
         app->startAndStopRecord();

@@ -74,21 +74,24 @@ TEST_F(LiveDevices, TheListFollowsTheServerAndDefaultInputFollowsItsDefaultMidRe
     EXPECT_TRUE(QTest::qWaitFor([&] { return entryNamed(config, "Plugged Deck") < 0; }, 1000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.device()->followsDefault(); }, 1000));
 
-    // "Default input" chosen, a recording runs, and the server's default changes under it.
+    // The default input records, and the server's default changes under it. The
+    // wanted device coming back meanwhile leaves the recording on its input.
     ASSERT_TRUE(server_.setDefaultSource("first.monitor"));
     auto first = server_.playTone("first", 500, kAmplitude);
     auto second = server_.playTone("second", 1500, kAmplitude);
-    config.popAudioDevices()->setCurrentIndex(0);
-    emit config.popAudioDevices()->activated(0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLevel() > kAmplitude / 2; }, 5000));
     app->startAndStopRecord();
+    ASSERT_TRUE(server_.loadNullSink({"plugged", 48000, 2, "Plugged Deck"}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLength() >= 1.0; }, 5000));
+    ASSERT_TRUE(entryNamed(config, "Plugged Deck") > 0 && recorder.device()->followsDefault());
     ASSERT_TRUE(server_.setDefaultSource("second.monitor"));
     const double switched = recorder.audioLength();  // the server names the new default by now
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLength() >= switched + 1.0; }, 5000));
     const QString path = QString::fromStdString(*Access::session(*app).path());
     app->startAndStopRecord();
     completeRecordings(*app);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.device()->uniqueID() == "plugged.monitor"; }, 1000))
+        << "once idle, the wanted device is opened";
 
     const DecodedFile file = decodeFile(path.toStdString());
     ASSERT_GT(file.seconds(), 1.9);
