@@ -1,9 +1,10 @@
 // The tray application in this process on a private sound server, walked
-// through inputs that come and go: a device plugged in appears in
-// Preferences and one unplugged goes, within a second; the wanted device
-// that was missing at start opens when it comes and the meter follows it;
-// and "Default input" follows a change of the server's default in the
-// middle of a recording, into the same file.
+// through inputs that come and go: an output's monitor and a microphone (a
+// source alone, here a remap source) appear in Preferences and go within a
+// second; the wanted device that was missing at start opens when it comes,
+// with the meter on it, but never in the middle of a recording; and
+// "Default input" follows a change of the server's default in the middle of
+// a recording, into the same file.
 #include "AppTestSupport.h"
 #include "platform/pulse/PulsePlatform.h"
 #include "support/DecodedFile.h"
@@ -36,6 +37,14 @@ protected:
         return -1;
     }
 
+    // A source alone, as a microphone is: its module's index.
+    std::optional<std::uint32_t> plugMicrophone()
+    {
+        const auto loaded = server_.pactl({"load-module", "module-remap-source", "source_name=plugged",
+            "master=first.monitor", "source_properties='device.description=\"Plugged Mic\"'"});
+        return loaded.ok() ? std::optional(std::uint32_t(std::stoul(loaded.output))) : std::nullopt;
+    }
+
     testsupport::PulseServer server_{{{"first", 48000, 2, "First Deck"}, {"second", 48000, 2, "Second Deck"}}};
 };
 
@@ -53,44 +62,49 @@ std::vector<double> tenthsOf(const DecodedFile& file, double frequency)
 
 TEST_F(LiveDevices, TheListFollowsTheServerAndDefaultInputFollowsItsDefaultMidRecording)
 {
-    AppControl::AppWriteKeyValue(QStringLiteral("plugged.monitor"), SettingsKey::AudioDeviceUniqueID);
+    AppControl::AppWriteKeyValue(QStringLiteral("plugged"), SettingsKey::AudioDeviceUniqueID);
     auto app = launch();
     ConfigAudioWndController& config = Access::config(*app);
     AudioRecordDevice& recorder = Access::recorder(*app);
     EXPECT_EQ(config.popAudioDevices()->currentIndex(), 0) << "the missing device falls back to the default input";
-
-    // Plugged in: listed within a second, and, being the one wanted, opened with the meter on it.
-    const auto module = server_.loadNullSink({"plugged", 48000, 2, "Plugged Deck"});
-    ASSERT_TRUE(module);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return entryNamed(config, "Plugged Deck") > 0; }, 1000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.device()->uniqueID() == "plugged.monitor"; }, 1000));
-    EXPECT_EQ(config.popAudioDevices()->currentIndex(), entryNamed(config, "Plugged Deck"));
-    auto plugged = server_.playTone("plugged", 500, kAmplitude);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.audioLevel() > kAmplitude / 2; }, 5000)) << "the meter follows";
-
-    // Unplugged: gone from the list within a second, and the default input records instead.
-    plugged.reset();
-    ASSERT_TRUE(server_.unloadModule(*module));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return entryNamed(config, "Plugged Deck") < 0; }, 1000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.device()->followsDefault(); }, 1000));
-
-    // The default input records, and the server's default changes under it. The
-    // wanted device coming back meanwhile leaves the recording on its input.
     ASSERT_TRUE(server_.setDefaultSource("first.monitor"));
     auto first = server_.playTone("first", 500, kAmplitude);
     auto second = server_.playTone("second", 1500, kAmplitude);
+
+    // An output's monitor comes and goes within a second each.
+    const auto deck = server_.loadNullSink({"deck", 48000, 2, "Extra Deck"});
+    ASSERT_TRUE(deck);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return entryNamed(config, "Extra Deck") > 0; }, 1000));
+    ASSERT_TRUE(server_.unloadModule(*deck));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return entryNamed(config, "Extra Deck") < 0; }, 1000));
+
+    // The wanted microphone plugged in: listed within a second, opened, and the meter on it.
+    auto microphone = plugMicrophone();
+    ASSERT_TRUE(microphone);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return entryNamed(config, "Plugged Mic") > 0; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.device()->uniqueID() == "plugged"; }, 1000));
+    EXPECT_EQ(config.popAudioDevices()->currentIndex(), entryNamed(config, "Plugged Mic"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.audioLevel() > kAmplitude / 2; }, 5000)) << "the meter follows";
+
+    // Unplugged: gone from the list within a second, and the default input records instead.
+    ASSERT_TRUE(server_.unloadModule(*microphone));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return entryNamed(config, "Plugged Mic") < 0; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.device()->followsDefault(); }, 1000));
+
+    // The default input records, and the server's default changes under it. The
+    // wanted microphone coming back meanwhile leaves the recording on its input.
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLevel() > kAmplitude / 2; }, 5000));
     app->startAndStopRecord();
-    ASSERT_TRUE(server_.loadNullSink({"plugged", 48000, 2, "Plugged Deck"}));
+    ASSERT_TRUE(plugMicrophone());
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLength() >= 1.0; }, 5000));
-    ASSERT_TRUE(entryNamed(config, "Plugged Deck") > 0 && recorder.device()->followsDefault());
+    ASSERT_TRUE(entryNamed(config, "Plugged Mic") > 0 && recorder.device()->followsDefault());
     ASSERT_TRUE(server_.setDefaultSource("second.monitor"));
     const double switched = recorder.audioLength();  // the server names the new default by now
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLength() >= switched + 1.0; }, 5000));
     const QString path = QString::fromStdString(*Access::session(*app).path());
     app->startAndStopRecord();
     completeRecordings(*app);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.device()->uniqueID() == "plugged.monitor"; }, 1000))
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.device()->uniqueID() == "plugged"; }, 1000))
         << "once idle, the wanted device is opened";
 
     const DecodedFile file = decodeFile(path.toStdString());
