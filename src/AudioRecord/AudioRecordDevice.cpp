@@ -330,7 +330,8 @@ bool AudioRecordDevice::devicesChanged()
     return devicesChanged_.exchange(false, std::memory_order_acq_rel);
 }
 
-OSStatus AudioRecordDevice::onDevicesChanged(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddress*, void* self)
+OSStatus AudioRecordDevice::onDevicesChanged(
+    AudioObjectID, std::uint32_t, const AudioObjectPropertyAddress*, void* self)
 {
     static_cast<AudioRecordDevice*>(self)->devicesChanged_.store(true, std::memory_order_release);
     return noErr;

@@ -266,8 +266,7 @@ public:
         // ADJUST_LATENCY makes the source itself run at the fragment's
         // latency; without it an idle hardware source may wake only every
         // second or two.
-        const auto flags
-            = pa_stream_flags_t((followsDefault_ ? 0 : PA_STREAM_DONT_MOVE) | PA_STREAM_ADJUST_LATENCY);
+        const auto flags = pa_stream_flags_t((followsDefault_ ? 0 : PA_STREAM_DONT_MOVE) | PA_STREAM_ADJUST_LATENCY);
         if (pa_stream_connect_record(stream.get(), source_.name.c_str(), &attr, flags) < 0)
             return kAudioUnitErr_NoConnection;
         connection_->waitFor([&] { return pa_stream_get_state(stream.get()) != PA_STREAM_CREATING; }, kQueryTimeout);
@@ -587,7 +586,7 @@ private:
     std::uint32_t maximumFrames_ = kPulseMaximumFramesPerSlice;
     // Under the loop's lock: a capture following the default replaces it on the loop thread.
     pulse::Stream stream_;
-    bool started_ = false;  // main thread
+    bool started_ = false;        // main thread
     std::vector<float> staging_;  // sized in start(), before the stream exists
     // Written under the loop's lock; read by the loop thread.
     bool stopping_ = false;

@@ -86,7 +86,7 @@ public:
     // The device vanishes and a unit running on it stops. False for an unknown id.
     bool removeDevice(AudioObjectID device);
     void setDefaultOutputDevice(AudioObjectID device);  // 0: none
-    void setDefaultInputDevice(AudioObjectID device);  // units following the default move to it
+    void setDefaultInputDevice(AudioObjectID device);   // units following the default move to it
 
     // failNext fails the step once (queued ones first), failAlways until cleared.
     void failNext(VirtualStep step, OSStatus status = kAudioHardwareUnspecifiedError);
