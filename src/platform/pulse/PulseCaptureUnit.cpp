@@ -386,14 +386,11 @@ private:
         defaultQuery_.reset();
     }
 
-    // Loop thread: one server query at a time; a change told meanwhile asks again once it is answered.
+    // Loop thread: only the answer to the latest question counts, as it was asked after the latest change.
     void askDefaultSource(pa_context* context)
     {
-        if (defaultQuery_ && pa_operation_get_state(defaultQuery_.get()) == PA_OPERATION_RUNNING) {
-            askDefaultAgain_ = true;
-            return;
-        }
-        askDefaultAgain_ = false;
+        if (defaultQuery_ && pa_operation_get_state(defaultQuery_.get()) == PA_OPERATION_RUNNING)
+            pa_operation_cancel(defaultQuery_.get());
         defaultQuery_.reset(pa_context_get_server_info(context, &PulseCaptureUnit::onServerInfo, this));
     }
 
@@ -407,10 +404,6 @@ private:
         const char* current = pa_stream_get_device_name(self->stream_.get());
         if (wanted && *wanted && !(current && std::strcmp(current, wanted) == 0))
             self->openNext(context, wanted);
-        if (self->askDefaultAgain_) {
-            self->askDefaultAgain_ = false;
-            self->defaultQuery_.reset(pa_context_get_server_info(context, &PulseCaptureUnit::onServerInfo, self));
-        }
     }
 
     // Loop thread: only requests to libpulse, as the loopback's watch makes.
@@ -615,7 +608,6 @@ private:
     // starts; the rest belongs to the loop thread once the stream runs.
     bool followsDefault_ = false;
     bool followingDefault_ = false;
-    bool askDefaultAgain_ = false;
     pulse::Operation defaultQuery_;  // cancelled under the lock by stop()
     pulse::Stream next_;             // a stream on the new default until it runs; ended by stop()
     pa_sample_spec sampleSpec_{};    // of every stream of a start, written before the first
