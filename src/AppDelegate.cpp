@@ -11,6 +11,7 @@
 #include "ui_MainMenu.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCursor>
 #include <QDir>
 #include <QFileInfo>
@@ -278,13 +279,22 @@ void AppDelegate::followDeviceList()
 {
     aryAudioDevices_ = inputDevices();
     configAudioWndController_->setAudioDevices(aryAudioDevices_);
-    openWantedDevice(configAudioWndController_->reloadAudioDevices());
+    const int wanted = configAudioWndController_->reloadAudioDevices();
+    const auto& open = audioRecord_->device();
+    // A recording keeps its device; the wanted one opens once it stops.
+    if (!session_->isActive() || !open) {
+        openWantedDevice(wanted);
+        return;
+    }
+    // Until then the list shows the device recorded from.
+    for (std::size_t i = 0; i < aryAudioDevices_.size(); ++i)
+        if (aryAudioDevices_[i]->uniqueID() == open->uniqueID())
+            configAudioWndController_->popAudioDevices()->setCurrentIndex(int(i));
 }
 
 void AppDelegate::openWantedDevice(int index)
 {
-    // A recording keeps its device; the wanted one opens once it stops.
-    if (session_->isActive() || index < 0 || std::size_t(index) >= aryAudioDevices_.size())
+    if (index < 0 || std::size_t(index) >= aryAudioDevices_.size())
         return;
     const auto& open = audioRecord_->device();
     if (open && open->isRunning() && open->uniqueID() == aryAudioDevices_[std::size_t(index)]->uniqueID())

@@ -116,7 +116,7 @@ private:
     std::vector<std::shared_ptr<AudioRecordMicDevice>> inputDevices() const;
     // The server's devices or default changed: the list follows, and the wanted device opens when idle.
     void followDeviceList();
-    // Opens list entry `index` unless it is open and running already, or a recording runs.
+    // Opens list entry `index` unless it is open and running already.
     void openWantedDevice(int index);
     void tellSaveFolderMissing(const QString& folder);
 

@@ -98,6 +98,7 @@ TEST_F(LiveDevices, TheListFollowsTheServerAndDefaultInputFollowsItsDefaultMidRe
     ASSERT_TRUE(plugMicrophone());
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLength() >= 1.0; }, 5000));
     ASSERT_TRUE(entryNamed(config, "Plugged Mic") > 0 && recorder.device()->followsDefault());
+    EXPECT_EQ(config.popAudioDevices()->currentIndex(), 0) << "the list shows what is recorded from";
     ASSERT_TRUE(server_.setDefaultSource("second.monitor"));
     const double switched = recorder.audioLength();  // the server names the new default by now
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLength() >= switched + 1.0; }, 5000));
