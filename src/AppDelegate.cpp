@@ -371,8 +371,7 @@ void AppDelegate::finishRecording(RecordSession::Ending ending)
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StartRecord.png")));
     configAudioWndController_->setISRecording(false);
     // A device that came back during the recording, or the fallback for one that went.
-    if (ending != RecordSession::Ending::Quit)
-        openWantedDevice(configAudioWndController_->reloadAudioDevices());
+    openWantedDevice(configAudioWndController_->reloadAudioDevices());
 }
 
 void AppDelegate::deliverRecording(const RecordSession::Delivery& done)
