@@ -248,9 +248,9 @@ int record(const std::vector<std::string>& args)
     if (fault == RecordFault::DeviceLost)
         return fail("input device vanished; the recording was stopped and kept (" + formatSeconds(length) + " s)", 3);
     if (fault == RecordFault::WriteFailed || closed != noErr)
-        return fail("writing " + out + " failed (disk full?); kept what the file holds ("
-                + formatSeconds(
-                    double(frames) / AudioFileStream::audioStreamBasicDescription(kAudioFileWAVEType).mSampleRate)
+        return fail(
+            "writing " + out + " failed (disk full?); kept what the file holds ("
+                + formatSeconds(double(frames) / AudioFileStream::audioStreamBasicDescription(kAudioFileWAVEType).mSampleRate)
                 + " s)",
             3);
     if (silentDevice)

@@ -99,13 +99,15 @@ TEST_F(FileSafetyTest, DestinationsAreReplacedOrRefusedAndNothingElseChanges)
     };
     static const std::string longName(251, 'n');
     const std::vector<Kind> kinds{
-        {"absent", noErr, 0640},   // 0666 less the umask, in every format
-        {"private", noErr, 0600},  // a replaced file keeps its bits
-        {"link", noErr, 0640},     // the link is replaced, its target untouched
-        {"fifo", kAudioFileNotRegularFileError, 0}, {"socket", kAudioFileNotRegularFileError, 0},
-        {"folder", kAudioFileNotRegularFileError, 0}, {"readonly", kAudioFilePermissionsError, 0},
-        {"remux-link", noErr, 0640},      // a link planted where a rewrite once went
-        {longName.c_str(), noErr, 0640},  // the longest name a file may have still works
+        {"absent", noErr, 0640},             // 0666 less the umask, in every format
+        {"private", noErr, 0600},            // a replaced file keeps its bits
+        {"link", noErr, 0640},               // the link is replaced, its target untouched
+        {"fifo", kAudioFileNotRegularFileError, 0},
+        {"socket", kAudioFileNotRegularFileError, 0},
+        {"folder", kAudioFileNotRegularFileError, 0},
+        {"readonly", kAudioFilePermissionsError, 0},
+        {"remux-link", noErr, 0640},         // a link planted where a rewrite once went
+        {longName.c_str(), noErr, 0640},     // the longest name a file may have still works
     };
     for (AudioFileTypeID type : {kAudioFileWAVEType, kAudioFileM4AType, kAudioFileCAFType}) {
         if (type != kAudioFileWAVEType && !haveAac())
