@@ -6,8 +6,10 @@
 #include "Control/AudioWaveView.h"
 #include "platform/ui/RedrawnIcon.h"
 #include "platform/ui/Resources.h"
+#include "platform/ui/SleepInhibitor.h"
 #include "platform/ui/WindowPlacement.h"
 #include "platform/ui/Workspace.h"
+#include "platform/ui/YUp.h"
 #include "ui_MainMenu.h"
 
 #include <QApplication>
@@ -37,6 +39,44 @@ constexpr int kTrayCheckMilliseconds = 2000;
 // How long quitting waits for a recording's completion. A cut wait leaves the
 // fragmented file, which plays; only the rewrite into an ordinary file is lost.
 constexpr std::chrono::seconds kQuitCompletionWait{20};
+
+// Why a file could not be made or written, in the words the CLI uses.
+QString reasonFor(OSStatus status)
+{
+    return QString::fromStdString(audiofile::reasonFor(status));
+}
+
+// The record icon of a paused take: the cassette faded behind a pause badge
+// big enough to read in a 22-pixel tray slot.
+QList<QImage> drawPausedRecordIcon(const QList<int>& pixelSizes)
+{
+    const QImage cassette = resources::image(QStringLiteral("RecordMenu.png"));
+    const QImage sharp = resources::image(QStringLiteral("RecordMenu@2x.png"));
+    QList<QImage> images;
+    for (const int pixels : pixelSizes) {
+        QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        const double s = pixels;
+        yup::Painter painter(&image, s);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setOpacity(0.55);
+        painter.drawImageUpright(QRectF(0, 0, s, s), pixels > cassette.width() && !sharp.isNull() ? sharp : cassette);
+        painter.setOpacity(1.0);
+        const QPointF centre(0.66 * s, 0.34 * s);
+        const double radius = 0.32 * s;
+        painter.setPen(QPen(QColor(0x33, 0x33, 0x3a), std::max(1.0, s / 22)));
+        painter.setBrush(QColor(0xf5, 0xa6, 0x23));
+        painter.drawEllipse(centre, radius, radius);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0x33, 0x33, 0x3a));
+        const double barWidth = std::max(2.0, 0.1 * s), barHeight = 0.3 * s, gap = std::max(1.5, 0.07 * s);
+        for (const double left : {centre.x() - gap / 2 - barWidth, centre.x() + gap / 2})
+            painter.drawRect(QRectF(left, centre.y() - barHeight / 2, barWidth, barHeight));
+        painter.end();
+        images.append(image);
+    }
+    return images;
+}
 
 std::function<bool()>& systemTrayProbe()
 {
@@ -73,12 +113,14 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
     menuTop_ = ui_->menuTop;
     recordMenuItem_ = ui_->recordMenuItem;
     timeMenuItem_ = ui_->timeMenuItem;
+    pauseMenuItem_ = ui_->pauseMenuItem;
     window_ = ui_->helpWindow;
     btnShowHelpWnd_ = ui_->btnShowHelpWnd;
     wndRecordingPanel_ = ui_->wndRecordingPanel;
     btnShowRecordingPanel_ = ui_->btnShowRecordingPanel;
     lblRecordAudioTime_ = ui_->lblRecordAudioTime;
     btnStartRecord_ = ui_->btnStartRecord;
+    btnPauseRecord_ = ui_->btnPauseRecord;
     lblRecordTip_ = ui_->lblRecordTip;
 
     // The two windows stay children of the interface holder (which owns
@@ -91,6 +133,8 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
     }
     wndRecordingPanel_->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StartRecord.png")));
+    btnPauseRecord_->setIcon(resources::icon(QStringLiteral("Pause.png")));
+    sleepInhibitor_ = new SleepInhibitor(this);
     // Without a library there is nothing to show for this item.
     ui_->showLibraryItem->setVisible(false);
     buildPanelMenuButton();
@@ -108,6 +152,8 @@ void AppDelegate::connectOutlets()
 {
     connect(recordMenuItem_, &QAction::triggered, this, [this] { startAndStopRecord(); });
     connect(btnStartRecord_, &QToolButton::clicked, this, [this] { startAndStopRecord(); });
+    connect(pauseMenuItem_, &QAction::triggered, this, [this] { pauseAndResumeRecord(); });
+    connect(btnPauseRecord_, &QToolButton::clicked, this, [this] { pauseAndResumeRecord(); });
     connect(ui_->showRecordingPanelItem, &QAction::triggered, this, [this] { showRecordingPanel(); });
     connect(ui_->showLibraryItem, &QAction::triggered, this, [this] { showAudioibiary(); });
     connect(ui_->showConfigItem, &QAction::triggered, this, [this] { showConfigWnd(); });
@@ -148,7 +194,6 @@ void AppDelegate::applicationDidFinishLaunching()
 
     // 2.
     timerForShow_.reset();
-    timelong_ = 0;
 
     // 3. Capture starts when a device is opened (8); until a recording starts nothing is written.
     audioRecord_ = std::make_unique<AudioRecordDevice>();
@@ -172,6 +217,13 @@ void AppDelegate::applicationDidFinishLaunching()
     hooks.audioLost = [this](double seconds) {
         // A loss of a few frames still deserves a figure the user can see.
         notifyUser(tr("Audio lost"), tr("%1 s of audio were lost").arg(std::max(seconds, 0.1), 0, 'f', 1));
+    };
+    hooks.silence = [this](RecordSession::Silence silence) {
+        const QString device = QStringLiteral("\u201C%1\u201D").arg(deviceName_);
+        if (silence == RecordSession::Silence::Muted)
+            notifyUser(tr("Input muted"), tr("%1 is muted: the recording will be silent").arg(device));
+        else
+            notifyUser(tr("Recording silence"), tr("TrayTape is recording silence from %1").arg(device));
     };
     session_ = std::make_unique<RecordSession>(*audioRecord_, std::move(hooks));
     audioRecord_->connectSystemAudioRecord(true);
@@ -208,6 +260,7 @@ void AppDelegate::applicationDidFinishLaunching()
         if (reason == QSystemTrayIcon::Trigger && !menuTop_->isVisible())
             menuTop_->popup(QCursor::pos());
     });
+    showRecordState();
     statusItem_->show();
 
     // 7. The level icon; a click on it brings up the recording panel and its full-size meter.
@@ -263,6 +316,7 @@ void AppDelegate::showAudioLevel()
     ui_->panelAudioWaveView->redrawIfChanged();
     pollRecordFault();
     session_->pollLostAudio();
+    session_->pollSilence();
     if (audioRecord_->devicesChanged())
         followDeviceList();
 }
@@ -335,7 +389,6 @@ void AppDelegate::startAndStopRecord()
 void AppDelegate::startRecording()
 {
     configAudioWndController_->setISRecording(true);
-    timelong_ = 0;
     const QString path = getSaveAudioPath();
     const RecordSession::StartResult started = session_->start(path.toStdString());
     if (started != RecordSession::StartResult::Started) {
@@ -343,16 +396,22 @@ void AppDelegate::startRecording()
         configAudioWndController_->setISRecording(false);
         if (started == RecordSession::StartResult::NoDevice)
             tellNoInputDevice();
+        else if (started == RecordSession::StartResult::DeviceGone)
+            notifyUser(tr("Recording could not start"),
+                tr("The input device %1 is no longer available. Choose another input in Preferences.")
+                    .arg(deviceName_.isEmpty() ? tr("in use") : QStringLiteral("\u201C%1\u201D").arg(deviceName_)));
         else
             notifyUser(tr("Recording could not start"),
-                tr("TrayTape could not create the file %1. Choose another folder in Preferences.")
-                    .arg(QDir::toNativeSeparators(path)));
+                tr("TrayTape could not create the file %1 (%2). Choose another folder in Preferences.")
+                    .arg(QDir::toNativeSeparators(path), reasonFor(session_->failure())));
         return;
     }
 
     recordMenuItem_->setText(QStringLiteral("Stop Record"));
     lblRecordTip_->setText(QStringLiteral("Stop Record"));
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StopRecord.png")));
+    showRecordTime();
+    showRecordState();
 
     timerForShow_ = std::make_unique<QTimer>();
     timerForShow_->setInterval(1000);
@@ -372,6 +431,92 @@ void AppDelegate::finishRecording(RecordSession::Ending ending)
     configAudioWndController_->setISRecording(false);
     // A device that came back during the recording, or the fallback for one that went.
     openWantedDevice(configAudioWndController_->reloadAudioDevices());
+    showRecordState();
+}
+
+void AppDelegate::pauseAndResumeRecord()
+{
+    if (session_->state() == RecordSession::State::Recording)
+        session_->pause();
+    else
+        session_->resume();
+    showRecordState();
+}
+
+void AppDelegate::showRecordState()
+{
+    const RecordSession::State state = session_->state();
+    const bool paused = state == RecordSession::State::Paused;
+    pauseMenuItem_->setEnabled(state != RecordSession::State::Idle);
+    pauseMenuItem_->setText(paused ? tr("Resume Recording") : tr("Pause Recording"));
+    btnPauseRecord_->setEnabled(state != RecordSession::State::Idle);
+    btnPauseRecord_->setToolTip(pauseMenuItem_->text());
+    btnPauseRecord_->setIcon(resources::icon(paused ? QStringLiteral("StartRecord.png") : QStringLiteral("Pause.png")));
+    if (state != RecordSession::State::Idle)
+        lblRecordTip_->setText(paused ? tr("Paused") : QStringLiteral("Stop Record"));
+    // A laptop that suspends mid-take loses the rest of it; a paused take is still one.
+    if (state == RecordSession::State::Idle)
+        sleepInhibitor_->release();
+    else
+        sleepInhibitor_->hold();
+    if (!statusItem_ || (iconState_ && paused == (*iconState_ == RecordSession::State::Paused)))
+        return;
+    // Pushed only when paused changes, so the tray is not handed a new icon for nothing.
+    statusItem_->setIcon(paused ? redrawnIcon(drawPausedRecordIcon(kLevelIconPixels))
+                                : resources::icon(QStringLiteral("RecordMenu.png")));
+    iconState_ = state;
+}
+
+AppDelegate::CommandAnswer AppDelegate::obeyCommand(const QString& command)
+{
+    if (!session_)
+        return {false, tr("still starting")};
+    const RecordSession::State state = session_->state();
+    const auto refused = [](const QString& why) { return CommandAnswer{false, why}; };
+    if (command == QLatin1String("status")) {
+        if (state == RecordSession::State::Idle)
+            return {true, QStringLiteral("idle")};
+        return {true,
+            QStringLiteral("%1 %2 %3")
+                .arg(state == RecordSession::State::Paused ? QStringLiteral("paused") : QStringLiteral("recording"))
+                .arg(audioRecord_->audioLength(), 0, 'f', 1)
+                .arg(QString::fromStdString(session_->path().value_or("")))};
+    }
+    if (command == QLatin1String("show-library")) {
+        if (!audioLibraryWnd_)
+            return refused(tr("the library is not available"));
+        showAudioibiary();
+        return {true, {}};
+    }
+    const bool idle = state == RecordSession::State::Idle;
+    if (command == QLatin1String("start-recording") && !idle)
+        return refused(tr("already recording"));
+    if ((command == QLatin1String("stop-recording") || command == QLatin1String("pause")
+            || command == QLatin1String("resume"))
+        && idle)
+        return refused(tr("not recording"));
+    if (command == QLatin1String("pause") && state == RecordSession::State::Paused)
+        return refused(tr("already paused"));
+    if (command == QLatin1String("resume") && state == RecordSession::State::Recording)
+        return refused(tr("not paused"));
+    if (command == QLatin1String("pause") || command == QLatin1String("resume")) {
+        pauseAndResumeRecord();
+        return {true, {}};
+    }
+    if (command == QLatin1String("toggle-recording") || command == QLatin1String("start-recording")
+        || command == QLatin1String("stop-recording")) {
+        // What went wrong is answered to the caller, and told on the desktop as from the menu.
+        QString why;
+        const auto connection = connect(
+            this, &AppDelegate::userNotified, this, [&why](const QString&, const QString& message) { why = message; },
+            Qt::DirectConnection);
+        startAndStopRecord();
+        disconnect(connection);
+        if (idle && !session_->isActive())
+            return refused(why.isEmpty() ? tr("the recording could not start") : why);
+        return {true, {}};
+    }
+    return refused(tr("unknown command"));
 }
 
 void AppDelegate::deliverRecording(const RecordSession::Delivery& done)
@@ -413,7 +558,8 @@ void AppDelegate::pollRecordFault()
                 .arg(name.isEmpty() ? tr("in use") : QStringLiteral("\u201C%1\u201D").arg(name), file));
     } else {
         notifyUser(tr("Recording stopped"),
-            tr("TrayTape could not write to %1 (is the disk full?). What was recorded before is kept.").arg(file));
+            tr("TrayTape could not write to %1 (%2). What was recorded before is kept.")
+                .arg(file, reasonFor(session_->failure())));
     }
 }
 
@@ -429,8 +575,8 @@ void AppDelegate::notifyUser(const QString& title, const QString& message)
 
 void AppDelegate::showRecordTime()
 {
-    timelong_ += 1.0f;
-    const QString text = AppControl::getStringFromTimeValue(std::int64_t(timelong_));
+    // The audio in the file, so a pause stops the clock.
+    const QString text = AppControl::getStringFromTimeValue(std::int64_t(audioRecord_->audioLength()));
     lblRecordAudioTime_->setText(text);
     timeMenuItem_->setText(QStringLiteral("Recorded Time: %1").arg(text));
 }

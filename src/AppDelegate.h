@@ -1,7 +1,8 @@
 // The application controller: builds every long-lived object at start-up,
 // owns the two tray icons, the status menu, the windows and the record
 // device, feeds the level meter 30 times a second, and runs the record
-// command (start, stop, recorded time, the new file's name).
+// command (start, pause, stop, recorded time, the new file's name), also
+// when another process asks for it.
 //
 // Main thread only. main owns the one AppDelegate for the whole run; it owns
 // everything it builds. The recordings library is reached through
@@ -27,6 +28,7 @@
 #include <vector>
 
 class AudioWaveView;
+class SleepInhibitor;
 class QAction;
 class QCheckBox;
 class QLabel;
@@ -71,6 +73,15 @@ public:
     void showAudioLevel();
     void chooseAudioDeviceNum(std::int32_t index) override;
     void startAndStopRecord();
+    // Pauses a running recording, resumes a paused one; nothing while idle.
+    void pauseAndResumeRecord();
+    // A command from another process (see SingleInstance::kCommands): whether
+    // it was done, and what to print (the state, or why it could not be done).
+    struct CommandAnswer {
+        bool done = false;
+        QString text;
+    };
+    CommandAnswer obeyCommand(const QString& command);
     void showRecordTime();
     QString getSaveAudioPath() const;
     void setChooseOrNotShowHelp();
@@ -109,6 +120,8 @@ private:
     void pollRecordFault();
     void notifyUser(const QString& title, const QString& message);
     void pushLevelIcon();
+    // Menu entries, panel buttons, record icon and sleep lock as the session's state says.
+    void showRecordState();
     void buildPanelMenuButton();
     void checkSystemTray();
     void tellNoInputDevice();
@@ -126,6 +139,7 @@ private:
     QMenu* menuTop_ = nullptr;
     QAction* recordMenuItem_ = nullptr;
     QAction* timeMenuItem_ = nullptr;
+    QAction* pauseMenuItem_ = nullptr;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     std::unique_ptr<QSystemTrayIcon> statusAudioWave_;
     std::unique_ptr<ConfigAudioWndController> configAudioWndController_;
@@ -139,10 +153,10 @@ private:
     QCheckBox* btnShowRecordingPanel_ = nullptr;
     QLabel* lblRecordAudioTime_ = nullptr;
     QToolButton* btnStartRecord_ = nullptr;
+    QToolButton* btnPauseRecord_ = nullptr;
     QLabel* lblRecordTip_ = nullptr;
     std::unique_ptr<AudioLibraryLink> audioLibraryWnd_;
     std::unique_ptr<QTimer> timerForShow_;
-    float timelong_ = 0;
     QCheckBox* btnShowHelpWnd_ = nullptr;
     QWidget* window_ = nullptr;  // the help window
 
@@ -155,6 +169,8 @@ private:
     QString deviceName_;  // of the device last chosen
     QList<QImage> levelIconImages_;
     int levelIconPushes_ = 0;
+    std::optional<RecordSession::State> iconState_;  // the state the record icon shows
+    SleepInhibitor* sleepInhibitor_ = nullptr;       // child of this
     bool terminated_ = false;
     QToolButton* panelMenuButton_ = nullptr;  // child of the recording panel
     QTimer* trayTimer_ = nullptr;             // child of this

@@ -4,8 +4,11 @@
 #include "platform/InterruptedRecording.h"
 #include "platform/MediaPlayer.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QThread>
+#include <QUrl>
 
 #include <atomic>
 #include <memory>
@@ -16,6 +19,25 @@ namespace {
 
 const QString kAudioPath = QStringLiteral("AudioPath");
 const QString kAudioLength = QStringLiteral("AudioLength");
+// Far deeper than any list the library writes; a bound on a hand-made value's recursion.
+constexpr int kMaxNesting = 8;
+
+// A path held as text, as bytes in the file system's encoding, or as a file
+// URL. Empty for anything else, and for a relative path, which would name a
+// file by wherever the app was started.
+QString pathFrom(const QVariant& value)
+{
+    QString path;
+    if (value.typeId() == QMetaType::QString)
+        path = value.toString();
+    else if (value.typeId() == QMetaType::QByteArray)
+        path = QFile::decodeName(value.toByteArray());
+    else if (value.typeId() == QMetaType::QUrl)
+        path = value.toUrl().toLocalFile();
+    if (path.startsWith(QLatin1String("file:")))
+        path = QUrl(path).toLocalFile();
+    return QDir::isAbsolutePath(path) ? path : QString();
+}
 
 }  // namespace
 
@@ -32,28 +54,69 @@ AudioLibraryStore::~AudioLibraryStore()
 
 void AudioLibraryStore::load()
 {
-    const QVariant stored = AppControl::AppReadKeyValue(SettingsKey::AudioItemData, QVariant());
-    // Its entries are checked as the rows are built.
-    if (stored.typeId() == QMetaType::QVariantList || stored.typeId() == QMetaType::QStringList)
-        items_ = stored.toList();
-    else
-        items_.clear();
+    items_.clear();
+    hidden_.clear();
+    collect(AppControl::AppReadKeyValue(SettingsKey::AudioItemData, QVariant()), 0);
+}
+
+void AudioLibraryStore::collect(const QVariant& value, int depth)
+{
+    const int type = value.typeId();
+    if (depth <= kMaxNesting && (type == QMetaType::QVariantList || type == QMetaType::QStringList)) {
+        for (const QVariant& entry : value.toList())
+            collect(entry, depth + 1);
+    } else if (depth <= kMaxNesting && (type == QMetaType::QVariantMap || type == QMetaType::QVariantHash)) {
+        QVariantMap item = value.toMap();
+        const auto path = item.constFind(kAudioPath);
+        if (path == item.cend()) {
+            // Not an item: a map of items, keyed by their places.
+            for (const QVariant& entry : std::as_const(item))
+                collect(entry, depth + 1);
+            return;
+        }
+        if (const QString text = pathFrom(*path); !text.isEmpty())
+            item.insert(kAudioPath, text);
+        items_.append(item);
+    } else if (const QString path = pathFrom(value); !path.isEmpty()) {
+        items_.append(QVariantMap{{kAudioPath, path}, {kAudioLength, measuredLength(path)}});
+    } else if (value.isValid()) {
+        // Kept for dropMissing(), so that its drop is stored.
+        items_.append(value);
+    }
 }
 
 bool AudioLibraryStore::dropMissing()
 {
     bool dropped = false;
-    for (qsizetype i = 0; i < items_.size();) {
-        const QString path = pathOf(items_[i]);
+    QVariantList kept;
+    kept.reserve(items_.size());
+    // Entries come folder by folder: each folder is asked once for a run of them.
+    QString folder;
+    bool folderThere = false;
+    for (const QVariant& entry : std::as_const(items_)) {
+        const QString path = pathOf(entry);
         // Kept wherever the file is, as long as it is there: a folder the user
         // picked is as much the library's as the default one.
         if (!path.isEmpty() && QFileInfo(path).isFile()) {
-            ++i;
-        } else {
-            items_.removeAt(i);
-            dropped = true;
+            kept.append(entry);
+            continue;
         }
+        if (!path.isEmpty()) {
+            const QString parent = QFileInfo(path).absolutePath();
+            if (parent != folder) {
+                folder = parent;
+                folderThere = QFileInfo(parent).isDir();
+            }
+            // Its disk may be unmounted or its folder renamed for now: the
+            // file may well come back, and with it the entry.
+            if (!folderThere) {
+                hidden_.append({kept.size(), entry});
+                continue;
+            }
+        }
+        dropped = true;
     }
+    items_ = std::move(kept);
     return dropped;
 }
 
@@ -69,11 +132,26 @@ QVariantMap AudioLibraryStore::add(const QString& path)
 void AudioLibraryStore::removeAt(qsizetype index)
 {
     items_.removeAt(index);
+    for (Hidden& hidden : hidden_)
+        hidden.before -= hidden.before > index ? 1 : 0;
 }
 
 void AudioLibraryStore::write() const
 {
-    AppControl::AppWriteKeyValue(items_, SettingsKey::AudioItemData);
+    QVariantList all;
+    all.reserve(items_.size() + hidden_.size());
+    qsizetype next = 0;
+    for (const Hidden& hidden : hidden_) {
+        while (next < hidden.before)
+            all.append(items_[next++]);
+        all.append(hidden.entry);
+    }
+    all.append(items_.mid(next));
+    // The settings file would hold an empty list as an invalid value; no key is the same empty library.
+    if (all.isEmpty())
+        QSettings().remove(SettingsKey::AudioItemData);
+    else
+        AppControl::AppWriteKeyValue(all, SettingsKey::AudioItemData);
 }
 
 void AudioLibraryStore::recover(
@@ -109,10 +187,7 @@ void AudioLibraryStore::recover(
 
 QString AudioLibraryStore::pathOf(const QVariant& entry)
 {
-    if (entry.typeId() != QMetaType::QVariantMap)
-        return {};
-    const QVariant path = entry.toMap().value(kAudioPath);
-    return path.typeId() == QMetaType::QString ? path.toString() : QString();
+    return entry.typeId() == QMetaType::QVariantMap ? pathFrom(entry.toMap().value(kAudioPath)) : QString();
 }
 
 float AudioLibraryStore::lengthOf(const QVariantMap& item)

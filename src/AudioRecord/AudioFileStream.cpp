@@ -25,10 +25,12 @@ bool fileExists(const std::string& path)
 
 }  // namespace
 
-std::unique_ptr<AudioFileStream> AudioFileStream::streamForWritingAtPath(const std::string& path)
+std::unique_ptr<AudioFileStream> AudioFileStream::streamForWritingAtPath(const std::string& path, OSStatus* failure)
 {
     auto stream = std::make_unique<AudioFileStream>();
-    stream->configWithPath(path, false);
+    const OSStatus status = stream->configWithPath(path, false);
+    if (failure)
+        *failure = status;
     return stream->isOpen() ? std::move(stream) : nullptr;
 }
 
@@ -82,20 +84,22 @@ AudioStreamBasicDescription AudioFileStream::audioStreamBasicDescription(AudioFi
     return format;
 }
 
-void AudioFileStream::configWithPath(const std::string& path, bool isRead)
+OSStatus AudioFileStream::configWithPath(const std::string& path, bool isRead)
 {
     audioPath_ = path;
     isRead_ = isRead;
     ExtAudioFileRef file;
+    OSStatus status = noErr;
     if (isRead) {
         if (!fileExists(path))
-            return;
-        ExtAudioFile::open(path, file);
+            return kAudioFileFileNotFoundError;
+        status = ExtAudioFile::open(path, file);
     } else {
         const AudioFileTypeID type = fileTypeForPath(path);
-        ExtAudioFile::create(path, type, audioStreamBasicDescription(type), kAudioFileFlags_EraseFile, file);
+        status = ExtAudioFile::create(path, type, audioStreamBasicDescription(type), kAudioFileFlags_EraseFile, file);
     }
     audioFile_ = std::move(file);
+    return audioFile_ ? noErr : status != noErr ? status : kAudioFileUnspecifiedError;
 }
 
 OSStatus AudioFileStream::close()

@@ -15,7 +15,9 @@
 
 class AudioFileStream {
 public:
-    static std::unique_ptr<AudioFileStream> streamForWritingAtPath(const std::string& path);
+    // `failure`, when given, hears why no file could be made.
+    static std::unique_ptr<AudioFileStream> streamForWritingAtPath(
+        const std::string& path, OSStatus* failure = nullptr);
     static std::unique_ptr<AudioFileStream> streamForReadingAtPath(const std::string& path);
     // The extension a new recording takes for an audio format code: 1 "wav", any other "m4a".
     static std::string extensionForAudioFormat(long long audioFormatCode);
@@ -26,7 +28,8 @@ public:
     AudioFileStream(const AudioFileStream&) = delete;
     AudioFileStream& operator=(const AudioFileStream&) = delete;
 
-    void configWithPath(const std::string& path, bool isRead);
+    // Returns why the file could not be opened or made; noErr when it is open.
+    OSStatus configWithPath(const std::string& path, bool isRead);
     bool isOpen() const { return audioFile_ != nullptr; }
     // Completes the file. Returns the first failure met while writing or completing it.
     OSStatus close();

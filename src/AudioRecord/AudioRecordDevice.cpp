@@ -95,7 +95,6 @@ void AudioRecordMicDevice::open()
         return;
     configAudioUnit();
     start();
-    setVolume(1.0f);
 }
 
 void AudioRecordMicDevice::close()
@@ -131,21 +130,6 @@ void AudioRecordMicDevice::stop()
     audioUnit_->uninitialize();
 }
 
-void AudioRecordMicDevice::setVolume(float volume)
-{
-    if (!(volume >= 0.0f))
-        volume = 0.0f;
-    const std::uint32_t channels = deviceID_ != 0 ? 2 : 0;
-    // Compared in single precision, so a requested 5% (0.05f) mutes as intended.
-    const std::uint32_t mute = volume <= 0.05f ? 1 : 0;
-    for (std::uint32_t channel = 1; channel <= channels; ++channel) {
-        const auto volumeAddress = address(kAudioDevicePropertyVolumeScalar, kAudioDevicePropertyScopeInput, channel);
-        AudioObjectSetPropertyData(deviceID_, &volumeAddress, sizeof volume, &volume);
-        const auto muteAddress = address(kAudioDevicePropertyMute, kAudioDevicePropertyScopeInput, channel);
-        AudioObjectSetPropertyData(deviceID_, &muteAddress, sizeof mute, &mute);
-    }
-}
-
 std::string AudioRecordMicDevice::deviceName() const
 {
     char buffer[kNameBufferSize] = {};
@@ -156,6 +140,15 @@ std::string AudioRecordMicDevice::deviceName() const
     std::string name(buffer);
     trimToCharacterBoundary(name);
     return name;
+}
+
+bool AudioRecordMicDevice::isMuted() const
+{
+    // The server mutes a source as a whole: channel 1 speaks for all.
+    std::uint32_t muted = 0;
+    std::uint32_t size = sizeof muted;
+    const auto muteAddress = address(kAudioDevicePropertyMute, kAudioDevicePropertyScopeInput, 1);
+    return AudioObjectGetPropertyData(deviceID_, &muteAddress, &size, &muted) == noErr && muted != 0;
 }
 
 std::optional<std::string> AudioRecordMicDevice::uniqueID() const
@@ -357,12 +350,12 @@ void AudioRecordDevice::configDevice(std::shared_ptr<AudioRecordMicDevice> devic
         connectSystemAudioRecord(true);
 }
 
-bool AudioRecordDevice::recordToPath(const std::optional<std::string>& path)
+bool AudioRecordDevice::recordToPath(const std::optional<std::string>& path, OSStatus* failure)
 {
     closeOutput();
     if (!path)
         return true;
-    auto stream = AudioFileStream::streamForWritingAtPath(*path);
+    auto stream = AudioFileStream::streamForWritingAtPath(*path, failure);
     if (!stream)
         return false;
     stream->setClientDataFormat(device_ ? device_->deviceFormat() : AudioStreamBasicDescription{});
@@ -443,6 +436,15 @@ void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int
         }
     }
     setAudioDataLevel(level);
+    // Every channel counts: a line input may carry one side only.
+    for (std::uint32_t b = 0; list && b < list->mNumberBuffers; ++b) {
+        const auto* samples = static_cast<const float*>(list->mBuffers[b].mData);
+        const std::uint32_t count = samples ? list->mBuffers[b].mDataByteSize / 4 : 0;
+        if (std::any_of(samples, samples + count, [](float x) { return std::fabs(x) >= kSilenceLevel; })) {
+            heardBuffers_.store(heardBuffers() + 1, std::memory_order_relaxed);
+            break;
+        }
+    }
 
     if (!isStart())
         return;

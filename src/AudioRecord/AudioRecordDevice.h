@@ -61,10 +61,11 @@ public:
     bool isOpen() const { return audioUnit_ != nullptr && status_ == noErr; }
     void start();
     void stop();
-    void setVolume(float volume);
     std::string deviceName() const;
     std::optional<std::string> uniqueID() const;
     bool isInputDevice() const;
+    // Whether the sound server mutes the input (for every program).
+    bool isMuted() const;
     // False once an open device has stopped delivering because it vanished.
     bool isRunning() const;
     bool followsDefault() const { return followsDefault_; }
@@ -120,8 +121,8 @@ public:
     void configDevice(std::shared_ptr<AudioRecordMicDevice> device);
     // Hands the current output to the completion thread; given a path,
     // creates the new output file. Returns false when the file could not be
-    // created.
-    bool recordToPath(const std::optional<std::string>& path);
+    // created; `failure`, when given, then hears why.
+    bool recordToPath(const std::optional<std::string>& path, OSStatus* failure = nullptr);
     void start();
     void pause();
     // Stops writing and hands the file to the completion thread; returns at
@@ -139,6 +140,11 @@ public:
     void abandonCompletion() { completer_.abandon(); }
     bool isStart() const { return !isRecordFilePaused(); }
     double audioLevel() const { return audioDataLevel(); }
+    // Below this on every channel (-60 dBFS) a buffer is silence.
+    static constexpr float kSilenceLevel = 0.001f;
+    // Captured buffers that were not silence, counted since the recorder was
+    // made; the main thread watches it change.
+    std::uint64_t heardBuffers() const { return heardBuffers_.load(std::memory_order_relaxed); }
     std::optional<std::string> audioPath() const;
     double audioLength() const;
     bool isSystem() const;
@@ -188,6 +194,7 @@ private:
     std::atomic<bool> writing_{false};
     // Written by the audio thread only (a load and a store, no read-modify-write).
     std::atomic<std::int64_t> lostFrames_{0};
+    std::atomic<std::uint64_t> heardBuffers_{0};  // audio thread writes, as lostFrames_
     // Set by the hardware layer's listener on its own thread, taken by the main thread.
     static OSStatus onDevicesChanged(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddress*, void* self);
     std::atomic<bool> devicesChanged_{false};

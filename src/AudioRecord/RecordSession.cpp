@@ -19,7 +19,12 @@ RecordSession::StartResult RecordSession::start(const std::string& path)
 {
     if (!recorder_.device())
         return StartResult::NoDevice;
-    if (!recorder_.recordToPath(path))
+    // Its capture already ended (the source or the output under it was
+    // unloaded): a file now would only ever hold silence.
+    if (recorder_.fault() == RecordFault::DeviceLost)
+        return StartResult::DeviceGone;
+    failure_ = noErr;
+    if (!recorder_.recordToPath(path, &failure_))
         return StartResult::FileNotCreated;
     path_ = path;
     recorder_.start();
@@ -30,6 +35,16 @@ RecordSession::StartResult RecordSession::start(const std::string& path)
     state_ = State::Recording;
     reportedFault_ = RecordFault::None;
     lostSeen_ = lostReported_ = 0;
+    heardSeen_ = recorder_.heardBuffers();
+    heardAt_ = now_();
+    silenceToldAt_.reset();
+    // Muted, the input gives silence for the whole take: said at once, and
+    // the silence that follows is not told again until the repeat time.
+    if (recorder_.device()->isMuted()) {
+        silenceToldAt_ = heardAt_;
+        if (hooks_.silence)
+            hooks_.silence(Silence::Muted);
+    }
     return StartResult::Started;
 }
 
@@ -47,6 +62,7 @@ void RecordSession::resume()
         return;
     recorder_.start();
     state_ = State::Recording;
+    heardAt_ = now_();  // a pause records nothing, silence included
 }
 
 void RecordSession::stop(Ending ending)
@@ -80,8 +96,37 @@ RecordFault RecordSession::pollFault()
     if (fault == RecordFault::None || state_ == State::Idle)
         return RecordFault::None;
     // The capture or the file is gone: end the recording while what it holds is still whole.
+    if (fault == RecordFault::WriteFailed && recorder_.audioOutput())
+        failure_ = recorder_.audioOutput()->writeStatus();
     stop(Ending::Fault);
     return fault;
+}
+
+void RecordSession::pollSilence()
+{
+    if (state_ != State::Recording)
+        return;
+    const Clock::time_point now = now_();
+    const std::uint64_t heard = recorder_.heardBuffers();
+    if (heard != heardSeen_) {
+        heardSeen_ = heard;
+        heardAt_ = now;
+        return;
+    }
+    if (now - heardAt_ < silenceAfter_ || (silenceToldAt_ && now - *silenceToldAt_ < silenceRepeat_))
+        return;
+    silenceToldAt_ = now;
+    if (hooks_.silence)
+        hooks_.silence(Silence::Silent);
+}
+
+void RecordSession::setSilenceTimes(
+    Clock::duration after, Clock::duration repeat, std::function<Clock::time_point()> now)
+{
+    silenceAfter_ = after;
+    silenceRepeat_ = repeat;
+    if (now)
+        now_ = std::move(now);
 }
 
 void RecordSession::checkLostAudio(bool finalCheck)

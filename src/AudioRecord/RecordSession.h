@@ -30,7 +30,10 @@ public:
     enum class State { Idle, Recording, Paused };
     // Why a file left the session: the user stopped it, a fault ended it, the program is ending.
     enum class Ending { User, Fault, Quit };
-    enum class StartResult { Started, NoDevice, FileNotCreated };
+    // DeviceGone: the chosen device left the sound server after it was chosen.
+    enum class StartResult { Started, NoDevice, DeviceGone, FileNotCreated };
+    // Why the recording will hold nothing: the server mutes the input, or only silence has come.
+    enum class Silence { Muted, Silent };
 
     struct Delivery {
         std::string path;
@@ -51,7 +54,11 @@ public:
         std::function<void(const Delivery&)> delivered;
         // Seconds of audio the disk could not take, told once the loss stopped growing.
         std::function<void(double seconds)> audioLost;
+        // Muted: at start. Silent: once only silence has come for the silence
+        // time, and again no sooner than the repeat time after the last word.
+        std::function<void(Silence)> silence;
     };
+    using Clock = std::chrono::steady_clock;
 
     // Takes over the recorder's completion handler, which may outlive the
     // session: it holds only the queue it fills.
@@ -63,6 +70,9 @@ public:
     bool isActive() const { return state_ != State::Idle; }
     // The file of the running recording; after a stop, the last one's until the next start.
     const std::optional<std::string>& path() const { return path_; }
+    // Why the last start could not make its file, or why the last file a
+    // fault ended could not be written (audiofile::reasonFor words it).
+    OSStatus failure() const { return failure_; }
 
     // Makes the file and starts writing to it; the mark names it at once.
     StartResult start(const std::string& path);
@@ -80,6 +90,11 @@ public:
     RecordFault pollFault();
     // On the owner's timer: tells audioLost once a loss has stopped growing.
     void pollLostAudio() { checkLostAudio(false); }
+    // On the owner's timer: tells silence while the input stays silent.
+    void pollSilence();
+    // How long silence lasts before it is told (30 s), how long before it is
+    // told again (10 min), and the clock they are measured on.
+    void setSilenceTimes(Clock::duration after, Clock::duration repeat, std::function<Clock::time_point()> now = {});
 
     // Hands every completed, stopped file to `delivered`.
     void deliverCompleted();
@@ -105,8 +120,15 @@ private:
     State state_ = State::Idle;
     std::optional<std::string> path_;
     RecordFault reportedFault_ = RecordFault::None;
+    OSStatus failure_ = noErr;
     std::int64_t lostSeen_ = 0;      // frames, as of the last look
     std::int64_t lostReported_ = 0;  // frames the user has been told of
+    Clock::duration silenceAfter_ = std::chrono::seconds(30);
+    Clock::duration silenceRepeat_ = std::chrono::minutes(10);
+    std::function<Clock::time_point()> now_ = [] { return Clock::now(); };
+    std::uint64_t heardSeen_ = 0;  // the recorder's heardBuffers(), as of the last look
+    Clock::time_point heardAt_;    // when sound was last seen, or writing last began
+    std::optional<Clock::time_point> silenceToldAt_;
     // Stopped files not yet delivered, with why they were stopped.
     std::map<std::string, Ending> finishing_;
     // Completed files not yet stopped (a device change ended them), with their status.

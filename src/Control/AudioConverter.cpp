@@ -235,7 +235,8 @@ std::string AudioConverter::failureText() const
     case AudioConvertFailure::ReadFailed:
         return "reading " + sourceAudioPath_ + " failed part-way; " + exportAudioPath_ + " holds what was read";
     case AudioConvertFailure::WriteFailed:
-        return "writing " + exportAudioPath_ + " failed (disk full?); nothing was written there";
+        return "writing " + exportAudioPath_ + " failed (" + audiofile::reasonFor(status_)
+            + "); nothing was written there";
     }
     return {};
 }

@@ -1,6 +1,6 @@
 // traytape-cli: the recording engine for scripts and headless machines.
 //   traytape-cli devices
-//   traytape-cli record [--device INDEX|NAME] [--seconds N] [--force] OUT
+//   traytape-cli record [--device INDEX|NAME] [--seconds N] [--warn-silence N] [--force] OUT
 //   traytape-cli info FILE
 //   traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT
 //   traytape-cli system-audio on|off
@@ -47,7 +47,7 @@ int usage()
 {
     std::fprintf(stderr,
         "usage: traytape-cli devices\n"
-        "       traytape-cli record [--device INDEX|NAME] [--seconds N] [--force] OUT\n"
+        "       traytape-cli record [--device INDEX|NAME] [--seconds N] [--warn-silence N] [--force] OUT\n"
         "       traytape-cli info FILE\n"
         "       traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT\n"
         "       traytape-cli system-audio on|off\n"
@@ -58,7 +58,9 @@ int usage()
         "default output plays, and keeps it after the command ends; run it again after\n"
         "choosing another default output. system-audio off removes the device.\n"
         "record --device \"Vortanx System Audio\" turns it on by itself, for the output\n"
-        "that is the default at that moment, and leaves it on.\n");
+        "that is the default at that moment, and leaves it on.\n"
+        "record warns on standard error when the input is muted, and when it has given\n"
+        "only silence for --warn-silence seconds (30 by default; again every 10 minutes).\n");
     return 2;
 }
 
@@ -148,15 +150,17 @@ int record(const std::vector<std::string>& args)
     std::string deviceArg;
     std::string out;
     double seconds = 0;
+    double warnSilence = 30;
     bool force = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--device" && i + 1 < args.size()) {
             deviceArg = args[++i];
-        } else if (args[i] == "--seconds" && i + 1 < args.size()) {
+        } else if ((args[i] == "--seconds" || args[i] == "--warn-silence") && i + 1 < args.size()) {
+            double& value = args[i] == "--seconds" ? seconds : warnSilence;
             char* end = nullptr;
-            seconds = std::strtod(args[++i].c_str(), &end);
-            if (!end || *end != '\0' || !(seconds > 0))
-                return fail("--seconds needs a positive number, not \"" + args[i] + "\"", 2);
+            value = std::strtod(args[++i].c_str(), &end);
+            if (!end || *end != '\0' || !(value > 0) || !std::isfinite(value))
+                return fail(args[i - 1] + " needs a positive number, not \"" + args[i] + "\"", 2);
         } else if (args[i] == "--force") {
             force = true;
         } else if (out.empty() && !args[i].empty() && args[i][0] != '-') {
@@ -204,9 +208,21 @@ int record(const std::vector<std::string>& args)
     RecordSession::Hooks hooks;
     hooks.delivered = [&closed](const RecordSession::Delivery& done) { closed = done.status; };
     hooks.audioLost = [&lostSeconds](double seconds) { lostSeconds += seconds; };
+    hooks.silence = [&name](RecordSession::Silence silence) {
+        if (silence == RecordSession::Silence::Muted)
+            std::fprintf(stderr, "\"%s\" is muted: the recording will be silent\n", name.c_str());
+        else
+            std::fprintf(stderr, "TrayTape is recording silence from \"%s\"\n", name.c_str());
+    };
     RecordSession session(recorder, std::move(hooks));
-    if (session.start(out) != RecordSession::StartResult::Started)
-        return fail("cannot create file: " + out);
+    session.setSilenceTimes(
+        std::chrono::duration_cast<RecordSession::Clock::duration>(std::chrono::duration<double>(warnSilence)),
+        std::chrono::minutes(10));
+    const RecordSession::StartResult started = session.start(out);
+    if (started == RecordSession::StartResult::DeviceGone)
+        return fail("input device vanished: " + name);
+    if (started != RecordSession::StartResult::Started)
+        return fail("cannot create file: " + out + " (" + audiofile::reasonFor(session.failure()) + ")");
     std::fprintf(
         stderr, "Recording \"%s\" into %s%s\n", name.c_str(), out.c_str(), seconds > 0 ? "" : " (Ctrl+C stops)");
 
@@ -223,6 +239,7 @@ int record(const std::vector<std::string>& args)
         fault = session.pollFault();
         if (fault != RecordFault::None)
             break;
+        session.pollSilence();
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
         if (elapsed > 5 && length == 0) {
             silentDevice = true;
@@ -243,14 +260,17 @@ int record(const std::vector<std::string>& args)
     const std::int64_t frames = fileFrames(out).value_or(0);
 
     std::printf("%lld\t%s\n", static_cast<long long>(frames), formatSeconds(length).c_str());
-    if (lostSeconds > 0)
+    const bool writeFailed = fault == RecordFault::WriteFailed || closed != noErr;
+    // A disk that failed loses what came after; the failure says so, not a slow disk.
+    if (lostSeconds > 0 && !writeFailed)
         std::fprintf(stderr, "%s s of audio were lost (the disk was too slow)\n", formatSeconds(lostSeconds).c_str());
     if (fault == RecordFault::DeviceLost)
         return fail("input device vanished; the recording was stopped and kept (" + formatSeconds(length) + " s)", 3);
-    if (fault == RecordFault::WriteFailed || closed != noErr)
-        return fail(
-            "writing " + out + " failed (disk full?); kept what the file holds ("
-                + formatSeconds(double(frames) / AudioFileStream::audioStreamBasicDescription(kAudioFileWAVEType).mSampleRate)
+    if (writeFailed)
+        return fail("writing " + out + " failed (" + audiofile::reasonFor(closed != noErr ? closed : session.failure())
+                + "); kept what the file holds ("
+                + formatSeconds(
+                    double(frames) / AudioFileStream::audioStreamBasicDescription(kAudioFileWAVEType).mSampleRate)
                 + " s)",
             3);
     if (silentDevice)

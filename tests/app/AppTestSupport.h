@@ -37,6 +37,7 @@ struct AppDelegateTestAccess {
     static bool recordTimerRunning(AppDelegate& app) { return app.timerForShow_ != nullptr; }
     static int levelIconPushes(AppDelegate& app) { return app.levelIconPushes_; }
     static QSystemTrayIcon* statusAudioWave(AppDelegate& app) { return app.statusAudioWave_.get(); }
+    static QSystemTrayIcon* statusItem(AppDelegate& app) { return app.statusItem_.get(); }
     // A widget or action of the main interface file (the panel's menu button included), by object name.
     template <class T> static T* find(AppDelegate& app, const char* name)
     {
@@ -104,6 +105,8 @@ protected:
         QDir(home_.path()).mkpath(QStringLiteral("runtime"));
         QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+        // No system bus: a take must not ask the machine's own logind for a sleep lock.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (runtime + QStringLiteral("/no-bus")).toLocal8Bit());
         // The offscreen platform has no tray; most tests look at a desktop that has one.
         AppDelegate::setSystemTrayProbe([] { return true; });
         QSettings().clear();

@@ -3,8 +3,10 @@
 // (KDE, GNOME's tray extension, Xfce, sway's bars) on a private session bus
 // with a minimal watcher written here: both items register, the exported
 // menu records the played sound into the library, a second start hands over
-// to the first, a start after a crash is not mistaken for a second one, and
-// a termination signal ends the program cleanly.
+// to the first, commands from other processes drive it while a fake logind
+// on the same bus (its system bus too) sees its sleep lock taken and let go, a crash
+// while paused is recovered at the next start, and a termination signal
+// while paused completes the file and ends the program cleanly.
 #include "AppTestSupport.h"
 #include "support/DecodedFile.h"
 #include "support/PulseServer.h"
@@ -14,6 +16,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QDir>
 #include <QFileInfo>
@@ -23,6 +26,9 @@
 #include <QTest>
 
 #include <csignal>
+
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +55,39 @@ public slots:
         items.append(message.service() + path);
     }
     void RegisterStatusNotifierHost(const QString&) { }
+};
+
+// Just enough of logind for a sleep lock: every Inhibit gets the write end of
+// a new pipe, whose read end sees end-of-file once every copy is closed.
+class FakeLogin : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+
+public:
+    explicit FakeLogin(QObject* parent) : QDBusAbstractAdaptor(parent) { }
+    // Locks whose holder still keeps them (their read end sees neither data nor end-of-file).
+    int held() const
+    {
+        return int(std::count_if(readEnds.begin(), readEnds.end(), [](int fd) {
+            pollfd end{fd, POLLIN, 0};
+            return ::poll(&end, 1, 0) == 0;
+        }));
+    }
+
+    QString request;            // the last one's arguments
+    std::vector<int> readEnds;  // left to the end of the process
+
+public slots:
+    QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why, const QString& mode)
+    {
+        request = QStringList{what, who, why, mode}.join(QLatin1Char('|'));
+        int ends[2] = {-1, -1};
+        if (::pipe(ends) == 0)
+            readEnds.push_back(ends[0]);
+        const QDBusUnixFileDescriptor lock(ends[1]);  // a copy of its own
+        ::close(ends[1]);
+        return lock;
+    }
 };
 
 // The id of the entry with this label in an exported menu layout (0: none).
@@ -122,6 +161,11 @@ protected:
         ASSERT_TRUE(bus.registerObject(
             QStringLiteral("/StatusNotifierWatcher"), &watcherHolder, QDBusConnection::ExportAdaptors));
         ASSERT_TRUE(bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+        // The private bus is the program's system bus too, with logind on it.
+        login = new FakeLogin(&loginHolder);
+        ASSERT_TRUE(bus.registerObject(
+            QStringLiteral("/org/freedesktop/login1"), &loginHolder, QDBusConnection::ExportAdaptors));
+        ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.login1")));
 
         env_ = QProcessEnvironment::systemEnvironment();
         env_.insert(QStringLiteral("DISPLAY"), QStringLiteral(":") + number);
@@ -130,18 +174,34 @@ protected:
         env_.insert(QStringLiteral("XDG_CONFIG_HOME"), home_.path() + QStringLiteral("/.config"));
         env_.insert(QStringLiteral("XDG_RUNTIME_DIR"), home_.path());
         env_.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+        env_.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address);
         env_.insert(
             QStringLiteral("LSAN_OPTIONS"), QStringLiteral("suppressions=" TRAYTAPE_SOURCE_DIR "/tests/app/lsan.supp"));
         ASSERT_TRUE(start(app_));
         ASSERT_TRUE(QTest::qWaitFor([&] { return watcher->items.size() == 2; }, 20000)) << "both items register";
     }
 
-    bool start(QProcess& program)
+    bool start(QProcess& program, const QStringList& arguments = {})
     {
         program.setProcessEnvironment(env_);
-        program.setProcessChannelMode(QProcess::ForwardedChannels);
-        program.start(QStringLiteral(TRAYTAPE_BINARY_DIR "/traytape"), {});
+        program.setProcessChannelMode(arguments.isEmpty() ? QProcess::ForwardedChannels : QProcess::MergedChannels);
+        program.start(QStringLiteral(TRAYTAPE_BINARY_DIR "/traytape"), arguments);
         return program.waitForStarted(5000);
+    }
+    // `traytape <argument>` against the running program: its exit status and what it printed.
+    std::pair<int, QString> command(const QString& argument)
+    {
+        QProcess client;
+        if (!start(client, {argument})
+            || !QTest::qWaitFor([&] { return client.state() == QProcess::NotRunning; }, 20000))
+            return {-1, QStringLiteral("did not end")};
+        return {client.exitCode(), QString::fromLocal8Bit(client.readAll()).trimmed()};
+    }
+    int libraryItems() const
+    {
+        const QSettings settings(
+            home_.path() + QStringLiteral("/.config/traytape/TrayTape.conf"), QSettings::IniFormat);
+        return int(settings.value("AudioItemData").toList().size());
     }
 
     // An item is "<bus name>/<object path>".
@@ -189,11 +249,13 @@ protected:
     QObject watcherHolder;
     Watcher* watcher = nullptr;  // owned by watcherHolder
     QDBusConnection bus{QString()};
+    QObject loginHolder;
+    FakeLogin* login = nullptr;  // owned by loginHolder
 };
 
 }  // namespace
 
-TEST_F(TrayEndToEnd, TheExportedMenuRecordsIntoTheLibraryAndOneCopyRunsAtATime)
+TEST_F(TrayEndToEnd, TheExportedMenuAndCommandsRecordIntoTheLibraryAndOneCopyRunsAtATime)
 {
     ASSERT_NO_FATAL_FAILURE(launch());
     QTest::qWait(2000);  // an idle sound server may take a second or two to deliver its first block
@@ -204,33 +266,65 @@ TEST_F(TrayEndToEnd, TheExportedMenuRecordsIntoTheLibraryAndOneCopyRunsAtATime)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !recordings().isEmpty(); }, 5000))
         << "choosing Start Record in the exported menu starts a recording";
 
-    // A second start hands over to the running program and leaves.
-    QProcess second;
-    ASSERT_TRUE(start(second));
-    ASSERT_TRUE(second.waitForFinished(20000));
-    EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_EQ(app_.state(), QProcess::Running);
-
     QTest::qWait(2000);  // the recording's length
     EXPECT_TRUE(QTest::qWaitFor([&] { return clickMenuEntry(QStringLiteral("Stop Record")); }, 10000));
     tone->stop();
-    const QString settings = home_.path() + QStringLiteral("/.config/traytape/TrayTape.conf");
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return QSettings(settings, QSettings::IniFormat).value("AudioItemData").toList().size() == 1; }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return libraryItems() == 1; }, 5000))
         << "the stopped recording is in the stored library";
     const DecodedFile sound = decodeFile((folder() + QLatin1Char('/') + recordings()[0]).toStdString());
     ASSERT_GT(sound.frames(), 44100u);
     EXPECT_GT(toneAmplitude(sound.channels[0], 44100, 440, 4410, sound.frames() - 4410), 0.1);
 
-    // After a crash the program starts again, and a termination signal ends it cleanly.
+    // Commands from other processes, each answered once done or refused with
+    // the reason; a take, paused or not, keeps the computer from sleeping.
+    // A plain second start hands over to the running program and leaves.
+    struct Step {
+        const char* argument;
+        int exitCode;
+        const char* says;  // the start of what it prints
+        int sleepLocks;    // held once it returns
+    };
+    const Step steps[] = {
+        {"", 0, "", 0}, {"--status", 0, "idle", 0}, {"--pause", 2, "traytape --pause: not recording", 0},
+        {"--start-recording", 0, "", 1}, {"--status", 0, "recording ", 1},
+        {"--start-recording", 2, "traytape --start-recording: already recording", 1}, {"--pause", 0, "", 1},
+        {"--status", 0, "paused ", 1}, {"--pause", 2, "traytape --pause: already paused", 1}, {"--resume", 0, "", 1},
+        {"--toggle-recording", 0, "", 0}, {"--stop-recording", 2, "traytape --stop-recording: not recording", 0},
+        {"--show-library", 0, "", 0}, {"--toggle-recording", 0, "", 1}, {"--stop-recording", 0, "", 0},
+        {"--start-recording", 0, "", 1}, {"--pause", 0, "", 1},  // a crash comes next
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.argument);
+        const auto [exitCode, said] = command(QString::fromLatin1(step.argument));
+        EXPECT_EQ(exitCode, step.exitCode) << said.toStdString();
+        EXPECT_EQ(said.toStdString().rfind(step.says, 0), 0u) << said.toStdString();
+        if (said.startsWith(QLatin1String("recording ")) || said.startsWith(QLatin1String("paused "))) {
+            EXPECT_TRUE(said.contains(folder())) << said.toStdString();
+        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return login->held() == step.sleepLocks; }, 5000)) << login->held();
+        EXPECT_EQ(app_.state(), QProcess::Running);
+    }
+    EXPECT_EQ(login->request, QStringLiteral("sleep|TrayTape|TrayTape is recording|block"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return libraryItems() == 3; }, 10000)) << libraryItems();
+
+    // A crash while paused: the next start offers the file back.
     app_.kill();
     ASSERT_TRUE(app_.waitForFinished(10000));
     ASSERT_TRUE(start(app_));
     EXPECT_TRUE(QTest::qWaitFor([&] { return watcher->items.size() == 4; }, 20000)) << "the items come back";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return libraryItems() == 4; }, 20000)) << libraryItems();
+
+    // A termination signal while paused completes the file, then ends the program cleanly.
+    EXPECT_EQ(command(QStringLiteral("--start-recording")).first, 0);
+    EXPECT_EQ(command(QStringLiteral("--pause")).first, 0);
     ::kill(pid_t(app_.processId()), SIGTERM);
-    ASSERT_TRUE(app_.waitForFinished(10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app_.state() == QProcess::NotRunning; }, 20000));
     EXPECT_EQ(app_.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app_.exitCode(), 0);
+    EXPECT_EQ(libraryItems(), 5);
+    EXPECT_EQ(login->held(), 0);
+    EXPECT_EQ(command(QStringLiteral("--status")),
+        std::make_pair(1, QStringLiteral("traytape --status: TrayTape is not running")));
 }
 
 #include "TrayEndToEndTest.moc"

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -81,7 +82,24 @@ TEST_F(Cli, RecordingsFromAListedSourceEndAtTheAskedLengthOrASignalWithTheFileCo
     EXPECT_NE(devices.output.find("\tother.monitor\t2\t44100\n"), std::string::npos) << devices.output;
     EXPECT_EQ(devices.output.find("\tcli\t"), std::string::npos) << devices.output;
 
-    auto tone = PulseServerEnvironment::server().playTone("cli", 880, 0.5);
+    // The user turned our own stream down and muted it in a mixer in an
+    // earlier run. The server brings both back (PulseAudio with this module,
+    // PipeWire's session manager by itself); the recordings below must still
+    // be at full level.
+    auto& server = PulseServerEnvironment::server();
+    server.pactl({"load-module", "module-stream-restore"});
+    auto earlier = std::async(std::launch::async, [this] {
+        return run({"record", "--device", "other.monitor", "--seconds", "4", file("earlier.wav")});
+    });
+    std::vector<std::string> stream;
+    while (stream.empty() && earlier.wait_for(10ms) == std::future_status::timeout)
+        stream = fields(server.pactl({"list", "short", "source-outputs"}).output);
+    ASSERT_FALSE(stream.empty());
+    ASSERT_TRUE(server.pactl({"set-source-output-volume", stream[0], "30%"}).ok());
+    ASSERT_TRUE(server.pactl({"set-source-output-mute", stream[0], "1"}).ok());
+    ASSERT_TRUE(earlier.get().ok());
+
+    auto tone = server.playTone("cli", 880, 0.5);
     for (const auto& [name, signal] : {std::pair{"take.wav", ""}, std::pair{"take.m4a", ""},
              std::pair{"int.m4a", "INT"}, std::pair{"term.wav", "TERM"}}) {
         SCOPED_TRACE(name);
@@ -111,6 +129,13 @@ TEST_F(Cli, RecordingsFromAListedSourceEndAtTheAskedLengthOrASignalWithTheFileCo
         std::ifstream in(out, std::ios::binary);
         EXPECT_TRUE(wav || std::string(std::istreambuf_iterator<char>(in), {}).find("moof") == std::string::npos);
     }
+
+    // A file size limit fails the writes as a full disk does: called so, and the audio it cost is no slow disk's.
+    const CommandResult full = runCommand({"sh", "-c", "trap '' XFSZ; ulimit -f 100; exec \"$0\" \"$@\"", cli, "record",
+        "--device", "cli.monitor", "--seconds", "3", file("full.wav")});
+    EXPECT_TRUE(full.exitCode == 3 && full.errors.find("lost") == std::string::npos
+        && full.errors.find(file("full.wav") + " failed (the disk is full); kept") != std::string::npos)
+        << full.errors;
 }
 
 // A fresh desktop has no default input chosen by hand: the server picks one,
@@ -131,6 +156,39 @@ TEST_F(Cli, SystemAudioLeavesTheDefaultInputAlone)
     const CommandResult off = run({"system-audio", "off"});
     ASSERT_TRUE(off.ok()) << off.errors;
     EXPECT_EQ(server.defaultSource(), before);
+}
+
+// An input that gives only silence is told once the warning time has
+// passed; a muted one (turned down to 30 % too) at once, and after the
+// program it is as the user set it.
+TEST_F(Cli, SilenceAndAMutedInputAreToldAndTheInputIsLeftAsTheUserSetIt)
+{
+    auto& server = PulseServerEnvironment::server();
+    const auto setting = [&server] {
+        return server.pactl({"get-source-volume", "other.monitor"}).output
+            + server.pactl({"get-source-mute", "other.monitor"}).output;
+    };
+    const auto record = [](const std::string& out) {
+        return run({"record", "--device", "other.monitor", "--seconds", "1.5", "--warn-silence", "0.5", out});
+    };
+    const std::string silence = "TrayTape is recording silence from \"Monitor of Other Sink\"\n";
+    const CommandResult quiet = record(file("quiet.wav"));
+    ASSERT_TRUE(quiet.ok()) << quiet.errors;
+    const auto at = quiet.errors.find(silence);
+    EXPECT_NE(at, std::string::npos) << quiet.errors;
+    EXPECT_EQ(quiet.errors.find(silence, at + 1), std::string::npos) << "once: " << quiet.errors;
+
+    ASSERT_TRUE(server.pactl({"set-source-volume", "other.monitor", "30%"}).ok());
+    ASSERT_TRUE(server.pactl({"set-source-mute", "other.monitor", "1"}).ok());
+    const std::string users = setting();
+    const CommandResult muted = record(file("muted.wav"));
+    ASSERT_TRUE(muted.ok()) << muted.errors;
+    EXPECT_EQ(muted.errors.rfind("\"Monitor of Other Sink\" is muted: the recording will be silent\n", 0), 0u)
+        << muted.errors;
+    EXPECT_EQ(muted.errors.find(silence), std::string::npos) << "the mute said it: " << muted.errors;
+    EXPECT_EQ(setting(), users);
+    ASSERT_TRUE(server.pactl({"set-source-volume", "other.monitor", "100%"}).ok());
+    ASSERT_TRUE(server.pactl({"set-source-mute", "other.monitor", "0"}).ok());
 }
 
 TEST_F(Cli, ExportWritesTheTrimmedRangeInTheFormatOfItsExtensionAndPrintsItsLength)
@@ -178,21 +236,20 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
         {{"record", "--seconds", "1", file("missing/c.wav")}, "folder does not exist"},
         {{"record", "--seconds", "1", out}, "file exists"},
         {{"record", "--seconds", "-3", file("d.wav")}, "--seconds"},
+        {{"record", "--warn-silence", "inf", file("d.wav")}, "--warn-silence needs a positive number"},
         {{"info", file("nothing.wav")}, "no such file"},
         {{"frobnicate"}, "usage"},
         {{"export", file("missing.wav"), out}, "no such file"},
         {{"export", garbage, out}, "not a readable audio file"},
-        {{"export", dir.path(), out}, "not a regular file"},
         {{"info", fifo}, "not a regular file"},
         {{"export", fifo, out}, "not a regular file"},
         {{"export", in, fifo}, "cannot create file: " + fifo + " (not a regular file)"},
         {{"export", in, file("no folder/out.wav")}, "(no such folder)"},
         {{"export", "--start", "1e10", in, out}, "out of range"},
         {{"export", "--", "-in.wav", out}, "no such file: -in.wav"},
-        {{"info", "--", "-in.wav"}, "no such file: -in.wav"},
-        {{"record", "--force", "--seconds", "1", fifo}, "cannot create file"},
+        {{"record", "--force", "--seconds", "1", fifo}, "cannot create file: " + fifo + " (not a regular file)"},
+        {{"record", "--seconds", "1", "/sys/take.wav"}, "cannot create file: /sys/take.wav (permission denied)"},
         {{"export", "--start", "-1", in, out}, "--start"},
-        {{"export", "--end", "nan", in, out}, "--end"},
         {{"export", "--end", "2s", in, out}, "--end"},
         {{"export", "--start", "2", "--end", "1", in, out}, "before --start"},
         {{"export", "--start", "3.5", in, out}, "not before the end"},

@@ -35,6 +35,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -197,13 +198,13 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropAndDeletionIsSto
 {
     const QString a = file(QStringLiteral("a.wav"), 40);
     const QString n = file(QStringLiteral("n.wav"), 2);
-    QVariantMap notText = item(a, 2);
-    notText[QStringLiteral("AudioPath")] = 42;
-    // Kept wherever the file is; dropped when it is gone or the entry is malformed.
-    store(QVariantList{item(a, 40), item(dir_.filePath(QStringLiteral("gone.wav")), 5), QStringLiteral("not a map"),
-        notText, QVariantList{a}, item(dir_.path(), 1), item(n, std::nanf("")), item(a, 40)});
+    // Kept wherever the file is; dropped when it is gone or is no file; hidden,
+    // in its place, while its folder is gone (an unmounted disk).
+    const QString away = dir_.filePath(QStringLiteral("unmounted/away.wav"));
+    store(QVariantList{item(a, 40), item(dir_.filePath(QStringLiteral("gone.wav")), 5), item(dir_.path(), 1),
+        item(n, std::nanf("")), item(a, 40), item(away, 2)});
     AudioLibraryWnd& library = open(400);
-    EXPECT_EQ(paths(storedList()), (QStringList{a, n, a})) << "the drops are stored at once";
+    EXPECT_EQ(paths(storedList()), (QStringList{a, n, a, away})) << "the drops are stored at once";
     EXPECT_EQ(rowYs(), (std::vector<double>{400, 346, 292, 238}));
     EXPECT_EQ(rows()[1]->timeStr(), QStringLiteral("00:00:00")) << "a NaN length shows as zero";
     EXPECT_EQ(library.chooseAudioItem(), nullptr);
@@ -225,8 +226,8 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropAndDeletionIsSto
     EXPECT_EQ(rows()[9]->name(), QStringLiteral("24_03_05 14_07_06_Audio"));
     EXPECT_EQ(rows()[9]->timeStr(), QStringLiteral("00:00:59"));
     EXPECT_EQ(enabledControls(), 7);
-    ASSERT_EQ(storedList().size(), 10);
-    EXPECT_NEAR(storedList()[9].toMap().value(QStringLiteral("AudioLength")).toDouble(), 59.9, 1e-3);
+    ASSERT_EQ(storedList().size(), 11) << "the hidden entry too";
+    EXPECT_NEAR(storedList()[10].toMap().value(QStringLiteral("AudioLength")).toDouble(), 59.9, 1e-3);
 
     // A row's own delete button removes that row and its own item only, not
     // the first equal one; the row goes once its click handler has returned.
@@ -242,9 +243,38 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropAndDeletionIsSto
     EXPECT_EQ(library.chooseAudioItem(), nullptr);
     EXPECT_EQ(player(), nullptr);
     EXPECT_TRUE(QFileInfo::exists(a)) << "the file stays";
-    EXPECT_EQ(paths(storedList()), QStringList({a, n}) + added);
-    store(QStringLiteral("junk"));  // something other than a list is no library, and is not a crash
-    EXPECT_TRUE(A::rows(open(0)).isEmpty());
+    EXPECT_EQ(paths(storedList()), QStringList({a, n, away}) + added);
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("unmounted")));
+    file(QStringLiteral("unmounted/away.wav"), 2);
+    EXPECT_EQ(A::rows(open(0)).value(2)->audioPath(), away) << "shown again at the next start";
+}
+
+TEST_F(LibraryTest, HostileSettingsAreReadAsFarAsTheyGoAndNeverStoredAsAnInvalidValue)
+{
+    const QString a = file(QStringLiteral("a.wav"), 40), n = file(QStringLiteral("n.wav"), 2);
+    const QString path = QStringLiteral("AudioPath");
+    const std::pair<QVariant, QStringList> cases[] = {
+        {item(a, 40), {a}},           // one item, not a list of one
+        {QStringList{a, n}, {a, n}},  // a comma list of paths, measured
+        {QVariantList{QStringLiteral("not a map"), QVariantMap{{path, 42}}, item(dir_.filePath("gone.wav"), 5),
+             QStringLiteral("a.wav"), QVariantList{item(a, 40), QVariantList{"file://" + n}}},
+            {a, n}},
+        {QVariantMap{{QStringLiteral("0"), QUrl::fromLocalFile(n)}, {QStringLiteral("1"), a.toUtf8()}}, {n, a}},
+        {QStringLiteral("junk"), {}},
+        {QVariantList{}, {}},
+    };
+    for (const auto& [stored, expected] : cases) {
+        store(stored);
+        open(0).writeData();
+        QStringList shown;
+        for (const AudioItemView* row : rows()) {
+            shown.append(row->audioPath());
+            EXPECT_EQ(row->timeStr(), row->audioPath() == a ? "00:00:40" : "00:00:02");
+        }
+        EXPECT_EQ(shown, expected) << stored.typeName();
+        EXPECT_EQ(paths(storedList()), expected);
+        EXPECT_FALSE(contents(QSettings().fileName()).contains("@Invalid"));
+    }
 }
 
 TEST_F(LibraryTest, ARecoveredRecordingIsListedOnceWithItsLengthAndStored)

@@ -2,6 +2,7 @@
 // sink recorded from its monitor, and what the default output plays recorded
 // through the loopback source the registry's driver loads.
 #include "AudioRecord/AudioRecordDevice.h"
+#include "AudioRecord/RecordSession.h"
 #include "support/DecodedFile.h"
 #include "support/PulseServer.h"
 
@@ -94,9 +95,12 @@ protected:
         recorder.pause();
         recorder.configDevice(device);
         EXPECT_EQ(recorder.isSystem(), !devices.empty() && device == devices.front());
+        // The tone reaches a new capture a moment after it opens (PipeWire links it first): the file begins with it.
+        const auto deadline = std::chrono::steady_clock::now() + 15s;
+        while (recorder.audioLevel() < 0.1 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
         EXPECT_TRUE(recorder.recordToPath(path));
         recorder.start();
-        const auto deadline = std::chrono::steady_clock::now() + 15s;
         while (recorder.audioLength() < seconds && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(10ms);
         EXPECT_GE(recorder.audioLength(), seconds);
@@ -326,4 +330,26 @@ TEST_F(SystemAudioPulse, TheCarriedOutputVanishingEndsTheRecordingAsALostDevice)
 TEST_F(SystemAudioPulse, MovingTheLoopbacksCaptureIsTreatedAsTheLoss)
 {
     loseTheCarriedOutput(false);
+}
+
+// A device the server unloaded after it was chosen (an input, or the output
+// under system audio) starts no recording: not even an empty file is made.
+TEST_F(SystemAudioPulse, StartingAfterTheChosenDeviceWasUnloadedMakesNoFile)
+{
+    // System audio over sysb (the default output), then sysa's monitor as an input.
+    for (const std::size_t sink : {1u, 0u}) {
+        AudioRecordDevice recorder;
+        recorder.connectSystemAudioRecord(sink == 1);
+        for (auto& device : recorder.allAudioInputDevices())
+            if (sink == 1 ? device->deviceName() == kSystemAudio : device->uniqueID() == "sysa.monitor")
+                recorder.configDevice(device);
+        ASSERT_TRUE(recorder.device()) << sink;
+        ASSERT_TRUE(server().unloadModule(sinks[sink]));
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (recorder.fault() != RecordFault::DeviceLost && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_EQ(
+            RecordSession(recorder, {}).start((dir / "empty.wav").string()), RecordSession::StartResult::DeviceGone);
+        EXPECT_TRUE(fs::is_empty(dir)) << sink;
+    }
 }

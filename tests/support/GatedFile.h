@@ -19,6 +19,8 @@ struct FileGate {
     std::atomic<bool> insideWrite{false};
     // Writes still to refuse with the queue-overflow status.
     std::atomic<int> refuse{0};
+    // The writer's failure to report in place of the real file's (noErr: the real one).
+    std::atomic<OSStatus> failure{noErr};
     // Set when the file was completed while a write was inside it.
     std::atomic<bool> disposedDuringWrite{false};
     std::atomic<bool> disposed{false};
@@ -76,7 +78,7 @@ public:
     OSStatus read(std::uint32_t* ioFrames, AudioBufferList* ioData) override { return inner_->read(ioFrames, ioData); }
     OSStatus seek(std::int64_t frame) override { return inner_->seek(frame); }
     OSStatus write(std::uint32_t frames, const AudioBufferList* data) override { return inner_->write(frames, data); }
-    OSStatus writerStatus() const override { return inner_->writerStatus(); }
+    OSStatus writerStatus() const override { return gate_->failure ? gate_->failure.load() : inner_->writerStatus(); }
 
 private:
     ExtAudioFileRef inner_;

@@ -220,26 +220,12 @@ OSStatus PulseAudioBackend::getPropertyData(
 }
 
 OSStatus PulseAudioBackend::setPropertyData(
-    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t size, const void* data)
+    AudioObjectID, const AudioObjectPropertyAddress&, std::uint32_t, const void*)
 {
-    const bool volume = address.mSelector == kAudioDevicePropertyVolumeScalar;
-    if (object == kAudioObjectSystemObject || (!volume && address.mSelector != kAudioDevicePropertyMute))
-        return kAudioHardwareUnknownPropertyError;
-    if (address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0)
-        return kAudioHardwareUnknownPropertyError;
-    const auto conn = connection();
-    if (!conn)
-        return kAudioHardwareBadObjectError;
-    if (volume) {
-        float v = 0;
-        if (OSStatus s = readPropertyValue(data, size, v))
-            return s;
-        return conn->setSourceVolume(object, address.mElement, v) ? noErr : kAudioHardwareUnspecifiedError;
-    }
-    std::uint32_t mute = 0;
-    if (OSStatus s = readPropertyValue(data, size, mute))
-        return s;
-    return conn->setSourceMute(object, address.mElement, mute != 0) ? noErr : kAudioHardwareUnspecifiedError;
+    // Nothing here is the program's to change: an input's volume and mute
+    // belong to the user and every other program (the capture's level is set
+    // on its own stream instead, see PulseCaptureUnit).
+    return kAudioHardwareUnknownPropertyError;
 }
 
 bool PulseAudioBackend::hasCaptureComponent()

@@ -4,9 +4,9 @@
 //
 // Devices (ids as in PulseConnection.h): name = the description, unique
 // identifier = the pulse name; sources have input streams, sinks output
-// streams; 'volm' and 'mute' on input channel N act on channel N-1 of a
-// source's volume (scalar s = s × 100 % on the server's volume scale) and on
-// its mute. Capture units: PulseCaptureUnit.h.
+// streams; 'volm' and 'mute' on input channel N read channel N-1 of a
+// source's volume (scalar s = s × 100 % on the server's volume scale) and
+// its mute. No property is written. Capture units: PulseCaptureUnit.h.
 //
 // Property listeners on the system object hear of the server's events: a
 // source or sink come or gone changes 'dev#', a change of the server (its

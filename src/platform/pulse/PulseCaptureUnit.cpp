@@ -275,6 +275,7 @@ public:
             unwatchCarriedOutput();
             return kAudioUnitErr_NoConnection;
         }
+        captureAtFullLevel(pa_stream_get_index(stream.get()), sampleSpec.channels);
         stream_ = std::move(stream);
         started_ = true;
         followDefault();
@@ -321,6 +322,24 @@ public:
     }
 
 private:
+    // Lock held, main thread. The full level is our own record stream's:
+    // the source's volume and mute are the user's, shared by every program
+    // (a microphone muted for a call stays muted). The server may have
+    // restored a lower volume for this program's stream, so it is set every
+    // time. On a source with flat volumes a stream's volume is the source's
+    // own, so there it is left alone. Failures are ignored: the capture runs
+    // at whatever level the server gives.
+    void captureAtFullLevel(std::uint32_t output, std::uint8_t channels)
+    {
+        if (!source_.flatVolume) {
+            pa_cvolume full;
+            pa_cvolume_set(&full, channels, PA_VOLUME_NORM);
+            connection_->await(
+                pa_context_set_source_output_volume(connection_->context(), output, &full, nullptr, nullptr));
+        }
+        connection_->await(pa_context_set_source_output_mute(connection_->context(), output, 0, nullptr, nullptr));
+    }
+
     // Lock held, main thread: when the source is the loopback, finds the
     // module behind it, its record stream and the monitor it was made to
     // read (by name: a session manager may not have linked the stream yet),

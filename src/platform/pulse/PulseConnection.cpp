@@ -43,8 +43,10 @@ template <class Info> DeviceInfo toDevice(const Info& i, bool source)
     d.volume = i.volume;
     d.muted = i.mute != 0;
     d.ownerModule = i.owner_module;
-    if constexpr (std::is_same_v<Info, pa_source_info>)
+    if constexpr (std::is_same_v<Info, pa_source_info>) {
         d.monitorOfSink = i.monitor_of_sink;
+        d.flatVolume = (i.flags & PA_SOURCE_FLAT_VOLUME) != 0;
+    }
     return d;
 }
 
@@ -70,11 +72,6 @@ struct Collect {
         else if (eol == 0 && i)
             c->out->push_back(toDevice(*i, false));
     }
-};
-
-struct Success {
-    bool success = false;
-    static void done(pa_context*, int success, void* u) { static_cast<Success*>(u)->success = success != 0; }
 };
 
 }  // namespace
@@ -243,30 +240,6 @@ bool PulseConnection::watch(pulse::ServerEventWatcher* watcher)
     }
     watchers_.push_back(watcher);
     return true;
-}
-
-bool PulseConnection::setSourceVolume(AudioObjectID id, std::uint32_t channel, float scalar) const
-{
-    pulse::MainloopLock lock(loop());
-    const auto d = deviceLocked(id);
-    if (!d || !d->source || channel == 0 || channel > d->volume.channels)
-        return false;
-    pa_cvolume volume = d->volume;
-    const float s = std::isnan(scalar) ? 0.0f : std::clamp(scalar, 0.0f, 1.0f);
-    volume.values[channel - 1] = pa_volume_t(std::lround(double(s) * PA_VOLUME_NORM));
-    Success ok;
-    return await(pa_context_set_source_volume_by_index(context(), d->index, &volume, &Success::done, &ok))
-        && ok.success;
-}
-
-bool PulseConnection::setSourceMute(AudioObjectID id, std::uint32_t channel, bool mute) const
-{
-    pulse::MainloopLock lock(loop());
-    const auto d = deviceLocked(id);
-    if (!d || !d->source || channel == 0 || channel > d->volume.channels)
-        return false;
-    Success ok;
-    return await(pa_context_set_source_mute_by_index(context(), d->index, mute, &Success::done, &ok)) && ok.success;
 }
 
 bool PulseConnection::connect()

@@ -43,6 +43,7 @@ struct DeviceInfo {
     pa_channel_map map{};
     pa_cvolume volume{};
     bool muted = false;
+    bool flatVolume = false;  // sources only: a stream's volume is the source's own
     std::uint32_t ownerModule = PA_INVALID_INDEX;
     std::uint32_t monitorOfSink = PA_INVALID_INDEX;  // sources only
 };
@@ -100,11 +101,6 @@ public:
     // until it unwatches. The subscription, once made, stays for the connection.
     bool watch(pulse::ServerEventWatcher* watcher);
     void unwatch(pulse::ServerEventWatcher* watcher) { std::erase(watchers_, watcher); }  // lock held
-
-    // Channel is 1-based; a source without that channel fails.
-    bool setSourceVolume(AudioObjectID id, std::uint32_t channel, float scalar) const;
-    // The server mutes a source as a whole, so every channel element maps to it.
-    bool setSourceMute(AudioObjectID id, std::uint32_t channel, bool mute) const;
 
 private:
     PulseConnection() = default;

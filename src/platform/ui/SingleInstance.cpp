@@ -8,9 +8,19 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
+
+// How long a command waits for the instance to do it: starting a recording
+// opens a file, the rest returns at once.
+constexpr int kAnswerMilliseconds = 10000;
 
 // How long a later start waits for the first one to answer; the first may
 // still be starting up (it takes the lock before it listens).
@@ -48,7 +58,63 @@ bool askToComeForward(const QString& path)
     return false;
 }
 
+// Whether a live process holds the lock: without one nothing answers, and a
+// command need not wait for the instance to start listening.
+bool instanceRuns(const QString& lockPath)
+{
+    QLockFile lock(lockPath);
+    qint64 pid = 0;
+    QString host, app;
+    return lock.getLockInfo(&pid, &host, &app) && pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
+}
+
+// Whether the peer of a connected socket runs as this process's user.
+bool sameUser(QLocalSocket* socket)
+{
+    struct ucred peer { };
+    socklen_t size = sizeof peer;
+    return ::getsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0
+        && peer.uid == ::geteuid();
+}
+
 }  // namespace
+
+const QStringList SingleInstance::kCommands{QStringLiteral("show"), QStringLiteral("status"),
+    QStringLiteral("toggle-recording"), QStringLiteral("start-recording"), QStringLiteral("stop-recording"),
+    QStringLiteral("pause"), QStringLiteral("resume"), QStringLiteral("show-library")};
+
+SingleInstance::Sent SingleInstance::sendCommand(
+    const QString& name, const QString& command, QString& answer, const QString& folder)
+{
+    const QDir dir(instanceFolder(folder));
+    const QString path = dir.filePath(name + QStringLiteral(".socket"));
+    const bool runs = instanceRuns(dir.filePath(name + QStringLiteral(".lock")));
+    // The one that holds the lock may still be starting: give it the hand-over's time to listen.
+    const QDeadlineTimer deadline(runs ? kHandOverMilliseconds : 0);
+    QLocalSocket socket;
+    for (;;) {
+        socket.connectToServer(path);
+        if (socket.waitForConnected(kRetryMilliseconds * 4))
+            break;
+        if (deadline.hasExpired()) {
+            answer = runs ? QStringLiteral("TrayTape is running but does not answer")
+                          : QStringLiteral("TrayTape is not running");
+            return Sent::NotRunning;
+        }
+        QThread::msleep(kRetryMilliseconds);
+    }
+    socket.write(command.toUtf8() + '\n');
+    const QDeadlineTimer answered(kAnswerMilliseconds);
+    while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState && !answered.hasExpired())
+        socket.waitForReadyRead(int(std::max<qint64>(answered.remainingTime(), 1)));
+    const QString line = QString::fromUtf8(socket.readLine(4096)).trimmed();
+    if (line.isEmpty()) {
+        answer = QStringLiteral("TrayTape did not answer");
+        return Sent::Refused;
+    }
+    answer = line.mid(2);
+    return line.startsWith(QLatin1String("0")) ? Sent::Done : Sent::Refused;
+}
 
 SingleInstance::SingleInstance(const QString& name, const QString& folder)
     : socketPath_(QDir(instanceFolder(folder)).filePath(name + QStringLiteral(".socket"))),
@@ -83,14 +149,18 @@ SingleInstance::Claim SingleInstance::claim()
     connect(server_.get(), &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = server_->nextPendingConnection()) {
             // The newest start is the one to answer: the longest connected make way.
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            if (!sameUser(socket)) {
+                socket->abort();
+                continue;
+            }
             clients_.removeAll(nullptr);
             while (clients_.size() >= kMaxClients)
                 clients_.takeFirst()->abort();
             clients_.append(socket);
-            // Nothing is read: what a client sends beyond this stays in the kernel's buffer.
+            // What a client sends beyond this stays in the kernel's buffer.
             socket->setReadBufferSize(kMaxRequestBytes);
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            emit activated();
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] { answer(socket); });
         }
     });
     // A failed accept closes the server and removes its socket: listen again,
@@ -102,4 +172,28 @@ SingleInstance::Claim SingleInstance::claim()
     });
     relisten_.start();
     return Claim::First;
+}
+
+void SingleInstance::answer(QLocalSocket* socket)
+{
+    const bool whole = socket->canReadLine();
+    if (!whole && socket->bytesAvailable() < kMaxRequestBytes)
+        return;  // the rest of the line is on its way
+    // One request a connection: anything after it is not read.
+    disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+    const QString command = QString::fromUtf8(socket->readLine(kMaxRequestBytes)).trimmed();
+    QString text;
+    bool done = false;
+    if (!whole || !kCommands.contains(command)) {
+        text = QStringLiteral("unknown command");
+    } else if (command == QLatin1String("show")) {
+        done = true;
+        emit activated();
+    } else if (handler_) {
+        done = handler_(command, text);
+    } else {
+        text = QStringLiteral("not ready");
+    }
+    socket->write((done ? "0 " : "2 ") + text.toUtf8() + '\n');
+    socket->disconnectFromServer();
 }

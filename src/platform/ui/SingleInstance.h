@@ -4,6 +4,12 @@
 // the same moment cannot both win; the lock and socket of a run that crashed
 // are taken over rather than obeyed.
 //
+// The same channel carries commands to the running instance (start, pause,
+// status…): one line each way, a request of at most a short line naming one
+// of kCommands, an answer "0 text" (done) or "2 reason" (refused). Only the
+// user who runs the instance reaches it: the folder is private, the socket
+// is the user's alone, and the peer's user is checked on every connection.
+//
 // Main thread. main owns it for the whole run.
 #pragma once
 
@@ -14,6 +20,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class QLocalServer;
@@ -34,6 +41,17 @@ public:
     ~SingleInstance() override;
 
     Claim claim();
+    // The commands the channel accepts; anything else is refused unread.
+    static const QStringList kCommands;
+    // Main thread: runs an accepted command other than "show"; true when done, with what to answer.
+    using CommandHandler = std::function<bool(const QString& command, QString& answer)>;
+    void setCommandHandler(CommandHandler handler) { handler_ = std::move(handler); }
+
+    enum class Sent { Done, Refused, NotRunning };
+    // From another process: sends one command to the running instance and
+    // waits for its answer (the text printed, or why it was refused).
+    static Sent sendCommand(
+        const QString& name, const QString& command, QString& answer, const QString& folder = QString());
     QString socketPath() const { return socketPath_; }
 
 signals:
@@ -47,4 +65,7 @@ private:
     std::unique_ptr<QLocalServer> server_;
     QList<QPointer<QLocalSocket>> clients_;  // connected now, oldest first; owned by server_
     QTimer relisten_;
+    CommandHandler handler_;
+
+    void answer(QLocalSocket* socket);
 };

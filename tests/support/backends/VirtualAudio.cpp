@@ -11,15 +11,9 @@ namespace {
 
 constexpr std::uint32_t kMaximumFramesPerSlice = 4096;
 
-struct Channel {
-    float volume;
-    bool muted;
-};
-
 struct DeviceRecord {
     AudioObjectID id;
     VirtualDevice device;
-    std::vector<Channel> inputs;  // index = element - 1
 };
 
 // As many ids as the caller's buffer holds.
@@ -47,7 +41,6 @@ struct VirtualAudio::Core {
     AudioObjectID defaultInput = 0;
     std::map<VirtualStep, std::deque<OSStatus>> nextFailures;
     std::map<VirtualStep, OSStatus> standingFailures;
-    std::vector<VirtualPropertyWrite> writes;
     std::vector<VirtualUnit*> units;
     int unitsCreated = 0;
 
@@ -67,13 +60,6 @@ struct VirtualAudio::Core {
     {
         const auto it = std::find_if(devices.begin(), devices.end(), [id](auto& d) { return d.id == id; });
         return it == devices.end() ? nullptr : &*it;
-    }
-
-    // An input channel (1-based) of a device, or null.
-    Channel* input(AudioObjectID id, std::uint32_t channel)
-    {
-        DeviceRecord* d = find(id);
-        return d && channel > 0 && channel <= d->inputs.size() ? &d->inputs[channel - 1] : nullptr;
     }
 };
 
@@ -217,8 +203,7 @@ template <class F> auto VirtualAudio::locked(F f) const
 AudioObjectID VirtualAudio::addDevice(VirtualDevice device)
 {
     return locked([&](Core& c) {
-        const std::vector<Channel> inputs(device.inputChannels, {device.volume, device.muted});
-        c.devices.push_back({c.nextId++, std::move(device), inputs});
+        c.devices.push_back({c.nextId++, std::move(device)});
         return c.devices.back().id;
     });
 }
@@ -263,30 +248,6 @@ void VirtualAudio::clearFailures()
         c.nextFailures.clear();
         c.standingFailures.clear();
     });
-}
-
-std::vector<VirtualPropertyWrite> VirtualAudio::propertyWrites() const
-{
-    return locked([](Core& c) { return c.writes; });
-}
-
-void VirtualAudio::clearPropertyWrites()
-{
-    locked([](Core& c) { c.writes.clear(); });
-}
-
-std::optional<float> VirtualAudio::inputVolume(AudioObjectID device, std::uint32_t channel) const
-{
-    std::lock_guard lock(core_->mutex);
-    const Channel* in = core_->input(device, channel);
-    return in ? std::optional(in->volume) : std::nullopt;
-}
-
-std::optional<bool> VirtualAudio::inputMuted(AudioObjectID device, std::uint32_t channel) const
-{
-    std::lock_guard lock(core_->mutex);
-    const Channel* in = core_->input(device, channel);
-    return in ? std::optional(in->muted) : std::nullopt;
 }
 
 std::vector<VirtualUnitState> VirtualAudio::units() const
@@ -383,6 +344,11 @@ OSStatus VirtualAudio::getPropertyData(
             *static_cast<std::string*>(outData) = d->device.uid;
         *ioSize = sizeof(std::string);
         return noErr;
+    case kAudioDevicePropertyMute:  // the whole input's, on any of its channels
+        if (address.mScope != kAudioDevicePropertyScopeInput || address.mElement == 0
+            || address.mElement > d->device.inputChannels)
+            return kAudioHardwareUnknownPropertyError;
+        return writePropertyValue(std::uint32_t(d->device.muted), ioSize, outData);
     case kAudioDevicePropertyStreams: {
         // Input streams only: what the capture path asks for.
         const bool input = address.mScope == kAudioDevicePropertyScopeInput && d->device.inputChannels > 0;
@@ -393,23 +359,19 @@ OSStatus VirtualAudio::getPropertyData(
     }
 }
 
+// Only the user changes a device (a test, as the sound settings would): its input's mute.
 OSStatus VirtualAudio::setPropertyData(
     AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t size, const void* data)
 {
     std::lock_guard lock(core_->mutex);
-    const auto* bytes = static_cast<const std::byte*>(data);
-    core_->writes.push_back({object, address, bytes ? std::vector(bytes, bytes + size) : std::vector<std::byte>{}});
-    Channel* channel = core_->input(object, address.mElement);
-    if (channel == nullptr || address.mScope != kAudioDevicePropertyScopeInput)
-        return kAudioHardwareUnknownPropertyError;
-    if (address.mSelector == kAudioDevicePropertyVolumeScalar)
-        return readPropertyValue(data, size, channel->volume);
-    if (address.mSelector != kAudioDevicePropertyMute)
-        return kAudioHardwareUnknownPropertyError;
+    DeviceRecord* d = core_->find(object);
     std::uint32_t muted = 0;
+    if (d == nullptr || address.mSelector != kAudioDevicePropertyMute
+        || address.mScope != kAudioDevicePropertyScopeInput)
+        return kAudioHardwareUnknownPropertyError;
     if (OSStatus s = readPropertyValue(data, size, muted))
         return s;
-    channel->muted = muted != 0;
+    d->device.muted = muted != 0;
     return noErr;
 }
 

@@ -1,7 +1,6 @@
 // A deterministic audio backend for tests: devices with chosen names,
-// identifiers, channel counts and rates, failures injected at set-up steps,
-// a record of what was written to devices, and capture cycles driven by the
-// test itself.
+// identifiers, channel counts, rates and mutes, failures injected at set-up
+// steps, and capture cycles driven by the test itself.
 //
 // Install it with setAudioBackend() and keep a raw, non-owning pointer to
 // drive it; the process-wide slot owns it. Units share its state, so a unit
@@ -14,9 +13,7 @@
 
 #include "platform/AudioHardware.h"
 
-#include <cstring>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,9 +25,7 @@ struct VirtualDevice {
     std::uint32_t inputChannels = 2;
     std::uint32_t outputChannels = 0;
     double sampleRate = 48000;
-    // Starting input volume and mute of every channel.
-    float volume = 1.0f;
-    bool muted = false;
+    bool muted = false;  // the input, as the user set it
 };
 
 // Where a failure can be injected: the unit's set-up calls in the capture
@@ -47,23 +42,6 @@ enum class VirtualStep {
     Start,
     Render,
     DeviceList,
-};
-
-// One setPropertyData call.
-struct VirtualPropertyWrite {
-    AudioObjectID object = 0;
-    AudioObjectPropertyAddress address;
-    std::vector<std::byte> data;
-
-    float asFloat() const { return as(std::numeric_limits<float>::quiet_NaN()); }
-    std::uint32_t asUInt32() const { return as(~0u); }
-    // The data as a T, or `otherwise` when it is not the size of one.
-    template <class T> T as(T otherwise) const
-    {
-        if (data.size() == sizeof(T))
-            std::memcpy(&otherwise, data.data(), sizeof(T));
-        return otherwise;
-    }
 };
 
 // What a live unit has been told.
@@ -92,12 +70,6 @@ public:
     void failNext(VirtualStep step, OSStatus status = kAudioHardwareUnspecifiedError);
     void failAlways(VirtualStep step, OSStatus status = kAudioHardwareUnspecifiedError);
     void clearFailures();
-
-    std::vector<VirtualPropertyWrite> propertyWrites() const;  // in call order
-    void clearPropertyWrites();
-    // One channel's (1-based) input volume and mute; none for an unknown device or channel.
-    std::optional<float> inputVolume(AudioObjectID device, std::uint32_t channel) const;
-    std::optional<bool> inputMuted(AudioObjectID device, std::uint32_t channel) const;
 
     std::vector<VirtualUnitState> units() const;  // live units, in creation order
     int unitsCreated() const;                     // disposed ones included
