@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 const QList<int> AppDelegate::kLevelIconPixels{22, 24, 44, 48};
 
@@ -314,6 +315,7 @@ void AppDelegate::showAudioLevel()
     ui_->panelAudioWaveView->appendBuildInAudioWave(level);
     // Repainted only when its cells move: most ticks between page flips change nothing.
     ui_->panelAudioWaveView->redrawIfChanged();
+    showSourceLevels();
     pollRecordFault();
     session_->pollLostAudio();
     session_->pollSilence();
@@ -356,6 +358,21 @@ void AppDelegate::openWantedDevice(int index)
     chooseAudioDeviceNum(index);
 }
 
+void AppDelegate::showSourceLevels()
+{
+    // The meter shows the mix; the panel says what each part brings to it.
+    const auto levels = audioRecord_->sourceLevels();
+    ui_->lblSourceLevels->setVisible(levels.has_value());
+    if (!levels)
+        return;
+    const auto decibels = [](float peak) {
+        return peak > 0.001f ? QString::number(std::lround(20 * std::log10(peak))) + QStringLiteral(" dB")
+                             : QStringLiteral("silent");
+    };
+    ui_->lblSourceLevels->setText(
+        tr("Input %1 · Computer %2").arg(decibels(levels->input), decibels(levels->system)));
+}
+
 void AppDelegate::pushLevelIcon()
 {
     // Every redraw advances the peak hold; only a changed picture goes to the tray.
@@ -373,6 +390,7 @@ void AppDelegate::chooseAudioDeviceNum(std::int32_t index)
     if (index < 0 || std::size_t(index) >= aryAudioDevices_.size())
         return;
     const auto& device = aryAudioDevices_[std::size_t(index)];
+    audioRecord_->setWithSystemAudio(AppControl::AppReadKeyValue(SettingsKey::RecordWithSystemAudio, false).toBool());
     session_->configDevice(device);
     // Kept for telling the user which device vanished, when it can no longer be asked.
     deviceName_ = device ? QString::fromStdString(device->deviceName()) : QString();

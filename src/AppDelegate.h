@@ -122,6 +122,7 @@ private:
     void pushLevelIcon();
     // Menu entries, panel buttons, record icon and sleep lock as the session's state says.
     void showRecordState();
+    void showSourceLevels();
     void buildPanelMenuButton();
     void checkSystemTray();
     void tellNoInputDevice();

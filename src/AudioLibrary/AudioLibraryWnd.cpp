@@ -81,6 +81,8 @@ AudioLibraryWnd::~AudioLibraryWnd()
     for (AudioItemView* row : std::as_const(aryAudioItemView_))
         row->setDelegate(nullptr);
     ui_->playProgressView_->setDelegate(nullptr);
+    ui_->waveformStrip_->setDelegate(nullptr);
+    ui_->waveformStrip_->setOverview(nullptr);
     window_->removeEventFilter(this);
     ui_->listScroll->removeEventFilter(this);
     window_.reset();
@@ -134,6 +136,11 @@ void AudioLibraryWnd::windowDidLoad()
     // The list lays out against the visible area, which has its size only once the layout has run.
     window_->layout()->activate();
     ui_->playProgressView_->setDelegate(this);
+    // The strip seeks as the bar does, and draws the overview as it grows.
+    ui_->waveformStrip_->setDelegate(this);
+    ui_->waveformStrip_->setOverview(&preview_.overview().overview());
+    connect(&preview_.overview(), &WaveOverviewLoader::changed, ui_->waveformStrip_,
+        [this] { ui_->waveformStrip_->update(); });
     loadOldLibary();
     flushAudioLibrary();
     audioSourceNil();
@@ -300,6 +307,7 @@ void AudioLibraryWnd::audioSourceNil()
     ui_->fadeOutTimeEdt_->setEnabled(false);
     ui_->btnExport_->setEnabled(false);
     ui_->playProgressView_->setCanEdit(false);
+    ui_->waveformStrip_->setCanEdit(false);
     // Without a recording there is no play position to put a trim point at.
     ui_->btnStartTrim_->setEnabled(false);
     ui_->btnEndTrim_->setEnabled(false);
@@ -328,6 +336,7 @@ void AudioLibraryWnd::loadAudioPath(const QString& path)
         return;
     }
     ui_->playProgressView_->setCanEdit(true);
+    ui_->waveformStrip_->setCanEdit(true);
     flushAllState();
 }
 
@@ -340,6 +349,11 @@ void AudioLibraryWnd::showPreview()
     bar->setStartTrimRate(preview_.startTrimRate());
     bar->setEndTrimRate(preview_.endTrimRate());
     bar->update();
+    WaveformStripView* strip = ui_->waveformStrip_;
+    strip->setPlayRate(preview_.playRate());
+    strip->setStartTrimRate(preview_.startTrimRate());
+    strip->setEndTrimRate(preview_.endTrimRate());
+    strip->update();
     const float length = preview_.length();
     ui_->showPlayTime_->setText(timeText(preview_.position()) + QLatin1Char('/') + timeText(length));
     ui_->showStartTrim_->setText(timeText(length * preview_.startTrimRate()));
@@ -479,6 +493,7 @@ void AudioLibraryWnd::setEditingLocked(bool locked)
     const bool loaded = preview_.isLoaded();
     ui_->listScroll->setEnabled(!locked);
     ui_->playProgressView_->setEnabled(!locked);
+    ui_->waveformStrip_->setEnabled(!locked);
     ui_->btnStartTrim_->setEnabled(!locked && loaded);
     ui_->btnEndTrim_->setEnabled(!locked && loaded);
     ui_->fadeInTimeEdt_->setEnabled(!locked && loaded);

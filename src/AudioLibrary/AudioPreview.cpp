@@ -30,6 +30,7 @@ bool AudioPreview::load(const QString& path)
     length_ = float(duration.seconds());
     player_ = std::move(player);
     path_ = path;
+    overview_.load(path);
     emit changed();
     return true;
 }
@@ -38,6 +39,7 @@ void AudioPreview::unload()
 {
     timer_.stop();
     player_.reset();
+    overview_.clear();
     path_.clear();
     length_ = 0;
     emit changed();

@@ -8,6 +8,7 @@
 // commands. The library window owns the one preview.
 #pragma once
 
+#include "AudioLibrary/WaveOverviewLoader.h"
 #include "Control/FadeEnvelope.h"
 
 #include <QObject>
@@ -70,6 +71,8 @@ public:
     float fadeOut() const { return fadeOut_; }
     // The trim range and fades in seconds of the recording.
     FadeEnvelope envelope() const;
+    // The loaded recording's overview, as far as it is known; says changed() as it grows.
+    const WaveOverviewLoader& overview() const { return overview_; }
 
 signals:
     void changed();
@@ -78,6 +81,7 @@ private:
     friend struct AudioLibraryWndTestAccess;
 
     std::unique_ptr<MediaPlayer> player_;
+    WaveOverviewLoader overview_;
     QTimer timer_;
     QString path_;
     std::int32_t timeScale_ = 0;

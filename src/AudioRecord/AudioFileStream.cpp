@@ -1,5 +1,7 @@
 #include "AudioRecord/AudioFileStream.h"
 
+#include "AudioRecord/WaveOverviewCache.h"
+
 #include <algorithm>
 #include <cctype>
 #include <sys/stat.h>
@@ -86,6 +88,8 @@ AudioStreamBasicDescription AudioFileStream::audioStreamBasicDescription(AudioFi
 
 OSStatus AudioFileStream::configWithPath(const std::string& path, bool isRead)
 {
+    // A file already open goes first, while the overview it feeds is still there.
+    close();
     audioPath_ = path;
     isRead_ = isRead;
     ExtAudioFileRef file;
@@ -96,7 +100,12 @@ OSStatus AudioFileStream::configWithPath(const std::string& path, bool isRead)
         status = ExtAudioFile::open(path, file);
     } else {
         const AudioFileTypeID type = fileTypeForPath(path);
-        status = ExtAudioFile::create(path, type, audioStreamBasicDescription(type), kAudioFileFlags_EraseFile, file);
+        const AudioStreamBasicDescription format = audioStreamBasicDescription(type);
+        status = ExtAudioFile::create(path, type, format, kAudioFileFlags_EraseFile, file);
+        if (file) {
+            overview_ = std::make_unique<WaveOverviewBuilder>(format.mSampleRate);
+            file->setWriteObserver(overview_.get());
+        }
     }
     audioFile_ = std::move(file);
     return audioFile_ ? noErr : status != noErr ? status : kAudioFileUnspecifiedError;
@@ -108,6 +117,10 @@ OSStatus AudioFileStream::close()
         return noErr;
     const OSStatus status = audioFile_->dispose();
     audioFile_.reset();
+    if (overview_ && status == noErr)
+        if (const auto identity = wave_overview_cache::identify(audioPath_))
+            wave_overview_cache::write(audioPath_, *identity, overview_->finish());
+    overview_.reset();
     return status;
 }
 

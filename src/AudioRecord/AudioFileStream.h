@@ -7,6 +7,7 @@
 // write; the record device sees to that.
 #pragma once
 
+#include "AudioRecord/WaveOverview.h"
 #include "platform/ExtAudioFile.h"
 
 #include <atomic>
@@ -31,7 +32,9 @@ public:
     // Returns why the file could not be opened or made; noErr when it is open.
     OSStatus configWithPath(const std::string& path, bool isRead);
     bool isOpen() const { return audioFile_ != nullptr; }
-    // Completes the file. Returns the first failure met while writing or completing it.
+    // Completes the file. Returns the first failure met while writing or
+    // completing it. A file written whole leaves its overview in the cache
+    // (WaveOverviewCache.h), so the library draws it without decoding it.
     OSStatus close();
 
     // Audio thread while recording.
@@ -62,6 +65,8 @@ private:
 
     std::string audioPath_;
     ExtAudioFileRef audioFile_;
+    // Fed by the file's writer thread; read once the file is disposed of.
+    std::unique_ptr<WaveOverviewBuilder> overview_;
     // Written by the audio thread only; read by the main thread a buffer late at worst.
     std::atomic<std::int64_t> frames_writed_{0};
     bool isRead_ = false;

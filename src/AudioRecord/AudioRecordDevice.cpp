@@ -223,6 +223,13 @@ void AudioRecordMicDevice::configAudioUnit()
     if (result == noErr)
         result = unit->setProperty(
             kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &callback, sizeof callback);
+    if (result == noErr && mixSystemAudio_) {
+        // A unit that cannot mix captures the input alone rather than nothing.
+        const std::uint32_t mix = 1;
+        result = unit->setProperty(kAudioOutputUnitProperty_MixSystemAudio, kAudioUnitScope_Global, 0, &mix, sizeof mix);
+        if (result == kAudioUnitErr_InvalidProperty)
+            result = noErr;
+    }
     if (result == noErr)
         result = unit->getProperty(kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 1, &format, &formatSize);
     if (result == noErr) {
@@ -238,6 +245,17 @@ void AudioRecordMicDevice::configAudioUnit()
     if (result == noErr)
         deviceFormat_ = format;
     status_ = result;
+}
+
+std::optional<AudioSourceLevels> AudioRecordMicDevice::sourceLevels() const
+{
+    AudioSourceLevels levels;
+    std::uint32_t size = sizeof levels;
+    if (!isOpen()
+        || audioUnit_->getProperty(kAudioOutputUnitProperty_SourceLevels, kAudioUnitScope_Global, 0, &levels, &size)
+            != noErr)
+        return std::nullopt;
+    return levels;
 }
 
 void AudioRecordMicDevice::recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames)
@@ -340,6 +358,7 @@ void AudioRecordDevice::configDevice(std::shared_ptr<AudioRecordMicDevice> devic
     }
     if (!device)
         return;
+    device->setMixSystemAudio(withSystemAudio_);
     device->open();
     if (!device->isOpen())
         return;

@@ -79,6 +79,11 @@ public:
 
     bool system() const { return system_; }
     void setSystem(bool system) { system_ = system; }
+    // Whether the next open() mixes the computer's sound into this input.
+    bool mixSystemAudio() const { return mixSystemAudio_; }
+    void setMixSystemAudio(bool mix) { mixSystemAudio_ = mix; }
+    // Open and mixing: each part's level over the last capture cycle.
+    std::optional<AudioSourceLevels> sourceLevels() const;
     OSStatus status() const { return status_; }
     void setStatus(OSStatus status) { status_ = status; }
     AudioObjectID deviceID() const { return deviceID_; }
@@ -97,6 +102,7 @@ public:
 private:
     bool followsDefault_ = false;
     bool system_ = false;
+    bool mixSystemAudio_ = false;
     OSStatus status_ = noErr;
     AudioObjectID deviceID_ = 0;
     std::atomic<AudioCaptureDelegate*> delegate_{nullptr};  // not owned
@@ -148,6 +154,11 @@ public:
     std::optional<std::string> audioPath() const;
     double audioLength() const;
     bool isSystem() const;
+    // Whether configDevice() mixes the computer's sound into the input it opens.
+    bool withSystemAudio() const { return withSystemAudio_; }
+    void setWithSystemAudio(bool with) { withSystemAudio_ = with; }
+    // Mixing: the input's and the computer's sound's levels, over the last capture cycle.
+    std::optional<AudioSourceLevels> sourceLevels() const { return device_ ? device_->sourceLevels() : std::nullopt; }
     // Main thread, on its timer: what, if anything, has ended the capture or
     // the writing behind the caller's back (the device vanished, the disk filled).
     RecordFault fault() const;
@@ -186,6 +197,7 @@ private:
     void closeOutput();
 
     std::atomic<bool> isRecordFilePaused_{false};
+    bool withSystemAudio_ = false;
     std::shared_ptr<AudioRecordMicDevice> device_;
     std::atomic<double> audioDataLevel_{0.0};
     std::unique_ptr<AudioFileStream> audioOutput_;

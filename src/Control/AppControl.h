@@ -18,6 +18,8 @@ inline const QString AudioItemData = QStringLiteral("AudioItemData");
 inline const QString AudioDeviceUniqueID = QStringLiteral("AudioDeviceUniqueID");
 // The save folder the user last picked.
 inline const QString SaveAudioPath = QStringLiteral("SaveAudioPath");
+// Whether the computer's sound is mixed into the chosen input (a bool, false by default).
+inline const QString RecordWithSystemAudio = QStringLiteral("RecordWithSystemAudio");
 }  // namespace SettingsKey
 
 class AppControl {

@@ -44,6 +44,8 @@ void ConfigAudioWndController::loadWindow()
     connect(ui_->btnChooseSavePath, &QPushButton::clicked, this, [this] { chooseSavePath(); });
     connect(ui_->btnOpenSavePath, &QPushButton::clicked, this, [this] { openSavePath(); });
     connect(ui_->btnRecordComputerAudioHelp, &QPushButton::clicked, this, [this] { recordComputerAudioHelp(); });
+    ui_->btnWithSystemAudio->setChecked(AppControl::AppReadKeyValue(SettingsKey::RecordWithSystemAudio, false).toBool());
+    connect(ui_->btnWithSystemAudio, &QCheckBox::toggled, this, [this](bool on) { setWithSystemAudio(on); });
     ui_->btnStartAtLogin->setChecked(Autostart::isEnabled());
     connect(ui_->btnStartAtLogin, &QCheckBox::toggled, this, [this](bool on) { setStartAtLogin(on); });
     awakeFromNib();
@@ -184,6 +186,15 @@ void ConfigAudioWndController::setISRecording(bool recording)
         return;
     ui_->popAudioDevices->setEnabled(!recording);
     ui_->popAudioFormat->setEnabled(!recording);
+    ui_->btnWithSystemAudio->setEnabled(!recording);
+}
+
+void ConfigAudioWndController::setWithSystemAudio(bool on)
+{
+    // Stored at once, like the device: the input is opened again with it or without.
+    AppControl::AppWriteKeyValue(on, SettingsKey::RecordWithSystemAudio);
+    if (ui_)
+        chooseAudioDeviceNum(std::int32_t(ui_->popAudioDevices->currentIndex()));
 }
 
 QString ConfigAudioWndController::helpDocumentCopy()
@@ -255,6 +266,11 @@ void ConfigAudioWndController::setStartAtLogin(bool on)
 QCheckBox* ConfigAudioWndController::btnStartAtLogin() const
 {
     return ui_ ? ui_->btnStartAtLogin : nullptr;
+}
+
+QCheckBox* ConfigAudioWndController::btnWithSystemAudio() const
+{
+    return ui_ ? ui_->btnWithSystemAudio : nullptr;
 }
 
 QComboBox* ConfigAudioWndController::popAudioDevices() const

@@ -73,6 +73,8 @@ public:
     void chooseAudioDevice();
     void chooseAudioDeviceNum(std::int32_t index);
     void setISRecording(bool recording);
+    // "Also record the computer's sound": stored, and the input opened again.
+    void setWithSystemAudio(bool on);
     void recordComputerAudioHelp();
     // The help document as a file of the user's own, brought up to date with
     // the program's copy; returns its path.
@@ -87,6 +89,7 @@ public:
     QComboBox* popAudioFormat() const;
     QLabel* lblAudioPath() const;
     QCheckBox* btnStartAtLogin() const;
+    QCheckBox* btnWithSystemAudio() const;
 
 signals:
     // The save folder picked in an earlier run is gone; the default is used instead.

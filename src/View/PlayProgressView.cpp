@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr double kInset = 9.0;  // the bar's margin on each side
-constexpr double kCap = 20.0;   // the unscaled end caps of the stretched images
+constexpr double kInset = PlayProgressView::kBarInset;
+constexpr double kCap = 20.0;  // the unscaled end caps of the stretched images
 
 // The named image at the highest density the resources hold, so that the bar
 // stays sharp on a double-density screen; sizes are read in points.
@@ -42,14 +42,6 @@ QSizeF pointSize(const QImage& image)
 bool pointInRect(QPointF p, const QRectF& r)
 {
     return p.x() >= r.left() && p.y() >= r.top() && p.x() < r.left() + r.width() && p.y() < r.top() + r.height();
-}
-
-// Ends the editing of a text field by taking the keyboard focus from
-// whatever holds it in this window; the view itself never takes it.
-void takeFocusFromEditor(QWidget* view)
-{
-    if (QWidget* focused = view->window()->focusWidget())
-        focused->clearFocus();
 }
 
 }  // namespace
@@ -258,7 +250,7 @@ void PlayProgressView::mousePressEvent(QMouseEvent* event)
         event->ignore();
         return;
     }
-    takeFocusFromEditor(this);
+    yup::takeFocusFromEditor(this);
     if (!canEdit_)
         return;
     ensureStretchedImages();

@@ -36,6 +36,9 @@ public:
 class PlayProgressView : public QWidget {
     Q_OBJECT
 public:
+    // The bar's margin on each side: a rate r stands at x = kBarInset + r (W − 2 kBarInset).
+    static constexpr double kBarInset = 9.0;
+
     // What a press grabbed.
     enum AreaType : int { None = -1, Seek = 0, LeftTrim = 1, RightTrim = 2 };
 

@@ -1,6 +1,6 @@
 // traytape-cli: the recording engine for scripts and headless machines.
 //   traytape-cli devices
-//   traytape-cli record [--device INDEX|NAME] [--seconds N] [--warn-silence N] [--force] OUT
+//   traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--warn-silence N] [--force] OUT
 //   traytape-cli info FILE
 //   traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT
 //   traytape-cli system-audio on|off
@@ -47,7 +47,8 @@ int usage()
 {
     std::fprintf(stderr,
         "usage: traytape-cli devices\n"
-        "       traytape-cli record [--device INDEX|NAME] [--seconds N] [--warn-silence N] [--force] OUT\n"
+        "       traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--warn-silence N]\n"
+        "                           [--force] OUT\n"
         "       traytape-cli info FILE\n"
         "       traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT\n"
         "       traytape-cli system-audio on|off\n"
@@ -57,8 +58,9 @@ int usage()
         "system-audio on makes the input device \"Vortanx System Audio\" carry what the\n"
         "default output plays, and keeps it after the command ends; run it again after\n"
         "choosing another default output. system-audio off removes the device.\n"
-        "record --device \"Vortanx System Audio\" turns it on by itself, for the output\n"
-        "that is the default at that moment, and leaves it on.\n"
+        "record --device \"Vortanx System Audio\" turns it on by itself and leaves it on;\n"
+        "the recording follows the default output as it changes.\n"
+        "record --with-system-audio mixes what the default output plays into the input.\n"
         "record warns on standard error when the input is muted, and when it has given\n"
         "only silence for --warn-silence seconds (30 by default; again every 10 minutes).\n");
     return 2;
@@ -152,8 +154,11 @@ int record(const std::vector<std::string>& args)
     double seconds = 0;
     double warnSilence = 30;
     bool force = false;
+    bool withSystemAudio = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--device" && i + 1 < args.size()) {
+        if (args[i] == "--with-system-audio") {
+            withSystemAudio = true;
+        } else if (args[i] == "--device" && i + 1 < args.size()) {
             deviceArg = args[++i];
         } else if ((args[i] == "--seconds" || args[i] == "--warn-silence") && i + 1 < args.size()) {
             double& value = args[i] == "--seconds" ? seconds : warnSilence;
@@ -193,7 +198,8 @@ int record(const std::vector<std::string>& args)
     }
     if (!device)
         return fail("no such input device: " + deviceArg);
-    const std::string name = device->deviceName();
+    const std::string name = device->deviceName() + (withSystemAudio ? " with system audio" : "");
+    recorder.setWithSystemAudio(withSystemAudio);
     recorder.configDevice(device);
     if (!recorder.device())
         return fail("cannot open input device: " + name);

@@ -59,6 +59,15 @@ constexpr AudioUnitPropertyID kAudioOutputUnitProperty_SetInputCallback = 2005; 
 // with it whenever the default changes, in one stream of one format; 0 (the default) keeps it on
 // CurrentDevice, and a CurrentDevice that goes away stops it.
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_FollowsDefaultInput = 2100;
+// uint32, set before initialize: 1 mixes what the default output plays into the input.
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_MixSystemAudio = 3000;
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_SourceLevels = 3001;  // AudioSourceLevels
+
+// The peaks (linear, 1 = full scale) of the two parts of a mixed capture, over its last call-back.
+struct AudioSourceLevels {
+    float input = 0;
+    float system = 0;
+};
 
 constexpr std::uint32_t kAudioUnitType_Output = fourCC("auou");
 constexpr std::uint32_t kAudioUnitSubType_HALOutput = fourCC("ahal");

@@ -37,6 +37,16 @@ constexpr ExtAudioFilePropertyID kExtAudioFileProperty_FileLengthFrames = fourCC
 // until then it is a hidden file beside it, removed on failure.
 constexpr std::uint32_t kExtAudioFileFlags_AppearWhenComplete = 1u << 16;
 
+// Sees the audio a file being written takes, as the file takes it: on the
+// thread that writes it into the file (the writer thread for writeAsync),
+// never on the audio thread. Interleaved float frames of the client's first
+// channels (at most the file's), at the client's rate, before conversion.
+class ExtAudioFileWriteObserver {
+public:
+    virtual ~ExtAudioFileWriteObserver() = default;
+    virtual void framesWritten(const float* interleaved, int frames, int channels, double clientRate) = 0;
+};
+
 class ExtAudioFile {
 public:
     // Creates (replacing, with kAudioFileFlags_EraseFile) a file of the given
@@ -75,6 +85,10 @@ public:
     // Returns the first failure met while writing or completing. Later calls
     // do nothing and return the same.
     virtual OSStatus dispose() = 0;
+    // From now on every frame the file takes is shown to observer (not
+    // owned; it must outlive the file's dispose(), or be replaced by null
+    // first). Only a file being written answers noErr.
+    virtual OSStatus setWriteObserver(ExtAudioFileWriteObserver*) { return kExtAudioFileError_InvalidProperty; }
 
 protected:
     ExtAudioFile() = default;

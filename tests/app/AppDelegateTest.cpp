@@ -124,6 +124,11 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     config.popAudioDevices()->setCurrentIndex(2);
     emit config.popAudioDevices()->activated(2);
     EXPECT_EQ(capturingDevice(), headset_);
+    // Mixing the computer's sound in is stored at once and opens the input again with it.
+    config.btnWithSystemAudio()->click();
+    EXPECT_TRUE(AppControl::AppReadKeyValue(SettingsKey::RecordWithSystemAudio, false).toBool());
+    EXPECT_TRUE(Access::recorder(*app).withSystemAudio());
+    EXPECT_EQ(capturingDevice(), headset_);
     config.popAudioFormat()->setCurrentIndex(1);
     config.window()->close();  // the user's close
     EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceNSNumberChoose, 0).toInt(), 2);
@@ -218,6 +223,7 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     const QString path = stamped();
     EXPECT_EQ(recordItem->text(), QStringLiteral("Stop Record"));
     EXPECT_FALSE(config.popAudioDevices()->isEnabled());
+    EXPECT_FALSE(config.btnWithSystemAudio()->isEnabled());
     // On disk at once, since a crash gives no chance to write it later.
     QFile stored(QSettings().fileName());
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));

@@ -67,6 +67,7 @@ class RecorderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ::setenv("XDG_CACHE_HOME", dir.path().c_str(), 1);  // the recordings' overviews
         auto backend = std::make_unique<VirtualAudio>();
         audio = backend.get();
         setAudioBackend(std::move(backend));

@@ -10,6 +10,7 @@
 #include "AudioLibrary/AudioItemView.h"
 #include "AudioLibrary/AudioLibBackView.h"
 #include "View/PlayProgressView.h"
+#include "View/WaveformStripView.h"
 #include "Control/AppControl.h"
 #include "support/backends/VirtualMediaPlayer.h"
 #include "platform/ui/Resources.h"
@@ -605,6 +606,39 @@ public:
 
 }  // namespace
 
+// The chosen recording's loudness above the bar: decoded beside the window
+// the first time, from the cache at once the next; outside the trim range
+// dimmed; a click on it seeks as the bar does.
+TEST_F(LibraryTest, TheChosenRecordingsWaveformIsDrawnAboveTheBarDimmedOutsideTheTrimAndAClickSeeks)
+{
+    const QString path = dir_.filePath(QStringLiteral("loud.wav"));
+    const auto tone = signal_test::sine(440, 8000, 8 * 8000, 0.8);
+    ASSERT_EQ(writeStereoFile(path.toStdString(), 8000, tone, tone), noErr);
+    store(QVariantList{item(path, 8)});
+    for (const bool cached : {false, true}) {
+        SCOPED_TRACE(cached ? "cached" : "decoded");
+        library_.reset();
+        AudioLibraryWnd& library = open();
+        library.chooseTheAudioItem(rows()[0]);
+        EXPECT_EQ(preview().overview().complete(), cached);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return preview().overview().complete(); }, 30000));
+        auto* strip = A::widget<WaveformStripView>(library, "waveformStrip_");
+        ASSERT_EQ(strip->geometry().left(), bar()->geometry().left()) << "aligned with the bar's track";
+        ASSERT_EQ(strip->width(), bar()->width());
+        library.leftTrimRate(0.5F);
+        const QImage image = render(*strip);
+        const auto at = [&](double rate, int y) { return pixel(image, int(strip->xForRate(rate)), y); };
+        const int middle = strip->height() / 2;
+        EXPECT_TRUE(near(at(0.75, middle), QColor(120, 175, 255))) << "kept";
+        EXPECT_TRUE(near(at(0.25, middle), QColor(52, 70, 98))) << "trimmed off: dimmed";
+        EXPECT_TRUE(near(at(0.75, 1), QColor(28, 28, 34))) << "above a peak of 0.8";
+        EXPECT_TRUE(near(at(0.5, 1), QColor(255, 181, 46))) << "the trim start";
+        QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(int(strip->xForRate(0.75)), 5));
+        EXPECT_NEAR(preview().playRate(), 0.75, 0.01);
+        EXPECT_EQ(bar()->playRate(), preview().playRate());
+    }
+}
+
 TEST(AudioItemView, PartsStandFromTheBottomAndDrawUpright)
 {
     AudioItemView taller(QRect(0, 0, 610, 70));
@@ -815,10 +849,13 @@ TEST(BackPanels, TheBottomStripHasATwoToneTopEdgeTheListIsFlatAndAClickOnAnyView
     field->setGeometry(10, 10, 100, 24);
     auto* editable = new PlayProgressView(QRect(0, 300, 318, 44), &window);
     editable->setCanEdit(true);
+    auto* wave = new WaveformStripView(&window);
+    wave->setCanEdit(true);
     QWidget* const views[] = {new AudioItemView(QRect(0, 50, 610, 50), &window), new AudioBottomBackView(&window),
-        new AudioLibBackView(&window), new PlayProgressView(QRect(0, 250, 318, 44), &window), editable};
+        new AudioLibBackView(&window), new PlayProgressView(QRect(0, 250, 318, 44), &window), editable, wave};
     views[1]->setGeometry(0, 110, 300, 40);
     views[2]->setGeometry(0, 150, 300, 100);
+    wave->setGeometry(0, 344, 318, 40);
     window.show();
     QApplication::setActiveWindow(&window);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));

@@ -332,13 +332,17 @@ std::string PulseServer::defaultOf(const std::string& kind) const
 }
 
 std::unique_ptr<TonePlayer> PulseServer::playTone(
-    const std::string& sink, double frequency, double amplitude, std::uint32_t rate, std::uint32_t channels) const
+    const std::string& sink, double frequency, double amplitude, std::uint32_t rate, std::uint32_t channels,
+    double burstPeriod) const
 {
     int pipe[2];
     if (pipe2(pipe, O_CLOEXEC) != 0)
         return nullptr;
     // The same sample on every channel: one expression each.
-    std::string sine = std::to_string(amplitude) + "*sin(2*PI*" + std::to_string(frequency) + "*t)", each = sine;
+    std::string sine = std::to_string(amplitude) + "*sin(2*PI*" + std::to_string(frequency) + "*t)";
+    if (burstPeriod > 0)
+        sine += "*lt(mod(t\\," + std::to_string(burstPeriod) + ")\\," + std::to_string(kBurstSeconds) + ")";
+    std::string each = sine;
     for (std::uint32_t c = 1; c < channels; ++c)
         each += "|" + sine;
     const pid_t generator = spawn({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",

@@ -90,9 +90,10 @@ public:
 
     // A sine of `amplitude` (linear, 1 = full scale) into `sink`, in float32
     // at `rate` with the same sample on every channel, until the player is
-    // stopped or destroyed.
+    // stopped or destroyed; given a period, only its first kBurstSeconds.
+    static constexpr double kBurstSeconds = 0.02;
     std::unique_ptr<TonePlayer> playTone(const std::string& sink, double frequency, double amplitude,
-        std::uint32_t rate = 48000, std::uint32_t channels = 2) const;
+        std::uint32_t rate = 48000, std::uint32_t channels = 2, double burstPeriod = 0) const;
 
 private:
     bool setDefault(const std::string& kind, const std::string& name) const;

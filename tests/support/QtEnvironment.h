@@ -1,5 +1,5 @@
 // One QApplication for a whole widget suite (gtest_main owns main()), its
-// settings in a private folder, never the user's. Include it once per suite.
+// settings and cache in a private folder, never the user's. Include it once per suite.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@ public:
     void SetUp() override
     {
         qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
+        qputenv("XDG_CACHE_HOME", config_.filePath(QStringLiteral("cache")).toLocal8Bit());
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         app_ = std::make_unique<QApplication>(argc_, argv_);

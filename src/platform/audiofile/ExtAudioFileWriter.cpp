@@ -143,6 +143,15 @@ public:
         return noErr;
     }
 
+    OSStatus setWriteObserver(ExtAudioFileWriteObserver* observer) override
+    {
+        if (disposed_)
+            return kAudioFileNotOpenError;
+        std::lock_guard lock(mutex_);
+        observer_ = observer;
+        return noErr;
+    }
+
     OSStatus read(std::uint32_t* ioFrames, AudioBufferList*) override
     {
         if (ioFrames)
@@ -356,6 +365,8 @@ private:
     void consumeLocked(const float* samples, int frames)
     {
         started_ = true;
+        if (observer_)
+            observer_->framesWritten(samples, frames, stagedChannels_, client_.rate);
         const int room = swr_get_out_samples(swr_.get(), frames);
         std::uint8_t** out = converted_.reserve(std::max(room, 1));
         const std::uint8_t* in = reinterpret_cast<const std::uint8_t*>(samples);
@@ -386,6 +397,7 @@ private:
     std::vector<float> syncStaging_;
     bool started_ = false;
     std::int64_t fileFrames_ = 0;
+    ExtAudioFileWriteObserver* observer_ = nullptr;  // not owned; under mutex_
 
     int syncFd_;  // file_'s, for fdatasync; the sinks write through their own
     std::thread writer_;

@@ -3,7 +3,9 @@
 // PulseCaptureUnit.h.
 #include "platform/pulse/PulseCaptureUnit.h"
 
+#include "platform/DriftMixer.h"
 #include "platform/PropertyData.h"
+#include "platform/pulse/PulseOutputFollower.h"
 #include "platform/pulse/PulseRegistry.h"
 
 #include <algorithm>
@@ -22,9 +24,14 @@ namespace {
 // process wake half as often as with 20 ms fragments.
 constexpr pa_usec_t kFragmentUsec = 40 * PA_USEC_PER_MSEC;
 constexpr std::uint32_t kAudioTimeStampSampleTimeValid = 1;
-// How often a system-audio capture asks where the loopback reads from: a
-// move to another output reaches the file for at most about this long.
-constexpr pa_usec_t kCarriedCheckInterval = 50 * PA_USEC_PER_MSEC;
+// The computer's sound mixed into an input comes in blocks of about this
+// much: the mixer keeps about one in reserve (see DriftMixer.cpp).
+constexpr pa_usec_t kSystemFragmentUsec = 10 * PA_USEC_PER_MSEC;
+
+double seconds(pa_usec_t usec)
+{
+    return double(usec) / double(PA_USEC_PER_SEC);
+}
 
 // A capture unit: a record stream on the connection's loop, made in start()
 // and ended in stop(). The owner (the capture device) calls everything but
@@ -32,12 +39,13 @@ constexpr pa_usec_t kCarriedCheckInterval = 50 * PA_USEC_PER_MSEC;
 // loop thread with the loop's lock held, which is why stop() holding that
 // lock is enough to keep any call-back from running after it.
 //
-// The loopback source ("Vortanx System Audio") is only as good as the output
-// it carries: a session manager re-links its capture to another sink when
-// that one goes (PipeWire does; PulseAudio ends the source with it), or a
-// user moves it. Capturing it, the unit also watches the carried sink and the
-// loopback's own record stream; losing either ends the capture as a vanished
-// source does, and unloads the loopback so that it records nothing else.
+// The computer's sound is what the user hears: chosen as a device (the
+// loopback source, "Vortanx System Audio") or mixed into an input, it is read
+// straight from the default output's monitor by a stream of this unit's own,
+// which a follower keeps on the default output as that changes or goes. The
+// loopback source itself would die with the output it was made for, taking
+// the recording with it. With no output left, a system-audio capture ends as
+// a vanished source does; a mixed input goes on alone.
 //
 // Told to follow the default input, the unit records from whatever source is
 // the server's default: when the default changes, it opens a stream of the
@@ -49,7 +57,7 @@ constexpr pa_usec_t kCarriedCheckInterval = 50 * PA_USEC_PER_MSEC;
 class PulseCaptureUnit final : public AudioUnit, private pulse::ServerEventWatcher {
 public:
     explicit PulseCaptureUnit(std::shared_ptr<PulseConnection> connection)
-        : connection_(std::move(connection))
+        : connection_(std::move(connection)), follower_(*connection_), systemFollower_(*connection_)
     { }
 
     ~PulseCaptureUnit() override { stop(); }
@@ -124,6 +132,15 @@ public:
             outputFormat_ = f;
             return noErr;
         }
+        case kAudioOutputUnitProperty_MixSystemAudio: {
+            std::uint32_t on = 0;
+            if (OSStatus s = readPropertyValue(data, size, on))
+                return s;
+            if (initialized_)
+                return kAudioUnitErr_CannotDoInCurrentContext;
+            mixSystemAudio_ = on != 0;
+            return noErr;
+        }
         case kAudioOutputUnitProperty_FollowsDefaultInput: {
             std::uint32_t on = 0;
             if (OSStatus s = readPropertyValue(data, size, on))
@@ -178,7 +195,14 @@ public:
         case kAudioUnitProperty_MaximumFramesPerSlice:
             return writePropertyValue(maximumFrames_, ioSize, data);
         case kAudioOutputUnitProperty_IsRunning:
-            return writePropertyValue(std::uint32_t(running_.load(std::memory_order_acquire)), ioSize, data);
+            return writePropertyValue(
+                std::uint32_t(running_.load(std::memory_order_acquire) && !follower_.lost()), ioSize, data);
+        case kAudioOutputUnitProperty_MixSystemAudio:
+            return writePropertyValue(std::uint32_t(mixSystemAudio_), ioSize, data);
+        case kAudioOutputUnitProperty_SourceLevels:
+            if (!systemStream_)
+                return kAudioUnitErr_CannotDoInCurrentContext;
+            return writePropertyValue(AudioSourceLevels{mixer_.inputPeak(), mixer_.otherPeak()}, ioSize, data);
         default:
             return kAudioUnitErr_InvalidProperty;
         }
@@ -225,7 +249,12 @@ public:
         // render(): the server's own mono-to-stereo remix lowers it by 3 dB,
         // which would misstate the level. Wider sources keep their layout.
         const std::uint32_t wanted = outputFormat_.mChannelsPerFrame;
+        const bool systemAudio = source_.name == PulseRegistry::kLoopbackSourceName;
+        const bool mix = mixSystemAudio_ && !systemAudio;
         const bool mono = source_.sampleSpec.channels == 1;
+        const auto monitor = systemAudio || mix ? pulse::defaultMonitor(*connection_) : std::nullopt;
+        if (systemAudio && !monitor)
+            return kAudioUnitErr_NoConnection;  // no output to hear
         pa_sample_spec sampleSpec{
             PA_SAMPLE_FLOAT32NE, std::uint32_t(outputFormat_.mSampleRate), std::uint8_t(mono ? 1 : wanted)};
         pa_channel_map map;
@@ -247,10 +276,23 @@ public:
         live_.outputChannels = wanted;
         live_.maximumFrames = maximumFrames_;
         live_.fragmentFrames = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleSpec) / pa_frame_size(&sampleSpec));
-        staging_.assign(std::size_t(live_.fragmentFrames) * sampleSpec.channels, 0.0f);
+        // Mixed, the staged input is widened to the computer's sound's layout.
+        live_.sliceChannels = mix && monitor ? wanted : live_.channels;
+        staging_.assign(std::size_t(live_.fragmentFrames) * live_.sliceChannels, 0.0f);
         live_.staging = staging_.data();
         stopping_ = false;
-        watchCarriedOutput();
+        if (mix && monitor) {
+            const pa_sample_spec systemSpec{PA_SAMPLE_FLOAT32NE, sampleSpec.rate, std::uint8_t(wanted)};
+            pa_channel_map systemMap;
+            pa_channel_map_init_extend(&systemMap, wanted, PA_CHANNEL_MAP_DEFAULT);
+            mixer_.prepare(wanted, sampleSpec.rate);
+            live_.mixer = &mixer_;
+            systemStream_ = connectSystemStream(*monitor, systemSpec, systemMap);
+            if (!systemStream_) {
+                live_.mixer = nullptr;  // the input alone, rather than nothing
+                live_.sliceChannels = live_.channels;
+            }
+        }
         pa_stream_set_state_callback(stream.get(), &PulseCaptureUnit::onState, this);
         pa_stream_set_read_callback(stream.get(), &PulseCaptureUnit::onRead, this);
 
@@ -260,19 +302,22 @@ public:
         attr.fragsize = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleSpec));
         sampleSpec_ = sampleSpec;
         map_ = map;
-        // A chosen source that vanishes must end the capture, never move it
-        // to another device: the recording would go on from the wrong input
-        // unnoticed. Only a capture of the default input moves, with it.
+        // A vanished source must end the capture, never move it to another
+        // device: the recording would go on from the wrong input unnoticed.
+        // Only the computer's sound moves, and only by the follower's hand,
+        // and a capture of the default input, which follows it.
         // ADJUST_LATENCY makes the source itself run at the fragment's
         // latency; without it an idle hardware source may wake only every
         // second or two.
-        const auto flags = pa_stream_flags_t((followsDefault_ ? 0 : PA_STREAM_DONT_MOVE) | PA_STREAM_ADJUST_LATENCY);
-        if (pa_stream_connect_record(stream.get(), source_.name.c_str(), &attr, flags) < 0)
-            return kAudioUnitErr_NoConnection;
-        connection_->waitFor([&] { return pa_stream_get_state(stream.get()) != PA_STREAM_CREATING; }, kQueryTimeout);
-        if (pa_stream_get_state(stream.get()) != PA_STREAM_READY) {
+        const auto flags = pa_stream_flags_t(((systemAudio || followsDefault_) ? 0 : PA_STREAM_DONT_MOVE) | PA_STREAM_ADJUST_LATENCY);
+        const std::string& device = systemAudio ? *monitor : source_.name;
+        const bool ready = pa_stream_connect_record(stream.get(), device.c_str(), &attr, flags) == 0
+            && connection_->waitFor(
+                [&] { return pa_stream_get_state(stream.get()) != PA_STREAM_CREATING; }, kQueryTimeout)
+            && pa_stream_get_state(stream.get()) == PA_STREAM_READY;
+        if (!ready || (systemAudio && !follower_.follow(pa_stream_get_index(stream.get())))) {
             stopping_ = true;
-            unwatchCarriedOutput();
+            stopSystemAudio();
             return kAudioUnitErr_NoConnection;
         }
         captureAtFullLevel(pa_stream_get_index(stream.get()), sampleSpec.channels);
@@ -290,7 +335,7 @@ public:
             return kAudioUnitErr_CannotDoInCurrentContext;
         pulse::MainloopLock lock(connection_->loop());
         stopping_ = true;
-        unwatchCarriedOutput();
+        stopSystemAudio();
         stopFollowingDefault();
         stream_.reset();  // detaches the call-backs before it disconnects
         started_ = false;
@@ -307,7 +352,7 @@ public:
             return kAudioUnitErr_InvalidParameter;
         if (frames > live_.sliceFrames)
             return kAudioUnitErr_TooManyFramesToProcess;
-        const std::uint32_t channels = live_.channels;
+        const std::uint32_t channels = live_.sliceChannels;
         const std::uint32_t buffers = std::min(ioData->mNumberBuffers, live_.outputChannels);
         for (std::uint32_t b = 0; b < buffers; ++b) {
             AudioBuffer& buffer = ioData->mBuffers[b];
@@ -340,44 +385,57 @@ private:
         connection_->await(pa_context_set_source_output_mute(connection_->context(), output, 0, nullptr, nullptr));
     }
 
-    // Lock held, main thread: when the source is the loopback, finds the
-    // module behind it, its record stream and the monitor it was made to
-    // read (by name: a session manager may not have linked the stream yet),
-    // and starts listening for their loss. A source that is not the
-    // loopback, or one whose parts cannot be found, is captured as it is.
-    void watchCarriedOutput()
+    // Lock held, main thread: a stream on the default output's monitor, in
+    // the input's format, feeding the mixer; null when none could be made.
+    pulse::Stream connectSystemStream(const std::string& monitor, const pa_sample_spec& spec, const pa_channel_map& map)
     {
-        carried_ = {};
-        carriedLost_ = false;
-        if (source_.name != PulseRegistry::kLoopbackSourceName || source_.ownerModule == PA_INVALID_INDEX)
-            return;
-        const auto capture = connection_->moduleCapture(source_.ownerModule);
-        const auto argument = connection_->moduleArgument(source_.ownerModule);
-        const auto master = argument ? PulseRegistry::loopbackMaster(*argument) : std::nullopt;
-        const auto monitor = master ? connection_->sourceNamed(*master) : std::nullopt;
-        if (!capture || !monitor || monitor->monitorOfSink == PA_INVALID_INDEX)
-            return;
-        carried_ = {source_.ownerModule, monitor->monitorOfSink, *capture, monitor->index};
-        if (!connection_->watch(this)) {
-            carried_ = {};
-            return;
-        }
-        checkTimer_ = pa_context_rttime_new(
-            connection_->context(), pa_rtclock_now() + kCarriedCheckInterval, &PulseCaptureUnit::onCheckTimer, this);
+        pulse::Stream stream(pa_stream_new(connection_->context(), "TrayTape system audio", &spec, &map));
+        if (!stream)
+            return nullptr;
+        pa_stream_set_state_callback(stream.get(), &PulseCaptureUnit::onSystemState, this);
+        pa_stream_set_read_callback(stream.get(), &PulseCaptureUnit::onSystemRead, this);
+        pa_buffer_attr attr;
+        attr.maxlength = std::uint32_t(-1);
+        attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
+        attr.fragsize = std::uint32_t(pa_usec_to_bytes(kSystemFragmentUsec, &spec));
+        if (pa_stream_connect_record(stream.get(), monitor.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
+            return nullptr;
+        connection_->waitFor([&] { return pa_stream_get_state(stream.get()) != PA_STREAM_CREATING; }, kQueryTimeout);
+        if (pa_stream_get_state(stream.get()) != PA_STREAM_READY
+            || !systemFollower_.follow(pa_stream_get_index(stream.get())))
+            return nullptr;
+        return stream;
     }
 
     // Lock held, main thread.
-    void unwatchCarriedOutput()
+    void stopSystemAudio()
     {
-        connection_->unwatch(this);
-        if (checkTimer_) {
-            pa_threaded_mainloop_get_api(connection_->loop())->time_free(checkTimer_);
-            checkTimer_ = nullptr;
+        follower_.stop();
+        systemFollower_.stop();
+        systemStream_.reset();
+        live_.mixer = nullptr;
+    }
+
+    // Loop thread: the mixed-in stream ending leaves the input recording alone.
+    static void onSystemState(pa_stream*, void* u)
+    {
+        signalLoop(static_cast<PulseCaptureUnit*>(u)->connection_->loop());
+    }
+
+    // Loop thread: the computer's sound, copied into the mixer's ring.
+    static void onSystemRead(pa_stream* stream, std::size_t, void* u)
+    {
+        auto* self = static_cast<PulseCaptureUnit*>(u);
+        const std::size_t frameBytes = sizeof(float) * self->live_.sliceChannels;
+        for (;;) {
+            const void* data = nullptr;
+            std::size_t bytes = 0;
+            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
+                return;
+            if (data != nullptr)
+                self->mixer_.push(static_cast<const float*>(data), bytes / frameBytes, seconds(pa_rtclock_now()));
+            pa_stream_drop(stream);
         }
-        if (captureQuery_ && pa_operation_get_state(captureQuery_.get()) == PA_OPERATION_RUNNING)
-            pa_operation_cancel(captureQuery_.get());  // its call-back points at this unit
-        captureQuery_.reset();
-        carried_ = {};
     }
 
     // Lock held, main thread, with the stream ready: listens for changes of
@@ -387,8 +445,7 @@ private:
     {
         if (!followsDefault_)
             return;
-        // A loopback capture already watches.
-        if (carried_.capture == PA_INVALID_INDEX && !connection_->watch(this))
+        if (!connection_->watch(this))
             return;
         followingDefault_ = true;
         askDefaultSource(connection_->context());
@@ -454,68 +511,11 @@ private:
         }
     }
 
-    // Loop thread. Only index comparisons here, and at most one query or
-    // unload request handed to libpulse.
-    void onServerEvent(pa_context* context, pa_subscription_event_type_t event, std::uint32_t index) override
+    // Loop thread: a change of the server may be one of its default source.
+    void onServerEvent(pa_context* context, pa_subscription_event_type_t event, std::uint32_t) override
     {
-        const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
-        const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
-        if (followingDefault_ && facility == PA_SUBSCRIPTION_EVENT_SERVER)
+        if (followingDefault_ && (event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER)
             askDefaultSource(context);
-        if (carriedLost_ || carried_.capture == PA_INVALID_INDEX)
-            return;
-        const bool carriedSink = facility == PA_SUBSCRIPTION_EVENT_SINK && index == carried_.sink;
-        const bool capture = facility == PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT && index == carried_.capture;
-        if (type == PA_SUBSCRIPTION_EVENT_REMOVE && (carriedSink || capture))
-            loseCarriedOutput(context);
-        else if (type == PA_SUBSCRIPTION_EVENT_CHANGE && capture)
-            askWhereTheCaptureReads(context);  // a move, or only a volume change
-    }
-
-    // Loop thread. PulseAudio tells of a move as a change of the record
-    // stream; PipeWire's pulse server does not, hence the regular question.
-    static void onCheckTimer(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* u)
-    {
-        auto* self = static_cast<PulseCaptureUnit*>(u);
-        if (self->carriedLost_)
-            return;
-        self->askWhereTheCaptureReads(self->connection_->context());
-        pa_context_rttime_restart(self->connection_->context(), event, pa_rtclock_now() + kCarriedCheckInterval);
-    }
-
-    // Loop thread.
-    void askWhereTheCaptureReads(pa_context* context)
-    {
-        if (captureQuery_ && pa_operation_get_state(captureQuery_.get()) == PA_OPERATION_RUNNING)
-            return;  // its answer is on its way
-        captureQuery_.reset(
-            pa_context_get_source_output_info(context, carried_.capture, &PulseCaptureUnit::onCaptureInfo, this));
-    }
-
-    // Loop thread.
-    static void onCaptureInfo(pa_context* context, const pa_source_output_info* info, int eol, void* u)
-    {
-        auto* self = static_cast<PulseCaptureUnit*>(u);
-        if (self->carriedLost_)
-            return;
-        // No source at all: not linked yet, or between two links; a stream
-        // left without one for good has lost its sink, which is told apart.
-        const bool elsewhere
-            = eol == 0 && info && info->source != PA_INVALID_INDEX && info->source != self->carried_.monitor;
-        if (eol < 0 || elsewhere)
-            self->loseCarriedOutput(context);
-    }
-
-    // Loop thread: the same verdict a vanished source gives, read by the main
-    // thread through running_. The unload ends the loopback, and with it this
-    // stream (it may not move), before the loopback can carry another output.
-    void loseCarriedOutput(pa_context* context)
-    {
-        carriedLost_ = true;
-        running_.store(false, std::memory_order_release);
-        if (pa_operation* unload = pa_context_unload_module(context, carried_.module, nullptr, nullptr))
-            pa_operation_unref(unload);
-        signalLoop(connection_->loop());
     }
 
     // Loop thread.
@@ -547,17 +547,24 @@ private:
             if (data != nullptr) {
                 auto* in = static_cast<const float*>(data);
                 std::size_t frames = bytes / (sizeof(float) * channels);
-                if (live.staged == 0 && frames >= live.fragmentFrames) {
+                if (live.staged == 0 && frames >= live.fragmentFrames && !live.mixer) {
                     self->deliver(in, frames);  // already a fragment or more: no copy
                     frames = 0;
                 }
                 while (frames > 0) {
                     const std::size_t n = std::min<std::size_t>(frames, live.fragmentFrames - live.staged);
-                    std::copy_n(in, n * channels, live.staging + std::size_t(live.staged) * channels);
+                    float* to = live.staging + std::size_t(live.staged) * live.sliceChannels;
+                    if (live.sliceChannels == channels)
+                        std::copy_n(in, n * channels, to);
+                    else  // a mono input widened for the mix
+                        for (std::size_t f = 0; f < n; ++f)
+                            std::fill_n(to + f * live.sliceChannels, live.sliceChannels, in[f]);
                     live.staged += std::uint32_t(n);
                     in += n * channels;
                     frames -= n;
                     if (live.staged == live.fragmentFrames) {
+                        if (live.mixer)
+                            live.mixer->mixInto(live.staging, live.staged, seconds(pa_rtclock_now()));
                         self->deliver(live.staging, live.staged);
                         live.staged = 0;
                     }
@@ -580,7 +587,7 @@ private:
             if (live_.callback.inputProc)
                 live_.callback.inputProc(live_.callback.inputProcRefCon, &flags, &stamp, 1, n, nullptr);
             live_.sampleTime += n;
-            data += std::size_t(n) * live_.channels;
+            data += std::size_t(n) * live_.sliceChannels;
             frames -= n;
         }
         live_.slice = nullptr;
@@ -606,6 +613,7 @@ private:
         AURenderCallbackStruct callback;
         std::uint32_t channels = 0;        // in the stream
         std::uint32_t outputChannels = 0;  // handed out; a mono stream fills them all
+        std::uint32_t sliceChannels = 0;   // in staging and in the slices handed out
         std::uint32_t maximumFrames = 0;
         std::uint32_t fragmentFrames = 0;
         float* staging = nullptr;  // fragmentFrames frames, interleaved
@@ -613,16 +621,14 @@ private:
         const float* slice = nullptr;  // the slice render() hands out, during a call-back only
         std::uint32_t sliceFrames = 0;
         double sampleTime = 0;
+        DriftMixer* mixer = nullptr;  // mixing in the computer's sound
     } live_;
-    // The loopback's parts while its source is captured: written under the
-    // loop's lock by the main thread, read by the loop thread.
-    struct Carried {
-        std::uint32_t module = PA_INVALID_INDEX;
-        std::uint32_t sink = PA_INVALID_INDEX;
-        std::uint32_t capture = PA_INVALID_INDEX;  // the loopback's source-output
-        std::uint32_t monitor = PA_INVALID_INDEX;  // the source that one reads
-    } carried_;
-    pulse::Operation captureQuery_;        // loop thread; cancelled under the lock by stop()
+    bool mixSystemAudio_ = false;  // main thread
+    // Made in start() before the streams, ended in stop() after them.
+    PulseOutputFollower follower_;        // the capture's own stream, when it is the computer's sound
+    PulseOutputFollower systemFollower_;  // the mixed-in stream
+    pulse::Stream systemStream_;
+    DriftMixer mixer_;
     // Following the default input: set on the main thread before the unit
     // starts; the rest belongs to the loop thread once the stream runs.
     bool followsDefault_ = false;
@@ -632,8 +638,6 @@ private:
     pa_sample_spec sampleSpec_{};    // of every stream of a start, written before the first
     pa_channel_map map_{};
     pa_buffer_attr attr_{};
-    pa_time_event* checkTimer_ = nullptr;  // freed under the lock by stop()
-    bool carriedLost_ = false;             // loop thread, once the watch started
     // Written by the loop thread, polled by the main thread.
     std::atomic<bool> running_{false};
 };

@@ -187,47 +187,6 @@ std::optional<AudioObjectID> PulseConnection::defaultDevice(bool output) const
     return deviceId(found.front());
 }
 
-std::optional<std::uint32_t> PulseConnection::moduleCapture(std::uint32_t module) const
-{
-    struct Found {
-        std::uint32_t module;
-        std::optional<std::uint32_t> capture;
-        bool failed = false;
-    } found{module, std::nullopt};
-    const auto collect = [](pa_context*, const pa_source_output_info* i, int eol, void* u) {
-        auto* f = static_cast<Found*>(u);
-        if (eol < 0)
-            f->failed = true;
-        else if (eol == 0 && i && i->owner_module == f->module && !f->capture)
-            f->capture = i->index;
-    };
-    if (!await(pa_context_get_source_output_info_list(context(), collect, &found)) || found.failed)
-        return std::nullopt;
-    return found.capture;
-}
-
-std::optional<std::string> PulseConnection::moduleArgument(std::uint32_t module) const
-{
-    std::optional<std::string> argument;
-    const auto collect = [](pa_context*, const pa_module_info* i, int eol, void* u) {
-        if (eol == 0 && i)
-            *static_cast<std::optional<std::string>*>(u) = i->argument ? i->argument : "";
-    };
-    if (!await(pa_context_get_module_info(context(), module, collect, &argument)))
-        return std::nullopt;
-    return argument;
-}
-
-std::optional<DeviceInfo> PulseConnection::sourceNamed(const std::string& name) const
-{
-    std::vector<DeviceInfo> found;
-    Collect one{&found};
-    if (!await(pa_context_get_source_info_by_name(context(), name.c_str(), &Collect::source, &one)) || one.failed
-        || found.size() != 1)
-        return std::nullopt;
-    return found.front();
-}
-
 bool PulseConnection::watch(pulse::ServerEventWatcher* watcher)
 {
     if (!subscribed_) {

@@ -55,8 +55,8 @@ inline void signalLoop(pa_threaded_mainloop* loop)
     pa_threaded_mainloop_signal(loop, 0);
 }
 
-// Told of the server's sink, source, source-output and server events, on
-// the loop thread; each watcher picks the facilities it cares for.
+// Told of the server's sink, source, source-output and server (default
+// device) events, on the loop thread; each watcher picks the facilities it cares for.
 class ServerEventWatcher {
 public:
     virtual void onServerEvent(pa_context* context, pa_subscription_event_type_t event, std::uint32_t index) = 0;
@@ -91,11 +91,6 @@ public:
     std::optional<pulse::DeviceInfo> device(AudioObjectID id) const;
     std::optional<pulse::DeviceInfo> deviceLocked(AudioObjectID id) const;  // lock held
     std::optional<AudioObjectID> defaultDevice(bool output) const;
-    // Lock held: the record stream (source-output) a module reads with, if it has one.
-    std::optional<std::uint32_t> moduleCapture(std::uint32_t module) const;
-    // Lock held: a module's argument string.
-    std::optional<std::string> moduleArgument(std::uint32_t module) const;
-    std::optional<pulse::DeviceInfo> sourceNamed(const std::string& name) const;  // lock held
 
     // Lock held: the watcher hears of the server's events (ServerEventWatcher)
     // until it unwatches. The subscription, once made, stays for the connection.

@@ -383,11 +383,6 @@ private:
 
 }  // namespace
 
-std::optional<std::string> PulseRegistry::loopbackMaster(std::string_view moduleArgument)
-{
-    return argumentValue(moduleArgument, "master");
-}
-
 io_registry_entry_t PulseRegistry::rootEntry()
 {
     auto root = std::make_shared<IORegistryEntry>(std::vector<std::string>{"IORegistryEntry"}, "IOService:/");

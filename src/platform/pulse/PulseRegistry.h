@@ -40,8 +40,4 @@ public:
     static constexpr const char* kLoopbackDescription = "Vortanx System Audio";
 
     io_registry_entry_t rootEntry() override;
-
-    // The source a loopback module reads (its "master"), from the module's
-    // argument string; none when the argument does not name one.
-    static std::optional<std::string> loopbackMaster(std::string_view moduleArgument);
 };

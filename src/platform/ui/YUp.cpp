@@ -24,6 +24,12 @@ QRectF toWidget(const QRectF& viewRect, double height)
     return {viewRect.x(), height - viewRect.y() - viewRect.height(), viewRect.width(), viewRect.height()};
 }
 
+void takeFocusFromEditor(QWidget* view)
+{
+    if (QWidget* focused = view->window()->focusWidget())
+        focused->clearFocus();
+}
+
 Painter::Painter(QPaintDevice* device, double height) : QPainter(device), height_(height)
 {
     setRenderHint(QPainter::Antialiasing);

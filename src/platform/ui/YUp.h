@@ -24,6 +24,10 @@ QPointF toView(const QWidget* view, QPointF widgetPos);
 // A view rectangle (origin at its bottom-left) as a widget rectangle.
 QRectF toWidget(const QRectF& viewRect, double height);
 
+// Ends the editing of a text field by taking the keyboard focus from
+// whatever holds it in the view's window; a drawn view takes none itself.
+void takeFocusFromEditor(QWidget* view);
+
 // A painter whose coordinates are view coordinates. Paths, lines and fills
 // are drawn through the flip; images and text are drawn upright inside the
 // view rectangle they are given.
