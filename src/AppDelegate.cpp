@@ -13,6 +13,7 @@
 #include "ui_MainMenu.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCursor>
 #include <QDir>
 #include <QFileInfo>
@@ -248,8 +249,9 @@ void AppDelegate::applicationDidFinishLaunching()
         }
     }
 
-    // 5.
-    aryAudioDevices_ = audioRecord_->allAudioInputDevices();
+    // 5. Listening starts before the list is read, so no change in between is missed.
+    audioRecord_->devicesChanged();
+    aryAudioDevices_ = inputDevices();
 
     // 6. The record icon opens the status menu on any click, as a menu-bar item does.
     statusItem_ = std::make_unique<QSystemTrayIcon>(resources::icon(QStringLiteral("RecordMenu.png")));
@@ -317,6 +319,43 @@ void AppDelegate::showAudioLevel()
     pollRecordFault();
     session_->pollLostAudio();
     session_->pollSilence();
+    if (audioRecord_->devicesChanged())
+        followDeviceList();
+}
+
+std::vector<std::shared_ptr<AudioRecordMicDevice>> AppDelegate::inputDevices() const
+{
+    std::vector<std::shared_ptr<AudioRecordMicDevice>> devices{defaultInput_};
+    for (auto& device : audioRecord_->allAudioInputDevices())
+        devices.push_back(std::move(device));
+    return devices;
+}
+
+void AppDelegate::followDeviceList()
+{
+    aryAudioDevices_ = inputDevices();
+    configAudioWndController_->setAudioDevices(aryAudioDevices_);
+    const int wanted = configAudioWndController_->reloadAudioDevices();
+    const auto& open = audioRecord_->device();
+    // A recording keeps its device; the wanted one opens once it stops.
+    if (!session_->isActive() || !open) {
+        openWantedDevice(wanted);
+        return;
+    }
+    // Until then the list shows the device recorded from.
+    for (std::size_t i = 0; i < aryAudioDevices_.size(); ++i)
+        if (aryAudioDevices_[i]->uniqueID() == open->uniqueID())
+            configAudioWndController_->popAudioDevices()->setCurrentIndex(int(i));
+}
+
+void AppDelegate::openWantedDevice(int index)
+{
+    if (index < 0 || std::size_t(index) >= aryAudioDevices_.size())
+        return;
+    const auto& open = audioRecord_->device();
+    if (open && open->isRunning() && open->uniqueID() == aryAudioDevices_[std::size_t(index)]->uniqueID())
+        return;
+    chooseAudioDeviceNum(index);
 }
 
 void AppDelegate::showSourceLevels()
@@ -408,6 +447,8 @@ void AppDelegate::finishRecording(RecordSession::Ending ending)
     lblRecordTip_->setText(QStringLiteral("Start Record"));
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StartRecord.png")));
     configAudioWndController_->setISRecording(false);
+    // A device that came back during the recording, or the fallback for one that went.
+    openWantedDevice(configAudioWndController_->reloadAudioDevices());
     showRecordState();
 }
 
@@ -525,10 +566,10 @@ void AppDelegate::pollRecordFault()
     const RecordFault fault = session_->pollFault();
     if (fault == RecordFault::None)
         return;
+    const QString name = deviceName_;  // finishing may open another device
     finishRecording(RecordSession::Ending::Fault);
     const QString file = QFileInfo(QString::fromStdString(session_->path().value_or(""))).fileName();
     if (fault == RecordFault::DeviceLost) {
-        const QString& name = deviceName_;
         notifyUser(tr("Recording stopped"),
             tr("The input device %1 is no longer available. The recording up to that moment is saved "
                "as %2.")

@@ -126,6 +126,12 @@ private:
     void buildPanelMenuButton();
     void checkSystemTray();
     void tellNoInputDevice();
+    // The default input first, then every input the server has now.
+    std::vector<std::shared_ptr<AudioRecordMicDevice>> inputDevices() const;
+    // The server's devices or default changed: the list follows, and the wanted device opens when idle.
+    void followDeviceList();
+    // Opens list entry `index` unless it is open and running already.
+    void openWantedDevice(int index);
     void tellSaveFolderMissing(const QString& folder);
 
     std::unique_ptr<QWidget> mainInterface_;  // the loaded main interface file; holds its windows and menu
@@ -142,6 +148,8 @@ private:
     std::unique_ptr<AudioRecordDevice> audioRecord_;
     std::unique_ptr<RecordSession> session_;  // of audioRecord_; goes before it
     std::vector<std::shared_ptr<AudioRecordMicDevice>> aryAudioDevices_;
+    // One object for the whole run, so a new list does not open it again.
+    const std::shared_ptr<AudioRecordMicDevice> defaultInput_ = AudioRecordMicDevice::defaultInput();
     QWidget* wndRecordingPanel_ = nullptr;
     QCheckBox* btnShowRecordingPanel_ = nullptr;
     QLabel* lblRecordAudioTime_ = nullptr;

@@ -65,10 +65,20 @@ int inputRank(const AudioRecordMicDevice& device, AudioObjectID defaultInput)
     return isMonitorDevice(device.deviceID()) ? 2 : 1;
 }
 
+// The system object's properties the device list follows.
+constexpr std::uint32_t kWatchedSelectors[] = {kAudioHardwarePropertyDevices, kAudioHardwarePropertyDefaultInputDevice};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // AudioRecordMicDevice
+
+std::shared_ptr<AudioRecordMicDevice> AudioRecordMicDevice::defaultInput()
+{
+    auto device = std::make_shared<AudioRecordMicDevice>();
+    device->followsDefault_ = true;
+    return device;
+}
 
 AudioRecordMicDevice::~AudioRecordMicDevice()
 {
@@ -78,6 +88,8 @@ AudioRecordMicDevice::~AudioRecordMicDevice()
 
 void AudioRecordMicDevice::open()
 {
+    if (followsDefault_)
+        deviceID_ = defaultInputDeviceID();  // where the capture starts; the unit follows from there
     createAudioUnit();
     if (!audioUnit_)
         return;
@@ -123,7 +135,7 @@ std::string AudioRecordMicDevice::deviceName() const
     char buffer[kNameBufferSize] = {};
     std::uint32_t size = sizeof buffer;
     const auto nameAddress = address(kAudioDevicePropertyDeviceName, kAudioObjectPropertyScopeGlobal, 0);
-    AudioObjectGetPropertyData(deviceID_, &nameAddress, &size, buffer);
+    AudioObjectGetPropertyData(followsDefault_ ? defaultInputDeviceID() : deviceID_, &nameAddress, &size, buffer);
     buffer[kNameBufferSize - 1] = '\0';
     std::string name(buffer);
     trimToCharacterBoundary(name);
@@ -141,6 +153,8 @@ bool AudioRecordMicDevice::isMuted() const
 
 std::optional<std::string> AudioRecordMicDevice::uniqueID() const
 {
+    if (followsDefault_)
+        return kDefaultInputUID;
     std::string uid;
     std::uint32_t size = sizeof uid;
     const auto uidAddress = address(kAudioDevicePropertyDeviceUID, kAudioDevicePropertyScopeOutput, 0);
@@ -151,6 +165,8 @@ std::optional<std::string> AudioRecordMicDevice::uniqueID() const
 
 bool AudioRecordMicDevice::isInputDevice() const
 {
+    if (followsDefault_)
+        return true;
     std::uint32_t size = 256;
     const auto streamsAddress = address(kAudioDevicePropertyStreams, kAudioDevicePropertyScopeInput, 1);
     AudioObjectGetPropertyDataSize(deviceID_, &streamsAddress, &size);
@@ -201,6 +217,9 @@ void AudioRecordMicDevice::configAudioUnit()
     if (result == noErr)
         result = unit->setProperty(
             kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, &deviceID_, sizeof deviceID_);
+    if (result == noErr && followsDefault_)
+        result = unit->setProperty(
+            kAudioOutputUnitProperty_FollowsDefaultInput, kAudioUnitScope_Global, 0, &enable, sizeof enable);
     if (result == noErr)
         result = unit->setProperty(
             kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &callback, sizeof callback);
@@ -261,6 +280,11 @@ OSStatus AudioRecordMicDevice::AudioRecordDeviceInputProc(void* inRefCon, AudioU
 
 AudioRecordDevice::~AudioRecordDevice()
 {
+    for (const std::uint32_t selector : kWatchedSelectors) {
+        const auto watched = address(selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster);
+        if (watchingDevices_)  // once this returns, the listener runs no more
+            AudioObjectRemovePropertyListener(kAudioObjectSystemObject, &watched, &onDevicesChanged, this);
+    }
     // Unlike a reference-counted original, nothing keeps this object alive for
     // a running device's call-backs: stop them before the members go.
     if (device_) {
@@ -303,6 +327,25 @@ std::vector<std::shared_ptr<AudioRecordMicDevice>> AudioRecordDevice::allAudioIn
     for (auto& entry : ranked)
         devices.push_back(std::move(entry.second));
     return devices;
+}
+
+bool AudioRecordDevice::devicesChanged()
+{
+    if (!watchingDevices_) {
+        watchingDevices_ = true;
+        for (const std::uint32_t selector : kWatchedSelectors) {
+            const auto watched = address(selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster);
+            AudioObjectAddPropertyListener(kAudioObjectSystemObject, &watched, &onDevicesChanged, this);
+        }
+    }
+    return devicesChanged_.exchange(false, std::memory_order_acq_rel);
+}
+
+OSStatus AudioRecordDevice::onDevicesChanged(
+    AudioObjectID, std::uint32_t, const AudioObjectPropertyAddress*, void* self)
+{
+    static_cast<AudioRecordDevice*>(self)->devicesChanged_.store(true, std::memory_order_release);
+    return noErr;
 }
 
 void AudioRecordDevice::configDevice(std::shared_ptr<AudioRecordMicDevice> device)

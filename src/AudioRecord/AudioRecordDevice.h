@@ -38,10 +38,19 @@ protected:
     ~AudioCaptureDelegate() = default;
 };
 
+// The unique identifier of the device that stands for the default input:
+// the name the sound server itself gives its default source, which no
+// device of its own can bear, so it stays apart from every device's in the settings.
+inline constexpr char kDefaultInputUID[] = "@DEFAULT_SOURCE@";
+
 class AudioRecordMicDevice {
 public:
     AudioRecordMicDevice() = default;
     explicit AudioRecordMicDevice(AudioObjectID deviceID) : deviceID_(deviceID) { }
+    // The sound server's default input, whichever device that is: opened, it
+    // captures the default and moves with it when it changes. Its name is
+    // the present default's, its unique identifier kDefaultInputUID.
+    static std::shared_ptr<AudioRecordMicDevice> defaultInput();
     // Stops and disposes of a unit left running, so no call-back outlives the object.
     ~AudioRecordMicDevice();
     AudioRecordMicDevice(const AudioRecordMicDevice&) = delete;
@@ -59,6 +68,7 @@ public:
     bool isMuted() const;
     // False once an open device has stopped delivering because it vanished.
     bool isRunning() const;
+    bool followsDefault() const { return followsDefault_; }
 
     void createAudioUnit();
     void configAudioUnit();
@@ -90,6 +100,7 @@ public:
         AudioBufferList* ioData);
 
 private:
+    bool followsDefault_ = false;
     bool system_ = false;
     bool mixSystemAudio_ = false;
     OSStatus status_ = noErr;
@@ -155,6 +166,9 @@ public:
     // queue was full (the disk stalled for longer than the queue holds).
     // They are not in audioLength(). Main thread.
     std::int64_t lostFrames() const { return lostFrames_.load(std::memory_order_relaxed); }
+    // Main thread. From the first call on, listens for the sound server's
+    // device list and default input; true once either changed since the last call.
+    bool devicesChanged();
 
     void recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames) override;
 
@@ -193,6 +207,10 @@ private:
     // Written by the audio thread only (a load and a store, no read-modify-write).
     std::atomic<std::int64_t> lostFrames_{0};
     std::atomic<std::uint64_t> heardBuffers_{0};  // audio thread writes, as lostFrames_
+    // Set by the hardware layer's listener on its own thread, taken by the main thread.
+    static OSStatus onDevicesChanged(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddress*, void* self);
+    std::atomic<bool> devicesChanged_{false};
+    bool watchingDevices_ = false;
     // Last: its destructor waits for the files handed to it.
     RecordCompleter completer_;
 };

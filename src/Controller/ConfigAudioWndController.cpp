@@ -37,7 +37,9 @@ void ConfigAudioWndController::loadWindow()
     // Each choice is stored the moment it is made: a session that ends
     // abruptly with the window still open must not start the next one on
     // the old device or in the old format.
-    connect(ui_->popAudioDevices, &QComboBox::activated, this, [this] {
+    connect(ui_->popAudioDevices, &QComboBox::activated, this, [this](int index) {
+        if (index >= 0 && std::size_t(index) < audioDevices_.size() && audioDevices_[std::size_t(index)])
+            wantedDeviceUID_ = QString::fromStdString(audioDevices_[std::size_t(index)]->uniqueID().value_or(""));
         chooseAudioDevice();
         writeSaveData();
     });
@@ -89,37 +91,59 @@ void ConfigAudioWndController::awakeFromNib()
     if (!QFileInfo::exists(saveAudioPath_))
         QDir().mkpath(saveAudioPath_);
 
-    ui_->popAudioDevices->clear();
-    for (const auto& device : audioDevices_)
-        ui_->popAudioDevices->addItem(QString::fromStdString(device ? device->deviceName() : std::string()));
+    fillDeviceList();
     readSaveData();
+}
+
+void ConfigAudioWndController::fillDeviceList()
+{
+    ui_->popAudioDevices->clear();
+    for (const auto& device : audioDevices_) {
+        const QString name = QString::fromStdString(device ? device->deviceName() : std::string());
+        if (!device || !device->followsDefault())
+            ui_->popAudioDevices->addItem(name);
+        else
+            ui_->popAudioDevices->addItem(name.isEmpty() ? tr("Default input") : tr("Default input (%1)").arg(name));
+    }
+}
+
+int ConfigAudioWndController::reloadAudioDevices()
+{
+    if (!ui_)
+        return -1;
+    fillDeviceList();
+    const int index = wantedDeviceIndex();
+    ui_->popAudioDevices->setCurrentIndex(index);
+    return index;
 }
 
 void ConfigAudioWndController::readSaveData()
 {
-    ui_->popAudioDevices->setCurrentIndex(restoredDeviceIndex());
+    const QString stored = AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, QString()).toString();
+    wantedDeviceUID_ = stored.isEmpty() ? QString::fromLatin1(kDefaultInputUID) : stored;
+    // Settings from before identifiers were stored hold the index of a list
+    // that had no default-input entry; where it still names an entry, that
+    // device is the one wanted.
+    const QVariant index = AppControl::AppReadKeyValue(SettingsKey::AudioDeviceNSNumberChoose, QVariant());
+    const std::size_t legacy = std::size_t(index.toInt()) + 1;
+    if (stored.isEmpty() && index.isValid() && index.toInt() >= 0 && legacy < audioDevices_.size()
+        && audioDevices_[legacy])
+        wantedDeviceUID_ = QString::fromStdString(audioDevices_[legacy]->uniqueID().value_or(""));
+    ui_->popAudioDevices->setCurrentIndex(wantedDeviceIndex());
     chooseAudioDevice();
     const int format = AppControl::AppReadKeyValue(SettingsKey::AudioFormatNSNumberKey, 0).toInt();
     ui_->popAudioFormat->setCurrentIndex(format);
 }
 
-int ConfigAudioWndController::restoredDeviceIndex() const
+int ConfigAudioWndController::wantedDeviceIndex() const
 {
     const int count = int(audioDevices_.size());
-    const QString stored = AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, QString()).toString();
-    if (!stored.isEmpty()) {
-        for (int i = 0; i < count; ++i) {
-            const auto& device = audioDevices_[std::size_t(i)];
-            const auto uid = device ? device->uniqueID() : std::nullopt;
-            if (uid && QString::fromStdString(*uid) == stored)
-                return i;
-        }
-        return count > 0 ? 0 : -1;
+    for (int i = 0; i < count; ++i) {
+        const auto& device = audioDevices_[std::size_t(i)];
+        const auto uid = device ? device->uniqueID() : std::nullopt;
+        if (uid && QString::fromStdString(*uid) == wantedDeviceUID_)
+            return i;
     }
-    // Settings from before identifiers were stored: the index, where it still names an entry.
-    const int index = AppControl::AppReadKeyValue(SettingsKey::AudioDeviceNSNumberChoose, 0).toInt();
-    if (index >= 0 && index < count)
-        return index;
     return count > 0 ? 0 : -1;
 }
 
@@ -127,12 +151,10 @@ void ConfigAudioWndController::writeSaveData()
 {
     if (!ui_)
         return;
-    const int device = ui_->popAudioDevices->currentIndex();
-    AppControl::AppWriteKeyValue(device, SettingsKey::AudioDeviceNSNumberChoose);
-    if (device >= 0 && std::size_t(device) < audioDevices_.size() && audioDevices_[std::size_t(device)]) {
-        if (const auto uid = audioDevices_[std::size_t(device)]->uniqueID())
-            AppControl::AppWriteKeyValue(QString::fromStdString(*uid), SettingsKey::AudioDeviceUniqueID);
-    }
+    AppControl::AppWriteKeyValue(ui_->popAudioDevices->currentIndex(), SettingsKey::AudioDeviceNSNumberChoose);
+    // The wanted device, even while it is missing and the list shows the fallback.
+    if (!wantedDeviceUID_.isEmpty())
+        AppControl::AppWriteKeyValue(wantedDeviceUID_, SettingsKey::AudioDeviceUniqueID);
     AppControl::AppWriteKeyValue(ui_->popAudioFormat->currentIndex(), SettingsKey::AudioFormatNSNumberKey);
 }
 

@@ -61,6 +61,11 @@ public:
     void setSaveAudioPath(const QString& path) { saveAudioPath_ = path; }
     const Devices& audioDevices() const { return audioDevices_; }
     void setAudioDevices(Devices devices) { audioDevices_ = std::move(devices); }
+    // After setAudioDevices() on a loaded window: the list shows the new
+    // devices with the wanted one chosen (the user's choice where it is
+    // there, else entry 0, the default input); returns that entry, -1 for none.
+    // The delegate is not told.
+    int reloadAudioDevices();
     ConfigAudioWndControllerDelegate* delegate() const { return delegate_; }
     void setDelegate(ConfigAudioWndControllerDelegate* delegate) { delegate_ = delegate; }
 
@@ -91,14 +96,19 @@ signals:
 
 private:
     void awakeFromNib();
-    // The list entry to restore: the stored device where it is still there,
-    // else entry 0, the sound server's default input.
-    int restoredDeviceIndex() const;
+    // The list entry of the wanted device where it is there, else entry 0
+    // (the default input), -1 for an empty list.
+    int wantedDeviceIndex() const;
+    void fillDeviceList();
     void setStartAtLogin(bool on);
 
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<Ui::ConfigWnd> ui_;
     Devices audioDevices_;
+    // The unique identifier of the device the user chose (or the settings
+    // restored): it stays wanted while it is missing, and is opened again
+    // when it comes back.
+    QString wantedDeviceUID_;
     QString saveAudioPath_;
     ConfigAudioWndControllerDelegate* delegate_ = nullptr;  // not owned
 };

@@ -77,6 +77,22 @@ OSStatus AudioObjectSetPropertyData(
     return audioBackend().setPropertyData(object, *address, size, data);
 }
 
+OSStatus AudioObjectAddPropertyListener(AudioObjectID object, const AudioObjectPropertyAddress* address,
+    AudioObjectPropertyListenerProc listener, void* clientData)
+{
+    if (address == nullptr || listener == nullptr)
+        return kAudioHardwareBadPropertySizeError;
+    return audioBackend().addPropertyListener(object, *address, listener, clientData);
+}
+
+OSStatus AudioObjectRemovePropertyListener(AudioObjectID object, const AudioObjectPropertyAddress* address,
+    AudioObjectPropertyListenerProc listener, void* clientData)
+{
+    if (address == nullptr || listener == nullptr)
+        return kAudioHardwareBadPropertySizeError;
+    return audioBackend().removePropertyListener(object, *address, listener, clientData);
+}
+
 AudioComponent AudioComponentFindNext(AudioComponent after, const AudioComponentDescription* description)
 {
     // There is one capture component, so nothing follows it.

@@ -55,6 +55,10 @@ constexpr AudioUnitPropertyID kAudioOutputUnitProperty_CurrentDevice = 2000;    
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_IsRunning = 2001;         // uint32; 0 once the device is lost
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_EnableIO = 2003;          // uint32
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_SetInputCallback = 2005;  // AURenderCallbackStruct
+// uint32, set before initialize(): 1 makes the unit capture the system's default input, moving
+// with it whenever the default changes, in one stream of one format; 0 (the default) keeps it on
+// CurrentDevice, and a CurrentDevice that goes away stops it.
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_FollowsDefaultInput = 2100;
 // uint32, set before initialize: 1 mixes what the default output plays into the input.
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_MixSystemAudio = 3000;
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_SourceLevels = 3001;  // AudioSourceLevels
@@ -102,6 +106,14 @@ public:
         = 0;
 };
 
+// Told that properties of an object changed: the system object's device list
+// ('dev#') or its default input or output. Called on the backend's own thread,
+// the sound server's loop, which is also the audio thread: publish and return
+// (an atomic store), never lock, allocate or wait. Once the listener is
+// removed, it is not running and is not called again.
+using AudioObjectPropertyListenerProc = OSStatus (*)(AudioObjectID inObjectID, std::uint32_t inNumberAddresses,
+    const AudioObjectPropertyAddress* inAddresses, void* inClientData);
+
 struct AudioComponentDescription {
     std::uint32_t componentType = 0;
     std::uint32_t componentSubType = 0;
@@ -128,6 +140,17 @@ public:
     // False when no capture unit can be made at all (no sound server).
     virtual bool hasCaptureComponent() = 0;
     virtual OSStatus newCaptureUnit(AudioComponentInstance& out) = 0;
+    // A backend that tells of no change answers kAudioHardwareUnknownPropertyError.
+    virtual OSStatus addPropertyListener(
+        AudioObjectID, const AudioObjectPropertyAddress&, AudioObjectPropertyListenerProc, void*)
+    {
+        return kAudioHardwareUnknownPropertyError;
+    }
+    virtual OSStatus removePropertyListener(
+        AudioObjectID, const AudioObjectPropertyAddress&, AudioObjectPropertyListenerProc, void*)
+    {
+        return kAudioHardwareUnknownPropertyError;
+    }
 };
 
 // The installed backend; one with no devices until one is installed.
@@ -142,5 +165,9 @@ OSStatus AudioObjectGetPropertyData(
     AudioObjectID object, const AudioObjectPropertyAddress* address, std::uint32_t* ioSize, void* outData);
 OSStatus AudioObjectSetPropertyData(
     AudioObjectID object, const AudioObjectPropertyAddress* address, std::uint32_t size, const void* data);
+OSStatus AudioObjectAddPropertyListener(AudioObjectID object, const AudioObjectPropertyAddress* address,
+    AudioObjectPropertyListenerProc listener, void* clientData);
+OSStatus AudioObjectRemovePropertyListener(AudioObjectID object, const AudioObjectPropertyAddress* address,
+    AudioObjectPropertyListenerProc listener, void* clientData);
 AudioComponent AudioComponentFindNext(AudioComponent after, const AudioComponentDescription* description);
 OSStatus AudioComponentInstanceNew(AudioComponent component, AudioComponentInstance* out);

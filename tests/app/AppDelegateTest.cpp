@@ -73,10 +73,10 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
         int device;
     };
     const Case cases[] = {
-        {{}, {}, {}, true, 0},                                    // first start
-        {0, 1, {}, false, 1},                                     // an index stored before identifiers were
+        {{}, {}, {}, true, 0},                                    // first start: the default input
+        {0, 1, {}, false, 2},                                     // an index stored before identifiers were
         {5, 7, {}, true, 0},                                      // any non-zero opens; an index past the list
-        {0, 0, QStringLiteral("virtual.USB Headset"), false, 1},  // the identifier wins over a stale index
+        {0, 0, QStringLiteral("virtual.USB Headset"), false, 2},  // the identifier wins over a stale index
     };
     const QString folder = home_.path() + QStringLiteral("/Music/org.traytape.TrayTape");
     ASSERT_FALSE(QDir(home_.path() + QStringLiteral("/Music")).exists());
@@ -133,20 +133,22 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
         EXPECT_TRUE(QFile::copy(QSettings().fileName(), copy));
         return QSettings(copy, QSettings::IniFormat).value(key);
     };
-    choose(config.popAudioDevices(), 1);
+    choose(config.popAudioDevices(), 2);
     EXPECT_EQ(capturingDevice(), headset_);
     // Mixing the computer's sound in is stored at once and opens the input again with it.
     config.btnWithSystemAudio()->click();
     EXPECT_TRUE(onDisk(SettingsKey::RecordWithSystemAudio).toBool());
     EXPECT_TRUE(Access::recorder(*app).withSystemAudio());
     EXPECT_EQ(capturingDevice(), headset_);
-    EXPECT_EQ(onDisk(SettingsKey::AudioDeviceNSNumberChoose).toInt(), 1);
+    EXPECT_EQ(onDisk(SettingsKey::AudioDeviceNSNumberChoose).toInt(), 2);
     EXPECT_EQ(onDisk(SettingsKey::AudioDeviceUniqueID).toString(), QStringLiteral("virtual.USB Headset"));
     choose(config.popAudioFormat(), 1);
     EXPECT_EQ(onDisk(SettingsKey::AudioFormatNSNumberKey).toInt(), 1);
     config.chooseSavePathFinished(QDialog::Accepted, home_.path());
     EXPECT_EQ(onDisk(SettingsKey::SaveAudioPath).toString(), home_.path());
     EXPECT_TRUE(config.window()->isVisible());
+    choose(config.popAudioDevices(), 0);
+    EXPECT_EQ(onDisk(SettingsKey::AudioDeviceUniqueID).toString(), kDefaultInputUID);
 }
 
 TEST_F(AppDelegateTest, HelpOpensFromAPrivateCopyAndStartAtLoginWritesAndRemovesTheAutostartEntry)
@@ -300,6 +302,10 @@ TEST_F(AppDelegateTest, WhatCannotRecordStartsNothingAndAGoneDeviceFallsBackToTh
     {
         auto app = launchPinned();
         EXPECT_EQ(capturingDevice(), headset_);
+        Access::config(*app).window()->show();
+        Access::config(*app).window()->close();  // the user's close keeps the missing device wanted
+        EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, {}).toString(),
+            QStringLiteral("virtual.Unplugged USB Mic"));
         app->startAndStopRecord();
         feed(1, 0.5f, headset_);
         app->startAndStopRecord();
@@ -746,4 +752,106 @@ TEST_F(AppOnServer, PausedFromTheMenuOrThePanelATakeLeavesNeitherGapNorSilenceIn
     const auto second = std::size_t(file.sampleRate);
     EXPECT_GT(toneAmplitude(file.channels[0], file.sampleRate, 1000, 0, second), 0.25);
     EXPECT_GT(toneAmplitude(file.channels[0], file.sampleRate, 1000, file.frames() - second), 0.25);
+}
+
+namespace {
+
+int entryNamed(ConfigAudioWndController& config, const QString& part)
+{
+    for (int i = 0; i < config.popAudioDevices()->count(); ++i)
+        if (config.popAudioDevices()->itemText(i).contains(part))
+            return i;
+    return -1;
+}
+
+// A source alone, as a microphone is, over the speakers' monitor: its module's index.
+std::optional<std::uint32_t> plugMicrophone(const testsupport::PulseServer& server)
+{
+    const auto loaded = server.pactl({"load-module", "module-remap-source", "source_name=plugged",
+        "master=take_speakers.monitor", "source_properties='device.description=\"Plugged Mic\"'"});
+    return loaded.ok() ? std::optional(std::uint32_t(std::stoul(loaded.output))) : std::nullopt;
+}
+
+// The tone's amplitude in each 10 ms of the file: whole periods of 500 and 1500 Hz, so each reads exactly.
+std::vector<double> tenthsOf(const DecodedFile& file, double frequency)
+{
+    const auto window = std::size_t(file.sampleRate / 100);
+    std::vector<double> amplitudes;
+    for (std::size_t at = 0; at + window <= file.frames(); at += window)
+        amplitudes.push_back(toneAmplitude(file.channels[0], file.sampleRate, frequency, at, at + window));
+    return amplitudes;
+}
+
+}  // namespace
+
+// Inputs that come and go: an output's monitor and a microphone (a source
+// alone) appear in Preferences and go within a second; the wanted device
+// missing at start opens when it comes, with the meter on it, but never in
+// the middle of a recording; and "Default input" follows a change of the
+// server's default in the middle of a recording, into the same file.
+TEST_F(AppOnServer, TheDeviceListFollowsTheServerAndDefaultInputFollowsItsDefaultMidRecording)
+{
+    constexpr double kAmplitude = 0.3;
+    ASSERT_TRUE(server_.loadNullSink({"second", 48000, 2, "Second Deck"}));
+    AppControl::AppWriteKeyValue(QStringLiteral("plugged"), SettingsKey::AudioDeviceUniqueID);
+    auto app = launch();
+    ConfigAudioWndController& config = Access::config(*app);
+    AudioRecordDevice& recorder = Access::recorder(*app);
+    EXPECT_EQ(config.popAudioDevices()->currentIndex(), 0) << "the missing device falls back to the default input";
+    ASSERT_TRUE(server_.setDefaultSource("take_speakers.monitor"));
+    auto first = server_.playTone("take_speakers", 500, kAmplitude);
+    auto second = server_.playTone("second", 1500, kAmplitude);
+
+    // An output's monitor comes and goes within a second each.
+    const auto deck = server_.loadNullSink({"deck", 48000, 2, "Extra Deck"});
+    ASSERT_TRUE(deck);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return entryNamed(config, "Extra Deck") > 0; }, 1000));
+    ASSERT_TRUE(server_.unloadModule(*deck));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return entryNamed(config, "Extra Deck") < 0; }, 1000));
+
+    // The wanted microphone plugged in: listed within a second, opened, and the meter on it.
+    auto microphone = plugMicrophone(server_);
+    ASSERT_TRUE(microphone);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return entryNamed(config, "Plugged Mic") > 0; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.device()->uniqueID() == "plugged"; }, 1000));
+    EXPECT_EQ(config.popAudioDevices()->currentIndex(), entryNamed(config, "Plugged Mic"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.audioLevel() > kAmplitude / 2; }, 5000)) << "the meter follows";
+
+    // Unplugged: gone from the list within a second, and the default input records instead.
+    ASSERT_TRUE(server_.unloadModule(*microphone));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return entryNamed(config, "Plugged Mic") < 0; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.device()->followsDefault(); }, 1000));
+
+    // The default input records, and the server's default changes under it. The
+    // wanted microphone coming back meanwhile leaves the recording on its input.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLevel() > kAmplitude / 2; }, 5000));
+    app->startAndStopRecord();
+    ASSERT_TRUE(plugMicrophone(server_));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLength() >= 1.0; }, 5000));
+    ASSERT_TRUE(entryNamed(config, "Plugged Mic") > 0 && recorder.device()->followsDefault());
+    EXPECT_EQ(config.popAudioDevices()->currentIndex(), 0) << "the list shows what is recorded from";
+    ASSERT_TRUE(server_.setDefaultSource("second.monitor"));
+    const double switched = recorder.audioLength();  // the server names the new default by now
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLength() >= switched + 1.0; }, 5000));
+    const QString path = QString::fromStdString(*Access::session(*app).path());
+    app->startAndStopRecord();
+    completeRecordings(*app);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.device()->uniqueID() == "plugged"; }, 1000))
+        << "once idle, the wanted device is opened";
+
+    const DecodedFile file = decodeFile(path.toStdString());
+    ASSERT_GT(file.seconds(), 1.9);
+    const auto low = tenthsOf(file, 500), high = tenthsOf(file, 1500);
+    const auto heard = [&](double a) { return a > kAmplitude / 2; };
+    const auto firstHigh = std::size_t(std::find_if(high.begin(), high.end(), heard) - high.begin());
+    ASSERT_LT(firstHigh, high.size()) << "the second source is in the file";
+    std::size_t lastLow = firstHigh;
+    while (lastLow > 0 && !heard(low[lastLow - 1]))
+        --lastLow;
+    EXPECT_GT(lastLow, 50u) << "the first source's tone comes first";
+    EXPECT_LE(firstHigh - lastLow, 10u) << "a gap of at most 100 ms";
+    // The file holds what was captured up to one 40 ms fragment before the count was read.
+    EXPECT_LE(double(firstHigh) / 100, switched + 0.1 + 0.04) << "the default is followed within 100 ms";
+    for (std::size_t i = firstHigh + 1; i + 1 < low.size(); ++i)
+        ASSERT_LT(low[i], kAmplitude / 4) << "nothing of the first source after the change, at " << i;
 }

@@ -91,7 +91,7 @@ private:
 
 // Every test gets a fresh home (so a fresh default save folder), empty
 // settings without the help window, a recording desktop and a virtual sound
-// backend with two inputs at 48 kHz: the microphone heads the list.
+// backend with two inputs at 48 kHz, the microphone the default.
 class AppTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -121,6 +121,7 @@ protected:
             device.uid = std::string("virtual.") + name;
             (mic_ ? headset_ : mic_) = audio_->addDevice(device);
         }
+        audio_->setDefaultInputDevice(mic_);
     }
     void TearDown() override
     {

@@ -9,7 +9,112 @@
 
 using pulse::DeviceInfo;
 
-PulseAudioBackend::PulseAudioBackend(std::shared_ptr<PulseConnector> connector) : connector_(std::move(connector)) { }
+// The server's events as property changes of the system object. The
+// listeners change on the main thread under the watched connection's lock,
+// which the loop thread holds while it calls them.
+class PulseAudioBackend::DeviceEvents final : private pulse::ServerEventWatcher {
+public:
+    struct Listener {
+        AudioObjectPropertyAddress address;
+        AudioObjectPropertyListenerProc proc;
+        void* data;
+    };
+
+    ~DeviceEvents() { follow(nullptr); }
+
+    void add(const Listener& listener)
+    {
+        pulse::MainloopLock lock(watched_ ? watched_->loop() : nullptr);
+        listeners_.push_back(listener);
+    }
+
+    bool remove(const Listener& l)
+    {
+        pulse::MainloopLock lock(watched_ ? watched_->loop() : nullptr);
+        return std::erase_if(listeners_, [&](const Listener& x) {
+            return x.address.mSelector == l.address.mSelector && x.proc == l.proc && x.data == l.data;
+        }) > 0;
+    }
+
+    // Watches `connection` instead of the one watched so far (none: stops).
+    void follow(const std::shared_ptr<PulseConnection>& connection)
+    {
+        if (connection == watched_)
+            return;
+        if (watched_) {
+            pulse::MainloopLock lock(watched_->loop());
+            watched_->unwatch(this);
+        }
+        watched_.reset();
+        if (!connection)
+            return;
+        pulse::MainloopLock lock(connection->loop());
+        if (connection->watch(this))
+            watched_ = connection;
+    }
+
+private:
+    // Loop thread: the addresses on the stack, the listeners called in place.
+    void onServerEvent(pa_context*, pa_subscription_event_type_t event, std::uint32_t) override
+    {
+        const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+        const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+        const auto systemAddress = [](std::uint32_t selector) {
+            return AudioObjectPropertyAddress{
+                selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster};
+        };
+        AudioObjectPropertyAddress changed[2];
+        std::uint32_t count = 0;
+        // A source's or sink's own changes (volume, state) leave the list as it is.
+        if ((facility == PA_SUBSCRIPTION_EVENT_SOURCE || facility == PA_SUBSCRIPTION_EVENT_SINK)
+            && type != PA_SUBSCRIPTION_EVENT_CHANGE)
+            changed[count++] = systemAddress(kAudioHardwarePropertyDevices);
+        if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+            changed[count++] = systemAddress(kAudioHardwarePropertyDefaultInputDevice);
+            changed[count++] = systemAddress(kAudioHardwarePropertyDefaultOutputDevice);
+        }
+        for (const Listener& listener : listeners_)
+            for (std::uint32_t i = 0; i < count; ++i)
+                if (changed[i].mSelector == listener.address.mSelector)
+                    listener.proc(kAudioObjectSystemObject, 1, &changed[i], listener.data);
+    }
+
+    std::shared_ptr<PulseConnection> watched_;
+    std::vector<Listener> listeners_;
+};
+
+PulseAudioBackend::PulseAudioBackend(std::shared_ptr<PulseConnector> connector)
+    : connector_(std::move(connector)), events_(std::make_shared<DeviceEvents>())
+{ }
+
+std::shared_ptr<PulseConnection> PulseAudioBackend::connection()
+{
+    auto conn = connector_->connection();
+    if (conn)
+        events_->follow(conn);
+    return conn;
+}
+
+OSStatus PulseAudioBackend::addPropertyListener(AudioObjectID object, const AudioObjectPropertyAddress& address,
+    AudioObjectPropertyListenerProc listener, void* clientData)
+{
+    const auto s = address.mSelector;
+    if (object != kAudioObjectSystemObject
+        || (s != kAudioHardwarePropertyDevices && s != kAudioHardwarePropertyDefaultInputDevice
+            && s != kAudioHardwarePropertyDefaultOutputDevice))
+        return kAudioHardwareUnknownPropertyError;
+    connection();  // none yet: the listener waits for one
+    events_->add({address, listener, clientData});
+    return noErr;
+}
+
+OSStatus PulseAudioBackend::removePropertyListener(AudioObjectID object, const AudioObjectPropertyAddress& address,
+    AudioObjectPropertyListenerProc listener, void* clientData)
+{
+    if (object != kAudioObjectSystemObject || !events_->remove({address, listener, clientData}))
+        return kAudioHardwareUnknownPropertyError;
+    return noErr;
+}
 
 OSStatus PulseAudioBackend::getPropertyDataSize(
     AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize)
@@ -25,7 +130,7 @@ OSStatus PulseAudioBackend::getPropertyData(
     // outData null: only the size is asked for (getPropertyDataSize).
     if (ioSize == nullptr)
         return kAudioHardwareBadPropertySizeError;
-    const auto conn = connector_->connection();
+    const auto conn = connection();
     if (object == kAudioObjectSystemObject) {
         switch (address.mSelector) {
         case kAudioHardwarePropertyDevices: {
@@ -125,12 +230,12 @@ OSStatus PulseAudioBackend::setPropertyData(
 
 bool PulseAudioBackend::hasCaptureComponent()
 {
-    return connector_->connection() != nullptr;
+    return connection() != nullptr;
 }
 
 OSStatus PulseAudioBackend::newCaptureUnit(AudioComponentInstance& out)
 {
-    auto conn = connector_->connection();
+    auto conn = connection();
     if (!conn)
         return kAudioUnitErr_NoConnection;
     out = makePulseCaptureUnit(std::move(conn));

@@ -191,8 +191,8 @@ bool PulseConnection::watch(pulse::ServerEventWatcher* watcher)
 {
     if (!subscribed_) {
         pa_context_set_subscribe_callback(context(), &PulseConnection::onServerEvent, this);
-        const auto mask = pa_subscription_mask_t(
-            PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT | PA_SUBSCRIPTION_MASK_SERVER);
+        const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE
+            | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT | PA_SUBSCRIPTION_MASK_SERVER);
         if (!await(pa_context_subscribe(context(), mask, nullptr, nullptr)))
             return false;
         subscribed_ = true;

@@ -55,7 +55,8 @@ inline void signalLoop(pa_threaded_mainloop* loop)
     pa_threaded_mainloop_signal(loop, 0);
 }
 
-// Told of the server's sink, source-output and server (default device) events, on the loop thread.
+// Told of the server's sink, source, source-output and server (default
+// device) events, on the loop thread; each watcher picks the facilities it cares for.
 class ServerEventWatcher {
 public:
     virtual void onServerEvent(pa_context* context, pa_subscription_event_type_t event, std::uint32_t index) = 0;
@@ -91,8 +92,8 @@ public:
     std::optional<pulse::DeviceInfo> deviceLocked(AudioObjectID id) const;  // lock held
     std::optional<AudioObjectID> defaultDevice(bool output) const;
 
-    // Lock held: the watcher hears of sink, source-output and server events until it
-    // unwatches. The subscription, once made, stays for the connection.
+    // Lock held: the watcher hears of the server's events (ServerEventWatcher)
+    // until it unwatches. The subscription, once made, stays for the connection.
     bool watch(pulse::ServerEventWatcher* watcher);
     void unwatch(pulse::ServerEventWatcher* watcher) { std::erase(watchers_, watcher); }  // lock held
 

@@ -90,6 +90,8 @@ public:
             return core_->find(state_.currentDevice) ? noErr : kAudioHardwareBadObjectError;
         case kAudioOutputUnitProperty_SetInputCallback:
             return take(VirtualStep::SetInputCallback, data, size, state_.callback);
+        case kAudioOutputUnitProperty_FollowsDefaultInput:
+            return readPropertyValue(data, size, state_.followsDefault);
         case kAudioUnitProperty_StreamFormat:
             // Taken as asked: the tests check the format the capture path asks for.
             if (OSStatus s = take(VirtualStep::SetOutputFormat, data, size, f))
@@ -222,7 +224,12 @@ void VirtualAudio::setDefaultOutputDevice(AudioObjectID device)
 
 void VirtualAudio::setDefaultInputDevice(AudioObjectID device)
 {
-    locked([&](Core& c) { c.defaultInput = device; });
+    locked([&](Core& c) {
+        c.defaultInput = device;
+        for (VirtualUnit* unit : c.units)
+            if (unit->state_.followsDefault && device != 0)
+                unit->state_.currentDevice = device;
+    });
 }
 
 void VirtualAudio::failNext(VirtualStep step, OSStatus status)

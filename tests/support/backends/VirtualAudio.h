@@ -49,6 +49,7 @@ struct VirtualUnitState {
     AudioObjectID currentDevice = 0;
     AURenderCallbackStruct callback;
     std::uint32_t outputChannels = 0;  // of the StreamFormat set
+    std::uint32_t followsDefault = 0;  // moves with setDefaultInputDevice()
     bool running = false;              // started, not stopped, device still present
 };
 
@@ -63,7 +64,7 @@ public:
     // The device vanishes and a unit running on it stops. False for an unknown id.
     bool removeDevice(AudioObjectID device);
     void setDefaultOutputDevice(AudioObjectID device);  // 0: none
-    void setDefaultInputDevice(AudioObjectID device);
+    void setDefaultInputDevice(AudioObjectID device);   // units following the default move to it
 
     // failNext fails the step once (queued ones first), failAlways until cleared.
     void failNext(VirtualStep step, OSStatus status = kAudioHardwareUnspecifiedError);
