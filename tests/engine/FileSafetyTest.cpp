@@ -216,6 +216,13 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
         std::string header("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x20\x62\x05\0\x08\0\x20\0data\0\0\0\0", 44);
         std::ofstream(otherWave, std::ios::binary) << header << std::string(8000, '\x11');
     }
+    const std::string looping = dir_.file("looping.caf");  // a chunk whose size steps back onto itself
+    {
+        std::string caf("caff\0\x01\0\0desc\0\0\0\0\0\0\0\x20", 20);
+        caf += std::string(8, '\0') + "aac " + std::string(20, '\0');
+        std::ofstream(looping, std::ios::binary) << caf << std::string("free\xff\xff\xff\xff\xff\xff\xff\xf4", 12)
+                                                 << std::string(64, '\0');
+    }
     const std::string text = dir_.file("notes.txt");
     std::ofstream(text) << kPrecious;
     std::string alac;
@@ -231,7 +238,7 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
         Mark mark;
         bool ours;
     };
-    std::vector<Case> cases{{otherWave, Mark::Bare, false}, {text, Mark::Bare, false}};
+    std::vector<Case> cases{{otherWave, Mark::Bare, false}, {text, Mark::Bare, false}, {looping, Mark::Bare, false}};
     if (!alac.empty())
         cases.push_back({alac, Mark::Bare, false});
     for (const auto& [type, path] : killed) {

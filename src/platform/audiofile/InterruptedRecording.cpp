@@ -212,7 +212,7 @@ bool hasMovieFragments(int fd, std::int64_t fileBytes)
                 return false;
             size = get64be(box + 8);
         }
-        if (size < 8)
+        if (size < 8 || size > std::uint64_t(fileBytes - at))
             return false;  // to the end of the file, or damaged
         at += std::int64_t(size);
     }
@@ -254,7 +254,11 @@ bool writtenHeader(int fd, std::int64_t fileBytes, std::string& out)
             }
             if (chunk.compare(0, 4, "data") == 0)
                 return false;
-            at += 12 + std::int64_t(get64be(reinterpret_cast<const std::uint8_t*>(chunk.data()) + 4));
+            // A size past the end (or one that would step back) is damage, not a chunk to skip.
+            const std::uint64_t size = get64be(reinterpret_cast<const std::uint8_t*>(chunk.data()) + 4);
+            if (size > std::uint64_t(fileBytes - at - 12))
+                return false;
+            at += 12 + std::int64_t(size);
         }
         return false;
     }
