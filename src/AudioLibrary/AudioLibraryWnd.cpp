@@ -2,10 +2,10 @@
 
 #include "AudioLibrary/AudioExportTask.h"
 #include "AudioLibrary/AudioLibBackView.h"
+#include "AudioLibrary/AudioRowPool.h"
 #include "Control/AppControl.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/Workspace.h"
-#include "platform/ui/YUp.h"
 #include "ui_AudioLibraryWnd.h"
 
 #include <QAccessible>
@@ -33,33 +33,11 @@ namespace {
 
 // Where the window was and how large, so that it comes back there.
 const QString kGeometryKey = QStringLiteral("AudioLibraryWndGeometry");
-// Rows stand this far from the list's left edge, centring 610 in the list's 640.
-constexpr int kRowX = 15;
 constexpr int kExportProgressSteps = 1000;
-
-// The time text of a position or length in seconds; anything that is not a
-// finite, positive number of seconds shows as zero time.
-QString timeText(float seconds)
-{
-    if (!(std::isfinite(seconds) && seconds > 0))
-        seconds = 0;
-    return AppControl::getStringFromTimeValue(std::int64_t(std::trunc(seconds)));
-}
 
 QString oneDecimal(float seconds)
 {
     return QString::asprintf("%.1f", double(seconds));
-}
-
-QImage artwork()
-{
-    // The double-density rendering, so the 40-point artwork stays sharp on any
-    // screen; decoded once and shared by every row.
-    static const QImage image = [] {
-        QImage dense = resources::image(QStringLiteral("Artwork@2x.png"));
-        return dense.isNull() ? resources::image(QStringLiteral("Artwork.png")) : dense;
-    }();
-    return image;
 }
 
 }  // namespace
@@ -90,8 +68,7 @@ AudioLibraryWnd::~AudioLibraryWnd()
     if (!window_)
         return;
     // The rows go with the window; nothing in it may call back while it goes.
-    for (const Row& row : std::as_const(aryAudioItemView_))
-        row.view->setDelegate(nullptr);
+    rows_->detach();
     ui_->playProgressView_->setDelegate(nullptr);
     ui_->waveformStrip_->setDelegate(nullptr);
     ui_->waveformStrip_->setOverview(nullptr);
@@ -106,6 +83,7 @@ QWidget* AudioLibraryWnd::window()
         window_ = std::make_unique<QWidget>();
         ui_ = std::make_unique<Ui::AudioLibraryWnd>();
         ui_->setupUi(window_.get());
+        rows_ = std::make_unique<AudioRowPool>(store_, ui_->listScroll, ui_->vLibiaryBack_, this);
         window_->setWindowIcon(resources::icon(QStringLiteral("TrayTape.png")));
         connectOutlets();
         windowDidLoad();
@@ -117,7 +95,7 @@ void AudioLibraryWnd::connectOutlets()
 {
     window_->installEventFilter(this);
     ui_->listScroll->installEventFilter(this);
-    connect(ui_->listScroll->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { bindRows(); });
+    connect(ui_->listScroll->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { rows_->bind(chosen_); });
     connect(ui_->playBtn_, &QToolButton::clicked, this, [this] { playAndPause(); });
     connect(ui_->previewBtn_, &QToolButton::clicked, this, [this] { previewAndStop(); });
     connect(ui_->btnStartTrim_, &QPushButton::clicked, this, [this] { StartTrimSetPlayTime(); });
@@ -204,83 +182,16 @@ void AudioLibraryWnd::recoverAudioItemFromPath(const QString& mark, std::functio
 void AudioLibraryWnd::flushAudioLibrary()
 {
     window();
-    layoutRows();
+    rows_->layout(chosen_);
     // A new recording, or what is left after a deletion, is in sight.
     if (chosen_ >= 0)
-        scrollToRow(chosen_);
-}
-
-void AudioLibraryWnd::scrollToRow(qsizetype index)
-{
-    // The row's middle in sight with half a row either side: the whole row.
-    const int half = kRowHeight / 2;
-    ui_->listScroll->ensureVisible(kRowX, int(kRowPitch * index) + (kRowPitch - kRowHeight) + half, 0, half);
-}
-
-void AudioLibraryWnd::layoutRows()
-{
-    // The visible area is the scroll area's inside, less the scroll bar once
-    // the rows need one. Read from the scroll area itself: a hidden window's
-    // viewport keeps its old size until the window is shown.
-    const QSize visible = ui_->listScroll->contentsRect().size();
-    // A widget is at most QWIDGETSIZE_MAX high: about 310,000 rows.
-    const qint64 rowsHeight = std::min<qint64>(kRowPitch * qint64(store_.items().size()), QWIDGETSIZE_MAX);
-    const int listHeight = std::max(int(rowsHeight), visible.height());
-    const int scrollBar = listHeight > visible.height() ? ui_->listScroll->verticalScrollBar()->sizeHint().width() : 0;
-    ui_->vLibiaryBack_->resize(visible.width() - scrollBar, listHeight);
-    bindRows();
-}
-
-void AudioLibraryWnd::bindRows()
-{
-    if (!ui_)
-        return;
-    // Item i stands at y = H - 54 i - 54 (y up) in a list H high, which is
-    // 54 i + 4 from the list's top: the rows from the one under the top of
-    // the visible area to the one under its bottom are in view.
-    const int listHeight = ui_->vLibiaryBack_->height();
-    const qint64 top = ui_->listScroll->verticalScrollBar()->value();
-    const qint64 visible = ui_->listScroll->contentsRect().height();
-    const qint64 count = std::min<qint64>(store_.items().size(), listHeight / kRowPitch);
-    const qint64 first = std::min(top / kRowPitch, count);
-    const qint64 last = std::min((top + visible) / kRowPitch + 1, count);
-    while (aryAudioItemView_.size() < last - first) {
-        auto* view = new AudioItemView(QRect(kRowX, 0, kRowWidth, kRowHeight), ui_->vLibiaryBack_);
-        view->setImageArt(artwork());
-        view->setDelegate(this);
-        aryAudioItemView_.append({view, -1});
-    }
-    for (qsizetype slot = 0; slot < aryAudioItemView_.size(); ++slot) {
-        Row& row = aryAudioItemView_[slot];
-        const qsizetype index = first + slot < last ? first + slot : -1;
-        if (index < 0) {
-            row.index = -1;
-            row.view->hide();
-            continue;
-        }
-        const QVariant& entry = store_.items()[index];
-        if (row.index != index || row.view->dicObject() != entry.toMap()) {
-            const QVariantMap item = entry.toMap();
-            row.index = index;
-            row.view->setName(QFileInfo(AudioLibraryStore::pathOf(item)).completeBaseName());
-            row.view->setTimeStr(timeText(AudioLibraryStore::lengthOf(item)));
-            row.view->setDicObject(item);
-        }
-        row.view->setIsChoose(index == chosen_);
-        const QRectF frame(kRowX, listHeight - kRowPitch * double(index) - kRowPitch, kRowWidth, kRowHeight);
-        row.view->setGeometry(yup::toWidget(frame, listHeight).toRect());
-        row.view->update();
-        row.view->show();
-    }
+        rows_->scrollTo(chosen_);
 }
 
 void AudioLibraryWnd::chooseTheAudioItem(AudioItemView* row)
 {
     // Found first: choosing rebinds the rows, and may make more.
-    qsizetype index = -1;
-    for (const Row& bound : std::as_const(aryAudioItemView_))
-        if (bound.view == row)
-            index = bound.index;
+    const qsizetype index = rows_->indexOf(row);
     if (index >= 0)
         chooseTheAudioItemAt(index);
 }
@@ -294,14 +205,13 @@ void AudioLibraryWnd::chooseTheAudioItemAt(qsizetype index)
     stopPlay();
     chosen_ = index;
     deletedAt_ = -1;
-    bindRows();
+    rows_->bind(chosen_);
     if (index < 0)
         return;
-    for (const Row& row : std::as_const(aryAudioItemView_))
-        if (row.index == index) {
-            QAccessibleEvent chosen(row.view, QAccessible::Selection);
-            QAccessible::updateAccessibility(&chosen);
-        }
+    if (AudioItemView* view = rows_->viewAt(index)) {
+        QAccessibleEvent chosen(view, QAccessible::Selection);
+        QAccessible::updateAccessibility(&chosen);
+    }
     loadAudioPath(AudioLibraryStore::pathOf(store_.items()[index]));
 }
 
@@ -317,7 +227,7 @@ void AudioLibraryWnd::chooseNeighbour(int step)
         next = deletedAt_ >= 0 ? deletedAt_ + (step > 0 ? 0 : -1) : (step > 0 ? 0 : count - 1);
     next = std::clamp<qsizetype>(next, 0, count - 1);
     chooseTheAudioItemAt(next);
-    scrollToRow(next);
+    rows_->scrollTo(next);
 }
 
 void AudioLibraryWnd::deleteChooseAudioItem()
@@ -367,7 +277,7 @@ bool AudioLibraryWnd::eventFilter(QObject* watched, QEvent* event)
     } else if (ui_ && watched == ui_->listScroll && event->type() == QEvent::Resize) {
         // A taller window (or a scroll bar coming or going) changes what the
         // list is laid out against; where the user scrolled to stays.
-        layoutRows();
+        rows_->layout(chosen_);
     }
     return QObject::eventFilter(watched, event);
 }
@@ -432,9 +342,10 @@ void AudioLibraryWnd::showPreview()
     strip->setEndTrimRate(preview_.endTrimRate());
     strip->update();
     const float length = preview_.length();
-    ui_->showPlayTime_->setText(timeText(preview_.position()) + QLatin1Char('/') + timeText(length));
-    ui_->showStartTrim_->setText(timeText(length * preview_.startTrimRate()));
-    ui_->showEndTrim_->setText(timeText(length * preview_.endTrimRate()));
+    ui_->showPlayTime_->setText(
+        AudioRowPool::timeText(preview_.position()) + QLatin1Char('/') + AudioRowPool::timeText(length));
+    ui_->showStartTrim_->setText(AudioRowPool::timeText(length * preview_.startTrimRate()));
+    ui_->showEndTrim_->setText(AudioRowPool::timeText(length * preview_.endTrimRate()));
     ui_->playBtn_->setIcon(resources::icon(QString::fromLatin1(preview_.isPlaying() ? "Pause.png" : "Play.png")));
     ui_->previewBtn_->setIcon(
         resources::icon(QString::fromLatin1(preview_.isPreview() ? "PrePause.png" : "PrePlay.png")));

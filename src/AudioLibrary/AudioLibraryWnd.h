@@ -5,10 +5,8 @@
 // and shows their state, and hands each export to an AudioExportTask as one
 // AudioExportRequest.
 //
-// The list shows any number of recordings with a few row widgets: only the
-// rows in view exist, each rebound to another item as the list scrolls, so
-// start-up, scrolling and quitting cost the same for ten items or 100,000.
-// A row is known by its item's index in the store's order.
+// The list shows any number of recordings with the few row widgets of an
+// AudioRowPool; a row is known by its item's index in the store's order.
 //
 // Main thread only. The application controller owns the one instance for the
 // whole run; the window, its rows, the store and the preview are its own.
@@ -20,7 +18,6 @@
 #include "AudioLibraryLink.h"
 #include "View/PlayProgressView.h"
 
-#include <QList>
 #include <QObject>
 #include <QVariantMap>
 
@@ -29,6 +26,7 @@
 #include <memory>
 
 class AudioExportTask;
+class AudioRowPool;
 class QLineEdit;
 class QProgressBar;
 
@@ -43,10 +41,6 @@ class AudioLibraryWnd : public QObject,
     Q_OBJECT
 
 public:
-    // Row size and pitch in points: 50 of row and 4 of gap.
-    static constexpr int kRowWidth = 610;
-    static constexpr int kRowHeight = 50;
-    static constexpr int kRowPitch = 54;
     // The accepted fade lengths, in seconds.
     static constexpr float kMaxFade = 5.0F;
 
@@ -127,12 +121,6 @@ private:
 
     void windowDidLoad();
     void connectOutlets();
-    // Sizes the list view to its rows and the visible area, and binds the rows in view.
-    void layoutRows();
-    // Gives each item in view a row widget (more are made only when the view
-    // grows), placed and filled for it; the widgets left over are hidden.
-    void bindRows();
-    void scrollToRow(qsizetype index);
     // Up/Down: the row before or after the chosen one.
     void chooseNeighbour(int step);
     // Shows the preview's state on the trim bar, the time labels and the two play buttons.
@@ -146,12 +134,8 @@ private:
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<Ui::AudioLibraryWnd> ui_;
     AudioLibraryStore store_;
-    // The row widgets, children of the list view, and the index each shows (-1: hidden, spare).
-    struct Row {
-        AudioItemView* view;
-        qsizetype index;
-    };
-    QList<Row> aryAudioItemView_;
+    // Made with the window's widgets; null until then.
+    std::unique_ptr<AudioRowPool> rows_;
     qsizetype chosen_ = -1;
     // Where a deleted row stood, so that Up and Down go on from there; -1 when nothing was.
     qsizetype deletedAt_ = -1;

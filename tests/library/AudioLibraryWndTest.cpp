@@ -9,6 +9,7 @@
 #include "AudioLibrary/AudioBottomBackView.h"
 #include "AudioLibrary/AudioItemView.h"
 #include "AudioLibrary/AudioLibBackView.h"
+#include "AudioLibrary/AudioRowPool.h"
 #include "View/AccessibleViews.h"
 #include "View/PlayProgressView.h"
 #include "View/WaveformStripView.h"
@@ -52,10 +53,7 @@ struct AudioLibraryWndTestAccess {
     // The row widget showing item `index`; null while that item is out of view.
     static AudioItemView* row(const AudioLibraryWnd& w, qsizetype index)
     {
-        for (const auto& row : w.aryAudioItemView_)
-            if (row.index == index)
-                return row.view;
-        return nullptr;
+        return w.rows_ ? w.rows_->viewAt(index) : nullptr;
     }
     static qsizetype count(const AudioLibraryWnd& w) { return w.store_.items().size(); }
     static const AudioPreview& preview(const AudioLibraryWnd& w) { return w.preview_; }
