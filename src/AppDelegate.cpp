@@ -4,27 +4,21 @@
 #include "AudioRecord/AudioFileStream.h"
 #include "Control/AppControl.h"
 #include "Control/AudioWaveView.h"
-#include "platform/ui/RedrawnIcon.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/SleepInhibitor.h"
 #include "platform/ui/WindowPlacement.h"
 #include "platform/ui/Workspace.h"
-#include "platform/ui/YUp.h"
 #include "ui_MainMenu.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QCursor>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
-#include <QMenu>
-#include <QPixmap>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -40,50 +34,6 @@ constexpr int kTrayCheckMilliseconds = 2000;
 // How long quitting waits for a recording's completion. A cut wait leaves the
 // fragmented file, which plays; only the rewrite into an ordinary file is lost.
 constexpr std::chrono::seconds kQuitCompletionWait{20};
-
-// Why a file could not be made or written, in the words the CLI uses.
-QString reasonFor(OSStatus status)
-{
-    return QString::fromStdString(audiofile::reasonFor(status));
-}
-
-// The record icon of a paused take: the cassette faded behind a pause badge
-// big enough to read in a 22-pixel tray slot.
-QList<QImage> drawPausedRecordIcon(const QList<int>& pixelSizes)
-{
-    const QImage cassette = resources::image(QStringLiteral("RecordMenu.png"));
-    const QImage sharp = resources::image(QStringLiteral("RecordMenu@2x.png"));
-    QList<QImage> images;
-    for (const int pixels : pixelSizes) {
-        QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        const double s = pixels;
-        yup::Painter painter(&image, s);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setOpacity(0.55);
-        painter.drawImageUpright(QRectF(0, 0, s, s), pixels > cassette.width() && !sharp.isNull() ? sharp : cassette);
-        painter.setOpacity(1.0);
-        const QPointF centre(0.66 * s, 0.34 * s);
-        const double radius = 0.32 * s;
-        painter.setPen(QPen(QColor(0x33, 0x33, 0x3a), std::max(1.0, s / 22)));
-        painter.setBrush(QColor(0xf5, 0xa6, 0x23));
-        painter.drawEllipse(centre, radius, radius);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(0x33, 0x33, 0x3a));
-        const double barWidth = std::max(2.0, 0.1 * s), barHeight = 0.3 * s, gap = std::max(1.5, 0.07 * s);
-        for (const double left : {centre.x() - gap / 2 - barWidth, centre.x() + gap / 2})
-            painter.drawRect(QRectF(left, centre.y() - barHeight / 2, barWidth, barHeight));
-        painter.end();
-        images.append(image);
-    }
-    return images;
-}
-
-std::function<bool()>& systemTrayProbe()
-{
-    static std::function<bool()> probe = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
-    return probe;
-}
 }  // namespace
 
 QUrl supportPageUrl()
@@ -99,7 +49,7 @@ QUrl supportPageUrl()
 
 void AppDelegate::setSystemTrayProbe(std::function<bool()> probe)
 {
-    systemTrayProbe() = probe ? std::move(probe) : [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    TrayIcons::setProbe(std::move(probe));
 }
 
 AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
@@ -138,7 +88,7 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
     sleepInhibitor_ = new SleepInhibitor(this);
     // Without a library there is nothing to show for this item.
     ui_->showLibraryItem->setVisible(false);
-    buildPanelMenuButton();
+    panelMenuButton_ = TrayIcons::addPanelMenuButton(wndRecordingPanel_, ui_->recordRow, menuTop_);
     connectOutlets();
 }
 
@@ -215,16 +165,9 @@ void AppDelegate::applicationDidFinishLaunching()
             Qt::QueuedConnection);
     };
     hooks.delivered = [this](const RecordSession::Delivery& done) { deliverRecording(done); };
-    hooks.audioLost = [this](double seconds) {
-        // A loss of a few frames still deserves a figure the user can see.
-        notifyUser(tr("Audio lost"), tr("%1 s of audio were lost").arg(std::max(seconds, 0.1), 0, 'f', 1));
-    };
+    hooks.audioLost = [this](double seconds) { notify(AppNotices::audioLost(seconds)); };
     hooks.silence = [this](RecordSession::Silence silence) {
-        const QString device = QStringLiteral("\u201C%1\u201D").arg(deviceName_);
-        if (silence == RecordSession::Silence::Muted)
-            notifyUser(tr("Input muted"), tr("%1 is muted: the recording will be silent").arg(device));
-        else
-            notifyUser(tr("Recording silence"), tr("TrayTape is recording silence from %1").arg(device));
+        notify(AppNotices::silence(silence == RecordSession::Silence::Muted, deviceName_));
     };
     session_ = std::make_unique<RecordSession>(*audioRecord_, std::move(hooks));
     audioRecord_->connectSystemAudioRecord(true);
@@ -254,34 +197,21 @@ void AppDelegate::applicationDidFinishLaunching()
     aryAudioDevices_ = inputDevices();
 
     // 6. The record icon opens the status menu on any click, as a menu-bar item does.
-    statusItem_ = std::make_unique<QSystemTrayIcon>(resources::icon(QStringLiteral("RecordMenu.png")));
-    statusItem_->setToolTip(QStringLiteral("TrayTape"));
-    statusItem_->setContextMenu(menuTop_);
-    connect(statusItem_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger && !menuTop_->isVisible())
-            menuTop_->popup(QCursor::pos());
-    });
+    trayIcons_.addRecordIcon(menuTop_);
     showRecordState();
-    statusItem_->show();
+    trayIcons_.recordIcon()->show();
 
     // 7. The level icon; a click on it brings up the recording panel and its full-size meter.
-    statusAudioWave_ = std::make_unique<QSystemTrayIcon>();
-    statusAudioWave_->setToolTip(QStringLiteral("TrayTape input level"));
-    statusAudioWave_->setContextMenu(menuTop_);
-    connect(
-        statusAudioWave_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger)
-                showRecordingPanel();
-        });
+    trayIcons_.addLevelIcon(menuTop_, [this] { showRecordingPanel(); });
     pushLevelIcon();
-    statusAudioWave_->show();
+    trayIcons_.levelIcon()->show();
 
     // 8. Delegate and devices go in before loading, so the saved device opens now.
     configAudioWndController_ = std::make_unique<ConfigAudioWndController>();
     configAudioWndController_->setDelegate(this);
     configAudioWndController_->setAudioDevices(aryAudioDevices_);
     connect(configAudioWndController_.get(), &ConfigAudioWndController::saveFolderMissing, this,
-        [this](const QString& folder) { tellSaveFolderMissing(folder); });
+        [this](const QString& folder) { notify(AppNotices::saveFolderMissing(folder)); });
     configAudioWndController_->loadWindow();
     configAudioWndController_->close();
 
@@ -376,13 +306,7 @@ void AppDelegate::showSourceLevels()
 void AppDelegate::pushLevelIcon()
 {
     // Every redraw advances the peak hold; only a changed picture goes to the tray.
-    QList<QImage> images = audioWaveView_->redrawCompact(kLevelIconPixels);
-    if (!statusAudioWave_ || images == levelIconImages_)
-        return;
-    // Not an icon of pixmaps: Qt would cache every one the tray draws, and each push is new.
-    statusAudioWave_->setIcon(redrawnIcon(images));
-    levelIconImages_ = std::move(images);
-    ++levelIconPushes_;
+    trayIcons_.showLevel(audioWaveView_->redrawCompact(kLevelIconPixels));
 }
 
 void AppDelegate::chooseAudioDeviceNum(std::int32_t index)
@@ -413,15 +337,11 @@ void AppDelegate::startRecording()
         // Counting time into a file that does not exist would only mislead: stay idle and say why.
         configAudioWndController_->setISRecording(false);
         if (started == RecordSession::StartResult::NoDevice)
-            tellNoInputDevice();
+            notify(AppNotices::noInputDevice());
         else if (started == RecordSession::StartResult::DeviceGone)
-            notifyUser(tr("Recording could not start"),
-                tr("The input device %1 is no longer available. Choose another input in Preferences.")
-                    .arg(deviceName_.isEmpty() ? tr("in use") : QStringLiteral("\u201C%1\u201D").arg(deviceName_)));
+            notify(AppNotices::deviceGoneAtStart(deviceName_));
         else
-            notifyUser(tr("Recording could not start"),
-                tr("TrayTape could not create the file %1 (%2). Choose another folder in Preferences.")
-                    .arg(QDir::toNativeSeparators(path), reasonFor(session_->failure())));
+            notify(AppNotices::fileNotCreated(path, session_->failure()));
         return;
     }
 
@@ -477,64 +397,12 @@ void AppDelegate::showRecordState()
         sleepInhibitor_->release();
     else
         sleepInhibitor_->hold();
-    if (!statusItem_ || (iconState_ && paused == (*iconState_ == RecordSession::State::Paused)))
-        return;
-    // Pushed only when paused changes, so the tray is not handed a new icon for nothing.
-    statusItem_->setIcon(paused ? redrawnIcon(drawPausedRecordIcon(kLevelIconPixels))
-                                : resources::icon(QStringLiteral("RecordMenu.png")));
-    iconState_ = state;
+    trayIcons_.showPaused(paused, kLevelIconPixels);
 }
 
 AppDelegate::CommandAnswer AppDelegate::obeyCommand(const QString& command)
 {
-    if (!session_)
-        return {false, tr("still starting")};
-    const RecordSession::State state = session_->state();
-    const auto refused = [](const QString& why) { return CommandAnswer{false, why}; };
-    if (command == QLatin1String("status")) {
-        if (state == RecordSession::State::Idle)
-            return {true, QStringLiteral("idle")};
-        return {true,
-            QStringLiteral("%1 %2 %3")
-                .arg(state == RecordSession::State::Paused ? QStringLiteral("paused") : QStringLiteral("recording"))
-                .arg(audioRecord_->audioLength(), 0, 'f', 1)
-                .arg(QString::fromStdString(session_->path().value_or("")))};
-    }
-    if (command == QLatin1String("show-library")) {
-        if (!audioLibraryWnd_)
-            return refused(tr("the library is not available"));
-        showAudioibiary();
-        return {true, {}};
-    }
-    const bool idle = state == RecordSession::State::Idle;
-    if (command == QLatin1String("start-recording") && !idle)
-        return refused(tr("already recording"));
-    if ((command == QLatin1String("stop-recording") || command == QLatin1String("pause")
-            || command == QLatin1String("resume"))
-        && idle)
-        return refused(tr("not recording"));
-    if (command == QLatin1String("pause") && state == RecordSession::State::Paused)
-        return refused(tr("already paused"));
-    if (command == QLatin1String("resume") && state == RecordSession::State::Recording)
-        return refused(tr("not paused"));
-    if (command == QLatin1String("pause") || command == QLatin1String("resume")) {
-        pauseAndResumeRecord();
-        return {true, {}};
-    }
-    if (command == QLatin1String("toggle-recording") || command == QLatin1String("start-recording")
-        || command == QLatin1String("stop-recording")) {
-        // What went wrong is answered to the caller, and told on the desktop as from the menu.
-        QString why;
-        const auto connection = connect(
-            this, &AppDelegate::userNotified, this, [&why](const QString&, const QString& message) { why = message; },
-            Qt::DirectConnection);
-        startAndStopRecord();
-        disconnect(connection);
-        if (idle && !session_->isActive())
-            return refused(why.isEmpty() ? tr("the recording could not start") : why);
-        return {true, {}};
-    }
-    return refused(tr("unknown command"));
+    return AppCommands::obey(*this, command);
 }
 
 void AppDelegate::deliverRecording(const RecordSession::Delivery& done)
@@ -542,9 +410,7 @@ void AppDelegate::deliverRecording(const RecordSession::Delivery& done)
     const QString path = QString::fromStdString(done.path);
     const bool byUser = done.ending == RecordSession::Ending::User;
     if (done.status != noErr && done.ending != RecordSession::Ending::Fault)
-        notifyUser(tr("Recording incomplete"),
-            tr("TrayTape could not finish writing %1; the end of the recording may be missing.")
-                .arg(QDir::toNativeSeparators(path)));
+        notify(AppNotices::recordingIncomplete(path));
     if (byUser)
         Workspace::shared().revealInFileManager(path);
     if (audioLibraryWnd_) {
@@ -569,23 +435,17 @@ void AppDelegate::pollRecordFault()
     const QString name = deviceName_;  // finishing may open another device
     finishRecording(RecordSession::Ending::Fault);
     const QString file = QFileInfo(QString::fromStdString(session_->path().value_or(""))).fileName();
-    if (fault == RecordFault::DeviceLost) {
-        notifyUser(tr("Recording stopped"),
-            tr("The input device %1 is no longer available. The recording up to that moment is saved "
-               "as %2.")
-                .arg(name.isEmpty() ? tr("in use") : QStringLiteral("\u201C%1\u201D").arg(name), file));
-    } else {
-        notifyUser(tr("Recording stopped"),
-            tr("TrayTape could not write to %1 (%2). What was recorded before is kept.")
-                .arg(file, reasonFor(session_->failure())));
-    }
+    if (fault == RecordFault::DeviceLost)
+        notify(AppNotices::deviceLost(name, file));
+    else
+        notify(AppNotices::writeFailed(file, session_->failure()));
 }
 
 void AppDelegate::notifyUser(const QString& title, const QString& message)
 {
     // A tray icon's message needs a tray to appear from.
-    if (statusItem_ && trayAvailable_.value_or(true))
-        statusItem_->showMessage(title, message, QSystemTrayIcon::Warning, kNotificationMilliseconds);
+    if (trayIcons_.recordIcon() && trayAvailable_.value_or(true))
+        trayIcons_.recordIcon()->showMessage(title, message, QSystemTrayIcon::Warning, kNotificationMilliseconds);
     else
         Workspace::shared().notify(title, message);
     emit userNotified(title, message);
@@ -687,24 +547,9 @@ void AppDelegate::applicationWillTerminate()
         levelTimer_->stop();
 }
 
-void AppDelegate::buildPanelMenuButton()
-{
-    // Without a tray the status menu has no icon to hang from; the panel carries it instead.
-    panelMenuButton_ = new QToolButton(wndRecordingPanel_);
-    panelMenuButton_->setObjectName(QStringLiteral("btnPanelMenu"));
-    panelMenuButton_->setText(tr("Menu"));
-    panelMenuButton_->setToolTip(tr("TrayTape menu"));
-    panelMenuButton_->setIcon(QIcon::fromTheme(QStringLiteral("open-menu-symbolic")));
-    panelMenuButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    panelMenuButton_->setPopupMode(QToolButton::InstantPopup);
-    panelMenuButton_->setMenu(menuTop_);
-    panelMenuButton_->setVisible(false);
-    ui_->recordRow->addWidget(panelMenuButton_, 0, Qt::AlignTop);
-}
-
 void AppDelegate::checkSystemTray()
 {
-    const bool available = systemTrayProbe()();
+    const bool available = TrayIcons::trayAvailable();
     if (trayAvailable_ && *trayAvailable_ == available)
         return;
     trayAvailable_ = available;
@@ -712,20 +557,4 @@ void AppDelegate::checkSystemTray()
     // With nothing in a tray the panel is the only way in, whatever the start-up setting says.
     if (!available)
         wndRecordingPanel_->show();
-}
-
-void AppDelegate::tellNoInputDevice()
-{
-    notifyUser(tr("Recording could not start"),
-        tr("No input device could be opened. Connect a microphone, or check that the sound server is running, "
-           "then choose the input in Preferences."));
-}
-
-void AppDelegate::tellSaveFolderMissing(const QString& folder)
-{
-    notifyUser(tr("Save folder not found"),
-        tr("The folder %1 no longer exists. New recordings go to %2 until you choose another folder in "
-           "Preferences.")
-            .arg(QDir::toNativeSeparators(folder),
-                QDir::toNativeSeparators(ConfigAudioWndController::defaultSaveAudioPath())));
 }

@@ -10,13 +10,15 @@
 // library steps are then skipped).
 #pragma once
 
+#include "AppCommands.h"
+#include "AppNotices.h"
 #include "AudioLibraryLink.h"
 #include "AudioRecord/AudioRecordDevice.h"
 #include "AudioRecord/RecordSession.h"
 #include "Controller/ConfigAudioWndController.h"
+#include "TrayIcons.h"
 
 #include <QDateTime>
-#include <QImage>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -33,7 +35,6 @@ class QAction;
 class QCheckBox;
 class QLabel;
 class QMenu;
-class QSystemTrayIcon;
 class QTimer;
 class QToolButton;
 class QWidget;
@@ -77,10 +78,7 @@ public:
     void pauseAndResumeRecord();
     // A command from another process (see SingleInstance::kCommands): whether
     // it was done, and what to print (the state, or why it could not be done).
-    struct CommandAnswer {
-        bool done = false;
-        QString text;
-    };
+    using CommandAnswer = ::CommandAnswer;
     CommandAnswer obeyCommand(const QString& command);
     void showRecordTime();
     QString getSaveAudioPath() const;
@@ -109,6 +107,7 @@ signals:
 
 private:
     friend struct AppDelegateTestAccess;
+    friend class AppCommands;
 
     void connectOutlets();
     void startRecording();
@@ -119,20 +118,18 @@ private:
     void waitForRecordingCompletion();
     void pollRecordFault();
     void notifyUser(const QString& title, const QString& message);
+    void notify(const Notice& notice) { notifyUser(notice.title, notice.message); }
     void pushLevelIcon();
     // Menu entries, panel buttons, record icon and sleep lock as the session's state says.
     void showRecordState();
     void showSourceLevels();
-    void buildPanelMenuButton();
     void checkSystemTray();
-    void tellNoInputDevice();
     // The default input first, then every input the server has now.
     std::vector<std::shared_ptr<AudioRecordMicDevice>> inputDevices() const;
     // The server's devices or default changed: the list follows, and the wanted device opens when idle.
     void followDeviceList();
     // Opens list entry `index` unless it is open and running already.
     void openWantedDevice(int index);
-    void tellSaveFolderMissing(const QString& folder);
 
     std::unique_ptr<QWidget> mainInterface_;  // the loaded main interface file; holds its windows and menu
     std::unique_ptr<Ui::MainMenu> ui_;
@@ -141,8 +138,7 @@ private:
     QAction* recordMenuItem_ = nullptr;
     QAction* timeMenuItem_ = nullptr;
     QAction* pauseMenuItem_ = nullptr;
-    std::unique_ptr<QSystemTrayIcon> statusItem_;
-    std::unique_ptr<QSystemTrayIcon> statusAudioWave_;
+    TrayIcons trayIcons_;
     std::unique_ptr<ConfigAudioWndController> configAudioWndController_;
     std::unique_ptr<AudioWaveView> audioWaveView_;
     std::unique_ptr<AudioRecordDevice> audioRecord_;
@@ -167,11 +163,8 @@ private:
     // Windows the interface file opens at launch, unless the settings close them first.
     bool helpOpenAtLaunch_ = true;
     bool panelOpenAtLaunch_ = true;
-    QString deviceName_;  // of the device last chosen
-    QList<QImage> levelIconImages_;
-    int levelIconPushes_ = 0;
-    std::optional<RecordSession::State> iconState_;  // the state the record icon shows
-    SleepInhibitor* sleepInhibitor_ = nullptr;       // child of this
+    QString deviceName_;                        // of the device last chosen
+    SleepInhibitor* sleepInhibitor_ = nullptr;  // child of this
     bool terminated_ = false;
     QToolButton* panelMenuButton_ = nullptr;  // child of the recording panel
     QTimer* trayTimer_ = nullptr;             // child of this

@@ -35,9 +35,9 @@ struct AppDelegateTestAccess {
     static QMenu* menu(AppDelegate& app) { return app.menuTop_; }
     static QTimer* levelTimer(AppDelegate& app) { return app.levelTimer_; }
     static bool recordTimerRunning(AppDelegate& app) { return app.timerForShow_ != nullptr; }
-    static int levelIconPushes(AppDelegate& app) { return app.levelIconPushes_; }
-    static QSystemTrayIcon* statusAudioWave(AppDelegate& app) { return app.statusAudioWave_.get(); }
-    static QSystemTrayIcon* statusItem(AppDelegate& app) { return app.statusItem_.get(); }
+    static int levelIconPushes(AppDelegate& app) { return app.trayIcons_.levelPushes(); }
+    static QSystemTrayIcon* statusAudioWave(AppDelegate& app) { return app.trayIcons_.levelIcon(); }
+    static QSystemTrayIcon* statusItem(AppDelegate& app) { return app.trayIcons_.recordIcon(); }
     // A widget or action of the main interface file (the panel's menu button included), by object name.
     template <class T> static T* find(AppDelegate& app, const char* name)
     {

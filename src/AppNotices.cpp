@@ -1,0 +1,84 @@
+#include "AppNotices.h"
+
+#include "Controller/ConfigAudioWndController.h"
+#include "platform/audiofile/AudioFileCommon.h"
+
+#include <QDir>
+
+#include <algorithm>
+
+namespace {
+// Why a file could not be made or written, in the words the CLI uses.
+QString reasonFor(OSStatus status)
+{
+    return QString::fromStdString(audiofile::reasonFor(status));
+}
+
+QString quoted(const QString& device)
+{
+    return QStringLiteral("\u201C%1\u201D").arg(device);
+}
+}  // namespace
+
+Notice AppNotices::noInputDevice()
+{
+    return {tr("Recording could not start"),
+        tr("No input device could be opened. Connect a microphone, or check that the sound server is running, "
+           "then choose the input in Preferences.")};
+}
+
+Notice AppNotices::deviceGoneAtStart(const QString& device)
+{
+    return {tr("Recording could not start"),
+        tr("The input device %1 is no longer available. Choose another input in Preferences.")
+            .arg(device.isEmpty() ? tr("in use") : quoted(device))};
+}
+
+Notice AppNotices::fileNotCreated(const QString& path, OSStatus status)
+{
+    return {tr("Recording could not start"),
+        tr("TrayTape could not create the file %1 (%2). Choose another folder in Preferences.")
+            .arg(QDir::toNativeSeparators(path), reasonFor(status))};
+}
+
+Notice AppNotices::deviceLost(const QString& device, const QString& file)
+{
+    return {tr("Recording stopped"),
+        tr("The input device %1 is no longer available. The recording up to that moment is saved as %2.")
+            .arg(device.isEmpty() ? tr("in use") : quoted(device), file)};
+}
+
+Notice AppNotices::writeFailed(const QString& file, OSStatus status)
+{
+    return {tr("Recording stopped"),
+        tr("TrayTape could not write to %1 (%2). What was recorded before is kept.").arg(file, reasonFor(status))};
+}
+
+Notice AppNotices::recordingIncomplete(const QString& path)
+{
+    return {tr("Recording incomplete"),
+        tr("TrayTape could not finish writing %1; the end of the recording may be missing.")
+            .arg(QDir::toNativeSeparators(path))};
+}
+
+Notice AppNotices::audioLost(double seconds)
+{
+    // A loss of a few frames still deserves a figure the user can see.
+    return {tr("Audio lost"), tr("%1 s of audio were lost").arg(std::max(seconds, 0.1), 0, 'f', 1)};
+}
+
+Notice AppNotices::silence(bool muted, const QString& device)
+{
+    if (muted)
+        return {tr("Input muted"), tr("%1 is muted: the recording will be silent").arg(quoted(device))};
+    return {tr("Recording silence"), tr("TrayTape is recording silence from %1").arg(quoted(device))};
+}
+
+Notice AppNotices::saveFolderMissing(const QString& folder)
+{
+    return {tr("Save folder not found"),
+        tr("The folder %1 no longer exists. New recordings go to %2 until you choose another folder in "
+           "Preferences.")
+            .arg(QDir::toNativeSeparators(folder),
+                QDir::toNativeSeparators(ConfigAudioWndController::defaultSaveAudioPath()))};
+}
