@@ -5,12 +5,12 @@
 
 #include "platform/DriftMixer.h"
 #include "platform/PropertyData.h"
+#include "platform/pulse/PulseDefaultSourceFollower.h"
 #include "platform/pulse/PulseOutputFollower.h"
 #include "platform/pulse/PulseRegistry.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <vector>
 
 using pulse::DeviceInfo;
@@ -48,16 +48,13 @@ double seconds(pa_usec_t usec)
 // a vanished source does; a mixed input goes on alone.
 //
 // Told to follow the default input, the unit records from whatever source is
-// the server's default: when the default changes, it opens a stream of the
-// same format on the new one, on the loop thread, and once that one runs it
-// hands out what is left of the old stream and ends it, so the call-backs
-// go on without a break. A server-side move would be less work, but a
-// session manager may leave a moved capture where it was (PipeWire keeps a
-// capture of a sink's monitor on the monitor it was opened on).
-class PulseCaptureUnit final : public AudioUnit, private pulse::ServerEventWatcher {
+// the server's default, taking over the streams its default follower opens
+// on each new default (see PulseDefaultSourceFollower.h).
+class PulseCaptureUnit final : public AudioUnit, private pulse::DefaultSourceCapture {
 public:
     explicit PulseCaptureUnit(std::shared_ptr<PulseConnection> connection)
-        : connection_(std::move(connection)), follower_(*connection_), systemFollower_(*connection_)
+        : connection_(std::move(connection)), follower_(*connection_), systemFollower_(*connection_),
+          defaultFollower_(*connection_, *this)
     { }
 
     ~PulseCaptureUnit() override { stop(); }
@@ -296,12 +293,10 @@ public:
         pa_stream_set_state_callback(stream.get(), &PulseCaptureUnit::onState, this);
         pa_stream_set_read_callback(stream.get(), &PulseCaptureUnit::onRead, this);
 
-        pa_buffer_attr& attr = attr_;
+        pa_buffer_attr attr;
         attr.maxlength = std::uint32_t(-1);
         attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
         attr.fragsize = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleSpec));
-        sampleSpec_ = sampleSpec;
-        map_ = map;
         // A vanished source must end the capture, never move it to another
         // device: the recording would go on from the wrong input unnoticed.
         // Only the computer's sound moves, and only by the follower's hand,
@@ -323,7 +318,8 @@ public:
         captureAtFullLevel(pa_stream_get_index(stream.get()), sampleSpec.channels);
         stream_ = std::move(stream);
         started_ = true;
-        followDefault();
+        if (followsDefault_)
+            defaultFollower_.follow(sampleSpec, map, attr);
         return noErr;
     }
 
@@ -336,7 +332,7 @@ public:
         pulse::MainloopLock lock(connection_->loop());
         stopping_ = true;
         stopSystemAudio();
-        stopFollowingDefault();
+        defaultFollower_.stop();
         stream_.reset();  // detaches the call-backs before it disconnects
         started_ = false;
         running_.store(false, std::memory_order_release);
@@ -438,84 +434,18 @@ private:
         }
     }
 
-    // Lock held, main thread, with the stream ready: listens for changes of
-    // the default, and asks for it once, since it may have changed between
-    // the choice of the source and the stream's start.
-    void followDefault()
-    {
-        if (!followsDefault_)
-            return;
-        if (!connection_->watch(this))
-            return;
-        followingDefault_ = true;
-        askDefaultSource(connection_->context());
-    }
-
-    // Lock held, main thread.
-    void stopFollowingDefault()
-    {
-        followingDefault_ = false;
-        next_.reset();
-        connection_->unwatch(this);
-        if (defaultQuery_ && pa_operation_get_state(defaultQuery_.get()) == PA_OPERATION_RUNNING)
-            pa_operation_cancel(defaultQuery_.get());  // its call-back points at this unit
-        defaultQuery_.reset();
-    }
-
-    // Loop thread: only the answer to the latest question counts, as it was asked after the latest change.
-    void askDefaultSource(pa_context* context)
-    {
-        if (defaultQuery_ && pa_operation_get_state(defaultQuery_.get()) == PA_OPERATION_RUNNING)
-            pa_operation_cancel(defaultQuery_.get());
-        defaultQuery_.reset(pa_context_get_server_info(context, &PulseCaptureUnit::onServerInfo, this));
-    }
-
-    // Loop thread: a stream on the default source, unless the capture reads from it already.
-    static void onServerInfo(pa_context* context, const pa_server_info* info, void* u)
-    {
-        auto* self = static_cast<PulseCaptureUnit*>(u);
-        if (!self->followingDefault_)
-            return;
-        const char* wanted = info ? info->default_source_name : nullptr;
-        const char* current = pa_stream_get_device_name(self->stream_.get());
-        if (wanted && *wanted && !(current && std::strcmp(current, wanted) == 0))
-            self->openNext(context, wanted);
-    }
-
-    // Loop thread: only requests to libpulse, as the loopback's watch makes.
-    // A stream still connecting to an earlier default gives way.
-    void openNext(pa_context* context, const char* source)
-    {
-        next_.reset(pa_stream_new(context, "TrayTape capture", &sampleSpec_, &map_));
-        if (!next_)
-            return;
-        pa_stream_set_state_callback(next_.get(), &PulseCaptureUnit::onNextState, this);
-        const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY);
-        if (pa_stream_connect_record(next_.get(), source, &attr_, flags) < 0)
-            next_.reset();
-    }
+    // Loop thread.
+    const pa_stream* currentStream() const override { return stream_.get(); }
 
     // Loop thread: the new stream runs, so the old one's last data goes out and the old one ends.
-    static void onNextState(pa_stream* stream, void* u)
+    void takeOver(pulse::Stream next) override
     {
-        auto* self = static_cast<PulseCaptureUnit*>(u);
-        const pa_stream_state_t state = pa_stream_get_state(stream);
-        if (state == PA_STREAM_READY) {
-            onRead(self->stream_.get(), 0, self);
-            self->stream_ = std::move(self->next_);
-            pa_stream_set_state_callback(stream, &PulseCaptureUnit::onState, self);
-            pa_stream_set_read_callback(stream, &PulseCaptureUnit::onRead, self);
-            onRead(stream, 0, self);
-        } else if (!PA_STREAM_IS_GOOD(state)) {
-            self->next_.reset();  // the old stream goes on
-        }
-    }
-
-    // Loop thread: a change of the server may be one of its default source.
-    void onServerEvent(pa_context* context, pa_subscription_event_type_t event, std::uint32_t) override
-    {
-        if (followingDefault_ && (event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER)
-            askDefaultSource(context);
+        pa_stream* stream = next.get();
+        onRead(stream_.get(), 0, this);
+        stream_ = std::move(next);
+        pa_stream_set_state_callback(stream, &PulseCaptureUnit::onState, this);
+        pa_stream_set_read_callback(stream, &PulseCaptureUnit::onRead, this);
+        onRead(stream, 0, this);
     }
 
     // Loop thread.
@@ -629,15 +559,8 @@ private:
     PulseOutputFollower systemFollower_;  // the mixed-in stream
     pulse::Stream systemStream_;
     DriftMixer mixer_;
-    // Following the default input: set on the main thread before the unit
-    // starts; the rest belongs to the loop thread once the stream runs.
-    bool followsDefault_ = false;
-    bool followingDefault_ = false;
-    pulse::Operation defaultQuery_;  // cancelled under the lock by stop()
-    pulse::Stream next_;             // a stream on the new default until it runs; ended by stop()
-    pa_sample_spec sampleSpec_{};    // of every stream of a start, written before the first
-    pa_channel_map map_{};
-    pa_buffer_attr attr_{};
+    bool followsDefault_ = false;  // main thread, set before the unit starts
+    PulseDefaultSourceFollower defaultFollower_;  // started with the stream, stopped before it ends
     // Written by the loop thread, polled by the main thread.
     std::atomic<bool> running_{false};
 };
