@@ -70,7 +70,7 @@ std::optional<FileIdentity> identify(const std::string& path)
 
 std::string folder()
 {
-    // The base directory specification: a relative value is to be ignored.
+    // XDG's rule for its folders: a relative value is to be ignored.
     const char* cache = std::getenv("XDG_CACHE_HOME");
     if (cache && cache[0] == '/')
         return std::string(cache) + "/traytape";

@@ -4,9 +4,9 @@
 
 // It asks for the default once, since that may have changed between the
 // choice of the source and the stream's start.
-void PulseDefaultSourceFollower::follow(const pa_sample_spec& spec, const pa_channel_map& map, const pa_buffer_attr& attr)
+void PulseDefaultSourceFollower::follow(const pa_sample_spec& format, const pa_channel_map& map, const pa_buffer_attr& attr)
 {
-    sampleSpec_ = spec;
+    sampleSpec_ = format;
     map_ = map;
     attr_ = attr;
     if (!connection_.watch(this))

@@ -40,8 +40,8 @@ public:
     PulseDefaultSourceFollower& operator=(const PulseDefaultSourceFollower&) = delete;
 
     // Lock held, with the capture's stream ready: every stream on a new
-    // default is made with this spec, map and buffer.
-    void follow(const pa_sample_spec& spec, const pa_channel_map& map, const pa_buffer_attr& attr);
+    // default is made with this format, map and buffer.
+    void follow(const pa_sample_spec& format, const pa_channel_map& map, const pa_buffer_attr& attr);
     // Lock held: no call-back of this follower runs after it returns.
     void stop();
 
