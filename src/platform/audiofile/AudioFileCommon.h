@@ -18,8 +18,6 @@ OSStatus statusFromAv(int err);
 // A writer failure is always reported as the disk failing, whatever errno
 // said, because that is what the user can act on.
 OSStatus writeFailure(OSStatus s);
-// Why a file could not be made, in a few words ("permission denied").
-std::string reasonFor(OSStatus s);
 // Writes all `size` bytes at the descriptor's position, through short writes
 // and interruptions; `written` counts what reached the file even on failure.
 OSStatus writeAll(int fd, const std::uint8_t* p, std::size_t size, std::uint64_t& written);

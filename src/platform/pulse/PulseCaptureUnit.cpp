@@ -129,24 +129,10 @@ public:
             outputFormat_ = f;
             return noErr;
         }
-        case kAudioOutputUnitProperty_MixSystemAudio: {
-            std::uint32_t on = 0;
-            if (OSStatus s = readPropertyValue(data, size, on))
-                return s;
-            if (initialized_)
-                return kAudioUnitErr_CannotDoInCurrentContext;
-            mixSystemAudio_ = on != 0;
-            return noErr;
-        }
-        case kAudioOutputUnitProperty_FollowsDefaultInput: {
-            std::uint32_t on = 0;
-            if (OSStatus s = readPropertyValue(data, size, on))
-                return s;
-            if (initialized_)
-                return kAudioUnitErr_CannotDoInCurrentContext;
-            followsDefault_ = on != 0;
-            return noErr;
-        }
+        case kAudioOutputUnitProperty_MixSystemAudio:
+            return setSwitch(data, size, mixSystemAudio_);
+        case kAudioOutputUnitProperty_FollowsDefaultInput:
+            return setSwitch(data, size, followsDefault_);
         case kAudioUnitProperty_MaximumFramesPerSlice: {
             std::uint32_t frames = 0;
             if (OSStatus s = readPropertyValue(data, size, frames))
@@ -363,6 +349,18 @@ public:
     }
 
 private:
+    // A 32-bit on/off property, which like the stream's set-up may change only before initialisation.
+    OSStatus setSwitch(const void* data, std::uint32_t size, bool& to)
+    {
+        std::uint32_t on = 0;
+        if (OSStatus s = readPropertyValue(data, size, on))
+            return s;
+        if (initialized_)
+            return kAudioUnitErr_CannotDoInCurrentContext;
+        to = on != 0;
+        return noErr;
+    }
+
     // Lock held, main thread. The full level is our own record stream's:
     // the source's volume and mute are the user's, shared by every program
     // (a microphone muted for a call stays muted). The server may have
@@ -383,9 +381,9 @@ private:
 
     // Lock held, main thread: a stream on the default output's monitor, in
     // the input's format, feeding the mixer; null when none could be made.
-    pulse::Stream connectSystemStream(const std::string& monitor, const pa_sample_spec& spec, const pa_channel_map& map)
+    pulse::Stream connectSystemStream(const std::string& monitor, const pa_sample_spec& format, const pa_channel_map& map)
     {
-        pulse::Stream stream(pa_stream_new(connection_->context(), "TrayTape system audio", &spec, &map));
+        pulse::Stream stream(pa_stream_new(connection_->context(), "TrayTape system audio", &format, &map));
         if (!stream)
             return nullptr;
         pa_stream_set_state_callback(stream.get(), &PulseCaptureUnit::onSystemState, this);
@@ -393,7 +391,7 @@ private:
         pa_buffer_attr attr;
         attr.maxlength = std::uint32_t(-1);
         attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
-        attr.fragsize = std::uint32_t(pa_usec_to_bytes(kSystemFragmentUsec, &spec));
+        attr.fragsize = std::uint32_t(pa_usec_to_bytes(kSystemFragmentUsec, &format));
         if (pa_stream_connect_record(stream.get(), monitor.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
             return nullptr;
         connection_->waitFor([&] { return pa_stream_get_state(stream.get()) != PA_STREAM_CREATING; }, kQueryTimeout);
