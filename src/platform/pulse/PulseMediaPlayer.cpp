@@ -69,7 +69,10 @@ public:
         settle();
         if (live_.playing || atEnd_ || !streamGood())
             return;
-        if (audibleFrame() >= end_) {  // sought to the very end
+        // Sought to the very end. Right after a seek's flush the stream's
+        // latency may still count what was dropped, so the audible frame can
+        // lag behind the segment's start; playing resumes there, never earlier.
+        if (std::max(audibleFrame(), live_.segmentStart) >= end_) {
             atEnd_ = true;
             return;
         }
