@@ -27,6 +27,7 @@ OSStatus MonitorCapture::open(AudioObjectID device)
         return -1;
     if (OSStatus s = AudioComponentInstanceNew(component, &unit))
         return s;
+    rendering_ = unit.get();
     const std::uint32_t one = 1, zero = 0;
     const AURenderCallbackStruct cb{&MonitorCapture::proc, this};
     std::uint32_t size = sizeof deviceFormat;
@@ -91,7 +92,7 @@ OSStatus MonitorCapture::proc(void* ref, AudioUnitRenderActionFlags* flags, cons
         list.mNumberBuffers = std::uint32_t(self->channels_.size());
         for (std::uint32_t c = 0; c < list.mNumberBuffers; ++c)
             list.mBuffers[c] = {1, frames * 4, self->channels_[c].data() + at};
-        if (self->unit->render(flags, stamp, bus, frames, &list) == noErr)
+        if (self->rendering_->render(flags, stamp, bus, frames, &list) == noErr)
             self->frames_.store(at + frames, std::memory_order_release);
     }
     const int i = self->callbacks_.load(std::memory_order_relaxed);

@@ -19,6 +19,8 @@ AudioObjectID deviceByUid(const std::string& uid);
 class MonitorCapture {
 public:
     explicit MonitorCapture(std::size_t capacityFrames) : capacity_(capacityFrames) { }
+    // The unit goes before the storage its call-back fills, even when a test stops early.
+    ~MonitorCapture() { unit.reset(); }
 
     // The set-up sequence of a capture device; the first failing status, or noErr.
     OSStatus open(AudioObjectID device);
@@ -38,6 +40,9 @@ private:
     static OSStatus proc(void* ref, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* stamp, std::uint32_t bus,
         std::uint32_t frames, AudioBufferList*);
 
+    // What the call-back renders from: `unit` itself reads null while a
+    // disposal waits to stop the call-backs, which may still run meanwhile.
+    AudioUnit* rendering_ = nullptr;
     std::size_t capacity_;
     std::vector<std::vector<float>> channels_;
     std::vector<std::uint32_t> sizes_ = std::vector<std::uint32_t>(4096);
