@@ -13,6 +13,7 @@
 #include "platform/ui/SingleInstance.h"
 #include "support/DecodedFile.h"
 #include "support/GatedFile.h"
+#include "support/MonitorCapture.h"
 #include "support/PulseServer.h"
 
 #include <QCheckBox>
@@ -34,7 +35,9 @@
 #include <QToolButton>
 
 #include <csignal>
+#include <limits>
 #include <malloc.h>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -830,6 +833,19 @@ TEST_F(AppOnServer, TheDeviceListFollowsTheServerAndDefaultInputFollowsItsDefaul
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLength() >= 1.0; }, 5000));
     ASSERT_TRUE(entryNamed(config, "Plugged Mic") > 0 && recorder.device()->followsDefault());
     EXPECT_EQ(config.popAudioDevices()->currentIndex(), 0) << "the list shows what is recorded from";
+    // Another stream of ours was once turned down and muted in a mixer: the
+    // server gives both to the stream opened on the new default (PulseAudio
+    // with this module, PipeWire's session manager by itself).
+    server_.pactl({"load-module", "module-stream-restore"});
+    {
+        testsupport::MonitorCapture other(48000);
+        ASSERT_EQ(other.open(testsupport::deviceByUid("second.monitor")), noErr);
+        std::string newest;
+        for (std::istringstream outputs(server_.pactl({"list", "short", "source-outputs"}).output); outputs >> newest;)
+            outputs.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        ASSERT_TRUE(server_.pactl({"set-source-output-volume", newest, "30%"}).ok());
+        ASSERT_TRUE(server_.pactl({"set-source-output-mute", newest, "1"}).ok());
+    }
     ASSERT_TRUE(server_.setDefaultSource("second.monitor"));
     const double switched = recorder.audioLength();  // the server names the new default by now
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLength() >= switched + 1.0; }, 5000));

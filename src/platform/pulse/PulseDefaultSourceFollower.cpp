@@ -48,8 +48,22 @@ void PulseDefaultSourceFollower::onServerInfo(pa_context* context, const pa_serv
         return;
     const char* wanted = info ? info->default_source_name : nullptr;
     const char* current = pa_stream_get_device_name(self->capture_.currentStream());
-    if (wanted && *wanted && !(current && std::strcmp(current, wanted) == 0))
-        self->openNext(context, wanted);
+    if (!wanted || !*wanted)
+        return;
+    if (current && std::strcmp(current, wanted) == 0)
+        self->next_.reset();  // back to where it reads: a stream on the way is not wanted
+    else
+        self->query_.reset(pa_context_get_source_info_by_name(context, wanted, &onSourceInfo, self));
+}
+
+// Whether the new default has flat volumes decides how its stream is brought to full level.
+void PulseDefaultSourceFollower::onSourceInfo(pa_context* context, const pa_source_info* info, int eol, void* u)
+{
+    auto* self = static_cast<PulseDefaultSourceFollower*>(u);
+    if (eol != 0 || !info || !info->name || !self->following_)
+        return;
+    self->flatVolume_ = (info->flags & PA_SOURCE_FLAT_VOLUME) != 0;
+    self->openNext(context, info->name);
 }
 
 // Only requests to libpulse, as the loopback's watch makes. A stream still
@@ -65,12 +79,35 @@ void PulseDefaultSourceFollower::openNext(pa_context* context, const char* sourc
         next_.reset();
 }
 
+// The server may restore a lower volume or a mute for a new stream of ours:
+// the stream is set to full level, as the capture's first one was, before
+// it is taken over. The server answers in order, so the mute's answer comes
+// after the volume is set.
 void PulseDefaultSourceFollower::onNextState(pa_stream* stream, void* u)
 {
     auto* self = static_cast<PulseDefaultSourceFollower*>(u);
     const pa_stream_state_t state = pa_stream_get_state(stream);
-    if (state == PA_STREAM_READY)
-        self->capture_.takeOver(std::move(self->next_));
-    else if (!PA_STREAM_IS_GOOD(state))
+    if (state == PA_STREAM_READY) {
+        pa_context* context = pa_stream_get_context(stream);
+        const std::uint32_t index = pa_stream_get_index(stream);
+        if (!self->flatVolume_) {
+            pa_cvolume full;
+            pa_cvolume_set(&full, self->sampleSpec_.channels, PA_VOLUME_NORM);
+            if (pa_operation* volume = pa_context_set_source_output_volume(context, index, &full, nullptr, nullptr))
+                pa_operation_unref(volume);
+        }
+        self->query_.reset(pa_context_set_source_output_mute(context, index, 0, &onFullLevel, self));
+        if (!self->query_)
+            onFullLevel(context, 0, self);
+    } else if (!PA_STREAM_IS_GOOD(state)) {
         self->next_.reset();  // the old stream goes on
+    }
+}
+
+// Success or not, the capture goes on from the new default: at whatever level the server gives.
+void PulseDefaultSourceFollower::onFullLevel(pa_context*, int, void* u)
+{
+    auto* self = static_cast<PulseDefaultSourceFollower*>(u);
+    if (self->next_ && pa_stream_get_state(self->next_.get()) == PA_STREAM_READY)
+        self->capture_.takeOver(std::move(self->next_));
 }

@@ -49,14 +49,17 @@ private:
     void onServerEvent(pa_context* context, pa_subscription_event_type_t event, std::uint32_t index) override;
     void askDefaultSource(pa_context* context);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* u);
+    static void onSourceInfo(pa_context* context, const pa_source_info* info, int eol, void* u);
     void openNext(pa_context* context, const char* source);
     static void onNextState(pa_stream* stream, void* u);
+    static void onFullLevel(pa_context* context, int success, void* u);
 
     PulseConnection& connection_;           // not owned; outlives the follower
     pulse::DefaultSourceCapture& capture_;  // owns the follower
     // Written under the lock by the main thread, then the loop thread's.
     bool following_ = false;
-    pulse::Operation query_;       // cancelled under the lock by stop()
+    pulse::Operation query_;       // the step under way; cancelled under the lock by stop()
+    bool flatVolume_ = false;      // of the new default: its streams' volume is its own
     pulse::Stream next_;           // a stream on the new default until it runs; ended by stop()
     pa_sample_spec sampleSpec_{};  // of every stream of a capture, written before the first
     pa_channel_map map_{};
