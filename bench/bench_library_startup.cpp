@@ -1,7 +1,8 @@
 // The tray application with a stored library of 0, 1,000 or 100,000
 // recordings (every file present, so each is listed): start-up up to its
 // tray icons, opening the library window and scrolling it from end to end,
-// and quitting with the window open. The differences between the sizes are
+// quitting with the window open, and adding one recording with the window
+// open (its item stored at once). The differences between the sizes are
 // what a large library adds. Each phase reports the process's resident
 // memory after it (rss_MB) and its peak so far (peak_MB); run one size per
 // process for a peak of that size alone:
@@ -80,10 +81,17 @@ void storeLibrary(int count)
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
+// The library window of the application last started; not owned.
+AudioLibraryWnd* library = nullptr;
+
 std::unique_ptr<AppDelegate> startUp()
 {
     auto app = std::make_unique<AppDelegate>();
-    app->setAudioLibraryFactory([] { return std::make_unique<AudioLibraryWnd>(); });
+    app->setAudioLibraryFactory([] {
+        auto made = std::make_unique<AudioLibraryWnd>();
+        library = made.get();
+        return made;
+    });
     app->applicationWillFinishLaunching();
     app->applicationDidFinishLaunching();
     return app;
@@ -181,6 +189,30 @@ void QuitWithLibraryOpen(benchmark::State& state)
     state.counters["items"] = items;
 }
 
+// A finished recording added with the window open: measured, listed, chosen and stored.
+void AddOneRecording(benchmark::State& state)
+{
+    const int items = int(state.range(0));
+    const QString added = scratch().filePath(QStringLiteral("Music/added.m4a"));
+    for (auto _ : state) {
+        state.PauseTiming();
+        storeLibrary(items);
+        auto app = startUp();
+        openAndScroll(*app);
+        QFile file(added);
+        file.open(QIODevice::WriteOnly);
+        file.write("x");
+        file.close();
+        state.ResumeTiming();
+        library->addAudioItemFromPath(added);
+        QCoreApplication::processEvents();
+        state.PauseTiming();
+        reportMemory(state, items);
+        quit(app);
+        state.ResumeTiming();
+    }
+}
+
 void sizes(benchmark::internal::Benchmark* b)
 {
     b->Arg(0)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -188,6 +220,7 @@ void sizes(benchmark::internal::Benchmark* b)
 BENCHMARK(StartUpToTrayIcons)->Apply(sizes);
 BENCHMARK(OpenAndScrollLibrary)->Apply(sizes);
 BENCHMARK(QuitWithLibraryOpen)->Apply(sizes);
+BENCHMARK(AddOneRecording)->Apply(sizes);
 
 }  // namespace
 
@@ -195,6 +228,7 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("XDG_CONFIG_HOME", scratch().path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", scratch().path().toLocal8Bit());
     QApplication app(argc, argv);
     // The offscreen platform has no tray; Qt says so once per icon.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.core.qobject.connect=false"));
