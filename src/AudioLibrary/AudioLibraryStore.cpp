@@ -257,10 +257,8 @@ AudioLibraryStore::ListFile AudioLibraryStore::readFile()
         take(text);
     if (!wrongFormat.isEmpty())
         return unreadable(wrongFormat);
-    if (skipped > 0) {
+    if (skipped > 0)
         qWarning("%s: %d lines that name no recording are left out", qPrintable(path_), skipped);
-        changed_ = true;
-    }
     return ListFile::Read;
 }
 

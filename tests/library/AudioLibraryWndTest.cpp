@@ -274,6 +274,14 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropAndDeletionIsSto
     EXPECT_EQ(player(), nullptr);
     EXPECT_TRUE(QFileInfo::exists(a)) << "the file stays";
     EXPECT_EQ(paths(storedList()), QStringList({a, n, away}) + added);
+    // What was handed to the writer is on the disk before the store goes.
+    {
+        AudioLibraryStore store;
+        store.load();
+        store.add(a);
+        store.write();
+    }
+    EXPECT_EQ(storedList().size(), 11);
     ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("unmounted")));
     file(QStringLiteral("unmounted/away.wav"), 2);
     EXPECT_EQ(A::row(open(400), 2)->audioPath(), away) << "shown again at the next start";
@@ -326,8 +334,8 @@ TEST_F(LibraryTest, TheListFileHoldsAnyPathAndLeavesOutLinesThatNameNoRecording)
     const QByteArray alien = "file:///music/%FF%FEx.wav 3";
     QFile list(AudioLibraryStore::listPath());
     ASSERT_TRUE(list.open(QIODevice::Append));
-    list.write("garbage\nfile://relative.wav 1\nfile:///x%G0.wav 1\n" + QUrl::fromLocalFile(n).toEncoded() + " 2x\n"
-        + alien + "\n" + QUrl::fromLocalFile(odd[0]).toEncoded().chopped(6));
+    list.write("garbage\nfile://relative/a.wav 1\nfile:///gone%G0/a.wav 1\n" + QUrl::fromLocalFile(n).toEncoded()
+        + " 2x\n" + alien + "\n" + QUrl::fromLocalFile(odd[0]).toEncoded().chopped(6));
     list.close();
     library_.reset();
     open(0);
@@ -350,6 +358,7 @@ TEST_F(LibraryTest, AListThatCannotBeReadIsNeverReplacedAndOneThatCannotBeMovedS
     QFile(listFolder()).open(QIODevice::WriteOnly);
     store(QVariantList{item(a, 40)});
     QSignalSpy told(&open(0), &AudioLibraryWnd::userNotified);
+    EXPECT_EQ(paths(QSettings().value(SettingsKey::AudioItemData).toList()), QStringList{a});
     library_->addAudioItemFromPath(a);
     EXPECT_EQ(paths(QSettings().value(SettingsKey::AudioItemData).toList()), (QStringList{a, a}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return told.size() == 1; }, 5000));
@@ -372,6 +381,7 @@ TEST_F(LibraryTest, AListThatCannotBeReadIsNeverReplacedAndOneThatCannotBeMovedS
         ASSERT_TRUE(QTest::qWaitFor([&] { return heard.size() == 1; }, 5000));
         QCoreApplication::processEvents();
         EXPECT_EQ(heard.size(), 1);
+        EXPECT_TRUE(heard[0][1].toString().contains(QStringLiteral("cannot be read")));
         EXPECT_TRUE(later.isEmpty() ? QFileInfo(list.fileName()).isDir() : contents(list.fileName()) == later);
         library_.reset();
         QDir(listFolder()).removeRecursively();
