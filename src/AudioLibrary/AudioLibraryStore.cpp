@@ -223,7 +223,7 @@ AudioLibraryStore::ListFile AudioLibraryStore::readFile()
                 ++skipped;
         }
     };
-    // Line by line: a large list is never in memory twice.
+    // A chunk at a time, taken line by line: the file's text is never in memory whole.
     QByteArray text;
     bool overlong = false;
     char chunk[64 * 1024];
@@ -306,7 +306,8 @@ void AudioLibraryStore::collect(const QVariant& value, int depth)
     } else if (const QString path = pathFrom(value); !path.isEmpty()) {
         items_.append(QVariantMap{{kAudioPath, path}, {kAudioLength, measuredLength(path)}});
     } else if (value.isValid()) {
-        // Kept for dropMissing(), so that its drop is stored.
+        // A place for dropMissing() to drop, so that the drop is stored (not
+        // the value: bytes there would read as a hidden line of the file).
         items_.append(QVariant());
     }
 }
