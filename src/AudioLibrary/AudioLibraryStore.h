@@ -9,12 +9,14 @@
 // the path's bytes percent-encoded so that no space or line break is left in
 // it. Earlier versions kept it in the settings under "AudioItemData"; with no
 // file yet, that value is read (as far as it goes), written to the file, and
-// removed from the settings once the file is there.
+// removed from the settings once the file is there; a file that cannot be
+// made leaves the list in the settings, stored there as before.
 //
-// Main thread; the file is written on a writer thread of the store's own
-// (the whole list is serialized here, the disk is not waited for), and a
-// recovery completes its file on a thread of its own and is answered back
-// on the main thread. The library window owns the one store.
+// Main thread. The file's text is made and written on a writer thread of
+// the store's own, from a copy of the list, so that the main thread waits
+// for the disk only when it asks to (waitForWrites(), at quit). A recovery
+// completes its file on a thread of its own and is answered back on the
+// main thread. The library window owns the one store.
 #pragma once
 
 #include <QByteArrayView>
