@@ -1,13 +1,17 @@
 // The tray application with a stored library of 0, 1,000 or 100,000
 // recordings (every file present, so each is listed): start-up up to its
 // tray icons, opening the library window and scrolling it from end to end,
-// and quitting with the window open. The differences between the sizes are
+// quitting with the window open, and adding one recording with the window
+// open (its item stored at once). Then the first start after an upgrade,
+// which moves the list out of the settings into its own file. The differences between the sizes are
 // what a large library adds. Each phase reports the process's resident
 // memory after it (rss_MB) and its peak so far (peak_MB); run one size per
 // process for a peak of that size alone:
 //   bench_library_startup --benchmark_filter='/100000/'
-// Offscreen Qt platform, virtual sound backend, settings in a temporary folder.
+// Offscreen Qt platform, virtual sound backend, settings and the list file in
+// a temporary folder.
 #include "AppDelegate.h"
+#include "AudioLibrary/AudioLibraryStore.h"
 #include "AudioLibrary/AudioLibraryWnd.h"
 #include "Control/AppControl.h"
 #include "support/backends/VirtualAudio.h"
@@ -24,9 +28,11 @@
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <malloc.h>
 
+#include <chrono>
 #include <fstream>
 #include <string>
 
@@ -49,11 +55,13 @@ double statusMB(const std::string& field)
     return 0;
 }
 
-// A stored library of `count` items whose files exist (one tiny file each).
-void storeLibrary(int count)
+// A stored library of `count` items whose files exist (one tiny file each),
+// in the list file, or where earlier versions kept it.
+void storeLibrary(int count, bool inSettings = false)
 {
     QDir().mkpath(scratch().filePath(QStringLiteral("Music")));
     QVariantList items;
+    QByteArray list = "# TrayTape library 1\n";
     items.reserve(count);
     for (int i = 0; i < count; ++i) {
         const QString path
@@ -63,12 +71,23 @@ void storeLibrary(int count)
             file.open(QIODevice::WriteOnly);
             file.write("x");
         }
-        items.append(QVariantMap{{QStringLiteral("AudioPath"), path}, {QStringLiteral("AudioLength"), 61.5F}});
+        if (inSettings)
+            items.append(QVariantMap{{QStringLiteral("AudioPath"), path}, {QStringLiteral("AudioLength"), 61.5F}});
+        else
+            list += QUrl::fromLocalFile(path).toEncoded() + " 61.5\n";
     }
     QSettings().clear();
     AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppShowHelpWnd);
     AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppRecordingPanel);
-    AppControl::AppWriteKeyValue(items, SettingsKey::AudioItemData);
+    QFile::remove(AudioLibraryStore::listPath());
+    if (inSettings) {
+        AppControl::AppWriteKeyValue(items, SettingsKey::AudioItemData);
+    } else {
+        QFile file(AudioLibraryStore::listPath());
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        file.open(QIODevice::WriteOnly);
+        file.write(list);
+    }
     // As a new process finds it: Qt keeps a parsed settings file until the file changes.
     QFile settings(QSettings().fileName());
     settings.open(QIODevice::ReadWrite);
@@ -80,10 +99,17 @@ void storeLibrary(int count)
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
+// The library window of the application last started; not owned.
+AudioLibraryWnd* library = nullptr;
+
 std::unique_ptr<AppDelegate> startUp()
 {
     auto app = std::make_unique<AppDelegate>();
-    app->setAudioLibraryFactory([] { return std::make_unique<AudioLibraryWnd>(); });
+    app->setAudioLibraryFactory([] {
+        auto made = std::make_unique<AudioLibraryWnd>();
+        library = made.get();
+        return made;
+    });
     app->applicationWillFinishLaunching();
     app->applicationDidFinishLaunching();
     return app;
@@ -130,8 +156,9 @@ void reportMemory(benchmark::State& state, int items)
     state.counters["items"] = items;
     state.counters["rss_MB"] = statusMB("VmRSS");
     state.counters["peak_MB"] = statusMB("VmHWM");
-    // The list is kept in the settings file, which any stored change rewrites whole.
+    // Any stored change rewrites the settings file, or the list file, whole.
     state.counters["settings_MB"] = double(QFileInfo(QSettings().fileName()).size()) / (1024 * 1024);
+    state.counters["list_MB"] = double(QFileInfo(AudioLibraryStore::listPath()).size()) / (1024 * 1024);
 }
 
 void StartUpToTrayIcons(benchmark::State& state)
@@ -181,6 +208,54 @@ void QuitWithLibraryOpen(benchmark::State& state)
     state.counters["items"] = items;
 }
 
+// A finished recording added with the window open: measured, listed, chosen
+// and stored. The time is the main thread's; stored_ms adds the wait until
+// the list is on the disk (written on the store's own thread).
+void AddOneRecording(benchmark::State& state)
+{
+    const int items = int(state.range(0));
+    const QString added = scratch().filePath(QStringLiteral("Music/added.m4a"));
+    double storedMs = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        storeLibrary(items);
+        auto app = startUp();
+        openAndScroll(*app);
+        QFile file(added);
+        file.open(QIODevice::WriteOnly);
+        file.write("x");
+        file.close();
+        state.ResumeTiming();
+        const auto start = std::chrono::steady_clock::now();
+        library->addAudioItemFromPath(added);
+        QCoreApplication::processEvents();
+        state.PauseTiming();
+        library->writeData();
+        storedMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        reportMemory(state, items);
+        quit(app);
+        state.ResumeTiming();
+    }
+    state.counters["stored_ms"] = storedMs / double(state.iterations());
+}
+
+// Once after an upgrade: the list read from the settings, written to its
+// file, and removed from the settings.
+void StartUpMovingTheList(benchmark::State& state)
+{
+    const int items = int(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        storeLibrary(items, true);
+        state.ResumeTiming();
+        auto app = startUp();
+        state.PauseTiming();
+        reportMemory(state, items);
+        quit(app);
+        state.ResumeTiming();
+    }
+}
+
 void sizes(benchmark::internal::Benchmark* b)
 {
     b->Arg(0)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -188,6 +263,8 @@ void sizes(benchmark::internal::Benchmark* b)
 BENCHMARK(StartUpToTrayIcons)->Apply(sizes);
 BENCHMARK(OpenAndScrollLibrary)->Apply(sizes);
 BENCHMARK(QuitWithLibraryOpen)->Apply(sizes);
+BENCHMARK(AddOneRecording)->Apply(sizes);
+BENCHMARK(StartUpMovingTheList)->Apply(sizes);
 
 }  // namespace
 
@@ -195,6 +272,7 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("XDG_CONFIG_HOME", scratch().path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", scratch().path().toLocal8Bit());
     QApplication app(argc, argv);
     // The offscreen platform has no tray; Qt says so once per icon.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.core.qobject.connect=false"));

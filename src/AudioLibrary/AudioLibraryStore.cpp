@@ -1,8 +1,10 @@
 #include "AudioLibrary/AudioLibraryStore.h"
 
 #include "Control/AppControl.h"
+#include "platform/ExtAudioFile.h"
 #include "platform/InterruptedRecording.h"
 #include "platform/MediaPlayer.h"
+#include "platform/audiofile/SafeFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,9 +12,20 @@
 #include <QThread>
 #include <QUrl>
 
-#include <atomic>
-#include <memory>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <charconv>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include <cerrno>
 #include <cmath>
 
 namespace {
@@ -39,12 +52,93 @@ QString pathFrom(const QVariant& value)
     return QDir::isAbsolutePath(path) ? path : QString();
 }
 
+// The list file's first line; a later version of the format says so in it.
+constexpr QByteArrayView kHeader("# TrayTape library 1");
+constexpr QByteArrayView kHeaderStem("# TrayTape library ");
+constexpr QByteArrayView kScheme("file://");
+// Far longer than any item (a path has at most 4,096 bytes, three times as
+// many encoded): a longer line is no item, and is not kept in memory whole.
+constexpr qsizetype kLongestLine = 64 * 1024;
+
+bool isHex(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+int hexValue(char c)
+{
+    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+// Every byte but the unreserved ones and '/' as %XX: what is left has no
+// space, no line break and no byte of another encoding.
+void appendEncoded(QByteArray& out, const QByteArray& bytes)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '/' || u == '-'
+            || u == '.' || u == '_' || u == '~') {
+            out.append(c);
+        } else {
+            out.append('%');
+            out.append(kDigits[u >> 4]);
+            out.append(kDigits[u & 15]);
+        }
+    }
+}
+
+// The bytes a URL's path spells; nothing for a broken escape or a NUL, which no path holds.
+std::optional<QByteArray> decoded(QByteArrayView text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            bytes.append(text[i]);
+            continue;
+        }
+        if (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2]))
+            return std::nullopt;
+        bytes.append(char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+        i += 2;
+    }
+    if (bytes.contains('\0'))
+        return std::nullopt;
+    return bytes;
+}
+
 }  // namespace
+
+// Takes the newest list it is given and puts it in the list file, one at a
+// time; a list given meanwhile replaces the one it had not begun. The lists
+// are copies the main thread no longer changes (their items are shared
+// until it does).
+struct AudioLibraryStore::Writer {
+    struct List {
+        QVariantList items;
+        QList<Hidden> hidden;
+    };
+    std::mutex lock;
+    std::condition_variable changed;
+    std::optional<List> pending;
+    bool busy = false;
+    bool stop = false;
+    std::thread thread;
+};
 
 AudioLibraryStore::AudioLibraryStore(QObject* parent) : QObject(parent) { }
 
 AudioLibraryStore::~AudioLibraryStore()
 {
+    if (writer_) {
+        {
+            const std::lock_guard held(writer_->lock);
+            writer_->stop = true;
+        }
+        writer_->changed.notify_all();
+        writer_->thread.join();
+    }
     for (QThread* recovery : std::as_const(recoveries_)) {
         recovery->disconnect(this);
         recovery->wait();
@@ -52,11 +146,143 @@ AudioLibraryStore::~AudioLibraryStore()
     }
 }
 
+QString AudioLibraryStore::listPath()
+{
+    // XDG's rule for its folders: a relative value is to be ignored.
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (!data.startsWith(QLatin1Char('/')))
+        data = QDir::homePath() + QStringLiteral("/.local/share");
+    return data + QStringLiteral("/traytape/library");
+}
+
 void AudioLibraryStore::load()
 {
     items_.clear();
     hidden_.clear();
-    collect(AppControl::AppReadKeyValue(SettingsKey::AudioItemData, QVariant()), 0);
+    changed_ = false;
+    keeping_ = Keeping::File;
+    path_ = listPath();
+    const QVariant stored = AppControl::AppReadKeyValue(SettingsKey::AudioItemData, QVariant());
+    switch (readFile()) {
+    case ListFile::Unreadable:
+        keeping_ = Keeping::Nothing;
+        return;
+    case ListFile::Read:
+        if (stored.isValid())
+            QSettings().remove(SettingsKey::AudioItemData);
+        return;
+    case ListFile::Missing:
+        break;
+    }
+    if (!stored.isValid())
+        return;
+    collect(stored, 0);
+    // The settings' value goes only once the file holds everything it did.
+    const QByteArray text = serialized(items_, hidden_);
+    QDir().mkpath(QFileInfo(path_).absolutePath());
+    const OSStatus status = audiofile::writeWholeFile(QFile::encodeName(path_).toStdString(), text.data(), text.size());
+    if (status == noErr) {
+        QSettings().remove(SettingsKey::AudioItemData);
+        return;
+    }
+    keeping_ = Keeping::Settings;
+    fail(tr("The library list could not be moved to %1 (%2); it stays in the settings.")
+             .arg(path_, QString::fromStdString(audiofile::reasonFor(status))));
+}
+
+AudioLibraryStore::ListFile AudioLibraryStore::readFile()
+{
+    const auto unreadable = [this](const QString& why) {
+        fail(tr("The library list %1 cannot be read (%2); recordings added now are listed until TrayTape quits.")
+                 .arg(path_, why));
+        return ListFile::Unreadable;
+    };
+    // Not blocking: a FIFO in its place is refused below, not waited on.
+    const int fd = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR))
+        return ListFile::Missing;
+    if (fd < 0)
+        return unreadable(qt_error_string(errno));
+    struct stat st { };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return unreadable(tr("not a regular file"));
+    }
+    bool first = true;
+    QString wrongFormat;
+    int skipped = 0;
+    const auto take = [&](QByteArrayView line) {
+        if (std::exchange(first, false) && line != kHeader) {
+            wrongFormat = line.startsWith(kHeaderStem) ? tr("written by a later version of TrayTape")
+                                                       : tr("not a library list");
+        } else if (!line.isEmpty() && !line.startsWith('#')) {
+            const QVariant entry = entryFrom(line);
+            if (entry.isValid())
+                items_.append(entry);
+            else
+                ++skipped;
+        }
+    };
+    // A chunk at a time, taken line by line: the file's text is never in memory whole.
+    QByteArray text;
+    bool overlong = false;
+    char chunk[64 * 1024];
+    int error = 0;
+    while (wrongFormat.isEmpty()) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : 0;
+            break;
+        }
+        text.append(chunk, n);
+        qsizetype start = 0;
+        for (qsizetype end = text.indexOf('\n'); end >= 0 && wrongFormat.isEmpty(); end = text.indexOf('\n', start)) {
+            if (!std::exchange(overlong, false))
+                take(QByteArrayView(text).sliced(start, end - start));
+            start = end + 1;
+        }
+        text.remove(0, start);
+        if (text.size() > kLongestLine) {
+            skipped += overlong ? 0 : 1;
+            overlong = true;
+            text.clear();
+        }
+    }
+    ::close(fd);
+    if (error != 0)
+        return unreadable(qt_error_string(error));
+    if (wrongFormat.isEmpty() && !overlong && !text.isEmpty())
+        take(text);
+    if (!wrongFormat.isEmpty())
+        return unreadable(wrongFormat);
+    if (skipped > 0)
+        qWarning("%s: %d lines that name no recording are left out", qPrintable(path_), skipped);
+    return ListFile::Read;
+}
+
+QVariant AudioLibraryStore::entryFrom(QByteArrayView line)
+{
+    const qsizetype space = line.indexOf(' ');
+    const QByteArrayView url = space < 0 ? line : line.first(space);
+    if (!url.startsWith(kScheme))
+        return {};
+    const std::optional<QByteArray> bytes = decoded(url.sliced(kScheme.size()));
+    if (!bytes || !bytes->startsWith('/'))
+        return {};
+    const QString path = QFile::decodeName(*bytes);
+    // A name that is no text in the file system's encoding: Qt cannot open
+    // it, and its line is kept as it is, hidden.
+    if (QFile::encodeName(path) != *bytes)
+        return line.toByteArray();
+    // A length that does not read as one is measured again.
+    const QByteArrayView number = space < 0 ? QByteArrayView() : line.sliced(space + 1);
+    float length = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), length);
+    if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(length) || length < 0)
+        length = measuredLength(path);
+    return QVariantMap{{kAudioPath, path}, {kAudioLength, length}};
 }
 
 void AudioLibraryStore::collect(const QVariant& value, int depth)
@@ -80,8 +306,9 @@ void AudioLibraryStore::collect(const QVariant& value, int depth)
     } else if (const QString path = pathFrom(value); !path.isEmpty()) {
         items_.append(QVariantMap{{kAudioPath, path}, {kAudioLength, measuredLength(path)}});
     } else if (value.isValid()) {
-        // Kept for dropMissing(), so that its drop is stored.
-        items_.append(value);
+        // A place for dropMissing() to drop, so that the drop is stored (not
+        // the value: bytes there would read as a hidden line of the file).
+        items_.append(QVariant());
     }
 }
 
@@ -101,6 +328,11 @@ bool AudioLibraryStore::dropMissing()
             kept.append(entry);
             continue;
         }
+        // A line of the list file whose path Qt cannot name.
+        if (entry.typeId() == QMetaType::QByteArray) {
+            hidden_.append({kept.size(), entry});
+            continue;
+        }
         if (!path.isEmpty()) {
             const QString parent = QFileInfo(path).absolutePath();
             if (parent != folder) {
@@ -117,6 +349,7 @@ bool AudioLibraryStore::dropMissing()
         dropped = true;
     }
     items_ = std::move(kept);
+    changed_ = changed_ || dropped;
     return dropped;
 }
 
@@ -126,32 +359,129 @@ QVariantMap AudioLibraryStore::add(const QString& path)
     item.insert(kAudioPath, path);
     item.insert(kAudioLength, measuredLength(path));
     items_.append(item);
+    changed_ = true;
     return item;
 }
 
 void AudioLibraryStore::removeAt(qsizetype index)
 {
     items_.removeAt(index);
+    changed_ = true;
     for (Hidden& hidden : hidden_)
         hidden.before -= hidden.before > index ? 1 : 0;
 }
 
-void AudioLibraryStore::write() const
+QVariantList AudioLibraryStore::everything(const QVariantList& items, const QList<Hidden>& hidden)
 {
     QVariantList all;
-    all.reserve(items_.size() + hidden_.size());
+    all.reserve(items.size() + hidden.size());
     qsizetype next = 0;
-    for (const Hidden& hidden : hidden_) {
-        while (next < hidden.before)
-            all.append(items_[next++]);
-        all.append(hidden.entry);
+    for (const Hidden& one : hidden) {
+        while (next < one.before)
+            all.append(items[next++]);
+        all.append(one.entry);
     }
-    all.append(items_.mid(next));
+    all.append(items.mid(next));
+    return all;
+}
+
+QByteArray AudioLibraryStore::serialized(const QVariantList& items, const QList<Hidden>& hidden)
+{
+    QByteArray text;
+    text.reserve(kHeader.size() + 1 + (items.size() + hidden.size()) * 96);
+    text.append(kHeader).append('\n');
+    for (const QVariant& entry : everything(items, hidden)) {
+        if (entry.typeId() == QMetaType::QByteArray) {
+            text.append(entry.toByteArray()).append('\n');
+            continue;
+        }
+        const QString path = pathOf(entry);
+        if (path.isEmpty())
+            continue;
+        text.append(kScheme);
+        appendEncoded(text, QFile::encodeName(path));
+        char number[32];
+        const auto written = std::to_chars(number, number + sizeof number, lengthOf(entry.toMap()));
+        text.append(' ').append(number, written.ptr - number).append('\n');
+    }
+    return text;
+}
+
+void AudioLibraryStore::writeSettings() const
+{
+    const QVariantList all = everything(items_, hidden_);
     // The settings file would hold an empty list as an invalid value; no key is the same empty library.
     if (all.isEmpty())
         QSettings().remove(SettingsKey::AudioItemData);
     else
         AppControl::AppWriteKeyValue(all, SettingsKey::AudioItemData);
+}
+
+void AudioLibraryStore::write()
+{
+    if (!changed_ || keeping_ == Keeping::Nothing)
+        return;
+    changed_ = false;
+    if (keeping_ == Keeping::Settings) {
+        writeSettings();
+        return;
+    }
+    // Not even the text is made here: for 100,000 items that alone took the
+    // main thread 60 ms, and the 6.6 MB synced to the disk more again.
+    if (!writer_) {
+        writer_ = std::make_unique<Writer>();
+        writer_->thread = std::thread([this, writer = writer_.get(), path = path_] {
+            const std::string file = QFile::encodeName(path).toStdString();
+            const QString folder = QFileInfo(path).absolutePath();
+            std::unique_lock held(writer->lock);
+            for (;;) {
+                writer->changed.wait(held, [writer] { return writer->stop || writer->pending; });
+                if (!writer->pending)
+                    return;
+                const Writer::List next = *std::exchange(writer->pending, std::nullopt);
+                writer->busy = true;
+                held.unlock();
+                const QByteArray text = serialized(next.items, next.hidden);
+                QDir().mkpath(folder);
+                const OSStatus status = audiofile::writeWholeFile(file, text.data(), text.size());
+                if (status != noErr) {
+                    const QString why = tr("The library list could not be stored in %1 (%2).")
+                                            .arg(path, QString::fromStdString(audiofile::reasonFor(status)));
+                    // Said at once: at quit, the main thread hears of it no more.
+                    qWarning("%s", qPrintable(why));
+                    QMetaObject::invokeMethod(
+                        this, [this, why] { fail(why, true); }, Qt::QueuedConnection);
+                }
+                held.lock();
+                writer->busy = false;
+                writer->changed.notify_all();
+            }
+        });
+    }
+    {
+        const std::lock_guard held(writer_->lock);
+        writer_->pending = Writer::List{items_, hidden_};
+    }
+    writer_->changed.notify_all();
+}
+
+void AudioLibraryStore::waitForWrites()
+{
+    if (!writer_)
+        return;
+    std::unique_lock held(writer_->lock);
+    writer_->changed.wait(held, [this] { return !writer_->pending && !writer_->busy; });
+}
+
+void AudioLibraryStore::fail(const QString& why, bool said)
+{
+    if (!said)
+        qWarning("%s", qPrintable(why));
+    if (!problem_.isEmpty())
+        return;
+    problem_ = why;
+    QMetaObject::invokeMethod(
+        this, [this] { emit failed(); }, Qt::QueuedConnection);
 }
 
 void AudioLibraryStore::recover(

@@ -1,19 +1,32 @@
-// The library's list of recordings as it is kept in the settings under
-// "AudioItemData": an ordered list of items {"AudioPath", "AudioLength"},
-// read once, changed by adding, dropping, deleting and recovering, and
-// written back whole. No widgets: the window builds its rows from items(),
-// which leaves out the entries whose folder is gone (see dropMissing()).
+// The library's list of recordings: an ordered list of items {"AudioPath",
+// "AudioLength"}, read once, changed by adding, dropping, deleting and
+// recovering, and stored whole after each change. No widgets: the window
+// builds its rows from items(), which leaves out the entries whose folder is
+// gone (see dropMissing()).
 //
-// Main thread; a recovery completes its file on a thread of its own and is
-// answered back on the main thread. The library window owns the one store.
+// The list lives in a file of its own, listPath(): a first line naming the
+// format and its version, then one line per item, "<file URL> <seconds>",
+// the path's bytes percent-encoded so that no space or line break is left in
+// it. Earlier versions kept it in the settings under "AudioItemData"; with no
+// file yet, that value is read (as far as it goes), written to the file, and
+// removed from the settings once the file is there; a file that cannot be
+// made leaves the list in the settings, stored there as before.
+//
+// Main thread. The file's text is made and written on a writer thread of
+// the store's own, from a copy of the list, so that the main thread waits
+// for the disk only when it asks to (waitForWrites(), at quit). A recovery
+// completes its file on a thread of its own and is answered back on the
+// main thread. The library window owns the one store.
 #pragma once
 
+#include <QByteArrayView>
 #include <QList>
 #include <QObject>
 #include <QVariantList>
 #include <QVariantMap>
 
 #include <functional>
+#include <memory>
 
 class QThread;
 
@@ -22,12 +35,22 @@ class AudioLibraryStore : public QObject {
 
 public:
     explicit AudioLibraryStore(QObject* parent = nullptr);
-    // A completion still running is let finish: it rewrites its file.
+    // A completion still running is let finish: it rewrites its file. So is
+    // a write of the list.
     ~AudioLibraryStore() override;
 
-    // Reads the stored list as far as it goes: a list of items, one item, or
-    // paths (a list or a comma list; text, bytes or file URLs), nested or not.
-    // An entry that names no file stays for dropMissing() to drop.
+    // $XDG_DATA_HOME/traytape/library, else ~/.local/share/traytape/library.
+    static QString listPath();
+
+    // Reads the stored list as far as it goes. From the list file, a line
+    // that cannot be read is left out (and so not written back); a path Qt
+    // cannot name (bytes that are no text in the file system's encoding) is
+    // kept hidden, in its place. With no list file, the settings' value: a
+    // list of items, one item, or paths (a list or a comma list; text, bytes
+    // or file URLs), nested or not; an entry that names no file stays for
+    // dropMissing() to drop. A list file that is there but cannot be read is
+    // never replaced: the list then lives for this run only, and problem()
+    // says why.
     void load();
     // Drops the entries that name no existing file in a folder that is there,
     // each on its own (an equal entry further on is tested in its turn). True
@@ -38,7 +61,14 @@ public:
     // Appends a new item for the recording at `path`, its length measured.
     QVariantMap add(const QString& path);
     void removeAt(qsizetype index);
-    void write() const;
+    // Stores the list when it changed since it was last stored. The file is
+    // written on the writer thread; a later write() replaces one not yet begun.
+    void write();
+    // Returns once everything write() was given is on the disk, or failed.
+    void waitForWrites();
+    // The first reason this run the list could not be read or stored, in a
+    // sentence for the user; empty while there was none.
+    const QString& problem() const { return problem_; }
 
     // Completes the interrupted recording a recovery mark (recordingMark())
     // names, off the main thread; a file that is not that recording is left
@@ -52,17 +82,45 @@ public:
     // An item's length in seconds; 0 when it holds no finite number.
     static float lengthOf(const QVariantMap& item);
 
-private:
-    static float measuredLength(const QString& path);
-    // Appends the items `value` holds, `depth` lists deep.
-    void collect(const QVariant& value, int depth);
+signals:
+    // The first time in a run the list could not be read or stored (problem()
+    // says why). Sent from the event loop, also for a problem load() found.
+    void failed();
 
+private:
     struct Hidden {
-        qsizetype before;  // how many of items_ come before it
+        qsizetype before;  // how many of the items come before it
         QVariant entry;
     };
+    struct Writer;
+    enum class ListFile { Missing, Read, Unreadable };
+    enum class Keeping {
+        File,      // the list file
+        Settings,  // the settings' value, as earlier versions: the file could not be made
+        Nothing,   // a list file that cannot be read is there
+    };
+
+    static float measuredLength(const QString& path);
+    // A line of the list file: an item, the line itself when its path is one
+    // Qt cannot name, or nothing when it names no recording.
+    static QVariant entryFrom(QByteArrayView line);
+    // Appends the items `value` holds, `depth` lists deep.
+    void collect(const QVariant& value, int depth);
+    ListFile readFile();
+    // The items with the hidden entries in their places.
+    static QVariantList everything(const QVariantList& items, const QList<Hidden>& hidden);
+    // The list file's whole text.
+    static QByteArray serialized(const QVariantList& items, const QList<Hidden>& hidden);
+    void writeSettings() const;
+    // Remembers the first problem and has failed() sent; says it unless `said`.
+    void fail(const QString& why, bool said = false);
 
     QVariantList items_;
     QList<Hidden> hidden_;
     QList<QThread*> recoveries_;
+    QString path_;
+    Keeping keeping_ = Keeping::File;
+    bool changed_ = false;  // since the list was last stored
+    QString problem_;
+    std::unique_ptr<Writer> writer_;
 };

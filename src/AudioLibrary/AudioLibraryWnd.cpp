@@ -50,11 +50,14 @@ AudioLibraryWnd::AudioLibraryWnd(QObject* parent) : QObject(parent), exportTask_
     });
     connect(exportTask_.get(), &AudioExportTask::finished, this, [this] { exportFinished(); });
     connect(&preview_, &AudioPreview::changed, this, [this] { showPreview(); });
+    connect(&store_, &AudioLibraryStore::failed, this,
+        [this] { emit userNotified(tr("Library not stored"), store_.problem()); });
     store_.load();
 #ifdef __GLIBC__
-    // Reading a large stored list leaves tens of megabytes of the settings
-    // parser's freed buffers in the heap; they go back to the system rather
-    // than stay resident for the whole run.
+    // Reading a large stored list leaves freed buffers in the heap (tens of
+    // megabytes of the settings parser's when the list is moved out of the
+    // settings); they go back to the system rather than stay resident for
+    // the whole run.
     malloc_trim(0);
 #endif
 }
@@ -154,8 +157,8 @@ void AudioLibraryWnd::loadOldLibary()
 {
     // The drops are stored at once, not at the next close or quit. The rows
     // are made for what is in view when the list is laid out.
-    if (store_.dropMissing())
-        writeData();
+    store_.dropMissing();
+    store_.write();
 }
 
 void AudioLibraryWnd::addAudioItemFromPath(const QString& path)
@@ -164,7 +167,7 @@ void AudioLibraryWnd::addAudioItemFromPath(const QString& path)
     store_.add(path);
     chooseTheAudioItemAt(store_.items().size() - 1);
     // Stored at once, so a crash or a logout later in the run loses nothing.
-    writeData();
+    store_.write();
 }
 
 void AudioLibraryWnd::recoverAudioItemFromPath(const QString& mark, std::function<void()> finished)
@@ -174,7 +177,7 @@ void AudioLibraryWnd::recoverAudioItemFromPath(const QString& mark, std::functio
         mark,
         [this](const QVariantMap&) {
             flushAudioLibrary();
-            writeData();
+            store_.write();
         },
         std::move(finished));
 }
@@ -242,13 +245,15 @@ void AudioLibraryWnd::deleteChooseAudioItem()
     chooseTheAudioItemAt(-1);
     flushAudioLibrary();
     audioSourceNil();
-    writeData();
+    store_.write();
     deletedAt_ = index;
 }
 
 void AudioLibraryWnd::writeData()
 {
     store_.write();
+    // At quit and at a logout the list must be on the disk before the process ends.
+    store_.waitForWrites();
     if (window_ && window_->isVisible())
         rememberGeometry();
 }

@@ -172,6 +172,7 @@ protected:
         env_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env_.insert(QStringLiteral("HOME"), home_.path());
         env_.insert(QStringLiteral("XDG_CONFIG_HOME"), home_.path() + QStringLiteral("/.config"));
+        env_.insert(QStringLiteral("XDG_DATA_HOME"), home_.path() + QStringLiteral("/.local/share"));
         env_.insert(QStringLiteral("XDG_RUNTIME_DIR"), home_.path());
         env_.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
         env_.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address);
@@ -197,11 +198,11 @@ protected:
             return {-1, QStringLiteral("did not end")};
         return {client.exitCode(), QString::fromLocal8Bit(client.readAll()).trimmed()};
     }
+    // The items in the stored list: its lines but the first.
     int libraryItems() const
     {
-        const QSettings settings(
-            home_.path() + QStringLiteral("/.config/traytape/TrayTape.conf"), QSettings::IniFormat);
-        return int(settings.value("AudioItemData").toList().size());
+        QFile list(home_.path() + QStringLiteral("/.local/share/traytape/library"));
+        return list.open(QIODevice::ReadOnly) ? int(list.readAll().count('\n')) - 1 : 0;
     }
 
     // An item is "<bus name>/<object path>".

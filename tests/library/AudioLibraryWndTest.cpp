@@ -56,6 +56,7 @@ struct AudioLibraryWndTestAccess {
         return w.rows_ ? w.rows_->viewAt(index) : nullptr;
     }
     static qsizetype count(const AudioLibraryWnd& w) { return w.store_.items().size(); }
+    static void waitForWrites(AudioLibraryWnd& w) { w.store_.waitForWrites(); }
     static const AudioPreview& preview(const AudioLibraryWnd& w) { return w.preview_; }
     static MediaPlayer* player(const AudioLibraryWnd& w) { return w.preview_.player_.get(); }
     static QProgressBar* exportProgress(const AudioLibraryWnd& w) { return w.exportProgress_; }
@@ -72,11 +73,6 @@ namespace {
 QVariantMap item(const QString& path, float length)
 {
     return {{QStringLiteral("AudioPath"), path}, {QStringLiteral("AudioLength"), length}};
-}
-
-QVariantList storedList()
-{
-    return QSettings().value(SettingsKey::AudioItemData).toList();
 }
 
 QStringList paths(const QVariantList& items)
@@ -104,6 +100,7 @@ protected:
     void SetUp() override
     {
         QSettings().clear();
+        QDir(listFolder()).removeRecursively();
         output_ = VirtualMediaOutput::install();
         Workspace::setShared(&workspace_);
     }
@@ -113,6 +110,21 @@ protected:
         Workspace::setShared(nullptr);
         output_.reset();
         QSettings().clear();
+        QDir(listFolder()).removeRecursively();
+    }
+    static QString listFolder() { return QFileInfo(AudioLibraryStore::listPath()).absolutePath(); }
+    // The list as it is on the disk once the writes handed over are done:
+    // each line's path and length, read as the file URLs they are.
+    QVariantList storedList() const
+    {
+        if (library_)
+            A::waitForWrites(*library_);
+        QVariantList items;
+        for (const QByteArray& line : contents(AudioLibraryStore::listPath()).split('\n').mid(1)) {
+            if (const qsizetype space = line.indexOf(' '); space > 0)
+                items.append(item(QUrl::fromEncoded(line.left(space)).toLocalFile(), line.mid(space + 1).toFloat()));
+        }
+        return items;
     }
 
     // A quiet tone at a low rate: the player here runs in virtual time.
@@ -123,7 +135,12 @@ protected:
         EXPECT_EQ(writeStereoFile(path.toStdString(), 8000, tone, tone), noErr);
         return path;
     }
-    void store(const QVariant& list) { QSettings().setValue(SettingsKey::AudioItemData, list); }
+    // A list kept where earlier versions kept it, with no list file yet.
+    void store(const QVariant& list)
+    {
+        QFile::remove(AudioLibraryStore::listPath());
+        QSettings().setValue(SettingsKey::AudioItemData, list);
+    }
     // A library loaded from the store, its list's visible area `visibleHeight` high (0: as it comes).
     AudioLibraryWnd& open(int visibleHeight = 400)
     {
@@ -216,6 +233,7 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropAndDeletionIsSto
         item(n, std::nanf("")), item(a, 40), item(away, 2)});
     AudioLibraryWnd& library = open(400);
     EXPECT_EQ(paths(storedList()), (QStringList{a, n, a, away})) << "the drops are stored at once";
+    EXPECT_FALSE(QSettings().contains(SettingsKey::AudioItemData)) << "moved out of the settings";
     EXPECT_EQ(rowYs(), (std::vector<double>{400, 346, 292, 238}));
     EXPECT_EQ(row(1)->timeStr(), QStringLiteral("00:00:00")) << "a NaN length shows as zero";
     EXPECT_EQ(library.chooseAudioItem(), -1);
@@ -256,6 +274,14 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropAndDeletionIsSto
     EXPECT_EQ(player(), nullptr);
     EXPECT_TRUE(QFileInfo::exists(a)) << "the file stays";
     EXPECT_EQ(paths(storedList()), QStringList({a, n, away}) + added);
+    // What was handed to the writer is on the disk before the store goes.
+    {
+        AudioLibraryStore store;
+        store.load();
+        store.add(a);
+        store.write();
+    }
+    EXPECT_EQ(storedList().size(), 11);
     ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("unmounted")));
     file(QStringLiteral("unmounted/away.wav"), 2);
     EXPECT_EQ(A::row(open(400), 2)->audioPath(), away) << "shown again at the next start";
@@ -286,6 +312,79 @@ TEST_F(LibraryTest, HostileSettingsAreReadAsFarAsTheyGoAndNeverStoredAsAnInvalid
         EXPECT_EQ(shown, expected) << stored.typeName();
         EXPECT_EQ(paths(storedList()), expected);
         EXPECT_FALSE(contents(QSettings().fileName()).contains("@Invalid"));
+    }
+}
+
+TEST_F(LibraryTest, TheListFileHoldsAnyPathAndLeavesOutLinesThatNameNoRecording)
+{
+    QStringList odd;
+    QVariantList items;
+    for (const char* name :
+        {"a b%20c.wav", "line\nbreak.wav", "tab\there #1.wav", "\u00fc \u20ac \u97f3.wav", "100%"}) {
+        odd.append(file(QString::fromUtf8(name), 2));
+        items.append(item(odd.back(), 2.5F));
+    }
+    store(items);
+    open(0);
+    ASSERT_EQ(storedList(), items);
+    // Good lines among ones that name no recording, a length that is no
+    // number (measured again), and a name Qt cannot hold: the bad lines are
+    // not written back, the last is kept as it is without a row.
+    const QString n = file(QStringLiteral("n.wav"), 2);
+    const QByteArray alien = "file:///music/%FF%FEx.wav 3";
+    QFile list(AudioLibraryStore::listPath());
+    ASSERT_TRUE(list.open(QIODevice::Append));
+    list.write("garbage\nfile://relative/a.wav 1\nfile:///gone%G0/a.wav 1\n" + QUrl::fromLocalFile(n).toEncoded()
+        + " 2x\n" + alien + "\n" + QUrl::fromLocalFile(odd[0]).toEncoded().chopped(6));
+    list.close();
+    library_.reset();
+    open(0);
+    QStringList shown;
+    for (qsizetype i = 0; i < count(); ++i)
+        shown.append(row(i)->audioPath());
+    EXPECT_EQ(shown, odd + QStringList{n});
+    EXPECT_EQ(row(5)->timeStr(), QStringLiteral("00:00:02"));
+    A::waitForWrites(*library_);
+    const QList<QByteArray> lines = contents(list.fileName()).split('\n');
+    EXPECT_EQ(lines.size(), 9) << "the first line, seven items, and the end of the last";
+    EXPECT_EQ(lines.value(7), alien);
+}
+
+TEST_F(LibraryTest, AListThatCannotBeReadIsNeverReplacedAndOneThatCannotBeMovedStaysInTheSettings)
+{
+    const QString a = file(QStringLiteral("a.wav"), 40);
+    // The data folder cannot be made: the settings keep the list, each change stored there, and the user is told once.
+    QDir().mkpath(QFileInfo(listFolder()).absolutePath());
+    QFile(listFolder()).open(QIODevice::WriteOnly);
+    store(QVariantList{item(a, 40)});
+    QSignalSpy told(&open(0), &AudioLibraryWnd::userNotified);
+    EXPECT_EQ(paths(QSettings().value(SettingsKey::AudioItemData).toList()), QStringList{a});
+    library_->addAudioItemFromPath(a);
+    EXPECT_EQ(paths(QSettings().value(SettingsKey::AudioItemData).toList()), (QStringList{a, a}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return told.size() == 1; }, 5000));
+    EXPECT_TRUE(told[0][1].toString().contains(AudioLibraryStore::listPath()));
+
+    // A folder in the list's place, or a list of a later version: the
+    // library works on without storing, and says why once.
+    for (const QByteArray& later : {QByteArray(), QByteArray("# TrayTape library 2\n")}) {
+        QFile::remove(listFolder());
+        QSettings().clear();
+        ASSERT_TRUE(QDir().mkpath(later.isEmpty() ? AudioLibraryStore::listPath() : listFolder()));
+        QFile list(AudioLibraryStore::listPath());
+        ASSERT_TRUE(later.isEmpty() || (list.open(QIODevice::WriteOnly) && list.write(later) > 0));
+        list.close();
+        QSignalSpy heard(&open(0), &AudioLibraryWnd::userNotified);
+        library_->addAudioItemFromPath(a);
+        library_->addAudioItemFromPath(a);
+        EXPECT_EQ(count(), 2);
+        library_->writeData();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return heard.size() == 1; }, 5000));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(heard.size(), 1);
+        EXPECT_TRUE(heard[0][1].toString().contains(QStringLiteral("cannot be read")));
+        EXPECT_TRUE(later.isEmpty() ? QFileInfo(list.fileName()).isDir() : contents(list.fileName()) == later);
+        library_.reset();
+        QDir(listFolder()).removeRecursively();
     }
 }
 
@@ -533,8 +632,7 @@ TEST_F(LibraryTest, ChoosingRowsTheSpaceBarAndClosingTheWindow)
     QTest::keyClick(window, Qt::Key_Up);
     EXPECT_EQ(library.chooseAudioItem(), 0) << "the row above the one deleted";
 
-    // Closing stops playback and stores the list, and the window comes back where it was.
-    QSettings().remove(SettingsKey::AudioItemData);
+    // Closing stops playback, and the window comes back where it was.
     library.playAndPause();
     window->setGeometry(QRect(120, 90, 700, 520));
     const QRect placed = window->geometry();
@@ -545,12 +643,12 @@ TEST_F(LibraryTest, ChoosingRowsTheSpaceBarAndClosingTheWindow)
     library_.reset();
     EXPECT_EQ(open(0).window()->geometry(), placed);
     // What is stored already is not written again (the whole file would be).
-    QFile settings(QSettings().fileName());
-    ASSERT_TRUE(settings.open(QIODevice::Append));
-    settings.write("; untouched\n");
-    settings.close();
+    QFile list(AudioLibraryStore::listPath());
+    ASSERT_TRUE(list.open(QIODevice::Append));
+    list.write("# untouched\n");
+    list.close();
     library_->writeData();
-    EXPECT_TRUE(contents(settings.fileName()).endsWith("; untouched\n"));
+    EXPECT_TRUE(contents(list.fileName()).endsWith("# untouched\n"));
 }
 
 TEST_F(LibraryTest, AScreenReaderHearsTheRowsTheirButtonsTheTrimBarAndTheMeter)

@@ -1,5 +1,5 @@
 // One QApplication for a whole widget suite (gtest_main owns main()), its
-// settings and cache in a private folder, never the user's. Include it once per suite.
+// settings, data and cache in a private folder, never the user's. Include it once per suite.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@ public:
     {
         qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
         qputenv("XDG_CACHE_HOME", config_.filePath(QStringLiteral("cache")).toLocal8Bit());
+        qputenv("XDG_DATA_HOME", config_.filePath(QStringLiteral("data")).toLocal8Bit());
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         app_ = std::make_unique<QApplication>(argc_, argv_);
