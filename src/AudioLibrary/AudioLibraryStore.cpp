@@ -70,24 +70,6 @@ int hexValue(char c)
     return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
 }
 
-// Every byte but the unreserved ones and '/' as %XX: what is left has no
-// space, no line break and no byte of another encoding.
-void appendEncoded(QByteArray& out, const QByteArray& bytes)
-{
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '/' || u == '-'
-            || u == '.' || u == '_' || u == '~') {
-            out.append(c);
-        } else {
-            out.append('%');
-            out.append(kDigits[u >> 4]);
-            out.append(kDigits[u & 15]);
-        }
-    }
-}
-
 // The bytes a URL's path spells; nothing for a broken escape or a NUL, which no path holds.
 std::optional<QByteArray> decoded(QByteArrayView text)
 {
@@ -399,7 +381,9 @@ QByteArray AudioLibraryStore::serialized(const QVariantList& items, const QList<
         if (path.isEmpty())
             continue;
         text.append(kScheme);
-        appendEncoded(text, QFile::encodeName(path));
+        // Every byte but the unreserved ones and '/' as %XX: what is left has
+        // no space, no line break and no byte of another encoding.
+        text.append(QFile::encodeName(path).toPercentEncoding("/"));
         char number[32];
         const auto written = std::to_chars(number, number + sizeof number, lengthOf(entry.toMap()));
         text.append(' ').append(number, written.ptr - number).append('\n');
