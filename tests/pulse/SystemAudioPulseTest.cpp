@@ -306,6 +306,44 @@ TEST_F(SystemAudioPulse, SystemAudioFollowsTheDefaultOutputInTheSameFile)
     const double gap = longestGap(file, {440, 660});
     std::cout << "[ follow ] longest gap " << gap * 1000 << " ms\n";
     EXPECT_LE(gap, 0.1);
+
+    // With no output left at all, the recording ends as with a lost device,
+    // its file complete. The suite's own outputs come back after.
+    const std::string last = (dir / "last.wav").string();
+    AudioRecordDevice::resetSystemAudioConnectedForTesting();  // its source went with the output it was made for
+    recorder.connectSystemAudioRecord(true);
+    ASSERT_TRUE(startRecording(recorder, last, 0.3));
+    std::vector<std::pair<std::string, std::string>> outputs;  // index, arguments
+    std::istringstream modules(server().pactl({"list", "short", "modules"}).output);
+    for (std::string line; std::getline(modules, line);) {
+        std::istringstream fields(line);
+        std::string index, name, arguments;
+        std::getline(fields, index, '\t');
+        std::getline(fields, name, '\t');
+        std::getline(fields, arguments, '\t');
+        if (name == "module-null-sink")
+            outputs.emplace_back(index, arguments);
+    }
+    // A microphone stays, which the server would move the capture to.
+    const auto microphone = server().pactl({"load-module", "module-null-source", "source_name=sysmic"});
+    for (const auto& [index, arguments] : outputs)
+        server().pactl({"unload-module", index});
+    // PipeWire stands a silent output in for the last one ("auto_null"), which is then followed.
+    const bool standIn = !server().pactl({"list", "short", "sinks"}).output.empty();
+    const auto deadline = std::chrono::steady_clock::now() + (standIn ? 1s : 5s);
+    while (recorder.fault() == RecordFault::None && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(recorder.fault(), standIn ? RecordFault::None : RecordFault::DeviceLost);
+    const DecodedFile ended = stopAndDecode(recorder, last);
+    if (microphone.ok())
+        server().unloadModule(std::uint32_t(std::stoul(microphone.output)));
+    for (const auto& [index, arguments] : outputs) {
+        if (arguments.find("sink_name=sys") == std::string::npos) {
+            EXPECT_TRUE(server().pactl({"load-module", "module-null-sink", arguments}).ok()) << arguments;
+        }
+    }
+    ASSERT_TRUE(ended.ok);
+    EXPECT_GE(ended.seconds(), 0.3);
 }
 
 // The input and the computer's sound in one file, each at its own level;
