@@ -25,7 +25,7 @@ namespace {
 
 const std::string kSystemAudio = "Vortanx System Audio";
 
-struct LoadedLoopback {
+struct LoadedModule {
     std::uint32_t module = 0;
     std::string arguments;
 };
@@ -56,10 +56,10 @@ protected:
 
     static testsupport::PulseServer& server() { return PulseServerEnvironment::server(); }
 
-    // Every module that makes the loopback source, as the server lists them.
-    static std::vector<LoadedLoopback> loopbacks()
+    // Every module of this kind whose arguments hold `argument`, as the server lists them.
+    static std::vector<LoadedModule> modules(const std::string& kind, const std::string& argument)
     {
-        std::vector<LoadedLoopback> out;
+        std::vector<LoadedModule> out;
         std::istringstream in(server().pactl({"list", "short", "modules"}).output);
         for (std::string line; std::getline(in, line);) {
             std::istringstream fields(line);
@@ -67,11 +67,15 @@ protected:
             std::getline(fields, index, '\t');
             std::getline(fields, name, '\t');
             std::getline(fields, arguments, '\t');
-            const bool ours = arguments.find("source_name=traytape_system_audio") != std::string::npos;
-            if (name == "module-remap-source" && ours)
+            if (name == kind && arguments.find(argument) != std::string::npos)
                 out.push_back({std::uint32_t(std::stoul(index)), arguments});
         }
         return out;
+    }
+    // Every module that makes the loopback source.
+    static std::vector<LoadedModule> loopbacks()
+    {
+        return modules("module-remap-source", "source_name=traytape_system_audio");
     }
 
     static std::vector<std::shared_ptr<AudioRecordMicDevice>> systemDevices(const AudioRecordDevice& recorder)
@@ -313,21 +317,11 @@ TEST_F(SystemAudioPulse, SystemAudioFollowsTheDefaultOutputInTheSameFile)
     AudioRecordDevice::resetSystemAudioConnectedForTesting();  // its source went with the output it was made for
     recorder.connectSystemAudioRecord(true);
     ASSERT_TRUE(startRecording(recorder, last, 0.3));
-    std::vector<std::pair<std::string, std::string>> outputs;  // index, arguments
-    std::istringstream modules(server().pactl({"list", "short", "modules"}).output);
-    for (std::string line; std::getline(modules, line);) {
-        std::istringstream fields(line);
-        std::string index, name, arguments;
-        std::getline(fields, index, '\t');
-        std::getline(fields, name, '\t');
-        std::getline(fields, arguments, '\t');
-        if (name == "module-null-sink")
-            outputs.emplace_back(index, arguments);
-    }
+    const auto outputs = modules("module-null-sink", "");
     // A microphone stays, which the server would move the capture to.
     const auto microphone = server().pactl({"load-module", "module-null-source", "source_name=sysmic"});
-    for (const auto& [index, arguments] : outputs)
-        server().pactl({"unload-module", index});
+    for (const LoadedModule& output : outputs)
+        server().unloadModule(output.module);
     // PipeWire stands a silent output in for the last one ("auto_null"), which is then followed.
     const bool standIn = !server().pactl({"list", "short", "sinks"}).output.empty();
     const auto deadline = std::chrono::steady_clock::now() + (standIn ? 1s : 5s);
@@ -337,9 +331,9 @@ TEST_F(SystemAudioPulse, SystemAudioFollowsTheDefaultOutputInTheSameFile)
     const DecodedFile ended = stopAndDecode(recorder, last);
     if (microphone.ok())
         server().unloadModule(std::uint32_t(std::stoul(microphone.output)));
-    for (const auto& [index, arguments] : outputs) {
-        if (arguments.find("sink_name=sys") == std::string::npos) {
-            EXPECT_TRUE(server().pactl({"load-module", "module-null-sink", arguments}).ok()) << arguments;
+    for (const LoadedModule& output : outputs) {
+        if (output.arguments.find("sink_name=sys") == std::string::npos) {
+            EXPECT_TRUE(server().pactl({"load-module", "module-null-sink", output.arguments}).ok()) << output.arguments;
         }
     }
     ASSERT_TRUE(ended.ok);
