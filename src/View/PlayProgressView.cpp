@@ -246,12 +246,7 @@ QPointF PlayProgressView::viewPoint(const QMouseEvent* event) const
 
 void PlayProgressView::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton) {
-        event->ignore();
-        return;
-    }
-    yup::takeFocusFromEditor(this);
-    if (!canEdit_)
+    if (!yup::takeEditingPress(this, event, canEdit_))
         return;
     ensureStretchedImages();
     const QPointF p = viewPoint(event);

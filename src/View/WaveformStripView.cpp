@@ -79,12 +79,7 @@ void WaveformStripView::seekTo(QPointF viewPoint)
 
 void WaveformStripView::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton) {
-        event->ignore();
-        return;
-    }
-    yup::takeFocusFromEditor(this);
-    if (!canEdit_)
+    if (!yup::takeEditingPress(this, event, canEdit_))
         return;
     seeking_ = true;
     seekTo(yup::toView(this, event->position()));

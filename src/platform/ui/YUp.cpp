@@ -1,5 +1,6 @@
 #include "platform/ui/YUp.h"
 
+#include <QMouseEvent>
 #include <QWidget>
 
 namespace yup {
@@ -24,10 +25,15 @@ QRectF toWidget(const QRectF& viewRect, double height)
     return {viewRect.x(), height - viewRect.y() - viewRect.height(), viewRect.width(), viewRect.height()};
 }
 
-void takeFocusFromEditor(QWidget* view)
+bool takeEditingPress(QWidget* view, QMouseEvent* event, bool canEdit)
 {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return false;
+    }
     if (QWidget* focused = view->window()->focusWidget())
         focused->clearFocus();
+    return canEdit;
 }
 
 Painter::Painter(QPaintDevice* device, double height) : QPainter(device), height_(height)

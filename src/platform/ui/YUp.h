@@ -10,6 +10,7 @@
 #include <QRectF>
 #include <QString>
 
+class QMouseEvent;
 class QPaintDevice;
 class QWidget;
 
@@ -24,9 +25,12 @@ QPointF toView(const QWidget* view, QPointF widgetPos);
 // A view rectangle (origin at its bottom-left) as a widget rectangle.
 QRectF toWidget(const QRectF& viewRect, double height);
 
-// Ends the editing of a text field by taking the keyboard focus from
-// whatever holds it in the view's window; a drawn view takes none itself.
-void takeFocusFromEditor(QWidget* view);
+// The start of a press on a drawn view that edits: another button than the
+// left is left to the parent; the left one ends the editing of a text field
+// by taking the keyboard focus from whatever holds it in the view's window
+// (a drawn view takes none itself). True when the view may act on it
+// (`canEdit`).
+bool takeEditingPress(QWidget* view, QMouseEvent* event, bool canEdit);
 
 // A painter whose coordinates are view coordinates. Paths, lines and fills
 // are drawn through the flip; images and text are drawn upright inside the
