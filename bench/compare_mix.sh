@@ -52,23 +52,7 @@ play() {  # sink, aevalsrc expression
   pids+=($!)
 }
 
-# Scheduler times in nanoseconds, summed over every thread of the server's processes.
-server_cpu() {
-  local p s=0
-  for p in "${server_pids[@]}"; do
-    s=$(cat /proc/"$p"/task/*/schedstat 2>/dev/null | awk -v s="$s" '{ s += $1 } END { printf "%.4f", s / 1e9 }')
-  done
-  echo "$s"
-}
-measure() {  # prints "process-cpu server-cpu" seconds of one command
-  local before after user sys
-  before=$(server_cpu)
-  read -r user sys < <( ("$@" >/dev/null 2>&1 || true; times) | tail -n1)
-  after=$(server_cpu)
-  awk -v u="$user" -v s="$sys" -v b="$before" -v a="$after" 'function sec(x) {
-      split(x, p, "m"); sub("s", "", p[2]); return p[1] * 60 + p[2] }
-    BEGIN { printf "%.3f %.3f\n", sec(u) + sec(s), a - b }'
-}
+. "$(dirname "$0")/server_cpu.sh"
 
 play mic "0.4*sin(2*PI*1000*t)"
 play out "0.3*sin(2*PI*440*t)"

@@ -33,21 +33,8 @@ sleep 0.5
 
 ticks=$(getconf CLK_TCK)
 cpu_of() { awk -v t="$ticks" '{ printf "%.3f", ($14 + $15) / t }' "/proc/$1/stat"; }
-# The server's threads live as long as it does, so their scheduler times
-# (in nanoseconds) add up to its CPU without the 10 ms grain of /proc/PID/stat.
-server_cpu() { cat /proc/"$pa_pid"/task/*/schedstat | awk '{ s += $1 } END { printf "%.4f", s / 1e9 }'; }
-
-# Prints "process-cpu server-cpu" seconds for one command; bash's `times`
-# gives the children's CPU to the millisecond (with timeout's own child in it).
-measure() {
-  local before after user sys
-  before=$(server_cpu)
-  read -r user sys < <( ("$@" >/dev/null 2>&1 || true; times) | tail -n1)
-  after=$(server_cpu)
-  awk -v u="$user" -v s="$sys" -v b="$before" -v a="$after" 'function sec(x) {
-      split(x, p, "m"); sub("s", "", p[2]); return p[1] * 60 + p[2] }
-    BEGIN { printf "%.3f %.3f\n", sec(u) + sec(s), a - b }'
-}
+server_pids=("$pa_pid")
+. "$(dirname "$0")/server_cpu.sh"
 
 row() {  # label, process, server
   printf "%-34s %8.3f %8.3f %8.3f\n" "$1" "$2" "$3" "$(echo "$2 + $3" | bc -l)"
