@@ -9,7 +9,9 @@
 // process for a peak of that size alone:
 //   bench_library_startup --benchmark_filter='/100000/'
 // Offscreen Qt platform, virtual sound backend, settings and the list file in
-// a temporary folder.
+// a temporary folder. StartUpWithoutLengths is the start with a list whose
+// lines carry no length (hand-made, or cut short), each naming a real WAVE
+// file, as a list of 300 or 3,000 of them is found.
 #include "AppDelegate.h"
 #include "AudioLibrary/AudioLibraryStore.h"
 #include "AudioLibrary/AudioLibraryWnd.h"
@@ -55,26 +57,48 @@ double statusMB(const std::string& field)
     return 0;
 }
 
+// One second of silence at 8 kHz, mono, as a WAVE file.
+QByteArray shortWave()
+{
+    QByteArray wave;
+    const auto le = [&wave](quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            wave.append(char((value >> (8 * i)) & 0xff));
+    };
+    const quint32 data = 8000 * 2;
+    wave.append("RIFF");
+    le(36 + data, 4);
+    wave.append("WAVEfmt ");
+    le(16, 4), le(1, 2), le(1, 2), le(8000, 4), le(8000 * 2, 4), le(2, 2), le(16, 2);
+    wave.append("data");
+    le(data, 4);
+    wave.append(QByteArray(int(data), '\0'));
+    return wave;
+}
+
 // A stored library of `count` items whose files exist (one tiny file each),
-// in the list file, or where earlier versions kept it.
-void storeLibrary(int count, bool inSettings = false)
+// in the list file, or where earlier versions kept it; `withLengths` false
+// leaves the lines of the list file without one, and their files real audio.
+void storeLibrary(int count, bool inSettings = false, bool withLengths = true)
 {
     QDir().mkpath(scratch().filePath(QStringLiteral("Music")));
     QVariantList items;
     QByteArray list = "# TrayTape library 1\n";
     items.reserve(count);
     for (int i = 0; i < count; ++i) {
-        const QString path
-            = scratch().filePath(QStringLiteral("Music/24_03_05 14_%1_Audio.m4a").arg(i, 6, 10, QLatin1Char('0')));
+        const QString path = scratch().filePath(QStringLiteral("Music/24_03_05 14_%1_Audio.%2")
+                                                    .arg(i, 6, 10, QLatin1Char('0'))
+                                                    .arg(withLengths ? QStringLiteral("m4a") : QStringLiteral("wav")));
         if (!QFile::exists(path)) {
+            static const QByteArray wave = shortWave();
             QFile file(path);
             file.open(QIODevice::WriteOnly);
-            file.write("x");
+            file.write(withLengths ? QByteArray("x") : wave);
         }
         if (inSettings)
             items.append(QVariantMap{{QStringLiteral("AudioPath"), path}, {QStringLiteral("AudioLength"), 61.5F}});
         else
-            list += QUrl::fromLocalFile(path).toEncoded() + " 61.5\n";
+            list += QUrl::fromLocalFile(path).toEncoded() + (withLengths ? " 61.5\n" : "\n");
     }
     QSettings().clear();
     AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppShowHelpWnd);
@@ -256,6 +280,23 @@ void StartUpMovingTheList(benchmark::State& state)
     }
 }
 
+// A list whose lines have no length, up to the tray icons as above.
+void StartUpWithoutLengths(benchmark::State& state)
+{
+    const int items = int(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        storeLibrary(items, false, false);
+        state.ResumeTiming();
+        auto app = startUp();
+        benchmark::DoNotOptimize(app->window());
+        state.PauseTiming();
+        reportMemory(state, items);
+        quit(app);
+        state.ResumeTiming();
+    }
+}
+
 void sizes(benchmark::internal::Benchmark* b)
 {
     b->Arg(0)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -265,6 +306,7 @@ BENCHMARK(OpenAndScrollLibrary)->Apply(sizes);
 BENCHMARK(QuitWithLibraryOpen)->Apply(sizes);
 BENCHMARK(AddOneRecording)->Apply(sizes);
 BENCHMARK(StartUpMovingTheList)->Apply(sizes);
+BENCHMARK(StartUpWithoutLengths)->Arg(300)->Arg(3000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

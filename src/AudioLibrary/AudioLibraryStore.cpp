@@ -6,6 +6,7 @@
 #include "platform/MediaPlayer.h"
 #include "platform/audiofile/SafeFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -90,6 +91,34 @@ std::optional<QByteArray> decoded(QByteArrayView text)
     return bytes;
 }
 
+// Makes `folder` and any missing folder above it. Empty when it is there;
+// otherwise why not, where "read-only" names the folder that refused (a
+// missing folder it could not make would else read as "no such folder").
+QString madeFolder(const QString& folder)
+{
+    QStringList missing;
+    QString at = QDir::cleanPath(folder);
+    while (!QFileInfo::exists(at) && at.size() > 1) {
+        missing.prepend(at);
+        at = QFileInfo(at).absolutePath();
+    }
+    const auto refused = [](int error, const QString& where) {
+        return error == EACCES || error == EPERM || error == EROFS
+            ? QCoreApplication::translate("AudioLibraryStore", "%1 is read-only").arg(where)
+            : qt_error_string(error);
+    };
+    if (!QFileInfo(at).isDir())
+        return QCoreApplication::translate("AudioLibraryStore", "%1 is not a folder").arg(at);
+    for (const QString& next : std::as_const(missing)) {
+        if (::mkdir(QFile::encodeName(next).constData(), 0777) != 0 && errno != EEXIST)
+            return refused(errno, at);
+        at = next;
+    }
+    if (::access(QFile::encodeName(at).constData(), W_OK) != 0)
+        return refused(errno, at);
+    return {};
+}
+
 }  // namespace
 
 // Takes the newest list it is given and puts it in the list file, one at a
@@ -109,10 +138,21 @@ struct AudioLibraryStore::Writer {
     std::thread thread;
 };
 
+// Measures the lengths of the paths it is given, one after another, and
+// stops between two when told.
+struct AudioLibraryStore::Measurer {
+    std::atomic<bool> stop{false};
+    std::thread thread;
+};
+
 AudioLibraryStore::AudioLibraryStore(QObject* parent) : QObject(parent) { }
 
 AudioLibraryStore::~AudioLibraryStore()
 {
+    if (measurer_) {
+        measurer_->stop = true;
+        measurer_->thread.join();
+    }
     if (writer_) {
         {
             const std::lock_guard held(writer_->lock);
@@ -141,6 +181,7 @@ void AudioLibraryStore::load()
 {
     items_.clear();
     hidden_.clear();
+    unread_ = 0;
     changed_ = false;
     keeping_ = Keeping::File;
     path_ = listPath();
@@ -161,7 +202,7 @@ void AudioLibraryStore::load()
     collect(stored, 0);
     // The settings' value goes only once the file holds everything it did.
     const QByteArray text = serialized(items_, hidden_);
-    QDir().mkpath(QFileInfo(path_).absolutePath());
+    const QString folderProblem = madeFolder(QFileInfo(path_).absolutePath());
     const OSStatus status = audiofile::writeWholeFile(QFile::encodeName(path_).toStdString(), text.data(), text.size());
     if (status == noErr) {
         QSettings().remove(SettingsKey::AudioItemData);
@@ -169,7 +210,8 @@ void AudioLibraryStore::load()
     }
     keeping_ = Keeping::Settings;
     fail(tr("The library list could not be moved to %1 (%2); it stays in the settings.")
-             .arg(path_, QString::fromStdString(audiofile::reasonFor(status))));
+             .arg(path_,
+                 folderProblem.isEmpty() ? QString::fromStdString(audiofile::reasonFor(status)) : folderProblem));
 }
 
 AudioLibraryStore::ListFile AudioLibraryStore::readFile()
@@ -194,15 +236,19 @@ AudioLibraryStore::ListFile AudioLibraryStore::readFile()
     QString wrongFormat;
     int skipped = 0;
     const auto take = [&](QByteArrayView line) {
+        // A list saved by an editor with DOS line ends reads as the same list.
+        if (line.endsWith('\r'))
+            line.chop(1);
         if (std::exchange(first, false) && line != kHeader) {
             wrongFormat = line.startsWith(kHeaderStem) ? tr("written by a later version of TrayTape")
                                                        : tr("not a library list");
         } else if (!line.isEmpty() && !line.startsWith('#')) {
             const QVariant entry = entryFrom(line);
-            if (entry.isValid())
-                items_.append(entry);
-            else
-                ++skipped;
+            // A line that names no recording is kept as it is, in its place
+            // (hidden, as a name Qt cannot hold): it may be a hand edit gone
+            // wrong, and the user is told rather than lose it.
+            items_.append(entry.isValid() ? entry : QVariant(line.toByteArray()));
+            unread_ += entry.isValid() ? 0 : 1;
         }
     };
     // A chunk at a time, taken line by line: the file's text is never in memory whole.
@@ -240,7 +286,12 @@ AudioLibraryStore::ListFile AudioLibraryStore::readFile()
     if (!wrongFormat.isEmpty())
         return unreadable(wrongFormat);
     if (skipped > 0)
-        qWarning("%s: %d lines that name no recording are left out", qPrintable(path_), skipped);
+        qWarning("%s: %d lines longer than any recording's are left out", qPrintable(path_), skipped);
+    if (unread_ > 0) {
+        qWarning("%s: %lld lines name no recording; they are kept as they are", qPrintable(path_), qlonglong(unread_));
+        QMetaObject::invokeMethod(
+            this, [this] { emit linesKept(unread_); }, Qt::QueuedConnection);
+    }
     return ListFile::Read;
 }
 
@@ -258,12 +309,13 @@ QVariant AudioLibraryStore::entryFrom(QByteArrayView line)
     // it, and its line is kept as it is, hidden.
     if (QFile::encodeName(path) != *bytes)
         return line.toByteArray();
-    // A length that does not read as one is measured again.
+    // A length that does not read as one is measured again, later and off
+    // the main thread (measure()): one probe each would hold up the start.
     const QByteArrayView number = space < 0 ? QByteArrayView() : line.sliced(space + 1);
     float length = 0;
     const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), length);
     if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(length) || length < 0)
-        length = measuredLength(path);
+        return QVariantMap{{kAudioPath, path}};
     return QVariantMap{{kAudioPath, path}, {kAudioLength, length}};
 }
 
@@ -286,7 +338,7 @@ void AudioLibraryStore::collect(const QVariant& value, int depth)
             item.insert(kAudioPath, text);
         items_.append(item);
     } else if (const QString path = pathFrom(value); !path.isEmpty()) {
-        items_.append(QVariantMap{{kAudioPath, path}, {kAudioLength, measuredLength(path)}});
+        items_.append(QVariantMap{{kAudioPath, path}});
     } else if (value.isValid()) {
         // A place for dropMissing() to drop, so that the drop is stored (not
         // the value: bytes there would read as a hidden line of the file).
@@ -333,6 +385,45 @@ bool AudioLibraryStore::dropMissing()
     items_ = std::move(kept);
     changed_ = changed_ || dropped;
     return dropped;
+}
+
+void AudioLibraryStore::measure()
+{
+    QStringList paths;
+    for (const QVariant& entry : std::as_const(items_))
+        if (entry.typeId() == QMetaType::QVariantMap && !isMeasured(entry.toMap()))
+            paths.append(pathOf(entry));
+    paths.removeDuplicates();
+    if (paths.isEmpty())
+        return;
+    if (measurer_) {
+        measurer_->stop = true;
+        measurer_->thread.join();
+    }
+    measurer_ = std::make_unique<Measurer>();
+    measurer_->thread = std::thread([this, stop = &measurer_->stop, paths] {
+        for (qsizetype i = 0; i < paths.size() && !stop->load(); ++i) {
+            const float length = measuredLength(paths[i]);
+            const bool last = i + 1 == paths.size();
+            // Answered by path, not by place: rows may be added or deleted meanwhile.
+            QMetaObject::invokeMethod(
+                this,
+                [this, path = paths[i], length, last] {
+                    for (QVariant& entry : items_) {
+                        if (pathOf(entry) != path || isMeasured(entry.toMap()))
+                            continue;
+                        QVariantMap item = entry.toMap();
+                        item.insert(kAudioLength, length);
+                        entry = item;
+                        changed_ = true;
+                    }
+                    emit measured();
+                    if (last)
+                        write();
+                },
+                Qt::QueuedConnection);
+        }
+    });
 }
 
 QVariantMap AudioLibraryStore::add(const QString& path)
@@ -384,6 +475,11 @@ QByteArray AudioLibraryStore::serialized(const QVariantList& items, const QList<
         // Every byte but the unreserved ones and '/' as %XX: what is left has
         // no space, no line break and no byte of another encoding.
         text.append(QFile::encodeName(path).toPercentEncoding("/"));
+        // Not measured yet: no length, so that the next start measures it.
+        if (!isMeasured(entry.toMap())) {
+            text.append('\n');
+            continue;
+        }
         char number[32];
         const auto written = std::to_chars(number, number + sizeof number, lengthOf(entry.toMap()));
         text.append(' ').append(number, written.ptr - number).append('\n');
@@ -426,11 +522,14 @@ void AudioLibraryStore::write()
                 writer->busy = true;
                 held.unlock();
                 const QByteArray text = serialized(next.items, next.hidden);
-                QDir().mkpath(folder);
+                const QString folderProblem = madeFolder(folder);
                 const OSStatus status = audiofile::writeWholeFile(file, text.data(), text.size());
                 if (status != noErr) {
                     const QString why = tr("The library list could not be stored in %1 (%2).")
-                                            .arg(path, QString::fromStdString(audiofile::reasonFor(status)));
+                                            .arg(path,
+                                                folderProblem.isEmpty()
+                                                    ? QString::fromStdString(audiofile::reasonFor(status))
+                                                    : folderProblem);
                     // Said at once: at quit, the main thread hears of it no more.
                     qWarning("%s", qPrintable(why));
                     QMetaObject::invokeMethod(
@@ -509,6 +608,11 @@ float AudioLibraryStore::lengthOf(const QVariantMap& item)
     bool isNumber = false;
     const float length = item.value(kAudioLength).toFloat(&isNumber);
     return isNumber && std::isfinite(length) ? length : 0.0F;
+}
+
+bool AudioLibraryStore::isMeasured(const QVariantMap& item)
+{
+    return item.contains(kAudioLength);
 }
 
 float AudioLibraryStore::measuredLength(const QString& path)

@@ -43,9 +43,11 @@ public:
     static QString listPath();
 
     // Reads the stored list as far as it goes. From the list file, a line
-    // that cannot be read is left out (and so not written back); a path Qt
-    // cannot name (bytes that are no text in the file system's encoding) is
-    // kept hidden, in its place. With no list file, the settings' value: a
+    // that names no recording, and a path Qt cannot name (bytes that are no
+    // text in the file system's encoding), is kept hidden, in its place, and
+    // written back as it was; linesKept() tells of the first kind. A line
+    // with no usable length (none, no number, not finite, negative) is an
+    // item not measured yet: see measure(). DOS line ends read as Unix ones. With no list file, the settings' value: a
     // list of items, one item, or paths (a list or a comma list; text, bytes
     // or file URLs), nested or not; an entry that names no file stays for
     // dropMissing() to drop. A list file that is there but cannot be read is
@@ -58,6 +60,10 @@ public:
     // renamed folder) is hidden instead: left out of items(), written back in
     // its place, and shown by the first load() that finds the folder again.
     bool dropMissing();
+    // Measures the items with no length yet on a thread of the store's own,
+    // so that a list of any shape opens at once; measured() is sent as their
+    // lengths come in, and the list is stored once all have.
+    void measure();
     // Appends a new item for the recording at `path`, its length measured.
     QVariantMap add(const QString& path);
     void removeAt(qsizetype index);
@@ -81,11 +87,18 @@ public:
     static QString pathOf(const QVariant& entry);
     // An item's length in seconds; 0 when it holds no finite number.
     static float lengthOf(const QVariantMap& item);
+    // False for an item read without a length and not measured yet.
+    static bool isMeasured(const QVariantMap& item);
 
 signals:
     // The first time in a run the list could not be read or stored (problem()
     // says why). Sent from the event loop, also for a problem load() found.
     void failed();
+    // The list file held `count` lines that name no recording (kept as they
+    // are). Sent once, from the event loop, after load().
+    void linesKept(qsizetype count);
+    // Lengths measure() was waiting for came in.
+    void measured();
 
 private:
     struct Hidden {
@@ -93,6 +106,7 @@ private:
         QVariant entry;
     };
     struct Writer;
+    struct Measurer;
     enum class ListFile { Missing, Read, Unreadable };
     enum class Keeping {
         File,      // the list file
@@ -123,4 +137,6 @@ private:
     bool changed_ = false;  // since the list was last stored
     QString problem_;
     std::unique_ptr<Writer> writer_;
+    std::unique_ptr<Measurer> measurer_;
+    qsizetype unread_ = 0;  // lines of the list file kept as they are
 };

@@ -52,6 +52,16 @@ AudioLibraryWnd::AudioLibraryWnd(QObject* parent) : QObject(parent), exportTask_
     connect(&preview_, &AudioPreview::changed, this, [this] { showPreview(); });
     connect(&store_, &AudioLibraryStore::failed, this,
         [this] { emit userNotified(tr("Library not stored"), store_.problem()); });
+    connect(&store_, &AudioLibraryStore::linesKept, this, [this](qsizetype count) {
+        emit userNotified(tr("Library list partly unreadable"),
+            tr("%n line(s) of %1 name no recording TrayTape can read; they are kept there as they are.", "", int(count))
+                .arg(AudioLibraryStore::listPath()));
+    });
+    // The lengths measured after the start show in the rows in view.
+    connect(&store_, &AudioLibraryStore::measured, this, [this] {
+        if (rows_)
+            rows_->bind(chosen_);
+    });
     store_.load();
 #ifdef __GLIBC__
     // Reading a large stored list leaves freed buffers in the heap (tens of
@@ -159,6 +169,7 @@ void AudioLibraryWnd::loadOldLibary()
     // are made for what is in view when the list is laid out.
     store_.dropMissing();
     store_.write();
+    store_.measure();
 }
 
 void AudioLibraryWnd::addAudioItemFromPath(const QString& path)

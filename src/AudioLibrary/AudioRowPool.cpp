@@ -6,6 +6,7 @@
 #include "platform/ui/Resources.h"
 #include "platform/ui/YUp.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -95,7 +96,9 @@ void AudioRowPool::bind(qsizetype chosen)
             const QVariantMap item = entry.toMap();
             row.index = index;
             row.view->setName(QFileInfo(AudioLibraryStore::pathOf(item)).completeBaseName());
-            row.view->setTimeStr(timeText(AudioLibraryStore::lengthOf(item)));
+            row.view->setTimeStr(AudioLibraryStore::isMeasured(item)
+                    ? timeText(AudioLibraryStore::lengthOf(item))
+                    : QCoreApplication::translate("AudioRowPool", "measuring\u2026"));
             row.view->setDicObject(item);
         }
         row.view->setIsChoose(index == chosen);

@@ -27,6 +27,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QScopeGuard>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -145,6 +146,8 @@ protected:
     AudioLibraryWnd& open(int visibleHeight = 400)
     {
         library_ = std::make_unique<AudioLibraryWnd>();
+        // Before the events that carry what the start found.
+        notices_ = std::make_unique<QSignalSpy>(library_.get(), &AudioLibraryWnd::userNotified);
         QWidget* window = library_->window();
         if (visibleHeight > 0) {
             window->show();
@@ -162,6 +165,14 @@ protected:
     }
 
     AudioItemView* row(qsizetype index) const { return A::row(*library_, index); }
+    // Whether no row in view waits for its length.
+    bool measured() const
+    {
+        for (qsizetype i = 0; i < count(); ++i)
+            if (row(i) && row(i)->timeStr() == QString::fromUtf8("measuring\u2026"))
+                return false;
+        return true;
+    }
     qsizetype count() const { return A::count(*library_); }
     const AudioPreview& preview() const { return A::preview(*library_); }
     MediaPlayer* player() const { return A::player(*library_); }
@@ -218,6 +229,7 @@ protected:
     RevealRecorder workspace_;
     std::unique_ptr<VirtualMediaOutput> output_;
     std::unique_ptr<AudioLibraryWnd> library_;
+    std::unique_ptr<QSignalSpy> notices_;  // the last opened library's
 };
 
 }  // namespace
@@ -303,7 +315,9 @@ TEST_F(LibraryTest, HostileSettingsAreReadAsFarAsTheyGoAndNeverStoredAsAnInvalid
     };
     for (const auto& [stored, expected] : cases) {
         store(stored);
-        open(400).writeData();
+        open(400);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return measured(); }, 30000));
+        library_->writeData();
         QStringList shown;
         for (qsizetype i = 0; i < count(); ++i) {
             shown.append(row(i)->audioPath());
@@ -327,27 +341,53 @@ TEST_F(LibraryTest, TheListFileHoldsAnyPathAndLeavesOutLinesThatNameNoRecording)
     store(items);
     open(0);
     ASSERT_EQ(storedList(), items);
-    // Good lines among ones that name no recording, a length that is no
-    // number (measured again), and a name Qt cannot hold: the bad lines are
-    // not written back, the last is kept as it is without a row.
+    // Good lines among ones that name no recording (kept as they are, in
+    // their places, and told once), lengths that are no usable number
+    // (measured after the start, the rows saying so meanwhile), and a name
+    // Qt cannot hold (kept, without a row).
     const QString n = file(QStringLiteral("n.wav"), 2);
+    file(QStringLiteral("My Take%.wav"), 5);
+    const QByteArray url = QUrl::fromLocalFile(n).toEncoded();
     const QByteArray alien = "file:///music/%FF%FEx.wav 3";
+    // Not measured while its folder is gone, and still without a length when written back.
+    const QByteArray away = QUrl::fromLocalFile(dir_.filePath(QStringLiteral("unmounted/x.wav"))).toEncoded();
+    const QList<QByteArray> unread{"garbage", "file://relative/a.wav 1", QUrl::fromLocalFile(dir_.path()).toEncoded() + "/My%20Take%.wav 5"};
     QFile list(AudioLibraryStore::listPath());
     ASSERT_TRUE(list.open(QIODevice::Append));
-    list.write("garbage\nfile://relative/a.wav 1\nfile:///gone%G0/a.wav 1\n" + QUrl::fromLocalFile(n).toEncoded()
-        + " 2x\n" + alien + "\n" + QUrl::fromLocalFile(odd[0]).toEncoded().chopped(6));
+    list.write(unread.join('\n') + '\n' + url + " 2x\n" + url + " nan\n" + url + " -1\n" + url + "\n" + alien + "\n" + away + "\n"
+        + QUrl::fromLocalFile(odd[0]).toEncoded().chopped(6));
     list.close();
     library_.reset();
-    open(0);
+    open(600);
+    const QSignalSpy& told = *notices_;
     QStringList shown;
     for (qsizetype i = 0; i < count(); ++i)
         shown.append(row(i)->audioPath());
-    EXPECT_EQ(shown, odd + QStringList{n});
-    EXPECT_EQ(row(5)->timeStr(), QStringLiteral("00:00:02"));
+    EXPECT_EQ(shown, odd + QStringList({n, n, n, n}));
+    EXPECT_EQ(row(8)->timeStr(), QString::fromUtf8("measuring\u2026"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return measured(); }, 30000));
+    EXPECT_EQ(row(8)->timeStr(), QStringLiteral("00:00:02"));
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0][1].toString().startsWith(QStringLiteral("3 line"))) << qPrintable(told[0][1].toString());
     A::waitForWrites(*library_);
     const QList<QByteArray> lines = contents(list.fileName()).split('\n');
-    EXPECT_EQ(lines.size(), 9) << "the first line, seven items, and the end of the last";
-    EXPECT_EQ(lines.value(7), alien);
+    ASSERT_EQ(lines.size(), 16) << "the first line, five items, three kept, four measured, two hidden, the end";
+    EXPECT_EQ(lines.mid(6, 3), unread);
+    EXPECT_EQ(lines.value(12), url + " 2");
+    EXPECT_EQ(lines.mid(13, 2), (QList<QByteArray>{alien, away}));
+
+    // Saved with DOS line ends, the list reads as the same list.
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    list.write("# TrayTape library 1\r\n" + url + " 2\r\n" + url + "\r\n");
+    list.close();
+    library_.reset();
+    open(600);
+    const QSignalSpy& heard = *notices_;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return measured(); }, 30000));
+    EXPECT_EQ(count(), 2);
+    EXPECT_EQ(row(1)->timeStr(), QStringLiteral("00:00:02"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(heard.size(), 0) << qPrintable(heard.value(0).value(1).toString());
 }
 
 TEST_F(LibraryTest, AListThatCannotBeReadIsNeverReplacedAndOneThatCannotBeMovedStaysInTheSettings)
@@ -363,6 +403,7 @@ TEST_F(LibraryTest, AListThatCannotBeReadIsNeverReplacedAndOneThatCannotBeMovedS
     EXPECT_EQ(paths(QSettings().value(SettingsKey::AudioItemData).toList()), (QStringList{a, a}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return told.size() == 1; }, 5000));
     EXPECT_TRUE(told[0][1].toString().contains(AudioLibraryStore::listPath()));
+    EXPECT_TRUE(told[0][1].toString().contains(listFolder() + QStringLiteral(" is not a folder")));
 
     // A folder in the list's place, or a list of a later version: the
     // library works on without storing, and says why once.
@@ -386,6 +427,18 @@ TEST_F(LibraryTest, AListThatCannotBeReadIsNeverReplacedAndOneThatCannotBeMovedS
         library_.reset();
         QDir(listFolder()).removeRecursively();
     }
+
+    // A data folder that may not be written is said to be read-only, not missing.
+    const QByteArray data = qgetenv("XDG_DATA_HOME");
+    const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", data); });
+    qputenv("XDG_DATA_HOME", "/sys/traytape-data");
+    QSignalSpy readOnly(&open(0), &AudioLibraryWnd::userNotified);
+    library_->addAudioItemFromPath(a);
+    library_->writeData();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readOnly.size() == 1; }, 5000));
+    EXPECT_TRUE(readOnly[0][1].toString().contains(QStringLiteral("(/sys is read-only)")))
+        << qPrintable(readOnly[0][1].toString());
+    library_.reset();
 }
 
 TEST_F(LibraryTest, AHundredThousandRecordingsHaveRowWidgetsOnlyInViewEachShowingTheItemThere)
