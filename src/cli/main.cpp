@@ -5,12 +5,15 @@
 //   traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT
 //   traytape-cli system-audio on|off
 //   --verbose before the command shows FFmpeg's own messages; -- ends the options.
-// Every failure prints one line naming the problem and exits non-zero.
+// Every failure prints one line naming the problem and exits non-zero. Paths
+// and device names are printed with their control characters escaped
+// (terminalText()), so each message stays one line.
 #include "AudioRecord/AudioRecordDevice.h"
 #include "AudioRecord/RecordSession.h"
 #include "Control/AudioConverter.h"
 #include "platform/pulse/PulsePlatform.h"
 #include "platform/FFmpegUtil.h"
+#include "platform/TerminalText.h"
 #include "platform/audiofile/SafeFile.h"
 
 #include <algorithm>
@@ -39,7 +42,7 @@ void onStopSignal(int)
 
 int fail(const std::string& message, int code = 1)
 {
-    std::fprintf(stderr, "traytape-cli: %s\n", message.c_str());
+    std::fprintf(stderr, "traytape-cli: %s\n", terminalText(message).c_str());
     return code;
 }
 
@@ -100,8 +103,8 @@ int listDevices()
         return fail("no input devices (is a sound server running?)");
     for (std::size_t i = 0; i < devices.size(); ++i) {
         const auto format = inputFormat(devices[i]->deviceID());
-        std::printf("%zu\t%s\t%s\t%u\t%.0f\n", i, devices[i]->deviceName().c_str(),
-            devices[i]->uniqueID().value_or("").c_str(), format.mChannelsPerFrame, format.mSampleRate);
+        std::printf("%zu\t%s\t%s\t%u\t%.0f\n", i, terminalText(devices[i]->deviceName()).c_str(),
+            terminalText(devices[i]->uniqueID().value_or("")).c_str(), format.mChannelsPerFrame, format.mSampleRate);
     }
     return 0;
 }
@@ -214,11 +217,11 @@ int record(const std::vector<std::string>& args)
     RecordSession::Hooks hooks;
     hooks.delivered = [&closed](const RecordSession::Delivery& done) { closed = done.status; };
     hooks.audioLost = [&lostSeconds](double seconds) { lostSeconds += seconds; };
-    hooks.silence = [&name](RecordSession::Silence silence) {
+    hooks.silence = [shown = terminalText(name)](RecordSession::Silence silence) {
         if (silence == RecordSession::Silence::Muted)
-            std::fprintf(stderr, "\"%s\" is muted: the recording will be silent\n", name.c_str());
+            std::fprintf(stderr, "\"%s\" is muted: the recording will be silent\n", shown.c_str());
         else
-            std::fprintf(stderr, "TrayTape is recording silence from \"%s\"\n", name.c_str());
+            std::fprintf(stderr, "TrayTape is recording silence from \"%s\"\n", shown.c_str());
     };
     RecordSession session(recorder, std::move(hooks));
     session.setSilenceTimes(
@@ -229,8 +232,8 @@ int record(const std::vector<std::string>& args)
         return fail("input device vanished: " + name);
     if (started != RecordSession::StartResult::Started)
         return fail("cannot create file: " + out + " (" + audiofile::reasonFor(session.failure()) + ")");
-    std::fprintf(
-        stderr, "Recording \"%s\" into %s%s\n", name.c_str(), out.c_str(), seconds > 0 ? "" : " (Ctrl+C stops)");
+    std::fprintf(stderr, "Recording \"%s\" into %s%s\n", terminalText(name).c_str(), terminalText(out).c_str(),
+        seconds > 0 ? "" : " (Ctrl+C stops)");
 
     // The length is counted in captured frames, so the file holds what was asked
     // for however the sound server paces its deliveries.
@@ -436,8 +439,8 @@ int systemAudio(const std::string& mode)
         recorder.connectSystemAudioRecord(true);
         if (!findDevice(recorder.allAudioInputDevices(), kSystemAudioName))
             return fail(std::string("the sound server did not make \"") + kSystemAudioName + "\"");
-        std::printf("\"%s\" carries \"%s\" (%s)\n", kSystemAudioName, output->deviceName().c_str(),
-            output->uniqueID().value_or("").c_str());
+        std::printf("\"%s\" carries \"%s\" (%s)\n", kSystemAudioName, terminalText(output->deviceName()).c_str(),
+            terminalText(output->uniqueID().value_or("")).c_str());
         return 0;
     }
     // This process never connected, so the disconnect is sent as such: the

@@ -272,6 +272,8 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
         {{"export", in, file("link.wav")}, "onto itself"},
         {{"export", in, dir.path()}, "is a folder"},
         {{"export", in}, "usage"},
+        // A name's control characters reach the terminal escaped, on the one line.
+        {{"info", file("a\x1b[2J\r\nb\\\xc2\x9b\t.wav")}, "no such file: " + file("a\\x1b[2J\\r\\nb\\\\\\xc2\\x9b\\t.wav")},
     };
     for (const auto& [args, says] : cases) {
         SCOPED_TRACE(args.front() + " ... " + args.back());

@@ -1,5 +1,7 @@
 #include "platform/ui/SingleInstance.h"
 
+#include "platform/TerminalText.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -12,6 +14,7 @@
 #include <cerrno>
 #include <csignal>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,14 +61,33 @@ bool askToComeForward(const QString& path)
     return false;
 }
 
+// Whether the lock path is something other than a lock file (a FIFO, a
+// device, a link): opening it to read who holds it could block for good.
+bool isStrangeLock(const QString& lockPath)
+{
+    struct stat st { };
+    return ::lstat(QFile::encodeName(lockPath).constData(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
 // Whether a live process holds the lock: without one nothing answers, and a
-// command need not wait for the instance to start listening.
+// command need not wait for the instance to start listening. The holder's
+// pid is read without blocking and without following a link, so a FIFO put
+// there after the type was checked cannot hang the command either.
 bool instanceRuns(const QString& lockPath)
 {
-    QLockFile lock(lockPath);
-    qint64 pid = 0;
-    QString host, app;
-    return lock.getLockInfo(&pid, &host, &app) && pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
+    const int fd = ::open(QFile::encodeName(lockPath).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st { };
+    char text[32] = {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const ssize_t n = regular ? ::read(fd, text, sizeof text - 1) : -1;
+    ::close(fd);
+    if (n <= 0)
+        return false;
+    // The first line is the holder's pid, as the lock's owner writes it.
+    const qint64 pid = QByteArray(text, n).split('\n').value(0).trimmed().toLongLong();
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
 // Whether the peer of a connected socket runs as this process's user.
@@ -88,7 +110,13 @@ SingleInstance::Sent SingleInstance::sendCommand(
 {
     const QDir dir(instanceFolder(folder));
     const QString path = dir.filePath(name + QStringLiteral(".socket"));
-    const bool runs = instanceRuns(dir.filePath(name + QStringLiteral(".lock")));
+    const QString lockPath = dir.filePath(name + QStringLiteral(".lock"));
+    if (isStrangeLock(lockPath)) {
+        answer = QStringLiteral("TrayTape is not running (%1 is not a lock file)")
+                     .arg(QString::fromStdString(terminalText(QFile::encodeName(lockPath).toStdString())));
+        return Sent::NotRunning;
+    }
+    const bool runs = instanceRuns(lockPath);
     // The one that holds the lock may still be starting: give it the hand-over's time to listen.
     const QDeadlineTimer deadline(runs ? kHandOverMilliseconds : 0);
     QLocalSocket socket;
@@ -131,8 +159,7 @@ SingleInstance::~SingleInstance()
 SingleInstance::Claim SingleInstance::claim()
 {
     // The lock is opened to read who holds it: a FIFO there would block that open for good.
-    struct stat st { };
-    if (::lstat(QFile::encodeName(lockPath_).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (isStrangeLock(lockPath_)) {
         qWarning("TrayTape: %s is not a lock file", qPrintable(lockPath_));
         return Claim::Unreachable;
     }
@@ -194,6 +221,8 @@ void SingleInstance::answer(QLocalSocket* socket)
     } else {
         text = QStringLiteral("not ready");
     }
-    socket->write((done ? "0 " : "2 ") + text.toUtf8() + '\n');
+    // One line whatever the text holds: a path with a line break in it would
+    // cut the answer short, and its control characters reach a terminal.
+    socket->write((done ? "0 " : "2 ") + QByteArray::fromStdString(terminalText(text.toStdString())) + '\n');
     socket->disconnectFromServer();
 }
