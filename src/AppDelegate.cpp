@@ -212,6 +212,10 @@ void AppDelegate::applicationDidFinishLaunching()
     configAudioWndController_->setAudioDevices(aryAudioDevices_);
     connect(configAudioWndController_.get(), &ConfigAudioWndController::saveFolderMissing, this,
         [this](const QString& folder) { notify(AppNotices::saveFolderMissing(folder)); });
+    connect(configAudioWndController_.get(), &ConfigAudioWndController::saveFolderRefused, this,
+        [this](const QString& folder) {
+            notify(AppNotices::saveFolderRefused(folder, configAudioWndController_->saveAudioPath()));
+        });
     configAudioWndController_->loadWindow();
     configAudioWndController_->close();
 

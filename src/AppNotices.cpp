@@ -74,8 +74,27 @@ Notice AppNotices::silence(bool muted, const QString& device)
     return {tr("Recording silence"), tr("TrayTape is recording silence from %1").arg(quoted(device))};
 }
 
+Notice AppNotices::saveFolderRefused(const QString& folder, const QString& inUse)
+{
+    const QString why = folder.contains(QChar::ReplacementCharacter)
+        ? tr("its name is not valid text in this system's encoding")
+        : tr("it is not a folder TrayTape can find");
+    return {tr("Save folder not changed"),
+        tr("TrayTape cannot save into %1: %2. New recordings still go to %3.")
+            .arg(QDir::toNativeSeparators(folder), why, QDir::toNativeSeparators(inUse))};
+}
+
 Notice AppNotices::saveFolderMissing(const QString& folder)
 {
+    // A name whose bytes are no text in the system's encoding reaches TrayTape
+    // with stand-ins for them, and names no folder: the folder may well be
+    // there, under its true name.
+    if (folder.contains(QChar::ReplacementCharacter))
+        return {tr("Save folder cannot be used"),
+            tr("The name of the folder %1 is not valid text in this system's encoding, so TrayTape cannot save "
+               "into it. New recordings go to %2 until you rename it or choose another folder in Preferences.")
+                .arg(QDir::toNativeSeparators(folder),
+                    QDir::toNativeSeparators(ConfigAudioWndController::defaultSaveAudioPath()))};
     return {tr("Save folder not found"),
         tr("The folder %1 no longer exists. New recordings go to %2 until you choose another folder in "
            "Preferences.")

@@ -28,4 +28,6 @@ public:
     static Notice audioLost(double seconds);
     static Notice silence(bool muted, const QString& device);
     static Notice saveFolderMissing(const QString& folder);
+    // A folder picked in Preferences that cannot be used; the one in use stays.
+    static Notice saveFolderRefused(const QString& folder, const QString& inUse);
 };

@@ -243,6 +243,12 @@ void ConfigAudioWndController::chooseSavePathFinished(int result, const QString&
 {
     if (result != QDialog::Accepted || path.isEmpty())
         return;
+    // A folder Qt cannot name (see AppNotices::saveFolderMissing) is refused
+    // as it is picked; the folder in use and the stored choice stay.
+    if (!QFileInfo(path).isDir()) {
+        emit saveFolderRefused(path);
+        return;
+    }
     setSaveAudioPath(path);
     AppControl::AppWriteKeyValue(path, SettingsKey::SaveAudioPath);
     if (ui_)

@@ -93,6 +93,9 @@ public:
 signals:
     // The save folder picked in an earlier run is gone; the default is used instead.
     void saveFolderMissing(const QString& folder);
+    // A folder picked in the panel cannot be used (its name is no text Qt can
+    // hold, or it went); the folder in use and the stored choice stay.
+    void saveFolderRefused(const QString& folder);
 
 private:
     void awakeFromNib();

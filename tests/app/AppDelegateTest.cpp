@@ -35,6 +35,8 @@
 #include <QToolButton>
 
 #include <csignal>
+#include <fcntl.h>
+#include <future>
 #include <limits>
 #include <malloc.h>
 #include <sstream>
@@ -149,6 +151,13 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     EXPECT_EQ(onDisk(SettingsKey::AudioFormatNSNumberKey).toInt(), 1);
     config.chooseSavePathFinished(QDialog::Accepted, home_.path());
     EXPECT_EQ(onDisk(SettingsKey::SaveAudioPath).toString(), home_.path());
+    // A folder whose name is no text Qt can hold reaches it with stand-ins: refused for that reason, the choice kept.
+    const qsizetype told = workspace_.notified.size();
+    config.chooseSavePathFinished(QDialog::Accepted, home_.filePath(QString::fromUtf8("M\xef\xbf\xbdsica")));
+    EXPECT_EQ(config.lblAudioPath()->text(), home_.path());
+    EXPECT_EQ(onDisk(SettingsKey::SaveAudioPath).toString(), home_.path());
+    ASSERT_EQ(workspace_.notified.size(), told + 1);
+    EXPECT_TRUE(workspace_.notified.last().contains(QStringLiteral("not valid text"))) << qPrintable(workspace_.notified.last());
     EXPECT_TRUE(config.window()->isVisible());
     choose(config.popAudioDevices(), 0);
     EXPECT_EQ(onDisk(SettingsKey::AudioDeviceUniqueID).toString(), kDefaultInputUID);
@@ -596,6 +605,19 @@ TEST(SingleInstanceTest, TheInstanceChannelCannotBeBlockedOrStarved)
     const QByteArray fifo = QFile::encodeName(folder + QStringLiteral("/fifo.instance.lock"));
     ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
     EXPECT_EQ(SingleInstance(QStringLiteral("fifo.instance"), folder).claim(), SingleInstance::Claim::Unreachable);
+    // A command sent meanwhile answers at once too; should it block, a writer opening the FIFO frees it.
+    auto sent = std::async(std::launch::async, [folder] {
+        QString answer;
+        const auto result = SingleInstance::sendCommand(QStringLiteral("fifo.instance"), QStringLiteral("status"), answer, folder);
+        return std::make_pair(result, answer);
+    });
+    const bool answered = QTest::qWaitFor([&] { return sent.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000);
+    if (!answered)
+        ::close(::open(fifo.constData(), O_WRONLY | O_NONBLOCK));
+    EXPECT_TRUE(answered) << "blocked on the FIFO";
+    const auto [result, answer] = sent.get();
+    EXPECT_EQ(result, SingleInstance::Sent::NotRunning);
+    EXPECT_TRUE(answer.contains(QStringLiteral("not a lock file"))) << qPrintable(answer);
 
     SingleInstance first(QStringLiteral("test.instance"), folder);
     ASSERT_EQ(first.claim(), SingleInstance::Claim::First);
@@ -635,7 +657,7 @@ TEST(SingleInstanceTest, TheInstanceChannelCannotBeBlockedOrStarved)
     QStringList handled;
     first.setCommandHandler([&handled](const QString& command, QString& answer) {
         handled.append(command);
-        answer = QStringLiteral("fine");
+        answer = QStringLiteral("recording 1.0 /a\x1b[2J\r\nb\\\u009b.wav");
         return true;
     });
     const auto ask = [&first](const QByteArray& request) {
@@ -645,7 +667,8 @@ TEST(SingleInstanceTest, TheInstanceChannelCannotBeBlockedOrStarved)
         (void)QTest::qWaitFor([&] { return socket.canReadLine() || socket.state() != QLocalSocket::ConnectedState; });
         return socket.readLine().trimmed();
     };
-    EXPECT_EQ(ask("status\n"), "0 fine");
+    // The answer is one line whatever the path in it holds, its control characters escaped.
+    EXPECT_EQ(ask("status\n"), "0 recording 1.0 /a\\x1b[2J\\r\\nb\\\\\\xc2\\x9b.wav");
     EXPECT_EQ(ask("format-disk\n"), "2 unknown command");
     EXPECT_EQ(ask(QByteArray(4096, 'p') + "status\n"), "2 unknown command") << "an overlong line";
     EXPECT_EQ(handled, QStringList{QStringLiteral("status")});
