@@ -329,7 +329,7 @@ TEST_F(LibraryTest, HostileSettingsAreReadAsFarAsTheyGoAndNeverStoredAsAnInvalid
     }
 }
 
-TEST_F(LibraryTest, TheListFileHoldsAnyPathAndLeavesOutLinesThatNameNoRecording)
+TEST_F(LibraryTest, TheListFileHoldsAnyPathKeepsLinesItCannotReadAndMeasuresMissingLengthsLater)
 {
     QStringList odd;
     QVariantList items;
