@@ -26,9 +26,7 @@ const QList<int> AppDelegate::kLevelIconPixels{22, 24, 44, 48};
 
 namespace {
 constexpr int kNotificationMilliseconds = 15000;
-// The file of a recording that runs now. Still set at start-up, it names a
-// recording a crash cut off.
-const QString kRecordingInProgress = QStringLiteral("RecordingInProgress");
+const QString& kRecordingInProgress = SettingsKey::RecordingInProgress;
 // How often to look whether a tray has come or gone (a panel restarting, an extension switched off).
 constexpr int kTrayCheckMilliseconds = 2000;
 // How long quitting waits for a recording's completion. A cut wait leaves the
@@ -176,8 +174,13 @@ void AppDelegate::applicationDidFinishLaunching()
     // 4. Loading the library window loads the stored library.
     if (libraryFactory_) {
         audioLibraryWnd_ = libraryFactory_();
-        if (auto* library = dynamic_cast<AudioLibraryWnd*>(audioLibraryWnd_.get()))
+        if (auto* library = dynamic_cast<AudioLibraryWnd*>(audioLibraryWnd_.get())) {
             connect(library, &AudioLibraryWnd::userNotified, this, &AppDelegate::notifyUser);
+            library->setRecordingInProgress([this] {
+                return session_ && session_->isActive() && session_->path() ? QString::fromStdString(*session_->path())
+                                                                           : QString();
+            });
+        }
         if (audioLibraryWnd_) {
             if (QWidget* libraryWindow = audioLibraryWnd_->window())
                 libraryWindow->hide();
