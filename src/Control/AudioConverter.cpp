@@ -40,6 +40,7 @@ AudioConverter::AudioConverter(const AudioExportRequest& request) : AudioConvert
     fadeInTime_ = request.range.fadeIn;
     fadeOutTime_ = request.range.fadeOut;
     audioFromat_ = request.format;
+    recordings_ = request.recordings;
 }
 
 void AudioConverter::initDefaultAudioFormat()
