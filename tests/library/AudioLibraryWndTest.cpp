@@ -492,6 +492,17 @@ TEST_F(LibraryTest, PreviewLoopsTheTrimRangeWithItsFadesAndPlayRewindsAtTheEnd)
     library.seekPlayRate(0.1F);
     tick(0.1);
     EXPECT_DOUBLE_EQ(position(), 10.0);
+    // The loop is silent where the export holds nothing; plain play is not.
+    library.flushFadeInAndOut(9.95F);
+    EXPECT_EQ(player()->volume(), 0.0F);
+    library.flushFadeInAndOut(19.5F);
+    EXPECT_FLOAT_EQ(player()->volume(), 0.5F);
+    library.flushFadeInAndOut(20.05F);
+    EXPECT_EQ(player()->volume(), 0.0F);
+    library.setIsPreviewPlay_(false);
+    library.flushFadeInAndOut(20.05F);
+    EXPECT_EQ(player()->volume(), 1.0F);
+    library.setIsPreviewPlay_(true);
     // Fades taken back to 0: full volume at the next tick, then left alone.
     library.setFadeInTime(0);
     library.setFadeOutTime(0);
