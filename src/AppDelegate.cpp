@@ -174,14 +174,13 @@ void AppDelegate::applicationDidFinishLaunching()
     // 4. Loading the library window loads the stored library.
     if (libraryFactory_) {
         audioLibraryWnd_ = libraryFactory_();
-        if (auto* library = dynamic_cast<AudioLibraryWnd*>(audioLibraryWnd_.get())) {
+        if (auto* library = dynamic_cast<AudioLibraryWnd*>(audioLibraryWnd_.get()))
             connect(library, &AudioLibraryWnd::userNotified, this, &AppDelegate::notifyUser);
-            library->setRecordingInProgress([this] {
+        if (audioLibraryWnd_) {
+            audioLibraryWnd_->setRecordingInProgress([this] {
                 return session_ && session_->isActive() && session_->path() ? QString::fromStdString(*session_->path())
                                                                            : QString();
             });
-        }
-        if (audioLibraryWnd_) {
             if (QWidget* libraryWindow = audioLibraryWnd_->window())
                 libraryWindow->hide();
             ui_->showLibraryItem->setVisible(true);

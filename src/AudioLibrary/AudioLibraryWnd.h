@@ -98,9 +98,8 @@ public:
     // file in the file manager, a failed one is told through userNotified.
     void exportAudio();
     void exportAudioToPath(const QString& path);
-    // Where the recorder writes now (empty when idle): never an export's
-    // destination, nor is the file the settings mark as being recorded.
-    void setRecordingInProgress(std::function<QString()> path) { recordingInProgress_ = std::move(path); }
+    // Nor is the file the settings mark as being recorded.
+    void setRecordingInProgress(std::function<QString()> path) override { recordingInProgress_ = std::move(path); }
     // The export format code for the loaded recording: 0 (WAVE) for a "wav" source, else 1 (MPEG-4).
     std::int32_t getFormatNum() const;
     // The one extension the save dialog offers for getFormatNum().
