@@ -26,9 +26,7 @@ const QList<int> AppDelegate::kLevelIconPixels{22, 24, 44, 48};
 
 namespace {
 constexpr int kNotificationMilliseconds = 15000;
-// The file of a recording that runs now. Still set at start-up, it names a
-// recording a crash cut off.
-const QString kRecordingInProgress = QStringLiteral("RecordingInProgress");
+const QString& kRecordingInProgress = SettingsKey::RecordingInProgress;
 // How often to look whether a tray has come or gone (a panel restarting, an extension switched off).
 constexpr int kTrayCheckMilliseconds = 2000;
 // How long quitting waits for a recording's completion. A cut wait leaves the
@@ -179,6 +177,10 @@ void AppDelegate::applicationDidFinishLaunching()
         if (auto* library = dynamic_cast<AudioLibraryWnd*>(audioLibraryWnd_.get()))
             connect(library, &AudioLibraryWnd::userNotified, this, &AppDelegate::notifyUser);
         if (audioLibraryWnd_) {
+            audioLibraryWnd_->setRecordingInProgress([this] {
+                return session_ && session_->isActive() && session_->path() ? QString::fromStdString(*session_->path())
+                                                                           : QString();
+            });
             if (QWidget* libraryWindow = audioLibraryWnd_->window())
                 libraryWindow->hide();
             ui_->showLibraryItem->setVisible(true);

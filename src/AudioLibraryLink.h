@@ -31,4 +31,7 @@ public:
     // `path` is the recovery mark (recordingMark()): a file that is not the
     // marked recording is left as it is and not listed.
     virtual void recoverAudioItemFromPath(const QString& path, std::function<void()> finished) = 0;
+    // Where the recorder writes now (empty when idle), asked at each export:
+    // that file is never an export's destination.
+    virtual void setRecordingInProgress(std::function<QString()> path) = 0;
 };

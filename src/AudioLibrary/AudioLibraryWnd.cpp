@@ -469,6 +469,10 @@ void AudioLibraryWnd::exportAudioToPath(const QString& path)
     request.destination = destination.toStdString();
     request.range = preview_.envelope();
     request.format = getFormatNum();
+    request.recordings.push_back(
+        AppControl::AppReadKeyValue(SettingsKey::RecordingInProgress, QString()).toString().toStdString());
+    if (recordingInProgress_)
+        request.recordings.push_back(recordingInProgress_().toStdString());
     if (!exportTask_->start(request))
         return;
     AppControl::AppWriteKeyValue(QFileInfo(destination).absolutePath(), SettingsKey::ExportAudioFolder);
@@ -548,13 +552,18 @@ void AudioLibraryWnd::exportFinished()
         emit userNotified(tr("Export failed"),
             tr("A recording cannot be exported onto itself; %1 was left as it is.").arg(destination));
         return;
+    case AudioConvertFailure::BeingRecorded:
+        emit userNotified(tr("Export failed"),
+            tr("%1 is being recorded: choose another file. The recording goes on.").arg(destination));
+        return;
     case AudioConvertFailure::CannotCreate:
         emit userNotified(tr("Export failed"),
-            tr("%1 could not be created (does its folder exist, and may it be written?).").arg(destination));
+            tr("%1 could not be created (%2).").arg(destination, QString::fromStdString(done.destinationReason())));
         return;
     case AudioConvertFailure::WriteFailed:
         emit userNotified(tr("Export failed"),
-            tr("Writing %1 failed (is the disk full?); nothing there was changed.").arg(destination));
+            tr("Writing %1 failed (%2); nothing there was changed.")
+                .arg(destination, QString::fromStdString(done.destinationReason())));
         return;
     }
 }

@@ -98,6 +98,8 @@ public:
     // file in the file manager, a failed one is told through userNotified.
     void exportAudio();
     void exportAudioToPath(const QString& path);
+    // Nor is the file the settings mark as being recorded.
+    void setRecordingInProgress(std::function<QString()> path) override { recordingInProgress_ = std::move(path); }
     // The export format code for the loaded recording: 0 (WAVE) for a "wav" source, else 1 (MPEG-4).
     std::int32_t getFormatNum() const;
     // The one extension the save dialog offers for getFormatNum().
@@ -141,6 +143,7 @@ private:
     qsizetype deletedAt_ = -1;
     AudioPreview preview_;
 
+    std::function<QString()> recordingInProgress_;
     std::unique_ptr<AudioExportTask> exportTask_;
     QProgressBar* exportProgress_ = nullptr;  // in the window's control row, shown while exporting
 };

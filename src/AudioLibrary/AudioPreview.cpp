@@ -167,6 +167,12 @@ void AudioPreview::applyFades(float position)
     if (!player_)
         return;
     const FadeEnvelope envelope = this->envelope();
+    // The loop plays what the export holds: nothing of what lies outside the
+    // range (a click just before it, the overshoot past its end).
+    if (preview_ && !(position >= envelope.trimStart && position <= envelope.trimEnd)) {
+        player_->setVolume(0);
+        return;
+    }
     if (!envelope.fades()) {
         // Fades taken back to 0 after a fade: full volume again. A player
         // that never faded is left alone.

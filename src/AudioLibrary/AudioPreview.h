@@ -56,7 +56,8 @@ public:
     void setEndTrim(float rate);
     void setFadeIn(float seconds);
     void setFadeOut(float seconds);
-    // Sets the player's volume to the envelope's gain at `position` seconds.
+    // Sets the player's volume to the envelope's gain at `position` seconds;
+    // in the preview loop, silence outside the trim range.
     void applyFades(float position);
 
     bool isPlaying() const { return timer_.isActive(); }

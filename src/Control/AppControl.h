@@ -22,6 +22,9 @@ inline const QString SaveAudioPath = QStringLiteral("SaveAudioPath");
 inline const QString RecordWithSystemAudio = QStringLiteral("RecordWithSystemAudio");
 // The folder of the last export, where the export dialog opens next.
 inline const QString ExportAudioFolder = QStringLiteral("ExportAudioFolder");
+// The mark of the recording running now (platform/InterruptedRecording.h).
+// Still set at start-up, it names a recording a crash cut off.
+inline const QString RecordingInProgress = QStringLiteral("RecordingInProgress");
 }  // namespace SettingsKey
 
 class AppControl {

@@ -1,5 +1,8 @@
 #include "Control/AudioConverter.h"
 
+#include "platform/InterruptedRecording.h"
+#include "platform/audiofile/SafeFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -37,6 +40,7 @@ AudioConverter::AudioConverter(const AudioExportRequest& request) : AudioConvert
     fadeInTime_ = request.range.fadeIn;
     fadeOutTime_ = request.range.fadeOut;
     audioFromat_ = request.format;
+    recordings_ = request.recordings;
 }
 
 void AudioConverter::initDefaultAudioFormat()
@@ -98,11 +102,6 @@ ExtAudioFileRef AudioConverter::creatSourceAudioRef()
     return status_ == noErr ? std::move(file) : nullptr;
 }
 
-float AudioConverter::getVolumeRate(float t) const
-{
-    return envelope().gainAt(t + trimStartTime_);
-}
-
 void AudioConverter::fail(AudioConvertFailure failure, OSStatus status)
 {
     failure_ = failure;
@@ -120,6 +119,10 @@ void AudioConverter::startAudioConvert()
     // so a missing or unreadable source leaves an existing file as it was.
     if (sameFile(sourceAudioPath_, exportAudioPath_))
         return fail(AudioConvertFailure::SameFile, kAudioFilePermissionsError);
+    // Renamed over, the recording would go on into a file no name reaches.
+    for (const std::string& recording : recordings_)
+        if (recordingMarkNames(recording, exportAudioPath_))
+            return fail(AudioConvertFailure::BeingRecorded, kAudioFilePermissionsError);
     ExtAudioFileRef source = creatSourceAudioRef();
     if (!source)
         return fail(AudioConvertFailure::NoSource, status_);
@@ -137,19 +140,25 @@ void AudioConverter::startAudioConvert()
 
     // Positions count 44.1 kHz frames; the seek counts the file's own, so a
     // source of another rate is entered at the trim start's time.
-    const std::int64_t startFrame = std::int64_t(double(trimStartTime_) * kSampleRate);
+    const FadeEnvelope range = envelope();
+    const std::int64_t startFrame = std::max<std::int64_t>(0, range.firstFrame(kSampleRate));
+    std::int64_t count = range.endFrame(kSampleRate) - startFrame;
+    // Clamped to the stated length, so that the fade-out ends where the
+    // audio does; a length that is missing or says the start lies past the
+    // end is not trusted: reading tells.
+    const std::int64_t stated = std::llround(double(fileFrames) * kSampleRate / fileRate) - startFrame;
+    if (fileFrames > 0 && stated > 0)
+        count = std::min(count, stated);
     // A range without a frame of audio would make an empty file in the
     // destination's place and call it a success: refused, nothing touched.
-    // Whether a start lies past the end is learnt by reading, before the
-    // destination is made: a stated length may be missing or untrue.
-    if (!(trimEndTime_ > trimStartTime_))
+    if (!(trimEndTime_ > trimStartTime_) || count <= 0)
         return fail(AudioConvertFailure::NoAudio, kAudioFileEndOfFileError);
-    source->seek(std::int64_t(double(trimStartTime_) * fileRate));
+    source->seek(std::llround(double(startFrame) * fileRate / kSampleRate));
     AudioBufferList list;
     list.mNumberBuffers = 2;
     list.mBuffers[0] = {1, kBlockFrames * std::uint32_t(sizeof(float)), left_.data()};
     list.mBuffers[1] = {1, kBlockFrames * std::uint32_t(sizeof(float)), right_.data()};
-    std::uint32_t firstFrames = kBlockFrames;
+    std::uint32_t firstFrames = std::uint32_t(std::min<std::int64_t>(kBlockFrames, count));
     if (OSStatus s = source->read(&firstFrames, &list))
         return fail(AudioConvertFailure::NoSource, s);
     if (firstFrames == 0)
@@ -160,16 +169,8 @@ void AudioConverter::startAudioConvert()
     if (!destination)
         return fail(AudioConvertFailure::CannotCreate, status_);
 
-    const double endLimit = (double(trimEndTime_) - kEndMargin) * kSampleRate;
-    const std::int64_t blocks
-        = std::max<std::int64_t>(1, std::int64_t(std::ceil((endLimit - double(startFrame)) / kBlockFrames)));
-    std::int64_t toDo = blocks * kBlockFrames;
-    if (fileFrames > 0)
-        toDo
-            = std::clamp<std::int64_t>(std::int64_t(double(fileFrames) * kSampleRate / fileRate) - startFrame, 0, toDo);
-    framesToDo_.store(toDo, std::memory_order_relaxed);
-
-    convertBlocks(*source, *destination, startFrame, firstFrames);
+    framesToDo_.store(count, std::memory_order_relaxed);
+    convertBlocks(*source, *destination, count, firstFrames);
 
     source->dispose();
     // A write that failed has left the writer failed: disposing of it removes
@@ -179,12 +180,41 @@ void AudioConverter::startAudioConvert()
     finishAudioConverter();
 }
 
-void AudioConverter::convertBlocks(
-    ExtAudioFile& source, ExtAudioFile& destination, std::int64_t startFrame, std::uint32_t firstFrames)
+namespace {
+
+// Scales frames [index, index + frames) of an export of `count` frames by
+// their gains. Frames at full gain are left as they are: away from the
+// fades, nothing is computed.
+void applyFades(const FadeEnvelope& envelope, std::int64_t index, std::int64_t count, std::uint32_t frames,
+    float* left, float* right)
 {
-    const double endLimit = (double(trimEndTime_) - kEndMargin) * kSampleRate;
+    const auto rampFrames = [](float seconds) {
+        return seconds > 0 ? std::int64_t(std::ceil(double(seconds) * AudioConverter::kSampleRate)) : 0;
+    };
+    // Frames before fullFrom and from fullTo on may be below full gain.
+    const std::int64_t fullFrom = rampFrames(envelope.fadeIn);
+    const std::int64_t fullTo = count - 1 - rampFrames(envelope.fadeOut);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        const std::int64_t frame = index + i;
+        if (frame >= fullFrom && frame <= fullTo) {
+            // Skip to the end of the full stretch within this block.
+            i = std::uint32_t(std::min<std::int64_t>(fullTo - index, frames - 1));
+            continue;
+        }
+        const float gain = envelope.gainOfFrame(frame, count, AudioConverter::kSampleRate);
+        left[i] *= gain;
+        right[i] *= gain;
+    }
+}
+
+}  // namespace
+
+void AudioConverter::convertBlocks(
+    ExtAudioFile& source, ExtAudioFile& destination, std::int64_t count, std::uint32_t firstFrames)
+{
+    const FadeEnvelope range = envelope();
     const auto capacity = std::uint32_t(left_.size());
-    std::int64_t position = startFrame;
+    std::int64_t position = 0;
     std::uint32_t gathered = 0;
     AudioBufferList list;
     list.mNumberBuffers = 2;
@@ -199,14 +229,14 @@ void AudioConverter::convertBlocks(
         gathered = 0;
         return true;
     };
-    do {
+    while (position < count) {
         float* left = left_.data() + gathered;
         float* right = right_.data() + gathered;
-        list.mBuffers[0] = {1, kBlockFrames * std::uint32_t(sizeof(float)), left};
-        list.mBuffers[1] = {1, kBlockFrames * std::uint32_t(sizeof(float)), right};
         std::uint32_t frames = std::exchange(firstFrames, 0);
         if (frames == 0) {
-            frames = kBlockFrames;
+            frames = std::uint32_t(std::min<std::int64_t>(kBlockFrames, count - position));
+            list.mBuffers[0] = {1, frames * std::uint32_t(sizeof(float)), left};
+            list.mBuffers[1] = {1, frames * std::uint32_t(sizeof(float)), right};
             if (OSStatus s = source.read(&frames, &list)) {
                 std::fputs("read Error\n", stderr);
                 // What was read before the error is kept, as it would have been written by then.
@@ -217,21 +247,12 @@ void AudioConverter::convertBlocks(
             if (frames == 0)
                 break;
         }
-        // Measured from the first exported frame, so that block is always the
-        // fade-in's first (silent) step, whatever fraction of a frame the
-        // trim start carries.
-        const float gain = getVolumeRate(float(double(position - startFrame) / kSampleRate));
-        if (gain <= 0.999f) {
-            for (std::uint32_t i = 0; i < frames; ++i) {
-                left[i] *= gain;
-                right[i] *= gain;
-            }
-        }
+        applyFades(range, position, count, frames, left, right);
         position += frames;
         gathered += frames;
         if (gathered + kBlockFrames > capacity && !writeGathered())
             return;
-    } while (double(position) < endLimit);
+    }
     if (gathered > 0)
         writeGathered();
 }
@@ -254,13 +275,25 @@ std::string AudioConverter::failureText() const
             + " was not touched";
     case AudioConvertFailure::SameFile:
         return "cannot export a file onto itself: " + exportAudioPath_;
+    case AudioConvertFailure::BeingRecorded:
+        return exportAudioPath_ + " is being recorded: choose another file";
     case AudioConvertFailure::CannotCreate:
-        return "cannot create file: " + exportAudioPath_ + " (" + audiofile::reasonFor(status_) + ")";
+        return "cannot create file: " + exportAudioPath_ + " (" + destinationReason() + ")";
     case AudioConvertFailure::ReadFailed:
         return "reading " + sourceAudioPath_ + " failed part-way; " + exportAudioPath_ + " holds what was read";
     case AudioConvertFailure::WriteFailed:
-        return "writing " + exportAudioPath_ + " failed (" + audiofile::reasonFor(status_)
-            + "); nothing was written there";
+        return "writing " + exportAudioPath_ + " failed (" + destinationReason() + "); nothing was written there";
     }
     return {};
+}
+
+std::string AudioConverter::destinationReason() const
+{
+    // A file that is there and refused for its permissions is the user's to
+    // unprotect; a folder that may not be written is another matter.
+    struct stat st { };
+    if (status_ == kAudioFilePermissionsError && ::lstat(exportAudioPath_.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+        && audiofile::checkDestination(exportAudioPath_) == status_)
+        return "write-protected";
+    return audiofile::reasonFor(status_);
 }

@@ -2,10 +2,13 @@
 // fade-out, written as a new WAVE (32-bit integer PCM), MPEG-4 (AAC) or CAF
 // (AAC) file at 44.1 kHz stereo.
 //
-// The source is decoded to 44.1 kHz float planes, entered at the trim start,
-// scaled block by block by the fade envelope and encoded into a temporary
-// file beside the destination, which replaces the destination only when the
-// whole export succeeded: a failure never harms an existing file.
+// The source is decoded to 44.1 kHz float planes; the file gets exactly the
+// frames round(start × 44100) up to round(end × 44100), the end excluded,
+// clamped to the source's length, each scaled by the fade envelope's gain for
+// that frame. It is encoded into a temporary file beside the destination,
+// which replaces the destination only when the whole export succeeded: a
+// failure never harms an existing file. The recording in progress is never a
+// destination.
 //
 // Threads: startAudioConvert runs one whole export on the calling thread.
 // The library window runs it on a worker thread; while it runs, other threads
@@ -19,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 class AudioConverterDelegate {
@@ -38,6 +42,7 @@ enum class AudioConvertFailure {
     NoSource,      // the source is missing or is not a readable audio file
     NoAudio,       // the range holds no audio: it is empty, or starts at or past the source's end
     SameFile,      // the destination is the source itself
+    BeingRecorded, // the destination is the recording in progress
     CannotCreate,  // the destination (its folder, its temporary file) cannot be made
     ReadFailed,    // decoding stopped part-way; the file holds what was read
     WriteFailed,   // writing or completing the file failed; nothing was kept
@@ -51,19 +56,18 @@ struct AudioExportRequest {
     FadeEnvelope range;
     // The export format code: 0 WAVE, 1 MPEG-4, 2 CAF.
     std::int32_t format = 1;
+    // The recordings in progress, as recovery marks or plain paths: never replaced.
+    std::vector<std::string> recordings;
 };
 
 class AudioConverter {
 public:
     static constexpr double kSampleRate = 44100.0;
-    // One gain per block: the envelope advances in steps of this many frames.
+    // Frames read at a time.
     static constexpr std::uint32_t kBlockFrames = 512;
-    // Blocks gathered before they go to the file: the gain still changes
-    // every block, but the file sees few large writes rather than one
-    // system call per block.
+    // Blocks gathered before they go to the file: few large writes rather
+    // than one system call per block.
     static constexpr std::uint32_t kBlocksPerWrite = 16;
-    // The export stops at the first block boundary at or after this long before the trim end.
-    static constexpr double kEndMargin = 0.1;
 
     AudioConverter();
     explicit AudioConverter(const AudioExportRequest& request);
@@ -82,9 +86,7 @@ public:
     ExtAudioFileRef createExportAudioRef(const std::string& path);
     ExtAudioFileRef creatSourceAudioRef();
 
-    // The fade envelope's gain t seconds after the trim start.
     FadeEnvelope envelope() const { return {trimStartTime_, trimEndTime_, fadeInTime_, fadeOutTime_}; }
-    float getVolumeRate(float t) const;
 
     // Runs one whole export. failure() and writtenFrames() say how it went.
     void startAudioConvert();
@@ -95,6 +97,10 @@ public:
     OSStatus status() const { return status_; }
     // One line naming the failure, empty when none.
     std::string failureText() const;
+    // Why the destination could not be made or written ("not a regular
+    // file", "write-protected", "the disk is full", ...), for CannotCreate
+    // and WriteFailed; the window and the command line say the same.
+    std::string destinationReason() const;
     // Frames (44.1 kHz) the last export put in its file; meaningful when it
     // kept one (failure() None or ReadFailed).
     std::int64_t writtenFrames() const { return framesDone_.load(std::memory_order_relaxed); }
@@ -120,15 +126,18 @@ public:
     void setFadeOutTime(float seconds) { fadeOutTime_ = seconds; }
     std::int32_t audioFromat() const { return audioFromat_; }
     void setAudioFromat(std::int32_t format) { audioFromat_ = format; }
+    // Recordings in progress (recovery marks or paths) that the destination must not be.
+    void setRecordings(std::vector<std::string> recordings) { recordings_ = std::move(recordings); }
     AudioConverterDelegate* delegate() const { return delegate_; }
     void setDelegate(AudioConverterDelegate* delegate) { delegate_ = delegate; }
 
 private:
     void fail(AudioConvertFailure failure, OSStatus status);
-    // Reads, scales and writes block after block from startFrame on; the
-    // first block, firstFrames long, is already in the buffers.
+    // Reads, scales and writes block after block until `count` frames are
+    // written or the source ends; the first block, firstFrames long, is
+    // already in the buffers.
     void convertBlocks(
-        ExtAudioFile& source, ExtAudioFile& destination, std::int64_t startFrame, std::uint32_t firstFrames);
+        ExtAudioFile& source, ExtAudioFile& destination, std::int64_t count, std::uint32_t firstFrames);
 
     AudioStreamBasicDescription defaultFormat_;
     std::string sourceAudioPath_;
@@ -138,6 +147,7 @@ private:
     float fadeInTime_ = 0;
     float fadeOutTime_ = 0;
     std::int32_t audioFromat_ = 1;
+    std::vector<std::string> recordings_;
     AudioConverterDelegate* delegate_ = nullptr;  // not owned
 
     AudioConvertFailure failure_ = AudioConvertFailure::None;

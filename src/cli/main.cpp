@@ -13,6 +13,7 @@
 #include "Control/AudioConverter.h"
 #include "platform/pulse/PulsePlatform.h"
 #include "platform/FFmpegUtil.h"
+#include "platform/InterruptedRecording.h"
 #include "platform/TerminalText.h"
 #include "platform/audiofile/SafeFile.h"
 
@@ -65,7 +66,14 @@ int usage()
         "the recording follows the default output as it changes.\n"
         "record --with-system-audio mixes what the default output plays into the input.\n"
         "record warns on standard error when the input is muted, and when it has given\n"
-        "only silence for --warn-silence seconds (30 by default; again every 10 minutes).\n");
+        "only silence for --warn-silence seconds (30 by default; again every 10 minutes).\n"
+        "\n"
+        "export writes exactly the frames from --start to --end (seconds, the end\n"
+        "excluded, at most to the end of IN) as a 44.1 kHz stereo file of OUT's type\n"
+        "(.wav, .caf, else .m4a); --fade-in rises from silence at --start, --fade-out\n"
+        "falls to silence at --end (0 to 5 s each; where they overlap the lower\n"
+        "applies). It prints the frames and seconds written. OUT is replaced only\n"
+        "once complete, and never when it is the recording TrayTape is making.\n");
     return 2;
 }
 
@@ -417,6 +425,8 @@ int exportRange(const std::vector<std::string>& args)
     converter.setFadeInTime(float(fadeIn));
     converter.setFadeOutTime(float(fadeOut));
     converter.setAudioFromat(type == kAudioFileWAVEType ? 0 : type == kAudioFileCAFType ? 2 : 1);
+    // The tray app records in another process: its settings name the take.
+    converter.setRecordings({storedRecordingMark()});
     converter.startAudioConvert();
     const AudioConvertFailure failure = converter.failure();
     if (failure == AudioConvertFailure::None || failure == AudioConvertFailure::ReadFailed) {
@@ -426,7 +436,10 @@ int exportRange(const std::vector<std::string>& args)
     }
     if (failure == AudioConvertFailure::None)
         return 0;
-    return fail(converter.failureText(), failure == AudioConvertFailure::ReadFailed ? 3 : 1);
+    return fail(converter.failureText(),
+        failure == AudioConvertFailure::ReadFailed       ? 3
+            : failure == AudioConvertFailure::BeingRecorded ? 2
+                                                            : 1);
 }
 
 int systemAudio(const std::string& mode)

@@ -29,3 +29,13 @@ std::string recordingMarkPath(const std::string& mark);
 // file. noErr when the file is complete and playable afterwards (also when
 // there was nothing to do); the file is never left worse than it was found.
 OSStatus completeInterruptedRecording(const std::string& mark);
+
+// Whether path (links followed) is the file a mark names: by the device and
+// inode the mark keeps, or those of the file now at its path. A hard link
+// or a symbolic link to the recording is the recording.
+bool recordingMarkNames(const std::string& mark, const std::string& path);
+
+// The mark of the recording in progress as the tray app keeps it in its
+// settings file ($XDG_CONFIG_HOME/traytape/TrayTape.conf), for a process
+// that does not share its settings store; empty when there is none.
+std::string storedRecordingMark();

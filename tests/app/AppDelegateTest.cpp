@@ -252,6 +252,7 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     EXPECT_TRUE(stored.readAll().contains("RecordingInProgress=" + saveFolder().toUtf8()));
     EXPECT_EQ(markedPath(), path);
     EXPECT_NE(mark(), path) << "the mark also says what identifies the file";
+    EXPECT_EQ(libraryRecording_(), path) << "the library never exports onto it";
     feed(50);  // the clock shows the audio written: 1.07 s
     app->showRecordTime();
     EXPECT_EQ(clock->text(), QStringLiteral("00:00:01"));
@@ -261,6 +262,7 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     Access::find<QToolButton>(*app, "btnStartRecord")->click();
     EXPECT_FALSE(Access::recordTimerRunning(*app));
     EXPECT_EQ(recordItem->text(), QStringLiteral("Start Record"));
+    EXPECT_TRUE(libraryRecording_().isEmpty()) << "until its completion, the mark names it";
     EXPECT_TRUE(config.popAudioDevices()->isEnabled());
     EXPECT_EQ(libraryLog_.mid(1), QStringList{}) << "the file goes to the library once it is complete";
     EXPECT_EQ(markedPath(), path) << "kept until the file is complete";

@@ -69,7 +69,7 @@ public:
 // Records the calls the controller makes on the library, in order.
 class FakeLibrary : public AudioLibraryLink {
 public:
-    explicit FakeLibrary(QStringList* log) : log_(log) { }
+    FakeLibrary(QStringList* log, std::function<QString()>* recording) : log_(log), recording_(recording) { }
     QWidget* window() override
     {
         log_->append(QStringLiteral("window"));
@@ -83,9 +83,11 @@ public:
         log_->append(QStringLiteral("recover ") + path);
         finished();
     }
+    void setRecordingInProgress(std::function<QString()> path) override { *recording_ = std::move(path); }
 
 private:
     QStringList* log_;
+    std::function<QString()>* recording_;
     QWidget window_;
 };
 
@@ -135,7 +137,7 @@ protected:
     std::unique_ptr<AppDelegate> launch()
     {
         auto delegate = std::make_unique<AppDelegate>();
-        delegate->setAudioLibraryFactory([this] { return std::make_unique<FakeLibrary>(&libraryLog_); });
+        delegate->setAudioLibraryFactory([this] { return std::make_unique<FakeLibrary>(&libraryLog_, &libraryRecording_); });
         delegate->applicationWillFinishLaunching();
         delegate->applicationDidFinishLaunching();
         return delegate;
@@ -190,4 +192,6 @@ protected:
     AudioObjectID mic_ = 0, headset_ = 0;
     RecordingWorkspace workspace_;
     QStringList libraryLog_;
+    // What the library is told is being recorded now.
+    std::function<QString()> libraryRecording_;
 };

@@ -1,5 +1,6 @@
 // traytape-cli as a user runs it: recording from a private sound server,
 // and exporting real files into real files.
+#include "platform/InterruptedRecording.h"
 #include "support/DecodedFile.h"
 #include "support/PulseServer.h"
 #include "support/StereoFile.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -209,15 +211,16 @@ TEST_F(Cli, ExportWritesTheTrimmedRangeInTheFormatOfItsExtensionAndPrintsItsLeng
     const std::string in = file("take.wav");
     ASSERT_EQ(writeToneFile(in, 10), noErr);
 
-    // 2 to 5 s stops at the first 512-frame block at or after 4.9 s: 250 blocks.
+    // 2 to 5 s: the 3 s between, to the frame, silent at both ends.
     const CommandResult wav
         = run({"export", "--start", "2", "--end", "5", "--fade-in", "1", "--fade-out", "1", in, file("part.wav")});
     ASSERT_TRUE(wav.ok()) << wav.errors;
-    EXPECT_EQ(fields(wav.output), (std::vector<std::string>{"128000", "2.902"}));
+    EXPECT_EQ(fields(wav.output), (std::vector<std::string>{"132300", "3.000"}));
     const DecodedFile part = decodeFile(file("part.wav"));
     ASSERT_TRUE(part.ok);
-    EXPECT_EQ(part.frames(), 128000u);
-    EXPECT_EQ(toneAmplitude(part.channels[0], 44100, 500, 0, 512), 0.0) << "the fade-in starts silent";
+    EXPECT_EQ(part.frames(), 132300u);
+    EXPECT_EQ(part.channels[0].front(), 0.0F) << "the fade-in starts silent";
+    EXPECT_EQ(part.channels[0].back(), 0.0F) << "the fade-out ends silent";
     EXPECT_NEAR(toneAmplitude(part.channels[1], 44100, 500, 60000, 80000), 0.5, 0.02);
 
     // The codec is named as FFmpeg names it, whatever the file holds.
@@ -242,6 +245,22 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
     fs::create_hard_link(in, file("link.wav"));
     const std::string fifo = file("fifo.wav");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string readonly = file("readonly.wav");
+    std::ofstream(readonly) << "a file the user protected";
+    ::chmod(readonly.c_str(), 0444);
+    // The tray app's recording, marked in its settings file as Qt writes it
+    // (quoted for the comma, the line break escaped); reached by a second name too.
+    const std::string recording = file("take, being recorded.wav");
+    ASSERT_EQ(writeToneFile(recording, 1), noErr);
+    fs::create_hard_link(recording, file("recording link.wav"));
+    std::string mark;
+    for (const char c : recordingMark(recording))
+        mark += c == '\n' ? std::string("\\n") : c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+    ASSERT_NE(mark.find("\\n"), std::string::npos) << "a mark with the file's identity";
+    const std::string settings = std::string(std::getenv("XDG_CONFIG_HOME")) + "/traytape/TrayTape.conf";
+    fs::create_directories(fs::path(settings).parent_path());
+    std::ofstream(settings) << "[General]\nSaveAudioPath=" << dir.path() << "\nRecordingInProgress=\"" << mark
+                            << "\"\n\n[Other]\nRecordingInProgress=/elsewhere\n";
     const auto before = snapshot(dir.path());
 
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -271,6 +290,9 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
         {{"export", in, in}, "onto itself"},
         {{"export", in, file("link.wav")}, "onto itself"},
         {{"export", in, dir.path()}, "is a folder"},
+        {{"export", in, readonly}, "cannot create file: " + readonly + " (write-protected)"},
+        {{"export", in, recording}, recording + " is being recorded"},
+        {{"export", in, file("recording link.wav")}, "is being recorded"},
         {{"export", in}, "usage"},
         // A name's control characters reach the terminal escaped, on the one line.
         {{"info", file("a\x1b[2J\r\nb\\\xc2\x9b\t.wav")}, "no such file: " + file("a\\x1b[2J\\r\\nb\\\\\\xc2\\x9b\\t.wav")},
@@ -287,5 +309,8 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
             << result.errors;
         EXPECT_TRUE(result.output.empty()) << result.output;
         EXPECT_EQ(snapshot(dir.path()), before);
+        if (says.find("being recorded") != std::string::npos)
+            EXPECT_EQ(result.exitCode, 2);
     }
+    fs::remove(settings);
 }

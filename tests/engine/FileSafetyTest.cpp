@@ -58,11 +58,13 @@ OSStatus record(const std::string& path, AudioFileTypeID type)
     return file->dispose();
 }
 
-OSStatus exportTo(const std::string& source, const std::string& path, AudioFileTypeID type)
+OSStatus exportTo(
+    const std::string& source, const std::string& path, AudioFileTypeID type, const std::string& recording = {})
 {
     AudioConverter converter;
     converter.setSourceAudioPath(source);
     converter.setExportAudioPath(path);
+    converter.setRecordings({recording});
     converter.setTrimEndTime(0.5f);
     converter.setAudioFromat(type == kAudioFileWAVEType ? 0 : type == kAudioFileCAFType ? 2 : 1);
     converter.startAudioConvert();
@@ -105,13 +107,25 @@ TEST_F(FileSafetyTest, DestinationsAreReplacedOrRefusedAndNothingElseChanges)
         {"readonly", kAudioFilePermissionsError, 0},
         {"remux-link", noErr, 0640},         // a link planted where a rewrite once went
         {longName.c_str(), noErr, 0640},     // the longest name a file may have still works
+        // The recording in progress, named by the mark's path, through a second
+        // name or a link, or moved since it was marked: never an export's destination.
+        {"recording", kAudioFilePermissionsError, 0},
+        {"recording-hardlink", kAudioFilePermissionsError, 0},
+        {"recording-symlink", kAudioFilePermissionsError, 0},
+        {"recording-moved", kAudioFilePermissionsError, 0},
     };
     for (AudioFileTypeID type : {kAudioFileWAVEType, kAudioFileM4AType, kAudioFileCAFType}) {
         if (type != kAudioFileWAVEType && !haveAac())
             continue;
+        // A recording cut off as it was being written, as the one in progress is.
+        const std::string inProgress = dir_.file("in progress " + std::to_string(type));
+        ASSERT_EQ(recordThenKill(inProgress, type, 0.05), "");
         for (bool exporting : {false, true}) {
             for (const Kind& kind : kinds) {
                 const std::string name = kind.name;
+                const bool recording = name.rfind("recording", 0) == 0;
+                if (recording && !exporting)
+                    continue;
                 SCOPED_TRACE(name + (exporting ? " export " : " recording ") + std::to_string(type));
                 TempDir dir;
                 const std::string precious = dir.file("precious");
@@ -130,10 +144,26 @@ TEST_F(FileSafetyTest, DestinationsAreReplacedOrRefusedAndNothingElseChanges)
                 } else if (name == "folder") {
                     fs::create_directory(path);
                 }
+                std::string mark;
+                if (recording) {
+                    const std::string take = dir.file("take" + ext);
+                    fs::copy_file(inProgress, take);
+                    mark = recordingMark(take);
+                    ASSERT_NE(mark, take) << "a mark with the file's identity";
+                    if (name == "recording")  // and the mark an older version wrote: the path alone
+                        fs::rename(take, path), mark = path;
+                    else if (name == "recording-hardlink")
+                        fs::create_hard_link(take, path);
+                    else if (name == "recording-symlink")
+                        fs::create_symlink(take, path);
+                    else
+                        fs::rename(take, path);
+                }
                 const mode_t before = modeOf(path);
                 const std::vector<std::string> namesBefore = namesIn(dir.path());
 
-                const OSStatus status = exporting ? exportTo(source_, path, type) : record(path, type);
+                const std::string recorded = recording ? fileBytes(path) : std::string();
+                const OSStatus status = exporting ? exportTo(source_, path, type, mark) : record(path, type);
 
                 EXPECT_EQ(status, kind.expected);
                 EXPECT_EQ(fileBytes(precious), kPrecious);
@@ -142,6 +172,9 @@ TEST_F(FileSafetyTest, DestinationsAreReplacedOrRefusedAndNothingElseChanges)
                     EXPECT_EQ(namesIn(dir.path()), namesBefore) << "something was left beside it";
                     if (name == "readonly") {
                         EXPECT_EQ(fileBytes(path), kPrecious);
+                    }
+                    if (recording) {
+                        EXPECT_EQ(fileBytes(path), recorded);
                     }
                     continue;
                 }

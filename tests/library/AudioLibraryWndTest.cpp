@@ -16,6 +16,7 @@
 #include "Control/AudioWaveView.h"
 #include "Control/AppControl.h"
 #include "support/backends/VirtualMediaPlayer.h"
+#include "platform/InterruptedRecording.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/Workspace.h"
 #include "platform/ui/YUp.h"
@@ -48,6 +49,8 @@
 
 #include <fstream>
 #include <set>
+
+#include <sys/stat.h>
 
 // What the tests read of the library window beyond its widgets.
 struct AudioLibraryWndTestAccess {
@@ -541,6 +544,17 @@ TEST_F(LibraryTest, PreviewLoopsTheTrimRangeWithItsFadesAndPlayRewindsAtTheEnd)
     library.seekPlayRate(0.1F);
     tick(0.1);
     EXPECT_DOUBLE_EQ(position(), 10.0);
+    // The loop is silent where the export holds nothing; plain play is not.
+    library.flushFadeInAndOut(9.95F);
+    EXPECT_EQ(player()->volume(), 0.0F);
+    library.flushFadeInAndOut(19.5F);
+    EXPECT_FLOAT_EQ(player()->volume(), 0.5F);
+    library.flushFadeInAndOut(20.05F);
+    EXPECT_EQ(player()->volume(), 0.0F);
+    library.setIsPreviewPlay_(false);
+    library.flushFadeInAndOut(20.05F);
+    EXPECT_EQ(player()->volume(), 1.0F);
+    library.setIsPreviewPlay_(true);
     // Fades taken back to 0: full volume at the next tick, then left alone.
     library.setFadeInTime(0);
     library.setFadeOutTime(0);
@@ -832,11 +846,44 @@ TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndRepor
         {TRAYTAPE_BINARY_DIR "/traytape-cli", "export", "--start", "10", "--end", "30", "--fade-in", "1", "--fade-out",
             "2", source.toStdString(), dir_.filePath(QStringLiteral("cli.m4a")).toStdString()});
     ASSERT_TRUE(cli.ok()) << cli.errors;
-    EXPECT_EQ(cli.output, "878080\t19.911\n");
+    EXPECT_EQ(cli.output, "882000\t20.000\n");
     EXPECT_EQ(contents(exported), contents(dir_.filePath(QStringLiteral("cli.m4a"))));
     // That folder gone: beside the recording again.
     ASSERT_TRUE(QDir(QFileInfo(exported).absolutePath()).removeRecursively());
     EXPECT_EQ(dialogFolder(), QDir(dir_.path()).absolutePath());
+
+    // Onto the recording in progress (as the settings mark it, or as the
+    // recorder says), a FIFO or a write-protected file: told why in the
+    // command line's words, and nothing there changes. The command line
+    // finds the same mark in the settings file.
+    library.chooseTheAudioItemAt(0);
+    ASSERT_EQ(library.getStrFormat(), QStringLiteral("wav"));
+    const QString marked = file(QStringLiteral("marked, in progress.wav"), 1);
+    const QString current = file(QStringLiteral("current.wav"), 1);
+    const QString readonly = file(QStringLiteral("readonly.wav"), 1);
+    const QString fifo = dir_.filePath(QStringLiteral("fifo.wav"));
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    QFile::setPermissions(readonly, QFileDevice::ReadOwner);
+    AppControl::AppWriteKeyValue(
+        QString::fromStdString(recordingMark(marked.toStdString())), SettingsKey::RecordingInProgress);
+    library.setRecordingInProgress([&] { return current; });
+    const QByteArray kept = contents(marked);
+    const std::pair<QString, QString> refused[] = {{marked, marked + " is being recorded"},
+        {current, current + " is being recorded"}, {fifo, "(not a regular file)"}, {readonly, "(write-protected)"}};
+    for (const auto& [path, says] : refused) {
+        const qsizetype before = told.size();
+        library.exportAudioToPath(path);
+        ASSERT_TRUE(waitForExport());
+        ASSERT_EQ(told.size(), before + 1) << "exported onto " << path.toStdString();
+        EXPECT_TRUE(told.last()[1].toString().contains(says)) << told.last()[1].toString().toStdString();
+    }
+    EXPECT_EQ(contents(marked), kept);
+    EXPECT_EQ(contents(current), kept);
+    const testsupport::CommandResult onto = testsupport::runCommand(
+        {TRAYTAPE_BINARY_DIR "/traytape-cli", "export", wav.toStdString(), marked.toStdString()});
+    EXPECT_EQ(onto.exitCode, 2);
+    EXPECT_NE(onto.errors.find(" is being recorded"), std::string::npos) << onto.errors;
+    EXPECT_EQ(contents(marked), kept);
 }
 
 using Calls = std::vector<std::string>;

@@ -5,6 +5,7 @@
 #include "platform/audiofile/WaveHeader.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -368,4 +370,116 @@ OSStatus completeInterruptedRecording(const std::string& mark)
         status = remuxToOrdinaryMp4(fd, path, -1, -1);
     ::close(fd);
     return status;
+}
+
+bool recordingMarkNames(const std::string& mark, const std::string& path)
+{
+    struct stat target { };
+    // A link to the recording, or a second name of it, is the recording too.
+    if (mark.empty() || ::stat(path.c_str(), &target) != 0)
+        return false;
+    std::optional<Identity> identity;
+    const std::string marked = parseMark(mark, identity);
+    if (identity && identity->device == target.st_dev && identity->inode == target.st_ino)
+        return true;
+    struct stat st { };
+    return ::stat(marked.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino;
+}
+
+namespace {
+
+// One value of an INI file as Qt's settings write it: quoted stretches,
+// backslash escapes (\n, \t, \", \\, \xhhhh as a code point, octal), and
+// the rest in UTF-8.
+std::string iniValue(const std::string& raw)
+{
+    std::string out;
+    const auto putCodePoint = [&out](unsigned long c) {
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    };
+    bool quoted = false;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (c == '\\' && i + 1 < raw.size()) {
+            const char e = raw[++i];
+            if (e == 'x') {
+                std::size_t digits = 0;
+                const unsigned long code = std::stoul("0" + raw.substr(i + 1, 4), &digits, 16);
+                i += digits - 1;
+                putCodePoint(code);
+            } else if (e >= '0' && e <= '7') {
+                std::size_t digits = 0;
+                const unsigned long code = std::stoul(raw.substr(i, 3), &digits, 8);
+                i += digits - 1;
+                putCodePoint(code);
+            } else {
+                static const std::string from = "ntrabfv", to = "\n\t\r\a\b\f\v";
+                const std::size_t at = from.find(e);
+                out += at == std::string::npos ? e : to[at];
+            }
+        } else if (quoted || (c != ' ' && c != '\t') || !out.empty()) {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string storedRecordingMark()
+{
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string folder;
+    if (config && config[0] == '/') {
+        folder = config;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || home[0] != '/') {
+            const passwd* user = ::getpwuid(::geteuid());
+            home = user ? user->pw_dir : nullptr;
+        }
+        if (!home)
+            return {};
+        folder = std::string(home) + "/.config";
+    }
+    // Never waiting on a FIFO put in the file's place.
+    const int fd = ::open((folder + "/traytape/TrayTape.conf").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string text;
+    struct stat st { };
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        char buffer[8192];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+            text.append(buffer, std::size_t(n));
+    }
+    ::close(fd);
+    static const std::string key = "RecordingInProgress=";
+    bool general = false;
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        std::size_t end = text.find('\n', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(begin, end - begin);
+        begin = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty() && line[0] == '[')
+            general = line == "[General]";
+        else if (general && line.compare(0, key.size(), key) == 0)
+            return iniValue(line.substr(key.size()));
+    }
+    return {};
 }
