@@ -1,5 +1,7 @@
 #include "Control/AudioConverter.h"
 
+#include "platform/audiofile/SafeFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -155,6 +157,13 @@ void AudioConverter::startAudioConvert()
     if (firstFrames == 0)
         return fail(AudioConvertFailure::NoAudio, kAudioFileEndOfFileError);
 
+    // An export killed outright (SIGKILL, a power loss) could not remove its
+    // hidden file; this one removes what such exports left over a day ago.
+    {
+        const std::size_t slash = exportAudioPath_.rfind('/');
+        audiofile::removeStaleTemporaries(
+            slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : exportAudioPath_.substr(0, slash));
+    }
     // Written beside the destination, which it replaces only once complete.
     ExtAudioFileRef destination = createExportAudioRef(exportAudioPath_);
     if (!destination)
