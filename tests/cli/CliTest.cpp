@@ -242,12 +242,24 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
     fs::create_hard_link(in, file("link.wav"));
     const std::string fifo = file("fifo.wav");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string dangling = file("dangling.wav");
+    fs::create_symlink(file("nowhere.wav"), dangling);
+    const std::string longName = file(std::string(252, 'n') + ".wav");
+    std::string longPath = dir.path();
+    while (longPath.size() < 4100)
+        longPath += "/" + std::string(200, 'd');
+    longPath += "/out.wav";
     const auto before = snapshot(dir.path());
 
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"record", "--device", "no such device", "--seconds", "1", file("a.wav")}, "no such input device"},
         {{"record", "--seconds", "1", file("missing/c.wav")}, "folder does not exist"},
         {{"record", "--seconds", "1", out}, "file exists"},
+        {{"record", "--seconds", "1", dangling}, "file exists"},
+        {{"record", "--device", "no such device", "--", "-x.wav"}, "no such input device"},
+        {{"record", "--seconds", "1", longName}, "(name too long)"},
+        {{"export", in, longName}, "(name too long)"},
+        {{"export", in, longPath}, "(path too long)"},
         {{"record", "--seconds", "-3", file("d.wav")}, "--seconds"},
         {{"record", "--warn-silence", "inf", file("d.wav")}, "--warn-silence needs a positive number"},
         {{"info", file("nothing.wav")}, "no such file"},
