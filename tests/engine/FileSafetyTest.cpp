@@ -297,14 +297,18 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
         testsupport::runCommand({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "sine=d=3", "-c:a", "alac",
             "-movflags", "frag_keyframe+empty_moov", alac});
     }
-    // Two M4A recordings stopped normally, each with the mark taken at its start.
+    // Two M4A recordings stopped normally, each with the mark taken at its
+    // start (both open at once: one may not take the inode the other freed).
     std::map<std::string, std::string> finishedMark;
     if (haveAac()) {
-        for (const char* name : {"finished.m4a", "finished-other.m4a"}) {
-            const std::string path = dir_.file(name);
-            ExtAudioFileRef file;
-            ASSERT_EQ(ExtAudioFile::create(path, kAudioFileM4AType, fileFormatFor(kAudioFileM4AType), 0, file), noErr);
-            finishedMark[path] = recordingMark(path);
+        ExtAudioFileRef files[2];
+        const std::string paths[2] = {dir_.file("finished.m4a"), dir_.file("finished-other.m4a")};
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_EQ(ExtAudioFile::create(paths[i], kAudioFileM4AType, fileFormatFor(kAudioFileM4AType), 0, files[i]),
+                noErr);
+            finishedMark[paths[i]] = recordingMark(paths[i]);
+        }
+        for (ExtAudioFileRef& file : files) {
             const AudioStreamBasicDescription client = pcmClient(44100, 2);
             file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client);
             Channels tone{signal_test::sine(1000, 44100, 8820), signal_test::sine(1000, 44100, 8820)};
@@ -321,9 +325,11 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
         bool completed = false;  // rewritten to be whole
     };
     const OSStatus notOurs = kInterruptedRecordingNotOurs;
-    std::vector<Case> cases{{otherWave, Mark::Bare, notOurs}, {text, Mark::Bare, notOurs},
+    // Another program's files that play (its stale-size WAV, its fragmented
+    // MPEG-4) are offered as they are, never rewritten.
+    std::vector<Case> cases{{otherWave, Mark::Bare, noErr}, {text, Mark::Bare, notOurs},
         {looping, Mark::Bare, notOurs}};
-    if (!alac.empty())  // another program's fragmented file plays: offered as it is
+    if (!alac.empty())
         cases.push_back({alac, Mark::Bare, noErr});
     for (const auto& [type, path] : killed) {
         cases.push_back({path, Mark::Full, noErr, true});

@@ -412,7 +412,7 @@ OSStatus completeInterruptedRecording(const std::string& mark)
         }
     }
     if (status == noErr && fragmented)
-        status = remuxToOrdinaryMp4(fd, path, -1, -1);
+        status = remuxToOrdinaryMp4(fd, path, -1, -1, true);
     ::close(fd);
     return status;
 }

@@ -69,14 +69,15 @@ std::string rewriteIdentityBox(const std::string& identity)
 // the final file states its true length. frames < 0: a file cut off by a
 // crash, whose length is its packets' and whose last fragment may be
 // incomplete (the packets wholly on disk are kept).
-OSStatus remuxToOrdinaryMp4(int fragmentedFd, const std::string& destination, int priming, std::int64_t frames)
+OSStatus remuxToOrdinaryMp4(
+    int fragmentedFd, const std::string& destination, int priming, std::int64_t frames, bool identify)
 {
     const bool salvage = frames < 0;
     struct stat st { };
     if (::fstat(fragmentedFd, &st) != 0)
         return statusFromErrno(errno);
     const std::int64_t fileBytes = st.st_size;
-    const std::string identity = recordingIdentity(fragmentedFd);
+    const std::string identity = identify ? recordingIdentity(fragmentedFd) : std::string();
     FdIoPtr inIo = openFdIo(fragmentedFd, false);
     AVFormatContext* rawIn = avformat_alloc_context();
     if (!inIo || !rawIn) {
