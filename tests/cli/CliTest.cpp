@@ -143,6 +143,13 @@ TEST_F(Cli, RecordingsFromAListedSourceEndAtTheAskedLengthOrASignalWithTheFileCo
         EXPECT_TRUE(wav || std::string(std::istreambuf_iterator<char>(in), {}).find("moof") == std::string::npos);
     }
 
+    // A take far shorter than a capture fragment still plays, at its real length.
+    const CommandResult brief = run({"record", "--device", "cli.monitor", "--seconds", "0.001", file("brief.m4a")}, 30s);
+    ASSERT_TRUE(brief.ok()) << brief.errors;
+    const CommandResult briefInfo = run({"info", file("brief.m4a")});
+    ASSERT_TRUE(briefInfo.ok()) << briefInfo.errors;
+    EXPECT_NEAR(std::stod(fields(briefInfo.output).at(0)), std::stod(fields(brief.output).at(1)), 0.03);
+
     // A file size limit fails the writes as a full disk does: called so, and the audio it cost is no slow disk's.
     const CommandResult full = runCommand({"sh", "-c", "trap '' XFSZ; ulimit -f 100; exec \"$0\" \"$@\"", cli, "record",
         "--device", "cli.monitor", "--seconds", "3", file("full.wav")});
