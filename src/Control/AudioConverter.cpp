@@ -159,11 +159,8 @@ void AudioConverter::startAudioConvert()
 
     // An export killed outright (SIGKILL, a power loss) could not remove its
     // hidden file; this one removes what such exports left over a day ago.
-    {
-        const std::size_t slash = exportAudioPath_.rfind('/');
-        audiofile::removeStaleTemporaries(
-            slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : exportAudioPath_.substr(0, slash));
-    }
+    const std::size_t slash = exportAudioPath_.rfind('/');
+    audiofile::removeStaleTemporaries(slash == std::string::npos ? "." : exportAudioPath_.substr(0, slash + 1));
     // Written beside the destination, which it replaces only once complete.
     ExtAudioFileRef destination = createExportAudioRef(exportAudioPath_);
     if (!destination)

@@ -144,7 +144,8 @@ TEST_F(Cli, RecordingsFromAListedSourceEndAtTheAskedLengthOrASignalWithTheFileCo
     }
 
     // A take far shorter than a capture fragment still plays, at its real length.
-    const CommandResult brief = run({"record", "--device", "cli.monitor", "--seconds", "0.001", file("brief.m4a")}, 30s);
+    const CommandResult brief
+        = run({"record", "--device", "cli.monitor", "--seconds", "0.001", file("brief.m4a")}, 30s);
     ASSERT_TRUE(brief.ok()) << brief.errors;
     const CommandResult briefInfo = run({"info", file("brief.m4a")});
     ASSERT_TRUE(briefInfo.ok()) << briefInfo.errors;

@@ -109,14 +109,14 @@ TEST_F(FileSafetyTest, DestinationsAreReplacedOrRefusedAndNothingElseChanges)
         }
     };
     const std::vector<Kind> kinds{
-        {"absent", noErr, 0640},             // 0666 less the umask, in every format
-        {"private", noErr, 0600},            // a replaced file keeps its bits
-        {"link", noErr, 0640},               // the link is replaced, its target untouched
+        {"absent", noErr, 0640},   // 0666 less the umask, in every format
+        {"private", noErr, 0600},  // a replaced file keeps its bits
+        {"link", noErr, 0640},     // the link is replaced, its target untouched
         {"fifo", kAudioFileNotRegularFileError, 0},
         {"folder", kAudioFileNotRegularFileError, 0},
         {"readonly", kAudioFilePermissionsError, 0},
-        {"remux-link", noErr, 0640},         // a link planted where a rewrite once went
-        {longName.c_str(), noErr, 0640},     // the longest name a file may have still works
+        {"remux-link", noErr, 0640},      // a link planted where a rewrite once went
+        {longName.c_str(), noErr, 0640},  // the longest name a file may have still works
         {"swapped", kAudioFileSwappedError, 0},
         {"name-too-long", kAudioFileNameTooLongError, 0},
         {"path-too-long", kAudioFilePathTooLongError, 0},
@@ -327,8 +327,8 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
     const OSStatus notOurs = kInterruptedRecordingNotOurs;
     // Another program's files that play (its stale-size WAV, its fragmented
     // MPEG-4) are offered as they are, never rewritten.
-    std::vector<Case> cases{{otherWave, Mark::Bare, noErr}, {text, Mark::Bare, notOurs},
-        {looping, Mark::Bare, notOurs}};
+    std::vector<Case> cases{
+        {otherWave, Mark::Bare, noErr}, {text, Mark::Bare, notOurs}, {looping, Mark::Bare, notOurs}};
     if (!alac.empty())
         cases.push_back({alac, Mark::Bare, noErr});
     for (const auto& [type, path] : killed) {
@@ -353,8 +353,8 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
         std::string mark = c.mark == Mark::Bare ? path : recordingMark(path);
         if (finishedMark.count(c.file)) {
             // The copy is the same file for recovery: only the mark's path differs.
-            const std::string& original = c.mark == Mark::OfAnother ? finishedMark[dir_.file("finished-other.m4a")]
-                                                                    : finishedMark[c.file];
+            const std::string& original
+                = c.mark == Mark::OfAnother ? finishedMark[dir_.file("finished-other.m4a")] : finishedMark[c.file];
             mark = path + original.substr(original.find('\n'));
         } else if (c.mark == Mark::OfLink) {
             fs::rename(path, dir.file("target"));
@@ -411,7 +411,8 @@ TEST_F(FileSafetyTest, TheCacheFolderIsTheUsersOwn)
             fs::create_directory_symlink(dir_.file(c.link), cache + "/traytape");
         }
         ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
-        EXPECT_EQ(wave_overview_cache::write(recording, *wave_overview_cache::identify(recording), overview), c.expected);
+        EXPECT_EQ(
+            wave_overview_cache::write(recording, *wave_overview_cache::identify(recording), overview), c.expected);
         EXPECT_EQ(wave_overview_cache::read(recording).has_value(), c.expected == noErr);
         if (!c.link) {
             EXPECT_EQ(modeOf(cache) & 07777, 0700);

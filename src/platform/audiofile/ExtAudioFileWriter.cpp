@@ -283,7 +283,8 @@ public:
         } else if (priming >= 0 && writerStatus() == noErr) {
             // Only an undamaged file is worth the copy, which takes the
             // destination's place; the fragmented one already plays.
-            if (OSStatus s = remuxToOrdinaryMp4(file_->fd(), file_->destination(), priming, fileFrames_, file_->committed()))
+            if (OSStatus s
+                = remuxToOrdinaryMp4(file_->fd(), file_->destination(), priming, fileFrames_, file_->committed()))
                 recordFailure(s);
         } else if (writerStatus() == noErr) {
             syncToDisk();

@@ -305,8 +305,8 @@ bool finishedRewriteOf(int fd, std::int64_t fileBytes, const std::string& identi
     std::string tail(box.size(), '\0');
     return fileBytes > std::int64_t(box.size() + sizeof head) && readAt(fd, head, sizeof head, 0)
         && std::memcmp(head + 4, "ftyp", 4) == 0 && std::memcmp(head + 8, "M4A ", 4) == 0
-        && !hasMovieFragments(fd, fileBytes) && readAt(fd, tail.data(), tail.size(), fileBytes - std::int64_t(tail.size()))
-        && tail == box;
+        && !hasMovieFragments(fd, fileBytes)
+        && readAt(fd, tail.data(), tail.size(), fileBytes - std::int64_t(tail.size())) && tail == box;
 }
 
 // Whether the file at path holds audio a player can play.
@@ -391,8 +391,8 @@ OSStatus completeInterruptedRecording(const std::string& mark)
         // shaped like a recording could stand there. It is offered back as
         // it is when it plays, and never changed.
         status = decodes(path) ? noErr : kInterruptedRecordingNotOurs;
-    } else if (!writtenHeader(fd, st.st_size, header) || identity->device != st.st_dev
-        || identity->inode != st.st_ino || identity->header != hexOfHash(header)) {
+    } else if (!writtenHeader(fd, st.st_size, header) || identity->device != st.st_dev || identity->inode != st.st_ino
+        || identity->header != hexOfHash(header)) {
         // The rewrite of a stopped M4A renames a new file over the recording
         // before the mark is cleared: a crash in between leaves the finished
         // file, which is whole. Anything else is not the file this program

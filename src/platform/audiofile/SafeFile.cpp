@@ -225,7 +225,8 @@ OSStatus SafeFile::create(const std::string& destination, bool replace, std::uni
         return s;
     const std::string folder = folderOf(destination) + "/";
     // The hidden file's path is longer than the destination's by its added characters.
-    if (folder.size() + std::min(nameOf(destination).size(), kNameMax - kTemporaryAdded) + kTemporaryAdded + 1 > PATH_MAX)
+    if (folder.size() + std::min(nameOf(destination).size(), kNameMax - kTemporaryAdded) + kTemporaryAdded + 1
+        > PATH_MAX)
         return kAudioFilePathTooLongError;
     auto file = std::make_unique<SafeFile>();
     file->destination_ = destination;
@@ -258,7 +259,8 @@ OSStatus SafeFile::commit(bool sync)
         hook(temporary_);
     // The name is renamed, not the descriptor: it must still be the file
     // written, or another program's file (or link) would take the place.
-    struct stat written { }, named{};
+    struct stat written {
+    }, named{};
     if (::fstat(fd_, &written) != 0 || ::lstat(temporary_.c_str(), &named) != 0 || !S_ISREG(named.st_mode)
         || written.st_dev != named.st_dev || written.st_ino != named.st_ino) {
         temporary_.clear();  // what is at that name now is not ours to remove
@@ -340,7 +342,8 @@ std::string homeFolder()
     if (home && home[0] == '/')
         return home;
     std::vector<char> buffer(16384);
-    struct passwd entry { }, *found = nullptr;
+    struct passwd entry {
+    }, *found = nullptr;
     if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir
         && found->pw_dir[0] == '/')
         return found->pw_dir;
