@@ -4,6 +4,7 @@
 #include "AudioRecord/AudioFileStream.h"
 #include "Control/AppControl.h"
 #include "Control/AudioWaveView.h"
+#include "platform/audiofile/SafeFile.h"
 #include "platform/ui/Resources.h"
 #include "platform/ui/SleepInhibitor.h"
 #include "platform/ui/WindowPlacement.h"
@@ -338,6 +339,8 @@ void AppDelegate::startRecording()
 {
     configAudioWndController_->setISRecording(true);
     const QString path = getSaveAudioPath();
+    // The M4A rewrite of a take killed outright left its hidden file here.
+    audiofile::removeStaleTemporaries(QFile::encodeName(QFileInfo(path).absolutePath()).toStdString());
     const RecordSession::StartResult started = session_->start(path.toStdString());
     if (started != RecordSession::StartResult::Started) {
         // Counting time into a file that does not exist would only mislead: stay idle and say why.
@@ -413,6 +416,9 @@ AppDelegate::CommandAnswer AppDelegate::obeyCommand(const QString& command)
 
 void AppDelegate::deliverRecording(const RecordSession::Delivery& done)
 {
+    // Stopped before any audio arrived: no file was left, and no row is.
+    if (done.status == kAudioFileNothingRecordedError)
+        return;
     const QString path = QString::fromStdString(done.path);
     const bool byUser = done.ending == RecordSession::Ending::User;
     if (done.status != noErr && done.ending != RecordSession::Ending::Fault)
@@ -460,7 +466,7 @@ void AppDelegate::notifyUser(const QString& title, const QString& message)
 void AppDelegate::showRecordTime()
 {
     // The audio in the file, so a pause stops the clock.
-    const QString text = AppControl::getStringFromTimeValue(std::int64_t(audioRecord_->audioLength()));
+    const QString text = AppControl::timeText(audioRecord_->audioLength());
     lblRecordAudioTime_->setText(text);
     timeMenuItem_->setText(QStringLiteral("Recorded Time: %1").arg(text));
 }

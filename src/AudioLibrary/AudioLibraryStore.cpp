@@ -110,7 +110,7 @@ QString madeFolder(const QString& folder)
     if (!QFileInfo(at).isDir())
         return QCoreApplication::translate("AudioLibraryStore", "%1 is not a folder").arg(at);
     for (const QString& next : std::as_const(missing)) {
-        if (::mkdir(QFile::encodeName(next).constData(), 0777) != 0 && errno != EEXIST)
+        if (::mkdir(QFile::encodeName(next).constData(), 0700) != 0 && errno != EEXIST)
             return refused(errno, at);
         at = next;
     }
@@ -172,8 +172,9 @@ QString AudioLibraryStore::listPath()
 {
     // XDG's rule for its folders: a relative value is to be ignored.
     QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    // Qt's home without HOME is "/": the password database's, as for the cache.
     if (!data.startsWith(QLatin1Char('/')))
-        data = QDir::homePath() + QStringLiteral("/.local/share");
+        data = QFile::decodeName(audiofile::homeFolder().c_str()) + QStringLiteral("/.local/share");
     return data + QStringLiteral("/traytape/library");
 }
 
@@ -203,7 +204,11 @@ void AudioLibraryStore::load()
     // The settings' value goes only once the file holds everything it did.
     const QByteArray text = serialized(items_, hidden_);
     const QString folderProblem = madeFolder(QFileInfo(path_).absolutePath());
-    const OSStatus status = audiofile::writeWholeFile(QFile::encodeName(path_).toStdString(), text.data(), text.size());
+    OSStatus status = folderProblem.isEmpty()
+        ? audiofile::privateFolder(QFile::encodeName(QFileInfo(path_).absolutePath()).toStdString())
+        : kAudioFilePermissionsError;
+    if (status == noErr)
+        status = audiofile::writeWholeFile(QFile::encodeName(path_).toStdString(), text.data(), text.size());
     if (status == noErr) {
         QSettings().remove(SettingsKey::AudioItemData);
         return;
@@ -221,6 +226,14 @@ AudioLibraryStore::ListFile AudioLibraryStore::readFile()
                  .arg(path_, why));
         return ListFile::Unreadable;
     };
+    // Another user's folder (a link to it included) holds no list of ours,
+    // and is never written: read as one that cannot be read.
+    {
+        struct stat folder { };
+        if (::stat(QFile::encodeName(QFileInfo(path_).absolutePath()).constData(), &folder) == 0
+            && folder.st_uid != ::geteuid())
+            return unreadable(QString::fromStdString(audiofile::reasonFor(kAudioFileFolderNotOwnedError)));
+    }
     // Not blocking: a FIFO in its place is refused below, not waited on.
     const int fd = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 && (errno == ENOENT || errno == ENOTDIR))
@@ -523,7 +536,10 @@ void AudioLibraryStore::write()
                 held.unlock();
                 const QByteArray text = serialized(next.items, next.hidden);
                 const QString folderProblem = madeFolder(folder);
-                const OSStatus status = audiofile::writeWholeFile(file, text.data(), text.size());
+                OSStatus status = folderProblem.isEmpty() ? audiofile::privateFolder(QFile::encodeName(folder).toStdString())
+                                                          : kAudioFilePermissionsError;
+                if (status == noErr)
+                    status = audiofile::writeWholeFile(file, text.data(), text.size());
                 if (status != noErr) {
                     const QString why = tr("The library list could not be stored in %1 (%2).")
                                             .arg(path,

@@ -39,7 +39,9 @@ public:
     // a write of the list.
     ~AudioLibraryStore() override;
 
-    // $XDG_DATA_HOME/traytape/library, else ~/.local/share/traytape/library.
+    // $XDG_DATA_HOME/traytape/library, else ~/.local/share/traytape/library
+    // (the home from the password database when HOME is unset). Its folder
+    // is made 0700 and used only while this user owns it.
     static QString listPath();
 
     // Reads the stored list as far as it goes. From the list file, a line

@@ -35,9 +35,7 @@ QImage artwork()
 
 QString AudioRowPool::timeText(float seconds)
 {
-    if (!(std::isfinite(seconds) && seconds > 0))
-        seconds = 0;
-    return AppControl::getStringFromTimeValue(std::int64_t(std::trunc(seconds)));
+    return AppControl::timeText(seconds);
 }
 
 AudioRowPool::AudioRowPool(

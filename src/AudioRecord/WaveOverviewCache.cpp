@@ -45,16 +45,12 @@ std::uint64_t fnv1a(const std::string& text)
     return hash;
 }
 
-// mkdir -p, leaving what exists as it is.
-bool makeFolder(const std::string& path)
+// Whether the folder is one to read this user's overviews from: another
+// user's (a link to theirs included) could show made-up ones.
+bool folderIsOurs(const std::string& path)
 {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string part = path.substr(0, slash);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-        if (slash == std::string::npos)
-            return true;
-    }
+    struct stat st { };
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
 }
 
 }  // namespace
@@ -74,8 +70,9 @@ std::string folder()
     const char* cache = std::getenv("XDG_CACHE_HOME");
     if (cache && cache[0] == '/')
         return std::string(cache) + "/traytape";
-    const char* home = std::getenv("HOME");
-    return std::string(home && home[0] == '/' ? home : "/tmp") + "/.cache/traytape";
+    // Without a home there is no cache: never a shared folder in its place.
+    const std::string home = audiofile::homeFolder();
+    return home.empty() ? std::string() : home + "/.cache/traytape";
 }
 
 std::string fileFor(const std::string& recording)
@@ -88,7 +85,7 @@ std::string fileFor(const std::string& recording)
 std::optional<WaveOverview> read(const std::string& recording)
 {
     const std::optional<FileIdentity> now = identify(recording);
-    if (!now)
+    if (!now || !folderIsOurs(folder()))
         return std::nullopt;
     const int fd = ::open(fileFor(recording).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -124,9 +121,8 @@ std::optional<WaveOverview> read(const std::string& recording)
 
 OSStatus write(const std::string& recording, const FileIdentity& madeFrom, const WaveOverview& overview)
 {
-    const std::string dir = folder();
-    if (!makeFolder(dir))
-        return audiofile::statusFromErrno(errno);
+    if (OSStatus s = audiofile::privateFolder(folder()))
+        return s;
     Header h{};
     std::memcpy(h.magic, kMagic, sizeof kMagic);
     h.blockFrames = WaveOverview::kBlockFrames;

@@ -1,6 +1,8 @@
 // Where overviews are kept between runs: one small file a recording in the
-// user's cache folder ($XDG_CACHE_HOME/traytape, else ~/.cache/traytape),
-// named by a hash of the recording's path. Each holds the path and the
+// user's cache folder ($XDG_CACHE_HOME/traytape, else ~/.cache/traytape,
+// the home folder taken from the password database when HOME is unset; made
+// 0700, and used only while this user owns it), named by a hash of the
+// recording's path. Each holds the path and the
 // identity of the file it was made from (device, inode, size, modification
 // time); a read answers only when the file at the path still has that
 // identity, so a recording changed or replaced since is never shown with

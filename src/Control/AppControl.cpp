@@ -2,6 +2,8 @@
 
 #include <QSettings>
 
+#include <algorithm>
+
 // QSettings() takes the organisation and application names that main sets on
 // QCoreApplication, so every reader and writer meets in the same INI file.
 QVariant AppControl::AppReadKeyValue(const QString& key, const QVariant& defaultValue)
@@ -25,8 +27,17 @@ QString AppControl::getStrForTwoStr(std::int64_t n)
     return n >= 10 ? digits : QStringLiteral("0") + digits;
 }
 
+QString AppControl::timeText(double seconds)
+{
+    constexpr double kLongest = 1e9;
+    if (!(seconds > 0))  // also NaN
+        seconds = 0;
+    return getStringFromTimeValue(std::int64_t(std::min(seconds, kLongest)));
+}
+
 QString AppControl::getStringFromTimeValue(std::int64_t t)
 {
+    t = std::max<std::int64_t>(t, 0);
     const std::int64_t hours = t / 3600;
     const std::int64_t rest = t - 3600 * hours;
     const std::int64_t minutes = rest / 60;

@@ -35,4 +35,8 @@ public:
     static void AppWriteKeyValue(const QVariant& value, const QString& key);
     static QString getStrForTwoStr(std::int64_t n);
     static QString getStringFromTimeValue(std::int64_t t);
+    // "hh:mm:ss" of whole seconds, from any stored or measured length: one
+    // that is no number or below zero shows 0, one past 10^9 s shows 10^9 s
+    // (converting a larger float to an integer is undefined).
+    static QString timeText(double seconds);
 };

@@ -164,6 +164,10 @@ void AudioConverter::startAudioConvert()
     if (firstFrames == 0)
         return fail(AudioConvertFailure::NoAudio, kAudioFileEndOfFileError);
 
+    // An export killed outright (SIGKILL, a power loss) could not remove its
+    // hidden file; this one removes what such exports left over a day ago.
+    const std::size_t slash = exportAudioPath_.rfind('/');
+    audiofile::removeStaleTemporaries(slash == std::string::npos ? "." : exportAudioPath_.substr(0, slash + 1));
     // Written beside the destination, which it replaces only once complete.
     ExtAudioFileRef destination = createExportAudioRef(exportAudioPath_);
     if (!destination)

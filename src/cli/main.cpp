@@ -166,8 +166,15 @@ int record(const std::vector<std::string>& args)
     double warnSilence = 30;
     bool force = false;
     bool withSystemAudio = false;
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--with-system-audio") {
+        if (optionsEnded && out.empty() && !args[i].empty()) {
+            out = args[i];
+        } else if (optionsEnded) {
+            return usage();
+        } else if (args[i] == "--") {
+            optionsEnded = true;
+        } else if (args[i] == "--with-system-audio") {
             withSystemAudio = true;
         } else if (args[i] == "--device" && i + 1 < args.size()) {
             deviceArg = args[++i];
@@ -192,7 +199,8 @@ int record(const std::vector<std::string>& args)
     const std::string folder = parentFolder(out);
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return fail("folder does not exist: " + folder);
-    if (::stat(out.c_str(), &st) == 0 && !force)
+    // lstat: a link, even one to nothing, is a name that exists.
+    if (::lstat(out.c_str(), &st) == 0 && !force)
         return fail("file exists (use --force to replace it): " + out);
 
     AudioRecordDevice recorder;
@@ -277,6 +285,10 @@ int record(const std::vector<std::string>& args)
     const std::int64_t frames = fileFrames(out).value_or(0);
 
     std::printf("%lld\t%s\n", static_cast<long long>(frames), formatSeconds(length).c_str());
+    if (closed == kAudioFileNothingRecordedError)
+        return fail(silentDevice ? "no audio arrived from " + name + " in 5 s; no file was kept"
+                                 : "stopped before any audio arrived; no file was kept: " + out,
+            3);
     const bool writeFailed = fault == RecordFault::WriteFailed || closed != noErr;
     // A disk that failed loses what came after; the failure says so, not a slow disk.
     if (lostSeconds > 0 && !writeFailed)
@@ -291,7 +303,7 @@ int record(const std::vector<std::string>& args)
                 + " s)",
             3);
     if (silentDevice)
-        return fail("no audio arrived from " + name + " in 5 s; kept an empty file", 3);
+        return fail("no audio arrived from " + name + " in 5 s", 3);
     return 0;
 }
 
@@ -483,16 +495,17 @@ int main(int argc, char** argv)
         return usage();
     const std::string command = args.front();
     args.erase(args.begin());
-    if (command == "devices" && args.empty())
-        return listDevices();
     if (command == "record")
         return record(args);
-    if (command == "info" && !args.empty() && args[0] == "--")
-        args.erase(args.begin());
-    if (command == "info" && args.size() == 1)
-        return info(args[0]);
     if (command == "export")
         return exportRange(args);
+    // The other commands take no options: "--" before their operands is let be.
+    if (!args.empty() && args[0] == "--")
+        args.erase(args.begin());
+    if (command == "devices" && args.empty())
+        return listDevices();
+    if (command == "info" && args.size() == 1)
+        return info(args[0]);
     if (command == "system-audio" && args.size() == 1 && (args[0] == "on" || args[0] == "off"))
         return systemAudio(args[0]);
     return usage();

@@ -38,6 +38,15 @@ constexpr OSStatus kAudioFileFileNotFoundError = -43;
 constexpr OSStatus kAudioFileDiskFullError = -34;  // also any other I/O failure of the writer
 // A path that names a device, FIFO, socket or folder where a file was meant.
 constexpr OSStatus kAudioFileNotRegularFileError = fourCC("reg?");
+// A file name longer than the file system allows, and a whole path longer than a path may be.
+constexpr OSStatus kAudioFileNameTooLongError = fourCC("nam?");
+constexpr OSStatus kAudioFilePathTooLongError = fourCC("pth?");
+// The hidden file written was no longer at its name when it was to take the destination's place.
+constexpr OSStatus kAudioFileSwappedError = fourCC("swp?");
+// A folder (or the folder a link points to) that belongs to another user.
+constexpr OSStatus kAudioFileFolderNotOwnedError = fourCC("usr?");
+// A recording stopped before any audio reached it: its file is removed.
+constexpr OSStatus kAudioFileNothingRecordedError = fourCC("emp?");
 constexpr OSStatus kExtAudioFileError_InvalidProperty = -66561;
 constexpr OSStatus kExtAudioFileError_InvalidSeek = -66565;
 constexpr OSStatus kExtAudioFileError_AsyncWriteBufferOverflow = -66570;

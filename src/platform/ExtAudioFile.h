@@ -20,6 +20,8 @@
 // power loss therefore decodes up to about its last checkpoint, and
 // completeInterruptedRecording() finishes it. A normal dispose() turns the
 // fragmented MPEG-4 file into an ordinary one, synced before it replaces it.
+// A file in place from the start that never took a frame is removed by
+// dispose(), which answers kAudioFileNothingRecordedError.
 #pragma once
 
 #include "platform/CoreAudioTypes.h"

@@ -20,14 +20,20 @@ constexpr OSStatus kInterruptedRecordingNotOurs = fourCC("own?");
 // path and what identifies the file (device, inode and the header its
 // writer put there once).
 std::string recordingMark(const std::string& path);
+// What identifies the recording read through fd, as its mark states it: its
+// device, inode and a hash of the header its writer put there once; empty
+// for a file without this program's layout.
+std::string recordingIdentity(int fd);
 // The path a mark names. A mark of an older version is the path alone.
 std::string recordingMarkPath(const std::string& mark);
 
 // Completes the recording a mark names, only if it is that very file (by
-// device, inode and header; a mark of an older version: a file whose header
-// has this program's own layout), never through a link, touching no other
-// file. noErr when the file is complete and playable afterwards (also when
-// there was nothing to do); the file is never left worse than it was found.
+// device, inode and header), never through a link, touching no other file.
+// noErr when the file is complete and playable afterwards (also when there
+// was nothing to do, as for the finished rewrite of the marked M4A, which
+// names the recording's header); the file is never left worse than it was
+// found. A mark of an older version (the path alone) changes nothing: noErr
+// when the file plays as it is.
 OSStatus completeInterruptedRecording(const std::string& mark);
 
 // Whether path (links followed) is the file a mark names: by the device and

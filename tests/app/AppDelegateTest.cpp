@@ -258,6 +258,11 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     EXPECT_EQ(clock->text(), QStringLiteral("00:00:01"));
     EXPECT_EQ(Access::find<QAction>(*app, "timeMenuItem")->text(), QStringLiteral("Recorded Time: 00:00:01"));
     EXPECT_EQ(AppControl::getStringFromTimeValue(360065), QStringLiteral("100:01:05")) << "hours never wrap";
+    // A stored length of any value is clamped before it becomes whole seconds.
+    for (const auto& [seconds, text] : {std::pair{3.4e38, "277777:46:40"}, {1e300, "277777:46:40"},
+             {std::nan(""), "00:00:00"}, {-HUGE_VAL, "00:00:00"}, {HUGE_VAL, "277777:46:40"}, {-5.0, "00:00:00"}}) {
+        EXPECT_EQ(AppControl::timeText(seconds), QLatin1String(text)) << seconds;
+    }
 
     Access::find<QToolButton>(*app, "btnStartRecord")->click();
     EXPECT_FALSE(Access::recordTimerRunning(*app));
@@ -326,6 +331,14 @@ TEST_F(AppDelegateTest, WhatCannotRecordStartsNothingAndAGoneDeviceFallsBackToTh
         completeRecordings(*app);
         ASSERT_EQ(recordings().size(), 1);
         EXPECT_GT(peakOf(saveFolder() + QLatin1Char('/') + recordings()[0]), 0.3f);
+        // Started and stopped before any audio came, over and over: no file
+        // (an M4A of no sample plays nowhere) and no row.
+        libraryLog_.clear();
+        for (int i = 0; i < 20; ++i)
+            app->startAndStopRecord();
+        completeRecordings(*app);
+        EXPECT_EQ(recordings().size(), 1);
+        EXPECT_FALSE(libraryLog_.join(' ').contains(QStringLiteral("add"))) << libraryLog_.join(' ').toStdString();
     }
 
     // A file that cannot be created, a device that cannot be opened, the

@@ -145,6 +145,14 @@ TEST_F(Cli, RecordingsFromAListedSourceEndAtTheAskedLengthOrASignalWithTheFileCo
         EXPECT_TRUE(wav || std::string(std::istreambuf_iterator<char>(in), {}).find("moof") == std::string::npos);
     }
 
+    // A take far shorter than a capture fragment still plays, at its real length.
+    const CommandResult brief
+        = run({"record", "--device", "cli.monitor", "--seconds", "0.001", file("brief.m4a")}, 30s);
+    ASSERT_TRUE(brief.ok()) << brief.errors;
+    const CommandResult briefInfo = run({"info", file("brief.m4a")});
+    ASSERT_TRUE(briefInfo.ok()) << briefInfo.errors;
+    EXPECT_NEAR(std::stod(fields(briefInfo.output).at(0)), std::stod(fields(brief.output).at(1)), 0.03);
+
     // A file size limit fails the writes as a full disk does: called so, and the audio it cost is no slow disk's.
     const CommandResult full = runCommand({"sh", "-c", "trap '' XFSZ; ulimit -f 100; exec \"$0\" \"$@\"", cli, "record",
         "--device", "cli.monitor", "--seconds", "3", file("full.wav")});
@@ -261,12 +269,24 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
     fs::create_directories(fs::path(settings).parent_path());
     std::ofstream(settings) << "[General]\nSaveAudioPath=" << dir.path() << "\nRecordingInProgress=\"" << mark
                             << "\"\n\n[Other]\nRecordingInProgress=/elsewhere\n";
+    const std::string dangling = file("dangling.wav");
+    fs::create_symlink(file("nowhere.wav"), dangling);
+    const std::string longName = file(std::string(252, 'n') + ".wav");
+    std::string longPath = dir.path();
+    while (longPath.size() < 4100)
+        longPath += "/" + std::string(200, 'd');
+    longPath += "/out.wav";
     const auto before = snapshot(dir.path());
 
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"record", "--device", "no such device", "--seconds", "1", file("a.wav")}, "no such input device"},
         {{"record", "--seconds", "1", file("missing/c.wav")}, "folder does not exist"},
         {{"record", "--seconds", "1", out}, "file exists"},
+        {{"record", "--seconds", "1", dangling}, "file exists"},
+        {{"record", "--device", "no such device", "--", "-x.wav"}, "no such input device"},
+        {{"record", "--seconds", "1", longName}, "(name too long)"},
+        {{"export", in, longName}, "(name too long)"},
+        {{"export", in, longPath}, "(path too long)"},
         {{"record", "--seconds", "-3", file("d.wav")}, "--seconds"},
         {{"record", "--warn-silence", "inf", file("d.wav")}, "--warn-silence needs a positive number"},
         {{"info", file("nothing.wav")}, "no such file"},

@@ -1,6 +1,7 @@
 // What the engine does to the paths it is given: a recording, its MPEG-4
 // rewrite and an export change nothing but the file they were told to
 // write, whatever links, FIFOs, folders or permissions lie in their way.
+#include "AudioRecord/WaveOverviewCache.h"
 #include "Control/AudioConverter.h"
 #include "ExtAudioFileTestHelpers.h"
 #include "platform/InterruptedRecording.h"
@@ -11,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -98,10 +101,19 @@ TEST_F(FileSafetyTest, DestinationsAreReplacedOrRefusedAndNothingElseChanges)
         mode_t modeAfter;    // the destination's permission bits after success
     };
     static const std::string longName(251, 'n');
+    // Between the writing and the commit, the hidden file is moved away and
+    // a link to another file put at its name.
+    audiofile::beforeCommit = [](const std::string& temporary) {
+        const std::string folder = fs::path(temporary).parent_path().string();
+        if (fs::exists(folder + "/swap-here")) {
+            fs::rename(temporary, folder + "/moved");
+            fs::create_symlink(folder + "/precious", temporary);
+        }
+    };
     const std::vector<Kind> kinds{
-        {"absent", noErr, 0640},             // 0666 less the umask, in every format
-        {"private", noErr, 0600},            // a replaced file keeps its bits
-        {"link", noErr, 0640},               // the link is replaced, its target untouched
+        {"absent", noErr, 0640},   // 0666 less the umask, in every format
+        {"private", noErr, 0600},  // a replaced file keeps its bits
+        {"link", noErr, 0640},     // the link is replaced, its target untouched
         {"fifo", kAudioFileNotRegularFileError, 0},
         {"folder", kAudioFileNotRegularFileError, 0},
         {"readonly", kAudioFilePermissionsError, 0},
@@ -113,6 +125,9 @@ TEST_F(FileSafetyTest, DestinationsAreReplacedOrRefusedAndNothingElseChanges)
         {"recording-hardlink", kAudioFilePermissionsError, 0},
         {"recording-symlink", kAudioFilePermissionsError, 0},
         {"recording-moved", kAudioFilePermissionsError, 0},
+        {"swapped", kAudioFileSwappedError, 0},
+        {"name-too-long", kAudioFileNameTooLongError, 0},
+        {"path-too-long", kAudioFilePathTooLongError, 0},
     };
     for (AudioFileTypeID type : {kAudioFileWAVEType, kAudioFileM4AType, kAudioFileCAFType}) {
         if (type != kAudioFileWAVEType && !haveAac())
@@ -131,7 +146,17 @@ TEST_F(FileSafetyTest, DestinationsAreReplacedOrRefusedAndNothingElseChanges)
                 const std::string precious = dir.file("precious");
                 std::ofstream(precious) << kPrecious;
                 const std::string ext = type == kAudioFileWAVEType ? ".wav" : type == kAudioFileCAFType ? ".caf" : ".m4a";
-                const std::string path = dir.file(name.size() > 200 ? name.substr(0, 251) + ext : "out" + ext);
+                std::string path = dir.file(name.size() > 200 ? name.substr(0, 251) + ext : "out" + ext);
+                if (name == "name-too-long") {
+                    path = dir.file(std::string(256, 'n') + ext);
+                } else if (name == "path-too-long") {
+                    std::string deep;
+                    while (deep.size() < 4100)
+                        deep += std::string(200, 'd') + "/";
+                    path = dir.file(deep + "out" + ext);
+                } else if (name == "swapped") {
+                    std::ofstream(dir.file("swap-here"));
+                }
                 if (name == "private" || name == "readonly") {
                     std::ofstream(path) << kPrecious;
                     ::chmod(path.c_str(), name == "private" ? 0600 : 0444);
@@ -167,6 +192,17 @@ TEST_F(FileSafetyTest, DestinationsAreReplacedOrRefusedAndNothingElseChanges)
 
                 EXPECT_EQ(status, kind.expected);
                 EXPECT_EQ(fileBytes(precious), kPrecious);
+                if (name == "swapped") {
+                    // The link stays where it was put, the file written where it was moved.
+                    EXPECT_FALSE(fs::exists(fs::symlink_status(path)));
+                    std::vector<std::string> names = namesIn(dir.path());
+                    ASSERT_EQ(names.size(), namesBefore.size() + 2);
+                    EXPECT_TRUE(S_ISREG(modeOf(dir.file("moved"))));
+                    EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                                  [&](const std::string& n) { return S_ISLNK(modeOf(dir.file(n))); }),
+                        1);
+                    continue;
+                }
                 if (kind.expected != noErr) {
                     EXPECT_EQ(modeOf(path), before) << "a refused destination changed";
                     EXPECT_EQ(namesIn(dir.path()), namesBefore) << "something was left beside it";
@@ -189,11 +225,14 @@ TEST_F(FileSafetyTest, DestinationsAreReplacedOrRefusedAndNothingElseChanges)
             }
         }
     }
+    audiofile::beforeCommit = nullptr;
 }
 
 // An export cut short by a signal leaves neither its temporary file nor a
-// partial destination. (One that cannot make its temporary file is the CLI's
-// "cannot create file" table.)
+// partial destination; one killed outright (SIGKILL) cannot, and the next
+// export to that folder removes what it left once a day old, and nothing
+// else. (One that cannot make its temporary file is the CLI's "cannot create
+// file" table.)
 TEST_F(FileSafetyTest, TemporaryFilesGoWithASignalOrAFailure)
 {
     // Long enough that the export is still running when the signal comes.
@@ -202,9 +241,9 @@ TEST_F(FileSafetyTest, TemporaryFilesGoWithASignalOrAFailure)
         std::vector<float> tone = signal_test::sine(440, 44100, 44100 * 120);
         ASSERT_EQ(writeStereoFile(longSource, 44100, tone, tone), noErr);
     }
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
         SCOPED_TRACE(signalNumber);
-        const std::vector<std::string> before = namesIn(dir_.path());
+        std::vector<std::string> before = namesIn(dir_.path());
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
@@ -227,14 +266,41 @@ TEST_F(FileSafetyTest, TemporaryFilesGoWithASignalOrAFailure)
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the export ended before the signal";
         EXPECT_EQ(WTERMSIG(status), signalNumber);
-        EXPECT_EQ(namesIn(dir_.path()), before);
+        if (signalNumber != SIGKILL) {
+            EXPECT_EQ(namesIn(dir_.path()), before);
+            continue;
+        }
+        std::vector<std::string> left = namesIn(dir_.path());
+        ASSERT_EQ(left.size(), before.size() + 1);
+        const auto isNew = [&](const std::string& n) { return !std::binary_search(before.begin(), before.end(), n); };
+        const std::string killed = *std::find_if(left.begin(), left.end(), isNew);
+        // Beside it, what looks alike but is not for this export to remove.
+        const std::string fresh = ".fresh.m4a.0123456789abcdef.tmp", foreign = ".foreign.m4a.0123456789abcdef.tmp",
+                          link = ".link.m4a.0123456789abcdef.tmp", other = ".notes.txt";
+        for (const std::string& name : {fresh, foreign, other})
+            std::ofstream(dir_.file(name)) << kPrecious;
+        fs::create_symlink(dir_.file(fresh), dir_.file(link));
+        ASSERT_EQ(::chown(dir_.file(foreign).c_str(), 4242, 4242), 0);
+        const timespec twoDaysAgo[2] = {{::time(nullptr) - 2 * 86400, 0}, {::time(nullptr) - 2 * 86400, 0}};
+        for (const std::string& name : {killed, foreign, link, other})
+            ASSERT_EQ(::utimensat(AT_FDCWD, dir_.file(name).c_str(), twoDaysAgo, AT_SYMLINK_NOFOLLOW), 0);
+        before = namesIn(dir_.path());
+
+        ASSERT_EQ(exportTo(source_, dir_.file("next.wav"), kAudioFileWAVEType), noErr);
+        std::vector<std::string> expected = before;
+        expected.erase(std::find(expected.begin(), expected.end(), killed));
+        expected.insert(std::upper_bound(expected.begin(), expected.end(), "next.wav"), "next.wav");
+        EXPECT_EQ(namesIn(dir_.path()), expected);
     }
 }
 
 // Recovery finishes the recording its mark names, and only that: another
-// program's file, a link, a file put in its place, or one named by an older
-// mark that this program did not write, is left byte for byte, and nothing
-// beside it is touched.
+// program's file, a link, or a file put in its place is left byte for byte,
+// and nothing beside it is touched. A mark of an older version (the path
+// alone) says nothing of which file it was: it changes nothing, and answers
+// noErr (listed as it is) only for a file that plays. The finished rewrite
+// of the marked M4A (the stop's rename done, the mark not yet cleared) is
+// known as the recording.
 TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
 {
     std::map<AudioFileTypeID, std::string> killed;
@@ -264,33 +330,66 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
         testsupport::runCommand({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "sine=d=3", "-c:a", "alac",
             "-movflags", "frag_keyframe+empty_moov", alac});
     }
+    // Two M4A recordings stopped normally, each with the mark taken at its
+    // start (both open at once: one may not take the inode the other freed).
+    std::map<std::string, std::string> finishedMark;
+    if (haveAac()) {
+        ExtAudioFileRef files[2];
+        const std::string paths[2] = {dir_.file("finished.m4a"), dir_.file("finished-other.m4a")};
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_EQ(ExtAudioFile::create(paths[i], kAudioFileM4AType, fileFormatFor(kAudioFileM4AType), 0, files[i]),
+                noErr);
+            finishedMark[paths[i]] = recordingMark(paths[i]);
+        }
+        for (ExtAudioFileRef& file : files) {
+            const AudioStreamBasicDescription client = pcmClient(44100, 2);
+            file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client);
+            Channels tone{signal_test::sine(1000, 44100, 8820), signal_test::sine(1000, 44100, 8820)};
+            ASSERT_EQ(writeAll(*file, tone, false), noErr);
+            ASSERT_EQ(file->dispose(), noErr);
+        }
+    }
 
-    enum class Mark { Full, Bare, OfLink, ThenReplaced };
+    enum class Mark { Full, Bare, OfLink, ThenReplaced, OfAnother };
     struct Case {
         std::string file;
         Mark mark;
-        bool ours;
+        OSStatus expected;
+        bool completed = false;  // rewritten to be whole
     };
-    std::vector<Case> cases{{otherWave, Mark::Bare, false}, {text, Mark::Bare, false}, {looping, Mark::Bare, false}};
+    const OSStatus notOurs = kInterruptedRecordingNotOurs;
+    // Another program's files that play (its stale-size WAV, its fragmented
+    // MPEG-4) are offered as they are, never rewritten.
+    std::vector<Case> cases{
+        {otherWave, Mark::Bare, noErr}, {text, Mark::Bare, notOurs}, {looping, Mark::Bare, notOurs}};
     if (!alac.empty())
-        cases.push_back({alac, Mark::Bare, false});
+        cases.push_back({alac, Mark::Bare, noErr});
     for (const auto& [type, path] : killed) {
-        cases.push_back({path, Mark::Full, true});
-        cases.push_back({path, Mark::Bare, true});  // a mark an older version wrote
-        cases.push_back({path, Mark::OfLink, false});
-        cases.push_back({path, Mark::ThenReplaced, false});
+        cases.push_back({path, Mark::Full, noErr, true});
+        cases.push_back({path, Mark::Bare, noErr});
+        cases.push_back({path, Mark::OfLink, notOurs});
+        cases.push_back({path, Mark::ThenReplaced, notOurs});
+    }
+    if (haveAac()) {
+        cases.push_back({dir_.file("finished.m4a"), Mark::Full, noErr});
+        cases.push_back({dir_.file("finished.m4a"), Mark::OfAnother, notOurs});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file + " mark " + std::to_string(int(c.mark)));
         TempDir dir;
         const std::string path = dir.file("24_03_05 14_07_09_Audio" + fs::path(c.file).extension().string());
         fs::copy_file(c.file, path);
-        if (c.ours && c.file == killed[kAudioFileWAVEType])  // a kill part-way through a frame
+        if (c.completed && c.file == killed[kAudioFileWAVEType])  // a kill part-way through a frame
             fs::resize_file(path, fs::file_size(path) - 3);
         const std::string planted = path + ".remux.m4a";  // once the rewrite's name
         std::ofstream(planted) << kPrecious;
         std::string mark = c.mark == Mark::Bare ? path : recordingMark(path);
-        if (c.mark == Mark::OfLink) {
+        if (finishedMark.count(c.file)) {
+            // The copy is the same file for recovery: only the mark's path differs.
+            const std::string& original
+                = c.mark == Mark::OfAnother ? finishedMark[dir_.file("finished-other.m4a")] : finishedMark[c.file];
+            mark = path + original.substr(original.find('\n'));
+        } else if (c.mark == Mark::OfLink) {
             fs::rename(path, dir.file("target"));
             fs::create_symlink(dir.file("target"), path);
             mark = path;
@@ -302,15 +401,64 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
         const OSStatus status = completeInterruptedRecording(mark);
         EXPECT_EQ(recordingMarkPath(mark), path);
         EXPECT_EQ(fileBytes(planted), kPrecious);
-        if (!c.ours) {
-            EXPECT_EQ(status, kInterruptedRecordingNotOurs);
-            EXPECT_TRUE(fileBytes(path) == before) << "a file that is not ours was changed";
-            continue;
+        EXPECT_EQ(status, c.expected);
+        EXPECT_EQ(fileBytes(path) == before, !c.completed) << "changed: a file that is not to be, or not completed";
+        if (status == noErr) {
+            EXPECT_EQ(decodeFile(path).status, noErr);
         }
-        EXPECT_EQ(status, noErr);
-        EXPECT_FALSE(fileBytes(path) == before) << "the recording was not completed";
-        EXPECT_EQ(decodeFile(path).status, noErr);
     }
+}
+
+// The overview cache is private: without HOME it goes to the home the
+// password database names (never a shared folder), is made 0700, and a
+// folder another user owns, reached through a link or not, is refused.
+TEST_F(FileSafetyTest, TheCacheFolderIsTheUsersOwn)
+{
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const std::string savedCache = std::getenv("XDG_CACHE_HOME") ? std::getenv("XDG_CACHE_HOME") : "";
+    ::unsetenv("HOME");
+    ::unsetenv("XDG_CACHE_HOME");
+    EXPECT_EQ(wave_overview_cache::folder(), std::string(::getpwuid(::geteuid())->pw_dir) + "/.cache/traytape");
+
+    const std::string recording = dir_.file("take.wav");
+    ASSERT_EQ(record(recording, kAudioFileWAVEType), noErr);
+    WaveOverview overview;
+    overview.rate = 44100;
+    overview.frames = 8820;
+    overview.peaks.assign(8820 / WaveOverview::kBlockFrames + 1, 100);
+    const std::string theirs = dir_.file("theirs"), ours = dir_.file("ours");
+    fs::create_directory(theirs);
+    fs::create_directory(ours);
+    ASSERT_EQ(::chown(theirs.c_str(), 4242, 4242), 0);  // the tests run as root: any owner may be given
+    struct Case {
+        const char* cache;
+        const char* link;  // what <cache>/traytape is a link to, if one
+        OSStatus expected;
+    };
+    for (const Case& c : {Case{"new/cache", nullptr, noErr}, Case{"to-theirs", "theirs", kAudioFileFolderNotOwnedError},
+             Case{"to-ours", "ours", noErr}}) {
+        SCOPED_TRACE(c.cache);
+        const std::string cache = dir_.file(c.cache);
+        if (c.link) {
+            fs::create_directories(cache);
+            fs::create_directory_symlink(dir_.file(c.link), cache + "/traytape");
+        }
+        ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+        EXPECT_EQ(
+            wave_overview_cache::write(recording, *wave_overview_cache::identify(recording), overview), c.expected);
+        EXPECT_EQ(wave_overview_cache::read(recording).has_value(), c.expected == noErr);
+        if (!c.link) {
+            EXPECT_EQ(modeOf(cache) & 07777, 0700);
+            EXPECT_EQ(modeOf(cache + "/traytape") & 07777, 0700);
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(theirs));
+    if (!savedHome.empty())
+        ::setenv("HOME", savedHome.c_str(), 1);
+    if (!savedCache.empty())
+        ::setenv("XDG_CACHE_HOME", savedCache.c_str(), 1);
+    else
+        ::unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace

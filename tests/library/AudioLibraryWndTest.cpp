@@ -47,6 +47,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 #include <set>
 
@@ -407,11 +409,19 @@ TEST_F(LibraryTest, AListThatCannotBeReadIsNeverReplacedAndOneThatCannotBeMovedS
     EXPECT_TRUE(told[0][1].toString().contains(AudioLibraryStore::listPath()));
     EXPECT_TRUE(told[0][1].toString().contains(listFolder() + QStringLiteral(" is not a folder")));
 
-    // A folder in the list's place, or a list of a later version: the
-    // library works on without storing, and says why once.
-    for (const QByteArray& later : {QByteArray(), QByteArray("# TrayTape library 2\n")}) {
+    // A folder in the list's place, a list of a later version, or a data
+    // folder that is a link to another user's (whose list is not ours to
+    // read or replace): the library works on without storing, and says why once.
+    const QByteArray theirs("# TrayTape library 1\nfile:///theirs/secret.wav 5\n");
+    for (const QByteArray& later : {QByteArray(), QByteArray("# TrayTape library 2\n"), theirs}) {
         QFile::remove(listFolder());
         QSettings().clear();
+        const QString otherUsers = dir_.filePath(QStringLiteral("other-user"));
+        if (later == theirs) {
+            ASSERT_TRUE(QDir().mkpath(otherUsers));
+            ASSERT_TRUE(QFile::link(otherUsers, listFolder()));
+            ASSERT_EQ(::chown(QFile::encodeName(otherUsers).constData(), 4242, 4242), 0);  // the tests run as root
+        }
         ASSERT_TRUE(QDir().mkpath(later.isEmpty() ? AudioLibraryStore::listPath() : listFolder()));
         QFile list(AudioLibraryStore::listPath());
         ASSERT_TRUE(later.isEmpty() || (list.open(QIODevice::WriteOnly) && list.write(later) > 0));
@@ -425,8 +435,10 @@ TEST_F(LibraryTest, AListThatCannotBeReadIsNeverReplacedAndOneThatCannotBeMovedS
         QCoreApplication::processEvents();
         EXPECT_EQ(heard.size(), 1);
         EXPECT_TRUE(heard[0][1].toString().contains(QStringLiteral("cannot be read")));
+        EXPECT_EQ(heard[0][1].toString().contains(QStringLiteral("another user")), later == theirs);
         EXPECT_TRUE(later.isEmpty() ? QFileInfo(list.fileName()).isDir() : contents(list.fileName()) == later);
         library_.reset();
+        QFile::remove(listFolder());  // the link, when it is one
         QDir(listFolder()).removeRecursively();
     }
 

@@ -11,7 +11,9 @@ OSStatus writeStereoFile(
     AudioStreamBasicDescription format = AudioFileStream::audioStreamBasicDescription(type);
     format.mSampleRate = rate;
     ExtAudioFileRef file;
-    if (OSStatus s = ExtAudioFile::create(path, type, format, kAudioFileFlags_EraseFile, file))
+    // Made whole, as an export is: an empty one stays (a recording of nothing would not).
+    if (OSStatus s = ExtAudioFile::create(
+            path, type, format, kAudioFileFlags_EraseFile | kExtAudioFileFlags_AppearWhenComplete, file))
         return s;
     AudioStreamBasicDescription client = AudioConverter().defaultFormat();
     client.mSampleRate = rate;

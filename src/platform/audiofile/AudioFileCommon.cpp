@@ -29,6 +29,8 @@ OSStatus statusFromErrno(int err)
     case EDQUOT:
     case EIO:
         return kAudioFileDiskFullError;
+    case ENAMETOOLONG:
+        return kAudioFileNameTooLongError;
     default:
         return kAudioFileUnspecifiedError;
     }
@@ -61,6 +63,16 @@ std::string reasonFor(OSStatus s)
     case kAudioFileUnsupportedDataFormatError:
     case kAudioFileUnsupportedFileTypeError:
         return "format not supported";
+    case kAudioFileNameTooLongError:
+        return "name too long";
+    case kAudioFilePathTooLongError:
+        return "path too long";
+    case kAudioFileSwappedError:
+        return "its hidden file was replaced by another program while it was written; nothing was put in place";
+    case kAudioFileFolderNotOwnedError:
+        return "the folder belongs to another user";
+    case kAudioFileNothingRecordedError:
+        return "stopped before any audio arrived; no file was kept";
     default:
         return "error " + std::to_string(s);
     }

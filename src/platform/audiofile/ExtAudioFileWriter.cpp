@@ -270,13 +270,21 @@ public:
             recordFailure(finished);
         const int priming = fragmentedMp4Priming(*sink_);
         sink_.reset();
-        if (priming >= 0 && writerStatus() == noErr && file_->lost()) {
+        if (file_->committed() && fileFrames_ == 0 && writerStatus() == noErr) {
+            // A recording stopped before any audio reached it: an M4A without
+            // a sample opens in no player, and a file of nothing is no take.
+            // None is left (unless something else took its name meanwhile).
+            if (!file_->lost())
+                ::unlink(file_->destination().c_str());
+            recordFailure(kAudioFileNothingRecordedError);
+        } else if (priming >= 0 && writerStatus() == noErr && file_->lost()) {
             // Deleted or moved while written: nothing is put in its place.
             recordFailure(kAudioFileFileNotFoundError);
         } else if (priming >= 0 && writerStatus() == noErr) {
             // Only an undamaged file is worth the copy, which takes the
             // destination's place; the fragmented one already plays.
-            if (OSStatus s = remuxToOrdinaryMp4(file_->fd(), file_->destination(), priming, fileFrames_))
+            if (OSStatus s
+                = remuxToOrdinaryMp4(file_->fd(), file_->destination(), priming, fileFrames_, file_->committed()))
                 recordFailure(s);
         } else if (writerStatus() == noErr) {
             syncToDisk();

@@ -291,6 +291,36 @@ std::string hexOfHash(const std::string& bytes)
 
 constexpr const char* kMarkTag = "\ntraytape-recording ";
 
+// "<device>:<inode>:<header hash>", as a mark and a rewrite's box state it.
+std::string identityText(unsigned long long device, unsigned long long inode, const std::string& headerHash)
+{
+    return std::to_string(device) + ":" + std::to_string(inode) + ":" + headerHash;
+}
+
+// Whether the file is the ordinary MPEG-4 file this program's rewrite made
+// of the recording `identity` names: the rewrite ends it with a box naming
+// it (the new file took another inode when it took the recording's place).
+bool finishedRewriteOf(int fd, std::int64_t fileBytes, const std::string& identity)
+{
+    const std::string box = audiofile::rewriteIdentityBox(identity);
+    std::uint8_t head[12] = {};
+    std::string tail(box.size(), '\0');
+    return fileBytes > std::int64_t(box.size() + sizeof head) && readAt(fd, head, sizeof head, 0)
+        && std::memcmp(head + 4, "ftyp", 4) == 0 && std::memcmp(head + 8, "M4A ", 4) == 0
+        && !hasMovieFragments(fd, fileBytes)
+        && readAt(fd, tail.data(), tail.size(), fileBytes - std::int64_t(tail.size())) && tail == box;
+}
+
+// Whether the file at path holds audio a player can play.
+bool decodes(const std::string& path)
+{
+    ExtAudioFileRef file;
+    std::int64_t frames = 0;
+    std::uint32_t size = sizeof frames;
+    return ExtAudioFile::open(path, file) == noErr
+        && file->getProperty(kExtAudioFileProperty_FileLengthFrames, &size, &frames) == noErr && frames > 0;
+}
+
 struct Identity {
     unsigned long long device = 0, inode = 0;
     std::string header;
@@ -319,12 +349,18 @@ std::string recordingMark(const std::string& path)
     if (fd < 0)
         return path;
     struct stat st { };
-    std::string header;
-    const bool known = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && writtenHeader(fd, st.st_size, header);
+    const std::string identity = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? recordingIdentity(fd) : std::string();
     ::close(fd);
-    if (!known)
-        return path;
-    return path + kMarkTag + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + hexOfHash(header);
+    return identity.empty() ? path : path + kMarkTag + identity;
+}
+
+std::string recordingIdentity(int fd)
+{
+    struct stat st { };
+    std::string header;
+    return ::fstat(fd, &st) == 0 && writtenHeader(fd, st.st_size, header)
+        ? identityText(st.st_dev, st.st_ino, hexOfHash(header))
+        : std::string();
 }
 
 std::string recordingMarkPath(const std::string& mark)
@@ -338,8 +374,9 @@ OSStatus completeInterruptedRecording(const std::string& mark)
     quietFFmpegLog();
     std::optional<Identity> identity;
     const std::string path = parseMark(mark, identity);
-    // Never through a link, and never waiting on a FIFO's writer.
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // Never through a link, and never waiting on a FIFO's writer. A mark of
+    // an older version only ever reads.
+    int fd = ::open(path.c_str(), (identity ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return errno == ELOOP ? kInterruptedRecordingNotOurs : statusFromErrno(errno);
     struct stat st { };
@@ -349,12 +386,22 @@ OSStatus completeInterruptedRecording(const std::string& mark)
     std::string header;
     if (::fstat(fd, &st) != 0) {
         status = statusFromErrno(errno);
-    } else if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || !writtenHeader(fd, st.st_size, header)
-        || (identity
-            && (identity->device != st.st_dev || identity->inode != st.st_ino
-                || identity->header != hexOfHash(header)))) {
-        // Not the file this program was writing: left byte for byte.
+    } else if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
         status = kInterruptedRecordingNotOurs;
+    } else if (!identity) {
+        // Nothing says which file the older version was writing: any file
+        // shaped like a recording could stand there. It is offered back as
+        // it is when it plays, and never changed.
+        status = decodes(path) ? noErr : kInterruptedRecordingNotOurs;
+    } else if (!writtenHeader(fd, st.st_size, header) || identity->device != st.st_dev || identity->inode != st.st_ino
+        || identity->header != hexOfHash(header)) {
+        // The rewrite of a stopped M4A renames a new file over the recording
+        // before the mark is cleared: a crash in between leaves the finished
+        // file, which is whole. Anything else is not the file this program
+        // was writing: left byte for byte.
+        status = finishedRewriteOf(fd, st.st_size, identityText(identity->device, identity->inode, identity->header))
+            ? noErr
+            : kInterruptedRecordingNotOurs;
     } else if (readAt(fd, head, sizeof head, 0)) {
         const bool rf64 = std::memcmp(head, "RF64", 4) == 0;
         if ((rf64 || std::memcmp(head, "RIFF", 4) == 0) && std::memcmp(head + 8, "WAVE", 4) == 0) {
@@ -367,7 +414,7 @@ OSStatus completeInterruptedRecording(const std::string& mark)
         }
     }
     if (status == noErr && fragmented)
-        status = remuxToOrdinaryMp4(fd, path, -1, -1);
+        status = remuxToOrdinaryMp4(fd, path, -1, -1, true);
     ::close(fd);
     return status;
 }

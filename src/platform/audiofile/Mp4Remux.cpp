@@ -1,5 +1,6 @@
 #include "platform/audiofile/Mp4Remux.h"
 
+#include "platform/InterruptedRecording.h"
 #include "platform/audiofile/AudioFileCommon.h"
 #include "platform/audiofile/SafeFile.h"
 
@@ -47,6 +48,17 @@ bool wholeOnDisk(AVStream& stream, const AVPacket& packet, std::int64_t fileByte
 
 }  // namespace
 
+std::string rewriteIdentityBox(const std::string& identity)
+{
+    static const char kUuid[17] = "\x5e\x0b\x6a\x41\x9c\x27\x4d\x1f\xb3\x88\x02\xd4\x7a\x61\xe9\x10";
+    const std::string body = std::string(kUuid, 16) + "traytape-recording " + identity;
+    const std::uint32_t size = std::uint32_t(8 + body.size());
+    std::string box;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        box += char((size >> shift) & 0xFF);
+    return box + "uuid" + body;
+}
+
 // Rewrites a fragmented MPEG-4 file as an ordinary one (one moov with a
 // sample table and the priming edit) into a new file that takes the
 // destination's place. On failure the fragmented file stays: it plays as it
@@ -57,13 +69,15 @@ bool wholeOnDisk(AVStream& stream, const AVPacket& packet, std::int64_t fileByte
 // the final file states its true length. frames < 0: a file cut off by a
 // crash, whose length is its packets' and whose last fragment may be
 // incomplete (the packets wholly on disk are kept).
-OSStatus remuxToOrdinaryMp4(int fragmentedFd, const std::string& destination, int priming, std::int64_t frames)
+OSStatus remuxToOrdinaryMp4(
+    int fragmentedFd, const std::string& destination, int priming, std::int64_t frames, bool identify)
 {
     const bool salvage = frames < 0;
     struct stat st { };
     if (::fstat(fragmentedFd, &st) != 0)
         return statusFromErrno(errno);
     const std::int64_t fileBytes = st.st_size;
+    const std::string identity = identify ? recordingIdentity(fragmentedFd) : std::string();
     FdIoPtr inIo = openFdIo(fragmentedFd, false);
     AVFormatContext* rawIn = avformat_alloc_context();
     if (!inIo || !rawIn) {
@@ -171,6 +185,13 @@ OSStatus remuxToOrdinaryMp4(int fragmentedFd, const std::string& destination, in
     avio_flush(rawOut->pb);
     if (rawOut->pb->error < 0)
         fail(rawOut->pb->error);
+    if (status == noErr && !identity.empty()) {
+        struct stat written { };
+        const std::string box = rewriteIdentityBox(identity);
+        if (::fstat(file->fd(), &written) != 0
+            || ::pwrite(file->fd(), box.data(), box.size(), written.st_size) != ssize_t(box.size()))
+            status = writeFailure(statusFromErrno(errno));
+    }
     if (status == noErr)
         status = file->commit(true);
     return status;  // a file not committed is removed with it

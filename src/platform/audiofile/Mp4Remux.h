@@ -13,6 +13,14 @@ namespace audiofile {
 // own) as an ordinary one that takes destination's place (SafeFile.h).
 // priming < 0: taken from the file (or its encoder); frames < 0: a file cut
 // off by a crash, measured from its packets.
-OSStatus remuxToOrdinaryMp4(int fragmentedFd, const std::string& destination, int priming, std::int64_t frames);
+// A recording's (identify) ends with rewriteIdentityBox() of its identity
+// (recordingIdentity()), so that recovery knows the finished file, a new
+// inode, as that recording; an export's does not, and stays the same bytes
+// for the same request.
+OSStatus remuxToOrdinaryMp4(
+    int fragmentedFd, const std::string& destination, int priming, std::int64_t frames, bool identify);
+
+// A top-level 'uuid' box, which players skip, naming a recording's identity.
+std::string rewriteIdentityBox(const std::string& identity);
 
 }  // namespace audiofile

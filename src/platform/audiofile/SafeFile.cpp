@@ -2,17 +2,23 @@
 
 #include "platform/audiofile/AudioFileCommon.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pwd.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace audiofile {
@@ -62,16 +68,41 @@ std::string nameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+constexpr std::size_t kNameMax = 255;
+constexpr std::size_t kTemporaryAdded = 1 + 1 + 16 + 4;
+
+// Whether a name has the shape temporaryName() gives.
+bool isTemporaryName(const char* name)
+{
+    const std::size_t size = std::strlen(name);
+    if (size < kTemporaryAdded + 1 || name[0] != '.' || std::strcmp(name + size - 4, ".tmp") != 0
+        || name[size - 4 - 16 - 1] != '.')
+        return false;
+    for (std::size_t i = size - 4 - 16; i < size - 4; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(name[i])) || std::isupper(static_cast<unsigned char>(name[i])))
+            return false;
+    return true;
+}
+
+// Why a path cannot be used, before anything is made: too long as a whole,
+// or (once the hidden file's name is added) too long for the system.
+OSStatus lengthCheck(const std::string& path)
+{
+    if (path.size() + 1 > PATH_MAX)
+        return kAudioFilePathTooLongError;
+    if (nameOf(path).size() > kNameMax)
+        return kAudioFileNameTooLongError;
+    return noErr;
+}
+
 // ".<name>.<16 random hex digits>.tmp", the name cut (at a character
 // boundary) so the whole fits in a file name even when the destination's
 // own name is as long as the file system allows.
 std::string temporaryName(const std::string& name)
 {
-    constexpr std::size_t kNameMax = 255;
-    constexpr std::size_t kAdded = 1 + 1 + 16 + 4;
     std::string stem = name;
-    if (stem.size() > kNameMax - kAdded) {
-        std::size_t cut = kNameMax - kAdded;
+    if (stem.size() > kNameMax - kTemporaryAdded) {
+        std::size_t cut = kNameMax - kTemporaryAdded;
         while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80)
             --cut;
         stem.resize(cut);
@@ -157,8 +188,12 @@ std::int64_t seekFd(void* opaque, std::int64_t offset, int whence)
 
 }  // namespace
 
+std::atomic<void (*)(const std::string&)> beforeCommit{nullptr};
+
 OSStatus checkDestination(const std::string& path)
 {
+    if (OSStatus s = lengthCheck(path))
+        return s;
     struct stat st { };
     if (::lstat(path.c_str(), &st) != 0)
         return errno == ENOENT ? noErr : statusFromErrno(errno);
@@ -188,10 +223,14 @@ OSStatus SafeFile::create(const std::string& destination, bool replace, std::uni
         return kAudioFilePermissionsError;
     if (OSStatus s = checkDestination(destination))
         return s;
+    const std::string folder = folderOf(destination) + "/";
+    // The hidden file's path is longer than the destination's by its added characters.
+    if (folder.size() + std::min(nameOf(destination).size(), kNameMax - kTemporaryAdded) + kTemporaryAdded + 1
+        > PATH_MAX)
+        return kAudioFilePathTooLongError;
     auto file = std::make_unique<SafeFile>();
     file->destination_ = destination;
     file->replace_ = replace;
-    const std::string folder = folderOf(destination) + "/";
     for (int attempt = 0; attempt < 16 && file->fd_ < 0; ++attempt) {
         file->temporary_ = folder + temporaryName(nameOf(destination));
         // 0666: the kernel takes the umask off, as for any new file.
@@ -216,6 +255,18 @@ OSStatus SafeFile::commit(bool sync)
         return kAudioFileNotOpenError;
     if (sync && dataSync.load(std::memory_order_relaxed)(fd_) != 0)
         return writeFailure(statusFromErrno(errno));
+    if (auto hook = beforeCommit.load())
+        hook(temporary_);
+    // The name is renamed, not the descriptor: it must still be the file
+    // written, or another program's file (or link) would take the place.
+    struct stat written {
+    }, named{};
+    if (::fstat(fd_, &written) != 0 || ::lstat(temporary_.c_str(), &named) != 0 || !S_ISREG(named.st_mode)
+        || written.st_dev != named.st_dev || written.st_ino != named.st_ino) {
+        temporary_.clear();  // what is at that name now is not ours to remove
+        releaseSlot(slot_);
+        return kAudioFileSwappedError;
+    }
     // What took the destination's place since create() is judged again:
     // a device or FIFO put there meanwhile is not replaced.
     if (OSStatus s = checkDestination(destination_))
@@ -283,6 +334,72 @@ bool regularFileHolds(const std::string& path, const void* data, std::size_t siz
         && (size == 0 || std::memcmp(present.data(), data, size) == 0);
     ::close(fd);
     return same;
+}
+
+std::string homeFolder()
+{
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return home;
+    std::vector<char> buffer(16384);
+    struct passwd entry {
+    }, *found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir
+        && found->pw_dir[0] == '/')
+        return found->pw_dir;
+    return {};
+}
+
+OSStatus privateFolder(const std::string& path)
+{
+    if (path.empty() || path[0] != '/')
+        return kAudioFileFileNotFoundError;
+    if (path.size() + 1 > PATH_MAX)
+        return kAudioFilePathTooLongError;
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return statusFromErrno(errno);
+        if (slash == std::string::npos)
+            break;
+    }
+    // Followed through links: a link to this user's own folder is theirs to
+    // make; one to another user's folder would hand them the files.
+    struct stat st { };
+    if (::stat(path.c_str(), &st) != 0)
+        return statusFromErrno(errno);
+    if (!S_ISDIR(st.st_mode))
+        return kAudioFileNotRegularFileError;
+    if (st.st_uid != ::geteuid())
+        return kAudioFileFolderNotOwnedError;
+    return noErr;
+}
+
+int removeStaleTemporaries(const std::string& folder)
+{
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return 0;
+    DIR* dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return 0;
+    }
+    constexpr time_t kDay = 24 * 60 * 60;
+    const time_t now = std::time(nullptr);
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isTemporaryName(entry->d_name))
+            continue;
+        struct stat st { };
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
+            || st.st_uid != ::geteuid() || now - st.st_mtime < kDay)
+            continue;
+        if (::unlinkat(dirFd, entry->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 void removeTemporaries()

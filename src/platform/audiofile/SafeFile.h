@@ -10,6 +10,15 @@
 // FIFO, socket or folder is refused and left as it is. A replaced file's
 // permission bits carry over; a new file gets 0666 less the umask.
 //
+// Before the rename, the hidden name must still be the file written (same
+// device and inode, a regular file): one swapped for a link or another file
+// meanwhile fails the commit with kAudioFileSwappedError, and neither it nor
+// the destination is touched.
+//
+// A path longer than a path may be is refused before anything is made
+// (kAudioFilePathTooLongError), a name longer than a name may be answers
+// kAudioFileNameTooLongError.
+//
 // Threads: a SafeFile belongs to one thread at a time. removeTemporaries()
 // is async-signal-safe.
 #pragma once
@@ -17,6 +26,7 @@
 #include "platform/CoreAudioTypes.h"
 #include "platform/FFmpegUtil.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -66,6 +76,24 @@ OSStatus writeWholeFile(const std::string& path, const void* data, std::size_t s
 // Whether path is a regular file (not a link, never waiting on a FIFO) that
 // holds exactly these bytes.
 bool regularFileHolds(const std::string& path, const void* data, std::size_t size);
+
+// The user's home folder: $HOME when it is an absolute path, else the one
+// the password database names; empty when there is neither. Never a shared
+// folder in their place.
+std::string homeFolder();
+// Makes the folder (and any missing parent, 0700) and checks it may hold
+// this user's private files: a folder, reached through links or not, owned
+// by this user. kAudioFileFolderNotOwnedError for one another user owns.
+OSStatus privateFolder(const std::string& path);
+// Removes the hidden files in folder a SafeFile of this user left there
+// more than a day ago (a process killed outright cannot remove its own).
+// Another user's, a link, or anything not named as SafeFile names them
+// stays. Returns how many went.
+int removeStaleTemporaries(const std::string& folder);
+
+// Called by commit() before it checks the hidden file, with its path. For
+// tests that change the folder between the writing and the commit.
+extern std::atomic<void (*)(const std::string& temporary)> beforeCommit;
 
 // Removes every temporary file not yet committed or discarded. For a signal
 // handler that ends the process.
