@@ -344,6 +344,9 @@ void AppDelegate::startRecording()
             notify(AppNotices::fileNotCreated(path, session_->failure()));
         return;
     }
+    // The chosen input left while idle and the default input stood in: recorded, but said.
+    if (const auto gone = configAudioWndController_->missingWantedDevice())
+        notify(AppNotices::recordingFromFallback(*gone, deviceName_));
 
     recordMenuItem_->setText(QStringLiteral("Stop Record"));
     lblRecordTip_->setText(QStringLiteral("Stop Record"));

@@ -34,6 +34,12 @@ Notice AppNotices::deviceGoneAtStart(const QString& device)
             .arg(device.isEmpty() ? tr("in use") : quoted(device))};
 }
 
+Notice AppNotices::recordingFromFallback(const QString& gone, const QString& fallback)
+{
+    return {tr("Recording from another input"),
+        tr("%1 is gone: recording from %2").arg(quoted(gone), fallback.isEmpty() ? tr("the default input") : quoted(fallback))};
+}
+
 Notice AppNotices::fileNotCreated(const QString& path, OSStatus status)
 {
     return {tr("Recording could not start"),

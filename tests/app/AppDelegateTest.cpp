@@ -309,12 +309,37 @@ TEST_F(AppDelegateTest, WhatCannotRecordStartsNothingAndAGoneDeviceFallsBackToTh
         Access::config(*app).window()->close();  // the user's close keeps the missing device wanted
         EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, {}).toString(),
             QStringLiteral("virtual.Unplugged USB Mic"));
+        // Recorded from the default input, and said so: by the identifier
+        // of a device never seen, by its name once the list showed it.
+        QSignalSpy told(app.get(), &AppDelegate::userNotified);
         app->startAndStopRecord();
         feed(1, 0.5f, headset_);
         app->startAndStopRecord();
         completeRecordings(*app);
         ASSERT_EQ(recordings().size(), 1);
         EXPECT_GT(peakOf(saveFolder() + QLatin1Char('/') + recordings()[0]), 0.3f);
+        const int microphone = Access::config(*app).popAudioDevices()->findText(QStringLiteral("Built-in Microphone"));
+        ASSERT_GE(microphone, 0);
+        Access::config(*app).popAudioDevices()->setCurrentIndex(microphone);
+        emit Access::config(*app).popAudioDevices()->activated(microphone);
+        EXPECT_EQ(capturingDevice(), mic_);
+        ASSERT_TRUE(audio_->removeDevice(mic_));
+        Access::followDeviceList(*app);
+        app->startAndStopRecord();
+        feed(1, 0.5f, headset_);
+        app->startAndStopRecord();
+        completeRecordings(*app);
+        ASSERT_EQ(told.size(), 2);
+        EXPECT_EQ(told[0][1].toString(),
+            QStringLiteral("\u201Cvirtual.Unplugged USB Mic\u201D is gone: recording from \u201CUSB Headset\u201D"));
+        EXPECT_EQ(told[1][1].toString(),
+            QStringLiteral("\u201CBuilt-in Microphone\u201D is gone: recording from \u201CUSB Headset\u201D"));
+        ASSERT_EQ(recordings().size(), 2);
+        QFile::remove(saveFolder() + QLatin1Char('/') + recordings()[1]);
+        VirtualDevice back;
+        back.name = "Built-in Microphone";
+        back.uid = "virtual.Built-in Microphone";
+        mic_ = audio_->addDevice(back);
     }
 
     // A file that cannot be created, a device that cannot be opened, the
