@@ -542,10 +542,11 @@ TEST_F(SystemAudioPulse, TheComputersSoundFollowsTheDefaultOutputAloneOrMixedDur
         ASSERT_TRUE(file.ok);
         EXPECT_NEAR(toneAmplitude(file.channels[0], file.sampleRate, 880, file.sampleRate / 2, file.sampleRate),
             0.5, 0.05);
-        if (mixed)
+        if (mixed) {
             EXPECT_GT(tail(file, 880, 0.7), 0.25) << "the computer's sound goes on";
-        else
+        } else {
             EXPECT_NEAR(tail(file, 880, 0.7), 0.5, 0.05) << "the output left is the one carried";
+        }
         if (!mixed) {
             const auto reloaded = server().loadNullSink({"sysa", 48000, 2, "System sysa"});
             ASSERT_TRUE(reloaded);

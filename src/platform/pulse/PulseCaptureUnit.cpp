@@ -32,12 +32,13 @@ constexpr pa_usec_t kSystemFragmentUsec = 10 * PA_USEC_PER_MSEC;
 // does after the time a held-back burst takes to come in, is missing time.
 constexpr double kMissingSeconds = 0.05;
 constexpr double kMissingForSeconds = 0.3;
-// A monitor that has sent nothing at all for this long (its stream moved
-// from output to output faster than the server starts feeding it) is given
-// the silence of that time, looked for this often: a recording of it goes
-// on. Should the server send that time after all, it is heard late. Alone,
-// only such a stall is filled: a file that misses a moment of a move only
-// ends that much sooner, while silence cut into it would be heard.
+// Recorded alone, a monitor that has sent nothing at all for this long (its
+// stream moved from output to output faster than the server starts feeding
+// it) is given the silence of that time, looked for this often: the
+// recording goes on. Should the server send that time after all, it is
+// heard late. Only such a stall is filled there: a file that misses a
+// moment of a move only ends that much sooner, while silence cut into it
+// would be heard. (Mixed, the time is filled once sound comes again.)
 constexpr double kStallSeconds = 1.0;
 constexpr pa_usec_t kStallCheckUsec = 100 * PA_USEC_PER_MSEC;
 // The clock's estimate forgets an early block at this rate, so it follows
@@ -386,7 +387,7 @@ public:
         captureAtFullLevel(pa_stream_get_index(stream.get()), sampleSpec.channels);
         stream_ = std::move(stream);
         started_ = true;
-        if (systemAudio || systemStream_)
+        if (systemAudio)
             stallTimer_ = pa_context_rttime_new(
                 connection_->context(), pa_rtclock_now() + kStallCheckUsec, &PulseCaptureUnit::onStallTimer, this);
         if (followsDefault_)
@@ -525,8 +526,8 @@ private:
         }
     }
 
-    // Loop thread: whichever stream of the computer's sound has sent nothing
-    // for too long (and holds nothing unread) is given the silence of that time.
+    // Loop thread: the computer's sound recorded alone, when it has sent
+    // nothing for too long (and holds nothing unread), is given the silence of that time.
     static void onStallTimer(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* u)
     {
         auto* self = static_cast<PulseCaptureUnit*>(u);
@@ -535,8 +536,6 @@ private:
         const auto quiet = [](pa_stream* stream) { return stream && pa_stream_readable_size(stream) == 0; };
         if (live.fillsCapture && quiet(self->stream_.get()))
             self->stage(nullptr, live.captureClock.stalled(now, kStallSeconds));
-        if (live.mixer && quiet(self->systemStream_.get()))
-            self->pushSilence(live.systemClock.stalled(now, kStallSeconds), now);
         pa_context_rttime_restart(self->connection_->context(), event, pa_rtclock_now() + kStallCheckUsec);
     }
 
