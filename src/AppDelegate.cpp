@@ -165,6 +165,7 @@ void AppDelegate::applicationDidFinishLaunching()
             Qt::QueuedConnection);
     };
     hooks.delivered = [this](const RecordSession::Delivery& done) { deliverRecording(done); };
+    hooks.moved = [this](const std::string& path) { notify(AppNotices::fileMoved(QString::fromStdString(path))); };
     hooks.audioLost = [this](double seconds) { notify(AppNotices::audioLost(seconds)); };
     hooks.silence = [this](RecordSession::Silence silence) {
         notify(AppNotices::silence(silence == RecordSession::Silence::Muted, deviceName_));
@@ -411,6 +412,9 @@ AppDelegate::CommandAnswer AppDelegate::obeyCommand(const QString& command)
 void AppDelegate::deliverRecording(const RecordSession::Delivery& done)
 {
     const QString path = QString::fromStdString(done.path);
+    // Deleted while or after it was recorded: there is nothing to list or show.
+    if (!QFileInfo::exists(path))
+        return;
     const bool byUser = done.ending == RecordSession::Ending::User;
     if (done.status != noErr && done.ending != RecordSession::Ending::Fault)
         notify(AppNotices::recordingIncomplete(path));
@@ -440,6 +444,8 @@ void AppDelegate::pollRecordFault()
     const QString file = QFileInfo(QString::fromStdString(session_->path().value_or(""))).fileName();
     if (fault == RecordFault::DeviceLost)
         notify(AppNotices::deviceLost(name, file));
+    else if (fault == RecordFault::FileRemoved)
+        notify(AppNotices::fileRemoved(file));
     else
         notify(AppNotices::writeFailed(file, session_->failure()));
 }

@@ -60,6 +60,17 @@ Notice AppNotices::writeFailed(const QString& file, OSStatus status)
         tr("TrayTape could not write to %1 (%2). What was recorded before is kept.").arg(file, reasonFor(status))};
 }
 
+Notice AppNotices::fileRemoved(const QString& file)
+{
+    return {tr("Recording stopped"), tr("The file %1 was removed while recording: the take is lost.").arg(file)};
+}
+
+Notice AppNotices::fileMoved(const QString& path)
+{
+    return {tr("Recording moved"),
+        tr("The file being recorded was moved: recording continues at %1").arg(QDir::toNativeSeparators(path))};
+}
+
 Notice AppNotices::recordingIncomplete(const QString& path)
 {
     return {tr("Recording incomplete"),

@@ -26,6 +26,8 @@ public:
     static Notice fileNotCreated(const QString& path, OSStatus status);
     static Notice deviceLost(const QString& device, const QString& file);
     static Notice writeFailed(const QString& file, OSStatus status);
+    static Notice fileRemoved(const QString& file);
+    static Notice fileMoved(const QString& path);
     static Notice recordingIncomplete(const QString& path);
     static Notice audioLost(double seconds);
     static Notice silence(bool muted, const QString& device);

@@ -415,6 +415,39 @@ TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryAtTheStopAndAVani
     }
     EXPECT_TRUE(told.isEmpty());
 
+    // The file renamed mid-take: the recording goes on in it and is listed
+    // where it now is. Deleted: the take ends, said as what it is, and
+    // nothing is listed.
+    const QString renamed = stamped(" (renamed).m4a");
+    for (const bool deleted : {false, true}) {
+        SCOPED_TRACE(deleted);
+        libraryLog_.clear();
+        app->chooseAudioDeviceNum(0);
+        app->startAndStopRecord();
+        feed(20);
+        ASSERT_TRUE(deleted ? QFile::remove(stamped()) : QFile::rename(stamped(), renamed));
+        app->showAudioLevel();
+        feed(20);
+        ASSERT_EQ(told.size(), 1);
+        EXPECT_EQ(told[0][1].toString(),
+            deleted ? QStringLiteral("The file 24_03_05 14_07_09_Audio.m4a was removed while recording: the take is lost.")
+                    : QStringLiteral("The file being recorded was moved: recording continues at ") + renamed);
+        EXPECT_EQ(Access::session(*app).isActive(), !deleted);
+        if (!deleted)
+            app->startAndStopRecord();
+        completeRecordings(*app);
+        if (deleted) {
+            EXPECT_TRUE(libraryLog_.isEmpty()) << "no row for a file that is gone";
+            EXPECT_FALSE(QFile::exists(stamped()));
+        } else {
+            EXPECT_EQ(libraryLog_, (QStringList{"add " + renamed, "flush", "window"}));
+            EXPECT_NEAR(decodeFile(renamed.toStdString()).seconds(), 2 * 20 * 1024 / 48000.0, 0.05);
+            EXPECT_FALSE(QFile::exists(stamped())) << "nothing is put in its place";
+            QFile::remove(renamed);
+        }
+        told.clear();
+    }
+
     // A device that vanishes ends the recording at once, paused or not, and the user is told once.
     libraryLog_.clear();
     app->chooseAudioDeviceNum(0);
