@@ -534,8 +534,9 @@ TEST_F(SystemAudioPulse, TheComputersSoundFollowsTheDefaultOutputAloneOrMixedDur
             wait(0.2);
         }
         wait(1.0);
-        if (!mixed)
+        if (!mixed) {
             ASSERT_TRUE(server().unloadModule(sinks[0]));
+        }
         wait(1.5);
         EXPECT_EQ(recorder.fault(), RecordFault::None) << "the recording goes on";
         const DecodedFile file = stopAndDecode(recorder, next);
