@@ -31,7 +31,7 @@ constexpr pa_usec_t kSystemFragmentUsec = 10 * PA_USEC_PER_MSEC;
 // ClockKeeper): what comes this much later than the clock says, and still
 // does after the time a held-back burst takes to come in, is missing time.
 constexpr double kMissingSeconds = 0.05;
-constexpr double kMissingForSeconds = 0.3;
+constexpr double kMissingForSeconds = 0.12;
 // Recorded alone, a monitor that has sent nothing at all for this long (its
 // stream moved from output to output faster than the server starts feeding
 // it) is given the silence of that time, looked for this often: the
