@@ -164,6 +164,7 @@ void AppDelegate::applicationDidFinishLaunching()
             Qt::QueuedConnection);
     };
     hooks.delivered = [this](const RecordSession::Delivery& done) { deliverRecording(done); };
+    hooks.moved = [this](const std::string& path) { notify(AppNotices::fileMoved(QString::fromStdString(path))); };
     hooks.audioLost = [this](double seconds) { notify(AppNotices::audioLost(seconds)); };
     hooks.silence = [this](RecordSession::Silence silence) {
         notify(AppNotices::silence(silence == RecordSession::Silence::Muted, deviceName_));
@@ -353,6 +354,9 @@ void AppDelegate::startRecording()
             notify(AppNotices::fileNotCreated(path, session_->failure()));
         return;
     }
+    // The chosen input left while idle and the default input stood in: recorded, but said.
+    if (const auto gone = configAudioWndController_->missingWantedDevice())
+        notify(AppNotices::recordingFromFallback(*gone, deviceName_));
 
     recordMenuItem_->setText(QStringLiteral("Stop Record"));
     lblRecordTip_->setText(QStringLiteral("Stop Record"));
@@ -420,6 +424,9 @@ void AppDelegate::deliverRecording(const RecordSession::Delivery& done)
     if (done.status == kAudioFileNothingRecordedError)
         return;
     const QString path = QString::fromStdString(done.path);
+    // Deleted while or after it was recorded: there is nothing to list or show.
+    if (!QFileInfo::exists(path))
+        return;
     const bool byUser = done.ending == RecordSession::Ending::User;
     if (done.status != noErr && done.ending != RecordSession::Ending::Fault)
         notify(AppNotices::recordingIncomplete(path));
@@ -449,6 +456,8 @@ void AppDelegate::pollRecordFault()
     const QString file = QFileInfo(QString::fromStdString(session_->path().value_or(""))).fileName();
     if (fault == RecordFault::DeviceLost)
         notify(AppNotices::deviceLost(name, file));
+    else if (fault == RecordFault::FileRemoved)
+        notify(AppNotices::fileRemoved(file));
     else
         notify(AppNotices::writeFailed(file, session_->failure()));
 }

@@ -34,6 +34,12 @@ Notice AppNotices::deviceGoneAtStart(const QString& device)
             .arg(device.isEmpty() ? tr("in use") : quoted(device))};
 }
 
+Notice AppNotices::recordingFromFallback(const QString& gone, const QString& fallback)
+{
+    return {tr("Recording from another input"),
+        tr("%1 is gone: recording from %2").arg(quoted(gone), fallback.isEmpty() ? tr("the default input") : quoted(fallback))};
+}
+
 Notice AppNotices::fileNotCreated(const QString& path, OSStatus status)
 {
     return {tr("Recording could not start"),
@@ -52,6 +58,17 @@ Notice AppNotices::writeFailed(const QString& file, OSStatus status)
 {
     return {tr("Recording stopped"),
         tr("TrayTape could not write to %1 (%2). What was recorded before is kept.").arg(file, reasonFor(status))};
+}
+
+Notice AppNotices::fileRemoved(const QString& file)
+{
+    return {tr("Recording stopped"), tr("The file %1 was removed while recording: the take is lost.").arg(file)};
+}
+
+Notice AppNotices::fileMoved(const QString& path)
+{
+    return {tr("Recording moved"),
+        tr("The file being recorded was moved: recording continues at %1").arg(QDir::toNativeSeparators(path))};
 }
 
 Notice AppNotices::recordingIncomplete(const QString& path)

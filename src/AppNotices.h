@@ -21,9 +21,13 @@ public:
     static Notice noInputDevice();
     // An empty device name is one the server can no longer tell.
     static Notice deviceGoneAtStart(const QString& device);
+    // The chosen input left earlier; the default input records instead.
+    static Notice recordingFromFallback(const QString& gone, const QString& fallback);
     static Notice fileNotCreated(const QString& path, OSStatus status);
     static Notice deviceLost(const QString& device, const QString& file);
     static Notice writeFailed(const QString& file, OSStatus status);
+    static Notice fileRemoved(const QString& file);
+    static Notice fileMoved(const QString& path);
     static Notice recordingIncomplete(const QString& path);
     static Notice audioLost(double seconds);
     static Notice silence(bool muted, const QString& device);

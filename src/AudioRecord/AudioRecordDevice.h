@@ -114,7 +114,8 @@ private:
 };
 
 // Why a recording ended without being asked to.
-enum class RecordFault { None, DeviceLost, WriteFailed };
+// FileRemoved: the file being recorded was deleted; what it held is lost with it.
+enum class RecordFault { None, DeviceLost, WriteFailed, FileRemoved };
 
 class AudioRecordDevice final : public AudioCaptureDelegate {
 public:

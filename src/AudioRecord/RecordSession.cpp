@@ -2,6 +2,56 @@
 
 #include "platform/InterruptedRecording.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+
+RecordSession::FileWatch::FileWatch(const std::string& path)
+    : fd_(::open(path.c_str(), O_PATH | O_CLOEXEC | O_NOFOLLOW))
+{ }
+
+RecordSession::FileWatch& RecordSession::FileWatch::operator=(FileWatch&& other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+RecordSession::FileWatch::~FileWatch()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::optional<std::string> RecordSession::FileWatch::whereIs(const std::string& path) const
+{
+    struct stat here { }, there { };
+    if (::fstat(fd_, &here) != 0)
+        return path;  // cannot tell: taken as still there
+    if (here.st_nlink == 0)
+        return std::nullopt;
+    if (::lstat(path.c_str(), &there) == 0 && there.st_dev == here.st_dev && there.st_ino == here.st_ino)
+        return path;
+    // Renamed: the kernel knows the descriptor's path as it is now.
+    char link[PATH_MAX];
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    const ssize_t n = ::readlink(self.c_str(), link, sizeof link);
+    if (n <= 0 || std::size_t(n) >= sizeof link)
+        return path;
+    const std::string now(link, std::size_t(n));
+    // A new path must name this same file (a path with a newline, or one in
+    // another mount namespace, may not read back).
+    if (::lstat(now.c_str(), &there) != 0 || there.st_dev != here.st_dev || there.st_ino != here.st_ino)
+        return path;
+    return now;
+}
+
 RecordSession::RecordSession(AudioRecordDevice& recorder, Hooks hooks) : recorder_(recorder), hooks_(std::move(hooks))
 {
     inbox_->wake = hooks_.wake;
@@ -27,6 +77,7 @@ RecordSession::StartResult RecordSession::start(const std::string& path)
     if (!recorder_.recordToPath(path, &failure_))
         return StartResult::FileNotCreated;
     path_ = path;
+    watch_ = FileWatch(path);
     recorder_.start();
     // The mark names the file and what identifies it (device, inode, header),
     // so recovery never finishes a file that took its place.
@@ -71,7 +122,10 @@ void RecordSession::stop(Ending ending)
         return;
     checkLostAudio(true);
     const bool handedOver = recorder_.audioPath().has_value();
+    if (handedOver)
+        followFile();  // a file moved since the last look is delivered from where it is
     recorder_.stop();
+    watch_ = FileWatch();
     state_ = State::Idle;
     if (!path_)
         return;
@@ -87,8 +141,34 @@ void RecordSession::configDevice(std::shared_ptr<AudioRecordMicDevice> device)
     reportedFault_ = RecordFault::None;
 }
 
+bool RecordSession::followFile()
+{
+    // Only the recorder's own output: a device change may have ended the file already.
+    if (!watch_ || !path_ || recorder_.audioPath() != path_)
+        return true;
+    const auto now = watch_.whereIs(*path_);
+    if (!now)
+        return false;
+    if (*now == *path_)
+        return true;
+    path_ = *now;
+    if (AudioFileStream* output = recorder_.audioOutput())
+        output->setAudioPath(*now);
+    // A crash from here on leaves the file where it now is.
+    if (hooks_.writeMark)
+        hooks_.writeMark(recordingMark(*now));
+    if (hooks_.moved)
+        hooks_.moved(*now);
+    return true;
+}
+
 RecordFault RecordSession::pollFault()
 {
+    if (state_ != State::Idle && !followFile()) {
+        reportedFault_ = RecordFault::FileRemoved;
+        stop(Ending::Fault);
+        return RecordFault::FileRemoved;
+    }
     const RecordFault fault = recorder_.fault();
     if (fault == reportedFault_)
         return RecordFault::None;

@@ -57,6 +57,9 @@ public:
         // Muted: at start. Silent: once only silence has come for the silence
         // time, and again no sooner than the repeat time after the last word.
         std::function<void(Silence)> silence;
+        // The file being recorded was moved (renamed) to `path`; the
+        // recording goes on in it there, and is delivered from there.
+        std::function<void(const std::string& path)> moved;
     };
     using Clock = std::chrono::steady_clock;
 
@@ -86,7 +89,9 @@ public:
     void configDevice(std::shared_ptr<AudioRecordMicDevice> device);
 
     // On the owner's timer: a fault newly seen while recording ends the
-    // recording (as Ending::Fault) and is returned; otherwise None.
+    // recording (as Ending::Fault) and is returned; otherwise None. The file
+    // is looked at too: deleted, it ends the recording (FileRemoved); moved,
+    // the recording follows it (Hooks::moved).
     RecordFault pollFault();
     // On the owner's timer: tells audioLost once a loss has stopped growing.
     void pollLostAudio() { checkLostAudio(false); }
@@ -106,6 +111,27 @@ public:
     void completeBeforeExit(std::chrono::milliseconds timeout);
 
 private:
+    // A descriptor that names the file being recorded wherever it goes
+    // (O_PATH: it neither reads nor writes), closed with the watch.
+    class FileWatch {
+    public:
+        FileWatch() = default;
+        explicit FileWatch(const std::string& path);
+        FileWatch(const FileWatch&) = delete;
+        FileWatch& operator=(FileWatch&& other) noexcept;
+        ~FileWatch();
+        explicit operator bool() const { return fd_ >= 0; }
+        // Where the file is now: nullopt when it was deleted; `path` itself
+        // while that still names it.
+        std::optional<std::string> whereIs(const std::string& path) const;
+
+    private:
+        int fd_ = -1;
+    };
+
+    // Follows the file of the running recording; false when it was deleted.
+    bool followFile();
+
     struct Inbox {
         std::mutex mutex;
         std::vector<CompletedRecording> arrived;
@@ -119,6 +145,7 @@ private:
     Hooks hooks_;
     State state_ = State::Idle;
     std::optional<std::string> path_;
+    FileWatch watch_;  // on path_ while the recorder writes it
     RecordFault reportedFault_ = RecordFault::None;
     OSStatus failure_ = noErr;
     std::int64_t lostSeen_ = 0;      // frames, as of the last look

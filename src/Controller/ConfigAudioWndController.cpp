@@ -40,6 +40,7 @@ void ConfigAudioWndController::loadWindow()
     connect(ui_->popAudioDevices, &QComboBox::activated, this, [this](int index) {
         if (index >= 0 && std::size_t(index) < audioDevices_.size() && audioDevices_[std::size_t(index)])
             wantedDeviceUID_ = QString::fromStdString(audioDevices_[std::size_t(index)]->uniqueID().value_or(""));
+        rememberWantedName();
         chooseAudioDevice();
         writeSaveData();
     });
@@ -98,6 +99,7 @@ void ConfigAudioWndController::awakeFromNib()
 void ConfigAudioWndController::fillDeviceList()
 {
     ui_->popAudioDevices->clear();
+    rememberWantedName();
     for (const auto& device : audioDevices_) {
         const QString name = QString::fromStdString(device ? device->deviceName() : std::string());
         if (!device || !device->followsDefault())
@@ -129,10 +131,33 @@ void ConfigAudioWndController::readSaveData()
     if (stored.isEmpty() && index.isValid() && index.toInt() >= 0 && legacy < audioDevices_.size()
         && audioDevices_[legacy])
         wantedDeviceUID_ = QString::fromStdString(audioDevices_[legacy]->uniqueID().value_or(""));
+    rememberWantedName();
     ui_->popAudioDevices->setCurrentIndex(wantedDeviceIndex());
     chooseAudioDevice();
     const int format = AppControl::AppReadKeyValue(SettingsKey::AudioFormatNSNumberKey, 0).toInt();
     ui_->popAudioFormat->setCurrentIndex(format);
+}
+
+void ConfigAudioWndController::rememberWantedName()
+{
+    for (const auto& device : audioDevices_) {
+        const auto uid = device ? device->uniqueID() : std::nullopt;
+        if (uid && QString::fromStdString(*uid) == wantedDeviceUID_) {
+            wantedDeviceName_ = {wantedDeviceUID_, QString::fromStdString(device->deviceName())};
+            return;
+        }
+    }
+}
+
+std::optional<QString> ConfigAudioWndController::missingWantedDevice() const
+{
+    const int index = wantedDeviceIndex();
+    const auto uid = index >= 0 && audioDevices_[std::size_t(index)] ? audioDevices_[std::size_t(index)]->uniqueID()
+                                                                      : std::nullopt;
+    if (wantedDeviceUID_.isEmpty() || (uid && QString::fromStdString(*uid) == wantedDeviceUID_))
+        return std::nullopt;
+    const bool named = wantedDeviceName_.first == wantedDeviceUID_ && !wantedDeviceName_.second.isEmpty();
+    return named ? wantedDeviceName_.second : wantedDeviceUID_;
 }
 
 int ConfigAudioWndController::wantedDeviceIndex() const

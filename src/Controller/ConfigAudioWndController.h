@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class AudioRecordMicDevice;
@@ -66,6 +67,10 @@ public:
     // there, else entry 0, the default input); returns that entry, -1 for none.
     // The delegate is not told.
     int reloadAudioDevices();
+    // The wanted device's name while the list lacks it (the entry chosen
+    // instead is the default input's): its last name in the list, else its
+    // identifier. None while it is there.
+    std::optional<QString> missingWantedDevice() const;
     ConfigAudioWndControllerDelegate* delegate() const { return delegate_; }
     void setDelegate(ConfigAudioWndControllerDelegate* delegate) { delegate_ = delegate; }
 
@@ -103,6 +108,8 @@ private:
     // (the default input), -1 for an empty list.
     int wantedDeviceIndex() const;
     void fillDeviceList();
+    // Keeps the wanted device's name while the list holds it.
+    void rememberWantedName();
     void setStartAtLogin(bool on);
 
     std::unique_ptr<QWidget> window_;
@@ -112,6 +119,7 @@ private:
     // restored): it stays wanted while it is missing, and is opened again
     // when it comes back.
     QString wantedDeviceUID_;
+    std::pair<QString, QString> wantedDeviceName_;  // identifier and name, as the list last showed it
     QString saveAudioPath_;
     ConfigAudioWndControllerDelegate* delegate_ = nullptr;  // not owned
 };

@@ -233,6 +233,9 @@ int record(const std::vector<std::string>& args)
     RecordSession::Hooks hooks;
     hooks.delivered = [&closed](const RecordSession::Delivery& done) { closed = done.status; };
     hooks.audioLost = [&lostSeconds](double seconds) { lostSeconds += seconds; };
+    hooks.moved = [](const std::string& path) {
+        std::fprintf(stderr, "moved: recording continues at %s\n", terminalText(path).c_str());
+    };
     hooks.silence = [shown = terminalText(name)](RecordSession::Silence silence) {
         if (silence == RecordSession::Silence::Muted)
             std::fprintf(stderr, "\"%s\" is muted: the recording will be silent\n", shown.c_str());
@@ -295,6 +298,8 @@ int record(const std::vector<std::string>& args)
         std::fprintf(stderr, "%s s of audio were lost (the disk was too slow)\n", formatSeconds(lostSeconds).c_str());
     if (fault == RecordFault::DeviceLost)
         return fail("input device vanished; the recording was stopped and kept (" + formatSeconds(length) + " s)", 3);
+    if (fault == RecordFault::FileRemoved)
+        return fail("the file was removed while recording: the take is lost", 3);
     if (writeFailed)
         return fail("writing " + out + " failed (" + audiofile::reasonFor(closed != noErr ? closed : session.failure())
                 + "); kept what the file holds ("

@@ -325,6 +325,9 @@ TEST_F(AppDelegateTest, WhatCannotRecordStartsNothingAndAGoneDeviceFallsBackToTh
         Access::config(*app).window()->close();  // the user's close keeps the missing device wanted
         EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, {}).toString(),
             QStringLiteral("virtual.Unplugged USB Mic"));
+        // Recorded from the default input, and said so: by the identifier
+        // of a device never seen, by its name once the list showed it.
+        QSignalSpy told(app.get(), &AppDelegate::userNotified);
         app->startAndStopRecord();
         feed(1, 0.5f, headset_);
         app->startAndStopRecord();
@@ -339,6 +342,28 @@ TEST_F(AppDelegateTest, WhatCannotRecordStartsNothingAndAGoneDeviceFallsBackToTh
         completeRecordings(*app);
         EXPECT_EQ(recordings().size(), 1);
         EXPECT_FALSE(libraryLog_.join(' ').contains(QStringLiteral("add"))) << libraryLog_.join(' ').toStdString();
+        const int microphone = Access::config(*app).popAudioDevices()->findText(QStringLiteral("Built-in Microphone"));
+        ASSERT_GE(microphone, 0);
+        Access::config(*app).popAudioDevices()->setCurrentIndex(microphone);
+        emit Access::config(*app).popAudioDevices()->activated(microphone);
+        EXPECT_EQ(capturingDevice(), mic_);
+        ASSERT_TRUE(audio_->removeDevice(mic_));
+        Access::followDeviceList(*app);
+        app->startAndStopRecord();
+        feed(1, 0.5f, headset_);
+        app->startAndStopRecord();
+        completeRecordings(*app);
+        ASSERT_EQ(told.size(), 2);
+        EXPECT_EQ(told[0][1].toString(),
+            QStringLiteral("\u201Cvirtual.Unplugged USB Mic\u201D is gone: recording from \u201CUSB Headset\u201D"));
+        EXPECT_EQ(told[1][1].toString(),
+            QStringLiteral("\u201CBuilt-in Microphone\u201D is gone: recording from \u201CUSB Headset\u201D"));
+        ASSERT_EQ(recordings().size(), 2);
+        QFile::remove(saveFolder() + QLatin1Char('/') + recordings()[1]);
+        VirtualDevice back;
+        back.name = "Built-in Microphone";
+        back.uid = "virtual.Built-in Microphone";
+        mic_ = audio_->addDevice(back);
     }
 
     // A file that cannot be created, a device that cannot be opened, the
@@ -413,6 +438,39 @@ TEST_F(AppDelegateTest, AFileADeviceChangeEndedGoesToTheLibraryAtTheStopAndAVani
         QFile::remove(stamped());
     }
     EXPECT_TRUE(told.isEmpty());
+
+    // The file renamed mid-take: the recording goes on in it and is listed
+    // where it now is. Deleted: the take ends, said as what it is, and
+    // nothing is listed.
+    const QString renamed = stamped(" (renamed).m4a");
+    for (const bool deleted : {false, true}) {
+        SCOPED_TRACE(deleted);
+        libraryLog_.clear();
+        app->chooseAudioDeviceNum(0);
+        app->startAndStopRecord();
+        feed(20);
+        ASSERT_TRUE(deleted ? QFile::remove(stamped()) : QFile::rename(stamped(), renamed));
+        app->showAudioLevel();
+        feed(20);
+        ASSERT_EQ(told.size(), 1);
+        EXPECT_EQ(told[0][1].toString(),
+            deleted ? QStringLiteral("The file 24_03_05 14_07_09_Audio.m4a was removed while recording: the take is lost.")
+                    : QStringLiteral("The file being recorded was moved: recording continues at ") + renamed);
+        EXPECT_EQ(Access::session(*app).isActive(), !deleted);
+        if (!deleted)
+            app->startAndStopRecord();
+        completeRecordings(*app);
+        if (deleted) {
+            EXPECT_TRUE(libraryLog_.isEmpty()) << "no row for a file that is gone";
+            EXPECT_FALSE(QFile::exists(stamped()));
+        } else {
+            EXPECT_EQ(libraryLog_, (QStringList{"add " + renamed, "flush", "window"}));
+            EXPECT_NEAR(decodeFile(renamed.toStdString()).seconds(), 2 * 20 * 1024 / 48000.0, 0.05);
+            EXPECT_FALSE(QFile::exists(stamped())) << "nothing is put in its place";
+            QFile::remove(renamed);
+        }
+        told.clear();
+    }
 
     // A device that vanishes ends the recording at once, paused or not, and the user is told once.
     libraryLog_.clear();

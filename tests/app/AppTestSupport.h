@@ -35,6 +35,8 @@ struct AppDelegateTestAccess {
     static QMenu* menu(AppDelegate& app) { return app.menuTop_; }
     static QTimer* levelTimer(AppDelegate& app) { return app.levelTimer_; }
     static bool recordTimerRunning(AppDelegate& app) { return app.timerForShow_ != nullptr; }
+    // What the level timer does once the server's device list changed.
+    static void followDeviceList(AppDelegate& app) { app.followDeviceList(); }
     static int levelIconPushes(AppDelegate& app) { return app.trayIcons_.levelPushes(); }
     static QSystemTrayIcon* statusAudioWave(AppDelegate& app) { return app.trayIcons_.levelIcon(); }
     static QSystemTrayIcon* statusItem(AppDelegate& app) { return app.trayIcons_.recordIcon(); }
