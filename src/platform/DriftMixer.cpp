@@ -21,17 +21,23 @@ constexpr double kMarginSeconds = 0.02;
 constexpr double kBurstGapSeconds = 0.002;
 constexpr double kRingSeconds = 4.5;        // the other source: a 2 s burst, the delay and room
 constexpr double kDelayLineSeconds = 2.0;  // the input: the delay and its largest block
-// The level held is the fewest frames buffered over this many seconds: long
-// enough to hold the moment before a burst of up to 2 s arrives.
-constexpr int kWindowSeconds = 5;
-// The ratio follows that level smoothed over about this long, so a late
-// block's dip moves it by a few parts per million rather than a click's worth.
+// The level held is how many frames are still buffered as a block arrives,
+// the fewest of its cycle whatever the blocks' size, averaged over stretches
+// of this long (each holds a burst of up to 2 s); the median of the last
+// few stretches, so that blocks held up for a moment (a server busy
+// elsewhere) steer nothing.
+constexpr double kStretchSeconds = 2.5;
+// The level the start left is learnt from the stretches after the first:
+// streams that have just started deliver unevenly.
+constexpr int kLearntFrom = 3;
+// The ratio follows that level smoothed over about this long.
 constexpr double kSmoothSeconds = 4.0;
-// The control loop (per second, errors in seconds of buffered audio): a
+// The control loop (errors in seconds of buffered audio, time in seconds): a
 // proportional part that answers in about half a minute, and an integral
 // one that learns the clocks' difference over a few minutes, so 250 ppm of
 // drift leaves no lasting offset.
 constexpr double kProportional = 0.03;
+constexpr double kDeadBandSeconds = 0.002;
 constexpr double kIntegral = kProportional * kProportional / 4;
 // The ratio never departs further from the input's rate (a pitch change of
 // under two cents, ten times what two sound cards drift) and never moves
@@ -77,7 +83,8 @@ void DriftMixer::prepare(std::uint32_t channels, double rate)
     burstAt_ = lastPush_ = -1;
     bucketsFilled_ = 0;
     bucketFrames_ = 0;
-    lowNow_ = std::numeric_limits<double>::infinity();
+    levelSum_ = lastLevel_ = lastMix_ = 0;
+    levelCount_ = 0;
     level_ = setPoint_ = integral_ = aim_ = ratio_ = 0;
     gain_ = 1.0f;
     inputPeak_.store(0, std::memory_order_relaxed);
@@ -90,6 +97,11 @@ void DriftMixer::push(const float* frames, std::size_t count, double now)
 {
     if (capacity_ == 0 || count == 0)
         return;
+    if (started_ && !stalled_) {
+        // What is left for the reader, which has gone on since the last input block.
+        levelSum_ += double(written_) - readPosition_ - (now - lastMix_) * rate_;
+        ++levelCount_;
+    }
     for (std::size_t f = 0; f < count; ++f) {
         std::copy_n(frames + f * channels_, channels_, ring_.data() + (written_ % capacity_) * channels_);
         ++written_;
@@ -132,22 +144,36 @@ double DriftMixer::startPosition(std::size_t count, double now) const
 
 void DriftMixer::steer()
 {
-    lows_[bucketsFilled_ % kBuckets] = lowNow_;
-    ++bucketsFilled_;
-    lowNow_ = std::numeric_limits<double>::infinity();
-    if (bucketsFilled_ < kBuckets)
+    // The first stretch after placing is left out.
+    if (levelCount_ > 0)
+        lastLevel_ = levelSum_ / levelCount_;
+    levelSum_ = 0;
+    levelCount_ = 0;
+    if (bucketsFilled_++ > 0)
+        levels_[(bucketsFilled_ - 2) % kBuckets] = lastLevel_;
+    const int stored = std::min(bucketsFilled_ - 1, kBuckets);
+    if (stored < kLearntFrom)
         return;
-    const double low = *std::min_element(std::begin(lows_), std::end(lows_));
+    double lows[kBuckets];
+    for (int i = 0; i < stored; ++i) {  // in order, as they come
+        int j = i;
+        for (; j > 0 && lows[j - 1] > levels_[i]; --j)
+            lows[j] = lows[j - 1];
+        lows[j] = levels_[i];
+    }
+    const double low = stored % 2 ? lows[stored / 2] : (lows[stored / 2 - 1] + lows[stored / 2]) / 2;
     if (!locked_) {
         // The level the start left is the one held: the two stay as placed.
         setPoint_ = level_ = low;
         locked_ = true;
         return;
     }
-    level_ += (low - level_) * (1.0 - std::exp(-1.0 / kSmoothSeconds));
+    level_ += (low - level_) * (1.0 - std::exp(-kStretchSeconds / kSmoothSeconds));
+    // Within the dead band the level's own wander steers nothing.
+    const double apart = (level_ - setPoint_) / rate_;
+    const double error = std::copysign(std::max(0.0, std::fabs(apart) - kDeadBandSeconds), apart);
     // More buffered than at the start: the other clock runs fast, read faster.
-    const double error = (level_ - setPoint_) / rate_;
-    integral_ = std::clamp(integral_ + kIntegral * error, -kMostRateChange, kMostRateChange);
+    integral_ = std::clamp(integral_ + kIntegral * kStretchSeconds * error, -kMostRateChange, kMostRateChange);
     aim_ = std::clamp(kProportional * error + integral_, -kMostRateChange, kMostRateChange);
 }
 
@@ -181,7 +207,8 @@ void DriftMixer::mixInto(float* frames, std::size_t count, double now)
         stalled_ = false;
         bucketsFilled_ = 0;
         bucketFrames_ = 0;
-        lowNow_ = std::numeric_limits<double>::infinity();
+        levelSum_ = 0;
+        levelCount_ = 0;
         locked_ = false;
         aim_ = integral_;
         alignments_.fetch_add(1, std::memory_order_relaxed);
@@ -234,11 +261,11 @@ void DriftMixer::mixInto(float* frames, std::size_t count, double now)
         gain_ = gain;
     }
     input_ += count;
+    lastMix_ = now;
     if (started_ && !stalled_) {
-        lowNow_ = std::min(lowNow_, double(written_) - readPosition_);
         bucketFrames_ += count;
-        if (double(bucketFrames_) >= rate_) {
-            bucketFrames_ -= std::uint64_t(rate_);
+        if (double(bucketFrames_) >= kStretchSeconds * rate_) {
+            bucketFrames_ -= std::uint64_t(kStretchSeconds * rate_);
             steer();
         }
     }

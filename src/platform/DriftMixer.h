@@ -65,7 +65,7 @@ private:
     float sampleAt(double position, std::uint32_t channel) const;
     // Where the reader starts, for the input block of `count` frames at `now`.
     double startPosition(std::size_t count, double now) const;
-    // Once a second of input: the buffered level's window moves on and the ratio's aim follows it.
+    // After each stretch of input: the buffered level's window moves on and the ratio's aim follows it.
     void steer();
 
     std::uint32_t channels_ = 0;
@@ -91,13 +91,17 @@ private:
     std::uint64_t burst_ = 0;
     double burstAt_ = -1;
     double lastPush_ = -1;
-    // The fewest frames buffered beyond the reader in each of the last seconds.
+    // The frames buffered beyond the reader as each block arrives (the
+    // fewest, for blocks of any size), averaged over each of the last stretches.
     static constexpr int kBuckets = 5;
-    double lows_[kBuckets] = {};
-    int bucketsFilled_ = 0;      // since the reader was placed
-    std::uint64_t bucketFrames_ = 0;  // input frames into the current second
-    double lowNow_ = 0;           // the current second's fewest
-    double level_ = 0;           // the fewest over the window, smoothed
+    double levels_[kBuckets] = {};
+    int bucketsFilled_ = 0;           // stretches since the reader was placed
+    std::uint64_t bucketFrames_ = 0;  // input frames into the current stretch
+    double levelSum_ = 0;             // the current stretch's
+    std::uint32_t levelCount_ = 0;
+    double lastLevel_ = 0;            // the last stretch's mean, for one without a block
+    double lastMix_ = 0;              // when the last mixInto() came
+    double level_ = 0;           // the median of the stretches' means, smoothed
     double setPoint_ = 0;        // the level held, learnt after placing
     bool locked_ = false;        // setPoint_ learnt
     double integral_ = 0;        // the ratio's learnt part
