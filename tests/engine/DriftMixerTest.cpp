@@ -103,7 +103,7 @@ TEST(DriftMixer, BurstyAndDriftingArrivalsAreResampledSmoothlyInStepAndTheSumIsL
         const double drift = -signal_test::slope(delay, 0.01, 400);
         std::cout << "[ mix ] " << a.name << ": largest phase step " << step * 1000 << " ms, rate error "
                   << drift * 1e6 << " ppm";
-        EXPECT_LT(step, 0.0001) << "a skip or repeat of samples";
+        EXPECT_LT(step, 0.015e-3) << "a skip or repeat of samples (one is 0.021 ms)";
         if (a.drift == 0) {
             EXPECT_LT(std::fabs(drift), 20e-6) << "the tone's pitch bent";
         }

@@ -74,11 +74,11 @@ double slope(const std::vector<double>& values, double spacing, std::size_t firs
     return d > 0 ? (n * sxy - sx * sy) / d : 0.0;
 }
 
-double largestStep(const std::vector<double>& values, std::size_t first)
+double largestStep(const std::vector<double>& values, std::size_t first, std::size_t apart)
 {
     double most = 0;
-    for (std::size_t i = first + 1; i < values.size(); ++i)
-        most = std::max(most, std::fabs(values[i] - values[i - 1]));
+    for (std::size_t i = first + apart; i < values.size(); ++i)
+        most = std::max(most, std::fabs(values[i] - values[i - apart]));
     return most;
 }
 

@@ -27,8 +27,10 @@ std::vector<double> toneDelays(
     const float* samples, std::size_t count, double frequency, double rate, std::size_t window, std::size_t hop);
 // The least-squares slope of values spaced `spacing` apart, from index `first` on.
 double slope(const std::vector<double>& values, double spacing, std::size_t first = 0);
-// The largest change between two neighbouring values from index `first` on.
-double largestStep(const std::vector<double>& values, std::size_t first = 0);
+// The largest change between two values `apart` indices apart, from index
+// `first` on (of toneDelays() with hop = window / 2, 3 apart: two windows
+// that do not overlap, so a step shows whole between some two of them).
+double largestStep(const std::vector<double>& values, std::size_t first = 0, std::size_t apart = 3);
 
 double peak(const std::vector<float>& samples);
 
