@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iterator>
-#include <limits>
 
 namespace {
 
@@ -27,8 +25,8 @@ constexpr double kDelayLineSeconds = 2.0;  // the input: the delay and its large
 // few stretches, so that blocks held up for a moment (a server busy
 // elsewhere) steer nothing.
 constexpr double kStretchSeconds = 2.5;
-// The level the start left is learnt from the stretches after the first:
-// streams that have just started deliver unevenly.
+// The level the start left is learnt from this many stretches after the
+// first: streams that have just started deliver unevenly.
 constexpr int kLearntFrom = 3;
 // The ratio follows that level smoothed over about this long.
 constexpr double kSmoothSeconds = 4.0;
@@ -37,15 +35,18 @@ constexpr double kSmoothSeconds = 4.0;
 // one that learns the clocks' difference over a few minutes, so 250 ppm of
 // drift leaves no lasting offset.
 constexpr double kProportional = 0.03;
-constexpr double kDeadBandSeconds = 0.002;
 constexpr double kIntegral = kProportional * kProportional / 4;
+// Closer to the level held than this, the level's own wander steers nothing
+// (a server's blocks come unevenly by a few milliseconds): with one clock
+// the ratio stays exactly where it was learnt.
+constexpr double kDeadBandSeconds = 0.002;
 // The ratio never departs further from the input's rate (a pitch change of
 // under two cents, ten times what two sound cards drift) and never moves
 // faster than this per second.
 constexpr double kMostRateChange = 0.001;
 constexpr double kMostRateSlew = 100e-6;
-// A frame's capture time is judged by the block that waited least: the
-// estimate follows an earlier arrival at once and rises by itself at this
+// Where the reader starts: a frame's capture time is judged by the block
+// that waited least. The estimate follows an earlier arrival at once and rises by itself at this
 // rate, so it follows a clock up to 500 ppm slow and forgets a lucky block.
 constexpr double kArrivalLeak = 500e-6;
 // The limiter holds its gain this long after a peak, so a loud tone is not
@@ -154,14 +155,14 @@ void DriftMixer::steer()
     const int stored = std::min(bucketsFilled_ - 1, kBuckets);
     if (stored < kLearntFrom)
         return;
-    double lows[kBuckets];
-    for (int i = 0; i < stored; ++i) {  // in order, as they come
+    double sorted[kBuckets];
+    for (int i = 0; i < stored; ++i) {
         int j = i;
-        for (; j > 0 && lows[j - 1] > levels_[i]; --j)
-            lows[j] = lows[j - 1];
-        lows[j] = levels_[i];
+        for (; j > 0 && sorted[j - 1] > levels_[i]; --j)
+            sorted[j] = sorted[j - 1];
+        sorted[j] = levels_[i];
     }
-    const double low = stored % 2 ? lows[stored / 2] : (lows[stored / 2 - 1] + lows[stored / 2]) / 2;
+    const double low = stored % 2 ? sorted[stored / 2] : (sorted[stored / 2 - 1] + sorted[stored / 2]) / 2;
     if (!locked_) {
         // The level the start left is the one held: the two stay as placed.
         setPoint_ = level_ = low;
@@ -169,7 +170,6 @@ void DriftMixer::steer()
         return;
     }
     level_ += (low - level_) * (1.0 - std::exp(-kStretchSeconds / kSmoothSeconds));
-    // Within the dead band the level's own wander steers nothing.
     const double apart = (level_ - setPoint_) / rate_;
     const double error = std::copysign(std::max(0.0, std::fabs(apart) - kDeadBandSeconds), apart);
     // More buffered than at the start: the other clock runs fast, read faster.

@@ -10,18 +10,18 @@
 //
 // Where to start reading comes from when the blocks arrived (the earliest
 // arrivals being the ones that waited least). From then on the ratio follows
-// how many frames stay buffered: the fewest in the ring over the last few
-// seconds, which for blocks of any size and rhythm is the level just before
-// a block comes, is held where it was at the start. Arrival times, which a
-// burst throws by its whole length, steer nothing after the start. Only a
-// real stall (the ring ran dry, or over) makes the reader jump, once, to a
-// new start. Each source keeps its own level; the sum passes a limiter that
+// how many frames are still buffered as each block arrives (for blocks of
+// any size and rhythm, the fewest of their cycle), averaged over stretches
+// of seconds, the median of the last few taken: it is held where it was
+// at the start, within a dead band. Arrival times, which a burst throws by
+// its whole length, steer nothing after the start. Only a real stall (the
+// ring ran dry, or over) makes the reader jump, once, to a new start. Each source keeps its own level; the sum passes a limiter that
 // leaves everything below full scale untouched.
 //
 // Threads: prepare() on the owner's thread before either source delivers;
 // push() and mixInto() on the audio thread, from call-backs that never run
 // at the same time (both streams' call-backs run on the one loop thread);
-// the levels and the offset from any thread.
+// the levels, the ratio and the count of placements from any thread.
 #pragma once
 
 #include <atomic>
