@@ -12,6 +12,9 @@ namespace {
 // frames are there early, and holding the input back by seconds for it would
 // only cut as much from the recording's end.
 constexpr double kDelaySeconds = 0.1;
+// The reader is first placed after this much of the input: the other
+// source is silent in the mix until then.
+constexpr double kPlaceAfterSeconds = 0.25;
 // The reader starts with at least this much beyond what it expects to read
 // before the next block: a block this late does not starve it.
 constexpr double kMarginSeconds = 0.02;
@@ -37,9 +40,10 @@ constexpr double kSmoothSeconds = 4.0;
 constexpr double kProportional = 0.03;
 constexpr double kIntegral = kProportional * kProportional / 4;
 // Closer to the level held than this, the level's own wander steers nothing
-// (a server's blocks come unevenly by a few milliseconds): with one clock
+// (a server's blocks come unevenly by a few milliseconds, more on a busy
+// machine): with one clock
 // the ratio stays exactly where it was learnt.
-constexpr double kDeadBandSeconds = 0.002;
+constexpr double kDeadBandSeconds = 0.005;
 // The ratio never departs further from the input's rate (a pitch change of
 // under two cents, ten times what two sound cards drift) and never moves
 // faster than this per second.
@@ -200,7 +204,10 @@ void DriftMixer::mixInto(float* frames, std::size_t count, double now)
     if (capacity_ == 0 || count > delayCapacity_ - delayFrames_)
         return;
     inputStart_.add(now - double(input_ + count) / rate_, now);
-    if (written_ > 0 && (!started_ || (stalled_ && written_ > stalledAt_))) {
+    // The first placing waits for a few of the input's blocks: the earliest
+    // arrivals, the ones that waited least, are among them by then.
+    const bool placing = !started_ && double(input_) >= kPlaceAfterSeconds * rate_;
+    if (written_ > 0 && (placing || (stalled_ && written_ > stalledAt_))) {
         // The one jump: at the start, and after a stall once the other source is back.
         readPosition_ = startPosition(count, now);
         started_ = true;
