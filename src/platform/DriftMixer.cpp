@@ -5,22 +5,52 @@
 
 namespace {
 
-// How long the input is held back: longer than the other source's blocks
-// (a monitor's are up to 40 ms) and their lateness on a busy machine, so
-// its frames of the same moment are there when they are mixed.
+// How long the input is held back: longer than the other source's ordinary
+// blocks (a monitor's are up to 40 ms) and their lateness on a busy machine,
+// so its frames of the same moment are there when they are mixed. A longer
+// block is one rendered ahead of its moment (a player's long buffer): its
+// frames are there early, and holding the input back by seconds for it would
+// only cut as much from the recording's end.
 constexpr double kDelaySeconds = 0.1;
-// An error is worked off over about this long: 100 ppm of drift (two sound
-// cards' crystals) then holds the error near 0.2 ms.
-constexpr double kSettleSeconds = 1.0;
-// The read rate never departs further from the input's: a pitch change of
-// at most 0.1 % (under two cents), ten times what two sound cards drift.
+// The reader is first placed after this much of the input: the other
+// source is silent in the mix until then.
+constexpr double kPlaceAfterSeconds = 0.25;
+// The reader starts with at least this much beyond what it expects to read
+// before the next block: a block this late does not starve it.
+constexpr double kMarginSeconds = 0.02;
+// Blocks arriving closer together than this are one burst.
+constexpr double kBurstGapSeconds = 0.002;
+constexpr double kRingSeconds = 4.5;        // the other source: a 2 s burst, the delay and room
+constexpr double kDelayLineSeconds = 2.0;  // the input: the delay and its largest block
+// The level held is how many frames are still buffered as a block arrives,
+// the fewest of its cycle whatever the blocks' size, averaged over stretches
+// of this long (each holds a burst of up to 2 s); the median of the last
+// few stretches, so that blocks held up for a moment (a server busy
+// elsewhere) steer nothing.
+constexpr double kStretchSeconds = 2.5;
+// The level the start left is learnt from this many stretches after the
+// first: streams that have just started deliver unevenly.
+constexpr int kLearntFrom = 3;
+// The ratio follows that level smoothed over about this long.
+constexpr double kSmoothSeconds = 4.0;
+// The control loop (errors in seconds of buffered audio, time in seconds): a
+// proportional part that answers in about half a minute, and an integral
+// one that learns the clocks' difference over a few minutes, so 250 ppm of
+// drift leaves no lasting offset.
+constexpr double kProportional = 0.03;
+constexpr double kIntegral = kProportional * kProportional / 4;
+// Closer to the level held than this, the level's own wander steers nothing
+// (a server's blocks come unevenly by a few milliseconds, more on a busy
+// machine): with one clock
+// the ratio stays exactly where it was learnt.
+constexpr double kDeadBandSeconds = 0.005;
+// The ratio never departs further from the input's rate (a pitch change of
+// under two cents, ten times what two sound cards drift) and never moves
+// faster than this per second.
 constexpr double kMostRateChange = 0.001;
-// Farther than this (at the start, after a stall), the reader jumps rather
-// than bend the pitch for seconds.
-constexpr double kResyncSeconds = 0.003;
-constexpr double kRingSeconds = 2.0;
-// A frame's capture time is judged by the block that waited least: the
-// estimate follows an earlier arrival at once and rises by itself at this
+constexpr double kMostRateSlew = 100e-6;
+// Where the reader starts: a frame's capture time is judged by the block
+// that waited least. The estimate follows an earlier arrival at once and rises by itself at this
 // rate, so it follows a clock up to 500 ppm slow and forgets a lucky block.
 constexpr double kArrivalLeak = 500e-6;
 // The limiter holds its gain this long after a peak, so a loud tone is not
@@ -44,37 +74,111 @@ void DriftMixer::prepare(std::uint32_t channels, double rate)
     capacity_ = std::size_t(kRingSeconds * rate) + 4;
     ring_.assign(capacity_ * channels_, 0.0f);
     delayFrames_ = std::size_t(kDelaySeconds * rate);
-    delayCapacity_ = std::size_t(kRingSeconds * rate);
+    delayCapacity_ = std::size_t(kDelayLineSeconds * rate);
     delay_.assign(delayCapacity_ * channels_, 0.0f);
-    settle_ = kSettleSeconds * rate;
-    resync_ = kResyncSeconds * rate;
+    margin_ = kMarginSeconds * rate;
     release_ = float(1.0 - std::exp(-1.0 / (kReleaseSeconds * rate)));
     holdFrames_ = std::uint32_t(kHoldSeconds * rate);
     held_ = 0;
     written_ = input_ = 0;
     otherStart_ = inputStart_ = LeakyMinimum{};
     readPosition_ = 0;
-    started_ = false;
+    started_ = stalled_ = locked_ = false;
+    stalledAt_ = burst_ = 0;
+    burstAt_ = lastPush_ = -1;
+    bucketsFilled_ = 0;
+    bucketFrames_ = 0;
+    levelSum_ = lastLevel_ = lastMix_ = 0;
+    levelCount_ = 0;
+    level_ = setPoint_ = integral_ = aim_ = ratio_ = 0;
     gain_ = 1.0f;
     inputPeak_.store(0, std::memory_order_relaxed);
     otherPeak_.store(0, std::memory_order_relaxed);
-    offset_.store(0, std::memory_order_relaxed);
+    alignments_.store(0, std::memory_order_relaxed);
+    rateOffset_.store(0, std::memory_order_relaxed);
 }
 
 void DriftMixer::push(const float* frames, std::size_t count, double now)
 {
-    if (capacity_ == 0)
+    if (capacity_ == 0 || count == 0)
         return;
+    if (started_ && !stalled_) {
+        // What is left for the reader, which has gone on since the last input block.
+        levelSum_ += double(written_) - readPosition_ - (now - lastMix_) * rate_;
+        ++levelCount_;
+    }
     for (std::size_t f = 0; f < count; ++f) {
         std::copy_n(frames + f * channels_, channels_, ring_.data() + (written_ % capacity_) * channels_);
         ++written_;
     }
+    if (lastPush_ < 0 || now - lastPush_ > kBurstGapSeconds) {
+        burst_ = 0;
+        burstAt_ = now;
+    }
+    burst_ += count;
+    lastPush_ = now;
     // The block's last frame was captured at about `now`.
     otherStart_.add(now - double(written_) / rate_, now);
-    // Keep the four frames the interpolation reads around the read position.
+    // Overrun (the input stalled): the frames the reader wanted are gone.
     const double oldest = double(written_) - double(capacity_) + 2;
-    if (started_ && readPosition_ < oldest)
-        readPosition_ = oldest;
+    if (started_ && readPosition_ < oldest && !stalled_) {
+        stalled_ = true;
+        stalledAt_ = written_;
+    }
+}
+
+double DriftMixer::startPosition(std::size_t count, double now) const
+{
+    // The first input frame handed out now, in the input's count (negative:
+    // before the first, silence), and the other source's frame of the same
+    // moment as the arrivals tell it.
+    const double first = double(input_) - double(delayFrames_);
+    double position = first + (inputStart_.value() - otherStart_.value()) * rate_;
+    // What the latest burst still covers of the time until another comes.
+    const double covered = std::max(0.0, double(burst_) - (now - burstAt_) * rate_);
+    if (double(burst_) > double(delayFrames_)) {
+        // Rendered ahead: its first frame is of the moment it arrived.
+        position = std::min(position,
+            double(written_ - burst_) + (now - burstAt_) * rate_ - double(delayFrames_) - double(count));
+    }
+    // Never so far on that the reader runs dry before the next block, nor
+    // so far back that the ring no longer holds it.
+    position = std::min(position, double(written_) - covered - margin_ - double(count));
+    return std::max(position, double(written_) - double(capacity_) + 2);
+}
+
+void DriftMixer::steer()
+{
+    // The first stretch after placing is left out.
+    if (levelCount_ > 0)
+        lastLevel_ = levelSum_ / levelCount_;
+    levelSum_ = 0;
+    levelCount_ = 0;
+    if (bucketsFilled_++ > 0)
+        levels_[(bucketsFilled_ - 2) % kBuckets] = lastLevel_;
+    const int stored = std::min(bucketsFilled_ - 1, kBuckets);
+    if (stored < kLearntFrom)
+        return;
+    double sorted[kBuckets];
+    for (int i = 0; i < stored; ++i) {
+        int j = i;
+        for (; j > 0 && sorted[j - 1] > levels_[i]; --j)
+            sorted[j] = sorted[j - 1];
+        sorted[j] = levels_[i];
+    }
+    const double low = stored % 2 ? sorted[stored / 2] : (sorted[stored / 2 - 1] + sorted[stored / 2]) / 2;
+    if (!locked_) {
+        // The level the start left is the one held: the two stay as placed.
+        setPoint_ = level_ = low;
+        locked_ = true;
+        return;
+    }
+    level_ += (low - level_) * (1.0 - std::exp(-kStretchSeconds / kSmoothSeconds));
+    const double apart = (level_ - setPoint_) / rate_;
+    const double error = std::copysign(std::max(0.0, std::fabs(apart) - kDeadBandSeconds), apart);
+    // More buffered than at the start: the other clock runs fast, read faster.
+    integral_ = std::clamp(integral_ + kIntegral * kStretchSeconds * error, -kMostRateChange, kMostRateChange);
+    aim_ = std::clamp(kProportional * error + integral_, -kMostRateChange, kMostRateChange);
 }
 
 float DriftMixer::sampleAt(double position, std::uint32_t channel) const
@@ -100,19 +204,25 @@ void DriftMixer::mixInto(float* frames, std::size_t count, double now)
     if (capacity_ == 0 || count > delayCapacity_ - delayFrames_)
         return;
     inputStart_.add(now - double(input_ + count) / rate_, now);
-    // The first input frame handed out now, in the input's count (negative:
-    // before the first, silence).
-    const double first = double(input_) - double(delayFrames_);
-    // The other source's frame captured at the same moment.
-    const double wanted = first + (inputStart_.value() - otherStart_.value()) * rate_;
-    double ratio = 1.0;
-    if (written_ > 0) {
-        if (!started_ || std::fabs(readPosition_ - wanted) > resync_)
-            readPosition_ = wanted;
+    // The first placing waits for a few of the input's blocks: the earliest
+    // arrivals, the ones that waited least, are among them by then.
+    const bool placing = !started_ && double(input_) >= kPlaceAfterSeconds * rate_;
+    if (written_ > 0 && (placing || (stalled_ && written_ > stalledAt_))) {
+        // The one jump: at the start, and after a stall once the other source is back.
+        readPosition_ = startPosition(count, now);
         started_ = true;
-        ratio = 1.0 - std::clamp((readPosition_ - wanted) / settle_, -kMostRateChange, kMostRateChange);
-        offset_.store(readPosition_ - wanted, std::memory_order_relaxed);
+        stalled_ = false;
+        bucketsFilled_ = 0;
+        bucketFrames_ = 0;
+        levelSum_ = 0;
+        levelCount_ = 0;
+        locked_ = false;
+        aim_ = integral_;
+        alignments_.fetch_add(1, std::memory_order_relaxed);
     }
+    const double most = kMostRateSlew * double(count) / rate_;
+    ratio_ += std::clamp(aim_ - ratio_, -most, most);
+    const double ratio = 1.0 + ratio_;
     float inputPeak = 0, otherPeak = 0;
     for (std::size_t f = 0; f < count; ++f) {
         float* frame = frames + f * channels_;
@@ -120,8 +230,13 @@ void DriftMixer::mixInto(float* frames, std::size_t count, double now)
         float* held = delay_.data() + ((input_ + f) % delayCapacity_) * channels_;
         const std::int64_t out = std::int64_t(input_ + f) - std::int64_t(delayFrames_);
         const float* delayed = out >= 0 ? delay_.data() + (std::uint64_t(out) % delayCapacity_) * channels_ : nullptr;
-        // The interpolation reads up to two frames past the position.
-        const bool ready = started_ && readPosition_ + 2 < double(written_);
+        // The interpolation reads up to two frames past the position; short
+        // of them the reader waits, and is placed anew once they come.
+        const bool ready = started_ && !stalled_ && readPosition_ + 2 < double(written_);
+        if (started_ && !ready && !stalled_) {
+            stalled_ = true;
+            stalledAt_ = written_;
+        }
         float peak = 0;
         for (std::uint32_t c = 0; c < channels_; ++c) {
             held[c] = frame[c];
@@ -153,6 +268,15 @@ void DriftMixer::mixInto(float* frames, std::size_t count, double now)
         gain_ = gain;
     }
     input_ += count;
+    lastMix_ = now;
+    if (started_ && !stalled_) {
+        bucketFrames_ += count;
+        if (double(bucketFrames_) >= kStretchSeconds * rate_) {
+            bucketFrames_ -= std::uint64_t(kStretchSeconds * rate_);
+            steer();
+        }
+    }
+    rateOffset_.store(ratio_, std::memory_order_relaxed);
     inputPeak_.store(inputPeak, std::memory_order_relaxed);
     otherPeak_.store(otherPeak, std::memory_order_relaxed);
 }

@@ -1,21 +1,27 @@
 // Mixes the computer's sound into the input as it is captured.
 //
-// Two devices run on two clocks and deliver in blocks of their own rhythm
-// (a monitor follows its output's, 10 to 40 ms). Each frame's capture time
-// is estimated from when its block arrived, the earliest arrivals being the
-// ones that waited least. The input's clock leads:
-// its frames come out in order, held back by a fixed delay so that the
-// other source's frames of the same moment have arrived. Those wait in a
-// ring and are read back, interpolated, at a rate a control loop nudges
-// towards the frame of the same moment; so the two stay aligned within a
-// few milliseconds for as long as the recording runs, and neither skips or
-// repeats a block. Each source keeps its own level; the sum passes a limiter
-// that leaves everything below full scale untouched.
+// Two devices run on two clocks and deliver in blocks of their own rhythm:
+// a monitor follows its output's, 10 to 40 ms, or, under a player with a
+// long buffer, renders up to seconds at once ahead of their moment. The
+// input's clock leads: its frames come out in order and untouched, held back
+// by a fixed delay so that the other source's frames of the same moment have
+// arrived. Those wait in a ring and are read back, interpolated, at a ratio
+// that changes smoothly and only slowly.
+//
+// Where to start reading comes from when the blocks arrived (the earliest
+// arrivals being the ones that waited least). From then on the ratio follows
+// how many frames are still buffered as each block arrives (for blocks of
+// any size and rhythm, the fewest of their cycle), averaged over stretches
+// of seconds, the median of the last few taken: it is held where it was
+// at the start, within a dead band. Arrival times, which a burst throws by
+// its whole length, steer nothing after the start. Only a real stall (the
+// ring ran dry, or over) makes the reader jump, once, to a new start. Each source keeps its own level; the sum passes a limiter that
+// leaves everything below full scale untouched.
 //
 // Threads: prepare() on the owner's thread before either source delivers;
 // push() and mixInto() on the audio thread, from call-backs that never run
 // at the same time (both streams' call-backs run on the one loop thread);
-// the levels and the offset from any thread.
+// the levels, the ratio and the count of placements from any thread.
 #pragma once
 
 #include <atomic>
@@ -40,9 +46,12 @@ public:
     // Peaks (linear, 1 = full scale) of each source over the last mixInto().
     float inputPeak() const { return inputPeak_.load(std::memory_order_relaxed); }
     float otherPeak() const { return otherPeak_.load(std::memory_order_relaxed); }
-    // How far, in frames, the other source's read position was from the
-    // frame of the same moment at the last mixInto() (positive: it reads late).
-    double offsetFrames() const { return offset_.load(std::memory_order_relaxed); }
+    // How often the reader was placed: once at the start, then once after
+    // each stall or overflow.
+    std::uint32_t alignments() const { return alignments_.load(std::memory_order_relaxed); }
+    // The read rate against the input's, less 1 (positive: the other source's
+    // clock runs fast), as of the last mixInto().
+    double rateOffset() const { return rateOffset_.load(std::memory_order_relaxed); }
 
 private:
     // The smallest of a stream of values, forgetting slowly (see kArrivalLeak).
@@ -54,6 +63,10 @@ private:
     };
 
     float sampleAt(double position, std::uint32_t channel) const;
+    // Where the reader starts, for the input block of `count` frames at `now`.
+    double startPosition(std::size_t count, double now) const;
+    // After each stretch of input: the buffered level's window moves on and the ratio's aim follows it.
+    void steer();
 
     std::uint32_t channels_ = 0;
     double rate_ = 0;
@@ -62,8 +75,7 @@ private:
     std::vector<float> delay_;  // the input, held back
     std::size_t delayFrames_ = 0;
     std::size_t delayCapacity_ = 0;  // frames
-    double settle_ = 0;              // frames over which an error is worked off
-    double resync_ = 0;              // an error of more frames is jumped over
+    double margin_ = 0;              // frames kept buffered beyond what a start expects to use
     float release_ = 0;              // the limiter's, per frame
     std::uint32_t holdFrames_ = 0;   // the limiter's
     // Audio thread only.
@@ -73,9 +85,32 @@ private:
     LeakyMinimum inputStart_;    // the same for the input
     double readPosition_ = 0;    // in the other source's count; fractional between two frames
     bool started_ = false;
+    bool stalled_ = false;       // the reader ran dry or was overrun: place it anew
+    std::uint64_t stalledAt_ = 0;  // written_ then: placed anew once more has come
+    // The latest burst: frames pushed close together, and when its first came.
+    std::uint64_t burst_ = 0;
+    double burstAt_ = -1;
+    double lastPush_ = -1;
+    // The frames buffered beyond the reader as each block arrives (the
+    // fewest, for blocks of any size), averaged over each of the last stretches.
+    static constexpr int kBuckets = 5;
+    double levels_[kBuckets] = {};
+    int bucketsFilled_ = 0;           // stretches since the reader was placed
+    std::uint64_t bucketFrames_ = 0;  // input frames into the current stretch
+    double levelSum_ = 0;             // the current stretch's
+    std::uint32_t levelCount_ = 0;
+    double lastLevel_ = 0;            // the last stretch's mean, for one without a block
+    double lastMix_ = 0;              // when the last mixInto() came
+    double level_ = 0;           // the median of the stretches' means, smoothed
+    double setPoint_ = 0;        // the level held, learnt after placing
+    bool locked_ = false;        // setPoint_ learnt
+    double integral_ = 0;        // the ratio's learnt part
+    double aim_ = 0;             // the ratio (less 1) steered towards
+    double ratio_ = 0;           // the ratio (less 1) read with
     float gain_ = 1.0f;
     std::uint32_t held_ = 0;  // frames the gain is still held
     std::atomic<float> inputPeak_{0};
     std::atomic<float> otherPeak_{0};
-    std::atomic<double> offset_{0};
+    std::atomic<std::uint32_t> alignments_{0};
+    std::atomic<double> rateOffset_{0};
 };

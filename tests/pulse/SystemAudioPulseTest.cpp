@@ -4,7 +4,9 @@
 #include "AudioRecord/AudioRecordDevice.h"
 #include "AudioRecord/RecordSession.h"
 #include "support/DecodedFile.h"
+#include "support/MonitorCapture.h"
 #include "support/PulseServer.h"
+#include "support/Signal.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -368,6 +371,8 @@ TEST_F(SystemAudioPulse, TheInputMixedWithSystemAudioKeepsBothLevelsInStepAndUnc
         auto video = server().playTone("sysb", 440, 0.3);
         AudioRecordDevice recorder;
         recorder.setWithSystemAudio(true);
+        testsupport::MonitorCapture output(48000 * 40);
+        ASSERT_EQ(output.open(testsupport::deviceByUid("sysb.monitor")), noErr);
         const std::string path = (dir / "mixed.m4a").string();
         ASSERT_TRUE(startRecording(recorder, path, 0.5, input(recorder, "sysmic.monitor")));
         // Players start when they will: the levels are judged once both are heard.
@@ -380,7 +385,8 @@ TEST_F(SystemAudioPulse, TheInputMixedWithSystemAudioKeepsBothLevelsInStepAndUnc
         EXPECT_NEAR(levels->input, 0.4, 0.03);
         EXPECT_NEAR(levels->system, 0.3, 0.03);
         heardFrom = recorder.audioLength();
-        while (recorder.audioLength() < heardFrom + 2.0)
+        // Long enough for the mixer to settle on a ratio and hold it a while.
+        while (recorder.audioLength() < heardFrom + 20.0)
             std::this_thread::sleep_for(10ms);
         const DecodedFile file = stopAndDecode(recorder, path);
         ASSERT_TRUE(file.ok);
@@ -389,6 +395,36 @@ TEST_F(SystemAudioPulse, TheInputMixedWithSystemAudioKeepsBothLevelsInStepAndUnc
             EXPECT_NEAR(level(samples, 1000), 0.4, 0.4 * 0.11);
             EXPECT_NEAR(level(samples, 440), 0.3, 0.3 * 0.11);
         }
+        // The output's tone, resampled into the input's time, goes on without a
+        // skipped or repeated sample (a step in its phase in 20 ms windows) and
+        // at its own pitch once settled (10 s): both sinks run on one clock. A
+        // step the output's own monitor shows too is the player's or the server's.
+        const auto steps = [](const std::vector<float>& samples, std::size_t from, double rate, double* drift) {
+            const auto window = std::size_t(0.02 * rate);
+            const std::vector<double> delay = signal_test::toneDelays(
+                samples.data() + from, samples.size() - from, 440, rate, window, window / 2);
+            int count = 0;
+            double sum = 0;
+            int steady = 0;
+            for (std::size_t i = 3; i < delay.size(); ++i) {
+                // Two windows that do not overlap: a step shows whole between some two.
+                const double step = delay[i] - delay[i - 3];
+                count += std::fabs(step) > 0.0001 && std::fabs(delay[i - 1] - delay[i - 4]) <= 0.0001;
+                if (i > std::size_t(10 / 0.01) && std::fabs(step) < 0.00002)
+                    sum += step / 3, ++steady;
+            }
+            if (drift)
+                *drift = steady ? -sum / steady / (double(window / 2) / rate) : 1;
+            std::cout << "[ mix ] largest phase step " << signal_test::largestStep(delay) * 1000 << " ms\n";
+            return count;
+        };
+        output.unit.reset();
+        double drift = 0;
+        const int mixed = steps(file.channels[0], std::size_t((heardFrom + 0.5) * file.sampleRate), file.sampleRate, &drift);
+        const int played = steps(output.channel(0), 0, output.format.mSampleRate, nullptr);
+        std::cout << "[ mix ] rate error " << drift * 1e6 << " ppm\n";
+        EXPECT_LE(mixed, played) << "a skip or repeat of the output's samples, or a gap";
+        EXPECT_LT(std::fabs(drift), 20e-6) << "the output's tone at another pitch";
     }
     auto bursts = server().playTone("sysb", 1000, 0.7, 48000, 2, 0.25);
     AudioRecordDevice recorder;

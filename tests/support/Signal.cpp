@@ -31,6 +31,57 @@ double toneAmplitude(const float* samples, std::size_t count, double frequency, 
     return 2.0 * std::sqrt(std::max(power, 0.0)) / windowSum;
 }
 
+std::vector<double> toneDelays(
+    const float* samples, std::size_t count, double frequency, double rate, std::size_t window, std::size_t hop)
+{
+    const double omega = 2.0 * M_PI * frequency / rate;
+    std::vector<double> re(window), im(window);
+    for (std::size_t n = 0; n < window; ++n) {
+        const double w = 0.5 - 0.5 * std::cos(2.0 * M_PI * double(n) / double(window - 1));
+        re[n] = w * std::cos(omega * double(n));
+        im[n] = -w * std::sin(omega * double(n));
+    }
+    std::vector<double> delays;
+    const double period = 1.0 / frequency;
+    for (std::size_t at = 0; at + window <= count; at += hop) {
+        double zr = 0, zi = 0;
+        for (std::size_t n = 0; n < window; ++n) {
+            zr += samples[at + n] * re[n];
+            zi += samples[at + n] * im[n];
+        }
+        // The window's phase against a tone of phase 0 at sample 0.
+        const double phase = std::atan2(zi, zr) - omega * double(at) + M_PI / 2;
+        double delay = -phase / (2.0 * M_PI * frequency);
+        if (!delays.empty())
+            delay -= period * std::round((delay - delays.back()) / period);
+        delays.push_back(delay);
+    }
+    return delays;
+}
+
+double slope(const std::vector<double>& values, double spacing, std::size_t first)
+{
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (std::size_t i = first; i < values.size(); ++i) {
+        const double x = double(i) * spacing;
+        n += 1;
+        sx += x;
+        sy += values[i];
+        sxx += x * x;
+        sxy += x * values[i];
+    }
+    const double d = n * sxx - sx * sx;
+    return d > 0 ? (n * sxy - sx * sy) / d : 0.0;
+}
+
+double largestStep(const std::vector<double>& values, std::size_t first, std::size_t apart)
+{
+    double most = 0;
+    for (std::size_t i = first + apart; i < values.size(); ++i)
+        most = std::max(most, std::fabs(values[i] - values[i - apart]));
+    return most;
+}
+
 double peak(const std::vector<float>& samples)
 {
     double p = 0;

@@ -19,6 +19,19 @@ inline double toneAmplitude(const std::vector<float>& samples, double frequency,
     return toneAmplitude(samples.data(), samples.size(), frequency, rate);
 }
 
+// How late a tone of `frequency` is, in seconds (A sin(2 pi f (t - delay))),
+// in Hann windows of `window` samples every `hop`, unwrapped from the first
+// window on. A skipped or repeated sample moves it by a sample's length
+// between two windows; a rate error of e makes it fall by e per second.
+std::vector<double> toneDelays(
+    const float* samples, std::size_t count, double frequency, double rate, std::size_t window, std::size_t hop);
+// The least-squares slope of values spaced `spacing` apart, from index `first` on.
+double slope(const std::vector<double>& values, double spacing, std::size_t first = 0);
+// The largest change between two values `apart` indices apart, from index
+// `first` on (of toneDelays() with hop = window / 2, 3 apart: two windows
+// that do not overlap, so a step shows whole between some two of them).
+double largestStep(const std::vector<double>& values, std::size_t first = 0, std::size_t apart = 3);
+
 double peak(const std::vector<float>& samples);
 
 // The frequency with the strongest component between low and high, searched
