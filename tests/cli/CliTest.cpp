@@ -329,8 +329,9 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
             << result.errors;
         EXPECT_TRUE(result.output.empty()) << result.output;
         EXPECT_EQ(snapshot(dir.path()), before);
-        if (says.find("being recorded") != std::string::npos)
+        if (says.find("being recorded") != std::string::npos) {
             EXPECT_EQ(result.exitCode, 2);
+        }
     }
     fs::remove(settings);
 }
