@@ -317,6 +317,9 @@ TEST_F(TrayEndToEnd, TheExportedMenuAndCommandsRecordIntoTheLibraryAndOneCopyRun
 
     // A termination signal while paused completes the file, then ends the program cleanly.
     EXPECT_EQ(command(QStringLiteral("--start-recording")).first, 0);
+    // Paused once audio is in it: a take of no audio at all leaves no file.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !command(QStringLiteral("--status")).second.startsWith(QLatin1String("recording 0.0 ")); }, 10000));
     EXPECT_EQ(command(QStringLiteral("--pause")).first, 0);
     ::kill(pid_t(app_.processId()), SIGTERM);
     ASSERT_TRUE(QTest::qWaitFor([&] { return app_.state() == QProcess::NotRunning; }, 20000));
