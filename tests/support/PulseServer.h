@@ -100,7 +100,8 @@ public:
 
 private:
     // Whether the sink's monitor carries the tone, waiting up to 10 s for it.
-    bool waitForTone(const std::string& sink, double frequency, double amplitude, std::uint32_t channels) const;
+    bool waitForTone(const std::string& sink, double frequency, double amplitude, std::uint32_t rate,
+        std::uint32_t channels) const;
     bool setDefault(const std::string& kind, const std::string& name) const;
     std::string defaultOf(const std::string& kind) const;
     // Runs the shell lines `daemons` under /bin/sh, as the keeper of a new process group.
