@@ -469,9 +469,13 @@ void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int
         return;
     writing_.store(true, std::memory_order_seq_cst);
     if (AudioFileStream* output = liveOutput_.load(std::memory_order_seq_cst)) {
-        const std::int32_t accepted = output->writeBufferList(list, frames);
-        if (accepted < frames)
-            lostFrames_.store(lostFrames() + (frames - accepted), std::memory_order_relaxed);
+        // Past the limit the cycle's frames are not wanted, so none is lost.
+        std::int32_t wanted = frames;
+        if (const std::int64_t limit = frameLimit_.load(std::memory_order_relaxed); limit > 0)
+            wanted = std::int32_t(std::clamp<std::int64_t>(limit - output->writedFrames(), 0, frames));
+        const std::int32_t accepted = wanted > 0 ? output->writeBufferList(list, wanted) : 0;
+        if (accepted < wanted)
+            lostFrames_.store(lostFrames() + (wanted - accepted), std::memory_order_relaxed);
     }
     writing_.store(false, std::memory_order_release);
 }

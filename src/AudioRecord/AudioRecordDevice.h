@@ -132,6 +132,10 @@ public:
     bool recordToPath(const std::optional<std::string>& path, OSStatus* failure = nullptr);
     void start();
     void pause();
+    // Main thread. Writing ends by itself once the current output holds this
+    // many device frames, to the frame, wherever a capture cycle ends; 0 (as
+    // made) for no end.
+    void setFrameLimit(std::int64_t frames) { frameLimit_.store(frames, std::memory_order_relaxed); }
     // Stops writing and hands the file to the completion thread; returns at
     // once. The completion handler hears when the file is complete.
     void stop();
@@ -208,6 +212,7 @@ private:
     // Written by the audio thread only (a load and a store, no read-modify-write).
     std::atomic<std::int64_t> lostFrames_{0};
     std::atomic<std::uint64_t> heardBuffers_{0};  // audio thread writes, as lostFrames_
+    std::atomic<std::int64_t> frameLimit_{0};
     // Set by the hardware layer's listener on its own thread, taken by the main thread.
     static OSStatus onDevicesChanged(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddress*, void* self);
     std::atomic<bool> devicesChanged_{false};

@@ -141,7 +141,9 @@ OSStatus write(const std::string& recording, const FileIdentity& madeFrom, const
     if (!overview.peaks.empty())
         std::memcpy(bytes.data() + sizeof h + recording.size(), overview.peaks.data(),
             overview.peaks.size() * sizeof(std::uint16_t));
-    return audiofile::writeWholeFile(fileFor(recording), bytes.data(), bytes.size());
+    // Not waited for on the disk: this runs as every recording ends, and a
+    // cache that a crash left short or empty is refused by read() and remade.
+    return audiofile::writeWholeFile(fileFor(recording), bytes.data(), bytes.size(), false);
 }
 
 }  // namespace wave_overview_cache

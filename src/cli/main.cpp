@@ -242,6 +242,13 @@ int record(const std::vector<std::string>& args)
         else
             std::fprintf(stderr, "TrayTape is recording silence from \"%s\"\n", shown.c_str());
     };
+    // The recorder itself stops writing at the asked frame: the file holds the
+    // asked length exactly, however the sound server paces its deliveries.
+    double rate = recorder.device()->deviceFormat().mSampleRate;
+    if (!(rate >= 100))
+        rate = 100;
+    const std::int64_t limit = seconds > 0 ? std::int64_t(std::ceil(seconds * rate - 1e-6)) : 0;
+    recorder.setFrameLimit(limit);
     RecordSession session(recorder, std::move(hooks));
     session.setSilenceTimes(
         std::chrono::duration_cast<RecordSession::Clock::duration>(std::chrono::duration<double>(warnSilence)),
@@ -254,15 +261,14 @@ int record(const std::vector<std::string>& args)
     std::fprintf(stderr, "Recording \"%s\" into %s%s\n", terminalText(name).c_str(), terminalText(out).c_str(),
         seconds > 0 ? "" : " (Ctrl+C stops)");
 
-    // The length is counted in captured frames, so the file holds what was asked
-    // for however the sound server paces its deliveries.
     const auto began = std::chrono::steady_clock::now();
     RecordFault fault = RecordFault::None;
     bool silentDevice = false;
     double length = 0;
     while (!stopRequested.load()) {
-        length = recorder.audioLength();
-        if (seconds > 0 && length >= seconds)
+        const std::int64_t written = recorder.audioOutput() ? recorder.audioOutput()->writedFrames() : 0;
+        length = double(written) / rate;
+        if (limit > 0 && written >= limit)
             break;
         fault = session.pollFault();
         if (fault != RecordFault::None)
@@ -273,10 +279,10 @@ int record(const std::vector<std::string>& args)
             silentDevice = true;
             break;
         }
-        // Seldom while far from the end, more often near it: the length
-        // overshoots the asked one by no more than the last capture fragment.
+        // Seldom while far from the end, often near it: the exit follows the
+        // last capture cycle closely.
         const double remaining = seconds > 0 ? seconds - length : 1.0;
-        std::this_thread::sleep_for(std::chrono::duration<double>(std::clamp(remaining / 2, 0.005, 0.2)));
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::clamp(remaining / 2, 0.002, 0.2)));
     }
     if (session.isActive())
         length = recorder.audioLength();

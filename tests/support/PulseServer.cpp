@@ -1,7 +1,10 @@
 #include "support/PulseServer.h"
 
+#include "support/Signal.h"
+
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <thread>
 #include <csignal>
 #include <cstdlib>
@@ -358,7 +361,35 @@ std::unique_ptr<TonePlayer> PulseServer::playTone(
     close(pipe[0]);
     close(pipe[1]);
     auto tone = std::make_unique<TonePlayer>(generator, player);
-    return generator > 0 && player > 0 ? std::move(tone) : nullptr;
+    if (generator <= 0 || player <= 0 || (burstPeriod <= 0 && !waitForTone(sink, frequency, amplitude, rate, channels)))
+        return nullptr;
+    return tone;
+}
+
+bool PulseServer::waitForTone(
+    const std::string& sink, double frequency, double amplitude, std::uint32_t rate, std::uint32_t channels) const
+{
+    // 0.3 s read afresh each time, its last 0.1 s of the first channel judged:
+    // a monitor's first block may be older than the player. In the player's
+    // format: as many channels, so no server mixes them down (PipeWire by
+    // 3 dB), and its rate, so no idle sink is moved to another one.
+    const std::size_t frames = rate * 3 / 10, judged = rate / 10;
+    const std::size_t frameBytes = 4 * std::size_t(channels);
+    const std::vector<std::string> read{"sh", "-c", "pacat \"$@\" | head -c " + std::to_string(frames * frameBytes),
+        "sh", "--record", "--raw", "--server=unix:" + socket_, "--device=" + sink + ".monitor", "--format=float32le",
+        "--channels=" + std::to_string(channels), "--rate=" + std::to_string(rate), "--latency-msec=20"};
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < deadline) {
+        const CommandResult heard = runCommand(read, std::chrono::seconds(5));
+        if (heard.output.size() < frames * frameBytes)
+            continue;
+        std::vector<float> samples(judged);
+        for (std::size_t i = 0; i < judged; ++i)
+            std::memcpy(&samples[i], heard.output.data() + (frames - judged + i) * frameBytes, 4);
+        if (std::abs(signal_test::toneAmplitude(samples, frequency, rate) - amplitude) < amplitude / 10)
+            return true;
+    }
+    return false;
 }
 
 PulseServer* PulseServerEnvironment::current_ = nullptr;

@@ -311,7 +311,7 @@ void SafeFile::discard()
     fd_ = -1;
 }
 
-OSStatus writeWholeFile(const std::string& path, const void* data, std::size_t size)
+OSStatus writeWholeFile(const std::string& path, const void* data, std::size_t size, bool sync)
 {
     std::unique_ptr<SafeFile> file;
     if (OSStatus s = SafeFile::create(path, true, file))
@@ -319,7 +319,7 @@ OSStatus writeWholeFile(const std::string& path, const void* data, std::size_t s
     std::uint64_t written = 0;
     if (OSStatus s = writeAll(file->fd(), static_cast<const std::uint8_t*>(data), size, written))
         return s;
-    return file->commit(true);
+    return file->commit(sync);
 }
 
 bool regularFileHolds(const std::string& path, const void* data, std::size_t size)

@@ -71,8 +71,9 @@ private:
 // or kAudioFilePermissionsError (a regular file the caller may not write).
 OSStatus checkDestination(const std::string& path);
 
-// Puts size bytes at path as a whole new file, through a SafeFile.
-OSStatus writeWholeFile(const std::string& path, const void* data, std::size_t size);
+// Puts size bytes at path as a whole new file, through a SafeFile; synced to
+// the disk (the file and its folder) unless `sync` is false.
+OSStatus writeWholeFile(const std::string& path, const void* data, std::size_t size, bool sync = true);
 // Whether path is a regular file (not a link, never waiting on a FIFO) that
 // holds exactly these bytes.
 bool regularFileHolds(const std::string& path, const void* data, std::size_t size);
