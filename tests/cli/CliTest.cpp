@@ -122,7 +122,8 @@ TEST_F(Cli, RecordingsFromAListedSourceEndAtTheAskedLengthOrASignalWithTheFileCo
     ASSERT_TRUE(server.setDefaultSink("other"));
     auto tone = server.playTone("cli", 880, 0.5);
     auto heard = server.playTone("other", 440, 0.3, 44100);
-    ASSERT_TRUE(tone && heard) << "the tones reach their sinks";
+    ASSERT_TRUE(tone && heard && server.waitForTone("cli", 880, 0.5) && server.waitForTone("other", 440, 0.3, 44100))
+        << "the tones reach their sinks";
     for (const auto& [name, signal] : {std::pair{"take.wav", ""}, std::pair{"take.m4a", ""},
              std::pair{"mixed.wav", ""}, std::pair{"int.m4a", "INT"}, std::pair{"term.wav", "TERM"}}) {
         SCOPED_TRACE(name);

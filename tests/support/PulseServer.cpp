@@ -361,9 +361,7 @@ std::unique_ptr<TonePlayer> PulseServer::playTone(
     close(pipe[0]);
     close(pipe[1]);
     auto tone = std::make_unique<TonePlayer>(generator, player);
-    if (generator <= 0 || player <= 0 || (burstPeriod <= 0 && !waitForTone(sink, frequency, amplitude, rate, channels)))
-        return nullptr;
-    return tone;
+    return generator > 0 && player > 0 ? std::move(tone) : nullptr;
 }
 
 bool PulseServer::waitForTone(

@@ -91,17 +91,18 @@ public:
     // A sine of `amplitude` (linear, 1 = full scale) into `sink`, in float32
     // at `rate` with the same sample on every channel, until the player is
     // stopped or destroyed; given a period, only its first kBurstSeconds.
-    // A steady tone is in the sink when this returns (null when it never got
-    // there): a player just started reaches it only after a while, longer on
-    // a busy machine, and a take begun before then holds silence.
     static constexpr double kBurstSeconds = 0.02;
     std::unique_ptr<TonePlayer> playTone(const std::string& sink, double frequency, double amplitude,
         std::uint32_t rate = 48000, std::uint32_t channels = 2, double burstPeriod = 0) const;
+    // Whether the sink's monitor carries a steady tone played as above,
+    // waiting up to 10 s for it: a player just started reaches its sink only
+    // after a while, longer on a busy machine, and a take begun before then
+    // holds silence. Its own short reading of the monitor can make PipeWire
+    // renegotiate the graph, so only a test that starts a take at once asks.
+    bool waitForTone(const std::string& sink, double frequency, double amplitude, std::uint32_t rate = 48000,
+        std::uint32_t channels = 2) const;
 
 private:
-    // Whether the sink's monitor carries the tone, waiting up to 10 s for it.
-    bool waitForTone(const std::string& sink, double frequency, double amplitude, std::uint32_t rate,
-        std::uint32_t channels) const;
     bool setDefault(const std::string& kind, const std::string& name) const;
     std::string defaultOf(const std::string& kind) const;
     // Runs the shell lines `daemons` under /bin/sh, as the keeper of a new process group.
