@@ -25,13 +25,13 @@ namespace {
 constexpr pa_usec_t kFragmentUsec = 40 * PA_USEC_PER_MSEC;
 constexpr std::uint32_t kAudioTimeStampSampleTimeValid = 1;
 // The computer's sound mixed into an input comes in blocks of about this
-// much: the mixer holds the input back by more than one (see DriftMixer.cpp).
-// No less: asked for a shorter latency, PipeWire runs the whole output's
-// graph at that period, and on a busy machine it misses cycles whose sound
-// its monitor never sends (10 ms lost about a thousandth of the frames
-// under two busy cores, 40 ms none), and the user's own playback runs that
-// tight too.
-constexpr pa_usec_t kSystemFragmentUsec = 40 * PA_USEC_PER_MSEC;
+// much: the mixer holds the input back by a few (see DriftMixer.cpp); with
+// 40 ms blocks it placed the two sources 20 to 30 ms apart. No shorter: asked for
+// a shorter latency, PipeWire runs the whole output's graph at that period,
+// and on a busy machine it misses cycles whose sound its monitor never
+// sends (10 ms lost 200 to 1100 ppm of the frames under two busy cores,
+// 20 ms none), while the user's own playback runs that tight too.
+constexpr pa_usec_t kSystemFragmentUsec = 20 * PA_USEC_PER_MSEC;
 // The computer's sound mixed in keeps time with the clock (see
 // ClockKeeper): what comes this much later than the clock says, and still
 // does after the time a held-back burst takes to come in, is missing time.
