@@ -25,79 +25,49 @@ namespace {
 constexpr pa_usec_t kFragmentUsec = 40 * PA_USEC_PER_MSEC;
 constexpr std::uint32_t kAudioTimeStampSampleTimeValid = 1;
 // The computer's sound mixed into an input comes in blocks of about this
-// much: the mixer keeps about one in reserve (see DriftMixer.cpp).
-constexpr pa_usec_t kSystemFragmentUsec = 10 * PA_USEC_PER_MSEC;
-// The computer's sound mixed in keeps time with the clock (see
-// ClockKeeper): what comes this much later than the clock says, and still
-// does after the time a held-back burst takes to come in, is missing time.
-constexpr double kMissingSeconds = 0.05;
-constexpr double kMissingForSeconds = 0.12;
+// much: the mixer holds the input back by a few (see DriftMixer.cpp); with
+// 40 ms blocks it placed the two sources 20 to 30 ms apart. No shorter: asked for
+// a shorter latency, PipeWire runs the whole output's graph at that period,
+// and on a busy machine it misses cycles whose sound its monitor never
+// sends (10 ms lost 200 to 1100 ppm of the frames under two busy cores,
+// 20 ms none), while the user's own playback runs that tight too.
+constexpr pa_usec_t kSystemFragmentUsec = 20 * PA_USEC_PER_MSEC;
 // Recorded alone, a monitor that has sent nothing at all for this long (its
 // stream moved from output to output faster than the server starts feeding
 // it) is given the silence of that time, looked for this often: the
 // recording goes on. Should the server send that time after all, it is
-// heard late. Only such a stall is filled there: a file that misses a
-// moment of a move only ends that much sooner, while silence cut into it
-// would be heard. (Mixed, the time is filled once sound comes again.)
+// heard late. Only such a stall is filled: a file that misses a moment of a
+// move only ends that much sooner, while silence cut into it would be
+// heard. Mixed, nothing is filled here: a sound card's clock differs from
+// the system's by up to a thousandth, and the mixer follows it; a monitor
+// that went quiet runs the mixer's reserve dry, and the mixer takes it up
+// again where it resumes.
 constexpr double kStallSeconds = 1.0;
 constexpr pa_usec_t kStallCheckUsec = 100 * PA_USEC_PER_MSEC;
-// The clock's estimate forgets an early block at this rate, so it follows
-// a sound card up to 500 ppm slower than the system clock.
-constexpr double kStartLeak = 500e-6;
+// At most this much silence for one stall: more means the loop thread
+// itself was held up (or the machine slept), and minutes of silence in one
+// call-back would hold it up again for nothing.
+constexpr double kMostStallFillSeconds = 2.0;
 
-// Loop thread: a stream's count of frames held to the system clock. A
-// stream moved to another output, or whose output paused, sends nothing
-// for a while and then goes on as if no time had passed; counted as it
-// comes, its frames would then read as older than they are (to the mixer,
-// a source whose sound has not come yet), for as long as the recording
-// runs. The time missed is therefore filled with silence: `missing` says
-// how much, judged against the earliest start of frame 0 the blocks imply.
-// A server that held the audio back sends it in a quick run of blocks: time
-// counts as missing only once it stays missing after `persist` seconds.
-struct ClockKeeper {
+// Loop thread: when the stream last sent anything, and the silence owed
+// when that was too long ago.
+struct StallFiller {
     double rate = 0;
-    double start = 0;  // when frame 0 came, as the earliest block implies
-    double last = 0;   // when the estimate was last brought forward
-    double lateSince = -1;  // since when the blocks come late; -1 while they do not
-    double heard = 0;       // when a block (or the silence for a stall) last came
-    std::uint64_t count = 0;
+    double heard = 0;  // when a block (or the silence for a stall) last came
 
     void reset(double rate_, double now)
     {
-        *this = {};
         rate = rate_;
-        start = last = heard = now;
+        heard = now;
     }
-    // Frames missing before `frames` that arrive at `now`: where more than
-    // `tolerance` seconds have been for `persist` seconds. The count then
-    // includes them and the block.
-    std::size_t missing(std::size_t frames, double now, double tolerance, double persist)
-    {
-        start = std::min(start + kStartLeak * (now - last), now - double(count + frames) / rate);
-        last = heard = now;
-        const double late = now - double(count + frames) / rate - start;
-        std::size_t fill = 0;
-        if (late <= tolerance)
-            lateSince = -1;
-        else if (lateSince < 0)
-            lateSince = now;
-        else if (now - lateSince >= persist) {
-            fill = std::size_t(late * rate);
-            lateSince = -1;
-        }
-        count += fill + frames;
-        return fill;
-    }
-    // Frames missing at `now` where nothing came for more than `stall`
-    // seconds: the time since the last block (the estimate above may still
-    // hold a burst the stream began with).
+    void arrived(double now) { heard = now; }
+    // Frames missing at `now` where nothing came for more than `stall` seconds.
     std::size_t stalled(double now, double stall)
     {
         if (now - heard <= stall)
             return 0;
-        const auto fill = std::size_t((now - heard) * rate);
+        const auto fill = std::size_t(std::min(now - heard, kMostStallFillSeconds) * rate);
         heard = now;
-        count += fill;
         return fill;
     }
 };
@@ -120,9 +90,9 @@ double seconds(pa_usec_t usec)
 // loopback source itself would die with the output it was made for, taking
 // the recording with it. With no output left, a system-audio capture ends as
 // a vanished source does; a mixed input goes on alone. While a move is
-// under way the monitor sends nothing: that time is filled with silence
-// (ClockKeeper), so a recording of it keeps to the clock, and in a mix the
-// computer's sound stays in step with the input.
+// under way the monitor sends nothing: recorded alone, a long stall is
+// filled with silence (StallFiller), so the recording goes on; mixed, the
+// mixer takes the monitor up again once it sends.
 //
 // Told to follow the default input, the unit records from whatever source is
 // the server's default, taking over the streams its default follower opens
@@ -340,12 +310,9 @@ public:
         live_.sliceChannels = mix && monitor ? wanted : live_.channels;
         staging_.assign(std::size_t(live_.fragmentFrames) * live_.sliceChannels, 0.0f);
         live_.staging = staging_.data();
-        silence_.assign(std::size_t(live_.fragmentFrames) * std::max(live_.sliceChannels, wanted), 0.0f);
-        live_.silence = silence_.data();
         live_.fillsCapture = systemAudio;
-        // Both counts start now: a monitor that never sends is silence from the start.
-        live_.captureClock.reset(sampleSpec.rate, seconds(pa_rtclock_now()));
-        live_.systemClock.reset(sampleSpec.rate, seconds(pa_rtclock_now()));
+        // A monitor that never sends is silence from the start.
+        live_.captureStall.reset(sampleSpec.rate, seconds(pa_rtclock_now()));
         stopping_ = false;
         if (mix && monitor) {
             const pa_sample_spec systemSpec{PA_SAMPLE_FLOAT32NE, sampleSpec.rate, std::uint8_t(wanted)};
@@ -512,9 +479,6 @@ private:
         auto* self = static_cast<PulseCaptureUnit*>(u);
         const std::size_t frameBytes = sizeof(float) * self->live_.sliceChannels;
         const double now = seconds(pa_rtclock_now());
-        if (const std::size_t readable = pa_stream_readable_size(stream); readable != std::size_t(-1))
-            self->pushSilence(
-                self->live_.systemClock.missing(readable / frameBytes, now, kMissingSeconds, kMissingForSeconds), now);
         for (;;) {
             const void* data = nullptr;
             std::size_t bytes = 0;
@@ -535,18 +499,8 @@ private:
         const double now = seconds(pa_rtclock_now());
         const auto quiet = [](pa_stream* stream) { return stream && pa_stream_readable_size(stream) == 0; };
         if (live.fillsCapture && quiet(self->stream_.get()))
-            self->stage(nullptr, live.captureClock.stalled(now, kStallSeconds));
+            self->stage(nullptr, live.captureStall.stalled(now, kStallSeconds));
         pa_context_rttime_restart(self->connection_->context(), event, pa_rtclock_now() + kStallCheckUsec);
-    }
-
-    // Loop thread: the computer's sound missed `frames`, as silence into the mixer.
-    void pushSilence(std::size_t frames, double now)
-    {
-        while (frames > 0) {
-            const std::size_t n = std::min<std::size_t>(frames, live_.fragmentFrames);
-            mixer_.push(live_.silence, n, now);
-            frames -= n;
-        }
     }
 
     // Loop thread.
@@ -584,9 +538,8 @@ private:
         auto* self = static_cast<PulseCaptureUnit*>(u);
         Live& live = self->live_;
         const std::size_t frameBytes = sizeof(float) * live.channels;
-        if (const std::size_t readable = pa_stream_readable_size(stream);
-            live.fillsCapture && readable != std::size_t(-1))
-            live.captureClock.missing(readable / frameBytes, seconds(pa_rtclock_now()), kStallSeconds, 1e9);
+        if (live.fillsCapture)
+            live.captureStall.arrived(seconds(pa_rtclock_now()));
         for (;;) {
             const void* data = nullptr;
             std::size_t bytes = 0;
@@ -679,12 +632,9 @@ private:
         std::uint32_t sliceFrames = 0;
         double sampleTime = 0;
         DriftMixer* mixer = nullptr;  // mixing in the computer's sound
-        const float* silence = nullptr;  // fragmentFrames frames of silence, as wide as either stream
         bool fillsCapture = false;  // the capture's own stream is the computer's sound
-        ClockKeeper captureClock;   // of the capture's own stream, when it is the computer's sound
-        ClockKeeper systemClock;    // of the mixed-in stream
+        StallFiller captureStall;   // of the capture's own stream, when it is the computer's sound
     } live_;
-    std::vector<float> silence_;           // sized in start()
     pa_time_event* stallTimer_ = nullptr;  // under the loop's lock; while the computer's sound is read
     bool mixSystemAudio_ = false;  // main thread
     // Made in start() before the streams, ended in stop() after them.
