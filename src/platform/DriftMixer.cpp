@@ -39,11 +39,13 @@ constexpr double kSmoothSeconds = 4.0;
 // drift leaves no lasting offset.
 constexpr double kProportional = 0.03;
 constexpr double kIntegral = kProportional * kProportional / 4;
-// Closer to the level held than this, the level's own wander steers nothing
-// (a server's blocks come unevenly by a few milliseconds, more on a busy
-// machine): with one clock
-// the ratio stays exactly where it was learnt.
-constexpr double kDeadBandSeconds = 0.005;
+// Closer to the level held than this, the level's own wander steers nothing:
+// a server's blocks come unevenly by a few milliseconds, and later for as
+// long as a busy machine stays busy (with a compile beside a PulseAudio mix,
+// a 5 ms band steered the ratio to 29 ppm). With one clock the ratio stays
+// exactly where it was learnt; across two, the sources stay within the band
+// and what it takes the loop to answer.
+constexpr double kDeadBandSeconds = 0.0075;
 // The ratio never departs further from the input's rate (a pitch change of
 // under two cents, ten times what two sound cards drift) and never moves
 // faster than this per second.
