@@ -185,12 +185,14 @@ void reportMemory(benchmark::State& state, int items)
     state.counters["list_MB"] = double(QFileInfo(AudioLibraryStore::listPath()).size()) / (1024 * 1024);
 }
 
-void StartUpToTrayIcons(benchmark::State& state)
+// From start to the tray icons with a list of `state.range(0)` items stored,
+// with or without their lengths.
+void timeStartUp(benchmark::State& state, bool withLengths)
 {
     const int items = int(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
-        storeLibrary(items);
+        storeLibrary(items, false, withLengths);
         state.ResumeTiming();
         auto app = startUp();
         benchmark::DoNotOptimize(app->window());
@@ -199,6 +201,11 @@ void StartUpToTrayIcons(benchmark::State& state)
         quit(app);
         state.ResumeTiming();
     }
+}
+
+void StartUpToTrayIcons(benchmark::State& state)
+{
+    timeStartUp(state, true);
 }
 
 void OpenAndScrollLibrary(benchmark::State& state)
@@ -283,18 +290,7 @@ void StartUpMovingTheList(benchmark::State& state)
 // A list whose lines have no length, up to the tray icons as above.
 void StartUpWithoutLengths(benchmark::State& state)
 {
-    const int items = int(state.range(0));
-    for (auto _ : state) {
-        state.PauseTiming();
-        storeLibrary(items, false, false);
-        state.ResumeTiming();
-        auto app = startUp();
-        benchmark::DoNotOptimize(app->window());
-        state.PauseTiming();
-        reportMemory(state, items);
-        quit(app);
-        state.ResumeTiming();
-    }
+    timeStartUp(state, false);
 }
 
 void sizes(benchmark::internal::Benchmark* b)
