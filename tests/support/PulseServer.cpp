@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -299,11 +300,28 @@ std::optional<std::uint32_t> PulseServer::loadNullSink(const NullSink& sink) con
             + " sink_properties='device.description=\"" + sink.description + "\"'"});
     if (!r.ok())
         return std::nullopt;
+    std::uint32_t index = 0;
     try {
-        return std::uint32_t(std::stoul(r.output));
+        index = std::uint32_t(std::stoul(r.output));
     } catch (...) {
         return std::nullopt;
     }
+    // pipewire-pulse answers once the node exists, but lists it only a moment
+    // later: a client asking straight away (as the tests do) would not find it.
+    const auto listed = [&](const char* what, const std::string& name) {
+        std::istringstream lines(pactl({"list", "short", what}).output);
+        for (std::string line, number, found; std::getline(lines, line);)
+            if (std::istringstream(line) >> number >> found && found == name)
+                return true;
+        return false;
+    };
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (!listed("sinks", sink.name) || !listed("sources", sink.name + ".monitor")) {
+        if (Clock::now() > deadline)
+            return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return index;
 }
 
 bool PulseServer::unloadModule(std::uint32_t index) const
