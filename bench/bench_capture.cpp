@@ -48,7 +48,7 @@ static void BM_CaptureCycle(benchmark::State& state, const char* extension)
         for (auto _ : state) {
             const auto before = recorder.audioOutput()->writedFrames();
             counting = true;
-            recorder.recieveAudioBuffer(&list, kFrames);
+            recorder.recieveAudioBuffer(&list, kFrames, 0);
             counting = false;
             if (recorder.audioOutput()->writedFrames() == before)
                 ++rejected;

@@ -258,10 +258,10 @@ std::optional<AudioSourceLevels> AudioRecordMicDevice::sourceLevels() const
     return levels;
 }
 
-void AudioRecordMicDevice::recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames)
+void AudioRecordMicDevice::recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames, std::uint64_t takenAt)
 {
     if (AudioCaptureDelegate* target = delegate())
-        target->recieveAudioBuffer(list, frames);
+        target->recieveAudioBuffer(list, frames, takenAt);
 }
 
 OSStatus AudioRecordMicDevice::AudioRecordDeviceInputProc(void* inRefCon, AudioUnitRenderActionFlags* ioActionFlags,
@@ -270,7 +270,8 @@ OSStatus AudioRecordMicDevice::AudioRecordDeviceInputProc(void* inRefCon, AudioU
     auto* device = static_cast<AudioRecordMicDevice*>(inRefCon);
     device->makeAudioBufferFrames(std::int32_t(inNumberFrames), [&](AudioBufferList* list) {
         if (device->audioUnit_->render(ioActionFlags, inTimeStamp, inBusNumber, inNumberFrames, list) == noErr)
-            device->recieveAudioBuffer(list, std::int32_t(inNumberFrames));
+            device->recieveAudioBuffer(list, std::int32_t(inNumberFrames),
+                inTimeStamp && (inTimeStamp->mFlags & kAudioTimeStampHostTimeValid) ? inTimeStamp->mHostTime : 0);
     });
     return noErr;
 }
@@ -378,6 +379,7 @@ bool AudioRecordDevice::recordToPath(const std::optional<std::string>& path, OSS
     if (!stream)
         return false;
     stream->setClientDataFormat(device_ ? device_->deviceFormat() : AudioStreamBasicDescription{});
+    outputRate_ = device_ ? device_->deviceFormat().mSampleRate : 0;
     audioOutput_ = std::move(stream);
     lostFrames_.store(0, std::memory_order_relaxed);
     liveOutput_.store(audioOutput_.get(), std::memory_order_seq_cst);
@@ -386,6 +388,7 @@ bool AudioRecordDevice::recordToPath(const std::optional<std::string>& path, OSS
 
 void AudioRecordDevice::start()
 {
+    startAt_.store(AudioHostTimeNow(), std::memory_order_relaxed);
     setIsRecordFilePaused(false);
 }
 
@@ -443,7 +446,7 @@ RecordFault AudioRecordDevice::fault() const
     return RecordFault::None;
 }
 
-void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames)
+void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames, std::uint64_t takenAt)
 {
     double level = 0.0;
     if (list && list->mNumberBuffers > 0 && list->mBuffers[0].mData) {
@@ -469,10 +472,27 @@ void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int
         return;
     writing_.store(true, std::memory_order_seq_cst);
     if (AudioFileStream* output = liveOutput_.load(std::memory_order_seq_cst)) {
+        // The frames taken in before the start are not the take's.
+        std::int32_t skip = 0;
+        const std::uint64_t startAt = startAt_.load(std::memory_order_relaxed);
+        const double early = takenAt != 0 && takenAt < startAt ? double(startAt - takenAt) * 1e-9 : 0;
+        if (early <= kMostLeftOutSeconds && outputRate_ > 0)
+            skip = std::int32_t(std::min<double>(std::ceil(early * outputRate_), frames));
+        AudioBufferList rest;
+        if (skip > 0 && list) {
+            rest = *list;
+            for (std::uint32_t b = 0; b < rest.mNumberBuffers; ++b) {
+                AudioBuffer& buffer = rest.mBuffers[b];
+                const std::uint32_t bytes = std::min(buffer.mDataByteSize, std::uint32_t(skip) * 4);
+                buffer.mData = buffer.mData ? static_cast<float*>(buffer.mData) + bytes / 4 : nullptr;
+                buffer.mDataByteSize -= bytes;
+            }
+            list = &rest;
+        }
         // Past the limit the cycle's frames are not wanted, so none is lost.
-        std::int32_t wanted = frames;
+        std::int32_t wanted = frames - skip;
         if (const std::int64_t limit = frameLimit_.load(std::memory_order_relaxed); limit > 0)
-            wanted = std::int32_t(std::clamp<std::int64_t>(limit - output->writedFrames(), 0, frames));
+            wanted = std::int32_t(std::clamp<std::int64_t>(limit - output->writedFrames(), 0, wanted));
         const std::int32_t accepted = wanted > 0 ? output->writeBufferList(list, wanted) : 0;
         if (accepted < wanted)
             lostFrames_.store(lostFrames() + (wanted - accepted), std::memory_order_relaxed);

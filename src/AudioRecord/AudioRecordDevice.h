@@ -29,10 +29,12 @@
 #include <string>
 #include <vector>
 
-// Receives captured buffers on the audio thread. The list lives only for the call.
+// Receives captured buffers on the audio thread. The list lives only for the
+// call; `takenAt` is when its first frame was taken in (AudioHostTimeNow()'s
+// clock), 0 when the capture does not say.
 class AudioCaptureDelegate {
 public:
-    virtual void recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames) = 0;
+    virtual void recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames, std::uint64_t takenAt) = 0;
 
 protected:
     ~AudioCaptureDelegate() = default;
@@ -75,7 +77,7 @@ public:
     // Audio thread: a zeroed buffer list of `frames` frames in the capture
     // format, valid while action runs.
     template <class Action> void makeAudioBufferFrames(std::int32_t frames, Action&& action);
-    void recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames);
+    void recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames, std::uint64_t takenAt);
 
     bool system() const { return system_; }
     void setSystem(bool system) { system_ = system; }
@@ -130,6 +132,9 @@ public:
     // creates the new output file. Returns false when the file could not be
     // created; `failure`, when given, then hears why.
     bool recordToPath(const std::optional<std::string>& path, OSStatus* failure = nullptr);
+    // Writing starts (or resumes) with the audio taken in from this moment
+    // on: a capture cycle under way, or a server's buffer, still holds
+    // audio from before it.
     void start();
     void pause();
     // Main thread. Writing ends by itself once the current output holds this
@@ -175,7 +180,7 @@ public:
     // device list and default input; true once either changed since the last call.
     bool devicesChanged();
 
-    void recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames) override;
+    void recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames, std::uint64_t takenAt) override;
 
     // Recording the computer's own sound.
     std::unique_ptr<AudioRecordMicDevice> defaultOutputDevice() const;
@@ -213,6 +218,13 @@ private:
     std::atomic<std::int64_t> lostFrames_{0};
     std::atomic<std::uint64_t> heardBuffers_{0};  // audio thread writes, as lostFrames_
     std::atomic<std::int64_t> frameLimit_{0};
+    // When start() was last asked for (AudioHostTimeNow()).
+    std::atomic<std::uint64_t> startAt_{0};
+    // Audio taken in up to this long before a start is left out of the file.
+    // A cycle stamped further back is mis-stamped (no server holds a second
+    // for a reader that keeps up): it is written, rather than lost.
+    static constexpr double kMostLeftOutSeconds = 1.0;
+    double outputRate_ = 0;  // set before liveOutput_ is published
     // Set by the hardware layer's listener on its own thread, taken by the main thread.
     static OSStatus onDevicesChanged(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddress*, void* self);
     std::atomic<bool> devicesChanged_{false};

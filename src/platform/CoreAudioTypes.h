@@ -3,6 +3,7 @@
 // Plain data, usable from any thread, including the audio thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 using OSStatus = std::int32_t;
@@ -97,10 +98,21 @@ struct AudioBufferList {
     AudioBuffer mBuffers[kMaxAudioChannels];
 };
 
+// mHostTime counts nanoseconds of the monotonic clock (AudioHostTimeNow()):
+// on a capture, when the slice's first frame was taken in.
 struct AudioTimeStamp {
     double mSampleTime = 0;
     std::uint64_t mHostTime = 0;
     std::uint32_t mFlags = 0;
 };
+constexpr std::uint32_t kAudioTimeStampSampleTimeValid = 1;
+constexpr std::uint32_t kAudioTimeStampHostTimeValid = 2;
+
+inline std::uint64_t AudioHostTimeNow()
+{
+    return std::uint64_t(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
 
 using AudioUnitRenderActionFlags = std::uint32_t;

@@ -32,7 +32,7 @@ struct CountingDelegate : AudioCaptureDelegate {
     std::atomic<int> calls{0};
     std::uint32_t bytes = 0;
     std::vector<float> firstSamples;
-    void recieveAudioBuffer(const AudioBufferList* list, std::int32_t) override
+    void recieveAudioBuffer(const AudioBufferList* list, std::int32_t, std::uint64_t) override
     {
         ++calls;
         bytes = list->mBuffers[0].mDataByteSize;
@@ -257,6 +257,22 @@ TEST_F(RecorderTest, LevelAndLengthFollowPauseStartAndStop)
     const Decoded decoded = decodeFile(path);
     ASSERT_EQ(decoded.frames(), 88100u);
     EXPECT_NEAR(toneAmplitude(decoded.channels[1], 1000, 44100), 0.5, 0.01);
+
+    // What was taken in before the start is left out, to the frame; a cycle
+    // stamped more than a second back is mis-stamped and written whole.
+    for (const auto& [early, name] : {std::pair{0.005, "stamped.wav"}, {1.5, "misstamped.wav"}}) {
+        ASSERT_TRUE(recorder.recordToPath(file(name)));
+        audio->stampCycles(AudioHostTimeNow() - std::uint64_t(early * 1e9));
+        recorder.start();
+        ASSERT_TRUE(audio->runCycle(id, 441, [](std::uint32_t, std::uint32_t f) { return float(f) / 1024; }));
+        audio->stampCycles(0);
+        const auto left = early < 1 ? std::ceil(early * 44100) : 0;
+        EXPECT_NEAR(double(recorder.audioOutput()->writedFrames()), 441 - left, 1) << name;
+        stopAndComplete(recorder);
+        const Decoded d = decodeFile(file(name));
+        ASSERT_GT(d.frames(), 0u);
+        EXPECT_EQ(d.channels[0][0], float(441 - d.frames()) / 1024) << name << ": the last frames, unbroken";
+    }
 
     // A device reporting no sample rate keeps the length finite.
     const AudioObjectID broken = addInput("broken", 2, 0);

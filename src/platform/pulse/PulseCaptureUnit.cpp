@@ -23,7 +23,6 @@ namespace {
 // second, sees a fresh level 25 times a second, while the server and this
 // process wake half as often as with 20 ms fragments.
 constexpr pa_usec_t kFragmentUsec = 40 * PA_USEC_PER_MSEC;
-constexpr std::uint32_t kAudioTimeStampSampleTimeValid = 1;
 // The computer's sound mixed into an input comes in blocks of about this
 // much: the mixer holds the input back by a few (see DriftMixer.cpp); with
 // 40 ms blocks it placed the two sources 20 to 30 ms apart. No shorter: asked for
@@ -311,6 +310,7 @@ public:
         staging_.assign(std::size_t(live_.fragmentFrames) * live_.sliceChannels, 0.0f);
         live_.staging = staging_.data();
         live_.fillsCapture = systemAudio;
+        live_.rate = sampleSpec.rate;
         // A monitor that never sends is silence from the start.
         live_.captureStall.reset(sampleSpec.rate, seconds(pa_rtclock_now()));
         stopping_ = false;
@@ -340,7 +340,10 @@ public:
         // ADJUST_LATENCY makes the source itself run at the fragment's
         // latency; without it an idle hardware source may wake only every
         // second or two.
-        const auto flags = pa_stream_flags_t(((systemAudio || followsDefault_) ? 0 : PA_STREAM_DONT_MOVE) | PA_STREAM_ADJUST_LATENCY);
+        // The timing flags let a read learn how long ago its data was taken
+        // in (see onRead) without asking the server.
+        const auto flags = pa_stream_flags_t(((systemAudio || followsDefault_) ? 0 : PA_STREAM_DONT_MOVE)
+            | PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
         const std::string& device = systemAudio ? *monitor : source_.name;
         const bool ready = pa_stream_connect_record(stream.get(), device.c_str(), &attr, flags) == 0
             && connection_->waitFor(
@@ -498,8 +501,11 @@ private:
         Live& live = self->live_;
         const double now = seconds(pa_rtclock_now());
         const auto quiet = [](pa_stream* stream) { return stream && pa_stream_readable_size(stream) == 0; };
-        if (live.fillsCapture && quiet(self->stream_.get()))
-            self->stage(nullptr, live.captureStall.stalled(now, kStallSeconds));
+        if (live.fillsCapture && quiet(self->stream_.get())) {
+            const std::size_t owed = live.captureStall.stalled(now, kStallSeconds);
+            live.readTime = now - double(owed) / live.rate;  // the silence stands for the time just gone
+            self->stage(nullptr, owed);
+        }
         pa_context_rttime_restart(self->connection_->context(), event, pa_rtclock_now() + kStallCheckUsec);
     }
 
@@ -538,8 +544,17 @@ private:
         auto* self = static_cast<PulseCaptureUnit*>(u);
         Live& live = self->live_;
         const std::size_t frameBytes = sizeof(float) * live.channels;
+        const pa_usec_t now = pa_rtclock_now();
         if (live.fillsCapture)
-            live.captureStall.arrived(seconds(pa_rtclock_now()));
+            live.captureStall.arrived(seconds(now));
+        // When the first frame about to be read was taken in: the stream's
+        // latency is that frame's age (source, transport and what waits
+        // here). Without timing yet, the newest frame counts as taken now.
+        pa_usec_t age = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(stream, &age, &negative) != 0 || negative)
+            age = pa_bytes_to_usec(pa_stream_readable_size(stream), pa_stream_get_sample_spec(stream));
+        live.readTime = seconds(now) - seconds(age);
         for (;;) {
             const void* data = nullptr;
             std::size_t bytes = 0;
@@ -547,6 +562,8 @@ private:
                 return;
             if (data != nullptr)
                 self->stage(static_cast<const float*>(data), bytes / frameBytes);
+            else
+                live.readTime += double(bytes / frameBytes) / live.rate;  // a hole: its time passed
             pa_stream_drop(stream);
         }
     }
@@ -558,10 +575,13 @@ private:
         Live& live = live_;
         const std::uint32_t channels = live.channels;
         if (in && live.staged == 0 && frames >= live.fragmentFrames && !live.mixer) {
-            deliver(in, frames);  // already a fragment or more: no copy
+            deliver(in, frames, live.readTime);  // already a fragment or more: no copy
+            live.readTime += double(frames) / live.rate;
             return;
         }
         while (frames > 0) {
+            if (live.staged == 0)
+                live.stagedTime = live.readTime;
             const std::size_t n = std::min<std::size_t>(frames, live.fragmentFrames - live.staged);
             float* to = live.staging + std::size_t(live.staged) * live.sliceChannels;
             if (!in)
@@ -572,19 +592,21 @@ private:
                 for (std::size_t f = 0; f < n; ++f)
                     std::fill_n(to + f * live.sliceChannels, live.sliceChannels, in[f]);
             live.staged += std::uint32_t(n);
+            live.readTime += double(n) / live.rate;
             if (in)
                 in += n * channels;
             frames -= n;
             if (live.staged == live.fragmentFrames) {
                 if (live.mixer)
                     live.mixer->mixInto(live.staging, live.staged, seconds(pa_rtclock_now()));
-                deliver(live.staging, live.staged);
+                deliver(live.staging, live.staged, live.stagedTime);
                 live.staged = 0;
             }
         }
     }
 
-    void deliver(const float* data, std::size_t frames)
+    // `taken`: when the first of the frames was taken in, in seconds of pa_rtclock_now().
+    void deliver(const float* data, std::size_t frames, double taken)
     {
         while (frames > 0) {
             const auto n = std::uint32_t(std::min<std::size_t>(frames, live_.maximumFrames));
@@ -592,7 +614,9 @@ private:
             live_.sliceFrames = n;
             AudioTimeStamp stamp;
             stamp.mSampleTime = live_.sampleTime;
-            stamp.mFlags = kAudioTimeStampSampleTimeValid;
+            stamp.mHostTime = std::uint64_t(std::max(taken, 0.0) * 1e9);
+            stamp.mFlags = kAudioTimeStampSampleTimeValid | kAudioTimeStampHostTimeValid;
+            taken += double(n) / live_.rate;
             AudioUnitRenderActionFlags flags = 0;
             if (live_.callback.inputProc)
                 live_.callback.inputProc(live_.callback.inputProcRefCon, &flags, &stamp, 1, n, nullptr);
@@ -631,6 +655,9 @@ private:
         const float* slice = nullptr;  // the slice render() hands out, during a call-back only
         std::uint32_t sliceFrames = 0;
         double sampleTime = 0;
+        double rate = 0;
+        double readTime = 0;    // when the next frame read was taken in (seconds, pa_rtclock_now())
+        double stagedTime = 0;  // when the first staged frame was
         DriftMixer* mixer = nullptr;  // mixing in the computer's sound
         bool fillsCapture = false;  // the capture's own stream is the computer's sound
         StallFiller captureStall;   // of the capture's own stream, when it is the computer's sound

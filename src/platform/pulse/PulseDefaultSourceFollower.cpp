@@ -74,7 +74,8 @@ void PulseDefaultSourceFollower::openNext(pa_context* context, const char* sourc
     if (!next_)
         return;
     pa_stream_set_state_callback(next_.get(), &PulseDefaultSourceFollower::onNextState, this);
-    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY);
+    // Timed as the capture's own stream, which it takes over.
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_record(next_.get(), source, &attr_, flags) < 0)
         next_.reset();
 }

@@ -284,7 +284,9 @@ bool VirtualAudio::runCycle(AudioObjectID device, std::uint32_t frames, const Sa
         return false;
     // The unit cannot stop, vanish or be destroyed while cycleMutex is held.
     AudioUnitRenderActionFlags flags = 0;
-    const AudioTimeStamp stamp;
+    AudioTimeStamp stamp;
+    if ((stamp.mHostTime = stamp_))
+        stamp.mFlags = kAudioTimeStampHostTimeValid;
     unit->cycle_.callback.inputProc(unit->cycle_.callback.inputProcRefCon, &flags, &stamp, 1, frames, nullptr);
     unit->cycle_ = {};
     return true;

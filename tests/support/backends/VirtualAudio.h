@@ -13,6 +13,7 @@
 
 #include "platform/AudioHardware.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -84,6 +85,9 @@ public:
     bool runCycle(AudioObjectID device, std::uint32_t frames, const SampleFunction& sample);
     // One vector per device channel, all of one length.
     bool runCycle(AudioObjectID device, const std::vector<std::vector<float>>& channels);
+    // The cycles that follow say their first frame was taken in at `hostTime`
+    // (AudioHostTimeNow()'s clock); 0, as made, for cycles that do not say.
+    void stampCycles(std::uint64_t hostTime) { stamp_ = hostTime; }
 
     OSStatus getPropertyDataSize(
         AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioSize) override;
@@ -97,6 +101,7 @@ public:
     struct Core;
 
 private:
+    std::atomic<std::uint64_t> stamp_{0};
     template <class F> auto locked(F f) const;  // f(core) under the core's mutex
 
     std::shared_ptr<Core> core_;
