@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -19,6 +20,10 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -482,6 +487,84 @@ TEST_F(SystemAudioPulse, StartingAfterTheChosenInputWasUnloadedMakesNoFile)
         std::this_thread::sleep_for(10ms);
     EXPECT_EQ(RecordSession(recorder, {}).start((dir / "empty.wav").string()), RecordSession::StartResult::DeviceGone);
     EXPECT_TRUE(fs::is_empty(dir));
+}
+
+// A take holds what its source takes in from the moment it is asked for,
+// within 50 ms, whether asked as the input opens or once it runs, and then
+// every frame. The source is a pipe fed with a frame counter (sixteen-bit
+// steps, exact in the file) as the moments pass: the frame taken in at the
+// start is the last one fed, less those still in the pipe (PipeWire reads it
+// once a period).
+TEST_F(SystemAudioPulse, ATakeBeginsWithTheFrameTakenInAtItsStart)
+{
+    const std::string pipe = (dir / "counter.pipe").string();
+    const auto module = server().pactl({"load-module", "module-pipe-source",
+        "source_name=counter file=" + pipe + " format=float32le rate=48000 channels=2"});
+    ASSERT_TRUE(module.ok()) << module.output;
+    const int fd = ::open(pipe.c_str(), O_RDWR | O_CLOEXEC);  // never blocks
+    ASSERT_GE(fd, 0);
+    std::atomic<std::int64_t> fed{0};
+    std::atomic<bool> feeding{true};
+    std::thread feeder([&] {
+        const auto began = std::chrono::steady_clock::now();
+        for (std::vector<float> block; feeding; block.clear(), std::this_thread::sleep_for(2ms)) {
+            const auto due = std::int64_t(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count() * 48000);
+            for (std::int64_t n = fed; n < due; ++n)
+                block.insert(block.end(), 2, float(n % 65536 - 32768) / 32768);
+            if (::write(fd, block.data(), block.size() * 4) == ssize_t(block.size() * 4))
+                fed = due;
+        }
+    });
+    const auto wrapped = [](double d) { return d - 65536 * std::floor((d + 32768) / 65536); };
+    // The source runs throughout, as a microphone does: PipeWire's pipe
+    // source, once suspended, drops what waited in the pipe when it resumes.
+    AudioRecordDevice listener;
+    for (auto& d : listener.allAudioInputDevices())
+        if (d->uniqueID() == "counter")
+            listener.configDevice(d);
+    ASSERT_TRUE(listener.device());
+    for (const auto settle : {0ms, 700ms}) {
+        AudioRecordDevice recorder;
+        recorder.pause();
+        for (auto& d : recorder.allAudioInputDevices())
+            if (d->uniqueID() == "counter")
+                recorder.configDevice(d);
+        ASSERT_TRUE(recorder.device());
+        std::this_thread::sleep_for(settle);  // the moment the user chooses
+        const std::string path = (dir / ("start" + std::to_string(settle.count()) + ".wav")).string();
+        ASSERT_TRUE(recorder.recordToPath(path));
+        std::int64_t asked = 0;
+        for (int waiting = 0;;)
+            if (asked = fed; ::ioctl(fd, FIONREAD, &waiting) == 0 && asked == fed) {
+                asked -= waiting / 8;
+                break;
+            }
+        recorder.start();
+        for (const auto deadline = std::chrono::steady_clock::now() + 10s;
+             recorder.audioLength() < 0.5 && std::chrono::steady_clock::now() < deadline;)
+            std::this_thread::sleep_for(10ms);
+        const DecodedFile file = stopAndDecode(recorder, path);
+        ASSERT_TRUE(file.ok && file.frames() > 0);
+        // At the file's rate the counter rises by `step` a frame; where it wraps the resampler rings.
+        const double step = 48000 / file.sampleRate;
+        const auto value = [&](std::size_t i) { return double(file.channels[0][i]) * 32768; };
+        std::size_t at = 0;
+        while (at < 200 && std::fabs(value(at)) > 32500)
+            ++at;
+        const double first = double(asked) + wrapped(value(at) + 32768 - double(at) * step - double(asked));
+        std::cout << "[ start ] after " << settle.count() << " ms: begins " << (first - double(asked)) / 48 << " ms from it\n";
+        EXPECT_NEAR(first - double(asked), 0, 0.05 * 48000) << "after " << settle.count() << " ms";
+        std::size_t breaks = 0;
+        for (std::size_t i = 0; i < file.frames(); ++i) {
+            const double expected = first + double(i) * step - 32768;
+            breaks += std::fabs(wrapped(expected)) < 32500 && std::fabs(wrapped(value(i) - expected)) > 2;
+        }
+        EXPECT_EQ(breaks, 0u) << "after " << settle.count() << " ms: a frame missing or repeated";
+    }
+    feeding = false;
+    feeder.join();
+    ::close(fd);
+    server().unloadModule(std::uint32_t(std::stoul(module.output)));
 }
 
 // What the user hears, alone or mixed into a (silent) input: a new default
