@@ -1,7 +1,6 @@
 // Export: the trimmed range of a recording, with its linear fade-in and
 // fade-out, written as a new file of one of the exportable formats
-// (AudioFormat.h: WAVE of 32-bit integer PCM, MPEG-4 or CAF of AAC) at
-// 44.1 kHz stereo.
+// (AudioFormat.h) at 44.1 kHz stereo.
 //
 // The source is decoded to 44.1 kHz float planes; the file gets exactly the
 // frames round(start × 44100) up to round(end × 44100), the end excluded,

@@ -1,8 +1,8 @@
 // An audio file with conversion between the caller's format (the client data
 // format) and the format stored in the file, on FFmpeg.
 //
-// Writing: the formats of the table (AudioFormat.h: WAVE, MPEG-4 and CAF),
-// created from a stream description. Reading: anything FFmpeg decodes.
+// Writing: the formats of the table (AudioFormat.h), created from a stream
+// description. Reading: anything FFmpeg decodes.
 //
 // Threads: every call is made from one owning thread (the main thread),
 // except writeAsync, which the audio thread may call while the owner does
