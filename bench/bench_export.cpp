@@ -36,7 +36,7 @@ const std::string& sourcePath()
         AudioConverter wav;
         ExtAudioFileRef file;
         ExtAudioFile::create(
-            p, kAudioFileWAVEType, AudioConverter::exportDescription(0), kAudioFileFlags_EraseFile, file);
+            p, kAudioFileWAVEType, audioFormatNamed("wav")->fileFormat, kAudioFileFlags_EraseFile, file);
         const AudioStreamBasicDescription client = wav.defaultFormat();
         file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client);
         AudioBufferList list;
@@ -65,7 +65,7 @@ std::pair<long, std::int64_t> countedExport(AudioConverter& converter, float sta
 // The same reads without the converter: 512-frame blocks from the source
 // at 10 s, each written as it comes into a new file, completed (for MPEG-4
 // that rewrites it, packet by packet). Allocations on this thread.
-long plainCopy(std::int32_t format, const std::string& out, std::int64_t blocks)
+long plainCopy(const AudioFormat& format, const std::string& out, std::int64_t blocks)
 {
     AudioConverter formats;
     const AudioStreamBasicDescription client = formats.defaultFormat();
@@ -73,8 +73,7 @@ long plainCopy(std::int32_t format, const std::string& out, std::int64_t blocks)
     ExtAudioFile::open(sourcePath(), source);
     source->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client);
     source->seek(441000);
-    ExtAudioFile::create(out, AudioConverter::exportFileType(format), AudioConverter::exportDescription(format),
-        kAudioFileFlags_EraseFile, destination);
+    ExtAudioFile::create(out, format.fileType, format.fileFormat, kAudioFileFlags_EraseFile, destination);
     destination->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client);
     std::vector<float> left(AudioConverter::kBlockFrames), right(AudioConverter::kBlockFrames);
     AudioBufferList list;
@@ -93,10 +92,10 @@ long plainCopy(std::int32_t format, const std::string& out, std::int64_t blocks)
     return allocations;
 }
 
-void BM_Export(benchmark::State& state, std::int32_t format)
+void BM_Export(benchmark::State& state, std::string_view id)
 {
-    const std::string out
-        = "/tmp/traytape-bench-export-out-" + std::to_string(getpid()) + (format == 0 ? ".wav" : ".m4a");
+    const std::string out = "/tmp/traytape-bench-export-out-" + std::to_string(getpid()) + "." + std::string(id);
+    const AudioFormat& format = *audioFormatNamed(id);
     AudioConverter converter;
     converter.setSourceAudioPath(sourcePath());
     converter.setExportAudioPath(out);
@@ -128,8 +127,8 @@ void BM_Export(benchmark::State& state, std::int32_t format)
 
 }  // namespace
 
-BENCHMARK_CAPTURE(BM_Export, wav, 0)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Export, m4a, 1)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Export, wav, "wav")->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Export, m4a, "m4a")->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 
 int main(int argc, char** argv)
 {

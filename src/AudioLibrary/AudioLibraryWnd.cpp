@@ -438,9 +438,7 @@ void AudioLibraryWnd::exportAudio()
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     const QString extension = getStrFormat();
-    const QString kind = extension == QLatin1String("wav") ? tr("WAVE audio")
-        : extension == QLatin1String("caf")                ? tr("Core Audio Format")
-                                                           : tr("MPEG-4 audio");
+    const QString kind = tr(getFormatNum().kindName);
     dialog->setNameFilter(QStringLiteral("%1 (*.%2)").arg(kind, extension));
     dialog->setDefaultSuffix(extension);
     // Where the user saved last, as a desktop's own save panel does; the
@@ -468,7 +466,7 @@ void AudioLibraryWnd::exportAudioToPath(const QString& path)
     request.source = preview_.path().toStdString();
     request.destination = destination.toStdString();
     request.range = preview_.envelope();
-    request.format = getFormatNum();
+    request.format = &getFormatNum();
     request.recordings.push_back(
         AppControl::AppReadKeyValue(SettingsKey::RecordingInProgress, QString()).toString().toStdString());
     if (recordingInProgress_)
@@ -492,21 +490,21 @@ bool AudioLibraryWnd::isExporting() const
     return exportTask_->isRunning();
 }
 
-std::int32_t AudioLibraryWnd::getFormatNum() const
+const AudioFormat& AudioLibraryWnd::getFormatNum() const
 {
-    return QFileInfo(preview_.path()).suffix() == QLatin1String("wav") ? 0 : 1;
+    // The extension as the recorder wrote it: a name changed by hand since
+    // ("X.WAV") is not taken for its own.
+    const std::string path = preview_.path().toStdString();
+    const AudioFormat& own = audioFormatForPath(path);
+    const std::string suffix = QFileInfo(preview_.path()).suffix().toStdString();
+    const bool asWritten = std::find(own.extensions.begin(), own.extensions.end(), suffix) != own.extensions.end();
+    return own.recordable() && own.exportable && asWritten ? own : defaultAudioFormat();
 }
 
 QString AudioLibraryWnd::getStrFormat() const
 {
-    switch (getFormatNum()) {
-    case 2:
-        return QStringLiteral("caf");
-    case 0:
-        return QStringLiteral("wav");
-    default:
-        return QStringLiteral("m4a");
-    }
+    const std::string_view extension = getFormatNum().extension();
+    return QString::fromUtf8(extension.data(), qsizetype(extension.size()));
 }
 
 // While an export runs, nothing that changes what is being exported may be

@@ -17,6 +17,7 @@
 #include "AudioLibrary/AudioPreview.h"
 #include "AudioLibraryLink.h"
 #include "View/PlayProgressView.h"
+#include "platform/AudioFormat.h"
 
 #include <QObject>
 #include <QVariantMap>
@@ -100,8 +101,9 @@ public:
     void exportAudioToPath(const QString& path);
     // Nor is the file the settings mark as being recorded.
     void setRecordingInProgress(std::function<QString()> path) override { recordingInProgress_ = std::move(path); }
-    // The export format code for the loaded recording: 0 (WAVE) for a "wav" source, else 1 (MPEG-4).
-    std::int32_t getFormatNum() const;
+    // What the loaded recording is exported as: its own format when that is
+    // a recording format the export offers, else the default (AudioFormat.h).
+    const AudioFormat& getFormatNum() const;
     // The one extension the save dialog offers for getFormatNum().
     QString getStrFormat() const;
     bool isExporting() const;

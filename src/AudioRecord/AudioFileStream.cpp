@@ -1,23 +1,11 @@
 #include "AudioRecord/AudioFileStream.h"
 
 #include "AudioRecord/WaveOverviewCache.h"
+#include "platform/AudioFormat.h"
 
-#include <algorithm>
-#include <cctype>
 #include <sys/stat.h>
 
 namespace {
-
-std::string lowerExtension(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    const auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return {};
-    std::string ext = path.substr(dot + 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext;
-}
 
 bool fileExists(const std::string& path)
 {
@@ -45,7 +33,7 @@ std::unique_ptr<AudioFileStream> AudioFileStream::streamForReadingAtPath(const s
 
 std::string AudioFileStream::extensionForAudioFormat(long long audioFormatCode)
 {
-    return audioFormatCode == 1 ? "wav" : "m4a";
+    return std::string(audioFormatForCode(audioFormatCode).extension());
 }
 
 AudioFileStream::~AudioFileStream()
@@ -53,36 +41,12 @@ AudioFileStream::~AudioFileStream()
     close();
 }
 
-AudioFileTypeID AudioFileStream::fileTypeForPath(const std::string& path)
-{
-    const std::string ext = lowerExtension(path);
-    if (ext == "wav")
-        return kAudioFileWAVEType;
-    if (ext == "caf")
-        return kAudioFileCAFType;
-    return kAudioFileM4AType;
-}
-
 AudioStreamBasicDescription AudioFileStream::audioStreamBasicDescription(AudioFileTypeID fileType)
 {
-    AudioStreamBasicDescription format{};
-    if (fileType == kAudioFileWAVEType) {
-        format.mSampleRate = 44100;
-        format.mFormatID = kAudioFormatLinearPCM;
-        format.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
-        format.mBytesPerPacket = 8;
-        format.mFramesPerPacket = 1;
-        format.mBytesPerFrame = 8;
-        format.mChannelsPerFrame = 2;
-        format.mBitsPerChannel = 32;
-        std::uint32_t size = sizeof format;
-        AudioFormatGetProperty(kAudioFormatProperty_FormatInfo, 0, nullptr, &size, &format);
-    } else if (fileType == kAudioFileM4AType || fileType == kAudioFileCAFType) {
-        format.mSampleRate = 44100;
-        format.mFormatID = kAudioFormatMPEG4AAC;
-        format.mFramesPerPacket = 1024;
-        format.mChannelsPerFrame = 2;
-    }
+    const AudioFormat* row = audioFormatOfFileType(fileType);
+    AudioStreamBasicDescription format = row ? row->fileFormat : AudioStreamBasicDescription{};
+    std::uint32_t size = sizeof format;
+    AudioFormatGetProperty(kAudioFormatProperty_FormatInfo, 0, nullptr, &size, &format);
     return format;
 }
 
@@ -99,7 +63,7 @@ OSStatus AudioFileStream::configWithPath(const std::string& path, bool isRead)
             return kAudioFileFileNotFoundError;
         status = ExtAudioFile::open(path, file);
     } else {
-        const AudioFileTypeID type = fileTypeForPath(path);
+        const AudioFileTypeID type = audioFormatForPath(path).fileType;
         const AudioStreamBasicDescription format = audioStreamBasicDescription(type);
         status = ExtAudioFile::create(path, type, format, kAudioFileFlags_EraseFile, file);
         if (file) {

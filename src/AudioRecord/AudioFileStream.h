@@ -20,7 +20,8 @@ public:
     static std::unique_ptr<AudioFileStream> streamForWritingAtPath(
         const std::string& path, OSStatus* failure = nullptr);
     static std::unique_ptr<AudioFileStream> streamForReadingAtPath(const std::string& path);
-    // The extension a new recording takes for an audio format code: 1 "wav", any other "m4a".
+    // The extension a new recording takes for an audio format code (the
+    // stored choice of the preferences' format list, AudioFormat.h).
     static std::string extensionForAudioFormat(long long audioFormatCode);
 
     AudioFileStream() = default;
@@ -49,8 +50,8 @@ public:
     AudioStreamBasicDescription audioFileFormat() const;
     AudioStreamBasicDescription clientDataFormat() const;
     void setClientDataFormat(AudioStreamBasicDescription format);
+    // What a file of this type holds when written here (AudioFormat.h); all zero for a type no format has.
     static AudioStreamBasicDescription audioStreamBasicDescription(AudioFileTypeID fileType);
-    static AudioFileTypeID fileTypeForPath(const std::string& path);
 
     const std::string& audioPath() const { return audioPath_; }
     void setAudioPath(const std::string& path) { audioPath_ = path; }

@@ -48,44 +48,12 @@ void AudioConverter::initDefaultAudioFormat()
     defaultFormat_ = audiofile::floatPlanarFormat(kSampleRate, 2);
 }
 
-AudioStreamBasicDescription AudioConverter::exportDescription(std::int32_t format)
-{
-    AudioStreamBasicDescription d;
-    if (format == 0) {
-        d.mSampleRate = kSampleRate;
-        d.mFormatID = kAudioFormatLinearPCM;
-        d.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
-        d.mBytesPerPacket = 8;
-        d.mFramesPerPacket = 1;
-        d.mBytesPerFrame = 8;
-        d.mChannelsPerFrame = 2;
-        d.mBitsPerChannel = 32;
-        std::uint32_t size = sizeof d;
-        AudioFormatGetProperty(kAudioFormatProperty_FormatInfo, 0, nullptr, &size, &d);
-    } else if (format == 1 || format == 2) {
-        d.mSampleRate = kSampleRate;
-        d.mFormatID = kAudioFormatMPEG4AAC;
-        d.mChannelsPerFrame = 2;
-        d.mFramesPerPacket = 1024;
-    }
-    return d;
-}
-
-AudioFileTypeID AudioConverter::exportFileType(std::int32_t format)
-{
-    if (format == 0)
-        return kAudioFileWAVEType;
-    if (format == 2)
-        return kAudioFileCAFType;
-    return kAudioFileM4AType;
-}
-
 // Both client channels reach the file as they are: the sound server already
 // spreads a mono device over both, so no channel map is set.
 ExtAudioFileRef AudioConverter::createExportAudioRef(const std::string& path)
 {
     ExtAudioFileRef file;
-    status_ = ExtAudioFile::create(path, exportFileType(audioFromat_), exportDescription(audioFromat_),
+    status_ = ExtAudioFile::create(path, audioFromat_->fileType, audioFromat_->fileFormat,
         kAudioFileFlags_EraseFile | kExtAudioFileFlags_AppearWhenComplete, file);
     if (status_ != noErr)
         return nullptr;

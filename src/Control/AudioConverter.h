@@ -1,6 +1,6 @@
 // Export: the trimmed range of a recording, with its linear fade-in and
-// fade-out, written as a new WAVE (32-bit integer PCM), MPEG-4 (AAC) or CAF
-// (AAC) file at 44.1 kHz stereo.
+// fade-out, written as a new file of one of the exportable formats
+// (AudioFormat.h) at 44.1 kHz stereo.
 //
 // The source is decoded to 44.1 kHz float planes; the file gets exactly the
 // frames round(start × 44100) up to round(end × 44100), the end excluded,
@@ -17,6 +17,7 @@
 #pragma once
 
 #include "Control/FadeEnvelope.h"
+#include "platform/AudioFormat.h"
 #include "platform/ExtAudioFile.h"
 
 #include <atomic>
@@ -54,8 +55,8 @@ struct AudioExportRequest {
     std::string destination;
     // The trimmed range and its fades, in seconds of the source.
     FadeEnvelope range;
-    // The export format code: 0 WAVE, 1 MPEG-4, 2 CAF.
-    std::int32_t format = 1;
+    // What the destination is written as: one of the exportable formats.
+    const AudioFormat* format = &defaultAudioFormat();
     // The recordings in progress, as recovery marks or plain paths: never replaced.
     std::vector<std::string> recordings;
 };
@@ -75,11 +76,6 @@ public:
     AudioConverter& operator=(const AudioConverter&) = delete;
 
     void initDefaultAudioFormat();
-    // The destination's stream description for an export format code:
-    // 0 WAVE linear PCM, 1 and 2 AAC, anything else all zero.
-    static AudioStreamBasicDescription exportDescription(std::int32_t format);
-    // 0 WAVE, 2 CAF, anything else MPEG-4.
-    static AudioFileTypeID exportFileType(std::int32_t format);
 
     // Creates the destination at `path` (the temporary file during an export)
     // with the client format set; null on failure.
@@ -124,8 +120,8 @@ public:
     void setFadeInTime(float seconds) { fadeInTime_ = seconds; }
     float fadeOutTime() const { return fadeOutTime_; }
     void setFadeOutTime(float seconds) { fadeOutTime_ = seconds; }
-    std::int32_t audioFromat() const { return audioFromat_; }
-    void setAudioFromat(std::int32_t format) { audioFromat_ = format; }
+    const AudioFormat& audioFromat() const { return *audioFromat_; }
+    void setAudioFromat(const AudioFormat& format) { audioFromat_ = &format; }
     // Recordings in progress (recovery marks or paths) that the destination must not be.
     void setRecordings(std::vector<std::string> recordings) { recordings_ = std::move(recordings); }
     AudioConverterDelegate* delegate() const { return delegate_; }
@@ -146,7 +142,7 @@ private:
     float trimEndTime_ = 0;
     float fadeInTime_ = 0;
     float fadeOutTime_ = 0;
-    std::int32_t audioFromat_ = 1;
+    const AudioFormat* audioFromat_ = &defaultAudioFormat();
     std::vector<std::string> recordings_;
     AudioConverterDelegate* delegate_ = nullptr;  // not owned
 

@@ -2,6 +2,7 @@
 
 #include "AudioRecord/AudioRecordDevice.h"
 #include "Control/AppControl.h"
+#include "platform/AudioFormat.h"
 #include "platform/audiofile/SafeFile.h"
 #include "platform/ui/Autostart.h"
 #include "platform/ui/Resources.h"
@@ -44,6 +45,10 @@ void ConfigAudioWndController::loadWindow()
         chooseAudioDevice();
         writeSaveData();
     });
+    // Each entry carries the code the settings keep for its format.
+    for (const AudioFormat& format : audioFormats())
+        if (format.recordable())
+            ui_->popAudioFormat->addItem(tr(format.displayName), format.audioFormatCode);
     connect(ui_->popAudioFormat, &QComboBox::activated, this, [this] { writeSaveData(); });
     connect(ui_->btnChooseSavePath, &QPushButton::clicked, this, [this] { chooseSavePath(); });
     connect(ui_->btnOpenSavePath, &QPushButton::clicked, this, [this] { openSavePath(); });
@@ -135,7 +140,7 @@ void ConfigAudioWndController::readSaveData()
     ui_->popAudioDevices->setCurrentIndex(wantedDeviceIndex());
     chooseAudioDevice();
     const int format = AppControl::AppReadKeyValue(SettingsKey::AudioFormatNSNumberKey, 0).toInt();
-    ui_->popAudioFormat->setCurrentIndex(format);
+    ui_->popAudioFormat->setCurrentIndex(ui_->popAudioFormat->findData(audioFormatForCode(format).audioFormatCode));
 }
 
 void ConfigAudioWndController::rememberWantedName()
@@ -180,12 +185,12 @@ void ConfigAudioWndController::writeSaveData()
     // The wanted device, even while it is missing and the list shows the fallback.
     if (!wantedDeviceUID_.isEmpty())
         AppControl::AppWriteKeyValue(wantedDeviceUID_, SettingsKey::AudioDeviceUniqueID);
-    AppControl::AppWriteKeyValue(ui_->popAudioFormat->currentIndex(), SettingsKey::AudioFormatNSNumberKey);
+    AppControl::AppWriteKeyValue(audioFormat_(), SettingsKey::AudioFormatNSNumberKey);
 }
 
 std::int32_t ConfigAudioWndController::audioFormat_() const
 {
-    return ui_ ? std::int32_t(ui_->popAudioFormat->currentIndex()) : 0;
+    return ui_ ? std::int32_t(ui_->popAudioFormat->currentData().toInt()) : 0;
 }
 
 void ConfigAudioWndController::chooseAudioDevice()

@@ -56,7 +56,8 @@ public:
     void readSaveData();
     void writeSaveData();
 
-    // The audio format code: the selected entry of the format list (0 m4a, 1 wav).
+    // The audio format code: what the settings keep for the selected entry
+    // of the format list (AudioFormat.h).
     std::int32_t audioFormat_() const;
     QString saveAudioPath() const { return saveAudioPath_; }
     void setSaveAudioPath(const QString& path) { saveAudioPath_ = path; }

@@ -11,6 +11,7 @@
 #include "AudioRecord/AudioRecordDevice.h"
 #include "AudioRecord/RecordSession.h"
 #include "Control/AudioConverter.h"
+#include "platform/AudioFormat.h"
 #include "platform/pulse/PulsePlatform.h"
 #include "platform/FFmpegUtil.h"
 #include "platform/InterruptedRecording.h"
@@ -47,6 +48,23 @@ int fail(const std::string& message, int code = 1)
     return code;
 }
 
+// The export's file types by extension, as the help names them: "(.wav, .caf, else .m4a)".
+std::string exportTypes()
+{
+    std::string text = "(";
+    for (const AudioFormat& format : audioFormats())
+        if (format.exportable && &format != &defaultAudioFormat())
+            text += "." + std::string(format.extension()) + ", ";
+    return text + "else ." + std::string(defaultAudioFormat().extension()) + ")";
+}
+
+// What an export to path is written as: the format of its extension, if the export offers it.
+const AudioFormat& exportFormatFor(const std::string& path)
+{
+    const AudioFormat& format = audioFormatForPath(path);
+    return format.exportable ? format : defaultAudioFormat();
+}
+
 int usage()
 {
     std::fprintf(stderr,
@@ -70,10 +88,11 @@ int usage()
         "\n"
         "export writes exactly the frames from --start to --end (seconds, the end\n"
         "excluded, at most to the end of IN) as a 44.1 kHz stereo file of OUT's type\n"
-        "(.wav, .caf, else .m4a); --fade-in rises from silence at --start, --fade-out\n"
+        "%s; --fade-in rises from silence at --start, --fade-out\n"
         "falls to silence at --end (0 to 5 s each; where they overlap the lower\n"
         "applies). It prints the frames and seconds written. OUT is replaced only\n"
-        "once complete, and never when it is the recording TrayTape is making.\n");
+        "once complete, and never when it is the recording TrayTape is making.\n",
+        exportTypes().c_str());
     return 2;
 }
 
@@ -309,9 +328,7 @@ int record(const std::vector<std::string>& args)
     if (writeFailed)
         return fail("writing " + out + " failed (" + audiofile::reasonFor(closed != noErr ? closed : session.failure())
                 + "); kept what the file holds ("
-                + formatSeconds(
-                    double(frames) / AudioFileStream::audioStreamBasicDescription(kAudioFileWAVEType).mSampleRate)
-                + " s)",
+                + formatSeconds(double(frames) / audioFormatForPath(out).fileFormat.mSampleRate) + " s)",
             3);
     if (silentDevice)
         return fail("no audio arrived from " + name + " in 5 s", 3);
@@ -437,7 +454,6 @@ int exportRange(const std::vector<std::string>& args)
                 + " s): nothing to export",
             2);
 
-    const AudioFileTypeID type = AudioFileStream::fileTypeForPath(out);
     // Cut short, the export leaves nothing behind: not its hidden file, not a partial one.
     audiofile::removeTemporariesOnQuitSignals();
     AudioConverter converter;
@@ -447,7 +463,7 @@ int exportRange(const std::vector<std::string>& args)
     converter.setTrimEndTime(float(*end));
     converter.setFadeInTime(float(fadeIn));
     converter.setFadeOutTime(float(fadeOut));
-    converter.setAudioFromat(type == kAudioFileWAVEType ? 0 : type == kAudioFileCAFType ? 2 : 1);
+    converter.setAudioFromat(exportFormatFor(out));
     // The tray app records in another process: its settings name the take.
     converter.setRecordings({storedRecordingMark()});
     converter.startAudioConvert();

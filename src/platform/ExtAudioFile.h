@@ -1,8 +1,8 @@
 // An audio file with conversion between the caller's format (the client data
 // format) and the format stored in the file, on FFmpeg.
 //
-// Writing: WAVE (linear PCM), MPEG-4 (AAC) and CAF (AAC) files, created from
-// a stream description. Reading: anything FFmpeg decodes.
+// Writing: the formats of the table (AudioFormat.h), created from a stream
+// description. Reading: anything FFmpeg decodes.
 //
 // Threads: every call is made from one owning thread (the main thread),
 // except writeAsync, which the audio thread may call while the owner does
@@ -12,10 +12,8 @@
 // must not overlap a writeAsync call.
 //
 // Crash safety: while a file is written, the writer makes what it holds
-// readable at checkpoints, a WAVE header update after each batch of audio
-// (WavSink.cpp), an MPEG-4 fragment or a CAF packet table update every
-// kFragmentSeconds (AacSink.cpp),
-// also when the audio pauses; it pushes them to the disk with fdatasync every
+// readable at checkpoints of its format's sink (each row's crashSafety
+// says which), also when the audio pauses; it pushes them to the disk with fdatasync every
 // kSyncInterval (ExtAudioFileWriter.cpp). A file cut off by a crash or a
 // power loss therefore decodes up to about its last checkpoint, and
 // completeInterruptedRecording() finishes it. A normal dispose() turns the

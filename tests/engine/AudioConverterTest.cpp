@@ -37,7 +37,7 @@ struct CountingDelegate : AudioConverterDelegate {
 };
 
 AudioConvertFailure runExport(AudioConverter& converter, const std::string& source, const std::string& destination,
-    FadeEnvelope range, std::int32_t format = 0)
+    FadeEnvelope range, std::string_view format = "wav")
 {
     converter.setSourceAudioPath(source);
     converter.setExportAudioPath(destination);
@@ -45,7 +45,7 @@ AudioConvertFailure runExport(AudioConverter& converter, const std::string& sour
     converter.setTrimEndTime(range.trimEnd);
     converter.setFadeInTime(range.fadeIn);
     converter.setFadeOutTime(range.fadeOut);
-    converter.setAudioFromat(format);
+    converter.setAudioFromat(*audioFormatNamed(format));
     converter.startAudioConvert();
     return converter.failure();
 }
@@ -148,7 +148,7 @@ TEST_F(AudioConverterTest, TheFileHoldsExactlyTheTrimmedFramesEachScaledByItsOwn
 
     // An M4A states the exact length, its encoder's priming left out.
     if (haveAac()) {
-        ASSERT_EQ(runExport(converter, ramp, dir.file("out.m4a"), {1, 4, 1, 1}, 1), AudioConvertFailure::None);
+        ASSERT_EQ(runExport(converter, ramp, dir.file("out.m4a"), {1, 4, 1, 1}, "m4a"), AudioConvertFailure::None);
         const Decoded m4a = decodeFile(dir.file("out.m4a"));
         EXPECT_EQ(m4a.frames(), 132300u);
         EXPECT_EQ(m4a.lengthFrames, 132300);
@@ -208,12 +208,12 @@ TEST_F(AudioConverterTest, AFailureLeavesTheDestinationAsItWas)
 
 
     // A full disk, in a child whose file size is limited.
-    const std::tuple<int, FadeEnvelope, rlim_t> full[]
-        = {{0, {0, 30}, 64 * 1024}, {1, {0, 30}, 64 * 1024}, {1, {5, 5.05F}, 1000}};
+    const std::tuple<std::string_view, FadeEnvelope, rlim_t> full[]
+        = {{"wav", {0, 30}, 64 * 1024}, {"m4a", {0, 30}, 64 * 1024}, {"m4a", {5, 5.05F}, 1000}};
     for (const auto& [format, range, limit] : full) {
-        if (format == 1 && !haveAac())
+        if (format == "m4a" && !haveAac())
             continue;
-        const std::string old = dir.file(format == 0 ? "kept.wav" : "kept.m4a");
+        const std::string old = dir.file("kept." + std::string(format));
         std::ofstream(old) << keptBytes;
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);

@@ -1,11 +1,18 @@
-// AudioFileStream: the file type a path's extension chooses, the counted
-// writes, and the overview a recording leaves.
+// AudioFileStream: the format a path's extension chooses from the format
+// table, the counted writes, and the overview a recording leaves.
 #include "AudioRecord/AudioFileStream.h"
 #include "AudioRecord/WaveOverviewCache.h"
 #include "ExtAudioFileTestHelpers.h"
+#include "platform/AudioFormat.h"
+#include "platform/FFmpegUtil.h"
+#include "platform/InterruptedRecording.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/avstring.h>
+}
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,21 +21,37 @@
 
 using namespace eaf_test;
 
-// The folder's dots must not count as an extension; only the lower-cased
-// extension after the last one does, and anything unknown is MPEG-4.
-TEST(AudioFileStream, ChoosesTheTypeByExtensionAndCountsOnlyWhatItWrites)
+// Every row of the format table, through the table: a name with one of its
+// extensions, in any case, makes the recorder write that format, which
+// FFmpeg reads back in the row's container and codec, and which recovery
+// knows as a recording of its writer's. Any other name (the folder's dots do
+// not count) is the default format; a stored code names a recording format,
+// any other code the default.
+TEST(AudioFileStream, EveryFormatRowRoundTripsFromItsExtensionThroughItsWriter)
 {
     TempDir dir;
     ::setenv("XDG_CACHE_HOME", dir.path().c_str(), 1);
     ASSERT_EQ(::mkdir(dir.file("take.v2.wav").c_str(), 0755), 0);
     EXPECT_EQ(AudioFileStream::streamForWritingAtPath(dir.file("no/such/folder/rec.m4a")), nullptr);
+    std::vector<std::pair<std::string, const AudioFormat*>> names{
+        {"rec.mp3", &defaultAudioFormat()}, {"rec", &defaultAudioFormat()}};
+    for (const AudioFormat& row : audioFormats())
+        for (const std::string_view extension : row.extensions)
+            if (!extension.empty()) {
+                std::string ext(extension);
+                names.emplace_back("rec." + ext, &row);
+                std::transform(ext.begin(), ext.end(), ext.begin(), ::toupper);
+                names.emplace_back("REC." + ext, &row);
+            }
     Channels tone(2, signal_test::sine(1000, 44100, 4410));
-    for (const auto& [name, magic, at] : std::vector<std::tuple<std::string, std::string, std::size_t>>{
-             {"rec.WAV", "RIFF", 0}, {"rec.mp3", "ftyp", 4}, {"rec", "ftyp", 4}, {"rec.caf", "caff", 0}}) {
+    for (const auto& [name, row] : names) {
         SCOPED_TRACE(name);
+        if (row->bitRates[1] > 0 && !avcodec_find_encoder_by_name(row->codec))
+            continue;  // an encoder this FFmpeg lacks
         const std::string path = dir.file("take.v2.wav/" + name);
         auto stream = AudioFileStream::streamForWritingAtPath(path);
         ASSERT_NE(stream, nullptr);
+        EXPECT_NE(recordingMark(path), path) << "recovery knows the layout its writer gives a recording";
         stream->setClientDataFormat(pcmClient(44100, 2));
         AudioBufferList list = planarList(tone, 0, 4410);
         ASSERT_EQ(stream->writeBufferList(&list, 4410), 4410);
@@ -38,9 +61,21 @@ TEST(AudioFileStream, ChoosesTheTypeByExtensionAndCountsOnlyWhatItWrites)
         EXPECT_EQ(stream->close(), noErr);
         EXPECT_FALSE(stream->isOpen());
         EXPECT_EQ(stream->close(), noErr) << "a second close is harmless";
-        EXPECT_EQ(fileBytes(path).substr(at, 4), magic);
+
+        AVFormatContext* raw = nullptr;
+        ASSERT_EQ(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), 0);
+        ffmpeg::InputFormatPtr input(raw);
+        ASSERT_GE(avformat_find_stream_info(raw, nullptr), 0);
+        // FFmpeg names its demuxers by the containers they read ("mov,mp4,m4a,...").
+        EXPECT_TRUE(av_match_name(std::string(row->extension()).c_str(), raw->iformat->name)) << raw->iformat->name;
+        const AVCodecParameters& codec = *raw->streams[0]->codecpar;
+        EXPECT_STREQ(avcodec_get_name(codec.codec_id), row->codec);
+        EXPECT_EQ(std::tuple(double(codec.sample_rate), std::uint32_t(codec.ch_layout.nb_channels)),
+            std::tuple(row->fileFormat.mSampleRate, row->fileFormat.mChannelsPerFrame));
         EXPECT_NEAR(double(decodeFile(path).lengthFrames), 4410, 1);
     }
+    for (const auto& [code, extension] : {std::pair{0, "m4a"}, {1, "wav"}, {2, "m4a"}, {-1, "m4a"}})
+        EXPECT_EQ(AudioFileStream::extensionForAudioFormat(code), extension) << code;
 }
 
 // A recording leaves its overview in the cache: peaks of its file's own

@@ -69,7 +69,7 @@ OSStatus exportTo(
     converter.setExportAudioPath(path);
     converter.setRecordings({recording});
     converter.setTrimEndTime(0.5f);
-    converter.setAudioFromat(type == kAudioFileWAVEType ? 0 : type == kAudioFileCAFType ? 2 : 1);
+    converter.setAudioFromat(*audioFormatOfFileType(type));
     converter.startAudioConvert();
     return converter.status();
 }

@@ -2,12 +2,13 @@
 
 #include "AudioRecord/AudioFileStream.h"
 #include "Control/AudioConverter.h"
+#include "platform/AudioFormat.h"
 #include "support/Signal.h"
 
 OSStatus writeStereoFile(
     const std::string& path, double rate, const std::vector<float>& left, const std::vector<float>& right)
 {
-    const AudioFileTypeID type = AudioFileStream::fileTypeForPath(path);
+    const AudioFileTypeID type = audioFormatForPath(path).fileType;
     AudioStreamBasicDescription format = AudioFileStream::audioStreamBasicDescription(type);
     format.mSampleRate = rate;
     ExtAudioFileRef file;

@@ -19,7 +19,7 @@ constexpr int kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22
 // complete on disk, so a crash loses at most the last one), or a CAF file.
 class AacSink final : public FileSink {
 public:
-    static OSStatus create(int fd, AudioFileTypeID type, const AudioStreamBasicDescription& f, bool crashSafe,
+    static OSStatus create(const AudioFormat& row, int fd, const AudioStreamBasicDescription& f, bool crashSafe,
         std::unique_ptr<FileSink>& out)
     {
         std::unique_ptr<AacSink> sink(new AacSink);
@@ -28,11 +28,11 @@ public:
         if (double(rate) != f.mSampleRate
             || std::find(std::begin(kAacRates), std::end(kAacRates), rate) == std::end(kAacRates))
             return kAudioFileUnsupportedDataFormatError;
-        const AVCodec* codec = avcodec_find_encoder_by_name("aac");
+        const AVCodec* codec = avcodec_find_encoder_by_name(row.codec);
         if (!codec)
             return kAudioFileUnsupportedDataFormatError;
 
-        sink->fragmented_ = type == kAudioFileM4AType;
+        sink->fragmented_ = row.fileType == kAudioFileM4AType;
         const int channels = int(f.mChannelsPerFrame);
 
         sink->enc_.reset(avcodec_alloc_context3(codec));
@@ -42,7 +42,7 @@ public:
         enc->sample_fmt = AV_SAMPLE_FMT_FLTP;
         enc->sample_rate = rate;
         av_channel_layout_default(&enc->ch_layout, channels);
-        enc->bit_rate = channels == 1 ? 128000 : 192000;
+        enc->bit_rate = row.bitRates[channels == 1 ? 0 : 1];
         enc->time_base = AVRational{1, rate};
 
         if (!sink->fragmented_) {
@@ -238,10 +238,18 @@ private:
 
 }  // namespace
 
-OSStatus createAacSink(
-    int fd, AudioFileTypeID type, const AudioStreamBasicDescription& f, bool crashSafe, std::unique_ptr<FileSink>& out)
+OSStatus acceptAacFormat(AudioStreamBasicDescription& f)
 {
-    return AacSink::create(fd, type, f, crashSafe, out);
+    if (f.mFormatID != kAudioFormatMPEG4AAC || (f.mFramesPerPacket != 0 && f.mFramesPerPacket != 1024))
+        return kAudioFileUnsupportedDataFormatError;
+    f.mFramesPerPacket = 1024;
+    return noErr;
+}
+
+OSStatus createAacSink(const AudioFormat& row, int fd, const AudioStreamBasicDescription& f, bool crashSafe,
+    std::unique_ptr<FileSink>& out)
+{
+    return AacSink::create(row, fd, f, crashSafe, out);
 }
 
 int fragmentedMp4Priming(const FileSink& sink)

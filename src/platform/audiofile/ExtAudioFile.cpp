@@ -1,22 +1,19 @@
-// ExtAudioFile on FFmpeg: a writer (WAVE by hand, MPEG-4 and CAF through
-// libavformat with the native AAC encoder) and a reader (anything FFmpeg
-// decodes), each converting through libswresample.
+// ExtAudioFile on FFmpeg: a writer (the sink of the file type's row in the
+// format table) and a reader (anything FFmpeg decodes), each converting
+// through libswresample.
 #include "platform/ExtAudioFile.h"
 
-#include "platform/audiofile/AacSink.h"
+#include "platform/AudioFormat.h"
 #include "platform/audiofile/AudioFileCommon.h"
 #include "platform/audiofile/ExtAudioFileReader.h"
 #include "platform/audiofile/ExtAudioFileWriter.h"
 #include "platform/audiofile/SafeFile.h"
-#include "platform/audiofile/WavSink.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-
-#include <cmath>
 
 using namespace audiofile;
 
@@ -29,25 +26,12 @@ OSStatus ExtAudioFile::create(const std::string& path, AudioFileTypeID fileType,
     AudioStreamBasicDescription format = fileFormat;
     if (format.mChannelsPerFrame < 1 || format.mChannelsPerFrame > 2 || !usableRate(format.mSampleRate))
         return kAudioFileUnsupportedDataFormatError;
-    const bool erase = (flags & kAudioFileFlags_EraseFile) != 0;
-    switch (fileType) {
-    case kAudioFileWAVEType:
-        if (format.mFormatID != kAudioFormatLinearPCM || (format.mFormatFlags & kAudioFormatFlagIsBigEndian)
-            || (format.mFormatFlags & kAudioFormatFlagIsNonInterleaved)
-            || std::floor(format.mSampleRate) != format.mSampleRate)
-            return kAudioFileUnsupportedDataFormatError;
-        completePcm(format);
-        break;
-    case kAudioFileM4AType:
-    case kAudioFileCAFType:
-        if (format.mFormatID != kAudioFormatMPEG4AAC
-            || (format.mFramesPerPacket != 0 && format.mFramesPerPacket != 1024))
-            return kAudioFileUnsupportedDataFormatError;
-        format.mFramesPerPacket = 1024;
-        break;
-    default:
+    const AudioFormat* row = audioFormatOfFileType(fileType);
+    if (!row)
         return kAudioFileUnsupportedFileTypeError;
-    }
+    if (OSStatus s = row->acceptFormat(format))
+        return s;
+    const bool erase = (flags & kAudioFileFlags_EraseFile) != 0;
 
     std::unique_ptr<SafeFile> file;
     if (OSStatus s = SafeFile::create(path, erase, file))
@@ -58,9 +42,7 @@ OSStatus ExtAudioFile::create(const std::string& path, AudioFileTypeID fileType,
         return statusFromErrno(errno);
     const bool appearWhenComplete = (flags & kExtAudioFileFlags_AppearWhenComplete) != 0;
     std::unique_ptr<FileSink> sink;
-    const OSStatus status = fileType == kAudioFileWAVEType
-        ? createWavSink(fd, format, !appearWhenComplete, sink)
-        : createAacSink(fd, fileType, format, !appearWhenComplete, sink);
+    const OSStatus status = row->createSink(*row, fd, format, !appearWhenComplete, sink);
     if (status != noErr)
         return status;
     return createWriter(std::move(sink), format, std::move(file), appearWhenComplete, out);

@@ -1,6 +1,8 @@
 #include "platform/InterruptedRecording.h"
 
+#include "platform/AudioFormat.h"
 #include "platform/audiofile/AudioFileCommon.h"
+#include "platform/audiofile/CrashRecovery.h"
 #include "platform/audiofile/Mp4Remux.h"
 #include "platform/audiofile/WaveHeader.h"
 
@@ -221,62 +223,21 @@ bool hasMovieFragments(int fd, std::int64_t fileBytes)
     return false;
 }
 
-// The bytes at the start of a recording that its writer put there once and
-// never changes (the sizes it keeps rewriting left out), when the file has
-// the layout the writer gives it; false for any other file.
-bool writtenHeader(int fd, std::int64_t fileBytes, std::string& out)
+std::string bytesOf(int fd, std::int64_t fileBytes, std::int64_t at, std::size_t size)
 {
-    std::uint8_t head[80] = {};
-    if (fileBytes < 12 || !readAt(fd, head, std::size_t(std::min<std::int64_t>(fileBytes, sizeof head)), 0))
-        return false;
-    auto bytes = [&](std::int64_t at, std::size_t size) {
-        std::string v(size, '\0');
-        return at + std::int64_t(size) <= fileBytes && readAt(fd, v.data(), size, at) ? v : std::string();
-    };
-    if ((std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0) && std::memcmp(head + 8, "WAVE", 4) == 0) {
-        // WavSink's layout: a 28-byte reserved chunk, a 16-byte 'fmt ', then 'data'.
-        if (fileBytes < 80 || get32le(head + 16) != kDs64Bytes || std::memcmp(head + 48, "fmt ", 4) != 0
-            || get32le(head + 52) != 16 || std::memcmp(head + 72, "data", 4) != 0)
-            return false;
-        out = bytes(8, 4) + bytes(48, 28);
-        return true;
-    }
-    if (std::memcmp(head, "caff", 4) == 0) {
-        // CafFile's recording layout: 'desc' of AAC, 'kuki', the reserved 'pakt'.
-        if (fileBytes < 32 || std::memcmp(head + 8, "desc", 4) != 0 || std::memcmp(head + 28, "aac ", 4) != 0)
-            return false;
-        std::int64_t at = 8;
-        while (at + 12 <= fileBytes && at < 65536) {
-            const std::string chunk = bytes(at, 12);
-            if (chunk.empty())
-                return false;
-            if (chunk.compare(0, 4, "pakt") == 0) {
-                out = bytes(0, std::size_t(at));
-                return !out.empty();
-            }
-            if (chunk.compare(0, 4, "data") == 0)
-                return false;
-            // A size past the end (or one that would step back) is damage, not a chunk to skip.
-            const std::uint64_t size = get64be(reinterpret_cast<const std::uint8_t*>(chunk.data()) + 4);
-            if (size > std::uint64_t(fileBytes - at - 12))
-                return false;
-            at += 12 + std::int64_t(size);
-        }
-        return false;
-    }
-    if (std::memcmp(head + 4, "ftyp", 4) == 0) {
-        // AacSink's fragmented MPEG-4: an "M4A " 'ftyp' and an empty 'moov' of AAC.
-        const std::int64_t moovAt = std::int64_t(get64be(head) >> 32);
-        if (std::memcmp(head + 8, "M4A ", 4) != 0 || moovAt < 8 || moovAt + 8 > fileBytes)
-            return false;
-        const std::string moovHead = bytes(moovAt, 8);
-        const std::int64_t moovEnd = moovAt + std::int64_t(get64be(reinterpret_cast<const std::uint8_t*>(moovHead.data())) >> 32);
-        if (moovHead.compare(4, 4, "moov") != 0 || moovEnd > fileBytes || moovEnd - moovAt > 65536)
-            return false;
-        out = bytes(0, std::size_t(moovEnd));
-        return out.find("mp4a") != std::string::npos;
-    }
-    return false;
+    std::string v(size, '\0');
+    return at + std::int64_t(size) <= fileBytes && readAt(fd, v.data(), size, at) ? v : std::string();
+}
+
+// The format whose writer laid out the file, and the bytes at its start
+// that the writer put there once and never changes (the sizes it keeps
+// rewriting left out); null for any other file.
+const AudioFormat* writtenHeader(int fd, std::int64_t fileBytes, std::string& out)
+{
+    for (const AudioFormat& format : audioFormats())
+        if (format.writtenHeader(fd, fileBytes, out))
+            return &format;
+    return nullptr;
 }
 
 std::string hexOfHash(const std::string& bytes)
@@ -343,6 +304,88 @@ std::string parseMark(const std::string& mark, std::optional<Identity>& identity
 
 }  // namespace
 
+namespace audiofile {
+
+bool waveWrittenHeader(int fd, std::int64_t fileBytes, std::string& out)
+{
+    std::uint8_t head[80] = {};
+    if (fileBytes < 80 || !readAt(fd, head, sizeof head, 0)
+        || (std::memcmp(head, "RIFF", 4) != 0 && std::memcmp(head, "RF64", 4) != 0)
+        || std::memcmp(head + 8, "WAVE", 4) != 0)
+        return false;
+    // WavSink's layout: a 28-byte reserved chunk, a 16-byte 'fmt ', then 'data'.
+    if (get32le(head + 16) != kDs64Bytes || std::memcmp(head + 48, "fmt ", 4) != 0 || get32le(head + 52) != 16
+        || std::memcmp(head + 72, "data", 4) != 0)
+        return false;
+    out = bytesOf(fd, fileBytes, 8, 4) + bytesOf(fd, fileBytes, 48, 28);
+    return true;
+}
+
+OSStatus completeWaveAfterCrash(int fd, std::int64_t fileBytes, const std::string&)
+{
+    std::uint8_t head[4] = {};
+    if (!readAt(fd, head, sizeof head, 0))
+        return kAudioFileUnspecifiedError;
+    return completeWave(fd, fileBytes, std::memcmp(head, "RF64", 4) == 0);
+}
+
+bool cafWrittenHeader(int fd, std::int64_t fileBytes, std::string& out)
+{
+    std::uint8_t head[32] = {};
+    // CafFile's recording layout: 'desc' of AAC, 'kuki', the reserved 'pakt'.
+    if (fileBytes < 32 || !readAt(fd, head, sizeof head, 0) || std::memcmp(head, "caff", 4) != 0
+        || std::memcmp(head + 8, "desc", 4) != 0 || std::memcmp(head + 28, "aac ", 4) != 0)
+        return false;
+    std::int64_t at = 8;
+    while (at + 12 <= fileBytes && at < 65536) {
+        const std::string chunk = bytesOf(fd, fileBytes, at, 12);
+        if (chunk.empty())
+            return false;
+        if (chunk.compare(0, 4, "pakt") == 0) {
+            out = bytesOf(fd, fileBytes, 0, std::size_t(at));
+            return !out.empty();
+        }
+        if (chunk.compare(0, 4, "data") == 0)
+            return false;
+        // A size past the end (or one that would step back) is damage, not a chunk to skip.
+        const std::uint64_t size = get64be(reinterpret_cast<const std::uint8_t*>(chunk.data()) + 4);
+        if (size > std::uint64_t(fileBytes - at - 12))
+            return false;
+        at += 12 + std::int64_t(size);
+    }
+    return false;
+}
+
+OSStatus completeCafAfterCrash(int fd, std::int64_t fileBytes, const std::string&)
+{
+    return completeCaf(fd, fileBytes);
+}
+
+bool mp4WrittenHeader(int fd, std::int64_t fileBytes, std::string& out)
+{
+    std::uint8_t head[12] = {};
+    if (fileBytes < 12 || !readAt(fd, head, sizeof head, 0) || std::memcmp(head + 4, "ftyp", 4) != 0)
+        return false;
+    // AacSink's fragmented MPEG-4: an "M4A " 'ftyp' and an empty 'moov' of AAC.
+    const std::int64_t moovAt = std::int64_t(get64be(head) >> 32);
+    if (std::memcmp(head + 8, "M4A ", 4) != 0 || moovAt < 8 || moovAt + 8 > fileBytes)
+        return false;
+    const std::string moovHead = bytesOf(fd, fileBytes, moovAt, 8);
+    const std::int64_t moovEnd
+        = moovAt + std::int64_t(get64be(reinterpret_cast<const std::uint8_t*>(moovHead.data())) >> 32);
+    if (moovHead.compare(4, 4, "moov") != 0 || moovEnd > fileBytes || moovEnd - moovAt > 65536)
+        return false;
+    out = bytesOf(fd, fileBytes, 0, std::size_t(moovEnd));
+    return out.find("mp4a") != std::string::npos;
+}
+
+OSStatus completeMp4AfterCrash(int fd, std::int64_t fileBytes, const std::string& path)
+{
+    return hasMovieFragments(fd, fileBytes) ? remuxToOrdinaryMp4(fd, path, -1, -1, true) : noErr;
+}
+
+}  // namespace audiofile
+
 std::string recordingMark(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -380,10 +423,9 @@ OSStatus completeInterruptedRecording(const std::string& mark)
     if (fd < 0)
         return errno == ELOOP ? kInterruptedRecordingNotOurs : statusFromErrno(errno);
     struct stat st { };
-    std::uint8_t head[12] = {};
     OSStatus status = kAudioFileUnsupportedFileTypeError;
-    bool fragmented = false;
     std::string header;
+    const AudioFormat* format = nullptr;
     if (::fstat(fd, &st) != 0) {
         status = statusFromErrno(errno);
     } else if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
@@ -393,8 +435,8 @@ OSStatus completeInterruptedRecording(const std::string& mark)
         // shaped like a recording could stand there. It is offered back as
         // it is when it plays, and never changed.
         status = decodes(path) ? noErr : kInterruptedRecordingNotOurs;
-    } else if (!writtenHeader(fd, st.st_size, header) || identity->device != st.st_dev || identity->inode != st.st_ino
-        || identity->header != hexOfHash(header)) {
+    } else if (!(format = writtenHeader(fd, st.st_size, header)) || identity->device != st.st_dev
+        || identity->inode != st.st_ino || identity->header != hexOfHash(header)) {
         // The rewrite of a stopped M4A renames a new file over the recording
         // before the mark is cleared: a crash in between leaves the finished
         // file, which is whole. Anything else is not the file this program
@@ -402,19 +444,9 @@ OSStatus completeInterruptedRecording(const std::string& mark)
         status = finishedRewriteOf(fd, st.st_size, identityText(identity->device, identity->inode, identity->header))
             ? noErr
             : kInterruptedRecordingNotOurs;
-    } else if (readAt(fd, head, sizeof head, 0)) {
-        const bool rf64 = std::memcmp(head, "RF64", 4) == 0;
-        if ((rf64 || std::memcmp(head, "RIFF", 4) == 0) && std::memcmp(head + 8, "WAVE", 4) == 0) {
-            status = completeWave(fd, st.st_size, rf64);
-        } else if (std::memcmp(head, "caff", 4) == 0) {
-            status = completeCaf(fd, st.st_size);
-        } else if (std::memcmp(head + 4, "ftyp", 4) == 0) {
-            fragmented = hasMovieFragments(fd, st.st_size);
-            status = noErr;
-        }
+    } else {
+        status = format->completeAfterCrash(fd, st.st_size, path);
     }
-    if (status == noErr && fragmented)
-        status = remuxToOrdinaryMp4(fd, path, -1, -1, true);
     ::close(fd);
     return status;
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 namespace audiofile {
@@ -168,7 +169,17 @@ private:
 
 }  // namespace
 
-OSStatus createWavSink(int fd, const AudioStreamBasicDescription& f, bool crashSafe, std::unique_ptr<FileSink>& out)
+OSStatus acceptWavFormat(AudioStreamBasicDescription& f)
+{
+    if (f.mFormatID != kAudioFormatLinearPCM || (f.mFormatFlags & kAudioFormatFlagIsBigEndian)
+        || (f.mFormatFlags & kAudioFormatFlagIsNonInterleaved) || std::floor(f.mSampleRate) != f.mSampleRate)
+        return kAudioFileUnsupportedDataFormatError;
+    completePcm(f);
+    return noErr;
+}
+
+OSStatus createWavSink(
+    const AudioFormat&, int fd, const AudioStreamBasicDescription& f, bool crashSafe, std::unique_ptr<FileSink>& out)
 {
     return WavSink::create(fd, f, crashSafe, out);
 }

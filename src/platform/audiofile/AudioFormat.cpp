@@ -1,0 +1,125 @@
+// The table of formats (AudioFormat.h).
+#include "platform/AudioFormat.h"
+
+#include "platform/audiofile/AacSink.h"
+#include "platform/audiofile/CrashRecovery.h"
+#include "platform/audiofile/WavSink.h"
+
+#include <algorithm>
+#include <cctype>
+
+using namespace audiofile;
+
+namespace {
+
+constexpr AudioStreamBasicDescription kAac44100Stereo{
+    .mSampleRate = 44100, .mFormatID = kAudioFormatMPEG4AAC, .mFramesPerPacket = 1024, .mChannelsPerFrame = 2};
+
+constexpr AudioStreamBasicDescription kPcm32Bit44100Stereo{.mSampleRate = 44100,
+    .mFormatID = kAudioFormatLinearPCM,
+    .mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked,
+    .mBytesPerPacket = 8,
+    .mFramesPerPacket = 1,
+    .mBytesPerFrame = 8,
+    .mChannelsPerFrame = 2,
+    .mBitsPerChannel = 32};
+
+// The first row is the default.
+constexpr AudioFormat kFormats[] = {
+    {.id = "m4a",
+        .displayName = "AAC (.m4a)",
+        .audioFormatCode = 0,
+        .kindName = "MPEG-4 audio",
+        .extensions = {"m4a"},
+        .fileType = kAudioFileM4AType,
+        .fileFormat = kAac44100Stereo,
+        .codec = "aac",
+        .bitRates = {128000, 192000},
+        .lossless = false,
+        .exportable = true,
+        .crashSafety = "every fragment written, one each half second; a stop or recovery makes it an ordinary file",
+        .acceptFormat = acceptAacFormat,
+        .createSink = createAacSink,
+        .writtenHeader = mp4WrittenHeader,
+        .completeAfterCrash = completeMp4AfterCrash},
+    {.id = "wav",
+        .displayName = "WAVE (.wav)",
+        .audioFormatCode = 1,
+        .kindName = "WAVE audio",
+        .extensions = {"wav"},
+        .fileType = kAudioFileWAVEType,
+        .fileFormat = kPcm32Bit44100Stereo,
+        .codec = "pcm_s32le",
+        .bitRates = {0, 0},
+        .lossless = true,
+        .exportable = true,
+        .crashSafety = "all but what the queue held: the header's sizes follow each batch of audio",
+        .acceptFormat = acceptWavFormat,
+        .createSink = createWavSink,
+        .writtenHeader = waveWrittenHeader,
+        .completeAfterCrash = completeWaveAfterCrash},
+    {.id = "caf",
+        .displayName = nullptr,
+        .audioFormatCode = -1,
+        .kindName = "Core Audio Format",
+        .extensions = {"caf"},
+        .fileType = kAudioFileCAFType,
+        .fileFormat = kAac44100Stereo,
+        .codec = "aac",
+        .bitRates = {128000, 192000},
+        .lossless = false,
+        .exportable = true,
+        .crashSafety = "the packets its packet table names, brought up to date each half second",
+        .acceptFormat = acceptAacFormat,
+        .createSink = createAacSink,
+        .writtenHeader = cafWrittenHeader,
+        .completeAfterCrash = completeCafAfterCrash},
+};
+
+}  // namespace
+
+std::span<const AudioFormat> audioFormats()
+{
+    return kFormats;
+}
+
+const AudioFormat& defaultAudioFormat()
+{
+    return kFormats[0];
+}
+
+const AudioFormat* audioFormatNamed(std::string_view id)
+{
+    const auto* row
+        = std::find_if(std::begin(kFormats), std::end(kFormats), [id](const AudioFormat& f) { return f.id == id; });
+    return row == std::end(kFormats) ? nullptr : row;
+}
+
+const AudioFormat* audioFormatOfFileType(AudioFileTypeID fileType)
+{
+    const auto* row = std::find_if(
+        std::begin(kFormats), std::end(kFormats), [fileType](const AudioFormat& f) { return f.fileType == fileType; });
+    return row == std::end(kFormats) ? nullptr : row;
+}
+
+const AudioFormat& audioFormatForPath(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return defaultAudioFormat();
+    std::string ext = path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    for (const AudioFormat& f : kFormats)
+        if (!ext.empty() && std::find(f.extensions.begin(), f.extensions.end(), ext) != f.extensions.end())
+            return f;
+    return defaultAudioFormat();
+}
+
+const AudioFormat& audioFormatForCode(long long audioFormatCode)
+{
+    for (const AudioFormat& f : kFormats)
+        if (f.recordable() && f.audioFormatCode == audioFormatCode)
+            return f;
+    return defaultAudioFormat();
+}
