@@ -91,7 +91,7 @@ public:
     // After each edit of a fade field: the edit is kept when it reads as a
     // length of 0 to 5 seconds, otherwise the last accepted value returns.
     void controlTextDidChange(QLineEdit* field);
-    void flushFadeInAndOut(float position) { preview_.applyFades(position); }
+    void flushFadeInAndOut(float) { preview_.applyFades(); }
     // Export: asks for the destination in a window-modal save dialog that
     // offers only getStrFormat()'s extension; exportAudioToPath is its
     // completion. The export runs on a worker thread with a progress bar,

@@ -29,6 +29,7 @@ bool AudioPreview::load(const QString& path)
     timeScale_ = duration.timescale;
     length_ = float(duration.seconds());
     player_ = std::move(player);
+    applyFades();
     path_ = path;
     overview_.load(path);
     emit changed();
@@ -81,6 +82,7 @@ void AudioPreview::stop()
 void AudioPreview::setPreview(bool on)
 {
     preview_ = on;
+    applyFades();
     if (on)
         seek(startTrimRate_);
     emit changed();
@@ -112,7 +114,6 @@ void AudioPreview::tick()
         seek(startTrimRate_);
         return;
     }
-    applyFades(t);
     playRate_ = length_ > 0 ? t / length_ : 0.0F;
     position_ = t;
     emit changed();
@@ -141,6 +142,7 @@ void AudioPreview::setStartTrim(float rate)
     if (!std::isfinite(rate))
         rate = 0;
     startTrimRate_ = std::max(std::min(rate, endTrimRate_), 0.0F);
+    applyFades();
     emit changed();
 }
 
@@ -149,38 +151,34 @@ void AudioPreview::setEndTrim(float rate)
     if (!std::isfinite(rate))
         rate = 1;
     endTrimRate_ = std::max(std::min(rate, 1.0F), startTrimRate_);
+    applyFades();
     emit changed();
 }
 
 void AudioPreview::setFadeIn(float seconds)
 {
     fadeIn_ = seconds;
+    applyFades();
 }
 
 void AudioPreview::setFadeOut(float seconds)
 {
     fadeOut_ = seconds;
+    applyFades();
 }
 
-void AudioPreview::applyFades(float position)
+void AudioPreview::applyFades()
 {
     if (!player_)
         return;
+    // The player shapes every frame as the export does. The loop plays what
+    // the export holds: nothing of what lies outside the range (a click just
+    // before it, the overshoot past its end until the next tick).
     const FadeEnvelope envelope = this->envelope();
-    // The loop plays what the export holds: nothing of what lies outside the
-    // range (a click just before it, the overshoot past its end).
-    if (preview_ && !(position >= envelope.trimStart && position <= envelope.trimEnd)) {
-        player_->setVolume(0);
-        return;
-    }
-    if (!envelope.fades()) {
-        // Fades taken back to 0 after a fade: full volume again. A player
-        // that never faded is left alone.
-        if (player_->volume() != 1.0F)
-            player_->setVolume(1.0F);
-        return;
-    }
-    player_->setVolume(envelope.gainAt(position));
+    if (preview_ || envelope.fades())
+        player_->setEnvelope(MediaPlayer::Envelope{envelope, preview_});
+    else
+        player_->setEnvelope(std::nullopt);
 }
 
 FadeEnvelope AudioPreview::envelope() const

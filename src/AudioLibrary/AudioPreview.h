@@ -9,7 +9,7 @@
 #pragma once
 
 #include "AudioLibrary/WaveOverviewLoader.h"
-#include "Control/FadeEnvelope.h"
+#include "platform/FadeEnvelope.h"
 
 #include <QObject>
 #include <QString>
@@ -47,7 +47,7 @@ public:
     void setPreview(bool on);
     void previewAndStop();
     // The play timer's step: follows the player, keeps a preview inside the
-    // trim range, applies the fades and rewinds at the end.
+    // trim range and rewinds at the end.
     void tick();
 
     // Rates are fractions of the length, clamped to 0..1 and to each other.
@@ -56,9 +56,9 @@ public:
     void setEndTrim(float rate);
     void setFadeIn(float seconds);
     void setFadeOut(float seconds);
-    // Sets the player's volume to the envelope's gain at `position` seconds;
-    // in the preview loop, silence outside the trim range.
-    void applyFades(float position);
+    // Hands the player the trim range and fades to apply to every frame; in
+    // the preview loop, silence outside the range. Each change does it.
+    void applyFades();
 
     bool isPlaying() const { return timer_.isActive(); }
     bool isPreview() const { return preview_; }

@@ -16,7 +16,7 @@
 // thread at a time. The library window owns one converter for its lifetime.
 #pragma once
 
-#include "Control/FadeEnvelope.h"
+#include "platform/FadeEnvelope.h"
 #include "platform/AudioFormat.h"
 #include "platform/ExtAudioFile.h"
 

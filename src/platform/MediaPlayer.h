@@ -12,9 +12,12 @@
 // thread); the player's own threads are internal and never call back.
 #pragma once
 
+#include "platform/FadeEnvelope.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 // A rational time: value / timescale seconds. A timescale of 0 means "no
@@ -76,4 +79,13 @@ public:
     // Linear gain 0..1, ramped over a few milliseconds so that changes do not click.
     virtual void setVolume(float volume) = 0;
     virtual float volume() const = 0;
+    // The trimmed range and its fades, applied to each frame as it is played,
+    // as the export applies them to each frame it writes; with `onlyRange`
+    // the frames outside the range are silence (a preview plays only what an
+    // export would hold). None: every frame as it is.
+    struct Envelope {
+        FadeEnvelope fades;
+        bool onlyRange = false;
+    };
+    virtual void setEnvelope(std::optional<Envelope> envelope) = 0;
 };

@@ -528,7 +528,7 @@ TEST_F(LibraryTest, PreviewLoopsTheTrimRangeWithItsFadesAndPlayRewindsAtTheEnd)
     EXPECT_DOUBLE_EQ(position(), 0.0);
     EXPECT_TRUE(shows("playBtn_", "Play.png"));
     EXPECT_EQ(label("showPlayTime_"), QStringLiteral("00:00:00/00:00:40"));
-    EXPECT_TRUE(output_->volumeChanges().empty());
+    EXPECT_FALSE(output_->envelope()) << "every frame as it is";
 
     library.leftTrimRate(0.25F);
     library.rightTrimRate(0.5F);
@@ -537,9 +537,12 @@ TEST_F(LibraryTest, PreviewLoopsTheTrimRangeWithItsFadesAndPlayRewindsAtTheEnd)
     library.previewAndStop();
     EXPECT_TRUE(shows("previewBtn_", "PrePause.png"));
     EXPECT_DOUBLE_EQ(position(), 10.0);
-    tick(1);
-    ASSERT_FALSE(output_->volumeChanges().empty());
-    EXPECT_NEAR(output_->volumeChanges().back().volume, 0.5F, 1e-4) << "the fade-in heard from the trim start";
+    // The player shapes every frame as the export will (FadeEnvelope's own
+    // gains), and in the loop sounds nothing outside the range.
+    const auto shaped = output_->envelope();
+    ASSERT_TRUE(shaped && shaped->onlyRange);
+    EXPECT_EQ(std::tuple(shaped->fades.trimStart, shaped->fades.trimEnd, shaped->fades.fadeIn, shaped->fades.fadeOut),
+        std::tuple(10.0F, 20.0F, 2.0F, 1.0F));
     double highest = 0, lowest = 40, last = position();
     int loops = 0;
     tick(34, [&] {
@@ -556,25 +559,21 @@ TEST_F(LibraryTest, PreviewLoopsTheTrimRangeWithItsFadesAndPlayRewindsAtTheEnd)
     library.seekPlayRate(0.1F);
     tick(0.1);
     EXPECT_DOUBLE_EQ(position(), 10.0);
-    // The loop is silent where the export holds nothing; plain play is not.
-    library.flushFadeInAndOut(9.95F);
-    EXPECT_EQ(player()->volume(), 0.0F);
-    library.flushFadeInAndOut(19.5F);
-    EXPECT_FLOAT_EQ(player()->volume(), 0.5F);
-    library.flushFadeInAndOut(20.05F);
-    EXPECT_EQ(player()->volume(), 0.0F);
+    // Plain play keeps the fades and sounds outside the range; fades taken
+    // back to 0 leave the loop its range, and plain play every frame as it is.
     library.setIsPreviewPlay_(false);
     library.flushFadeInAndOut(20.05F);
-    EXPECT_EQ(player()->volume(), 1.0F);
+    EXPECT_FALSE(output_->envelope()->onlyRange);
     library.setIsPreviewPlay_(true);
-    // Fades taken back to 0: full volume at the next tick, then left alone.
+    library.flushFadeInAndOut(20.05F);
     library.setFadeInTime(0);
     library.setFadeOutTime(0);
-    tick(0.1);
-    EXPECT_EQ(player()->volume(), 1.0F);
-    const auto changes = output_->volumeChanges().size();
-    tick(1);
-    EXPECT_EQ(output_->volumeChanges().size(), changes);
+    EXPECT_TRUE(output_->envelope()->onlyRange && !output_->envelope()->fades.fades());
+    library.setIsPreviewPlay_(false);
+    library.flushFadeInAndOut(20.05F);
+    EXPECT_FALSE(output_->envelope());
+    library.setIsPreviewPlay_(true);
+    EXPECT_EQ(player()->volume(), 1.0F) << "the volume is the user's, never the fades'";
 
     // With the trim end at 1 the preview rewinds to 0 too, still in preview
     // mode; play then goes on from the trim start, until the preview stops.

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -210,6 +211,53 @@ TEST_F(MediaPlayerPulse, ASeekDropsWhatIsQueuedIsHeardWithinFiftyMillisecondsAnd
 // change, a pause and a resumption is a ramp of several periods, never a
 // step; a paused player holds its position; the end of the file stops it
 // there with rate 0; a paused or ended player releases the device.
+// A preview plays the trimmed range as the export writes it: from its first
+// frame to its last, each at the fade envelope's gain (here of a constant
+// level, so each heard sample is that gain, to a sixteen-bit sink's step: a
+// frame early or late is eight steps off on the ramps), and silence after it.
+// At 48 kHz, the rate PipeWire runs its graph at, so no resampler smooths it.
+TEST_F(MediaPlayerPulse, APreviewPlaysEachFrameOfTheRangeAtTheExportsGain)
+{
+    constexpr double rate = 48000;
+    const auto sink = PulseServerEnvironment::server().loadNullSink({"level", 48000, 2, "Level"});
+    ASSERT_TRUE(sink && PulseServerEnvironment::server().setDefaultSink("level"));
+    const std::string path = dir_.file("level.wav");
+    const std::vector<float> level(std::size_t(2 * rate), 0.9f);
+    ASSERT_EQ(writeStereoFile(path, rate, level, level), noErr);
+    const FadeEnvelope fades{0.5f, 1.5f, 0.05f, 0.1f};
+    const std::int64_t first = fades.firstFrame(rate), count = fades.endFrame(rate) - first;
+    std::vector<float> heard;
+    for (int attempt = 0; attempt < 3; ++attempt) {  // a gap on a busy machine is played again, as above
+        auto player = playerFor(path);
+        ASSERT_TRUE(player);
+        player->setEnvelope(MediaPlayer::Envelope{fades, true});
+        player->seekToTime({first, std::int32_t(rate)});
+        testsupport::MonitorCapture monitor(std::size_t(3 * rate));
+        ASSERT_EQ(monitor.open(testsupport::deviceByUid("level.monitor")), noErr);
+        monitor.waitForMore(std::size_t(rate / 10));
+        player->play();
+        monitor.waitForMore(std::size_t(1.3 * rate));
+        monitor.unit->stop();
+        heard = monitor.channel(0);
+        if (std::count_if(heard.begin(), heard.end(), [](float x) { return x > 0.8999f; }) >= std::int64_t(0.85 * rate) - 2)
+            break;
+        std::cout << "[ preview ] a gap in what the monitor heard; playing again\n";
+    }
+    PulseServerEnvironment::server().unloadModule(*sink);
+    // The range's first frame is the fade-in's silence; the second is the first sound.
+    const auto sound = std::find_if(heard.begin(), heard.end(), [](float x) { return x != 0; });
+    ASSERT_NE(sound, heard.end());
+    const auto at = std::size_t(sound - heard.begin()) - 1;
+    ASSERT_GE(heard.size(), at + std::size_t(count + first / 5));
+    std::size_t wrong = 0;
+    for (std::int64_t i = 0; i < count; ++i)
+        wrong += std::fabs(heard[at + std::size_t(i)] - 0.9f * fades.gainOfFrame(i, count, rate)) > 2.0f / 32768;
+    EXPECT_EQ(wrong, 0u) << "frames of the range not at the export's gain";
+    EXPECT_TRUE(std::all_of(heard.begin() + std::ptrdiff_t(at + std::size_t(count)),
+        heard.begin() + std::ptrdiff_t(at + std::size_t(count + first / 5)), [](float x) { return x == 0; }))
+        << "the range ends at its last frame";
+}
+
 TEST_F(MediaPlayerPulse, PlaysAToneRampsEveryChangeHoldsWhenPausedAndStopsAtTheEnd)
 {
     if (!haveAac())

@@ -140,6 +140,18 @@ public:
         return live_.volume;
     }
 
+    void setEnvelope(std::optional<Envelope> envelope) override
+    {
+        pulse::MainloopLock lock(connection_->loop());
+        live_.shaped = envelope.has_value();
+        if (!envelope)
+            return;
+        live_.envelope = envelope->fades;
+        live_.onlyRange = envelope->onlyRange;
+        live_.first = std::clamp<std::int64_t>(envelope->fades.firstFrame(rate_), 0, end_);
+        live_.end = std::clamp<std::int64_t>(envelope->fades.endFrame(rate_), live_.first, end_);
+    }
+
 private:
     PulseMediaPlayer(std::shared_ptr<MediaAsset> asset, std::shared_ptr<PulseConnection> connection)
         : connection_(std::move(connection)), asset_(std::move(asset))
@@ -335,14 +347,20 @@ private:
         const SpscFifo::Region region = decoder_->peek(frames);
         std::size_t done = 0;
         for (; done < frames; ++done) {
+            const std::int64_t frame = live.segmentStart + live.written + std::int64_t(done);
+            // The range begins as the export does, without the player's own
+            // ramp (its fade-in, if any, is the envelope's).
+            if (live.shaped && frame == live.first)
+                live.gain = target;
             if (live.gain < target)
                 live.gain = std::min(target, live.gain + rampStep_);
             else if (live.gain > target)
                 live.gain = std::max(target, live.gain - rampStep_);
+            const float shape = live.shaped ? live.shapeOf(frame, double(rate_)) : 1.0f;
             for (int c = 0; c < channels; ++c) {
                 const std::size_t i = done * std::size_t(channels) + std::size_t(c);
                 const float sample = i < region.firstCount ? region.first[i] : region.second[i - region.firstCount];
-                out[i] = sample * live.gain;
+                out[i] = sample * live.gain * shape;
             }
             if (!live.playing && live.gain <= 0.0f)
                 return done + 1;
@@ -381,6 +399,19 @@ private:
         std::int64_t retiredSilence = 0;  // in gaps no longer kept
         bool inSilence = false;           // the last frames written were silence
         bool corked = true;               // made corked; corked again after a stretch of silence
+        // The envelope, its range in file frames [first, end) clamped to the file.
+        bool shaped = false;
+        bool onlyRange = false;
+        FadeEnvelope envelope;
+        std::int64_t first = 0;
+        std::int64_t end = 0;
+
+        float shapeOf(std::int64_t frame, double rate) const
+        {
+            if (frame < first || frame >= end)
+                return onlyRange ? 0.0f : 1.0f;
+            return envelope.fades() ? envelope.gainOfFrame(frame - first, end - first, rate) : 1.0f;
+        }
 
         void addSilence(std::int64_t frames)
         {

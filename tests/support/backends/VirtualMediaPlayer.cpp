@@ -40,12 +40,10 @@ public:
         const std::int64_t frame = t.timescale > 0 ? std::llround(double(t.value) * timescale_ / t.timescale) : 0;
         position_ = std::clamp<std::int64_t>(frame, 0, end_);
     }
-    void setVolume(float volume) override
-    {
-        volume_ = std::clamp(volume, 0.0f, 1.0f);
-        volumeChanges_.push_back({volume_});
-    }
+    void setVolume(float volume) override { volume_ = std::clamp(volume, 0.0f, 1.0f); }
     float volume() const override { return volume_; }
+    void setEnvelope(std::optional<Envelope> envelope) override { envelope_ = envelope; }
+    std::optional<Envelope> envelope_;
 
     void advance(double seconds)
     {
@@ -54,8 +52,6 @@ public:
         position_ = std::min<std::int64_t>(end_, position_ + std::llround(seconds * double(timescale_)));
         playing_ = position_ < end_;
     }
-
-    std::vector<VirtualMediaOutput::VolumeChange> volumeChanges_;
 
 private:
     std::shared_ptr<VirtualMediaOutput::State> state_;
@@ -97,8 +93,7 @@ int VirtualMediaOutput::playersMade() const
     return state_->playersMade;
 }
 
-const std::vector<VirtualMediaOutput::VolumeChange>& VirtualMediaOutput::volumeChanges() const
+std::optional<MediaPlayer::Envelope> VirtualMediaOutput::envelope() const
 {
-    static const std::vector<VolumeChange> none;
-    return state_->live.empty() ? none : state_->live.back()->volumeChanges_;
+    return state_->live.empty() ? std::nullopt : state_->live.back()->envelope_;
 }

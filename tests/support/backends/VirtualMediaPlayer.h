@@ -10,14 +10,10 @@
 #include "platform/MediaPlayer.h"
 
 #include <memory>
-#include <vector>
+#include <optional>
 
 class VirtualMediaOutput {
 public:
-    struct VolumeChange {
-        float volume;
-    };
-
     static std::unique_ptr<VirtualMediaOutput> install();
     ~VirtualMediaOutput();
 
@@ -26,8 +22,8 @@ public:
     void advance(double seconds);
 
     int playersMade() const;  // live or not
-    // Every volume set on the newest live player; empty without one.
-    const std::vector<VolumeChange>& volumeChanges() const;
+    // The envelope the newest live player shapes its frames with; none without one.
+    std::optional<MediaPlayer::Envelope> envelope() const;
 
     struct State;
 

@@ -1,9 +1,8 @@
 // The fade envelope of a trimmed range: a linear gain ramp from 0 at the trim
 // start up to 1 after the fade-in, and from 1 down to 0 at the trim end over
 // the fade-out; where the two ramps overlap the lower one applies, so the
-// gain never jumps. One definition for the export (a gain per frame) and the
-// preview (the player's volume per tick), so that what the user hears is what
-// the file gets.
+// gain never jumps. One definition for the export and the preview's player,
+// both a gain per frame, so that what the user hears is what the file gets.
 //
 // A plain value, any thread. All lengths and positions in seconds of the
 // source, in 32-bit float as the window holds them.
