@@ -19,7 +19,15 @@
 namespace {
 const QString kBundleIdentifier = QStringLiteral("org.traytape.TrayTape");
 const QString kHelpDocument = QStringLiteral("Record Help.pdf");
+// The system-audio device's description in the sound server, which the
+// recorder and earlier runs recognise it by: never translated or renamed.
+constexpr char kSystemAudioDeviceName[] = "Vortanx System Audio";
 }  // namespace
+
+QString ConfigAudioWndController::shownDeviceName(const std::string& name)
+{
+    return name == kSystemAudioDeviceName ? tr("Computer's sound (what you hear)") : QString::fromStdString(name);
+}
 
 ConfigAudioWndController::ConfigAudioWndController(QObject* parent) : QObject(parent) { }
 
@@ -101,7 +109,7 @@ void ConfigAudioWndController::fillDeviceList()
     ui_->popAudioDevices->clear();
     rememberWantedName();
     for (const auto& device : audioDevices_) {
-        const QString name = QString::fromStdString(device ? device->deviceName() : std::string());
+        const QString name = shownDeviceName(device ? device->deviceName() : std::string());
         if (!device || !device->followsDefault())
             ui_->popAudioDevices->addItem(name);
         else

@@ -1075,6 +1075,7 @@ TEST(AudioItemView, ClicksReachTheDelegateOnlyWhenItAnswersAndTheRightClickOffer
     const auto menus = row.findChildren<QMenu*>();
     ASSERT_EQ(menus.size(), 1);
     ASSERT_EQ(menus[0]->actions().size(), 1);
+    EXPECT_EQ(menus[0]->actions()[0]->text(), QStringLiteral("Show in File Manager"));
     EXPECT_TRUE(library.calls.empty());
     menus[0]->actions()[0]->trigger();
     menus[0]->close();
