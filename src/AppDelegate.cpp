@@ -297,6 +297,7 @@ void AppDelegate::followDeviceList()
     for (std::size_t i = 0; i < aryAudioDevices_.size(); ++i)
         if (aryAudioDevices_[i]->uniqueID() == open->uniqueID())
             configAudioWndController_->popAudioDevices()->setCurrentIndex(int(i));
+    nameRecordingSource();
 }
 
 void AppDelegate::openWantedDevice(int index)
@@ -424,6 +425,18 @@ void AppDelegate::showRecordState()
     else
         sleepInhibitor_->hold();
     trayIcons_.showRecordState(state, kLevelIconPixels);
+    nameRecordingSource();
+}
+
+void AppDelegate::nameRecordingSource()
+{
+    // Asked of the server only here, not at every tick of the clock: at the
+    // start, a pause or a resume, and when the devices or the default change
+    // ("Default input" records whichever device is the default now).
+    const auto& device = audioRecord_->device();
+    recordingSource_ = device ? ConfigAudioWndController::shownDeviceName(device->deviceName()) : deviceName_;
+    if (audioRecord_->withSystemAudio())
+        recordingSource_ = tr("%1 + computer's sound").arg(recordingSource_);
     showTrayToolTip();
 }
 
@@ -434,14 +447,9 @@ void AppDelegate::showTrayToolTip()
         trayIcons_.showToolTip(QStringLiteral("TrayTape"));
         return;
     }
-    // Asked each time: "Default input" records whichever device is the default now.
-    const auto& device = audioRecord_->device();
-    QString source = device ? ConfigAudioWndController::shownDeviceName(device->deviceName()) : deviceName_;
-    if (audioRecord_->withSystemAudio())
-        source = tr("%1 + computer's sound").arg(source);
     const QString what = state == RecordSession::State::Paused ? tr("Paused") : tr("Recording");
     trayIcons_.showToolTip(
-        QStringLiteral("%1 %2 \u2014 %3").arg(what, elapsedText(audioRecord_->audioLength()), source));
+        QStringLiteral("%1 %2 \u2014 %3").arg(what, elapsedText(audioRecord_->audioLength()), recordingSource_));
 }
 
 AppDelegate::CommandAnswer AppDelegate::obeyCommand(const QString& command)

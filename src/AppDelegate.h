@@ -129,6 +129,7 @@ private:
     void showRecordState();
     // The record icon's tooltip: "TrayTape" while idle, else the state, the length and the source.
     void showTrayToolTip();
+    void nameRecordingSource();
     void showSourceLevels();
     void checkSystemTray();
     // The welcome window's text, for a desktop with a tray or without one.
@@ -178,4 +179,5 @@ private:
     QToolButton* panelMenuButton_ = nullptr;  // child of the recording panel
     QTimer* trayTimer_ = nullptr;             // child of this
     std::optional<bool> trayAvailable_;       // as last seen; none before the first look
+    QString recordingSource_;                 // the input as the tooltip names it
 };
