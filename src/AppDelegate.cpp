@@ -42,7 +42,9 @@ QString elapsedText(double seconds)
 {
     const auto whole = std::int64_t(std::clamp(std::isnan(seconds) ? 0.0 : seconds, 0.0, 1e9));
     const auto minutes = whole / 60 % 60, hours = whole / 3600;
-    const QString tail = QStringLiteral("%1:%2").arg(minutes, hours ? 2 : 1, 10, QLatin1Char('0')).arg(whole % 60, 2, 10, QLatin1Char('0'));
+    const QString tail = QStringLiteral("%1:%2")
+                             .arg(minutes, hours ? 2 : 1, 10, QLatin1Char('0'))
+                             .arg(whole % 60, 2, 10, QLatin1Char('0'));
     return hours ? QStringLiteral("%1:%2").arg(hours).arg(tail) : tail;
 }
 }  // namespace

@@ -49,9 +49,9 @@ it could not be done, printing why. Qt's own options (-platform, -style,
 
 // Qt reads these itself (with one dash or two, a value after "=" or as the
 // next argument); a session manager restarts the program with -session.
-constexpr std::string_view kQtOptionsWithValue[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
-    "qmljsdebugger", "qwindowgeometry", "qwindowicon", "qwindowtitle", "session", "display", "name", "title",
-    "geometry", "style", "stylesheet"};
+constexpr std::string_view kQtOptionsWithValue[]
+    = {"platform", "platformpluginpath", "platformtheme", "plugin", "qmljsdebugger", "qwindowgeometry", "qwindowicon",
+        "qwindowtitle", "session", "display", "name", "title", "geometry", "style", "stylesheet"};
 constexpr std::string_view kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
 template <std::size_t N> bool listed(const std::string_view (&names)[N], std::string_view name)
@@ -89,8 +89,8 @@ std::optional<int> readArguments(int argc, char** argv, QString& command)
         }
         if (listed(kQtFlags, name))
             continue;
-        std::fprintf(stderr, "traytape: unknown option %s (traytape --help lists them)\n",
-            terminalText(argument).c_str());
+        std::fprintf(
+            stderr, "traytape: unknown option %s (traytape --help lists them)\n", terminalText(argument).c_str());
         return 2;
     }
     return std::nullopt;

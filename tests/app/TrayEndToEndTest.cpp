@@ -336,10 +336,12 @@ TEST_F(TrayEndToEnd, TheExportedMenuAndCommandsRecordIntoTheLibraryAndOneCopyRun
     // Help and the version need neither a display nor an instance; an unknown option is refused as above.
     QProcessEnvironment headless = env_;
     headless.remove(QStringLiteral("DISPLAY"));
-    EXPECT_EQ(command(QStringLiteral("--version"), headless), std::make_pair(0, QStringLiteral("traytape " TRAYTAPE_VERSION)));
+    EXPECT_EQ(command(QStringLiteral("--version"), headless),
+        std::make_pair(0, QStringLiteral("traytape " TRAYTAPE_VERSION)));
     const auto [helped, help] = command(QStringLiteral("-h"), headless);
     EXPECT_EQ(helped, 0);
-    EXPECT_TRUE(help.startsWith(QLatin1String("usage: traytape [COMMAND]")) && help.contains(QLatin1String("--toggle-recording")))
+    EXPECT_TRUE(help.startsWith(QLatin1String("usage: traytape [COMMAND]"))
+        && help.contains(QLatin1String("--toggle-recording")))
         << help.toStdString();
     EXPECT_EQ(command(QStringLiteral("--bogus"), headless),
         std::make_pair(2, QStringLiteral("traytape: unknown option --bogus (traytape --help lists them)")));

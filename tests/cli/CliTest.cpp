@@ -291,7 +291,7 @@ TEST_F(Cli, HelpAndTheVersionGoToStandardOutput)
     for (const auto& [args, begins] : cases) {
         const CommandResult result = run(args);
         EXPECT_TRUE(result.ok() && result.errors.empty() && result.output.rfind(begins, 0) == 0)
-            << args.front() << ": " << result.exitCode << "\n" << result.output << result.errors;
+            << args.front() << ": " << result.exitCode << ' ' << result.output << result.errors;
     }
     const std::string record = run({"record", "--help"}).output;
     EXPECT_TRUE(record.find("--with-system-audio") != std::string::npos && record.find("export") == std::string::npos)
@@ -373,7 +373,8 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
         {{"export", in, file("recording link.wav")}, "is being recorded"},
         {{"export", in}, "usage"},
         // A name's control characters reach the terminal escaped, on the one line.
-        {{"info", file("a\x1b[2J\r\nb\\\xc2\x9b\t.wav")}, "no such file: " + file("a\\x1b[2J\\r\\nb\\\\\\xc2\\x9b\\t.wav")},
+        {{"info", file("a\x1b[2J\r\nb\\\xc2\x9b\t.wav")},
+            "no such file: " + file("a\\x1b[2J\\r\\nb\\\\\\xc2\\x9b\\t.wav")},
     };
     for (const auto& [args, says] : cases) {
         SCOPED_TRACE(args.front() + " ... " + args.back());
