@@ -53,8 +53,8 @@ QUrl supportPageUrl()
 {
     if (kSupportPageAddress[0] != '\0')
         return QUrl(QString::fromUtf8(kSupportPageAddress));
-#ifdef TRAYTAPE_SOURCE_README
-    return QUrl::fromLocalFile(QStringLiteral(TRAYTAPE_SOURCE_README));
+#ifdef TRAYTAPE_README_IN_RESOURCES
+    return QUrl::fromLocalFile(ConfigAudioWndController::documentCopy(QStringLiteral("README.md")));
 #else
     return {};
 #endif

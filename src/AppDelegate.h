@@ -46,8 +46,9 @@ class MainMenu;
 // The support page opened from the status menu, an https address chosen
 // when building (TRAYTAPE_SUPPORT_URL); empty until the project has a public one.
 inline constexpr char kSupportPageAddress[] = TRAYTAPE_SUPPORT_URL;
-// That page; without one (only a developer build may lack it) the README of
-// the source tree it was built from.
+// That page; without one (only a developer build may lack it) a copy of the
+// README the program carries, in the user's own folder: no path of the
+// machine it was built on.
 QUrl supportPageUrl();
 
 class AppDelegate : public QObject, public ConfigAudioWndControllerDelegate {

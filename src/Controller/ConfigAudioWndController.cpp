@@ -227,6 +227,11 @@ void ConfigAudioWndController::setWithSystemAudio(bool on)
 
 QString ConfigAudioWndController::helpDocumentCopy()
 {
+    return documentCopy(kHelpDocument);
+}
+
+QString ConfigAudioWndController::documentCopy(const QString& name)
+{
     // The viewer needs a real file. A folder of the user's own (mode 0700),
     // not the shared temporary folder, where another user could have put a
     // file of that name first.
@@ -234,9 +239,9 @@ QString ConfigAudioWndController::helpDocumentCopy()
     if (folder.isEmpty())
         folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
     QDir().mkpath(folder);
-    const QString destination = QDir(folder).filePath(kHelpDocument);
+    const QString destination = QDir(folder).filePath(name);
 
-    QFile source(resources::documentPath(kHelpDocument));
+    QFile source(resources::documentPath(name));
     if (!source.open(QIODevice::ReadOnly))
         return destination;
     const QByteArray wanted = source.readAll();

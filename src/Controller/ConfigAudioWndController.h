@@ -87,6 +87,8 @@ public:
     // The help document as a file of the user's own, brought up to date with
     // the program's copy; returns its path.
     static QString helpDocumentCopy();
+    // The same for any document in the resources.
+    static QString documentCopy(const QString& name);
     void openSavePath();
     void chooseSavePath();
     // The folder panel's completion (tests call it directly): accepted picks `path`.
