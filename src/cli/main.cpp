@@ -62,7 +62,8 @@ constexpr CommandHelp kCommandHelp[] = {
         "traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--warn-silence N]\n"
         "                           [--force] OUT",
         "record records the default input, or the --device given by its index or name,\n"
-        "into OUT (.wav, else .m4a) until --seconds have been recorded or Ctrl+C.\n"
+        "into OUT (.wav WAVE, .caf CAF, else MPEG-4 AAC) until --seconds of audio are\n"
+        "in it or Ctrl+C, and prints the file's frames and the seconds captured.\n"
         "record --device \"Vortanx System Audio\" turns it on by itself and leaves it on;\n"
         "the recording follows the default output as it changes.\n"
         "record --with-system-audio mixes what the default output plays into the input.\n"
