@@ -16,10 +16,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QTextBrowser>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -33,17 +36,28 @@ constexpr int kTrayCheckMilliseconds = 2000;
 // How long quitting waits for a recording's completion. A cut wait leaves the
 // fragmented file, which plays; only the rewrite into an ordinary file is lost.
 constexpr std::chrono::seconds kQuitCompletionWait{20};
+
+// A take's length as a tray tooltip says it: "0:42", "1:02:03".
+QString elapsedText(double seconds)
+{
+    const auto whole = std::int64_t(std::clamp(std::isnan(seconds) ? 0.0 : seconds, 0.0, 1e9));
+    const auto minutes = whole / 60 % 60, hours = whole / 3600;
+    const QString tail = QStringLiteral("%1:%2")
+                             .arg(minutes, hours ? 2 : 1, 10, QLatin1Char('0'))
+                             .arg(whole % 60, 2, 10, QLatin1Char('0'));
+    return hours ? QStringLiteral("%1:%2").arg(hours).arg(tail) : tail;
+}
 }  // namespace
 
 QUrl supportPageUrl()
 {
     if (kSupportPageAddress[0] != '\0')
         return QUrl(QString::fromUtf8(kSupportPageAddress));
-    // Found from the program's own place, so any installation prefix works;
-    // run from the build tree, nothing is installed yet.
-    const QString installed
-        = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../" TRAYTAPE_INSTALLED_README));
-    return QUrl::fromLocalFile(QFileInfo::exists(installed) ? installed : QStringLiteral(TRAYTAPE_SOURCE_README));
+#ifdef TRAYTAPE_README_IN_RESOURCES
+    return QUrl::fromLocalFile(ConfigAudioWndController::documentCopy(QStringLiteral("README.md")));
+#else
+    return {};
+#endif
 }
 
 void AppDelegate::setSystemTrayProbe(std::function<bool()> probe)
@@ -88,6 +102,7 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
     // Without a library there is nothing to show for this item.
     ui_->showLibraryItem->setVisible(false);
     panelMenuButton_ = TrayIcons::addPanelMenuButton(wndRecordingPanel_, ui_->recordRow, menuTop_);
+    window_->installEventFilter(this);
     connectOutlets();
 }
 
@@ -284,6 +299,7 @@ void AppDelegate::followDeviceList()
     for (std::size_t i = 0; i < aryAudioDevices_.size(); ++i)
         if (aryAudioDevices_[i]->uniqueID() == open->uniqueID())
             configAudioWndController_->popAudioDevices()->setCurrentIndex(int(i));
+    nameRecordingSource();
 }
 
 void AppDelegate::openWantedDevice(int index)
@@ -410,7 +426,32 @@ void AppDelegate::showRecordState()
         sleepInhibitor_->release();
     else
         sleepInhibitor_->hold();
-    trayIcons_.showPaused(paused, kLevelIconPixels);
+    trayIcons_.showRecordState(state, kLevelIconPixels);
+    nameRecordingSource();
+}
+
+void AppDelegate::nameRecordingSource()
+{
+    // Asked of the server only here, not at every tick of the clock: at the
+    // start, a pause or a resume, and when the devices or the default change
+    // ("Default input" records whichever device is the default now).
+    const auto& device = audioRecord_->device();
+    recordingSource_ = device ? ConfigAudioWndController::shownDeviceName(device->deviceName()) : deviceName_;
+    if (audioRecord_->withSystemAudio())
+        recordingSource_ = tr("%1 + computer's sound").arg(recordingSource_);
+    showTrayToolTip();
+}
+
+void AppDelegate::showTrayToolTip()
+{
+    const RecordSession::State state = session_->state();
+    if (state == RecordSession::State::Idle) {
+        trayIcons_.showToolTip(QStringLiteral("TrayTape"));
+        return;
+    }
+    const QString what = state == RecordSession::State::Paused ? tr("Paused") : tr("Recording");
+    trayIcons_.showToolTip(
+        QStringLiteral("%1 %2 \u2014 %3").arg(what, elapsedText(audioRecord_->audioLength()), recordingSource_));
 }
 
 AppDelegate::CommandAnswer AppDelegate::obeyCommand(const QString& command)
@@ -478,6 +519,7 @@ void AppDelegate::showRecordTime()
     const QString text = AppControl::timeText(audioRecord_->audioLength());
     lblRecordAudioTime_->setText(text);
     timeMenuItem_->setText(QStringLiteral("Recorded Time: %1").arg(text));
+    showTrayToolTip();
 }
 
 QString AppDelegate::getSaveAudioPath() const
@@ -504,6 +546,39 @@ void AppDelegate::setChooseOrNotShowRecordingPanel()
     AppControl::AppWriteKeyValue(btnShowRecordingPanel_->isChecked() ? 1 : 0, SettingsKey::OpenAppRecordingPanel);
 }
 
+void AppDelegate::showWelcomeText(bool tray)
+{
+    const QString where = tray ? tr("<p>TrayTape sits in the system tray with two icons: a <b>tape</b> icon that "
+                                    "opens its menu and shows a red dot while it records, and a small <b>level "
+                                    "meter</b> that shows the sound of the chosen input as it comes in.</p>")
+                               : tr("<p>This desktop has no system tray, so TrayTape lives in its <b>recording "
+                                    "panel</b>: the panel's <b>Menu</b> button opens TrayTape's menu, and its "
+                                    "<b>level meter</b> shows the sound of the chosen input as it comes in. Closed, "
+                                    "the panel comes back when you start TrayTape again.</p>");
+    const QString menu = tray ? tr("the tape icon's menu") : tr("the panel's menu");
+    ui_->helpText->setHtml(
+        (tray ? tr("<h2>TrayTape records sound from your tray</h2>") : tr("<h2>TrayTape records sound</h2>")) + where
+        + tr("<ol><li>Open <b>Preferences…</b> from %1 and choose what to record from: a microphone, a line "
+             "input, or <b>Computer's sound (what you hear)</b> for the sound the computer itself plays.</li>"
+             "<li>Choose <b>Start Record</b> in the menu, or press the red button on the recording panel.</li>"
+             "<li>Choose <b>Stop Record</b> when you are done. The new file is shown in your file manager; it is "
+             "never written over an older one.</li></ol>"
+             "<p>Recordings are saved in <i>Music/org.traytape.TrayTape</i> in your home folder unless you choose "
+             "another folder in Preferences. <b>TrayTape Help</b> in the menu opens the full guide.</p>")
+              .arg(menu));
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window_ && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape
+        && static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        helpClose();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 void AppDelegate::helpClose()
 {
     window_->close();
@@ -527,7 +602,8 @@ void AppDelegate::showAudioibiary()
 
 void AppDelegate::shoHelpWindow()
 {
-    Workspace::shared().raiseAboveOtherApps(window_);
+    // The full guide; the welcome window is the short one shown at start-up.
+    Workspace::shared().openUrl(QUrl::fromLocalFile(ConfigAudioWndController::helpDocumentCopy()));
 }
 
 void AppDelegate::support()
@@ -575,6 +651,7 @@ void AppDelegate::checkSystemTray()
         return;
     trayAvailable_ = available;
     panelMenuButton_->setVisible(!available);
+    showWelcomeText(available);
     // With nothing in a tray the panel is the only way in, whatever the start-up setting says.
     if (!available)
         wndRecordingPanel_->show();

@@ -43,10 +43,12 @@ namespace Ui {
 class MainMenu;
 }
 
-// The support page opened from the status menu, chosen when building
-// (TRAYTAPE_SUPPORT_URL); empty until the project has a public one.
+// The support page opened from the status menu, an https address chosen
+// when building (TRAYTAPE_SUPPORT_URL); empty until the project has a public one.
 inline constexpr char kSupportPageAddress[] = TRAYTAPE_SUPPORT_URL;
-// That page, or without one the README installed with the program.
+// That page; without one (only a developer build may lack it) a copy of the
+// README the program carries, in the user's own folder: no path of the
+// machine it was built on.
 QUrl supportPageUrl();
 
 class AppDelegate : public QObject, public ConfigAudioWndControllerDelegate {
@@ -101,6 +103,10 @@ public:
 
     QWidget* window() const { return window_; }
 
+protected:
+    // Escape closes the welcome window, as it closes a dialog.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     // A failure the user must hear of, also shown as a tray notification.
     void userNotified(const QString& title, const QString& message);
@@ -122,8 +128,13 @@ private:
     void pushLevelIcon();
     // Menu entries, panel buttons, record icon and sleep lock as the session's state says.
     void showRecordState();
+    // The record icon's tooltip: "TrayTape" while idle, else the state, the length and the source.
+    void showTrayToolTip();
+    void nameRecordingSource();
     void showSourceLevels();
     void checkSystemTray();
+    // The welcome window's text, for a desktop with a tray or without one.
+    void showWelcomeText(bool tray);
     // The default input first, then every input the server has now.
     std::vector<std::shared_ptr<AudioRecordMicDevice>> inputDevices() const;
     // The server's devices or default changed: the list follows, and the wanted device opens when idle.
@@ -169,4 +180,5 @@ private:
     QToolButton* panelMenuButton_ = nullptr;  // child of the recording panel
     QTimer* trayTimer_ = nullptr;             // child of this
     std::optional<bool> trayAvailable_;       // as last seen; none before the first look
+    QString recordingSource_;                 // the input as the tooltip names it
 };

@@ -13,12 +13,14 @@
 #include <algorithm>
 
 namespace {
-// The record icon of a paused take: the cassette faded behind a pause badge
-// big enough to read in a 22-pixel tray slot.
-QList<QImage> drawPausedRecordIcon(const QList<int>& pixelSizes)
+// The record icon of a take: the cassette with a red recording dot, or faded
+// behind a pause badge, each big enough to read in a 22-pixel tray slot.
+QList<QImage> drawRecordIcon(RecordSession::State state, const QList<int>& pixelSizes)
 {
+    const bool paused = state == RecordSession::State::Paused;
     const QImage cassette = resources::image(QStringLiteral("RecordMenu.png"));
     const QImage sharp = resources::image(QStringLiteral("RecordMenu@2x.png"));
+    const QColor outline(0x33, 0x33, 0x3a);
     QList<QImage> images;
     for (const int pixels : pixelSizes) {
         QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
@@ -26,19 +28,22 @@ QList<QImage> drawPausedRecordIcon(const QList<int>& pixelSizes)
         const double s = pixels;
         yup::Painter painter(&image, s);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.setOpacity(0.55);
+        painter.setOpacity(paused ? 0.55 : 1.0);
         painter.drawImageUpright(QRectF(0, 0, s, s), pixels > cassette.width() && !sharp.isNull() ? sharp : cassette);
         painter.setOpacity(1.0);
         const QPointF centre(0.66 * s, 0.34 * s);
         const double radius = 0.32 * s;
-        painter.setPen(QPen(QColor(0x33, 0x33, 0x3a), std::max(1.0, s / 22)));
-        painter.setBrush(QColor(0xf5, 0xa6, 0x23));
+        painter.setPen(QPen(outline, std::max(1.0, s / 22)));
+        // Red reads as "on air" on any panel colour; the outline keeps it apart from a red panel.
+        painter.setBrush(paused ? QColor(0xf5, 0xa6, 0x23) : QColor(0xe5, 0x20, 0x20));
         painter.drawEllipse(centre, radius, radius);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(0x33, 0x33, 0x3a));
-        const double barWidth = std::max(2.0, 0.1 * s), barHeight = 0.3 * s, gap = std::max(1.5, 0.07 * s);
-        for (const double left : {centre.x() - gap / 2 - barWidth, centre.x() + gap / 2})
-            painter.drawRect(QRectF(left, centre.y() - barHeight / 2, barWidth, barHeight));
+        if (paused) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(outline);
+            const double barWidth = std::max(2.0, 0.1 * s), barHeight = 0.3 * s, gap = std::max(1.5, 0.07 * s);
+            for (const double left : {centre.x() - gap / 2 - barWidth, centre.x() + gap / 2})
+                painter.drawRect(QRectF(left, centre.y() - barHeight / 2, barWidth, barHeight));
+        }
         painter.end();
         images.append(image);
     }
@@ -106,14 +111,20 @@ void TrayIcons::addLevelIcon(QMenu* menu, std::function<void()> clicked)
         });
 }
 
-void TrayIcons::showPaused(bool paused, const QList<int>& pixelSizes)
+void TrayIcons::showRecordState(RecordSession::State state, const QList<int>& pixelSizes)
 {
-    // Pushed only when paused changes, so the tray is not handed a new icon for nothing.
-    if (!recordIcon_ || shownPaused_ == paused)
+    // Pushed only when the state changes, so the tray is not handed a new icon for nothing.
+    if (!recordIcon_ || shownState_ == state)
         return;
-    recordIcon_->setIcon(
-        paused ? redrawnIcon(drawPausedRecordIcon(pixelSizes)) : resources::icon(QStringLiteral("RecordMenu.png")));
-    shownPaused_ = paused;
+    recordIcon_->setIcon(state == RecordSession::State::Idle ? resources::icon(QStringLiteral("RecordMenu.png"))
+                                                             : redrawnIcon(drawRecordIcon(state, pixelSizes)));
+    shownState_ = state;
+}
+
+void TrayIcons::showToolTip(const QString& text)
+{
+    if (recordIcon_ && recordIcon_->toolTip() != text)
+        recordIcon_->setToolTip(text);
 }
 
 void TrayIcons::showLevel(QList<QImage> images)

@@ -1,10 +1,12 @@
 // The two tray icons: the record icon, which opens the status menu and shows
-// whether a take is paused, and the level icon, redrawn from the meter. Also
+// whether a take runs or is paused, and the level icon, redrawn from the meter. Also
 // the recording panel's menu button, the way in when there is no tray.
 //
 // Main thread only. AppDelegate owns the one TrayIcons; the icons exist only
 // once launching has added them, and until then showing a state does nothing.
 #pragma once
+
+#include "AudioRecord/RecordSession.h"
 
 #include <QCoreApplication>
 #include <QImage>
@@ -39,8 +41,10 @@ public:
     QSystemTrayIcon* recordIcon() const { return recordIcon_.get(); }
     QSystemTrayIcon* levelIcon() const { return levelIcon_.get(); }
 
-    // Drawn at `pixelSizes` when paused.
-    void showPaused(bool paused, const QList<int>& pixelSizes);
+    // The record icon for the session's state, drawn at `pixelSizes` while a take runs or is paused.
+    void showRecordState(RecordSession::State state, const QList<int>& pixelSizes);
+    // The record icon's tooltip; the tray is handed only a changed text.
+    void showToolTip(const QString& text);
     // The meter at each tray size.
     void showLevel(QList<QImage> images);
     int levelPushes() const { return levelPushes_; }
@@ -50,5 +54,5 @@ private:
     std::unique_ptr<QSystemTrayIcon> levelIcon_;
     QList<QImage> levelImages_;  // as last pushed
     int levelPushes_ = 0;
-    std::optional<bool> shownPaused_;  // what the record icon shows; none before the first picture
+    std::optional<RecordSession::State> shownState_;  // what the record icon shows; none before the first picture
 };

@@ -166,7 +166,7 @@ QMenu* AudioItemView::makeContextMenu()
 {
     auto* menu = new QMenu(QStringLiteral("ShowInFinder"), this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    auto* show = new QAction(QStringLiteral("Show In Finder"), menu);
+    auto* show = new QAction(tr("Show in File Manager"), menu);
     connect(show, &QAction::triggered, this, &AudioItemView::showInFinder);
     menu->addAction(show);
     return menu;

@@ -443,11 +443,13 @@ void AudioLibraryWnd::exportAudio()
     dialog->setDefaultSuffix(extension);
     // Where the user saved last, as a desktop's own save panel does; the
     // first time (or when that folder is gone), beside the recording rather
-    // than in whatever folder the program was started from. No name is preset.
+    // than in whatever folder the program was started from. The name offered
+    // is the recording's own, marked as the part of it that it is.
     QString folder = AppControl::AppReadKeyValue(SettingsKey::ExportAudioFolder, QString()).toString();
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         folder = QFileInfo(preview_.path()).absolutePath();
     dialog->setDirectory(folder);
+    dialog->selectFile(tr("%1 (trimmed).%2").arg(QFileInfo(preview_.path()).completeBaseName(), extension));
     // Cancelling ends the dialog without this signal: nothing changes.
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) { exportAudioToPath(path); });
     dialog->open();

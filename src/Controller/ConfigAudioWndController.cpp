@@ -20,7 +20,15 @@
 namespace {
 const QString kBundleIdentifier = QStringLiteral("org.traytape.TrayTape");
 const QString kHelpDocument = QStringLiteral("Record Help.pdf");
+// The system-audio device's description in the sound server, which the
+// recorder and earlier runs recognise it by: never translated or renamed.
+constexpr char kSystemAudioDeviceName[] = "Vortanx System Audio";
 }  // namespace
+
+QString ConfigAudioWndController::shownDeviceName(const std::string& name)
+{
+    return name == kSystemAudioDeviceName ? tr("Computer's sound (what you hear)") : QString::fromStdString(name);
+}
 
 ConfigAudioWndController::ConfigAudioWndController(QObject* parent) : QObject(parent) { }
 
@@ -106,7 +114,7 @@ void ConfigAudioWndController::fillDeviceList()
     ui_->popAudioDevices->clear();
     rememberWantedName();
     for (const auto& device : audioDevices_) {
-        const QString name = QString::fromStdString(device ? device->deviceName() : std::string());
+        const QString name = shownDeviceName(device ? device->deviceName() : std::string());
         if (!device || !device->followsDefault())
             ui_->popAudioDevices->addItem(name);
         else
@@ -224,6 +232,11 @@ void ConfigAudioWndController::setWithSystemAudio(bool on)
 
 QString ConfigAudioWndController::helpDocumentCopy()
 {
+    return documentCopy(kHelpDocument);
+}
+
+QString ConfigAudioWndController::documentCopy(const QString& name)
+{
     // The viewer needs a real file. A folder of the user's own (mode 0700),
     // not the shared temporary folder, where another user could have put a
     // file of that name first.
@@ -231,9 +244,9 @@ QString ConfigAudioWndController::helpDocumentCopy()
     if (folder.isEmpty())
         folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
     QDir().mkpath(folder);
-    const QString destination = QDir(folder).filePath(kHelpDocument);
+    const QString destination = QDir(folder).filePath(name);
 
-    QFile source(resources::documentPath(kHelpDocument));
+    QFile source(resources::documentPath(name));
     if (!source.open(QIODevice::ReadOnly))
         return destination;
     const QByteArray wanted = source.readAll();

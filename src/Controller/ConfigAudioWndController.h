@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 class AudioRecordMicDevice;
@@ -52,6 +53,9 @@ public:
 
     // home + "Music", symbolic links resolved, + the application identifier.
     static QString defaultSaveAudioPath();
+    // A device's name as the user reads it: the system-audio device says what
+    // it carries, while the sound server keeps the name it is recognised by.
+    static QString shownDeviceName(const std::string& name);
 
     void readSaveData();
     void writeSaveData();
@@ -84,6 +88,8 @@ public:
     // The help document as a file of the user's own, brought up to date with
     // the program's copy; returns its path.
     static QString helpDocumentCopy();
+    // The same for any document in the resources.
+    static QString documentCopy(const QString& name);
     void openSavePath();
     void chooseSavePath();
     // The folder panel's completion (tests call it directly): accepted picks `path`.

@@ -5,6 +5,7 @@
 //   traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT
 //   traytape-cli system-audio on|off
 //   --verbose before the command shows FFmpeg's own messages; -- ends the options.
+//   traytape-cli --help, --version, and COMMAND --help print to standard output.
 // Every failure prints one line naming the problem and exits non-zero. Paths
 // and device names are printed with their control characters escaped
 // (terminalText()), so each message stays one line.
@@ -65,35 +66,95 @@ const AudioFormat& exportFormatFor(const std::string& path)
     return format.exportable ? format : defaultAudioFormat();
 }
 
-int usage()
-{
-    std::fprintf(stderr,
-        "usage: traytape-cli devices\n"
-        "       traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--warn-silence N]\n"
-        "                           [--force] OUT\n"
-        "       traytape-cli info FILE\n"
-        "       traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT\n"
-        "       traytape-cli system-audio on|off\n"
-        "\n"
-        "--verbose before the command shows FFmpeg's own messages; -- ends the options.\n"
-        "\n"
-        "system-audio on makes the input device \"Vortanx System Audio\" carry what the\n"
-        "default output plays, and keeps it after the command ends; run it again after\n"
-        "choosing another default output. system-audio off removes the device.\n"
+// Each command's synopsis and what it does, for its own --help and the general usage.
+struct CommandHelp {
+    const char* name;
+    const char* synopsis;
+    const char* details;
+};
+constexpr CommandHelp kCommandHelp[] = {
+    {"devices", "traytape-cli devices",
+        "devices lists the input devices, one a line: index, name, unique identifier,\n"
+        "channels and sample rate, separated by tabs.\n"},
+    {"record",
+        "traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--warn-silence N]\n"
+        "                           [--force] OUT",
+        "record records the default input, or the --device given by its index or name,\n"
+        "into OUT (.wav WAVE, .caf CAF, else MPEG-4 AAC) until --seconds of audio are\n"
+        "in it or Ctrl+C, and prints the file's frames and the seconds captured.\n"
         "record --device \"Vortanx System Audio\" turns it on by itself and leaves it on;\n"
         "the recording follows the default output as it changes.\n"
         "record --with-system-audio mixes what the default output plays into the input.\n"
         "record warns on standard error when the input is muted, and when it has given\n"
         "only silence for --warn-silence seconds (30 by default; again every 10 minutes).\n"
-        "\n"
+        "OUT is never replaced without --force.\n"},
+    {"info", "traytape-cli info FILE",
+        "info prints FILE's length in seconds, sample rate, channels and codec,\n"
+        "separated by tabs.\n"},
+    {"export", "traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT",
         "export writes exactly the frames from --start to --end (seconds, the end\n"
         "excluded, at most to the end of IN) as a 44.1 kHz stereo file of OUT's type\n"
-        "%s; --fade-in rises from silence at --start, --fade-out\n"
+        "{types}; --fade-in rises from silence at --start, --fade-out\n"
         "falls to silence at --end (0 to 5 s each; where they overlap the lower\n"
         "applies). It prints the frames and seconds written. OUT is replaced only\n"
-        "once complete, and never when it is the recording TrayTape is making.\n",
-        exportTypes().c_str());
+        "once complete, and never when it is the recording TrayTape is making.\n"},
+    {"system-audio", "traytape-cli system-audio on|off",
+        "system-audio on makes the input device \"Vortanx System Audio\" carry what the\n"
+        "default output plays, and keeps it after the command ends; run it again after\n"
+        "choosing another default output. system-audio off removes the device.\n"},
+};
+
+constexpr const char* kGeneralOptions
+    = "--verbose before the command shows FFmpeg's own messages; -- ends the options.\n"
+      "traytape-cli COMMAND --help describes one command; traytape-cli --version\n"
+      "prints the version.\n";
+
+// A command's details, with the export's file types read from the format table.
+std::string detailsOf(const CommandHelp& command)
+{
+    std::string text = command.details;
+    if (const auto at = text.find("{types}"); at != std::string::npos)
+        text.replace(at, 7, exportTypes());
+    return text;
+}
+
+void printUsage(std::FILE* to)
+{
+    const char* lead = "usage: ";
+    for (const CommandHelp& command : kCommandHelp) {
+        std::fprintf(to, "%s%s\n", lead, command.synopsis);
+        lead = "       ";
+    }
+    std::fprintf(to, "\n%s", kGeneralOptions);
+    for (const CommandHelp& command : kCommandHelp)
+        std::fprintf(to, "\n%s", detailsOf(command).c_str());
+}
+
+// A mistake in the command line: the whole usage on standard error.
+int usage()
+{
+    printUsage(stderr);
     return 2;
+}
+
+const CommandHelp* helpFor(const std::string& name)
+{
+    for (const CommandHelp& command : kCommandHelp)
+        if (name == command.name)
+            return &command;
+    return nullptr;
+}
+
+// Whether the user asks for help among a command's options (before "--").
+bool asksForHelp(const std::vector<std::string>& args)
+{
+    for (const std::string& arg : args) {
+        if (arg == "--")
+            return false;
+        if (arg == "--help" || arg == "-h")
+            return true;
+    }
+    return false;
 }
 
 AudioStreamBasicDescription inputFormat(AudioObjectID id)
@@ -522,6 +583,19 @@ int main(int argc, char** argv)
         return usage();
     const std::string command = args.front();
     args.erase(args.begin());
+    // Asked for, help and the version go to standard output and succeed.
+    if (command == "--help" || command == "-h" || command == "help") {
+        printUsage(stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("traytape-cli %s\n", TRAYTAPE_VERSION);
+        return 0;
+    }
+    if (const CommandHelp* help = helpFor(command); help && asksForHelp(args)) {
+        std::printf("usage: %s\n\n%s", help->synopsis, detailsOf(*help).c_str());
+        return 0;
+    }
     if (command == "record")
         return record(args);
     if (command == "export")

@@ -182,18 +182,18 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([&] { return watcher->items.size() == 2; }, 20000)) << "both items register";
     }
 
-    bool start(QProcess& program, const QStringList& arguments = {})
+    bool start(QProcess& program, const QStringList& arguments = {}, const QProcessEnvironment& env = {})
     {
-        program.setProcessEnvironment(env_);
+        program.setProcessEnvironment(env.isEmpty() ? env_ : env);
         program.setProcessChannelMode(arguments.isEmpty() ? QProcess::ForwardedChannels : QProcess::MergedChannels);
         program.start(QStringLiteral(TRAYTAPE_BINARY_DIR "/traytape"), arguments);
         return program.waitForStarted(5000);
     }
     // `traytape <argument>` against the running program: its exit status and what it printed.
-    std::pair<int, QString> command(const QString& argument)
+    std::pair<int, QString> command(const QString& argument, const QProcessEnvironment& env = {})
     {
         QProcess client;
-        if (!start(client, {argument})
+        if (!start(client, {argument}, env)
             || !QTest::qWaitFor([&] { return client.state() == QProcess::NotRunning; }, 20000))
             return {-1, QStringLiteral("did not end")};
         return {client.exitCode(), QString::fromLocal8Bit(client.readAll()).trimmed()};
@@ -292,13 +292,16 @@ TEST_F(TrayEndToEnd, TheExportedMenuAndCommandsRecordIntoTheLibraryAndOneCopyRun
         {"--status", 0, "paused ", 1}, {"--pause", 2, "traytape --pause: already paused", 1}, {"--resume", 0, "", 1},
         {"--toggle-recording", 0, "", 0}, {"--stop-recording", 2, "traytape --stop-recording: not recording", 0},
         {"--show-library", 0, "", 0}, {"--toggle-recording", 0, "", 1}, {"--stop-recording", 0, "", 0},
-        {"--start-recording", 0, "", 1}, {"--pause", 0, "", 1},  // a crash comes next
+        {"--start-recording", 0, "", 1}, {"--help", 0, "usage: traytape [COMMAND]\n", 1},
+        {"--version", 0, "traytape " TRAYTAPE_VERSION, 1}, {"--bogus", 2, "traytape: unknown option --bogus", 1},
+        {"--pause", 0, "", 1},  // a crash comes next
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.argument);
         const auto [exitCode, said] = command(QString::fromLatin1(step.argument));
         EXPECT_EQ(exitCode, step.exitCode) << said.toStdString();
         EXPECT_EQ(said.toStdString().rfind(step.says, 0), 0u) << said.toStdString();
+        EXPECT_TRUE(step.exitCode == 0 || !said.contains(QLatin1Char('\n'))) << "one line: " << said.toStdString();
         if (said.startsWith(QLatin1String("recording ")) || said.startsWith(QLatin1String("paused "))) {
             EXPECT_TRUE(said.contains(folder())) << said.toStdString();
         }
@@ -329,6 +332,19 @@ TEST_F(TrayEndToEnd, TheExportedMenuAndCommandsRecordIntoTheLibraryAndOneCopyRun
     EXPECT_EQ(login->held(), 0);
     EXPECT_EQ(command(QStringLiteral("--status")),
         std::make_pair(1, QStringLiteral("traytape --status: TrayTape is not running")));
+
+    // Help and the version need neither a display nor an instance; an unknown option is refused as above.
+    QProcessEnvironment headless = env_;
+    headless.remove(QStringLiteral("DISPLAY"));
+    EXPECT_EQ(command(QStringLiteral("--version"), headless),
+        std::make_pair(0, QStringLiteral("traytape " TRAYTAPE_VERSION)));
+    const auto [helped, help] = command(QStringLiteral("-h"), headless);
+    EXPECT_EQ(helped, 0);
+    EXPECT_TRUE(help.startsWith(QLatin1String("usage: traytape [COMMAND]"))
+        && help.contains(QLatin1String("--toggle-recording")))
+        << help.toStdString();
+    EXPECT_EQ(command(QStringLiteral("--bogus"), headless),
+        std::make_pair(2, QStringLiteral("traytape: unknown option --bogus (traytape --help lists them)")));
 }
 
 #include "TrayEndToEndTest.moc"

@@ -275,6 +275,29 @@ TEST_F(Cli, ExportWritesTheTrimmedRangeInTheFormatOfItsExtensionAndPrintsItsLeng
     }
 }
 
+// Help and the version, asked for, go to standard output with status 0 and
+// nothing on standard error (mistakes in the command line are refused below).
+TEST_F(Cli, HelpAndTheVersionGoToStandardOutput)
+{
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--version"}, "traytape-cli " TRAYTAPE_VERSION "\n"},
+        {{"--help"}, "usage: traytape-cli devices\n"},
+        {{"devices", "--help"}, "usage: traytape-cli devices\n\ndevices lists"},
+        {{"record", "--seconds", "1", "--help"}, "usage: traytape-cli record [--device"},
+        {{"info", "-h"}, "usage: traytape-cli info FILE\n\ninfo prints"},
+        {{"export", "--help", "in.wav"}, "usage: traytape-cli export [--start"},
+        {{"system-audio", "--help"}, "usage: traytape-cli system-audio on|off\n\nsystem-audio on"},
+    };
+    for (const auto& [args, begins] : cases) {
+        const CommandResult result = run(args);
+        EXPECT_TRUE(result.ok() && result.errors.empty() && result.output.rfind(begins, 0) == 0)
+            << args.front() << ": " << result.exitCode << ' ' << result.output << result.errors;
+    }
+    const std::string record = run({"record", "--help"}).output;
+    EXPECT_TRUE(record.find("--with-system-audio") != std::string::npos && record.find("export") == std::string::npos)
+        << "a command's help is its own: " << record;
+}
+
 TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
 {
     const std::string in = file("take.wav");
@@ -324,6 +347,8 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
         {{"record", "--warn-silence", "inf", file("d.wav")}, "--warn-silence needs a positive number"},
         {{"info", file("nothing.wav")}, "no such file"},
         {{"frobnicate"}, "usage"},
+        {{"--verbose", "--bogus"}, "usage"},
+        {{"info", "--", "--help"}, "no such file: --help"},
         {{"export", file("missing.wav"), out}, "no such file"},
         {{"export", garbage, out}, "not a readable audio file"},
         {{"info", fifo}, "not a regular file"},
@@ -348,7 +373,8 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
         {{"export", in, file("recording link.wav")}, "is being recorded"},
         {{"export", in}, "usage"},
         // A name's control characters reach the terminal escaped, on the one line.
-        {{"info", file("a\x1b[2J\r\nb\\\xc2\x9b\t.wav")}, "no such file: " + file("a\\x1b[2J\\r\\nb\\\\\\xc2\\x9b\\t.wav")},
+        {{"info", file("a\x1b[2J\r\nb\\\xc2\x9b\t.wav")},
+            "no such file: " + file("a\\x1b[2J\\r\\nb\\\\\\xc2\\x9b\\t.wav")},
     };
     for (const auto& [args, says] : cases) {
         SCOPED_TRACE(args.front() + " ... " + args.back());
@@ -362,7 +388,7 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
             << result.errors;
         EXPECT_TRUE(result.output.empty()) << result.output;
         EXPECT_EQ(snapshot(dir.path()), before);
-        if (says.find("being recorded") != std::string::npos) {
+        if (says.find("being recorded") != std::string::npos || says == "usage") {
             EXPECT_EQ(result.exitCode, 2);
         }
     }

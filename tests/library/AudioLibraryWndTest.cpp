@@ -782,14 +782,15 @@ TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndRepor
     library.addAudioItemFromPath(wav);
     EXPECT_EQ(library.getStrFormat(), QStringLiteral("wav"));
     library.addAudioItemFromPath(source);
-    // The dialog opens beside the recording the first time, with no name preset.
+    // The dialog opens beside the recording the first time, offering the recording's name.
     const auto dialogFolder = [&] {
         library.exportAudio();
         QPointer dialog = library.window()->findChild<QFileDialog*>();
         if (!dialog)
             return QStringLiteral("no dialog");
         EXPECT_EQ(dialog->defaultSuffix(), library.getStrFormat());
-        EXPECT_EQ(dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(), QString());
+        EXPECT_EQ(dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(),
+            QFileInfo(A::preview(library).path()).completeBaseName() + " (trimmed)." + library.getStrFormat());
         const QString folder = dialog->directory().absolutePath();
         dialog->reject();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -1074,6 +1075,7 @@ TEST(AudioItemView, ClicksReachTheDelegateOnlyWhenItAnswersAndTheRightClickOffer
     const auto menus = row.findChildren<QMenu*>();
     ASSERT_EQ(menus.size(), 1);
     ASSERT_EQ(menus[0]->actions().size(), 1);
+    EXPECT_EQ(menus[0]->actions()[0]->text(), QStringLiteral("Show in File Manager"));
     EXPECT_TRUE(library.calls.empty());
     menus[0]->actions()[0]->trigger();
     menus[0]->close();
