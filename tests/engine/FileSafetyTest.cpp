@@ -46,19 +46,24 @@ mode_t modeOf(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
 }
 
-// A fifth of a second of tone, recorded as the recorder does (the file in
-// place from the start) or exported as the converter does.
+// A fifth of a second of tone into a file made as the recorder makes it (in
+// place from the start), then the file closed.
+OSStatus recordInto(ExtAudioFile& file)
+{
+    const AudioStreamBasicDescription client = pcmClient(44100, 2);
+    file.setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client);
+    Channels tone{signal_test::sine(1000, 44100, 8820), signal_test::sine(1000, 44100, 8820)};
+    if (OSStatus s = writeAll(file, tone, false))
+        return s;
+    return file.dispose();
+}
+
+// That tone recorded as the recorder does, or exported as the converter does.
 OSStatus record(const std::string& path, AudioFileTypeID type)
 {
     ExtAudioFileRef file;
-    if (OSStatus s = ExtAudioFile::create(path, type, fileFormatFor(type), kAudioFileFlags_EraseFile, file))
-        return s;
-    const AudioStreamBasicDescription client = pcmClient(44100, 2);
-    file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client);
-    Channels tone{signal_test::sine(1000, 44100, 8820), signal_test::sine(1000, 44100, 8820)};
-    if (OSStatus s = writeAll(*file, tone, false))
-        return s;
-    return file->dispose();
+    const OSStatus s = ExtAudioFile::create(path, type, fileFormatFor(type), kAudioFileFlags_EraseFile, file);
+    return s ? s : recordInto(*file);
 }
 
 OSStatus exportTo(
@@ -341,13 +346,8 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
                 noErr);
             finishedMark[paths[i]] = recordingMark(paths[i]);
         }
-        for (ExtAudioFileRef& file : files) {
-            const AudioStreamBasicDescription client = pcmClient(44100, 2);
-            file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof client, &client);
-            Channels tone{signal_test::sine(1000, 44100, 8820), signal_test::sine(1000, 44100, 8820)};
-            ASSERT_EQ(writeAll(*file, tone, false), noErr);
-            ASSERT_EQ(file->dispose(), noErr);
-        }
+        for (ExtAudioFileRef& file : files)
+            ASSERT_EQ(recordInto(*file), noErr);
     }
 
     enum class Mark { Full, Bare, OfLink, ThenReplaced, OfAnother };
@@ -453,12 +453,8 @@ TEST_F(FileSafetyTest, TheCacheFolderIsTheUsersOwn)
         }
     }
     EXPECT_TRUE(fs::is_empty(theirs));
-    if (!savedHome.empty())
-        ::setenv("HOME", savedHome.c_str(), 1);
-    if (!savedCache.empty())
-        ::setenv("XDG_CACHE_HOME", savedCache.c_str(), 1);
-    else
-        ::unsetenv("XDG_CACHE_HOME");
+    for (const auto& [name, saved] : {std::pair{"HOME", savedHome}, {"XDG_CACHE_HOME", savedCache}})
+        saved.empty() ? ::unsetenv(name) : ::setenv(name, saved.c_str(), 1);
 }
 
 }  // namespace

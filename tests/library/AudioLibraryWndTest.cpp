@@ -54,26 +54,6 @@
 
 #include <sys/stat.h>
 
-// What the tests read of the library window beyond its widgets.
-struct AudioLibraryWndTestAccess {
-    // The row widget showing item `index`; null while that item is out of view.
-    static AudioItemView* row(const AudioLibraryWnd& w, qsizetype index)
-    {
-        return w.rows_ ? w.rows_->viewAt(index) : nullptr;
-    }
-    static qsizetype count(const AudioLibraryWnd& w) { return w.store_.items().size(); }
-    static void waitForWrites(AudioLibraryWnd& w) { w.store_.waitForWrites(); }
-    static const AudioPreview& preview(const AudioLibraryWnd& w) { return w.preview_; }
-    static MediaPlayer* player(const AudioLibraryWnd& w) { return w.preview_.player_.get(); }
-    static QProgressBar* exportProgress(const AudioLibraryWnd& w) { return w.exportProgress_; }
-    // A widget of the window by its name in the interface file.
-    template <class T> static T* widget(AudioLibraryWnd& w, const char* name)
-    {
-        return w.window()->findChild<T*>(QLatin1String(name));
-    }
-};
-using A = AudioLibraryWndTestAccess;
-
 namespace {
 
 QVariantMap item(const QString& path, float length)
@@ -101,8 +81,11 @@ public:
     QStringList revealed;
 };
 
-class LibraryTest : public ::testing::Test {
-protected:
+}  // namespace
+
+// A friend of the library window, so that the tests read its store, preview
+// and rows beyond what its widgets show.
+struct AudioLibraryWndTestAccess : public ::testing::Test {
     void SetUp() override
     {
         QSettings().clear();
@@ -124,7 +107,7 @@ protected:
     QVariantList storedList() const
     {
         if (library_)
-            A::waitForWrites(*library_);
+            waitForWrites();
         QVariantList items;
         for (const QByteArray& line : contents(AudioLibraryStore::listPath()).split('\n').mid(1)) {
             if (const qsizetype space = line.indexOf(' '); space > 0)
@@ -169,7 +152,8 @@ protected:
         return *library_;
     }
 
-    AudioItemView* row(qsizetype index) const { return A::row(*library_, index); }
+    // The row widget showing item `index`; null while that item is out of view.
+    AudioItemView* row(qsizetype index) const { return library_->rows_ ? library_->rows_->viewAt(index) : nullptr; }
     // Whether no row in view waits for its length.
     bool measured() const
     {
@@ -178,20 +162,27 @@ protected:
                 return false;
         return true;
     }
-    qsizetype count() const { return A::count(*library_); }
-    const AudioPreview& preview() const { return A::preview(*library_); }
-    MediaPlayer* player() const { return A::player(*library_); }
+    qsizetype count() const { return library_->store_.items().size(); }
+    const AudioPreview& preview() const { return library_->preview_; }
+    MediaPlayer* player() const { return library_->preview_.player_.get(); }
+    QProgressBar* exportProgress() const { return library_->exportProgress_; }
+    void waitForWrites() const { library_->store_.waitForWrites(); }
+    // A widget of the window by its name in the interface file.
+    template <class T> T* widget(const char* name) const
+    {
+        return library_->window()->findChild<T*>(QLatin1String(name));
+    }
     double position() const { return player()->currentTime().seconds(); }
-    PlayProgressView* bar() const { return A::widget<PlayProgressView>(*library_, "playProgressView_"); }
+    PlayProgressView* bar() const { return widget<PlayProgressView>("playProgressView_"); }
     // The bar's start, end and play rates.
     std::vector<float> rates() const { return {bar()->startTrimRate(), bar()->endTrimRate(), bar()->playRate()}; }
-    QScrollArea* scroll() const { return A::widget<QScrollArea>(*library_, "listScroll"); }
-    QLineEdit* field(const char* name) const { return A::widget<QLineEdit>(*library_, name); }
-    QString label(const char* name) const { return A::widget<QLabel>(*library_, name)->text(); }
+    QScrollArea* scroll() const { return widget<QScrollArea>("listScroll"); }
+    QLineEdit* field(const char* name) const { return widget<QLineEdit>(name); }
+    QString label(const char* name) const { return widget<QLabel>(name)->text(); }
     bool shows(const char* button, const char* image) const
     {
         const auto pixels = [](const QIcon& icon) { return icon.pixmap(QSize(36, 36)).toImage(); };
-        return pixels(A::widget<QToolButton>(*library_, button)->icon())
+        return pixels(widget<QToolButton>(button)->icon())
             == pixels(resources::icon(QString::fromLatin1(image)));
     }
     // How many of the seven editing controls, all of which an export locks, are enabled.
@@ -200,13 +191,13 @@ protected:
         int enabled = scroll()->isEnabled() + bar()->isEnabled() + field("fadeInTimeEdt_")->isEnabled()
             + field("fadeOutTimeEdt_")->isEnabled();
         for (const char* name : {"btnStartTrim_", "btnEndTrim_", "btnExport_"})
-            enabled += A::widget<QPushButton>(*library_, name)->isEnabled();
+            enabled += widget<QPushButton>(name)->isEnabled();
         return enabled;
     }
     // The list's height, then the origins of the rows in view, in the list's y-up coordinates.
     std::vector<double> rowYs() const
     {
-        const int listHeight = A::widget<AudioLibBackView>(*library_, "vLibiaryBack_")->height();
+        const int listHeight = widget<AudioLibBackView>("vLibiaryBack_")->height();
         std::vector<double> ys{double(listHeight)};
         for (qsizetype i = 0; i < count(); ++i)
             if (const AudioItemView* shown = row(i))
@@ -236,10 +227,9 @@ protected:
     std::unique_ptr<AudioLibraryWnd> library_;
     std::unique_ptr<QSignalSpy> notices_;  // the last opened library's
 };
+using LibraryTest = AudioLibraryWndTestAccess;
 
-}  // namespace
-
-TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropAndDeletionIsStoredAtOnce)
+TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropDeletionAndRecoveryIsStoredAtOnce)
 {
     const QString a = file(QStringLiteral("a.wav"), 40);
     const QString n = file(QStringLiteral("n.wav"), 2);
@@ -301,7 +291,24 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropAndDeletionIsSto
     EXPECT_EQ(storedList().size(), 11);
     ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("unmounted")));
     file(QStringLiteral("unmounted/away.wav"), 2);
-    EXPECT_EQ(A::row(open(400), 2)->audioPath(), away) << "shown again at the next start";
+    open(400);
+    EXPECT_EQ(row(2)->audioPath(), away) << "shown again at the next start";
+
+    // A recovered recording is listed once, with its length. (Completing a
+    // killed file is tested with the engine and, end to end, with the application killed.)
+    const QString recovered = file(QStringLiteral("24_03_05 14_07_09_Audio.wav"), 3);
+    int finished = 0;
+    library_->recoverAudioItemFromPath(recovered, [&] { ++finished; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished == 1; }, 30000));
+    EXPECT_EQ(library_->chooseAudioItem(), -1) << "nothing is chosen behind the user's back";
+    ASSERT_EQ(storedList().size(), 12);
+    EXPECT_FLOAT_EQ(storedList()[11].toMap().value(QStringLiteral("AudioLength")).toFloat(), 3.0F);
+    // Already listed under another spelling of its path, or gone: nothing is added.
+    library_->recoverAudioItemFromPath(dir_.path() + "/./" + QFileInfo(recovered).fileName(), [&] { ++finished; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished == 2; }, 30000));
+    library_->recoverAudioItemFromPath(dir_.filePath(QStringLiteral("gone.m4a")), [&] { ++finished; });
+    EXPECT_EQ(finished, 3) << "a file that is gone finishes at once";
+    EXPECT_EQ(storedList().size(), 12);
 }
 
 TEST_F(LibraryTest, HostileSettingsAreReadAsFarAsTheyGoAndNeverStoredAsAnInvalidValue)
@@ -373,7 +380,7 @@ TEST_F(LibraryTest, TheListFileHoldsAnyPathKeepsLinesItCannotReadAndMeasuresMiss
     EXPECT_EQ(row(5)->timeStr(), QStringLiteral("00:00:02"));
     ASSERT_EQ(told.size(), 1);
     EXPECT_TRUE(told[0][1].toString().startsWith(QStringLiteral("3 line"))) << qPrintable(told[0][1].toString());
-    A::waitForWrites(*library_);
+    waitForWrites();
     const QList<QByteArray> lines = contents(list.fileName()).split('\n');
     ASSERT_EQ(lines.size(), 16) << "the first line, five items, three kept, four measured, two hidden, the end";
     EXPECT_EQ(lines.mid(6, 3), unread);
@@ -493,26 +500,6 @@ TEST_F(LibraryTest, AHundredThousandRecordingsHaveRowWidgetsOnlyInViewEachShowin
     EXPECT_EQ(bar->value(), 54 * 77786 - 400);
     EXPECT_TRUE(row(77785)->isChoose());
     EXPECT_FALSE(row(77784)->isChoose());
-}
-
-TEST_F(LibraryTest, ARecoveredRecordingIsListedOnceWithItsLengthAndStored)
-{
-    // Completing a killed file is tested with the engine and, end to end, with the application killed.
-    const QString path = file(QStringLiteral("24_03_05 14_07_09_Audio.wav"), 3);
-    store(QVariantList{item(file(QStringLiteral("older.wav"), 1), 1)});
-    AudioLibraryWnd& library = open();
-    int finished = 0;
-    library.recoverAudioItemFromPath(path, [&] { ++finished; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return finished == 1; }, 30000));
-    EXPECT_EQ(library.chooseAudioItem(), -1) << "nothing is chosen behind the user's back";
-    ASSERT_EQ(storedList().size(), 2);
-    EXPECT_FLOAT_EQ(storedList()[1].toMap().value(QStringLiteral("AudioLength")).toFloat(), 3.0F);
-    // Already listed under another spelling of its path, or gone: nothing is added.
-    library.recoverAudioItemFromPath(dir_.path() + "/./" + QFileInfo(path).fileName(), [&] { ++finished; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return finished == 2; }, 30000));
-    library.recoverAudioItemFromPath(dir_.filePath(QStringLiteral("gone.m4a")), [&] { ++finished; });
-    EXPECT_EQ(finished, 3) << "a file that is gone finishes at once";
-    EXPECT_EQ(storedList().size(), 2);
 }
 
 TEST_F(LibraryTest, PreviewLoopsTheTrimRangeWithItsFadesAndPlayRewindsAtTheEnd)
@@ -790,7 +777,7 @@ TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndRepor
             return QStringLiteral("no dialog");
         EXPECT_EQ(dialog->defaultSuffix(), library.getStrFormat());
         EXPECT_EQ(dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(),
-            QFileInfo(A::preview(library).path()).completeBaseName() + " (trimmed)." + library.getStrFormat());
+            QFileInfo(preview().path()).completeBaseName() + " (trimmed)." + library.getStrFormat());
         const QString folder = dialog->directory().absolutePath();
         dialog->reject();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -824,11 +811,11 @@ TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndRepor
     library.setFadeInTime(1);
     library.setFadeOutTime(2);
     QList<int> progress;
-    QObject::connect(A::exportProgress(library), &QProgressBar::valueChanged, [&](int v) { progress.append(v); });
+    QObject::connect(exportProgress(), &QProgressBar::valueChanged, [&](int v) { progress.append(v); });
     ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("out/exports")));
     library.exportAudioToPath(dir_.filePath(QStringLiteral("out/exports/part")));
     ASSERT_TRUE(library.isExporting());
-    EXPECT_TRUE(A::widget<QToolButton>(library, "playBtn_")->isEnabled()) << "playing goes on while exporting";
+    EXPECT_TRUE(widget<QToolButton>("playBtn_")->isEnabled()) << "playing goes on while exporting";
     int ticks = 0, lockedTicks = 0;
     library.window()->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(library.window()));
@@ -988,7 +975,7 @@ TEST_F(LibraryTest, TheChosenRecordingsWaveformIsDrawnAboveTheBarDimmedOutsideTh
         library.chooseTheAudioItemAt(0);
         EXPECT_EQ(preview().overview().complete(), cached);
         ASSERT_TRUE(QTest::qWaitFor([&] { return preview().overview().complete(); }, 30000));
-        auto* strip = A::widget<WaveformStripView>(library, "waveformStrip_");
+        auto* strip = widget<WaveformStripView>("waveformStrip_");
         ASSERT_EQ(strip->geometry().left(), bar()->geometry().left()) << "aligned with the bar's track";
         ASSERT_EQ(strip->width(), bar()->width());
         library.leftTrimRate(0.5F);
@@ -1005,7 +992,7 @@ TEST_F(LibraryTest, TheChosenRecordingsWaveformIsDrawnAboveTheBarDimmedOutsideTh
     }
 }
 
-TEST(AudioItemView, PartsStandFromTheBottomAndDrawUpright)
+TEST(AudioItemView, PartsStandFromTheBottomDrawUprightAndClicksReachTheDelegateOnlyWhenItAnswers)
 {
     AudioItemView taller(QRect(0, 0, 610, 70));
     EXPECT_EQ(taller.deleteButton()->geometry(), QRect(510, 30, 30, 30));  // 10 up from the bottom
@@ -1035,10 +1022,8 @@ TEST(AudioItemView, PartsStandFromTheBottomAndDrawUpright)
     time.setTimeStr(QStringLiteral("00:01:59"));
     EXPECT_GT(brightest(render(name), QRect(120, 4, 200, 20)), 200);
     EXPECT_GT(brightest(render(time), QRect(120, 26, 100, 19)), 200);
-}
 
-TEST(AudioItemView, ClicksReachTheDelegateOnlyWhenItAnswersAndTheRightClickOffersTheFile)
-{
+    // Clicks reach the delegate only when it answers; the right click offers the file.
     using Op = AudioItemViewDelegate::Operation;
     const std::set<Op> both{Op::ChooseTheAudioItem, Op::DeleteChooseAudioItem};
     struct Click {
@@ -1055,24 +1040,23 @@ TEST(AudioItemView, ClicksReachTheDelegateOnlyWhenItAnswersAndTheRightClickOffer
         FakeLibrary library;
         library.answered = c.answered;
         library.selects = c.selects;
-        AudioItemView row(kRowFrame);
-        row.setIsChoose(c.chosenBefore);
-        row.setDelegate(c.delegate ? &library : nullptr);
+        AudioItemView clicked(kRowFrame);
+        clicked.setIsChoose(c.chosenBefore);
+        clicked.setDelegate(c.delegate ? &library : nullptr);
         if (c.onDelete)
-            QTest::mouseClick(row.deleteButton(), Qt::LeftButton);
+            QTest::mouseClick(clicked.deleteButton(), Qt::LeftButton);
         else
-            QTest::mouseClick(&row, Qt::LeftButton, {}, QPoint(300, 25));
+            QTest::mouseClick(&clicked, Qt::LeftButton, {}, QPoint(300, 25));
         EXPECT_EQ(library.calls, c.calls);
     }
 
     FakeLibrary library;
-    AudioItemView row(kRowFrame);
-    row.setDelegate(&library);
-    row.setDicObject({{QStringLiteral("AudioPath"), QStringLiteral("/music/take 1.m4a")}});
+    name.setDelegate(&library);
+    name.setDicObject({{QStringLiteral("AudioPath"), QStringLiteral("/music/take 1.m4a")}});
     RevealRecorder workspace;
     Workspace::setShared(&workspace);
-    QTest::mouseClick(&row, Qt::RightButton, {}, QPoint(300, 25));
-    const auto menus = row.findChildren<QMenu*>();
+    QTest::mouseClick(&name, Qt::RightButton, {}, QPoint(300, 25));
+    const auto menus = name.findChildren<QMenu*>();
     ASSERT_EQ(menus.size(), 1);
     ASSERT_EQ(menus[0]->actions().size(), 1);
     EXPECT_EQ(menus[0]->actions()[0]->text(), QStringLiteral("Show in File Manager"));
@@ -1123,7 +1107,7 @@ protected:
 
 }  // namespace
 
-TEST_F(PlayProgressViewTest, LayersDrawWhereTheRatesPutThem)
+TEST_F(PlayProgressViewTest, LayersDrawWhereTheRatesPutThemAndPressesAndDragsReportUnclampedRatesByWhatWasHit)
 {
     setRates(0.5F, 0.6F, 0.9F);  // head 152..166, left handle 180..189
     for (const qreal dpr : {1.0, 2.0}) {
@@ -1133,10 +1117,7 @@ TEST_F(PlayProgressViewTest, LayersDrawWhereTheRatesPutThem)
         EXPECT_GT(pixel(image, 155, 4).value(), 230) << dpr;  // head near the top edge
         EXPECT_GT(pixel(image, 187, 38).red(), 200) << dpr;   // handle tab near the bottom edge
     }
-}
 
-TEST_F(PlayProgressViewTest, PressesAndDragsReportUnclampedRatesByWhatWasHit)
-{
     using V = PlayProgressView;
     setRates(0.5F, 0.25F, 0.75F);                   // handles 75..84 and 234..243
     EXPECT_EQ(view.hitTest({78, 26}), V::Seek);     // a handle's part inside the bar
