@@ -313,17 +313,13 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
         ASSERT_EQ(recordThenKill(killed[type], type, 0.8), "");
     }
     const std::string otherWave = dir_.file("other.wav");  // a plain header whose sizes are stale
-    {
-        std::string header("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x20\x62\x05\0\x08\0\x20\0data\0\0\0\0", 44);
-        std::ofstream(otherWave, std::ios::binary) << header << std::string(8000, '\x11');
-    }
+    std::ofstream(otherWave, std::ios::binary) << std::string(
+        "RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x20\x62\x05\0\x08\0\x20\0data\0\0\0\0", 44)
+                                               << std::string(8000, '\x11');
     const std::string looping = dir_.file("looping.caf");  // a chunk whose size steps back onto itself
-    {
-        std::string caf("caff\0\x01\0\0desc\0\0\0\0\0\0\0\x20", 20);
-        caf += std::string(8, '\0') + "aac " + std::string(20, '\0');
-        std::ofstream(looping, std::ios::binary) << caf << std::string("free\xff\xff\xff\xff\xff\xff\xff\xf4", 12)
-                                                 << std::string(64, '\0');
-    }
+    std::ofstream(looping, std::ios::binary)
+        << std::string("caff\0\x01\0\0desc\0\0\0\0\0\0\0\x20", 20) << std::string(8, '\0') << "aac "
+        << std::string(20, '\0') << std::string("free\xff\xff\xff\xff\xff\xff\xff\xf4", 12) << std::string(64, '\0');
     const std::string text = dir_.file("notes.txt");
     std::ofstream(text) << kPrecious;
     std::string alac;

@@ -182,8 +182,7 @@ struct AudioLibraryWndTestAccess : public ::testing::Test {
     bool shows(const char* button, const char* image) const
     {
         const auto pixels = [](const QIcon& icon) { return icon.pixmap(QSize(36, 36)).toImage(); };
-        return pixels(widget<QToolButton>(button)->icon())
-            == pixels(resources::icon(QString::fromLatin1(image)));
+        return pixels(widget<QToolButton>(button)->icon()) == pixels(resources::icon(QString::fromLatin1(image)));
     }
     // How many of the seven editing controls, all of which an export locks, are enabled.
     int enabledControls() const
@@ -367,8 +366,9 @@ TEST_F(LibraryTest, TheListFileHoldsAnyPathKeepsLinesItCannotReadAndMeasuresMiss
     QFile list(AudioLibraryStore::listPath());
     const QByteArray stored = contents(list.fileName());
     ASSERT_TRUE(list.open(QIODevice::WriteOnly));
-    list.write(QByteArray(stored).replace("library 1\n", "library 1\r\n") + unread.join('\n') + '\n' + url + " 2x\n" + url
-        + " nan\n" + url + " -1\n" + url + "\r\n" + alien + "\n" + away + "\n" + QUrl::fromLocalFile(odd[0]).toEncoded().chopped(6));
+    list.write(QByteArray(stored).replace("library 1\n", "library 1\r\n") + unread.join('\n') + '\n' + url + " 2x\n"
+        + url + " nan\n" + url + " -1\n" + url + "\r\n" + alien + "\n" + away + "\n"
+        + QUrl::fromLocalFile(odd[0]).toEncoded().chopped(6));
     list.close();
     library_.reset();
     // Not shown, so no event has been handled yet: what the rows say before any length came in.
@@ -785,7 +785,6 @@ TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndRepor
     EXPECT_EQ(told[0][0].toString(), QStringLiteral("Nothing to export"));
     EXPECT_TRUE(told[1][1].toString().contains(QLatin1String("onto itself")));
     EXPECT_EQ(contents(source), sourceBytes);
-    EXPECT_TRUE(workspace_.revealed.isEmpty());
 
     // 10 to 30 s with fades, no extension typed: the one offered is added. It
     // runs beside the window with the editing controls locked; a second
@@ -821,7 +820,7 @@ TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndRepor
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_EQ(enabledControls(), 7);
     const QString exported = dir_.filePath(QStringLiteral("out/exports/part.m4a"));
-    EXPECT_EQ(workspace_.revealed, QStringList{exported});
+    EXPECT_EQ(workspace_.revealed, QStringList{exported}) << "revealed once, and never after a failure";
     EXPECT_EQ(told.size(), 2);
     EXPECT_EQ(dialogFolder(), QFileInfo(exported).absolutePath()) << "the next dialog opens where the user saved";
 
