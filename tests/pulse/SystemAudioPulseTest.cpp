@@ -485,7 +485,11 @@ TEST_F(SystemAudioPulse, StartingAfterTheChosenInputWasUnloadedMakesNoFile)
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (recorder.fault() != RecordFault::DeviceLost && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(RecordSession(recorder, {}).start((dir / "empty.wav").string()), RecordSession::StartResult::DeviceGone);
+    RecordRecipe recipe;
+    recipe.sources = {{RecordSource::Kind::Input, "sysa.monitor"}};
+    recipe.format = audioFormatNamed("wav");
+    recipe.destination = {dir.string(), "empty.wav"};
+    EXPECT_EQ(RecordSession(recorder, {}).start(recipe), RecordSession::StartResult::DeviceGone);
     EXPECT_TRUE(fs::is_empty(dir));
 }
 
