@@ -1,7 +1,6 @@
 #include "AppDelegate.h"
 
 #include "AudioLibrary/AudioLibraryWnd.h"
-#include "AudioRecord/AudioFileStream.h"
 #include "Control/AppControl.h"
 #include "Control/AudioWaveView.h"
 #include "platform/audiofile/SafeFile.h"
@@ -338,10 +337,17 @@ void AppDelegate::chooseAudioDeviceNum(std::int32_t index)
     if (index < 0 || std::size_t(index) >= aryAudioDevices_.size())
         return;
     const auto& device = aryAudioDevices_[std::size_t(index)];
-    audioRecord_->setWithSystemAudio(AppControl::AppReadKeyValue(SettingsKey::RecordWithSystemAudio, false).toBool());
+    const bool withSystemAudio = AppControl::AppReadKeyValue(SettingsKey::RecordWithSystemAudio, false).toBool();
+    audioRecord_->setWithSystemAudio(withSystemAudio);
     session_->configDevice(device);
     // Kept for telling the user which device vanished, when it can no longer be asked.
     deviceName_ = device ? QString::fromStdString(device->deviceName()) : QString();
+    chosenSources_.clear();
+    if (device && audioRecord_->device()) {
+        chosenSources_.push_back({RecordSource::Kind::Input, device->uniqueID().value_or(std::string())});
+        if (withSystemAudio)
+            chosenSources_.push_back({RecordSource::Kind::ComputerSound, {}});
+    }
 }
 
 void AppDelegate::startAndStopRecord()
@@ -355,10 +361,11 @@ void AppDelegate::startAndStopRecord()
 void AppDelegate::startRecording()
 {
     configAudioWndController_->setISRecording(true);
-    const QString path = getSaveAudioPath();
+    const RecordRecipe recipe = recordRecipe();
+    const QString path = QString::fromStdString(recipe.destination.path());
     // The M4A rewrite of a take killed outright left its hidden file here.
     audiofile::removeStaleTemporaries(QFile::encodeName(QFileInfo(path).absolutePath()).toStdString());
-    const RecordSession::StartResult started = session_->start(path.toStdString());
+    const RecordSession::StartResult started = session_->start(recipe);
     if (started != RecordSession::StartResult::Started) {
         // Counting time into a file that does not exist would only mislead: stay idle and say why.
         configAudioWndController_->setISRecording(false);
@@ -524,16 +531,17 @@ void AppDelegate::showRecordTime()
 
 QString AppDelegate::getSaveAudioPath() const
 {
-    const QDir folder(configAudioWndController_->saveAudioPath());
-    const QString extension
-        = QString::fromStdString(AudioFileStream::extensionForAudioFormat(configAudioWndController_->audioFormat_()));
-    const QString stamp = clock_().toString(QStringLiteral("yy_MM_dd HH_mm_ss"));
-    const QString base = stamp + QStringLiteral("_Audio");
-    // A recording never replaces an earlier one, even one started in the same second.
-    QString path = folder.filePath(base + QLatin1Char('.') + extension);
-    for (int n = 2; QFileInfo::exists(path); ++n)
-        path = folder.filePath(QStringLiteral("%1 (%2).%3").arg(base).arg(n).arg(extension));
-    return path;
+    return QString::fromStdString(recordRecipe().destination.path());
+}
+
+RecordRecipe AppDelegate::recordRecipe() const
+{
+    RecordRecipe recipe;
+    recipe.sources = chosenSources_;
+    recipe.format = &audioFormatForCode(configAudioWndController_->audioFormat_());
+    const QString folder = QDir(configAudioWndController_->saveAudioPath()).path();
+    recipe.destination = nameRecording({folder.toStdString(), {}}, *recipe.format, clock_().toSecsSinceEpoch());
+    return recipe;
 }
 
 void AppDelegate::setChooseOrNotShowHelp()

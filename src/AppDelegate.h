@@ -117,6 +117,9 @@ private:
 
     void connectOutlets();
     void startRecording();
+    // A new recording as the preferences describe it: the device they chose,
+    // their format, and a dated name in their folder.
+    RecordRecipe recordRecipe() const;
     void finishRecording(RecordSession::Ending ending);
     // Main thread, once a stopped recording's file is complete.
     void deliverRecording(const RecordSession::Delivery& done);
@@ -175,6 +178,7 @@ private:
     bool helpOpenAtLaunch_ = true;
     bool panelOpenAtLaunch_ = true;
     QString deviceName_;                        // of the device last chosen
+    std::vector<RecordSource> chosenSources_;  // what it opened, for the recipe
     SleepInhibitor* sleepInhibitor_ = nullptr;  // child of this
     bool terminated_ = false;
     QToolButton* panelMenuButton_ = nullptr;  // child of the recording panel

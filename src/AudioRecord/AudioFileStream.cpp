@@ -17,8 +17,14 @@ bool fileExists(const std::string& path)
 
 std::unique_ptr<AudioFileStream> AudioFileStream::streamForWritingAtPath(const std::string& path, OSStatus* failure)
 {
+    return streamForWritingAtPath(path, audioFormatForPath(path), failure);
+}
+
+std::unique_ptr<AudioFileStream> AudioFileStream::streamForWritingAtPath(
+    const std::string& path, const AudioFormat& format, OSStatus* failure)
+{
     auto stream = std::make_unique<AudioFileStream>();
-    const OSStatus status = stream->configWithPath(path, false);
+    const OSStatus status = stream->configForWriting(path, format);
     if (failure)
         *failure = status;
     return stream->isOpen() ? std::move(stream) : nullptr;
@@ -52,24 +58,33 @@ AudioStreamBasicDescription AudioFileStream::audioStreamBasicDescription(AudioFi
 
 OSStatus AudioFileStream::configWithPath(const std::string& path, bool isRead)
 {
+    if (!isRead)
+        return configForWriting(path, audioFormatForPath(path));
     // A file already open goes first, while the overview it feeds is still there.
     close();
     audioPath_ = path;
-    isRead_ = isRead;
+    isRead_ = true;
+    if (!fileExists(path))
+        return kAudioFileFileNotFoundError;
     ExtAudioFileRef file;
-    OSStatus status = noErr;
-    if (isRead) {
-        if (!fileExists(path))
-            return kAudioFileFileNotFoundError;
-        status = ExtAudioFile::open(path, file);
-    } else {
-        const AudioFileTypeID type = audioFormatForPath(path).fileType;
-        const AudioStreamBasicDescription format = audioStreamBasicDescription(type);
-        status = ExtAudioFile::create(path, type, format, kAudioFileFlags_EraseFile, file);
-        if (file) {
-            overview_ = std::make_unique<WaveOverviewBuilder>(format.mSampleRate);
-            file->setWriteObserver(overview_.get());
-        }
+    const OSStatus status = ExtAudioFile::open(path, file);
+    audioFile_ = std::move(file);
+    return audioFile_ ? noErr : status != noErr ? status : kAudioFileUnspecifiedError;
+}
+
+OSStatus AudioFileStream::configForWriting(const std::string& path, const AudioFormat& format)
+{
+    close();
+    audioPath_ = path;
+    isRead_ = false;
+    AudioStreamBasicDescription fileFormat = format.fileFormat;
+    std::uint32_t size = sizeof fileFormat;
+    AudioFormatGetProperty(kAudioFormatProperty_FormatInfo, 0, nullptr, &size, &fileFormat);
+    ExtAudioFileRef file;
+    const OSStatus status = ExtAudioFile::create(path, format.fileType, fileFormat, kAudioFileFlags_EraseFile, file);
+    if (file) {
+        overview_ = std::make_unique<WaveOverviewBuilder>(fileFormat.mSampleRate);
+        file->setWriteObserver(overview_.get());
     }
     audioFile_ = std::move(file);
     return audioFile_ ? noErr : status != noErr ? status : kAudioFileUnspecifiedError;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "AudioRecord/WaveOverview.h"
+#include "platform/AudioFormat.h"
 #include "platform/ExtAudioFile.h"
 
 #include <atomic>
@@ -16,9 +17,12 @@
 
 class AudioFileStream {
 public:
-    // `failure`, when given, hears why no file could be made.
+    // `failure`, when given, hears why no file could be made. Without a
+    // format, the one of the path's extension (audioFormatForPath()).
     static std::unique_ptr<AudioFileStream> streamForWritingAtPath(
         const std::string& path, OSStatus* failure = nullptr);
+    static std::unique_ptr<AudioFileStream> streamForWritingAtPath(
+        const std::string& path, const AudioFormat& format, OSStatus* failure = nullptr);
     static std::unique_ptr<AudioFileStream> streamForReadingAtPath(const std::string& path);
     // The extension a new recording takes for an audio format code (the
     // stored choice of the preferences' format list, AudioFormat.h).
@@ -32,6 +36,7 @@ public:
 
     // Returns why the file could not be opened or made; noErr when it is open.
     OSStatus configWithPath(const std::string& path, bool isRead);
+    OSStatus configForWriting(const std::string& path, const AudioFormat& format);
     bool isOpen() const { return audioFile_ != nullptr; }
     // Completes the file. Returns the first failure met while writing or
     // completing it. A file written whole leaves its overview in the cache

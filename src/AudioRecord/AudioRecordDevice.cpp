@@ -372,10 +372,17 @@ void AudioRecordDevice::configDevice(std::shared_ptr<AudioRecordMicDevice> devic
 
 bool AudioRecordDevice::recordToPath(const std::optional<std::string>& path, OSStatus* failure)
 {
-    closeOutput();
-    if (!path)
+    if (!path) {
+        closeOutput();
         return true;
-    auto stream = AudioFileStream::streamForWritingAtPath(*path, failure);
+    }
+    return recordToPath(*path, audioFormatForPath(*path), failure);
+}
+
+bool AudioRecordDevice::recordToPath(const std::string& path, const AudioFormat& format, OSStatus* failure)
+{
+    closeOutput();
+    auto stream = AudioFileStream::streamForWritingAtPath(path, format, failure);
     if (!stream)
         return false;
     stream->setClientDataFormat(device_ ? device_->deviceFormat() : AudioStreamBasicDescription{});

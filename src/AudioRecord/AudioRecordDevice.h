@@ -129,9 +129,11 @@ public:
     std::vector<std::shared_ptr<AudioRecordMicDevice>> allAudioInputDevices() const;
     void configDevice(std::shared_ptr<AudioRecordMicDevice> device);
     // Hands the current output to the completion thread; given a path,
-    // creates the new output file. Returns false when the file could not be
+    // creates the new output file, in the format given or else the one of
+    // the path's extension. Returns false when the file could not be
     // created; `failure`, when given, then hears why.
     bool recordToPath(const std::optional<std::string>& path, OSStatus* failure = nullptr);
+    bool recordToPath(const std::string& path, const AudioFormat& format, OSStatus* failure = nullptr);
     // Writing starts (or resumes) with the audio taken in from this moment
     // on: a capture cycle under way, or a server's buffer, still holds
     // audio from before it.

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 
 RecordSession::FileWatch::FileWatch(const std::string& path)
     : fd_(::open(path.c_str(), O_PATH | O_CLOEXEC | O_NOFOLLOW))
@@ -65,16 +67,75 @@ RecordSession::RecordSession(AudioRecordDevice& recorder, Hooks hooks) : recorde
     });
 }
 
-RecordSession::StartResult RecordSession::start(const std::string& path)
+namespace {
+
+const RecordSource* inputOf(const std::vector<RecordSource>& sources)
 {
+    const auto input = std::find_if(
+        sources.begin(), sources.end(), [](const RecordSource& s) { return s.kind == RecordSource::Kind::Input; });
+    return input == sources.end() ? nullptr : &*input;
+}
+
+bool withComputerSound(const std::vector<RecordSource>& sources)
+{
+    return std::any_of(sources.begin(), sources.end(),
+        [](const RecordSource& s) { return s.kind == RecordSource::Kind::ComputerSound; });
+}
+
+}  // namespace
+
+bool RecordSession::captures(const std::vector<RecordSource>& sources) const
+{
+    const auto& device = recorder_.device();
+    const RecordSource* input = inputOf(sources);
+    if (!device || !input)
+        return false;
+    // A device that left the server can no longer say which it was: the
+    // session remembers the one it opened; one opened behind its back is
+    // taken as the chosen one, and its loss is told as such.
+    auto uid = device->uniqueID();
+    if (!uid && openedDevice_.lock() == device)
+        uid = openedUID_;
+    return !uid || (*uid == input->uniqueID && device->mixSystemAudio() == withComputerSound(sources));
+}
+
+void RecordSession::open(const std::vector<RecordSource>& sources)
+{
+    const RecordSource* input = inputOf(sources);
+    std::shared_ptr<AudioRecordMicDevice> device;
+    if (input && input->uniqueID == kDefaultInputUID) {
+        device = AudioRecordMicDevice::defaultInput();
+    } else if (input) {
+        for (auto& candidate : recorder_.allAudioInputDevices())
+            if (candidate->uniqueID() == input->uniqueID) {
+                device = std::move(candidate);
+                break;
+            }
+    }
+    recorder_.setWithSystemAudio(withComputerSound(sources));
+    configDevice(std::move(device));
+}
+
+RecordSession::StartResult RecordSession::start(const RecordRecipe& recipe)
+{
+    if (!captures(recipe.sources))
+        open(recipe.sources);
     if (!recorder_.device())
         return StartResult::NoDevice;
     // Its capture already ended (the source or the output under it was
     // unloaded): a file now would only ever hold silence.
     if (recorder_.fault() == RecordFault::DeviceLost)
         return StartResult::DeviceGone;
+    // The recorder itself stops writing at the frame: the file holds the
+    // length exactly, however the sound server paces its deliveries.
+    double rate = recorder_.device()->deviceFormat().mSampleRate;
+    if (!(rate >= 100))
+        rate = 100;
+    frameLimit_ = recipe.seconds > 0 ? std::int64_t(std::ceil(recipe.seconds * rate - 1e-6)) : 0;
+    recorder_.setFrameLimit(frameLimit_);
     failure_ = noErr;
-    if (!recorder_.recordToPath(path, &failure_))
+    const std::string path = recipe.destination.path();
+    if (!recorder_.recordToPath(path, recipe.format ? *recipe.format : defaultAudioFormat(), &failure_))
         return StartResult::FileNotCreated;
     path_ = path;
     watch_ = FileWatch(path);
@@ -97,6 +158,12 @@ RecordSession::StartResult RecordSession::start(const std::string& path)
             hooks_.silence(Silence::Muted);
     }
     return StartResult::Started;
+}
+
+bool RecordSession::reachedLength() const
+{
+    const AudioFileStream* output = recorder_.audioOutput();
+    return frameLimit_ > 0 && output && output->writedFrames() >= frameLimit_;
 }
 
 void RecordSession::pause()
@@ -137,6 +204,8 @@ void RecordSession::stop(Ending ending)
 
 void RecordSession::configDevice(std::shared_ptr<AudioRecordMicDevice> device)
 {
+    openedDevice_ = device;
+    openedUID_ = device ? device->uniqueID() : std::nullopt;
     recorder_.configDevice(std::move(device));
     reportedFault_ = RecordFault::None;
 }

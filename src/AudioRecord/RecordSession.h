@@ -15,6 +15,7 @@
 #pragma once
 
 #include "AudioRecord/AudioRecordDevice.h"
+#include "AudioRecord/RecordRecipe.h"
 
 #include <chrono>
 #include <functional>
@@ -30,7 +31,8 @@ public:
     enum class State { Idle, Recording, Paused };
     // Why a file left the session: the user stopped it, a fault ended it, the program is ending.
     enum class Ending { User, Fault, Quit };
-    // DeviceGone: the chosen device left the sound server after it was chosen.
+    // NoDevice: none of the recipe's sources could be opened. DeviceGone:
+    // the chosen device left the sound server after it was chosen.
     enum class StartResult { Started, NoDevice, DeviceGone, FileNotCreated };
     // Why the recording will hold nothing: the server mutes the input, or only silence has come.
     enum class Silence { Muted, Silent };
@@ -77,8 +79,13 @@ public:
     // fault ended could not be written (audiofile::reasonFor words it).
     OSStatus failure() const { return failure_; }
 
-    // Makes the file and starts writing to it; the mark names it at once.
-    StartResult start(const std::string& path);
+    // Records what the recipe says: the recorder keeps capturing its
+    // sources when it already does (a device that left since is one it
+    // does, told as DeviceGone), else opens them; then makes the file in
+    // the recipe's format and starts writing to it. The mark names it at once.
+    StartResult start(const RecordRecipe& recipe);
+    // True once the recording holds the recipe's length.
+    bool reachedLength() const;
     // Writing stops; the file stays open and capture goes on.
     void pause();
     void resume();
@@ -131,6 +138,8 @@ private:
 
     // Follows the file of the running recording; false when it was deleted.
     bool followFile();
+    bool captures(const std::vector<RecordSource>& sources) const;
+    void open(const std::vector<RecordSource>& sources);
 
     struct Inbox {
         std::mutex mutex;
@@ -148,6 +157,9 @@ private:
     FileWatch watch_;  // on path_ while the recorder writes it
     RecordFault reportedFault_ = RecordFault::None;
     OSStatus failure_ = noErr;
+    std::int64_t frameLimit_ = 0;  // device frames; 0 for none
+    std::weak_ptr<AudioRecordMicDevice> openedDevice_;  // by configDevice(), with its identifier then
+    std::optional<std::string> openedUID_;
     std::int64_t lostSeen_ = 0;      // frames, as of the last look
     std::int64_t lostReported_ = 0;  // frames the user has been told of
     Clock::duration silenceAfter_ = std::chrono::seconds(30);

@@ -10,6 +10,7 @@
 // and device names are printed with their control characters escaped
 // (terminalText()), so each message stays one line.
 #include "AudioRecord/AudioRecordDevice.h"
+#include "AudioRecord/RecordRecipe.h"
 #include "AudioRecord/RecordSession.h"
 #include "Control/AudioConverter.h"
 #include "platform/AudioFormat.h"
@@ -26,6 +27,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -298,10 +300,13 @@ int record(const std::vector<std::string>& args)
     if (!device)
         return fail("no such input device: " + deviceArg);
     const std::string name = device->deviceName() + (withSystemAudio ? " with system audio" : "");
-    recorder.setWithSystemAudio(withSystemAudio);
-    recorder.configDevice(device);
-    if (!recorder.device())
-        return fail("cannot open input device: " + name);
+    RecordRecipe recipe;
+    recipe.sources = {{RecordSource::Kind::Input, device->uniqueID().value_or("")}};
+    if (withSystemAudio)
+        recipe.sources.push_back({RecordSource::Kind::ComputerSound, {}});
+    recipe.format = &audioFormatForPath(out);
+    recipe.destination = nameRecording({{}, out}, *recipe.format, std::time(nullptr));
+    recipe.seconds = seconds;
 
     struct sigaction action { };
     action.sa_handler = onStopSignal;
@@ -322,22 +327,20 @@ int record(const std::vector<std::string>& args)
         else
             std::fprintf(stderr, "TrayTape is recording silence from \"%s\"\n", shown.c_str());
     };
-    // The recorder itself stops writing at the asked frame: the file holds the
-    // asked length exactly, however the sound server paces its deliveries.
-    double rate = recorder.device()->deviceFormat().mSampleRate;
-    if (!(rate >= 100))
-        rate = 100;
-    const std::int64_t limit = seconds > 0 ? std::int64_t(std::ceil(seconds * rate - 1e-6)) : 0;
-    recorder.setFrameLimit(limit);
     RecordSession session(recorder, std::move(hooks));
     session.setSilenceTimes(
         std::chrono::duration_cast<RecordSession::Clock::duration>(std::chrono::duration<double>(warnSilence)),
         std::chrono::minutes(10));
-    const RecordSession::StartResult started = session.start(out);
+    const RecordSession::StartResult started = session.start(recipe);
+    if (started == RecordSession::StartResult::NoDevice)
+        return fail("cannot open input device: " + name);
     if (started == RecordSession::StartResult::DeviceGone)
         return fail("input device vanished: " + name);
     if (started != RecordSession::StartResult::Started)
         return fail("cannot create file: " + out + " (" + audiofile::reasonFor(session.failure()) + ")");
+    double rate = recorder.device()->deviceFormat().mSampleRate;
+    if (!(rate >= 100))
+        rate = 100;
     std::fprintf(stderr, "Recording \"%s\" into %s%s\n", terminalText(name).c_str(), terminalText(out).c_str(),
         seconds > 0 ? "" : " (Ctrl+C stops)");
 
@@ -348,7 +351,7 @@ int record(const std::vector<std::string>& args)
     while (!stopRequested.load()) {
         const std::int64_t written = recorder.audioOutput() ? recorder.audioOutput()->writedFrames() : 0;
         length = double(written) / rate;
-        if (limit > 0 && written >= limit)
+        if (session.reachedLength())
             break;
         fault = session.pollFault();
         if (fault != RecordFault::None)
@@ -389,7 +392,7 @@ int record(const std::vector<std::string>& args)
     if (writeFailed)
         return fail("writing " + out + " failed (" + audiofile::reasonFor(closed != noErr ? closed : session.failure())
                 + "); kept what the file holds ("
-                + formatSeconds(double(frames) / audioFormatForPath(out).fileFormat.mSampleRate) + " s)",
+                + formatSeconds(double(frames) / recipe.format->fileFormat.mSampleRate) + " s)",
             3);
     if (silentDevice)
         return fail("no audio arrived from " + name + " in 5 s", 3);

@@ -33,6 +33,7 @@ TEST(AudioFileStream, EveryFormatRowRoundTripsFromItsExtensionThroughItsWriter)
     ::setenv("XDG_CACHE_HOME", dir.path().c_str(), 1);
     ASSERT_EQ(::mkdir(dir.file("take.v2.wav").c_str(), 0755), 0);
     EXPECT_EQ(AudioFileStream::streamForWritingAtPath(dir.file("no/such/folder/rec.m4a")), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("no"))) << "no folder made";
     std::vector<std::pair<std::string, const AudioFormat*>> names{
         {"rec.mp3", &defaultAudioFormat()}, {"rec", &defaultAudioFormat()}};
     for (const AudioFormat& row : audioFormats())

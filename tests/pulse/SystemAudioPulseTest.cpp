@@ -2,7 +2,6 @@
 // sink recorded from its monitor, and what the default output plays recorded
 // through the loopback source the registry's driver loads.
 #include "AudioRecord/AudioRecordDevice.h"
-#include "AudioRecord/RecordSession.h"
 #include "support/DecodedFile.h"
 #include "support/MonitorCapture.h"
 #include "support/PulseServer.h"
@@ -470,23 +469,6 @@ TEST_F(SystemAudioPulse, TheInputMixedWithSystemAudioKeepsBothLevelsInStepAndUnc
     EXPECT_GE(heard, 6);
     // Clipped, half the samples of a burst would be at full scale.
     EXPECT_LE(float(atFullScale), 0.1f * float(loud)) << "clipped";
-}
-
-// An input the server unloaded after it was chosen starts no recording: not
-// even an empty file is made. (System audio moves to another output instead.)
-TEST_F(SystemAudioPulse, StartingAfterTheChosenInputWasUnloadedMakesNoFile)
-{
-    AudioRecordDevice recorder;
-    for (auto& device : recorder.allAudioInputDevices())
-        if (device->uniqueID() == "sysa.monitor")
-            recorder.configDevice(device);
-    ASSERT_TRUE(recorder.device());
-    ASSERT_TRUE(server().unloadModule(sinks[0]));
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (recorder.fault() != RecordFault::DeviceLost && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(RecordSession(recorder, {}).start((dir / "empty.wav").string()), RecordSession::StartResult::DeviceGone);
-    EXPECT_TRUE(fs::is_empty(dir));
 }
 
 // A take holds what its source takes in from the moment it is asked for,

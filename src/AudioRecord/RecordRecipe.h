@@ -1,0 +1,45 @@
+// What one recording takes in and writes out, as both front ends describe it
+// to RecordSession::start(): the tray from its preferences, the command line
+// from its options. Neither front end opens a writer or reads a format out of
+// a file name; the session does what the recipe says.
+#pragma once
+
+#include "platform/AudioFormat.h"
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+struct RecordSource {
+    // Input: a device of the sound server, or the default input
+    // (kDefaultInputUID), by its unique identifier. ComputerSound: what the
+    // default output plays; beside an input it is mixed into it.
+    enum class Kind { Input, ComputerSound };
+    Kind kind = Kind::Input;
+    std::string uniqueID;
+
+    bool operator==(const RecordSource&) const = default;
+};
+
+struct RecordDestination {
+    std::string folder;
+    std::string name;
+
+    // The name in the folder; with no folder, the name as it is.
+    std::string path() const;
+};
+
+struct RecordRecipe {
+    std::vector<RecordSource> sources;
+    const AudioFormat* format = &defaultAudioFormat();
+    RecordDestination destination;
+    // Writing ends by itself once the file holds this long, to the frame; 0: only when stopped.
+    double seconds = 0;
+};
+
+// The one namer of recordings, for both front ends. A name the user gave is
+// kept as it is. Without one, the recording is named from its start (local
+// time) and format, "24_03_05 14_07_09_Audio.m4a"; when a file has that name
+// already, " (2)", " (3)" … go before the extension, so a recording never
+// replaces another.
+RecordDestination nameRecording(RecordDestination asked, const AudioFormat& format, std::time_t startedAt);

@@ -1,0 +1,171 @@
+// RecordSession on the virtual backend with real files: a recipe in, the
+// files it makes and the events it tells out.
+#include "AudioRecord/RecordSession.h"
+#include "ExtAudioFileTestHelpers.h"
+#include "support/GatedFile.h"
+#include "support/TempDir.h"
+#include "support/backends/VirtualAudio.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace std::chrono_literals;
+using Result = RecordSession::StartResult;
+
+namespace {
+
+class RecordSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::setenv("XDG_CACHE_HOME", dir.path().c_str(), 1);  // the recordings' overviews
+        auto backend = std::make_unique<VirtualAudio>();
+        audio = backend.get();
+        setAudioBackend(std::move(backend));
+        mic = audio->addDevice({"Built-in Microphone", "uid:mic", 2, 0, 48000});
+        headset = audio->addDevice({"USB Headset", "uid:headset", 1, 0, 44100});
+        RecordSession::Hooks hooks;
+        hooks.delivered = [this](const RecordSession::Delivery& d) { delivered.push_back(d); };
+        hooks.audioLost = [this](double seconds) { lost.push_back(seconds); };
+        hooks.silence = [this](RecordSession::Silence s) { silences.push_back(s); };
+        session = std::make_unique<RecordSession>(recorder, std::move(hooks));
+    }
+    void TearDown() override { setAudioBackend(nullptr); }
+
+    Result start(const std::string& uid, const std::string& name, double seconds = 0, bool computerSound = false)
+    {
+        RecordRecipe recipe{{{RecordSource::Kind::Input, uid}}, audioFormatNamed("wav"), {}, seconds};
+        if (computerSound)
+            recipe.sources.push_back({RecordSource::Kind::ComputerSound, {}});
+        recipe.destination = nameRecording({dir.path(), name}, *recipe.format, 0);
+        return session->start(recipe);
+    }
+    bool cycles(AudioObjectID device, int count, float level = 0.25f)
+    {
+        for (int i = 0; i < count; ++i)
+            if (!audio->runCycle(device, 480, [level](std::uint32_t, std::uint32_t) { return level; }))
+                return false;
+        return true;
+    }
+    bool stopAndDeliver()
+    {
+        session->stop();
+        return session->waitForCompletion(60s);
+    }
+
+    TempDir dir;
+    VirtualAudio* audio = nullptr;  // owned by the backend slot
+    AudioObjectID mic = 0, headset = 0;
+    AudioRecordDevice recorder;
+    std::unique_ptr<RecordSession> session;
+    std::vector<RecordSession::Delivery> delivered;
+    std::vector<double> lost;
+    std::vector<RecordSession::Silence> silences;
+};
+
+}  // namespace
+
+// The recipe's format is written whatever the name says; its input is opened unless already captured;
+// its length ends the file at its frame, inside a cycle, and what comes after is not lost but not wanted.
+TEST_F(RecordSessionTest, ARecipeOpensItsSourceWritesItsFormatAndEndsAtItsLength)
+{
+    ASSERT_EQ(start("uid:headset", "take.m4a", 0.5), Result::Started);
+    ASSERT_TRUE(cycles(headset, 46) && session->reachedLength());
+    ASSERT_TRUE(stopAndDeliver());
+    EXPECT_TRUE(lost.empty());
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_EQ(delivered[0].path, dir.file("take.m4a"));
+    EXPECT_EQ(delivered[0].ending, RecordSession::Ending::User);
+    const eaf_test::Decoded take = eaf_test::decodeFile(dir.file("take.m4a"));
+    EXPECT_EQ(take.fileFormat.mFormatID, kAudioFormatLinearPCM) << "WAV, as the recipe says";
+    EXPECT_EQ(take.frames(), 22050u);
+
+    // A device change ends the file, which is handed on at the stop, whether
+    // it was complete by then or not.
+    const int units = audio->unitsCreated();
+    for (const bool completeFirst : {true, false}) {
+        ASSERT_EQ(start("uid:headset", completeFirst ? "changed.wav" : "changed2.wav"), Result::Started);
+        ASSERT_TRUE(cycles(headset, 10));
+        session->configDevice(recorder.device());  // chosen again, it is opened anew
+        ASSERT_TRUE(!completeFirst || session->waitForCompletion(60s));
+        EXPECT_EQ(delivered.size(), completeFirst ? 1u : 2u) << "nothing is handed on before the stop";
+        ASSERT_TRUE(stopAndDeliver());
+        EXPECT_EQ(delivered.back().path, session->path());
+        EXPECT_EQ(eaf_test::decodeFile(*session->path()).frames(), 4800u);
+    }
+    ASSERT_EQ(start("uid:headset", "mixed.wav", 0, true), Result::Started);
+    EXPECT_EQ(audio->unitsCreated(), units + 3) << "the input went on, opened anew for the change and the mix only";
+    ASSERT_TRUE(stopAndDeliver());
+    audio->setDefaultInputDevice(mic);
+    ASSERT_EQ(start(kDefaultInputUID, "default.wav"), Result::Started);
+    EXPECT_TRUE(recorder.device()->followsDefault());
+    ASSERT_TRUE(stopAndDeliver());
+
+    // Nothing to open, or an input gone since it was chosen: no recording, and no file.
+    EXPECT_EQ(start("uid:nothing", "none.wav"), Result::NoDevice);
+    EXPECT_EQ(session->start(RecordRecipe{}), Result::NoDevice);
+    ASSERT_EQ(start("uid:mic", "mic.wav"), Result::Started);
+    ASSERT_TRUE(stopAndDeliver());
+    ASSERT_TRUE(audio->removeDevice(mic));
+    EXPECT_EQ(start("uid:mic", "gone.wav"), Result::DeviceGone);
+    ASSERT_EQ(start("uid:headset", "instead.wav"), Result::Started) << "another input opens in its place";
+    ASSERT_TRUE(stopAndDeliver());
+    const auto files = std::filesystem::directory_iterator(dir.path());
+    EXPECT_EQ(std::count_if(begin(files), end(files), [](const auto& f) { return f.is_regular_file(); }), 3);
+}
+
+// Silence (-60 dBFS and below on every channel) is told after 30 s of it, then no more than every 10
+// minutes, a pause not counting; a muted input is told at the start. Audio the disk refused is told
+// once the stall is over, or with the stop; it fails no recording.
+TEST_F(RecordSessionTest, SilenceAndLostAudioAreToldOnceAndInTime)
+{
+    RecordSession::Clock::time_point now;
+    session->setSilenceTimes(30s, 10min, [&now] { return now; });
+    // The left channel silent, the right one below zero: a line input may carry one side only.
+    const auto after = [&](RecordSession::Clock::duration wait, float right = -0.0009f) {
+        now += wait;
+        EXPECT_TRUE(audio->runCycle(mic, {std::vector<float>(512, 0.0f), std::vector<float>(512, right)}));
+        session->pollSilence();
+        return silences.size();
+    };
+    ASSERT_EQ(start("uid:mic", "silence.wav"), Result::Started);
+    EXPECT_EQ(after(29s), 0u);
+    EXPECT_EQ(after(1s), 1u);
+    EXPECT_EQ(after(9min + 59s), 1u) << "not again within 10 minutes";
+    EXPECT_EQ(after(1s), 2u);
+    EXPECT_EQ(after(9min + 55s, -0.002f), 2u) << "sound";
+    EXPECT_EQ(after(29s), 2u) << "10 minutes passed, but not 30 s of silence";
+    EXPECT_EQ(after(1s), 3u);
+    session->pause();
+    EXPECT_EQ(after(11min), 3u) << "a pause records no silence";
+    session->resume();
+    EXPECT_EQ(after(29s), 3u);
+    EXPECT_EQ(after(1s), 4u);
+    ASSERT_TRUE(stopAndDeliver());
+
+    const std::uint32_t muted = 1;
+    ASSERT_EQ(
+        audio->setPropertyData(mic, {kAudioDevicePropertyMute, kAudioDevicePropertyScopeInput, 1}, 4, &muted), noErr);
+    ASSERT_EQ(start("uid:mic", "muted.wav"), Result::Started);
+    EXPECT_EQ(silences.back(), RecordSession::Silence::Muted);
+    EXPECT_EQ(after(9min), 5u) << "the mute was the word on this silence";
+    EXPECT_EQ(after(1min), 6u);
+
+    // 70 cycles of 480 frames refused, one look each: the stall lasts many looks.
+    auto gate = std::make_shared<FileGate>();
+    ASSERT_TRUE(GatedFile::install(recorder.audioOutput(), gate));
+    gate->refuse = 70;
+    for (int i = 0; i < 71; ++i) {
+        EXPECT_TRUE(lost.empty()) << "nothing is told while the loss still grows";
+        ASSERT_TRUE(cycles(mic, 1));
+        session->pollLostAudio();
+    }
+    EXPECT_EQ(lost, std::vector<double>{0.7});
+    gate->refuse = 3;
+    ASSERT_TRUE(cycles(mic, 3));
+    ASSERT_TRUE(stopAndDeliver());
+    EXPECT_EQ(lost, (std::vector<double>{0.7, 0.03})) << "a loss still growing at the stop is told with it";
+    ASSERT_EQ(delivered.size(), 2u);
+    EXPECT_EQ(delivered[1].status, noErr) << "a loss is no failed recording";
+}
