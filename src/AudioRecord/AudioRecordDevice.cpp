@@ -480,11 +480,16 @@ void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int
     writing_.store(true, std::memory_order_seq_cst);
     if (AudioFileStream* output = liveOutput_.load(std::memory_order_seq_cst)) {
         // The frames taken in before the start are not the take's.
+        // Only until the take's first frame: a later cycle stamped early (a
+        // server's latency estimate jumps now and then) is the take's all the same.
         std::int32_t skip = 0;
-        const std::uint64_t startAt = startAt_.load(std::memory_order_relaxed);
-        const double early = takenAt != 0 && takenAt < startAt ? double(startAt - takenAt) * 1e-9 : 0;
-        if (early <= kMostLeftOutSeconds && outputRate_ > 0)
-            skip = std::int32_t(std::min<double>(std::ceil(early * outputRate_), frames));
+        if (std::uint64_t startAt = startAt_.load(std::memory_order_relaxed)) {
+            const double early = takenAt != 0 && takenAt < startAt ? double(startAt - takenAt) * 1e-9 : 0;
+            if (early <= kMostLeftOutSeconds && outputRate_ > 0)
+                skip = std::int32_t(std::min<double>(std::ceil(early * outputRate_), frames));
+            if (skip < frames)
+                startAt_.compare_exchange_strong(startAt, 0, std::memory_order_relaxed);
+        }
         AudioBufferList rest;
         if (skip > 0 && list) {
             rest = *list;

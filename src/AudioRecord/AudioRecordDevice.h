@@ -220,7 +220,8 @@ private:
     std::atomic<std::int64_t> lostFrames_{0};
     std::atomic<std::uint64_t> heardBuffers_{0};  // audio thread writes, as lostFrames_
     std::atomic<std::int64_t> frameLimit_{0};
-    // When start() was last asked for (AudioHostTimeNow()).
+    // When start() was asked for (AudioHostTimeNow()); 0 once the take's
+    // first frame is written. Set by the main thread, cleared by the audio thread.
     std::atomic<std::uint64_t> startAt_{0};
     // Audio taken in up to this long before a start is left out of the file.
     // A cycle stamped further back is mis-stamped (no server holds a second

@@ -499,12 +499,15 @@ TEST_F(SystemAudioPulse, ATakeBeginsWithTheFrameTakenInAtItsStart)
     });
     const auto wrapped = [](double d) { return d - 65536 * std::floor((d + 32768) / 65536); };
     // The source runs throughout, as a microphone does: PipeWire's pipe
-    // source, once suspended, drops what waited in the pipe when it resumes.
+    // source, suspended or just resumed, drops what waits in the pipe.
     AudioRecordDevice listener;
     for (auto& d : listener.allAudioInputDevices())
         if (d->uniqueID() == "counter")
             listener.configDevice(d);
     ASSERT_TRUE(listener.device());
+    for (const auto deadline = std::chrono::steady_clock::now() + 5s;
+         listener.heardBuffers() < 5 && std::chrono::steady_clock::now() < deadline;)
+        std::this_thread::sleep_for(10ms);
     for (const auto settle : {0ms, 700ms}) {
         AudioRecordDevice recorder;
         recorder.pause();
