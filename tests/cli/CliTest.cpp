@@ -53,7 +53,9 @@ std::map<std::string, std::string> snapshot(const std::string& folder)
             continue;
         }
         std::ifstream in(entry.path(), std::ios::binary);
-        files[entry.path().filename().string()] = std::string(std::istreambuf_iterator<char>(in), {});
+        std::ostringstream bytes;  // in one read: a character at a time took seconds under the sanitizers
+        bytes << in.rdbuf();
+        files[entry.path().filename().string()] = std::move(bytes).str();
     }
     return files;
 }
