@@ -115,9 +115,7 @@ protected:
         AppDelegate::setSystemTrayProbe([] { return true; });
         QSettings().clear();
         AppControl::AppWriteKeyValue(0, SettingsKey::OpenAppShowHelpWnd);
-        auto audio = std::make_unique<VirtualAudio>();
-        audio_ = audio.get();
-        setAudioBackend(std::move(audio));
+        audio_ = VirtualAudio::install();
         Workspace::setShared(&workspace_);
         for (const char* name : {"Built-in Microphone", "USB Headset"}) {
             VirtualDevice device;

@@ -68,9 +68,7 @@ protected:
     void SetUp() override
     {
         ::setenv("XDG_CACHE_HOME", dir.path().c_str(), 1);  // the recordings' overviews
-        auto backend = std::make_unique<VirtualAudio>();
-        audio = backend.get();
-        setAudioBackend(std::move(backend));
+        audio = VirtualAudio::install();
     }
     void TearDown() override { setAudioBackend(nullptr); }
     std::string file(const std::string& name) const { return dir.file(name); }

@@ -20,9 +20,7 @@ protected:
     void SetUp() override
     {
         ::setenv("XDG_CACHE_HOME", dir.path().c_str(), 1);  // the recordings' overviews
-        auto backend = std::make_unique<VirtualAudio>();
-        audio = backend.get();
-        setAudioBackend(std::move(backend));
+        audio = VirtualAudio::install();
         mic = audio->addDevice({"Built-in Microphone", "uid:mic", 2, 0, 48000});
         headset = audio->addDevice({"USB Headset", "uid:headset", 1, 0, 44100});
         RecordSession::Hooks hooks;

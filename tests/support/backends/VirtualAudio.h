@@ -58,6 +58,14 @@ class VirtualAudio final : public AudioBackend {
 public:
     VirtualAudio();
     ~VirtualAudio() override;
+    // A new one, installed as the process's backend (which owns it).
+    static VirtualAudio* install()
+    {
+        auto made = std::make_unique<VirtualAudio>();
+        VirtualAudio* audio = made.get();
+        setAudioBackend(std::move(made));
+        return audio;
+    }
 
     // Ids are unique, never 0 or 1, never reused; 'dev#' lists devices in
     // the order they came.
