@@ -37,11 +37,6 @@ std::unique_ptr<AudioFileStream> AudioFileStream::streamForReadingAtPath(const s
     return stream->isOpen() ? std::move(stream) : nullptr;
 }
 
-std::string AudioFileStream::extensionForAudioFormat(long long audioFormatCode)
-{
-    return std::string(audioFormatForCode(audioFormatCode).extension());
-}
-
 AudioFileStream::~AudioFileStream()
 {
     close();

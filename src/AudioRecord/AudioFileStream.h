@@ -24,9 +24,6 @@ public:
     static std::unique_ptr<AudioFileStream> streamForWritingAtPath(
         const std::string& path, const AudioFormat& format, OSStatus* failure = nullptr);
     static std::unique_ptr<AudioFileStream> streamForReadingAtPath(const std::string& path);
-    // The extension a new recording takes for an audio format code (the
-    // stored choice of the preferences' format list, AudioFormat.h).
-    static std::string extensionForAudioFormat(long long audioFormatCode);
 
     AudioFileStream() = default;
     // Completes a file its owner left open rather than leaving it unfinished.

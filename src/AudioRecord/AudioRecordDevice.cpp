@@ -430,13 +430,15 @@ std::optional<std::string> AudioRecordDevice::audioPath() const
     return audioOutput_->audioPath();
 }
 
+double AudioRecordDevice::deviceRate() const
+{
+    const double rate = device_ ? device_->deviceFormat().mSampleRate : 0.0;
+    return rate >= 100 ? rate : 100;  // no device, a device reporting 0, or not a number
+}
+
 double AudioRecordDevice::audioLength() const
 {
-    const double frames = audioOutput_ ? double(audioOutput_->writedFrames()) : 0.0;
-    double rate = device_ ? device_->deviceFormat().mSampleRate : 0.0;
-    if (!(rate >= 100))  // no device, a device reporting 0, or not a number
-        rate = 100;
-    return frames / rate;
+    return (audioOutput_ ? double(audioOutput_->writedFrames()) : 0.0) / deviceRate();
 }
 
 bool AudioRecordDevice::isSystem() const

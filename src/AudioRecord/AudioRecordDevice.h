@@ -165,6 +165,9 @@ public:
     std::uint64_t heardBuffers() const { return heardBuffers_.load(std::memory_order_relaxed); }
     std::optional<std::string> audioPath() const;
     double audioLength() const;
+    // The open device's frames per second, for turning its frames into
+    // seconds: 100 without a device or a usable rate, so a length stays finite.
+    double deviceRate() const;
     bool isSystem() const;
     // Whether configDevice() mixes the computer's sound into the input it opens.
     bool withSystemAudio() const { return withSystemAudio_; }

@@ -128,10 +128,7 @@ RecordSession::StartResult RecordSession::start(const RecordRecipe& recipe)
         return StartResult::DeviceGone;
     // The recorder itself stops writing at the frame: the file holds the
     // length exactly, however the sound server paces its deliveries.
-    double rate = recorder_.device()->deviceFormat().mSampleRate;
-    if (!(rate >= 100))
-        rate = 100;
-    frameLimit_ = recipe.seconds > 0 ? std::int64_t(std::ceil(recipe.seconds * rate - 1e-6)) : 0;
+    frameLimit_ = recipe.seconds > 0 ? std::int64_t(std::ceil(recipe.seconds * recorder_.deviceRate() - 1e-6)) : 0;
     recorder_.setFrameLimit(frameLimit_);
     failure_ = noErr;
     const std::string path = recipe.destination.path();
@@ -286,10 +283,7 @@ void RecordSession::checkLostAudio(bool finalCheck)
     lostSeen_ = lost;
     if ((growing && !finalCheck) || lost <= lostReported_)
         return;
-    double rate = recorder_.device() ? recorder_.device()->deviceFormat().mSampleRate : 0.0;
-    if (!(rate >= 100))
-        rate = 100;
-    const double seconds = double(lost - lostReported_) / rate;
+    const double seconds = double(lost - lostReported_) / recorder_.deviceRate();
     lostReported_ = lost;
     if (hooks_.audioLost)
         hooks_.audioLost(seconds);

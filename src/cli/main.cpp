@@ -338,9 +338,6 @@ int record(const std::vector<std::string>& args)
         return fail("input device vanished: " + name);
     if (started != RecordSession::StartResult::Started)
         return fail("cannot create file: " + out + " (" + audiofile::reasonFor(session.failure()) + ")");
-    double rate = recorder.device()->deviceFormat().mSampleRate;
-    if (!(rate >= 100))
-        rate = 100;
     std::fprintf(stderr, "Recording \"%s\" into %s%s\n", terminalText(name).c_str(), terminalText(out).c_str(),
         seconds > 0 ? "" : " (Ctrl+C stops)");
 
@@ -349,8 +346,7 @@ int record(const std::vector<std::string>& args)
     bool silentDevice = false;
     double length = 0;
     while (!stopRequested.load()) {
-        const std::int64_t written = recorder.audioOutput() ? recorder.audioOutput()->writedFrames() : 0;
-        length = double(written) / rate;
+        length = recorder.audioLength();
         if (session.reachedLength())
             break;
         fault = session.pollFault();

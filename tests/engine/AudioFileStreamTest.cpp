@@ -76,7 +76,7 @@ TEST(AudioFileStream, EveryFormatRowRoundTripsFromItsExtensionThroughItsWriter)
         EXPECT_NEAR(double(decodeFile(path).lengthFrames), 4410, 1);
     }
     for (const auto& [code, extension] : {std::pair{0, "m4a"}, {1, "wav"}, {2, "m4a"}, {-1, "m4a"}})
-        EXPECT_EQ(AudioFileStream::extensionForAudioFormat(code), extension) << code;
+        EXPECT_EQ(audioFormatForCode(code).extension(), extension) << code;
 }
 
 // A recording leaves its overview in the cache: peaks of its file's own
