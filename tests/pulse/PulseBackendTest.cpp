@@ -149,8 +149,8 @@ TEST_F(PulseBackend, DevicesVolumesAndDefaultsAreTheServersOwn)
     EXPECT_EQ(std::count(after.begin(), after.end(), lengthy), 0);
 
     // The default devices follow the server.
-    ASSERT_TRUE(server().setDefaultSink("solo"));
-    ASSERT_TRUE(server().setDefaultSource("alpha.monitor"));
+    ASSERT_TRUE(testsupport::setDefaultDevice(server(), "solo", true));
+    ASSERT_TRUE(testsupport::setDefaultDevice(server(), "alpha.monitor", false));
     EXPECT_EQ(get<AudioObjectID>(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice), byUid("solo"));
     EXPECT_EQ(get<AudioObjectID>(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultInputDevice), monitor);
     ASSERT_TRUE(server().setDefaultSink("alpha"));
@@ -306,7 +306,7 @@ TEST_F(PulseBackend, InputListPutsTheDefaultFirstThenInputsThenMonitorsThenSyste
             server.unloadModule(std::uint32_t(std::stoul(module)));
         }
     } unload{server(), mic.output};
-    ASSERT_TRUE(server().setDefaultSink("alpha"));
+    ASSERT_TRUE(testsupport::setDefaultDevice(server(), "alpha", true));
     AudioRecordDevice().connectSystemAudioRecord(true);
     const auto names = [] {
         std::vector<std::string> list;
@@ -314,11 +314,11 @@ TEST_F(PulseBackend, InputListPutsTheDefaultFirstThenInputsThenMonitorsThenSyste
             list.push_back(device->deviceName());
         return list;
     };
-    ASSERT_TRUE(server().setDefaultSource("desk_mic"));
+    ASSERT_TRUE(testsupport::setDefaultDevice(server(), "desk_mic", false));
     EXPECT_EQ(names(),
         (std::vector<std::string>{
             "Desk-Mic", "Monitor of Alpha Speakers", "Monitor of Solo Line", "Vortanx System Audio"}));
-    ASSERT_TRUE(server().setDefaultSource("solo.monitor"));
+    ASSERT_TRUE(testsupport::setDefaultDevice(server(), "solo.monitor", false));
     EXPECT_EQ(names(),
         (std::vector<std::string>{
             "Monitor of Solo Line", "Desk-Mic", "Monitor of Alpha Speakers", "Vortanx System Audio"}))

@@ -49,7 +49,7 @@ protected:
             ASSERT_TRUE(module) << name;
             sinks.push_back(*module);
         }
-        ASSERT_TRUE(server().setDefaultSink("sysb"));
+        ASSERT_TRUE(useOutput("sysb"));
     }
     void TearDown() override
     {
@@ -62,6 +62,7 @@ protected:
     }
 
     static testsupport::PulseServer& server() { return PulseServerEnvironment::server(); }
+    static bool useOutput(const std::string& sink) { return testsupport::setDefaultDevice(server(), sink, true); }
 
     // Every module of this kind whose arguments hold `argument`, as the server lists them.
     static std::vector<LoadedModule> modules(const std::string& kind, const std::string& argument)
@@ -212,7 +213,7 @@ TEST_F(SystemAudioPulse, TheLoopbackCarriesTheDefaultOutputNeverATwinAndFollowsI
         // default held is judged.
         std::string arguments;
         for (int attempt = 0; attempt < 3; ++attempt) {
-            ASSERT_TRUE(server().setDefaultSink(output));
+            ASSERT_TRUE(useOutput(output));
             AudioRecordDevice recorder;
             recorder.connectSystemAudioRecord(true);
             ASSERT_EQ(loopbacks().size(), 1u);
@@ -220,7 +221,7 @@ TEST_F(SystemAudioPulse, TheLoopbackCarriesTheDefaultOutputNeverATwinAndFollowsI
             arguments = loopbacks()[0].arguments;
             const std::string heldDefault = server().defaultSink();
             if (output == "sysa.2" && heldDefault == output) {
-                ASSERT_TRUE(server().setDefaultSink("sysb"));
+                ASSERT_TRUE(useOutput("sysb"));
                 recorder.connectSystemAudioRecord(true);
                 EXPECT_EQ(loopbacks().at(0).arguments, arguments) << "kept while connected";
             }
@@ -259,7 +260,7 @@ TEST_F(SystemAudioPulse, ASourceLeftByAKilledProcessIsReusedOrReplacedNeverDoubl
     decltype(loopbacks()) now;
     for (int attempt = 0; attempt < 3; ++attempt) {
         AudioRecordDevice::resetSystemAudioConnectedForTesting();
-        ASSERT_TRUE(server().setDefaultSink("sysa"));
+        ASSERT_TRUE(useOutput("sysa"));
         ASSERT_TRUE(leave("sysb"));
         ASSERT_EQ(loopbacks().size(), 2u);
         recorder.connectSystemAudioRecord(true);
@@ -563,7 +564,7 @@ TEST_F(SystemAudioPulse, TheComputersSoundFollowsTheDefaultOutputAloneOrMixedDur
     sinks.push_back(*mic);
     for (const bool mixed : {false, true}) {
         SCOPED_TRACE(mixed ? "mixed" : "alone");
-        ASSERT_TRUE(server().setDefaultSink("sysb"));
+        ASSERT_TRUE(useOutput("sysb"));
         AudioRecordDevice::resetSystemAudioConnectedForTesting();
         AudioRecordDevice recorder;
         std::shared_ptr<AudioRecordMicDevice> input;

@@ -1,6 +1,7 @@
 #include "support/MonitorCapture.h"
 
 #include "support/DeviceQueries.h"
+#include "support/PulseServer.h"
 
 #include <algorithm>
 #include <thread>
@@ -17,6 +18,26 @@ AudioObjectID deviceByUid(const std::string& uid)
             return id;
     }
     return 0;
+}
+
+bool setDefaultDevice(const PulseServer& server, const std::string& uid, bool output)
+{
+    if (!(output ? server.setDefaultSink(uid) : server.setDefaultSource(uid)))
+        return false;
+    const auto a = addr(
+        output ? kAudioHardwarePropertyDefaultOutputDevice : kAudioHardwarePropertyDefaultInputDevice,
+        kAudioObjectPropertyScopeGlobal);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        AudioObjectID id = 0;
+        std::uint32_t size = sizeof id;
+        if (AudioObjectGetPropertyData(kAudioObjectSystemObject, &a, &size, &id) == noErr && id != 0
+            && id == deviceByUid(uid))
+            return true;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 OSStatus MonitorCapture::open(AudioObjectID device)

@@ -13,8 +13,15 @@
 
 namespace testsupport {
 
+class PulseServer;
+
 // The device whose unique identifier is `uid`, or 0.
 AudioObjectID deviceByUid(const std::string& uid);
+
+// Makes `uid` the server's default output (or input) and waits until this
+// process's own connection names it too: PipeWire answers each client from
+// that client's view, which may trail the one that set it by a moment.
+bool setDefaultDevice(const PulseServer& server, const std::string& uid, bool output);
 
 class MonitorCapture {
 public:
