@@ -22,19 +22,26 @@ AudioObjectID deviceByUid(const std::string& uid)
 
 bool setDefaultDevice(const PulseServer& server, const std::string& uid, bool output)
 {
-    if (!(output ? server.setDefaultSink(uid) : server.setDefaultSource(uid)))
-        return false;
     const auto a = addr(
         output ? kAudioHardwarePropertyDefaultOutputDevice : kAudioHardwarePropertyDefaultInputDevice,
         kAudioObjectPropertyScopeGlobal);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    // WirePlumber may still be settling on a default of its own after a
+    // device came or went, and move it away again: then it is asked again.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    auto askAgain = Clock::now();
     for (;;) {
+        if (Clock::now() >= askAgain) {
+            if (!(output ? server.setDefaultSink(uid) : server.setDefaultSource(uid)))
+                return false;
+            askAgain = Clock::now() + std::chrono::seconds(1);
+        }
         AudioObjectID id = 0;
         std::uint32_t size = sizeof id;
         if (AudioObjectGetPropertyData(kAudioObjectSystemObject, &a, &size, &id) == noErr && id != 0
             && id == deviceByUid(uid))
             return true;
-        if (std::chrono::steady_clock::now() > deadline)
+        if (Clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
