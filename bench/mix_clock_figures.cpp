@@ -4,7 +4,7 @@
 // the largest step of its phase between two windows: a skipped or repeated
 // sample); with two burst frequencies, the onsets of the bursts of each and
 // how far apart the two sources' bursts are (first and last ten seconds, the
-// widest, and the largest change between consecutive seconds).
+// range it spans, and the largest change between consecutive seconds).
 //   ffmpeg -i mix.wav -af pan=mono|c0=c0 -f f32le - | mix_clock_figures 48000 440 [1000 3000]
 #include <algorithm>
 #include <cmath>
@@ -98,14 +98,19 @@ int main(int argc, char** argv)
     if (argc != 5)
         return 0;
     const std::vector<double> a = onsets(x, rate, std::atof(argv[3])), b = onsets(x, rate, std::atof(argv[4]));
-    // Each burst of the first source with the nearest of the second; the mean per second.
+    // Each burst of the first source with the second's nearest to where the
+    // last pair put it (the sources start at unrelated moments, so the offset
+    // may be near half a burst period); the mean per second.
     std::map<long, std::pair<double, int>> perSecond;
+    double expected = NAN;
     for (double t : a) {
-        const auto near = std::min_element(b.begin(), b.end(), [&](double p, double q) { return std::fabs(p - t) < std::fabs(q - t); });
-        if (near != b.end() && std::fabs(*near - t) < 0.1) {
+        const double at = t + (std::isnan(expected) ? 0 : expected);
+        const auto near = std::min_element(b.begin(), b.end(), [&](double p, double q) { return std::fabs(p - at) < std::fabs(q - at); });
+        if (near != b.end() && std::fabs(*near - at) < 0.1) {
             auto& s = perSecond[long(t)];
             s.first += *near - t;
             ++s.second;
+            expected = *near - t;
         }
     }
     if (perSecond.empty()) {
@@ -113,7 +118,7 @@ int main(int argc, char** argv)
         return 1;
     }
     const double last = double(perSecond.rbegin()->first);
-    double first10 = 0, last10 = 0, widest = 0, move = 0, previous = NAN;
+    double first10 = 0, last10 = 0, least = INFINITY, most = -INFINITY, move = 0, previous = NAN;
     int firstCount = 0, lastCount = 0;
     for (const auto& [second, s] : perSecond) {
         const double offset = s.first / s.second;
@@ -121,12 +126,12 @@ int main(int argc, char** argv)
             first10 += offset, ++firstCount;
         if (second > last - 10)
             last10 += offset, ++lastCount;
-        widest = std::max(widest, std::fabs(offset));
+        least = std::min(least, offset), most = std::max(most, offset);
         if (!std::isnan(previous))
             move = std::max(move, std::fabs(offset - previous));
         previous = offset;
     }
-    std::printf("bursts %zu/%zu: offset (second source later) first 10 s %+.2f ms, last 10 s %+.2f ms, widest %.2f ms, "
+    std::printf("bursts %zu/%zu: offset (second source later) first 10 s %+.2f ms, last 10 s %+.2f ms, range %.2f ms, "
                 "largest move between seconds %.2f ms\n",
-        a.size(), b.size(), first10 / firstCount * 1000, last10 / lastCount * 1000, widest * 1000, move * 1000);
+        a.size(), b.size(), first10 / firstCount * 1000, last10 / lastCount * 1000, (most - least) * 1000, move * 1000);
 }
