@@ -240,7 +240,7 @@ void AppDelegate::applicationDidFinishLaunching()
     // 8. Delegate and devices go in before loading; the saved device opens once the list shows it.
     configAudioWndController_ = std::make_unique<ConfigAudioWndController>();
     configAudioWndController_->setDelegate(this);
-    configAudioWndController_->setAudioDevices(&devices.devices());
+    configAudioWndController_->setAudioDevices(&devices);
     connect(configAudioWndController_.get(), &ConfigAudioWndController::saveFolderMissing, this,
         [this](const QString& folder) { notify(AppNotices::saveFolderMissing(folder)); });
     connect(configAudioWndController_.get(), &ConfigAudioWndController::saveFolderRefused, this,
@@ -248,7 +248,6 @@ void AppDelegate::applicationDidFinishLaunching()
             notify(AppNotices::saveFolderRefused(folder, configAudioWndController_->saveAudioPath()));
         });
     configAudioWndController_->loadWindow();
-    configAudioWndController_->showWithSystemAudio(devices.withComputerSound());
     openWantedDevice();
     configAudioWndController_->close();
 

@@ -35,10 +35,7 @@ public:
     // the server in the order the recorder lists them.
     const Devices& devices() const { return devices_; }
     // The server's inputs alone, the default one first: what the command line numbers.
-    std::span<const std::shared_ptr<AudioRecordMicDevice>> inputs() const
-    {
-        return std::span(devices_).subspan(1);
-    }
+    std::span<const std::shared_ptr<AudioRecordMicDevice>> inputs() const { return std::span(devices_).subspan(1); }
 
     // The wanted input by its unique identifier (kDefaultInputUID for the
     // default input). A stored identifier of "" stands for the default input;

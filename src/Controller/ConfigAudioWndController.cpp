@@ -1,6 +1,6 @@
 #include "Controller/ConfigAudioWndController.h"
 
-#include "AudioRecord/AudioRecordDevice.h"
+#include "AudioRecord/AudioDeviceChoice.h"
 #include "Control/AppControl.h"
 #include "platform/AudioFormat.h"
 #include "platform/audiofile/SafeFile.h"
@@ -56,6 +56,7 @@ void ConfigAudioWndController::loadWindow()
     connect(ui_->btnChooseSavePath, &QPushButton::clicked, this, [this] { chooseSavePath(); });
     connect(ui_->btnOpenSavePath, &QPushButton::clicked, this, [this] { openSavePath(); });
     connect(ui_->btnRecordComputerAudioHelp, &QPushButton::clicked, this, [this] { recordComputerAudioHelp(); });
+    ui_->btnWithSystemAudio->setChecked(audioDevices_ && audioDevices_->withComputerSound());
     connect(ui_->btnWithSystemAudio, &QCheckBox::toggled, this, [this](bool on) { setWithSystemAudio(on); });
     ui_->btnStartAtLogin->setChecked(Autostart::isEnabled());
     connect(ui_->btnStartAtLogin, &QCheckBox::toggled, this, [this](bool on) { setStartAtLogin(on); });
@@ -106,7 +107,7 @@ void ConfigAudioWndController::awakeFromNib()
 const ConfigAudioWndController::Devices& ConfigAudioWndController::audioDevices() const
 {
     static const Devices none;
-    return audioDevices_ ? *audioDevices_ : none;
+    return audioDevices_ ? audioDevices_->devices() : none;
 }
 
 void ConfigAudioWndController::fillDeviceList()
@@ -127,14 +128,6 @@ void ConfigAudioWndController::reloadAudioDevices(int chosen)
         return;
     fillDeviceList();
     ui_->popAudioDevices->setCurrentIndex(chosen);
-}
-
-void ConfigAudioWndController::showWithSystemAudio(bool on)
-{
-    if (!ui_)
-        return;
-    const QSignalBlocker quiet(ui_->btnWithSystemAudio);
-    ui_->btnWithSystemAudio->setChecked(on);
 }
 
 void ConfigAudioWndController::readSaveData()

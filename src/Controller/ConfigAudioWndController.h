@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+class AudioDeviceChoice;
 class AudioRecordMicDevice;
 class QCheckBox;
 class QComboBox;
@@ -71,15 +72,14 @@ public:
     std::int32_t audioFormat_() const;
     QString saveAudioPath() const { return saveAudioPath_; }
     void setSaveAudioPath(const QString& path) { saveAudioPath_ = path; }
-    // The list shown, not owned: it outlives the window and changes only
-    // before a reloadAudioDevices().
+    // The engine's inputs and choice, shown, not owned: set before loading,
+    // it outlives the window, and its list changes only before a
+    // reloadAudioDevices(). Loading shows whether the computer's sound is mixed in.
     const Devices& audioDevices() const;
-    void setAudioDevices(const Devices* devices) { audioDevices_ = devices; }
+    void setAudioDevices(const AudioDeviceChoice* devices) { audioDevices_ = devices; }
     // On a loaded window: the list shows the devices as they are now, with
     // entry `chosen` selected. The delegate is not told.
     void reloadAudioDevices(int chosen);
-    // Shows whether the computer's sound is mixed in; the delegate is not told.
-    void showWithSystemAudio(bool on);
     ConfigAudioWndControllerDelegate* delegate() const { return delegate_; }
     void setDelegate(ConfigAudioWndControllerDelegate* delegate) { delegate_ = delegate; }
 
@@ -120,7 +120,7 @@ private:
 
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<Ui::ConfigWnd> ui_;
-    const Devices* audioDevices_ = nullptr;  // not owned
+    const AudioDeviceChoice* audioDevices_ = nullptr;  // not owned
     QString saveAudioPath_;
     ConfigAudioWndControllerDelegate* delegate_ = nullptr;  // not owned
 };

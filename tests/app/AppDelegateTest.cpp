@@ -144,8 +144,7 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     // Mixing the computer's sound in is stored at once and opens the input again with it.
     config.btnWithSystemAudio()->click();
     EXPECT_TRUE(onDisk(SettingsKey::RecordWithSystemAudio).toBool());
-    EXPECT_TRUE(Access::recorder(*app).withSystemAudio());
-    EXPECT_EQ(capturingDevice(), headset_);
+    EXPECT_TRUE(Access::recorder(*app).withSystemAudio() && capturingDevice() == headset_);
     EXPECT_EQ(onDisk(SettingsKey::AudioDeviceNSNumberChoose).toInt(), 2);
     EXPECT_EQ(onDisk(SettingsKey::AudioDeviceUniqueID).toString(), QStringLiteral("virtual.USB Headset"));
     choose(config.popAudioFormat(), 1);
@@ -162,6 +161,9 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     EXPECT_TRUE(config.window()->isVisible());
     choose(config.popAudioDevices(), 0);
     EXPECT_EQ(onDisk(SettingsKey::AudioDeviceUniqueID).toString(), kDefaultInputUID);
+    app.reset();
+    app = launch();  // a restart shows and mixes in the computer's sound as chosen
+    EXPECT_TRUE(Access::config(*app).btnWithSystemAudio()->isChecked() && Access::recorder(*app).withSystemAudio());
 }
 
 TEST_F(AppDelegateTest, HelpOpensFromAPrivateCopyAndStartAtLoginWritesAndRemovesTheAutostartEntry)

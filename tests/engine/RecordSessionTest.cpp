@@ -168,7 +168,7 @@ TEST_F(RecordSessionTest, SilenceAndLostAudioAreToldOnceAndInTime)
     EXPECT_EQ(delivered[1].status, noErr) << "a loss is no failed recording";
 }
 
-// The one resolver of a choice: a stored identifier wins over an index stored before identifiers were; a
+// The one resolver of a choice: an index stored before identifiers were names an input of the server; a
 // missing input stays wanted, the default input standing in under its last name; a command line names an
 // input of the server by place, name or identifier, none by default.
 TEST_F(RecordSessionTest, AChoiceResolvesToItsInputOrTheDefaultInputInItsPlace)
@@ -176,17 +176,11 @@ TEST_F(RecordSessionTest, AChoiceResolvesToItsInputOrTheDefaultInputInItsPlace)
     audio->setDefaultInputDevice(headset);
     AudioDeviceChoice& choice = session->devices();
     choice.refresh();
-    choice.restore("uid:headset", 1);
-    EXPECT_EQ(choice.wantedIndex(), 1u) << "after the default input's entry, the server's default first";
-    choice.restore("", 1);
+    choice.restore("", 1);  // the second of the server's inputs, its default first
     EXPECT_EQ(choice.devices()[choice.wantedIndex()]->uniqueID(), "uid:mic");
     ASSERT_TRUE(audio->removeDevice(mic));
     choice.refresh();
-    EXPECT_EQ(choice.wantedIndex(), 0u);
-    EXPECT_EQ(choice.missingWanted(), "Built-in Microphone");
-    choice.setWantedUID("uid:never");
-    EXPECT_EQ(choice.missingWanted(), "uid:never");
-    EXPECT_EQ(choice.find(kDefaultInputUID), choice.devices()[0]);
+    EXPECT_TRUE(choice.wantedIndex() == 0 && choice.missingWanted() == "Built-in Microphone");
     for (const char* named : {"", "0", "USB Headset", "uid:headset"})
         EXPECT_EQ(choice.lookUp(named)->uniqueID(), "uid:headset") << named;
     EXPECT_FALSE(choice.lookUp("1") || choice.lookUp(kDefaultInputUID) || choice.lookUp("Built-in Microphone"));
