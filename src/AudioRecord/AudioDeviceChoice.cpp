@@ -63,9 +63,7 @@ std::shared_ptr<AudioRecordMicDevice> AudioDeviceChoice::find(const std::string&
 std::shared_ptr<AudioRecordMicDevice> AudioDeviceChoice::lookUp(const std::string& named) const
 {
     const auto listed = inputs();
-    // The recorder lists the server's default input first.
-    if (named.empty())
-        return listed.empty() ? nullptr : listed.front();
+    // "" reads as place 0: the server's default input, which the recorder lists first.
     char* end = nullptr;
     const unsigned long index = std::strtoul(named.c_str(), &end, 10);
     if (end && *end == '\0' && index < listed.size())
