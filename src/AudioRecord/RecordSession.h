@@ -74,7 +74,8 @@ public:
         // The server's inputs or its default input changed; devices() lists them anew.
         std::function<void()> devicesChanged;
         // The owner's loop: asked once, as the session is made, to run `check`
-        // on the owner's thread every `interval` for the session's life.
+        // on the owner's thread every `interval` for the session's life. Left
+        // empty, nothing is checked until the owner calls check() itself.
         std::function<void(std::chrono::milliseconds interval, std::function<void()> check)> every;
     };
     using Clock = std::chrono::steady_clock;
