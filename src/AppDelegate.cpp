@@ -11,7 +11,6 @@
 #include "ui_MainMenu.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
@@ -183,6 +182,17 @@ void AppDelegate::applicationDidFinishLaunching()
     hooks.silence = [this](RecordSession::Silence silence) {
         notify(AppNotices::silence(silence == RecordSession::Silence::Muted, deviceName_));
     };
+    hooks.ended = [this](RecordFault fault) { recordingEnded(fault); };
+    hooks.devicesChanged = [this] { followDeviceList(); };
+    // Qt timers also fire inside the nested loops of open menus and modal dialogs.
+    hooks.every = [this](std::chrono::milliseconds interval, std::function<void()> check) {
+        sessionTimer_ = new QTimer(this);
+        sessionTimer_->setTimerType(Qt::PreciseTimer);
+        sessionTimer_->setInterval(interval);
+        connect(sessionTimer_, &QTimer::timeout, this, std::move(check));
+        sessionTimer_->start();
+    };
+    // The session listens to the server's device list from here on, so no change after its first read is missed.
     session_ = std::make_unique<RecordSession>(*audioRecord_, std::move(hooks));
     audioRecord_->connectSystemAudioRecord(true);
     audioRecord_->pause();
@@ -210,9 +220,12 @@ void AppDelegate::applicationDidFinishLaunching()
         }
     }
 
-    // 5. Listening starts before the list is read, so no change in between is missed.
-    audioRecord_->devicesChanged();
-    aryAudioDevices_ = inputDevices();
+    // 5. The devices were listed as the session was made (3); the stored choice among them.
+    AudioDeviceChoice& devices = session_->devices();
+    const QString storedUID = AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, QString()).toString();
+    const QVariant legacyIndex = AppControl::AppReadKeyValue(SettingsKey::AudioDeviceNSNumberChoose, QVariant());
+    devices.restore(storedUID.toStdString(), legacyIndex.isValid() ? std::optional(legacyIndex.toInt()) : std::nullopt);
+    devices.setWithComputerSound(AppControl::AppReadKeyValue(SettingsKey::RecordWithSystemAudio, false).toBool());
 
     // 6. The record icon opens the status menu on any click, as a menu-bar item does.
     trayIcons_.addRecordIcon(menuTop_);
@@ -224,10 +237,10 @@ void AppDelegate::applicationDidFinishLaunching()
     pushLevelIcon();
     trayIcons_.levelIcon()->show();
 
-    // 8. Delegate and devices go in before loading, so the saved device opens now.
+    // 8. Delegate and devices go in before loading; the saved device opens once the list shows it.
     configAudioWndController_ = std::make_unique<ConfigAudioWndController>();
     configAudioWndController_->setDelegate(this);
-    configAudioWndController_->setAudioDevices(aryAudioDevices_);
+    configAudioWndController_->setAudioDevices(&devices);
     connect(configAudioWndController_.get(), &ConfigAudioWndController::saveFolderMissing, this,
         [this](const QString& folder) { notify(AppNotices::saveFolderMissing(folder)); });
     connect(configAudioWndController_.get(), &ConfigAudioWndController::saveFolderRefused, this,
@@ -235,6 +248,7 @@ void AppDelegate::applicationDidFinishLaunching()
             notify(AppNotices::saveFolderRefused(folder, configAudioWndController_->saveAudioPath()));
         });
     configAudioWndController_->loadWindow();
+    openWantedDevice();
     configAudioWndController_->close();
 
     // 9.
@@ -268,47 +282,35 @@ void AppDelegate::showAudioLevel()
     // Repainted only when its cells move: most ticks between page flips change nothing.
     ui_->panelAudioWaveView->redrawIfChanged();
     showSourceLevels();
-    pollRecordFault();
-    session_->pollLostAudio();
-    session_->pollSilence();
-    if (audioRecord_->devicesChanged())
-        followDeviceList();
-}
-
-std::vector<std::shared_ptr<AudioRecordMicDevice>> AppDelegate::inputDevices() const
-{
-    std::vector<std::shared_ptr<AudioRecordMicDevice>> devices{defaultInput_};
-    for (auto& device : audioRecord_->allAudioInputDevices())
-        devices.push_back(std::move(device));
-    return devices;
 }
 
 void AppDelegate::followDeviceList()
 {
-    aryAudioDevices_ = inputDevices();
-    configAudioWndController_->setAudioDevices(aryAudioDevices_);
-    const int wanted = configAudioWndController_->reloadAudioDevices();
+    const AudioDeviceChoice& devices = session_->devices();
     const auto& open = audioRecord_->device();
     // A recording keeps its device; the wanted one opens once it stops.
     if (!session_->isActive() || !open) {
-        openWantedDevice(wanted);
+        openWantedDevice();
         return;
     }
     // Until then the list shows the device recorded from.
-    for (std::size_t i = 0; i < aryAudioDevices_.size(); ++i)
-        if (aryAudioDevices_[i]->uniqueID() == open->uniqueID())
-            configAudioWndController_->popAudioDevices()->setCurrentIndex(int(i));
+    std::size_t shown = devices.wantedIndex();
+    for (std::size_t i = 0; i < devices.devices().size(); ++i)
+        if (devices.devices()[i]->uniqueID() == open->uniqueID())
+            shown = i;
+    configAudioWndController_->reloadAudioDevices(int(shown));
     nameRecordingSource();
 }
 
-void AppDelegate::openWantedDevice(int index)
+void AppDelegate::openWantedDevice()
 {
-    if (index < 0 || std::size_t(index) >= aryAudioDevices_.size())
-        return;
+    const AudioDeviceChoice& devices = session_->devices();
+    const std::size_t index = devices.wantedIndex();
+    configAudioWndController_->reloadAudioDevices(int(index));
     const auto& open = audioRecord_->device();
-    if (open && open->isRunning() && open->uniqueID() == aryAudioDevices_[std::size_t(index)]->uniqueID())
+    if (open && open->isRunning() && open->uniqueID() == devices.devices()[index]->uniqueID())
         return;
-    chooseAudioDeviceNum(index);
+    openDevice(index);
 }
 
 void AppDelegate::showSourceLevels()
@@ -334,20 +336,37 @@ void AppDelegate::pushLevelIcon()
 
 void AppDelegate::chooseAudioDeviceNum(std::int32_t index)
 {
-    if (index < 0 || std::size_t(index) >= aryAudioDevices_.size())
+    AudioDeviceChoice& devices = session_->devices();
+    if (index < 0 || std::size_t(index) >= devices.devices().size())
         return;
-    const auto& device = aryAudioDevices_[std::size_t(index)];
-    const bool withSystemAudio = AppControl::AppReadKeyValue(SettingsKey::RecordWithSystemAudio, false).toBool();
-    audioRecord_->setWithSystemAudio(withSystemAudio);
+    // The identifier stays wanted while the device is missing, and opens again when it comes back.
+    const std::string uid = devices.devices()[std::size_t(index)]->uniqueID().value_or(std::string());
+    devices.setWantedUID(uid);
+    // Stored the moment it is made: a session that ends abruptly must not start the next one on the old device.
+    AppControl::AppWriteKeyValue(index, SettingsKey::AudioDeviceNSNumberChoose);
+    AppControl::AppWriteKeyValue(QString::fromStdString(uid), SettingsKey::AudioDeviceUniqueID);
+    openDevice(std::size_t(index));
+}
+
+void AppDelegate::chooseWithSystemAudio(bool on)
+{
+    session_->devices().setWithComputerSound(on);
+    AppControl::AppWriteKeyValue(on, SettingsKey::RecordWithSystemAudio);
+    // The input is opened again, with the computer's sound or without.
+    openDevice(session_->devices().wantedIndex());
+}
+
+void AppDelegate::openDevice(std::size_t index)
+{
+    const AudioDeviceChoice& devices = session_->devices();
+    const auto& device = devices.devices().at(index);
+    audioRecord_->setWithSystemAudio(devices.withComputerSound());
     session_->configDevice(device);
     // Kept for telling the user which device vanished, when it can no longer be asked.
-    deviceName_ = device ? QString::fromStdString(device->deviceName()) : QString();
+    deviceName_ = QString::fromStdString(device->deviceName());
     chosenSources_.clear();
-    if (device && audioRecord_->device()) {
-        chosenSources_.push_back({RecordSource::Kind::Input, device->uniqueID().value_or(std::string())});
-        if (withSystemAudio)
-            chosenSources_.push_back({RecordSource::Kind::ComputerSound, {}});
-    }
+    if (audioRecord_->device())
+        chosenSources_ = devices.sourcesOf(*device);
 }
 
 void AppDelegate::startAndStopRecord()
@@ -378,8 +397,8 @@ void AppDelegate::startRecording()
         return;
     }
     // The chosen input left while idle and the default input stood in: recorded, but said.
-    if (const auto gone = configAudioWndController_->missingWantedDevice())
-        notify(AppNotices::recordingFromFallback(*gone, deviceName_));
+    if (const auto gone = session_->devices().missingWanted())
+        notify(AppNotices::recordingFromFallback(QString::fromStdString(*gone), deviceName_));
 
     recordMenuItem_->setText(QStringLiteral("Stop Record"));
     lblRecordTip_->setText(QStringLiteral("Stop Record"));
@@ -404,7 +423,7 @@ void AppDelegate::finishRecording(RecordSession::Ending ending)
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StartRecord.png")));
     configAudioWndController_->setISRecording(false);
     // A device that came back during the recording, or the fallback for one that went.
-    openWantedDevice(configAudioWndController_->reloadAudioDevices());
+    openWantedDevice();
     showRecordState();
 }
 
@@ -493,12 +512,8 @@ void AppDelegate::waitForRecordingCompletion()
     session_->completeBeforeExit(kQuitCompletionWait);
 }
 
-void AppDelegate::pollRecordFault()
+void AppDelegate::recordingEnded(RecordFault fault)
 {
-    // A fault ends the recording in the session; the controls follow.
-    const RecordFault fault = session_->pollFault();
-    if (fault == RecordFault::None)
-        return;
     const QString name = deviceName_;  // finishing may open another device
     finishRecording(RecordSession::Ending::Fault);
     const QString file = QFileInfo(QString::fromStdString(session_->path().value_or(""))).fileName();
@@ -650,6 +665,8 @@ void AppDelegate::applicationWillTerminate()
     audioRecord_->connectSystemAudioRecord(false);
     if (levelTimer_)
         levelTimer_->stop();
+    if (sessionTimer_)
+        sessionTimer_->stop();
 }
 
 void AppDelegate::checkSystemTray()

@@ -74,7 +74,9 @@ public:
     void applicationDidFinishLaunching();
 
     void showAudioLevel();
+    // The user's pick in the preferences: wanted, stored and opened.
     void chooseAudioDeviceNum(std::int32_t index) override;
+    void chooseWithSystemAudio(bool on) override;
     void startAndStopRecord();
     // Pauses a running recording, resumes a paused one; nothing while idle.
     void pauseAndResumeRecord();
@@ -125,7 +127,8 @@ private:
     void deliverRecording(const RecordSession::Delivery& done);
     // Quitting: waits, bounded, for files still being completed and hands them to the library.
     void waitForRecordingCompletion();
-    void pollRecordFault();
+    // A fault ended the recording: the controls follow, and the user hears why.
+    void recordingEnded(RecordFault fault);
     void notifyUser(const QString& title, const QString& message);
     void notify(const Notice& notice) { notifyUser(notice.title, notice.message); }
     void pushLevelIcon();
@@ -138,12 +141,13 @@ private:
     void checkSystemTray();
     // The welcome window's text, for a desktop with a tray or without one.
     void showWelcomeText(bool tray);
-    // The default input first, then every input the server has now.
-    std::vector<std::shared_ptr<AudioRecordMicDevice>> inputDevices() const;
     // The server's devices or default changed: the list follows, and the wanted device opens when idle.
     void followDeviceList();
-    // Opens list entry `index` unless it is open and running already.
-    void openWantedDevice(int index);
+    // The list shows the wanted device (or the default input standing in),
+    // which opens unless it is open and running already.
+    void openWantedDevice();
+    // Opens entry `index` of the session's device list.
+    void openDevice(std::size_t index);
 
     std::unique_ptr<QWidget> mainInterface_;  // the loaded main interface file; holds its windows and menu
     std::unique_ptr<Ui::MainMenu> ui_;
@@ -156,10 +160,8 @@ private:
     std::unique_ptr<ConfigAudioWndController> configAudioWndController_;
     std::unique_ptr<AudioWaveView> audioWaveView_;
     std::unique_ptr<AudioRecordDevice> audioRecord_;
-    std::unique_ptr<RecordSession> session_;  // of audioRecord_; goes before it
-    std::vector<std::shared_ptr<AudioRecordMicDevice>> aryAudioDevices_;
-    // One object for the whole run, so a new list does not open it again.
-    const std::shared_ptr<AudioRecordMicDevice> defaultInput_ = AudioRecordMicDevice::defaultInput();
+    std::unique_ptr<RecordSession> session_;  // of audioRecord_; goes before it; holds the device list
+    QTimer* sessionTimer_ = nullptr;          // child of this; runs the session's checks
     QWidget* wndRecordingPanel_ = nullptr;
     QCheckBox* btnShowRecordingPanel_ = nullptr;
     QLabel* lblRecordAudioTime_ = nullptr;

@@ -142,6 +142,15 @@ std::string AudioRecordMicDevice::deviceName() const
     return name;
 }
 
+AudioStreamBasicDescription AudioRecordMicDevice::inputFormat() const
+{
+    AudioStreamBasicDescription format{};
+    std::uint32_t size = sizeof format;
+    const auto formatAddress = address(kAudioDevicePropertyStreamFormat, kAudioDevicePropertyScopeInput, 0);
+    AudioObjectGetPropertyData(followsDefault_ ? defaultInputDeviceID() : deviceID_, &formatAddress, &size, &format);
+    return format;
+}
+
 bool AudioRecordMicDevice::isMuted() const
 {
     // The server mutes a source as a whole: channel 1 speaks for all.

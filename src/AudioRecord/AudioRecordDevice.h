@@ -68,6 +68,8 @@ public:
     bool isInputDevice() const;
     // Whether the sound server mutes the input (for every program).
     bool isMuted() const;
+    // The channels and rate the server takes the input in, as it says now.
+    AudioStreamBasicDescription inputFormat() const;
     // False once an open device has stopped delivering because it vanished.
     bool isRunning() const;
     bool followsDefault() const { return followsDefault_; }

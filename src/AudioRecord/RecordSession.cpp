@@ -54,7 +54,9 @@ std::optional<std::string> RecordSession::FileWatch::whereIs(const std::string& 
     return now;
 }
 
-RecordSession::RecordSession(AudioRecordDevice& recorder, Hooks hooks) : recorder_(recorder), hooks_(std::move(hooks))
+// Listening starts before the list is read, so no change in between is missed.
+RecordSession::RecordSession(AudioRecordDevice& recorder, Hooks hooks)
+    : recorder_(recorder), hooks_(std::move(hooks)), devices_((recorder.devicesChanged(), recorder))
 {
     inbox_->wake = hooks_.wake;
     recorder_.setCompletionHandler([inbox = inbox_](const CompletedRecording& done) {
@@ -65,6 +67,8 @@ RecordSession::RecordSession(AudioRecordDevice& recorder, Hooks hooks) : recorde
         if (inbox->wake)
             inbox->wake();
     });
+    if (hooks_.every)
+        hooks_.every(kCheckInterval, [this] { check(); });
 }
 
 namespace {
@@ -102,18 +106,8 @@ bool RecordSession::captures(const std::vector<RecordSource>& sources) const
 void RecordSession::open(const std::vector<RecordSource>& sources)
 {
     const RecordSource* input = inputOf(sources);
-    std::shared_ptr<AudioRecordMicDevice> device;
-    if (input && input->uniqueID == kDefaultInputUID) {
-        device = AudioRecordMicDevice::defaultInput();
-    } else if (input) {
-        for (auto& candidate : recorder_.allAudioInputDevices())
-            if (candidate->uniqueID() == input->uniqueID) {
-                device = std::move(candidate);
-                break;
-            }
-    }
     recorder_.setWithSystemAudio(withComputerSound(sources));
-    configDevice(std::move(device));
+    configDevice(input ? devices_.find(input->uniqueID) : nullptr);
 }
 
 RecordSession::StartResult RecordSession::start(const RecordRecipe& recipe)
@@ -228,7 +222,20 @@ bool RecordSession::followFile()
     return true;
 }
 
-RecordFault RecordSession::pollFault()
+void RecordSession::check()
+{
+    if (const RecordFault fault = checkFault(); fault != RecordFault::None && hooks_.ended)
+        hooks_.ended(fault);
+    checkLostAudio(false);
+    checkSilence();
+    if (recorder_.devicesChanged()) {
+        devices_.refresh();
+        if (hooks_.devicesChanged)
+            hooks_.devicesChanged();
+    }
+}
+
+RecordFault RecordSession::checkFault()
 {
     if (state_ != State::Idle && !followFile()) {
         reportedFault_ = RecordFault::FileRemoved;
@@ -248,7 +255,7 @@ RecordFault RecordSession::pollFault()
     return fault;
 }
 
-void RecordSession::pollSilence()
+void RecordSession::checkSilence()
 {
     if (state_ != State::Recording)
         return;

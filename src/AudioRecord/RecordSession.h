@@ -1,19 +1,25 @@
 // One recording's life, the same for the tray and the command line: start
 // (with the crash-recovery mark), pause and resume, stop, the faults and lost
 // audio the recorder reports, the hand-off of each completed file, and the
-// bounded wait for completions when the program ends. Menus, notifications
-// and printing stay with the front end, which hears of events through Hooks.
+// bounded wait for completions when the program ends, and the input devices
+// a recording is chosen from (AudioDeviceChoice). Menus, notifications and
+// printing stay with the front end, which hears of events through Hooks:
+// faults, lost audio, silence, a moved file and a changed device list are
+// told, never asked for.
 //
 // "Recording" and "paused" are apart here: the recorder's own isStart() means
 // only "writing is on", so a paused recording would read as none.
 //
-// Threads: every call is the owner's (the main thread's). Completions arrive
-// on the recorder's completion thread; they are queued, wake() asks the owner
-// to call deliverCompleted(), and `delivered` runs on the owner's thread. The
+// Threads: every call is the owner's (the main thread's). The session's own
+// checks run on a timer of the owner's loop (Hooks::every), so every hook is
+// called on the owner's thread. Completions arrive on the recorder's
+// completion thread; they are queued, wake() asks the owner to call
+// deliverCompleted(), and `delivered` runs on the owner's thread. The
 // owner owns the session and the recorder, and keeps the recorder alive
 // longer than the session.
 #pragma once
 
+#include "AudioRecord/AudioDeviceChoice.h"
 #include "AudioRecord/AudioRecordDevice.h"
 #include "AudioRecord/RecordRecipe.h"
 
@@ -62,11 +68,24 @@ public:
         // The file being recorded was moved (renamed) to `path`; the
         // recording goes on in it there, and is delivered from there.
         std::function<void(const std::string& path)> moved;
+        // A fault ended the recording (as Ending::Fault): its input vanished,
+        // its file could not be written (failure() says why) or was deleted.
+        std::function<void(RecordFault)> ended;
+        // The server's inputs or its default input changed; devices() lists them anew.
+        std::function<void()> devicesChanged;
+        // The owner's loop: asked once, as the session is made, to run `check`
+        // on the owner's thread every `interval` for the session's life. Left
+        // empty, nothing is checked until the owner calls check() itself.
+        std::function<void(std::chrono::milliseconds interval, std::function<void()> check)> every;
     };
     using Clock = std::chrono::steady_clock;
 
+    // How often the session looks at the recorder, its file and the devices.
+    static constexpr std::chrono::milliseconds kCheckInterval{1000 / 30};
+
     // Takes over the recorder's completion handler, which may outlive the
-    // session: it holds only the queue it fills.
+    // session: it holds only the queue it fills. Listens to the server's
+    // device list from here on.
     RecordSession(AudioRecordDevice& recorder, Hooks hooks);
     RecordSession(const RecordSession&) = delete;
     RecordSession& operator=(const RecordSession&) = delete;
@@ -94,16 +113,16 @@ public:
     void stop(Ending ending = Ending::User);
     // A device change ends the current file; the recording itself goes on.
     void configDevice(std::shared_ptr<AudioRecordMicDevice> device);
+    // The inputs to choose from, and the choice; a recipe's input is resolved here.
+    AudioDeviceChoice& devices() { return devices_; }
+    const AudioDeviceChoice& devices() const { return devices_; }
 
-    // On the owner's timer: a fault newly seen while recording ends the
-    // recording (as Ending::Fault) and is returned; otherwise None. The file
-    // is looked at too: deleted, it ends the recording (FileRemoved); moved,
-    // the recording follows it (Hooks::moved).
-    RecordFault pollFault();
-    // On the owner's timer: tells audioLost once a loss has stopped growing.
-    void pollLostAudio() { checkLostAudio(false); }
-    // On the owner's timer: tells silence while the input stays silent.
-    void pollSilence();
+    // What the timer of Hooks::every runs. A fault newly seen while
+    // recording ends the recording and is told (ended); a deleted file ends
+    // it too (FileRemoved), a moved one is followed (moved). A loss is told
+    // once it stopped growing (audioLost), silence while the input stays
+    // silent (silence), a changed device list once it is read (devicesChanged).
+    void check();
     // How long silence lasts before it is told (30 s), how long before it is
     // told again (10 min), and the clock they are measured on.
     void setSilenceTimes(Clock::duration after, Clock::duration repeat, std::function<Clock::time_point()> now = {});
@@ -138,6 +157,8 @@ private:
 
     // Follows the file of the running recording; false when it was deleted.
     bool followFile();
+    RecordFault checkFault();
+    void checkSilence();
     bool captures(const std::vector<RecordSource>& sources) const;
     void open(const std::vector<RecordSource>& sources);
 
@@ -152,6 +173,7 @@ private:
 
     AudioRecordDevice& recorder_;  // not owned
     Hooks hooks_;
+    AudioDeviceChoice devices_;
     State state_ = State::Idle;
     std::optional<std::string> path_;
     FileWatch watch_;  // on path_ while the recorder writes it

@@ -1,6 +1,6 @@
 #include "Controller/ConfigAudioWndController.h"
 
-#include "AudioRecord/AudioRecordDevice.h"
+#include "AudioRecord/AudioDeviceChoice.h"
 #include "Control/AppControl.h"
 #include "platform/AudioFormat.h"
 #include "platform/audiofile/SafeFile.h"
@@ -43,16 +43,11 @@ void ConfigAudioWndController::loadWindow()
     ui_->setupUi(window_.get());
     window_->setWindowIcon(resources::icon(QStringLiteral("TrayTape.png")));
     WindowPlacement::leaveToWindowManager(window_.get());
-    // Each choice is stored the moment it is made: a session that ends
-    // abruptly with the window still open must not start the next one on
-    // the old device or in the old format.
-    connect(ui_->popAudioDevices, &QComboBox::activated, this, [this](int index) {
-        if (index >= 0 && std::size_t(index) < audioDevices_.size() && audioDevices_[std::size_t(index)])
-            wantedDeviceUID_ = QString::fromStdString(audioDevices_[std::size_t(index)]->uniqueID().value_or(""));
-        rememberWantedName();
-        chooseAudioDevice();
-        writeSaveData();
-    });
+    // Each choice is stored the moment it is made (the device's and the
+    // computer's sound's by the delegate they are reported to): a session
+    // that ends abruptly with the window still open must not start the next
+    // one on the old device or in the old format.
+    connect(ui_->popAudioDevices, &QComboBox::activated, this, [this] { chooseAudioDevice(); });
     // Each entry carries the code the settings keep for its format.
     for (const AudioFormat& format : audioFormats())
         if (format.recordable())
@@ -61,7 +56,7 @@ void ConfigAudioWndController::loadWindow()
     connect(ui_->btnChooseSavePath, &QPushButton::clicked, this, [this] { chooseSavePath(); });
     connect(ui_->btnOpenSavePath, &QPushButton::clicked, this, [this] { openSavePath(); });
     connect(ui_->btnRecordComputerAudioHelp, &QPushButton::clicked, this, [this] { recordComputerAudioHelp(); });
-    ui_->btnWithSystemAudio->setChecked(AppControl::AppReadKeyValue(SettingsKey::RecordWithSystemAudio, false).toBool());
+    ui_->btnWithSystemAudio->setChecked(audioDevices_ && audioDevices_->withComputerSound());
     connect(ui_->btnWithSystemAudio, &QCheckBox::toggled, this, [this](bool on) { setWithSystemAudio(on); });
     ui_->btnStartAtLogin->setChecked(Autostart::isEnabled());
     connect(ui_->btnStartAtLogin, &QCheckBox::toggled, this, [this](bool on) { setStartAtLogin(on); });
@@ -109,11 +104,16 @@ void ConfigAudioWndController::awakeFromNib()
     readSaveData();
 }
 
+const ConfigAudioWndController::Devices& ConfigAudioWndController::audioDevices() const
+{
+    static const Devices none;
+    return audioDevices_ ? audioDevices_->devices() : none;
+}
+
 void ConfigAudioWndController::fillDeviceList()
 {
     ui_->popAudioDevices->clear();
-    rememberWantedName();
-    for (const auto& device : audioDevices_) {
+    for (const auto& device : audioDevices()) {
         const QString name = shownDeviceName(device ? device->deviceName() : std::string());
         if (!device || !device->followsDefault())
             ui_->popAudioDevices->addItem(name);
@@ -122,78 +122,26 @@ void ConfigAudioWndController::fillDeviceList()
     }
 }
 
-int ConfigAudioWndController::reloadAudioDevices()
+void ConfigAudioWndController::reloadAudioDevices(int chosen)
 {
     if (!ui_)
-        return -1;
+        return;
     fillDeviceList();
-    const int index = wantedDeviceIndex();
-    ui_->popAudioDevices->setCurrentIndex(index);
-    return index;
+    ui_->popAudioDevices->setCurrentIndex(chosen);
 }
 
 void ConfigAudioWndController::readSaveData()
 {
-    const QString stored = AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, QString()).toString();
-    wantedDeviceUID_ = stored.isEmpty() ? QString::fromLatin1(kDefaultInputUID) : stored;
-    // Settings from before identifiers were stored hold the index of a list
-    // that had no default-input entry; where it still names an entry, that
-    // device is the one wanted.
-    const QVariant index = AppControl::AppReadKeyValue(SettingsKey::AudioDeviceNSNumberChoose, QVariant());
-    const std::size_t legacy = std::size_t(index.toInt()) + 1;
-    if (stored.isEmpty() && index.isValid() && index.toInt() >= 0 && legacy < audioDevices_.size()
-        && audioDevices_[legacy])
-        wantedDeviceUID_ = QString::fromStdString(audioDevices_[legacy]->uniqueID().value_or(""));
-    rememberWantedName();
-    ui_->popAudioDevices->setCurrentIndex(wantedDeviceIndex());
-    chooseAudioDevice();
+    // The device is restored by the application controller, which opens it.
     const int format = AppControl::AppReadKeyValue(SettingsKey::AudioFormatNSNumberKey, 0).toInt();
     ui_->popAudioFormat->setCurrentIndex(ui_->popAudioFormat->findData(audioFormatForCode(format).audioFormatCode));
 }
 
-void ConfigAudioWndController::rememberWantedName()
-{
-    for (const auto& device : audioDevices_) {
-        const auto uid = device ? device->uniqueID() : std::nullopt;
-        if (uid && QString::fromStdString(*uid) == wantedDeviceUID_) {
-            wantedDeviceName_ = {wantedDeviceUID_, QString::fromStdString(device->deviceName())};
-            return;
-        }
-    }
-}
-
-std::optional<QString> ConfigAudioWndController::missingWantedDevice() const
-{
-    const int index = wantedDeviceIndex();
-    const auto uid = index >= 0 && audioDevices_[std::size_t(index)] ? audioDevices_[std::size_t(index)]->uniqueID()
-                                                                      : std::nullopt;
-    if (wantedDeviceUID_.isEmpty() || (uid && QString::fromStdString(*uid) == wantedDeviceUID_))
-        return std::nullopt;
-    const bool named = wantedDeviceName_.first == wantedDeviceUID_ && !wantedDeviceName_.second.isEmpty();
-    return named ? wantedDeviceName_.second : wantedDeviceUID_;
-}
-
-int ConfigAudioWndController::wantedDeviceIndex() const
-{
-    const int count = int(audioDevices_.size());
-    for (int i = 0; i < count; ++i) {
-        const auto& device = audioDevices_[std::size_t(i)];
-        const auto uid = device ? device->uniqueID() : std::nullopt;
-        if (uid && QString::fromStdString(*uid) == wantedDeviceUID_)
-            return i;
-    }
-    return count > 0 ? 0 : -1;
-}
-
 void ConfigAudioWndController::writeSaveData()
 {
-    if (!ui_)
-        return;
-    AppControl::AppWriteKeyValue(ui_->popAudioDevices->currentIndex(), SettingsKey::AudioDeviceNSNumberChoose);
-    // The wanted device, even while it is missing and the list shows the fallback.
-    if (!wantedDeviceUID_.isEmpty())
-        AppControl::AppWriteKeyValue(wantedDeviceUID_, SettingsKey::AudioDeviceUniqueID);
-    AppControl::AppWriteKeyValue(audioFormat_(), SettingsKey::AudioFormatNSNumberKey);
+    // The device's keys are stored by the application controller as the pick reaches it.
+    if (ui_)
+        AppControl::AppWriteKeyValue(audioFormat_(), SettingsKey::AudioFormatNSNumberKey);
 }
 
 std::int32_t ConfigAudioWndController::audioFormat_() const
@@ -224,10 +172,8 @@ void ConfigAudioWndController::setISRecording(bool recording)
 
 void ConfigAudioWndController::setWithSystemAudio(bool on)
 {
-    // Stored at once, like the device: the input is opened again with it or without.
-    AppControl::AppWriteKeyValue(on, SettingsKey::RecordWithSystemAudio);
-    if (ui_)
-        chooseAudioDeviceNum(std::int32_t(ui_->popAudioDevices->currentIndex()));
+    if (delegate_)
+        delegate_->chooseWithSystemAudio(on);
 }
 
 QString ConfigAudioWndController::helpDocumentCopy()

@@ -1,6 +1,10 @@
 // The configuration window: the input device, the recording format and the
 // save folder, and the help document on recording the computer's sound.
 //
+// It shows the input devices and reports the user's pick; which device is
+// wanted, and what a stored choice resolves to, is the engine's
+// (AudioDeviceChoice, through the application controller).
+//
 // Main thread. The application controller owns it, sets its delegate and
 // device list before the window is loaded, loads it once at start-up and
 // afterwards only shows and closes it. The window it builds from "ConfigWnd"
@@ -12,10 +16,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
+class AudioDeviceChoice;
 class AudioRecordMicDevice;
 class QCheckBox;
 class QComboBox;
@@ -27,10 +31,13 @@ namespace Ui {
 class ConfigWnd;
 }
 
-// Told of the user's (or the restored setting's) device choice.
+// Told of the user's choices of input.
 class ConfigAudioWndControllerDelegate {
 public:
+    // The user picked entry `index` of the device list.
     virtual void chooseAudioDeviceNum(std::int32_t index) = 0;
+    // The user asked for the computer's sound to be mixed in, or no longer.
+    virtual void chooseWithSystemAudio(bool on) = 0;
 
 protected:
     ~ConfigAudioWndControllerDelegate() = default;
@@ -65,24 +72,21 @@ public:
     std::int32_t audioFormat_() const;
     QString saveAudioPath() const { return saveAudioPath_; }
     void setSaveAudioPath(const QString& path) { saveAudioPath_ = path; }
-    const Devices& audioDevices() const { return audioDevices_; }
-    void setAudioDevices(Devices devices) { audioDevices_ = std::move(devices); }
-    // After setAudioDevices() on a loaded window: the list shows the new
-    // devices with the wanted one chosen (the user's choice where it is
-    // there, else entry 0, the default input); returns that entry, -1 for none.
-    // The delegate is not told.
-    int reloadAudioDevices();
-    // The wanted device's name while the list lacks it (the entry chosen
-    // instead is the default input's): its last name in the list, else its
-    // identifier. None while it is there.
-    std::optional<QString> missingWantedDevice() const;
+    // The engine's inputs and choice, shown, not owned: set before loading,
+    // it outlives the window, and its list changes only before a
+    // reloadAudioDevices(). Loading shows whether the computer's sound is mixed in.
+    const Devices& audioDevices() const;
+    void setAudioDevices(const AudioDeviceChoice* devices) { audioDevices_ = devices; }
+    // On a loaded window: the list shows the devices as they are now, with
+    // entry `chosen` selected. The delegate is not told.
+    void reloadAudioDevices(int chosen);
     ConfigAudioWndControllerDelegate* delegate() const { return delegate_; }
     void setDelegate(ConfigAudioWndControllerDelegate* delegate) { delegate_ = delegate; }
 
     void chooseAudioDevice();
     void chooseAudioDeviceNum(std::int32_t index);
     void setISRecording(bool recording);
-    // "Also record the computer's sound": stored, and the input opened again.
+    // "Also record the computer's sound": told to the delegate.
     void setWithSystemAudio(bool on);
     void recordComputerAudioHelp();
     // The help document as a file of the user's own, brought up to date with
@@ -111,22 +115,12 @@ signals:
 
 private:
     void awakeFromNib();
-    // The list entry of the wanted device where it is there, else entry 0
-    // (the default input), -1 for an empty list.
-    int wantedDeviceIndex() const;
     void fillDeviceList();
-    // Keeps the wanted device's name while the list holds it.
-    void rememberWantedName();
     void setStartAtLogin(bool on);
 
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<Ui::ConfigWnd> ui_;
-    Devices audioDevices_;
-    // The unique identifier of the device the user chose (or the settings
-    // restored): it stays wanted while it is missing, and is opened again
-    // when it comes back.
-    QString wantedDeviceUID_;
-    std::pair<QString, QString> wantedDeviceName_;  // identifier and name, as the list last showed it
+    const AudioDeviceChoice* audioDevices_ = nullptr;  // not owned
     QString saveAudioPath_;
     ConfigAudioWndControllerDelegate* delegate_ = nullptr;  // not owned
 };

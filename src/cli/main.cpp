@@ -9,6 +9,7 @@
 // Every failure prints one line naming the problem and exits non-zero. Paths
 // and device names are printed with their control characters escaped
 // (terminalText()), so each message stays one line.
+#include "AudioRecord/AudioDeviceChoice.h"
 #include "AudioRecord/AudioRecordDevice.h"
 #include "AudioRecord/RecordRecipe.h"
 #include "AudioRecord/RecordSession.h"
@@ -28,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -159,25 +161,6 @@ bool asksForHelp(const std::vector<std::string>& args)
     return false;
 }
 
-AudioStreamBasicDescription inputFormat(AudioObjectID id)
-{
-    AudioStreamBasicDescription format{};
-    std::uint32_t size = sizeof format;
-    const AudioObjectPropertyAddress address{kAudioDevicePropertyStreamFormat, kAudioDevicePropertyScopeInput, 0};
-    AudioObjectGetPropertyData(id, &address, &size, &format);
-    return format;
-}
-
-AudioObjectID defaultInputDevice()
-{
-    AudioObjectID id = kAudioObjectUnknown;
-    std::uint32_t size = sizeof id;
-    const AudioObjectPropertyAddress address{
-        kAudioHardwarePropertyDefaultInputDevice, kAudioObjectPropertyScopeGlobal, 0};
-    AudioObjectGetPropertyData(kAudioObjectSystemObject, &address, &size, &id);
-    return id;
-}
-
 std::string formatSeconds(double seconds)
 {
     char text[32];
@@ -188,35 +171,16 @@ std::string formatSeconds(double seconds)
 int listDevices()
 {
     AudioRecordDevice recorder;
-    const auto devices = recorder.allAudioInputDevices();
+    const AudioDeviceChoice choice(recorder);
+    const auto devices = choice.inputs();
     if (devices.empty())
         return fail("no input devices (is a sound server running?)");
     for (std::size_t i = 0; i < devices.size(); ++i) {
-        const auto format = inputFormat(devices[i]->deviceID());
+        const auto format = devices[i]->inputFormat();
         std::printf("%zu\t%s\t%s\t%u\t%.0f\n", i, terminalText(devices[i]->deviceName()).c_str(),
             terminalText(devices[i]->uniqueID().value_or("")).c_str(), format.mChannelsPerFrame, format.mSampleRate);
     }
     return 0;
-}
-
-std::shared_ptr<AudioRecordMicDevice> findDevice(
-    const std::vector<std::shared_ptr<AudioRecordMicDevice>>& devices, const std::string& wanted)
-{
-    if (wanted.empty()) {
-        const AudioObjectID id = defaultInputDevice();
-        for (const auto& device : devices)
-            if (device->deviceID() == id)
-                return device;
-        return devices.empty() ? nullptr : devices.front();
-    }
-    char* end = nullptr;
-    const unsigned long index = std::strtoul(wanted.c_str(), &end, 10);
-    if (end && *end == '\0' && index < devices.size())
-        return devices[index];
-    for (const auto& device : devices)
-        if (device->deviceName() == wanted || device->uniqueID() == wanted)
-            return device;
-    return nullptr;
 }
 
 // The length of an audio file in its own frames; none when it cannot be read.
@@ -287,23 +251,44 @@ int record(const std::vector<std::string>& args)
 
     AudioRecordDevice recorder;
     recorder.pause();
-    const auto devices = recorder.allAudioInputDevices();
-    if (devices.empty())
+    OSStatus closed = noErr;
+    double lostSeconds = 0;
+    RecordFault fault = RecordFault::None;
+    std::string name;  // the input's, once it is found
+    // The session's checks run in this command's own loop, below.
+    std::function<void()> check;
+    RecordSession::Hooks hooks;
+    hooks.delivered = [&closed](const RecordSession::Delivery& done) { closed = done.status; };
+    hooks.audioLost = [&lostSeconds](double seconds) { lostSeconds += seconds; };
+    hooks.ended = [&fault](RecordFault why) { fault = why; };
+    hooks.moved = [](const std::string& path) {
+        std::fprintf(stderr, "moved: recording continues at %s\n", terminalText(path).c_str());
+    };
+    hooks.silence = [&name](RecordSession::Silence silence) {
+        if (silence == RecordSession::Silence::Muted)
+            std::fprintf(stderr, "\"%s\" is muted: the recording will be silent\n", terminalText(name).c_str());
+        else
+            std::fprintf(stderr, "TrayTape is recording silence from \"%s\"\n", terminalText(name).c_str());
+    };
+    hooks.every = [&check](std::chrono::milliseconds, std::function<void()> run) { check = std::move(run); };
+    RecordSession session(recorder, std::move(hooks));
+    AudioDeviceChoice& devices = session.devices();
+    if (devices.inputs().empty())
         return fail("no input devices (is a sound server running?)");
-    auto device = findDevice(devices, deviceArg);
+    auto device = devices.lookUp(deviceArg);
     if (deviceArg == kSystemAudioName || (device && device->deviceName() == kSystemAudioName)) {
         // Pointed at the current default output before it is opened: pointing
         // it elsewhere later may replace the source under the open capture.
         recorder.connectSystemAudioRecord(true);
-        device = findDevice(recorder.allAudioInputDevices(), kSystemAudioName);
+        devices.refresh();
+        device = devices.lookUp(kSystemAudioName);
     }
     if (!device)
         return fail("no such input device: " + deviceArg);
-    const std::string name = device->deviceName() + (withSystemAudio ? " with system audio" : "");
+    name = device->deviceName() + (withSystemAudio ? " with system audio" : "");
+    devices.setWithComputerSound(withSystemAudio);
     RecordRecipe recipe;
-    recipe.sources = {{RecordSource::Kind::Input, device->uniqueID().value_or("")}};
-    if (withSystemAudio)
-        recipe.sources.push_back({RecordSource::Kind::ComputerSound, {}});
+    recipe.sources = devices.sourcesOf(*device);
     recipe.format = &audioFormatForPath(out);
     recipe.destination = nameRecording({{}, out}, *recipe.format, std::time(nullptr));
     recipe.seconds = seconds;
@@ -313,21 +298,6 @@ int record(const std::vector<std::string>& args)
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
-    OSStatus closed = noErr;
-    double lostSeconds = 0;
-    RecordSession::Hooks hooks;
-    hooks.delivered = [&closed](const RecordSession::Delivery& done) { closed = done.status; };
-    hooks.audioLost = [&lostSeconds](double seconds) { lostSeconds += seconds; };
-    hooks.moved = [](const std::string& path) {
-        std::fprintf(stderr, "moved: recording continues at %s\n", terminalText(path).c_str());
-    };
-    hooks.silence = [shown = terminalText(name)](RecordSession::Silence silence) {
-        if (silence == RecordSession::Silence::Muted)
-            std::fprintf(stderr, "\"%s\" is muted: the recording will be silent\n", shown.c_str());
-        else
-            std::fprintf(stderr, "TrayTape is recording silence from \"%s\"\n", shown.c_str());
-    };
-    RecordSession session(recorder, std::move(hooks));
     session.setSilenceTimes(
         std::chrono::duration_cast<RecordSession::Clock::duration>(std::chrono::duration<double>(warnSilence)),
         std::chrono::minutes(10));
@@ -342,17 +312,16 @@ int record(const std::vector<std::string>& args)
         seconds > 0 ? "" : " (Ctrl+C stops)");
 
     const auto began = std::chrono::steady_clock::now();
-    RecordFault fault = RecordFault::None;
     bool silentDevice = false;
     double length = 0;
     while (!stopRequested.load()) {
         length = recorder.audioLength();
         if (session.reachedLength())
             break;
-        fault = session.pollFault();
+        // Each turn of the loop is at most 0.2 s from the last: the session's timer, a little late at worst.
+        check();
         if (fault != RecordFault::None)
             break;
-        session.pollSilence();
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
         if (elapsed > 5 && length == 0) {
             silentDevice = true;
@@ -549,7 +518,7 @@ int systemAudio(const std::string& mode)
         if (!output)
             return fail("no default output device (is a sound server running?)");
         recorder.connectSystemAudioRecord(true);
-        if (!findDevice(recorder.allAudioInputDevices(), kSystemAudioName))
+        if (!AudioDeviceChoice(recorder).lookUp(kSystemAudioName))
             return fail(std::string("the sound server did not make \"") + kSystemAudioName + "\"");
         std::printf("\"%s\" carries \"%s\" (%s)\n", kSystemAudioName, terminalText(output->deviceName()).c_str(),
             terminalText(output->uniqueID().value_or("")).c_str());
@@ -558,10 +527,10 @@ int systemAudio(const std::string& mode)
     // This process never connected, so the disconnect is sent as such: the
     // user means the device made by an earlier run.
     recorder.matchingServiceWithPath(std::string("kCaptureDriverPathKey"));
-    const auto devices = recorder.allAudioInputDevices();
-    if (devices.empty())
+    const AudioDeviceChoice devices(recorder);
+    if (devices.inputs().empty())
         return fail("no input devices (is a sound server running?)");
-    if (findDevice(devices, kSystemAudioName))
+    if (devices.lookUp(kSystemAudioName))
         return fail(std::string("the sound server kept \"") + kSystemAudioName + "\"");
     std::printf("\"%s\" is off\n", kSystemAudioName);
     return 0;

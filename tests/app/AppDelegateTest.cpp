@@ -144,8 +144,7 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     // Mixing the computer's sound in is stored at once and opens the input again with it.
     config.btnWithSystemAudio()->click();
     EXPECT_TRUE(onDisk(SettingsKey::RecordWithSystemAudio).toBool());
-    EXPECT_TRUE(Access::recorder(*app).withSystemAudio());
-    EXPECT_EQ(capturingDevice(), headset_);
+    EXPECT_TRUE(Access::recorder(*app).withSystemAudio() && capturingDevice() == headset_);
     EXPECT_EQ(onDisk(SettingsKey::AudioDeviceNSNumberChoose).toInt(), 2);
     EXPECT_EQ(onDisk(SettingsKey::AudioDeviceUniqueID).toString(), QStringLiteral("virtual.USB Headset"));
     choose(config.popAudioFormat(), 1);
@@ -162,6 +161,9 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     EXPECT_TRUE(config.window()->isVisible());
     choose(config.popAudioDevices(), 0);
     EXPECT_EQ(onDisk(SettingsKey::AudioDeviceUniqueID).toString(), kDefaultInputUID);
+    app.reset();
+    app = launch();  // a restart shows and mixes in the computer's sound as chosen
+    EXPECT_TRUE(Access::config(*app).btnWithSystemAudio()->isChecked() && Access::recorder(*app).withSystemAudio());
 }
 
 TEST_F(AppDelegateTest, HelpOpensFromAPrivateCopyAndStartAtLoginWritesAndRemovesTheAutostartEntry)
@@ -446,7 +448,7 @@ TEST_F(AppDelegateTest, WhatTheSessionTellsIsToldInNotificationsAndTheControlsFo
         app->startAndStopRecord();
         feed(20);
         ASSERT_TRUE(deleted ? QFile::remove(stamped()) : QFile::rename(stamped(), renamed));
-        app->showAudioLevel();
+        Access::check(*app);
         feed(20);
         ASSERT_EQ(told.size(), deleted ? 2 : 1);
         EXPECT_EQ(told.back()[1].toString(),
@@ -466,20 +468,20 @@ TEST_F(AppDelegateTest, WhatTheSessionTellsIsToldInNotificationsAndTheControlsFo
     ASSERT_TRUE(GatedFile::install(Access::recorder(*app).audioOutput(), gate));
     gate->refuse = 70;  // 1.5 s
     feed(70);
-    app->showAudioLevel();
+    Access::check(*app);
     feed(1);
-    app->showAudioLevel();
+    Access::check(*app);
     ASSERT_EQ(told.size(), 3);
     EXPECT_EQ(told[2][1].toString(), QStringLiteral("1.5 s of audio were lost"));
     gate->failure = kAudioFileDiskFullError;
-    app->showAudioLevel();
+    Access::check(*app);
     EXPECT_TRUE(!Access::session(*app).isActive() && told.size() == 4
         && told.back()[1].toString().contains(QStringLiteral("(the disk is full)")));
 
     app->startAndStopRecord();
     now += 30s;
     ASSERT_TRUE(audio_->runCycle(mic_, {std::vector<float>(512, 0.0f), std::vector<float>(512, 0.0f)}));
-    app->showAudioLevel();
+    Access::check(*app);
     ASSERT_EQ(told.size(), 5);
     EXPECT_EQ(
         told[4][1].toString(), QStringLiteral("TrayTape is recording silence from \u201CBuilt-in Microphone\u201D"));
@@ -497,7 +499,7 @@ TEST_F(AppDelegateTest, WhatTheSessionTellsIsToldInNotificationsAndTheControlsFo
     feed(20);
     app->pauseAndResumeRecord();
     ASSERT_TRUE(audio_->removeDevice(mic_));
-    app->showAudioLevel();
+    Access::check(*app);
     ASSERT_EQ(told.size(), 7);
     EXPECT_TRUE(told[6][1].toString().contains(QStringLiteral("Built-in Microphone")));
     EXPECT_FALSE(Access::session(*app).isActive());
@@ -505,7 +507,7 @@ TEST_F(AppDelegateTest, WhatTheSessionTellsIsToldInNotificationsAndTheControlsFo
     completeRecordings(*app);
     EXPECT_EQ(libraryLog_, (QStringList{"add " + stamped(" (3).m4a"), "flush"}));
     EXPECT_GT(peakOf(stamped(" (3).m4a")), 0.3f);
-    app->showAudioLevel();
+    Access::check(*app);
     EXPECT_EQ(told.size(), 7) << "told once";
 }
 

@@ -34,9 +34,16 @@ struct AppDelegateTestAccess {
     static ConfigAudioWndController& config(AppDelegate& app) { return *app.configAudioWndController_; }
     static QMenu* menu(AppDelegate& app) { return app.menuTop_; }
     static QTimer* levelTimer(AppDelegate& app) { return app.levelTimer_; }
+    static QTimer* sessionTimer(AppDelegate& app) { return app.sessionTimer_; }
+    // A tick of the session's timer: what it tells reaches the tray.
+    static void check(AppDelegate& app) { app.session_->check(); }
     static bool recordTimerRunning(AppDelegate& app) { return app.timerForShow_ != nullptr; }
-    // What the level timer does once the server's device list changed.
-    static void followDeviceList(AppDelegate& app) { app.followDeviceList(); }
+    // What the session's timer does once the server's device list changed.
+    static void followDeviceList(AppDelegate& app)
+    {
+        app.session_->devices().refresh();
+        app.followDeviceList();
+    }
     static int levelIconPushes(AppDelegate& app) { return app.trayIcons_.levelPushes(); }
     static QSystemTrayIcon* statusAudioWave(AppDelegate& app) { return app.trayIcons_.levelIcon(); }
     static QSystemTrayIcon* statusItem(AppDelegate& app) { return app.trayIcons_.recordIcon(); }
@@ -142,11 +149,12 @@ protected:
         delegate->applicationDidFinishLaunching();
         return delegate;
     }
-    // Launched with a fixed clock and the level timer stopped: the tests tick by hand.
+    // Launched with a fixed clock and the timers stopped: the tests tick by hand.
     std::unique_ptr<AppDelegate> launchPinned()
     {
         auto app = launch();
         AppDelegateTestAccess::levelTimer(*app)->stop();
+        AppDelegateTestAccess::sessionTimer(*app)->stop();
         app->setClock([] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); });
         return app;
     }

@@ -124,7 +124,7 @@ TEST_F(RecordSessionTest, SilenceAndLostAudioAreToldOnceAndInTime)
     const auto after = [&](RecordSession::Clock::duration wait, float right = -0.0009f) {
         now += wait;
         EXPECT_TRUE(audio->runCycle(mic, {std::vector<float>(512, 0.0f), std::vector<float>(512, right)}));
-        session->pollSilence();
+        session->check();
         return silences.size();
     };
     ASSERT_EQ(start("uid:mic", "silence.wav"), Result::Started);
@@ -157,7 +157,7 @@ TEST_F(RecordSessionTest, SilenceAndLostAudioAreToldOnceAndInTime)
     for (int i = 0; i < 71; ++i) {
         EXPECT_TRUE(lost.empty()) << "nothing is told while the loss still grows";
         ASSERT_TRUE(cycles(mic, 1));
-        session->pollLostAudio();
+        session->check();
     }
     EXPECT_EQ(lost, std::vector<double>{0.7});
     gate->refuse = 3;
@@ -166,4 +166,22 @@ TEST_F(RecordSessionTest, SilenceAndLostAudioAreToldOnceAndInTime)
     EXPECT_EQ(lost, (std::vector<double>{0.7, 0.03})) << "a loss still growing at the stop is told with it";
     ASSERT_EQ(delivered.size(), 2u);
     EXPECT_EQ(delivered[1].status, noErr) << "a loss is no failed recording";
+}
+
+// The one resolver of a choice: an index stored before identifiers were names an input of the server; a
+// missing input stays wanted, the default input standing in under its last name; a command line names an
+// input of the server by place, name or identifier, none by default.
+TEST_F(RecordSessionTest, AChoiceResolvesToItsInputOrTheDefaultInputInItsPlace)
+{
+    audio->setDefaultInputDevice(headset);
+    AudioDeviceChoice& choice = session->devices();
+    choice.refresh();
+    choice.restore("", 1);  // the second of the server's inputs, its default first
+    EXPECT_EQ(choice.devices()[choice.wantedIndex()]->uniqueID(), "uid:mic");
+    ASSERT_TRUE(audio->removeDevice(mic));
+    choice.refresh();
+    EXPECT_TRUE(choice.wantedIndex() == 0 && choice.missingWanted() == "Built-in Microphone");
+    for (const char* named : {"", "0", "USB Headset", "uid:headset"})
+        EXPECT_EQ(choice.lookUp(named)->uniqueID(), "uid:headset") << named;
+    EXPECT_FALSE(choice.lookUp("1") || choice.lookUp(kDefaultInputUID) || choice.lookUp("Built-in Microphone"));
 }
