@@ -1,12 +1,12 @@
 #include "AppCommands.h"
 
-#include "AppDelegate.h"
+#include "AudioRecord/RecordSession.h"
 
-CommandAnswer AppCommands::obey(AppDelegate& app, const QString& command)
+CommandAnswer AppCommands::obey(const CommandSteps& app, const QString& command)
 {
-    if (!app.session_)
+    if (!app.session)
         return {false, tr("still starting")};
-    RecordSession& session = *app.session_;
+    RecordSession& session = *app.session;
     const RecordSession::State state = session.state();
     const auto refused = [](const QString& why) { return CommandAnswer{false, why}; };
     if (command == QLatin1String("status")) {
@@ -15,13 +15,13 @@ CommandAnswer AppCommands::obey(AppDelegate& app, const QString& command)
         return {true,
             QStringLiteral("%1 %2 %3")
                 .arg(state == RecordSession::State::Paused ? QStringLiteral("paused") : QStringLiteral("recording"))
-                .arg(app.audioRecord_->audioLength(), 0, 'f', 1)
+                .arg(app.recordedSeconds(), 0, 'f', 1)
                 .arg(QString::fromStdString(session.path().value_or("")))};
     }
     if (command == QLatin1String("show-library")) {
-        if (!app.audioLibraryWnd_)
+        if (!app.hasLibrary)
             return refused(tr("the library is not available"));
-        app.showAudioibiary();
+        app.showLibrary();
         return {true, {}};
     }
     const bool idle = state == RecordSession::State::Idle;
@@ -36,18 +36,13 @@ CommandAnswer AppCommands::obey(AppDelegate& app, const QString& command)
     if (command == QLatin1String("resume") && state == RecordSession::State::Recording)
         return refused(tr("not paused"));
     if (command == QLatin1String("pause") || command == QLatin1String("resume")) {
-        app.pauseAndResumeRecord();
+        app.pauseOrResume();
         return {true, {}};
     }
     if (command == QLatin1String("toggle-recording") || command == QLatin1String("start-recording")
         || command == QLatin1String("stop-recording")) {
         // What went wrong is answered to the caller, and told on the desktop as from the menu.
-        QString why;
-        const auto connection = QObject::connect(
-            &app, &AppDelegate::userNotified, &app, [&why](const QString&, const QString& message) { why = message; },
-            Qt::DirectConnection);
-        app.startAndStopRecord();
-        QObject::disconnect(connection);
+        const QString why = app.startOrStop();
         if (idle && !session.isActive())
             return refused(why.isEmpty() ? tr("the recording could not start") : why);
         return {true, {}};

@@ -2,15 +2,16 @@
 // SingleInstance::kCommands): each does what the same menu entry does, and
 // the caller hears whether it was done.
 //
-// Main thread only, called by AppDelegate::obeyCommand. It reaches into the
-// controller as a friend so a command runs the very steps the menu runs,
-// never a second copy of them.
+// Main thread only, called by AppDelegate::obeyCommand, which hands over the
+// very steps the menu runs, so a command never runs a second copy of them.
 #pragma once
 
 #include <QCoreApplication>
 #include <QString>
 
-class AppDelegate;
+#include <functional>
+
+class RecordSession;
 
 // Whether a command was done, and what to print (the state, or why it could not be done).
 struct CommandAnswer {
@@ -18,9 +19,20 @@ struct CommandAnswer {
     QString text;
 };
 
+// What a command acts on: the tray's session and its menu's steps.
+struct CommandSteps {
+    RecordSession* session = nullptr;  // none while the app is starting
+    std::function<double()> recordedSeconds;
+    bool hasLibrary = false;
+    std::function<void()> showLibrary;
+    std::function<void()> pauseOrResume;
+    // Starts or stops as the menu entry does; what went wrong, as told on the desktop.
+    std::function<QString()> startOrStop;
+};
+
 class AppCommands {
     Q_DECLARE_TR_FUNCTIONS(AppCommands)
 
 public:
-    static CommandAnswer obey(AppDelegate& app, const QString& command);
+    static CommandAnswer obey(const CommandSteps& app, const QString& command);
 };

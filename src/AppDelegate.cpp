@@ -482,7 +482,22 @@ void AppDelegate::showTrayToolTip()
 
 AppDelegate::CommandAnswer AppDelegate::obeyCommand(const QString& command)
 {
-    return AppCommands::obey(*this, command);
+    CommandSteps steps;
+    steps.session = session_.get();
+    steps.recordedSeconds = [this] { return audioRecord_->audioLength(); };
+    steps.hasLibrary = audioLibraryWnd_ != nullptr;
+    steps.showLibrary = [this] { showAudioibiary(); };
+    steps.pauseOrResume = [this] { pauseAndResumeRecord(); };
+    steps.startOrStop = [this] {
+        QString why;
+        const auto connection = connect(
+            this, &AppDelegate::userNotified, this, [&why](const QString&, const QString& message) { why = message; },
+            Qt::DirectConnection);
+        startAndStopRecord();
+        disconnect(connection);
+        return why;
+    };
+    return AppCommands::obey(steps, command);
 }
 
 void AppDelegate::deliverRecording(const RecordSession::Delivery& done)

@@ -115,7 +115,6 @@ signals:
 
 private:
     friend struct AppDelegateTestAccess;
-    friend class AppCommands;
 
     void connectOutlets();
     void startRecording();

@@ -1,6 +1,6 @@
 #include "AppNotices.h"
 
-#include "Controller/ConfigAudioWndController.h"
+#include "Control/AppControl.h"
 #include "platform/audiofile/AudioFileCommon.h"
 
 #include <QDir>
@@ -111,10 +111,10 @@ Notice AppNotices::saveFolderMissing(const QString& folder)
             tr("The name of the folder %1 is not valid text in this system's encoding, so TrayTape cannot save "
                "into it. New recordings go to %2 until you rename it or choose another folder in Preferences.")
                 .arg(QDir::toNativeSeparators(folder),
-                    QDir::toNativeSeparators(ConfigAudioWndController::defaultSaveAudioPath()))};
+                    QDir::toNativeSeparators(AppControl::defaultSaveAudioPath()))};
     return {tr("Save folder not found"),
         tr("The folder %1 no longer exists. New recordings go to %2 until you choose another folder in "
            "Preferences.")
             .arg(QDir::toNativeSeparators(folder),
-                QDir::toNativeSeparators(ConfigAudioWndController::defaultSaveAudioPath()))};
+                QDir::toNativeSeparators(AppControl::defaultSaveAudioPath()))};
 }

@@ -1,5 +1,7 @@
 #include "Control/AppControl.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 
 #include <algorithm>
@@ -44,4 +46,12 @@ QString AppControl::getStringFromTimeValue(std::int64_t t)
     const std::int64_t seconds = rest - 60 * minutes;
     return getStrForTwoStr(hours) + QLatin1Char(':') + getStrForTwoStr(minutes) + QLatin1Char(':')
         + getStrForTwoStr(seconds);
+}
+
+QString AppControl::defaultSaveAudioPath()
+{
+    const QString music = QDir::homePath() + QStringLiteral("/Music");
+    const QFileInfo info(music);
+    const QString resolved = info.exists() ? info.canonicalFilePath() : music;
+    return resolved + QStringLiteral("/org.traytape.TrayTape");
 }

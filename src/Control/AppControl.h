@@ -39,4 +39,7 @@ public:
     // that is no number or below zero shows 0, one past 10^9 s shows 10^9 s
     // (converting a larger float to an integer is undefined).
     static QString timeText(double seconds);
+    // Where recordings go until the user picks a folder: home + "Music",
+    // symbolic links resolved, + the application identifier.
+    static QString defaultSaveAudioPath();
 };

@@ -18,7 +18,6 @@
 #include <QUrl>
 
 namespace {
-const QString kBundleIdentifier = QStringLiteral("org.traytape.TrayTape");
 const QString kHelpDocument = QStringLiteral("Record Help.pdf");
 // The system-audio device's description in the sound server, which the
 // recorder and earlier runs recognise it by: never translated or renamed.
@@ -75,17 +74,9 @@ void ConfigAudioWndController::close()
         window_->hide();
 }
 
-QString ConfigAudioWndController::defaultSaveAudioPath()
-{
-    const QString music = QDir::homePath() + QStringLiteral("/Music");
-    const QFileInfo info(music);
-    const QString resolved = info.exists() ? info.canonicalFilePath() : music;
-    return resolved + QLatin1Char('/') + kBundleIdentifier;
-}
-
 void ConfigAudioWndController::awakeFromNib()
 {
-    setSaveAudioPath(defaultSaveAudioPath());
+    setSaveAudioPath(AppControl::defaultSaveAudioPath());
     const QString picked = AppControl::AppReadKeyValue(SettingsKey::SaveAudioPath, QString()).toString();
     if (!picked.isEmpty()) {
         if (QFileInfo(picked).isDir())

@@ -58,8 +58,6 @@ public:
     QWidget* window();
     void close();
 
-    // home + "Music", symbolic links resolved, + the application identifier.
-    static QString defaultSaveAudioPath();
     // A device's name as the user reads it: the system-audio device says what
     // it carries, while the sound server keeps the name it is recognised by.
     static QString shownDeviceName(const std::string& name);

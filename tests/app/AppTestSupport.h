@@ -192,7 +192,7 @@ protected:
                 return unit.currentDevice;
         return 0;
     }
-    static QString saveFolder() { return ConfigAudioWndController::defaultSaveAudioPath(); }
+    static QString saveFolder() { return AppControl::defaultSaveAudioPath(); }
     static QStringList recordings() { return QDir(saveFolder()).entryList(QDir::Files, QDir::Name); }
 
     QTemporaryDir home_;
