@@ -7,7 +7,7 @@
 // Per block means
 // the difference between a long export and a one-block export, divided by
 // the extra blocks: what opening and closing the files cost is left out.
-#include "Control/AudioConverter.h"
+#include "Export/AudioConverter.h"
 #include "support/AllocationCounter.h"
 
 #include <benchmark/benchmark.h>

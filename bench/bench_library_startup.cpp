@@ -12,10 +12,10 @@
 // a temporary folder. StartUpWithoutLengths is the start with a list whose
 // lines carry no length (hand-made, or cut short), each naming a real WAVE
 // file, as a list of 300 or 3,000 of them is found.
-#include "AppDelegate.h"
+#include "Tray/AppDelegate.h"
 #include "AudioLibrary/AudioLibraryStore.h"
 #include "AudioLibrary/AudioLibraryWnd.h"
-#include "Control/AppControl.h"
+#include "Preferences/AppControl.h"
 #include "support/backends/VirtualAudio.h"
 
 #include <benchmark/benchmark.h>

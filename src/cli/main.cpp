@@ -13,7 +13,7 @@
 #include "AudioRecord/AudioRecordDevice.h"
 #include "AudioRecord/RecordRecipe.h"
 #include "AudioRecord/RecordSession.h"
-#include "Control/AudioConverter.h"
+#include "Export/AudioConverter.h"
 #include "platform/AudioFormat.h"
 #include "platform/pulse/PulsePlatform.h"
 #include "platform/FFmpegUtil.h"

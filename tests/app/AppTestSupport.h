@@ -4,12 +4,12 @@
 // records its calls.
 #pragma once
 
-#include "AppDelegate.h"
-#include "AudioLibraryLink.h"
-#include "Control/AppControl.h"
-#include "Controller/ConfigAudioWndController.h"
+#include "Tray/AppDelegate.h"
+#include "AudioLibrary/AudioLibraryLink.h"
+#include "Preferences/AppControl.h"
+#include "Preferences/ConfigAudioWndController.h"
 #include "support/backends/VirtualAudio.h"
-#include "platform/ui/Workspace.h"
+#include "Desktop/Workspace.h"
 #include "support/QtEnvironment.h"
 
 #include <gtest/gtest.h>

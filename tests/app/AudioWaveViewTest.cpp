@@ -2,7 +2,7 @@
 // clamping in both groups at full size, the compact tray form, and a redraw
 // driven by its owner.
 #include "AppTestSupport.h"
-#include "Control/AudioWaveView.h"
+#include "View/AudioWaveView.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -2,7 +2,7 @@
 // the preview. The sources are ramps whose samples name their own frame
 // (frame / 2^24, exact through 32-bit PCM), so every exported sample tells
 // which source frame it came from and by what gain it was scaled.
-#include "Control/AudioConverter.h"
+#include "Export/AudioConverter.h"
 #include "ExtAudioFileTestHelpers.h"
 #include "support/StereoFile.h"
 #include "support/TempDir.h"

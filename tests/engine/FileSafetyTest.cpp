@@ -2,7 +2,7 @@
 // rewrite and an export change nothing but the file they were told to
 // write, whatever links, FIFOs, folders or permissions lie in their way.
 #include "AudioRecord/WaveOverviewCache.h"
-#include "Control/AudioConverter.h"
+#include "Export/AudioConverter.h"
 #include "ExtAudioFileTestHelpers.h"
 #include "platform/InterruptedRecording.h"
 #include "platform/audiofile/SafeFile.h"

@@ -1,7 +1,7 @@
 #include "support/StereoFile.h"
 
 #include "AudioRecord/AudioFileStream.h"
-#include "Control/AudioConverter.h"
+#include "Export/AudioConverter.h"
 #include "platform/AudioFormat.h"
 #include "support/Signal.h"
 

@@ -1,0 +1,569 @@
+#include "AudioLibrary/AudioLibraryWnd.h"
+
+#include "AudioLibrary/AudioExportTask.h"
+#include "AudioLibrary/AudioLibBackView.h"
+#include "AudioLibrary/AudioRowPool.h"
+#include "Preferences/AppControl.h"
+#include "Desktop/Resources.h"
+#include "Desktop/Workspace.h"
+#include "ui_AudioLibraryWnd.h"
+
+#include <QAccessible>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QToolButton>
+
+#include <algorithm>
+#include <cmath>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+namespace {
+
+// Where the window was and how large, so that it comes back there.
+const QString kGeometryKey = QStringLiteral("AudioLibraryWndGeometry");
+constexpr int kExportProgressSteps = 1000;
+
+QString oneDecimal(float seconds)
+{
+    return QString::asprintf("%.1f", double(seconds));
+}
+
+}  // namespace
+
+AudioLibraryWnd::AudioLibraryWnd(QObject* parent) : QObject(parent), exportTask_(std::make_unique<AudioExportTask>())
+{
+    connect(exportTask_.get(), &AudioExportTask::progressed, this, [this](qint64 done, qint64 toDo) {
+        if (exportProgress_)
+            exportProgress_->setValue(toDo > 0 ? int(std::min(done, toDo) * kExportProgressSteps / toDo) : 0);
+    });
+    connect(exportTask_.get(), &AudioExportTask::finished, this, [this] { exportFinished(); });
+    connect(&preview_, &AudioPreview::changed, this, [this] { showPreview(); });
+    connect(&store_, &AudioLibraryStore::failed, this,
+        [this] { emit userNotified(tr("Library not stored"), store_.problem()); });
+    connect(&store_, &AudioLibraryStore::linesKept, this, [this](qsizetype count) {
+        emit userNotified(tr("Library list partly unreadable"),
+            tr("%n line(s) of %1 name no recording TrayTape can read; they are kept there as they are.", "", int(count))
+                .arg(AudioLibraryStore::listPath()));
+    });
+    // The lengths measured after the start show in the rows in view.
+    connect(&store_, &AudioLibraryStore::measured, this, [this] {
+        if (rows_)
+            rows_->bind(chosen_);
+    });
+    store_.load();
+#ifdef __GLIBC__
+    // Reading a large stored list leaves freed buffers in the heap (tens of
+    // megabytes of the settings parser's when the list is moved out of the
+    // settings); they go back to the system rather than stay resident for
+    // the whole run.
+    malloc_trim(0);
+#endif
+}
+
+AudioLibraryWnd::~AudioLibraryWnd()
+{
+    // A running export is waited for (its file completed or removed) before the window goes.
+    exportTask_.reset();
+    preview_.disconnect(this);
+    preview_.unload();
+    if (!window_)
+        return;
+    // The rows go with the window; nothing in it may call back while it goes.
+    rows_->detach();
+    ui_->playProgressView_->setDelegate(nullptr);
+    ui_->waveformStrip_->setDelegate(nullptr);
+    ui_->waveformStrip_->setOverview(nullptr);
+    window_->removeEventFilter(this);
+    ui_->listScroll->removeEventFilter(this);
+    window_.reset();
+}
+
+QWidget* AudioLibraryWnd::window()
+{
+    if (!window_) {
+        window_ = std::make_unique<QWidget>();
+        ui_ = std::make_unique<Ui::AudioLibraryWnd>();
+        ui_->setupUi(window_.get());
+        rows_ = std::make_unique<AudioRowPool>(store_, ui_->listScroll, ui_->vLibiaryBack_, this);
+        window_->setWindowIcon(resources::icon(QStringLiteral("TrayTape.png")));
+        connectOutlets();
+        windowDidLoad();
+    }
+    return window_.get();
+}
+
+void AudioLibraryWnd::connectOutlets()
+{
+    window_->installEventFilter(this);
+    ui_->listScroll->installEventFilter(this);
+    connect(ui_->listScroll->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { rows_->bind(chosen_); });
+    connect(ui_->playBtn_, &QToolButton::clicked, this, [this] { playAndPause(); });
+    connect(ui_->previewBtn_, &QToolButton::clicked, this, [this] { previewAndStop(); });
+    connect(ui_->btnStartTrim_, &QPushButton::clicked, this, [this] { StartTrimSetPlayTime(); });
+    connect(ui_->btnEndTrim_, &QPushButton::clicked, this, [this] { EndTrimSetPlayTime(); });
+    connect(ui_->btnExport_, &QPushButton::clicked, this, [this] { exportAudio(); });
+    // Only the user's edits are checked; the window's own rewrites are not edits.
+    connect(ui_->fadeInTimeEdt_, &QLineEdit::textEdited, this, [this] { controlTextDidChange(ui_->fadeInTimeEdt_); });
+    connect(ui_->fadeOutTimeEdt_, &QLineEdit::textEdited, this, [this] { controlTextDidChange(ui_->fadeOutTimeEdt_); });
+    // A text field keeps the space for typing; everywhere else in the window it plays and pauses.
+    auto* space = new QShortcut(QKeySequence(Qt::Key_Space), window_.get());
+    connect(space, &QShortcut::activated, this, [this] { playAndPause(); });
+    // The list from the keyboard. A text field keeps Delete, Home and End for
+    // its own text; while an export runs the list is locked, as for the mouse.
+    const auto key = [this](Qt::Key k, auto action) {
+        connect(new QShortcut(QKeySequence(k), window_.get()), &QShortcut::activated, this, action);
+    };
+    key(Qt::Key_Up, [this] { chooseNeighbour(-1); });
+    key(Qt::Key_Down, [this] { chooseNeighbour(1); });
+    key(Qt::Key_Delete, [this] {
+        if (!isExporting())
+            deleteChooseAudioItem();
+    });
+    key(Qt::Key_Home, [this] { seekPlayRate(preview_.startTrimRate()); });
+    key(Qt::Key_End, [this] { seekPlayRate(preview_.endTrimRate()); });
+    ui_->playBtn_->setIcon(resources::icon(QStringLiteral("Play.png")));
+    ui_->previewBtn_->setIcon(resources::icon(QStringLiteral("PrePlay.png")));
+    exportProgress_ = new QProgressBar(window_.get());
+    exportProgress_->setRange(0, kExportProgressSteps);
+    exportProgress_->setTextVisible(false);
+    exportProgress_->setMaximumWidth(120);
+    exportProgress_->setToolTip(tr("Exporting"));
+    exportProgress_->hide();
+    ui_->controlRow->insertWidget(ui_->controlRow->indexOf(ui_->btnExport_), exportProgress_);
+}
+
+void AudioLibraryWnd::windowDidLoad()
+{
+    const QByteArray geometry = AppControl::AppReadKeyValue(kGeometryKey, QByteArray()).toByteArray();
+    // The first time the window manager places the window; afterwards it returns where the user left it.
+    if (!geometry.isEmpty())
+        window_->restoreGeometry(geometry);
+    // The list lays out against the visible area, which has its size only once the layout has run.
+    window_->layout()->activate();
+    ui_->playProgressView_->setDelegate(this);
+    // The strip seeks as the bar does, and draws the overview as it grows.
+    ui_->waveformStrip_->setDelegate(this);
+    ui_->waveformStrip_->setOverview(&preview_.overview().overview());
+    connect(&preview_.overview(), &WaveOverviewLoader::changed, ui_->waveformStrip_,
+        [this] { ui_->waveformStrip_->update(); });
+    loadOldLibary();
+    flushAudioLibrary();
+    audioSourceNil();
+}
+
+void AudioLibraryWnd::loadOldLibary()
+{
+    // The drops are stored at once, not at the next close or quit. The rows
+    // are made for what is in view when the list is laid out.
+    store_.dropMissing();
+    store_.write();
+    store_.measure();
+}
+
+void AudioLibraryWnd::addAudioItemFromPath(const QString& path)
+{
+    window();
+    store_.add(path);
+    chooseTheAudioItemAt(store_.items().size() - 1);
+    // Stored at once, so a crash or a logout later in the run loses nothing.
+    store_.write();
+}
+
+void AudioLibraryWnd::recoverAudioItemFromPath(const QString& mark, std::function<void()> finished)
+{
+    window();
+    store_.recover(
+        mark,
+        [this](const QVariantMap&) {
+            flushAudioLibrary();
+            store_.write();
+        },
+        std::move(finished));
+}
+
+void AudioLibraryWnd::flushAudioLibrary()
+{
+    window();
+    rows_->layout(chosen_);
+    // A new recording, or what is left after a deletion, is in sight.
+    if (chosen_ >= 0)
+        rows_->scrollTo(chosen_);
+}
+
+void AudioLibraryWnd::chooseTheAudioItem(AudioItemView* row)
+{
+    // Found first: choosing rebinds the rows, and may make more.
+    const qsizetype index = rows_->indexOf(row);
+    if (index >= 0)
+        chooseTheAudioItemAt(index);
+}
+
+void AudioLibraryWnd::chooseTheAudioItemAt(qsizetype index)
+{
+    if (index < 0 || index >= store_.items().size())
+        index = -1;
+    if (index == chosen_)
+        return;
+    stopPlay();
+    chosen_ = index;
+    deletedAt_ = -1;
+    rows_->bind(chosen_);
+    if (index < 0)
+        return;
+    if (AudioItemView* view = rows_->viewAt(index)) {
+        QAccessibleEvent chosen(view, QAccessible::Selection);
+        QAccessible::updateAccessibility(&chosen);
+    }
+    loadAudioPath(AudioLibraryStore::pathOf(store_.items()[index]));
+}
+
+void AudioLibraryWnd::chooseNeighbour(int step)
+{
+    const qsizetype count = store_.items().size();
+    if (isExporting() || count == 0)
+        return;
+    qsizetype next = chosen_ + step;
+    // With none chosen, Down starts at the top and Up at the bottom, or both
+    // where the last deletion left a gap.
+    if (chosen_ < 0)
+        next = deletedAt_ >= 0 ? deletedAt_ + (step > 0 ? 0 : -1) : (step > 0 ? 0 : count - 1);
+    next = std::clamp<qsizetype>(next, 0, count - 1);
+    chooseTheAudioItemAt(next);
+    rows_->scrollTo(next);
+}
+
+void AudioLibraryWnd::deleteChooseAudioItem()
+{
+    const qsizetype index = chosen_;
+    if (index < 0)
+        return;
+    // The chosen row's own item, found by its place: an equal item elsewhere is another row's.
+    store_.removeAt(index);
+    // The row widgets stay (a delete button may still be inside its click
+    // handler); the layout rebinds them to what is left.
+    chooseTheAudioItemAt(-1);
+    flushAudioLibrary();
+    audioSourceNil();
+    store_.write();
+    deletedAt_ = index;
+}
+
+void AudioLibraryWnd::writeData()
+{
+    store_.write();
+    // At quit and at a logout the list must be on the disk before the process ends.
+    store_.waitForWrites();
+    if (window_ && window_->isVisible())
+        rememberGeometry();
+}
+
+void AudioLibraryWnd::rememberGeometry()
+{
+    AppControl::AppWriteKeyValue(window_->saveGeometry(), kGeometryKey);
+}
+
+bool AudioLibraryWnd::windowShouldClose()
+{
+    stopPlay();
+    writeData();
+    return true;
+}
+
+bool AudioLibraryWnd::eventFilter(QObject* watched, QEvent* event)
+{
+    if (window_ && watched == window_.get()) {
+        if (event->type() == QEvent::Close) {
+            if (!windowShouldClose())
+                event->ignore();
+        } else if (event->type() == QEvent::Hide) {
+            rememberGeometry();
+        }
+    } else if (ui_ && watched == ui_->listScroll && event->type() == QEvent::Resize) {
+        // A taller window (or a scroll bar coming or going) changes what the
+        // list is laid out against; where the user scrolled to stays.
+        rows_->layout(chosen_);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void AudioLibraryWnd::audioSourceNil()
+{
+    preview_.unload();
+    seekPlayRate(0);
+    leftTrimRate(0);
+    rightTrimRate(1);
+    setFadeInTime(0);
+    setFadeOutTime(0);
+    ui_->fadeInTimeEdt_->setEnabled(false);
+    ui_->fadeOutTimeEdt_->setEnabled(false);
+    ui_->btnExport_->setEnabled(false);
+    ui_->playProgressView_->setCanEdit(false);
+    ui_->waveformStrip_->setCanEdit(false);
+    // Without a recording there is no play position to put a trim point at.
+    ui_->btnStartTrim_->setEnabled(false);
+    ui_->btnEndTrim_->setEnabled(false);
+}
+
+void AudioLibraryWnd::flushAllState()
+{
+    seekPlayRate(0);
+    leftTrimRate(0);
+    rightTrimRate(1);
+    setFadeInTime(0);
+    setFadeOutTime(0);
+    ui_->fadeInTimeEdt_->setEnabled(true);
+    ui_->fadeOutTimeEdt_->setEnabled(true);
+    ui_->btnExport_->setEnabled(true);
+    ui_->btnStartTrim_->setEnabled(true);
+    ui_->btnEndTrim_->setEnabled(true);
+    if (isExporting())
+        setEditingLocked(true);
+}
+
+void AudioLibraryWnd::loadAudioPath(const QString& path)
+{
+    if (!preview_.load(path)) {
+        audioSourceNil();
+        return;
+    }
+    ui_->playProgressView_->setCanEdit(true);
+    ui_->waveformStrip_->setCanEdit(true);
+    flushAllState();
+}
+
+void AudioLibraryWnd::showPreview()
+{
+    if (!ui_)
+        return;
+    PlayProgressView* bar = ui_->playProgressView_;
+    bar->setPlayRate(preview_.playRate());
+    bar->setStartTrimRate(preview_.startTrimRate());
+    bar->setEndTrimRate(preview_.endTrimRate());
+    bar->update();
+    WaveformStripView* strip = ui_->waveformStrip_;
+    strip->setPlayRate(preview_.playRate());
+    strip->setStartTrimRate(preview_.startTrimRate());
+    strip->setEndTrimRate(preview_.endTrimRate());
+    strip->update();
+    const float length = preview_.length();
+    ui_->showPlayTime_->setText(
+        AudioRowPool::timeText(preview_.position()) + QLatin1Char('/') + AudioRowPool::timeText(length));
+    ui_->showStartTrim_->setText(AudioRowPool::timeText(length * preview_.startTrimRate()));
+    ui_->showEndTrim_->setText(AudioRowPool::timeText(length * preview_.endTrimRate()));
+    ui_->playBtn_->setIcon(resources::icon(QString::fromLatin1(preview_.isPlaying() ? "Pause.png" : "Play.png")));
+    ui_->previewBtn_->setIcon(
+        resources::icon(QString::fromLatin1(preview_.isPreview() ? "PrePause.png" : "PrePlay.png")));
+}
+
+namespace {
+
+// Rewrites a field's text, leaving the cursor where the user was typing.
+void showInField(QLineEdit* field, const QString& text)
+{
+    if (field->text() == text)
+        return;
+    const int cursor = field->cursorPosition();
+    field->setText(text);
+    field->setCursorPosition(std::min(cursor, int(text.size())));
+}
+
+}  // namespace
+
+void AudioLibraryWnd::setFadeInTime(float seconds)
+{
+    const QString shown = oneDecimal(seconds);
+    // The value in use is the one the field shows, so preview and export agree with what the user reads.
+    preview_.setFadeIn(shown.toFloat());
+    showInField(ui_->fadeInTimeEdt_, shown);
+}
+
+void AudioLibraryWnd::setFadeOutTime(float seconds)
+{
+    const QString shown = oneDecimal(seconds);
+    preview_.setFadeOut(shown.toFloat());
+    showInField(ui_->fadeOutTimeEdt_, shown);
+}
+
+float AudioLibraryWnd::fadeFieldValue(const QString& text)
+{
+    static const QRegularExpression number(QStringLiteral(R"(^\s*([+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?))"));
+    static const QRegularExpression nonFinite(
+        QStringLiteral(R"(^\s*[+-]?(?:nan|inf))"), QRegularExpression::CaseInsensitiveOption);
+    if (nonFinite.match(text).hasMatch())
+        return std::nanf("");
+    const QRegularExpressionMatch match = number.match(text);
+    if (!match.hasMatch())
+        return 0;
+    // Overflows to infinity, which the range test rejects like any other length above 5.
+    return float(match.captured(1).toDouble());
+}
+
+void AudioLibraryWnd::controlTextDidChange(QLineEdit* field)
+{
+    const bool fadeIn = field == ui_->fadeInTimeEdt_;
+    if (!fadeIn && field != ui_->fadeOutTimeEdt_)
+        return;
+    float value = fadeFieldValue(field->text());
+    // Written so that NaN fails it too.
+    if (!(value >= 0 && value <= kMaxFade))
+        value = fadeIn ? preview_.fadeIn() : preview_.fadeOut();
+    if (fadeIn)
+        setFadeInTime(value);
+    else
+        setFadeOutTime(value);
+}
+
+void AudioLibraryWnd::exportAudio()
+{
+    if (!preview_.isLoaded() || isExporting())
+        return;
+    // Asking for a file name to write nothing into would waste the user's time.
+    if (const FadeEnvelope range = preview_.envelope(); !(range.trimEnd > range.trimStart))
+        return refuseEmptyRange();
+    auto* dialog = new QFileDialog(window_.get());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    const QString extension = getStrFormat();
+    const QString kind = tr(getFormatNum().kindName);
+    dialog->setNameFilter(QStringLiteral("%1 (*.%2)").arg(kind, extension));
+    dialog->setDefaultSuffix(extension);
+    // Where the user saved last, as a desktop's own save panel does; the
+    // first time (or when that folder is gone), beside the recording rather
+    // than in whatever folder the program was started from. The name offered
+    // is the recording's own, marked as the part of it that it is.
+    QString folder = AppControl::AppReadKeyValue(SettingsKey::ExportAudioFolder, QString()).toString();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QFileInfo(preview_.path()).absolutePath();
+    dialog->setDirectory(folder);
+    dialog->selectFile(tr("%1 (trimmed).%2").arg(QFileInfo(preview_.path()).completeBaseName(), extension));
+    // Cancelling ends the dialog without this signal: nothing changes.
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) { exportAudioToPath(path); });
+    dialog->open();
+}
+
+void AudioLibraryWnd::exportAudioToPath(const QString& path)
+{
+    if (!preview_.isLoaded() || isExporting() || path.isEmpty())
+        return;
+    // The file's type follows the format code, so its name says the same.
+    QString destination = path;
+    const QString extension = getStrFormat();
+    if (QFileInfo(destination).suffix().compare(extension, Qt::CaseInsensitive) != 0)
+        destination += QLatin1Char('.') + extension;
+    AudioExportRequest request;
+    request.source = preview_.path().toStdString();
+    request.destination = destination.toStdString();
+    request.range = preview_.envelope();
+    request.format = &getFormatNum();
+    request.recordings.push_back(
+        AppControl::AppReadKeyValue(SettingsKey::RecordingInProgress, QString()).toString().toStdString());
+    if (recordingInProgress_)
+        request.recordings.push_back(recordingInProgress_().toStdString());
+    if (!exportTask_->start(request))
+        return;
+    AppControl::AppWriteKeyValue(QFileInfo(destination).absolutePath(), SettingsKey::ExportAudioFolder);
+    exportProgress_->setValue(0);
+    exportProgress_->show();
+    setEditingLocked(true);
+}
+
+void AudioLibraryWnd::refuseEmptyRange()
+{
+    emit userNotified(tr("Nothing to export"),
+        tr("The trimmed range holds no audio: move the trim start before the trim end. No file was written."));
+}
+
+bool AudioLibraryWnd::isExporting() const
+{
+    return exportTask_->isRunning();
+}
+
+const AudioFormat& AudioLibraryWnd::getFormatNum() const
+{
+    // The extension as the recorder wrote it: a name changed by hand since
+    // ("X.WAV") is not taken for its own.
+    const std::string path = preview_.path().toStdString();
+    const AudioFormat& own = audioFormatForPath(path);
+    const std::string suffix = QFileInfo(preview_.path()).suffix().toStdString();
+    const bool asWritten = std::find(own.extensions.begin(), own.extensions.end(), suffix) != own.extensions.end();
+    return own.recordable() && own.exportable && asWritten ? own : defaultAudioFormat();
+}
+
+QString AudioLibraryWnd::getStrFormat() const
+{
+    const std::string_view extension = getFormatNum().extension();
+    return QString::fromUtf8(extension.data(), qsizetype(extension.size()));
+}
+
+// While an export runs, nothing that changes what is being exported may be
+// touched: the list (choosing a row loads another recording), the trim bar
+// and its buttons, the fade fields and the export button. Play and preview
+// go on.
+void AudioLibraryWnd::setEditingLocked(bool locked)
+{
+    const bool loaded = preview_.isLoaded();
+    ui_->listScroll->setEnabled(!locked);
+    ui_->playProgressView_->setEnabled(!locked);
+    ui_->waveformStrip_->setEnabled(!locked);
+    ui_->btnStartTrim_->setEnabled(!locked && loaded);
+    ui_->btnEndTrim_->setEnabled(!locked && loaded);
+    ui_->fadeInTimeEdt_->setEnabled(!locked && loaded);
+    ui_->fadeOutTimeEdt_->setEnabled(!locked && loaded);
+    ui_->btnExport_->setEnabled(!locked && loaded);
+}
+
+void AudioLibraryWnd::exportFinished()
+{
+    exportProgress_->hide();
+    setEditingLocked(false);
+    const AudioConverter& done = *exportTask_->converter();
+    const QString destination = QString::fromStdString(done.exportAudioPath());
+    const QString source = QString::fromStdString(done.sourceAudioPath());
+    switch (done.failure()) {
+    case AudioConvertFailure::None:
+        Workspace::shared().revealInFileManager(destination);
+        return;
+    case AudioConvertFailure::ReadFailed:
+        Workspace::shared().revealInFileManager(destination);
+        emit userNotified(tr("Export incomplete"),
+            tr("%1 could not be read to its end; %2 holds the part before that.").arg(source, destination));
+        return;
+    case AudioConvertFailure::NoSource:
+        emit userNotified(tr("Export failed"), tr("%1 could not be read; nothing was exported.").arg(source));
+        return;
+    case AudioConvertFailure::NoAudio:
+        refuseEmptyRange();
+        return;
+    case AudioConvertFailure::SameFile:
+        emit userNotified(tr("Export failed"),
+            tr("A recording cannot be exported onto itself; %1 was left as it is.").arg(destination));
+        return;
+    case AudioConvertFailure::BeingRecorded:
+        emit userNotified(tr("Export failed"),
+            tr("%1 is being recorded: choose another file. The recording goes on.").arg(destination));
+        return;
+    case AudioConvertFailure::CannotCreate:
+        emit userNotified(tr("Export failed"),
+            tr("%1 could not be created (%2).").arg(destination, QString::fromStdString(done.destinationReason())));
+        return;
+    case AudioConvertFailure::WriteFailed:
+        emit userNotified(tr("Export failed"),
+            tr("Writing %1 failed (%2); nothing there was changed.")
+                .arg(destination, QString::fromStdString(done.destinationReason())));
+        return;
+    }
+}

@@ -1,0 +1,151 @@
+// The library window: the rows of the stored recordings, the preview of the
+// chosen one (play, trim range, fades, looped preview) and the export
+// command. The list is kept by an AudioLibraryStore and the preview's state
+// by an AudioPreview; the window holds the widgets, wires them to those two
+// and shows their state, and hands each export to an AudioExportTask as one
+// AudioExportRequest.
+//
+// The list shows any number of recordings with the few row widgets of an
+// AudioRowPool; a row is known by its item's index in the store's order.
+//
+// Main thread only. The application controller owns the one instance for the
+// whole run; the window, its rows, the store and the preview are its own.
+#pragma once
+
+#include "AudioLibrary/AudioItemView.h"
+#include "AudioLibrary/AudioLibraryStore.h"
+#include "AudioLibrary/AudioPreview.h"
+#include "AudioLibrary/AudioLibraryLink.h"
+#include "View/PlayProgressView.h"
+#include "platform/AudioFormat.h"
+
+#include <QObject>
+#include <QVariantMap>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class AudioExportTask;
+class AudioRowPool;
+class QLineEdit;
+class QProgressBar;
+
+namespace Ui {
+class AudioLibraryWnd;
+}
+
+class AudioLibraryWnd : public QObject,
+                        public AudioLibraryLink,
+                        public AudioItemViewDelegate,
+                        public PlayProgressViewDelegate {
+    Q_OBJECT
+
+public:
+    // The accepted fade lengths, in seconds.
+    static constexpr float kMaxFade = 5.0F;
+
+    // Reads the stored list; the window is built on the first window() call.
+    explicit AudioLibraryWnd(QObject* parent = nullptr);
+    ~AudioLibraryWnd() override;
+
+    // AudioLibraryLink
+    QWidget* window() override;
+    void addAudioItemFromPath(const QString& path) override;
+    void flushAudioLibrary() override;
+    void writeData() override;
+    void recoverAudioItemFromPath(const QString& path, std::function<void()> finished) override;
+
+    // List half.
+    void loadOldLibary();
+    // A row widget asks for the item it shows to be chosen.
+    void chooseTheAudioItem(AudioItemView* row) override;
+    // Makes item `index` the chosen one and loads it; -1 (or any index
+    // outside the list) chooses none.
+    void chooseTheAudioItemAt(qsizetype index);
+    void deleteChooseAudioItem() override;
+    // The user closed the window: playback stops and the list is stored.
+    bool windowShouldClose();
+    void audioSourceNil();
+    void flushAllState();
+    // The chosen item's index; -1 for none.
+    qsizetype chooseAudioItem() const { return chosen_; }
+
+    // Preview half: the window's part is showing the preview's state.
+    void loadAudioPath(const QString& path);
+    void playAndPause() { preview_.playAndPause(); }
+    void previewAndStop() { preview_.previewAndStop(); }
+    void playAudio() { preview_.play(); }
+    void pausePlay() { preview_.pause(); }
+    void stopPlay() { preview_.stop(); }
+    bool isPreviewPlay_() const { return preview_.isPreview(); }
+    void setIsPreviewPlay_(bool on) { preview_.setPreview(on); }
+    void flushPlayTime() { preview_.tick(); }
+    void seekPlayRate(float rate) override { preview_.seek(rate); }
+    void leftTrimRate(float rate) override { preview_.setStartTrim(rate); }
+    void rightTrimRate(float rate) override { preview_.setEndTrim(rate); }
+    void StartTrimSetPlayTime() { preview_.setStartTrim(preview_.playRate()); }
+    void EndTrimSetPlayTime() { preview_.setEndTrim(preview_.playRate()); }
+    void setFadeInTime(float seconds);
+    void setFadeOutTime(float seconds);
+    // After each edit of a fade field: the edit is kept when it reads as a
+    // length of 0 to 5 seconds, otherwise the last accepted value returns.
+    void controlTextDidChange(QLineEdit* field);
+    void flushFadeInAndOut(float) { preview_.applyFades(); }
+    // Export: asks for the destination in a window-modal save dialog that
+    // offers only getStrFormat()'s extension; exportAudioToPath is its
+    // completion. The export runs on a worker thread with a progress bar,
+    // the editing controls locked until it ends; a finished export shows its
+    // file in the file manager, a failed one is told through userNotified.
+    void exportAudio();
+    void exportAudioToPath(const QString& path);
+    // Nor is the file the settings mark as being recorded.
+    void setRecordingInProgress(std::function<QString()> path) override { recordingInProgress_ = std::move(path); }
+    // What the loaded recording is exported as: its own format when that is
+    // a recording format the export offers, else the default (AudioFormat.h).
+    const AudioFormat& getFormatNum() const;
+    // The one extension the save dialog offers for getFormatNum().
+    QString getStrFormat() const;
+    bool isExporting() const;
+
+    // What a fade field's text reads as: its leading decimal number, 0 when
+    // it starts with none; NaN for text that names no finite number, so that
+    // the range test rejects it.
+    static float fadeFieldValue(const QString& text);
+
+signals:
+    // A failure the user must hear of (an export that failed), for the tray's notification.
+    void userNotified(const QString& title, const QString& message);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    friend struct AudioLibraryWndTestAccess;
+
+    void windowDidLoad();
+    void connectOutlets();
+    // Up/Down: the row before or after the chosen one.
+    void chooseNeighbour(int step);
+    // Shows the preview's state on the trim bar, the time labels and the two play buttons.
+    void showPreview();
+    void rememberGeometry();
+    void setEditingLocked(bool locked);
+    void exportFinished();
+    // An export of a range without audio: told, nothing written.
+    void refuseEmptyRange();
+
+    std::unique_ptr<QWidget> window_;
+    std::unique_ptr<Ui::AudioLibraryWnd> ui_;
+    AudioLibraryStore store_;
+    // Made with the window's widgets; null until then.
+    std::unique_ptr<AudioRowPool> rows_;
+    qsizetype chosen_ = -1;
+    // Where a deleted row stood, so that Up and Down go on from there; -1 when nothing was.
+    qsizetype deletedAt_ = -1;
+    AudioPreview preview_;
+
+    std::function<QString()> recordingInProgress_;
+    std::unique_ptr<AudioExportTask> exportTask_;
+    QProgressBar* exportProgress_ = nullptr;  // in the window's control row, shown while exporting
+};

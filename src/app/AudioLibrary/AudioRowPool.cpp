@@ -1,0 +1,131 @@
+#include "AudioLibrary/AudioRowPool.h"
+
+#include "AudioLibrary/AudioItemView.h"
+#include "AudioLibrary/AudioLibraryStore.h"
+#include "Preferences/AppControl.h"
+#include "Desktop/Resources.h"
+#include "Desktop/YUp.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QScrollArea>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+// Rows stand this far from the list's left edge, centring 610 in the list's 640.
+constexpr int kRowX = 15;
+
+QImage artwork()
+{
+    // The double-density rendering, so the 40-point artwork stays sharp on any
+    // screen; decoded once and shared by every row.
+    static const QImage image = [] {
+        QImage dense = resources::image(QStringLiteral("Artwork@2x.png"));
+        return dense.isNull() ? resources::image(QStringLiteral("Artwork.png")) : dense;
+    }();
+    return image;
+}
+
+}  // namespace
+
+QString AudioRowPool::timeText(float seconds)
+{
+    return AppControl::timeText(seconds);
+}
+
+AudioRowPool::AudioRowPool(
+    const AudioLibraryStore& store, QScrollArea* scroll, QWidget* list, AudioItemViewDelegate* delegate)
+    : store_(store), scroll_(scroll), list_(list), delegate_(delegate)
+{ }
+
+void AudioRowPool::scrollTo(qsizetype index)
+{
+    // The row's middle in sight with half a row either side: the whole row.
+    const int half = kRowHeight / 2;
+    scroll_->ensureVisible(kRowX, int(kRowPitch * index) + (kRowPitch - kRowHeight) + half, 0, half);
+}
+
+void AudioRowPool::layout(qsizetype chosen)
+{
+    // The visible area is the scroll area's inside, less the scroll bar once
+    // the rows need one. Read from the scroll area itself: a hidden window's
+    // viewport keeps its old size until the window is shown.
+    const QSize visible = scroll_->contentsRect().size();
+    // A widget is at most QWIDGETSIZE_MAX high: about 310,000 rows.
+    const qint64 rowsHeight = std::min<qint64>(kRowPitch * qint64(store_.items().size()), QWIDGETSIZE_MAX);
+    const int listHeight = std::max(int(rowsHeight), visible.height());
+    const int scrollBar = listHeight > visible.height() ? scroll_->verticalScrollBar()->sizeHint().width() : 0;
+    list_->resize(visible.width() - scrollBar, listHeight);
+    bind(chosen);
+}
+
+void AudioRowPool::bind(qsizetype chosen)
+{
+    // Item i stands at y = H - 54 i - 54 (y up) in a list H high, which is
+    // 54 i + 4 from the list's top: the rows from the one under the top of
+    // the visible area to the one under its bottom are in view.
+    const int listHeight = list_->height();
+    const qint64 top = scroll_->verticalScrollBar()->value();
+    const qint64 visible = scroll_->contentsRect().height();
+    const qint64 count = std::min<qint64>(store_.items().size(), listHeight / kRowPitch);
+    const qint64 first = std::min(top / kRowPitch, count);
+    const qint64 last = std::min((top + visible) / kRowPitch + 1, count);
+    while (rows_.size() < last - first) {
+        auto* view = new AudioItemView(QRect(kRowX, 0, kRowWidth, kRowHeight), list_);
+        view->setImageArt(artwork());
+        view->setDelegate(delegate_);
+        rows_.append({view, -1});
+    }
+    for (qsizetype slot = 0; slot < rows_.size(); ++slot) {
+        Row& row = rows_[slot];
+        const qsizetype index = first + slot < last ? first + slot : -1;
+        if (index < 0) {
+            row.index = -1;
+            row.view->hide();
+            continue;
+        }
+        const QVariant& entry = store_.items()[index];
+        if (row.index != index || row.view->dicObject() != entry.toMap()) {
+            const QVariantMap item = entry.toMap();
+            row.index = index;
+            row.view->setName(QFileInfo(AudioLibraryStore::pathOf(item)).completeBaseName());
+            row.view->setTimeStr(AudioLibraryStore::isMeasured(item)
+                    ? timeText(AudioLibraryStore::lengthOf(item))
+                    : QCoreApplication::translate("AudioRowPool", "measuring\u2026"));
+            row.view->setDicObject(item);
+        }
+        row.view->setIsChoose(index == chosen);
+        const QRectF frame(kRowX, listHeight - kRowPitch * double(index) - kRowPitch, kRowWidth, kRowHeight);
+        row.view->setGeometry(yup::toWidget(frame, listHeight).toRect());
+        row.view->update();
+        row.view->show();
+    }
+}
+
+qsizetype AudioRowPool::indexOf(const AudioItemView* view) const
+{
+    qsizetype index = -1;
+    for (const Row& row : rows_)
+        if (row.view == view)
+            index = row.index;
+    return index;
+}
+
+AudioItemView* AudioRowPool::viewAt(qsizetype index) const
+{
+    for (const Row& row : rows_)
+        if (row.index == index)
+            return row.view;
+    return nullptr;
+}
+
+void AudioRowPool::detach()
+{
+    for (const Row& row : rows_)
+        row.view->setDelegate(nullptr);
+}

@@ -1,0 +1,51 @@
+#include "Tray/AppCommands.h"
+
+#include "AudioRecord/RecordSession.h"
+
+CommandAnswer AppCommands::obey(const CommandSteps& app, const QString& command)
+{
+    if (!app.session)
+        return {false, tr("still starting")};
+    RecordSession& session = *app.session;
+    const RecordSession::State state = session.state();
+    const auto refused = [](const QString& why) { return CommandAnswer{false, why}; };
+    if (command == QLatin1String("status")) {
+        if (state == RecordSession::State::Idle)
+            return {true, QStringLiteral("idle")};
+        return {true,
+            QStringLiteral("%1 %2 %3")
+                .arg(state == RecordSession::State::Paused ? QStringLiteral("paused") : QStringLiteral("recording"))
+                .arg(app.recordedSeconds(), 0, 'f', 1)
+                .arg(QString::fromStdString(session.path().value_or("")))};
+    }
+    if (command == QLatin1String("show-library")) {
+        if (!app.hasLibrary)
+            return refused(tr("the library is not available"));
+        app.showLibrary();
+        return {true, {}};
+    }
+    const bool idle = state == RecordSession::State::Idle;
+    if (command == QLatin1String("start-recording") && !idle)
+        return refused(tr("already recording"));
+    if ((command == QLatin1String("stop-recording") || command == QLatin1String("pause")
+            || command == QLatin1String("resume"))
+        && idle)
+        return refused(tr("not recording"));
+    if (command == QLatin1String("pause") && state == RecordSession::State::Paused)
+        return refused(tr("already paused"));
+    if (command == QLatin1String("resume") && state == RecordSession::State::Recording)
+        return refused(tr("not paused"));
+    if (command == QLatin1String("pause") || command == QLatin1String("resume")) {
+        app.pauseOrResume();
+        return {true, {}};
+    }
+    if (command == QLatin1String("toggle-recording") || command == QLatin1String("start-recording")
+        || command == QLatin1String("stop-recording")) {
+        // What went wrong is answered to the caller, and told on the desktop as from the menu.
+        const QString why = app.startOrStop();
+        if (idle && !session.isActive())
+            return refused(why.isEmpty() ? tr("the recording could not start") : why);
+        return {true, {}};
+    }
+    return refused(tr("unknown command"));
+}

@@ -1,0 +1,138 @@
+#include "Tray/TrayIcons.h"
+
+#include "Desktop/RedrawnIcon.h"
+#include "Desktop/Resources.h"
+#include "Desktop/YUp.h"
+
+#include <QBoxLayout>
+#include <QCursor>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QToolButton>
+
+#include <algorithm>
+
+namespace {
+// The record icon of a take: the cassette with a red recording dot, or faded
+// behind a pause badge, each big enough to read in a 22-pixel tray slot.
+QList<QImage> drawRecordIcon(RecordSession::State state, const QList<int>& pixelSizes)
+{
+    const bool paused = state == RecordSession::State::Paused;
+    const QImage cassette = resources::image(QStringLiteral("RecordMenu.png"));
+    const QImage sharp = resources::image(QStringLiteral("RecordMenu@2x.png"));
+    const QColor outline(0x33, 0x33, 0x3a);
+    QList<QImage> images;
+    for (const int pixels : pixelSizes) {
+        QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        const double s = pixels;
+        yup::Painter painter(&image, s);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setOpacity(paused ? 0.55 : 1.0);
+        painter.drawImageUpright(QRectF(0, 0, s, s), pixels > cassette.width() && !sharp.isNull() ? sharp : cassette);
+        painter.setOpacity(1.0);
+        const QPointF centre(0.66 * s, 0.34 * s);
+        const double radius = 0.32 * s;
+        painter.setPen(QPen(outline, std::max(1.0, s / 22)));
+        // Red reads as "on air" on any panel colour; the outline keeps it apart from a red panel.
+        painter.setBrush(paused ? QColor(0xf5, 0xa6, 0x23) : QColor(0xe5, 0x20, 0x20));
+        painter.drawEllipse(centre, radius, radius);
+        if (paused) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(outline);
+            const double barWidth = std::max(2.0, 0.1 * s), barHeight = 0.3 * s, gap = std::max(1.5, 0.07 * s);
+            for (const double left : {centre.x() - gap / 2 - barWidth, centre.x() + gap / 2})
+                painter.drawRect(QRectF(left, centre.y() - barHeight / 2, barWidth, barHeight));
+        }
+        painter.end();
+        images.append(image);
+    }
+    return images;
+}
+
+std::function<bool()>& systemTrayProbe()
+{
+    static std::function<bool()> probe = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    return probe;
+}
+}  // namespace
+
+TrayIcons::TrayIcons() = default;
+TrayIcons::~TrayIcons() = default;
+
+void TrayIcons::setProbe(std::function<bool()> probe)
+{
+    systemTrayProbe() = probe ? std::move(probe) : [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+}
+
+bool TrayIcons::trayAvailable()
+{
+    return systemTrayProbe()();
+}
+
+QToolButton* TrayIcons::addPanelMenuButton(QWidget* panel, QBoxLayout* row, QMenu* menu)
+{
+    // Without a tray the status menu has no icon to hang from; the panel carries it instead.
+    auto* button = new QToolButton(panel);
+    button->setObjectName(QStringLiteral("btnPanelMenu"));
+    button->setText(tr("Menu"));
+    button->setToolTip(tr("TrayTape menu"));
+    button->setIcon(QIcon::fromTheme(QStringLiteral("open-menu-symbolic")));
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setPopupMode(QToolButton::InstantPopup);
+    button->setMenu(menu);
+    button->setVisible(false);
+    row->addWidget(button, 0, Qt::AlignTop);
+    return button;
+}
+
+void TrayIcons::addRecordIcon(QMenu* menu)
+{
+    // Opens the menu on any click, as a menu-bar item does.
+    recordIcon_ = std::make_unique<QSystemTrayIcon>(resources::icon(QStringLiteral("RecordMenu.png")));
+    recordIcon_->setToolTip(QStringLiteral("TrayTape"));
+    recordIcon_->setContextMenu(menu);
+    QObject::connect(recordIcon_.get(), &QSystemTrayIcon::activated, recordIcon_.get(),
+        [menu](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger && !menu->isVisible())
+                menu->popup(QCursor::pos());
+        });
+}
+
+void TrayIcons::addLevelIcon(QMenu* menu, std::function<void()> clicked)
+{
+    levelIcon_ = std::make_unique<QSystemTrayIcon>();
+    levelIcon_->setToolTip(QStringLiteral("TrayTape input level"));
+    levelIcon_->setContextMenu(menu);
+    QObject::connect(levelIcon_.get(), &QSystemTrayIcon::activated, levelIcon_.get(),
+        [clicked = std::move(clicked)](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger)
+                clicked();
+        });
+}
+
+void TrayIcons::showRecordState(RecordSession::State state, const QList<int>& pixelSizes)
+{
+    // Pushed only when the state changes, so the tray is not handed a new icon for nothing.
+    if (!recordIcon_ || shownState_ == state)
+        return;
+    recordIcon_->setIcon(state == RecordSession::State::Idle ? resources::icon(QStringLiteral("RecordMenu.png"))
+                                                             : redrawnIcon(drawRecordIcon(state, pixelSizes)));
+    shownState_ = state;
+}
+
+void TrayIcons::showToolTip(const QString& text)
+{
+    if (recordIcon_ && recordIcon_->toolTip() != text)
+        recordIcon_->setToolTip(text);
+}
+
+void TrayIcons::showLevel(QList<QImage> images)
+{
+    if (!levelIcon_ || images == levelImages_)
+        return;
+    // Not an icon of pixmaps: Qt would cache every one the tray draws, and each push is new.
+    levelIcon_->setIcon(redrawnIcon(images));
+    levelImages_ = std::move(images);
+    ++levelPushes_;
+}

@@ -1,0 +1,98 @@
+#include "View/WaveformStripView.h"
+
+#include "AudioRecord/WaveOverview.h"
+#include "Desktop/YUp.h"
+
+#include <QMouseEvent>
+
+#include <cmath>
+
+namespace {
+
+constexpr double kInset = PlayProgressView::kBarInset;
+const QColor kTrack(28, 28, 34);
+const QColor kWave(120, 175, 255);
+// Outside the kept stretch: the same wave at a third of its light.
+const QColor kWaveDimmed(52, 70, 98);
+const QColor kPlayHead(255, 255, 255);
+const QColor kTrimEdge(255, 181, 46);  // the trim handles' colour
+
+}  // namespace
+
+WaveformStripView::WaveformStripView(QWidget* parent) : QWidget(parent) { }
+
+double WaveformStripView::xForRate(double rate) const
+{
+    return kInset + rate * (width() - 2 * kInset);
+}
+
+double WaveformStripView::rateAt(double x) const
+{
+    return (x - kInset) / (width() - 2 * kInset);
+}
+
+QRectF WaveformStripView::trackRect() const
+{
+    return {kInset, 0, width() - 2 * kInset, double(height())};
+}
+
+void WaveformStripView::paintEvent(QPaintEvent*)
+{
+    yup::Painter painter(this, height());
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    const QRectF track = trackRect();
+    if (track.width() <= 0)
+        return;
+    painter.fillRect(track, kTrack);
+    if (overview_ && !overview_->peaks.empty()) {
+        // One column a device pixel, so a double-density screen shows twice the detail.
+        const double dpr = painter.device()->devicePixelRatioF();
+        const int columns = int(std::lround(track.width() * dpr));
+        const double column = 1.0 / dpr;
+        const double middle = track.center().y();
+        const double reach = track.height() / 2 - 1;
+        for (int c = 0; c < columns; ++c) {
+            const float peak = overview_->peakBetween(double(c) / columns, double(c + 1) / columns);
+            if (peak < 0)
+                break;  // decoded no further yet
+            const double rate = (c + 0.5) / columns;
+            const bool kept = rate >= startTrimRate_ && rate <= endTrimRate_;
+            const double half = std::max(double(peak) * reach, column / 2);
+            painter.fillRect(
+                QRectF(track.x() + c * column, middle - half, column, 2 * half), kept ? kWave : kWaveDimmed);
+        }
+    }
+    const auto line = [&](double rate, const QColor& colour) {
+        painter.fillRect(QRectF(std::floor(xForRate(rate)), 0, 1, track.height()), colour);
+    };
+    line(startTrimRate_, kTrimEdge);
+    line(endTrimRate_, kTrimEdge);
+    line(playRate_, kPlayHead);
+}
+
+void WaveformStripView::seekTo(QPointF viewPoint)
+{
+    const float rate = float(rateAt(viewPoint.x()));
+    if (delegate_ && delegate_->respondsTo(PlayProgressViewDelegate::Operation::SeekPlayRate))
+        delegate_->seekPlayRate(rate);
+}
+
+void WaveformStripView::mousePressEvent(QMouseEvent* event)
+{
+    if (!yup::takeEditingPress(this, event, canEdit_))
+        return;
+    seeking_ = true;
+    seekTo(yup::toView(this, event->position()));
+}
+
+void WaveformStripView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (seeking_ && (event->buttons() & Qt::LeftButton))
+        seekTo(yup::toView(this, event->position()));
+}
+
+void WaveformStripView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        seeking_ = false;
+}

@@ -1,0 +1,271 @@
+#include "Export/AudioConverter.h"
+
+#include "platform/InterruptedRecording.h"
+#include "platform/audiofile/SafeFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace {
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev
+        && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+AudioConverter::AudioConverter()
+    : left_(std::size_t(kBlockFrames) * kBlocksPerWrite), right_(std::size_t(kBlockFrames) * kBlocksPerWrite)
+{
+    initDefaultAudioFormat();
+}
+
+AudioConverter::AudioConverter(const AudioExportRequest& request) : AudioConverter()
+{
+    sourceAudioPath_ = request.source;
+    exportAudioPath_ = request.destination;
+    trimStartTime_ = request.range.trimStart;
+    trimEndTime_ = request.range.trimEnd;
+    fadeInTime_ = request.range.fadeIn;
+    fadeOutTime_ = request.range.fadeOut;
+    audioFromat_ = request.format;
+    recordings_ = request.recordings;
+}
+
+void AudioConverter::initDefaultAudioFormat()
+{
+    defaultFormat_ = audiofile::floatPlanarFormat(kSampleRate, 2);
+}
+
+// Both client channels reach the file as they are: the sound server already
+// spreads a mono device over both, so no channel map is set.
+ExtAudioFileRef AudioConverter::createExportAudioRef(const std::string& path)
+{
+    ExtAudioFileRef file;
+    status_ = ExtAudioFile::create(path, audioFromat_->fileType, audioFromat_->fileFormat,
+        kAudioFileFlags_EraseFile | kExtAudioFileFlags_AppearWhenComplete, file);
+    if (status_ != noErr)
+        return nullptr;
+    status_ = file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof defaultFormat_, &defaultFormat_);
+    if (status_ != noErr)
+        return nullptr;
+    return file;
+}
+
+ExtAudioFileRef AudioConverter::creatSourceAudioRef()
+{
+    ExtAudioFileRef file;
+    status_ = ExtAudioFile::open(sourceAudioPath_, file);
+    return status_ == noErr ? std::move(file) : nullptr;
+}
+
+void AudioConverter::fail(AudioConvertFailure failure, OSStatus status)
+{
+    failure_ = failure;
+    status_ = status != noErr ? status : kAudioFileUnspecifiedError;
+}
+
+void AudioConverter::startAudioConvert()
+{
+    failure_ = AudioConvertFailure::None;
+    status_ = noErr;
+    framesDone_.store(0, std::memory_order_relaxed);
+    framesToDo_.store(0, std::memory_order_relaxed);
+
+    // The source is opened and prepared before the destination is touched,
+    // so a missing or unreadable source leaves an existing file as it was.
+    if (sameFile(sourceAudioPath_, exportAudioPath_))
+        return fail(AudioConvertFailure::SameFile, kAudioFilePermissionsError);
+    // Renamed over, the recording would go on into a file no name reaches.
+    for (const std::string& recording : recordings_)
+        if (recordingMarkNames(recording, exportAudioPath_))
+            return fail(AudioConvertFailure::BeingRecorded, kAudioFilePermissionsError);
+    ExtAudioFileRef source = creatSourceAudioRef();
+    if (!source)
+        return fail(AudioConvertFailure::NoSource, status_);
+    if (OSStatus s
+        = source->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof defaultFormat_, &defaultFormat_))
+        return fail(AudioConvertFailure::NoSource, s);
+
+    AudioStreamBasicDescription fileFormat;
+    std::uint32_t size = sizeof fileFormat;
+    source->getProperty(kExtAudioFileProperty_FileDataFormat, &size, &fileFormat);
+    const double fileRate = fileFormat.mSampleRate > 0 ? fileFormat.mSampleRate : kSampleRate;
+    std::int64_t fileFrames = 0;
+    size = sizeof fileFrames;
+    source->getProperty(kExtAudioFileProperty_FileLengthFrames, &size, &fileFrames);
+
+    // Positions count 44.1 kHz frames; the seek counts the file's own, so a
+    // source of another rate is entered at the trim start's time.
+    const FadeEnvelope range = envelope();
+    const std::int64_t startFrame = std::max<std::int64_t>(0, range.firstFrame(kSampleRate));
+    std::int64_t count = range.endFrame(kSampleRate) - startFrame;
+    // Clamped to the stated length, so that the fade-out ends where the
+    // audio does; a length that is missing or says the start lies past the
+    // end is not trusted: reading tells.
+    const std::int64_t stated = std::llround(double(fileFrames) * kSampleRate / fileRate) - startFrame;
+    if (fileFrames > 0 && stated > 0)
+        count = std::min(count, stated);
+    // A range without a frame of audio would make an empty file in the
+    // destination's place and call it a success: refused, nothing touched.
+    if (!(trimEndTime_ > trimStartTime_) || count <= 0)
+        return fail(AudioConvertFailure::NoAudio, kAudioFileEndOfFileError);
+    source->seek(std::llround(double(startFrame) * fileRate / kSampleRate));
+    AudioBufferList list;
+    list.mNumberBuffers = 2;
+    list.mBuffers[0] = {1, kBlockFrames * std::uint32_t(sizeof(float)), left_.data()};
+    list.mBuffers[1] = {1, kBlockFrames * std::uint32_t(sizeof(float)), right_.data()};
+    std::uint32_t firstFrames = std::uint32_t(std::min<std::int64_t>(kBlockFrames, count));
+    if (OSStatus s = source->read(&firstFrames, &list))
+        return fail(AudioConvertFailure::NoSource, s);
+    if (firstFrames == 0)
+        return fail(AudioConvertFailure::NoAudio, kAudioFileEndOfFileError);
+
+    // An export killed outright (SIGKILL, a power loss) could not remove its
+    // hidden file; this one removes what such exports left over a day ago.
+    const std::size_t slash = exportAudioPath_.rfind('/');
+    audiofile::removeStaleTemporaries(slash == std::string::npos ? "." : exportAudioPath_.substr(0, slash + 1));
+    // Written beside the destination, which it replaces only once complete.
+    ExtAudioFileRef destination = createExportAudioRef(exportAudioPath_);
+    if (!destination)
+        return fail(AudioConvertFailure::CannotCreate, status_);
+
+    framesToDo_.store(count, std::memory_order_relaxed);
+    convertBlocks(*source, *destination, count, firstFrames);
+
+    source->dispose();
+    // A write that failed has left the writer failed: disposing of it removes
+    // its file, as it does when completing the file fails.
+    if (OSStatus s = destination->dispose(); s != noErr && failure_ != AudioConvertFailure::WriteFailed)
+        fail(AudioConvertFailure::WriteFailed, s);
+    finishAudioConverter();
+}
+
+namespace {
+
+// Scales frames [index, index + frames) of an export of `count` frames by
+// their gains. Frames at full gain are left as they are: away from the
+// fades, nothing is computed.
+void applyFades(const FadeEnvelope& envelope, std::int64_t index, std::int64_t count, std::uint32_t frames,
+    float* left, float* right)
+{
+    const auto rampFrames = [](float seconds) {
+        return seconds > 0 ? std::int64_t(std::ceil(double(seconds) * AudioConverter::kSampleRate)) : 0;
+    };
+    // Frames before fullFrom and from fullTo on may be below full gain.
+    const std::int64_t fullFrom = rampFrames(envelope.fadeIn);
+    const std::int64_t fullTo = count - 1 - rampFrames(envelope.fadeOut);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        const std::int64_t frame = index + i;
+        if (frame >= fullFrom && frame <= fullTo) {
+            // Skip to the end of the full stretch within this block.
+            i = std::uint32_t(std::min<std::int64_t>(fullTo - index, frames - 1));
+            continue;
+        }
+        const float gain = envelope.gainOfFrame(frame, count, AudioConverter::kSampleRate);
+        left[i] *= gain;
+        right[i] *= gain;
+    }
+}
+
+}  // namespace
+
+void AudioConverter::convertBlocks(
+    ExtAudioFile& source, ExtAudioFile& destination, std::int64_t count, std::uint32_t firstFrames)
+{
+    const FadeEnvelope range = envelope();
+    const auto capacity = std::uint32_t(left_.size());
+    std::int64_t position = 0;
+    std::uint32_t gathered = 0;
+    AudioBufferList list;
+    list.mNumberBuffers = 2;
+    auto writeGathered = [&] {
+        list.mBuffers[0] = {1, gathered * std::uint32_t(sizeof(float)), left_.data()};
+        list.mBuffers[1] = {1, gathered * std::uint32_t(sizeof(float)), right_.data()};
+        if (OSStatus s = destination.write(gathered, &list)) {
+            fail(AudioConvertFailure::WriteFailed, s);
+            return false;
+        }
+        framesDone_.fetch_add(gathered, std::memory_order_relaxed);
+        gathered = 0;
+        return true;
+    };
+    while (position < count) {
+        float* left = left_.data() + gathered;
+        float* right = right_.data() + gathered;
+        std::uint32_t frames = std::exchange(firstFrames, 0);
+        if (frames == 0) {
+            frames = std::uint32_t(std::min<std::int64_t>(kBlockFrames, count - position));
+            list.mBuffers[0] = {1, frames * std::uint32_t(sizeof(float)), left};
+            list.mBuffers[1] = {1, frames * std::uint32_t(sizeof(float)), right};
+            if (OSStatus s = source.read(&frames, &list)) {
+                std::fputs("read Error\n", stderr);
+                // What was read before the error is kept, as it would have been written by then.
+                if (writeGathered())
+                    fail(AudioConvertFailure::ReadFailed, s);
+                return;
+            }
+            if (frames == 0)
+                break;
+        }
+        applyFades(range, position, count, frames, left, right);
+        position += frames;
+        gathered += frames;
+        if (gathered + kBlockFrames > capacity && !writeGathered())
+            return;
+    }
+    if (gathered > 0)
+        writeGathered();
+}
+
+void AudioConverter::finishAudioConverter()
+{
+    if (delegate_)
+        delegate_->finishAudioConverter();
+}
+
+std::string AudioConverter::failureText() const
+{
+    switch (failure_) {
+    case AudioConvertFailure::None:
+        return {};
+    case AudioConvertFailure::NoSource:
+        return "not a readable audio file: " + sourceAudioPath_;
+    case AudioConvertFailure::NoAudio:
+        return "nothing to export: the range holds no audio of " + sourceAudioPath_ + "; " + exportAudioPath_
+            + " was not touched";
+    case AudioConvertFailure::SameFile:
+        return "cannot export a file onto itself: " + exportAudioPath_;
+    case AudioConvertFailure::BeingRecorded:
+        return exportAudioPath_ + " is being recorded: choose another file";
+    case AudioConvertFailure::CannotCreate:
+        return "cannot create file: " + exportAudioPath_ + " (" + destinationReason() + ")";
+    case AudioConvertFailure::ReadFailed:
+        return "reading " + sourceAudioPath_ + " failed part-way; " + exportAudioPath_ + " holds what was read";
+    case AudioConvertFailure::WriteFailed:
+        return "writing " + exportAudioPath_ + " failed (" + destinationReason() + "); nothing was written there";
+    }
+    return {};
+}
+
+std::string AudioConverter::destinationReason() const
+{
+    // A file that is there and refused for its permissions is the user's to
+    // unprotect; a folder that may not be written is another matter.
+    struct stat st { };
+    if (status_ == kAudioFilePermissionsError && ::lstat(exportAudioPath_.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+        && audiofile::checkDestination(exportAudioPath_) == status_)
+        return "write-protected";
+    return audiofile::reasonFor(status_);
+}
