@@ -86,7 +86,7 @@ bool validTrim(const AudioLibraryStore::Trim& t)
         && t.fadeOut >= 0 && t.fadeOut <= kLongestFade;
 }
 
-// "<start> <end> <fade in> <fade out>"; nothing for anything else, which is then read as untrimmed.
+// "<start> <end> <fade in> <fade out>"; nothing for anything else. trimOf() judges the values.
 std::optional<AudioLibraryStore::Trim> trimFrom(QByteArrayView text)
 {
     float values[4];
@@ -96,10 +96,9 @@ std::optional<AudioLibraryStore::Trim> trimFrom(QByteArrayView text)
             return std::nullopt;
         text = space < 0 ? QByteArrayView() : text.sliced(space + 1);
     }
-    const AudioLibraryStore::Trim trim{values[0], values[1], values[2], values[3]};
-    if (!text.isEmpty() || !validTrim(trim))
+    if (!text.isEmpty())
         return std::nullopt;
-    return trim;
+    return AudioLibraryStore::Trim{values[0], values[1], values[2], values[3]};
 }
 
 int hexValue(char c)
@@ -520,7 +519,7 @@ qsizetype AudioLibraryStore::indexOfFile(const QString& path) const
 
 bool AudioLibraryStore::setTrim(qsizetype index, const Trim& trim)
 {
-    if (index < 0 || index >= items_.size() || trimOf(items_[index]) == trim || !validTrim(trim))
+    if (index < 0 || index >= items_.size() || trimOf(items_[index]) == trim)
         return false;
     QVariantMap item = items_[index].toMap();
     // An untrimmed recording's item holds no trim, as a new one does.
@@ -544,6 +543,7 @@ AudioLibraryStore::Trim AudioLibraryStore::trimOf(const QVariant& entry)
         return {};
     const Trim trim{item.value(kTrimStart).toFloat(), item.value(kTrimEnd).toFloat(), item.value(kFadeIn).toFloat(),
         item.value(kFadeOut).toFloat()};
+    // A hand edit (or a later build) may hold anything: what is no trim the window could set is none.
     return validTrim(trim) ? trim : Trim{};
 }
 

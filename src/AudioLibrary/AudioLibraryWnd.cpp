@@ -14,7 +14,6 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -56,7 +55,7 @@ QStringList localFiles(const QMimeData* data)
 {
     QStringList files;
     for (const QUrl& url : data ? data->urls() : QList<QUrl>())
-        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile())
+        if (url.isLocalFile())
             files.append(url.toLocalFile());
     return files;
 }
@@ -256,13 +255,6 @@ void AudioLibraryWnd::buildUndoBar()
 
 void AudioLibraryWnd::openRowMenu()
 {
-    // In a text field the key opens the field's own menu.
-    if (auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget())) {
-        const QPoint at = field->rect().center();
-        QContextMenuEvent event(QContextMenuEvent::Keyboard, at, field->mapToGlobal(at));
-        QApplication::sendEvent(field, &event);
-        return;
-    }
     if (chosen_ < 0)
         return;
     rows_->scrollTo(chosen_);
@@ -460,7 +452,7 @@ void AudioLibraryWnd::addRecordingsFromPaths(const QStringList& paths)
     QStringList refused;
     for (const QString& path : paths) {
         const QString file = QFileInfo(path).absoluteFilePath();
-        if (!QFileInfo(file).isFile() || store_.indexOfFile(file) >= 0)
+        if (store_.indexOfFile(file) >= 0)
             continue;
         const auto asset = MediaAsset::assetWithPath(file.toStdString());
         if (!asset || asset->audioTrackCount() == 0) {
@@ -589,8 +581,6 @@ void AudioLibraryWnd::rightTrimRate(float rate)
 
 void AudioLibraryWnd::keepTrim()
 {
-    if (chosen_ < 0 || !preview_.isLoaded())
-        return;
     if (store_.setTrim(
             chosen_, {preview_.startTrimRate(), preview_.endTrimRate(), preview_.fadeIn(), preview_.fadeOut()}))
         trimStore_.start();

@@ -1071,6 +1071,7 @@ TEST_F(LibraryTest, EverythingIsReachedFromTheKeyboardAndARemovedRowComesBackWit
     EXPECT_TRUE(QFileInfo::exists(a));
     auto* undo = widget<QPushButton>("undoButton");
     ASSERT_TRUE(undo->isVisible());
+    QTest::keyClick(window, Qt::Key_Down);  // another row chosen meanwhile
     QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_FALSE(undo->isVisible());
     EXPECT_EQ(paths(storedList()), (QStringList{a, b}));
@@ -1084,7 +1085,7 @@ TEST_F(LibraryTest, EverythingIsReachedFromTheKeyboardAndARemovedRowComesBackWit
     QTest::keyClick(window, Qt::Key_Delete);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !undo->isVisible(); }));
     QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(paths(storedList()), QStringList{a});
+    EXPECT_EQ(listed(), QStringList{a});
 }
 
 TEST_F(LibraryTest, MoveToTrashPutsTheFileInTheHomeTrashBesideItsInformationAndAddingListsFilesAgain)
