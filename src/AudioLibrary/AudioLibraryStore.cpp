@@ -82,8 +82,8 @@ bool readNumber(QByteArrayView text, float& out)
 
 bool validTrim(const AudioLibraryStore::Trim& t)
 {
-    return t.start >= 0 && t.start <= t.end && t.end <= 1 && t.fadeIn >= 0 && t.fadeIn <= kLongestFade
-        && t.fadeOut >= 0 && t.fadeOut <= kLongestFade;
+    return t.start >= 0 && t.start <= t.end && t.end <= 1 && t.fadeIn >= 0 && t.fadeIn <= kLongestFade && t.fadeOut >= 0
+        && t.fadeOut <= kLongestFade;
 }
 
 // "<start> <end> <fade in> <fade out>"; nothing for anything else. trimOf() judges the values.

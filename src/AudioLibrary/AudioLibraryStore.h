@@ -10,10 +10,11 @@
 // it, and for a recording trimmed or faded "<start> <end> <fade in> <fade
 // out>" after its length (the range as fractions of the length, the fades in
 // seconds); a line without them is an untrimmed recording, and an earlier
-// build reads one with them as a length to measure again. Earlier versions kept it in the settings under "AudioItemData"; with no
-// file yet, that value is read (as far as it goes), written to the file, and
-// removed from the settings once the file is there; a file that cannot be
-// made leaves the list in the settings, stored there as before.
+// build reads one with them as a length to measure again. Earlier versions
+// kept it in the settings under "AudioItemData"; with no file yet, that value
+// is read (as far as it goes), written to the file, and removed from the
+// settings once the file is there; a file that cannot be made leaves the list
+// in the settings, stored there as before.
 //
 // Main thread. The file's text is made and written on a writer thread of
 // the store's own, from a copy of the list, so that the main thread waits

@@ -435,13 +435,12 @@ void AudioLibraryWnd::addRecordings()
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFiles);
-    dialog->setNameFilters({tr("Recordings (*.wav *.m4a *.caf *.aac *.mp3 *.flac *.ogg *.opus *.aif *.aiff)"),
-        tr("All files (*)")});
+    dialog->setNameFilters(
+        {tr("Recordings (*.wav *.m4a *.caf *.aac *.mp3 *.flac *.ogg *.opus *.aif *.aiff)"), tr("All files (*)")});
     if (chosen_ >= 0)
         dialog->setDirectory(QFileInfo(AudioLibraryStore::pathOf(store_.items()[chosen_])).absolutePath());
-    connect(dialog, &QFileDialog::filesSelected, this, [this](const QStringList& paths) {
-        addRecordingsFromPaths(paths);
-    });
+    connect(
+        dialog, &QFileDialog::filesSelected, this, [this](const QStringList& paths) { addRecordingsFromPaths(paths); });
     dialog->open();
 }
 

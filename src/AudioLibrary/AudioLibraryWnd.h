@@ -121,8 +121,9 @@ public:
     // Export: asks for the destination in a window-modal save dialog that
     // offers only getStrFormat()'s extension; exportAudioToPath is its
     // completion. The export runs on a worker thread with a progress bar,
-    // the editing controls locked until it ends; a finished export shows its
-    // file in the file manager, a failed one is told through userNotified.
+    // the editing controls locked until it ends; a finished export is listed
+    // under its recording (once) and shown in the file manager, a failed one
+    // is told through userNotified.
     void exportAudio();
     void exportAudioToPath(const QString& path);
     // The Cancel beside the export's progress: the export stops, its

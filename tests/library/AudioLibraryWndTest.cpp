@@ -366,7 +366,8 @@ TEST_F(LibraryTest, TheListFileHoldsAnyPathKeepsLinesItCannotReadAndMeasuresMiss
     const QByteArray alien = "file:///music/%FF%FEx.wav 3";
     // Not measured while its folder is gone, and still without a length when written back.
     const QByteArray away = QUrl::fromLocalFile(dir_.filePath(QStringLiteral("unmounted/x.wav"))).toEncoded();
-    const QList<QByteArray> unread{"garbage", "file://relative/a.wav 1", QUrl::fromLocalFile(dir_.path()).toEncoded() + "/My%20Take%.wav 5"};
+    const QList<QByteArray> unread{
+        "garbage", "file://relative/a.wav 1", QUrl::fromLocalFile(dir_.path()).toEncoded() + "/My%20Take%.wav 5"};
     QFile list(AudioLibraryStore::listPath());
     const QByteArray stored = contents(list.fileName());
     ASSERT_TRUE(list.open(QIODevice::WriteOnly));
@@ -710,9 +711,8 @@ TEST_F(LibraryTest, EachRecordingKeepsItsTrimAndFadesAcrossChoicesAndRestartsAnd
     library.chooseTheAudioItemAt(0);
     EXPECT_EQ(output_->playersMade(), players) << "the chosen row again changes nothing";
     EXPECT_EQ(player()->rate(), 1.0F);
-    const auto shown = [&] {
-        return std::tuple(rates(), field("fadeInTimeEdt_")->text(), field("fadeOutTimeEdt_")->text());
-    };
+    const auto shown
+        = [&] { return std::tuple(rates(), field("fadeInTimeEdt_")->text(), field("fadeOutTimeEdt_")->text()); };
     const auto trimmed = std::tuple(std::vector<float>{0.25F, 0.5F, 0}, QStringLiteral("2.0"), QStringLiteral("1.5"));
     const auto untrimmed = std::tuple(std::vector<float>{0, 1, 0}, QStringLiteral("0.0"), QStringLiteral("0.0"));
     library.chooseTheAudioItemAt(1);
@@ -721,7 +721,11 @@ TEST_F(LibraryTest, EachRecordingKeepsItsTrimAndFadesAcrossChoicesAndRestartsAnd
     library.chooseTheAudioItemAt(0);
     EXPECT_EQ(shown(), trimmed);
     // Stored with its item, a moment after the last change: read back at the next start.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return storedList().size() == 2 && contents(AudioLibraryStore::listPath()).contains(" 40 0.25 0.5 2 1.5\n"); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return storedList().size() == 2 && contents(AudioLibraryStore::listPath()).contains(" 40 0.25 0.5 2 1.5\n");
+        },
+        5000));
     library_.reset();
     open().chooseTheAudioItemAt(0);
     EXPECT_EQ(shown(), trimmed);
@@ -807,8 +811,8 @@ TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndRepor
         QTest::keyClick(library.window(), Qt::Key_Up);
         QTest::keyClick(library.window(), Qt::Key_Delete);
         QTest::keyClick(library.window(), Qt::Key_BracketLeft);
-        lockedTicks += enabledControls() == 0 && library.chooseAudioItem() == chosen && count() == listed
-                && rates() == trim
+        lockedTicks
+            += enabledControls() == 0 && library.chooseAudioItem() == chosen && count() == listed && rates() == trim
             ? 1
             : 0;
     }));
@@ -1015,8 +1019,9 @@ TEST_F(LibraryTest, EverythingIsReachedFromTheKeyboardAndARemovedRowComesBackWit
         }
         QTest::keyClick(focused, Qt::Key_Tab);
     }
-    EXPECT_EQ(walked.join(' '), "vLibiaryBack_ delete waveformStrip_ playProgressView_ btnStartTrim_ btnEndTrim_ playBtn_ "
-                                "previewBtn_ fadeInTimeEdt_ fadeOutTimeEdt_ btnExport_ vLibiaryBack_");
+    EXPECT_EQ(walked.join(' '),
+        "vLibiaryBack_ delete waveformStrip_ playProgressView_ btnStartTrim_ btnEndTrim_ playBtn_ "
+        "previewBtn_ fadeInTimeEdt_ fadeOutTimeEdt_ btnExport_ vLibiaryBack_");
 
     // Return presses the focused button; Space plays and pauses wherever the focus is but in a field.
     widget<QToolButton>("playBtn_")->setFocus();

@@ -58,7 +58,7 @@ QString moveToTrash(const QString& path)
     for (const char* folder : {"/files", "/info"})
         if (OSStatus s = audiofile::privateFolder(QFile::encodeName(trash + QLatin1String(folder)).toStdString()))
             return QString::fromStdString(audiofile::reasonFor(s));
-    // The path's bytes, percent-encoded, and the local time without a zone, as the specification has them.
+    // The path's bytes, percent-encoded, and the local time without a zone, as the trash format has them.
     const QByteArray info = "[Trash Info]\nPath=" + QFile::encodeName(source.absoluteFilePath()).toPercentEncoding("/")
         + "\nDeletionDate=" + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")).toLatin1()
         + '\n';

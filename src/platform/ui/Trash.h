@@ -1,4 +1,4 @@
-// The user's trash, as freedesktop.org's trash specification lays it out and
+// The user's trash, laid out as freedesktop.org's trash format has it and
 // desktop file managers use it: a trashed file is renamed into
 // Trash/files, beside an information file Trash/info/NAME.trashinfo that
 // says where it was and when it went, so that the file manager can put it
