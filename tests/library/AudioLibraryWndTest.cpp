@@ -1107,6 +1107,7 @@ TEST_F(LibraryTest, MoveToTrashPutsTheFileInTheHomeTrashBesideItsInformationAndA
     // Names taken in the trash, by a file or by an information file, are left alone.
     const QString trash = trash::homeTrash();
     ASSERT_EQ(trash, qEnvironmentVariable("XDG_DATA_HOME") + "/Trash");
+    QDir(trash).removeRecursively();
     ASSERT_TRUE(QDir().mkpath(trash + "/files") && QDir().mkpath(trash + "/info"));
     for (const QString& taken : {trash + "/files/a.wav", trash + "/info/a.2.wav.trashinfo"}) {
         QFile other(taken);
