@@ -34,6 +34,12 @@ bool AudioExportTask::start(const AudioExportRequest& request)
     return true;
 }
 
+void AudioExportTask::cancel()
+{
+    if (thread_)
+        converter_->cancel();
+}
+
 void AudioExportTask::onThreadFinished()
 {
     progressTimer_.reset();

@@ -3,8 +3,8 @@
 // synchronous one; a worker thread makes it, and a main-thread timer reads
 // the converter's atomic progress.
 //
-// Main thread: start(), isRunning(), converter() once finished, and the
-// signals. The worker thread touches only the task's own converter, and only
+// Main thread: start(), isRunning(), cancel(), converter() once finished,
+// and the signals. The worker thread touches only the task's own converter, and only
 // between start() and finished(). The library window owns the one task.
 #pragma once
 
@@ -32,6 +32,9 @@ public:
     // Runs the export `request` asks for. False while another one runs.
     bool start(const AudioExportRequest& request);
     bool isRunning() const { return thread_ != nullptr; }
+    // Stops the running export before its next block; finished() follows,
+    // with nothing written (AudioConvertFailure::Cancelled).
+    void cancel();
     // The converter of the last export; its failure() and writtenFrames() tell how it went.
     const AudioConverter* converter() const { return converter_.get(); }
 

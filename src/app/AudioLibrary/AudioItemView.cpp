@@ -1,5 +1,6 @@
 #include "AudioLibrary/AudioItemView.h"
 
+#include "Desktop/FocusRing.h"
 #include "Desktop/Resources.h"
 #include "Desktop/Workspace.h"
 #include "Desktop/YUp.h"
@@ -72,7 +73,8 @@ public:
     explicit DeleteButton(QWidget* parent) : QAbstractButton(parent)
     {
         setIcon(resources::icon(QStringLiteral("Delete.png")));
-        // A click on it leaves the keyboard focus where it was.
+        // A click on it leaves the keyboard focus where it was; the chosen
+        // row's is reached with Tab (the list sets which).
         setFocusPolicy(Qt::NoFocus);
     }
 
@@ -84,6 +86,8 @@ protected:
             painter.setOpacity(0.6);
         // At the image's own size, centred; shrunk only if it were larger than the button.
         icon().paint(&painter, rect(), Qt::AlignCenter);
+        if (hasFocus())
+            FocusRingStyle::paint(painter, this, rect());
     }
 };
 
@@ -169,6 +173,26 @@ QMenu* AudioItemView::makeContextMenu()
     auto* show = new QAction(tr("Show in File Manager"), menu);
     connect(show, &QAction::triggered, this, &AudioItemView::showInFinder);
     menu->addAction(show);
+    using Op = AudioItemViewDelegate::Operation;
+    if (delegate_ && delegate_->respondsTo(Op::MoveToTrash)) {
+        // The row is asked again when the item is chosen: it may have been
+        // rebound to another item, or gone, while the menu was open.
+        auto* trash = new QAction(tr("Move to Trash"), menu);
+        connect(trash, &QAction::triggered, this, [this] {
+            if (delegate_)
+                delegate_->moveToTrash(this);
+        });
+        menu->addAction(trash);
+    }
+    if (delegate_ && delegate_->respondsTo(Op::AddRecordings)) {
+        menu->addSeparator();
+        auto* add = new QAction(tr("Add Recordings\u2026"), menu);
+        connect(add, &QAction::triggered, this, [this] {
+            if (delegate_)
+                delegate_->addRecordings();
+        });
+        menu->addAction(add);
+    }
     return menu;
 }
 
@@ -191,6 +215,11 @@ void AudioItemView::paintEvent(QPaintEvent*)
     for (const EdgeLine& line : edgeLines(h)) {
         painter.setPen(QPen(grey(line.grey), 1.0, Qt::SolidLine, Qt::FlatCap));
         painter.drawLine(QPointF(0, line.y), QPointF(w, line.y));
+    }
+    // The list holds the keyboard focus on its chosen row.
+    if (isChoose_ && parentWidget() && parentWidget()->hasFocus()) {
+        painter.resetTransform();
+        FocusRingStyle::paint(painter, this, rect());
     }
 }
 

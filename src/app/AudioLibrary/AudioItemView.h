@@ -20,11 +20,11 @@ namespace yup {
 class Painter;
 }
 
-// Receiver of a row's requests. Both operations are optional: the row calls
-// one only when respondsTo() answers true for it.
+// Receiver of a row's requests. Every operation is optional: the row calls
+// one (or offers it in its menu) only when respondsTo() answers true for it.
 class AudioItemViewDelegate {
 public:
-    enum class Operation { ChooseTheAudioItem, DeleteChooseAudioItem };
+    enum class Operation { ChooseTheAudioItem, DeleteChooseAudioItem, MoveToTrash, AddRecordings };
 
     virtual ~AudioItemViewDelegate() = default;
     // A receiver that implements only some operations answers false for the others.
@@ -33,6 +33,10 @@ public:
     virtual void chooseTheAudioItem(AudioItemView*) { }
     // The chosen row asks to be removed.
     virtual void deleteChooseAudioItem() { }
+    // The row's file is to go to the trash, and the row with it.
+    virtual void moveToTrash(AudioItemView*) { }
+    // Files the user picks are to be listed.
+    virtual void addRecordings() { }
 };
 
 class AudioItemView : public QWidget {
@@ -85,7 +89,8 @@ public:
     // Drawn in this order; the height is truncated to whole points first.
     static std::array<EdgeLine, 4> edgeLines(double rowHeight);
 
-    // The context menu, as a right click shows it (owned by the row, deleted when closed).
+    // The context menu, as a right click, the Menu key or Shift+F10 shows it
+    // (owned by the row, deleted when closed).
     QMenu* makeContextMenu();
 
 protected:

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <condition_variable>
@@ -33,6 +34,12 @@ namespace {
 
 const QString kAudioPath = QStringLiteral("AudioPath");
 const QString kAudioLength = QStringLiteral("AudioLength");
+const QString kTrimStart = QStringLiteral("TrimStart");
+const QString kTrimEnd = QStringLiteral("TrimEnd");
+const QString kFadeIn = QStringLiteral("FadeIn");
+const QString kFadeOut = QStringLiteral("FadeOut");
+// The longest fade the window accepts, in seconds.
+constexpr float kLongestFade = 5.0F;
 // Far deeper than any list the library writes; a bound on a hand-made value's recursion.
 constexpr int kMaxNesting = 8;
 
@@ -64,6 +71,34 @@ constexpr qsizetype kLongestLine = 64 * 1024;
 bool isHex(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// A whole field that reads as a finite number.
+bool readNumber(QByteArrayView text, float& out)
+{
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return error == std::errc() && end == text.data() + text.size() && std::isfinite(out);
+}
+
+bool validTrim(const AudioLibraryStore::Trim& t)
+{
+    return t.start >= 0 && t.start <= t.end && t.end <= 1 && t.fadeIn >= 0 && t.fadeIn <= kLongestFade && t.fadeOut >= 0
+        && t.fadeOut <= kLongestFade;
+}
+
+// "<start> <end> <fade in> <fade out>"; nothing for anything else. trimOf() judges the values.
+std::optional<AudioLibraryStore::Trim> trimFrom(QByteArrayView text)
+{
+    float values[4];
+    for (float& value : values) {
+        const qsizetype space = text.indexOf(' ');
+        if (!readNumber(space < 0 ? text : text.first(space), value))
+            return std::nullopt;
+        text = space < 0 ? QByteArrayView() : text.sliced(space + 1);
+    }
+    if (!text.isEmpty())
+        return std::nullopt;
+    return AudioLibraryStore::Trim{values[0], values[1], values[2], values[3]};
 }
 
 int hexValue(char c)
@@ -324,12 +359,19 @@ QVariant AudioLibraryStore::entryFrom(QByteArrayView line)
         return line.toByteArray();
     // A length that does not read as one is measured again, later and off
     // the main thread (measure()): one probe each would hold up the start.
-    const QByteArrayView number = space < 0 ? QByteArrayView() : line.sliced(space + 1);
+    const QByteArrayView rest = space < 0 ? QByteArrayView() : line.sliced(space + 1);
+    const qsizetype cut = rest.indexOf(' ');
     float length = 0;
-    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), length);
-    if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(length) || length < 0)
+    if (!readNumber(cut < 0 ? rest : rest.first(cut), length) || length < 0)
         return QVariantMap{{kAudioPath, path}};
-    return QVariantMap{{kAudioPath, path}, {kAudioLength, length}};
+    QVariantMap item{{kAudioPath, path}, {kAudioLength, length}};
+    if (const auto trim = cut < 0 ? std::nullopt : trimFrom(rest.sliced(cut + 1))) {
+        item.insert(kTrimStart, trim->start);
+        item.insert(kTrimEnd, trim->end);
+        item.insert(kFadeIn, trim->fadeIn);
+        item.insert(kFadeOut, trim->fadeOut);
+    }
+    return item;
 }
 
 void AudioLibraryStore::collect(const QVariant& value, int depth)
@@ -439,22 +481,70 @@ void AudioLibraryStore::measure()
     });
 }
 
-QVariantMap AudioLibraryStore::add(const QString& path)
+QVariantMap AudioLibraryStore::add(const QString& path, qsizetype at)
 {
     QVariantMap item;
     item.insert(kAudioPath, path);
     item.insert(kAudioLength, measuredLength(path));
-    items_.append(item);
-    changed_ = true;
+    insertAt(at >= 0 && at <= items_.size() ? at : items_.size(), item);
     return item;
 }
 
-void AudioLibraryStore::removeAt(qsizetype index)
+QVariant AudioLibraryStore::removeAt(qsizetype index)
 {
-    items_.removeAt(index);
+    QVariant entry = items_.takeAt(index);
     changed_ = true;
     for (Hidden& hidden : hidden_)
         hidden.before -= hidden.before > index ? 1 : 0;
+    return entry;
+}
+
+void AudioLibraryStore::insertAt(qsizetype index, const QVariant& entry)
+{
+    index = std::clamp<qsizetype>(index, 0, items_.size());
+    items_.insert(index, entry);
+    changed_ = true;
+    for (Hidden& hidden : hidden_)
+        hidden.before += hidden.before > index ? 1 : 0;
+}
+
+qsizetype AudioLibraryStore::indexOfFile(const QString& path) const
+{
+    const QString file = QFileInfo(path).canonicalFilePath();
+    for (qsizetype i = 0; !file.isEmpty() && i < items_.size(); ++i)
+        if (QFileInfo(pathOf(items_[i])).canonicalFilePath() == file)
+            return i;
+    return -1;
+}
+
+bool AudioLibraryStore::setTrim(qsizetype index, const Trim& trim)
+{
+    if (index < 0 || index >= items_.size() || trimOf(items_[index]) == trim)
+        return false;
+    QVariantMap item = items_[index].toMap();
+    // An untrimmed recording's item holds no trim, as a new one does.
+    for (const QString& key : {kTrimStart, kTrimEnd, kFadeIn, kFadeOut})
+        item.remove(key);
+    if (trim != Trim{}) {
+        item.insert(kTrimStart, trim.start);
+        item.insert(kTrimEnd, trim.end);
+        item.insert(kFadeIn, trim.fadeIn);
+        item.insert(kFadeOut, trim.fadeOut);
+    }
+    items_[index] = item;
+    changed_ = true;
+    return true;
+}
+
+AudioLibraryStore::Trim AudioLibraryStore::trimOf(const QVariant& entry)
+{
+    const QVariantMap item = entry.toMap();
+    if (!item.contains(kTrimStart))
+        return {};
+    const Trim trim{item.value(kTrimStart).toFloat(), item.value(kTrimEnd).toFloat(), item.value(kFadeIn).toFloat(),
+        item.value(kFadeOut).toFloat()};
+    // A hand edit (or a later build) may hold anything: what is no trim the window could set is none.
+    return validTrim(trim) ? trim : Trim{};
 }
 
 QVariantList AudioLibraryStore::everything(const QVariantList& items, const QList<Hidden>& hidden)
@@ -493,9 +583,17 @@ QByteArray AudioLibraryStore::serialized(const QVariantList& items, const QList<
             text.append('\n');
             continue;
         }
-        char number[32];
-        const auto written = std::to_chars(number, number + sizeof number, lengthOf(entry.toMap()));
-        text.append(' ').append(number, written.ptr - number).append('\n');
+        const auto appendNumber = [&text](float value) {
+            char number[32];
+            const auto written = std::to_chars(number, number + sizeof number, value);
+            text.append(' ').append(number, written.ptr - number);
+        };
+        appendNumber(lengthOf(entry.toMap()));
+        if (const Trim trim = trimOf(entry); trim != Trim{}) {
+            for (const float value : {trim.start, trim.end, trim.fadeIn, trim.fadeOut})
+                appendNumber(value);
+        }
+        text.append('\n');
     }
     return text;
 }

@@ -7,10 +7,14 @@
 // The list lives in a file of its own, listPath(): a first line naming the
 // format and its version, then one line per item, "<file URL> <seconds>",
 // the path's bytes percent-encoded so that no space or line break is left in
-// it. Earlier versions kept it in the settings under "AudioItemData"; with no
-// file yet, that value is read (as far as it goes), written to the file, and
-// removed from the settings once the file is there; a file that cannot be
-// made leaves the list in the settings, stored there as before.
+// it, and for a recording trimmed or faded "<start> <end> <fade in> <fade
+// out>" after its length (the range as fractions of the length, the fades in
+// seconds); a line without them is an untrimmed recording, and an earlier
+// build reads one with them as a length to measure again. Earlier versions
+// kept it in the settings under "AudioItemData"; with no file yet, that value
+// is read (as far as it goes), written to the file, and removed from the
+// settings once the file is there; a file that cannot be made leaves the list
+// in the settings, stored there as before.
 //
 // Main thread. The file's text is made and written on a writer thread of
 // the store's own, from a copy of the list, so that the main thread waits
@@ -34,6 +38,15 @@ class AudioLibraryStore : public QObject {
     Q_OBJECT
 
 public:
+    // The part of a recording the user keeps, and its fades; untrimmed by default.
+    struct Trim {
+        float start = 0;    // fraction of the length
+        float end = 1;      // fraction of the length
+        float fadeIn = 0;   // seconds
+        float fadeOut = 0;  // seconds
+        bool operator==(const Trim&) const = default;
+    };
+
     explicit AudioLibraryStore(QObject* parent = nullptr);
     // A completion still running is let finish: it rewrites its file. So is
     // a write of the list.
@@ -66,9 +79,18 @@ public:
     // so that a list of any shape opens at once; measured() is sent as their
     // lengths come in, and the list is stored once all have.
     void measure();
-    // Appends a new item for the recording at `path`, its length measured.
-    QVariantMap add(const QString& path);
-    void removeAt(qsizetype index);
+    // Appends a new item for the recording at `path`, its length measured,
+    // untrimmed; or inserts it at index `at` when that is in the list.
+    QVariantMap add(const QString& path, qsizetype at = -1);
+    // Takes item `index` out and returns it, for insertAt() to put back.
+    QVariant removeAt(qsizetype index);
+    void insertAt(qsizetype index, const QVariant& entry);
+    // The index of the item naming the same file as `path` (by its resolved path), -1 for none.
+    qsizetype indexOfFile(const QString& path) const;
+    // Keeps item `index`'s trim and fades with it; stored at the next write().
+    // False when that changed nothing.
+    bool setTrim(qsizetype index, const Trim& trim);
+    static Trim trimOf(const QVariant& entry);
     // Stores the list when it changed since it was last stored. The file is
     // written on the writer thread; a later write() replaces one not yet begun.
     void write();

@@ -4,15 +4,23 @@
 #include "AudioLibrary/AudioLibBackView.h"
 #include "AudioLibrary/AudioRowPool.h"
 #include "Preferences/AppControl.h"
+#include "platform/MediaPlayer.h"
+#include "Desktop/FocusRing.h"
 #include "Desktop/Resources.h"
+#include "Desktop/Trash.h"
 #include "Desktop/Workspace.h"
 #include "ui_AudioLibraryWnd.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
+#include <QMimeData>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -24,6 +32,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <utility>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -34,6 +44,21 @@ namespace {
 // Where the window was and how large, so that it comes back there.
 const QString kGeometryKey = QStringLiteral("AudioLibraryWndGeometry");
 constexpr int kExportProgressSteps = 1000;
+// How long after the last change of a trim or a fade the list is stored.
+constexpr int kTrimStoreMilliseconds = 1000;
+// The arrow keys' steps through the recording, in seconds; with Shift the longer.
+constexpr float kSeekStep = 1.0F;
+constexpr float kLongSeekStep = 10.0F;
+
+// The local files among what is dragged onto the window.
+QStringList localFiles(const QMimeData* data)
+{
+    QStringList files;
+    for (const QUrl& url : data ? data->urls() : QList<QUrl>())
+        if (url.isLocalFile())
+            files.append(url.toLocalFile());
+    return files;
+}
 
 QString oneDecimal(float seconds)
 {
@@ -50,6 +75,16 @@ AudioLibraryWnd::AudioLibraryWnd(QObject* parent) : QObject(parent), exportTask_
     });
     connect(exportTask_.get(), &AudioExportTask::finished, this, [this] { exportFinished(); });
     connect(&preview_, &AudioPreview::changed, this, [this] { showPreview(); });
+    trimStore_.setSingleShot(true);
+    trimStore_.setInterval(kTrimStoreMilliseconds);
+    connect(&trimStore_, &QTimer::timeout, this, [this] { store_.write(); });
+    undoTimer_.setSingleShot(true);
+    undoTimer_.setInterval(kUndoMilliseconds);
+    connect(&undoTimer_, &QTimer::timeout, this, [this] {
+        removed_ = {};
+        if (undoBar_)
+            undoBar_->hide();
+    });
     connect(&store_, &AudioLibraryStore::failed, this,
         [this] { emit userNotified(tr("Library not stored"), store_.problem()); });
     connect(&store_, &AudioLibraryStore::linesKept, this, [this](qsizetype count) {
@@ -99,6 +134,8 @@ QWidget* AudioLibraryWnd::window()
         rows_ = std::make_unique<AudioRowPool>(store_, ui_->listScroll, ui_->vLibiaryBack_, this);
         window_->setWindowIcon(resources::icon(QStringLiteral("TrayTape.png")));
         connectOutlets();
+        focusRing_ = std::make_unique<FocusRingStyle>();
+        focusRing_->applyTo(window_.get());
         windowDidLoad();
     }
     return window_.get();
@@ -117,22 +154,7 @@ void AudioLibraryWnd::connectOutlets()
     // Only the user's edits are checked; the window's own rewrites are not edits.
     connect(ui_->fadeInTimeEdt_, &QLineEdit::textEdited, this, [this] { controlTextDidChange(ui_->fadeInTimeEdt_); });
     connect(ui_->fadeOutTimeEdt_, &QLineEdit::textEdited, this, [this] { controlTextDidChange(ui_->fadeOutTimeEdt_); });
-    // A text field keeps the space for typing; everywhere else in the window it plays and pauses.
-    auto* space = new QShortcut(QKeySequence(Qt::Key_Space), window_.get());
-    connect(space, &QShortcut::activated, this, [this] { playAndPause(); });
-    // The list from the keyboard. A text field keeps Delete, Home and End for
-    // its own text; while an export runs the list is locked, as for the mouse.
-    const auto key = [this](Qt::Key k, auto action) {
-        connect(new QShortcut(QKeySequence(k), window_.get()), &QShortcut::activated, this, action);
-    };
-    key(Qt::Key_Up, [this] { chooseNeighbour(-1); });
-    key(Qt::Key_Down, [this] { chooseNeighbour(1); });
-    key(Qt::Key_Delete, [this] {
-        if (!isExporting())
-            deleteChooseAudioItem();
-    });
-    key(Qt::Key_Home, [this] { seekPlayRate(preview_.startTrimRate()); });
-    key(Qt::Key_End, [this] { seekPlayRate(preview_.endTrimRate()); });
+    connectKeys();
     ui_->playBtn_->setIcon(resources::icon(QStringLiteral("Play.png")));
     ui_->previewBtn_->setIcon(resources::icon(QStringLiteral("PrePlay.png")));
     exportProgress_ = new QProgressBar(window_.get());
@@ -142,6 +164,102 @@ void AudioLibraryWnd::connectOutlets()
     exportProgress_->setToolTip(tr("Exporting"));
     exportProgress_->hide();
     ui_->controlRow->insertWidget(ui_->controlRow->indexOf(ui_->btnExport_), exportProgress_);
+    exportCancel_ = new QPushButton(tr("Cancel"), window_.get());
+    exportCancel_->setObjectName(QStringLiteral("exportCancel"));
+    exportCancel_->setToolTip(tr("Stop the export; nothing is written"));
+    exportCancel_->hide();
+    ui_->controlRow->insertWidget(ui_->controlRow->indexOf(ui_->btnExport_), exportCancel_);
+    connect(exportCancel_, &QPushButton::clicked, this, [this] { cancelExport(); });
+    buildUndoBar();
+    // The list's own stop is its background, inside the scroll area.
+    ui_->listScroll->setFocusPolicy(Qt::NoFocus);
+    // Files dropped anywhere on the window are listed; the fade fields take no text from a drop.
+    window_->setAcceptDrops(true);
+    ui_->fadeInTimeEdt_->setAcceptDrops(false);
+    ui_->fadeOutTimeEdt_->setAcceptDrops(false);
+    ui_->vLibiaryBack_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui_->vLibiaryBack_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        auto* menu = new QMenu(ui_->vLibiaryBack_);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->addAction(tr("Add Recordings\u2026"), this, [this] { addRecordings(); });
+        menu->popup(ui_->vLibiaryBack_->mapToGlobal(at));
+    });
+    // Top to bottom, left to right; the chosen row's delete button follows
+    // the list (the rows put it there as the choice moves).
+    QWidget* const order[] = {ui_->vLibiaryBack_, undoBar_->findChild<QPushButton*>(), ui_->waveformStrip_,
+        ui_->playProgressView_, ui_->btnStartTrim_, ui_->btnEndTrim_, ui_->playBtn_, ui_->previewBtn_,
+        ui_->fadeInTimeEdt_, ui_->fadeOutTimeEdt_, exportCancel_, ui_->btnExport_};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void AudioLibraryWnd::connectKeys()
+{
+    const auto key = [this](const QKeySequence& k, auto action) {
+        connect(new QShortcut(k, window_.get()), &QShortcut::activated, this, action);
+    };
+    // A text field keeps the space for typing; everywhere else in the window,
+    // a focused button included, it plays and pauses.
+    key(Qt::Key_Space, [this] { playAndPause(); });
+    // A button is pressed by Return as by a click (outside a dialog Qt's own buttons ignore it).
+    for (const Qt::Key enter : {Qt::Key_Return, Qt::Key_Enter})
+        key(enter, [] {
+            if (auto* button = qobject_cast<QAbstractButton*>(QApplication::focusWidget()))
+                button->click();
+        });
+    // The list from the keyboard. A text field keeps Delete, Home, End, the
+    // arrows, the letters and Ctrl+Z for its own text; while an export runs
+    // the list and the trim are locked, as for the mouse.
+    key(Qt::Key_Up, [this] { chooseNeighbour(-1); });
+    key(Qt::Key_Down, [this] { chooseNeighbour(1); });
+    key(Qt::Key_Delete, [this] {
+        if (!isExporting())
+            deleteChooseAudioItem();
+    });
+    key(QKeySequence::Undo, [this] { undoRemoval(); });
+    key(Qt::Key_Home, [this] { seekPlayRate(preview_.startTrimRate()); });
+    key(Qt::Key_End, [this] { seekPlayRate(preview_.endTrimRate()); });
+    key(Qt::Key_Left, [this] { seekBy(-kSeekStep); });
+    key(Qt::Key_Right, [this] { seekBy(kSeekStep); });
+    key(Qt::SHIFT | Qt::Key_Left, [this] { seekBy(-kLongSeekStep); });
+    key(Qt::SHIFT | Qt::Key_Right, [this] { seekBy(kLongSeekStep); });
+    for (const Qt::Key start : {Qt::Key_BracketLeft, Qt::Key_I})
+        key(start, [this] {
+            if (ui_->btnStartTrim_->isEnabled())
+                StartTrimSetPlayTime();
+        });
+    for (const Qt::Key end : {Qt::Key_BracketRight, Qt::Key_O})
+        key(end, [this] {
+            if (ui_->btnEndTrim_->isEnabled())
+                EndTrimSetPlayTime();
+        });
+    key(Qt::Key_Menu, [this] { openRowMenu(); });
+    key(Qt::SHIFT | Qt::Key_F10, [this] { openRowMenu(); });
+}
+
+void AudioLibraryWnd::buildUndoBar()
+{
+    undoBar_ = new QWidget(window_.get());
+    auto* layout = new QHBoxLayout(undoBar_);
+    layout->setContentsMargins(13, 4, 13, 4);
+    undoText_ = new QLabel(undoBar_);
+    auto* undo = new QPushButton(tr("Undo"), undoBar_);
+    undo->setObjectName(QStringLiteral("undoButton"));
+    undo->setToolTip(tr("Put the row back (Ctrl+Z)"));
+    layout->addWidget(undoText_, 1);
+    layout->addWidget(undo);
+    connect(undo, &QPushButton::clicked, this, [this] { undoRemoval(); });
+    undoBar_->hide();
+    ui_->outerLayout->insertWidget(ui_->outerLayout->indexOf(ui_->bottomBack), undoBar_);
+}
+
+void AudioLibraryWnd::openRowMenu()
+{
+    if (chosen_ < 0)
+        return;
+    rows_->scrollTo(chosen_);
+    if (AudioItemView* row = rows_->viewAt(chosen_))
+        row->makeContextMenu()->popup(row->mapToGlobal(QPoint(int(AudioItemView::nameOrigin().x()), row->height())));
 }
 
 void AudioLibraryWnd::windowDidLoad()
@@ -249,8 +367,13 @@ void AudioLibraryWnd::deleteChooseAudioItem()
     const qsizetype index = chosen_;
     if (index < 0)
         return;
-    // The chosen row's own item, found by its place: an equal item elsewhere is another row's.
-    store_.removeAt(index);
+    // The chosen row's own item, found by its place: an equal item elsewhere
+    // is another row's. It is kept a while for an undo.
+    removed_ = {index, store_.removeAt(index)};
+    undoText_->setText(tr("%1 was removed from the list.")
+                           .arg(QFileInfo(AudioLibraryStore::pathOf(removed_.entry)).completeBaseName()));
+    undoBar_->show();
+    undoTimer_.start();
     // The row widgets stay (a delete button may still be inside its click
     // handler); the layout rebinds them to what is left.
     chooseTheAudioItemAt(-1);
@@ -258,6 +381,94 @@ void AudioLibraryWnd::deleteChooseAudioItem()
     audioSourceNil();
     store_.write();
     deletedAt_ = index;
+}
+
+void AudioLibraryWnd::undoRemoval()
+{
+    if (removed_.index < 0)
+        return;
+    const Removed back = std::exchange(removed_, {});
+    undoTimer_.stop();
+    undoBar_->hide();
+    store_.insertAt(back.index, back.entry);
+    shiftIndexes(back.index, 1);
+    chooseTheAudioItemAt(std::min(back.index, store_.items().size() - 1));
+    flushAudioLibrary();
+    store_.write();
+}
+
+void AudioLibraryWnd::shiftIndexes(qsizetype at, qsizetype by)
+{
+    for (qsizetype* index : {&chosen_, &deletedAt_, &removed_.index, &exportSource_})
+        *index += *index >= at ? by : 0;
+}
+
+void AudioLibraryWnd::moveToTrash(AudioItemView* row)
+{
+    const qsizetype index = rows_->indexOf(row);
+    if (index < 0)
+        return;
+    const QString path = AudioLibraryStore::pathOf(store_.items()[index]);
+    // The player lets go of the file before it goes.
+    const bool wasChosen = index == chosen_;
+    if (wasChosen) {
+        chooseTheAudioItemAt(-1);
+        audioSourceNil();
+    }
+    if (const QString why = trash::moveToTrash(path); !why.isEmpty()) {
+        emit userNotified(tr("Not moved to the Trash"), tr("%1 could not be moved to the Trash: %2.").arg(path, why));
+        if (wasChosen)
+            chooseTheAudioItemAt(index);
+        return;
+    }
+    store_.removeAt(index);
+    shiftIndexes(index + 1, -1);
+    deletedAt_ = wasChosen ? index : deletedAt_;
+    flushAudioLibrary();
+    store_.write();
+}
+
+void AudioLibraryWnd::addRecordings()
+{
+    auto* dialog = new QFileDialog(window_.get());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    dialog->setNameFilters(
+        {tr("Recordings (*.wav *.m4a *.caf *.aac *.mp3 *.flac *.ogg *.opus *.aif *.aiff)"), tr("All files (*)")});
+    if (chosen_ >= 0)
+        dialog->setDirectory(QFileInfo(AudioLibraryStore::pathOf(store_.items()[chosen_])).absolutePath());
+    connect(
+        dialog, &QFileDialog::filesSelected, this, [this](const QStringList& paths) { addRecordingsFromPaths(paths); });
+    dialog->open();
+}
+
+void AudioLibraryWnd::addRecordingsFromPaths(const QStringList& paths)
+{
+    window();
+    qsizetype first = -1;
+    QStringList refused;
+    for (const QString& path : paths) {
+        const QString file = QFileInfo(path).absoluteFilePath();
+        if (store_.indexOfFile(file) >= 0)
+            continue;
+        const auto asset = MediaAsset::assetWithPath(file.toStdString());
+        if (!asset || asset->audioTrackCount() == 0) {
+            refused.append(QFileInfo(file).fileName());
+            continue;
+        }
+        store_.add(file);
+        first = first < 0 ? store_.items().size() - 1 : first;
+    }
+    if (!refused.isEmpty())
+        emit userNotified(tr("Not added"),
+            tr("%1: no audio TrayTape can play.", "", int(refused.size())).arg(refused.join(QStringLiteral(", "))));
+    if (first < 0)
+        return;
+    chooseTheAudioItemAt(first);
+    flushAudioLibrary();
+    store_.write();
 }
 
 void AudioLibraryWnd::writeData()
@@ -284,7 +495,18 @@ bool AudioLibraryWnd::windowShouldClose()
 bool AudioLibraryWnd::eventFilter(QObject* watched, QEvent* event)
 {
     if (window_ && watched == window_.get()) {
-        if (event->type() == QEvent::Close) {
+        if (event->type() == QEvent::DragEnter) {
+            auto* drag = static_cast<QDragEnterEvent*>(event);
+            if (!localFiles(drag->mimeData()).isEmpty())
+                drag->acceptProposedAction();
+        } else if (event->type() == QEvent::Drop) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const QStringList files = localFiles(drop->mimeData());
+            if (!files.isEmpty()) {
+                drop->acceptProposedAction();
+                addRecordingsFromPaths(files);
+            }
+        } else if (event->type() == QEvent::Close) {
             if (!windowShouldClose())
                 event->ignore();
         } else if (event->type() == QEvent::Hide) {
@@ -318,11 +540,17 @@ void AudioLibraryWnd::audioSourceNil()
 
 void AudioLibraryWnd::flushAllState()
 {
+    // The recording comes back as the user left it: its own trim and fades,
+    // the play head at its start.
+    const AudioLibraryStore::Trim kept = chosen_ >= 0 && chosen_ < store_.items().size()
+        ? AudioLibraryStore::trimOf(store_.items()[chosen_])
+        : AudioLibraryStore::Trim{};
     seekPlayRate(0);
     leftTrimRate(0);
-    rightTrimRate(1);
-    setFadeInTime(0);
-    setFadeOutTime(0);
+    rightTrimRate(kept.end);
+    leftTrimRate(kept.start);
+    setFadeInTime(kept.fadeIn);
+    setFadeOutTime(kept.fadeOut);
     ui_->fadeInTimeEdt_->setEnabled(true);
     ui_->fadeOutTimeEdt_->setEnabled(true);
     ui_->btnExport_->setEnabled(true);
@@ -330,6 +558,31 @@ void AudioLibraryWnd::flushAllState()
     ui_->btnEndTrim_->setEnabled(true);
     if (isExporting())
         setEditingLocked(true);
+}
+
+void AudioLibraryWnd::seekBy(float seconds)
+{
+    if (preview_.isLoaded() && preview_.length() > 0)
+        seekPlayRate((preview_.position() + seconds) / preview_.length());
+}
+
+void AudioLibraryWnd::leftTrimRate(float rate)
+{
+    preview_.setStartTrim(rate);
+    keepTrim();
+}
+
+void AudioLibraryWnd::rightTrimRate(float rate)
+{
+    preview_.setEndTrim(rate);
+    keepTrim();
+}
+
+void AudioLibraryWnd::keepTrim()
+{
+    if (store_.setTrim(
+            chosen_, {preview_.startTrimRate(), preview_.endTrimRate(), preview_.fadeIn(), preview_.fadeOut()}))
+        trimStore_.start();
 }
 
 void AudioLibraryWnd::loadAudioPath(const QString& path)
@@ -387,6 +640,7 @@ void AudioLibraryWnd::setFadeInTime(float seconds)
     // The value in use is the one the field shows, so preview and export agree with what the user reads.
     preview_.setFadeIn(shown.toFloat());
     showInField(ui_->fadeInTimeEdt_, shown);
+    keepTrim();
 }
 
 void AudioLibraryWnd::setFadeOutTime(float seconds)
@@ -394,6 +648,7 @@ void AudioLibraryWnd::setFadeOutTime(float seconds)
     const QString shown = oneDecimal(seconds);
     preview_.setFadeOut(shown.toFloat());
     showInField(ui_->fadeOutTimeEdt_, shown);
+    keepTrim();
 }
 
 float AudioLibraryWnd::fadeFieldValue(const QString& text)
@@ -476,8 +731,10 @@ void AudioLibraryWnd::exportAudioToPath(const QString& path)
     if (!exportTask_->start(request))
         return;
     AppControl::AppWriteKeyValue(QFileInfo(destination).absolutePath(), SettingsKey::ExportAudioFolder);
+    exportSource_ = chosen_;
     exportProgress_->setValue(0);
     exportProgress_->show();
+    exportCancel_->show();
     setEditingLocked(true);
 }
 
@@ -485,6 +742,11 @@ void AudioLibraryWnd::refuseEmptyRange()
 {
     emit userNotified(tr("Nothing to export"),
         tr("The trimmed range holds no audio: move the trim start before the trim end. No file was written."));
+}
+
+void AudioLibraryWnd::cancelExport()
+{
+    exportTask_->cancel();
 }
 
 bool AudioLibraryWnd::isExporting() const
@@ -529,15 +791,31 @@ void AudioLibraryWnd::setEditingLocked(bool locked)
 void AudioLibraryWnd::exportFinished()
 {
     exportProgress_->hide();
+    exportCancel_->hide();
     setEditingLocked(false);
     const AudioConverter& done = *exportTask_->converter();
     const QString destination = QString::fromStdString(done.exportAudioPath());
     const QString source = QString::fromStdString(done.sourceAudioPath());
+    // The new file is listed as a recording of its own, under the one it came from.
+    const auto list = [this, &destination] {
+        if (store_.indexOfFile(destination) >= 0)
+            return;
+        const qsizetype at = exportSource_ >= 0 && exportSource_ < store_.items().size() ? exportSource_ + 1 : -1;
+        store_.add(destination, at);
+        if (at >= 0)
+            shiftIndexes(at, 1);
+        flushAudioLibrary();
+        store_.write();
+    };
     switch (done.failure()) {
     case AudioConvertFailure::None:
+        list();
         Workspace::shared().revealInFileManager(destination);
         return;
+    case AudioConvertFailure::Cancelled:
+        return;
     case AudioConvertFailure::ReadFailed:
+        list();
         Workspace::shared().revealInFileManager(destination);
         emit userNotified(tr("Export incomplete"),
             tr("%1 could not be read to its end; %2 holds the part before that.").arg(source, destination));

@@ -7,6 +7,14 @@
 //
 // The list shows any number of recordings with the few row widgets of an
 // AudioRowPool; a row is known by its item's index in the store's order.
+// Each recording keeps its own trim range and fades, in its item.
+//
+// Everything is reached from the keyboard: Tab walks the list, the chosen
+// row's delete button, the waveform, the trim bar, the buttons and the
+// fields; Return presses the focused button and Space plays; Left and Right
+// seek (Shift: further); [ and ] (or I and O) set the trim at the play
+// position; the Menu key or Shift+F10 opens the chosen row's menu; Delete
+// removes the chosen row, which Ctrl+Z (or the bar that offers it) brings back.
 //
 // Main thread only. The application controller owns the one instance for the
 // whole run; the window, its rows, the store and the preview are its own.
@@ -20,6 +28,7 @@
 #include "platform/AudioFormat.h"
 
 #include <QObject>
+#include <QTimer>
 #include <QVariantMap>
 
 #include <cstdint>
@@ -28,8 +37,11 @@
 
 class AudioExportTask;
 class AudioRowPool;
+class FocusRingStyle;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QPushButton;
 
 namespace Ui {
 class AudioLibraryWnd;
@@ -70,6 +82,18 @@ public:
     void flushAllState();
     // The chosen item's index; -1 for none.
     qsizetype chooseAudioItem() const { return chosen_; }
+    // The row removed last comes back in its place, chosen; offered for
+    // kUndoMilliseconds after the removal.
+    void undoRemoval();
+    static constexpr int kUndoMilliseconds = 10000;
+    // The row's file goes to the trash and its row off the list; a file that
+    // cannot go is told of, and its row stays.
+    void moveToTrash(AudioItemView* row) override;
+    // Asks for files to list, in a window-modal open dialog.
+    void addRecordings() override;
+    // Lists each file that holds audio and is not listed yet, at the bottom,
+    // and chooses the first of them.
+    void addRecordingsFromPaths(const QStringList& paths);
 
     // Preview half: the window's part is showing the preview's state.
     void loadAudioPath(const QString& path);
@@ -82,10 +106,12 @@ public:
     void setIsPreviewPlay_(bool on) { preview_.setPreview(on); }
     void flushPlayTime() { preview_.tick(); }
     void seekPlayRate(float rate) override { preview_.seek(rate); }
-    void leftTrimRate(float rate) override { preview_.setStartTrim(rate); }
-    void rightTrimRate(float rate) override { preview_.setEndTrim(rate); }
-    void StartTrimSetPlayTime() { preview_.setStartTrim(preview_.playRate()); }
-    void EndTrimSetPlayTime() { preview_.setEndTrim(preview_.playRate()); }
+    // Moves the play position by `seconds`, within the recording.
+    void seekBy(float seconds);
+    void leftTrimRate(float rate) override;
+    void rightTrimRate(float rate) override;
+    void StartTrimSetPlayTime() { leftTrimRate(preview_.playRate()); }
+    void EndTrimSetPlayTime() { rightTrimRate(preview_.playRate()); }
     void setFadeInTime(float seconds);
     void setFadeOutTime(float seconds);
     // After each edit of a fade field: the edit is kept when it reads as a
@@ -95,10 +121,14 @@ public:
     // Export: asks for the destination in a window-modal save dialog that
     // offers only getStrFormat()'s extension; exportAudioToPath is its
     // completion. The export runs on a worker thread with a progress bar,
-    // the editing controls locked until it ends; a finished export shows its
-    // file in the file manager, a failed one is told through userNotified.
+    // the editing controls locked until it ends; a finished export is listed
+    // under its recording (once) and shown in the file manager, a failed one
+    // is told through userNotified.
     void exportAudio();
     void exportAudioToPath(const QString& path);
+    // The Cancel beside the export's progress: the export stops, its
+    // temporary file goes, and the destination is left as it was.
+    void cancelExport();
     // Nor is the file the settings mark as being recorded.
     void setRecordingInProgress(std::function<QString()> path) override { recordingInProgress_ = std::move(path); }
     // What the loaded recording is exported as: its own format when that is
@@ -125,6 +155,14 @@ private:
 
     void windowDidLoad();
     void connectOutlets();
+    void connectKeys();
+    void buildUndoBar();
+    // The chosen recording's trim and fades, kept in its item.
+    void keepTrim();
+    // The Menu key or Shift+F10: the chosen row's menu, under the row.
+    void openRowMenu();
+    // The indexes kept of items from `at` on follow an insertion (`by` 1) or a removal (-1) before them.
+    void shiftIndexes(qsizetype at, qsizetype by);
     // Up/Down: the row before or after the chosen one.
     void chooseNeighbour(int step);
     // Shows the preview's state on the trim bar, the time labels and the two play buttons.
@@ -135,6 +173,8 @@ private:
     // An export of a range without audio: told, nothing written.
     void refuseEmptyRange();
 
+    // Set on the window's buttons and fields; outlives them.
+    std::unique_ptr<FocusRingStyle> focusRing_;
     std::unique_ptr<QWidget> window_;
     std::unique_ptr<Ui::AudioLibraryWnd> ui_;
     AudioLibraryStore store_;
@@ -144,8 +184,21 @@ private:
     // Where a deleted row stood, so that Up and Down go on from there; -1 when nothing was.
     qsizetype deletedAt_ = -1;
     AudioPreview preview_;
+    // Trims are stored a moment after the last change, not at every step of a drag.
+    QTimer trimStore_;
+    // The row removed last, for undoRemoval().
+    struct Removed {
+        qsizetype index = -1;
+        QVariant entry;
+    } removed_;
+    QWidget* undoBar_ = nullptr;  // in the window, between the list and the controls
+    QLabel* undoText_ = nullptr;
+    QTimer undoTimer_;
 
     std::function<QString()> recordingInProgress_;
     std::unique_ptr<AudioExportTask> exportTask_;
     QProgressBar* exportProgress_ = nullptr;  // in the window's control row, shown while exporting
+    QPushButton* exportCancel_ = nullptr;     // beside it
+    // The item exported from, after which the exported file is listed.
+    qsizetype exportSource_ = -1;
 };

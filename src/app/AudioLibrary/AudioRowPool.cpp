@@ -6,6 +6,7 @@
 #include "Desktop/Resources.h"
 #include "Desktop/YUp.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QScrollArea>
@@ -86,6 +87,9 @@ void AudioRowPool::bind(qsizetype chosen)
         const qsizetype index = first + slot < last ? first + slot : -1;
         if (index < 0) {
             row.index = -1;
+            if (row.view->deleteButton()->hasFocus())
+                list_->setFocus(Qt::OtherFocusReason);
+            row.view->deleteButton()->setFocusPolicy(Qt::NoFocus);
             row.view->hide();
             continue;
         }
@@ -100,6 +104,13 @@ void AudioRowPool::bind(qsizetype chosen)
             row.view->setDicObject(item);
         }
         row.view->setIsChoose(index == chosen);
+        // Only the chosen row's delete button is a Tab stop, right after the list.
+        QAbstractButton* remove = row.view->deleteButton();
+        remove->setFocusPolicy(index == chosen ? Qt::TabFocus : Qt::NoFocus);
+        if (index == chosen)
+            QWidget::setTabOrder(list_, remove);
+        else if (remove->hasFocus())
+            list_->setFocus(Qt::OtherFocusReason);
         const QRectF frame(kRowX, listHeight - kRowPitch * double(index) - kRowPitch, kRowWidth, kRowHeight);
         row.view->setGeometry(yup::toWidget(frame, listHeight).toRect());
         row.view->update();

@@ -1,5 +1,6 @@
 #include "View/PlayProgressView.h"
 
+#include "Desktop/FocusRing.h"
 #include "Desktop/Resources.h"
 #include "Desktop/YUp.h"
 
@@ -46,9 +47,14 @@ bool pointInRect(QPointF p, const QRectF& r)
 
 }  // namespace
 
-PlayProgressView::PlayProgressView(QWidget* parent) : QWidget(parent) { }
+// Reached with Tab, where the window's arrow keys move the play head and
+// its bracket keys set the trim; a click leaves the focus where it was.
+PlayProgressView::PlayProgressView(QWidget* parent) : QWidget(parent)
+{
+    setFocusPolicy(Qt::TabFocus);
+}
 
-PlayProgressView::PlayProgressView(const QRect& frame, QWidget* parent) : QWidget(parent)
+PlayProgressView::PlayProgressView(const QRect& frame, QWidget* parent) : PlayProgressView(parent)
 {
     setGeometry(frame);
     ensureStretchedImages();
@@ -195,6 +201,10 @@ void PlayProgressView::paintEvent(QPaintEvent*)
     drawPlayBtn(painter);
     drawTrimArea(painter);
     drawTrimBtn(painter);
+    if (hasFocus()) {
+        painter.resetTransform();
+        FocusRingStyle::paint(painter, this, rect());
+    }
 }
 
 void PlayProgressView::drawPlayBack(yup::Painter& painter) const

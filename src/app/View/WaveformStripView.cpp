@@ -1,6 +1,7 @@
 #include "View/WaveformStripView.h"
 
 #include "AudioRecord/WaveOverview.h"
+#include "Desktop/FocusRing.h"
 #include "Desktop/YUp.h"
 
 #include <QMouseEvent>
@@ -19,7 +20,11 @@ const QColor kTrimEdge(255, 181, 46);  // the trim handles' colour
 
 }  // namespace
 
-WaveformStripView::WaveformStripView(QWidget* parent) : QWidget(parent) { }
+// Reached with Tab, as the trim bar is; a click leaves the focus where it was.
+WaveformStripView::WaveformStripView(QWidget* parent) : QWidget(parent)
+{
+    setFocusPolicy(Qt::TabFocus);
+}
 
 double WaveformStripView::xForRate(double rate) const
 {
@@ -68,6 +73,10 @@ void WaveformStripView::paintEvent(QPaintEvent*)
     line(startTrimRate_, kTrimEdge);
     line(endTrimRate_, kTrimEdge);
     line(playRate_, kPlayHead);
+    if (hasFocus()) {
+        painter.resetTransform();
+        FocusRingStyle::paint(painter, this, rect());
+    }
 }
 
 void WaveformStripView::seekTo(QPointF viewPoint)

@@ -146,7 +146,9 @@ void AudioConverter::startAudioConvert()
 
     source->dispose();
     // A write that failed has left the writer failed: disposing of it removes
-    // its file, as it does when completing the file fails.
+    // its file, as it does when completing the file fails; so does a cancel.
+    if (failure_ == AudioConvertFailure::Cancelled)
+        destination->abandon(kAudioFileCancelledError);
     if (OSStatus s = destination->dispose(); s != noErr && failure_ != AudioConvertFailure::WriteFailed)
         fail(AudioConvertFailure::WriteFailed, s);
     finishAudioConverter();
@@ -202,6 +204,8 @@ void AudioConverter::convertBlocks(
         return true;
     };
     while (position < count) {
+        if (cancelled_.load(std::memory_order_relaxed))
+            return fail(AudioConvertFailure::Cancelled, kAudioFileCancelledError);
         float* left = left_.data() + gathered;
         float* right = right_.data() + gathered;
         std::uint32_t frames = std::exchange(firstFrames, 0);
@@ -255,6 +259,8 @@ std::string AudioConverter::failureText() const
         return "reading " + sourceAudioPath_ + " failed part-way; " + exportAudioPath_ + " holds what was read";
     case AudioConvertFailure::WriteFailed:
         return "writing " + exportAudioPath_ + " failed (" + destinationReason() + "); nothing was written there";
+    case AudioConvertFailure::Cancelled:
+        return "cancelled; " + exportAudioPath_ + " was not touched";
     }
     return {};
 }

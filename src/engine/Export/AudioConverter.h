@@ -12,7 +12,7 @@
 //
 // Threads: startAudioConvert runs one whole export on the calling thread.
 // The library window runs it on a worker thread; while it runs, other threads
-// may only read framesDone() and framesToDo(). Everything else belongs to one
+// may only read framesDone() and framesToDo() and call cancel(). Everything else belongs to one
 // thread at a time. The library window owns one converter for its lifetime.
 #pragma once
 
@@ -47,6 +47,7 @@ enum class AudioConvertFailure {
     CannotCreate,  // the destination (its folder, its temporary file) cannot be made
     ReadFailed,    // decoding stopped part-way; the file holds what was read
     WriteFailed,   // writing or completing the file failed; nothing was kept
+    Cancelled,     // cancel() stopped it; nothing was kept
 };
 
 // What one export is to do, made whole by its caller and handed over once.
@@ -86,6 +87,10 @@ public:
 
     // Runs one whole export. failure() and writtenFrames() say how it went.
     void startAudioConvert();
+    // From any thread: the running export (or the next to run) stops before
+    // its next block, its temporary file removed and the destination left as
+    // it was (failure() Cancelled).
+    void cancel() { cancelled_.store(true, std::memory_order_relaxed); }
     void finishAudioConverter();
 
     AudioConvertFailure failure() const { return failure_; }
@@ -150,6 +155,7 @@ private:
     OSStatus status_ = noErr;
     std::atomic<std::int64_t> framesDone_{0};
     std::atomic<std::int64_t> framesToDo_{0};
+    std::atomic<bool> cancelled_{false};
     // kBlocksPerWrite blocks of each channel, allocated with the converter
     // and reused by every export.
     std::vector<float> left_;

@@ -48,6 +48,8 @@ constexpr OSStatus kAudioFileSwappedError = fourCC("swp?");
 constexpr OSStatus kAudioFileFolderNotOwnedError = fourCC("usr?");
 // A recording stopped before any audio reached it: its file is removed.
 constexpr OSStatus kAudioFileNothingRecordedError = fourCC("emp?");
+// The caller gave the file up before it was complete (an export cancelled).
+constexpr OSStatus kAudioFileCancelledError = fourCC("cnc?");
 constexpr OSStatus kExtAudioFileError_InvalidProperty = -66561;
 constexpr OSStatus kExtAudioFileError_InvalidSeek = -66565;
 constexpr OSStatus kExtAudioFileError_AsyncWriteBufferOverflow = -66570;

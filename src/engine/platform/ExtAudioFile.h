@@ -85,6 +85,10 @@ public:
     // Returns the first failure met while writing or completing. Later calls
     // do nothing and return the same.
     virtual OSStatus dispose() = 0;
+    // A file being written that is no longer wanted: dispose() completes
+    // nothing more and answers `why`; a file that appears only when complete
+    // never appears. A file read from has nothing to give up.
+    virtual void abandon(OSStatus why) { (void)why; }
     // From now on every frame the file takes is shown to observer (not
     // owned; it must outlive the file's dispose(), or be replaced by null
     // first). Only a file being written answers noErr.

@@ -73,6 +73,8 @@ std::string reasonFor(OSStatus s)
         return "the folder belongs to another user";
     case kAudioFileNothingRecordedError:
         return "stopped before any audio arrived; no file was kept";
+    case kAudioFileCancelledError:
+        return "cancelled; no file was kept";
     default:
         return "error " + std::to_string(s);
     }

@@ -302,8 +302,8 @@ public:
     // A recording's file takes its place at once and is written there, so a
     // crash leaves it where the recovery looks for it.
     OSStatus commitNow() { return file_->commit(false); }
-    // A file that never became usable: disposing of it leaves nothing.
-    void abandon(OSStatus s) { recordFailure(s); }
+    // A file that never became usable, or is no longer wanted: disposing of it leaves nothing.
+    void abandon(OSStatus s) override { recordFailure(s); }
 
 private:
     static constexpr double kFifoSeconds = 4.0;

@@ -311,10 +311,10 @@ void SafeFile::discard()
     fd_ = -1;
 }
 
-OSStatus writeWholeFile(const std::string& path, const void* data, std::size_t size, bool sync)
+OSStatus writeWholeFile(const std::string& path, const void* data, std::size_t size, bool sync, bool replace)
 {
     std::unique_ptr<SafeFile> file;
-    if (OSStatus s = SafeFile::create(path, true, file))
+    if (OSStatus s = SafeFile::create(path, replace, file))
         return s;
     std::uint64_t written = 0;
     if (OSStatus s = writeAll(file->fd(), static_cast<const std::uint8_t*>(data), size, written))

@@ -72,8 +72,10 @@ private:
 OSStatus checkDestination(const std::string& path);
 
 // Puts size bytes at path as a whole new file, through a SafeFile; synced to
-// the disk (the file and its folder) unless `sync` is false.
-OSStatus writeWholeFile(const std::string& path, const void* data, std::size_t size, bool sync = true);
+// the disk (the file and its folder) unless `sync` is false. With `replace`
+// false, a path taken (before or meanwhile) is left as it is and the call fails.
+OSStatus writeWholeFile(
+    const std::string& path, const void* data, std::size_t size, bool sync = true, bool replace = true);
 // Whether path is a regular file (not a link, never waiting on a FIFO) that
 // holds exactly these bytes.
 bool regularFileHolds(const std::string& path, const void* data, std::size_t size);
