@@ -10,7 +10,7 @@
 #include "AudioLibrary/AudioItemView.h"
 #include "AudioLibrary/AudioLibBackView.h"
 #include "AudioLibrary/AudioRowPool.h"
-#include "View/AccessibleViews.h"
+#include "Tray/AccessibleViews.h"
 #include "View/PlayProgressView.h"
 #include "View/WaveformStripView.h"
 #include "View/AudioWaveView.h"

@@ -7,7 +7,7 @@
 #include "Tray/AppDelegate.h"
 #include "AudioLibrary/AudioLibraryWnd.h"
 #include "Tray/QuitSignals.h"
-#include "View/AccessibleViews.h"
+#include "Tray/AccessibleViews.h"
 #include "platform/pulse/PulsePlatform.h"
 #include "platform/TerminalText.h"
 #include "Desktop/SingleInstance.h"

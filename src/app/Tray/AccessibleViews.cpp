@@ -1,4 +1,4 @@
-#include "View/AccessibleViews.h"
+#include "Tray/AccessibleViews.h"
 
 #include "AudioLibrary/AudioItemView.h"
 #include "AudioLibrary/AudioLibBackView.h"
