@@ -63,10 +63,13 @@ constexpr AudioUnitPropertyID kAudioOutputUnitProperty_FollowsDefaultInput = 210
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_MixSystemAudio = 3000;
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_SourceLevels = 3001;  // AudioSourceLevels
 
-// The peaks (linear, 1 = full scale) of the two parts of a mixed capture, over its last call-back.
+// The peaks (linear, 1 = full scale) of the two parts of a mixed capture,
+// over its last call-back, and how often the computer's sound was placed in
+// time: once at the start, then once after each stall (a jump, heard).
 struct AudioSourceLevels {
     float input = 0;
     float system = 0;
+    std::uint32_t placements = 0;
 };
 
 constexpr std::uint32_t kAudioUnitType_Output = fourCC("auou");

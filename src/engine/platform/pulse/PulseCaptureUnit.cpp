@@ -231,7 +231,7 @@ public:
         case kAudioOutputUnitProperty_SourceLevels:
             if (!systemStream_)
                 return kAudioUnitErr_CannotDoInCurrentContext;
-            return writePropertyValue(AudioSourceLevels{mixer_.inputPeak(), mixer_.otherPeak()}, ioSize, data);
+            return writePropertyValue(AudioSourceLevels{mixer_.inputPeak(), mixer_.otherPeak(), mixer_.alignments()}, ioSize, data);
         default:
             return kAudioUnitErr_InvalidProperty;
         }
