@@ -25,6 +25,8 @@ inline const QString ExportAudioFolder = QStringLiteral("ExportAudioFolder");
 // The mark of the recording running now (platform/InterruptedRecording.h).
 // Still set at start-up, it names a recording a crash cut off.
 inline const QString RecordingInProgress = QStringLiteral("RecordingInProgress");
+// Whether a recording the user stops is shown in the file manager (a bool, true by default).
+inline const QString RevealNewRecording = QStringLiteral("RevealNewRecording");
 }  // namespace SettingsKey
 
 class AppControl {
