@@ -300,6 +300,7 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     completeRecordings(*app);
     EXPECT_TRUE(mark().isEmpty());
     EXPECT_EQ(workspace_.revealed, QStringList{path});
+    EXPECT_EQ(workspace_.offered, QStringList{path}) << "its notification offers to open or show it";
     // Added, laid out, then brought to the front.
     EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush", "window"}));
 
@@ -315,6 +316,7 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     config.popAudioFormat()->setCurrentIndex(1);
     recordTone(*app);
     EXPECT_EQ(workspace_.revealed, QStringList{path});
+    EXPECT_EQ(workspace_.offered.size(), 4) << "the notification still offers it";
     EXPECT_EQ(libraryLog_.count(QStringLiteral("window")), 5);
     EXPECT_EQ(recordings(),
         (QStringList{"24_03_05 14_07_09_Audio (2).m4a", "24_03_05 14_07_09_Audio (3).m4a",

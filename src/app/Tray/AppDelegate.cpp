@@ -538,8 +538,11 @@ void AppDelegate::deliverRecording(const RecordSession::Delivery& done)
         audioLibraryWnd_->addAudioItemFromPath(path);
         audioLibraryWnd_->flushAudioLibrary();
     }
-    if (byUser)
+    if (byUser) {
         showAudioibiary();
+        if (done.status == noErr)
+            Workspace::shared().offerRecording(tr("Recording saved"), QFileInfo(path).fileName(), path);
+    }
 }
 
 void AppDelegate::waitForRecordingCompletion()
