@@ -693,7 +693,8 @@ TEST_F(AppDelegateTest, ThePanelAndTheWelcomeWindowTakeTheStylesMarginsAndReadIn
         const QWidget* footer = Access::find<QCheckBox>(*app, "btnShowHelpWnd");
         const QRect text(footer->mapTo(welcome, QPoint(24, 0)), footer->size() - QSize(24, 0));
         EXPECT_GE(pixel_contrast::ofTextIn(image, text), 4.5);
-        EXPECT_EQ(image.pixelColor(text.right(), text.top()) == QColor(153, 153, 153), !dark) << "the grey, if it reads";
+        EXPECT_EQ(image.pixelColor(text.right(), text.top()) == QColor(153, 153, 153), !dark)
+            << "the grey, if it reads";
     }
 }
 

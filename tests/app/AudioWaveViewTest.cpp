@@ -80,7 +80,8 @@ TEST(LevelMeter, PagesOnEveryTenthLevelHoldsItsPeakForFiveRedrawsAndClamps)
         image.fill(palette.color(QPalette::Window));
         lit.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
         const float cw = AudioWaveView::columnWidth(AudioWaveView::kWidth);
-        const QColor cell = image.pixelColor(int(AudioWaveView::leftGroupX(0, cw) + cw / 2), AudioWaveView::kHeight - 2);
+        const QColor cell
+            = image.pixelColor(int(AudioWaveView::leftGroupX(0, cw) + cw / 2), AudioWaveView::kHeight - 2);
         EXPECT_GE(pixel_contrast::ratio(cell, palette.color(QPalette::Window)), 4.5) << (dark ? "dark" : "light");
         if (!dark) {
             EXPECT_EQ(column(image, 0, 0), "########-") << "the light palette keeps the near-black cells";

@@ -331,8 +331,8 @@ TEST_F(TrayEndToEnd, TheExportedMenuAndCommandsRecordIntoTheLibraryAndOneCopyRun
         invoked << id << QStringLiteral("reveal");
         ASSERT_TRUE(bus.send(invoked));
     }
-    EXPECT_TRUE(QTest::qWaitFor([&] { return fileManager->shown == QStringList{file, file}; }, 5000))
-        << fileManager->shown.join(' ').toStdString();
+    const auto shownTwice = [&] { return fileManager->shown == QStringList{file, file}; };
+    EXPECT_TRUE(QTest::qWaitFor(shownTwice, 5000)) << fileManager->shown.join(' ').toStdString();
     QTest::qWait(300);
     EXPECT_EQ(fileManager->shown.size(), 2) << "once, for our notification only";
     notifications->capabilities = QStringList{QStringLiteral("body")};  // from here on, a server without actions

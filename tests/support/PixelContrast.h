@@ -34,9 +34,8 @@ inline double ofTextIn(const QImage& image, const QRect& rect)
     for (int y = rect.top(); y <= rect.bottom(); ++y)
         for (int x = rect.left(); x <= rect.right(); ++x)
             ++counts[image.pixel(x, y)];
-    const QColor background(std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
-        return a.second < b.second;
-    })->first);
+    const QColor background(
+        std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) { return a.second < b.second; })->first);
     double best = 1;
     for (const auto& [rgb, count] : counts)
         best = std::max(best, ratio(QColor(rgb), background));

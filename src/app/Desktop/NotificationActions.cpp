@@ -32,10 +32,9 @@ NotificationActions& NotificationActions::shared()
 NotificationActions::NotificationActions(QObject* parent) : QObject(parent)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
-        SLOT(actionInvoked(uint, QString)));
-    bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
-        SLOT(notificationClosed(uint, uint)));
+    bus.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this, SLOT(actionInvoked(uint, QString)));
+    bus.connect(
+        kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this, SLOT(notificationClosed(uint, uint)));
 }
 
 void NotificationActions::offerRecording(const QString& title, const QString& message, const QString& path)
@@ -43,8 +42,8 @@ void NotificationActions::offerRecording(const QString& title, const QString& me
     // Asked each time: the notification server may be another by now.
     const QDBusMessage capabilities
         = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("GetCapabilities"));
-    auto* watcher = new QDBusPendingCallWatcher(
-        QDBusConnection::sessionBus().asyncCall(capabilities, kCallMilliseconds), this);
+    auto* watcher
+        = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(capabilities, kCallMilliseconds), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [=, this](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         const QDBusPendingReply<QStringList> reply = *w;
@@ -59,8 +58,7 @@ void NotificationActions::send(const QString& title, const QString& message, con
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("org.traytape.TrayTape")}};
     call << QStringLiteral("TrayTape") << 0u << QStringLiteral("org.traytape.TrayTape") << title << message
          << QStringList{kOpen, tr("Open"), kReveal, tr("Show in File Manager")} << hints << -1;
-    auto* watcher
-        = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, kCallMilliseconds), this);
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, kCallMilliseconds), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, path](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         const QDBusPendingReply<uint> reply = *w;

@@ -19,7 +19,7 @@ const QColor kWave(120, 175, 255);
 const QColor kWaveDimmed(52, 70, 98);
 const QColor kPlayHead(255, 255, 255);
 const QColor kTrimEdge(255, 181, 46);  // the trim handles' colour
-const QColor kTick(150, 150, 160);      // the ruler's ticks, on the track
+const QColor kTick(150, 150, 160);     // the ruler's ticks, on the track
 
 }  // namespace
 
