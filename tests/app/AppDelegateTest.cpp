@@ -10,10 +10,12 @@
 #include "platform/InterruptedRecording.h"
 #include "Desktop/Autostart.h"
 #include "platform/pulse/PulsePlatform.h"
+#include "Desktop/Resources.h"
 #include "Desktop/SingleInstance.h"
 #include "support/DecodedFile.h"
 #include "support/GatedFile.h"
 #include "support/MonitorCapture.h"
+#include "support/PixelContrast.h"
 #include "support/PulseServer.h"
 
 #include <QCheckBox>
@@ -27,6 +29,8 @@
 #include <QLocalSocket>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QStyle>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTextBrowser>
@@ -275,14 +279,19 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     EXPECT_EQ(clock->text(), QStringLiteral("00:00:01"));
     EXPECT_EQ(Access::find<QAction>(*app, "timeMenuItem")->text(), QStringLiteral("Recorded Time: 00:00:01"));
     EXPECT_EQ(AppControl::getStringFromTimeValue(360065), QStringLiteral("100:01:05")) << "hours never wrap";
-    // A stored length of any value is clamped before it becomes whole seconds.
-    for (const auto& [seconds, text] : {std::pair{3.4e38, "277777:46:40"}, {1e300, "277777:46:40"},
-             {std::nan(""), "00:00:00"}, {-HUGE_VAL, "00:00:00"}, {HUGE_VAL, "277777:46:40"}, {-5.0, "00:00:00"}}) {
-        EXPECT_EQ(AppControl::timeText(seconds), QLatin1String(text)) << seconds;
+    // A stored length of any value is clamped before it becomes whole seconds
+    // or tenths; tenths are cut, so a position never reads past its end.
+    for (const auto& [seconds, whole, tenths] : {std::tuple{3.4e38, "277777:46:40", "277777:46:40.0"},
+             {1e300, "277777:46:40", "277777:46:40.0"}, {std::nan(""), "00:00:00", "00:00.0"},
+             {-HUGE_VAL, "00:00:00", "00:00.0"}, {HUGE_VAL, "277777:46:40", "277777:46:40.0"},
+             {-5.0, "00:00:00", "00:00.0"}, {59.96, "00:00:59", "00:59.9"}, {3725.25, "01:02:05", "1:02:05.2"}}) {
+        EXPECT_EQ(AppControl::timeText(seconds), QLatin1String(whole)) << seconds;
+        EXPECT_EQ(AppControl::tenthsText(seconds), QLatin1String(tenths)) << seconds;
     }
 
     Access::find<QToolButton>(*app, "btnStartRecord")->click();
     EXPECT_FALSE(Access::recordTimerRunning(*app));
+    EXPECT_EQ(clock->text(), QStringLiteral("00:00:00")) << "the next take starts from nothing";
     EXPECT_EQ(recordItem->text(), QStringLiteral("Start Record"));
     EXPECT_TRUE(libraryRecording_().isEmpty()) << "until its completion, the mark names it";
     EXPECT_TRUE(config.popAudioDevices()->isEnabled());
@@ -291,14 +300,24 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     completeRecordings(*app);
     EXPECT_TRUE(mark().isEmpty());
     EXPECT_EQ(workspace_.revealed, QStringList{path});
+    EXPECT_EQ(workspace_.offered, QStringList{path}) << "its notification offers to open or show it";
     // Added, laid out, then brought to the front.
     EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush", "window"}));
 
+    // Unchecked in the preferences (and stored at once), later files are
+    // listed and the library comes forward, but no file manager opens.
+    auto* reveal = config.window()->findChild<QCheckBox*>(QStringLiteral("btnRevealNewRecording"));
+    ASSERT_TRUE(reveal && reveal->isChecked());
+    reveal->click();
+    EXPECT_FALSE(QSettings().value(SettingsKey::RevealNewRecording).toBool());
     // The same second again never replaces a file; format 1 is WAVE.
     recordTone(*app);
     recordTone(*app);
     config.popAudioFormat()->setCurrentIndex(1);
     recordTone(*app);
+    EXPECT_EQ(workspace_.revealed, QStringList{path});
+    EXPECT_EQ(workspace_.offered.size(), 4) << "the notification still offers it";
+    EXPECT_EQ(libraryLog_.count(QStringLiteral("window")), 5);
     EXPECT_EQ(recordings(),
         (QStringList{"24_03_05 14_07_09_Audio (2).m4a", "24_03_05 14_07_09_Audio (3).m4a",
             "24_03_05 14_07_09_Audio.m4a", "24_03_05 14_07_09_Audio.wav"}));
@@ -592,7 +611,11 @@ TEST_F(AppDelegateTest, TheTrayShowsARunningOrPausedTakeAndItsInput)
     };
     const QImage idle = icon();
     const QString input = QStringLiteral(" \u2014 Built-in Microphone");
+    // The panel names the same input, and its resume button is no second record button.
+    QLabel* source = Access::find<QLabel>(*app, "lblRecordSource");
+    const auto image = [](const QIcon& i) { return i.pixmap(32, 32).toImage(); };
     EXPECT_TRUE(!red() && item->toolTip() == QLatin1String("TrayTape"));
+    EXPECT_EQ(QStringLiteral(" \u2014 ") + source->text(), input);
     app->startAndStopRecord();
     feed(50);  // 1.07 s
     app->showRecordTime();
@@ -601,6 +624,9 @@ TEST_F(AppDelegateTest, TheTrayShowsARunningOrPausedTakeAndItsInput)
     app->pauseAndResumeRecord();
     EXPECT_TRUE(!red() && icon() != idle);
     EXPECT_EQ(item->toolTip(), QStringLiteral("Paused 0:01") + input);
+    const QIcon resume = Access::find<QToolButton>(*app, "btnPauseRecord")->icon();
+    EXPECT_NE(image(resume), image(resources::icon(QStringLiteral("StartRecord.png"))));
+    EXPECT_NE(image(resume), image(resources::icon(QStringLiteral("Pause.png"))));
     app->pauseAndResumeRecord();
     EXPECT_TRUE(red());
     app->startAndStopRecord();
@@ -608,6 +634,7 @@ TEST_F(AppDelegateTest, TheTrayShowsARunningOrPausedTakeAndItsInput)
     Access::config(*app).btnWithSystemAudio()->click();
     app->startAndStopRecord();
     EXPECT_EQ(item->toolTip(), QStringLiteral("Recording 0:00") + input + QStringLiteral(" + computer's sound"));
+    EXPECT_TRUE(item->toolTip().endsWith(source->text()));
     app->startAndStopRecord();
     completeRecordings(*app);
 }
@@ -646,6 +673,29 @@ TEST_F(AppDelegateTest, WithoutATrayThePanelOpensWithTheMenuFollowsTheTrayAndWin
     tray = false;
     EXPECT_TRUE(QTest::qWaitFor([&] { return panel->isVisible(); }, 5000));
     EXPECT_TRUE(menuButton->isVisible());
+}
+
+TEST_F(AppDelegateTest, ThePanelAndTheWelcomeWindowTakeTheStylesMarginsAndReadInALightAndADarkPalette)
+{
+    const auto restore = qScopeGuard([palette = QApplication::palette()] { QApplication::setPalette(palette); });
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        QApplication::setPalette(dark ? pixel_contrast::dark() : QApplication::style()->standardPalette());
+        auto app = launch();
+        QWidget* panel = Access::find<QWidget>(*app, "wndRecordingPanel");
+        const int margin = panel->style()->pixelMetric(QStyle::PM_LayoutLeftMargin, nullptr, panel);
+        EXPECT_GT(margin, 0);
+        EXPECT_GE(Access::find<QToolButton>(*app, "btnStartRecord")->x(), margin) << "off the panel's edge";
+        // The footer's text (past the box's indicator) against the window behind it.
+        QWidget* welcome = app->window();
+        QImage image(welcome->size(), QImage::Format_ARGB32);
+        welcome->render(&image);
+        const QWidget* footer = Access::find<QCheckBox>(*app, "btnShowHelpWnd");
+        const QRect text(footer->mapTo(welcome, QPoint(24, 0)), footer->size() - QSize(24, 0));
+        EXPECT_GE(pixel_contrast::ofTextIn(image, text), 4.5);
+        EXPECT_EQ(image.pixelColor(text.right(), text.top()) == QColor(153, 153, 153), !dark)
+            << "the grey, if it reads";
+    }
 }
 
 // No one sharing the user's runtime folder can hang a start or starve the

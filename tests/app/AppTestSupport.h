@@ -69,8 +69,9 @@ public:
             window->show();
     }
     void notify(const QString& title, const QString& message) override { notified.append(title + '\n' + message); }
+    void offerRecording(const QString&, const QString&, const QString& path) override { offered.append(path); }
 
-    QStringList revealed, notified;
+    QStringList revealed, notified, offered;
     QList<QUrl> opened;
     QList<QWidget*> raised;
 };

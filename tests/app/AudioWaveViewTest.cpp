@@ -1,10 +1,13 @@
 // The level meter, checked on the pixels it draws: paging, peak hold and
-// clamping in both groups at full size, the compact tray form, and a redraw
-// driven by its owner.
+// clamping in both groups at full size, the compact tray form, a redraw
+// driven by its owner, and lit cells that stand out in a light or dark window.
 #include "AppTestSupport.h"
 #include "View/AudioWaveView.h"
+#include "support/PixelContrast.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QStyle>
 #include <QEvent>
 
 #include <cmath>
@@ -66,6 +69,24 @@ TEST(LevelMeter, PagesOnEveryTenthLevelHoldsItsPeakForFiveRedrawsAndClamps)
     EXPECT_EQ(column(rendered(view), 0, 0), "#########");
     append(view, 0.0f, 1);  // twentieth: the page of zeros arrives
     EXPECT_EQ(column(rendered(view), 0, 0), "####----#");
+
+    // The window shows through the gaps: lit cells read against it in a light and a dark palette alike.
+    for (const bool dark : {false, true}) {
+        AudioWaveView lit;
+        const QPalette palette = dark ? pixel_contrast::dark() : QApplication::style()->standardPalette();
+        lit.setPalette(palette);
+        append(lit, 1.0f);
+        QImage image(AudioWaveView::kWidth, AudioWaveView::kHeight, QImage::Format_ARGB32_Premultiplied);
+        image.fill(palette.color(QPalette::Window));
+        lit.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        const float cw = AudioWaveView::columnWidth(AudioWaveView::kWidth);
+        const QColor cell
+            = image.pixelColor(int(AudioWaveView::leftGroupX(0, cw) + cw / 2), AudioWaveView::kHeight - 2);
+        EXPECT_GE(pixel_contrast::ratio(cell, palette.color(QPalette::Window)), 4.5) << (dark ? "dark" : "light");
+        if (!dark) {
+            EXPECT_EQ(column(image, 0, 0), "########-") << "the light palette keeps the near-black cells";
+        }
+    }
 
     AudioWaveView held;
     append(held, 0.25f);  // round(0.25 * 18) = 5 cells

@@ -90,6 +90,38 @@ public slots:
     }
 };
 
+// A notification server that takes actions, and a file manager: what each was asked.
+class FakeNotifications : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    explicit FakeNotifications(QObject* parent) : QDBusAbstractAdaptor(parent) { }
+    QStringList capabilities{QStringLiteral("actions"), QStringLiteral("body")};
+    QStringList shown;  // "summary|body|actions", the id being the index + 1
+
+public slots:
+    QStringList GetCapabilities() { return capabilities; }
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
+        const QStringList& actions, const QVariantMap&, int)
+    {
+        shown.append(QStringList{summary, body, actions.join(QLatin1Char(','))}.join(QLatin1Char('|')));
+        return uint(shown.size());
+    }
+};
+
+class FakeFileManager : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    explicit FakeFileManager(QObject* parent) : QDBusAbstractAdaptor(parent) { }
+    QStringList shown;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString&) { shown += uris; }
+};
+
 // The id of the entry with this label in an exported menu layout (0: none).
 int findEntry(const QDBusArgument& layout, const QString& label)
 {
@@ -166,6 +198,14 @@ protected:
         ASSERT_TRUE(bus.registerObject(
             QStringLiteral("/org/freedesktop/login1"), &loginHolder, QDBusConnection::ExportAdaptors));
         ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.login1")));
+        notifications = new FakeNotifications(&notificationsHolder);
+        ASSERT_TRUE(bus.registerObject(
+            QStringLiteral("/org/freedesktop/Notifications"), &notificationsHolder, QDBusConnection::ExportAdaptors));
+        ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        fileManager = new FakeFileManager(&fileManagerHolder);
+        ASSERT_TRUE(bus.registerObject(
+            QStringLiteral("/org/freedesktop/FileManager1"), &fileManagerHolder, QDBusConnection::ExportAdaptors));
+        ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.FileManager1")));
 
         env_ = QProcessEnvironment::systemEnvironment();
         env_.insert(QStringLiteral("DISPLAY"), QStringLiteral(":") + number);
@@ -252,6 +292,9 @@ protected:
     QDBusConnection bus{QString()};
     QObject loginHolder;
     FakeLogin* login = nullptr;  // owned by loginHolder
+    QObject notificationsHolder, fileManagerHolder;
+    FakeNotifications* notifications = nullptr;  // owned by notificationsHolder
+    FakeFileManager* fileManager = nullptr;      // owned by fileManagerHolder
 };
 
 }  // namespace
@@ -275,6 +318,24 @@ TEST_F(TrayEndToEnd, TheExportedMenuAndCommandsRecordIntoTheLibraryAndOneCopyRun
     const DecodedFile sound = decodeFile((folder() + QLatin1Char('/') + recordings()[0]).toStdString());
     ASSERT_GT(sound.frames(), 44100u);
     EXPECT_GT(toneAmplitude(sound.channels[0], 44100, 440, 4410, sound.frames() - 4410), 0.1);
+    // Shown in the file manager, and told in a notification whose "Show in
+    // File Manager" shows it again; another program's notification is not ours.
+    const QString file = QUrl::fromLocalFile(folder() + QLatin1Char('/') + recordings()[0]).toString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notifications->shown.size() == 1; }, 5000));
+    EXPECT_EQ(notifications->shown[0],
+        QStringLiteral("Recording saved|%1|open,Open,reveal,Show in File Manager").arg(recordings()[0]));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fileManager->shown == QStringList{file}; }, 5000));
+    for (const uint id : {7u, 1u}) {
+        QDBusMessage invoked = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("ActionInvoked"));
+        invoked << id << QStringLiteral("reveal");
+        ASSERT_TRUE(bus.send(invoked));
+    }
+    const auto shownTwice = [&] { return fileManager->shown == QStringList{file, file}; };
+    EXPECT_TRUE(QTest::qWaitFor(shownTwice, 5000)) << fileManager->shown.join(' ').toStdString();
+    QTest::qWait(300);
+    EXPECT_EQ(fileManager->shown.size(), 2) << "once, for our notification only";
+    notifications->capabilities = QStringList{QStringLiteral("body")};  // from here on, a server without actions
 
     // Commands from other processes, each answered once done or refused with
     // the reason; a take, paused or not, keeps the computer from sleeping.
@@ -309,6 +370,7 @@ TEST_F(TrayEndToEnd, TheExportedMenuAndCommandsRecordIntoTheLibraryAndOneCopyRun
         EXPECT_EQ(app_.state(), QProcess::Running);
     }
     EXPECT_EQ(login->request, QStringLiteral("sleep|TrayTape|TrayTape is recording|block"));
+    EXPECT_EQ(notifications->shown.filter(QStringLiteral("reveal")).size(), 1) << "no actions where none are taken";
     EXPECT_TRUE(QTest::qWaitFor([&] { return libraryItems() == 3; }, 10000)) << libraryItems();
 
     // A crash while paused: the next start offers the file back.

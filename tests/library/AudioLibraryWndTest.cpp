@@ -22,6 +22,7 @@
 #include "Desktop/Workspace.h"
 #include "Desktop/YUp.h"
 #include "support/QtEnvironment.h"
+#include "support/PixelContrast.h"
 #include "support/PulseServer.h"
 #include "support/Signal.h"
 #include "support/StereoFile.h"
@@ -41,6 +42,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -507,7 +509,7 @@ TEST_F(LibraryTest, PreviewLoopsTheTrimRangeWithItsFadesAndPlayRewindsAtTheEnd)
     EXPECT_EQ(player()->rate(), 0.0F);
     EXPECT_DOUBLE_EQ(position(), 0.0);
     EXPECT_TRUE(shows("playBtn_", "Play.png"));
-    EXPECT_EQ(label("showPlayTime_"), QStringLiteral("00:00:00/00:00:40"));
+    EXPECT_EQ(label("showPlayTime_"), QStringLiteral("00:00.0/00:40.0"));
     EXPECT_FALSE(output_->envelope()) << "every frame as it is";
 
     library.leftTrimRate(0.25F);
@@ -517,6 +519,7 @@ TEST_F(LibraryTest, PreviewLoopsTheTrimRangeWithItsFadesAndPlayRewindsAtTheEnd)
     library.previewAndStop();
     EXPECT_TRUE(shows("previewBtn_", "PrePause.png"));
     EXPECT_DOUBLE_EQ(position(), 10.0);
+    EXPECT_EQ(label("showStartTrim_") + label("showEndTrim_"), QStringLiteral("00:10.000:20.0"));
     // The player shapes every frame as the export will (FadeEnvelope's own
     // gains), and in the loop sounds nothing outside the range.
     const auto shaped = output_->envelope();
@@ -624,7 +627,7 @@ TEST_F(LibraryTest, EditsAreClampedOrRefusedAndAFileThatDoesNotLoadLeavesNothing
         library.previewAndStop();
         library.seekPlayRate(0.5F);
         EXPECT_EQ(rates(), (std::vector<float>{0, 1, 0.5F}));
-        EXPECT_EQ(label("showPlayTime_"), QStringLiteral("00:00:00/00:00:00"));
+        EXPECT_EQ(label("showPlayTime_"), QStringLiteral("00:00.0/00:00.0"));
     }
 }
 
@@ -992,6 +995,14 @@ TEST_F(LibraryTest, TheChosenRecordingsWaveformIsDrawnAboveTheBarDimmedOutsideTh
         EXPECT_TRUE(near(at(0.25, middle), QColor(52, 70, 98))) << "trimmed off: dimmed";
         EXPECT_TRUE(near(at(0.75, 1), QColor(28, 28, 34))) << "above a peak of 0.8";
         EXPECT_TRUE(near(at(0.5, 1), QColor(255, 181, 46))) << "the trim start";
+        // Under the wave, a ruler: a tick every second of the eight, and none between.
+        const int bottom = strip->height() - 1;
+        for (int second = 1; second < 8; ++second) {
+            if (second != 4) {  // the trim start's line
+                EXPECT_TRUE(near(at(second / 8.0, bottom), QColor(150, 150, 160))) << second << " s";
+            }
+            EXPECT_TRUE(near(at((second + 0.5) / 8.0, bottom), QColor(28, 28, 34))) << second << ".5 s";
+        }
         QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(int(strip->xForRate(0.75)), 5));
         EXPECT_NEAR(preview().playRate(), 0.75, 0.01);
         EXPECT_EQ(bar()->playRate(), preview().playRate());
@@ -1166,6 +1177,9 @@ TEST(AudioItemView, PartsStandFromTheBottomDrawUprightAndClicksReachTheDelegateO
         for (int x = 0; x < 8; ++x)
             art.setPixelColor(x, y, Qt::red);
     row.setImageArt(art);
+    QPalette selection = row.palette();
+    selection.setColor(QPalette::Highlight, QColor(59, 34, 255));  // the row's light text reads on it as it is
+    row.setPalette(selection);
     for (const bool chosen : {false, true})
         for (const qreal dpr : {1.0, 2.0}) {
             SCOPED_TRACE(testing::Message() << "chosen " << chosen << " at " << dpr << "x");
@@ -1184,6 +1198,12 @@ TEST(AudioItemView, PartsStandFromTheBottomDrawUprightAndClicksReachTheDelegateO
     time.setTimeStr(QStringLiteral("00:01:59"));
     EXPECT_GT(brightest(render(name), QRect(120, 4, 200, 20)), 200);
     EXPECT_GT(brightest(render(time), QRect(120, 26, 100, 19)), 200);
+    // Chosen, in the selection colour of a light and a dark palette, shaded until the name reads on it.
+    for (const bool dark : {false, true}) {
+        name.setPalette(dark ? pixel_contrast::dark() : QApplication::style()->standardPalette());
+        name.setIsChoose(true);
+        EXPECT_GE(pixel_contrast::ofTextIn(render(name), QRect(120, 4, 200, 20)), 4.5) << dark;
+    }
 
     // Clicks reach the delegate only when it answers; the right click offers the file.
     using Op = AudioItemViewDelegate::Operation;
@@ -1352,6 +1372,15 @@ TEST(BackPanels, TheBottomStripHasATwoToneTopEdgeTheListIsFlatAndAClickOnAnyView
     AudioBottomBackView strip;
     strip.resize(200, 40);
     EXPECT_TRUE(near(pixel(render(strip, 2.0), 100, 0), grey(0.1))) << "the dark top edge";
+    // Its labels take the palette's text: the strip darkens under a dark palette's light text, and only then.
+    auto* time = new QLabel(QStringLiteral("00:12.5/00:40.0"), &strip);
+    time->setGeometry(10, 10, 150, 24);
+    for (const bool dark : {false, true}) {
+        strip.setPalette(dark ? pixel_contrast::dark() : QApplication::style()->standardPalette());
+        const QImage image = render(strip);
+        EXPECT_GE(pixel_contrast::ofTextIn(image, time->geometry()), 4.5) << dark;
+        EXPECT_EQ(near(pixel(image, 180, 20), grey(0.5)), !dark) << dark;
+    }
 
     QWidget window;
     window.resize(700, 400);

@@ -1,5 +1,6 @@
 #include "AudioLibrary/AudioBottomBackView.h"
 
+#include "Desktop/Contrast.h"
 #include "Desktop/YUp.h"
 
 #include <QMouseEvent>
@@ -22,7 +23,10 @@ void AudioBottomBackView::paintEvent(QPaintEvent*)
 {
     const double w = width();
     yup::Painter painter(this, height());
-    painter.fillRect(QRectF(0, 0, w, height()), QColor::fromRgbF(0.5F, 0.5F, 0.5F));
+    // The labels on the strip take the palette's window text: a dark
+    // palette's light text needs a darker strip than the mid-grey.
+    painter.fillRect(QRectF(0, 0, w, height()),
+        contrast::backgroundFor(palette().color(QPalette::WindowText), QColor::fromRgbF(0.5F, 0.5F, 0.5F)));
     for (const EdgeLine& line : edgeLines(height())) {
         const auto level = float(line.grey);
         painter.setPen(QPen(QColor::fromRgbF(level, level, level), 1.0, Qt::SolidLine, Qt::FlatCap));

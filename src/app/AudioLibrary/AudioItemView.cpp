@@ -3,6 +3,7 @@
 #include "Desktop/FocusRing.h"
 #include "Desktop/Resources.h"
 #include "Desktop/Workspace.h"
+#include "Desktop/Contrast.h"
 #include "Desktop/YUp.h"
 
 #include <QAbstractButton>
@@ -202,7 +203,10 @@ void AudioItemView::paintEvent(QPaintEvent*)
     const double h = height();
     yup::Painter painter(this, h);
 
-    painter.fillRect(QRectF(0, 0, w, h), isChoose_ ? QColor::fromRgbF(0.231373F, 0.133333F, 1.0F) : grey(0.2));
+    // The chosen row in the palette's selection colour, shaded where the row's light text would not read on it.
+    painter.fillRect(QRectF(0, 0, w, h),
+        isChoose_ ? contrast::backgroundFor(grey(0.9), palette().color(QPalette::Active, QPalette::Highlight))
+                  : grey(0.2));
 
     if (!imageArt_.isNull())
         painter.drawImageUpright(artworkRect(h), imageArt_);

@@ -609,12 +609,14 @@ void AudioLibraryWnd::showPreview()
     strip->setPlayRate(preview_.playRate());
     strip->setStartTrimRate(preview_.startTrimRate());
     strip->setEndTrimRate(preview_.endTrimRate());
-    strip->update();
     const float length = preview_.length();
+    strip->setLength(length);
+    strip->update();
+    // Positions and trims are set to a fraction of a second, so they show one.
     ui_->showPlayTime_->setText(
-        AudioRowPool::timeText(preview_.position()) + QLatin1Char('/') + AudioRowPool::timeText(length));
-    ui_->showStartTrim_->setText(AudioRowPool::timeText(length * preview_.startTrimRate()));
-    ui_->showEndTrim_->setText(AudioRowPool::timeText(length * preview_.endTrimRate()));
+        AppControl::tenthsText(preview_.position()) + QLatin1Char('/') + AppControl::tenthsText(length));
+    ui_->showStartTrim_->setText(AppControl::tenthsText(length * preview_.startTrimRate()));
+    ui_->showEndTrim_->setText(AppControl::tenthsText(length * preview_.endTrimRate()));
     ui_->playBtn_->setIcon(resources::icon(QString::fromLatin1(preview_.isPlaying() ? "Pause.png" : "Play.png")));
     ui_->previewBtn_->setIcon(
         resources::icon(QString::fromLatin1(preview_.isPreview() ? "PrePause.png" : "PrePlay.png")));

@@ -1,5 +1,7 @@
 #include "Desktop/Workspace.h"
 
+#include "Desktop/NotificationActions.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -55,6 +57,11 @@ void Workspace::raiseAboveOtherApps(QWidget* window)
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+void Workspace::offerRecording(const QString& title, const QString& message, const QString& path)
+{
+    NotificationActions::shared().offerRecording(title, message, path);
 }
 
 void Workspace::notify(const QString& title, const QString& message)

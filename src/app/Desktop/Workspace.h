@@ -25,4 +25,8 @@ public:
     // A desktop notification (freedesktop Notifications over D-Bus), for
     // when there is no tray icon to show one from.
     virtual void notify(const QString& title, const QString& message);
+    // A finished recording's notification offering to open it or show it in
+    // the file manager, where the notification server takes actions
+    // (NotificationActions); nothing elsewhere.
+    virtual void offerRecording(const QString& title, const QString& message, const QString& path);
 };

@@ -37,6 +37,19 @@ QString AppControl::timeText(double seconds)
     return getStringFromTimeValue(std::int64_t(std::min(seconds, kLongest)));
 }
 
+QString AppControl::tenthsText(double seconds)
+{
+    constexpr double kLongest = 1e9;
+    if (!(seconds > 0))  // also NaN
+        seconds = 0;
+    // Counted in whole tenths: 59.96 s is 59.9, never "00:60.0".
+    const auto tenths = std::int64_t(std::min(seconds, kLongest) * 10);
+    const std::int64_t whole = tenths / 10;
+    const QString tail = getStrForTwoStr(whole / 60 % 60) + QLatin1Char(':') + getStrForTwoStr(whole % 60)
+        + QLatin1Char('.') + QString::number(qlonglong(tenths % 10));
+    return whole >= 3600 ? QString::number(qlonglong(whole / 3600)) + QLatin1Char(':') + tail : tail;
+}
+
 QString AppControl::getStringFromTimeValue(std::int64_t t)
 {
     t = std::max<std::int64_t>(t, 0);

@@ -25,6 +25,8 @@ inline const QString ExportAudioFolder = QStringLiteral("ExportAudioFolder");
 // The mark of the recording running now (platform/InterruptedRecording.h).
 // Still set at start-up, it names a recording a crash cut off.
 inline const QString RecordingInProgress = QStringLiteral("RecordingInProgress");
+// Whether a recording the user stops is shown in the file manager (a bool, true by default).
+inline const QString RevealNewRecording = QStringLiteral("RevealNewRecording");
 }  // namespace SettingsKey
 
 class AppControl {
@@ -39,6 +41,10 @@ public:
     // that is no number or below zero shows 0, one past 10^9 s shows 10^9 s
     // (converting a larger float to an integer is undefined).
     static QString timeText(double seconds);
+    // "mm:ss.t" (tenths cut, not rounded, so a position never reads past its
+    // end), for positions and trims a user sets to a fraction of a second;
+    // an hour or more reads "h:mm:ss.t". The same clamps as timeText().
+    static QString tenthsText(double seconds);
     // Where recordings go until the user picks a folder: home + "Music",
     // symbolic links resolved, + the application identifier.
     static QString defaultSaveAudioPath();

@@ -59,6 +59,10 @@ void ConfigAudioWndController::loadWindow()
     connect(ui_->btnWithSystemAudio, &QCheckBox::toggled, this, [this](bool on) { setWithSystemAudio(on); });
     ui_->btnStartAtLogin->setChecked(Autostart::isEnabled());
     connect(ui_->btnStartAtLogin, &QCheckBox::toggled, this, [this](bool on) { setStartAtLogin(on); });
+    // Stored as it is clicked, as every other choice here: there is no OK button.
+    ui_->btnRevealNewRecording->setChecked(AppControl::AppReadKeyValue(SettingsKey::RevealNewRecording, true).toBool());
+    connect(ui_->btnRevealNewRecording, &QCheckBox::toggled, this,
+        [](bool on) { AppControl::AppWriteKeyValue(on, SettingsKey::RevealNewRecording); });
     awakeFromNib();
 }
 

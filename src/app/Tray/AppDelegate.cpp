@@ -4,6 +4,7 @@
 #include "Preferences/AppControl.h"
 #include "View/AudioWaveView.h"
 #include "platform/audiofile/SafeFile.h"
+#include "Desktop/Contrast.h"
 #include "Desktop/Resources.h"
 #include "Desktop/SleepInhibitor.h"
 #include "Desktop/WindowPlacement.h"
@@ -15,6 +16,8 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QLayout>
+#include <QStyle>
 #include <QTextBrowser>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -94,6 +97,15 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
         WindowPlacement::leaveToWindowManager(w);
     }
     wndRecordingPanel_->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    // Designer gives the layouts of windows nested in one interface file no
+    // margins; as windows of their own they take the style's.
+    for (QWidget* w : {window_, wndRecordingPanel_}) {
+        QStyle* style = w->style();
+        w->layout()->setContentsMargins(style->pixelMetric(QStyle::PM_LayoutLeftMargin, nullptr, w),
+            style->pixelMetric(QStyle::PM_LayoutTopMargin, nullptr, w),
+            style->pixelMetric(QStyle::PM_LayoutRightMargin, nullptr, w),
+            style->pixelMetric(QStyle::PM_LayoutBottomMargin, nullptr, w));
+    }
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StartRecord.png")));
     btnPauseRecord_->setIcon(resources::icon(QStringLiteral("Pause.png")));
     sleepInhibitor_ = new SleepInhibitor(this);
@@ -252,8 +264,10 @@ void AppDelegate::applicationDidFinishLaunching()
     configAudioWndController_->close();
 
     // 9.
+    // The grey, shaded as far as the palette's text needs to read on it.
     QPalette palette = window_->palette();
-    palette.setColor(QPalette::Window, QColor::fromRgbF(0.6f, 0.6f, 0.6f, 1.0f));
+    palette.setColor(QPalette::Window,
+        contrast::backgroundFor(palette.color(QPalette::WindowText), QColor::fromRgbF(0.6f, 0.6f, 0.6f, 1.0f)));
     window_->setPalette(palette);
     window_->setAutoFillBackground(true);
 
@@ -367,6 +381,8 @@ void AppDelegate::openDevice(std::size_t index)
     chosenSources_.clear();
     if (audioRecord_->device())
         chosenSources_ = devices.sourcesOf(*device);
+    // The panel names the input before anything is recorded from it.
+    nameRecordingSource();
 }
 
 void AppDelegate::startAndStopRecord()
@@ -421,6 +437,9 @@ void AppDelegate::finishRecording(RecordSession::Ending ending)
     recordMenuItem_->setText(QStringLiteral("Start Record"));
     lblRecordTip_->setText(QStringLiteral("Start Record"));
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StartRecord.png")));
+    // The next take starts from nothing; the last one's length is in the library.
+    lblRecordAudioTime_->setText(AppControl::timeText(0));
+    timeMenuItem_->setText(QStringLiteral("Recorded Time: %1").arg(AppControl::timeText(0)));
     configAudioWndController_->setISRecording(false);
     // A device that came back during the recording, or the fallback for one that went.
     openWantedDevice();
@@ -444,7 +463,7 @@ void AppDelegate::showRecordState()
     pauseMenuItem_->setText(paused ? tr("Resume Recording") : tr("Pause Recording"));
     btnPauseRecord_->setEnabled(state != RecordSession::State::Idle);
     btnPauseRecord_->setToolTip(pauseMenuItem_->text());
-    btnPauseRecord_->setIcon(resources::icon(paused ? QStringLiteral("StartRecord.png") : QStringLiteral("Pause.png")));
+    btnPauseRecord_->setIcon(resources::icon(paused ? QStringLiteral("Resume.png") : QStringLiteral("Pause.png")));
     if (state != RecordSession::State::Idle)
         lblRecordTip_->setText(paused ? tr("Paused") : QStringLiteral("Stop Record"));
     // A laptop that suspends mid-take loses the rest of it; a paused take is still one.
@@ -465,6 +484,7 @@ void AppDelegate::nameRecordingSource()
     recordingSource_ = device ? ConfigAudioWndController::shownDeviceName(device->deviceName()) : deviceName_;
     if (audioRecord_->withSystemAudio())
         recordingSource_ = tr("%1 + computer's sound").arg(recordingSource_);
+    ui_->lblRecordSource->setText(recordingSource_);
     showTrayToolTip();
 }
 
@@ -512,14 +532,17 @@ void AppDelegate::deliverRecording(const RecordSession::Delivery& done)
     const bool byUser = done.ending == RecordSession::Ending::User;
     if (done.status != noErr && done.ending != RecordSession::Ending::Fault)
         notify(AppNotices::recordingIncomplete(path));
-    if (byUser)
+    if (byUser && AppControl::AppReadKeyValue(SettingsKey::RevealNewRecording, true).toBool())
         Workspace::shared().revealInFileManager(path);
     if (audioLibraryWnd_) {
         audioLibraryWnd_->addAudioItemFromPath(path);
         audioLibraryWnd_->flushAudioLibrary();
     }
-    if (byUser)
+    if (byUser) {
         showAudioibiary();
+        if (done.status == noErr)
+            Workspace::shared().offerRecording(tr("Recording saved"), QFileInfo(path).fileName(), path);
+    }
 }
 
 void AppDelegate::waitForRecordingCompletion()

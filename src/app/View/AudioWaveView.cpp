@@ -1,5 +1,6 @@
 #include "View/AudioWaveView.h"
 
+#include "Desktop/Contrast.h"
 #include "Desktop/YUp.h"
 
 #include <QPainterPath>
@@ -22,6 +23,14 @@ QColor litColour()
     const double brightness = 24 / 255.0;
     const double other = brightness * (1 - 47 / 255.0);
     return QColor::fromRgbF(float(brightness), float(other), float(other), 1.0f);
+}
+
+// Lit cells on a dark window: the same hue and saturation at full
+// brightness, which the near-black colour above would vanish into.
+QColor brightLitColour()
+{
+    const double other = 1 - 47 / 255.0;
+    return QColor::fromRgbF(1.0f, float(other), float(other), 1.0f);
 }
 
 }  // namespace
@@ -124,7 +133,8 @@ AudioWaveView::Columns AudioWaveView::advanceColumns()
     return columns;
 }
 
-void AudioWaveView::drawWave(yup::Painter& painter, float w, float m, float width, float x, const CellLayout& layout)
+void AudioWaveView::drawWave(
+    yup::Painter& painter, float w, float m, float width, float x, const QColor& lit, const CellLayout& layout)
 {
     w = cellsOf(w);
     m = cellsOf(m);
@@ -134,21 +144,23 @@ void AudioWaveView::drawWave(yup::Painter& painter, float w, float m, float widt
         unlit.addRect(cellRect(k, x, width, layout));
     painter.fillPath(unlit, unlitColour());
 
-    QPainterPath lit;
+    QPainterPath litCells;
     if (m > 0)
-        lit.addRect(cellRect(int(m) - 1, x, width, layout));
+        litCells.addRect(cellRect(int(m) - 1, x, width, layout));
     for (int n = 1; w > float(n); ++n)
-        lit.addRect(cellRect(n - 1, x, width, layout));
-    painter.fillPath(lit, litColour());
+        litCells.addRect(cellRect(n - 1, x, width, layout));
+    painter.fillPath(litCells, lit);
 }
 
 void AudioWaveView::drawRect(yup::Painter& painter, const Columns& columns)
 {
     const double w = width();
     const float cw = columnWidth(w);
+    // The full form shows the window through its gaps: its lit cells follow the window's palette.
+    const QColor lit = contrast::isDark(palette()) ? brightLitColour() : litColour();
     for (int i = 0; i < kColumns; ++i) {
-        drawWave(painter, columns[i].value, columns[i].peak, cw, leftGroupX(i, cw));
-        drawWave(painter, columns[i].value, columns[i].peak, cw, rightGroupX(i, cw, w));
+        drawWave(painter, columns[i].value, columns[i].peak, cw, leftGroupX(i, cw), lit);
+        drawWave(painter, columns[i].value, columns[i].peak, cw, rightGroupX(i, cw, w), lit);
     }
 }
 
@@ -192,7 +204,7 @@ QImage AudioWaveView::drawCompact(const Columns& columns, int pixels) const
     painter.setRenderHint(QPainter::Antialiasing, false);
     for (int i = 0; i < kColumns; ++i) {
         const float x = float(g.left + i * (g.columnWidth + g.gap));
-        drawWave(painter, columns[i].value, columns[i].peak, float(g.columnWidth), x, g.cells);
+        drawWave(painter, columns[i].value, columns[i].peak, float(g.columnWidth), x, litColour(), g.cells);
     }
     return image;
 }

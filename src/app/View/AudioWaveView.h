@@ -98,8 +98,8 @@ private:
     // Peak hold of one redraw: what each column draws this time.
     Columns advanceColumns();
     void drawRect(yup::Painter& painter, const Columns& columns);
-    static void drawWave(
-        yup::Painter& painter, float w, float m, float width, float x, const CellLayout& layout = kFullCells);
+    static void drawWave(yup::Painter& painter, float w, float m, float width, float x, const QColor& lit,
+        const CellLayout& layout = kFullCells);
     QImage drawCompact(const Columns& columns, int pixels) const;
     using Cells = std::array<std::pair<float, float>, kColumns>;
     static Cells wholeCells(const Columns& columns);

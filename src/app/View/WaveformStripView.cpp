@@ -6,7 +6,9 @@
 
 #include <QMouseEvent>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -17,6 +19,7 @@ const QColor kWave(120, 175, 255);
 const QColor kWaveDimmed(52, 70, 98);
 const QColor kPlayHead(255, 255, 255);
 const QColor kTrimEdge(255, 181, 46);  // the trim handles' colour
+const QColor kTick(150, 150, 160);     // the ruler's ticks, on the track
 
 }  // namespace
 
@@ -41,6 +44,24 @@ QRectF WaveformStripView::trackRect() const
     return {kInset, 0, width() - 2 * kInset, double(height())};
 }
 
+QRectF WaveformStripView::rulerRect() const
+{
+    const QRectF track = trackRect();
+    return {track.x(), 0, track.width(), std::min(kRulerHeight, track.height())};
+}
+
+double WaveformStripView::tickSeconds(double length, double width)
+{
+    static constexpr double kSteps[] = {1, 5, 10, 30, 60, 300, 600, 1800, 3600};
+    if (!(length > 0) || !(width > 0))
+        return 0;
+    for (double step : kSteps)
+        if (width * step / length >= kMinTickGap)
+            return step;
+    // Days long: an hour a tick, however close.
+    return kSteps[std::size(kSteps) - 1];
+}
+
 void WaveformStripView::paintEvent(QPaintEvent*)
 {
     yup::Painter painter(this, height());
@@ -49,13 +70,24 @@ void WaveformStripView::paintEvent(QPaintEvent*)
     if (track.width() <= 0)
         return;
     painter.fillRect(track, kTrack);
+    const QRectF ruler = rulerRect();
+    const double step = tickSeconds(length_, track.width());
+    // Every tick a pixel wide; every ten seconds (with ticks a second
+    // apart), minute (closer than a minute) or ten ticks, twice as tall.
+    const double majorEvery = step == 1 ? 10 : step < 60 ? 60 : step * 10;
+    for (int n = 0; step > 0 && n * step <= length_; ++n) {
+        const double x = std::floor(xForRate(n * step / length_));
+        const bool major = std::fmod(n * step, majorEvery) == 0;
+        painter.fillRect(QRectF(x, ruler.y(), 1, major ? ruler.height() : ruler.height() / 2), kTick);
+    }
     if (overview_ && !overview_->peaks.empty()) {
         // One column a device pixel, so a double-density screen shows twice the detail.
         const double dpr = painter.device()->devicePixelRatioF();
         const int columns = int(std::lround(track.width() * dpr));
         const double column = 1.0 / dpr;
-        const double middle = track.center().y();
-        const double reach = track.height() / 2 - 1;
+        const QRectF wave = track.adjusted(0, ruler.height(), 0, 0);
+        const double middle = wave.center().y();
+        const double reach = wave.height() / 2 - 1;
         for (int c = 0; c < columns; ++c) {
             const float peak = overview_->peakBetween(double(c) / columns, double(c + 1) / columns);
             if (peak < 0)

@@ -2,7 +2,7 @@
 // its track: one column a pixel, as high as the loudest sample (of either
 // channel) in the stretch it stands for, bright inside the trim range and
 // dimmed outside it, with the play head and the two trim positions drawn
-// over it. A press or a drag on it seeks, reported to the same delegate as
+// over it, and a ruler of second ticks under it. A press or a drag on it seeks, reported to the same delegate as
 // the bar's seeks and in the same rates (unclamped).
 //
 // State in plain members, drawn and hit-tested through YUp. Main thread
@@ -30,6 +30,8 @@ public:
     void setPlayRate(float rate) { playRate_ = rate; }
     void setStartTrimRate(float rate) { startTrimRate_ = rate; }
     void setEndTrimRate(float rate) { endTrimRate_ = rate; }
+    // The recording's length, which places the ruler's ticks; none (0) draws none.
+    void setLength(double seconds) { length_ = seconds; }
     // Whether presses seek; the drawing does not depend on it.
     void setCanEdit(bool canEdit) { canEdit_ = canEdit; }
     void setDelegate(PlayProgressViewDelegate* delegate) { delegate_ = delegate; }
@@ -38,6 +40,13 @@ public:
     double xForRate(double rate) const;
     double rateAt(double x) const;
     QRectF trackRect() const;
+    // The band along the bottom of the track that holds the ruler; the wave is drawn above it.
+    QRectF rulerRect() const;
+    // Seconds between two ticks: one, or the fewest whole seconds (5, 10, 30,
+    // 60, ...) that keep ticks at least kMinTickGap apart on a track `width` wide.
+    static double tickSeconds(double length, double width);
+    static constexpr double kRulerHeight = 6;
+    static constexpr double kMinTickGap = 4;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -53,6 +62,7 @@ private:
     float playRate_ = 0.0F;
     float startTrimRate_ = 0.0F;
     float endTrimRate_ = 1.0F;
+    double length_ = 0;
     bool canEdit_ = false;
     bool seeking_ = false;  // a press on the strip is held
 };
