@@ -62,20 +62,37 @@ void NotificationActions::send(const QString& title, const QString& message, con
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, path](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         const QDBusPendingReply<uint> reply = *w;
-        if (!reply.isError())
-            paths_.insert(reply.value(), path);
+        if (reply.isError())
+            return;
+        paths_.insert(reply.value(), path);
+        for (qsizetype i = 0; i < early_.size();) {
+            if (early_[i].first == reply.value())
+                act(path, early_.takeAt(i).second);
+            else
+                ++i;
+        }
     });
 }
 
 void NotificationActions::actionInvoked(uint id, const QString& action)
 {
     const auto found = paths_.constFind(id);
-    if (found == paths_.constEnd())
-        return;  // another program's notification
+    if (found != paths_.constEnd()) {
+        act(*found, action);
+        return;
+    }
+    // Another program's notification, or ours before the server's answer.
+    early_.append({id, action});
+    if (early_.size() > 8)
+        early_.removeFirst();
+}
+
+void NotificationActions::act(const QString& path, const QString& action)
+{
     if (action == kOpen)
-        Workspace::shared().openUrl(QUrl::fromLocalFile(*found));
+        Workspace::shared().openUrl(QUrl::fromLocalFile(path));
     else if (action == kReveal)
-        Workspace::shared().revealInFileManager(*found);
+        Workspace::shared().revealInFileManager(path);
 }
 
 void NotificationActions::notificationClosed(uint id, uint)

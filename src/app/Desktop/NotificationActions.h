@@ -8,7 +8,9 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 
 class NotificationActions : public QObject {
@@ -29,6 +31,10 @@ private slots:
 private:
     explicit NotificationActions(QObject* parent);
     void send(const QString& title, const QString& message, const QString& path);
+    void act(const QString& path, const QString& action);
 
     QHash<uint, QString> paths_;  // the file each notification still shown acts on, by the server's id
+    // Actions on ids not (yet) known: the server's answer to Notify and a
+    // click on what it showed may reach us in either order. The newest few.
+    QList<QPair<uint, QString>> early_;
 };
