@@ -377,7 +377,7 @@ void AppDelegate::openDevice(std::size_t index)
     audioRecord_->setWithSystemAudio(devices.withComputerSound());
     session_->configDevice(device);
     // Kept for telling the user which device vanished, when it can no longer be asked.
-    deviceName_ = QString::fromStdString(device->deviceName());
+    deviceName_ = ConfigAudioWndController::shownDeviceName(device->deviceName());
     chosenSources_.clear();
     if (audioRecord_->device())
         chosenSources_ = devices.sourcesOf(*device);
@@ -414,7 +414,7 @@ void AppDelegate::startRecording()
     }
     // The chosen input left while idle and the default input stood in: recorded, but said.
     if (const auto gone = session_->devices().missingWanted())
-        notify(AppNotices::recordingFromFallback(QString::fromStdString(*gone), deviceName_));
+        notify(AppNotices::recordingFromFallback(ConfigAudioWndController::shownDeviceName(*gone), deviceName_));
 
     recordMenuItem_->setText(QStringLiteral("Stop Record"));
     lblRecordTip_->setText(QStringLiteral("Stop Record"));
