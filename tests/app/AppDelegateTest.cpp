@@ -610,19 +610,26 @@ TEST_F(AppDelegateTest, TheTrayShowsARunningOrPausedTakeAndItsInput)
         return c.red() > 180 && c.green() < 80 && c.blue() < 80;
     };
     const QImage idle = icon();
+    // Drawn at every size a tray or window list asks for, never scaled from another.
+    const auto sharp = [](const QIcon& i) {
+        const QList<QSize> sizes = i.availableSizes();
+        return std::all_of(resources::kIconPixels.begin(), resources::kIconPixels.end(),
+            [&](int n) { return sizes.contains(QSize(n, n)); });
+    };
     const QString input = QStringLiteral(" \u2014 Built-in Microphone");
     // The panel names the same input, and its resume button is no second record button.
     QLabel* source = Access::find<QLabel>(*app, "lblRecordSource");
+    EXPECT_TRUE(sharp(item->icon()) && sharp(source->window()->windowIcon()));
     const auto image = [](const QIcon& i) { return i.pixmap(32, 32).toImage(); };
     EXPECT_TRUE(!red() && item->toolTip() == QLatin1String("TrayTape"));
     EXPECT_EQ(QStringLiteral(" \u2014 ") + source->text(), input);
     app->startAndStopRecord();
     feed(50);  // 1.07 s
     app->showRecordTime();
-    EXPECT_TRUE(red());
+    EXPECT_TRUE(red() && sharp(item->icon()));
     EXPECT_EQ(item->toolTip(), QStringLiteral("Recording 0:01") + input);
     app->pauseAndResumeRecord();
-    EXPECT_TRUE(!red() && icon() != idle);
+    EXPECT_TRUE(!red() && icon() != idle && sharp(item->icon()));
     EXPECT_EQ(item->toolTip(), QStringLiteral("Paused 0:01") + input);
     const QIcon resume = Access::find<QToolButton>(*app, "btnPauseRecord")->icon();
     EXPECT_NE(image(resume), image(resources::icon(QStringLiteral("StartRecord.png"))));

@@ -132,7 +132,7 @@ QWidget* AudioLibraryWnd::window()
         ui_ = std::make_unique<Ui::AudioLibraryWnd>();
         ui_->setupUi(window_.get());
         rows_ = std::make_unique<AudioRowPool>(store_, ui_->listScroll, ui_->vLibiaryBack_, this);
-        window_->setWindowIcon(resources::icon(QStringLiteral("TrayTape.png")));
+        window_->setWindowIcon(resources::scalableIcon(QStringLiteral("TrayTape")));
         connectOutlets();
         focusRing_ = std::make_unique<FocusRingStyle>();
         focusRing_->applyTo(window_.get());

@@ -40,7 +40,7 @@ void ConfigAudioWndController::loadWindow()
     window_ = std::make_unique<QWidget>();
     ui_ = std::make_unique<Ui::ConfigWnd>();
     ui_->setupUi(window_.get());
-    window_->setWindowIcon(resources::icon(QStringLiteral("TrayTape.png")));
+    window_->setWindowIcon(resources::scalableIcon(QStringLiteral("TrayTape")));
     WindowPlacement::leaveToWindowManager(window_.get());
     // Each choice is stored the moment it is made (the device's and the
     // computer's sound's by the delegate they are reported to): a session

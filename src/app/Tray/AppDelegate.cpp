@@ -90,7 +90,7 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
 
     // The two windows stay children of the interface holder (which owns
     // them) but are windows of their own.
-    const QIcon appIcon = resources::icon(QStringLiteral("TrayTape.png"));
+    const QIcon appIcon = resources::scalableIcon(QStringLiteral("TrayTape"));
     for (QWidget* w : {window_, wndRecordingPanel_}) {
         w->setWindowFlags(Qt::Window);
         w->setWindowIcon(appIcon);
@@ -471,7 +471,7 @@ void AppDelegate::showRecordState()
         sleepInhibitor_->release();
     else
         sleepInhibitor_->hold();
-    trayIcons_.showRecordState(state, kLevelIconPixels);
+    trayIcons_.showRecordState(state, resources::kIconPixels);
     nameRecordingSource();
 }
 

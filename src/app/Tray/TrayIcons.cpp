@@ -18,18 +18,18 @@ namespace {
 QList<QImage> drawRecordIcon(RecordSession::State state, const QList<int>& pixelSizes)
 {
     const bool paused = state == RecordSession::State::Paused;
-    const QImage cassette = resources::image(QStringLiteral("RecordMenu.png"));
-    const QImage sharp = resources::image(QStringLiteral("RecordMenu@2x.png"));
+    const QList<QImage> cassettes = resources::drawn(QStringLiteral("RecordMenu"), pixelSizes);
     const QColor outline(0x33, 0x33, 0x3a);
     QList<QImage> images;
-    for (const int pixels : pixelSizes) {
+    for (qsizetype i = 0; i < pixelSizes.size() && i < cassettes.size(); ++i) {
+        const int pixels = pixelSizes[i];
         QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         const double s = pixels;
         yup::Painter painter(&image, s);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setOpacity(paused ? 0.55 : 1.0);
-        painter.drawImageUpright(QRectF(0, 0, s, s), pixels > cassette.width() && !sharp.isNull() ? sharp : cassette);
+        painter.drawImageUpright(QRectF(0, 0, s, s), cassettes[i]);
         painter.setOpacity(1.0);
         const QPointF centre(0.66 * s, 0.34 * s);
         const double radius = 0.32 * s;
@@ -89,7 +89,7 @@ QToolButton* TrayIcons::addPanelMenuButton(QWidget* panel, QBoxLayout* row, QMen
 void TrayIcons::addRecordIcon(QMenu* menu)
 {
     // Opens the menu on any click, as a menu-bar item does.
-    recordIcon_ = std::make_unique<QSystemTrayIcon>(resources::icon(QStringLiteral("RecordMenu.png")));
+    recordIcon_ = std::make_unique<QSystemTrayIcon>(resources::scalableIcon(QStringLiteral("RecordMenu")));
     recordIcon_->setToolTip(QStringLiteral("TrayTape"));
     recordIcon_->setContextMenu(menu);
     QObject::connect(recordIcon_.get(), &QSystemTrayIcon::activated, recordIcon_.get(),
@@ -116,7 +116,7 @@ void TrayIcons::showRecordState(RecordSession::State state, const QList<int>& pi
     // Pushed only when the state changes, so the tray is not handed a new icon for nothing.
     if (!recordIcon_ || shownState_ == state)
         return;
-    recordIcon_->setIcon(state == RecordSession::State::Idle ? resources::icon(QStringLiteral("RecordMenu.png"))
+    recordIcon_->setIcon(state == RecordSession::State::Idle ? resources::scalableIcon(QStringLiteral("RecordMenu"))
                                                              : redrawnIcon(drawRecordIcon(state, pixelSizes)));
     shownState_ = state;
 }
