@@ -313,8 +313,22 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     // The same second again never replaces a file; format 1 is WAVE.
     recordTone(*app);
     recordTone(*app);
+    // Not listening between takes, the input is closed while idle and opened
+    // for a take, which holds the sound all the same (its peak, below).
+    auto* listen = config.window()->findChild<QCheckBox*>(QStringLiteral("btnListenWhenIdle"));
+    ASSERT_TRUE(listen && listen->isChecked() && capturingDevice() != 0);
+    listen->click();
+    EXPECT_FALSE(QSettings().value(SettingsKey::ListenWhenIdle).toBool());
+    EXPECT_EQ(capturingDevice(), 0u);
     config.popAudioFormat()->setCurrentIndex(1);
-    recordTone(*app);
+    app->startAndStopRecord();
+    EXPECT_NE(capturingDevice(), 0u);
+    feed(20);
+    app->startAndStopRecord();
+    completeRecordings(*app);
+    EXPECT_EQ(capturingDevice(), 0u);
+    listen->click();
+    EXPECT_NE(capturingDevice(), 0u);
     EXPECT_EQ(workspace_.revealed, QStringList{path});
     EXPECT_EQ(workspace_.offered.size(), 4) << "the notification still offers it";
     EXPECT_EQ(libraryLog_.count(QStringLiteral("window")), 5);

@@ -27,6 +27,7 @@ inline const QString ExportAudioFolder = QStringLiteral("ExportAudioFolder");
 inline const QString RecordingInProgress = QStringLiteral("RecordingInProgress");
 // Whether a recording the user stops is shown in the file manager (a bool, true by default).
 inline const QString RevealNewRecording = QStringLiteral("RevealNewRecording");
+inline const QString ListenWhenIdle = QStringLiteral("ListenWhenIdle");
 }  // namespace SettingsKey
 
 class AppControl {

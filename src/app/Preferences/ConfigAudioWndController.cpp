@@ -63,6 +63,12 @@ void ConfigAudioWndController::loadWindow()
     ui_->btnRevealNewRecording->setChecked(AppControl::AppReadKeyValue(SettingsKey::RevealNewRecording, true).toBool());
     connect(ui_->btnRevealNewRecording, &QCheckBox::toggled, this,
         [](bool on) { AppControl::AppWriteKeyValue(on, SettingsKey::RevealNewRecording); });
+    ui_->btnListenWhenIdle->setChecked(AppControl::AppReadKeyValue(SettingsKey::ListenWhenIdle, true).toBool());
+    connect(ui_->btnListenWhenIdle, &QCheckBox::toggled, this, [this](bool on) {
+        AppControl::AppWriteKeyValue(on, SettingsKey::ListenWhenIdle);
+        if (delegate_)
+            delegate_->chooseListenWhenIdle(on);
+    });
     awakeFromNib();
 }
 

@@ -38,6 +38,8 @@ public:
     virtual void chooseAudioDeviceNum(std::int32_t index) = 0;
     // The user asked for the computer's sound to be mixed in, or no longer.
     virtual void chooseWithSystemAudio(bool on) = 0;
+    // The user asked for the input to stay open between recordings, or not.
+    virtual void chooseListenWhenIdle(bool on) = 0;
 
 protected:
     ~ConfigAudioWndControllerDelegate() = default;

@@ -322,7 +322,8 @@ void AppDelegate::openWantedDevice()
     const std::size_t index = devices.wantedIndex();
     configAudioWndController_->reloadAudioDevices(int(index));
     const auto& open = audioRecord_->device();
-    if (open && open->isRunning() && open->uniqueID() == devices.devices()[index]->uniqueID())
+    const bool listen = session_->isActive() || AppControl::AppReadKeyValue(SettingsKey::ListenWhenIdle, true).toBool();
+    if (listen && open && open->isRunning() && open->uniqueID() == devices.devices()[index]->uniqueID())
         return;
     openDevice(index);
 }
@@ -370,16 +371,26 @@ void AppDelegate::chooseWithSystemAudio(bool on)
     openDevice(session_->devices().wantedIndex());
 }
 
+void AppDelegate::chooseListenWhenIdle(bool)
+{
+    if (!session_->isActive())
+        openDevice(session_->devices().wantedIndex());
+}
+
 void AppDelegate::openDevice(std::size_t index)
 {
     const AudioDeviceChoice& devices = session_->devices();
     const auto& device = devices.devices().at(index);
     audioRecord_->setWithSystemAudio(devices.withComputerSound());
-    session_->configDevice(device);
+    // Not listening between takes, the input stays closed until one starts:
+    // the session opens it then, from the recipe's sources.
+    const bool listen
+        = session_->isActive() || AppControl::AppReadKeyValue(SettingsKey::ListenWhenIdle, true).toBool();
+    session_->configDevice(listen ? device : nullptr);
     // Kept for telling the user which device vanished, when it can no longer be asked.
     deviceName_ = ConfigAudioWndController::shownDeviceName(device->deviceName());
     chosenSources_.clear();
-    if (audioRecord_->device())
+    if (audioRecord_->device() || !listen)
         chosenSources_ = devices.sourcesOf(*device);
     // The panel names the input before anything is recorded from it.
     nameRecordingSource();

@@ -77,6 +77,7 @@ public:
     // The user's pick in the preferences: wanted, stored and opened.
     void chooseAudioDeviceNum(std::int32_t index) override;
     void chooseWithSystemAudio(bool on) override;
+    void chooseListenWhenIdle(bool on) override;
     void startAndStopRecord();
     // Pauses a running recording, resumes a paused one; nothing while idle.
     void pauseAndResumeRecord();
