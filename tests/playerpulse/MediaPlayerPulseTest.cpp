@@ -156,11 +156,13 @@ protected:
         player->seekToTime(MediaTime{std::int64_t(total), 44100});
         player->play();
         EXPECT_EQ(player->rate(), 0.0f) << "sought to the end: nothing left to play";
+        underruns_ = player->underruns();
         return monitor.samples();
     }
 
     TempDir dir_;
     std::shared_ptr<MediaAsset> asset_;
+    std::uint32_t underruns_ = 0;  // of the last playThrough()
 };
 
 // Silence with a tone burst from 2.0 s on. A seek away from the burst drops
@@ -278,14 +280,17 @@ TEST_F(MediaPlayerPulse, PlaysAToneRampsEveryChangeHoldsWhenPausedAndStopsAtTheE
     writeFile(path, total, [](std::size_t i) { return tone(i, 1102.5); });
     // A busy machine now and then makes the server drop a stretch of the
     // playback or of the monitor capture: a gap that reads as two more
-    // changes, and as steps. Such a run is played again; a player without
-    // ramps gives the right number of changes, all of them steps, every time.
+    // changes, and as steps; or the player runs short, and the server's
+    // rewind as it catches up cuts into a ramp. Such a run is played again; a
+    // player without ramps gives the right number of changes, all of them
+    // steps, every time.
     std::vector<float> heard;
     for (int attempt = 0; attempt < 3; ++attempt) {
         heard = playThrough(path, total);
-        if (HasFatalFailure() || transitions(envelope(heard)).size() == 6)
+        if (HasFatalFailure() || (transitions(envelope(heard)).size() == 6 && underruns_ == 0))
             break;
-        std::cout << "[ ramps ] a gap in what the monitor heard; playing again\n";
+        std::cout << "[ ramps ] a gap in what the monitor heard (the player ran short " << underruns_
+                  << " time(s)); playing again\n";
     }
     ASSERT_FALSE(HasFatalFailure());
 

@@ -79,6 +79,9 @@ public:
     // Linear gain 0..1, ramped over a few milliseconds so that changes do not click.
     virtual void setVolume(float volume) = 0;
     virtual float volume() const = 0;
+    // How often the sound server ran out of what was written while playing
+    // (the machine too busy to keep up): each is a gap in what is heard.
+    virtual std::uint32_t underruns() const { return 0; }
     // The trimmed range and its fades, applied to each frame as it is played,
     // as the export applies them to each frame it writes; with `onlyRange`
     // the frames outside the range are silence (a preview plays only what an

@@ -18,6 +18,7 @@
 #include "platform/PlaybackDecoder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 
@@ -54,8 +55,10 @@ public:
     {
         {
             pulse::MainloopLock lock(connection_->loop());
-            if (stream_)
+            if (stream_) {
                 pa_stream_set_write_callback(stream_.get(), nullptr, nullptr);
+                pa_stream_set_underflow_callback(stream_.get(), nullptr, nullptr);
+            }
             if (refill_)
                 pa_threaded_mainloop_get_api(connection_->loop())->time_free(refill_);
             stream_.reset();
@@ -134,6 +137,8 @@ public:
         live_.volume = std::isnan(volume) ? 0.0f : std::clamp(volume, 0.0f, 1.0f);
     }
 
+    std::uint32_t underruns() const override { return underruns_.load(std::memory_order_relaxed); }
+
     float volume() const override
     {
         pulse::MainloopLock lock(connection_->loop());
@@ -197,6 +202,12 @@ private:
             [](pa_stream*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
             connection_->loop());
         pa_stream_set_write_callback(stream, &PulseMediaPlayer::onWrite, this);
+        pa_stream_set_underflow_callback(
+            stream,
+            [](pa_stream*, void* u) {
+                static_cast<PulseMediaPlayer*>(u)->underruns_.fetch_add(1, std::memory_order_relaxed);
+            },
+            this);
         pa_buffer_attr attr;
         attr.maxlength = std::uint32_t(-1);
         attr.tlength = std::uint32_t(pa_usec_to_bytes(kBufferUsec, &sampleSpec));
@@ -444,6 +455,7 @@ private:
     mutable Live live_;
     // Owner, under the lock.
     mutable bool atEnd_ = false;
+    std::atomic<std::uint32_t> underruns_{0};
 };
 
 }  // namespace
