@@ -12,6 +12,7 @@
 #include "platform/pulse/PulsePlatform.h"
 #include "Desktop/Resources.h"
 #include "Desktop/SingleInstance.h"
+#include "Desktop/Translations.h"
 #include "support/DecodedFile.h"
 #include "support/GatedFile.h"
 #include "support/MonitorCapture.h"
@@ -246,6 +247,29 @@ TEST_F(AppDelegateTest, EveryMenuItemRunsItsOwnCommand)
         << supportPageUrl().toString().toStdString();
     Access::find<QAction>(*app, "quitItem")->trigger();
     EXPECT_TRUE(libraryLog_.contains(QStringLiteral("writeData")));
+}
+
+TEST_F(AppDelegateTest, InGermanTheMenuFollowsATakeAndACountTakesItsPlural)
+{
+    // Installed before the controller, as main does: the interface files are read in it.
+    const Translations german(QLocale(QLocale::German, QLocale::Germany));
+    auto app = launchPinned();
+    const auto item = [&](const char* name) { return Access::find<QAction>(*app, name)->text(); };
+    EXPECT_EQ(item("recordMenuItem"), QStringLiteral("Aufnahme starten"));
+    EXPECT_EQ(item("showConfigItem"), QStringLiteral("Einstellungen\u2026"));
+    EXPECT_EQ(item("quitItem"), QStringLiteral("TrayTape beenden"));
+    Access::find<QAction>(*app, "recordMenuItem")->trigger();
+    EXPECT_EQ(item("recordMenuItem"), QStringLiteral("Aufnahme beenden"));
+    EXPECT_EQ(item("pauseMenuItem"), QStringLiteral("Aufnahme pausieren"));
+    EXPECT_EQ(item("timeMenuItem"), QStringLiteral("Aufnahmedauer: 00:00:00"));
+    Access::find<QAction>(*app, "recordMenuItem")->trigger();
+    completeRecordings(*app);
+    const auto unreadable = [](int lines) {
+        return QCoreApplication::translate("AudioLibraryWnd",
+            "%n line(s) of %1 name no recording TrayTape can read; they are kept there as they are.", nullptr, lines);
+    };
+    EXPECT_TRUE(unreadable(1).startsWith(QStringLiteral("1 Zeile in %1 nennt"))) << unreadable(1).toStdString();
+    EXPECT_TRUE(unreadable(3).startsWith(QStringLiteral("3 Zeilen in %1 nennen"))) << unreadable(3).toStdString();
 }
 
 TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt)

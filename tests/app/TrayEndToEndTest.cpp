@@ -210,6 +210,9 @@ protected:
         env_ = QProcessEnvironment::systemEnvironment();
         env_.insert(QStringLiteral("DISPLAY"), QStringLiteral(":") + number);
         env_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        // The menu is found by its English text, whatever this machine speaks.
+        env_.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
+        env_.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
         env_.insert(QStringLiteral("HOME"), home_.path());
         env_.insert(QStringLiteral("XDG_CONFIG_HOME"), home_.path() + QStringLiteral("/.config"));
         env_.insert(QStringLiteral("XDG_DATA_HOME"), home_.path() + QStringLiteral("/.local/share"));

@@ -7,6 +7,7 @@
 #include "platform/MediaPlayer.h"
 #include "Desktop/FocusRing.h"
 #include "Desktop/Resources.h"
+#include "Desktop/Translations.h"
 #include "Desktop/Trash.h"
 #include "Desktop/Workspace.h"
 #include "ui_AudioLibraryWnd.h"
@@ -695,7 +696,7 @@ void AudioLibraryWnd::exportAudio()
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     const QString extension = getStrFormat();
-    const QString kind = tr(getFormatNum().kindName);
+    const QString kind = engineWords(getFormatNum().kindName);
     dialog->setNameFilter(QStringLiteral("%1 (*.%2)").arg(kind, extension));
     dialog->setDefaultSuffix(extension);
     // Where the user saved last, as a desktop's own save panel does; the
@@ -706,7 +707,8 @@ void AudioLibraryWnd::exportAudio()
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         folder = QFileInfo(preview_.path()).absolutePath();
     dialog->setDirectory(folder);
-    dialog->selectFile(tr("%1 (trimmed).%2").arg(QFileInfo(preview_.path()).completeBaseName(), extension));
+    // A file name, which stays the same in every language, as the recordings' own do.
+    dialog->selectFile(QStringLiteral("%1 (trimmed).%2").arg(QFileInfo(preview_.path()).completeBaseName(), extension));
     // Cancelling ends the dialog without this signal: nothing changes.
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) { exportAudioToPath(path); });
     dialog->open();
@@ -838,12 +840,12 @@ void AudioLibraryWnd::exportFinished()
         return;
     case AudioConvertFailure::CannotCreate:
         emit userNotified(tr("Export failed"),
-            tr("%1 could not be created (%2).").arg(destination, QString::fromStdString(done.destinationReason())));
+            tr("%1 could not be created (%2).").arg(destination, engineWords(done.destinationReason())));
         return;
     case AudioConvertFailure::WriteFailed:
         emit userNotified(tr("Export failed"),
             tr("Writing %1 failed (%2); nothing there was changed.")
-                .arg(destination, QString::fromStdString(done.destinationReason())));
+                .arg(destination, engineWords(done.destinationReason())));
         return;
     }
 }

@@ -112,7 +112,7 @@ SingleInstance::Sent SingleInstance::sendCommand(
     const QString path = dir.filePath(name + QStringLiteral(".socket"));
     const QString lockPath = dir.filePath(name + QStringLiteral(".lock"));
     if (isStrangeLock(lockPath)) {
-        answer = QStringLiteral("TrayTape is not running (%1 is not a lock file)")
+        answer = tr("TrayTape is not running (%1 is not a lock file)")
                      .arg(QString::fromStdString(terminalText(QFile::encodeName(lockPath).toStdString())));
         return Sent::NotRunning;
     }
@@ -125,8 +125,7 @@ SingleInstance::Sent SingleInstance::sendCommand(
         if (socket.waitForConnected(kRetryMilliseconds * 4))
             break;
         if (deadline.hasExpired()) {
-            answer = runs ? QStringLiteral("TrayTape is running but does not answer")
-                          : QStringLiteral("TrayTape is not running");
+            answer = runs ? tr("TrayTape is running but does not answer") : tr("TrayTape is not running");
             return Sent::NotRunning;
         }
         QThread::msleep(kRetryMilliseconds);
@@ -137,7 +136,7 @@ SingleInstance::Sent SingleInstance::sendCommand(
         socket.waitForReadyRead(int(std::max<qint64>(answered.remainingTime(), 1)));
     const QString line = QString::fromUtf8(socket.readLine(4096)).trimmed();
     if (line.isEmpty()) {
-        answer = QStringLiteral("TrayTape did not answer");
+        answer = tr("TrayTape did not answer");
         return Sent::Refused;
     }
     answer = line.mid(2);
@@ -212,14 +211,14 @@ void SingleInstance::answer(QLocalSocket* socket)
     QString text;
     bool done = false;
     if (!whole || !kCommands.contains(command)) {
-        text = QStringLiteral("unknown command");
+        text = tr("unknown command");
     } else if (command == QLatin1String("show")) {
         done = true;
         emit activated();
     } else if (handler_) {
         done = handler_(command, text);
     } else {
-        text = QStringLiteral("not ready");
+        text = tr("not ready");
     }
     // One line whatever the text holds: a path with a line break in it would
     // cut the answer short, and its control characters reach a terminal.

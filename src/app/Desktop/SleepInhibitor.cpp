@@ -1,5 +1,6 @@
 #include "Desktop/SleepInhibitor.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -27,8 +28,8 @@ void SleepInhibitor::hold()
     QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.login1"),
         QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.login1.Manager"),
         QStringLiteral("Inhibit"));
-    call << QStringLiteral("sleep") << QStringLiteral("TrayTape") << QStringLiteral("TrayTape is recording")
-         << QStringLiteral("block");
+    call << QStringLiteral("sleep") << QStringLiteral("TrayTape")
+         << QCoreApplication::translate("SleepInhibitor", "TrayTape is recording") << QStringLiteral("block");
     // Asynchronous: a slow or hung system bus must not stall the menu that started the take.
     pending_ = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     connect(pending_, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* watcher) {

@@ -16,11 +16,6 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("Trash", text);
-}
-
 bool taken(const QString& path)
 {
     struct stat st { };
@@ -53,7 +48,7 @@ QString moveToTrash(const QString& path)
 {
     const QFileInfo source(path);
     if (!source.isFile() || source.isSymLink())
-        return tr("it is not a file that is there");
+        return QCoreApplication::translate("Trash", "it is not a file that is there");
     const QString trash = homeTrash();
     for (const char* folder : {"/files", "/info"})
         if (OSStatus s = audiofile::privateFolder(QFile::encodeName(trash + QLatin1String(folder)).toStdString()))
@@ -83,9 +78,10 @@ QString moveToTrash(const QString& path)
         QFile::remove(infoPath);
         if (error == EEXIST)
             continue;
-        return error == EXDEV ? tr("it is on another disk than the Trash") : qt_error_string(error);
+        return error == EXDEV ? QCoreApplication::translate("Trash", "it is on another disk than the Trash")
+                              : qt_error_string(error);
     }
-    return tr("the Trash holds too many files of that name");
+    return QCoreApplication::translate("Trash", "the Trash holds too many files of that name");
 }
 
 }  // namespace trash

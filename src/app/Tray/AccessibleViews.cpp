@@ -13,14 +13,9 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("AccessibleViews", text);
-}
-
 QString percent(float rate)
 {
-    return tr("%1%").arg(std::lround(std::clamp(rate, 0.0F, 1.0F) * 100));
+    return QCoreApplication::translate("AccessibleViews", "%1%").arg(std::lround(std::clamp(rate, 0.0F, 1.0F) * 100));
 }
 
 // A widget with a fixed role, and a fixed name unless the widget was given one.
@@ -48,7 +43,7 @@ public:
     QString text(QAccessible::Text t) const override
     {
         if (t == QAccessible::Name)
-            return tr("%1, %2").arg(row()->name(), row()->timeStr());
+            return QCoreApplication::translate("AccessibleViews", "%1, %2").arg(row()->name(), row()->timeStr());
         return QAccessibleWidget::text(t);
     }
     QAccessible::State state() const override
@@ -107,7 +102,8 @@ private:
 // set as a click on the bar does; the kept part is told with it.
 class AccessibleTrimBar : public AccessibleValue {
 public:
-    explicit AccessibleTrimBar(PlayProgressView* bar) : AccessibleValue(bar, QAccessible::Slider, tr("Play position"))
+    explicit AccessibleTrimBar(PlayProgressView* bar)
+        : AccessibleValue(bar, QAccessible::Slider, QCoreApplication::translate("AccessibleViews", "Play position"))
     { }
     QAccessible::State state() const override
     {
@@ -125,7 +121,7 @@ protected:
     float fraction() const override { return bar()->playRate(); }
     QString valueText() const override
     {
-        return tr("%1, keeping %2 to %3")
+        return QCoreApplication::translate("AccessibleViews", "%1, keeping %2 to %3")
             .arg(percent(bar()->playRate()), percent(bar()->startTrimRate()), percent(bar()->endTrimRate()));
     }
 
@@ -136,7 +132,9 @@ private:
 // The level meter: the loudest level of the page it shows, in decibels of full scale.
 class AccessibleMeter : public AccessibleValue {
 public:
-    explicit AccessibleMeter(AudioWaveView* meter) : AccessibleValue(meter, QAccessible::ProgressBar, tr("Input level"))
+    explicit AccessibleMeter(AudioWaveView* meter)
+        : AccessibleValue(
+            meter, QAccessible::ProgressBar, QCoreApplication::translate("AccessibleViews", "Input level"))
     { }
 
 protected:
@@ -152,7 +150,9 @@ protected:
     QString valueText() const override
     {
         const float level = fraction();
-        return level > 0 ? tr("%1 dB").arg(std::lround(20 * std::log10(level))) : tr("silent");
+        return level > 0
+            ? QCoreApplication::translate("AccessibleViews", "%1 dB").arg(std::lround(20 * std::log10(level)))
+            : QCoreApplication::translate("AccessibleViews", "silent");
     }
 };
 
@@ -161,7 +161,7 @@ QAccessibleInterface* accessibleView(const QString&, QObject* object)
     if (auto* row = qobject_cast<AudioItemView*>(object))
         return new AccessibleRow(row);
     if (auto* list = qobject_cast<AudioLibBackView*>(object))
-        return new NamedWidget(list, QAccessible::List, tr("Recordings"));
+        return new NamedWidget(list, QAccessible::List, QCoreApplication::translate("AccessibleViews", "Recordings"));
     if (auto* bar = qobject_cast<PlayProgressView*>(object))
         return new AccessibleTrimBar(bar);
     if (auto* meter = qobject_cast<AudioWaveView*>(object))

@@ -217,7 +217,7 @@ void AppDelegate::applicationDidFinishLaunching()
         if (audioLibraryWnd_) {
             audioLibraryWnd_->setRecordingInProgress([this] {
                 return session_ && session_->isActive() && session_->path() ? QString::fromStdString(*session_->path())
-                                                                           : QString();
+                                                                            : QString();
             });
             if (QWidget* libraryWindow = audioLibraryWnd_->window())
                 libraryWindow->hide();
@@ -335,12 +335,9 @@ void AppDelegate::showSourceLevels()
     ui_->lblSourceLevels->setVisible(levels.has_value());
     if (!levels)
         return;
-    const auto decibels = [](float peak) {
-        return peak > 0.001f ? QString::number(std::lround(20 * std::log10(peak))) + QStringLiteral(" dB")
-                             : QStringLiteral("silent");
-    };
-    ui_->lblSourceLevels->setText(
-        tr("Input %1 · Computer %2").arg(decibels(levels->input), decibels(levels->system)));
+    const auto decibels
+        = [](float peak) { return peak > 0.001f ? tr("%1 dB").arg(std::lround(20 * std::log10(peak))) : tr("silent"); };
+    ui_->lblSourceLevels->setText(tr("Input %1 · Computer %2").arg(decibels(levels->input), decibels(levels->system)));
 }
 
 void AppDelegate::pushLevelIcon()
@@ -427,8 +424,8 @@ void AppDelegate::startRecording()
     if (const auto gone = session_->devices().missingWanted())
         notify(AppNotices::recordingFromFallback(ConfigAudioWndController::shownDeviceName(*gone), deviceName_));
 
-    recordMenuItem_->setText(QStringLiteral("Stop Record"));
-    lblRecordTip_->setText(QStringLiteral("Stop Record"));
+    recordMenuItem_->setText(tr("Stop Record"));
+    lblRecordTip_->setText(tr("Stop Record"));
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StopRecord.png")));
     showRecordTime();
     showRecordState();
@@ -445,12 +442,12 @@ void AppDelegate::finishRecording(RecordSession::Ending ending)
     // Returns at once: the file is completed on the record device's completion thread.
     session_->stop(ending);
 
-    recordMenuItem_->setText(QStringLiteral("Start Record"));
-    lblRecordTip_->setText(QStringLiteral("Start Record"));
+    recordMenuItem_->setText(tr("Start Record"));
+    lblRecordTip_->setText(tr("Start Record"));
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StartRecord.png")));
     // The next take starts from nothing; the last one's length is in the library.
     lblRecordAudioTime_->setText(AppControl::timeText(0));
-    timeMenuItem_->setText(QStringLiteral("Recorded Time: %1").arg(AppControl::timeText(0)));
+    timeMenuItem_->setText(tr("Recorded Time: %1").arg(AppControl::timeText(0)));
     configAudioWndController_->setISRecording(false);
     // A device that came back during the recording, or the fallback for one that went.
     openWantedDevice();
@@ -476,7 +473,7 @@ void AppDelegate::showRecordState()
     btnPauseRecord_->setToolTip(pauseMenuItem_->text());
     btnPauseRecord_->setIcon(resources::icon(paused ? QStringLiteral("Resume.png") : QStringLiteral("Pause.png")));
     if (state != RecordSession::State::Idle)
-        lblRecordTip_->setText(paused ? tr("Paused") : QStringLiteral("Stop Record"));
+        lblRecordTip_->setText(paused ? tr("Paused") : tr("Stop Record"));
     // A laptop that suspends mid-take loses the rest of it; a paused take is still one.
     if (state == RecordSession::State::Idle)
         sleepInhibitor_->release();
@@ -589,7 +586,7 @@ void AppDelegate::showRecordTime()
     // The audio in the file, so a pause stops the clock.
     const QString text = AppControl::timeText(audioRecord_->audioLength());
     lblRecordAudioTime_->setText(text);
-    timeMenuItem_->setText(QStringLiteral("Recorded Time: %1").arg(text));
+    timeMenuItem_->setText(tr("Recorded Time: %1").arg(text));
     showTrayToolTip();
 }
 

@@ -1,5 +1,6 @@
 #include "Tray/AppNotices.h"
 
+#include "Desktop/Translations.h"
 #include "Preferences/AppControl.h"
 #include "platform/audiofile/AudioFileCommon.h"
 
@@ -8,10 +9,10 @@
 #include <algorithm>
 
 namespace {
-// Why a file could not be made or written, in the words the CLI uses.
+// Why a file could not be made or written.
 QString reasonFor(OSStatus status)
 {
-    return QString::fromStdString(audiofile::reasonFor(status));
+    return engineWords(audiofile::reasonFor(status));
 }
 
 QString quoted(const QString& device)
@@ -37,7 +38,8 @@ Notice AppNotices::deviceGoneAtStart(const QString& device)
 Notice AppNotices::recordingFromFallback(const QString& gone, const QString& fallback)
 {
     return {tr("Recording from another input"),
-        tr("%1 is gone: recording from %2").arg(quoted(gone), fallback.isEmpty() ? tr("the default input") : quoted(fallback))};
+        tr("%1 is gone: recording from %2")
+            .arg(quoted(gone), fallback.isEmpty() ? tr("the default input") : quoted(fallback))};
 }
 
 Notice AppNotices::fileNotCreated(const QString& path, OSStatus status)
@@ -110,11 +112,9 @@ Notice AppNotices::saveFolderMissing(const QString& folder)
         return {tr("Save folder cannot be used"),
             tr("The name of the folder %1 is not valid text in this system's encoding, so TrayTape cannot save "
                "into it. New recordings go to %2 until you rename it or choose another folder in Preferences.")
-                .arg(QDir::toNativeSeparators(folder),
-                    QDir::toNativeSeparators(AppControl::defaultSaveAudioPath()))};
+                .arg(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(AppControl::defaultSaveAudioPath()))};
     return {tr("Save folder not found"),
         tr("The folder %1 no longer exists. New recordings go to %2 until you choose another folder in "
            "Preferences.")
-            .arg(QDir::toNativeSeparators(folder),
-                QDir::toNativeSeparators(AppControl::defaultSaveAudioPath()))};
+            .arg(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(AppControl::defaultSaveAudioPath()))};
 }

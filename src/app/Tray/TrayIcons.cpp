@@ -102,7 +102,7 @@ void TrayIcons::addRecordIcon(QMenu* menu)
 void TrayIcons::addLevelIcon(QMenu* menu, std::function<void()> clicked)
 {
     levelIcon_ = std::make_unique<QSystemTrayIcon>();
-    levelIcon_->setToolTip(QStringLiteral("TrayTape input level"));
+    levelIcon_->setToolTip(tr("TrayTape input level"));
     levelIcon_->setContextMenu(menu);
     QObject::connect(levelIcon_.get(), &QSystemTrayIcon::activated, levelIcon_.get(),
         [clicked = std::move(clicked)](QSystemTrayIcon::ActivationReason reason) {

@@ -11,6 +11,7 @@
 #include "platform/pulse/PulsePlatform.h"
 #include "platform/TerminalText.h"
 #include "Desktop/SingleInstance.h"
+#include "Desktop/Translations.h"
 
 #include <QApplication>
 
@@ -101,6 +102,7 @@ int sendToRunningInstance(int argc, char** argv, const QString& command)
 {
     // No display is needed to ask: a script over ssh may ask too.
     QCoreApplication client(argc, argv);
+    const Translations translations;
     QString answer;
     switch (SingleInstance::sendCommand(QLatin1String(kInstanceName), command, answer)) {
     case SingleInstance::Sent::Done:
@@ -131,6 +133,8 @@ int main(int argc, char** argv)
     QCoreApplication::setOrganizationName(QStringLiteral("traytape"));
     QCoreApplication::setApplicationName(QStringLiteral("TrayTape"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.traytape.TrayTape"));
+    // LANGUAGE, LC_ALL, LC_MESSAGES and LANG, as the desktop's other programs read them.
+    const Translations translations;
 
     // A second copy would add two more tray icons and a second capture, and
     // whichever quit first would remove the shared system-audio source under
