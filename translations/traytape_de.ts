@@ -588,6 +588,14 @@
         <source>How do I record the computer&apos;s own sound?</source>
         <translation>Wie nehme ich den Ton des Computers selbst auf?</translation>
     </message>
+    <message>
+        <source>Listen when not recording (tray meter, pre-roll)</source>
+        <translation>Auch zwischen den Aufnahmen zuhören (Pegelanzeige, Vorlauf)</translation>
+    </message>
+    <message>
+        <source>Off, the input is opened only while recording: the desktop shows no microphone in use and a headset keeps its best sound profile, but the tray meter rests until a recording starts.</source>
+        <translation>Aus: Der Eingang ist nur während einer Aufnahme geöffnet. Der Desktop zeigt dann kein Mikrofon als belegt an und ein Headset behält sein bestes Klangprofil, aber die Pegelanzeige ruht, bis eine Aufnahme beginnt.</translation>
+    </message>
 </context>
 <context>
     <name>EngineWords</name>

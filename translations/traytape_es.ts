@@ -588,6 +588,14 @@
         <source>How do I record the computer&apos;s own sound?</source>
         <translation>¿Cómo grabo el sonido del propio equipo?</translation>
     </message>
+    <message>
+        <source>Listen when not recording (tray meter, pre-roll)</source>
+        <translation>Escuchar cuando no se graba (medidor de nivel, pregrabación)</translation>
+    </message>
+    <message>
+        <source>Off, the input is opened only while recording: the desktop shows no microphone in use and a headset keeps its best sound profile, but the tray meter rests until a recording starts.</source>
+        <translation>Desactivado, la entrada solo se abre mientras se graba: el escritorio no muestra ningún micrófono en uso y unos auriculares conservan su mejor perfil de sonido, pero el medidor de nivel descansa hasta que empieza una grabación.</translation>
+    </message>
 </context>
 <context>
     <name>EngineWords</name>

@@ -588,6 +588,14 @@
         <source>How do I record the computer&apos;s own sound?</source>
         <translation>Comment enregistrer le son de l&apos;ordinateur lui-même&#xa0;?</translation>
     </message>
+    <message>
+        <source>Listen when not recording (tray meter, pre-roll)</source>
+        <translation>Écouter hors enregistrement (indicateur de niveau, pré-enregistrement)</translation>
+    </message>
+    <message>
+        <source>Off, the input is opened only while recording: the desktop shows no microphone in use and a headset keeps its best sound profile, but the tray meter rests until a recording starts.</source>
+        <translation>Désactivé, l’entrée n’est ouverte que pendant un enregistrement : le bureau n’indique aucun micro en cours d’utilisation et un casque garde son meilleur profil sonore, mais l’indicateur de niveau reste au repos jusqu’au début d’un enregistrement.</translation>
+    </message>
 </context>
 <context>
     <name>EngineWords</name>
