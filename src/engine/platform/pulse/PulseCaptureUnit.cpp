@@ -7,7 +7,6 @@
 #include "platform/PropertyData.h"
 #include "platform/pulse/PulseDefaultSourceFollower.h"
 #include "platform/pulse/PulseOutputFollower.h"
-#include "platform/pulse/PulseRegistry.h"
 
 #include <algorithm>
 #include <atomic>
@@ -284,7 +283,7 @@ public:
         // render(): the server's own mono-to-stereo remix lowers it by 3 dB,
         // which would misstate the level. Wider sources keep their layout.
         const std::uint32_t wanted = outputFormat_.mChannelsPerFrame;
-        const bool systemAudio = systemAudio_ || source_.name == PulseRegistry::kLoopbackSourceName;
+        const bool systemAudio = systemAudio_;
         const bool mix = mixSystemAudio_ && !systemAudio;
         const bool mono = source_.sampleSpec.channels == 1;
         const auto monitor = systemAudio || mix ? pulse::defaultMonitor(*connection_) : std::nullopt;
