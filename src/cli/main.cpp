@@ -38,7 +38,7 @@
 
 namespace {
 
-constexpr const char* kSystemAudioName = "Vortanx System Audio";
+constexpr const char* kSystemAudioName = kLoopbackDeviceName;
 
 std::atomic<bool> stopRequested{false};
 
@@ -86,8 +86,8 @@ constexpr CommandHelp kCommandHelp[] = {
         "record records the default input, or the --device given by its index or name,\n"
         "into OUT (.wav WAVE, .caf CAF, else MPEG-4 AAC) until --seconds of audio are\n"
         "in it or Ctrl+C, and prints the file's frames and the seconds captured.\n"
-        "record --device \"Vortanx System Audio\" turns it on by itself and leaves it on;\n"
-        "the recording follows the default output as it changes.\n"
+        "record --device \"Vortanx System Audio\" records what the default output plays,\n"
+        "following it as it changes, whether system-audio is on or off.\n"
         "record --with-system-audio mixes what the default output plays into the input.\n"
         "record warns on standard error when the input is muted, and when it has given\n"
         "only silence for --warn-silence seconds (30 by default; again every 10 minutes).\n"
@@ -275,14 +275,7 @@ int record(const std::vector<std::string>& args)
     AudioDeviceChoice& devices = session.devices();
     if (devices.inputs().empty())
         return fail("no input devices (is a sound server running?)");
-    auto device = devices.lookUp(deviceArg);
-    if (deviceArg == kSystemAudioName || (device && device->deviceName() == kSystemAudioName)) {
-        // Pointed at the current default output before it is opened: pointing
-        // it elsewhere later may replace the source under the open capture.
-        recorder.connectSystemAudioRecord(true);
-        devices.refresh();
-        device = devices.lookUp(kSystemAudioName);
-    }
+    const auto device = devices.lookUp(deviceArg);
     if (!device)
         return fail("no such input device: " + deviceArg);
     name = device->deviceName() + (withSystemAudio ? " with system audio" : "");
@@ -510,6 +503,13 @@ int exportRange(const std::vector<std::string>& args)
                                                             : 1);
 }
 
+// Whether the server lists the loopback driver's device among its inputs
+// (the device choice names the computer's sound by it, listed or not).
+bool listsSystemAudio(const std::vector<std::shared_ptr<AudioRecordMicDevice>>& inputs)
+{
+    return std::any_of(inputs.begin(), inputs.end(), [](const auto& d) { return d->deviceName() == kSystemAudioName; });
+}
+
 int systemAudio(const std::string& mode)
 {
     AudioRecordDevice recorder;
@@ -518,7 +518,7 @@ int systemAudio(const std::string& mode)
         if (!output)
             return fail("no default output device (is a sound server running?)");
         recorder.connectSystemAudioRecord(true);
-        if (!AudioDeviceChoice(recorder).lookUp(kSystemAudioName))
+        if (!listsSystemAudio(recorder.allAudioInputDevices()))
             return fail(std::string("the sound server did not make \"") + kSystemAudioName + "\"");
         std::printf("\"%s\" carries \"%s\" (%s)\n", kSystemAudioName, terminalText(output->deviceName()).c_str(),
             terminalText(output->uniqueID().value_or("")).c_str());
@@ -527,10 +527,10 @@ int systemAudio(const std::string& mode)
     // This process never connected, so the disconnect is sent as such: the
     // user means the device made by an earlier run.
     recorder.matchingServiceWithPath(std::string("kCaptureDriverPathKey"));
-    const AudioDeviceChoice devices(recorder);
-    if (devices.inputs().empty())
+    const auto inputs = recorder.allAudioInputDevices();
+    if (inputs.empty())
         return fail("no input devices (is a sound server running?)");
-    if (devices.lookUp(kSystemAudioName))
+    if (listsSystemAudio(inputs))
         return fail(std::string("the sound server kept \"") + kSystemAudioName + "\"");
     std::printf("\"%s\" is off\n", kSystemAudioName);
     return 0;

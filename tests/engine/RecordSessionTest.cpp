@@ -99,6 +99,20 @@ TEST_F(RecordSessionTest, ARecipeOpensItsSourceWritesItsFormatAndEndsAtItsLength
     ASSERT_EQ(start(kDefaultInputUID, "default.wav"), Result::Started);
     EXPECT_TRUE(recorder.device()->followsDefault());
     ASSERT_TRUE(stopAndDeliver());
+    // The computer's sound alone is what the default output plays, asked of the unit as such, with
+    // nothing mixed into it; asked again, the capture goes on.
+    const AudioObjectID speakers = audio->addDevice({"Speakers", "uid:speakers", 0, 2, 44100});
+    audio->setDefaultOutputDevice(speakers);
+    RecordRecipe heard{{{RecordSource::Kind::ComputerSound, {}}}, audioFormatNamed("wav"), {}, 0};
+    for (const char* name : {"heard.wav", "heard2.wav"}) {
+        heard.destination = nameRecording({dir.path(), name}, *heard.format, 0);
+        ASSERT_EQ(session->start(heard), Result::Started);
+        ASSERT_TRUE(cycles(speakers, 10));
+        ASSERT_TRUE(stopAndDeliver());
+    }
+    EXPECT_TRUE(audio->units().at(0).capturesSystemAudio && !recorder.withSystemAudio());
+    EXPECT_EQ(audio->unitsCreated(), units + 5);
+    EXPECT_EQ(eaf_test::decodeFile(dir.file("heard2.wav")).frames(), 4800u);
 
     // Nothing to open, or an input gone since it was chosen: no recording, and no file.
     EXPECT_EQ(start("uid:nothing", "none.wav"), Result::NoDevice);
@@ -110,7 +124,7 @@ TEST_F(RecordSessionTest, ARecipeOpensItsSourceWritesItsFormatAndEndsAtItsLength
     ASSERT_EQ(start("uid:headset", "instead.wav"), Result::Started) << "another input opens in its place";
     ASSERT_TRUE(stopAndDeliver());
     const auto files = std::filesystem::directory_iterator(dir.path());
-    EXPECT_EQ(std::count_if(begin(files), end(files), [](const auto& f) { return f.is_regular_file(); }), 3);
+    EXPECT_EQ(std::count_if(begin(files), end(files), [](const auto& f) { return f.is_regular_file(); }), 5);
 }
 
 // Silence (-60 dBFS and below on every channel) is told after 30 s of it, then no more than every 10
@@ -170,7 +184,9 @@ TEST_F(RecordSessionTest, SilenceAndLostAudioAreToldOnceAndInTime)
 
 // The one resolver of a choice: an index stored before identifiers were names an input of the server; a
 // missing input stays wanted, the default input standing in under its last name; a command line names an
-// input of the server by place, name or identifier, none by default.
+// input of the server by place, name or identifier, none by default. The loopback driver's device, known
+// by its exact name, is the computer's sound: in its place in the list, by its identifier, and by name or
+// identifier when the server lists it no more.
 TEST_F(RecordSessionTest, AChoiceResolvesToItsInputOrTheDefaultInputInItsPlace)
 {
     audio->setDefaultInputDevice(headset);
@@ -184,4 +200,18 @@ TEST_F(RecordSessionTest, AChoiceResolvesToItsInputOrTheDefaultInputInItsPlace)
     for (const char* named : {"", "0", "USB Headset", "uid:headset"})
         EXPECT_EQ(choice.lookUp(named)->uniqueID(), "uid:headset") << named;
     EXPECT_FALSE(choice.lookUp("1") || choice.lookUp(kDefaultInputUID) || choice.lookUp("Built-in Microphone"));
+
+    const AudioObjectID loop = audio->addDevice({"Vortanx System Audio", "virtual.loop", 2, 0, 48000});
+    audio->addDevice({"vortanx system audio", "uid:like", 2, 0, 48000});
+    choice.refresh();
+    choice.restore(kComputerSoundUID, std::nullopt);
+    EXPECT_TRUE(
+        choice.devices().back() == choice.computerSound() && choice.wantedIndex() == choice.devices().size() - 1);
+    EXPECT_EQ(choice.sourcesOf(*choice.computerSound()),
+        (std::vector<RecordSource>{{RecordSource::Kind::ComputerSound, {}}}));
+    ASSERT_TRUE(audio->removeDevice(loop));
+    choice.refresh();
+    for (const char* named : {"Vortanx System Audio", kComputerSoundUID})
+        EXPECT_EQ(choice.lookUp(named), choice.computerSound()) << named;
+    EXPECT_EQ(choice.lookUp("vortanx system audio")->uniqueID(), "uid:like");
 }

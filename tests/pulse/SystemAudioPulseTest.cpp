@@ -1,6 +1,7 @@
 // The recorder on a real (private) sound server: a tone played into a null
-// sink recorded from its monitor, and what the default output plays recorded
-// through the loopback source the registry's driver loads.
+// sink recorded from its monitor, what the default output plays recorded as
+// such, and the loopback source the registry's driver loads.
+#include "AudioRecord/AudioDeviceChoice.h"
 #include "AudioRecord/AudioRecordDevice.h"
 #include "support/DecodedFile.h"
 #include "support/MonitorCapture.h"
@@ -95,20 +96,15 @@ protected:
         return found;
     }
 
-    // Starts recording `device` (by default the loopback) into `path` and waits until `seconds` are written.
+    // Starts recording `device` (by default the computer's sound) into `path` and waits until `seconds` are written.
     bool startRecording(AudioRecordDevice& recorder, const std::string& path, double seconds,
         std::shared_ptr<AudioRecordMicDevice> device = nullptr)
     {
-        const auto devices = systemDevices(recorder);
-        if (!device) {
-            EXPECT_EQ(devices.size(), 1u);
-            if (devices.empty())
-                return false;
-            device = devices.front();
-        }
+        if (!device)
+            device = AudioRecordMicDevice::computerSound();
         recorder.pause();
         recorder.configDevice(device);
-        EXPECT_EQ(recorder.isSystem(), !devices.empty() && device == devices.front());
+        EXPECT_EQ(recorder.isSystem(), device->isComputerSound());
         // The tone reaches a new capture a moment after it opens (PipeWire links it first): the file begins with it.
         const auto deadline = std::chrono::steady_clock::now() + 15s;
         while (recorder.audioLevel() < 0.1 && std::chrono::steady_clock::now() < deadline)
@@ -282,15 +278,16 @@ TEST_F(SystemAudioPulse, ASourceLeftByAKilledProcessIsReusedOrReplacedNeverDoubl
 // System audio is what the user hears: a new default output is recorded in
 // the same file within 100 ms, and the one it left may then go. (Both
 // servers move a playing stream to the new default too: the first tone goes
-// on there, as it would for the user.)
+// on there, as it would for the user.) No loopback source is loaded for it,
+// as with system audio off.
 TEST_F(SystemAudioPulse, SystemAudioFollowsTheDefaultOutputInTheSameFile)
 {
     auto first = server().playTone("sysb", 440, 0.5);
     auto second = server().playTone("sysa", 660, 0.5);
     AudioRecordDevice recorder;
-    recorder.connectSystemAudioRecord(true);
     const std::string path = (dir / "follow.wav").string();
     ASSERT_TRUE(startRecording(recorder, path, 1.0));
+    EXPECT_TRUE(loopbacks().empty());
     const double asked = recorder.audioLength();
     ASSERT_TRUE(server().setDefaultSink("sysa"));
     const double answered = recorder.audioLength();
@@ -331,8 +328,6 @@ TEST_F(SystemAudioPulse, SystemAudioFollowsTheDefaultOutputInTheSameFile)
     // With no output left at all, the recording ends as with a lost device,
     // its file complete. The suite's own outputs come back after.
     const std::string last = (dir / "last.wav").string();
-    AudioRecordDevice::resetSystemAudioConnectedForTesting();  // its source went with the output it was made for
-    recorder.connectSystemAudioRecord(true);
     ASSERT_TRUE(startRecording(recorder, last, 0.3));
     const auto outputs = modules("module-null-sink", "");
     // A microphone stays, which the server would move the capture to.
@@ -617,7 +612,10 @@ TEST_F(SystemAudioPulse, TheComputersSoundFollowsTheDefaultOutputAloneOrMixedDur
             }
             ASSERT_TRUE(input);
         } else {
+            // Chosen from the list, as a user does: the loopback's device, last, stands as the computer's sound.
             recorder.connectSystemAudioRecord(true);
+            input = AudioDeviceChoice(recorder).inputs().back();
+            ASSERT_TRUE(input->isComputerSound());
         }
         const auto wait = [&](double seconds) {
             const double until = recorder.audioLength() + seconds;

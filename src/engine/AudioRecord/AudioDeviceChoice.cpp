@@ -12,6 +12,10 @@ void AudioDeviceChoice::refresh()
 {
     devices_.resize(1);
     for (auto& device : recorder_.allAudioInputDevices()) {
+        // Recorded from itself the loopback's source would end with the
+        // output it was made over, and move with none.
+        if (device->deviceName() == kLoopbackDeviceName)
+            device = computerSound_;
         if (const auto uid = device->uniqueID())
             lastNames_[*uid] = device->deviceName();
         devices_.push_back(std::move(device));
@@ -46,6 +50,8 @@ std::optional<std::string> AudioDeviceChoice::missingWanted() const
 
 std::vector<RecordSource> AudioDeviceChoice::sourcesOf(const AudioRecordMicDevice& device) const
 {
+    if (device.isComputerSound())
+        return {{RecordSource::Kind::ComputerSound, {}}};
     std::vector<RecordSource> sources{{RecordSource::Kind::Input, device.uniqueID().value_or(std::string())}};
     if (withComputerSound_)
         sources.push_back({RecordSource::Kind::ComputerSound, {}});
@@ -71,5 +77,7 @@ std::shared_ptr<AudioRecordMicDevice> AudioDeviceChoice::lookUp(const std::strin
     for (const auto& device : listed)
         if (device->deviceName() == named || device->uniqueID() == named)
             return device;
+    if (named == kLoopbackDeviceName || named == kComputerSoundUID)
+        return computerSound_;
     return nullptr;
 }

@@ -3,7 +3,10 @@
 // (a unique identifier, the default input, or an index stored before
 // identifiers were) is resolved into a device, for the tray, the command
 // line and RecordSession alike. The front ends keep the stored values; this
-// class only knows what they mean.
+// class only knows what they mean. The loopback driver's device is known
+// here, and only here, for what it carries: listed, named or stored, it is
+// the computer's sound (AudioRecordMicDevice::computerSound()), which is
+// recorded without it.
 //
 // Main thread. RecordSession owns the one the tray shows (and refreshes it
 // when the server's devices change); the command line's commands that record
@@ -32,7 +35,8 @@ public:
     void refresh();
     // What a user chooses from: the default input first (one object for the
     // whole run, so a new list never opens it again), then every input of
-    // the server in the order the recorder lists them.
+    // the server in the order the recorder lists them, the loopback device
+    // (last) standing as the computer's sound (one object too).
     const Devices& devices() const { return devices_; }
     // The server's inputs alone, the default one first: what the command line numbers.
     std::span<const std::shared_ptr<AudioRecordMicDevice>> inputs() const { return std::span(devices_).subspan(1); }
@@ -54,7 +58,8 @@ public:
     // While the wanted input is missing: the name it last had in the list,
     // else its identifier. None while it is there.
     std::optional<std::string> missingWanted() const;
-    // The recipe's sources for the entry given: it, and the computer's sound when mixed in.
+    // The recipe's sources for the entry given: it, and the computer's sound
+    // when mixed in; the computer's sound alone for computerSound().
     std::vector<RecordSource> sourcesOf(const AudioRecordMicDevice& device) const;
 
     // The device a source's identifier names now: the default input for
@@ -63,12 +68,16 @@ public:
     std::shared_ptr<AudioRecordMicDevice> find(const std::string& uid) const;
     // An input as a user names it on a command line: its place in inputs(),
     // its name or its identifier; "" for the server's default input (else
-    // the first input). Null for none.
+    // the first input). The loopback device's name or identifier is the
+    // computer's sound, listed or not. Null for none.
     std::shared_ptr<AudioRecordMicDevice> lookUp(const std::string& named) const;
+    // What stands for the computer's sound, in the list or not.
+    const std::shared_ptr<AudioRecordMicDevice>& computerSound() const { return computerSound_; }
 
 private:
     const AudioRecordDevice& recorder_;
     Devices devices_;
+    std::shared_ptr<AudioRecordMicDevice> computerSound_ = AudioRecordMicDevice::computerSound();
     std::string wantedUID_ = kDefaultInputUID;
     bool withComputerSound_ = false;
     std::map<std::string, std::string> lastNames_;  // identifier to the name the list last showed

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr const char* kSystemAudioDeviceName = "Vortanx System Audio";
 constexpr std::uint32_t kNameBufferSize = 256;
 
 AudioObjectPropertyAddress address(std::uint32_t selector, std::uint32_t scope, std::uint32_t element)
@@ -33,11 +32,10 @@ void trimToCharacterBoundary(std::string& s)
         s.resize(lead - 1);
 }
 
-// The sound server's default input; kAudioObjectUnknown when it has none.
-AudioObjectID defaultInputDeviceID()
+// The sound server's default input, or output; kAudioObjectUnknown when it has none.
+AudioObjectID defaultDeviceID(std::uint32_t selector = kAudioHardwarePropertyDefaultInputDevice)
 {
-    const auto defaultAddress = address(
-        kAudioHardwarePropertyDefaultInputDevice, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster);
+    const auto defaultAddress = address(selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster);
     AudioObjectID id = kAudioObjectUnknown;
     std::uint32_t size = sizeof id;
     if (AudioObjectGetPropertyData(kAudioObjectSystemObject, &defaultAddress, &size, &id) != noErr || size != sizeof id)
@@ -60,7 +58,7 @@ int inputRank(const AudioRecordMicDevice& device, AudioObjectID defaultInput)
 {
     if (device.deviceID() == defaultInput)
         return 0;
-    if (device.deviceName() == kSystemAudioDeviceName)
+    if (device.deviceName() == kLoopbackDeviceName)
         return 3;
     return isMonitorDevice(device.deviceID()) ? 2 : 1;
 }
@@ -80,6 +78,13 @@ std::shared_ptr<AudioRecordMicDevice> AudioRecordMicDevice::defaultInput()
     return device;
 }
 
+std::shared_ptr<AudioRecordMicDevice> AudioRecordMicDevice::computerSound()
+{
+    auto device = std::make_shared<AudioRecordMicDevice>();
+    device->computerSound_ = true;
+    return device;
+}
+
 AudioRecordMicDevice::~AudioRecordMicDevice()
 {
     if (audioUnit_)
@@ -89,7 +94,7 @@ AudioRecordMicDevice::~AudioRecordMicDevice()
 void AudioRecordMicDevice::open()
 {
     if (followsDefault_)
-        deviceID_ = defaultInputDeviceID();  // where the capture starts; the unit follows from there
+        deviceID_ = defaultDeviceID();  // where the capture starts; the unit follows from there
     createAudioUnit();
     if (!audioUnit_)
         return;
@@ -132,10 +137,12 @@ void AudioRecordMicDevice::stop()
 
 std::string AudioRecordMicDevice::deviceName() const
 {
+    if (computerSound_)
+        return kLoopbackDeviceName;
     char buffer[kNameBufferSize] = {};
     std::uint32_t size = sizeof buffer;
     const auto nameAddress = address(kAudioDevicePropertyDeviceName, kAudioObjectPropertyScopeGlobal, 0);
-    AudioObjectGetPropertyData(followsDefault_ ? defaultInputDeviceID() : deviceID_, &nameAddress, &size, buffer);
+    AudioObjectGetPropertyData(followsDefault_ ? defaultDeviceID() : deviceID_, &nameAddress, &size, buffer);
     buffer[kNameBufferSize - 1] = '\0';
     std::string name(buffer);
     trimToCharacterBoundary(name);
@@ -146,8 +153,13 @@ AudioStreamBasicDescription AudioRecordMicDevice::inputFormat() const
 {
     AudioStreamBasicDescription format{};
     std::uint32_t size = sizeof format;
-    const auto formatAddress = address(kAudioDevicePropertyStreamFormat, kAudioDevicePropertyScopeInput, 0);
-    AudioObjectGetPropertyData(followsDefault_ ? defaultInputDeviceID() : deviceID_, &formatAddress, &size, &format);
+    // The computer's sound comes in the format the default output plays.
+    const auto formatAddress = address(kAudioDevicePropertyStreamFormat,
+        computerSound_ ? kAudioDevicePropertyScopeOutput : kAudioDevicePropertyScopeInput, 0);
+    const AudioObjectID device = computerSound_ ? defaultDeviceID(kAudioHardwarePropertyDefaultOutputDevice)
+        : followsDefault_                       ? defaultDeviceID()
+                                                : deviceID_;
+    AudioObjectGetPropertyData(device, &formatAddress, &size, &format);
     return format;
 }
 
@@ -164,6 +176,8 @@ std::optional<std::string> AudioRecordMicDevice::uniqueID() const
 {
     if (followsDefault_)
         return kDefaultInputUID;
+    if (computerSound_)
+        return kComputerSoundUID;
     std::string uid;
     std::uint32_t size = sizeof uid;
     const auto uidAddress = address(kAudioDevicePropertyDeviceUID, kAudioDevicePropertyScopeOutput, 0);
@@ -174,7 +188,7 @@ std::optional<std::string> AudioRecordMicDevice::uniqueID() const
 
 bool AudioRecordMicDevice::isInputDevice() const
 {
-    if (followsDefault_)
+    if (followsDefault_ || computerSound_)
         return true;
     std::uint32_t size = 256;
     const auto streamsAddress = address(kAudioDevicePropertyStreams, kAudioDevicePropertyScopeInput, 1);
@@ -223,7 +237,11 @@ void AudioRecordMicDevice::configAudioUnit()
     if (result == noErr)
         result
             = unit->setProperty(kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0, &disable, sizeof disable);
-    if (result == noErr)
+    // The computer's sound is asked for as such, never as a device: it moves with the default output.
+    if (result == noErr && computerSound_)
+        result = unit->setProperty(
+            kAudioOutputUnitProperty_CaptureSystemAudio, kAudioUnitScope_Global, 0, &enable, sizeof enable);
+    else if (result == noErr)
         result = unit->setProperty(
             kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, &deviceID_, sizeof deviceID_);
     if (result == noErr && followsDefault_)
@@ -327,7 +345,7 @@ std::vector<std::shared_ptr<AudioRecordMicDevice>> AudioRecordDevice::allAudioIn
     // The server lists an output's monitor as readily as a microphone, often
     // first; entry 0 is what a new user records, so it must be the input they
     // mean. The sort is stable: within a rank the server's order stands.
-    const AudioObjectID defaultInput = defaultInputDeviceID();
+    const AudioObjectID defaultInput = defaultDeviceID();
     std::vector<std::pair<int, std::shared_ptr<AudioRecordMicDevice>>> ranked;
     ranked.reserve(devices.size());
     for (auto& device : devices)
@@ -374,9 +392,7 @@ void AudioRecordDevice::configDevice(std::shared_ptr<AudioRecordMicDevice> devic
         return;
     device->setDelegate(this);
     device_ = std::move(device);
-    device_->setSystem(device_->deviceName() == kSystemAudioDeviceName);
-    if (isSystem())
-        connectSystemAudioRecord(true);
+    device_->setSystem(device_->deviceName() == kLoopbackDeviceName);
 }
 
 bool AudioRecordDevice::recordToPath(const std::optional<std::string>& path, OSStatus* failure)

@@ -44,6 +44,11 @@ protected:
 // the name the sound server itself gives its default source, which no
 // device of its own can bear, so it stays apart from every device's in the settings.
 inline constexpr char kDefaultInputUID[] = "@DEFAULT_SOURCE@";
+// The unique identifier of the device that stands for the computer's sound:
+// the loopback driver's device's, so that device chosen by its identifier (a
+// stored choice, a command line) is the computer's sound, whether or not the
+// server lists it now.
+inline constexpr const char* kComputerSoundUID = kLoopbackDeviceUID;
 
 class AudioRecordMicDevice {
 public:
@@ -53,6 +58,12 @@ public:
     // captures the default and moves with it when it changes. Its name is
     // the present default's, its unique identifier kDefaultInputUID.
     static std::shared_ptr<AudioRecordMicDevice> defaultInput();
+    // What the default output plays, whichever output that is: opened, it
+    // asks the capture unit for the computer's sound, which moves with the
+    // default output and ends only when no output is left. It needs no
+    // loopback device. Its name is the loopback device's, its unique
+    // identifier kComputerSoundUID, its format the default output's.
+    static std::shared_ptr<AudioRecordMicDevice> computerSound();
     // Stops and disposes of a unit left running, so no call-back outlives the object.
     ~AudioRecordMicDevice();
     AudioRecordMicDevice(const AudioRecordMicDevice&) = delete;
@@ -73,6 +84,7 @@ public:
     // False once an open device has stopped delivering because it vanished.
     bool isRunning() const;
     bool followsDefault() const { return followsDefault_; }
+    bool isComputerSound() const { return computerSound_; }
 
     void createAudioUnit();
     void configAudioUnit();
@@ -105,6 +117,7 @@ public:
 
 private:
     bool followsDefault_ = false;
+    bool computerSound_ = false;
     bool system_ = false;
     bool mixSystemAudio_ = false;
     OSStatus status_ = noErr;
@@ -189,7 +202,9 @@ public:
 
     void recieveAudioBuffer(const AudioBufferList* list, std::int32_t frames, std::uint64_t takenAt) override;
 
-    // Recording the computer's own sound.
+    // The loopback driver, which makes an input device carry the computer's
+    // own sound for whoever lists it; recording the computer's sound needs it
+    // not (AudioRecordMicDevice::computerSound()).
     std::unique_ptr<AudioRecordMicDevice> defaultOutputDevice() const;
     void connectSystemAudioRecord(bool on);
     std::optional<std::string> systemAudioPath() const;

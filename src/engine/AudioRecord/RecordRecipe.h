@@ -13,7 +13,8 @@
 struct RecordSource {
     // Input: a device of the sound server, or the default input
     // (kDefaultInputUID), by its unique identifier. ComputerSound: what the
-    // default output plays; beside an input it is mixed into it.
+    // default output plays; beside an input it is mixed into it, alone it is
+    // recorded by itself.
     enum class Kind { Input, ComputerSound };
     Kind kind = Kind::Input;
     std::string uniqueID;

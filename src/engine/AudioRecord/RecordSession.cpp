@@ -92,6 +92,8 @@ bool RecordSession::captures(const std::vector<RecordSource>& sources) const
 {
     const auto& device = recorder_.device();
     const RecordSource* input = inputOf(sources);
+    if (device && !input)
+        return device->isComputerSound() && withComputerSound(sources);
     if (!device || !input)
         return false;
     // A device that left the server can no longer say which it was: the
@@ -106,8 +108,12 @@ bool RecordSession::captures(const std::vector<RecordSource>& sources) const
 void RecordSession::open(const std::vector<RecordSource>& sources)
 {
     const RecordSource* input = inputOf(sources);
-    recorder_.setWithSystemAudio(withComputerSound(sources));
-    configDevice(input ? devices_.find(input->uniqueID) : nullptr);
+    // The computer's sound beside an input is mixed into it; alone, it is recorded itself.
+    recorder_.setWithSystemAudio(input && withComputerSound(sources));
+    if (input)
+        configDevice(devices_.find(input->uniqueID));
+    else
+        configDevice(withComputerSound(sources) ? devices_.computerSound() : nullptr);
 }
 
 RecordSession::StartResult RecordSession::start(const RecordRecipe& recipe)

@@ -62,6 +62,10 @@ constexpr AudioUnitPropertyID kAudioOutputUnitProperty_FollowsDefaultInput = 210
 // uint32, set before initialize: 1 mixes what the default output plays into the input.
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_MixSystemAudio = 3000;
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_SourceLevels = 3001;  // AudioSourceLevels
+// uint32, set before initialize(): 1 makes the unit capture what the system's default output plays
+// (the computer's sound) in place of CurrentDevice, which it then needs not be told, moving with the
+// default output whenever it changes or goes; the unit stops only when no output is left.
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_CaptureSystemAudio = 3002;
 
 // The peaks (linear, 1 = full scale) of the two parts of a mixed capture,
 // over its last call-back, and how often the computer's sound was placed in

@@ -39,6 +39,11 @@ constexpr const char* kIOServicePlane = "IOService";
 // A property table handed to a driver: string keys, string values.
 using CFDictionary = std::map<std::string, std::string>;
 
+// The input device the loopback driver makes: its name and its unique
+// identifier. Users' settings hold the identifier, so neither ever changes.
+inline constexpr char kLoopbackDeviceName[] = "Vortanx System Audio";
+inline constexpr char kLoopbackDeviceUID[] = "traytape_system_audio";
+
 class IORegistryEntry;
 using io_object_t = std::shared_ptr<const IORegistryEntry>;
 using io_registry_entry_t = io_object_t;

@@ -16,6 +16,12 @@ struct DeviceRecord {
     VirtualDevice device;
 };
 
+// What a unit captures of its device: an output's channels when it records what that output plays.
+std::uint32_t capturedChannels(const DeviceRecord& d, const VirtualUnitState& unit)
+{
+    return unit.capturesSystemAudio ? d.device.outputChannels : d.device.inputChannels;
+}
+
 // As many ids as the caller's buffer holds.
 OSStatus answerIds(const std::vector<AudioObjectID>& ids, std::uint32_t* ioSize, void* outData)
 {
@@ -92,6 +98,12 @@ public:
             return take(VirtualStep::SetInputCallback, data, size, state_.callback);
         case kAudioOutputUnitProperty_FollowsDefaultInput:
             return readPropertyValue(data, size, state_.followsDefault);
+        case kAudioOutputUnitProperty_CaptureSystemAudio:
+            if (OSStatus s = readPropertyValue(data, size, state_.capturesSystemAudio))
+                return s;
+            if (state_.capturesSystemAudio)
+                state_.currentDevice = core_->defaultOutput;
+            return noErr;
         case kAudioUnitProperty_StreamFormat:
             // Taken as asked: the tests check the format the capture path asks for.
             if (OSStatus s = take(VirtualStep::SetOutputFormat, data, size, f))
@@ -116,7 +128,7 @@ public:
                 return kAudioUnitErr_NoConnection;
             // The device's own format, interleaved float: rate, format, flags, bytes
             // per packet, frames per packet, bytes per frame, channels, bits.
-            const std::uint32_t c = device->device.inputChannels;
+            const std::uint32_t c = capturedChannels(*device, state_);
             const AudioStreamBasicDescription format{device->device.sampleRate, kAudioFormatLinearPCM,
                 kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked, 4 * c, 1, 4 * c, c, 32};
             return writePropertyValue(format, ioSize, data);
@@ -219,7 +231,12 @@ bool VirtualAudio::removeDevice(AudioObjectID device)
 
 void VirtualAudio::setDefaultOutputDevice(AudioObjectID device)
 {
-    locked([&](Core& c) { c.defaultOutput = device; });
+    locked([&](Core& c) {
+        c.defaultOutput = device;
+        for (VirtualUnit* unit : c.units)
+            if (unit->state_.capturesSystemAudio && device != 0)
+                unit->state_.currentDevice = device;
+    });
 }
 
 void VirtualAudio::setDefaultInputDevice(AudioObjectID device)
@@ -276,8 +293,8 @@ bool VirtualAudio::runCycle(AudioObjectID device, std::uint32_t frames, const Sa
             || frames > kMaximumFramesPerSlice)
             return nullptr;
         const VirtualUnitState& state = (*it)->state_;
-        (*it)->cycle_
-            = {state.callback, &sample, d->device.inputChannels, state.outputChannels, c.failure(VirtualStep::Render)};
+        (*it)->cycle_ = {
+            state.callback, &sample, capturedChannels(*d, state), state.outputChannels, c.failure(VirtualStep::Render)};
         return *it;
     });
     if (unit == nullptr)

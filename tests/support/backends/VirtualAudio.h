@@ -51,6 +51,9 @@ struct VirtualUnitState {
     AURenderCallbackStruct callback;
     std::uint32_t outputChannels = 0;  // of the StreamFormat set
     std::uint32_t followsDefault = 0;  // moves with setDefaultInputDevice()
+    // Captures what the default output plays (currentDevice is that output)
+    // and moves with setDefaultOutputDevice().
+    std::uint32_t capturesSystemAudio = 0;
     bool running = false;              // started, not stopped, device still present
 };
 
@@ -72,7 +75,7 @@ public:
     AudioObjectID addDevice(VirtualDevice device);
     // The device vanishes and a unit running on it stops. False for an unknown id.
     bool removeDevice(AudioObjectID device);
-    void setDefaultOutputDevice(AudioObjectID device);  // 0: none
+    void setDefaultOutputDevice(AudioObjectID device);  // 0: none; units capturing system audio move to it
     void setDefaultInputDevice(AudioObjectID device);   // units following the default move to it
 
     // failNext fails the step once (queued ones first), failAlways until cleared.
@@ -87,8 +90,9 @@ public:
     // runs on this thread, and render() inside it copies sample(channel,
     // frame) into the buffers (a one-channel device's sample into every
     // buffer, as the sound server spreads mono; silence beyond the device's
-    // channels). False when no unit with a call-back runs on the device or
-    // frames exceeds MaximumFramesPerSlice.
+    // channels, an output's when the unit captures what it plays). False
+    // when no unit with a call-back runs on the device or frames exceeds
+    // MaximumFramesPerSlice.
     using SampleFunction = std::function<float(std::uint32_t channel, std::uint32_t frame)>;
     bool runCycle(AudioObjectID device, std::uint32_t frames, const SampleFunction& sample);
     // One vector per device channel, all of one length.

@@ -7,7 +7,6 @@
 #include "platform/PropertyData.h"
 #include "platform/pulse/PulseDefaultSourceFollower.h"
 #include "platform/pulse/PulseOutputFollower.h"
-#include "platform/pulse/PulseRegistry.h"
 
 #include <algorithm>
 #include <atomic>
@@ -82,11 +81,11 @@ double seconds(pa_usec_t usec)
 // loop thread with the loop's lock held, which is why stop() holding that
 // lock is enough to keep any call-back from running after it.
 //
-// The computer's sound is what the user hears: chosen as a device (the
-// loopback source, "Vortanx System Audio") or mixed into an input, it is read
-// straight from the default output's monitor by a stream of this unit's own,
-// which a follower keeps on the default output as that changes or goes. The
-// loopback source itself would die with the output it was made for, taking
+// The computer's sound is what the user hears: asked for instead of a device
+// (CaptureSystemAudio) or mixed into an input, it is read straight from the
+// default output's monitor by a stream of this unit's own, which a follower
+// keeps on the default output as that changes or goes. A source over one
+// output's monitor (the loopback driver's) would die with that output, taking
 // the recording with it. With no output left, a system-audio capture ends as
 // a vanished source does; a mixed input goes on alone. While a move is
 // under way the monitor sends nothing: recorded alone, a long stall is
@@ -177,6 +176,8 @@ public:
         }
         case kAudioOutputUnitProperty_MixSystemAudio:
             return setSwitch(data, size, mixSystemAudio_);
+        case kAudioOutputUnitProperty_CaptureSystemAudio:
+            return setSwitch(data, size, systemAudio_);
         case kAudioOutputUnitProperty_FollowsDefaultInput:
             return setSwitch(data, size, followsDefault_);
         case kAudioUnitProperty_MaximumFramesPerSlice: {
@@ -228,6 +229,8 @@ public:
                 std::uint32_t(running_.load(std::memory_order_acquire) && !follower_.lost()), ioSize, data);
         case kAudioOutputUnitProperty_MixSystemAudio:
             return writePropertyValue(std::uint32_t(mixSystemAudio_), ioSize, data);
+        case kAudioOutputUnitProperty_CaptureSystemAudio:
+            return writePropertyValue(std::uint32_t(systemAudio_), ioSize, data);
         case kAudioOutputUnitProperty_SourceLevels:
             if (!systemStream_)
                 return kAudioUnitErr_CannotDoInCurrentContext;
@@ -237,10 +240,12 @@ public:
         }
     }
 
-    // The chosen source as the server describes it now.
+    // The chosen source as the server describes it now; for the computer's
+    // sound, the default output, whose monitor has its format.
     OSStatus refreshSource()
     {
-        const auto info = device_ ? connection_->device(device_) : std::nullopt;
+        const AudioObjectID device = systemAudio_ ? connection_->defaultDevice(true).value_or(0) : device_;
+        const auto info = device ? connection_->device(device) : std::nullopt;
         if (!info)
             return kAudioUnitErr_NoConnection;
         source_ = *info;
@@ -278,7 +283,7 @@ public:
         // render(): the server's own mono-to-stereo remix lowers it by 3 dB,
         // which would misstate the level. Wider sources keep their layout.
         const std::uint32_t wanted = outputFormat_.mChannelsPerFrame;
-        const bool systemAudio = source_.name == PulseRegistry::kLoopbackSourceName;
+        const bool systemAudio = systemAudio_;
         const bool mix = mixSystemAudio_ && !systemAudio;
         const bool mono = source_.sampleSpec.channels == 1;
         const auto monitor = systemAudio || mix ? pulse::defaultMonitor(*connection_) : std::nullopt;
@@ -664,6 +669,7 @@ private:
     } live_;
     pa_time_event* stallTimer_ = nullptr;  // under the loop's lock; while the computer's sound is read
     bool mixSystemAudio_ = false;  // main thread
+    bool systemAudio_ = false;     // main thread: the capture's own stream is the computer's sound
     // Made in start() before the streams, ended in stop() after them.
     PulseOutputFollower follower_;        // the capture's own stream, when it is the computer's sound
     PulseOutputFollower systemFollower_;  // the mixed-in stream

@@ -36,8 +36,8 @@
 class PulseRegistry final : public IORegistryBackend {
 public:
     static constexpr const char* kEnginePathPrefix = "IOService:/PulseAudio/IOAudioEngine/";
-    static constexpr const char* kLoopbackSourceName = "traytape_system_audio";
-    static constexpr const char* kLoopbackDescription = "Vortanx System Audio";
+    static constexpr const char* kLoopbackSourceName = kLoopbackDeviceUID;
+    static constexpr const char* kLoopbackDescription = kLoopbackDeviceName;
 
     io_registry_entry_t rootEntry() override;
 };
