@@ -43,6 +43,8 @@ public:
     // ago and the other source's frames of the same moment, limited.
     void mixInto(float* frames, std::size_t count, double now);
 
+    // How much later the input comes out of mixInto() than it went in.
+    double delaySeconds() const { return rate_ > 0 ? double(delayFrames_) / rate_ : 0.0; }
     // Peaks (linear, 1 = full scale) of each source over the last mixInto().
     float inputPeak() const { return inputPeak_.load(std::memory_order_relaxed); }
     float otherPeak() const { return otherPeak_.load(std::memory_order_relaxed); }

@@ -602,9 +602,14 @@ private:
                 in += n * channels;
             frames -= n;
             if (live.staged == live.fragmentFrames) {
-                if (live.mixer)
+                double taken = live.stagedTime;
+                if (live.mixer) {
                     live.mixer->mixInto(live.staging, live.staged, seconds(pa_rtclock_now()));
-                deliver(live.staging, live.staged, live.stagedTime);
+                    // Out comes the input of the mixer's delay ago (silence before the first):
+                    // stamped so, a take begins with what was taken in as it was asked for.
+                    taken -= live.mixer->delaySeconds();
+                }
+                deliver(live.staging, live.staged, taken);
                 live.staged = 0;
             }
         }
