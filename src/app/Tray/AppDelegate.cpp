@@ -322,8 +322,7 @@ void AppDelegate::openWantedDevice()
     const std::size_t index = devices.wantedIndex();
     configAudioWndController_->reloadAudioDevices(int(index));
     const auto& open = audioRecord_->device();
-    const bool listen = session_->isActive() || AppControl::AppReadKeyValue(SettingsKey::ListenWhenIdle, true).toBool();
-    if (listen && open && open->isRunning() && open->uniqueID() == devices.devices()[index]->uniqueID())
+    if (listening() && open && open->isRunning() && open->uniqueID() == devices.devices()[index]->uniqueID())
         return;
     openDevice(index);
 }
@@ -368,6 +367,11 @@ void AppDelegate::chooseWithSystemAudio(bool on)
     openDevice(session_->devices().wantedIndex());
 }
 
+bool AppDelegate::listening() const
+{
+    return session_->isActive() || AppControl::AppReadKeyValue(SettingsKey::ListenWhenIdle, true).toBool();
+}
+
 void AppDelegate::chooseListenWhenIdle(bool)
 {
     if (!session_->isActive())
@@ -381,8 +385,7 @@ void AppDelegate::openDevice(std::size_t index)
     audioRecord_->setWithSystemAudio(devices.withComputerSound());
     // Not listening between takes, the input stays closed until one starts:
     // the session opens it then, from the recipe's sources.
-    const bool listen
-        = session_->isActive() || AppControl::AppReadKeyValue(SettingsKey::ListenWhenIdle, true).toBool();
+    const bool listen = listening();
     session_->configDevice(listen ? device : nullptr);
     // Kept for telling the user which device vanished, when it can no longer be asked.
     deviceName_ = ConfigAudioWndController::shownDeviceName(device->deviceName());

@@ -115,6 +115,8 @@ signals:
     void userNotified(const QString& title, const QString& message);
 
 private:
+    // Whether the chosen input is kept open now: always during a take, between takes as the user chose.
+    bool listening() const;
     friend struct AppDelegateTestAccess;
 
     void connectOutlets();

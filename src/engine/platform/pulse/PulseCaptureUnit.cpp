@@ -334,10 +334,7 @@ public:
         pa_stream_set_state_callback(stream.get(), &PulseCaptureUnit::onState, this);
         pa_stream_set_read_callback(stream.get(), &PulseCaptureUnit::onRead, this);
 
-        pa_buffer_attr attr;
-        attr.maxlength = std::uint32_t(-1);
-        attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
-        attr.fragsize = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleSpec));
+        pa_buffer_attr attr = pulse::recordBuffer(kFragmentUsec, sampleSpec);
         // A vanished source must end the capture, never move it to another
         // device: the recording would go on from the wrong input unnoticed.
         // Only the computer's sound moves, and only by the follower's hand,
@@ -449,10 +446,7 @@ private:
             return nullptr;
         pa_stream_set_state_callback(stream.get(), &PulseCaptureUnit::onSystemState, this);
         pa_stream_set_read_callback(stream.get(), &PulseCaptureUnit::onSystemRead, this);
-        pa_buffer_attr attr;
-        attr.maxlength = std::uint32_t(-1);
-        attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
-        attr.fragsize = std::uint32_t(pa_usec_to_bytes(kSystemFragmentUsec, &format));
+        pa_buffer_attr attr = pulse::recordBuffer(kSystemFragmentUsec, format);
         if (pa_stream_connect_record(stream.get(), monitor.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
             return nullptr;
         connection_->waitFor([&] { return pa_stream_get_state(stream.get()) != PA_STREAM_CREATING; }, kQueryTimeout);
