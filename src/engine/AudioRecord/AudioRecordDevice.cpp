@@ -427,6 +427,10 @@ void AudioRecordDevice::start()
 void AudioRecordDevice::pause()
 {
     setIsRecordFilePaused(true);
+    // The take's length as shown on pausing is what the file holds: a write
+    // that read the flag before it was set ends before we return.
+    while (writing_.load(std::memory_order_seq_cst))
+        std::this_thread::yield();
 }
 
 void AudioRecordDevice::stop()
@@ -502,10 +506,11 @@ void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int
         }
     }
 
-    if (!isStart())
-        return;
+    // Flagged before the pause is read: pause() then either finds this write
+    // in progress and waits for it, or is seen here and nothing is written.
     writing_.store(true, std::memory_order_seq_cst);
-    if (AudioFileStream* output = liveOutput_.load(std::memory_order_seq_cst)) {
+    AudioFileStream* output = isStart() ? liveOutput_.load(std::memory_order_seq_cst) : nullptr;
+    if (output) {
         // The frames taken in before the start are not the take's.
         // Only until the take's first frame: a later cycle stamped early (a
         // server's latency estimate jumps now and then) is the take's all the same.

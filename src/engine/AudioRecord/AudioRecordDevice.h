@@ -216,8 +216,8 @@ public:
     // Tests: back to the state of a fresh process, without telling the driver.
     static void resetSystemAudioConnectedForTesting();
 
-    bool isRecordFilePaused() const { return isRecordFilePaused_.load(std::memory_order_acquire); }
-    void setIsRecordFilePaused(bool paused) { isRecordFilePaused_.store(paused, std::memory_order_release); }
+    bool isRecordFilePaused() const { return isRecordFilePaused_.load(std::memory_order_seq_cst); }
+    void setIsRecordFilePaused(bool paused) { isRecordFilePaused_.store(paused, std::memory_order_seq_cst); }
     const std::shared_ptr<AudioRecordMicDevice>& device() const { return device_; }
     double audioDataLevel() const { return audioDataLevel_.load(std::memory_order_relaxed); }
     void setAudioDataLevel(double level) { audioDataLevel_.store(level, std::memory_order_relaxed); }
