@@ -100,7 +100,7 @@ void DriftMixer::prepare(std::uint32_t channels, double rate)
     rateOffset_.store(0, std::memory_order_relaxed);
 }
 
-void DriftMixer::push(const float* frames, std::size_t count, double now)
+void DriftMixer::push(const float* frames, std::size_t count, double now, double taken)
 {
     if (capacity_ == 0 || count == 0)
         return;
@@ -119,8 +119,7 @@ void DriftMixer::push(const float* frames, std::size_t count, double now)
     }
     burst_ += count;
     lastPush_ = now;
-    // The block's last frame was captured at about `now`.
-    otherStart_.add(now - double(written_) / rate_, now);
+    otherStart_.add(taken >= 0 ? taken - double(written_ - count) / rate_ : now - double(written_) / rate_, now);
     // Overrun (the input stalled): the frames the reader wanted are gone.
     const double oldest = double(written_) - double(capacity_) + 2;
     if (started_ && readPosition_ < oldest && !stalled_) {
@@ -201,11 +200,11 @@ float DriftMixer::sampleAt(double position, std::uint32_t channel) const
     return ((c3 * t + c2) * t + c1) * t + y1;
 }
 
-void DriftMixer::mixInto(float* frames, std::size_t count, double now)
+void DriftMixer::mixInto(float* frames, std::size_t count, double now, double taken)
 {
     if (capacity_ == 0 || count > delayCapacity_ - delayFrames_)
         return;
-    inputStart_.add(now - double(input_ + count) / rate_, now);
+    inputStart_.add(taken >= 0 ? taken - double(input_) / rate_ : now - double(input_ + count) / rate_, now);
     // The first placing waits for a few of the input's blocks: the earliest
     // arrivals, the ones that waited least, are among them by then.
     const bool placing = !started_ && double(input_) >= kPlaceAfterSeconds * rate_;

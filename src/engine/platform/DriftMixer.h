@@ -8,7 +8,8 @@
 // arrived. Those wait in a ring and are read back, interpolated, at a ratio
 // that changes smoothly and only slowly.
 //
-// Where to start reading comes from when the blocks arrived (the earliest
+// Where to start reading comes from when each source's blocks were captured,
+// where the sources tell it, else from when they arrived (the earliest
 // arrivals being the ones that waited least). From then on the ratio follows
 // how many frames are still buffered as each block arrives (for blocks of
 // any size and rhythm, the fewest of their cycle), averaged over stretches
@@ -36,12 +37,15 @@ public:
 
     // Audio thread: the other source's newest frames, arrived at `now`
     // (seconds on a monotonic clock). The oldest are dropped when the ring
-    // is full (the input stalled).
-    void push(const float* frames, std::size_t count, double now);
+    // is full (the input stalled). `taken`, where the source can tell it:
+    // when the first of them was captured, on the same clock; without it the
+    // last counts as captured on arrival, later by however long it waited.
+    void push(const float* frames, std::size_t count, double now, double taken = kUnknown);
     // Audio thread: the input's newest frames, arrived at `now`, are
     // replaced in place by the mix of the input's frames of the fixed delay
     // ago and the other source's frames of the same moment, limited.
-    void mixInto(float* frames, std::size_t count, double now);
+    void mixInto(float* frames, std::size_t count, double now, double taken = kUnknown);
+    static constexpr double kUnknown = -1;
 
     // How much later the input comes out of mixInto() than it went in.
     double delaySeconds() const { return rate_ > 0 ? double(delayFrames_) / rate_ : 0.0; }

@@ -447,7 +447,9 @@ private:
         pa_stream_set_state_callback(stream.get(), &PulseCaptureUnit::onSystemState, this);
         pa_stream_set_read_callback(stream.get(), &PulseCaptureUnit::onSystemRead, this);
         pa_buffer_attr attr = pulse::recordBuffer(kSystemFragmentUsec, format);
-        if (pa_stream_connect_record(stream.get(), monitor.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
+        const auto flags
+            = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+        if (pa_stream_connect_record(stream.get(), monitor.c_str(), &attr, flags) < 0)
             return nullptr;
         connection_->waitFor([&] { return pa_stream_get_state(stream.get()) != PA_STREAM_CREATING; }, kQueryTimeout);
         if (pa_stream_get_state(stream.get()) != PA_STREAM_READY
@@ -481,13 +483,24 @@ private:
         auto* self = static_cast<PulseCaptureUnit*>(u);
         const std::size_t frameBytes = sizeof(float) * self->live_.sliceChannels;
         const double now = seconds(pa_rtclock_now());
+        // When each block was captured, as for the input (onRead): placed by
+        // that, the two sources line up to the server's timing, not to how
+        // long each block waited on its way here.
+        double taken = DriftMixer::kUnknown;
+        pa_usec_t age = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(stream, &age, &negative) == 0 && !negative)
+            taken = now - seconds(age);
         for (;;) {
             const void* data = nullptr;
             std::size_t bytes = 0;
             if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
                 return;
+            const std::size_t frames = bytes / frameBytes;
             if (data != nullptr)
-                self->mixer_.push(static_cast<const float*>(data), bytes / frameBytes, now);
+                self->mixer_.push(static_cast<const float*>(data), frames, now, taken);
+            if (taken >= 0)
+                taken += double(frames) / self->live_.rate;
             pa_stream_drop(stream);
         }
     }
@@ -598,7 +611,7 @@ private:
             if (live.staged == live.fragmentFrames) {
                 double taken = live.stagedTime;
                 if (live.mixer) {
-                    live.mixer->mixInto(live.staging, live.staged, seconds(pa_rtclock_now()));
+                    live.mixer->mixInto(live.staging, live.staged, seconds(pa_rtclock_now()), live.stagedTime);
                     // Out comes the input of the mixer's delay ago (silence before the first):
                     // stamped so, a take begins with what was taken in as it was asked for.
                     taken -= live.mixer->delaySeconds();
