@@ -568,6 +568,12 @@ TEST_F(SystemAudioPulse, ATakeBeginsWithTheFrameTakenInAtItsStart)
         for (const auto deadline = std::chrono::steady_clock::now() + 10s;
              recorder.audioLength() < 0.5 && std::chrono::steady_clock::now() < deadline;)
             std::this_thread::sleep_for(10ms);
+        std::int64_t stopped = 0;
+        for (int waiting = 0;;)
+            if (stopped = fed; ::ioctl(fd, FIONREAD, &waiting) == 0 && stopped == fed) {
+                stopped -= waiting / 8;
+                break;
+            }
         const DecodedFile file = stopAndDecode(recorder, path);
         ASSERT_TRUE(file.ok && file.frames() > 0);
         // At the file's rate the counter rises by `step` a frame; where it wraps the resampler rings.
@@ -579,6 +585,9 @@ TEST_F(SystemAudioPulse, ATakeBeginsWithTheFrameTakenInAtItsStart)
         const double first = double(asked) + wrapped(value(at) + 32768 - double(at) * step - double(asked));
         std::cout << "[ start ] " << (mixed ? "mixed, " : "") << "after " << settle.count() << " ms: begins " << (first - double(asked)) / 48 << " ms from it\n";
         EXPECT_NEAR(first - double(asked), 0, 0.05 * 48000) << "after " << settle.count() << " ms";
+        const double end = first + double(file.frames()) * step;
+        std::cout << "[ start ] " << (mixed ? "mixed, " : "") << "ends " << (end - double(stopped)) / 48 << " ms from the stop\n";
+        EXPECT_NEAR(end - double(stopped), 0, 0.05 * 48000) << "the frames taken in up to the stop, and no more";
         std::size_t breaks = 0;
         for (std::size_t i = 0; i < file.frames(); ++i) {
             const double expected = first + double(i) * step - 32768;

@@ -435,7 +435,19 @@ void AudioRecordDevice::pause()
 
 void AudioRecordDevice::stop()
 {
+    // What was taken in before the click is still on its way here (a
+    // fragment, the server's buffer, the mixer's delay): the take waits for
+    // it. Not when the cycles carry no time, or none come.
+    if (!isRecordFilePaused() && liveOutput_.load(std::memory_order_seq_cst) && device_ && device_->isRunning()
+        && lastTakenAt_.load(std::memory_order_relaxed) != 0) {
+        stopReached_.store(false, std::memory_order_relaxed);
+        stopAt_.store(AudioHostTimeNow(), std::memory_order_release);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kMostStopWaitSeconds);
+        while (!stopReached_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     pause();
+    stopAt_.store(0, std::memory_order_relaxed);
     closeOutput();
 }
 
@@ -506,6 +518,7 @@ void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int
         }
     }
 
+    lastTakenAt_.store(takenAt, std::memory_order_relaxed);
     // Flagged before the pause is read: pause() then either finds this write
     // in progress and waits for it, or is seen here and nothing is written.
     writing_.store(true, std::memory_order_seq_cst);
@@ -533,8 +546,16 @@ void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int
             }
             list = &rest;
         }
+        // Past the stop, what is taken in is the next take's.
+        std::int32_t end = frames;
+        if (const std::uint64_t stopAt = stopAt_.load(std::memory_order_acquire)) {
+            const double before = takenAt != 0 && takenAt < stopAt ? double(stopAt - takenAt) * 1e-9 : 0;
+            end = outputRate_ > 0 ? std::int32_t(std::min<double>(std::ceil(before * outputRate_), frames)) : 0;
+            if (end < frames || takenAt == 0)
+                stopReached_.store(true, std::memory_order_release);
+        }
         // Past the limit the cycle's frames are not wanted, so none is lost.
-        std::int32_t wanted = frames - skip;
+        std::int32_t wanted = std::max(end - skip, 0);
         if (const std::int64_t limit = frameLimit_.load(std::memory_order_relaxed); limit > 0)
             wanted = std::int32_t(std::clamp<std::int64_t>(limit - output->writedFrames(), 0, wanted));
         const std::int32_t accepted = wanted > 0 ? output->writeBufferList(list, wanted) : 0;

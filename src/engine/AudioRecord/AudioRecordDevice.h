@@ -158,8 +158,10 @@ public:
     // many device frames, to the frame, wherever a capture cycle ends; 0 (as
     // made) for no end.
     void setFrameLimit(std::int64_t frames) { frameLimit_.store(frames, std::memory_order_relaxed); }
-    // Stops writing and hands the file to the completion thread; returns at
-    // once. The completion handler hears when the file is complete.
+    // Writes on until the audio taken in before the call has come (a few
+    // hundredths of a second, kMostStopWaitSeconds at most), then stops and
+    // hands the file to the completion thread. The completion handler hears
+    // when the file is complete.
     void stop();
     // Called on the completion thread with each file stop(), recordToPath()
     // or configDevice() handed over, once it is complete. Set it before the
@@ -247,6 +249,15 @@ private:
     // A cycle stamped further back is mis-stamped (no server holds a second
     // for a reader that keeps up): it is written, rather than lost.
     static constexpr double kMostLeftOutSeconds = 1.0;
+    // When stop() was asked for while recording (AudioHostTimeNow()); 0 otherwise.
+    // The audio thread writes the frames taken in before it, then sets stopReached_.
+    std::atomic<std::uint64_t> stopAt_{0};
+    std::atomic<bool> stopReached_{false};
+    // The host time of the latest cycle (0: not stamped), by the audio thread.
+    std::atomic<std::uint64_t> lastTakenAt_{0};
+    // How long stop() waits for the audio taken in before it: a fragment and
+    // the server's latency, and the mixer's delay, are some 150 ms.
+    static constexpr double kMostStopWaitSeconds = 0.5;
     double outputRate_ = 0;  // set before liveOutput_ is published
     // Set by the hardware layer's listener on its own thread, taken by the main thread.
     static OSStatus onDevicesChanged(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddress*, void* self);
