@@ -326,8 +326,7 @@ int record(const std::vector<std::string>& args)
         std::this_thread::sleep_for(std::chrono::duration<double>(std::clamp(remaining / 2, 0.002, 0.2)));
     }
     if (session.isActive())
-        length = recorder.audioLength();
-    session.stop();
+        length = session.stop();  // with what was still on its way
     recorder.configDevice(nullptr);
     // The file is whole only once its completion has ended; a script may use it as soon as we exit.
     while (!session.waitForCompletion(std::chrono::seconds(1))) { }

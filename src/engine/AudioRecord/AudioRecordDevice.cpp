@@ -433,7 +433,7 @@ void AudioRecordDevice::pause()
         std::this_thread::yield();
 }
 
-void AudioRecordDevice::stop()
+double AudioRecordDevice::stop()
 {
     // What was taken in before the click is still on its way here (a
     // fragment, the server's buffer, the mixer's delay): the take waits for
@@ -448,7 +448,9 @@ void AudioRecordDevice::stop()
     }
     pause();
     stopAt_.store(0, std::memory_order_relaxed);
+    const double length = audioLength();
     closeOutput();
+    return length;
 }
 
 void AudioRecordDevice::closeOutput()

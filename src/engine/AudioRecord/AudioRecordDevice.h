@@ -160,9 +160,9 @@ public:
     void setFrameLimit(std::int64_t frames) { frameLimit_.store(frames, std::memory_order_relaxed); }
     // Writes on until the audio taken in before the call has come (a few
     // hundredths of a second, kMostStopWaitSeconds at most), then stops and
-    // hands the file to the completion thread. The completion handler hears
-    // when the file is complete.
-    void stop();
+    // hands the file to the completion thread; returns the take's length as
+    // audioLength() would. The completion handler hears when the file is complete.
+    double stop();
     // Called on the completion thread with each file stop(), recordToPath()
     // or configDevice() handed over, once it is complete. Set it before the
     // first recording.

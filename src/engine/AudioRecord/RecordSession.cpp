@@ -180,23 +180,24 @@ void RecordSession::resume()
     heardAt_ = now_();  // a pause records nothing, silence included
 }
 
-void RecordSession::stop(Ending ending)
+double RecordSession::stop(Ending ending)
 {
     if (state_ == State::Idle)
-        return;
+        return 0;
     checkLostAudio(true);
     const bool handedOver = recorder_.audioPath().has_value();
     if (handedOver)
         followFile();  // a file moved since the last look is delivered from where it is
-    recorder_.stop();
+    const double length = recorder_.stop();
     watch_ = FileWatch();
     state_ = State::Idle;
     if (!path_)
-        return;
+        return length;
     finishing_[*path_] = ending;
     // A device change already ended this file; it may be complete by now.
     if (!handedOver && completedEarly_.count(*path_) && hooks_.wake)
         hooks_.wake();
+    return length;
 }
 
 void RecordSession::configDevice(std::shared_ptr<AudioRecordMicDevice> device)

@@ -108,9 +108,10 @@ public:
     // Writing stops; the file stays open and capture goes on.
     void pause();
     void resume();
-    // Stops writing and hands the file over for completion; returns at once.
-    // Harmless when idle.
-    void stop(Ending ending = Ending::User);
+    // Writes what was taken in up to now, stops and hands the file over for
+    // completion; returns the take's length in seconds at the device's rate
+    // (0 when idle, which is harmless).
+    double stop(Ending ending = Ending::User);
     // A device change ends the current file; the recording itself goes on.
     void configDevice(std::shared_ptr<AudioRecordMicDevice> device);
     // The inputs to choose from, and the choice; a recipe's input is resolved here.
