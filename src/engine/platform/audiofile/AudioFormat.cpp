@@ -102,18 +102,27 @@ const AudioFormat* audioFormatOfFileType(AudioFileTypeID fileType)
     return row == std::end(kFormats) ? nullptr : row;
 }
 
-const AudioFormat& audioFormatForPath(const std::string& path)
+const AudioFormat* audioFormatForPath(const std::string& path)
 {
     const auto slash = path.find_last_of('/');
     const auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return defaultAudioFormat();
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot + 1 == path.size())
+        return &defaultAudioFormat();
     std::string ext = path.substr(dot + 1);
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     for (const AudioFormat& f : kFormats)
-        if (!ext.empty() && std::find(f.extensions.begin(), f.extensions.end(), ext) != f.extensions.end())
-            return f;
-    return defaultAudioFormat();
+        if (std::find(f.extensions.begin(), f.extensions.end(), ext) != f.extensions.end())
+            return &f;
+    return nullptr;
+}
+
+std::string audioFormatExtensions(bool exportableOnly)
+{
+    std::string text;
+    for (const AudioFormat& f : kFormats)
+        if (f.exportable || !exportableOnly)
+            text += (text.empty() ? "." : ", .") + std::string(f.extension());
+    return text;
 }
 
 const AudioFormat& audioFormatForCode(long long audioFormatCode)
