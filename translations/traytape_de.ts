@@ -659,6 +659,10 @@
         <source>Core Audio Format</source>
         <translation>Core Audio Format</translation>
     </message>
+    <message>
+        <source>FLAC audio</source>
+        <translation>FLAC-Audio</translation>
+    </message>
 </context>
 <context>
     <name>MainMenu</name>

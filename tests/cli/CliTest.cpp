@@ -127,8 +127,8 @@ TEST_F(Cli, RecordingsFromAListedSourceEndAtTheAskedLengthOrASignalWithTheFileCo
     auto heard = server.playTone("other", 440, 0.3, 44100);
     ASSERT_TRUE(tone && heard && server.waitForTone("cli", 880, 0.5) && server.waitForTone("other", 440, 0.3, 44100))
         << "the tones reach their sinks";
-    for (const auto& [name, signal] : {std::pair{"take.wav", ""}, std::pair{"take.m4a", ""},
-             std::pair{"mixed.wav", ""}, std::pair{"int.m4a", "INT"}, std::pair{"term.wav", "TERM"}}) {
+    for (const auto& [name, signal] : {std::pair{"take.wav", ""}, std::pair{"take.m4a", ""}, std::pair{"mixed.wav", ""},
+             std::pair{"int.m4a", "INT"}, std::pair{"term.flac", "TERM"}}) {
         SCOPED_TRACE(name);
         const std::string out = file(name);
         const AudioFormat& format = *audioFormatForPath(out);
@@ -257,7 +257,7 @@ TEST_F(Cli, ExportWritesTheTrimmedRangeInTheFormatOfItsExtensionAndPrintsItsLeng
     ASSERT_EQ(writeToneFile(in, 10), noErr);
 
     // 2 to 5 s: the 3 s between, to the frame, silent at both ends.
-    for (const char* name : {"part.wav"}) {
+    for (const char* name : {"part.wav", "part.flac"}) {
         SCOPED_TRACE(name);
         const CommandResult exported
             = run({"export", "--start", "2", "--end", "5", "--fade-in", "1", "--fade-out", "1", in, file(name)});

@@ -81,7 +81,7 @@ TEST(AudioFileStream, EveryFormatRowRoundTripsFromItsExtensionThroughItsWriter)
             std::tuple(row->fileFormat.mSampleRate, row->fileFormat.mChannelsPerFrame));
         EXPECT_NEAR(double(decodeFile(path).lengthFrames), 4410, 1);
     }
-    for (const auto& [code, extension] : {std::pair{0, "m4a"}, {1, "wav"}, {2, "m4a"}, {-1, "m4a"}})
+    for (const auto& [code, extension] : {std::pair{0, "m4a"}, {1, "wav"}, {2, "flac"}, {3, "m4a"}, {-1, "m4a"}})
         EXPECT_EQ(audioFormatForCode(code).extension(), extension) << code;
 }
 

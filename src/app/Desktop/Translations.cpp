@@ -24,6 +24,7 @@ namespace {
     QT_TRANSLATE_NOOP("EngineWords", "MPEG-4 audio"),
     QT_TRANSLATE_NOOP("EngineWords", "WAVE audio"),
     QT_TRANSLATE_NOOP("EngineWords", "Core Audio Format"),
+    QT_TRANSLATE_NOOP("EngineWords", "FLAC audio"),
 };
 }  // namespace
 

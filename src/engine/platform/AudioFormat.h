@@ -34,7 +34,7 @@ struct AudioFormat {
     AudioFileTypeID fileType;
     AudioStreamBasicDescription fileFormat;
     // The codec as FFmpeg names it, and the encoder's bit rate for one and
-    // for two channels (0 for PCM, written by hand).
+    // for two channels (0 for PCM, written by hand, and for lossless codecs).
     const char* codec;
     std::array<int, 2> bitRates;
     bool lossless;

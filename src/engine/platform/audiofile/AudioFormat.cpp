@@ -3,6 +3,7 @@
 
 #include "platform/audiofile/AacSink.h"
 #include "platform/audiofile/CrashRecovery.h"
+#include "platform/audiofile/FlacSink.h"
 #include "platform/audiofile/WavSink.h"
 
 #include <algorithm>
@@ -23,6 +24,10 @@ constexpr AudioStreamBasicDescription kPcm32Bit44100Stereo{.mSampleRate = 44100,
     .mBytesPerFrame = 8,
     .mChannelsPerFrame = 2,
     .mBitsPerChannel = 32};
+
+// Lossless at the 24 bits the sound server's float samples carry.
+constexpr AudioStreamBasicDescription kFlac24Bit44100Stereo{
+    .mSampleRate = 44100, .mFormatID = kAudioFormatFLAC, .mChannelsPerFrame = 2, .mBitsPerChannel = 24};
 
 // The first row is the default.
 constexpr AudioFormat kFormats[] = {
@@ -74,6 +79,23 @@ constexpr AudioFormat kFormats[] = {
         .createSink = createAacSink,
         .writtenHeader = cafWrittenHeader,
         .completeAfterCrash = completeCafAfterCrash},
+    {.id = "flac",
+        .displayName = "FLAC (.flac)",
+        .audioFormatCode = 2,
+        .kindName = "FLAC audio",
+        .extensions = {"flac"},
+        .fileType = kAudioFileFLACType,
+        .fileFormat = kFlac24Bit44100Stereo,
+        .codec = "flac",
+        .bitRates = {0, 0},
+        .lossless = true,
+        .exportable = true,
+        .crashSafety
+        = "every whole frame (a tenth of a second each) as it is encoded; a stop or recovery states the length",
+        .acceptFormat = acceptFlacFormat,
+        .createSink = createFlacSink,
+        .writtenHeader = flacWrittenHeader,
+        .completeAfterCrash = completeFlacAfterCrash},
 };
 
 }  // namespace
