@@ -663,6 +663,14 @@
         <source>FLAC audio</source>
         <translation>Audio FLAC</translation>
     </message>
+    <message>
+        <source>Opus audio</source>
+        <translation>Audio Opus</translation>
+    </message>
+    <message>
+        <source>Ogg Vorbis audio</source>
+        <translation>Audio Ogg Vorbis</translation>
+    </message>
 </context>
 <context>
     <name>MainMenu</name>

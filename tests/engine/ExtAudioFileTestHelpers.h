@@ -31,12 +31,12 @@ namespace eaf_test {
 
 using Channels = std::vector<std::vector<float>>;
 
-// What the format table's row of the type holds, at another rate and
-// channel count.
-inline AudioStreamBasicDescription fileFormatFor(AudioFileTypeID type, double rate = 44100, std::uint32_t channels = 2)
+// What the format table's row of the type holds, at another rate (0: its
+// own) and channel count.
+inline AudioStreamBasicDescription fileFormatFor(AudioFileTypeID type, double rate = 0, std::uint32_t channels = 2)
 {
     AudioStreamBasicDescription f = audioFormatOfFileType(type)->fileFormat;
-    f.mSampleRate = rate;
+    f.mSampleRate = rate > 0 ? rate : f.mSampleRate;
     f.mChannelsPerFrame = channels;
     f.mBytesPerPacket = f.mBytesPerFrame = 0;
     std::uint32_t size = sizeof f;

@@ -25,6 +25,8 @@ namespace {
     QT_TRANSLATE_NOOP("EngineWords", "WAVE audio"),
     QT_TRANSLATE_NOOP("EngineWords", "Core Audio Format"),
     QT_TRANSLATE_NOOP("EngineWords", "FLAC audio"),
+    QT_TRANSLATE_NOOP("EngineWords", "Opus audio"),
+    QT_TRANSLATE_NOOP("EngineWords", "Ogg Vorbis audio"),
 };
 }  // namespace
 

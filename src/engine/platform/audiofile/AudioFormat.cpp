@@ -4,6 +4,7 @@
 #include "platform/audiofile/AacSink.h"
 #include "platform/audiofile/CrashRecovery.h"
 #include "platform/audiofile/FlacSink.h"
+#include "platform/audiofile/OggSink.h"
 #include "platform/audiofile/WavSink.h"
 
 #include <algorithm>
@@ -28,6 +29,13 @@ constexpr AudioStreamBasicDescription kPcm32Bit44100Stereo{.mSampleRate = 44100,
 // Lossless at the 24 bits the sound server's float samples carry.
 constexpr AudioStreamBasicDescription kFlac24Bit44100Stereo{
     .mSampleRate = 44100, .mFormatID = kAudioFormatFLAC, .mChannelsPerFrame = 2, .mBitsPerChannel = 24};
+
+// Opus takes 48 kHz only.
+constexpr AudioStreamBasicDescription kOpus48000Stereo{
+    .mSampleRate = 48000, .mFormatID = kAudioFormatOpus, .mChannelsPerFrame = 2};
+
+constexpr AudioStreamBasicDescription kVorbis44100Stereo{
+    .mSampleRate = 44100, .mFormatID = kAudioFormatVorbis, .mChannelsPerFrame = 2};
 
 // The first row is the default.
 constexpr AudioFormat kFormats[] = {
@@ -96,6 +104,38 @@ constexpr AudioFormat kFormats[] = {
         .createSink = createFlacSink,
         .writtenHeader = flacWrittenHeader,
         .completeAfterCrash = completeFlacAfterCrash},
+    {.id = "opus",
+        .displayName = "Opus (.opus)",
+        .audioFormatCode = 3,
+        .kindName = "Opus audio",
+        .extensions = {"opus"},
+        .fileType = kAudioFileOggOpusType,
+        .fileFormat = kOpus48000Stereo,
+        .codec = "libopus",
+        .bitRates = {48000, 96000},
+        .lossless = false,
+        .exportable = true,
+        .crashSafety = "every Ogg page written, one each quarter of a second",
+        .acceptFormat = acceptOggFormat,
+        .createSink = createOggSink,
+        .writtenHeader = oggWrittenHeader,
+        .completeAfterCrash = completeOggAfterCrash},
+    {.id = "ogg",
+        .displayName = "Ogg Vorbis (.ogg)",
+        .audioFormatCode = 4,
+        .kindName = "Ogg Vorbis audio",
+        .extensions = {"ogg", "oga"},
+        .fileType = kAudioFileOggVorbisType,
+        .fileFormat = kVorbis44100Stereo,
+        .codec = "libvorbis",
+        .bitRates = {80000, 128000},
+        .lossless = false,
+        .exportable = true,
+        .crashSafety = "every Ogg page written, one each quarter of a second",
+        .acceptFormat = acceptOggFormat,
+        .createSink = createOggSink,
+        .writtenHeader = oggWrittenHeader,
+        .completeAfterCrash = completeOggAfterCrash},
 };
 
 }  // namespace

@@ -22,5 +22,8 @@ OSStatus completeMp4AfterCrash(int fd, std::int64_t fileBytes, const std::string
 // FlacSink's: cut after the last whole frame, its total samples stated.
 bool flacWrittenHeader(int fd, std::int64_t fileBytes, std::string& out);
 OSStatus completeFlacAfterCrash(int fd, std::int64_t fileBytes, const std::string& path);
+// OggSink's: cut after the last whole page.
+bool oggWrittenHeader(int fd, std::int64_t fileBytes, std::string& out);
+OSStatus completeOggAfterCrash(int fd, std::int64_t fileBytes, const std::string& path);
 
 }  // namespace audiofile

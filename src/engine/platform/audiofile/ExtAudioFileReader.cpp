@@ -55,7 +55,10 @@ AudioStreamBasicDescription describeStream(const AVCodecParameters& p)
         f.mFormatID = fourCC("alac");
         break;
     case AV_CODEC_ID_OPUS:
-        f.mFormatID = fourCC("opus");
+        f.mFormatID = kAudioFormatOpus;
+        break;
+    case AV_CODEC_ID_VORBIS:
+        f.mFormatID = kAudioFormatVorbis;
         break;
     default:
         f.mFormatID = p.codec_tag;
@@ -155,6 +158,16 @@ public:
         // An MPEG-4 sample table (with its edit) states the length exactly,
         // where decoders would still hand out the last packet's padding.
         r->exactLength_ = !r->pcm_ && r->lengthFrames_ > 0 && std::strstr(raw->iformat->name, "mp4") != nullptr;
+        // An Ogg Opus stream's end is exact too, but FFmpeg's demuxer counts
+        // the encoder's priming (the stream header's pre-skip, in 48 kHz
+        // frames) in the length, where its decoder drops it.
+        if (par->codec_id == AV_CODEC_ID_OPUS && std::strcmp(raw->iformat->name, "ogg") == 0
+            && par->extradata_size >= 12 && std::memcmp(par->extradata, "OpusHead", 8) == 0) {
+            const int preSkip = par->extradata[10] | par->extradata[11] << 8;
+            r->lengthFrames_
+                = std::max<std::int64_t>(0, r->lengthFrames_ - av_rescale(preSkip, par->sample_rate, 48000));
+            r->exactLength_ = r->lengthFrames_ > 0;
+        }
         // A CAF packet table states the same, but FFmpeg's demuxer ignores it.
         if (CafPacketTable table; !r->pcm_ && std::strcmp(raw->iformat->name, "caf") == 0
             && readCafPacketTable(path, table) && table.validFrames > 0) {
