@@ -33,8 +33,9 @@ struct AudioFormat {
     // The container, and what a recording or an export in it holds.
     AudioFileTypeID fileType;
     AudioStreamBasicDescription fileFormat;
-    // The codec as FFmpeg names it, and the encoder's bit rate for one and
-    // for two channels (0 for PCM, written by hand, and for lossless codecs).
+    // The encoder as FFmpeg names it ("libopus" for the codec "opus"), and
+    // its bit rate for one and for two channels (0 for PCM, written by hand,
+    // and for lossless codecs).
     const char* codec;
     std::array<int, 2> bitRates;
     bool lossless;
