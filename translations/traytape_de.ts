@@ -659,6 +659,18 @@
         <source>Core Audio Format</source>
         <translation>Core Audio Format</translation>
     </message>
+    <message>
+        <source>FLAC audio</source>
+        <translation>FLAC-Audio</translation>
+    </message>
+    <message>
+        <source>Opus audio</source>
+        <translation>Opus-Audio</translation>
+    </message>
+    <message>
+        <source>Ogg Vorbis audio</source>
+        <translation>Ogg-Vorbis-Audio</translation>
+    </message>
 </context>
 <context>
     <name>MainMenu</name>

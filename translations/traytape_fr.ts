@@ -659,6 +659,18 @@
         <source>Core Audio Format</source>
         <translation>Core Audio Format</translation>
     </message>
+    <message>
+        <source>FLAC audio</source>
+        <translation>Audio FLAC</translation>
+    </message>
+    <message>
+        <source>Opus audio</source>
+        <translation>Audio Opus</translation>
+    </message>
+    <message>
+        <source>Ogg Vorbis audio</source>
+        <translation>Audio Ogg Vorbis</translation>
+    </message>
 </context>
 <context>
     <name>MainMenu</name>

@@ -28,6 +28,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <optional>
@@ -53,21 +54,25 @@ int fail(const std::string& message, int code = 1)
     return code;
 }
 
-// The export's file types by extension, as the help names them: "(.wav, .caf, else .m4a)".
-std::string exportTypes()
+// The file types by extension, as the help names them: "(.m4a, .wav, .caf; without one, .m4a)".
+std::string fileTypes(bool exportableOnly)
 {
-    std::string text = "(";
-    for (const AudioFormat& format : audioFormats())
-        if (format.exportable && &format != &defaultAudioFormat())
-            text += "." + std::string(format.extension()) + ", ";
-    return text + "else ." + std::string(defaultAudioFormat().extension()) + ")";
+    return "(" + audioFormatExtensions(exportableOnly) + "; without one, ."
+        + std::string(defaultAudioFormat().extension()) + ")";
 }
 
-// What an export to path is written as: the format of its extension, if the export offers it.
-const AudioFormat& exportFormatFor(const std::string& path)
+// The format OUT's extension names, among those the command writes. Null,
+// with the one-line refusal printed, for any other: a file of one format
+// under another's name would be taken for what its name says.
+const AudioFormat* formatOfOut(const std::string& out, bool exportableOnly, int& refusal)
 {
-    const AudioFormat& format = audioFormatForPath(path);
-    return format.exportable ? format : defaultAudioFormat();
+    const AudioFormat* format = audioFormatForPath(out);
+    if (format && (format->exportable || !exportableOnly))
+        return format;
+    const std::string name = out.substr(out.find_last_of('/') == std::string::npos ? 0 : out.find_last_of('/') + 1);
+    refusal = fail(
+        "unknown format " + name.substr(name.find_last_of('.')) + ": use " + audioFormatExtensions(exportableOnly), 2);
+    return nullptr;
 }
 
 // Each command's synopsis and what it does, for its own --help and the general usage.
@@ -84,8 +89,8 @@ constexpr CommandHelp kCommandHelp[] = {
         "traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--warn-silence N]\n"
         "                           [--force] OUT",
         "record records the default input, or the --device given by its index or name,\n"
-        "into OUT (.wav WAVE, .caf CAF, else MPEG-4 AAC) until --seconds of audio are\n"
-        "in it or Ctrl+C, and prints the file's frames and the seconds captured.\n"
+        "into OUT, in the format of its extension {recordTypes}, until --seconds of\n"
+        "audio are in it or Ctrl+C, and prints the file's frames and the seconds captured.\n"
         "record --device \"Vortanx System Audio\" records what the default output plays,\n"
         "following it as it changes, whether system-audio is on or off.\n"
         "record --with-system-audio mixes what the default output plays into the input.\n"
@@ -98,7 +103,7 @@ constexpr CommandHelp kCommandHelp[] = {
     {"export", "traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT",
         "export writes exactly the frames from --start to --end (seconds, the end\n"
         "excluded, at most to the end of IN) as a 44.1 kHz stereo file of OUT's type\n"
-        "{types}; --fade-in rises from silence at --start, --fade-out\n"
+        "{exportTypes}; --fade-in rises from silence at --start, --fade-out\n"
         "falls to silence at --end (0 to 5 s each; where they overlap the lower\n"
         "applies). It prints the frames and seconds written. OUT is replaced only\n"
         "once complete, and never when it is the recording TrayTape is making.\n"},
@@ -117,8 +122,9 @@ constexpr const char* kGeneralOptions
 std::string detailsOf(const CommandHelp& command)
 {
     std::string text = command.details;
-    if (const auto at = text.find("{types}"); at != std::string::npos)
-        text.replace(at, 7, exportTypes());
+    for (const auto& [field, exportableOnly] : {std::pair{"{recordTypes}", false}, {"{exportTypes}", true}})
+        if (const auto at = text.find(field); at != std::string::npos)
+            text.replace(at, std::strlen(field), fileTypes(exportableOnly));
     return text;
 }
 
@@ -240,6 +246,10 @@ int record(const std::vector<std::string>& args)
     }
     if (out.empty())
         return usage();
+    int refusal = 0;
+    const AudioFormat* format = formatOfOut(out, false, refusal);
+    if (!format)
+        return refusal;
 
     struct stat st { };
     const std::string folder = parentFolder(out);
@@ -282,7 +292,7 @@ int record(const std::vector<std::string>& args)
     devices.setWithComputerSound(withSystemAudio);
     RecordRecipe recipe;
     recipe.sources = devices.sourcesOf(*device);
-    recipe.format = &audioFormatForPath(out);
+    recipe.format = format;
     recipe.destination = nameRecording({{}, out}, *recipe.format, std::time(nullptr));
     recipe.seconds = seconds;
 
@@ -441,6 +451,10 @@ int exportRange(const std::vector<std::string>& args)
         return usage();
     const std::string& in = paths[0];
     const std::string& out = paths[1];
+    int refusal = 0;
+    const AudioFormat* outFormat = formatOfOut(out, true, refusal);
+    if (!outFormat)
+        return refusal;
 
     struct stat inStat {
     }, outStat{};
@@ -484,7 +498,7 @@ int exportRange(const std::vector<std::string>& args)
     converter.setTrimEndTime(float(*end));
     converter.setFadeInTime(float(fadeIn));
     converter.setFadeOutTime(float(fadeOut));
-    converter.setAudioFromat(exportFormatFor(out));
+    converter.setAudioFromat(*outFormat);
     // The tray app records in another process: its settings name the take.
     converter.setRecordings({storedRecordingMark()});
     converter.startAudioConvert();

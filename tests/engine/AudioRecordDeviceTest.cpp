@@ -225,7 +225,8 @@ TEST_F(RecorderTest, LevelAndLengthFollowPauseStartAndStop)
         EXPECT_DOUBLE_EQ(recorder.audioLevel(), double(level));
     }
 
-    // A file that cannot be created leaves no output, and writing on.
+    // A file that cannot be created (nor one named for no format) leaves no output, and writing on.
+    EXPECT_FALSE(recorder.recordToPath(file("take.mp3")));
     EXPECT_FALSE(recorder.recordToPath(file("missing/take.m4a")));
     recorder.start();
     EXPECT_TRUE(recorder.isStart());

@@ -41,7 +41,10 @@ struct CrashCase {
     std::uint64_t plainRiffLimit = 0xFFFFFFFFu;
     bool wav() const { return type == kAudioFileWAVEType; }
     bool m4a() const { return type == kAudioFileM4AType; }
-    std::string ext() const { return wav() ? "wav" : m4a() ? "m4a" : "caf"; }
+    bool flac() const { return type == kAudioFileFLACType; }
+    bool ogg() const { return type == kAudioFileOggOpusType || type == kAudioFileOggVorbisType; }
+    std::string ext() const { return std::string(audioFormatOfFileType(type)->extension()); }
+    bool lossless() const { return audioFormatOfFileType(type)->lossless; }
 };
 
 class ExtAudioFileCrash : public testing::TestWithParam<CrashCase> {
@@ -72,8 +75,8 @@ protected:
 TEST_P(ExtAudioFileCrash, AKillNineLeavesAFilePlayableToNearTheEndThatCompletionMends)
 {
     const CrashCase c = GetParam();
-    if (!c.wav() && !haveAac())
-        GTEST_SKIP() << "FFmpeg has no AAC encoder";
+    if (!haveEncoderFor(c.type))
+        GTEST_SKIP() << "FFmpeg has no " << audioFormatOfFileType(c.type)->codec << " encoder";
     TempDir dir;
     const std::string path = dir.file("killed." + c.ext());
     constexpr double kSeconds = 3.0;
@@ -105,24 +108,34 @@ TEST_P(ExtAudioFileCrash, AKillNineLeavesAFilePlayableToNearTheEndThatCompletion
     }
     EXPECT_EQ(wavSizes(path).rf64, c.plainRiffLimit < 0xFFFFFFFFu);
 
-    const double lowest = (kSeconds - c.maxLossSeconds) * kFileRate, highest = kSeconds * kFileRate + 4096;
+    // Frames at the file's rate (Opus takes only 48 kHz); ffmpeg's counted at 44.1 kHz.
+    const double rate = audioFormatOfFileType(c.type)->fileFormat.mSampleRate, perFfmpegFrame = rate / kFileRate;
+    const double lowest = (kSeconds - c.maxLossSeconds) * rate, highest = kSeconds * rate + 4096;
     Decoded d = decodeFile(path);
     ASSERT_EQ(d.status, noErr);
     EXPECT_NEAR(double(d.frames()), (lowest + highest) / 2, (highest - lowest) / 2);
-    EXPECT_NEAR(toneAmplitude(slice(d.channels[0], 22050, 22050), 1000, kFileRate), 0.5, 0.03);
+    EXPECT_NEAR(toneAmplitude(slice(d.channels[0], 22050, 22050), 1000, rate), 0.5, 0.03);
     if (haveTool("ffmpeg")) {
-        EXPECT_NEAR(double(framesDecodedBy("ffmpeg", path)), (lowest + highest) / 2, (highest - lowest) / 2)
+        EXPECT_NEAR(
+            double(framesDecodedBy("ffmpeg", path)) * perFfmpegFrame, (lowest + highest) / 2, (highest - lowest) / 2)
             << "ffmpeg";
     }
     if (c.wav() && haveTool("sox")) {
         EXPECT_GE(double(framesDecodedBy("sox", path)), lowest) << "sox";
     }
 
-    // A kill in the middle of a write leaves part of a frame or of a packet.
+    // A kill in the middle of a write leaves part of a frame or of a packet;
+    // a power loss may keep a file's length but not its last bytes, which
+    // formats checked by CRCs (FLAC's frames, Ogg's pages) are judged by.
     // (The mark is what the recorder took at the start: the header it names
     // was written once, before any audio.)
     const std::string mark = recordingMark(path);
-    ASSERT_EQ(::truncate(path.c_str(), fileSize(path) - (c.wav() ? 3 : 200)), 0);
+    if (c.flac() || c.ogg()) {
+        std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).seekp(-200, std::ios::end)
+            << std::string(200, '\0');
+    } else {
+        ASSERT_EQ(::truncate(path.c_str(), fileSize(path) - (c.wav() ? 3 : 200)), 0);
+    }
     const int syncsBefore = syncCalls->load();
     ASSERT_EQ(completeInterruptedRecording(mark), noErr);
     EXPECT_EQ(syncCalls->load() - syncsBefore, 1) << "the completed file goes to the disk once";
@@ -138,14 +151,14 @@ TEST_P(ExtAudioFileCrash, AKillNineLeavesAFilePlayableToNearTheEndThatCompletion
     ASSERT_EQ(d.status, noErr);
     EXPECT_GE(double(d.frames()), lowest - 1024);
     EXPECT_LE(double(d.frames()), highest);
-    EXPECT_NEAR(double(d.lengthFrames), double(d.frames()), c.wav() ? 0 : 1024);
+    EXPECT_NEAR(double(d.lengthFrames), double(d.frames()), c.lossless() ? 0 : 1024);
     if (c.wav()) {
         EXPECT_EQ(std::int64_t(d.frames()), (length - sizes.dataAt) / 8);
     }
-    EXPECT_NEAR(toneAmplitude(slice(d.channels[0], 0, 4096), 1000, kFileRate), 0.5, 0.03)
+    EXPECT_NEAR(toneAmplitude(slice(d.channels[0], 0, 4096), 1000, rate), 0.5, 0.03)
         << "priming left in or audio lost at the start";
     if (haveTool("ffmpeg")) {
-        EXPECT_NEAR(double(framesDecodedBy("ffmpeg", path)), double(d.frames()), 1024) << "ffmpeg";
+        EXPECT_NEAR(double(framesDecodedBy("ffmpeg", path)) * perFfmpegFrame, double(d.frames()), 1024) << "ffmpeg";
         EXPECT_EQ(
             testsupport::runCommand({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "null", "-"}).errors, "")
             << "a damaged packet was kept";
@@ -177,6 +190,9 @@ TEST_P(ExtAudioFileCrash, AKillNineLeavesAFilePlayableToNearTheEndThatCompletion
     EXPECT_EQ(file->dispose(), noErr);
     EXPECT_EQ(syncCalls->load() - syncsBeforeClose, 1);
     const std::string closedBytes = fileBytes(closed);
+    if (c.flac()) {
+        EXPECT_NE(closedBytes.substr(26, 16), std::string(16, '\0')) << "STREAMINFO states the audio's MD5";
+    }
     EXPECT_EQ(completeInterruptedRecording(closedMark), noErr);
     EXPECT_TRUE(fileBytes(closed) == closedBytes) << "a finished recording was changed by its recovery";
     if (c.wav()) {
@@ -193,11 +209,14 @@ TEST_P(ExtAudioFileCrash, AKillNineLeavesAFilePlayableToNearTheEndThatCompletion
 
 INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileCrash,
     // A WAVE file loses what the queue held, 0.1 s at most (the rest of the
-    // margin is the scheduler's on a busy machine); MPEG-4 and CAF a fragment more.
+    // margin is the scheduler's on a busy machine); MPEG-4 and CAF a fragment
+    // more, as Ogg a page more; FLAC the block being filled, and the frame the
+    // cut below spoils.
     testing::Values(CrashCase{kAudioFileWAVEType, "wav", 0.15}, CrashCase{kAudioFileWAVEType, "rf64", 0.15, 100000},
-        CrashCase{kAudioFileM4AType, "m4a", 1.0}, CrashCase{kAudioFileCAFType, "caf", 1.0}),
+        CrashCase{kAudioFileM4AType, "m4a", 1.0}, CrashCase{kAudioFileCAFType, "caf", 1.0},
+        CrashCase{kAudioFileFLACType, "flac", 0.5}, CrashCase{kAudioFileOggOpusType, "opus", 1.0},
+        CrashCase{kAudioFileOggVorbisType, "vorbis", 1.0}),
     [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.name); });
-
 
 // RLIMIT_FSIZE makes writes past the limit fail with EFBIG, as a full disk
 // fails them with ENOSPC: the writer stops, reports a full disk, refuses

@@ -35,8 +35,9 @@ TEST_P(ExtAudioFileRoundTrip, DecodesToTheSameTonesAtTheFileRateAndLength)
 {
     const RoundTripCase c = GetParam();
     const bool wav = c.type == kAudioFileWAVEType;
-    if (!wav && !haveAac())
-        GTEST_SKIP() << "FFmpeg has no AAC encoder";
+    const AudioFormat& row = *audioFormatOfFileType(c.type);
+    if (!haveEncoderFor(c.type))
+        GTEST_SKIP() << "FFmpeg has no " << row.codec << " encoder";
     TempDir dir;
     const std::string path = dir.file(std::string("tone.") + c.name);
     const std::size_t clientFrames = std::size_t(c.clientRate * 1.5) + 333;  // not a multiple of any block
@@ -54,9 +55,12 @@ TEST_P(ExtAudioFileRoundTrip, DecodesToTheSameTonesAtTheFileRateAndLength)
     const Decoded d = decodeFile(path);
     ASSERT_EQ(d.status, noErr);
     const AudioStreamBasicDescription& f = d.fileFormat;
-    EXPECT_EQ(std::tuple(f.mSampleRate, f.mChannelsPerFrame, f.mFormatID, f.mFramesPerPacket),
-        std::tuple(kFileRate, 2u, wav ? kAudioFormatLinearPCM : kAudioFormatMPEG4AAC, wav ? 1u : 1024u));
+    EXPECT_EQ(std::tuple(f.mSampleRate, f.mChannelsPerFrame, f.mFormatID, f.mBitsPerChannel),
+        std::tuple(kFileRate, 2u, row.fileFormat.mFormatID, row.fileFormat.mBitsPerChannel));
     EXPECT_EQ(f, wav ? fileFormatFor(c.type) : f) << "32-bit signed integers";
+    if (row.fileFormat.mFormatID == kAudioFormatMPEG4AAC) {
+        EXPECT_EQ(f.mFramesPerPacket, 1024u);
+    }
 
     // Exact but for the resampler's rounding: the MPEG-4 edit and the CAF
     // packet table both state the priming and the valid frames.
@@ -84,7 +88,9 @@ INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileRoundTrip,
         RoundTripCase{kAudioFileM4AType, "m4a", 48000, 4, false},
         RoundTripCase{kAudioFileM4AType, "m4a", 44100, 2, true},
         RoundTripCase{kAudioFileCAFType, "caf", 48000, 2, false},
-        RoundTripCase{kAudioFileCAFType, "caf", 48000, 1, true}),
+        RoundTripCase{kAudioFileCAFType, "caf", 48000, 1, true},
+        RoundTripCase{kAudioFileFLACType, "flac", 48000, 1, false},
+        RoundTripCase{kAudioFileFLACType, "flac", 44100, 2, true}),
     [](const testing::TestParamInfo<RoundTripCase>& i) {
         const RoundTripCase& c = i.param;
         return std::string(c.name) + "_" + std::to_string(int(c.clientRate)) + "Hz_" + std::to_string(c.clientChannels)
@@ -92,21 +98,23 @@ INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileRoundTrip,
     });
 
 // Each sample carries its own frame index, exactly representable in float
-// and in 32-bit integers, so any lost, repeated or shifted frame shows.
-Channels indexRamp(std::size_t frames)
+// and in integers of the file's bits, so any lost, repeated or shifted frame
+// shows. The index wraps where it would leave that range.
+Channels indexRamp(std::size_t frames, int bits)
 {
     Channels ch(2, std::vector<float>(frames));
+    const std::size_t wrap = std::size_t(1) << (bits - 2);
     for (std::size_t i = 0; i < frames; ++i)
-        ch[1][i] = -(ch[0][i] = float(double(i) / 1048576.0));
+        ch[1][i] = -(ch[0][i] = float(std::ldexp(double(i % wrap), 1 - bits)));
     return ch;
 }
 
 std::string writeRampWav(const TempDir& dir, std::size_t frames)
 {
     const std::string path = dir.file("ramp.wav");
-    Channels ramp = indexRamp(frames);
     ExtAudioFileRef file;
     EXPECT_EQ(createFile(path, kAudioFileWAVEType, kFileRate, 2, file), noErr);
+    Channels ramp = indexRamp(frames, 21);
     EXPECT_EQ(writeAll(*file, ramp, true, 441), noErr);
     EXPECT_EQ(file->dispose(), noErr);
     return path;
@@ -120,14 +128,41 @@ std::uint32_t readInto(ExtAudioFile& file, Channels& block, std::uint32_t frames
     return frames;
 }
 
-TEST(ExtAudioFileExactness, WavAtTheFileRateKeepsEverySampleAndSeeksToTheFrame)
+// A lossless format at the file's rate: what a recording's writer takes in
+// (through the queue, in blocks that fit no packet) is what comes back out,
+// every sample, and a seek lands on the frame.
+struct ExactCase {
+    AudioFileTypeID type;
+    const char* name;
+    // The resolution the ramp keeps to: the file's sample size (32-bit WAVE
+    // takes 21-bit steps, which float keeps over the whole ramp).
+    int bits;
+};
+
+class ExtAudioFileExactness : public testing::TestWithParam<ExactCase> { };
+
+TEST_P(ExtAudioFileExactness, AtTheFileRateEverySampleComesBackAndSeeksLandOnTheFrame)
 {
+    const ExactCase c = GetParam();
     TempDir dir;
     const std::size_t frames = 100000;
-    const std::string path = writeRampWav(dir, frames);
-    EXPECT_EQ(fileSize(path), wavSizes(path).dataAt + std::int64_t(frames) * 8) << "nothing after the data";
+    const std::string path = dir.file(std::string("ramp.") + std::string(audioFormatOfFileType(c.type)->extension()));
+    Channels ramp = indexRamp(frames, c.bits);
+    {
+        AudioStreamBasicDescription format = fileFormatFor(c.type);
+        if (c.type != kAudioFileWAVEType)
+            format.mBitsPerChannel = std::uint32_t(c.bits);
+        ExtAudioFileRef file;
+        ASSERT_EQ(createFile(path, c.type, kFileRate, 2, file, &format), noErr);
+        ASSERT_EQ(writeAll(*file, ramp, true, 441), noErr);
+        ASSERT_EQ(file->dispose(), noErr);
+    }
+    if (c.type == kAudioFileWAVEType) {
+        EXPECT_EQ(fileSize(path), wavSizes(path).dataAt + std::int64_t(frames) * 8) << "nothing after the data";
+    }
     const Decoded d = decodeFile(path);
-    const Channels ramp = indexRamp(frames);
+    EXPECT_EQ(std::pair(d.lengthFrames, d.fileFormat.mBitsPerChannel),
+        std::pair(std::int64_t(frames), std::uint32_t(c.type == kAudioFileWAVEType ? 32 : c.bits)));
     EXPECT_TRUE(d.channels == ramp) << "a frame was lost, repeated or changed";
 
     ExtAudioFileRef file;
@@ -156,10 +191,15 @@ TEST(ExtAudioFileExactness, WavAtTheFileRateKeepsEverySampleAndSeeksToTheFrame)
     EXPECT_NE(file->seek(-1), noErr);
 }
 
+INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileExactness,
+    testing::Values(ExactCase{kAudioFileWAVEType, "wav", 21}, ExactCase{kAudioFileFLACType, "flac24", 24},
+        ExactCase{kAudioFileFLACType, "flac16", 16}),
+    [](const testing::TestParamInfo<ExactCase>& i) { return std::string(i.param.name); });
+
 // Written through the queue and completed by the destructor: an ordinary
 // file with its true length, the priming removed, and seeks that land on the
 // same samples as a plain read.
-TEST(ExtAudioFileExactness, FinalM4aIsAnOrdinaryFileWithoutPrimingThatSeeksToTheSameSamples)
+TEST(ExtAudioFileM4a, FinalM4aIsAnOrdinaryFileWithoutPrimingThatSeeksToTheSameSamples)
 {
     if (!haveAac())
         GTEST_SKIP() << "FFmpeg has no AAC encoder";

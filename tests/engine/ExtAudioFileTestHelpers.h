@@ -3,6 +3,7 @@
 // mid-write, file structure, and command-line decoders as independent judges.
 #pragma once
 
+#include "platform/AudioFormat.h"
 #include "platform/ExtAudioFile.h"
 #include "support/PulseServer.h"
 #include "support/Signal.h"
@@ -30,23 +31,24 @@ namespace eaf_test {
 
 using Channels = std::vector<std::vector<float>>;
 
-// 32-bit integer WAVE, or AAC for any other type.
-inline AudioStreamBasicDescription fileFormatFor(AudioFileTypeID type, double rate = 44100, std::uint32_t channels = 2)
+// What the format table's row of the type holds, at another rate (0: its
+// own) and channel count.
+inline AudioStreamBasicDescription fileFormatFor(AudioFileTypeID type, double rate = 0, std::uint32_t channels = 2)
 {
-    AudioStreamBasicDescription f;
-    f.mSampleRate = rate;
+    AudioStreamBasicDescription f = audioFormatOfFileType(type)->fileFormat;
+    f.mSampleRate = rate > 0 ? rate : f.mSampleRate;
     f.mChannelsPerFrame = channels;
-    if (type != kAudioFileWAVEType) {
-        f.mFormatID = kAudioFormatMPEG4AAC;
-        f.mFramesPerPacket = 1024;
-        return f;
-    }
-    f.mFormatID = kAudioFormatLinearPCM;
-    f.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
-    f.mBytesPerPacket = f.mBytesPerFrame = 4 * channels;
-    f.mFramesPerPacket = 1;
-    f.mBitsPerChannel = 32;
+    f.mBytesPerPacket = f.mBytesPerFrame = 0;
+    std::uint32_t size = sizeof f;
+    AudioFormatGetProperty(kAudioFormatProperty_FormatInfo, 0, nullptr, &size, &f);
     return f;
+}
+
+// Whether this FFmpeg has the encoder the type's row writes with.
+inline bool haveEncoderFor(AudioFileTypeID type)
+{
+    const AudioFormat* row = audioFormatOfFileType(type);
+    return row && avcodec_find_encoder_by_name(row->codec) != nullptr;
 }
 
 // Linear PCM: float (bits 32) or signed integer (bits 16 or 32).

@@ -8,7 +8,10 @@
 OSStatus writeStereoFile(
     const std::string& path, double rate, const std::vector<float>& left, const std::vector<float>& right)
 {
-    const AudioFileTypeID type = audioFormatForPath(path).fileType;
+    const AudioFormat* row = audioFormatForPath(path);
+    if (!row)
+        return kAudioFileUnsupportedFileTypeError;
+    const AudioFileTypeID type = row->fileType;
     AudioStreamBasicDescription format = AudioFileStream::audioStreamBasicDescription(type);
     format.mSampleRate = rate;
     ExtAudioFileRef file;

@@ -763,10 +763,11 @@ const AudioFormat& AudioLibraryWnd::getFormatNum() const
     // The extension as the recorder wrote it: a name changed by hand since
     // ("X.WAV") is not taken for its own.
     const std::string path = preview_.path().toStdString();
-    const AudioFormat& own = audioFormatForPath(path);
+    const AudioFormat* own = audioFormatForPath(path);
     const std::string suffix = QFileInfo(preview_.path()).suffix().toStdString();
-    const bool asWritten = std::find(own.extensions.begin(), own.extensions.end(), suffix) != own.extensions.end();
-    return own.recordable() && own.exportable && asWritten ? own : defaultAudioFormat();
+    const bool asWritten
+        = own && std::find(own->extensions.begin(), own->extensions.end(), suffix) != own->extensions.end();
+    return asWritten && own->recordable() && own->exportable ? *own : defaultAudioFormat();
 }
 
 QString AudioLibraryWnd::getStrFormat() const

@@ -24,6 +24,9 @@ namespace {
     QT_TRANSLATE_NOOP("EngineWords", "MPEG-4 audio"),
     QT_TRANSLATE_NOOP("EngineWords", "WAVE audio"),
     QT_TRANSLATE_NOOP("EngineWords", "Core Audio Format"),
+    QT_TRANSLATE_NOOP("EngineWords", "FLAC audio"),
+    QT_TRANSLATE_NOOP("EngineWords", "Opus audio"),
+    QT_TRANSLATE_NOOP("EngineWords", "Ogg Vorbis audio"),
 };
 }  // namespace
 

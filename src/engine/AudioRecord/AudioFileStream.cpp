@@ -17,7 +17,13 @@ bool fileExists(const std::string& path)
 
 std::unique_ptr<AudioFileStream> AudioFileStream::streamForWritingAtPath(const std::string& path, OSStatus* failure)
 {
-    return streamForWritingAtPath(path, audioFormatForPath(path), failure);
+    const AudioFormat* format = audioFormatForPath(path);
+    if (!format) {
+        if (failure)
+            *failure = kAudioFileUnsupportedFileTypeError;
+        return nullptr;
+    }
+    return streamForWritingAtPath(path, *format, failure);
 }
 
 std::unique_ptr<AudioFileStream> AudioFileStream::streamForWritingAtPath(
@@ -53,8 +59,14 @@ AudioStreamBasicDescription AudioFileStream::audioStreamBasicDescription(AudioFi
 
 OSStatus AudioFileStream::configWithPath(const std::string& path, bool isRead)
 {
-    if (!isRead)
-        return configForWriting(path, audioFormatForPath(path));
+    if (!isRead) {
+        const AudioFormat* format = audioFormatForPath(path);
+        if (!format) {
+            close();
+            return kAudioFileUnsupportedFileTypeError;
+        }
+        return configForWriting(path, *format);
+    }
     // A file already open goes first, while the overview it feeds is still there.
     close();
     audioPath_ = path;

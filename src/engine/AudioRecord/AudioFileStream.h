@@ -18,7 +18,8 @@
 class AudioFileStream {
 public:
     // `failure`, when given, hears why no file could be made. Without a
-    // format, the one of the path's extension (audioFormatForPath()).
+    // format, the one of the path's extension (audioFormatForPath()); an
+    // extension no format has makes no file (kAudioFileUnsupportedFileTypeError).
     static std::unique_ptr<AudioFileStream> streamForWritingAtPath(
         const std::string& path, OSStatus* failure = nullptr);
     static std::unique_ptr<AudioFileStream> streamForWritingAtPath(

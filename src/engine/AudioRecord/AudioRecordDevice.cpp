@@ -401,7 +401,14 @@ bool AudioRecordDevice::recordToPath(const std::optional<std::string>& path, OSS
         closeOutput();
         return true;
     }
-    return recordToPath(*path, audioFormatForPath(*path), failure);
+    const AudioFormat* format = audioFormatForPath(*path);
+    if (!format) {
+        closeOutput();
+        if (failure)
+            *failure = kAudioFileUnsupportedFileTypeError;
+        return false;
+    }
+    return recordToPath(*path, *format, failure);
 }
 
 bool AudioRecordDevice::recordToPath(const std::string& path, const AudioFormat& format, OSStatus* failure)

@@ -145,7 +145,7 @@ public:
     void configDevice(std::shared_ptr<AudioRecordMicDevice> device);
     // Hands the current output to the completion thread; given a path,
     // creates the new output file, in the format given or else the one of
-    // the path's extension. Returns false when the file could not be
+    // the path's extension (none for an unknown one). Returns false when the file could not be
     // created; `failure`, when given, then hears why.
     bool recordToPath(const std::optional<std::string>& path, OSStatus* failure = nullptr);
     bool recordToPath(const std::string& path, const AudioFormat& format, OSStatus* failure = nullptr);

@@ -33,8 +33,9 @@ struct AudioFormat {
     // The container, and what a recording or an export in it holds.
     AudioFileTypeID fileType;
     AudioStreamBasicDescription fileFormat;
-    // The codec as FFmpeg names it, and the encoder's bit rate for one and
-    // for two channels (0 for PCM, written by hand).
+    // The encoder as FFmpeg names it ("libopus" for the codec "opus"), and
+    // its bit rate for one and for two channels (0 for PCM, written by hand,
+    // and for lossless codecs).
     const char* codec;
     std::array<int, 2> bitRates;
     bool lossless;
@@ -60,8 +61,8 @@ struct AudioFormat {
     std::string_view extension() const { return extensions[0]; }
 };
 
-// Every format; the first is the default, taken by a name whose extension
-// none of them has.
+// Every format; the first is the default, taken by a name without an
+// extension.
 std::span<const AudioFormat> audioFormats();
 const AudioFormat& defaultAudioFormat();
 // Null for an id no format has.
@@ -69,8 +70,13 @@ const AudioFormat* audioFormatNamed(std::string_view id);
 // Null for a container no format writes.
 const AudioFormat* audioFormatOfFileType(AudioFileTypeID fileType);
 // The format a file at path is written in: the one of its extension (after
-// the name's last dot, in any case), else the default.
-const AudioFormat& audioFormatForPath(const std::string& path);
+// the name's last dot, in any case); the default for a name without one.
+// Null for an extension no format has: writing another format under that
+// name would mislabel the file.
+const AudioFormat* audioFormatForPath(const std::string& path);
+// The extensions of the formats an export may write (or every format), as
+// a refusal lists them: ".m4a, .wav, ...".
+std::string audioFormatExtensions(bool exportableOnly);
 // The recording format a stored audio format code names: the default for a
 // code no format has.
 const AudioFormat& audioFormatForCode(long long audioFormatCode);

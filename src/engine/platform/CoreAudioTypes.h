@@ -58,6 +58,9 @@ constexpr OSStatus kAudioFormatUnsupportedDataFormatError = fourCC("fmt?");
 // Format identifiers and flags.
 constexpr AudioFormatID kAudioFormatLinearPCM = fourCC("lpcm");
 constexpr AudioFormatID kAudioFormatMPEG4AAC = fourCC("aac ");
+constexpr AudioFormatID kAudioFormatFLAC = fourCC("flac");
+constexpr AudioFormatID kAudioFormatOpus = fourCC("opus");
+constexpr AudioFormatID kAudioFormatVorbis = fourCC("vorb");
 constexpr std::uint32_t kAudioFormatFlagIsFloat = 1u << 0;
 constexpr std::uint32_t kAudioFormatFlagIsBigEndian = 1u << 1;
 constexpr std::uint32_t kAudioFormatFlagIsSignedInteger = 1u << 2;
@@ -68,6 +71,9 @@ constexpr std::uint32_t kAudioFormatFlagIsNonInterleaved = 1u << 5;
 constexpr AudioFileTypeID kAudioFileWAVEType = fourCC("WAVE");
 constexpr AudioFileTypeID kAudioFileM4AType = fourCC("m4af");
 constexpr AudioFileTypeID kAudioFileCAFType = fourCC("caff");
+constexpr AudioFileTypeID kAudioFileFLACType = fourCC("flac");
+constexpr AudioFileTypeID kAudioFileOggOpusType = fourCC("Opus");
+constexpr AudioFileTypeID kAudioFileOggVorbisType = fourCC("OggV");
 constexpr std::uint32_t kAudioFileFlags_EraseFile = 1;
 
 struct AudioStreamBasicDescription {

@@ -3,6 +3,8 @@
 
 #include "platform/audiofile/AacSink.h"
 #include "platform/audiofile/CrashRecovery.h"
+#include "platform/audiofile/FlacSink.h"
+#include "platform/audiofile/OggSink.h"
 #include "platform/audiofile/WavSink.h"
 
 #include <algorithm>
@@ -23,6 +25,17 @@ constexpr AudioStreamBasicDescription kPcm32Bit44100Stereo{.mSampleRate = 44100,
     .mBytesPerFrame = 8,
     .mChannelsPerFrame = 2,
     .mBitsPerChannel = 32};
+
+// Lossless at the 24 bits the sound server's float samples carry.
+constexpr AudioStreamBasicDescription kFlac24Bit44100Stereo{
+    .mSampleRate = 44100, .mFormatID = kAudioFormatFLAC, .mChannelsPerFrame = 2, .mBitsPerChannel = 24};
+
+// Opus takes 48 kHz only.
+constexpr AudioStreamBasicDescription kOpus48000Stereo{
+    .mSampleRate = 48000, .mFormatID = kAudioFormatOpus, .mChannelsPerFrame = 2};
+
+constexpr AudioStreamBasicDescription kVorbis44100Stereo{
+    .mSampleRate = 44100, .mFormatID = kAudioFormatVorbis, .mChannelsPerFrame = 2};
 
 // The first row is the default.
 constexpr AudioFormat kFormats[] = {
@@ -74,6 +87,55 @@ constexpr AudioFormat kFormats[] = {
         .createSink = createAacSink,
         .writtenHeader = cafWrittenHeader,
         .completeAfterCrash = completeCafAfterCrash},
+    {.id = "flac",
+        .displayName = "FLAC (.flac)",
+        .audioFormatCode = 2,
+        .kindName = "FLAC audio",
+        .extensions = {"flac"},
+        .fileType = kAudioFileFLACType,
+        .fileFormat = kFlac24Bit44100Stereo,
+        .codec = "flac",
+        .bitRates = {0, 0},
+        .lossless = true,
+        .exportable = true,
+        .crashSafety
+        = "every whole frame (a tenth of a second each) as it is encoded; a stop or recovery states the length",
+        .acceptFormat = acceptFlacFormat,
+        .createSink = createFlacSink,
+        .writtenHeader = flacWrittenHeader,
+        .completeAfterCrash = completeFlacAfterCrash},
+    {.id = "opus",
+        .displayName = "Opus (.opus)",
+        .audioFormatCode = 3,
+        .kindName = "Opus audio",
+        .extensions = {"opus"},
+        .fileType = kAudioFileOggOpusType,
+        .fileFormat = kOpus48000Stereo,
+        .codec = "libopus",
+        .bitRates = {48000, 96000},
+        .lossless = false,
+        .exportable = true,
+        .crashSafety = "every Ogg page written, one each quarter of a second",
+        .acceptFormat = acceptOggFormat,
+        .createSink = createOggSink,
+        .writtenHeader = oggWrittenHeader,
+        .completeAfterCrash = completeOggAfterCrash},
+    {.id = "ogg",
+        .displayName = "Ogg Vorbis (.ogg)",
+        .audioFormatCode = 4,
+        .kindName = "Ogg Vorbis audio",
+        .extensions = {"ogg", "oga"},
+        .fileType = kAudioFileOggVorbisType,
+        .fileFormat = kVorbis44100Stereo,
+        .codec = "libvorbis",
+        .bitRates = {80000, 128000},
+        .lossless = false,
+        .exportable = true,
+        .crashSafety = "every Ogg page written, one each quarter of a second",
+        .acceptFormat = acceptOggFormat,
+        .createSink = createOggSink,
+        .writtenHeader = oggWrittenHeader,
+        .completeAfterCrash = completeOggAfterCrash},
 };
 
 }  // namespace
@@ -102,18 +164,27 @@ const AudioFormat* audioFormatOfFileType(AudioFileTypeID fileType)
     return row == std::end(kFormats) ? nullptr : row;
 }
 
-const AudioFormat& audioFormatForPath(const std::string& path)
+const AudioFormat* audioFormatForPath(const std::string& path)
 {
     const auto slash = path.find_last_of('/');
     const auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return defaultAudioFormat();
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot + 1 == path.size())
+        return &defaultAudioFormat();
     std::string ext = path.substr(dot + 1);
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     for (const AudioFormat& f : kFormats)
-        if (!ext.empty() && std::find(f.extensions.begin(), f.extensions.end(), ext) != f.extensions.end())
-            return f;
-    return defaultAudioFormat();
+        if (std::find(f.extensions.begin(), f.extensions.end(), ext) != f.extensions.end())
+            return &f;
+    return nullptr;
+}
+
+std::string audioFormatExtensions(bool exportableOnly)
+{
+    std::string text;
+    for (const AudioFormat& f : kFormats)
+        if (f.exportable || !exportableOnly)
+            text += (text.empty() ? "." : ", .") + std::string(f.extension());
+    return text;
 }
 
 const AudioFormat& audioFormatForCode(long long audioFormatCode)

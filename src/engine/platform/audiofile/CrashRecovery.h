@@ -19,5 +19,11 @@ OSStatus completeCafAfterCrash(int fd, std::int64_t fileBytes, const std::string
 // AacSink's fragmented MPEG-4: rewritten as an ordinary file.
 bool mp4WrittenHeader(int fd, std::int64_t fileBytes, std::string& out);
 OSStatus completeMp4AfterCrash(int fd, std::int64_t fileBytes, const std::string& path);
+// FlacSink's: cut after the last whole frame, its total samples stated.
+bool flacWrittenHeader(int fd, std::int64_t fileBytes, std::string& out);
+OSStatus completeFlacAfterCrash(int fd, std::int64_t fileBytes, const std::string& path);
+// OggSink's: cut after the last whole page.
+bool oggWrittenHeader(int fd, std::int64_t fileBytes, std::string& out);
+OSStatus completeOggAfterCrash(int fd, std::int64_t fileBytes, const std::string& path);
 
 }  // namespace audiofile

@@ -48,13 +48,17 @@ AudioStreamBasicDescription describeStream(const AVCodecParameters& p)
         f.mFramesPerPacket = 1152;
         break;
     case AV_CODEC_ID_FLAC:
-        f.mFormatID = fourCC("flac");
+        f.mFormatID = kAudioFormatFLAC;
+        f.mBitsPerChannel = std::uint32_t(p.bits_per_raw_sample);
         break;
     case AV_CODEC_ID_ALAC:
         f.mFormatID = fourCC("alac");
         break;
     case AV_CODEC_ID_OPUS:
-        f.mFormatID = fourCC("opus");
+        f.mFormatID = kAudioFormatOpus;
+        break;
+    case AV_CODEC_ID_VORBIS:
+        f.mFormatID = kAudioFormatVorbis;
         break;
     default:
         f.mFormatID = p.codec_tag;
@@ -154,6 +158,16 @@ public:
         // An MPEG-4 sample table (with its edit) states the length exactly,
         // where decoders would still hand out the last packet's padding.
         r->exactLength_ = !r->pcm_ && r->lengthFrames_ > 0 && std::strstr(raw->iformat->name, "mp4") != nullptr;
+        // An Ogg Opus stream's end is exact too, but FFmpeg's demuxer counts
+        // the encoder's priming (the stream header's pre-skip, in 48 kHz
+        // frames) in the length, where its decoder drops it.
+        if (par->codec_id == AV_CODEC_ID_OPUS && std::strcmp(raw->iformat->name, "ogg") == 0
+            && par->extradata_size >= 12 && std::memcmp(par->extradata, "OpusHead", 8) == 0) {
+            const int preSkip = par->extradata[10] | par->extradata[11] << 8;
+            r->lengthFrames_
+                = std::max<std::int64_t>(0, r->lengthFrames_ - av_rescale(preSkip, par->sample_rate, 48000));
+            r->exactLength_ = r->lengthFrames_ > 0;
+        }
         // A CAF packet table states the same, but FFmpeg's demuxer ignores it.
         if (CafPacketTable table; !r->pcm_ && std::strcmp(raw->iformat->name, "caf") == 0
             && readCafPacketTable(path, table) && table.validFrames > 0) {
@@ -236,20 +250,28 @@ public:
         // Near the start that includes the priming packets, which sit before
         // time zero: aim before zero so the demuxer starts at the very first.
         const std::int64_t preroll = pcm_ ? 0 : 4 * 1024;
-        const std::int64_t from = frame - preroll;
         int err = -1;
-        if (from <= 0) {
-            const AVIndexEntry* first = avformat_index_get_entry(stream_, 0);
-            if (first)
-                err = av_seek_frame(fmt_.get(), streamIndex_, first->timestamp, AVSEEK_FLAG_BACKWARD);
-            if (err < 0)
-                err = avformat_seek_file(fmt_.get(), streamIndex_, INT64_MIN, origin_, origin_, 0);
-        } else {
+        // A demuxer that searches the file for frames (FLAC's without a seek
+        // table) finds none after a point inside the last one: it is asked
+        // again a second earlier, and at worst the start is. Decoding drops
+        // whatever lies before the frame asked for.
+        const auto step = std::int64_t(fileFormat_.mSampleRate);
+        std::int64_t from = frame - preroll;
+        for (; from > 0; from -= step) {
             const std::int64_t ts
                 = origin_ + av_rescale_q(from, AVRational{1, int(fileFormat_.mSampleRate)}, stream_->time_base);
             err = avformat_seek_file(fmt_.get(), streamIndex_, INT64_MIN, ts, ts, 0);
             if (err < 0)
                 err = av_seek_frame(fmt_.get(), streamIndex_, ts, AVSEEK_FLAG_BACKWARD);
+            if (err >= 0)
+                break;
+        }
+        if (err < 0) {
+            const AVIndexEntry* first = avformat_index_get_entry(stream_, 0);
+            if (first)
+                err = av_seek_frame(fmt_.get(), streamIndex_, first->timestamp, AVSEEK_FLAG_BACKWARD);
+            if (err < 0)
+                err = avformat_seek_file(fmt_.get(), streamIndex_, INT64_MIN, origin_, origin_, 0);
         }
         if (err < 0)
             return kExtAudioFileError_InvalidSeek;
