@@ -152,30 +152,15 @@ private:
 
     OSStatus encode(int frames)
     {
-        AVFrame* frame = frame_.get();
-        av_frame_unref(frame);
-        frame->nb_samples = frames;
-        frame->format = enc_->sample_fmt;
-        frame->sample_rate = enc_->sample_rate;
-        if (av_channel_layout_copy(&frame->ch_layout, &enc_->ch_layout) < 0 || av_frame_get_buffer(frame, 0) < 0)
-            return kAudioFileUnspecifiedError;
-        av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame->data), frames);
-        frame->pts = nextPts_;
+        if (const OSStatus s = takeFrame(frame_.get(), *enc_, fifo_.get(), frames, nextPts_))
+            return s;
         nextPts_ += frames;
-        return drain(frame);
+        return drain(frame_.get());
     }
 
     OSStatus drain(AVFrame* frame)
     {
-        if (avcodec_send_frame(enc_.get(), frame) < 0)
-            return kAudioFileUnspecifiedError;
-        AVPacket* packet = packet_.get();
-        for (;;) {
-            const int r = avcodec_receive_packet(enc_.get(), packet);
-            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
-                return noErr;
-            if (r < 0)
-                return kAudioFileUnspecifiedError;
+        return encodePackets(enc_.get(), frame, packet_.get(), [this](AVPacket* packet) -> OSStatus {
             const std::int64_t duration = packet->duration;
             if (caf_) {
                 const OSStatus st = caf_->writePacket(packet->data, packet->size);
@@ -186,7 +171,7 @@ private:
                 if (unflushed_ >= cutInterval_)
                     if (OSStatus c = cut())
                         return c;
-                continue;
+                return noErr;
             }
             av_packet_rescale_ts(packet, enc_->time_base, stream_->time_base);
             packet->stream_index = stream_->index;
@@ -198,7 +183,8 @@ private:
             if (fragmented_ && unflushed_ >= cutInterval_)
                 if (OSStatus s = cut())
                     return s;
-        }
+            return noErr;
+        });
     }
 
     // Closes the current fragment and pushes it to the kernel, where it

@@ -268,4 +268,33 @@ void syncFolderOf(const std::string& path)
     }
 }
 
+OSStatus takeFrame(AVFrame* frame, const AVCodecContext& encoder, AVAudioFifo* fifo, int frames, std::int64_t pts)
+{
+    av_frame_unref(frame);
+    frame->nb_samples = frames;
+    frame->format = encoder.sample_fmt;
+    frame->sample_rate = encoder.sample_rate;
+    if (av_channel_layout_copy(&frame->ch_layout, &encoder.ch_layout) < 0 || av_frame_get_buffer(frame, 0) < 0)
+        return kAudioFileUnspecifiedError;
+    av_audio_fifo_read(fifo, reinterpret_cast<void**>(frame->data), frames);
+    frame->pts = pts;
+    return noErr;
+}
+
+OSStatus encodePackets(AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet,
+    const std::function<OSStatus(AVPacket*)>& write)
+{
+    if (avcodec_send_frame(encoder, frame) < 0)
+        return kAudioFileUnspecifiedError;
+    for (;;) {
+        const int r = avcodec_receive_packet(encoder, packet);
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+            return noErr;
+        if (r < 0)
+            return kAudioFileUnspecifiedError;
+        if (const OSStatus s = write(packet))
+            return s;
+    }
+}
+
 }  // namespace audiofile

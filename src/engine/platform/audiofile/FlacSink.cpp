@@ -119,36 +119,22 @@ private:
 
     OSStatus encode(int frames)
     {
-        AVFrame* frame = frame_.get();
-        av_frame_unref(frame);
-        frame->nb_samples = frames;
-        frame->format = enc_->sample_fmt;
-        frame->sample_rate = enc_->sample_rate;
-        if (av_channel_layout_copy(&frame->ch_layout, &enc_->ch_layout) < 0 || av_frame_get_buffer(frame, 0) < 0)
-            return kAudioFileUnspecifiedError;
-        av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame->data), frames);
-        frame->pts = nextPts_;
+        if (const OSStatus s = takeFrame(frame_.get(), *enc_, fifo_.get(), frames, nextPts_))
+            return s;
         nextPts_ += frames;
-        return drain(frame);
+        return drain(frame_.get());
     }
 
     OSStatus drain(AVFrame* frame)
     {
-        if (avcodec_send_frame(enc_.get(), frame) < 0)
-            return kAudioFileUnspecifiedError;
-        AVPacket* packet = packet_.get();
-        for (;;) {
-            const int r = avcodec_receive_packet(enc_.get(), packet);
-            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
-                return noErr;
-            if (r < 0)
-                return kAudioFileUnspecifiedError;
+        return encodePackets(enc_.get(), frame, packet_.get(), [this](AVPacket* packet) -> OSStatus {
             // The last packet may be empty, carrying only the final header.
             const OSStatus s = writeAll(fd_, packet->data, std::size_t(packet->size), framesBytes_);
             av_packet_unref(packet);
             if (s != noErr)
                 return writeFailure(s);
-        }
+            return noErr;
+        });
     }
 
     int fd_;
