@@ -281,8 +281,8 @@ OSStatus takeFrame(AVFrame* frame, const AVCodecContext& encoder, AVAudioFifo* f
     return noErr;
 }
 
-OSStatus encodePackets(AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet,
-    const std::function<OSStatus(AVPacket*)>& write)
+OSStatus encodePackets(
+    AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet, const std::function<OSStatus(AVPacket*)>& write)
 {
     if (avcodec_send_frame(encoder, frame) < 0)
         return kAudioFileUnspecifiedError;

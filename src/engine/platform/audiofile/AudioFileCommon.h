@@ -111,7 +111,7 @@ void syncFolderOf(const std::string& path);
 OSStatus takeFrame(AVFrame* frame, const AVCodecContext& encoder, AVAudioFifo* fifo, int frames, std::int64_t pts);
 // Sends `frame` (null: the end) to the encoder and hands each packet it
 // gives back to `write`, which unreferences it, until the encoder wants more.
-OSStatus encodePackets(AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet,
-    const std::function<OSStatus(AVPacket*)>& write);
+OSStatus encodePackets(
+    AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet, const std::function<OSStatus(AVPacket*)>& write);
 
 }  // namespace audiofile
