@@ -174,7 +174,8 @@ TEST_F(Cli, RecordingsFromAListedSourceEndAtTheAskedLengthOrASignalWithTheFileCo
         EXPECT_NEAR(level, 0.5, 0.05);
         if (std::fabs(level - 0.5) > 0.05) {  // a level that changed, or a phase that jumped: which, and where
             for (std::size_t at = 4410; at + 4410 <= decoded.frames(); at += 4410)
-                std::fprintf(stderr, "%.1f s: %.3f\n", double(at) / 44100, toneAmplitude(decoded.channels[0], 44100, 880, at, at + 4410));
+                std::fprintf(stderr, "%.1f s: %.3f\n", double(at) / 44100,
+                    toneAmplitude(decoded.channels[0], 44100, 880, at, at + 4410));
         }
         // Judged over 0.1 s stretches: the mix may bend its pitch by a hair while it settles.
         double other = 0;

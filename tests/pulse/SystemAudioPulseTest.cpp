@@ -557,7 +557,8 @@ TEST_F(SystemAudioPulse, ATakeBeginsWithTheFrameTakenInAtItsStart)
                     recorder.configDevice(d);
             ASSERT_TRUE(recorder.device());
             std::this_thread::sleep_for(settle);  // the moment the user chooses
-            const std::string path = (dir / ("start" + std::to_string(settle.count()) + (mixed ? "mix" : "") + ".wav")).string();
+            const std::string path
+                = (dir / ("start" + std::to_string(settle.count()) + (mixed ? "mix" : "") + ".wav")).string();
             ASSERT_TRUE(recorder.recordToPath(path));
             std::int64_t asked = 0;
             for (int waiting = 0;;)
@@ -594,10 +595,12 @@ TEST_F(SystemAudioPulse, ATakeBeginsWithTheFrameTakenInAtItsStart)
             while (at < 200 && std::fabs(value(at)) > 32500)
                 ++at;
             const double first = double(asked) + wrapped(value(at) + 32768 - double(at) * step - double(asked));
-            std::cout << "[ start ] " << (mixed ? "mixed, " : "") << "after " << settle.count() << " ms: begins " << (first - double(asked)) / 48 << " ms from it\n";
+            std::cout << "[ start ] " << (mixed ? "mixed, " : "") << "after " << settle.count() << " ms: begins "
+                      << (first - double(asked)) / 48 << " ms from it\n";
             EXPECT_NEAR(first - double(asked), 0, 0.05 * 48000) << "after " << settle.count() << " ms";
             const double end = first + double(file.frames()) * step;
-            std::cout << "[ start ] " << (mixed ? "mixed, " : "") << "ends " << (end - double(stopped)) / 48 << " ms from the stop\n";
+            std::cout << "[ start ] " << (mixed ? "mixed, " : "") << "ends " << (end - double(stopped)) / 48
+                      << " ms from the stop\n";
             EXPECT_NEAR(end - double(stopped), 0, 0.05 * 48000) << "the frames taken in up to the stop, and no more";
             std::size_t breaks = 0;
             for (std::size_t i = 0; i < file.frames(); ++i) {

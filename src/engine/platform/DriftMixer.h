@@ -16,8 +16,9 @@
 // of seconds, the median of the last few taken: it is held where it was
 // at the start, within a dead band. Arrival times, which a burst throws by
 // its whole length, steer nothing after the start. Only a real stall (the
-// ring ran dry, or over) makes the reader jump, once, to a new start. Each source keeps its own level; the sum passes a limiter that
-// leaves everything below full scale untouched.
+// ring ran dry, or over) makes the reader jump, once, to a new start. Each
+// source keeps its own level; the sum passes a limiter that leaves
+// everything below full scale untouched.
 //
 // Threads: prepare() on the owner's thread before either source delivers;
 // push() and mixInto() on the audio thread, from call-backs that never run

@@ -39,8 +39,8 @@ std::int64_t wholePage(int fd, std::int64_t fileBytes, std::int64_t at, std::vec
     page.resize(std::size_t(size));
     if (::pread(fd, page.data(), page.size(), off_t(at)) != ssize_t(size))
         return 0;
-    const std::uint32_t stated = std::uint32_t(page[22]) << 24 | std::uint32_t(page[23]) << 16
-        | std::uint32_t(page[24]) << 8 | page[25];
+    const std::uint32_t stated
+        = std::uint32_t(page[22]) << 24 | std::uint32_t(page[23]) << 16 | std::uint32_t(page[24]) << 8 | page[25];
     std::memset(page.data() + 22, 0, 4);
     return av_crc(av_crc_get_table(AV_CRC_32_IEEE), 0, page.data(), page.size()) == stated ? size : 0;
 }

@@ -20,8 +20,8 @@ class OggSink final : public FileSink {
 public:
     static constexpr double kPageSeconds = 0.25;
 
-    static OSStatus create(const AudioFormat& row, int fd, const AudioStreamBasicDescription& f,
-        std::unique_ptr<FileSink>& out)
+    static OSStatus create(
+        const AudioFormat& row, int fd, const AudioStreamBasicDescription& f, std::unique_ptr<FileSink>& out)
     {
         std::unique_ptr<OggSink> sink(new OggSink(fd));
         const AVCodec* codec = avcodec_find_encoder_by_name(row.codec);
