@@ -159,6 +159,13 @@ TEST_F(PulseBackend, DevicesVolumesAndDefaultsAreTheServersOwn)
     // a mono source has channel 1 only. They are the user's: nothing writes them.
     ASSERT_TRUE(server().pactl({"set-source-volume", "alpha.monitor", "50%", "25%"}).ok());
     ASSERT_TRUE(server().pactl({"set-source-mute", "alpha.monitor", "1"}).ok());
+    // The server tells its clients one by one: PipeWire's may tell ours a moment after pactl has its answer.
+    const auto heard = [&] {
+        return get<std::uint32_t>(monitor, kAudioDevicePropertyMute, kAudioDevicePropertyScopeInput, 2) == 1u;
+    };
+    for (const auto deadline = std::chrono::steady_clock::now() + 5s;
+         !heard() && std::chrono::steady_clock::now() < deadline;)
+        std::this_thread::sleep_for(10ms);
     EXPECT_NEAR(get<float>(monitor, kAudioDevicePropertyVolumeScalar, kAudioDevicePropertyScopeInput, 2), 0.25f, 1e-3);
     EXPECT_EQ(get<std::uint32_t>(monitor, kAudioDevicePropertyMute, kAudioDevicePropertyScopeInput, 2), 1u);
     get<float>(mono, kAudioDevicePropertyVolumeScalar, kAudioDevicePropertyScopeInput, 2, &status);
