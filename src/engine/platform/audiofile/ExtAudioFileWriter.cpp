@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -310,6 +311,8 @@ private:
     // How often the writer looks into the FIFO: far below kFifoSeconds, and
     // short beside the checkpoint intervals it adds to.
     static constexpr std::chrono::milliseconds kPollInterval{50};
+    // What the writer takes from the FIFO at a time.
+    static constexpr std::size_t kDrainChunkFrames = 8192;
     // What a power loss may cost, on top of the sink's checkpoint interval.
     static constexpr std::chrono::seconds kSyncInterval{1};
     // How much a synchronous writer lets gather before the disk is asked to
@@ -358,7 +361,7 @@ private:
             const auto now = Clock::now();
             {
                 std::lock_guard lock(mutex_);
-                drainLocked();
+                drainLocked(true);
                 if (started_ && writerStatus() == noErr) {
                     if (sink_->checkpoints() == seen && now - lastCheckpoint >= checkpointEvery)
                         if (OSStatus s = sink_->checkpoint())
@@ -374,6 +377,8 @@ private:
                 synced = seen;
                 lastSync = now;
             }
+            if (fifo_ && fifo_->available() >= kDrainChunkFrames * stagedChannels_)
+                continue;  // behind by more than a pass takes at once: no pause
             std::unique_lock lock(stopMutex_);
             stopCv_.wait_for(lock, kPollInterval, [this] { return stopWriter_.load(std::memory_order_acquire); });
         }
@@ -404,16 +409,19 @@ private:
             recordFailure(kAudioFileDiskFullError);
     }
 
-    // Under mutex_. After a failure the queue is only emptied.
-    void drainLocked()
+    // Under mutex_. After a failure the queue is only emptied. `onlyQueued`:
+    // no more than was queued on entry, so that a writer that has fallen
+    // behind still comes round to its checkpoints and syncs.
+    void drainLocked(bool onlyQueued = false)
     {
         if (!fifo_)
             return;
-        const std::size_t chunk = std::size_t(8192) * stagedChannels_;
-        for (;;) {
-            const SpscFifo::Region region = fifo_->prepareRead(chunk);
+        const std::size_t chunk = kDrainChunkFrames * stagedChannels_;
+        for (std::size_t left = onlyQueued ? fifo_->available() : std::numeric_limits<std::size_t>::max(); left > 0;) {
+            const SpscFifo::Region region = fifo_->prepareRead(std::min(chunk, left));
             if (region.size() == 0)
                 return;
+            left -= std::min(left, region.size());
             if (writerStatus() == noErr) {
                 consumeLocked(region.first, int(region.firstCount / stagedChannels_));
                 if (region.secondCount && writerStatus() == noErr)

@@ -120,7 +120,8 @@ std::array<std::uint8_t, 8> bytesAt(int fd, std::int64_t at)
 
 // A CAF recording whose data size still says "to the end of the file": its
 // packet table names the packets written up to the last checkpoint; the
-// data is cut after them and its size stated.
+// data is cut after them and its size stated. A table that names none
+// leaves a file no reader opens: it is left as it is and not called whole.
 OSStatus completeCaf(int fd, std::int64_t fileBytes)
 {
     std::int64_t at = 8;
@@ -170,6 +171,8 @@ OSStatus completeCaf(int fd, std::int64_t fileBytes)
                 whole += value;
                 ++kept;
             }
+            if (kept == 0)
+                return kAudioFileUnsupportedFileTypeError;
             if (kept != packets) {
                 // The 'desc' chunk's frames per packet, after its rate, format, flags and bytes per packet.
                 const std::uint32_t framesPerPacket = std::uint32_t(get64be(bytesAt(fd, 8 + 12 + 20).data()) >> 32);
