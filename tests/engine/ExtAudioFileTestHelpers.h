@@ -18,6 +18,7 @@ extern "C" {
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -160,30 +161,56 @@ inline std::int64_t framesDecodedBy(const std::string& tool, const std::string& 
 // Records `seconds` of a 1 kHz tone (amplitude 0.5) from 48 kHz float planes
 // through writeAsync at the pace of a real capture (512 frames every
 // 10.7 ms) in a fork()ed child, and kills it with SIGKILL while the writer
-// thread runs and the file is open, as a crash would. `whileRecording` runs
-// over and over on this side until the child is gone. Empty on success,
-// otherwise what went wrong.
-inline std::string recordThenKill(
-    const std::string& path, AudioFileTypeID type, double seconds, const std::function<void()>& whileRecording = [] {})
+// thread runs and the file is open, as a crash would. The kill waits for
+// the writer to have taken all it was given, so that what is lost is what
+// the file's checkpoints had not yet made readable, not what a writer
+// starved of the processor (a loaded test machine) had not reached. With
+// `untilItPlays` the child goes on recording until the file as it stands
+// holds audio. `whileRecording` runs over and over on this side until the
+// child is gone. Empty on success, otherwise what went wrong.
+inline std::string recordThenKill(const std::string& path, AudioFileTypeID type, double seconds,
+    const std::function<void()>& whileRecording = [] {}, bool untilItPlays = false)
 {
     const pid_t pid = ::fork();
     if (pid < 0)
         return "fork failed";
     if (pid == 0) {
         constexpr double kRate = 48000;
+        struct Taken final : ExtAudioFileWriteObserver {
+            void framesWritten(const float*, int n, int, double) override { frames += std::size_t(n); }
+            std::atomic<std::size_t> frames{0};
+        } taken;
         ExtAudioFileRef file;
-        if (createFile(path, type, kRate, 2, file) != noErr)
+        if (createFile(path, type, kRate, 2, file) != noErr || file->setWriteObserver(&taken) != noErr)
             ::_exit(20);
         const auto total = std::size_t(seconds * kRate);
-        Channels tone{signal_test::sine(1000, kRate, total), signal_test::sine(1000, kRate, total)};
+        std::size_t given = 0;
+        const std::size_t toneFrames = std::max<std::size_t>(total, 512);
+        Channels tone{signal_test::sine(1000, kRate, toneFrames), signal_test::sine(1000, kRate, toneFrames)};
+        const auto plays = [&] {
+            const Decoded d = decodeFile(path);
+            return d.status == noErr && d.frames() > 0;
+        };
         const auto start = std::chrono::steady_clock::now();
-        for (std::size_t at = 0; at < total; at += 512) {
-            const auto n = std::uint32_t(std::min<std::size_t>(512, total - at));
-            AudioBufferList list = planarList(tone, at, n);
+        for (std::size_t at = 0, more = 0;; at += 512) {
+            if (at >= total) {
+                // Looked at every tenth of a second, for at most half a minute.
+                if (!untilItPlays || (more % 10 == 0 && plays()))
+                    break;
+                if (++more > 3000)
+                    ::_exit(23);
+            }
+            const auto n = std::uint32_t(at < total ? std::min<std::size_t>(512, total - at) : 512);
+            AudioBufferList list = planarList(tone, at < total ? at : 0, n);
             if (file->writeAsync(n, &list) != noErr)
                 ::_exit(22);
+            given += n;
             std::this_thread::sleep_until(start + std::chrono::microseconds(std::int64_t((at + n) * 1e6 / kRate)));
         }
+        while (taken.frames.load() < given)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // The writer's pass, checkpoint included, holds the lock this takes.
+        file->setWriteObserver(&taken);
         ::raise(SIGKILL);
         ::_exit(99);
     }
@@ -205,13 +232,14 @@ inline std::int64_t fileSize(const std::string& path)
 }
 
 // In one read: a byte-wise read takes most of a minute under ThreadSanitizer.
-inline std::string fileBytes(const std::string& path)
+// At most `limit` bytes from the start.
+inline std::string fileBytes(const std::string& path, std::size_t limit = std::string::npos)
 {
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);
     if (error)
         return {};
-    std::string bytes(std::size_t(size), '\0');
+    std::string bytes(std::min(std::size_t(size), limit), '\0');
     std::ifstream in(path, std::ios::binary);
     in.read(bytes.data(), std::streamsize(bytes.size()));
     bytes.resize(std::size_t(in.gcount()));  // a file cut short since
@@ -250,7 +278,7 @@ struct WavSizes {
 
 inline WavSizes wavSizes(const std::string& path)
 {
-    const std::string h = fileBytes(path).substr(0, 4096) + std::string(32, '\0');  // reads past the end give 0
+    const std::string h = fileBytes(path, 4096) + std::string(32, '\0');  // reads past the end give 0
     const auto le = [&](std::size_t at, int bytes) {
         std::uint64_t v = 0;
         for (int i = bytes - 1; i >= 0; --i)

@@ -310,7 +310,13 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
         if (type != kAudioFileWAVEType && !haveAac())
             continue;
         killed[type] = dir_.file("killed" + std::to_string(type));
-        ASSERT_EQ(recordThenKill(killed[type], type, 0.8), "");
+        ASSERT_EQ(recordThenKill(killed[type], type, 0.8, [] {}, true), "");
+    }
+    // Killed before its first checkpoint: a table that names no packet, which
+    // no reader takes for a file (whatever audio follows it has no bounds).
+    const std::string unchecked = dir_.file("unchecked.caf");
+    if (haveAac()) {
+        ASSERT_EQ(recordThenKill(unchecked, kAudioFileCAFType, 0), "");
     }
     const std::string otherWave = dir_.file("other.wav");  // a plain header whose sizes are stale
     std::ofstream(otherWave, std::ios::binary) << std::string(
@@ -325,8 +331,10 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
     std::string alac;
     if (haveTool("ffmpeg")) {
         alac = dir_.file("alac.m4a");
-        testsupport::runCommand({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "sine=d=3", "-c:a", "alac",
-            "-movflags", "frag_keyframe+empty_moov", alac});
+        const std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "sine=d=3", "-c:a",
+            "alac", "-movflags", "frag_keyframe+empty_moov", alac};
+        const testsupport::CommandResult made = testsupport::runCommand(argv, std::chrono::seconds(60));
+        ASSERT_TRUE(made.ok()) << made.errors;
     }
     // Two M4A recordings stopped normally, each with the mark taken at its
     // start (both open at once: one may not take the inode the other freed).
@@ -364,6 +372,7 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
         cases.push_back({path, Mark::ThenReplaced, notOurs});
     }
     if (haveAac()) {
+        cases.push_back({unchecked, Mark::Full, kAudioFileUnsupportedFileTypeError});
         cases.push_back({dir_.file("finished.m4a"), Mark::Full, noErr});
         cases.push_back({dir_.file("finished.m4a"), Mark::OfAnother, notOurs});
     }
