@@ -320,6 +320,30 @@ TEST(ExtAudioFileOpen, RefusesWhatIsNotAnAudioFileAndReadsATruncatedOne)
     EXPECT_NE(file->writeAsync(10, &list), noErr);
 }
 
+// Another encoder's MP3 (ID3 tag, Info frame, the encoder's delay and
+// padding) reads at the length it was made, to the frame, as MPEG-1 stereo
+// and as MPEG-2 mono.
+TEST(ExtAudioFileOpen, AnMp3ReadsAtItsLengthWithoutTheEncodersDelayAndPadding)
+{
+    if (!haveTool("ffmpeg"))
+        GTEST_SKIP() << "no ffmpeg to make the files";
+    TempDir dir;
+    for (const auto& [rate, channels] : {std::pair{44100, 2}, {22050, 1}}) {
+        const std::string path = dir.file("made-" + std::to_string(rate) + ".mp3");
+        const std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+            "sine=f=1000:d=3.676:r=" + std::to_string(rate), "-ac", std::to_string(channels), "-c:a", "libmp3lame",
+            path};
+        const testsupport::CommandResult made = testsupport::runCommand(argv, std::chrono::seconds(60));
+        if (!made.ok() && made.errors.find("libmp3lame") != std::string::npos)
+            GTEST_SKIP() << made.errors;
+        ASSERT_TRUE(made.ok()) << made.errors;
+        const Decoded d = decodeFile(path);
+        ASSERT_EQ(d.status, noErr);
+        EXPECT_EQ(d.lengthFrames, std::llround(3.676 * rate)) << path;
+        EXPECT_EQ(std::int64_t(d.frames()), d.lengthFrames) << path;
+    }
+}
+
 // Blocks of three seconds outrun the writer: a full queue refuses whole
 // blocks, the caller's loss and not a writer failure, and keeps all it took.
 // A disposed-of file refuses writes; one that never took a frame is no take

@@ -103,6 +103,48 @@ bool readCafPacketTable(const std::string& path, CafPacketTable& out)
     return false;
 }
 
+// The frames an MP3 file holds without the encoder's delay and padding, as
+// its first frame (Xing or Info, with the encoder's extension) states them
+// and as FFmpeg's decoder trims them; -1 for a file that does not say.
+std::int64_t mp3GaplessFrames(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    const auto be = [](const unsigned char* p, int bytes) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v = v << 8 | p[i];
+        return v;
+    };
+    // ID3v2 tags before the first frame: sizes in seven-bit bytes, and a footer when flagged.
+    std::int64_t at = 0;
+    unsigned char id3[10];
+    while (f.seekg(at) && f.read(reinterpret_cast<char*>(id3), 10) && std::memcmp(id3, "ID3", 3) == 0)
+        at += 10 + ((id3[6] & 0x7F) << 21 | (id3[7] & 0x7F) << 14 | (id3[8] & 0x7F) << 7 | (id3[9] & 0x7F))
+            + (id3[5] & 0x10 ? 10 : 0);
+    // Header, side information, tag, flags, frames, bytes, table of contents, quality, the encoder's 24 bytes.
+    unsigned char frame[4 + 32 + 4 + 4 + 4 + 4 + 100 + 4 + 24];
+    f.clear();
+    if (!f.seekg(at) || !f.read(reinterpret_cast<char*>(frame), sizeof frame))
+        return -1;
+    const std::uint32_t header = be(frame, 4);
+    const std::uint32_t version = header >> 19 & 3;  // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+    if ((header & 0xFFE00000) != 0xFFE00000 || (header >> 17 & 3) != 1 || version == 1)
+        return -1;  // not a layer III frame
+    const bool mono = (header >> 6 & 3) == 3;
+    const unsigned char* p = frame + 4 + (version == 3 ? (mono ? 17 : 32) : (mono ? 9 : 17));
+    if (std::memcmp(p, "Xing", 4) != 0 && std::memcmp(p, "Info", 4) != 0)
+        return -1;
+    const std::uint32_t flags = be(p + 4, 4);
+    if (!(flags & 1))
+        return -1;  // no frame count
+    const std::int64_t frames = be(p + 8, 4);
+    p += 12 + (flags & 2 ? 4 : 0) + (flags & 4 ? 100 : 0) + (flags & 8 ? 4 : 0);
+    if (std::memcmp(p, "LAME", 4) != 0 && std::memcmp(p, "Lavf", 4) != 0 && std::memcmp(p, "Lavc", 4) != 0)
+        return -1;  // FFmpeg trusts the delay and padding of these encoders only
+    const std::uint32_t pads = be(p + 21, 3);
+    return std::max<std::int64_t>(0, frames * (version == 3 ? 1152 : 576) - (pads >> 12) - (pads & 0xFFF));
+}
+
 // A file opened for reading, decoding on demand into the client format.
 // Owner's thread only.
 class ExtAudioFileReader final : public ExtAudioFile {
@@ -168,6 +210,11 @@ public:
                 = std::max<std::int64_t>(0, r->lengthFrames_ - av_rescale(preSkip, par->sample_rate, 48000));
             r->exactLength_ = r->lengthFrames_ > 0;
         }
+        // An MP3 file's length counts the encoder's delay and padding, which
+        // its decoder drops.
+        if (par->codec_id == AV_CODEC_ID_MP3 && std::strcmp(raw->iformat->name, "mp3") == 0)
+            if (const std::int64_t frames = mp3GaplessFrames(path); frames >= 0)
+                r->lengthFrames_ = frames;
         // A CAF packet table states the same, but FFmpeg's demuxer ignores it.
         if (CafPacketTable table; !r->pcm_ && std::strcmp(raw->iformat->name, "caf") == 0
             && readCafPacketTable(path, table) && table.validFrames > 0) {
