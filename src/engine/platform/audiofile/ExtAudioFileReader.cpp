@@ -69,6 +69,15 @@ AudioStreamBasicDescription describeStream(const AVCodecParameters& p)
     return f;
 }
 
+// An unsigned number of `bytes` bytes, most significant first.
+std::uint64_t bigEndian(const unsigned char* p, int bytes)
+{
+    std::uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v = v << 8 | p[i];
+    return v;
+}
+
 // What a CAF file's 'pakt' chunk says about its frames.
 struct CafPacketTable {
     std::int64_t validFrames = 0;
@@ -78,23 +87,17 @@ struct CafPacketTable {
 bool readCafPacketTable(const std::string& path, CafPacketTable& out)
 {
     std::ifstream f(path, std::ios::binary);
-    const auto be = [](const unsigned char* p, int bytes) {
-        std::uint64_t v = 0;
-        for (int i = 0; i < bytes; ++i)
-            v = v << 8 | p[i];
-        return v;
-    };
     unsigned char head[12];
     if (!f.read(reinterpret_cast<char*>(head), 8) || std::memcmp(head, "caff", 4) != 0)
         return false;
     while (f.read(reinterpret_cast<char*>(head), 12)) {
-        const std::uint64_t size = be(head + 4, 8);
+        const std::uint64_t size = bigEndian(head + 4, 8);
         if (std::memcmp(head, "pakt", 4) == 0) {
             unsigned char body[24];
             if (size < sizeof body || !f.read(reinterpret_cast<char*>(body), sizeof body))
                 return false;
-            out.validFrames = std::int64_t(be(body + 8, 8));
-            out.priming = std::int64_t(be(body + 16, 4));
+            out.validFrames = std::int64_t(bigEndian(body + 8, 8));
+            out.priming = std::int64_t(bigEndian(body + 16, 4));
             return out.validFrames >= 0 && out.priming >= 0 && out.priming < (1 << 16);
         }
         if (size > std::uint64_t(INT64_MAX) || !f.seekg(std::streamoff(size), std::ios::cur))
@@ -109,12 +112,6 @@ bool readCafPacketTable(const std::string& path, CafPacketTable& out)
 std::int64_t mp3GaplessFrames(const std::string& path)
 {
     std::ifstream f(path, std::ios::binary);
-    const auto be = [](const unsigned char* p, int bytes) {
-        std::uint32_t v = 0;
-        for (int i = 0; i < bytes; ++i)
-            v = v << 8 | p[i];
-        return v;
-    };
     // ID3v2 tags before the first frame: sizes in seven-bit bytes, and a footer when flagged.
     std::int64_t at = 0;
     unsigned char id3[10];
@@ -126,7 +123,7 @@ std::int64_t mp3GaplessFrames(const std::string& path)
     f.clear();
     if (!f.seekg(at) || !f.read(reinterpret_cast<char*>(frame), sizeof frame))
         return -1;
-    const std::uint32_t header = be(frame, 4);
+    const auto header = std::uint32_t(bigEndian(frame, 4));
     const std::uint32_t version = header >> 19 & 3;  // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
     if ((header & 0xFFE00000) != 0xFFE00000 || (header >> 17 & 3) != 1 || version == 1)
         return -1;  // not a layer III frame
@@ -134,14 +131,14 @@ std::int64_t mp3GaplessFrames(const std::string& path)
     const unsigned char* p = frame + 4 + (version == 3 ? (mono ? 17 : 32) : (mono ? 9 : 17));
     if (std::memcmp(p, "Xing", 4) != 0 && std::memcmp(p, "Info", 4) != 0)
         return -1;
-    const std::uint32_t flags = be(p + 4, 4);
+    const auto flags = std::uint32_t(bigEndian(p + 4, 4));
     if (!(flags & 1))
         return -1;  // no frame count
-    const std::int64_t frames = be(p + 8, 4);
+    const auto frames = std::int64_t(bigEndian(p + 8, 4));
     p += 12 + (flags & 2 ? 4 : 0) + (flags & 4 ? 100 : 0) + (flags & 8 ? 4 : 0);
     if (std::memcmp(p, "LAME", 4) != 0 && std::memcmp(p, "Lavf", 4) != 0 && std::memcmp(p, "Lavc", 4) != 0)
         return -1;  // FFmpeg trusts the delay and padding of these encoders only
-    const std::uint32_t pads = be(p + 21, 3);
+    const auto pads = std::uint32_t(bigEndian(p + 21, 3));
     return std::max<std::int64_t>(0, frames * (version == 3 ? 1152 : 576) - (pads >> 12) - (pads & 0xFFF));
 }
 
