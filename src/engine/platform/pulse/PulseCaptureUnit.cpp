@@ -334,7 +334,7 @@ public:
         pa_stream_set_state_callback(stream.get(), &PulseCaptureUnit::onState, this);
         pa_stream_set_read_callback(stream.get(), &PulseCaptureUnit::onRead, this);
 
-        pa_buffer_attr attr = pulse::recordBuffer(kFragmentUsec, sampleSpec);
+        pa_buffer_attr attr = pulse::captureAttributes(kFragmentUsec, sampleSpec);
         // A vanished source must end the capture, never move it to another
         // device: the recording would go on from the wrong input unnoticed.
         // Only the computer's sound moves, and only by the follower's hand,
@@ -446,7 +446,7 @@ private:
             return nullptr;
         pa_stream_set_state_callback(stream.get(), &PulseCaptureUnit::onSystemState, this);
         pa_stream_set_read_callback(stream.get(), &PulseCaptureUnit::onSystemRead, this);
-        pa_buffer_attr attr = pulse::recordBuffer(kSystemFragmentUsec, format);
+        pa_buffer_attr attr = pulse::captureAttributes(kSystemFragmentUsec, format);
         const auto flags
             = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
         if (pa_stream_connect_record(stream.get(), monitor.c_str(), &attr, flags) < 0)

@@ -79,13 +79,13 @@ private:
     pa_threaded_mainloop* loop_;
 };
 
-// A record stream's buffer: the server's own sizes, delivered in blocks of `blockUsec`.
-inline pa_buffer_attr recordBuffer(pa_usec_t blockUsec, const pa_sample_spec& spec)
+// A capture stream's buffering: the server's own limits, and data handed
+// over about every `periodUsec`.
+inline pa_buffer_attr captureAttributes(pa_usec_t periodUsec, const pa_sample_spec& spec)
 {
     pa_buffer_attr attr;
-    attr.maxlength = std::uint32_t(-1);
-    attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
-    attr.fragsize = std::uint32_t(pa_usec_to_bytes(blockUsec, &spec));  // libpulse's name for the block size
+    attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
+    attr.fragsize = std::uint32_t(pa_usec_to_bytes(periodUsec, &spec));
     return attr;
 }
 
