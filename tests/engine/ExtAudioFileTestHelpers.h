@@ -207,7 +207,7 @@ inline std::string recordThenKill(const std::string& path, AudioFileTypeID type,
             given += n;
             std::this_thread::sleep_until(start + std::chrono::microseconds(std::int64_t((at + n) * 1e6 / kRate)));
         }
-        while (taken.frames.load() < given)
+        while (taken.frames.load() < given && file->writerStatus() == noErr)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         // The writer's pass, checkpoint included, holds the lock this takes.
         file->setWriteObserver(&taken);

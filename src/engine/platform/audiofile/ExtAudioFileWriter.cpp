@@ -14,8 +14,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <limits>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
