@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
 using pulse::DeviceInfo;
@@ -219,7 +220,13 @@ bool PulseConnection::connect()
                 || pa_context_get_state(context()) == PA_CONTEXT_READY;
         },
         kQueryTimeout);
-    return pa_context_get_state(context()) == PA_CONTEXT_READY;
+    if (pa_context_get_state(context()) != PA_CONTEXT_READY)
+        return false;
+    const auto onServer = [](pa_context*, const pa_server_info* i, void* u) {
+        *static_cast<bool*>(u) = i && i->server_name && std::strstr(i->server_name, "PipeWire");
+    };
+    await(pa_context_get_server_info(context(), onServer, &pipeWire_));  // unanswered: taken as PulseAudio
+    return true;
 }
 
 // Loop thread. The watchers list changes only under the lock, which the

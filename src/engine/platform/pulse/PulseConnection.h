@@ -78,6 +78,8 @@ public:
     pa_threaded_mainloop* loop() const { return loop_.get(); }
     pa_context* context() const { return context_.get(); }
     bool alive() const;
+    // PipeWire's pulse server, rather than PulseAudio itself.
+    bool isPipeWire() const { return pipeWire_; }
 
     // Lock held: waits until done() or the time is up. Whatever the loop
     // thread changes must signal the loop.
@@ -104,6 +106,7 @@ private:
 
     pulse::Mainloop loop_;
     pulse::Context context_;
+    bool pipeWire_ = false;  // learnt as the connection is made
     // Under the loop's lock.
     bool subscribed_ = false;
     std::vector<pulse::ServerEventWatcher*> watchers_;  // not owned
