@@ -41,7 +41,7 @@ struct Arrivals {
 
 TEST(DriftMixer, BurstyAndDriftingArrivalsAreResampledSmoothlyInStepAndTheSumIsLimited)
 {
-    constexpr double kRate = 48000, kTone = 1000, kLow = 5, kLater = 0.3, kDelay = 0.1;
+    constexpr double kRate = 48000, kTone = 1000, kLow = 5, kLater = 0.3;
     constexpr std::size_t kInputBlock = 1920;
     const Arrivals cases[] = {
         {"10 ms, +250 ppm, a little late, every seventh with the next", 250e-6, {0.01}, false, 0.005, true},
@@ -114,7 +114,7 @@ TEST(DriftMixer, BurstyAndDriftingArrivalsAreResampledSmoothlyInStepAndTheSumIsL
             const std::vector<double> offset
                 = signal_test::toneDelays(out.data() + from, out.size() - from, kLow, kRate, 48000, 48000);
             // (Whole periods from the first window on do not count.)
-            const auto apart = [&](double o) { return std::remainder(o - kDelay, 1 / kLow); };
+            const auto apart = [&](double o) { return std::remainder(o - mixer.delaySeconds(), 1 / kLow); };
             double worst = 0;
             for (double o : offset)
                 worst = std::max(worst, std::fabs(apart(o)));
@@ -152,7 +152,7 @@ TEST(DriftMixer, TheInputComesOutBitExactWhenTheOtherSourceIsSilentAndAStallMove
         out.insert(out.end(), block.begin(), block.end());
     }
     EXPECT_EQ(mixer.alignments(), 2u);
-    const std::size_t delay = 4800 * 2;
+    const auto delay = std::size_t(mixer.delaySeconds() * 48000) * 2;
     ASSERT_EQ(out.size(), in.size());
     EXPECT_TRUE(std::all_of(out.begin(), out.begin() + delay, [](float v) { return v == 0.0f; }));
     EXPECT_TRUE(std::equal(in.begin(), in.end() - delay, out.begin() + delay));
