@@ -28,11 +28,7 @@ using namespace std::chrono_literals;
 
 // The stream's target buffer: short, so volume changes and seeks are heard promptly.
 constexpr pa_usec_t kBufferUsec = 40 * PA_USEC_PER_MSEC;
-// No shorter: PipeWire runs the whole graph at the period a stream asks for
-// (5.3 ms cycles for 10 ms requests, 10.7 ms for 20 ms), and on a busy
-// machine its pulse server misses cycles, for which the sink mixes silence
-// in place of the player's sound.
-constexpr pa_usec_t kRequestUsec = 20 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kRequestUsec = 10 * PA_USEC_PER_MSEC;
 // A full-scale gain change takes this long.
 constexpr double kRampSeconds = 0.005;
 // While the FIFO cannot fill what the stream asks for, it is looked at again this often.
