@@ -256,8 +256,8 @@ private:
     // The host time of the latest cycle (0: not stamped), by the audio thread.
     std::atomic<std::uint64_t> lastTakenAt_{0};
     // How long stop() waits for the audio taken in before it: a fragment and
-    // the server's latency, and the mixer's delay, are some 250 ms.
-    static constexpr double kMostStopWaitSeconds = 0.6;
+    // the server's latency, and the mixer's delay, are some 450 ms.
+    static constexpr double kMostStopWaitSeconds = 0.8;
     double outputRate_ = 0;  // set before liveOutput_ is published
     // Set by the hardware layer's listener on its own thread, taken by the main thread.
     static OSStatus onDevicesChanged(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddress*, void* self);

@@ -26,6 +26,7 @@
 // the levels, the ratio and the count of placements from any thread.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -50,6 +51,12 @@ public:
 
     // How much later the input comes out of mixInto() than it went in.
     double delaySeconds() const { return rate_ > 0 ? double(delayFrames_) / rate_ : 0.0; }
+    // Of the next `count` frames mixInto() hands out, how many come before
+    // the input's first: the delay line's silence.
+    std::size_t leadIn(std::size_t count) const
+    {
+        return input_ >= delayFrames_ ? 0 : std::size_t(std::min<std::uint64_t>(count, delayFrames_ - input_));
+    }
     // Peaks (linear, 1 = full scale) of each source over the last mixInto().
     float inputPeak() const { return inputPeak_.load(std::memory_order_relaxed); }
     float otherPeak() const { return otherPeak_.load(std::memory_order_relaxed); }

@@ -610,14 +610,22 @@ private:
             frames -= n;
             if (live.staged == live.fragmentFrames) {
                 double taken = live.stagedTime;
+                std::size_t lead = 0;
                 if (live.mixer) {
+                    lead = live.mixer->leadIn(live.staged);
                     live.mixer->mixInto(live.staging, live.staged, seconds(pa_rtclock_now()),
                         live.mixByServerTiming ? live.stagedTime : DriftMixer::kUnknown);
-                    // Out comes the input of the mixer's delay ago (silence before the first):
-                    // stamped so, a take begins with what was taken in as it was asked for.
+                    // Out comes the input of the mixer's delay ago: stamped
+                    // so, a take begins with what was taken in as it was asked for.
                     taken -= live.mixer->delaySeconds();
+                    // Before the input's first frame, the delay line's
+                    // silence is of no moment of the input's. Stamped a whole
+                    // delay earlier still, it is left out of a take asked for
+                    // as the input began, which starts with that first frame.
+                    if (lead > 0)
+                        deliver(live.staging, lead, taken - live.mixer->delaySeconds());
                 }
-                deliver(live.staging, live.staged, taken);
+                deliver(live.staging + lead * live.sliceChannels, live.staged - lead, taken + double(lead) / live.rate);
                 live.staged = 0;
             }
         }
