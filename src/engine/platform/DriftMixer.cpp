@@ -8,15 +8,17 @@ namespace {
 // How long the input is held back: longer than the other source's ordinary
 // blocks (a monitor's are up to 40 ms) and their lateness on a busy machine,
 // so its frames of the same moment are there when they are mixed. Two
-// PulseAudio null sinks' monitors, under a sanitized build beside a compile,
-// came with the other source from 360 ms ahead to 110 ms behind the input
-// at the start, and in two runs then fell all of 82 and 92 ms further
-// behind within seconds: with 0.1 and 0.2 s the reader ran dry. A longer block is one rendered ahead of
-// its moment (a player's long buffer): its frames are there early, and
-// holding the input back by seconds for it would only make each stop wait as long.
+// PulseAudio null sinks' monitors, under a sanitized build beside a
+// compile, came with the other source from 360 ms ahead to 110 ms behind
+// the input at the start, and in two runs then fell all of 82 and 92 ms
+// further behind within seconds: with 0.1 and 0.2 s the reader ran dry. A
+// longer block is one rendered ahead of its moment (a player's long
+// buffer): its frames are there early, and holding the input back by
+// seconds for it would only make each stop wait as long.
 constexpr double kDelaySeconds = 0.4;
-// The reader is first placed after this much of the input: the other
-// source is silent in the mix until then.
+// The reader is first placed after this much of the input: before the
+// input's first frame comes out of the delay, so the other source is in the
+// mix from it.
 constexpr double kPlaceAfterSeconds = 0.25;
 // The reader starts with at least this much beyond what it expects to read
 // before the next block: a block this late does not starve it.
