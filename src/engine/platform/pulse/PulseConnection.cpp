@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <type_traits>
 
 using pulse::DeviceInfo;
@@ -223,7 +222,7 @@ bool PulseConnection::connect()
     if (pa_context_get_state(context()) != PA_CONTEXT_READY)
         return false;
     const auto onServer = [](pa_context*, const pa_server_info* i, void* u) {
-        *static_cast<bool*>(u) = i && i->server_name && std::strstr(i->server_name, "PipeWire");
+        *static_cast<bool*>(u) = i && pulse::isPipeWireServer(i->server_name);
     };
     await(pa_context_get_server_info(context(), onServer, &pipeWire_));  // unanswered: taken as PulseAudio
     return true;

@@ -131,7 +131,7 @@ public:
     // Both PulseAudio and PipeWire's pulse server ship module-remap-source.
     bool knowsRemapSource() const { return serverName_ == "pulseaudio" || isPipeWire(); }
 
-    bool isPipeWire() const { return serverName_.find("PipeWire") != std::string::npos; }
+    bool isPipeWire() const { return pulse::isPipeWireServer(serverName_.c_str()); }
 
     std::optional<std::vector<SinkInfo>> sinks()
     {

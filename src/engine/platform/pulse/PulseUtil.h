@@ -10,6 +10,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <memory>
+#include <string_view>
 
 namespace pulse {
 
@@ -81,12 +82,19 @@ private:
 
 // A capture stream's buffering: the server's own limits, and data handed
 // over about every `periodUsec`.
-inline pa_buffer_attr captureAttributes(pa_usec_t periodUsec, const pa_sample_spec& spec)
+inline pa_buffer_attr captureAttributes(pa_usec_t periodUsec, const pa_sample_spec& format)
 {
     pa_buffer_attr attr;
     attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
-    attr.fragsize = std::uint32_t(pa_usec_to_bytes(periodUsec, &spec));
+    attr.fragsize = std::uint32_t(pa_usec_to_bytes(periodUsec, &format));
     return attr;
+}
+
+// The server's name as it reports it: PipeWire's pulse server names itself
+// "PulseAudio (on PipeWire x.y.z)".
+inline bool isPipeWireServer(const char* name)
+{
+    return name && std::string_view(name).find("PipeWire") != std::string_view::npos;
 }
 
 }  // namespace pulse
