@@ -353,8 +353,8 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
         {{"record", "--device", "no such device", "--seconds", "1", file("a.wav")}, "no such input device"},
         {{"record", "--seconds", "1", file("missing/c.wav")}, "folder does not exist"},
         // Another format under the name would be taken for what the name says.
-        {{"record", "--seconds", "1", file("take.v2/out.MP3")},
-            "unknown format .MP3: use " + audioFormatExtensions(false)},
+        {{"record", "--seconds", "1", file("take.v2/out.WMA")},
+            "unknown format .WMA: use " + audioFormatExtensions(false)},
         {{"export", in, file("out.xyz")}, "unknown format .xyz: use " + audioFormatExtensions(true)},
         {{"record", "--seconds", "1", out}, "file exists"},
         {{"record", "--seconds", "1", dangling}, "file exists"},

@@ -90,7 +90,9 @@ INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileRoundTrip,
         RoundTripCase{kAudioFileCAFType, "caf", 48000, 2, false},
         RoundTripCase{kAudioFileCAFType, "caf", 48000, 1, true},
         RoundTripCase{kAudioFileFLACType, "flac", 48000, 1, false},
-        RoundTripCase{kAudioFileFLACType, "flac", 44100, 2, true}),
+        RoundTripCase{kAudioFileFLACType, "flac", 44100, 2, true},
+        RoundTripCase{kAudioFileMP3Type, "mp3", 48000, 2, true},
+        RoundTripCase{kAudioFileMP3Type, "mp3", 44100, 1, false}),
     [](const testing::TestParamInfo<RoundTripCase>& i) {
         const RoundTripCase& c = i.param;
         return std::string(c.name) + "_" + std::to_string(int(c.clientRate)) + "Hz_" + std::to_string(c.clientChannels)
