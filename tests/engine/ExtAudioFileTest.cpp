@@ -78,6 +78,11 @@ TEST_P(ExtAudioFileRoundTrip, DecodesToTheSameTonesAtTheFileRateAndLength)
             EXPECT_NEAR(toneAmplitude(mid, kTones[t], kFileRate), t == own ? 0.5 : 0, t == own ? 0.03 : 0.01)
                 << "channel " << ch << ", tone " << kTones[t];
     }
+    // And where it was written, to a fraction of a frame: the encoder's
+    // delay is left out, and no more.
+    const std::vector<float> mid = slice(d.channels[0], 22050, 4410);
+    EXPECT_NEAR(signal_test::toneDelays(mid.data(), mid.size(), kTones[0], kFileRate, 4410, 4410)[0] * kFileRate, 0,
+        0.25);
 }
 
 INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileRoundTrip,
