@@ -56,6 +56,7 @@ public:
             || !readMp3FrameHeader(sink->info_.data(), std::int64_t(sink->info_.size()), sink->infoHeader_))
             return kAudioFileUnsupportedDataFormatError;
         sink->seekTable_ = Mp3SeekTable(std::uint32_t(sink->info_.size()));
+        sink->fields_.bytes = sink->checkpointedBytes_ = std::uint32_t(sink->info_.size());
         sink->fifo_.reset(av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, enc->frame_size * 4));
         sink->frame_ = ffmpeg::makeFrame();
         sink->packet_ = ffmpeg::makePacket();
@@ -117,7 +118,6 @@ public:
         fields_.padding = failed || s != noErr
             ? kMp3DecoderDelay
             : int(std::int64_t(fields_.frames) * infoHeader_.samples - delay_ - nextPts_);
-        fields_.bytes += std::uint32_t(info_.size());
         fillInfoFrame(info_.data(), infoHeader_, fields_, seekTable_);
         if (((failed || s != noErr) && ::ftruncate(fd_, off_t(fields_.bytes)) != 0)
             || ::pwrite(fd_, info_.data(), info_.size(), 0) != ssize_t(info_.size()))
@@ -169,7 +169,7 @@ private:
     std::vector<std::uint8_t> info_;  // as written at the start, then as at the end
     Mp3FrameHeader infoHeader_;
     Mp3SeekTable seekTable_;
-    Mp3InfoFields fields_;  // the audio frames written so far
+    Mp3InfoFields fields_;  // what the frames written so far make it
     int delay_ = 0;
     std::int64_t nextPts_ = 0;
     std::uint32_t checkpointedBytes_ = 0;
