@@ -671,6 +671,10 @@
         <source>Ogg Vorbis audio</source>
         <translation>Ogg-Vorbis-Audio</translation>
     </message>
+    <message>
+        <source>MP3 audio</source>
+        <translation>MP3-Audio</translation>
+    </message>
 </context>
 <context>
     <name>MainMenu</name>

@@ -671,6 +671,10 @@
         <source>Ogg Vorbis audio</source>
         <translation>Audio Ogg Vorbis</translation>
     </message>
+    <message>
+        <source>MP3 audio</source>
+        <translation>Audio MP3</translation>
+    </message>
 </context>
 <context>
     <name>MainMenu</name>

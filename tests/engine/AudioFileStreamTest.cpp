@@ -34,7 +34,7 @@ TEST(AudioFileStream, EveryFormatRowRoundTripsFromItsExtensionThroughItsWriter)
     ASSERT_EQ(::mkdir(dir.file("take.v2.wav").c_str(), 0755), 0);
     EXPECT_EQ(AudioFileStream::streamForWritingAtPath(dir.file("no/such/folder/rec.m4a")), nullptr);
     EXPECT_FALSE(std::filesystem::exists(dir.file("no"))) << "no folder made";
-    std::vector<std::pair<std::string, const AudioFormat*>> names{{"rec.mp3", nullptr}, {"rec", &defaultAudioFormat()}};
+    std::vector<std::pair<std::string, const AudioFormat*>> names{{"rec.wma", nullptr}, {"rec", &defaultAudioFormat()}};
     for (const AudioFormat& row : audioFormats())
         for (const std::string_view extension : row.extensions)
             if (!extension.empty()) {
@@ -54,7 +54,7 @@ TEST(AudioFileStream, EveryFormatRowRoundTripsFromItsExtensionThroughItsWriter)
             EXPECT_FALSE(std::filesystem::exists(path));
             continue;
         }
-        if (row->bitRates[1] > 0 && !avcodec_find_encoder_by_name(row->codec))
+        if (!avcodec_find_encoder_by_name(row->codec))
             continue;  // an encoder this FFmpeg lacks
         auto stream = AudioFileStream::streamForWritingAtPath(path);
         ASSERT_NE(stream, nullptr);
@@ -83,7 +83,7 @@ TEST(AudioFileStream, EveryFormatRowRoundTripsFromItsExtensionThroughItsWriter)
         EXPECT_NEAR(double(decodeFile(path).lengthFrames), 4410 * row->fileFormat.mSampleRate / 44100, 1);
     }
     for (const auto& [code, extension] :
-        {std::pair{0, "m4a"}, {1, "wav"}, {2, "flac"}, {3, "opus"}, {4, "ogg"}, {5, "m4a"}, {-1, "m4a"}})
+        {std::pair{0, "m4a"}, {1, "wav"}, {2, "flac"}, {3, "opus"}, {4, "ogg"}, {5, "mp3"}, {6, "m4a"}, {-1, "m4a"}})
         EXPECT_EQ(audioFormatForCode(code).extension(), extension) << code;
 }
 

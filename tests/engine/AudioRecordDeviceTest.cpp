@@ -226,7 +226,7 @@ TEST_F(RecorderTest, LevelAndLengthFollowPauseStartAndStop)
     }
 
     // A file that cannot be created (nor one named for no format) leaves no output, and writing on.
-    EXPECT_FALSE(recorder.recordToPath(file("take.mp3")));
+    EXPECT_FALSE(recorder.recordToPath(file("take.wma")));
     EXPECT_FALSE(recorder.recordToPath(file("missing/take.m4a")));
     recorder.start();
     EXPECT_TRUE(recorder.isStart());

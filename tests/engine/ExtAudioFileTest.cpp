@@ -78,6 +78,11 @@ TEST_P(ExtAudioFileRoundTrip, DecodesToTheSameTonesAtTheFileRateAndLength)
             EXPECT_NEAR(toneAmplitude(mid, kTones[t], kFileRate), t == own ? 0.5 : 0, t == own ? 0.03 : 0.01)
                 << "channel " << ch << ", tone " << kTones[t];
     }
+    // And where it was written, to a fraction of a frame: the encoder's
+    // delay is left out, and no more.
+    const std::vector<float> mid = slice(d.channels[0], 22050, 4410);
+    EXPECT_NEAR(signal_test::toneDelays(mid.data(), mid.size(), kTones[0], kFileRate, 4410, 4410)[0] * kFileRate, 0,
+        0.25);
 }
 
 INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileRoundTrip,
@@ -90,7 +95,9 @@ INSTANTIATE_TEST_SUITE_P(ExtAudioFile, ExtAudioFileRoundTrip,
         RoundTripCase{kAudioFileCAFType, "caf", 48000, 2, false},
         RoundTripCase{kAudioFileCAFType, "caf", 48000, 1, true},
         RoundTripCase{kAudioFileFLACType, "flac", 48000, 1, false},
-        RoundTripCase{kAudioFileFLACType, "flac", 44100, 2, true}),
+        RoundTripCase{kAudioFileFLACType, "flac", 44100, 2, true},
+        RoundTripCase{kAudioFileMP3Type, "mp3", 48000, 2, true},
+        RoundTripCase{kAudioFileMP3Type, "mp3", 44100, 1, false}),
     [](const testing::TestParamInfo<RoundTripCase>& i) {
         const RoundTripCase& c = i.param;
         return std::string(c.name) + "_" + std::to_string(int(c.clientRate)) + "Hz_" + std::to_string(c.clientChannels)

@@ -27,6 +27,7 @@ namespace {
     QT_TRANSLATE_NOOP("EngineWords", "FLAC audio"),
     QT_TRANSLATE_NOOP("EngineWords", "Opus audio"),
     QT_TRANSLATE_NOOP("EngineWords", "Ogg Vorbis audio"),
+    QT_TRANSLATE_NOOP("EngineWords", "MP3 audio"),
 };
 }  // namespace
 

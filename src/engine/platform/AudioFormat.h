@@ -35,7 +35,7 @@ struct AudioFormat {
     AudioStreamBasicDescription fileFormat;
     // The encoder as FFmpeg names it ("libopus" for the codec "opus"), and
     // its bit rate for one and for two channels (0 for PCM, written by hand,
-    // and for lossless codecs).
+    // for lossless codecs, and for MP3, encoded at a quality instead).
     const char* codec;
     std::array<int, 2> bitRates;
     bool lossless;

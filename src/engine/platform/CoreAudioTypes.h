@@ -61,6 +61,7 @@ constexpr AudioFormatID kAudioFormatMPEG4AAC = fourCC("aac ");
 constexpr AudioFormatID kAudioFormatFLAC = fourCC("flac");
 constexpr AudioFormatID kAudioFormatOpus = fourCC("opus");
 constexpr AudioFormatID kAudioFormatVorbis = fourCC("vorb");
+constexpr AudioFormatID kAudioFormatMPEGLayer3 = fourCC(".mp3");
 constexpr std::uint32_t kAudioFormatFlagIsFloat = 1u << 0;
 constexpr std::uint32_t kAudioFormatFlagIsBigEndian = 1u << 1;
 constexpr std::uint32_t kAudioFormatFlagIsSignedInteger = 1u << 2;
@@ -74,6 +75,7 @@ constexpr AudioFileTypeID kAudioFileCAFType = fourCC("caff");
 constexpr AudioFileTypeID kAudioFileFLACType = fourCC("flac");
 constexpr AudioFileTypeID kAudioFileOggOpusType = fourCC("Opus");
 constexpr AudioFileTypeID kAudioFileOggVorbisType = fourCC("OggV");
+constexpr AudioFileTypeID kAudioFileMP3Type = fourCC("MPG3");
 constexpr std::uint32_t kAudioFileFlags_EraseFile = 1;
 
 struct AudioStreamBasicDescription {

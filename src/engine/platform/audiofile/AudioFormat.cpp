@@ -4,6 +4,7 @@
 #include "platform/audiofile/AacSink.h"
 #include "platform/audiofile/CrashRecovery.h"
 #include "platform/audiofile/FlacSink.h"
+#include "platform/audiofile/Mp3Sink.h"
 #include "platform/audiofile/OggSink.h"
 #include "platform/audiofile/WavSink.h"
 
@@ -36,6 +37,9 @@ constexpr AudioStreamBasicDescription kOpus48000Stereo{
 
 constexpr AudioStreamBasicDescription kVorbis44100Stereo{
     .mSampleRate = 44100, .mFormatID = kAudioFormatVorbis, .mChannelsPerFrame = 2};
+
+constexpr AudioStreamBasicDescription kMp344100Stereo{
+    .mSampleRate = 44100, .mFormatID = kAudioFormatMPEGLayer3, .mFramesPerPacket = 1152, .mChannelsPerFrame = 2};
 
 // The first row is the default.
 constexpr AudioFormat kFormats[] = {
@@ -136,6 +140,22 @@ constexpr AudioFormat kFormats[] = {
         .createSink = createOggSink,
         .writtenHeader = oggWrittenHeader,
         .completeAfterCrash = completeOggAfterCrash},
+    {.id = "mp3",
+        .displayName = "MP3 (.mp3)",
+        .audioFormatCode = 5,
+        .kindName = "MP3 audio",
+        .extensions = {"mp3"},
+        .fileType = kAudioFileMP3Type,
+        .fileFormat = kMp344100Stereo,
+        .codec = "libmp3lame",
+        .bitRates = {0, 0},
+        .lossless = false,
+        .exportable = true,
+        .crashSafety = "every frame as it is encoded; a stop or recovery states the length in the Info frame",
+        .acceptFormat = acceptMp3Format,
+        .createSink = createMp3Sink,
+        .writtenHeader = mp3WrittenHeader,
+        .completeAfterCrash = completeMp3AfterCrash},
 };
 
 }  // namespace

@@ -25,5 +25,8 @@ OSStatus completeFlacAfterCrash(int fd, std::int64_t fileBytes, const std::strin
 // OggSink's: cut after the last whole page.
 bool oggWrittenHeader(int fd, std::int64_t fileBytes, std::string& out);
 OSStatus completeOggAfterCrash(int fd, std::int64_t fileBytes, const std::string& path);
+// Mp3Sink's: cut after the last whole frame, its Info frame filled.
+bool mp3WrittenHeader(int fd, std::int64_t fileBytes, std::string& out);
+OSStatus completeMp3AfterCrash(int fd, std::int64_t fileBytes, const std::string& path);
 
 }  // namespace audiofile

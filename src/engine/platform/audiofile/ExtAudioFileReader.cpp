@@ -44,7 +44,7 @@ AudioStreamBasicDescription describeStream(const AVCodecParameters& p)
         f.mFramesPerPacket = p.frame_size > 0 ? std::uint32_t(p.frame_size) : 1024;
         break;
     case AV_CODEC_ID_MP3:
-        f.mFormatID = fourCC(".mp3");
+        f.mFormatID = kAudioFormatMPEGLayer3;
         f.mFramesPerPacket = 1152;
         break;
     case AV_CODEC_ID_FLAC:
