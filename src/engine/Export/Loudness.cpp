@@ -104,14 +104,14 @@ std::optional<double> LoudnessMeter::integrated() const
 TruePeakMeter::TruePeakMeter()
 {
     // Phase p is the point p/4 of a sample after the one in the middle:
-    // sinc interpolation under a Hann window 12 samples wide, each phase
+    // sinc interpolation under a Hann window 32 samples wide, each phase
     // scaled to pass a constant unchanged.
     for (int p = 1; p <= 3; ++p) {
         std::array<float, kTaps>& taps = phases_[std::size_t(p - 1)];
         double sum = 0;
         std::array<double, kTaps> exact{};
         for (int i = 0; i < kTaps; ++i) {
-            // Tap i weighs the sample i - 5 after the middle one.
+            // Tap i weighs the sample i - 15 after the middle one.
             const double t = p / 4.0 + (kLatency - 1) - i;
             const double x = std::numbers::pi * t;
             const double window = 0.5 * (1.0 + std::cos(std::numbers::pi * t / kLatency));
@@ -161,26 +161,28 @@ double TruePeakMeter::peak()
 
 TruePeakLimiter::TruePeakLimiter(double rate, double ceiling, double releaseSeconds)
     : ceiling_(ceiling)
-    // 0.2 dB below the ceiling: the gain changes across the interpolator's
-    // 12 samples, and another meter's interpolator reads a little apart.
+    // 0.2 dB below the ceiling: the gain may still change across a peak's
+    // interpolation (for a larger peak near it), and another meter's
+    // interpolator reads a little apart.
     , aim_(ceiling * dbToGain(-0.2))
     , release_(1.0 - std::exp(-1.0 / (releaseSeconds * rate)))
     , left_(kLatency)
     , right_(kLatency)
-    , minima_(kLookAhead + 2)
+    , minima_(kLookAhead + 2 * kSpan + 2)
     , recent_(kLookAhead, 1.0)
 {
 }
 
 double TruePeakLimiter::gainFor(double wanted)
 {
-    // The least of the last kLookAhead + 1 wanted gains: every frame within
-    // the look-ahead of a peak is held down to what that peak needs.
+    // The least of the last kLookAhead + 2 kSpan + 1 wanted gains: every
+    // frame from the look-ahead before a peak to the span after it is held
+    // down to what that peak needs.
     const std::size_t capacity = minima_.size();
     while (size_ > 0 && minima_[(front_ + size_ - 1) % capacity].second >= wanted)
         --size_;
     minima_[(front_ + size_++) % capacity] = {frame_, wanted};
-    while (minima_[front_].first + kLookAhead < frame_) {
+    while (minima_[front_].first + kLookAhead + 2 * kSpan < frame_) {
         front_ = (front_ + 1) % capacity;
         --size_;
     }
@@ -198,8 +200,9 @@ double TruePeakLimiter::gainFor(double wanted)
         released_ += (held - released_) * release_;
 
     // The mean of the last kLookAhead released gains: a ramp down over the
-    // look-ahead that has reached, by the peak's frame, a gain no higher than
-    // what the peak needs (each of the gains averaged is held at most that).
+    // look-ahead that has reached, by kSpan frames before the peak, a gain no
+    // higher than what the peak needs (each of the gains averaged is held at
+    // most that), and stays there until kSpan frames after it.
     const double old = std::exchange(recent_[recentAt_], released_);
     recentAt_ = (recentAt_ + 1) % recent_.size();
     belowOne_ += (released_ < 1 ? 1 : 0);
