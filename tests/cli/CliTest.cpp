@@ -294,7 +294,7 @@ TEST_F(Cli, ExportWritesTheTrimmedRangeInTheFormatOfItsExtensionAndPrintsItsLeng
     };
     const std::string pink = file("pink.wav");
     ASSERT_TRUE(runCommand({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
-        "anoisesrc=color=pink:amplitude=0.05:duration=20:seed=7", "-ac", "2", "-ar", "44100", "-c:a", "pcm_f32le", pink})
+        "anoisesrc=color=pink:amplitude=0.17:duration=20:seed=7", "-ac", "2", "-ar", "44100", "-c:a", "pcm_f32le", pink})
                     .ok());
     const CommandResult normalised = run({"export", "--loudness", "-16", pink, file("podcast.wav")});
     ASSERT_TRUE(normalised.ok()) << normalised.errors;
