@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Loudness-normalised export: a 600 s WAVE source (pink noise, 32-bit PCM,
-# 44.1 kHz stereo) to WAV at -16 LUFS, by traytape-cli export --loudness
+# Loudness-normalised export: a 600 s WAVE source (pink noise near -30 LUFS,
+# 32-bit PCM, 44.1 kHz stereo) to WAV at -16 LUFS, by traytape-cli export --loudness
 # against ffmpeg's loudnorm, one pass (its dynamic mode) and two (a measuring
 # pass, then its linear mode with the figures measured). Each runs `runs`
 # times (default 3), taking turns; prints wall and CPU (user + system)
@@ -14,7 +14,8 @@ cli=$(realpath "$build/traytape-cli")
 work=$(mktemp -d /tmp/traytape-loudness-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-sox -n -r 44100 -c 2 -b 32 -e signed-integer "$work/src.wav" synth 600 pinknoise vol 0.05
+ffmpeg -nostdin -v error -f lavfi -i anoisesrc=color=pink:amplitude=0.17:duration=600:sample_rate=44100:seed=1 \
+  -ac 2 -c:a pcm_s32le "$work/src.wav"
 
 measure() {
   local TIMEFORMAT="%3R %3U %3S"
@@ -31,7 +32,7 @@ ffmpeg_two_pass() {
   i=$(jq -r .input_i <<<"$stats"); tp=$(jq -r .input_tp <<<"$stats")
   lra=$(jq -r .input_lra <<<"$stats"); thresh=$(jq -r .input_thresh <<<"$stats")
   ffmpeg -nostdin -v error -y -i "$work/src.wav" -af \
-    "loudnorm=I=-16:TP=-1:linear=true:measured_I=$i:measured_TP=$tp:measured_LRA=$lra:measured_thresh=$thresh,aresample=44100" \
+    "loudnorm=I=-16:TP=-1:linear=true:measured_I=$i:measured_TP=$tp:measured_LRA=$lra:measured_thresh=$thresh,aresample=44100" -ac 2 \
     -c:a pcm_s32le "$work/ffmpeg2.wav"
 }
 
@@ -40,7 +41,7 @@ names=(traytape ffmpeg-1-pass ffmpeg-2-pass)
 for ((r = 0; r < runs; r++)); do
   read -r w c < <(measure "$cli" export --loudness -16 "$work/src.wav" "$work/traytape.wav")
   walls[traytape]+="$w "; cpus[traytape]+="$c "
-  read -r w c < <(measure ffmpeg -nostdin -v error -y -i "$work/src.wav" -af loudnorm=I=-16:TP=-1,aresample=44100 \
+  read -r w c < <(measure ffmpeg -nostdin -v error -y -i "$work/src.wav" -af loudnorm=I=-16:TP=-1,aresample=44100 -ac 2 \
     -c:a pcm_s32le "$work/ffmpeg1.wav")
   walls[ffmpeg-1-pass]+="$w "; cpus[ffmpeg-1-pass]+="$c "
   read -r w c < <(measure ffmpeg_two_pass)
