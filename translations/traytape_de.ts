@@ -511,6 +511,34 @@
         <source>Writing %1 failed (%2); nothing there was changed.</source>
         <translation>Schreiben von %1 fehlgeschlagen (%2); dort wurde nichts geändert.</translation>
     </message>
+    <message>
+        <source>Normalise loudness</source>
+        <translation>Lautheit normalisieren</translation>
+    </message>
+    <message>
+        <source>Measure the loudness (EBU R128) and bring it to the target with one gain; true peaks are kept below -1 dBTP</source>
+        <translation>Die Lautheit messen (EBU R128) und mit einer Verstärkung auf den Zielwert bringen; echte Spitzen bleiben unter -1 dBTP</translation>
+    </message>
+    <message>
+        <source> LUFS</source>
+        <translation> LUFS</translation>
+    </message>
+    <message>
+        <source>Loudness target</source>
+        <translation>Ziellautheit</translation>
+    </message>
+    <message>
+        <source>The range is silent: no gain was applied. True peak %1 dBTP.</source>
+        <translation>Der Bereich ist still: Es wurde keine Verstärkung angewandt. Echte Spitze %1 dBTP.</translation>
+    </message>
+    <message>
+        <source>Loudness %1 LUFS, gain %2 dB, true peak %3 dBTP.</source>
+        <translation>Lautheit %1 LUFS, Verstärkung %2 dB, echte Spitze %3 dBTP.</translation>
+    </message>
+    <message>
+        <source>Exported</source>
+        <translation>Exportiert</translation>
+    </message>
 </context>
 <context>
     <name>AudioRowPool</name>

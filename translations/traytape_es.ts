@@ -511,6 +511,34 @@
         <source>Writing %1 failed (%2); nothing there was changed.</source>
         <translation>Error al escribir %1 (%2); no se cambió nada allí.</translation>
     </message>
+    <message>
+        <source>Normalise loudness</source>
+        <translation>Normalizar la sonoridad</translation>
+    </message>
+    <message>
+        <source>Measure the loudness (EBU R128) and bring it to the target with one gain; true peaks are kept below -1 dBTP</source>
+        <translation>Medir la sonoridad (EBU R128) y llevarla al objetivo con una sola ganancia; los picos reales quedan por debajo de -1 dBTP</translation>
+    </message>
+    <message>
+        <source> LUFS</source>
+        <translation> LUFS</translation>
+    </message>
+    <message>
+        <source>Loudness target</source>
+        <translation>Sonoridad objetivo</translation>
+    </message>
+    <message>
+        <source>The range is silent: no gain was applied. True peak %1 dBTP.</source>
+        <translation>El intervalo está en silencio: no se aplicó ganancia. Pico real %1 dBTP.</translation>
+    </message>
+    <message>
+        <source>Loudness %1 LUFS, gain %2 dB, true peak %3 dBTP.</source>
+        <translation>Sonoridad %1 LUFS, ganancia %2 dB, pico real %3 dBTP.</translation>
+    </message>
+    <message>
+        <source>Exported</source>
+        <translation>Exportado</translation>
+    </message>
 </context>
 <context>
     <name>AudioRowPool</name>

@@ -511,6 +511,34 @@
         <source>Writing %1 failed (%2); nothing there was changed.</source>
         <translation>L&apos;écriture de %1 a échoué (%2)&#xa0;; rien n&apos;y a été modifié.</translation>
     </message>
+    <message>
+        <source>Normalise loudness</source>
+        <translation>Normaliser la sonie</translation>
+    </message>
+    <message>
+        <source>Measure the loudness (EBU R128) and bring it to the target with one gain; true peaks are kept below -1 dBTP</source>
+        <translation>Mesurer la sonie (EBU R128) et l’amener à la cible par un seul gain ; les crêtes vraies restent sous -1 dBTP</translation>
+    </message>
+    <message>
+        <source> LUFS</source>
+        <translation> LUFS</translation>
+    </message>
+    <message>
+        <source>Loudness target</source>
+        <translation>Sonie cible</translation>
+    </message>
+    <message>
+        <source>The range is silent: no gain was applied. True peak %1 dBTP.</source>
+        <translation>La plage est silencieuse : aucun gain n’a été appliqué. Crête vraie %1 dBTP.</translation>
+    </message>
+    <message>
+        <source>Loudness %1 LUFS, gain %2 dB, true peak %3 dBTP.</source>
+        <translation>Sonie %1 LUFS, gain %2 dB, crête vraie %3 dBTP.</translation>
+    </message>
+    <message>
+        <source>Exported</source>
+        <translation>Exporté</translation>
+    </message>
 </context>
 <context>
     <name>AudioRowPool</name>

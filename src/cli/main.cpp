@@ -2,7 +2,7 @@
 //   traytape-cli devices
 //   traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--warn-silence N] [--force] OUT
 //   traytape-cli info FILE
-//   traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT
+//   traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] [--loudness LUFS] IN OUT
 //   traytape-cli system-audio on|off
 //   --verbose before the command shows FFmpeg's own messages; -- ends the options.
 //   traytape-cli --help, --version, and COMMAND --help print to standard output.
@@ -100,13 +100,18 @@ constexpr CommandHelp kCommandHelp[] = {
     {"info", "traytape-cli info FILE",
         "info prints FILE's length in seconds, sample rate, channels and codec,\n"
         "separated by tabs.\n"},
-    {"export", "traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] IN OUT",
+    {"export", "traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] [--loudness LUFS] IN OUT",
         "export writes exactly the frames from --start to --end (seconds, the end\n"
         "excluded, at most to the end of IN) as a 44.1 kHz stereo file of OUT's type\n"
         "{exportTypes}; --fade-in rises from silence at --start, --fade-out\n"
         "falls to silence at --end (0 to 5 s each; where they overlap the lower\n"
         "applies). It prints the frames and seconds written. OUT is replaced only\n"
-        "once complete, and never when it is the recording TrayTape is making.\n"},
+        "once complete, and never when it is the recording TrayTape is making.\n"
+        "--loudness measures the range's integrated loudness (EBU R128) and writes\n"
+        "it with the one gain that brings it to LUFS (-60 to -5; -16 suits podcasts,\n"
+        "-23 broadcast), its true peaks limited to -1 dBTP, before the fades; it\n"
+        "prints the loudness measured, the gain and the true peak written. A silent\n"
+        "range gets no gain.\n"},
     {"system-audio", "traytape-cli system-audio on|off",
         "system-audio on makes the input device \"Vortanx System Audio\" carry what the\n"
         "default output plays, and keeps it after the command ends; run it again after\n"
@@ -415,6 +420,7 @@ int exportRange(const std::vector<std::string>& args)
     constexpr double kMaxSeconds = 1e9;
     std::optional<double> start, end;
     double fadeIn = 0, fadeOut = 0;
+    std::optional<double> loudness;
     std::vector<std::string> paths;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -441,6 +447,15 @@ int exportRange(const std::vector<std::string>& args)
                 fadeIn = value;
             else
                 fadeOut = value;
+        } else if (option == "--loudness") {
+            if (i + 1 >= args.size())
+                return usage();
+            const std::string& text = args[++i];
+            char* stop = nullptr;
+            const double lufs = std::strtod(text.c_str(), &stop);
+            if (text.empty() || !stop || *stop != '\0' || !(lufs >= -60 && lufs <= -5))
+                return fail("--loudness needs LUFS from -60 to -5, not \"" + text + "\"", 2);
+            loudness = lufs;
         } else if (!option.empty() && option[0] != '-') {
             paths.push_back(option);
         } else {
@@ -499,6 +514,7 @@ int exportRange(const std::vector<std::string>& args)
     converter.setFadeInTime(float(fadeIn));
     converter.setFadeOutTime(float(fadeOut));
     converter.setAudioFromat(*outFormat);
+    converter.setLoudnessTarget(loudness);
     // The tray app records in another process: its settings name the take.
     converter.setRecordings({storedRecordingMark()});
     converter.startAudioConvert();
@@ -507,6 +523,8 @@ int exportRange(const std::vector<std::string>& args)
         const std::int64_t written = converter.writtenFrames();
         std::printf("%lld\t%s\n", static_cast<long long>(written),
             formatSeconds(double(written) / AudioConverter::kSampleRate).c_str());
+        if (loudness)
+            std::printf("%s\n", converter.loudnessText().c_str());
     }
     if (failure == AudioConvertFailure::None)
         return 0;

@@ -285,6 +285,39 @@ TEST_F(Cli, ExportWritesTheTrimmedRangeInTheFormatOfItsExtensionAndPrintsItsLeng
         EXPECT_NEAR(toneAmplitude(part.channels[1], 44100, 500, 60000, 80000), 0.5, 0.02);
     }
 
+    // --loudness: pink noise brought from about -30 LUFS to -16, as FFmpeg's
+    // own EBU R128 meter reads both the source and the export.
+    const auto ebur128 = [](const std::string& path) {
+        const CommandResult r = runCommand({"ffmpeg", "-nostdin", "-hide_banner", "-i", path, "-af",
+                                               "ebur128=peak=true", "-f", "null", "-"},
+            std::chrono::seconds(60));
+        const std::size_t summary = r.errors.rfind("Summary:");
+        const auto after = [&](const std::string& label) {
+            const std::size_t at = summary == std::string::npos ? summary : r.errors.find(label, summary);
+            return at == std::string::npos ? NAN : std::strtod(r.errors.c_str() + at + label.size(), nullptr);
+        };
+        return std::pair{after("I:"), after("Peak:")};
+    };
+    const std::string pink = file("pink.wav");
+    ASSERT_TRUE(runCommand({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+        "anoisesrc=color=pink:amplitude=0.17:duration=20:seed=7", "-ac", "2", "-ar", "44100", "-c:a", "pcm_f32le", pink})
+                    .ok());
+    const CommandResult normalised = run({"export", "--loudness", "-16", pink, file("podcast.wav")});
+    ASSERT_TRUE(normalised.ok()) << normalised.errors;
+    const auto [sourceLufs, sourcePeak] = ebur128(pink);
+    const auto [lufs, peak] = ebur128(file("podcast.wav"));
+    double measured = NAN, gain = NAN, written = NAN;
+    ASSERT_EQ(std::sscanf(normalised.output.c_str(), "%*s %*s\nloudness %lf LUFS, gain %lf dB, true peak %lf dBTP",
+                  &measured, &gain, &written),
+        3)
+        << normalised.output;
+    EXPECT_NEAR(measured, sourceLufs, 0.1) << "the meter agrees with FFmpeg's";
+    EXPECT_NEAR(sourceLufs, -30, 3);
+    EXPECT_NEAR(gain, -16 - measured, 0.051);
+    EXPECT_NEAR(lufs, -16, 0.5);
+    EXPECT_LE(peak, -1.0);
+    EXPECT_NEAR(written, peak, 0.2);
+
     // The codec is named as FFmpeg names it, whatever the file holds.
     for (const std::string codec : {"pcm_alaw", "adpcm_ima_wav"}) {
         const std::string path = file(codec + ".wav");
@@ -390,6 +423,7 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
         {{"export", "--start", "2", "--end", "2", in, out}, "not after --start"},
         {{"export", "--start", "3", in, out}, "not before the end"},
         {{"export", "--fade-in", "5.1", in, out}, "--fade-in"},
+        {{"export", "--loudness", "0", in, out}, "--loudness needs LUFS from -60 to -5"},
         {{"export", in, in}, "onto itself"},
         {{"export", in, file("link.wav")}, "onto itself"},
         {{"export", in, dir.path()}, "is a folder"},

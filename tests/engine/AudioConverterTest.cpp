@@ -1,9 +1,13 @@
-// The export converter on real files, and the fade envelope it shares with
-// the preview. The sources are ramps whose samples name their own frame
-// (frame / 2^24, exact through 32-bit PCM), so every exported sample tells
-// which source frame it came from and by what gain it was scaled.
+// The export converter on real files, the fade envelope it shares with the
+// preview, and the loudness meter and limiter of a normalised export. The
+// sources are ramps whose samples name their own frame (frame / 2^24, exact
+// through 32-bit PCM), so every exported sample tells which source frame it
+// came from and by what gain it was scaled; the loudness cases use noise,
+// tones and bursts, judged by the meter that the reference signals below
+// hold to BS.1770's figures.
 #include "Export/AudioConverter.h"
 #include "ExtAudioFileTestHelpers.h"
+#include "support/Signal.h"
 #include "support/StereoFile.h"
 #include "support/TempDir.h"
 
@@ -12,6 +16,8 @@
 #include <sys/resource.h>
 
 #include <filesystem>
+#include <numbers>
+#include <random>
 
 using namespace eaf_test;
 namespace fs = std::filesystem;
@@ -36,8 +42,9 @@ struct CountingDelegate : AudioConverterDelegate {
 };
 
 AudioConvertFailure runExport(AudioConverter& converter, const std::string& source, const std::string& destination,
-    FadeEnvelope range, std::string_view format = "wav")
+    FadeEnvelope range, std::string_view format = "wav", std::optional<double> loudness = {})
 {
+    converter.setLoudnessTarget(loudness);
     converter.setSourceAudioPath(source);
     converter.setExportAudioPath(destination);
     converter.setTrimStartTime(range.trimStart);
@@ -59,6 +66,42 @@ double frameOf(float sample)
 long filesIn(const std::string& folder)
 {
     return long(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+double loudnessOf(const std::vector<float>& left, const std::vector<float>& right, double rate = 44100)
+{
+    loudness::LoudnessMeter meter(rate);
+    meter.add(left.data(), right.data(), left.size());
+    return meter.integrated().value_or(-HUGE_VAL);
+}
+
+double truePeakDbOf(const std::vector<float>& left, const std::vector<float>& right)
+{
+    loudness::TruePeakMeter meter;
+    meter.add(left.data(), right.data(), left.size());
+    return loudness::gainToDb(meter.peak());
+}
+
+// Pink noise: white noise through Paul Kellett's filter, a -3 dB per octave
+// slope within 0.05 dB above 10 Hz.
+std::vector<float> pinkNoise(std::size_t frames, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::normal_distribution<double> white(0.0, 0.1);
+    std::vector<float> out(frames);
+    double b[7] = {};
+    for (float& sample : out) {
+        const double w = white(random);
+        b[0] = 0.99886 * b[0] + w * 0.0555179;
+        b[1] = 0.99332 * b[1] + w * 0.0750759;
+        b[2] = 0.96900 * b[2] + w * 0.1538520;
+        b[3] = 0.86650 * b[3] + w * 0.3104856;
+        b[4] = 0.55000 * b[4] + w * 0.5329522;
+        b[5] = -0.7616 * b[5] - w * 0.0168980;
+        sample = float((b[0] + b[1] + b[2] + b[3] + b[4] + b[5] + b[6] + w * 0.5362) * 0.11);
+        b[6] = w * 0.115926;
+    }
+    return out;
 }
 
 class AudioConverterTest : public testing::Test {
@@ -225,4 +268,137 @@ TEST_F(AudioConverterTest, AFailureLeavesTheDestinationAsItWas)
     EXPECT_EQ(fileBytes(kept), keptBytes);
     EXPECT_EQ(fileBytes(source), fileBytes(ramp));
     EXPECT_EQ(filesIn(dir.path()), 4) << "no temporary file is left behind";
+}
+
+// BS.1770's calibration and EBU Tech 3341's gating cases, at the export's
+// rate and at 48 kHz, and the true peak of a tone whose peaks fall between samples.
+TEST(Loudness, TheMeterReadsTheReferenceSignalsGatesTheQuietAndFindsPeaksBetweenSamples)
+{
+    using loudness::dbToGain;
+    using signal_test::sine;
+    for (const double rate : {44100.0, 48000.0}) {
+        SCOPED_TRACE(rate);
+        const std::vector<float> calibration = sine(997, rate, std::size_t(rate * 20), dbToGain(-23));
+        EXPECT_NEAR(loudnessOf(calibration, calibration, rate), -23, 0.05);
+        // -72, -36, -23, -36, -72 dBFS for 10, 10, 60, 10, 10 s: the blocks
+        // under -70 LUFS and those 10 LU under the rest do not count (ungated, -24.3).
+        std::vector<float> steps;
+        for (const auto& [seconds, level] : {std::pair{10, -72}, {10, -36}, {60, -23}, {10, -36}, {10, -72}}) {
+            const std::vector<float> part = sine(1000, rate, std::size_t(rate * seconds), dbToGain(level));
+            steps.insert(steps.end(), part.begin(), part.end());
+        }
+        EXPECT_NEAR(loudnessOf(steps, steps, rate), -23, 0.1);
+    }
+    // Under the absolute gate throughout, there is no loudness to speak of.
+    const std::vector<float> faint = sine(1000, 44100, 441000, dbToGain(-75));
+    EXPECT_EQ(loudnessOf(faint, faint), -HUGE_VAL);
+
+    // A quarter of the rate, 45 degrees off: every sample at 0.707, the
+    // waveform between them at 1.0.
+    const std::vector<float> between = sine(11025, 44100, 44100, 1.0, std::numbers::pi / 4);
+    EXPECT_NEAR(signal_test::peak(between), dbToGain(-3.01), 1e-3);
+    EXPECT_NEAR(truePeakDbOf(between, between), 0.0, 0.2);
+}
+
+// The range is measured, then written with one gain: pink noise at -30 LUFS
+// lands at -16; a quiet range's samples come out exactly gained (the limiter
+// never acts under the ceiling), the fades shaping its ends after the gain;
+// loud bursts are brought under -1 dBTP by a gain that ramps, not clipped,
+// and back to exactly the plain gain between them; silence gets no gain.
+TEST_F(AudioConverterTest, ALoudnessTargetGainsTheRangeOnceAndKeepsItsTruePeaksUnderTheCeiling)
+{
+    using loudness::dbToGain;
+    const auto gained = [&](float sample) { return sample * float(dbToGain(converter.loudness().gainDb)); };
+    const std::string out = dir.file("out.wav");
+
+    std::vector<float> left = pinkNoise(20 * 44100, 1), right = pinkNoise(20 * 44100, 2);
+    const float toMinus30 = float(dbToGain(-30 - loudnessOf(left, right)));
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        left[i] *= toMinus30;
+        right[i] *= toMinus30;
+    }
+    ASSERT_EQ(writeStereoFile(dir.file("pink.wav"), 44100, left, right), noErr);
+    ASSERT_EQ(runExport(converter, dir.file("pink.wav"), out, {0, 20}, "wav", -16), AudioConvertFailure::None);
+    ASSERT_TRUE(converter.loudness().measured);
+    EXPECT_NEAR(*converter.loudness().measured, -30, 0.05);
+    EXPECT_NEAR(converter.loudness().gainDb, 14, 0.05);
+    EXPECT_EQ(converter.framesToDo(), 2 * 20 * 44100) << "measured, then written";
+    Decoded d = decodeFile(out);
+    ASSERT_EQ(d.frames(), left.size());
+    EXPECT_NEAR(loudnessOf(d.channels[0], d.channels[1]), -16, 0.5);
+    EXPECT_LE(truePeakDbOf(d.channels[0], d.channels[1]), -1.0);
+    EXPECT_NEAR(converter.loudness().truePeakDb, truePeakDbOf(d.channels[0], d.channels[1]), 0.01);
+
+    // Two tones near -33 LUFS to -26, with fades of 1 and 2 s.
+    left = signal_test::sine(440, 44100, 10 * 44100, 0.02);
+    right = signal_test::sine(3000, 44100, 10 * 44100, 0.01);
+    ASSERT_EQ(writeStereoFile(dir.file("quiet.wav"), 44100, left, right), noErr);
+    // The samples as the export reads them, its source's PCM rounding in.
+    const auto asStored = [&](const std::string& name) {
+        Decoded stored = decodeFile(dir.file(name));
+        left = stored.channels[0];
+        right = stored.channels[1];
+    };
+    asStored("quiet.wav");
+    const FadeEnvelope faded{0, 10, 1, 2};
+    ASSERT_EQ(runExport(converter, dir.file("quiet.wav"), out, faded, "wav", -26), AudioConvertFailure::None);
+    EXPECT_GT(converter.loudness().gainDb, 5);
+    EXPECT_FALSE(converter.loudness().limited);
+    d = decodeFile(out);
+    ASSERT_EQ(d.frames(), left.size());
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        const float fade = faded.gainOfFrame(std::int64_t(i), std::int64_t(left.size()), 44100);
+        // Within the 32-bit PCM's rounding.
+        ASSERT_NEAR(d.channels[0][i], gained(left[i]) * fade, 3e-10) << "frame " << i;
+        ASSERT_NEAR(d.channels[1][i], gained(right[i]) * fade, 3e-10) << "frame " << i;
+    }
+
+    // 10 ms bursts of 2 kHz at 0.5 every second, over a faint 300 Hz bed: at
+    // -16 LUFS the bursts' peaks would pass 0 dBFS.
+    left = signal_test::sine(300, 44100, 10 * 44100, 0.01);
+    for (std::size_t burst = 22050; burst < left.size(); burst += 44100)
+        for (std::size_t i = 0; i < 441; ++i)
+            left[burst + i] += float(0.5 * std::sin(2 * std::numbers::pi * 2000 * double(i) / 44100)
+                * std::sin(std::numbers::pi * double(i) / 441) * std::sin(std::numbers::pi * double(i) / 441));
+    ASSERT_EQ(writeStereoFile(dir.file("bursts.wav"), 44100, left, left), noErr);
+    asStored("bursts.wav");
+    ASSERT_EQ(runExport(converter, dir.file("bursts.wav"), out, {0, 10}, "wav", -16), AudioConvertFailure::None);
+    EXPECT_TRUE(converter.loudness().limited);
+    EXPECT_GT(signal_test::peak(left) * dbToGain(converter.loudness().gainDb), 1.0) << "gained, it would clip";
+    d = decodeFile(out);
+    ASSERT_EQ(d.frames(), left.size());
+    EXPECT_LE(truePeakDbOf(d.channels[0], d.channels[1]), -1.0);
+    EXPECT_LE(converter.loudness().truePeakDb, -1.0);
+    double largestStep = 0, lowest = 1;
+    for (std::size_t burst = 22050; burst < left.size(); burst += 44100) {
+        // The gain each sample got, where it can be told: it ramps down and back.
+        double last = NAN;
+        for (std::size_t i = burst - 400; i < burst + 1000; ++i) {
+            if (std::abs(gained(left[i])) < 0.05F)
+                continue;
+            const double gain = d.channels[0][i] / gained(left[i]);
+            if (!std::isnan(last))
+                largestStep = std::max(largestStep, std::abs(gain - last));
+            lowest = std::min(lowest, gain);
+            last = gain;
+        }
+        // From 0.7 s after a burst to the next one's look-ahead: exactly the plain gain again.
+        for (std::size_t i = burst - 13000; i < burst - 300; ++i)
+            ASSERT_NEAR(d.channels[0][i], gained(left[i]), 3e-10) << "frame " << i;
+    }
+    EXPECT_LT(lowest, 0.8) << "limited";
+    EXPECT_LT(largestStep, 0.01) << "the gain ramps, never jumps as clipping would";
+
+    // At -80 dBFS the range is below the gate: as it is, and said so.
+    left = signal_test::sine(1000, 44100, 2 * 44100, dbToGain(-80));
+    ASSERT_EQ(writeStereoFile(dir.file("faint.wav"), 44100, left, left), noErr);
+    asStored("faint.wav");
+    ASSERT_EQ(runExport(converter, dir.file("faint.wav"), out, {0, 2}, "wav", -16), AudioConvertFailure::None);
+    EXPECT_FALSE(converter.loudness().measured);
+    EXPECT_EQ(converter.loudness().gainDb, 0);
+    EXPECT_NE(converter.loudnessText().find("silent"), std::string::npos) << converter.loudnessText();
+    d = decodeFile(out);
+    ASSERT_EQ(d.frames(), left.size());
+    for (std::size_t i = 0; i < left.size(); ++i)
+        ASSERT_NEAR(d.channels[0][i], left[i], 3e-10) << "frame " << i;
 }

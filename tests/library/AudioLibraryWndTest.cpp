@@ -30,6 +30,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QScopeGuard>
 #include <QFileDialog>
 #include <QLabel>
@@ -892,6 +893,27 @@ TEST_F(LibraryTest, AnExportOffersTheRecordingsFormatRunsBesideTheWindowAndRepor
     EXPECT_EQ(onto.exitCode, 2);
     EXPECT_NE(onto.errors.find(" is being recorded"), std::string::npos) << onto.errors;
     EXPECT_EQ(contents(marked), kept);
+
+    // Normalising, chosen in the dialog, is kept for the next export, whose
+    // finished notice gives the command line's figures for the same request.
+    library.exportAudio();
+    QPointer dialog = library.window()->findChild<QFileDialog*>();
+    ASSERT_TRUE(dialog);
+    auto* normalise = dialog->findChild<QCheckBox*>(QStringLiteral("normaliseLoudness"));
+    ASSERT_TRUE(normalise);
+    EXPECT_FALSE(normalise->isChecked());
+    normalise->click();
+    dialog->reject();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const qsizetype notices = told.size();
+    library.exportAudioToPath(dir_.filePath(QStringLiteral("normalised.wav")));
+    ASSERT_TRUE(waitForExport());
+    ASSERT_EQ(told.size(), notices + 1);
+    const testsupport::CommandResult normalised = testsupport::runCommand({TRAYTAPE_BINARY_DIR "/traytape-cli",
+        "export", "--loudness", "-16", wav.toStdString(), dir_.filePath(QStringLiteral("cli.wav")).toStdString()});
+    ASSERT_TRUE(normalised.ok()) << normalised.errors;
+    const std::string figures = normalised.output.substr(normalised.output.find("\nloudness ") + 10);
+    EXPECT_EQ(told.last()[1].toString().toStdString(), "Loudness " + figures.substr(0, figures.size() - 1) + ".");
 }
 
 using Calls = std::vector<std::string>;

@@ -14,6 +14,9 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QGridLayout>
 #include <QCloseEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -50,6 +53,10 @@ constexpr int kTrimStoreMilliseconds = 1000;
 // The arrow keys' steps through the recording, in seconds; with Shift the longer.
 constexpr float kSeekStep = 1.0F;
 constexpr float kLongSeekStep = 10.0F;
+// The export's loudness target, in LUFS: podcasts' by default; the command line's range.
+constexpr double kDefaultLoudness = -16.0;
+constexpr double kLowestLoudness = -60.0;
+constexpr double kHighestLoudness = -5.0;
 
 // The local files among what is dragged onto the window.
 QStringList localFiles(const QMimeData* data)
@@ -709,9 +716,46 @@ void AudioLibraryWnd::exportAudio()
     dialog->setDirectory(folder);
     // A file name, which stays the same in every language, as the recordings' own do.
     dialog->selectFile(QStringLiteral("%1 (trimmed).%2").arg(QFileInfo(preview_.path()).completeBaseName(), extension));
+    addLoudnessChoice(dialog);
     // Cancelling ends the dialog without this signal: nothing changes.
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) { exportAudioToPath(path); });
     dialog->open();
+}
+
+// A row below the file name: whether to normalise the loudness, and to what.
+// Only the dialog Qt draws itself takes widgets of ours, so that one is used.
+// Each change is kept at once, as the other settings windows keep theirs.
+void AudioLibraryWnd::addLoudnessChoice(QFileDialog* dialog)
+{
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    auto* grid = qobject_cast<QGridLayout*>(dialog->layout());
+    if (!grid)
+        return;
+    auto* normalise = new QCheckBox(tr("Normalise loudness"), dialog);
+    normalise->setObjectName(QStringLiteral("normaliseLoudness"));
+    normalise->setToolTip(tr("Measure the loudness (EBU R128) and bring it to the target with one gain; "
+                             "true peaks are kept below -1 dBTP"));
+    normalise->setChecked(AppControl::AppReadKeyValue(SettingsKey::ExportNormaliseLoudness, false).toBool());
+    auto* target = new QDoubleSpinBox(dialog);
+    target->setObjectName(QStringLiteral("loudnessTarget"));
+    target->setRange(kLowestLoudness, kHighestLoudness);
+    target->setDecimals(1);
+    target->setSingleStep(1.0);
+    target->setSuffix(tr(" LUFS"));
+    target->setAccessibleName(tr("Loudness target"));
+    target->setValue(AppControl::AppReadKeyValue(SettingsKey::ExportLoudnessTarget, kDefaultLoudness).toDouble());
+    target->setEnabled(normalise->isChecked());
+    connect(normalise, &QCheckBox::toggled, target, [target](bool on) {
+        target->setEnabled(on);
+        AppControl::AppWriteKeyValue(on, SettingsKey::ExportNormaliseLoudness);
+    });
+    connect(target, &QDoubleSpinBox::valueChanged, dialog,
+        [](double lufs) { AppControl::AppWriteKeyValue(lufs, SettingsKey::ExportLoudnessTarget); });
+    auto* row = new QHBoxLayout;
+    row->addWidget(normalise);
+    row->addWidget(target);
+    row->addStretch();
+    grid->addLayout(row, grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 void AudioLibraryWnd::exportAudioToPath(const QString& path)
@@ -732,6 +776,10 @@ void AudioLibraryWnd::exportAudioToPath(const QString& path)
         AppControl::AppReadKeyValue(SettingsKey::RecordingInProgress, QString()).toString().toStdString());
     if (recordingInProgress_)
         request.recordings.push_back(recordingInProgress_().toStdString());
+    if (AppControl::AppReadKeyValue(SettingsKey::ExportNormaliseLoudness, false).toBool())
+        request.loudness = std::clamp(
+            AppControl::AppReadKeyValue(SettingsKey::ExportLoudnessTarget, kDefaultLoudness).toDouble(),
+            kLowestLoudness, kHighestLoudness);
     if (!exportTask_->start(request))
         return;
     AppControl::AppWriteKeyValue(QFileInfo(destination).absolutePath(), SettingsKey::ExportAudioFolder);
@@ -740,6 +788,16 @@ void AudioLibraryWnd::exportAudioToPath(const QString& path)
     exportProgress_->show();
     exportCancel_->show();
     setEditingLocked(true);
+}
+
+QString AudioLibraryWnd::loudnessText(const LoudnessResult& result)
+{
+    const QString peak = QString::number(result.truePeakDb, 'f', 1);
+    if (!result.measured)
+        return tr("The range is silent: no gain was applied. True peak %1 dBTP.").arg(peak);
+    return tr("Loudness %1 LUFS, gain %2 dB, true peak %3 dBTP.")
+        .arg(QString::number(*result.measured, 'f', 1),
+            (result.gainDb >= 0 ? QStringLiteral("+") : QString()) + QString::number(result.gainDb, 'f', 1), peak);
 }
 
 void AudioLibraryWnd::refuseEmptyRange()
@@ -816,6 +874,8 @@ void AudioLibraryWnd::exportFinished()
     case AudioConvertFailure::None:
         list();
         Workspace::shared().revealInFileManager(destination);
+        if (done.loudnessTarget())
+            emit userNotified(tr("Exported"), loudnessText(done.loudness()));
         return;
     case AudioConvertFailure::Cancelled:
         return;

@@ -37,6 +37,8 @@
 
 class AudioExportTask;
 class AudioRowPool;
+struct LoudnessResult;
+class QFileDialog;
 class FocusRingStyle;
 class QLabel;
 class QLineEdit;
@@ -120,12 +122,17 @@ public:
     void flushFadeInAndOut(float) { preview_.applyFades(); }
     // Export: asks for the destination in a window-modal save dialog that
     // offers only getStrFormat()'s extension; exportAudioToPath is its
-    // completion. The export runs on a worker thread with a progress bar,
-    // the editing controls locked until it ends; a finished export is listed
-    // under its recording (once) and shown in the file manager, a failed one
-    // is told through userNotified.
+    // completion. Below the file name the dialog offers to normalise the
+    // loudness to a target (both kept in the settings, which
+    // exportAudioToPath reads). The export runs on a worker thread with a
+    // progress bar, the editing controls locked until it ends; a finished
+    // export is listed under its recording (once) and shown in the file
+    // manager, with the loudness measured and the gain applied told through
+    // userNotified when it was normalised; a failed one is told there too.
     void exportAudio();
     void exportAudioToPath(const QString& path);
+    // The line the finished notice gives of a normalised export.
+    static QString loudnessText(const LoudnessResult& result);
     // The Cancel beside the export's progress: the export stops, its
     // temporary file goes, and the destination is left as it was.
     void cancelExport();
@@ -172,6 +179,7 @@ private:
     void exportFinished();
     // An export of a range without audio: told, nothing written.
     void refuseEmptyRange();
+    void addLoudnessChoice(QFileDialog* dialog);
 
     // Set on the window's buttons and fields; outlives them.
     std::unique_ptr<FocusRingStyle> focusRing_;

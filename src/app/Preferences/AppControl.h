@@ -22,6 +22,10 @@ inline const QString SaveAudioPath = QStringLiteral("SaveAudioPath");
 inline const QString RecordWithSystemAudio = QStringLiteral("RecordWithSystemAudio");
 // The folder of the last export, where the export dialog opens next.
 inline const QString ExportAudioFolder = QStringLiteral("ExportAudioFolder");
+// Whether an export is brought to a loudness (a bool, false by default), and
+// which, in LUFS (a double, -16 by default).
+inline const QString ExportNormaliseLoudness = QStringLiteral("ExportNormaliseLoudness");
+inline const QString ExportLoudnessTarget = QStringLiteral("ExportLoudnessTarget");
 // The mark of the recording running now (platform/InterruptedRecording.h).
 // Still set at start-up, it names a recording a crash cut off.
 inline const QString RecordingInProgress = QStringLiteral("RecordingInProgress");

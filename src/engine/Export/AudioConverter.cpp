@@ -41,6 +41,7 @@ AudioConverter::AudioConverter(const AudioExportRequest& request) : AudioConvert
     fadeOutTime_ = request.range.fadeOut;
     audioFromat_ = request.format;
     recordings_ = request.recordings;
+    loudnessTarget_ = request.loudness;
 }
 
 void AudioConverter::initDefaultAudioFormat()
@@ -81,7 +82,14 @@ void AudioConverter::startAudioConvert()
     failure_ = AudioConvertFailure::None;
     status_ = noErr;
     framesDone_.store(0, std::memory_order_relaxed);
+    framesMeasured_.store(0, std::memory_order_relaxed);
     framesToDo_.store(0, std::memory_order_relaxed);
+    loudness_ = {};
+    gain_ = 1;
+    limiter_.reset();
+    outputPeak_.reset();
+    delayed_ = 0;
+    shaped_ = 0;
 
     // The source is opened and prepared before the destination is touched,
     // so a missing or unreadable source leaves an existing file as it was.
@@ -131,6 +139,18 @@ void AudioConverter::startAudioConvert()
         return fail(AudioConvertFailure::NoSource, s);
     if (firstFrames == 0)
         return fail(AudioConvertFailure::NoAudio, kAudioFileEndOfFileError);
+    // Measured before the destination is touched, then read again from the start.
+    if (loudnessTarget_) {
+        framesToDo_.store(2 * count, std::memory_order_relaxed);
+        if (!measureLoudness(*source, count, firstFrames))
+            return;
+        source->seek(std::llround(double(startFrame) * fileRate / kSampleRate));
+        firstFrames = std::uint32_t(std::min<std::int64_t>(kBlockFrames, count));
+        if (OSStatus s = source->read(&firstFrames, &list))
+            return fail(AudioConvertFailure::NoSource, s);
+        if (firstFrames == 0)
+            return fail(AudioConvertFailure::NoSource, kAudioFileEndOfFileError);
+    }
 
     // An export killed outright (SIGKILL, a power loss) could not remove its
     // hidden file; this one removes what such exports left over a day ago.
@@ -141,7 +161,7 @@ void AudioConverter::startAudioConvert()
     if (!destination)
         return fail(AudioConvertFailure::CannotCreate, status_);
 
-    framesToDo_.store(count, std::memory_order_relaxed);
+    framesToDo_.store((loudnessTarget_ ? 2 : 1) * count, std::memory_order_relaxed);
     convertBlocks(*source, *destination, count, firstFrames);
 
     source->dispose();
@@ -151,6 +171,8 @@ void AudioConverter::startAudioConvert()
         destination->abandon(kAudioFileCancelledError);
     if (OSStatus s = destination->dispose(); s != noErr && failure_ != AudioConvertFailure::WriteFailed)
         fail(AudioConvertFailure::WriteFailed, s);
+    if (outputPeak_)
+        loudness_.truePeakDb = loudness::gainToDb(outputPeak_->peak());
     finishAudioConverter();
 }
 
@@ -183,15 +205,97 @@ void applyFades(const FadeEnvelope& envelope, std::int64_t index, std::int64_t c
 
 }  // namespace
 
+bool AudioConverter::measureLoudness(ExtAudioFile& source, std::int64_t count, std::uint32_t firstFrames)
+{
+    loudness::LoudnessMeter meter(kSampleRate);
+    loudness::TruePeakMeter peak;
+    AudioBufferList list;
+    list.mNumberBuffers = 2;
+    std::int64_t position = 0;
+    for (std::uint32_t frames = firstFrames; frames > 0;) {
+        meter.add(left_.data(), right_.data(), frames);
+        peak.add(left_.data(), right_.data(), frames);
+        position += frames;
+        framesMeasured_.fetch_add(frames, std::memory_order_relaxed);
+        if (position >= count)
+            break;
+        if (cancelled_.load(std::memory_order_relaxed)) {
+            fail(AudioConvertFailure::Cancelled, kAudioFileCancelledError);
+            return false;
+        }
+        frames = std::uint32_t(std::min<std::int64_t>(kBlockFrames, count - position));
+        list.mBuffers[0] = {1, frames * std::uint32_t(sizeof(float)), left_.data()};
+        list.mBuffers[1] = {1, frames * std::uint32_t(sizeof(float)), right_.data()};
+        // Nothing is written yet: a source that cannot be read through is not exported at all.
+        if (OSStatus s = source.read(&frames, &list)) {
+            fail(AudioConvertFailure::NoSource, s);
+            return false;
+        }
+    }
+
+    // Silence has no loudness to bring anywhere: it is written as it is.
+    loudness_.measured = meter.integrated();
+    if (loudness_.measured) {
+        loudness_.gainDb = *loudnessTarget_ - *loudness_.measured;
+        gain_ = float(loudness::dbToGain(loudness_.gainDb));
+    }
+    // The limiter only where a peak, gained, would pass the ceiling: the rest
+    // of the time it would be exactly 1 anyway, and costs a pass of its own.
+    const double ceiling = loudness::dbToGain(loudness::kCeilingDb);
+    if (peak.peak() * gain_ > ceiling) {
+        limiter_ = std::make_unique<loudness::TruePeakLimiter>(kSampleRate, ceiling);
+        delayed_ = loudness::TruePeakLimiter::kLatency;
+        loudness_.limited = true;
+    }
+    outputPeak_ = std::make_unique<loudness::TruePeakMeter>();
+    return true;
+}
+
+std::uint32_t AudioConverter::shape(float* left, float* right, std::uint32_t frames, std::int64_t count)
+{
+    if (gain_ != 1)
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            left[i] *= gain_;
+            right[i] *= gain_;
+        }
+    if (limiter_) {
+        limiter_->process(left, right, frames);
+        // What comes out first is the limiter's delay, not audio.
+        if (delayed_ > 0) {
+            const std::uint32_t skip = std::min(delayed_, frames);
+            std::copy(left + skip, left + frames, left);
+            std::copy(right + skip, right + frames, right);
+            frames -= skip;
+            delayed_ -= skip;
+        }
+    }
+    applyFades(envelope(), shaped_, count, frames, left, right);
+    if (outputPeak_)
+        outputPeak_->add(left, right, frames);
+    shaped_ += frames;
+    return frames;
+}
+
 void AudioConverter::convertBlocks(
     ExtAudioFile& source, ExtAudioFile& destination, std::int64_t count, std::uint32_t firstFrames)
 {
-    const FadeEnvelope range = envelope();
     const auto capacity = std::uint32_t(left_.size());
     std::int64_t position = 0;
     std::uint32_t gathered = 0;
     AudioBufferList list;
     list.mNumberBuffers = 2;
+    // The limiter's last frames, pushed out by as many of silence; the
+    // buffers always have a block's room left (see the loop's end).
+    static_assert(loudness::TruePeakLimiter::kLatency <= kBlockFrames);
+    auto flushLimiter = [&] {
+        if (!limiter_)
+            return;
+        float* left = left_.data() + gathered;
+        float* right = right_.data() + gathered;
+        std::fill_n(left, loudness::TruePeakLimiter::kLatency, 0.0F);
+        std::fill_n(right, loudness::TruePeakLimiter::kLatency, 0.0F);
+        gathered += shape(left, right, loudness::TruePeakLimiter::kLatency, count);
+    };
     auto writeGathered = [&] {
         list.mBuffers[0] = {1, gathered * std::uint32_t(sizeof(float)), left_.data()};
         list.mBuffers[1] = {1, gathered * std::uint32_t(sizeof(float)), right_.data()};
@@ -216,6 +320,7 @@ void AudioConverter::convertBlocks(
             if (OSStatus s = source.read(&frames, &list)) {
                 std::fputs("read Error\n", stderr);
                 // What was read before the error is kept, as it would have been written by then.
+                flushLimiter();
                 if (writeGathered())
                     fail(AudioConvertFailure::ReadFailed, s);
                 return;
@@ -223,12 +328,12 @@ void AudioConverter::convertBlocks(
             if (frames == 0)
                 break;
         }
-        applyFades(range, position, count, frames, left, right);
         position += frames;
-        gathered += frames;
+        gathered += shape(left, right, frames, count);
         if (gathered + kBlockFrames > capacity && !writeGathered())
             return;
     }
+    flushLimiter();
     if (gathered > 0)
         writeGathered();
 }
@@ -237,6 +342,19 @@ void AudioConverter::finishAudioConverter()
 {
     if (delegate_)
         delegate_->finishAudioConverter();
+}
+
+std::string AudioConverter::loudnessText() const
+{
+    char line[160];
+    if (loudness_.measured)
+        std::snprintf(line, sizeof line, "loudness %.1f LUFS, gain %+.1f dB, true peak %.1f dBTP",
+            *loudness_.measured, loudness_.gainDb, loudness_.truePeakDb);
+    else
+        std::snprintf(line, sizeof line,
+            "loudness: silent (nothing above %.0f LUFS), no gain applied, true peak %.1f dBTP",
+            loudness::kAbsoluteGate, loudness_.truePeakDb);
+    return line;
 }
 
 std::string AudioConverter::failureText() const

@@ -5,7 +5,11 @@
 // The source is decoded to 44.1 kHz float planes; the file gets exactly the
 // frames round(start × 44100) up to round(end × 44100), the end excluded,
 // clamped to the source's length, each scaled by the fade envelope's gain for
-// that frame. It is encoded into a temporary file beside the destination,
+// that frame. Asked for a loudness, it first reads the range once to measure
+// its integrated loudness (Loudness.h), then writes it with the one gain that
+// brings it to that loudness, through a limiter that keeps every true peak at
+// or below -1 dBTP (and changes nothing where none would pass it); the fades
+// apply after both. It is encoded into a temporary file beside the destination,
 // which replaces the destination only when the whole export succeeded: a
 // failure never harms an existing file. The recording in progress is never a
 // destination.
@@ -16,12 +20,15 @@
 // thread at a time. The library window owns one converter for its lifetime.
 #pragma once
 
+#include "Export/Loudness.h"
 #include "platform/FadeEnvelope.h"
 #include "platform/AudioFormat.h"
 #include "platform/ExtAudioFile.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,6 +67,20 @@ struct AudioExportRequest {
     const AudioFormat* format = &defaultAudioFormat();
     // The recordings in progress, as recovery marks or plain paths: never replaced.
     std::vector<std::string> recordings;
+    // The integrated loudness to bring the export to, in LUFS; none: as recorded.
+    std::optional<double> loudness;
+};
+
+// How an export asked for a loudness went.
+struct LoudnessResult {
+    // The range's integrated loudness; none when it is silent (no block
+    // above -70 LUFS), which gets no gain.
+    std::optional<double> measured;
+    double gainDb = 0;
+    // Of the file as written.
+    double truePeakDb = -HUGE_VAL;
+    // Whether the limiter had to lower a peak.
+    bool limited = false;
 };
 
 class AudioConverter {
@@ -106,10 +127,14 @@ public:
     // kept one (failure() None or ReadFailed).
     std::int64_t writtenFrames() const { return framesDone_.load(std::memory_order_relaxed); }
 
-    // Progress of the running export, from any thread: frames written so far
-    // and the frames the export is expected to write. framesToDo() is 0 until
+    // Progress of the running export, from any thread: frames measured and
+    // written so far, and the frames the export is expected to go through
+    // (twice the range's when it measures first). framesToDo() is 0 until
     // the source is open.
-    std::int64_t framesDone() const { return framesDone_.load(std::memory_order_relaxed); }
+    std::int64_t framesDone() const
+    {
+        return framesMeasured_.load(std::memory_order_relaxed) + framesDone_.load(std::memory_order_relaxed);
+    }
     std::int64_t framesToDo() const { return framesToDo_.load(std::memory_order_relaxed); }
 
     const AudioStreamBasicDescription& defaultFormat() const { return defaultFormat_; }
@@ -127,6 +152,13 @@ public:
     void setFadeOutTime(float seconds) { fadeOutTime_ = seconds; }
     const AudioFormat& audioFromat() const { return *audioFromat_; }
     void setAudioFromat(const AudioFormat& format) { audioFromat_ = &format; }
+    // The integrated loudness (LUFS) to export at; none: as recorded.
+    const std::optional<double>& loudnessTarget() const { return loudnessTarget_; }
+    void setLoudnessTarget(std::optional<double> lufs) { loudnessTarget_ = lufs; }
+    // Of the last export that was asked for a loudness and got to writing.
+    const LoudnessResult& loudness() const { return loudness_; }
+    // One line of it: "loudness -30.2 LUFS, gain +14.2 dB, true peak -1.0 dBTP".
+    std::string loudnessText() const;
     // Recordings in progress (recovery marks or paths) that the destination must not be.
     void setRecordings(std::vector<std::string> recordings) { recordings_ = std::move(recordings); }
     AudioConverterDelegate* delegate() const { return delegate_; }
@@ -139,6 +171,13 @@ private:
     // already in the buffers.
     void convertBlocks(
         ExtAudioFile& source, ExtAudioFile& destination, std::int64_t count, std::uint32_t firstFrames);
+    // Reads the range through (the first block already in the buffers) and
+    // works out the gain; false when the read failed or was cancelled.
+    bool measureLoudness(ExtAudioFile& source, std::int64_t count, std::uint32_t firstFrames);
+    // The gain, the limiter and the fades, in place, on `frames` frames just
+    // read of an export of `count`; returns how many frames there are to
+    // write, moved to the front: fewer while the limiter fills its delay.
+    std::uint32_t shape(float* left, float* right, std::uint32_t frames, std::int64_t count);
 
     AudioStreamBasicDescription defaultFormat_;
     std::string sourceAudioPath_;
@@ -149,11 +188,22 @@ private:
     float fadeOutTime_ = 0;
     const AudioFormat* audioFromat_ = &defaultAudioFormat();
     std::vector<std::string> recordings_;
+    std::optional<double> loudnessTarget_;
     AudioConverterDelegate* delegate_ = nullptr;  // not owned
+
+    // The running export's gain and limiter (none when no peak needs it),
+    // the frames the limiter still holds back, and the frames shaped so far.
+    LoudnessResult loudness_;
+    float gain_ = 1;
+    std::unique_ptr<loudness::TruePeakLimiter> limiter_;
+    std::unique_ptr<loudness::TruePeakMeter> outputPeak_;
+    std::uint32_t delayed_ = 0;
+    std::int64_t shaped_ = 0;
 
     AudioConvertFailure failure_ = AudioConvertFailure::None;
     OSStatus status_ = noErr;
     std::atomic<std::int64_t> framesDone_{0};
+    std::atomic<std::int64_t> framesMeasured_{0};
     std::atomic<std::int64_t> framesToDo_{0};
     std::atomic<bool> cancelled_{false};
     // kBlocksPerWrite blocks of each channel, allocated with the converter
