@@ -254,12 +254,13 @@ bool parseQuality(const std::string& option, const std::string& value, AudioQual
             refusal = fail("--bits needs 16, 24, 32 or 32f, not \"" + value + "\"", 2);
         return quality.depth.has_value();
     }
-    const std::optional<int> number = value == "source" && option == "--rate" ? AudioQuality::kSourceRate : wholeNumber(value);
+    const std::optional<int> number
+        = value == "source" && option == "--rate" ? AudioQuality::kSourceRate : wholeNumber(value);
     if (!number || (*number <= 0 && *number != AudioQuality::kSourceRate)) {
         refusal = fail(option
-                + (option == "--rate"       ? " needs 44100, 48000 or source"
-                      : option == "--channels" ? " needs 1 or 2"
-                                               : " needs kb/s, a whole number")
+                + (option == "--rate"            ? " needs 44100, 48000 or source"
+                        : option == "--channels" ? " needs 1 or 2"
+                                                 : " needs kb/s, a whole number")
                 + ", not \"" + value + "\"",
             2);
         return false;
@@ -432,8 +433,7 @@ int record(const std::vector<std::string>& args)
         return fail("the file was removed while recording: the take is lost", 3);
     if (writeFailed)
         return fail("writing " + out + " failed (" + audiofile::reasonFor(closed != noErr ? closed : session.failure())
-                + "); kept what the file holds ("
-                + formatSeconds(double(frames) / fileRate) + " s)",
+                + "); kept what the file holds (" + formatSeconds(double(frames) / fileRate) + " s)",
             3);
     if (silentDevice)
         return fail("no audio arrived from " + name + " in 5 s", 3);

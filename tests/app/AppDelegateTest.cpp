@@ -179,7 +179,8 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     EXPECT_EQ(onDisk(SettingsKey::RecordBitDepth).toString(), QStringLiteral("24"));
     choose(config.popAudioFormat(), 3);  // Opus: 48 kHz only, no depth
     EXPECT_EQ(enabled(config.popSampleRate()), QStringLiteral("48000"));
-    EXPECT_EQ(enabled(config.popBitRate()), QStringLiteral("0 24000 32000 48000 64000 96000 128000 160000 192000 256000"));
+    EXPECT_EQ(
+        enabled(config.popBitRate()), QStringLiteral("0 24000 32000 48000 64000 96000 128000 160000 192000 256000"));
     choose(config.popBitRate(), config.popBitRate()->findData(64000));
     EXPECT_EQ(config.audioQuality(), (AudioQuality{.sampleRate = 48000, .channels = 1, .bitRate = 64000}));
     choose(config.popAudioFormat(), 2);  // FLAC: the 24 bits carry over, the bit rate does not apply

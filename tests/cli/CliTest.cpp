@@ -165,8 +165,9 @@ TEST_F(Cli, RecordingsFromAListedSourceEndAtTheAskedLengthOrASignalWithTheFileCo
         const CommandResult info = run({"info", out});
         ASSERT_TRUE(info.ok()) << info.errors;
         const std::optional<SampleDepth> depth = sampleDepthOf(format.fileFormat);
-        EXPECT_EQ(fields(info.output), (std::vector<std::string>{fields(info.output).at(0), "44100", "2", format.codec,
-                                            depth ? std::string(sampleDepthName(*depth)) : "-"}));
+        EXPECT_EQ(fields(info.output),
+            (std::vector<std::string>{fields(info.output).at(0), "44100", "2", format.codec,
+                depth ? std::string(sampleDepthName(*depth)) : "-"}));
         EXPECT_NEAR(std::stod(fields(info.output)[0]), captured, 0.03);
 
         // The frames are the file's (44.1 kHz), not the 48 kHz device's.
@@ -418,9 +419,8 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
             << result.errors;
         EXPECT_TRUE(result.output.empty()) << result.output;
         EXPECT_EQ(snapshot(dir.path()), before);
-        if (says.find("being recorded") != std::string::npos || says == "usage"
-            || says.rfind("unknown format", 0) == 0 || says.rfind("--", 0) == 0 || says[0] == '.'
-            || says.rfind("a recording", 0) == 0) {
+        if (says.find("being recorded") != std::string::npos || says == "usage" || says.rfind("unknown format", 0) == 0
+            || says.rfind("--", 0) == 0 || says[0] == '.' || says.rfind("a recording", 0) == 0) {
             EXPECT_EQ(result.exitCode, 2);
         }
     }

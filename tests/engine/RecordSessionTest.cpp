@@ -235,7 +235,8 @@ TEST_F(RecordSessionTest, ARecipesQualityIsWhatItsFileHolds)
         const Result started = session->start(recipe);
         std::int64_t frame = 0;
         for (int i = 0; i < cycleCount && started == Result::Started; ++i, frame += 480)
-            EXPECT_TRUE(audio->runCycle(mic, 480, [&](std::uint32_t c, std::uint32_t f) { return sample(c, frame + f); }));
+            EXPECT_TRUE(
+                audio->runCycle(mic, 480, [&](std::uint32_t c, std::uint32_t f) { return sample(c, frame + f); }));
         if (started == Result::Started) {
             EXPECT_TRUE(stopAndDeliver());
         }
@@ -248,9 +249,10 @@ TEST_F(RecordSessionTest, ARecipesQualityIsWhatItsFileHolds)
         std::optional<SampleDepth> depth;
         float tolerance;
     };
-    for (const Exact& c : {Exact{"float.wav", "wav", SampleDepth::Float32, 0},
-             Exact{"24.wav", "wav", SampleDepth::Int24, 0}, Exact{"24.flac", "flac", std::nullopt, 0},
-             Exact{"16.wav", "wav", SampleDepth::Int16, 256 * kStep}, Exact{"16.flac", "flac", SampleDepth::Int16, 256 * kStep}}) {
+    for (const Exact& c :
+        {Exact{"float.wav", "wav", SampleDepth::Float32, 0}, Exact{"24.wav", "wav", SampleDepth::Int24, 0},
+            Exact{"24.flac", "flac", std::nullopt, 0}, Exact{"16.wav", "wav", SampleDepth::Int16, 256 * kStep},
+            Exact{"16.flac", "flac", SampleDepth::Int16, 256 * kStep}}) {
         SCOPED_TRACE(c.name);
         AudioQuality quality = source;
         quality.depth = c.depth;
@@ -267,8 +269,8 @@ TEST_F(RecordSessionTest, ARecipesQualityIsWhatItsFileHolds)
 
     // Full scale in phase stays full scale; out of phase the mean is silence; one side alone is halved.
     const AudioQuality mono{.sampleRate = AudioQuality::kSourceRate, .channels = 1, .depth = SampleDepth::Float32};
-    for (const auto& [name, right, mean] : {std::tuple{"inphase.wav", 1.0f, 1.0f}, {"against.wav", -1.0f, 0.0f},
-             {"oneside.wav", 0.0f, 0.5f}}) {
+    for (const auto& [name, right, mean] :
+        {std::tuple{"inphase.wav", 1.0f, 1.0f}, {"against.wav", -1.0f, 0.0f}, {"oneside.wav", 0.0f, 0.5f}}) {
         ASSERT_EQ(record(name, "wav", mono, 5, [r = right](std::uint32_t c, std::int64_t) { return c ? r : 1.0f; }),
             Result::Started);
         const eaf_test::Decoded take = eaf_test::decodeFile(dir.file(name));
@@ -292,15 +294,16 @@ TEST_F(RecordSessionTest, ARecipesQualityIsWhatItsFileHolds)
         ASSERT_EQ(avformat_open_input(&raw, dir.file(name).c_str(), nullptr, nullptr), 0);
         ffmpeg::InputFormatPtr input(raw);
         ASSERT_GE(avformat_find_stream_info(raw, nullptr), 0);
-        const std::int64_t measured = raw->streams[0]->codecpar->bit_rate ? raw->streams[0]->codecpar->bit_rate : raw->bit_rate;
+        const std::int64_t measured
+            = raw->streams[0]->codecpar->bit_rate ? raw->streams[0]->codecpar->bit_rate : raw->bit_rate;
         EXPECT_NEAR(double(measured), bitRate, bitRate * 0.15) << name;
     }
 
     // Refused before anything touches the disk.
-    for (const auto& [format, quality] : {std::pair{"opus", AudioQuality{.depth = SampleDepth::Int24}},
-             {"opus", AudioQuality{.sampleRate = 44100}}, {"wav", AudioQuality{.bitRate = 128000}},
-             {"ogg", AudioQuality{.bitRate = 320000}}, {"flac", AudioQuality{.depth = SampleDepth::Float32}},
-             {"m4a", AudioQuality{.channels = 3}}}) {
+    for (const auto& [format, quality] :
+        {std::pair{"opus", AudioQuality{.depth = SampleDepth::Int24}}, {"opus", AudioQuality{.sampleRate = 44100}},
+            {"wav", AudioQuality{.bitRate = 128000}}, {"ogg", AudioQuality{.bitRate = 320000}},
+            {"flac", AudioQuality{.depth = SampleDepth::Float32}}, {"m4a", AudioQuality{.channels = 3}}}) {
         SCOPED_TRACE(format);
         EXPECT_FALSE(qualityRefusal(*audioFormatNamed(format), quality).empty());
         const std::string name = std::string("refused.") + format;

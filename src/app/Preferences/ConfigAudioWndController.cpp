@@ -187,9 +187,8 @@ void ConfigAudioWndController::fillQualityLists()
 
 void ConfigAudioWndController::showQualityOf(const AudioFormat& format, const AudioQuality& wanted)
 {
-    enableEntries(*ui_->popSampleRate, [&format](const QVariant& v) {
-        return qualityRefusal(format, {.sampleRate = v.toInt()}).empty();
-    });
+    enableEntries(*ui_->popSampleRate,
+        [&format](const QVariant& v) { return qualityRefusal(format, {.sampleRate = v.toInt()}).empty(); });
     enableEntries(*ui_->popChannels, [](const QVariant&) { return true; });
     enableEntries(*ui_->popBitDepth, [&format](const QVariant& v) {
         return qualityRefusal(format, {.depth = sampleDepthNamed(v.toString().toStdString())}).empty();
@@ -247,8 +246,8 @@ void ConfigAudioWndController::readSaveData()
     AudioQuality stored;
     stored.sampleRate = AppControl::AppReadKeyValue(SettingsKey::RecordSampleRate, 0).toInt();
     stored.channels = AppControl::AppReadKeyValue(SettingsKey::RecordChannels, 0).toInt();
-    stored.depth
-        = sampleDepthNamed(AppControl::AppReadKeyValue(SettingsKey::RecordBitDepth, QString()).toString().toStdString());
+    stored.depth = sampleDepthNamed(
+        AppControl::AppReadKeyValue(SettingsKey::RecordBitDepth, QString()).toString().toStdString());
     stored.bitRate = AppControl::AppReadKeyValue(SettingsKey::RecordBitRate, 0).toInt();
     showQualityOf(audioFormatForCode(format), stored);
 }

@@ -240,8 +240,7 @@ std::string qualityRefusal(const AudioFormat& format, const AudioQuality& qualit
     }
     if (quality.channels != 0 && quality.channels != 1 && quality.channels != 2)
         return "a recording has 1 or 2 channels";
-    if (quality.depth
-        && std::find(format.depths.begin(), format.depths.end(), *quality.depth) == format.depths.end()) {
+    if (quality.depth && std::find(format.depths.begin(), format.depths.end(), *quality.depth) == format.depths.end()) {
         if (format.depths.empty())
             return name + " is compressed: it takes no bit depth";
         std::string depths;
@@ -272,8 +271,8 @@ AudioStreamBasicDescription recordedFormat(const AudioFormat& format, const Audi
         const bool isFloat = *quality.depth == SampleDepth::Float32;
         f.mBitsPerChannel = *quality.depth == SampleDepth::Int16 ? 16 : *quality.depth == SampleDepth::Int24 ? 24 : 32;
         if (f.mFormatID == kAudioFormatLinearPCM)
-            f.mFormatFlags = (isFloat ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger)
-                | kAudioFormatFlagIsPacked;
+            f.mFormatFlags
+                = (isFloat ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger) | kAudioFormatFlagIsPacked;
     }
     if (f.mFormatID == kAudioFormatLinearPCM) {
         // Derived from the fields above, afresh.

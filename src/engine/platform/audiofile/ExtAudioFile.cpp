@@ -20,8 +20,7 @@ using namespace audiofile;
 ExtAudioFile::~ExtAudioFile() = default;
 
 OSStatus ExtAudioFile::create(const std::string& path, AudioFileTypeID fileType,
-    const AudioStreamBasicDescription& fileFormat, std::uint32_t flags, std::unique_ptr<ExtAudioFile>& out,
-    int bitRate)
+    const AudioStreamBasicDescription& fileFormat, std::uint32_t flags, std::unique_ptr<ExtAudioFile>& out, int bitRate)
 {
     quietFFmpegLog();
     AudioStreamBasicDescription format = fileFormat;

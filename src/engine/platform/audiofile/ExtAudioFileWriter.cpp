@@ -75,7 +75,8 @@ template <typename T> void stageMean(const AudioBufferList& list, const ClientLa
             for (int c = 0; c < l.channels; ++c)
                 sum += toFloat<T>(l.planar
                         ? static_cast<const T*>(list.mBuffers[c].mData)[frame]
-                        : static_cast<const T*>(list.mBuffers[0].mData)[frame * std::size_t(l.channels) + std::size_t(c)]);
+                        : static_cast<const T*>(
+                            list.mBuffers[0].mData)[frame * std::size_t(l.channels) + std::size_t(c)]);
             dst[i] = sum * scale;
         }
     };
