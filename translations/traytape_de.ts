@@ -565,6 +565,50 @@
         <source>Choose the folder for new recordings</source>
         <translation>Ordner für neue Aufnahmen wählen</translation>
     </message>
+    <message>
+        <source>44.1 kHz</source>
+        <translation>44,1 kHz</translation>
+    </message>
+    <message>
+        <source>48 kHz</source>
+        <translation>48 kHz</translation>
+    </message>
+    <message>
+        <source>Source&apos;s rate</source>
+        <translation>Rate der Quelle</translation>
+    </message>
+    <message>
+        <source>Stereo</source>
+        <translation>Stereo</translation>
+    </message>
+    <message>
+        <source>Mono</source>
+        <translation>Mono</translation>
+    </message>
+    <message>
+        <source>16-bit</source>
+        <translation>16 Bit</translation>
+    </message>
+    <message>
+        <source>24-bit</source>
+        <translation>24 Bit</translation>
+    </message>
+    <message>
+        <source>32-bit</source>
+        <translation>32 Bit</translation>
+    </message>
+    <message>
+        <source>32-bit float</source>
+        <translation>32 Bit Gleitkomma</translation>
+    </message>
+    <message>
+        <source>Automatic bit rate</source>
+        <translation>Automatische Bitrate</translation>
+    </message>
+    <message>
+        <source>%1 kb/s</source>
+        <translation>%1 kbit/s</translation>
+    </message>
 </context>
 <context>
     <name>ConfigWnd</name>
@@ -623,6 +667,22 @@
     <message>
         <source>Off, the input is opened only while recording: the desktop shows no microphone in use and a headset keeps its best sound profile, but the tray meter rests until a recording starts.</source>
         <translation>Aus: Der Eingang ist nur während einer Aufnahme geöffnet. Der Desktop zeigt dann kein Mikrofon als belegt an und ein Headset behält sein bestes Klangprofil, aber die Pegelanzeige ruht, bis eine Aufnahme beginnt.</translation>
+    </message>
+    <message>
+        <source>Sample rate</source>
+        <translation>Abtastrate</translation>
+    </message>
+    <message>
+        <source>Channels</source>
+        <translation>Kanäle</translation>
+    </message>
+    <message>
+        <source>Bit depth</source>
+        <translation>Bittiefe</translation>
+    </message>
+    <message>
+        <source>Bit rate</source>
+        <translation>Bitrate</translation>
     </message>
 </context>
 <context>

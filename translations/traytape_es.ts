@@ -565,6 +565,50 @@
         <source>Choose the folder for new recordings</source>
         <translation>Elegir la carpeta para las grabaciones nuevas</translation>
     </message>
+    <message>
+        <source>44.1 kHz</source>
+        <translation>44,1 kHz</translation>
+    </message>
+    <message>
+        <source>48 kHz</source>
+        <translation>48 kHz</translation>
+    </message>
+    <message>
+        <source>Source&apos;s rate</source>
+        <translation>Frecuencia de la fuente</translation>
+    </message>
+    <message>
+        <source>Stereo</source>
+        <translation>Estéreo</translation>
+    </message>
+    <message>
+        <source>Mono</source>
+        <translation>Mono</translation>
+    </message>
+    <message>
+        <source>16-bit</source>
+        <translation>16 bits</translation>
+    </message>
+    <message>
+        <source>24-bit</source>
+        <translation>24 bits</translation>
+    </message>
+    <message>
+        <source>32-bit</source>
+        <translation>32 bits</translation>
+    </message>
+    <message>
+        <source>32-bit float</source>
+        <translation>32 bits en coma flotante</translation>
+    </message>
+    <message>
+        <source>Automatic bit rate</source>
+        <translation>Tasa de bits automática</translation>
+    </message>
+    <message>
+        <source>%1 kb/s</source>
+        <translation>%1 kb/s</translation>
+    </message>
 </context>
 <context>
     <name>ConfigWnd</name>
@@ -623,6 +667,22 @@
     <message>
         <source>Off, the input is opened only while recording: the desktop shows no microphone in use and a headset keeps its best sound profile, but the tray meter rests until a recording starts.</source>
         <translation>Desactivado, la entrada solo se abre mientras se graba: el escritorio no muestra ningún micrófono en uso y unos auriculares conservan su mejor perfil de sonido, pero el medidor de nivel descansa hasta que empieza una grabación.</translation>
+    </message>
+    <message>
+        <source>Sample rate</source>
+        <translation>Frecuencia de muestreo</translation>
+    </message>
+    <message>
+        <source>Channels</source>
+        <translation>Canales</translation>
+    </message>
+    <message>
+        <source>Bit depth</source>
+        <translation>Profundidad de bits</translation>
+    </message>
+    <message>
+        <source>Bit rate</source>
+        <translation>Tasa de bits</translation>
     </message>
 </context>
 <context>

@@ -565,6 +565,50 @@
         <source>Choose the folder for new recordings</source>
         <translation>Choisir le dossier des nouveaux enregistrements</translation>
     </message>
+    <message>
+        <source>44.1 kHz</source>
+        <translation>44,1 kHz</translation>
+    </message>
+    <message>
+        <source>48 kHz</source>
+        <translation>48 kHz</translation>
+    </message>
+    <message>
+        <source>Source&apos;s rate</source>
+        <translation>Fréquence de la source</translation>
+    </message>
+    <message>
+        <source>Stereo</source>
+        <translation>Stéréo</translation>
+    </message>
+    <message>
+        <source>Mono</source>
+        <translation>Mono</translation>
+    </message>
+    <message>
+        <source>16-bit</source>
+        <translation>16 bits</translation>
+    </message>
+    <message>
+        <source>24-bit</source>
+        <translation>24 bits</translation>
+    </message>
+    <message>
+        <source>32-bit</source>
+        <translation>32 bits</translation>
+    </message>
+    <message>
+        <source>32-bit float</source>
+        <translation>32 bits flottant</translation>
+    </message>
+    <message>
+        <source>Automatic bit rate</source>
+        <translation>Débit automatique</translation>
+    </message>
+    <message>
+        <source>%1 kb/s</source>
+        <translation>%1 kb/s</translation>
+    </message>
 </context>
 <context>
     <name>ConfigWnd</name>
@@ -623,6 +667,22 @@
     <message>
         <source>Off, the input is opened only while recording: the desktop shows no microphone in use and a headset keeps its best sound profile, but the tray meter rests until a recording starts.</source>
         <translation>Désactivé, l’entrée n’est ouverte que pendant un enregistrement : le bureau n’indique aucun micro en cours d’utilisation et un casque garde son meilleur profil sonore, mais l’indicateur de niveau reste au repos jusqu’au début d’un enregistrement.</translation>
+    </message>
+    <message>
+        <source>Sample rate</source>
+        <translation>Fréquence d&apos;échantillonnage</translation>
+    </message>
+    <message>
+        <source>Channels</source>
+        <translation>Canaux</translation>
+    </message>
+    <message>
+        <source>Bit depth</source>
+        <translation>Profondeur de bits</translation>
+    </message>
+    <message>
+        <source>Bit rate</source>
+        <translation>Débit</translation>
     </message>
 </context>
 <context>

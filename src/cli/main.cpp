@@ -1,6 +1,7 @@
 // traytape-cli: the recording engine for scripts and headless machines.
 //   traytape-cli devices
-//   traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--warn-silence N] [--force] OUT
+//   traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--warn-silence N]
+//                       [--rate 44100|48000|source] [--channels 1|2] [--bits 16|24|32|32f] [--bitrate K] [--force] OUT
 //   traytape-cli info FILE
 //   traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] [--loudness LUFS] IN OUT
 //   traytape-cli system-audio on|off
@@ -23,6 +24,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -87,10 +90,17 @@ constexpr CommandHelp kCommandHelp[] = {
         "channels and sample rate, separated by tabs.\n"},
     {"record",
         "traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--warn-silence N]\n"
-        "                           [--force] OUT",
+        "                           [--rate 44100|48000|source] [--channels 1|2] [--bits 16|24|32|32f]\n"
+        "                           [--bitrate K] [--force] OUT",
         "record records the default input, or the --device given by its index or name,\n"
         "into OUT, in the format of its extension {recordTypes}, until --seconds of\n"
         "audio are in it or Ctrl+C, and prints the file's frames and the seconds captured.\n"
+        "--rate is the file's sample rate (44.1 kHz by default, Opus 48 kHz only);\n"
+        "source keeps the device's own rate, unresampled. --channels 1 records the mean\n"
+        "of the device's channels (2 by default). --bits is a WAV's depth (16, 24, 32 or\n"
+        "32f for float; 32 by default) or a FLAC's (16 or 24, 24 by default). --bitrate\n"
+        "is the kb/s of {bitRates}.\n"
+        "A choice OUT's format does not take is refused before anything is recorded.\n"
         "record --device \"Vortanx System Audio\" records what the default output plays,\n"
         "following it as it changes, whether system-audio is on or off.\n"
         "record --with-system-audio mixes what the default output plays into the input.\n"
@@ -98,8 +108,8 @@ constexpr CommandHelp kCommandHelp[] = {
         "only silence for --warn-silence seconds (30 by default; again every 10 minutes).\n"
         "OUT is never replaced without --force.\n"},
     {"info", "traytape-cli info FILE",
-        "info prints FILE's length in seconds, sample rate, channels and codec,\n"
-        "separated by tabs.\n"},
+        "info prints FILE's length in seconds, sample rate, channels, codec and bit\n"
+        "depth (16, 24, 32, 32f for float, - for a compressed file), separated by tabs.\n"},
     {"export", "traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] [--loudness LUFS] IN OUT",
         "export writes exactly the frames from --start to --end (seconds, the end\n"
         "excluded, at most to the end of IN) as a 44.1 kHz stereo file of OUT's type\n"
@@ -123,10 +133,23 @@ constexpr const char* kGeneralOptions
       "traytape-cli COMMAND --help describes one command; traytape-cli --version\n"
       "prints the version.\n";
 
-// A command's details, with the export's file types read from the format table.
+// The formats with a bit rate to choose, and its range: ".m4a 32-256, .opus 24-256".
+std::string bitRateRanges()
+{
+    std::string text;
+    for (const AudioFormat& f : audioFormats())
+        if (f.recordable() && f.bitRateRange[1] > 0)
+            text += (text.empty() ? "." : ", .") + std::string(f.extension()) + " "
+                + std::to_string(f.bitRateRange[0] / 1000) + "-" + std::to_string(f.bitRateRange[1] / 1000);
+    return text;
+}
+
+// A command's details, with the file types and bit rates read from the format table.
 std::string detailsOf(const CommandHelp& command)
 {
     std::string text = command.details;
+    if (const auto at = text.find("{bitRates}"); at != std::string::npos)
+        text.replace(at, std::strlen("{bitRates}"), bitRateRanges());
     for (const auto& [field, exportableOnly] : {std::pair{"{recordTypes}", false}, {"{exportTypes}", true}})
         if (const auto at = text.find(field); at != std::string::npos)
             text.replace(at, std::strlen(field), fileTypes(exportableOnly));
@@ -215,8 +238,50 @@ std::string parentFolder(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A whole number from `text`; nullopt for anything else.
+std::optional<int> wholeNumber(const std::string& text)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || !end || *end != '\0' || errno != 0 || value < INT_MIN / 1000 || value > INT_MAX / 1000)
+        return std::nullopt;
+    return int(value);
+}
+
+// One of record's choices within the format into `quality`; false, with the
+// refusal printed to `refusal`, for a value no format takes.
+bool parseQuality(const std::string& option, const std::string& value, AudioQuality& quality, int& refusal)
+{
+    if (option == "--bits") {
+        quality.depth = sampleDepthNamed(value);
+        if (!quality.depth)
+            refusal = fail("--bits needs 16, 24, 32 or 32f, not \"" + value + "\"", 2);
+        return quality.depth.has_value();
+    }
+    const std::optional<int> number
+        = value == "source" && option == "--rate" ? AudioQuality::kSourceRate : wholeNumber(value);
+    if (!number || (*number <= 0 && *number != AudioQuality::kSourceRate)) {
+        refusal = fail(option
+                + (option == "--rate"            ? " needs 44100, 48000 or source"
+                        : option == "--channels" ? " needs 1 or 2"
+                                                 : " needs kb/s, a whole number")
+                + ", not \"" + value + "\"",
+            2);
+        return false;
+    }
+    if (option == "--rate")
+        quality.sampleRate = *number;
+    else if (option == "--channels")
+        quality.channels = *number;
+    else
+        quality.bitRate = *number * 1000;
+    return true;
+}
+
 int record(const std::vector<std::string>& args)
 {
+    AudioQuality quality;
     std::string deviceArg;
     std::string out;
     double seconds = 0;
@@ -241,6 +306,12 @@ int record(const std::vector<std::string>& args)
             value = std::strtod(args[++i].c_str(), &end);
             if (!end || *end != '\0' || !(value > 0) || !std::isfinite(value))
                 return fail(args[i - 1] + " needs a positive number, not \"" + args[i] + "\"", 2);
+        } else if ((args[i] == "--rate" || args[i] == "--channels" || args[i] == "--bits" || args[i] == "--bitrate")
+            && i + 1 < args.size()) {
+            int refusal = 0;
+            if (!parseQuality(args[i], args[i + 1], quality, refusal))
+                return refusal;
+            ++i;
         } else if (args[i] == "--force") {
             force = true;
         } else if (out.empty() && !args[i].empty() && args[i][0] != '-') {
@@ -255,6 +326,8 @@ int record(const std::vector<std::string>& args)
     const AudioFormat* format = formatOfOut(out, false, refusal);
     if (!format)
         return refusal;
+    if (const std::string refused = qualityRefusal(*format, quality); !refused.empty())
+        return fail(refused, 2);
 
     struct stat st { };
     const std::string folder = parentFolder(out);
@@ -300,6 +373,7 @@ int record(const std::vector<std::string>& args)
     recipe.format = format;
     recipe.destination = nameRecording({{}, out}, *recipe.format, std::time(nullptr));
     recipe.seconds = seconds;
+    recipe.quality = quality;
 
     struct sigaction action { };
     action.sa_handler = onStopSignal;
@@ -342,10 +416,11 @@ int record(const std::vector<std::string>& args)
     }
     if (session.isActive())
         length = session.stop();  // with what was still on its way
+    const double fileRate = recordedFormat(*recipe.format, quality, recorder.deviceRate()).mSampleRate;
     recorder.configDevice(nullptr);
     // The file is whole only once its completion has ended; a script may use it as soon as we exit.
     while (!session.waitForCompletion(std::chrono::seconds(1))) { }
-    // The recorder counts frames at the device's rate; the file holds 44.1 kHz ones.
+    // The recorder counts frames at the device's rate; the file holds its own rate's.
     const std::int64_t frames = fileFrames(out).value_or(0);
 
     std::printf("%lld\t%s\n", static_cast<long long>(frames), formatSeconds(length).c_str());
@@ -363,8 +438,7 @@ int record(const std::vector<std::string>& args)
         return fail("the file was removed while recording: the take is lost", 3);
     if (writeFailed)
         return fail("writing " + out + " failed (" + audiofile::reasonFor(closed != noErr ? closed : session.failure())
-                + "); kept what the file holds ("
-                + formatSeconds(double(frames) / recipe.format->fileFormat.mSampleRate) + " s)",
+                + "); kept what the file holds (" + formatSeconds(double(frames) / fileRate) + " s)",
             3);
     if (silentDevice)
         return fail("no audio arrived from " + name + " in 5 s", 3);
@@ -399,8 +473,9 @@ int info(const std::string& path)
     std::uint32_t size = sizeof frames;
     stream->audioFile()->getProperty(kExtAudioFileProperty_FileLengthFrames, &size, &frames);
     const double duration = format.mSampleRate > 0 ? double(frames) / format.mSampleRate : 0.0;
-    std::printf("%s\t%.0f\t%u\t%s\n", formatSeconds(duration).c_str(), format.mSampleRate, format.mChannelsPerFrame,
-        codecName(path).c_str());
+    const std::optional<SampleDepth> depth = sampleDepthOf(format);
+    std::printf("%s\t%.0f\t%u\t%s\t%s\n", formatSeconds(duration).c_str(), format.mSampleRate, format.mChannelsPerFrame,
+        codecName(path).c_str(), depth ? std::string(sampleDepthName(*depth)).c_str() : "-");
     return 0;
 }
 

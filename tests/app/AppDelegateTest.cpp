@@ -36,6 +36,7 @@
 #include <QSystemTrayIcon>
 #include <QTextBrowser>
 #include <QSignalSpy>
+#include <QStandardItemModel>
 #include <QTest>
 #include <QThread>
 #include <QToolButton>
@@ -152,8 +153,40 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     EXPECT_TRUE(Access::recorder(*app).withSystemAudio() && capturingDevice() == headset_);
     EXPECT_EQ(onDisk(SettingsKey::AudioDeviceNSNumberChoose).toInt(), 2);
     EXPECT_EQ(onDisk(SettingsKey::AudioDeviceUniqueID).toString(), QStringLiteral("virtual.USB Headset"));
+    // Beside the format, its own choices as installed (M4A: 44.1 kHz stereo at the encoder's bit rate); only
+    // what a format takes is enabled, and a choice carries over to the next format that takes it.
+    const auto enabled = [](QComboBox* list) {
+        QStringList on;
+        for (int i = 0; list->isEnabled() && i < list->count(); ++i)
+            if (qobject_cast<QStandardItemModel*>(list->model())->item(i)->isEnabled())
+                on << list->itemData(i).toString();
+        return on.join(' ');
+    };
+    EXPECT_EQ(config.audioQuality(), (AudioQuality{.sampleRate = 44100, .channels = 2}));
+    EXPECT_EQ(enabled(config.popBitDepth()), QString());
+    EXPECT_EQ(enabled(config.popBitRate()), QStringLiteral("0 32000 48000 64000 96000 128000 160000 192000 256000"));
     choose(config.popAudioFormat(), 1);
     EXPECT_EQ(onDisk(SettingsKey::AudioFormatNSNumberKey).toInt(), 1);
+    EXPECT_EQ(enabled(config.popSampleRate()), QStringLiteral("44100 48000 -1"));
+    EXPECT_EQ(enabled(config.popBitDepth()), QStringLiteral("16 24 32 32f"));
+    EXPECT_EQ(enabled(config.popBitRate()), QString());
+    EXPECT_EQ(config.audioQuality(), (AudioQuality{.sampleRate = 44100, .channels = 2, .depth = SampleDepth::Int32}));
+    choose(config.popSampleRate(), 2);
+    choose(config.popChannels(), 1);
+    choose(config.popBitDepth(), 1);
+    EXPECT_EQ(onDisk(SettingsKey::RecordSampleRate).toInt(), AudioQuality::kSourceRate);
+    EXPECT_EQ(onDisk(SettingsKey::RecordChannels).toInt(), 1);
+    EXPECT_EQ(onDisk(SettingsKey::RecordBitDepth).toString(), QStringLiteral("24"));
+    choose(config.popAudioFormat(), 3);  // Opus: 48 kHz only, no depth
+    EXPECT_EQ(enabled(config.popSampleRate()), QStringLiteral("48000"));
+    EXPECT_EQ(
+        enabled(config.popBitRate()), QStringLiteral("0 24000 32000 48000 64000 96000 128000 160000 192000 256000"));
+    choose(config.popBitRate(), config.popBitRate()->findData(64000));
+    EXPECT_EQ(config.audioQuality(), (AudioQuality{.sampleRate = 48000, .channels = 1, .bitRate = 64000}));
+    choose(config.popAudioFormat(), 2);  // FLAC: the 24 bits carry over, the bit rate does not apply
+    EXPECT_EQ(enabled(config.popBitDepth()), QStringLiteral("16 24"));
+    const AudioQuality chosen{.sampleRate = 48000, .channels = 1, .depth = SampleDepth::Int24};
+    EXPECT_EQ(config.audioQuality(), chosen);
     config.chooseSavePathFinished(QDialog::Accepted, home_.path());
     EXPECT_EQ(onDisk(SettingsKey::SaveAudioPath).toString(), home_.path());
     // A folder whose name is no text Qt can hold reaches it with stand-ins: refused for that reason, the choice kept.
@@ -169,6 +202,7 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     app.reset();
     app = launch();  // a restart shows and mixes in the computer's sound as chosen
     EXPECT_TRUE(Access::config(*app).btnWithSystemAudio()->isChecked() && Access::recorder(*app).withSystemAudio());
+    EXPECT_EQ(Access::config(*app).audioQuality(), chosen);
 }
 
 TEST_F(AppDelegateTest, HelpOpensFromAPrivateCopyAndStartAtLoginWritesAndRemovesTheAutostartEntry)
@@ -344,7 +378,11 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     listen->click();
     EXPECT_FALSE(QSettings().value(SettingsKey::ListenWhenIdle).toBool());
     EXPECT_EQ(capturingDevice(), 0u);
+    // The recipe takes the choices beside the format: this WAV is mono at 48 kHz.
     config.popAudioFormat()->setCurrentIndex(1);
+    emit config.popAudioFormat()->activated(1);
+    config.popSampleRate()->setCurrentIndex(1);
+    config.popChannels()->setCurrentIndex(1);
     app->startAndStopRecord();
     EXPECT_NE(capturingDevice(), 0u);
     feed(20);
@@ -361,6 +399,8 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
             "24_03_05 14_07_09_Audio.m4a", "24_03_05 14_07_09_Audio.wav"}));
     for (const QString& name : recordings())
         EXPECT_GT(peakOf(saveFolder() + "/" + name), 0.3f) << name.toStdString();
+    const DecodedFile mono = decodeFile((saveFolder() + "/24_03_05 14_07_09_Audio.wav").toStdString());
+    EXPECT_TRUE(mono.sampleRate == 48000 && mono.channels.size() == 1) << mono.sampleRate;
 
     // A folder picked while recording (which locks the lists, not the folder)
     // is shown, remembered, and where the next recordings go.

@@ -2,6 +2,7 @@
 // files it makes and the events it tells out.
 #include "AudioRecord/RecordSession.h"
 #include "ExtAudioFileTestHelpers.h"
+#include "platform/FFmpegUtil.h"
 #include "support/GatedFile.h"
 #include "support/TempDir.h"
 #include "support/backends/VirtualAudio.h"
@@ -214,4 +215,100 @@ TEST_F(RecordSessionTest, AChoiceResolvesToItsInputOrTheDefaultInputInItsPlace)
     for (const char* named : {"Vortanx System Audio", kComputerSoundUID})
         EXPECT_EQ(choice.lookUp(named), choice.computerSound()) << named;
     EXPECT_EQ(choice.lookUp("vortanx system audio")->uniqueID(), "uid:like");
+}
+
+// A recipe's choices within its format reach the file. At the source's own rate nothing is resampled:
+// a counter of 24-bit steps comes back exact from float, 24-bit WAV and 24-bit FLAC; at 16 bits, within
+// one step. One channel is the mean of the source's two, never their sum. A chosen bit rate is the
+// encoder's, as FFmpeg measures the file. A choice the format does not take makes no file.
+TEST_F(RecordSessionTest, ARecipesQualityIsWhatItsFileHolds)
+{
+    constexpr float kStep = 1.0f / 8388608;  // 2^-23: one step of 24 bits
+    // A different value each frame and channel, across the whole range of 24 bits.
+    const auto counter = [](std::uint32_t channel, std::int64_t frame) {
+        return float((frame * 7919 + channel * 4194304) % 16777216 - 8388608) * kStep;
+    };
+    const auto record = [&](const char* name, const char* format, AudioQuality quality, int cycleCount,
+                            const std::function<float(std::uint32_t, std::int64_t)>& sample) {
+        RecordRecipe recipe{{{RecordSource::Kind::Input, "uid:mic"}}, audioFormatNamed(format), {}, 0, quality};
+        recipe.destination = nameRecording({dir.path(), name}, *recipe.format, 0);
+        const Result started = session->start(recipe);
+        std::int64_t frame = 0;
+        for (int i = 0; i < cycleCount && started == Result::Started; ++i, frame += 480)
+            EXPECT_TRUE(
+                audio->runCycle(mic, 480, [&](std::uint32_t c, std::uint32_t f) { return sample(c, frame + f); }));
+        if (started == Result::Started) {
+            EXPECT_TRUE(stopAndDeliver());
+        }
+        return started;
+    };
+    const AudioQuality source{.sampleRate = AudioQuality::kSourceRate};
+    struct Exact {
+        const char* name;
+        const char* format;
+        std::optional<SampleDepth> depth;
+        float tolerance;
+    };
+    for (const Exact& c :
+        {Exact{"float.wav", "wav", SampleDepth::Float32, 0}, Exact{"24.wav", "wav", SampleDepth::Int24, 0},
+            Exact{"24.flac", "flac", std::nullopt, 0}, Exact{"16.wav", "wav", SampleDepth::Int16, 256 * kStep},
+            Exact{"16.flac", "flac", SampleDepth::Int16, 256 * kStep}}) {
+        SCOPED_TRACE(c.name);
+        AudioQuality quality = source;
+        quality.depth = c.depth;
+        ASSERT_EQ(record(c.name, c.format, quality, 20, counter), Result::Started);
+        const eaf_test::Decoded take = eaf_test::decodeFile(dir.file(c.name));
+        ASSERT_EQ(take.fileFormat.mSampleRate, 48000) << "the mic's own";
+        ASSERT_EQ(take.frames(), 9600u);
+        float worst = 0;
+        for (std::uint32_t ch = 0; ch < 2; ++ch)
+            for (std::size_t i = 0; i < take.frames(); ++i)
+                worst = std::max(worst, std::fabs(take.channels[ch][i] - counter(ch, std::int64_t(i))));
+        EXPECT_LE(worst, c.tolerance);
+    }
+
+    // Full scale in phase stays full scale; out of phase the mean is silence; one side alone is halved.
+    const AudioQuality mono{.sampleRate = AudioQuality::kSourceRate, .channels = 1, .depth = SampleDepth::Float32};
+    for (const auto& [name, right, mean] :
+        {std::tuple{"inphase.wav", 1.0f, 1.0f}, {"against.wav", -1.0f, 0.0f}, {"oneside.wav", 0.0f, 0.5f}}) {
+        ASSERT_EQ(record(name, "wav", mono, 5, [r = right](std::uint32_t c, std::int64_t) { return c ? r : 1.0f; }),
+            Result::Started);
+        const eaf_test::Decoded take = eaf_test::decodeFile(dir.file(name));
+        ASSERT_EQ(take.channels.size(), 1u) << name;
+        EXPECT_EQ(*std::min_element(take.channels[0].begin(), take.channels[0].end()), mean) << name;
+        EXPECT_EQ(*std::max_element(take.channels[0].begin(), take.channels[0].end()), mean) << name;
+    }
+
+    // Two seconds of noise at a rate away from each format's default.
+    std::uint32_t seed = 1;
+    const auto noise = [&seed](std::uint32_t, std::int64_t) {
+        seed = seed * 1664525 + 1013904223;
+        return float(seed >> 8) / 16777216.0f - 0.5f;
+    };
+    for (const auto& [name, format, bitRate] : {std::tuple{"rate.m4a", "m4a", 64000}, {"rate.opus", "opus", 160000},
+             {"rate.ogg", "ogg", 192000}, {"rate.mp3", "mp3", 256000}}) {
+        if (!avcodec_find_encoder_by_name(audioFormatNamed(format)->codec))
+            continue;
+        ASSERT_EQ(record(name, format, {.bitRate = bitRate}, 200, noise), Result::Started) << name;
+        AVFormatContext* raw = nullptr;
+        ASSERT_EQ(avformat_open_input(&raw, dir.file(name).c_str(), nullptr, nullptr), 0);
+        ffmpeg::InputFormatPtr input(raw);
+        ASSERT_GE(avformat_find_stream_info(raw, nullptr), 0);
+        const std::int64_t measured
+            = raw->streams[0]->codecpar->bit_rate ? raw->streams[0]->codecpar->bit_rate : raw->bit_rate;
+        EXPECT_NEAR(double(measured), bitRate, bitRate * 0.15) << name;
+    }
+
+    // Refused before anything touches the disk.
+    for (const auto& [format, quality] :
+        {std::pair{"opus", AudioQuality{.depth = SampleDepth::Int24}}, {"opus", AudioQuality{.sampleRate = 44100}},
+            {"wav", AudioQuality{.bitRate = 128000}}, {"ogg", AudioQuality{.bitRate = 320000}},
+            {"flac", AudioQuality{.depth = SampleDepth::Float32}}, {"m4a", AudioQuality{.channels = 3}}}) {
+        SCOPED_TRACE(format);
+        EXPECT_FALSE(qualityRefusal(*audioFormatNamed(format), quality).empty());
+        const std::string name = std::string("refused.") + format;
+        EXPECT_EQ(record(name.c_str(), format, quality, 1, noise), Result::FileNotCreated);
+        EXPECT_EQ(session->failure(), kAudioFileUnsupportedDataFormatError);
+        EXPECT_FALSE(std::filesystem::exists(dir.file(name)));
+    }
 }

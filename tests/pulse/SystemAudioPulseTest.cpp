@@ -98,7 +98,7 @@ protected:
 
     // Starts recording `device` (by default the computer's sound) into `path` and waits until `seconds` are written.
     bool startRecording(AudioRecordDevice& recorder, const std::string& path, double seconds,
-        std::shared_ptr<AudioRecordMicDevice> device = nullptr)
+        std::shared_ptr<AudioRecordMicDevice> device = nullptr, const AudioQuality& quality = {})
     {
         if (!device)
             device = AudioRecordMicDevice::computerSound();
@@ -109,7 +109,7 @@ protected:
         const auto deadline = std::chrono::steady_clock::now() + 15s;
         while (recorder.audioLevel() < 0.1 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(10ms);
-        EXPECT_TRUE(recorder.recordToPath(path));
+        EXPECT_TRUE(recorder.recordToPath(path, *audioFormatForPath(path), quality));
         recorder.start();
         while (recorder.audioLength() < seconds && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(10ms);
@@ -156,18 +156,21 @@ protected:
 
 }  // namespace
 
-// Both rates of a monitor into both file types: the level before recording,
-// then the tone in both channels of a 44.1 kHz file as long as was counted.
-TEST_F(SystemAudioPulse, ToneFromASinkMonitorIsRecordedIntoWavAndM4a)
+// Both rates of a monitor into WAV and M4A as they are made by default, and
+// into a FLAC file at 48 kHz in one channel: the level before recording,
+// then the tone in each channel of the file, at its rate, as long as was counted.
+TEST_F(SystemAudioPulse, ToneFromASinkMonitorIsRecordedAtTheFilesRateInEachOfItsChannels)
 {
+    const AudioQuality mono48{.sampleRate = 48000, .channels = 1};
     for (const std::uint32_t rate : {44100u, 48000u}) {
         const std::string sink = "rec" + std::to_string(rate);
         const auto module = server().loadNullSink({sink, rate, 2, "Record test " + std::to_string(rate)});
         ASSERT_TRUE(module);
         sinks.push_back(*module);
         auto tone = server().playTone(sink, 1000, 0.5, rate);
-        for (const std::string extension : {"wav", "m4a"}) {
+        for (const auto& [extension, quality] : {std::pair{"wav", AudioQuality{}}, {"m4a", {}}, {"flac", mono48}}) {
             SCOPED_TRACE(std::to_string(rate) + extension);
+            const double fileRate = quality.sampleRate ? quality.sampleRate : 44100;
             AudioRecordDevice recorder;
             std::shared_ptr<AudioRecordMicDevice> monitor;
             for (auto& d : recorder.allAudioInputDevices())
@@ -176,7 +179,7 @@ TEST_F(SystemAudioPulse, ToneFromASinkMonitorIsRecordedIntoWavAndM4a)
             const std::string path = (dir / (sink + "." + extension)).string();
             OSStatus completed = -1;
             recorder.setCompletionHandler([&](const CompletedRecording& done) { completed = done.status; });
-            ASSERT_TRUE(startRecording(recorder, path, 1.0, monitor));
+            ASSERT_TRUE(startRecording(recorder, path, 1.0, monitor, quality));
             EXPECT_EQ(recorder.device()->deviceFormat().mSampleRate, rate);
             EXPECT_NEAR(recorder.audioLevel(), 0.5, 0.05);
             EXPECT_EQ(recorder.fault(), RecordFault::None);
@@ -185,12 +188,14 @@ TEST_F(SystemAudioPulse, ToneFromASinkMonitorIsRecordedIntoWavAndM4a)
             const DecodedFile decoded = stopAndDecode(recorder, path);
             EXPECT_EQ(completed, noErr);
             ASSERT_TRUE(decoded.ok);
-            EXPECT_EQ(decoded.sampleRate, 44100);
-            ASSERT_EQ(decoded.channels.size(), 2u);
-            EXPECT_NEAR(double(decoded.frames()), written * 44100, 1.0);
+            EXPECT_EQ(decoded.sampleRate, fileRate);
+            ASSERT_EQ(decoded.channels.size(), quality.channels ? std::size_t(quality.channels) : 2u);
+            EXPECT_NEAR(double(decoded.frames()), written * fileRate, 1.0);
+            // The tone is in phase in both channels: their mean is the tone itself.
+            const auto tenth = std::size_t(fileRate / 10);
             for (const auto& samples : decoded.channels) {
-                EXPECT_NEAR(toneAmplitude(samples, 44100, 1000, 4410, samples.size() - 4410), 0.5, 0.05);
-                EXPECT_LT(toneAmplitude(samples, 44100, 1500, 4410, samples.size() - 4410), 0.02);
+                EXPECT_NEAR(toneAmplitude(samples, fileRate, 1000, tenth, samples.size() - tenth), 0.5, 0.05);
+                EXPECT_LT(toneAmplitude(samples, fileRate, 1500, tenth, samples.size() - tenth), 0.02);
             }
         }
     }

@@ -32,6 +32,14 @@ inline const QString RecordingInProgress = QStringLiteral("RecordingInProgress")
 // Whether a recording the user stops is shown in the file manager (a bool, true by default).
 inline const QString RevealNewRecording = QStringLiteral("RevealNewRecording");
 inline const QString ListenWhenIdle = QStringLiteral("ListenWhenIdle");
+// The recording's choices within its format (AudioQuality), each absent or 0
+// for the format's own: the sample rate (-1 the source's), the channels,
+// the bit depth ("16", "24", "32", "32f") and the bit rate in bits per second.
+// A choice the format of the moment does not take is left out of its recordings.
+inline const QString RecordSampleRate = QStringLiteral("RecordSampleRate");
+inline const QString RecordChannels = QStringLiteral("RecordChannels");
+inline const QString RecordBitDepth = QStringLiteral("RecordBitDepth");
+inline const QString RecordBitRate = QStringLiteral("RecordBitRate");
 }  // namespace SettingsKey
 
 class AppControl {

@@ -14,8 +14,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QUrl>
+
+#include <algorithm>
+#include <functional>
 
 namespace {
 const QString kHelpDocument = QStringLiteral("Record Help.pdf");
@@ -51,7 +55,14 @@ void ConfigAudioWndController::loadWindow()
     for (const AudioFormat& format : audioFormats())
         if (format.recordable())
             ui_->popAudioFormat->addItem(tr(format.displayName), format.audioFormatCode);
-    connect(ui_->popAudioFormat, &QComboBox::activated, this, [this] { writeSaveData(); });
+    connect(ui_->popAudioFormat, &QComboBox::activated, this, [this] {
+        // What the user chose within the last format carries over where the new one takes it.
+        showQualityOf(audioFormatForCode(audioFormat_()), listedQuality());
+        writeSaveData();
+    });
+    fillQualityLists();
+    for (QComboBox* list : {ui_->popSampleRate, ui_->popChannels, ui_->popBitDepth, ui_->popBitRate})
+        connect(list, &QComboBox::activated, this, [this] { writeSaveData(); });
     connect(ui_->btnChooseSavePath, &QPushButton::clicked, this, [this] { chooseSavePath(); });
     connect(ui_->btnOpenSavePath, &QPushButton::clicked, this, [this] { openSavePath(); });
     connect(ui_->btnRecordComputerAudioHelp, &QPushButton::clicked, this, [this] { recordComputerAudioHelp(); });
@@ -131,18 +142,129 @@ void ConfigAudioWndController::reloadAudioDevices(int chosen)
     ui_->popAudioDevices->setCurrentIndex(chosen);
 }
 
+namespace {
+
+// The bit rates offered, in kb/s; each format enables those in its range.
+constexpr int kOfferedBitRates[] = {24, 32, 48, 64, 96, 128, 160, 192, 256};
+
+// The entry of `list` whose data is `value`, when it is enabled; else -1.
+int enabledEntry(const QComboBox& list, const QVariant& value)
+{
+    const int at = list.findData(value);
+    const auto* model = qobject_cast<const QStandardItemModel*>(list.model());
+    return at >= 0 && model && model->item(at)->isEnabled() ? at : -1;
+}
+
+void enableEntries(QComboBox& list, const std::function<bool(const QVariant&)>& takes)
+{
+    auto* model = qobject_cast<QStandardItemModel*>(list.model());
+    bool any = false;
+    for (int i = 0; model && i < list.count(); ++i) {
+        const bool on = takes(list.itemData(i));
+        model->item(i)->setEnabled(on);
+        any = any || on;
+    }
+    list.setEnabled(any);
+}
+
+}  // namespace
+
+void ConfigAudioWndController::fillQualityLists()
+{
+    ui_->popSampleRate->addItem(tr("44.1 kHz"), 44100);
+    ui_->popSampleRate->addItem(tr("48 kHz"), 48000);
+    ui_->popSampleRate->addItem(tr("Source's rate"), AudioQuality::kSourceRate);
+    ui_->popChannels->addItem(tr("Stereo"), 2);
+    ui_->popChannels->addItem(tr("Mono"), 1);
+    ui_->popBitDepth->addItem(tr("16-bit"), QStringLiteral("16"));
+    ui_->popBitDepth->addItem(tr("24-bit"), QStringLiteral("24"));
+    ui_->popBitDepth->addItem(tr("32-bit"), QStringLiteral("32"));
+    ui_->popBitDepth->addItem(tr("32-bit float"), QStringLiteral("32f"));
+    ui_->popBitRate->addItem(tr("Automatic bit rate"), 0);
+    for (const int kbps : kOfferedBitRates)
+        ui_->popBitRate->addItem(tr("%1 kb/s").arg(kbps), kbps * 1000);
+}
+
+void ConfigAudioWndController::showQualityOf(const AudioFormat& format, const AudioQuality& wanted)
+{
+    enableEntries(*ui_->popSampleRate,
+        [&format](const QVariant& v) { return qualityRefusal(format, {.sampleRate = v.toInt()}).empty(); });
+    enableEntries(*ui_->popChannels, [](const QVariant&) { return true; });
+    enableEntries(*ui_->popBitDepth, [&format](const QVariant& v) {
+        return qualityRefusal(format, {.depth = sampleDepthNamed(v.toString().toStdString())}).empty();
+    });
+    enableEntries(*ui_->popBitRate, [&format](const QVariant& v) {
+        return format.bitRateRange[1] > 0 && qualityRefusal(format, {.bitRate = v.toInt()}).empty();
+    });
+    const auto select = [](QComboBox& list, const QVariant& want, const QVariant& own) {
+        int at = enabledEntry(list, want);
+        if (at < 0)
+            at = enabledEntry(list, own);
+        // A list this format takes nothing from keeps the choice for the next that does, or shows none.
+        if (at < 0)
+            at = list.findData(want);
+        list.setCurrentIndex(at);
+    };
+    const AudioStreamBasicDescription own = format.fileFormat;
+    select(*ui_->popSampleRate, wanted.sampleRate, int(own.mSampleRate));
+    select(*ui_->popChannels, wanted.channels, int(own.mChannelsPerFrame));
+    const std::optional<SampleDepth> ownDepth = sampleDepthOf(own);
+    const auto depthText = [](std::optional<SampleDepth> d) {
+        return d ? QString::fromLatin1(sampleDepthName(*d).data(), qsizetype(sampleDepthName(*d).size())) : QString();
+    };
+    select(*ui_->popBitDepth, depthText(wanted.depth), depthText(ownDepth));
+    select(*ui_->popBitRate, wanted.bitRate, 0);
+}
+
+AudioQuality ConfigAudioWndController::listedQuality() const
+{
+    if (!ui_)
+        return {};
+    AudioQuality quality;
+    quality.sampleRate = ui_->popSampleRate->currentData().toInt();
+    quality.channels = ui_->popChannels->currentData().toInt();
+    quality.depth = sampleDepthNamed(ui_->popBitDepth->currentData().toString().toStdString());
+    quality.bitRate = ui_->popBitRate->currentData().toInt();
+    return quality;
+}
+
+AudioQuality ConfigAudioWndController::audioQuality() const
+{
+    AudioQuality quality = listedQuality();
+    if (ui_ && !ui_->popBitDepth->isEnabled())
+        quality.depth.reset();
+    if (ui_ && !ui_->popBitRate->isEnabled())
+        quality.bitRate = 0;
+    return quality;
+}
+
 void ConfigAudioWndController::readSaveData()
 {
     // The device is restored by the application controller, which opens it.
     const int format = AppControl::AppReadKeyValue(SettingsKey::AudioFormatNSNumberKey, 0).toInt();
     ui_->popAudioFormat->setCurrentIndex(ui_->popAudioFormat->findData(audioFormatForCode(format).audioFormatCode));
+    AudioQuality stored;
+    stored.sampleRate = AppControl::AppReadKeyValue(SettingsKey::RecordSampleRate, 0).toInt();
+    stored.channels = AppControl::AppReadKeyValue(SettingsKey::RecordChannels, 0).toInt();
+    stored.depth = sampleDepthNamed(
+        AppControl::AppReadKeyValue(SettingsKey::RecordBitDepth, QString()).toString().toStdString());
+    stored.bitRate = AppControl::AppReadKeyValue(SettingsKey::RecordBitRate, 0).toInt();
+    showQualityOf(audioFormatForCode(format), stored);
 }
 
 void ConfigAudioWndController::writeSaveData()
 {
     // The device's keys are stored by the application controller as the pick reaches it.
-    if (ui_)
-        AppControl::AppWriteKeyValue(audioFormat_(), SettingsKey::AudioFormatNSNumberKey);
+    if (!ui_)
+        return;
+    AppControl::AppWriteKeyValue(audioFormat_(), SettingsKey::AudioFormatNSNumberKey);
+    // Each list as it shows, so a format that takes a choice again finds it.
+    AppControl::AppWriteKeyValue(ui_->popSampleRate->currentData(), SettingsKey::RecordSampleRate);
+    AppControl::AppWriteKeyValue(ui_->popChannels->currentData(), SettingsKey::RecordChannels);
+    if (ui_->popBitDepth->isEnabled())
+        AppControl::AppWriteKeyValue(ui_->popBitDepth->currentData(), SettingsKey::RecordBitDepth);
+    if (ui_->popBitRate->isEnabled())
+        AppControl::AppWriteKeyValue(ui_->popBitRate->currentData(), SettingsKey::RecordBitRate);
 }
 
 std::int32_t ConfigAudioWndController::audioFormat_() const
@@ -169,6 +291,12 @@ void ConfigAudioWndController::setISRecording(bool recording)
     ui_->popAudioDevices->setEnabled(!recording);
     ui_->popAudioFormat->setEnabled(!recording);
     ui_->btnWithSystemAudio->setEnabled(!recording);
+    if (recording) {
+        for (QComboBox* list : {ui_->popSampleRate, ui_->popChannels, ui_->popBitDepth, ui_->popBitRate})
+            list->setEnabled(false);
+    } else {
+        showQualityOf(audioFormatForCode(audioFormat_()), listedQuality());
+    }
 }
 
 void ConfigAudioWndController::setWithSystemAudio(bool on)
@@ -271,6 +399,22 @@ QComboBox* ConfigAudioWndController::popAudioDevices() const
 QComboBox* ConfigAudioWndController::popAudioFormat() const
 {
     return ui_ ? ui_->popAudioFormat : nullptr;
+}
+QComboBox* ConfigAudioWndController::popSampleRate() const
+{
+    return ui_ ? ui_->popSampleRate : nullptr;
+}
+QComboBox* ConfigAudioWndController::popChannels() const
+{
+    return ui_ ? ui_->popChannels : nullptr;
+}
+QComboBox* ConfigAudioWndController::popBitDepth() const
+{
+    return ui_ ? ui_->popBitDepth : nullptr;
+}
+QComboBox* ConfigAudioWndController::popBitRate() const
+{
+    return ui_ ? ui_->popBitRate : nullptr;
 }
 QLabel* ConfigAudioWndController::lblAudioPath() const
 {

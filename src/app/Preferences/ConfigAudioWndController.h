@@ -11,6 +11,8 @@
 // is its own; the delegate and the devices are not.
 #pragma once
 
+#include "platform/AudioFormat.h"
+
 #include <QObject>
 #include <QString>
 
@@ -70,6 +72,9 @@ public:
     // The audio format code: what the settings keep for the selected entry
     // of the format list (AudioFormat.h).
     std::int32_t audioFormat_() const;
+    // The choices within that format the lists beside it show: only those
+    // it takes are enabled, so what they show is what a recording takes.
+    AudioQuality audioQuality() const;
     QString saveAudioPath() const { return saveAudioPath_; }
     void setSaveAudioPath(const QString& path) { saveAudioPath_ = path; }
     // The engine's inputs and choice, shown, not owned: set before loading,
@@ -102,6 +107,10 @@ public:
     // Outlets, for the application and the tests; null before loading.
     QComboBox* popAudioDevices() const;
     QComboBox* popAudioFormat() const;
+    QComboBox* popSampleRate() const;
+    QComboBox* popChannels() const;
+    QComboBox* popBitDepth() const;
+    QComboBox* popBitRate() const;
     QLabel* lblAudioPath() const;
     QCheckBox* btnStartAtLogin() const;
     QCheckBox* btnWithSystemAudio() const;
@@ -116,6 +125,12 @@ signals:
 private:
     void awakeFromNib();
     void fillDeviceList();
+    void fillQualityLists();
+    // Every list's selection, whether the format takes it or not.
+    AudioQuality listedQuality() const;
+    // Enables the choices the selected format takes, keeping each list's
+    // selection where it may stay and else moving it to the format's own.
+    void showQualityOf(const AudioFormat& format, const AudioQuality& wanted);
     void setStartAtLogin(bool on);
 
     std::unique_ptr<QWidget> window_;

@@ -603,6 +603,7 @@ RecordRecipe AppDelegate::recordRecipe() const
     RecordRecipe recipe;
     recipe.sources = chosenSources_;
     recipe.format = &audioFormatForCode(configAudioWndController_->audioFormat_());
+    recipe.quality = configAudioWndController_->audioQuality();
     const QString folder = QDir(configAudioWndController_->saveAudioPath()).path();
     recipe.destination = nameRecording({folder.toStdString(), {}}, *recipe.format, clock_().toSecsSinceEpoch());
     return recipe;

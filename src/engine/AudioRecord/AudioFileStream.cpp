@@ -29,8 +29,14 @@ std::unique_ptr<AudioFileStream> AudioFileStream::streamForWritingAtPath(const s
 std::unique_ptr<AudioFileStream> AudioFileStream::streamForWritingAtPath(
     const std::string& path, const AudioFormat& format, OSStatus* failure)
 {
+    return streamForWritingAtPath(path, format, {}, 0, failure);
+}
+
+std::unique_ptr<AudioFileStream> AudioFileStream::streamForWritingAtPath(const std::string& path,
+    const AudioFormat& format, const AudioQuality& quality, double sourceRate, OSStatus* failure)
+{
     auto stream = std::make_unique<AudioFileStream>();
-    const OSStatus status = stream->configForWriting(path, format);
+    const OSStatus status = stream->configForWriting(path, format, quality, sourceRate);
     if (failure)
         *failure = status;
     return stream->isOpen() ? std::move(stream) : nullptr;
@@ -79,16 +85,20 @@ OSStatus AudioFileStream::configWithPath(const std::string& path, bool isRead)
     return audioFile_ ? noErr : status != noErr ? status : kAudioFileUnspecifiedError;
 }
 
-OSStatus AudioFileStream::configForWriting(const std::string& path, const AudioFormat& format)
+OSStatus AudioFileStream::configForWriting(
+    const std::string& path, const AudioFormat& format, const AudioQuality& quality, double sourceRate)
 {
     close();
     audioPath_ = path;
     isRead_ = false;
-    AudioStreamBasicDescription fileFormat = format.fileFormat;
+    if (!qualityRefusal(format, quality).empty())
+        return kAudioFileUnsupportedDataFormatError;
+    AudioStreamBasicDescription fileFormat = recordedFormat(format, quality, sourceRate);
     std::uint32_t size = sizeof fileFormat;
     AudioFormatGetProperty(kAudioFormatProperty_FormatInfo, 0, nullptr, &size, &fileFormat);
     ExtAudioFileRef file;
-    const OSStatus status = ExtAudioFile::create(path, format.fileType, fileFormat, kAudioFileFlags_EraseFile, file);
+    const OSStatus status = ExtAudioFile::create(path, format.fileType, fileFormat, kAudioFileFlags_EraseFile, file,
+        recordedBitRate(format, quality, int(fileFormat.mChannelsPerFrame)));
     if (file) {
         overview_ = std::make_unique<WaveOverviewBuilder>(fileFormat.mSampleRate);
         file->setWriteObserver(overview_.get());

@@ -24,6 +24,11 @@ public:
         const std::string& path, OSStatus* failure = nullptr);
     static std::unique_ptr<AudioFileStream> streamForWritingAtPath(
         const std::string& path, const AudioFormat& format, OSStatus* failure = nullptr);
+    // In the format with the recording's choices (AudioQuality), from a
+    // source at sourceRate; a choice the format does not take makes no
+    // file (kAudioFileUnsupportedDataFormatError).
+    static std::unique_ptr<AudioFileStream> streamForWritingAtPath(const std::string& path, const AudioFormat& format,
+        const AudioQuality& quality, double sourceRate, OSStatus* failure = nullptr);
     static std::unique_ptr<AudioFileStream> streamForReadingAtPath(const std::string& path);
 
     AudioFileStream() = default;
@@ -34,7 +39,8 @@ public:
 
     // Returns why the file could not be opened or made; noErr when it is open.
     OSStatus configWithPath(const std::string& path, bool isRead);
-    OSStatus configForWriting(const std::string& path, const AudioFormat& format);
+    OSStatus configForWriting(
+        const std::string& path, const AudioFormat& format, const AudioQuality& quality = {}, double sourceRate = 0);
     bool isOpen() const { return audioFile_ != nullptr; }
     // Completes the file. Returns the first failure met while writing or
     // completing it. A file written whole leaves its overview in the cache

@@ -411,10 +411,12 @@ bool AudioRecordDevice::recordToPath(const std::optional<std::string>& path, OSS
     return recordToPath(*path, *format, failure);
 }
 
-bool AudioRecordDevice::recordToPath(const std::string& path, const AudioFormat& format, OSStatus* failure)
+bool AudioRecordDevice::recordToPath(
+    const std::string& path, const AudioFormat& format, const AudioQuality& quality, OSStatus* failure)
 {
     closeOutput();
-    auto stream = AudioFileStream::streamForWritingAtPath(path, format, failure);
+    auto stream = AudioFileStream::streamForWritingAtPath(
+        path, format, quality, device_ ? device_->deviceFormat().mSampleRate : 0, failure);
     if (!stream)
         return false;
     stream->setClientDataFormat(device_ ? device_->deviceFormat() : AudioStreamBasicDescription{});

@@ -148,7 +148,13 @@ public:
     // the path's extension (none for an unknown one). Returns false when the file could not be
     // created; `failure`, when given, then hears why.
     bool recordToPath(const std::optional<std::string>& path, OSStatus* failure = nullptr);
-    bool recordToPath(const std::string& path, const AudioFormat& format, OSStatus* failure = nullptr);
+    bool recordToPath(const std::string& path, const AudioFormat& format, OSStatus* failure = nullptr)
+    {
+        return recordToPath(path, format, {}, failure);
+    }
+    // With the recording's choices within the format, the source's rate being the open device's.
+    bool recordToPath(
+        const std::string& path, const AudioFormat& format, const AudioQuality& quality, OSStatus* failure = nullptr);
     // Writing starts (or resumes) with the audio taken in from this moment
     // on: a capture cycle under way, or a server's buffer, still holds
     // audio from before it.

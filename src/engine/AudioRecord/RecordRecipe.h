@@ -36,6 +36,8 @@ struct RecordRecipe {
     RecordDestination destination;
     // Writing ends by itself once the file holds this long, to the frame; 0: only when stopped.
     double seconds = 0;
+    // The rate, channels, depth and bit rate within the format; as made, the format's own.
+    AudioQuality quality = {};
 };
 
 // The one namer of recordings, for both front ends. A name the user gave is

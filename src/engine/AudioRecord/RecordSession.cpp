@@ -132,7 +132,7 @@ RecordSession::StartResult RecordSession::start(const RecordRecipe& recipe)
     recorder_.setFrameLimit(frameLimit_);
     failure_ = noErr;
     const std::string path = recipe.destination.path();
-    if (!recorder_.recordToPath(path, recipe.format ? *recipe.format : defaultAudioFormat(), &failure_))
+    if (!recorder_.recordToPath(path, recipe.format ? *recipe.format : defaultAudioFormat(), recipe.quality, &failure_))
         return StartResult::FileNotCreated;
     path_ = path;
     watch_ = FileWatch(path);

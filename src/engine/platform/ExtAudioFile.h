@@ -54,9 +54,11 @@ public:
     // file is written beside the path and renamed over it (SafeFile.h): a
     // link at the path is replaced, never followed; a device, FIFO or folder
     // there is refused with kAudioFileNotRegularFileError; a file there that
-    // may not be written, with kAudioFilePermissionsError.
+    // may not be written, with kAudioFilePermissionsError. bitRate (bits per
+    // second) replaces the row's for an encoder that takes one; 0 keeps it.
     static OSStatus create(const std::string& path, AudioFileTypeID fileType,
-        const AudioStreamBasicDescription& fileFormat, std::uint32_t flags, std::unique_ptr<ExtAudioFile>& out);
+        const AudioStreamBasicDescription& fileFormat, std::uint32_t flags, std::unique_ptr<ExtAudioFile>& out,
+        int bitRate = 0);
     // Opens an existing file for reading. out is set only on success.
     static OSStatus open(const std::string& path, std::unique_ptr<ExtAudioFile>& out);
 

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 using namespace audiofile;
 
@@ -41,6 +42,11 @@ constexpr AudioStreamBasicDescription kVorbis44100Stereo{
 constexpr AudioStreamBasicDescription kMp344100Stereo{
     .mSampleRate = 44100, .mFormatID = kAudioFormatMPEGLayer3, .mFramesPerPacket = 1152, .mChannelsPerFrame = 2};
 
+// The depths a WAVE file stores, and a FLAC file, each format's own first.
+constexpr SampleDepth kWavDepths[] = {SampleDepth::Int32, SampleDepth::Int16, SampleDepth::Int24, SampleDepth::Float32};
+constexpr SampleDepth kFlacDepths[] = {SampleDepth::Int24, SampleDepth::Int16};
+constexpr int kOpusRates[] = {48000};
+
 // The first row is the default.
 constexpr AudioFormat kFormats[] = {
     {.id = "m4a",
@@ -58,7 +64,9 @@ constexpr AudioFormat kFormats[] = {
         .acceptFormat = acceptAacFormat,
         .createSink = createAacSink,
         .writtenHeader = mp4WrittenHeader,
-        .completeAfterCrash = completeMp4AfterCrash},
+        .completeAfterCrash = completeMp4AfterCrash,
+        // FFmpeg's encoder tops out near 256 kb/s a channel at 44.1 kHz.
+        .bitRateRange = {32000, 256000}},
     {.id = "wav",
         .displayName = "WAVE (.wav)",
         .audioFormatCode = 1,
@@ -74,7 +82,8 @@ constexpr AudioFormat kFormats[] = {
         .acceptFormat = acceptWavFormat,
         .createSink = createWavSink,
         .writtenHeader = waveWrittenHeader,
-        .completeAfterCrash = completeWaveAfterCrash},
+        .completeAfterCrash = completeWaveAfterCrash,
+        .depths = kWavDepths},
     {.id = "caf",
         .displayName = nullptr,
         .audioFormatCode = -1,
@@ -107,7 +116,8 @@ constexpr AudioFormat kFormats[] = {
         .acceptFormat = acceptFlacFormat,
         .createSink = createFlacSink,
         .writtenHeader = flacWrittenHeader,
-        .completeAfterCrash = completeFlacAfterCrash},
+        .completeAfterCrash = completeFlacAfterCrash,
+        .depths = kFlacDepths},
     {.id = "opus",
         .displayName = "Opus (.opus)",
         .audioFormatCode = 3,
@@ -123,7 +133,10 @@ constexpr AudioFormat kFormats[] = {
         .acceptFormat = acceptOggFormat,
         .createSink = createOggSink,
         .writtenHeader = oggWrittenHeader,
-        .completeAfterCrash = completeOggAfterCrash},
+        .completeAfterCrash = completeOggAfterCrash,
+        .sampleRates = kOpusRates,
+        .takesSourceRate = false,
+        .bitRateRange = {24000, 256000}},
     {.id = "ogg",
         .displayName = "Ogg Vorbis (.ogg)",
         .audioFormatCode = 4,
@@ -139,7 +152,11 @@ constexpr AudioFormat kFormats[] = {
         .acceptFormat = acceptOggFormat,
         .createSink = createOggSink,
         .writtenHeader = oggWrittenHeader,
-        .completeAfterCrash = completeOggAfterCrash},
+        .completeAfterCrash = completeOggAfterCrash,
+        // libvorbis's managed bit rates exist for 44.1 and 48 kHz, from 48
+        // kb/s (stereo's lowest) to 240 (mono's highest); at 96 kHz none does.
+        .takesSourceRate = false,
+        .bitRateRange = {48000, 240000}},
     {.id = "mp3",
         .displayName = "MP3 (.mp3)",
         .audioFormatCode = 5,
@@ -155,7 +172,11 @@ constexpr AudioFormat kFormats[] = {
         .acceptFormat = acceptMp3Format,
         .createSink = createMp3Sink,
         .writtenHeader = mp3WrittenHeader,
-        .completeAfterCrash = completeMp3AfterCrash},
+        .completeAfterCrash = completeMp3AfterCrash,
+        // MPEG audio has no rates above 48 kHz; a chosen bit rate is constant,
+        // LAME's own range for stereo music.
+        .takesSourceRate = false,
+        .bitRateRange = {128000, 320000}},
 };
 
 }  // namespace
@@ -213,4 +234,122 @@ const AudioFormat& audioFormatForCode(long long audioFormatCode)
         if (f.recordable() && f.audioFormatCode == audioFormatCode)
             return f;
     return defaultAudioFormat();
+}
+
+namespace {
+
+std::string kbps(int bitsPerSecond)
+{
+    return std::to_string(bitsPerSecond / 1000);
+}
+
+bool takesRate(const AudioFormat& format, int rate)
+{
+    if (rate == AudioQuality::kSourceRate)
+        return format.takesSourceRate;
+    return std::find(format.sampleRates.begin(), format.sampleRates.end(), rate) != format.sampleRates.end();
+}
+
+}  // namespace
+
+std::string qualityRefusal(const AudioFormat& format, const AudioQuality& quality)
+{
+    const std::string name = "." + std::string(format.extension());
+    if (quality.sampleRate != 0 && !takesRate(format, quality.sampleRate)) {
+        std::string rates;
+        for (const int rate : format.sampleRates)
+            rates += (rates.empty() ? "" : ", ") + std::to_string(rate);
+        return name + " records at " + rates + " Hz" + (format.takesSourceRate ? " or the source's rate" : "")
+            + " only";
+    }
+    if (quality.channels != 0 && quality.channels != 1 && quality.channels != 2)
+        return "a recording has 1 or 2 channels";
+    if (quality.depth && std::find(format.depths.begin(), format.depths.end(), *quality.depth) == format.depths.end()) {
+        if (format.depths.empty())
+            return name + " is compressed: it takes no bit depth";
+        std::string depths;
+        for (const SampleDepth depth : format.depths)
+            depths += (depths.empty() ? "" : ", ") + std::string(sampleDepthName(depth));
+        return name + " takes the bit depths " + depths + " only";
+    }
+    if (quality.bitRate != 0) {
+        const auto [least, most] = format.bitRateRange;
+        if (most == 0)
+            return name + " takes no bit rate";
+        if (quality.bitRate < least || quality.bitRate > most)
+            return name + " takes a bit rate from " + kbps(least) + " to " + kbps(most) + " kb/s";
+    }
+    return {};
+}
+
+AudioStreamBasicDescription recordedFormat(const AudioFormat& format, const AudioQuality& quality, double sourceRate)
+{
+    AudioStreamBasicDescription f = format.fileFormat;
+    if (quality.sampleRate == AudioQuality::kSourceRate)
+        f.mSampleRate = sourceRate;
+    else if (quality.sampleRate > 0)
+        f.mSampleRate = quality.sampleRate;
+    if (quality.channels > 0)
+        f.mChannelsPerFrame = std::uint32_t(quality.channels);
+    if (quality.depth) {
+        const bool isFloat = *quality.depth == SampleDepth::Float32;
+        f.mBitsPerChannel = *quality.depth == SampleDepth::Int16 ? 16 : *quality.depth == SampleDepth::Int24 ? 24 : 32;
+        if (f.mFormatID == kAudioFormatLinearPCM)
+            f.mFormatFlags
+                = (isFloat ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger) | kAudioFormatFlagIsPacked;
+    }
+    if (f.mFormatID == kAudioFormatLinearPCM) {
+        // Derived from the fields above, afresh.
+        f.mBytesPerFrame = f.mBitsPerChannel / 8 * f.mChannelsPerFrame;
+        f.mBytesPerPacket = f.mBytesPerFrame * f.mFramesPerPacket;
+    }
+    return f;
+}
+
+int recordedBitRate(const AudioFormat& format, const AudioQuality& quality, int channels)
+{
+    if (format.bitRateRange[1] == 0)
+        return format.bitRates[channels == 1 ? 0 : 1];
+    return quality.bitRate > 0 ? quality.bitRate : format.bitRates[channels == 1 ? 0 : 1];
+}
+
+std::string_view sampleDepthName(SampleDepth depth)
+{
+    switch (depth) {
+    case SampleDepth::Int16:
+        return "16";
+    case SampleDepth::Int24:
+        return "24";
+    case SampleDepth::Int32:
+        return "32";
+    case SampleDepth::Float32:
+        return "32f";
+    }
+    return {};
+}
+
+std::optional<SampleDepth> sampleDepthNamed(std::string_view name)
+{
+    for (const SampleDepth depth : {SampleDepth::Int16, SampleDepth::Int24, SampleDepth::Int32, SampleDepth::Float32})
+        if (sampleDepthName(depth) == name)
+            return depth;
+    return std::nullopt;
+}
+
+std::optional<SampleDepth> sampleDepthOf(const AudioStreamBasicDescription& f)
+{
+    if (f.mFormatID != kAudioFormatLinearPCM && f.mFormatID != kAudioFormatFLAC)
+        return std::nullopt;
+    if (f.mFormatFlags & kAudioFormatFlagIsFloat)
+        return f.mBitsPerChannel == 32 ? std::optional(SampleDepth::Float32) : std::nullopt;
+    switch (f.mBitsPerChannel) {
+    case 16:
+        return SampleDepth::Int16;
+    case 24:
+        return SampleDepth::Int24;
+    case 32:
+        return SampleDepth::Int32;
+    default:
+        return std::nullopt;
+    }
 }

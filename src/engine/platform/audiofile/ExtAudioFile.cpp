@@ -20,15 +20,20 @@ using namespace audiofile;
 ExtAudioFile::~ExtAudioFile() = default;
 
 OSStatus ExtAudioFile::create(const std::string& path, AudioFileTypeID fileType,
-    const AudioStreamBasicDescription& fileFormat, std::uint32_t flags, std::unique_ptr<ExtAudioFile>& out)
+    const AudioStreamBasicDescription& fileFormat, std::uint32_t flags, std::unique_ptr<ExtAudioFile>& out, int bitRate)
 {
     quietFFmpegLog();
     AudioStreamBasicDescription format = fileFormat;
     if (format.mChannelsPerFrame < 1 || format.mChannelsPerFrame > 2 || !usableRate(format.mSampleRate))
         return kAudioFileUnsupportedDataFormatError;
-    const AudioFormat* row = audioFormatOfFileType(fileType);
-    if (!row)
+    const AudioFormat* table = audioFormatOfFileType(fileType);
+    if (!table)
         return kAudioFileUnsupportedFileTypeError;
+    // The sink reads the bit rate from the row it is handed, as it is made.
+    AudioFormat chosen = *table;
+    if (bitRate > 0)
+        chosen.bitRates = {bitRate, bitRate};
+    const AudioFormat* row = &chosen;
     if (OSStatus s = row->acceptFormat(format))
         return s;
     const bool erase = (flags & kAudioFileFlags_EraseFile) != 0;

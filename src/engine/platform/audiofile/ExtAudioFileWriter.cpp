@@ -62,6 +62,29 @@ void stageFrames(const AudioBufferList& list, const ClientLayout& l, int channel
         fill(region.second, region.secondCount);
 }
 
+// Every channel of the caller's frames into one: their mean, so two
+// channels in phase at full scale stay at full scale, and one channel
+// silent halves the other. Real-time safe, as above.
+template <typename T> void stageMean(const AudioBufferList& list, const ClientLayout& l, const SpscFifo::Region& region)
+{
+    std::size_t frame = 0;
+    const float scale = 1.0f / float(l.channels);
+    auto fill = [&](float* dst, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i, ++frame) {
+            float sum = 0;
+            for (int c = 0; c < l.channels; ++c)
+                sum += toFloat<T>(l.planar
+                        ? static_cast<const T*>(list.mBuffers[c].mData)[frame]
+                        : static_cast<const T*>(
+                            list.mBuffers[0].mData)[frame * std::size_t(l.channels) + std::size_t(c)]);
+            dst[i] = sum * scale;
+        }
+    };
+    fill(region.first, region.firstCount);
+    if (region.secondCount)
+        fill(region.second, region.secondCount);
+}
+
 // Two float planes into stereo frames: the capture's and the export's
 // format, in a loop the compiler can vectorise, which the general one
 // above, with its strides known only at run time, is not.
@@ -98,6 +121,16 @@ void stage(const AudioBufferList& list, const ClientLayout& l, int channels, con
 {
     if (l.type == SampleType::Float32 && l.planar && channels == 2)
         return stageStereoPlanes(list, region);
+    if (channels == 1 && l.channels > 1) {
+        switch (l.type) {
+        case SampleType::Float32:
+            return stageMean<float>(list, l, region);
+        case SampleType::Int16:
+            return stageMean<std::int16_t>(list, l, region);
+        case SampleType::Int32:
+            return stageMean<std::int32_t>(list, l, region);
+        }
+    }
     switch (l.type) {
     case SampleType::Float32:
         stageFrames<float>(list, l, channels, region);
@@ -203,7 +236,7 @@ public:
             return s;
         if (frames == 0)
             return noErr;
-        if (!data || framesRoom(*data, client_, client_.planar ? stagedChannels_ : 1) < frames)
+        if (!data || framesRoom(*data, client_, client_.planar ? planesRead() : 1) < frames)
             return kAudioFileUnspecifiedError;
         std::lock_guard lock(mutex_);
         drainLocked();  // earlier asynchronous frames go first
@@ -229,7 +262,7 @@ public:
             return kAudioFileNotOpenError;
         if (frames == 0)
             return noErr;
-        if (!data || framesRoom(*data, client_, client_.planar ? stagedChannels_ : 1) < frames)
+        if (!data || framesRoom(*data, client_, client_.planar ? planesRead() : 1) < frames)
             return kAudioFileUnspecifiedError;
         SpscFifo::Region region;
         if (!fifo_->prepareWrite(std::size_t(frames) * stagedChannels_, region))
@@ -318,6 +351,9 @@ private:
     // How much a synchronous writer lets gather before the disk is asked to
     // start on it: 4 MiB of 32-bit stereo.
     static constexpr std::uint32_t kWritebackFrames = 1u << 19;
+
+    // The caller's planes staging reads: all of them for a mono file, which takes their mean.
+    int planesRead() const { return stagedChannels_ == 1 ? client_.channels : stagedChannels_; }
 
     void recordFailure(OSStatus s)
     {
@@ -488,8 +524,9 @@ OSStatus createWriter(std::unique_ptr<FileSink> sink, const AudioStreamBasicDesc
 {
     auto writer = std::make_unique<ExtAudioFileWriter>(std::move(sink), format, std::move(file));
     // Until the owner says otherwise the client speaks the file's own PCM,
-    // or float planes for a compressed file.
-    const AudioStreamBasicDescription client = format.mFormatID == kAudioFormatLinearPCM
+    // or float planes for a compressed file or packed 24-bit samples.
+    ClientLayout own;
+    const AudioStreamBasicDescription client = format.mFormatID == kAudioFormatLinearPCM && clientLayoutFor(format, own)
         ? format
         : floatPlanarFormat(format.mSampleRate, format.mChannelsPerFrame);
     OSStatus s = writer->setClientFormat(client);

@@ -45,8 +45,14 @@ public:
         enc->sample_rate = rate;
         av_channel_layout_default(&enc->ch_layout, int(f.mChannelsPerFrame));
         enc->time_base = AVRational{1, rate};
-        enc->flags |= AV_CODEC_FLAG_QSCALE;
-        enc->global_quality = kVbrQuality * FF_QP2LAMBDA;
+        // A chosen bit rate is kept constant, as users who choose one expect
+        // of MP3; otherwise LAME's variable rate at its quality.
+        if (const int chosen = row.bitRates[enc->ch_layout.nb_channels == 1 ? 0 : 1]; chosen > 0) {
+            enc->bit_rate = chosen;
+        } else {
+            enc->flags |= AV_CODEC_FLAG_QSCALE;
+            enc->global_quality = kVbrQuality * FF_QP2LAMBDA;
+        }
         if (avcodec_open2(enc, codec, nullptr) < 0 || enc->frame_size <= 0)
             return kAudioFileUnsupportedDataFormatError;
         // FFmpeg counts the decoder's delay into the encoder's.

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace audiofile {
 namespace {
@@ -41,12 +42,16 @@ public:
         } else if ((f.mFormatFlags & kAudioFormatFlagIsSignedInteger) && f.mBitsPerChannel == 16) {
             format = AV_SAMPLE_FMT_S16;
             tag = 1;
+        } else if ((f.mFormatFlags & kAudioFormatFlagIsSignedInteger) && f.mBitsPerChannel == 24) {
+            // Converted to 32 bits and written as their top three bytes.
+            format = AV_SAMPLE_FMT_S32;
+            tag = 1;
         } else {
             ::close(fd);
             return kAudioFileUnsupportedDataFormatError;
         }
-        std::unique_ptr<WavSink> sink(
-            new WavSink(fd, format, tag, int(f.mChannelsPerFrame), int(f.mSampleRate), crashSafe));
+        std::unique_ptr<WavSink> sink(new WavSink(
+            fd, format, tag, int(f.mBitsPerChannel), int(f.mChannelsPerFrame), int(f.mSampleRate), crashSafe));
         if (OSStatus s = sink->writeHeader())
             return s;
         out = std::move(sink);
@@ -63,7 +68,16 @@ public:
 
     OSStatus writeSamples(const std::uint8_t* const* data, int frames) override
     {
-        if (OSStatus s = writeAll(fd_, data[0], std::size_t(frames) * frameBytes_, dataBytes_))
+        const std::uint8_t* bytes = data[0];
+        if (bits_ == 24) {
+            // Little-endian: each 32-bit sample's top three bytes are its last three.
+            const std::size_t samples = std::size_t(frames) * std::size_t(channels_);
+            packed_.resize(samples * 3);
+            for (std::size_t i = 0; i < samples; ++i)
+                std::memcpy(&packed_[i * 3], bytes + i * 4 + 1, 3);
+            bytes = packed_.data();
+        }
+        if (OSStatus s = writeAll(fd_, bytes, std::size_t(frames) * frameBytes_, dataBytes_))
             return s;
         return crashSafe_ ? updateSizes() : noErr;
     }
@@ -93,13 +107,14 @@ public:
     }
 
 private:
-    WavSink(int fd, AVSampleFormat format, std::uint16_t tag, int channels, int rate, bool crashSafe)
+    WavSink(int fd, AVSampleFormat format, std::uint16_t tag, int bits, int channels, int rate, bool crashSafe)
         : fd_(fd),
           format_(format),
           tag_(tag),
+          bits_(bits),
           channels_(channels),
           rate_(rate),
-          frameBytes_(std::uint32_t(av_get_bytes_per_sample(format) * channels)),
+          frameBytes_(std::uint32_t(bits / 8 * channels)),
           crashSafe_(crashSafe)
     {
         layout_.reservedAt = 12;
@@ -133,7 +148,7 @@ private:
         put32(fmt + 12, std::uint32_t(rate_));
         put32(fmt + 16, std::uint32_t(rate_) * frameBytes_);
         put16(fmt + 20, std::uint16_t(frameBytes_));
-        put16(fmt + 22, std::uint16_t(av_get_bytes_per_sample(format_) * 8));
+        put16(fmt + 22, std::uint16_t(bits_));
         std::memcpy(fmt + 24, "data", 4);
         put32(fmt + 28, 0);
         if (::pwrite(fd_, h, sizeof h, 0) != ssize_t(sizeof h))
@@ -155,6 +170,7 @@ private:
     int fd_;
     AVSampleFormat format_;
     std::uint16_t tag_;
+    int bits_;
     int channels_;
     int rate_;
     std::uint32_t frameBytes_;
@@ -165,6 +181,7 @@ private:
     std::uint64_t headerBytes_ = 0;
     std::uint64_t headerUpdates_ = 0;
     WaveLayout layout_;
+    std::vector<std::uint8_t> packed_;  // 24-bit samples on their way to the file
 };
 
 }  // namespace
