@@ -17,7 +17,7 @@ constexpr int kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22
 
 // AAC: an MPEG-4 file written through libavformat in short fragments (each
 // complete on disk, so a crash loses at most the last one), or a CAF file.
-class AacSink final : public FileSink {
+class AacSink final : public EncoderSink {
 public:
     static OSStatus create(const AudioFormat& row, int fd, const AudioStreamBasicDescription& f, bool crashSafe,
         std::unique_ptr<FileSink>& out)
@@ -83,10 +83,7 @@ public:
             avio_flush(rawFmt->pb);
         }
 
-        sink->fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, channels, enc->frame_size * 4));
-        sink->frame_ = ffmpeg::makeFrame();
-        sink->packet_ = ffmpeg::makePacket();
-        if (!sink->fifo_ || !sink->frame_ || !sink->packet_)
+        if (!sink->prepareEncoding())
             return kAudioFileUnspecifiedError;
         sink->cutInterval_ = std::llround(rate * kFragmentSeconds);
         out = std::move(sink);
@@ -102,17 +99,6 @@ public:
     bool fragmented() const { return fragmented_; }
     int priming() const { return enc_->initial_padding; }
 
-    OSStatus writeSamples(const std::uint8_t* const* data, int frames) override
-    {
-        if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(const_cast<std::uint8_t**>(data)), frames)
-            < frames)
-            return kAudioFileUnspecifiedError;
-        while (av_audio_fifo_size(fifo_.get()) >= enc_->frame_size)
-            if (OSStatus s = encode(enc_->frame_size))
-                return s;
-        return noErr;
-    }
-
     OSStatus checkpoint() override { return unflushed_ > 0 ? cut() : noErr; }
     double checkpointSeconds() const override { return kFragmentSeconds; }
     std::uint64_t checkpoints() const override { return fragments_; }
@@ -121,10 +107,7 @@ public:
     {
         OSStatus s = noErr;
         if (!failed) {
-            if (const int rest = av_audio_fifo_size(fifo_.get()); rest > 0)
-                s = encode(rest);
-            if (s == noErr)
-                s = drain(nullptr);
+            s = encodeRest();
         }
         if (caf_) {
             const OSStatus st = caf_->finish(nextPts_, failed || s != noErr);
@@ -150,41 +133,31 @@ public:
 private:
     AacSink() = default;
 
-    OSStatus encode(int frames)
+    OSStatus writePacket(AVPacket* packet) override
     {
-        if (const OSStatus s = takeFrame(frame_.get(), *enc_, fifo_.get(), frames, nextPts_))
-            return s;
-        nextPts_ += frames;
-        return drain(frame_.get());
-    }
-
-    OSStatus drain(AVFrame* frame)
-    {
-        return encodePackets(enc_.get(), frame, packet_.get(), [this](AVPacket* packet) -> OSStatus {
-            const std::int64_t duration = packet->duration;
-            if (caf_) {
-                const OSStatus st = caf_->writePacket(packet->data, packet->size);
-                av_packet_unref(packet);
-                if (st != noErr)
-                    return st;
-                unflushed_ += duration > 0 ? duration : enc_->frame_size;
-                if (unflushed_ >= cutInterval_)
-                    if (OSStatus c = cut())
-                        return c;
-                return noErr;
-            }
-            av_packet_rescale_ts(packet, enc_->time_base, stream_->time_base);
-            packet->stream_index = stream_->index;
-            const int err = av_write_frame(fmt_.get(), packet);
+        const std::int64_t duration = packet->duration;
+        if (caf_) {
+            const OSStatus st = caf_->writePacket(packet->data, packet->size);
             av_packet_unref(packet);
-            if (err < 0 || fmt_->pb->error < 0)
-                return writeFailure(statusFromAv(err < 0 ? err : fmt_->pb->error));
+            if (st != noErr)
+                return st;
             unflushed_ += duration > 0 ? duration : enc_->frame_size;
-            if (fragmented_ && unflushed_ >= cutInterval_)
-                if (OSStatus s = cut())
-                    return s;
+            if (unflushed_ >= cutInterval_)
+                if (OSStatus c = cut())
+                    return c;
             return noErr;
-        });
+        }
+        av_packet_rescale_ts(packet, enc_->time_base, stream_->time_base);
+        packet->stream_index = stream_->index;
+        const int err = av_write_frame(fmt_.get(), packet);
+        av_packet_unref(packet);
+        if (err < 0 || fmt_->pb->error < 0)
+            return writeFailure(statusFromAv(err < 0 ? err : fmt_->pb->error));
+        unflushed_ += duration > 0 ? duration : enc_->frame_size;
+        if (fragmented_ && unflushed_ >= cutInterval_)
+            if (OSStatus s = cut())
+                return s;
+        return noErr;
     }
 
     // Closes the current fragment and pushes it to the kernel, where it
@@ -211,12 +184,7 @@ private:
     FdIoPtr io_;                    // through fd_, for fmt_
     ffmpeg::OutputFormatPtr fmt_;   // MPEG-4
     std::unique_ptr<CafFile> caf_;  // or CAF
-    ffmpeg::CodecContextPtr enc_;
-    ffmpeg::AudioFifoPtr fifo_;
-    ffmpeg::FramePtr frame_;
-    ffmpeg::PacketPtr packet_;
-    AVStream* stream_ = nullptr;  // owned by fmt_
-    std::int64_t nextPts_ = 0;
+    AVStream* stream_ = nullptr;    // owned by fmt_
     std::int64_t unflushed_ = 0;
     std::int64_t cutInterval_ = 0;
     std::uint64_t fragments_ = 0;

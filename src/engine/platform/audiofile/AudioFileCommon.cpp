@@ -1,4 +1,5 @@
 #include "platform/audiofile/AudioFileCommon.h"
+#include "platform/audiofile/FileSink.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -268,31 +269,58 @@ void syncFolderOf(const std::string& path)
     }
 }
 
-OSStatus takeFrame(AVFrame* frame, const AVCodecContext& encoder, AVAudioFifo* fifo, int frames, std::int64_t pts)
+OSStatus EncoderSink::writeSamples(const std::uint8_t* const* data, int frames)
 {
-    av_frame_unref(frame);
-    frame->nb_samples = frames;
-    frame->format = encoder.sample_fmt;
-    frame->sample_rate = encoder.sample_rate;
-    if (av_channel_layout_copy(&frame->ch_layout, &encoder.ch_layout) < 0 || av_frame_get_buffer(frame, 0) < 0)
+    if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(const_cast<std::uint8_t**>(data)), frames) < frames)
         return kAudioFileUnspecifiedError;
-    av_audio_fifo_read(fifo, reinterpret_cast<void**>(frame->data), frames);
-    frame->pts = pts;
+    while (av_audio_fifo_size(fifo_.get()) >= enc_->frame_size)
+        if (const OSStatus s = encode(enc_->frame_size))
+            return s;
     return noErr;
 }
 
-OSStatus encodePackets(
-    AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet, const std::function<OSStatus(AVPacket*)>& write)
+bool EncoderSink::prepareEncoding()
 {
-    if (avcodec_send_frame(encoder, frame) < 0)
+    fifo_.reset(av_audio_fifo_alloc(enc_->sample_fmt, enc_->ch_layout.nb_channels, enc_->frame_size * 4));
+    frame_ = ffmpeg::makeFrame();
+    packet_ = ffmpeg::makePacket();
+    return fifo_ && frame_ && packet_;
+}
+
+OSStatus EncoderSink::encodeRest()
+{
+    if (const int rest = av_audio_fifo_size(fifo_.get()); rest > 0)
+        if (const OSStatus s = encode(rest))
+            return s;
+    return drain(nullptr);
+}
+
+OSStatus EncoderSink::encode(int frames)
+{
+    AVFrame* frame = frame_.get();
+    av_frame_unref(frame);
+    frame->nb_samples = frames;
+    frame->format = enc_->sample_fmt;
+    frame->sample_rate = enc_->sample_rate;
+    if (av_channel_layout_copy(&frame->ch_layout, &enc_->ch_layout) < 0 || av_frame_get_buffer(frame, 0) < 0)
+        return kAudioFileUnspecifiedError;
+    av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame->data), frames);
+    frame->pts = nextPts_;
+    nextPts_ += frames;
+    return drain(frame);
+}
+
+OSStatus EncoderSink::drain(const AVFrame* frame)
+{
+    if (avcodec_send_frame(enc_.get(), frame) < 0)
         return kAudioFileUnspecifiedError;
     for (;;) {
-        const int r = avcodec_receive_packet(encoder, packet);
+        const int r = avcodec_receive_packet(enc_.get(), packet_.get());
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
             return noErr;
         if (r < 0)
             return kAudioFileUnspecifiedError;
-        if (const OSStatus s = write(packet))
+        if (const OSStatus s = writePacket(packet_.get()))
             return s;
     }
 }

@@ -106,12 +106,4 @@ void quietFFmpegLog();
 // Makes a rename in the file's folder durable.
 void syncFolderOf(const std::string& path);
 
-// The encoding sinks' two steps, on the file's writer thread.
-// The FIFO's next `frames` into `frame`, in the encoder's format, stamped `pts`.
-OSStatus takeFrame(AVFrame* frame, const AVCodecContext& encoder, AVAudioFifo* fifo, int frames, std::int64_t pts);
-// Sends `frame` (null: the end) to the encoder and hands each packet it
-// gives back to `write`, which unreferences it, until the encoder wants more.
-OSStatus encodePackets(
-    AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet, const std::function<OSStatus(AVPacket*)>& write);
-
 }  // namespace audiofile

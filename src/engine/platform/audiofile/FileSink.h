@@ -26,4 +26,37 @@ public:
     virtual OSStatus finish(bool failed) = 0;
 };
 
+// What the sinks that encode through FFmpeg share. Their encoders take whole
+// frames of their own size, so samples wait in a queue until one is full; at
+// a stop the rest goes in as a short last frame and the encoder is drained.
+// Each sink writes the packets its own way.
+class EncoderSink : public FileSink {
+public:
+    AVSampleFormat sampleFormat() const override { return enc_->sample_fmt; }
+    OSStatus writeSamples(const std::uint8_t* const* data, int frames) override;
+
+protected:
+    // The queue, frame and packet for enc_, once it is open; false when
+    // there is no memory for them.
+    bool prepareEncoding();
+    // The queued rest as a last frame, then everything the encoder holds.
+    OSStatus encodeRest();
+    // One packet the encoder gave back; the sink unreferences it.
+    virtual OSStatus writePacket(AVPacket* packet) = 0;
+
+    ffmpeg::CodecContextPtr enc_;
+    // Frames handed to the encoder so far: the next frame's timestamp.
+    std::int64_t nextPts_ = 0;
+
+private:
+    OSStatus encode(int frames);
+    // Sends frame (null: the end) and writes each packet it gives back,
+    // until the encoder wants more.
+    OSStatus drain(const AVFrame* frame);
+
+    ffmpeg::AudioFifoPtr fifo_;
+    ffmpeg::FramePtr frame_;
+    ffmpeg::PacketPtr packet_;
+};
+
 }  // namespace audiofile

@@ -17,7 +17,7 @@ namespace {
 // about 0.1 s), so a kill loses no more than that and what the writer's
 // queue held. STREAMINFO states no length until the end, when the encoder
 // hands over its final one (total samples, frame sizes, the MD5 of the audio).
-class FlacSink final : public FileSink {
+class FlacSink final : public EncoderSink {
 public:
     // How long the writer lets pass without a checkpoint before it asks for
     // one. Every frame is readable once written, so a checkpoint only counts
@@ -45,10 +45,7 @@ public:
         if (avcodec_open2(enc, codec, nullptr) < 0 || enc->extradata_size < kFlacStreamInfoBytes
             || enc->frame_size <= 0)
             return kAudioFileUnsupportedDataFormatError;
-        sink->fifo_.reset(av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, enc->frame_size * 4));
-        sink->frame_ = ffmpeg::makeFrame();
-        sink->packet_ = ffmpeg::makePacket();
-        if (!sink->fifo_ || !sink->frame_ || !sink->packet_)
+        if (!sink->prepareEncoding())
             return kAudioFileUnspecifiedError;
 
         // Everything that can be refused is checked: only now touch the disk.
@@ -71,19 +68,6 @@ public:
             ::close(fd_);
     }
 
-    AVSampleFormat sampleFormat() const override { return enc_->sample_fmt; }
-
-    OSStatus writeSamples(const std::uint8_t* const* data, int frames) override
-    {
-        if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(const_cast<std::uint8_t**>(data)), frames)
-            < frames)
-            return kAudioFileUnspecifiedError;
-        while (av_audio_fifo_size(fifo_.get()) >= enc_->frame_size)
-            if (OSStatus s = encode(enc_->frame_size))
-                return s;
-        return noErr;
-    }
-
     OSStatus checkpoint() override
     {
         if (framesBytes_ != checkpointedBytes_) {
@@ -99,10 +83,7 @@ public:
     {
         OSStatus s = noErr;
         if (!failed) {
-            if (const int rest = av_audio_fifo_size(fifo_.get()); rest > 0)
-                s = encode(rest);
-            if (s == noErr)
-                s = drain(nullptr);
+            s = encodeRest();
             // Drained, the encoder's header states the whole stream.
             if (s == noErr
                 && ::pwrite(fd_, enc_->extradata, kFlacStreamInfoBytes, kFlacStreamInfoAt) != kFlacStreamInfoBytes)
@@ -117,32 +98,17 @@ public:
 private:
     explicit FlacSink(int fd) : fd_(fd) { }
 
-    OSStatus encode(int frames)
+    OSStatus writePacket(AVPacket* packet) override
     {
-        if (const OSStatus s = takeFrame(frame_.get(), *enc_, fifo_.get(), frames, nextPts_))
-            return s;
-        nextPts_ += frames;
-        return drain(frame_.get());
-    }
-
-    OSStatus drain(AVFrame* frame)
-    {
-        return encodePackets(enc_.get(), frame, packet_.get(), [this](AVPacket* packet) -> OSStatus {
-            // The last packet may be empty, carrying only the final header.
-            const OSStatus s = writeAll(fd_, packet->data, std::size_t(packet->size), framesBytes_);
-            av_packet_unref(packet);
-            if (s != noErr)
-                return writeFailure(s);
-            return noErr;
-        });
+        // The last packet may be empty, carrying only the final header.
+        const OSStatus s = writeAll(fd_, packet->data, std::size_t(packet->size), framesBytes_);
+        av_packet_unref(packet);
+        if (s != noErr)
+            return writeFailure(s);
+        return noErr;
     }
 
     int fd_;
-    ffmpeg::CodecContextPtr enc_;
-    ffmpeg::AudioFifoPtr fifo_;
-    ffmpeg::FramePtr frame_;
-    ffmpeg::PacketPtr packet_;
-    std::int64_t nextPts_ = 0;
     std::uint64_t framesBytes_ = 0;
     std::uint64_t checkpointedBytes_ = 0;
     std::uint64_t checkpoints_ = 0;

@@ -20,7 +20,7 @@ namespace {
 // user space but the samples of the frame being filled and the encoder's
 // look-ahead (a few frames, well under a tenth of a second), so a kill
 // loses little more than what the writer's queue held.
-class Mp3Sink final : public FileSink {
+class Mp3Sink final : public EncoderSink {
 public:
     // How long the writer lets pass without a checkpoint before it asks for
     // one. Every frame is readable once written, so a checkpoint only counts
@@ -63,10 +63,7 @@ public:
             return kAudioFileUnsupportedDataFormatError;
         sink->seekTable_ = Mp3SeekTable(std::uint32_t(sink->info_.size()));
         sink->fields_.bytes = sink->checkpointedBytes_ = std::uint32_t(sink->info_.size());
-        sink->fifo_.reset(av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, enc->frame_size * 4));
-        sink->frame_ = ffmpeg::makeFrame();
-        sink->packet_ = ffmpeg::makePacket();
-        if (!sink->fifo_ || !sink->frame_ || !sink->packet_)
+        if (!sink->prepareEncoding())
             return kAudioFileUnspecifiedError;
 
         // Everything that can be refused is checked: only now touch the disk.
@@ -83,19 +80,6 @@ public:
             ::close(fd_);
     }
 
-    AVSampleFormat sampleFormat() const override { return enc_->sample_fmt; }
-
-    OSStatus writeSamples(const std::uint8_t* const* data, int frames) override
-    {
-        if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(const_cast<std::uint8_t**>(data)), frames)
-            < frames)
-            return kAudioFileUnspecifiedError;
-        while (av_audio_fifo_size(fifo_.get()) >= enc_->frame_size)
-            if (OSStatus s = encode(enc_->frame_size))
-                return s;
-        return noErr;
-    }
-
     OSStatus checkpoint() override
     {
         if (fields_.bytes != checkpointedBytes_) {
@@ -110,12 +94,8 @@ public:
     OSStatus finish(bool failed) override
     {
         OSStatus s = noErr;
-        if (!failed) {
-            if (const int rest = av_audio_fifo_size(fifo_.get()); rest > 0)
-                s = encode(rest);
-            if (s == noErr)
-                s = drain(nullptr);
-        }
+        if (!failed)
+            s = encodeRest();
         // Drained, the frames hold every sample given, the delay before them
         // and the padding after. After a failure (a full disk) the file ends
         // at the last whole frame, stated as recovery states it: that needs
@@ -138,46 +118,31 @@ public:
 private:
     explicit Mp3Sink(int fd) : fd_(fd) { }
 
-    OSStatus encode(int frames)
+    OSStatus writePacket(AVPacket* packet) override
     {
-        if (const OSStatus s = takeFrame(frame_.get(), *enc_, fifo_.get(), frames, nextPts_))
-            return s;
-        nextPts_ += frames;
-        return drain(frame_.get());
-    }
-
-    OSStatus drain(AVFrame* frame)
-    {
-        return encodePackets(enc_.get(), frame, packet_.get(), [this](AVPacket* packet) -> OSStatus {
-            std::uint64_t written = 0;
-            const OSStatus s = writeAll(fd_, packet->data, std::size_t(packet->size), written);
-            // A packet is one frame; counted by their headers all the same.
-            if (s == noErr) {
-                Mp3FrameHeader h;
-                for (int at = 0; at < packet->size && readMp3FrameHeader(packet->data + at, packet->size - at, h);
-                     at += h.bytes) {
-                    ++fields_.frames;
-                    fields_.bytes += std::uint32_t(h.bytes);
-                    seekTable_.addFrame(std::uint32_t(h.bytes));
-                }
-                fields_.audioCrc = mp3Crc(fields_.audioCrc, packet->data, std::size_t(packet->size));
+        std::uint64_t written = 0;
+        const OSStatus s = writeAll(fd_, packet->data, std::size_t(packet->size), written);
+        // A packet is one frame; counted by their headers all the same.
+        if (s == noErr) {
+            Mp3FrameHeader h;
+            for (int at = 0; at < packet->size && readMp3FrameHeader(packet->data + at, packet->size - at, h);
+                 at += h.bytes) {
+                ++fields_.frames;
+                fields_.bytes += std::uint32_t(h.bytes);
+                seekTable_.addFrame(std::uint32_t(h.bytes));
             }
-            av_packet_unref(packet);
-            return s == noErr ? noErr : writeFailure(s);
-        });
+            fields_.audioCrc = mp3Crc(fields_.audioCrc, packet->data, std::size_t(packet->size));
+        }
+        av_packet_unref(packet);
+        return s == noErr ? noErr : writeFailure(s);
     }
 
     int fd_;
-    ffmpeg::CodecContextPtr enc_;
-    ffmpeg::AudioFifoPtr fifo_;
-    ffmpeg::FramePtr frame_;
-    ffmpeg::PacketPtr packet_;
     std::vector<std::uint8_t> info_;  // as written at the start, then as at the end
     Mp3FrameHeader infoHeader_;
     Mp3SeekTable seekTable_;
     Mp3InfoFields fields_;  // what the frames written so far make it
     int delay_ = 0;
-    std::int64_t nextPts_ = 0;
     std::uint32_t checkpointedBytes_ = 0;
     std::uint64_t checkpoints_ = 0;
 };

@@ -16,7 +16,7 @@ namespace {
 // encoder's delay and what the queue held). Ogg needs no header that states the length: the
 // last page's granule position is the end, priming left out by the stream
 // header's pre-skip (Opus) or the first page's granule (Vorbis).
-class OggSink final : public FileSink {
+class OggSink final : public EncoderSink {
 public:
     static constexpr double kPageSeconds = 0.25;
 
@@ -60,10 +60,7 @@ public:
         if (!sink->stream_ || avcodec_parameters_from_context(sink->stream_->codecpar, enc) < 0)
             return kAudioFileUnspecifiedError;
         sink->stream_->time_base = enc->time_base;
-        sink->fifo_.reset(av_audio_fifo_alloc(format, channels, enc->frame_size * 4));
-        sink->frame_ = ffmpeg::makeFrame();
-        sink->packet_ = ffmpeg::makePacket();
-        if (!sink->fifo_ || !sink->frame_ || !sink->packet_)
+        if (!sink->prepareEncoding())
             return kAudioFileUnspecifiedError;
 
         // Everything that can be refused is checked: only now touch the disk.
@@ -92,19 +89,6 @@ public:
             ::close(fd_);
     }
 
-    AVSampleFormat sampleFormat() const override { return enc_->sample_fmt; }
-
-    OSStatus writeSamples(const std::uint8_t* const* data, int frames) override
-    {
-        if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(const_cast<std::uint8_t**>(data)), frames)
-            < frames)
-            return kAudioFileUnspecifiedError;
-        while (av_audio_fifo_size(fifo_.get()) >= enc_->frame_size)
-            if (OSStatus s = encode(enc_->frame_size))
-                return s;
-        return noErr;
-    }
-
     OSStatus checkpoint() override { return unflushed_ > 0 ? cut() : noErr; }
     double checkpointSeconds() const override { return kPageSeconds; }
     std::uint64_t checkpoints() const override { return pages_; }
@@ -113,10 +97,7 @@ public:
     {
         OSStatus s = noErr;
         if (!failed) {
-            if (const int rest = av_audio_fifo_size(fifo_.get()); rest > 0)
-                s = encode(rest);
-            if (s == noErr)
-                s = drain(nullptr);
+            s = encodeRest();
         }
         const int err = av_write_trailer(fmt_.get());
         if (s == noErr && (err < 0 || fmt_->pb->error < 0))
@@ -130,30 +111,20 @@ public:
 private:
     explicit OggSink(int fd) : fd_(fd) { }
 
-    OSStatus encode(int frames)
+    OSStatus writePacket(AVPacket* packet) override
     {
-        if (const OSStatus s = takeFrame(frame_.get(), *enc_, fifo_.get(), frames, nextPts_))
-            return s;
-        nextPts_ += frames;
-        return drain(frame_.get());
-    }
-
-    OSStatus drain(AVFrame* frame)
-    {
-        return encodePackets(enc_.get(), frame, packet_.get(), [this](AVPacket* packet) -> OSStatus {
-            const std::int64_t duration = packet->duration > 0 ? packet->duration : enc_->frame_size;
-            av_packet_rescale_ts(packet, enc_->time_base, stream_->time_base);
-            packet->stream_index = stream_->index;
-            const int err = av_write_frame(fmt_.get(), packet);
-            av_packet_unref(packet);
-            if (err < 0 || fmt_->pb->error < 0)
-                return writeFailure(statusFromAv(err < 0 ? err : fmt_->pb->error));
-            unflushed_ += duration;
-            if (unflushed_ >= cutInterval_)
-                if (OSStatus s = cut())
-                    return s;
-            return noErr;
-        });
+        const std::int64_t duration = packet->duration > 0 ? packet->duration : enc_->frame_size;
+        av_packet_rescale_ts(packet, enc_->time_base, stream_->time_base);
+        packet->stream_index = stream_->index;
+        const int err = av_write_frame(fmt_.get(), packet);
+        av_packet_unref(packet);
+        if (err < 0 || fmt_->pb->error < 0)
+            return writeFailure(statusFromAv(err < 0 ? err : fmt_->pb->error));
+        unflushed_ += duration;
+        if (unflushed_ >= cutInterval_)
+            if (OSStatus s = cut())
+                return s;
+        return noErr;
     }
 
     // Closes the page being filled and pushes it to the kernel, where it
@@ -172,12 +143,7 @@ private:
     int fd_;
     FdIoPtr io_;  // through fd_, for fmt_
     ffmpeg::OutputFormatPtr fmt_;
-    ffmpeg::CodecContextPtr enc_;
-    ffmpeg::AudioFifoPtr fifo_;
-    ffmpeg::FramePtr frame_;
-    ffmpeg::PacketPtr packet_;
     AVStream* stream_ = nullptr;  // owned by fmt_
-    std::int64_t nextPts_ = 0;
     std::int64_t unflushed_ = 0;
     std::int64_t cutInterval_ = 0;
     std::uint64_t pages_ = 0;
