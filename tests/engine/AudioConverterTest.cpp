@@ -278,12 +278,13 @@ TEST(Loudness, TheMeterReadsTheReferenceSignalsGatesTheQuietAndFindsPeaksBetween
     using signal_test::sine;
     for (const double rate : {44100.0, 48000.0}) {
         SCOPED_TRACE(rate);
-        const std::vector<float> calibration = sine(997, rate, std::size_t(rate * 20), dbToGain(-23));
+        const std::vector<float> calibration = sine(997, rate, std::size_t(rate * 5), dbToGain(-23));
         EXPECT_NEAR(loudnessOf(calibration, calibration, rate), -23, 0.05);
-        // -72, -36, -23, -36, -72 dBFS for 10, 10, 60, 10, 10 s: the blocks
-        // under -70 LUFS and those 10 LU under the rest do not count (ungated, -24.3).
+        // -72, -36, -23, -36, -72 dBFS, the gating case's levels for a fifth
+        // of its times (2, 2, 12, 2, 2 s): the blocks under -70 LUFS and
+        // those 10 LU under the rest do not count (ungated, -24.3).
         std::vector<float> steps;
-        for (const auto& [seconds, level] : {std::pair{10, -72}, {10, -36}, {60, -23}, {10, -36}, {10, -72}}) {
+        for (const auto& [seconds, level] : {std::pair{2, -72}, {2, -36}, {12, -23}, {2, -36}, {2, -72}}) {
             const std::vector<float> part = sine(1000, rate, std::size_t(rate * seconds), dbToGain(level));
             steps.insert(steps.end(), part.begin(), part.end());
         }
@@ -311,18 +312,18 @@ TEST_F(AudioConverterTest, ALoudnessTargetGainsTheRangeOnceAndKeepsItsTruePeaksU
     const auto gained = [&](float sample) { return sample * float(dbToGain(converter.loudness().gainDb)); };
     const std::string out = dir.file("out.wav");
 
-    std::vector<float> left = pinkNoise(20 * 44100, 1), right = pinkNoise(20 * 44100, 2);
+    std::vector<float> left = pinkNoise(8 * 44100, 1), right = pinkNoise(8 * 44100, 2);
     const float toMinus30 = float(dbToGain(-30 - loudnessOf(left, right)));
     for (std::size_t i = 0; i < left.size(); ++i) {
         left[i] *= toMinus30;
         right[i] *= toMinus30;
     }
     ASSERT_EQ(writeStereoFile(dir.file("pink.wav"), 44100, left, right), noErr);
-    ASSERT_EQ(runExport(converter, dir.file("pink.wav"), out, {0, 20}, "wav", -16), AudioConvertFailure::None);
+    ASSERT_EQ(runExport(converter, dir.file("pink.wav"), out, {0, 8}, "wav", -16), AudioConvertFailure::None);
     ASSERT_TRUE(converter.loudness().measured);
     EXPECT_NEAR(*converter.loudness().measured, -30, 0.05);
     EXPECT_NEAR(converter.loudness().gainDb, 14, 0.05);
-    EXPECT_EQ(converter.framesToDo(), 2 * 20 * 44100) << "measured, then written";
+    EXPECT_EQ(converter.framesToDo(), 2 * 8 * 44100) << "measured, then written";
     Decoded d = decodeFile(out);
     ASSERT_EQ(d.frames(), left.size());
     EXPECT_NEAR(loudnessOf(d.channels[0], d.channels[1]), -16, 0.5);
@@ -330,8 +331,8 @@ TEST_F(AudioConverterTest, ALoudnessTargetGainsTheRangeOnceAndKeepsItsTruePeaksU
     EXPECT_NEAR(converter.loudness().truePeakDb, truePeakDbOf(d.channels[0], d.channels[1]), 0.01);
 
     // Two tones near -33 LUFS to -26, with fades of 1 and 2 s.
-    left = signal_test::sine(440, 44100, 10 * 44100, 0.02);
-    right = signal_test::sine(3000, 44100, 10 * 44100, 0.01);
+    left = signal_test::sine(440, 44100, 4 * 44100, 0.02);
+    right = signal_test::sine(3000, 44100, 4 * 44100, 0.01);
     ASSERT_EQ(writeStereoFile(dir.file("quiet.wav"), 44100, left, right), noErr);
     // The samples as the export reads them, its source's PCM rounding in.
     const auto asStored = [&](const std::string& name) {
@@ -340,7 +341,7 @@ TEST_F(AudioConverterTest, ALoudnessTargetGainsTheRangeOnceAndKeepsItsTruePeaksU
         right = stored.channels[1];
     };
     asStored("quiet.wav");
-    const FadeEnvelope faded{0, 10, 1, 2};
+    const FadeEnvelope faded{0, 4, 1, 2};
     ASSERT_EQ(runExport(converter, dir.file("quiet.wav"), out, faded, "wav", -26), AudioConvertFailure::None);
     EXPECT_GT(converter.loudness().gainDb, 5);
     EXPECT_FALSE(converter.loudness().limited);
@@ -355,14 +356,14 @@ TEST_F(AudioConverterTest, ALoudnessTargetGainsTheRangeOnceAndKeepsItsTruePeaksU
 
     // 10 ms bursts of 2 kHz at 0.5 every second, over a faint 300 Hz bed: at
     // -16 LUFS the bursts' peaks would pass 0 dBFS.
-    left = signal_test::sine(300, 44100, 10 * 44100, 0.01);
+    left = signal_test::sine(300, 44100, 4 * 44100, 0.01);
     for (std::size_t burst = 22050; burst < left.size(); burst += 44100)
         for (std::size_t i = 0; i < 441; ++i)
             left[burst + i] += float(0.5 * std::sin(2 * std::numbers::pi * 2000 * double(i) / 44100)
                 * std::sin(std::numbers::pi * double(i) / 441) * std::sin(std::numbers::pi * double(i) / 441));
     ASSERT_EQ(writeStereoFile(dir.file("bursts.wav"), 44100, left, left), noErr);
     asStored("bursts.wav");
-    ASSERT_EQ(runExport(converter, dir.file("bursts.wav"), out, {0, 10}, "wav", -16), AudioConvertFailure::None);
+    ASSERT_EQ(runExport(converter, dir.file("bursts.wav"), out, {0, 4}, "wav", -16), AudioConvertFailure::None);
     EXPECT_TRUE(converter.loudness().limited);
     EXPECT_GT(signal_test::peak(left) * dbToGain(converter.loudness().gainDb), 1.0) << "gained, it would clip";
     d = decodeFile(out);
