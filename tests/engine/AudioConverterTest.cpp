@@ -201,6 +201,45 @@ TEST_F(AudioConverterTest, TheFileHoldsExactlyTheTrimmedFramesEachScaledByItsOwn
     ASSERT_EQ(d.frames(), 44100u);
     // Past the resampler's first few frames the ramp reads as 48 kHz frames.
     EXPECT_NEAR(frameOf(d.channels[0][2000]), 480000 + 2000 * 48000.0 / 44100, 3);
+
+    // At the source's own rate nothing is resampled: the 48 kHz ramp reaches
+    // a float WAV sample for sample, and a 24-bit FLAC made of it another.
+    using Q = AudioQuality;
+    converter.setQuality({.sampleRate = Q::kSourceRate, .depth = SampleDepth::Float32});
+    ASSERT_EQ(runExport(converter, dir.file("48k.wav"), out, {1, 3}), AudioConvertFailure::None);
+    const Decoded exact = decodeFile(out);
+    EXPECT_EQ(exact.fileFormat.mSampleRate, 48000);
+    ASSERT_EQ(exact.frames(), 96000u);
+    for (std::size_t i = 0; i < exact.frames(); ++i)
+        ASSERT_EQ(frameOf(exact.channels[1][i]), -double(48000 + i)) << "frame " << i;
+    converter.setQuality({.sampleRate = Q::kSourceRate, .depth = SampleDepth::Int24});
+    ASSERT_EQ(runExport(converter, dir.file("48k.wav"), dir.file("48k.flac"), {0, 15}, "flac"),
+        AudioConvertFailure::None);
+    ASSERT_EQ(runExport(converter, dir.file("48k.flac"), dir.file("part.flac"), {1, 3}, "flac"),
+        AudioConvertFailure::None);
+    const Decoded whole = decodeFile(dir.file("48k.flac")), part = decodeFile(dir.file("part.flac"));
+    ASSERT_EQ(part.frames(), 96000u);
+    EXPECT_EQ(part.fileFormat.mBitsPerChannel, 24u);
+    for (std::size_t c = 0; c < 2; ++c)
+        EXPECT_TRUE(std::equal(part.channels[c].begin(), part.channels[c].end(), whole.channels[c].begin() + 48000));
+
+    // One channel: the mean of the two, as a mono recording takes it.
+    std::vector<float> left(44100), right(44100, 0.25F);
+    for (std::size_t i = 0; i < left.size(); ++i)
+        left[i] = float(double(i) / kRampScale);
+    ASSERT_EQ(writeStereoFile(dir.file("mix.wav"), 44100, left, right), noErr);
+    converter.setQuality({.channels = 1, .depth = SampleDepth::Float32});
+    ASSERT_EQ(runExport(converter, dir.file("mix.wav"), out, {0, 1}), AudioConvertFailure::None);
+    const Decoded mono = decodeFile(out);
+    ASSERT_EQ(mono.channels.size(), 1u);
+    ASSERT_EQ(mono.frames(), 44100u);
+    for (std::size_t i = 0; i < left.size(); ++i)
+        ASSERT_EQ(mono.channels[0][i], (left[i] + right[i]) * 0.5F) << "frame " << i;
+
+    // A chosen bit rate reaches the encoder: 10 s of MP3 at a constant 128 kb/s.
+    converter.setQuality({.bitRate = 128000});
+    ASSERT_EQ(runExport(converter, ramp, dir.file("out.mp3"), {0, 10}, "mp3"), AudioConvertFailure::None);
+    EXPECT_NEAR(double(fs::file_size(dir.file("out.mp3"))), 160000, 2000);
 }
 
 // RLIMIT_FSIZE makes writes past the limit fail as a full disk would:
@@ -233,6 +272,11 @@ TEST_F(AudioConverterTest, AFailureLeavesTheDestinationAsItWas)
         EXPECT_NE(converter.status(), noErr);
         EXPECT_FALSE(converter.failureText().empty());
     }
+    // A quality the format does not take, before anything is opened.
+    converter.setQuality({.depth = SampleDepth::Float32});
+    EXPECT_EQ(runExport(converter, source, kept, whole, "flac"), F::Refused);
+    EXPECT_EQ(converter.failureText(), ".flac takes the bit depths 24, 16 only");
+    converter.setQuality({});
     EXPECT_EQ(delegate.finished, 0) << "an export that never started is not reported as finished";
 
     // A full disk, in a child whose file size is limited.
@@ -329,6 +373,14 @@ TEST_F(AudioConverterTest, ALoudnessTargetGainsTheRangeOnceAndKeepsItsTruePeaksU
     EXPECT_NEAR(loudnessOf(d.channels[0], d.channels[1]), -16, 0.5);
     EXPECT_LE(truePeakDbOf(d.channels[0], d.channels[1]), -1.0);
     EXPECT_NEAR(converter.loudness().truePeakDb, truePeakDbOf(d.channels[0], d.channels[1]), 0.01);
+    // At another rate, in one channel, the file holds the loudness asked for.
+    converter.setQuality({.sampleRate = 48000, .channels = 1});
+    ASSERT_EQ(runExport(converter, dir.file("pink.wav"), out, {0, 8}, "wav", -16), AudioConvertFailure::None);
+    converter.setQuality({});
+    d = decodeFile(out);
+    loudness::LoudnessMeter mono(48000, 1);
+    mono.add(d.channels[0].data(), d.channels[0].data(), d.frames());
+    EXPECT_NEAR(mono.integrated().value_or(-HUGE_VAL), -16, 0.5);
 
     // Two tones near -33 LUFS to -26, with fades of 1 and 2 s.
     left = signal_test::sine(440, 44100, 4 * 44100, 0.02);

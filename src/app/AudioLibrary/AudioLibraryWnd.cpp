@@ -899,6 +899,9 @@ void AudioLibraryWnd::exportFinished()
         emit userNotified(tr("Export failed"),
             tr("%1 is being recorded: choose another file. The recording goes on.").arg(destination));
         return;
+    case AudioConvertFailure::Refused:
+        emit userNotified(tr("Export failed"), QString::fromStdString(done.failureText()));
+        return;
     case AudioConvertFailure::CannotCreate:
         emit userNotified(tr("Export failed"),
             tr("%1 could not be created (%2).").arg(destination, engineWords(done.destinationReason())));

@@ -42,20 +42,23 @@ AudioConverter::AudioConverter(const AudioExportRequest& request) : AudioConvert
     audioFromat_ = request.format;
     recordings_ = request.recordings;
     loudnessTarget_ = request.loudness;
+    quality_ = request.quality;
 }
 
 void AudioConverter::initDefaultAudioFormat()
 {
-    defaultFormat_ = audiofile::floatPlanarFormat(kSampleRate, 2);
+    defaultFormat_ = audiofile::floatPlanarFormat(rate_, 2);
 }
 
-// Both client channels reach the file as they are: the sound server already
-// spreads a mono device over both, so no channel map is set.
+// Both client channels reach a stereo file as they are: the sound server
+// already spreads a mono device over both, so no channel map is set. A mono
+// file takes their mean from the writer, as a mono recording does.
 ExtAudioFileRef AudioConverter::createExportAudioRef(const std::string& path)
 {
     ExtAudioFileRef file;
-    status_ = ExtAudioFile::create(path, audioFromat_->fileType, audioFromat_->fileFormat,
-        kAudioFileFlags_EraseFile | kExtAudioFileFlags_AppearWhenComplete, file);
+    status_ = ExtAudioFile::create(path, audioFromat_->fileType, fileFormat_,
+        kAudioFileFlags_EraseFile | kExtAudioFileFlags_AppearWhenComplete, file,
+        recordedBitRate(*audioFromat_, quality_, int(fileFormat_.mChannelsPerFrame)));
     if (status_ != noErr)
         return nullptr;
     status_ = file->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof defaultFormat_, &defaultFormat_);
@@ -90,7 +93,13 @@ void AudioConverter::startAudioConvert()
     outputPeak_.reset();
     delayed_ = 0;
     shaped_ = 0;
+    rate_ = kSampleRate;
+    fileFormat_ = audioFromat_->fileFormat;
 
+    // A quality the format does not take would fail only once the file is
+    // made; the command line and the window check first, this is the last word.
+    if (!qualityRefusal(*audioFromat_, quality_).empty())
+        return fail(AudioConvertFailure::Refused, kAudioFileUnsupportedDataFormatError);
     // The source is opened and prepared before the destination is touched,
     // so a missing or unreadable source leaves an existing file as it was.
     if (sameFile(sourceAudioPath_, exportAudioPath_))
@@ -102,34 +111,40 @@ void AudioConverter::startAudioConvert()
     ExtAudioFileRef source = creatSourceAudioRef();
     if (!source)
         return fail(AudioConvertFailure::NoSource, status_);
-    if (OSStatus s
-        = source->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof defaultFormat_, &defaultFormat_))
-        return fail(AudioConvertFailure::NoSource, s);
-
     AudioStreamBasicDescription fileFormat;
     std::uint32_t size = sizeof fileFormat;
     source->getProperty(kExtAudioFileProperty_FileDataFormat, &size, &fileFormat);
     const double fileRate = fileFormat.mSampleRate > 0 ? fileFormat.mSampleRate : kSampleRate;
+    // Everything from here on runs at the file's rate: the source decoded to
+    // it (at the source's own rate, nothing resampled), the range, the fades
+    // and the meter.
+    fileFormat_ = recordedFormat(*audioFromat_, quality_, fileRate);
+    rate_ = fileFormat_.mSampleRate;
+    initDefaultAudioFormat();
+    if (OSStatus s
+        = source->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof defaultFormat_, &defaultFormat_))
+        return fail(AudioConvertFailure::NoSource, s);
+
     std::int64_t fileFrames = 0;
     size = sizeof fileFrames;
     source->getProperty(kExtAudioFileProperty_FileLengthFrames, &size, &fileFrames);
 
-    // Positions count 44.1 kHz frames; the seek counts the file's own, so a
-    // source of another rate is entered at the trim start's time.
+    // Positions count frames at rate_; the seek counts the source's own, so
+    // a source of another rate is entered at the trim start's time.
     const FadeEnvelope range = envelope();
-    const std::int64_t startFrame = std::max<std::int64_t>(0, range.firstFrame(kSampleRate));
-    std::int64_t count = range.endFrame(kSampleRate) - startFrame;
+    const std::int64_t startFrame = std::max<std::int64_t>(0, range.firstFrame(rate_));
+    std::int64_t count = range.endFrame(rate_) - startFrame;
     // Clamped to the stated length, so that the fade-out ends where the
     // audio does; a length that is missing or says the start lies past the
     // end is not trusted: reading tells.
-    const std::int64_t stated = std::llround(double(fileFrames) * kSampleRate / fileRate) - startFrame;
+    const std::int64_t stated = std::llround(double(fileFrames) * rate_ / fileRate) - startFrame;
     if (fileFrames > 0 && stated > 0)
         count = std::min(count, stated);
     // A range without a frame of audio would make an empty file in the
     // destination's place and call it a success: refused, nothing touched.
     if (!(trimEndTime_ > trimStartTime_) || count <= 0)
         return fail(AudioConvertFailure::NoAudio, kAudioFileEndOfFileError);
-    source->seek(std::llround(double(startFrame) * fileRate / kSampleRate));
+    source->seek(std::llround(double(startFrame) * fileRate / rate_));
     AudioBufferList list;
     list.mNumberBuffers = 2;
     list.mBuffers[0] = {1, kBlockFrames * std::uint32_t(sizeof(float)), left_.data()};
@@ -144,7 +159,7 @@ void AudioConverter::startAudioConvert()
         framesToDo_.store(2 * count, std::memory_order_relaxed);
         if (!measureLoudness(*source, count, firstFrames))
             return;
-        source->seek(std::llround(double(startFrame) * fileRate / kSampleRate));
+        source->seek(std::llround(double(startFrame) * fileRate / rate_));
         firstFrames = std::uint32_t(std::min<std::int64_t>(kBlockFrames, count));
         if (OSStatus s = source->read(&firstFrames, &list))
             return fail(AudioConvertFailure::NoSource, s);
@@ -181,11 +196,11 @@ namespace {
 // Scales frames [index, index + frames) of an export of `count` frames by
 // their gains. Frames at full gain are left as they are: away from the
 // fades, nothing is computed.
-void applyFades(const FadeEnvelope& envelope, std::int64_t index, std::int64_t count, std::uint32_t frames,
-    float* left, float* right)
+void applyFades(const FadeEnvelope& envelope, double rate, std::int64_t index, std::int64_t count,
+    std::uint32_t frames, float* left, float* right)
 {
-    const auto rampFrames = [](float seconds) {
-        return seconds > 0 ? std::int64_t(std::ceil(double(seconds) * AudioConverter::kSampleRate)) : 0;
+    const auto rampFrames = [rate](float seconds) {
+        return seconds > 0 ? std::int64_t(std::ceil(double(seconds) * rate)) : 0;
     };
     // Frames before fullFrom and from fullTo on may be below full gain.
     const std::int64_t fullFrom = rampFrames(envelope.fadeIn);
@@ -197,7 +212,7 @@ void applyFades(const FadeEnvelope& envelope, std::int64_t index, std::int64_t c
             i = std::uint32_t(std::min<std::int64_t>(fullTo - index, frames - 1));
             continue;
         }
-        const float gain = envelope.gainOfFrame(frame, count, AudioConverter::kSampleRate);
+        const float gain = envelope.gainOfFrame(frame, count, rate);
         left[i] *= gain;
         right[i] *= gain;
     }
@@ -207,7 +222,7 @@ void applyFades(const FadeEnvelope& envelope, std::int64_t index, std::int64_t c
 
 bool AudioConverter::measureLoudness(ExtAudioFile& source, std::int64_t count, std::uint32_t firstFrames)
 {
-    loudness::LoudnessMeter meter(kSampleRate);
+    loudness::LoudnessMeter meter(rate_, int(fileFormat_.mChannelsPerFrame));
     loudness::TruePeakMeter peak;
     AudioBufferList list;
     list.mNumberBuffers = 2;
@@ -243,7 +258,7 @@ bool AudioConverter::measureLoudness(ExtAudioFile& source, std::int64_t count, s
     // of the time it would be exactly 1 anyway, and costs a pass of its own.
     const double ceiling = loudness::dbToGain(loudness::kCeilingDb);
     if (peak.peak() * gain_ > ceiling) {
-        limiter_ = std::make_unique<loudness::TruePeakLimiter>(kSampleRate, ceiling);
+        limiter_ = std::make_unique<loudness::TruePeakLimiter>(rate_, ceiling);
         delayed_ = loudness::TruePeakLimiter::kLatency;
         loudness_.limited = true;
     }
@@ -269,7 +284,7 @@ std::uint32_t AudioConverter::shape(float* left, float* right, std::uint32_t fra
             delayed_ -= skip;
         }
     }
-    applyFades(envelope(), shaped_, count, frames, left, right);
+    applyFades(envelope(), rate_, shaped_, count, frames, left, right);
     if (outputPeak_)
         outputPeak_->add(left, right, frames);
     shaped_ += frames;
@@ -379,6 +394,8 @@ std::string AudioConverter::failureText() const
         return "writing " + exportAudioPath_ + " failed (" + destinationReason() + "); nothing was written there";
     case AudioConvertFailure::Cancelled:
         return "cancelled; " + exportAudioPath_ + " was not touched";
+    case AudioConvertFailure::Refused:
+        return qualityRefusal(*audioFromat_, quality_);
     }
     return {};
 }

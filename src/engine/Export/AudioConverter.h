@@ -1,9 +1,11 @@
 // Export: the trimmed range of a recording, with its linear fade-in and
 // fade-out, written as a new file of one of the exportable formats
-// (AudioFormat.h) at 44.1 kHz stereo.
+// (AudioFormat.h) at the chosen AudioQuality, each field left at its zero
+// the format's own (44.1 kHz stereo; Opus 48 kHz).
 //
-// The source is decoded to 44.1 kHz float planes; the file gets exactly the
-// frames round(start × 44100) up to round(end × 44100), the end excluded,
+// The source is decoded to float planes at the file's rate (at the source's
+// own, nothing is resampled); the file gets exactly the frames
+// round(start × rate) up to round(end × rate), the end excluded,
 // clamped to the source's length, each scaled by the fade envelope's gain for
 // that frame. Asked for a loudness, it first reads the range once to measure
 // its integrated loudness (Loudness.h), then writes it with the one gain that
@@ -55,6 +57,7 @@ enum class AudioConvertFailure {
     ReadFailed,    // decoding stopped part-way; the file holds what was read
     WriteFailed,   // writing or completing the file failed; nothing was kept
     Cancelled,     // cancel() stopped it; nothing was kept
+    Refused,       // the format does not take the quality asked for; nothing touched
 };
 
 // What one export is to do, made whole by its caller and handed over once.
@@ -69,6 +72,9 @@ struct AudioExportRequest {
     std::vector<std::string> recordings;
     // The integrated loudness to bring the export to, in LUFS; none: as recorded.
     std::optional<double> loudness;
+    // Rate, channels, depth and bit rate within the format; refused, before
+    // anything is touched, where the format does not take them.
+    AudioQuality quality;
 };
 
 // How an export asked for a loudness went.
@@ -123,7 +129,9 @@ public:
     // file", "write-protected", "the disk is full", ...), for CannotCreate
     // and WriteFailed; the window and the command line say the same.
     std::string destinationReason() const;
-    // Frames (44.1 kHz) the last export put in its file; meaningful when it
+    // The rate of the last export's frames: its file's.
+    double sampleRate() const { return rate_; }
+    // Frames (at sampleRate()) the last export put in its file; meaningful when it
     // kept one (failure() None or ReadFailed).
     std::int64_t writtenFrames() const { return framesDone_.load(std::memory_order_relaxed); }
 
@@ -155,6 +163,8 @@ public:
     // The integrated loudness (LUFS) to export at; none: as recorded.
     const std::optional<double>& loudnessTarget() const { return loudnessTarget_; }
     void setLoudnessTarget(std::optional<double> lufs) { loudnessTarget_ = lufs; }
+    const AudioQuality& quality() const { return quality_; }
+    void setQuality(const AudioQuality& quality) { quality_ = quality; }
     // Of the last export that was asked for a loudness and got to writing.
     const LoudnessResult& loudness() const { return loudness_; }
     // One line of it: "loudness -30.2 LUFS, gain +14.2 dB, true peak -1.0 dBTP".
@@ -189,6 +199,10 @@ private:
     const AudioFormat* audioFromat_ = &defaultAudioFormat();
     std::vector<std::string> recordings_;
     std::optional<double> loudnessTarget_;
+    AudioQuality quality_;
+    // The running export's: its file's rate, and the description of the file.
+    double rate_ = kSampleRate;
+    AudioStreamBasicDescription fileFormat_{};
     AudioConverterDelegate* delegate_ = nullptr;  // not owned
 
     // The running export's gain and limiter (none when no peak needs it),

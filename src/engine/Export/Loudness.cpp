@@ -54,9 +54,10 @@ Biquad highPass(double rate)
 
 }  // namespace
 
-LoudnessMeter::LoudnessMeter(double rate)
+LoudnessMeter::LoudnessMeter(double rate, int channels)
     : left_{highShelf(rate), highPass(rate)}
     , right_{left_}
+    , mono_(channels == 1)
     , stepFrames_(std::max<std::size_t>(1, std::size_t(std::llround(rate / 10.0))))
 {
 }
@@ -66,8 +67,9 @@ void LoudnessMeter::add(const float* left, const float* right, std::size_t frame
     for (std::size_t i = 0; i < frames; ++i) {
         const double l = left_[1].process(left_[0].process(left[i]));
         const double r = right_[1].process(right_[0].process(right[i]));
-        // Left and right both weigh 1.0.
-        step_ += l * l + r * r;
+        // Left and right both weigh 1.0; the filters being linear, the
+        // mean of the two filtered is the mean filtered.
+        step_ += mono_ ? (l + r) * (l + r) / 4 : l * l + r * r;
         if (++inStep_ < stepFrames_)
             continue;
         // A 400 ms block is the last four 100 ms steps: blocks overlap by 75 %.

@@ -62,7 +62,9 @@ struct Biquad {
 
 class LoudnessMeter {
 public:
-    explicit LoudnessMeter(double rate);
+    // `channels` 1: what is measured is the one channel a mono file makes of
+    // the two it is given, their mean (as the file writer makes it).
+    explicit LoudnessMeter(double rate, int channels = 2);
 
     void add(const float* left, const float* right, std::size_t frames);
     // The integrated loudness of what was added, in LUFS; none when no block
@@ -71,6 +73,7 @@ public:
 
 private:
     std::array<Biquad, 2> left_, right_;  // the shelf, then the high-pass
+    bool mono_;
     std::size_t stepFrames_;              // 100 ms
     std::size_t inStep_ = 0;              // frames summed into step_
     double step_ = 0;                     // the weighted squares of the current 100 ms
