@@ -3,7 +3,8 @@
 //   traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--warn-silence N]
 //                       [--rate 44100|48000|source] [--channels 1|2] [--bits 16|24|32|32f] [--bitrate K] [--force] OUT
 //   traytape-cli info FILE
-//   traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] [--loudness LUFS] IN OUT
+//   traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] [--loudness LUFS]
+//                       [--rate 44100|48000|source] [--channels 1|2] [--bits 16|24|32|32f] [--bitrate K] IN OUT
 //   traytape-cli system-audio on|off
 //   --verbose before the command shows FFmpeg's own messages; -- ends the options.
 //   traytape-cli --help, --version, and COMMAND --help print to standard output.
@@ -110,9 +111,12 @@ constexpr CommandHelp kCommandHelp[] = {
     {"info", "traytape-cli info FILE",
         "info prints FILE's length in seconds, sample rate, channels, codec and bit\n"
         "depth (16, 24, 32, 32f for float, - for a compressed file), separated by tabs.\n"},
-    {"export", "traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] [--loudness LUFS] IN OUT",
+    {"export",
+        "traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] [--loudness LUFS]\n"
+        "                           [--rate 44100|48000|source] [--channels 1|2] [--bits 16|24|32|32f]\n"
+        "                           [--bitrate K] IN OUT",
         "export writes exactly the frames from --start to --end (seconds, the end\n"
-        "excluded, at most to the end of IN) as a 44.1 kHz stereo file of OUT's type\n"
+        "excluded, at most to the end of IN) as a file of OUT's type\n"
         "{exportTypes}; --fade-in rises from silence at --start, --fade-out\n"
         "falls to silence at --end (0 to 5 s each; where they overlap the lower\n"
         "applies). It prints the frames and seconds written. OUT is replaced only\n"
@@ -121,7 +125,9 @@ constexpr CommandHelp kCommandHelp[] = {
         "it with the one gain that brings it to LUFS (-60 to -5; -16 suits podcasts,\n"
         "-23 broadcast), its true peaks limited to -1 dBTP, before the fades; it\n"
         "prints the loudness measured, the gain and the true peak written. A silent\n"
-        "range gets no gain.\n"},
+        "range gets no gain.\n"
+        "--rate, --channels, --bits and --bitrate choose as record's do (source: IN's\n"
+        "own rate, unresampled), and are refused the same way before anything is written.\n"},
     {"system-audio", "traytape-cli system-audio on|off",
         "system-audio on makes the input device \"Vortanx System Audio\" carry what the\n"
         "default output plays, and keeps it after the command ends; run it again after\n"
@@ -249,8 +255,13 @@ std::optional<int> wholeNumber(const std::string& text)
     return int(value);
 }
 
-// One of record's choices within the format into `quality`; false, with the
-// refusal printed to `refusal`, for a value no format takes.
+bool isQualityOption(const std::string& option)
+{
+    return option == "--rate" || option == "--channels" || option == "--bits" || option == "--bitrate";
+}
+
+// One of record's and export's choices within the format into `quality`;
+// false, with the refusal printed to `refusal`, for a value no format takes.
 bool parseQuality(const std::string& option, const std::string& value, AudioQuality& quality, int& refusal)
 {
     if (option == "--bits") {
@@ -306,8 +317,7 @@ int record(const std::vector<std::string>& args)
             value = std::strtod(args[++i].c_str(), &end);
             if (!end || *end != '\0' || !(value > 0) || !std::isfinite(value))
                 return fail(args[i - 1] + " needs a positive number, not \"" + args[i] + "\"", 2);
-        } else if ((args[i] == "--rate" || args[i] == "--channels" || args[i] == "--bits" || args[i] == "--bitrate")
-            && i + 1 < args.size()) {
+        } else if (isQualityOption(args[i]) && i + 1 < args.size()) {
             int refusal = 0;
             if (!parseQuality(args[i], args[i + 1], quality, refusal))
                 return refusal;
@@ -496,6 +506,7 @@ int exportRange(const std::vector<std::string>& args)
     std::optional<double> start, end;
     double fadeIn = 0, fadeOut = 0;
     std::optional<double> loudness;
+    AudioQuality quality;
     std::vector<std::string> paths;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -531,6 +542,11 @@ int exportRange(const std::vector<std::string>& args)
             if (text.empty() || !stop || *stop != '\0' || !(lufs >= -60 && lufs <= -5))
                 return fail("--loudness needs LUFS from -60 to -5, not \"" + text + "\"", 2);
             loudness = lufs;
+        } else if (isQualityOption(option) && i + 1 < args.size()) {
+            int refusal = 0;
+            if (!parseQuality(option, args[i + 1], quality, refusal))
+                return refusal;
+            ++i;
         } else if (!option.empty() && option[0] != '-') {
             paths.push_back(option);
         } else {
@@ -545,6 +561,8 @@ int exportRange(const std::vector<std::string>& args)
     const AudioFormat* outFormat = formatOfOut(out, true, refusal);
     if (!outFormat)
         return refusal;
+    if (const std::string refused = qualityRefusal(*outFormat, quality); !refused.empty())
+        return fail(refused, 2);
 
     struct stat inStat {
     }, outStat{};
@@ -590,6 +608,7 @@ int exportRange(const std::vector<std::string>& args)
     converter.setFadeOutTime(float(fadeOut));
     converter.setAudioFromat(*outFormat);
     converter.setLoudnessTarget(loudness);
+    converter.setQuality(quality);
     // The tray app records in another process: its settings name the take.
     converter.setRecordings({storedRecordingMark()});
     converter.startAudioConvert();
@@ -597,7 +616,7 @@ int exportRange(const std::vector<std::string>& args)
     if (failure == AudioConvertFailure::None || failure == AudioConvertFailure::ReadFailed) {
         const std::int64_t written = converter.writtenFrames();
         std::printf("%lld\t%s\n", static_cast<long long>(written),
-            formatSeconds(double(written) / AudioConverter::kSampleRate).c_str());
+            formatSeconds(double(written) / converter.sampleRate()).c_str());
         if (loudness)
             std::printf("%s\n", converter.loudnessText().c_str());
     }

@@ -287,6 +287,14 @@ TEST_F(Cli, ExportWritesTheTrimmedRangeInTheFormatOfItsExtensionAndPrintsItsLeng
         EXPECT_NEAR(part.channels[0].back(), 0.0F, noise) << "the fade-out ends silent";
         EXPECT_NEAR(toneAmplitude(part.channels[1], 44100, 500, 60000, 80000), 0.5, 0.02);
     }
+    // Record's choices: 48 kHz, the mean of the channels, 16 bits.
+    const CommandResult chosen = run(
+        {"export", "--rate", "48000", "--channels", "1", "--bits", "16", "--end", "3", in, file("mono.wav")});
+    ASSERT_TRUE(chosen.ok()) << chosen.errors;
+    EXPECT_EQ(fields(chosen.output), (std::vector<std::string>{"144000", "3.000"}));
+    EXPECT_EQ(fields(run({"info", file("mono.wav")}).output),
+        (std::vector<std::string>{"3.000", "48000", "1", "pcm_s16le", "16"}));
+    EXPECT_NEAR(toneAmplitude(decodeFile(file("mono.wav")).channels[0], 48000, 500, 60000, 80000), 0.25, 0.02);
 
     // --loudness: pink noise brought from about -30 LUFS to -16, as FFmpeg's
     // own EBU R128 meter reads both the source and the export.
@@ -412,6 +420,7 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
         {{"record", "--bits", "32f", file("d.flac")}, ".flac takes the bit depths 24, 16 only"},
         {{"record", "--bitrate", "128", file("d.wav")}, ".wav takes no bit rate"},
         {{"record", "--bitrate", "300", file("d.opus")}, ".opus takes a bit rate from 24 to 256 kb/s"},
+        {{"export", "--bits", "24", in, file("d.opus")}, ".opus is compressed: it takes no bit depth"},
         {{"record", "--channels", "3", file("d.wav")}, "a recording has 1 or 2 channels"},
         {{"record", "--bits", "20", file("d.wav")}, "--bits needs 16, 24, 32 or 32f"},
         {{"record", "--rate", "fast", file("d.wav")}, "--rate needs 44100, 48000 or source"},
