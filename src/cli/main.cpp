@@ -126,8 +126,9 @@ constexpr CommandHelp kCommandHelp[] = {
         "-23 broadcast), its true peaks limited to -1 dBTP, before the fades; it\n"
         "prints the loudness measured, the gain and the true peak written. A silent\n"
         "range gets no gain.\n"
-        "--rate, --channels, --bits and --bitrate choose as record's do (source: IN's\n"
-        "own rate, unresampled), and are refused the same way before anything is written.\n"},
+        "--rate, --channels, --bits and --bitrate choose as record's do (44.1 kHz\n"
+        "stereo by default, Opus 48 kHz; source: IN's own rate, unresampled), and are\n"
+        "refused the same way before anything is written.\n"},
     {"system-audio", "traytape-cli system-audio on|off",
         "system-audio on makes the input device \"Vortanx System Audio\" carry what the\n"
         "default output plays, and keeps it after the command ends; run it again after\n"
