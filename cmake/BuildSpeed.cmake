@@ -36,7 +36,7 @@ function(traytape_precompile_group)
   endforeach()
 endfunction()
 
-traytape_precompile_group(TARGETS traytape_engine HEADERS ${_traytape_std_headers})
+traytape_precompile_group(TARGETS traytape_files traytape_engine HEADERS ${_traytape_std_headers})
 traytape_precompile_group(TARGETS traytape_ui HEADERS ${_traytape_std_headers} ${_traytape_qt_headers})
 # The suites without Qt share the support library's definitions.
 traytape_precompile_group(
