@@ -35,15 +35,10 @@ public:
         sink->fragmented_ = row.fileType == kAudioFileM4AType;
         const int channels = int(f.mChannelsPerFrame);
 
-        sink->enc_.reset(avcodec_alloc_context3(codec));
-        if (!sink->enc_)
+        if (!sink->makeEncoder(codec, AV_SAMPLE_FMT_FLTP, f))
             return kAudioFileUnspecifiedError;
         AVCodecContext* enc = sink->enc_.get();
-        enc->sample_fmt = AV_SAMPLE_FMT_FLTP;
-        enc->sample_rate = rate;
-        av_channel_layout_default(&enc->ch_layout, channels);
         enc->bit_rate = row.bitRates[channels == 1 ? 0 : 1];
-        enc->time_base = AVRational{1, rate};
 
         if (!sink->fragmented_) {
             // The CAF writer needs the decoder configuration up front.

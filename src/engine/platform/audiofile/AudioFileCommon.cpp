@@ -279,6 +279,19 @@ OSStatus EncoderSink::writeSamples(const std::uint8_t* const* data, int frames)
     return noErr;
 }
 
+bool EncoderSink::makeEncoder(const AVCodec* codec, AVSampleFormat format, const AudioStreamBasicDescription& f)
+{
+    enc_.reset(avcodec_alloc_context3(codec));
+    if (!enc_)
+        return false;
+    const int rate = int(f.mSampleRate);
+    enc_->sample_fmt = format;
+    enc_->sample_rate = rate;
+    av_channel_layout_default(&enc_->ch_layout, int(f.mChannelsPerFrame));
+    enc_->time_base = AVRational{1, rate};
+    return true;
+}
+
 bool EncoderSink::prepareEncoding()
 {
     fifo_.reset(av_audio_fifo_alloc(enc_->sample_fmt, enc_->ch_layout.nb_channels, enc_->frame_size * 4));

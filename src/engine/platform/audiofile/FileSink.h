@@ -36,6 +36,9 @@ public:
     OSStatus writeSamples(const std::uint8_t* const* data, int frames) override;
 
 protected:
+    // enc_, for codec at f's rate and channels in `format`, not yet open;
+    // false when there is no memory for it.
+    bool makeEncoder(const AVCodec* codec, AVSampleFormat format, const AudioStreamBasicDescription& f);
     // The queue, frame and packet for enc_, once it is open; false when
     // there is no memory for them.
     bool prepareEncoding();

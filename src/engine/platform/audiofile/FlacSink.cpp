@@ -31,17 +31,11 @@ public:
         const AVCodec* codec = avcodec_find_encoder_by_name(row.codec);
         if (!codec)
             return kAudioFileUnsupportedDataFormatError;
-        sink->enc_.reset(avcodec_alloc_context3(codec));
-        if (!sink->enc_)
+        // 24-bit samples travel in the top bits of 32-bit ones.
+        if (!sink->makeEncoder(codec, f.mBitsPerChannel == 16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_S32, f))
             return kAudioFileUnspecifiedError;
         AVCodecContext* enc = sink->enc_.get();
-        const int rate = int(f.mSampleRate);
-        // 24-bit samples travel in the top bits of 32-bit ones.
-        enc->sample_fmt = f.mBitsPerChannel == 16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_S32;
         enc->bits_per_raw_sample = int(f.mBitsPerChannel);
-        enc->sample_rate = rate;
-        av_channel_layout_default(&enc->ch_layout, int(f.mChannelsPerFrame));
-        enc->time_base = AVRational{1, rate};
         if (avcodec_open2(enc, codec, nullptr) < 0 || enc->extradata_size < kFlacStreamInfoBytes
             || enc->frame_size <= 0)
             return kAudioFileUnsupportedDataFormatError;

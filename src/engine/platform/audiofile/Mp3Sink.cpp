@@ -36,15 +36,10 @@ public:
         const AVCodec* codec = avcodec_find_encoder_by_name(row.codec);
         if (!codec)
             return kAudioFileUnsupportedDataFormatError;
-        sink->enc_.reset(avcodec_alloc_context3(codec));
-        if (!sink->enc_)
+        if (!sink->makeEncoder(codec, AV_SAMPLE_FMT_FLTP, f))
             return kAudioFileUnspecifiedError;
         AVCodecContext* enc = sink->enc_.get();
-        const int rate = int(f.mSampleRate);
-        enc->sample_fmt = AV_SAMPLE_FMT_FLTP;
-        enc->sample_rate = rate;
-        av_channel_layout_default(&enc->ch_layout, int(f.mChannelsPerFrame));
-        enc->time_base = AVRational{1, rate};
+        const int rate = enc->sample_rate;
         // A chosen bit rate is kept constant, as users who choose one expect
         // of MP3; otherwise LAME's variable rate at its quality.
         if (const int chosen = row.bitRates[enc->ch_layout.nb_channels == 1 ? 0 : 1]; chosen > 0) {

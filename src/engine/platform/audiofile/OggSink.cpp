@@ -42,16 +42,10 @@ public:
         if (avformat_alloc_output_context2(&rawFmt, nullptr, "ogg", nullptr) < 0)
             return kAudioFileUnsupportedFileTypeError;
         sink->fmt_.reset(rawFmt);
-        sink->enc_.reset(avcodec_alloc_context3(codec));
-        if (!sink->enc_)
+        if (!sink->makeEncoder(codec, format, f))
             return kAudioFileUnspecifiedError;
         AVCodecContext* enc = sink->enc_.get();
-        const int channels = int(f.mChannelsPerFrame);
-        enc->sample_fmt = format;
-        enc->sample_rate = rate;
-        av_channel_layout_default(&enc->ch_layout, channels);
-        enc->bit_rate = row.bitRates[channels == 1 ? 0 : 1];
-        enc->time_base = AVRational{1, rate};
+        enc->bit_rate = row.bitRates[f.mChannelsPerFrame == 1 ? 0 : 1];
         if (rawFmt->oformat->flags & AVFMT_GLOBALHEADER)
             enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         if (avcodec_open2(enc, codec, nullptr) < 0 || enc->frame_size <= 0)
