@@ -108,13 +108,8 @@ public:
             const OSStatus st = caf_->finish(nextPts_, failed || s != noErr);
             return s != noErr ? s : st;
         }
-        const int err = av_write_trailer(fmt_.get());
-        if (s == noErr && (err < 0 || fmt_->pb->error < 0))
-            s = writeFailure(statusFromAv(err < 0 ? err : fmt_->pb->error));
-        avio_flush(fmt_->pb);
-        if (s == noErr && fmt_->pb->error < 0)
-            s = writeFailure(statusFromAv(fmt_->pb->error));
-        return s;
+        const OSStatus st = writeTrailer(fmt_.get());
+        return s != noErr ? s : st;
     }
 
     ~AacSink() override

@@ -81,6 +81,15 @@ std::string reasonFor(OSStatus s)
     }
 }
 
+OSStatus writeTrailer(AVFormatContext* fmt)
+{
+    const int err = av_write_trailer(fmt);
+    avio_flush(fmt->pb);
+    if (err < 0 || fmt->pb->error < 0)
+        return writeFailure(statusFromAv(err < 0 ? err : fmt->pb->error));
+    return noErr;
+}
+
 OSStatus writeFailure(OSStatus s)
 {
     return s == noErr ? noErr : kAudioFileDiskFullError;

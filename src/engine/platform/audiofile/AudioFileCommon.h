@@ -19,6 +19,9 @@ OSStatus statusFromAv(int err);
 // A writer failure is always reported as the disk failing, whatever errno
 // said, because that is what the user can act on.
 OSStatus writeFailure(OSStatus s);
+// Ends a muxer's file: its trailer, then everything its I/O still holds, in
+// the file; the failure of either, as a write failure.
+OSStatus writeTrailer(AVFormatContext* fmt);
 // Writes all `size` bytes at the descriptor's position, through short writes
 // and interruptions; `written` counts what reached the file even on failure.
 OSStatus writeAll(int fd, const std::uint8_t* p, std::size_t size, std::uint64_t& written);
