@@ -211,6 +211,16 @@ public:
         return noErr;
     }
 
+    OSStatus setMarkers(const AudioMarkers& markers) override
+    {
+        std::lock_guard lock(mutex_);
+        if (disposed_)
+            return kAudioFileNotOpenError;
+        markers_ = markers;
+        sink_->setMarkers(markers);
+        return noErr;
+    }
+
     OSStatus setWriteObserver(ExtAudioFileWriteObserver* observer) override
     {
         if (disposed_)
@@ -318,7 +328,8 @@ public:
             // Only an undamaged file is worth the copy, which takes the
             // destination's place; the fragmented one already plays.
             if (OSStatus s
-                = remuxToOrdinaryMp4(file_->fd(), file_->destination(), priming, fileFrames_, file_->committed()))
+                = remuxToOrdinaryMp4(
+                    file_->fd(), file_->destination(), priming, fileFrames_, file_->committed(), markers_))
                 recordFailure(s);
         } else if (writerStatus() == noErr) {
             syncToDisk();
@@ -502,6 +513,7 @@ private:
     std::vector<float> syncStaging_;
     bool started_ = false;
     std::int64_t fileFrames_ = 0;
+    AudioMarkers markers_;  // what the MPEG-4 rewrite makes chapters of
     ExtAudioFileWriteObserver* observer_ = nullptr;  // not owned; under mutex_
     std::uint32_t framesSinceWriteback_ = 0;
 
