@@ -316,13 +316,15 @@ TEST_F(RecordSessionTest, ARecipesQualityIsWhatItsFileHolds)
 
 // A marker is the frame written when it is set (in a pause, the pause point), kept in the delivery and
 // in the file at the file's rate; an export keeps those inside its range (start in, end out), moved to
-// its start, whether they come from the library or from the file.
+// its start, whether they come from the library or from the file, and holds exactly the range.
 TEST_F(RecordSessionTest, MarkersAreWrittenReadBackAndMovedByExport)
 {
     EXPECT_FALSE(session->addMarker()) << "nothing is recorded";
     for (const auto& [name, format, rate] :
         {std::tuple{"marked.wav", "wav", 48000}, {"marked.m4a", "m4a", 48000}, {"marked44.m4a", "m4a", 44100}}) {
         SCOPED_TRACE(name);
+        if (std::string(format) == "m4a" && !eaf_test::haveAac())
+            continue;
         RecordRecipe recipe{{{RecordSource::Kind::Input, "uid:mic"}}, audioFormatNamed(format), {}, 0,
             {.sampleRate = rate == 48000 ? AudioQuality::kSourceRate : rate}};
         recipe.destination = nameRecording({dir.path(), name}, *recipe.format, 0);
@@ -362,7 +364,10 @@ TEST_F(RecordSessionTest, MarkersAreWrittenReadBackAndMovedByExport)
             const AudioMarkers expected = given ? AudioMarkers{0, moved} : AudioMarkers{moved};
             ASSERT_TRUE(audiofile::readMarkers(out, inFile, fileRate));
             EXPECT_EQ(inFile, expected) << (given ? "the library's" : "the file's");
-            EXPECT_EQ(eaf_test::decodeFile(out).frames(), std::size_t(std::llround(0.15 * converter.sampleRate())));
+            // Exactly the range, an M4A stating it with its encoder's priming left out.
+            const eaf_test::Decoded cut = eaf_test::decodeFile(out);
+            EXPECT_EQ(cut.frames(), std::size_t(std::llround(0.15 * converter.sampleRate())));
+            EXPECT_EQ(cut.lengthFrames, std::int64_t(cut.frames()));
         }
     }
 }
