@@ -242,11 +242,12 @@ protected:
         return {client.exitCode(), QString::fromLocal8Bit(client.readAll()).trimmed()};
     }
     // The items in the stored list: its lines but the first.
-    int libraryItems() const
+    QByteArray libraryList() const
     {
         QFile list(home_.path() + QStringLiteral("/.local/share/traytape/library"));
-        return list.open(QIODevice::ReadOnly) ? int(list.readAll().count('\n')) - 1 : 0;
+        return list.open(QIODevice::ReadOnly) ? list.readAll() : QByteArray();
     }
+    int libraryItems() const { return int(libraryList().count("\nfile://")); }
 
     // An item is "<bus name>/<object path>".
     static QString serviceOf(const QString& item) { return item.left(item.indexOf(QLatin1Char('/'))); }
@@ -376,6 +377,7 @@ TEST_F(TrayEndToEnd, TheExportedMenuAndCommandsRecordIntoTheLibraryAndOneCopyRun
     EXPECT_EQ(login->request, QStringLiteral("sleep|TrayTape|TrayTape is recording|block"));
     EXPECT_EQ(notifications->shown.filter(QStringLiteral("reveal")).size(), 1) << "no actions where none are taken";
     EXPECT_TRUE(QTest::qWaitFor([&] { return libraryItems() == 3; }, 10000)) << libraryItems();
+    EXPECT_EQ(libraryList().count("\n# markers "), 1) << "--mark's, with the take it marked";
 
     // A crash while paused: the next start offers the file back.
     app_.kill();
