@@ -333,7 +333,8 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     EXPECT_NE(mark(), path) << "the mark also says what identifies the file";
     EXPECT_EQ(libraryRecording_(), path) << "the library never exports onto it";
     feed(50);  // the clock shows the audio written: 1.07 s
-    Access::find<QAction>(*app, "markMenuItem")->trigger();  // markers at the frames written, to the library
+    // Markers at the frames written, handed to the library with the file.
+    Access::find<QAction>(*app, "markMenuItem")->trigger();
     feed(10);
     Access::find<QToolButton>(*app, "btnAddMarker")->click();
     app->showRecordTime();

@@ -2,8 +2,8 @@
 // its track: one column a pixel, as high as the loudest sample (of either
 // channel) in the stretch it stands for, bright inside the trim range and
 // dimmed outside it, with the play head, the two trim positions and the
-// recording's markers drawn over it, and a ruler of second ticks under it. A press or a drag on it seeks, reported to the same delegate as
-// the bar's seeks and in the same rates (unclamped).
+// recording's markers drawn over it, and a ruler of second ticks under it. A press or a drag on it seeks, reported to
+// the same delegate as the bar's seeks and in the same rates (unclamped).
 //
 // State in plain members, drawn and hit-tested through YUp. Main thread
 // only. Owned by its parent widget; the overview and the delegate are not

@@ -327,8 +327,7 @@ public:
         } else if (priming >= 0 && writerStatus() == noErr) {
             // Only an undamaged file is worth the copy, which takes the
             // destination's place; the fragmented one already plays.
-            if (OSStatus s
-                = remuxToOrdinaryMp4(
+            if (OSStatus s = remuxToOrdinaryMp4(
                     file_->fd(), file_->destination(), priming, fileFrames_, file_->committed(), markers_))
                 recordFailure(s);
         } else if (writerStatus() == noErr) {
@@ -513,8 +512,9 @@ private:
     std::vector<float> syncStaging_;
     bool started_ = false;
     std::int64_t fileFrames_ = 0;
-    AudioMarkers markers_;  // what the MPEG-4 rewrite makes chapters of
     ExtAudioFileWriteObserver* observer_ = nullptr;  // not owned; under mutex_
+    // What the MPEG-4 rewrite makes chapters of.
+    AudioMarkers markers_;
     std::uint32_t framesSinceWriteback_ = 0;
 
     int syncFd_;  // file_'s, for fdatasync; the sinks write through their own

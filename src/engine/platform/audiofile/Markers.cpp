@@ -63,8 +63,8 @@ bool readWaveMarkers(std::FILE* f, AudioMarkers& markers, double& rate)
         if (!std::memcmp(chunk, "data", 4) && size == 0xFFFFFFFFu && dataBytes64 > 0)
             size = dataBytes64;
         // The chunks read here are small; anything else is skipped.
-        const bool wanted = !std::memcmp(chunk, "ds64", 4) || !std::memcmp(chunk, "fmt ", 4)
-            || !std::memcmp(chunk, "cue ", 4);
+        const bool wanted
+            = !std::memcmp(chunk, "ds64", 4) || !std::memcmp(chunk, "fmt ", 4) || !std::memcmp(chunk, "cue ", 4);
         if (wanted && size <= 1 << 20) {
             std::string body(size, '\0');
             if (std::fread(body.data(), 1, size, f) != size)
@@ -189,8 +189,8 @@ bool readMarkers(const std::string& path, AudioMarkers& markers, double& rate)
         const AVDictionaryEntry* title = av_dict_get(chapter.metadata, "title", nullptr, 0);
         if (chapter.start <= 0 && title && std::strcmp(title->value, kLeadTitle) == 0)
             continue;  // the stretch before the first marker (addChapters())
-        markers.push_back(av_rescale_q_rnd(
-            chapter.start, chapter.time_base, AVRational{1, int(rate)}, AV_ROUND_NEAR_INF));
+        markers.push_back(
+            av_rescale_q_rnd(chapter.start, chapter.time_base, AVRational{1, int(rate)}, AV_ROUND_NEAR_INF));
     }
     std::sort(markers.begin(), markers.end());
     markers.erase(std::unique(markers.begin(), markers.end()), markers.end());
