@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 using namespace std::chrono_literals;
 using Result = RecordSession::StartResult;
@@ -347,6 +348,11 @@ TEST_F(RecordSessionTest, MarkersAreWrittenReadBackAndMovedByExport)
         ASSERT_TRUE(audiofile::readMarkers(dir.file(name), inFile, fileRate));
         EXPECT_EQ(fileRate, rate);
         EXPECT_EQ(inFile, (AudioMarkers{rate / 10, rate / 5}));
+        if (std::string(format) == "wav") {  // the RIFF size takes the cue chunks in: recovery sees it complete
+            std::uint32_t riff = 0;
+            std::ifstream(dir.file(name), std::ios::binary).seekg(4).read(reinterpret_cast<char*>(&riff), 4);
+            EXPECT_EQ(riff + 8, std::filesystem::file_size(dir.file(name)));
+        }
 
         using Given = std::optional<std::vector<double>>;
         for (const Given& given : {Given{}, Given{{0.3, 0.2, 0.15}}}) {
