@@ -333,6 +333,10 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     EXPECT_NE(mark(), path) << "the mark also says what identifies the file";
     EXPECT_EQ(libraryRecording_(), path) << "the library never exports onto it";
     feed(50);  // the clock shows the audio written: 1.07 s
+    // Markers at the frames written, handed to the library with the file.
+    Access::find<QAction>(*app, "markMenuItem")->trigger();
+    feed(10);
+    Access::find<QToolButton>(*app, "btnAddMarker")->click();
     app->showRecordTime();
     EXPECT_EQ(clock->text(), QStringLiteral("00:00:01"));
     EXPECT_EQ(Access::find<QAction>(*app, "timeMenuItem")->text(), QStringLiteral("Recorded Time: 00:00:01"));
@@ -360,7 +364,7 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     EXPECT_EQ(workspace_.revealed, QStringList{path});
     EXPECT_EQ(workspace_.offered, QStringList{path}) << "its notification offers to open or show it";
     // Added, laid out, then brought to the front.
-    EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path, "flush", "window"}));
+    EXPECT_EQ(libraryLog_.mid(1), (QStringList{"add " + path + " 1.06667 1.28", "flush", "window"}));
 
     // Unchecked in the preferences (and stored at once), later files are
     // listed and the library comes forward, but no file manager opens.

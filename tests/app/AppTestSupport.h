@@ -85,7 +85,13 @@ public:
         log_->append(QStringLiteral("window"));
         return &window_;
     }
-    void addAudioItemFromPath(const QString& path) override { log_->append(QStringLiteral("add ") + path); }
+    void addAudioItemFromPath(const QString& path, const std::vector<double>& markers) override
+    {
+        QString line = QStringLiteral("add ") + path;
+        for (const double at : markers)
+            line += QLatin1Char(' ') + QString::number(at);
+        log_->append(line);
+    }
     void flushAudioLibrary() override { log_->append(QStringLiteral("flush")); }
     void writeData() override { log_->append(QStringLiteral("writeData")); }
     void recoverAudioItemFromPath(const QString& path, std::function<void()> finished) override

@@ -242,11 +242,12 @@ protected:
         return {client.exitCode(), QString::fromLocal8Bit(client.readAll()).trimmed()};
     }
     // The items in the stored list: its lines but the first.
-    int libraryItems() const
+    QByteArray libraryList() const
     {
         QFile list(home_.path() + QStringLiteral("/.local/share/traytape/library"));
-        return list.open(QIODevice::ReadOnly) ? int(list.readAll().count('\n')) - 1 : 0;
+        return list.open(QIODevice::ReadOnly) ? list.readAll() : QByteArray();
     }
+    int libraryItems() const { return int(libraryList().count("\nfile://")); }
 
     // An item is "<bus name>/<object path>".
     static QString serviceOf(const QString& item) { return item.left(item.indexOf(QLatin1Char('/'))); }
@@ -351,14 +352,14 @@ TEST_F(TrayEndToEnd, TheExportedMenuAndCommandsRecordIntoTheLibraryAndOneCopyRun
     };
     const Step steps[] = {
         {"", 0, "", 0}, {"--status", 0, "idle", 0}, {"--pause", 2, "traytape --pause: not recording", 0},
-        {"--start-recording", 0, "", 1}, {"--status", 0, "recording ", 1},
-        {"--start-recording", 2, "traytape --start-recording: already recording", 1}, {"--pause", 0, "", 1},
-        {"--status", 0, "paused ", 1}, {"--pause", 2, "traytape --pause: already paused", 1}, {"--resume", 0, "", 1},
-        {"--toggle-recording", 0, "", 0}, {"--stop-recording", 2, "traytape --stop-recording: not recording", 0},
-        {"--show-library", 0, "", 0}, {"--toggle-recording", 0, "", 1}, {"--stop-recording", 0, "", 0},
-        {"--start-recording", 0, "", 1}, {"--help", 0, "usage: traytape [COMMAND]\n", 1},
-        {"--version", 0, "traytape " TRAYTAPE_VERSION, 1}, {"--bogus", 2, "traytape: unknown option --bogus", 1},
-        {"--pause", 0, "", 1},  // a crash comes next
+        {"--mark", 2, "traytape --mark: not recording", 0}, {"--start-recording", 0, "", 1}, {"--mark", 0, "", 1},
+        {"--status", 0, "recording ", 1}, {"--start-recording", 2, "traytape --start-recording: already recording", 1},
+        {"--pause", 0, "", 1}, {"--status", 0, "paused ", 1}, {"--pause", 2, "traytape --pause: already paused", 1},
+        {"--resume", 0, "", 1}, {"--toggle-recording", 0, "", 0},
+        {"--stop-recording", 2, "traytape --stop-recording: not recording", 0}, {"--show-library", 0, "", 0},
+        {"--toggle-recording", 0, "", 1}, {"--stop-recording", 0, "", 0}, {"--start-recording", 0, "", 1},
+        {"--help", 0, "usage: traytape [COMMAND]\n", 1}, {"--version", 0, "traytape " TRAYTAPE_VERSION, 1},
+        {"--bogus", 2, "traytape: unknown option --bogus", 1}, {"--pause", 0, "", 1},  // a crash comes next
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.argument);
@@ -375,6 +376,7 @@ TEST_F(TrayEndToEnd, TheExportedMenuAndCommandsRecordIntoTheLibraryAndOneCopyRun
     EXPECT_EQ(login->request, QStringLiteral("sleep|TrayTape|TrayTape is recording|block"));
     EXPECT_EQ(notifications->shown.filter(QStringLiteral("reveal")).size(), 1) << "no actions where none are taken";
     EXPECT_TRUE(QTest::qWaitFor([&] { return libraryItems() == 3; }, 10000)) << libraryItems();
+    EXPECT_EQ(libraryList().count("\n# markers "), 1) << "--mark's, with the take it marked";
 
     // A crash while paused: the next start offers the file back.
     app_.kill();

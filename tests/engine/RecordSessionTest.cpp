@@ -1,6 +1,7 @@
 // RecordSession on the virtual backend with real files: a recipe in, the
 // files it makes and the events it tells out.
 #include "AudioRecord/RecordSession.h"
+#include "Export/AudioConverter.h"
 #include "ExtAudioFileTestHelpers.h"
 #include "platform/FFmpegUtil.h"
 #include "support/GatedFile.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 using namespace std::chrono_literals;
 using Result = RecordSession::StartResult;
@@ -310,5 +312,68 @@ TEST_F(RecordSessionTest, ARecipesQualityIsWhatItsFileHolds)
         EXPECT_EQ(record(name.c_str(), format, quality, 1, noise), Result::FileNotCreated);
         EXPECT_EQ(session->failure(), kAudioFileUnsupportedDataFormatError);
         EXPECT_FALSE(std::filesystem::exists(dir.file(name)));
+    }
+}
+
+// A marker is the frame written when it is set (in a pause, the pause point), kept in the delivery and
+// in the file at the file's rate; an export keeps those inside its range (start in, end out), moved to
+// its start, whether they come from the library or from the file, and holds exactly the range.
+TEST_F(RecordSessionTest, MarkersAreWrittenReadBackAndMovedByExport)
+{
+    EXPECT_FALSE(session->addMarker()) << "nothing is recorded";
+    for (const auto& [name, format, rate] :
+        {std::tuple{"marked.wav", "wav", 48000}, {"marked.m4a", "m4a", 48000}, {"marked44.m4a", "m4a", 44100}}) {
+        SCOPED_TRACE(name);
+        if (std::string(format) == "m4a" && !eaf_test::haveAac())
+            continue;
+        RecordRecipe recipe{{{RecordSource::Kind::Input, "uid:mic"}}, audioFormatNamed(format), {}, 0,
+            {.sampleRate = rate == 48000 ? AudioQuality::kSourceRate : rate}};
+        recipe.destination = nameRecording({dir.path(), name}, *recipe.format, 0);
+        ASSERT_EQ(session->start(recipe), Result::Started);
+        ASSERT_TRUE(cycles(mic, 10));
+        session->pause();
+        ASSERT_TRUE(cycles(mic, 3));
+        EXPECT_EQ(session->addMarker(), 0.1);
+        session->addMarker();
+        session->resume();
+        ASSERT_TRUE(cycles(mic, 10));
+        EXPECT_EQ(session->addMarker(), 0.2);
+        ASSERT_TRUE(cycles(mic, 10));
+        delivered.clear();
+        ASSERT_TRUE(stopAndDeliver());
+        ASSERT_EQ(delivered.size(), 1u);
+        EXPECT_EQ(delivered[0].markers, (std::vector<double>{0.1, 0.2}));
+        AudioMarkers inFile;
+        double fileRate = 0;
+        ASSERT_TRUE(audiofile::readMarkers(dir.file(name), inFile, fileRate));
+        EXPECT_EQ(fileRate, rate);
+        EXPECT_EQ(inFile, (AudioMarkers{rate / 10, rate / 5}));
+        if (std::string(format) == "wav") {  // the RIFF size takes the cue chunks in: recovery sees it complete
+            std::uint32_t riff = 0;
+            std::ifstream(dir.file(name), std::ios::binary).seekg(4).read(reinterpret_cast<char*>(&riff), 4);
+            EXPECT_EQ(riff + 8, std::filesystem::file_size(dir.file(name)));
+        }
+
+        using Given = std::optional<std::vector<double>>;
+        for (const Given& given : {Given{}, Given{{0.3, 0.2, 0.15}}}) {
+            const std::string out = dir.file(std::string("cut.") + format);
+            AudioExportRequest request;
+            request.source = dir.file(name);
+            request.destination = out;
+            request.range = {0.15f, 0.3f, 0, 0};
+            request.format = audioFormatNamed(format);
+            request.markers = given;
+            AudioConverter converter(request);
+            converter.startAudioConvert();
+            ASSERT_EQ(converter.failure(), AudioConvertFailure::None);
+            const auto moved = std::int64_t(std::llround(0.05 * converter.sampleRate()));
+            const AudioMarkers expected = given ? AudioMarkers{0, moved} : AudioMarkers{moved};
+            ASSERT_TRUE(audiofile::readMarkers(out, inFile, fileRate));
+            EXPECT_EQ(inFile, expected) << (given ? "the library's" : "the file's");
+            // Exactly the range, an M4A stating it with its encoder's priming left out.
+            const eaf_test::Decoded cut = eaf_test::decodeFile(out);
+            EXPECT_EQ(cut.frames(), std::size_t(std::llround(0.15 * converter.sampleRate())));
+            EXPECT_EQ(cut.lengthFrames, std::int64_t(cut.frames()));
+        }
     }
 }

@@ -733,10 +733,20 @@ TEST_F(LibraryTest, EachRecordingKeepsItsTrimAndFadesAcrossChoicesAndRestartsAnd
     library_.reset();
     open().chooseTheAudioItemAt(0);
     EXPECT_EQ(shown(), trimmed);
-    // A new recording starts untrimmed; a trim that does not read as one is none.
-    library_->addAudioItemFromPath(file(QStringLiteral("c.wav"), 4));
+    // A new recording starts untrimmed, with the markers it was given, kept on a line of their own that
+    // an earlier build skips; they are drawn, and "." and "," jump between them.
+    library_->addAudioItemFromPath(file(QStringLiteral("c.wav"), 4), {1, 2.5});
     EXPECT_EQ(shown(), untrimmed);
     library_->writeData();
+    ASSERT_TRUE(contents(AudioLibraryStore::listPath()).contains(" 4\n# markers 1 2.5\n"));
+    library_.reset();
+    open().window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(library_->window()));
+    library_->chooseTheAudioItemAt(2);
+    for (const auto& [key, at] : {std::pair{Qt::Key_Period, 1.0F}, {Qt::Key_Period, 2.5F}, {Qt::Key_Comma, 1.0F}}) {
+        QTest::keyClick(library_->window(), key);
+        EXPECT_FLOAT_EQ(preview().position(), at);
+    }
     QFile list(AudioLibraryStore::listPath());
     const QByteArray text = contents(list.fileName());
     ASSERT_TRUE(list.open(QIODevice::WriteOnly));
@@ -1010,6 +1020,7 @@ TEST_F(LibraryTest, TheChosenRecordingsWaveformIsDrawnAboveTheBarDimmedOutsideTh
         ASSERT_EQ(strip->geometry().left(), bar()->geometry().left()) << "aligned with the bar's track";
         ASSERT_EQ(strip->width(), bar()->width());
         library.leftTrimRate(0.5F);
+        strip->setMarkerRates({0.7});
         const QImage image = render(*strip);
         const auto at = [&](double rate, int y) { return pixel(image, int(strip->xForRate(rate)), y); };
         const int middle = strip->height() / 2;
@@ -1017,6 +1028,7 @@ TEST_F(LibraryTest, TheChosenRecordingsWaveformIsDrawnAboveTheBarDimmedOutsideTh
         EXPECT_TRUE(near(at(0.25, middle), QColor(52, 70, 98))) << "trimmed off: dimmed";
         EXPECT_TRUE(near(at(0.75, 1), QColor(28, 28, 34))) << "above a peak of 0.8";
         EXPECT_TRUE(near(at(0.5, 1), QColor(255, 181, 46))) << "the trim start";
+        EXPECT_TRUE(near(at(0.7, 1), QColor(80, 230, 140))) << "a marker";
         // Under the wave, a ruler: a tick every second of the eight, and none between.
         const int bottom = strip->height() - 1;
         for (int second = 1; second < 8; ++second) {

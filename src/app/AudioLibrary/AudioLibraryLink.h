@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class QWidget;
 
@@ -18,8 +19,9 @@ public:
 
     // The library window, loaded (with the stored library) on first use.
     virtual QWidget* window() = 0;
-    // A finished recording: measured, appended and chosen.
-    virtual void addAudioItemFromPath(const QString& path) = 0;
+    // A finished recording: measured, appended and chosen, with the markers
+    // set while it was recorded (in seconds), or none: its file's.
+    virtual void addAudioItemFromPath(const QString& path, const std::vector<double>& markers = {}) = 0;
     // Lays the rows out again.
     virtual void flushAudioLibrary() = 0;
     // Stores the library list.

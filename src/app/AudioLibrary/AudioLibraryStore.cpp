@@ -38,6 +38,7 @@ const QString kTrimStart = QStringLiteral("TrimStart");
 const QString kTrimEnd = QStringLiteral("TrimEnd");
 const QString kFadeIn = QStringLiteral("FadeIn");
 const QString kFadeOut = QStringLiteral("FadeOut");
+const QString kMarkers = QStringLiteral("Markers");
 // The longest fade the window accepts, in seconds.
 constexpr float kLongestFade = 5.0F;
 // Far deeper than any list the library writes; a bound on a hand-made value's recursion.
@@ -64,6 +65,9 @@ QString pathFrom(const QVariant& value)
 constexpr QByteArrayView kHeader("# TrayTape library 1");
 constexpr QByteArrayView kHeaderStem("# TrayTape library ");
 constexpr QByteArrayView kScheme("file://");
+// The line after an item's that lists its markers, in seconds. A comment to
+// a build that knows no markers: it reads the list as before, without them.
+constexpr QByteArrayView kMarkersLine("# markers");
 // Far longer than any item (a path has at most 4,096 bytes, three times as
 // many encoded): a longer line is no item, and is not kept in memory whole.
 constexpr qsizetype kLongestLine = 64 * 1024;
@@ -99,6 +103,36 @@ std::optional<AudioLibraryStore::Trim> trimFrom(QByteArrayView text)
     if (!text.isEmpty())
         return std::nullopt;
     return AudioLibraryStore::Trim{values[0], values[1], values[2], values[3]};
+}
+
+// "# markers <seconds> ...": the finite, non-negative ones, ascending; nothing for another line.
+std::optional<QVariantList> markersFrom(QByteArrayView line)
+{
+    if (!line.startsWith(kMarkersLine) || (line.size() > kMarkersLine.size() && line[kMarkersLine.size()] != ' '))
+        return std::nullopt;
+    std::vector<double> seconds;
+    for (QByteArrayView rest = line.sliced(kMarkersLine.size()); !rest.isEmpty();) {
+        const qsizetype space = rest.indexOf(' ');
+        const QByteArrayView field = space < 0 ? rest : rest.first(space);
+        rest = space < 0 ? QByteArrayView() : rest.sliced(space + 1);
+        double value = 0;
+        const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+        if (error == std::errc() && end == field.data() + field.size() && std::isfinite(value) && value >= 0)
+            seconds.push_back(value);
+    }
+    std::sort(seconds.begin(), seconds.end());
+    QVariantList list;
+    for (const double value : seconds)
+        list.append(value);
+    return list;
+}
+
+QVariantList toList(const std::vector<double>& seconds)
+{
+    QVariantList list;
+    for (const double at : seconds)
+        list.append(at);
+    return list;
 }
 
 int hexValue(char c)
@@ -281,15 +315,25 @@ AudioLibraryStore::ListFile AudioLibraryStore::readFile()
         return unreadable(tr("not a regular file"));
     }
     bool first = true;
+    bool lastWasItem = false;  // a markers line belongs to the item just before it
     QString wrongFormat;
     int skipped = 0;
     const auto take = [&](QByteArrayView line) {
         // A list saved by an editor with DOS line ends reads as the same list.
         if (line.endsWith('\r'))
             line.chop(1);
+        const bool afterItem = std::exchange(lastWasItem, false);
         if (std::exchange(first, false) && line != kHeader) {
             wrongFormat = line.startsWith(kHeaderStem) ? tr("written by a later version of TrayTape")
                                                        : tr("not a library list");
+        } else if (const auto markers = afterItem ? markersFrom(line) : std::nullopt) {
+            if (items_.last().typeId() == QMetaType::QVariantMap) {
+                QVariantMap item = items_.last().toMap();
+                item.insert(kMarkers, *markers);
+                items_.last() = item;
+            } else {
+                items_.append(QVariant(line.toByteArray()));  // stays with the line it follows, as that is kept
+            }
         } else if (!line.isEmpty() && !line.startsWith('#')) {
             const QVariant entry = entryFrom(line);
             // A line that names no recording is kept as it is, in its place
@@ -297,6 +341,8 @@ AudioLibraryStore::ListFile AudioLibraryStore::readFile()
             // wrong, and the user is told rather than lose it.
             items_.append(entry.isValid() ? entry : QVariant(line.toByteArray()));
             unread_ += entry.isValid() ? 0 : 1;
+            // A path Qt cannot name is kept as it is; so are its markers.
+            lastWasItem = entry.isValid();
         }
     };
     // A chunk at a time, taken line by line: the file's text is never in memory whole.
@@ -481,11 +527,15 @@ void AudioLibraryStore::measure()
     });
 }
 
-QVariantMap AudioLibraryStore::add(const QString& path, qsizetype at)
+QVariantMap AudioLibraryStore::add(const QString& path, qsizetype at, std::optional<std::vector<double>> markers)
 {
     QVariantMap item;
     item.insert(kAudioPath, path);
     item.insert(kAudioLength, measuredLength(path));
+    if (!markers)
+        markers = markersInFile(path);
+    if (!markers->empty())
+        item.insert(kMarkers, toList(*markers));
     insertAt(at >= 0 && at <= items_.size() ? at : items_.size(), item);
     return item;
 }
@@ -536,6 +586,41 @@ bool AudioLibraryStore::setTrim(qsizetype index, const Trim& trim)
     return true;
 }
 
+std::vector<double> AudioLibraryStore::markersOf(const QVariant& entry)
+{
+    std::vector<double> markers;
+    for (const QVariant& at : entry.toMap().value(kMarkers).toList())
+        markers.push_back(at.toDouble());
+    return markers;
+}
+
+bool AudioLibraryStore::hasMarkers(const QVariant& entry)
+{
+    return entry.toMap().contains(kMarkers);
+}
+
+std::vector<double> AudioLibraryStore::markersInFile(const QString& path)
+{
+    AudioMarkers frames;
+    double rate = 0;
+    std::vector<double> seconds;
+    if (audiofile::readMarkers(QFile::encodeName(path).toStdString(), frames, rate) && rate > 0)
+        for (const std::int64_t frame : frames)
+            seconds.push_back(double(frame) / rate);
+    return seconds;
+}
+
+bool AudioLibraryStore::setMarkers(qsizetype index, const std::vector<double>& markers)
+{
+    if (index < 0 || index >= items_.size() || (hasMarkers(items_[index]) && markersOf(items_[index]) == markers))
+        return false;
+    QVariantMap item = items_[index].toMap();
+    item.insert(kMarkers, toList(markers));
+    items_[index] = item;
+    changed_ = true;
+    return true;
+}
+
 AudioLibraryStore::Trim AudioLibraryStore::trimOf(const QVariant& entry)
 {
     const QVariantMap item = entry.toMap();
@@ -578,9 +663,22 @@ QByteArray AudioLibraryStore::serialized(const QVariantList& items, const QList<
         // Every byte but the unreserved ones and '/' as %XX: what is left has
         // no space, no line break and no byte of another encoding.
         text.append(QFile::encodeName(path).toPercentEncoding("/"));
+        const auto appendMarkers = [&text, &entry] {
+            const std::vector<double> markers = markersOf(entry);
+            if (markers.empty())
+                return;
+            text.append(kMarkersLine);
+            for (const double at : markers) {
+                char number[32];
+                const auto written = std::to_chars(number, number + sizeof number, at);
+                text.append(' ').append(number, written.ptr - number);
+            }
+            text.append('\n');
+        };
         // Not measured yet: no length, so that the next start measures it.
         if (!isMeasured(entry.toMap())) {
             text.append('\n');
+            appendMarkers();
             continue;
         }
         const auto appendNumber = [&text](float value) {
@@ -594,6 +692,7 @@ QByteArray AudioLibraryStore::serialized(const QVariantList& items, const QList<
                 appendNumber(value);
         }
         text.append('\n');
+        appendMarkers();
     }
     return text;
 }

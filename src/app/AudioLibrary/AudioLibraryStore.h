@@ -10,7 +10,9 @@
 // it, and for a recording trimmed or faded "<start> <end> <fade in> <fade
 // out>" after its length (the range as fractions of the length, the fades in
 // seconds); a line without them is an untrimmed recording, and an earlier
-// build reads one with them as a length to measure again. Earlier versions
+// build reads one with them as a length to measure again. An item's markers
+// follow on a line of their own, "# markers <seconds> ...", which an earlier
+// build skips as a comment. Earlier versions
 // kept it in the settings under "AudioItemData"; with no file yet, that value
 // is read (as far as it goes), written to the file, and removed from the
 // settings once the file is there; a file that cannot be made leaves the list
@@ -31,6 +33,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 class QThread;
 
@@ -80,8 +84,9 @@ public:
     // lengths come in, and the list is stored once all have.
     void measure();
     // Appends a new item for the recording at `path`, its length measured,
-    // untrimmed; or inserts it at index `at` when that is in the list.
-    QVariantMap add(const QString& path, qsizetype at = -1);
+    // untrimmed, with the markers given or else those its file holds; or
+    // inserts it at index `at` when that is in the list.
+    QVariantMap add(const QString& path, qsizetype at = -1, std::optional<std::vector<double>> markers = {});
     // Takes item `index` out and returns it, for insertAt() to put back.
     QVariant removeAt(qsizetype index);
     void insertAt(qsizetype index, const QVariant& entry);
@@ -91,6 +96,13 @@ public:
     // False when that changed nothing.
     bool setTrim(qsizetype index, const Trim& trim);
     static Trim trimOf(const QVariant& entry);
+    // An item's markers, in seconds from its start, ascending; and whether
+    // the list holds any for it (else its file may: markersInFile()).
+    static std::vector<double> markersOf(const QVariant& entry);
+    static bool hasMarkers(const QVariant& entry);
+    static std::vector<double> markersInFile(const QString& path);
+    // Keeps item `index`'s markers with it; false when that changed nothing.
+    bool setMarkers(qsizetype index, const std::vector<double>& markers);
     // Stores the list when it changed since it was last stored. The file is
     // written on the writer thread; a later write() replaces one not yet begun.
     void write();

@@ -52,6 +52,9 @@ constexpr int kExportProgressSteps = 1000;
 constexpr int kTrimStoreMilliseconds = 1000;
 // The arrow keys' steps through the recording, in seconds; with Shift the longer.
 constexpr float kSeekStep = 1.0F;
+// A position this close to a marker is at it (the preview keeps single precision).
+constexpr double kMarkerSlack = 0.001;
+constexpr double kMarkerBackSlack = 0.5;
 constexpr float kLongSeekStep = 10.0F;
 // The export's loudness target, in LUFS: podcasts' by default; the command line's range.
 constexpr double kDefaultLoudness = -16.0;
@@ -241,6 +244,9 @@ void AudioLibraryWnd::connectKeys()
             if (ui_->btnEndTrim_->isEnabled())
                 EndTrimSetPlayTime();
         });
+    // Markers: comma and period, as the "<" and ">" they share keys with.
+    key(Qt::Key_Comma, [this] { seekMarker(-1); });
+    key(Qt::Key_Period, [this] { seekMarker(1); });
     key(Qt::Key_Menu, [this] { openRowMenu(); });
     key(Qt::SHIFT | Qt::Key_F10, [this] { openRowMenu(); });
 }
@@ -298,10 +304,10 @@ void AudioLibraryWnd::loadOldLibary()
     store_.measure();
 }
 
-void AudioLibraryWnd::addAudioItemFromPath(const QString& path)
+void AudioLibraryWnd::addAudioItemFromPath(const QString& path, const std::vector<double>& markers)
 {
     window();
-    store_.add(path);
+    store_.add(path, -1, markers.empty() ? std::nullopt : std::optional(markers));
     chooseTheAudioItemAt(store_.items().size() - 1);
     // Stored at once, so a crash or a logout later in the run loses nothing.
     store_.write();
@@ -531,6 +537,7 @@ bool AudioLibraryWnd::eventFilter(QObject* watched, QEvent* event)
 void AudioLibraryWnd::audioSourceNil()
 {
     preview_.unload();
+    markers_.clear();
     seekPlayRate(0);
     leftTrimRate(0);
     rightTrimRate(1);
@@ -574,6 +581,29 @@ void AudioLibraryWnd::seekBy(float seconds)
         seekPlayRate((preview_.position() + seconds) / preview_.length());
 }
 
+void AudioLibraryWnd::seekMarker(int step)
+{
+    const float length = preview_.length();
+    if (!preview_.isLoaded() || length <= 0 || markers_.empty())
+        return;
+    // Playing, the position has moved on from a marker it was sent to; a
+    // second press goes one further back, as a player's "previous" does.
+    const double here = preview_.position();
+    const double slack = step < 0 && preview_.isPlaying() ? kMarkerBackSlack : kMarkerSlack;
+    double to = -1;
+    if (step > 0) {
+        const auto next = std::upper_bound(markers_.begin(), markers_.end(), here + kMarkerSlack);
+        if (next != markers_.end())
+            to = *next;
+    } else {
+        const auto after = std::lower_bound(markers_.begin(), markers_.end(), here - slack);
+        if (after != markers_.begin())
+            to = *std::prev(after);
+    }
+    if (to >= 0 && to <= length)
+        seekPlayRate(float(to / length));
+}
+
 void AudioLibraryWnd::leftTrimRate(float rate)
 {
     preview_.setStartTrim(rate);
@@ -595,6 +625,18 @@ void AudioLibraryWnd::keepTrim()
 
 void AudioLibraryWnd::loadAudioPath(const QString& path)
 {
+    markers_.clear();
+    if (chosen_ >= 0) {
+        const QVariant& item = store_.items()[chosen_];
+        if (AudioLibraryStore::hasMarkers(item)) {
+            markers_ = AudioLibraryStore::markersOf(item);
+        } else {
+            // Listed before markers were kept, or by another build: its file tells, once.
+            markers_ = AudioLibraryStore::markersInFile(path);
+            if (!markers_.empty() && store_.setMarkers(chosen_, markers_))
+                trimStore_.start();
+        }
+    }
     if (!preview_.load(path)) {
         audioSourceNil();
         return;
@@ -618,6 +660,12 @@ void AudioLibraryWnd::showPreview()
     strip->setStartTrimRate(preview_.startTrimRate());
     strip->setEndTrimRate(preview_.endTrimRate());
     const float length = preview_.length();
+    std::vector<double> rates;
+    for (const double at : markers_)
+        if (length > 0 && at <= length)
+            rates.push_back(at / length);
+    bar->setMarkerRates(rates);
+    strip->setMarkerRates(std::move(rates));
     strip->setLength(length);
     strip->update();
     // Positions and trims are set to a fraction of a second, so they show one.
@@ -771,6 +819,7 @@ void AudioLibraryWnd::exportAudioToPath(const QString& path)
     request.source = preview_.path().toStdString();
     request.destination = destination.toStdString();
     request.range = preview_.envelope();
+    request.markers = markers_;
     request.format = &getFormatNum();
     request.recordings.push_back(
         AppControl::AppReadKeyValue(SettingsKey::RecordingInProgress, QString()).toString().toStdString());

@@ -65,7 +65,7 @@ public:
 
     // AudioLibraryLink
     QWidget* window() override;
-    void addAudioItemFromPath(const QString& path) override;
+    void addAudioItemFromPath(const QString& path, const std::vector<double>& markers = {}) override;
     void flushAudioLibrary() override;
     void writeData() override;
     void recoverAudioItemFromPath(const QString& path, std::function<void()> finished) override;
@@ -110,6 +110,9 @@ public:
     void seekPlayRate(float rate) override { preview_.seek(rate); }
     // Moves the play position by `seconds`, within the recording.
     void seekBy(float seconds);
+    // Moves the play position to the next marker (step 1) or the one before
+    // (-1); while playing, "before" skips the one just passed.
+    void seekMarker(int step);
     void leftTrimRate(float rate) override;
     void rightTrimRate(float rate) override;
     void StartTrimSetPlayTime() { leftTrimRate(preview_.playRate()); }
@@ -192,6 +195,8 @@ private:
     // Where a deleted row stood, so that Up and Down go on from there; -1 when nothing was.
     qsizetype deletedAt_ = -1;
     AudioPreview preview_;
+    // The chosen recording's markers, in seconds: the list's, else its file's.
+    std::vector<double> markers_;
     // Trims are stored a moment after the last change, not at every step of a drag.
     QTimer trimStore_;
     // The row removed last, for undoRemoval().

@@ -103,7 +103,7 @@ bool sameUser(QLocalSocket* socket)
 
 const QStringList SingleInstance::kCommands{QStringLiteral("show"), QStringLiteral("status"),
     QStringLiteral("toggle-recording"), QStringLiteral("start-recording"), QStringLiteral("stop-recording"),
-    QStringLiteral("pause"), QStringLiteral("resume"), QStringLiteral("show-library")};
+    QStringLiteral("pause"), QStringLiteral("resume"), QStringLiteral("show-library"), QStringLiteral("mark")};
 
 SingleInstance::Sent SingleInstance::sendCommand(
     const QString& name, const QString& command, QString& answer, const QString& folder)

@@ -28,9 +28,13 @@ CommandAnswer AppCommands::obey(const CommandSteps& app, const QString& command)
     if (command == QLatin1String("start-recording") && !idle)
         return refused(tr("already recording"));
     if ((command == QLatin1String("stop-recording") || command == QLatin1String("pause")
-            || command == QLatin1String("resume"))
+            || command == QLatin1String("resume") || command == QLatin1String("mark"))
         && idle)
         return refused(tr("not recording"));
+    if (command == QLatin1String("mark")) {
+        app.addMarker();
+        return {true, {}};
+    }
     if (command == QLatin1String("pause") && state == RecordSession::State::Paused)
         return refused(tr("already paused"));
     if (command == QLatin1String("resume") && state == RecordSession::State::Recording)

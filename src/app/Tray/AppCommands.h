@@ -26,6 +26,7 @@ struct CommandSteps {
     bool hasLibrary = false;
     std::function<void()> showLibrary;
     std::function<void()> pauseOrResume;
+    std::function<void()> addMarker;
     // Starts or stops as the menu entry does; what went wrong, as told on the desktop.
     std::function<QString()> startOrStop;
 };

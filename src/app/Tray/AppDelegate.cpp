@@ -39,6 +39,9 @@ constexpr int kTrayCheckMilliseconds = 2000;
 constexpr std::chrono::seconds kQuitCompletionWait{20};
 
 // A take's length as a tray tooltip says it: "0:42", "1:02:03".
+// How long the panel tells where a marker went.
+constexpr int kMarkerShownMilliseconds = 2000;
+
 QString elapsedText(double seconds)
 {
     const auto whole = std::int64_t(std::clamp(std::isnan(seconds) ? 0.0 : seconds, 0.0, 1e9));
@@ -129,6 +132,8 @@ void AppDelegate::connectOutlets()
     connect(btnStartRecord_, &QToolButton::clicked, this, [this] { startAndStopRecord(); });
     connect(pauseMenuItem_, &QAction::triggered, this, [this] { pauseAndResumeRecord(); });
     connect(btnPauseRecord_, &QToolButton::clicked, this, [this] { pauseAndResumeRecord(); });
+    connect(ui_->markMenuItem, &QAction::triggered, this, [this] { addMarker(); });
+    connect(ui_->btnAddMarker, &QToolButton::clicked, this, [this] { addMarker(); });
     connect(ui_->showRecordingPanelItem, &QAction::triggered, this, [this] { showRecordingPanel(); });
     connect(ui_->showLibraryItem, &QAction::triggered, this, [this] { showAudioibiary(); });
     connect(ui_->showConfigItem, &QAction::triggered, this, [this] { showConfigWnd(); });
@@ -466,10 +471,22 @@ void AppDelegate::pauseAndResumeRecord()
     showRecordState();
 }
 
+void AppDelegate::addMarker()
+{
+    const std::optional<double> at = session_->addMarker();
+    if (!at)
+        return;
+    // Told on the panel for a moment, in place of what its button does.
+    lblRecordTip_->setText(tr("Marker at %1").arg(elapsedText(*at)));
+    QTimer::singleShot(kMarkerShownMilliseconds, this, [this] { showRecordState(); });
+}
+
 void AppDelegate::showRecordState()
 {
     const RecordSession::State state = session_->state();
     const bool paused = state == RecordSession::State::Paused;
+    ui_->markMenuItem->setEnabled(state != RecordSession::State::Idle);
+    ui_->btnAddMarker->setEnabled(state != RecordSession::State::Idle);
     pauseMenuItem_->setEnabled(state != RecordSession::State::Idle);
     pauseMenuItem_->setText(paused ? tr("Resume Recording") : tr("Pause Recording"));
     btnPauseRecord_->setEnabled(state != RecordSession::State::Idle);
@@ -519,6 +536,7 @@ AppDelegate::CommandAnswer AppDelegate::obeyCommand(const QString& command)
     steps.hasLibrary = audioLibraryWnd_ != nullptr;
     steps.showLibrary = [this] { showAudioibiary(); };
     steps.pauseOrResume = [this] { pauseAndResumeRecord(); };
+    steps.addMarker = [this] { addMarker(); };
     steps.startOrStop = [this] {
         QString why;
         const auto connection = connect(
@@ -546,7 +564,7 @@ void AppDelegate::deliverRecording(const RecordSession::Delivery& done)
     if (byUser && AppControl::AppReadKeyValue(SettingsKey::RevealNewRecording, true).toBool())
         Workspace::shared().revealInFileManager(path);
     if (audioLibraryWnd_) {
-        audioLibraryWnd_->addAudioItemFromPath(path);
+        audioLibraryWnd_->addAudioItemFromPath(path, done.markers);
         audioLibraryWnd_->flushAudioLibrary();
     }
     if (byUser) {

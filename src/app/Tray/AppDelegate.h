@@ -81,6 +81,8 @@ public:
     void startAndStopRecord();
     // Pauses a running recording, resumes a paused one; nothing while idle.
     void pauseAndResumeRecord();
+    // Marks the recording where it is (menu, panel button, M on the panel, --mark).
+    void addMarker();
     // A command from another process (see SingleInstance::kCommands): whether
     // it was done, and what to print (the state, or why it could not be done).
     using CommandAnswer = ::CommandAnswer;

@@ -36,6 +36,7 @@ Commands to the TrayTape that runs:
   --toggle-recording   start a recording, or stop the one running
   --pause              pause the recording
   --resume             resume the paused recording
+  --mark               add a marker to the recording where it is now
   --show-library       bring the library window forward
   --show               bring the recording panel forward (starts TrayTape
                        when none runs)

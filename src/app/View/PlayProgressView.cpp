@@ -200,6 +200,7 @@ void PlayProgressView::paintEvent(QPaintEvent*)
     drawPlayBack(painter);
     drawPlayBtn(painter);
     drawTrimArea(painter);
+    drawMarkers(painter);
     drawTrimBtn(painter);
     if (hasFocus()) {
         painter.resetTransform();
@@ -218,6 +219,20 @@ void PlayProgressView::drawPlayBtn(yup::Painter& painter) const
     const QImage head = namedImage(QStringLiteral("PlayTop.png"));
     if (!head.isNull())
         painter.drawImageUpright(playHeadRect(), head);
+}
+
+QRectF PlayProgressView::markerRect(double rate) const
+{
+    const QRectF bar = barRect();
+    return {std::floor(xForRate(rate)) - 1, bar.y() - 2, 2, bar.height() + 4};
+}
+
+void PlayProgressView::drawMarkers(yup::Painter& painter) const
+{
+    // The waveform strip's marker colour, so the two read as one.
+    static const QColor kMarker(80, 230, 140);
+    for (const double rate : markerRates_)
+        painter.fillRect(markerRect(rate), kMarker);
 }
 
 void PlayProgressView::drawTrimArea(yup::Painter& painter) const

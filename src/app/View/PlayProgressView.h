@@ -14,6 +14,9 @@
 #include <QRectF>
 #include <QWidget>
 
+#include <utility>
+#include <vector>
+
 namespace yup {
 class Painter;
 }
@@ -54,6 +57,8 @@ public:
     void setStartTrimRate(float rate) { startTrimRate_ = rate; }
     float endTrimRate() const { return endTrimRate_; }
     void setEndTrimRate(float rate) { endTrimRate_ = rate; }
+    // The recording's markers, as rates; each a notch across the bar.
+    void setMarkerRates(std::vector<double> rates) { markerRates_ = std::move(rates); }
     bool canEdit() const { return canEdit_; }
     void setCanEdit(bool canEdit) { canEdit_ = canEdit; }
     const QImage& backImage() const { return backImage_; }
@@ -82,6 +87,7 @@ public:
     QRectF trimAreaSource() const;   // the part of trimAreaImage it shows, in points
     QRectF leftHandleRect() const;
     QRectF rightHandleRect() const;
+    QRectF markerRect(double rate) const;  // a notch across the bar
     // What a press at the view point p would grab.
     AreaType hitTest(QPointF p) const;
 
@@ -103,6 +109,7 @@ private:
     void drawPlayBtn(yup::Painter& painter) const;
     void drawTrimArea(yup::Painter& painter) const;
     void drawTrimBtn(yup::Painter& painter) const;
+    void drawMarkers(yup::Painter& painter) const;
     void ensureStretchedImages();
     QPointF viewPoint(const QMouseEvent* event) const;
     float trimStartX() const;
@@ -115,6 +122,7 @@ private:
     float startTrimRate_ = 0.0F;
     float endTrimRate_ = 1.0F;
     bool canEdit_ = false;
+    std::vector<double> markerRates_;
     PlayProgressViewDelegate* delegate_ = nullptr;  // not owned
     bool imagesBuilt_ = false;
 };

@@ -20,6 +20,8 @@ const QColor kWaveDimmed(52, 70, 98);
 const QColor kPlayHead(255, 255, 255);
 const QColor kTrimEdge(255, 181, 46);  // the trim handles' colour
 const QColor kTick(150, 150, 160);     // the ruler's ticks, on the track
+const QColor kMarker(80, 230, 140);    // apart from the wave, the trim edges and the play head
+constexpr double kMarkerTab = 3;       // the width of a marker's tab at the top of the track
 
 }  // namespace
 
@@ -32,6 +34,12 @@ WaveformStripView::WaveformStripView(QWidget* parent) : QWidget(parent)
 double WaveformStripView::xForRate(double rate) const
 {
     return kInset + rate * (width() - 2 * kInset);
+}
+
+QRectF WaveformStripView::markerRect(double rate) const
+{
+    const QRectF track = trackRect();
+    return {std::floor(xForRate(rate)) - std::floor(kMarkerTab / 2), track.y(), kMarkerTab, track.height()};
 }
 
 double WaveformStripView::rateAt(double x) const
@@ -102,6 +110,11 @@ void WaveformStripView::paintEvent(QPaintEvent*)
     const auto line = [&](double rate, const QColor& colour) {
         painter.fillRect(QRectF(std::floor(xForRate(rate)), 0, 1, track.height()), colour);
     };
+    for (const double rate : markerRates_) {
+        const QRectF marker = markerRect(rate);
+        painter.fillRect(QRectF(marker.x() + std::floor(kMarkerTab / 2), marker.y(), 1, marker.height()), kMarker);
+        painter.fillRect(QRectF(marker.x(), marker.bottom() - kMarkerTab, kMarkerTab, kMarkerTab), kMarker);
+    }
     line(startTrimRate_, kTrimEdge);
     line(endTrimRate_, kTrimEdge);
     line(playRate_, kPlayHead);

@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
+
 namespace {
 
 bool fileExists(const std::string& path)
@@ -111,6 +113,14 @@ OSStatus AudioFileStream::close()
 {
     if (!audioFile_)
         return noErr;
+    if (!markers_.empty()) {
+        const double clientRate = clientDataFormat().mSampleRate;
+        const double fileRate = audioFileFormat().mSampleRate;
+        AudioMarkers inFile;
+        for (const std::int64_t frame : markers_)
+            inFile.push_back(clientRate > 0 ? std::llround(double(frame) * fileRate / clientRate) : frame);
+        audioFile_->setMarkers(inFile);
+    }
     const OSStatus status = audioFile_->dispose();
     audioFile_.reset();
     if (overview_ && status == noErr)
@@ -128,6 +138,13 @@ std::int32_t AudioFileStream::writeBufferList(const AudioBufferList* list, std::
     // Only this thread writes the count; a plain load and store keep it lock-free.
     frames_writed_.store(frames_writed_.load(std::memory_order_relaxed) + accepted, std::memory_order_relaxed);
     return accepted;
+}
+
+void AudioFileStream::addMarker()
+{
+    const std::int64_t frame = writedFrames();
+    if (audioFile_ && (markers_.empty() || markers_.back() != frame))
+        markers_.push_back(frame);
 }
 
 OSStatus AudioFileStream::writeStatus() const

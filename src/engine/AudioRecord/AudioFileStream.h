@@ -50,6 +50,12 @@ public:
     // Audio thread while recording.
     std::int32_t writeBufferList(const AudioBufferList* list, std::int32_t frames);
     std::int64_t writedFrames() const { return frames_writed_.load(std::memory_order_relaxed); }
+    // Main thread while recording: a marker at the frames written so far
+    // (a second one at the same frame adds nothing). close() puts them in
+    // the file, at its rate.
+    void addMarker();
+    // The markers in the caller's frames, ascending.
+    const AudioMarkers& markers() const { return markers_; }
     // The first failure of the file's writer (disk full, I/O error); 0 while none. Any thread.
     OSStatus writeStatus() const;
 
@@ -80,4 +86,5 @@ private:
     // Written by the audio thread only; read by the main thread a buffer late at worst.
     std::atomic<std::int64_t> frames_writed_{0};
     bool isRead_ = false;
+    AudioMarkers markers_;
 };

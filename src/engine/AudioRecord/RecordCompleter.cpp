@@ -62,6 +62,8 @@ struct RecordCompleter::Shared {
             done.writedFrames = job.stream->writedFrames();
             done.lostFrames = job.lostFrames;
             done.clientRate = job.clientRate;
+            for (const std::int64_t frame : job.stream->markers())
+                done.markers.push_back(job.clientRate > 0 ? double(frame) / job.clientRate : 0.0);
             done.completionStatus = job.stream->close();
             job.stream.reset();
             done.status = done.completionStatus;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct CompletedRecording {
     std::string path;
@@ -26,6 +27,8 @@ struct CompletedRecording {
     // rewrite of a whole fragmented MPEG-4 file is no such failure: the file
     // plays as it is.
     OSStatus status = noErr;
+    // The markers the user set, in seconds from the start.
+    std::vector<double> markers;
     // What completing the file answered, a failed rewrite included.
     OSStatus completionStatus = noErr;
     std::int64_t writedFrames = 0;  // client frames the file accepted

@@ -171,6 +171,15 @@ void RecordSession::pause()
     state_ = State::Paused;
 }
 
+std::optional<double> RecordSession::addMarker()
+{
+    AudioFileStream* output = recorder_.audioOutput();
+    if (state_ == State::Idle || !output)
+        return std::nullopt;
+    output->addMarker();
+    return output->markers().empty() ? 0.0 : double(output->markers().back()) / recorder_.deviceRate();
+}
+
 void RecordSession::resume()
 {
     if (state_ != State::Paused)
@@ -311,14 +320,14 @@ void RecordSession::deliverCompleted()
         arrived.swap(inbox_->arrived);
     }
     for (const CompletedRecording& done : arrived)
-        completedEarly_[done.path] = done.status;
+        completedEarly_[done.path] = done;
     for (auto it = completedEarly_.begin(); it != completedEarly_.end();) {
         const auto stopped = finishing_.find(it->first);
         if (stopped == finishing_.end()) {
             ++it;
             continue;
         }
-        const Delivery delivery{it->first, it->second, stopped->second};
+        const Delivery delivery{it->first, it->second.status, stopped->second, it->second.markers};
         finishing_.erase(stopped);
         it = completedEarly_.erase(it);
         deliver(delivery);
@@ -352,5 +361,5 @@ void RecordSession::completeBeforeExit(std::chrono::milliseconds timeout)
     const auto left = std::move(finishing_);
     finishing_.clear();
     for (const auto& [path, ending] : left)
-        deliver({path, noErr, ending});
+        deliver({path, noErr, ending, {}});
 }

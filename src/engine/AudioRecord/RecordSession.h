@@ -47,6 +47,8 @@ public:
         std::string path;
         OSStatus status = noErr;  // the failure that cost audio written to the file, as CompletedRecording says
         Ending ending = Ending::User;
+        // The markers set while it was recorded, in seconds from its start.
+        std::vector<double> markers;
     };
 
     // Every hook may be left empty.
@@ -108,6 +110,10 @@ public:
     // Writing stops; the file stays open and capture goes on.
     void pause();
     void resume();
+    // Recording or paused: marks the take at the frames written so far (in
+    // a pause, the pause point); the file and the delivery keep the marker.
+    // Returns where, in seconds; nothing when idle.
+    std::optional<double> addMarker();
     // Writes what was taken in up to now, stops and hands the file over for
     // completion; returns the take's length in seconds at the device's rate
     // (0 when idle, which is harmless).
@@ -194,7 +200,7 @@ private:
     // Stopped files not yet delivered, with why they were stopped.
     std::map<std::string, Ending> finishing_;
     // Completed files not yet stopped (a device change ended them), with their status.
-    std::map<std::string, OSStatus> completedEarly_;
+    std::map<std::string, CompletedRecording> completedEarly_;
     // Filled on the completion thread, emptied on the owner's.
     std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
 };

@@ -43,6 +43,7 @@ AudioConverter::AudioConverter(const AudioExportRequest& request) : AudioConvert
     recordings_ = request.recordings;
     loudnessTarget_ = request.loudness;
     quality_ = request.quality;
+    markers_ = request.markers;
 }
 
 void AudioConverter::initDefaultAudioFormat()
@@ -178,6 +179,7 @@ void AudioConverter::startAudioConvert()
 
     framesToDo_.store((loudnessTarget_ ? 2 : 1) * count, std::memory_order_relaxed);
     convertBlocks(*source, *destination, count, firstFrames);
+    keepMarkers(*destination, startFrame, count);
 
     source->dispose();
     // A write that failed has left the writer failed: disposing of it removes
@@ -189,6 +191,30 @@ void AudioConverter::startAudioConvert()
     if (outputPeak_)
         loudness_.truePeakDb = loudness::gainToDb(outputPeak_->peak());
     finishAudioConverter();
+}
+
+void AudioConverter::keepMarkers(ExtAudioFile& destination, std::int64_t startFrame, std::int64_t count)
+{
+    writtenMarkers_.clear();
+    std::vector<double> seconds;
+    if (markers_) {
+        seconds = *markers_;
+    } else {
+        AudioMarkers inSource;
+        double sourceRate = 0;
+        if (audiofile::readMarkers(sourceAudioPath_, inSource, sourceRate) && sourceRate > 0)
+            for (const std::int64_t frame : inSource)
+                seconds.push_back(double(frame) / sourceRate);
+    }
+    for (const double at : seconds) {
+        const std::int64_t frame = std::llround(at * rate_) - startFrame;
+        if (frame >= 0 && frame < count)
+            writtenMarkers_.push_back(frame);
+    }
+    std::sort(writtenMarkers_.begin(), writtenMarkers_.end());
+    writtenMarkers_.erase(std::unique(writtenMarkers_.begin(), writtenMarkers_.end()), writtenMarkers_.end());
+    if (!writtenMarkers_.empty())
+        destination.setMarkers(writtenMarkers_);
 }
 
 namespace {

@@ -75,6 +75,10 @@ struct AudioExportRequest {
     // Rate, channels, depth and bit rate within the format; refused, before
     // anything is touched, where the format does not take them.
     AudioQuality quality;
+    // The source's markers, in seconds of it; none: those its file holds.
+    // The export keeps the ones inside the range (its end excluded), moved
+    // by the range's start, where its format has room for them.
+    std::optional<std::vector<double>> markers;
 };
 
 // How an export asked for a loudness went.
@@ -164,6 +168,8 @@ public:
     const std::optional<double>& loudnessTarget() const { return loudnessTarget_; }
     void setLoudnessTarget(std::optional<double> lufs) { loudnessTarget_ = lufs; }
     const AudioQuality& quality() const { return quality_; }
+    // The markers the last export gave its file, in its frames from its first.
+    const AudioMarkers& writtenMarkers() const { return writtenMarkers_; }
     void setQuality(const AudioQuality& quality) { quality_ = quality; }
     // Of the last export that was asked for a loudness and got to writing.
     const LoudnessResult& loudness() const { return loudness_; }
@@ -184,6 +190,8 @@ private:
     // Reads the range through (the first block already in the buffers) and
     // works out the gain; false when the read failed or was cancelled.
     bool measureLoudness(ExtAudioFile& source, std::int64_t count, std::uint32_t firstFrames);
+    // Hands the destination the markers inside the `count` frames from startFrame, moved to its start.
+    void keepMarkers(ExtAudioFile& destination, std::int64_t startFrame, std::int64_t count);
     // The gain, the limiter and the fades, in place, on `frames` frames just
     // read of an export of `count`; returns how many frames there are to
     // write, moved to the front: fewer while the limiter fills its delay.
@@ -200,6 +208,8 @@ private:
     std::vector<std::string> recordings_;
     std::optional<double> loudnessTarget_;
     AudioQuality quality_;
+    std::optional<std::vector<double>> markers_;
+    AudioMarkers writtenMarkers_;
     // The running export's: its file's rate, and the description of the file.
     double rate_ = kSampleRate;
     AudioStreamBasicDescription fileFormat_{};

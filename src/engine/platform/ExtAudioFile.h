@@ -24,8 +24,10 @@
 
 #include "platform/CoreAudioTypes.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 using ExtAudioFilePropertyID = std::uint32_t;
 constexpr ExtAudioFilePropertyID kExtAudioFileProperty_FileDataFormat = fourCC("ffmt");  // AudioStreamBasicDescription
@@ -46,6 +48,10 @@ public:
     virtual ~ExtAudioFileWriteObserver() = default;
     virtual void framesWritten(const float* interleaved, int frames, int channels, double clientRate) = 0;
 };
+
+// Moments the user marked in a file: frames from its first frame, at the
+// file's own rate, ascending.
+using AudioMarkers = std::vector<std::int64_t>;
 
 class ExtAudioFile {
 public:
@@ -95,6 +101,11 @@ public:
     // owned; it must outlive the file's dispose(), or be replaced by null
     // first). Only a file being written answers noErr.
     virtual OSStatus setWriteObserver(ExtAudioFileWriteObserver*) { return kExtAudioFileError_InvalidProperty; }
+    // A file being written keeps these markers (replacing any given before),
+    // put in when dispose() completes it where its format has room for them:
+    // 'cue ' points with 'labl' names in a WAV, chapters in an M4A. Other
+    // formats, and markers past the file's end, leave them out.
+    virtual OSStatus setMarkers(const AudioMarkers&) { return kExtAudioFileError_InvalidProperty; }
 
 protected:
     ExtAudioFile() = default;
@@ -118,4 +129,8 @@ AudioStreamBasicDescription floatPlanarFormat(double rate, std::uint32_t channel
 OSStatus statusFromErrno(int err);
 // Why a file could not be made, in a few words ("permission denied").
 std::string reasonFor(OSStatus s);
+// The markers a file holds (setMarkers()), and the rate they count frames
+// at: a WAV's cue points, the chapters FFmpeg reads of any other file. False
+// when the file cannot be read; true with none when it holds none.
+bool readMarkers(const std::string& path, AudioMarkers& markers, double& rate);
 }  // namespace audiofile

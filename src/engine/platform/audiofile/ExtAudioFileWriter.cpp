@@ -211,6 +211,16 @@ public:
         return noErr;
     }
 
+    OSStatus setMarkers(const AudioMarkers& markers) override
+    {
+        std::lock_guard lock(mutex_);
+        if (disposed_)
+            return kAudioFileNotOpenError;
+        markers_ = markers;
+        sink_->setMarkers(markers);
+        return noErr;
+    }
+
     OSStatus setWriteObserver(ExtAudioFileWriteObserver* observer) override
     {
         if (disposed_)
@@ -317,8 +327,8 @@ public:
         } else if (priming >= 0 && writerStatus() == noErr) {
             // Only an undamaged file is worth the copy, which takes the
             // destination's place; the fragmented one already plays.
-            if (OSStatus s
-                = remuxToOrdinaryMp4(file_->fd(), file_->destination(), priming, fileFrames_, file_->committed()))
+            if (OSStatus s = remuxToOrdinaryMp4(
+                    file_->fd(), file_->destination(), priming, fileFrames_, file_->committed(), markers_))
                 recordFailure(s);
         } else if (writerStatus() == noErr) {
             syncToDisk();
@@ -503,6 +513,8 @@ private:
     bool started_ = false;
     std::int64_t fileFrames_ = 0;
     ExtAudioFileWriteObserver* observer_ = nullptr;  // not owned; under mutex_
+    // What the MPEG-4 rewrite makes chapters of.
+    AudioMarkers markers_;
     std::uint32_t framesSinceWriteback_ = 0;
 
     int syncFd_;  // file_'s, for fdatasync; the sinks write through their own

@@ -3,6 +3,7 @@
 
 #include "platform/FFmpegUtil.h"
 #include "platform/CoreAudioTypes.h"
+#include "platform/ExtAudioFile.h"
 
 namespace audiofile {
 
@@ -24,6 +25,9 @@ public:
     // Flushes and completes the file. After a failure, completes only what
     // can be without writing more audio.
     virtual OSStatus finish(bool failed) = 0;
+    // The markers finish() puts in the file, in its frames; a format with
+    // no place of its own for them ignores them.
+    virtual void setMarkers(const AudioMarkers&) { }
 };
 
 // What the sinks that encode through FFmpeg share. Their encoders take whole

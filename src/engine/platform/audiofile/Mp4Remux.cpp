@@ -2,6 +2,7 @@
 
 #include "platform/InterruptedRecording.h"
 #include "platform/audiofile/AudioFileCommon.h"
+#include "platform/audiofile/Markers.h"
 #include "platform/audiofile/SafeFile.h"
 
 #include <sys/stat.h>
@@ -69,8 +70,8 @@ std::string rewriteIdentityBox(const std::string& identity)
 // the final file states its true length. frames < 0: a file cut off by a
 // crash, whose length is its packets' and whose last fragment may be
 // incomplete (the packets wholly on disk are kept).
-OSStatus remuxToOrdinaryMp4(
-    int fragmentedFd, const std::string& destination, int priming, std::int64_t frames, bool identify)
+OSStatus remuxToOrdinaryMp4(int fragmentedFd, const std::string& destination, int priming, std::int64_t frames,
+    bool identify, const AudioMarkers& markers)
 {
     const bool salvage = frames < 0;
     struct stat st { };
@@ -113,6 +114,8 @@ OSStatus remuxToOrdinaryMp4(
         return kAudioFileUnspecifiedError;
     outStream->codecpar->codec_tag = 0;
     outStream->time_base = inStream->time_base;
+    if (!salvage && !addChapters(*rawOut, markers, inStream->codecpar->sample_rate, frames))
+        return kAudioFileUnspecifiedError;
 
     OSStatus status = noErr;
     auto fail = [&](int err) {

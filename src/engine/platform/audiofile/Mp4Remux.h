@@ -2,7 +2,7 @@
 // the audio thread; it reads and writes the whole file.
 #pragma once
 
-#include "platform/CoreAudioTypes.h"
+#include "platform/ExtAudioFile.h"
 
 #include <cstdint>
 #include <string>
@@ -16,9 +16,9 @@ namespace audiofile {
 // A recording's (identify) ends with rewriteIdentityBox() of its identity
 // (recordingIdentity()), so that recovery knows the finished file, a new
 // inode, as that recording; an export's does not, and stays the same bytes
-// for the same request.
-OSStatus remuxToOrdinaryMp4(
-    int fragmentedFd, const std::string& destination, int priming, std::int64_t frames, bool identify);
+// for the same request. Each marker (a frame of the audio) becomes a chapter.
+OSStatus remuxToOrdinaryMp4(int fragmentedFd, const std::string& destination, int priming, std::int64_t frames,
+    bool identify, const AudioMarkers& markers = {});
 
 // A top-level 'uuid' box, which players skip, naming a recording's identity.
 std::string rewriteIdentityBox(const std::string& identity);

@@ -1,6 +1,7 @@
 #include "platform/audiofile/WavSink.h"
 
 #include "platform/audiofile/AudioFileCommon.h"
+#include "platform/audiofile/Markers.h"
 #include "platform/audiofile/WaveHeader.h"
 
 #include <fcntl.h>
@@ -82,6 +83,8 @@ public:
         return crashSafe_ ? updateSizes() : noErr;
     }
 
+    void setMarkers(const AudioMarkers& markers) override { markers_ = markers; }
+
     OSStatus checkpoint() override { return crashSafe_ && dataBytes_ != headerBytes_ ? updateSizes() : noErr; }
     double checkpointSeconds() const override { return kHeaderSeconds; }
     std::uint64_t checkpoints() const override { return headerUpdates_; }
@@ -100,6 +103,8 @@ public:
         const OSStatus sizes = updateSizes();
         if (s == noErr)
             s = sizes;
+        if (s == noErr)
+            s = writeMarkers();
         if (::close(fd_) != 0 && s == noErr)
             s = writeFailure(statusFromErrno(errno));
         fd_ = -1;
@@ -158,6 +163,21 @@ private:
         return noErr;
     }
 
+    // The cue points and their names go after the audio, once it is all
+    // there; the RIFF size, rewritten last, then takes them in, which tells
+    // recovery the file is complete.
+    OSStatus writeMarkers()
+    {
+        const std::string chunks = waveMarkerChunks(markers_, std::int64_t(dataBytes_ / frameBytes_));
+        if (chunks.empty())
+            return noErr;
+        const std::string padded = (dataBytes_ % 2 ? std::string(1, '\0') : std::string()) + chunks;
+        if (::pwrite(fd_, padded.data(), padded.size(), off_t(kHeaderBytes + dataBytes_)) != ssize_t(padded.size()))
+            return writeFailure(statusFromErrno(errno));
+        layout_.afterData = padded.size();
+        return updateSizes();
+    }
+
     OSStatus updateSizes()
     {
         if (OSStatus s = writeWaveSizes(fd_, layout_, dataBytes_))
@@ -182,6 +202,7 @@ private:
     std::uint64_t headerUpdates_ = 0;
     WaveLayout layout_;
     std::vector<std::uint8_t> packed_;  // 24-bit samples on their way to the file
+    AudioMarkers markers_;
 };
 
 }  // namespace

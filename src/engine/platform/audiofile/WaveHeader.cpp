@@ -33,7 +33,7 @@ OSStatus putTag(int fd, std::int64_t at, const char (&tag)[5])
 
 OSStatus writeWaveSizes(int fd, WaveLayout& layout, std::uint64_t dataBytes)
 {
-    const std::uint64_t riff = std::uint64_t(layout.dataAt) - 8 + dataBytes;
+    const std::uint64_t riff = std::uint64_t(layout.dataAt) - 8 + dataBytes + layout.afterData;
     if (!layout.rf64 && riff <= plainRiffLimit.load(std::memory_order_relaxed)) {
         if (OSStatus s = putLe(fd, layout.dataAt - 4, dataBytes, 4))
             return s;

@@ -17,7 +17,8 @@ struct WaveLayout {
     std::int64_t reservedAt = -1;  // the 'JUNK' or 'ds64' chunk, -1 when the file has none
     std::int64_t dataAt = 0;       // the first byte of audio
     std::uint32_t blockAlign = 1;
-    bool rf64 = false;  // the header already says RF64
+    bool rf64 = false;            // the header already says RF64
+    std::uint64_t afterData = 0;  // bytes of the chunks that follow the audio (its markers)
 };
 
 // The reserved chunk's body: RIFF size, data size and sample count (64-bit
