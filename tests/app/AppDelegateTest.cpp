@@ -378,7 +378,9 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     listen->click();
     EXPECT_FALSE(QSettings().value(SettingsKey::ListenWhenIdle).toBool());
     EXPECT_EQ(capturingDevice(), 0u);
-    // The recipe takes the choices beside the format: this WAV is mono at 48 kHz.
+    // The recipe takes the choices beside the format: this WAV is mono at 48 kHz, in parts of 15 minutes.
+    config.window()->findChild<QComboBox*>(QStringLiteral("popSplitEvery"))->setCurrentIndex(1);
+    EXPECT_EQ(QSettings().value(SettingsKey::SplitEverySeconds).toInt(), 900);
     config.popAudioFormat()->setCurrentIndex(1);
     emit config.popAudioFormat()->activated(1);
     config.popSampleRate()->setCurrentIndex(1);
@@ -396,10 +398,10 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     EXPECT_EQ(libraryLog_.count(QStringLiteral("window")), 5);
     EXPECT_EQ(recordings(),
         (QStringList{"24_03_05 14_07_09_Audio (2).m4a", "24_03_05 14_07_09_Audio (3).m4a",
-            "24_03_05 14_07_09_Audio.m4a", "24_03_05 14_07_09_Audio.wav"}));
+            "24_03_05 14_07_09_Audio 001.wav", "24_03_05 14_07_09_Audio.m4a"}));
     for (const QString& name : recordings())
         EXPECT_GT(peakOf(saveFolder() + "/" + name), 0.3f) << name.toStdString();
-    const DecodedFile mono = decodeFile((saveFolder() + "/24_03_05 14_07_09_Audio.wav").toStdString());
+    const DecodedFile mono = decodeFile((saveFolder() + "/24_03_05 14_07_09_Audio 001.wav").toStdString());
     EXPECT_TRUE(mono.sampleRate == 48000 && mono.channels.size() == 1) << mono.sampleRate;
 
     // A folder picked while recording (which locks the lists, not the folder)

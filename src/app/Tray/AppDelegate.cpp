@@ -703,6 +703,7 @@ RecordRecipe AppDelegate::recordRecipe() const
     recipe.sources = chosenSources_;
     recipe.format = &audioFormatForCode(configAudioWndController_->audioFormat_());
     recipe.quality = configAudioWndController_->audioQuality();
+    recipe.splitEvery = std::max(0, AppControl::AppReadKeyValue(SettingsKey::SplitEverySeconds, 0).toInt());
     const QString folder = QDir(configAudioWndController_->saveAudioPath()).path();
     recipe.destination = nameRecording({folder.toStdString(), {}}, *recipe.format, clock_().toSecsSinceEpoch());
     return recipe;
