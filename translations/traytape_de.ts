@@ -70,6 +70,10 @@
         <source>unknown command</source>
         <translation>unbekannter Befehl</translation>
     </message>
+    <message>
+        <source>not a time of day: %1 (HH:MM, or off)</source>
+        <translation>keine Uhrzeit: %1 (HH:MM oder off)</translation>
+    </message>
 </context>
 <context>
     <name>AppDelegate</name>
@@ -148,6 +152,46 @@
     <message>
         <source>&lt;ol&gt;&lt;li&gt;Open &lt;b&gt;Preferences…&lt;/b&gt; from %1 and choose what to record from: a microphone, a line input, or &lt;b&gt;Computer&apos;s sound (what you hear)&lt;/b&gt; for the sound the computer itself plays.&lt;/li&gt;&lt;li&gt;Choose &lt;b&gt;Start Record&lt;/b&gt; in the menu, or press the red button on the recording panel.&lt;/li&gt;&lt;li&gt;Choose &lt;b&gt;Stop Record&lt;/b&gt; when you are done. The new file is shown in your file manager; it is never written over an older one.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;Recordings are saved in &lt;i&gt;Music/org.traytape.TrayTape&lt;/i&gt; in your home folder unless you choose another folder in Preferences. &lt;b&gt;TrayTape Help&lt;/b&gt; in the menu opens the full guide.&lt;/p&gt;</source>
         <translation>&lt;ol&gt;&lt;li&gt;Öffnen Sie &lt;b&gt;Einstellungen…&lt;/b&gt; aus %1 und wählen Sie, wovon aufgenommen wird: ein Mikrofon, ein Line-Eingang oder &lt;b&gt;Ton des Computers (was Sie hören)&lt;/b&gt; für den Ton, den der Computer selbst abspielt.&lt;/li&gt;&lt;li&gt;Wählen Sie &lt;b&gt;Aufnahme starten&lt;/b&gt; im Menü oder drücken Sie den roten Knopf im Aufnahmefenster.&lt;/li&gt;&lt;li&gt;Wählen Sie &lt;b&gt;Aufnahme beenden&lt;/b&gt;, wenn Sie fertig sind. Die neue Datei wird in Ihrem Dateimanager gezeigt; sie überschreibt nie eine ältere.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;Aufnahmen werden in &lt;i&gt;Music/org.traytape.TrayTape&lt;/i&gt; in Ihrem persönlichen Ordner gespeichert, sofern Sie in den Einstellungen keinen anderen Ordner wählen. &lt;b&gt;TrayTape-Hilfe&lt;/b&gt; im Menü öffnet die vollständige Anleitung.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>Start At…</source>
+        <translation>Starten um…</translation>
+    </message>
+    <message>
+        <source>Stop After</source>
+        <translation>Stoppen nach</translation>
+    </message>
+    <message>
+        <source>10 Minutes</source>
+        <translation>10 Minuten</translation>
+    </message>
+    <message>
+        <source>30 Minutes</source>
+        <translation>30 Minuten</translation>
+    </message>
+    <message>
+        <source>1 Hour</source>
+        <translation>1 Stunde</translation>
+    </message>
+    <message>
+        <source>2 Hours</source>
+        <translation>2 Stunden</translation>
+    </message>
+    <message>
+        <source>Don&apos;t Stop</source>
+        <translation>Nicht stoppen</translation>
+    </message>
+    <message>
+        <source>Cancel Start at %1</source>
+        <translation>Start um %1 abbrechen</translation>
+    </message>
+    <message>
+        <source>Stop at %1</source>
+        <translation>Stopp um %1</translation>
+    </message>
+    <message>
+        <source>Start Recording At</source>
+        <translation>Aufnahme starten um</translation>
     </message>
 </context>
 <context>
@@ -546,6 +590,10 @@
         <source>measuring…</source>
         <translation>wird gemessen…</translation>
     </message>
+    <message>
+        <source>%1, part %2 of %3</source>
+        <translation>%1, Teil %2 von %3</translation>
+    </message>
 </context>
 <context>
     <name>ConfigAudioWndController</name>
@@ -683,6 +731,34 @@
     <message>
         <source>Bit rate</source>
         <translation>Bitrate</translation>
+    </message>
+    <message>
+        <source>Split:</source>
+        <translation>Teilen:</translation>
+    </message>
+    <message>
+        <source>Cuts a long recording into parts of this length, &quot;NAME 001&quot;, &quot;NAME 002&quot;…, which join without a gap</source>
+        <translation>Teilt eine lange Aufnahme in Teile dieser Länge, „NAME 001“, „NAME 002“…, die lückenlos aneinanderpassen</translation>
+    </message>
+    <message>
+        <source>One file</source>
+        <translation>Eine Datei</translation>
+    </message>
+    <message>
+        <source>Every 15 minutes</source>
+        <translation>Alle 15 Minuten</translation>
+    </message>
+    <message>
+        <source>Every 30 minutes</source>
+        <translation>Alle 30 Minuten</translation>
+    </message>
+    <message>
+        <source>Every hour</source>
+        <translation>Jede Stunde</translation>
+    </message>
+    <message>
+        <source>Every 2 hours</source>
+        <translation>Alle 2 Stunden</translation>
     </message>
 </context>
 <context>

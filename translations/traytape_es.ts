@@ -70,6 +70,10 @@
         <source>unknown command</source>
         <translation>orden desconocida</translation>
     </message>
+    <message>
+        <source>not a time of day: %1 (HH:MM, or off)</source>
+        <translation>no es una hora: %1 (HH:MM, u off)</translation>
+    </message>
 </context>
 <context>
     <name>AppDelegate</name>
@@ -148,6 +152,46 @@
     <message>
         <source>&lt;ol&gt;&lt;li&gt;Open &lt;b&gt;Preferences…&lt;/b&gt; from %1 and choose what to record from: a microphone, a line input, or &lt;b&gt;Computer&apos;s sound (what you hear)&lt;/b&gt; for the sound the computer itself plays.&lt;/li&gt;&lt;li&gt;Choose &lt;b&gt;Start Record&lt;/b&gt; in the menu, or press the red button on the recording panel.&lt;/li&gt;&lt;li&gt;Choose &lt;b&gt;Stop Record&lt;/b&gt; when you are done. The new file is shown in your file manager; it is never written over an older one.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;Recordings are saved in &lt;i&gt;Music/org.traytape.TrayTape&lt;/i&gt; in your home folder unless you choose another folder in Preferences. &lt;b&gt;TrayTape Help&lt;/b&gt; in the menu opens the full guide.&lt;/p&gt;</source>
         <translation>&lt;ol&gt;&lt;li&gt;Abra &lt;b&gt;Preferencias…&lt;/b&gt; desde %1 y elija de dónde grabar: un micrófono, una entrada de línea o &lt;b&gt;Sonido del equipo (lo que oye)&lt;/b&gt; para el sonido que reproduce el propio equipo.&lt;/li&gt;&lt;li&gt;Elija &lt;b&gt;Iniciar la grabación&lt;/b&gt; en el menú, o pulse el botón rojo del panel de grabación.&lt;/li&gt;&lt;li&gt;Elija &lt;b&gt;Detener la grabación&lt;/b&gt; cuando termine. El archivo nuevo se muestra en su gestor de archivos; nunca sobrescribe uno anterior.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;Las grabaciones se guardan en &lt;i&gt;Music/org.traytape.TrayTape&lt;/i&gt; en su carpeta personal, a menos que elija otra carpeta en Preferencias. &lt;b&gt;Ayuda de TrayTape&lt;/b&gt; en el menú abre la guía completa.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>Start At…</source>
+        <translation>Iniciar a las…</translation>
+    </message>
+    <message>
+        <source>Stop After</source>
+        <translation>Detener tras</translation>
+    </message>
+    <message>
+        <source>10 Minutes</source>
+        <translation>10 minutos</translation>
+    </message>
+    <message>
+        <source>30 Minutes</source>
+        <translation>30 minutos</translation>
+    </message>
+    <message>
+        <source>1 Hour</source>
+        <translation>1 hora</translation>
+    </message>
+    <message>
+        <source>2 Hours</source>
+        <translation>2 horas</translation>
+    </message>
+    <message>
+        <source>Don&apos;t Stop</source>
+        <translation>No detener</translation>
+    </message>
+    <message>
+        <source>Cancel Start at %1</source>
+        <translation>Cancelar el inicio a las %1</translation>
+    </message>
+    <message>
+        <source>Stop at %1</source>
+        <translation>Se detiene a las %1</translation>
+    </message>
+    <message>
+        <source>Start Recording At</source>
+        <translation>Iniciar la grabación a las</translation>
     </message>
 </context>
 <context>
@@ -546,6 +590,10 @@
         <source>measuring…</source>
         <translation>midiendo…</translation>
     </message>
+    <message>
+        <source>%1, part %2 of %3</source>
+        <translation>%1, parte %2 de %3</translation>
+    </message>
 </context>
 <context>
     <name>ConfigAudioWndController</name>
@@ -683,6 +731,34 @@
     <message>
         <source>Bit rate</source>
         <translation>Tasa de bits</translation>
+    </message>
+    <message>
+        <source>Split:</source>
+        <translation>Dividir:</translation>
+    </message>
+    <message>
+        <source>Cuts a long recording into parts of this length, &quot;NAME 001&quot;, &quot;NAME 002&quot;…, which join without a gap</source>
+        <translation>Divide una grabación larga en partes de esta duración, «NAME 001», «NAME 002»…, que se unen sin huecos</translation>
+    </message>
+    <message>
+        <source>One file</source>
+        <translation>Un solo archivo</translation>
+    </message>
+    <message>
+        <source>Every 15 minutes</source>
+        <translation>Cada 15 minutos</translation>
+    </message>
+    <message>
+        <source>Every 30 minutes</source>
+        <translation>Cada 30 minutos</translation>
+    </message>
+    <message>
+        <source>Every hour</source>
+        <translation>Cada hora</translation>
+    </message>
+    <message>
+        <source>Every 2 hours</source>
+        <translation>Cada 2 horas</translation>
     </message>
 </context>
 <context>

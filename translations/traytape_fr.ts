@@ -70,6 +70,10 @@
         <source>unknown command</source>
         <translation>commande inconnue</translation>
     </message>
+    <message>
+        <source>not a time of day: %1 (HH:MM, or off)</source>
+        <translation>pas une heure : %1 (HH:MM, ou off)</translation>
+    </message>
 </context>
 <context>
     <name>AppDelegate</name>
@@ -148,6 +152,46 @@
     <message>
         <source>&lt;ol&gt;&lt;li&gt;Open &lt;b&gt;Preferences…&lt;/b&gt; from %1 and choose what to record from: a microphone, a line input, or &lt;b&gt;Computer&apos;s sound (what you hear)&lt;/b&gt; for the sound the computer itself plays.&lt;/li&gt;&lt;li&gt;Choose &lt;b&gt;Start Record&lt;/b&gt; in the menu, or press the red button on the recording panel.&lt;/li&gt;&lt;li&gt;Choose &lt;b&gt;Stop Record&lt;/b&gt; when you are done. The new file is shown in your file manager; it is never written over an older one.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;Recordings are saved in &lt;i&gt;Music/org.traytape.TrayTape&lt;/i&gt; in your home folder unless you choose another folder in Preferences. &lt;b&gt;TrayTape Help&lt;/b&gt; in the menu opens the full guide.&lt;/p&gt;</source>
         <translation>&lt;ol&gt;&lt;li&gt;Ouvrez &lt;b&gt;Préférences…&lt;/b&gt; depuis %1 et choisissez la source à enregistrer&#xa0;: un microphone, une entrée ligne, ou &lt;b&gt;Son de l&apos;ordinateur (ce que vous entendez)&lt;/b&gt; pour le son que l&apos;ordinateur lui-même joue.&lt;/li&gt;&lt;li&gt;Choisissez &lt;b&gt;Démarrer l&apos;enregistrement&lt;/b&gt; dans le menu, ou appuyez sur le bouton rouge du panneau d&apos;enregistrement.&lt;/li&gt;&lt;li&gt;Choisissez &lt;b&gt;Arrêter l&apos;enregistrement&lt;/b&gt; quand vous avez terminé. Le nouveau fichier est affiché dans votre gestionnaire de fichiers&#xa0;; il n&apos;écrase jamais un fichier plus ancien.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;Les enregistrements sont sauvegardés dans &lt;i&gt;Music/org.traytape.TrayTape&lt;/i&gt; dans votre dossier personnel, sauf si vous choisissez un autre dossier dans les Préférences. &lt;b&gt;Aide de TrayTape&lt;/b&gt; dans le menu ouvre le guide complet.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>Start At…</source>
+        <translation>Démarrer à…</translation>
+    </message>
+    <message>
+        <source>Stop After</source>
+        <translation>Arrêter après</translation>
+    </message>
+    <message>
+        <source>10 Minutes</source>
+        <translation>10 minutes</translation>
+    </message>
+    <message>
+        <source>30 Minutes</source>
+        <translation>30 minutes</translation>
+    </message>
+    <message>
+        <source>1 Hour</source>
+        <translation>1 heure</translation>
+    </message>
+    <message>
+        <source>2 Hours</source>
+        <translation>2 heures</translation>
+    </message>
+    <message>
+        <source>Don&apos;t Stop</source>
+        <translation>Ne pas arrêter</translation>
+    </message>
+    <message>
+        <source>Cancel Start at %1</source>
+        <translation>Annuler le démarrage à %1</translation>
+    </message>
+    <message>
+        <source>Stop at %1</source>
+        <translation>Arrêt à %1</translation>
+    </message>
+    <message>
+        <source>Start Recording At</source>
+        <translation>Démarrer l&apos;enregistrement à</translation>
     </message>
 </context>
 <context>
@@ -546,6 +590,10 @@
         <source>measuring…</source>
         <translation>mesure en cours…</translation>
     </message>
+    <message>
+        <source>%1, part %2 of %3</source>
+        <translation>%1, partie %2 sur %3</translation>
+    </message>
 </context>
 <context>
     <name>ConfigAudioWndController</name>
@@ -683,6 +731,34 @@
     <message>
         <source>Bit rate</source>
         <translation>Débit</translation>
+    </message>
+    <message>
+        <source>Split:</source>
+        <translation>Découper :</translation>
+    </message>
+    <message>
+        <source>Cuts a long recording into parts of this length, &quot;NAME 001&quot;, &quot;NAME 002&quot;…, which join without a gap</source>
+        <translation>Découpe un long enregistrement en parties de cette durée, « NAME 001 », « NAME 002 »…, qui se raccordent sans trou</translation>
+    </message>
+    <message>
+        <source>One file</source>
+        <translation>Un seul fichier</translation>
+    </message>
+    <message>
+        <source>Every 15 minutes</source>
+        <translation>Toutes les 15 minutes</translation>
+    </message>
+    <message>
+        <source>Every 30 minutes</source>
+        <translation>Toutes les 30 minutes</translation>
+    </message>
+    <message>
+        <source>Every hour</source>
+        <translation>Toutes les heures</translation>
+    </message>
+    <message>
+        <source>Every 2 hours</source>
+        <translation>Toutes les 2 heures</translation>
     </message>
 </context>
 <context>
