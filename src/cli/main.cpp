@@ -91,8 +91,8 @@ constexpr CommandHelp kCommandHelp[] = {
         "channels and sample rate, separated by tabs.\n"},
     {"record",
         "traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--split-every N]\n"
-        "                           [--warn-silence N] [--rate 44100|48000|source] [--channels 1|2] [--bits 16|24|32|32f]\n"
-        "                           [--bitrate K] [--force] OUT",
+        "                           [--warn-silence N] [--rate 44100|48000|source] [--channels 1|2]\n"
+        "                           [--bits 16|24|32|32f] [--bitrate K] [--force] OUT",
         "record records the default input, or the --device given by its index or name,\n"
         "into OUT, in the format of its extension {recordTypes}, until --seconds of\n"
         "audio are in it or Ctrl+C, and prints the file's frames and the seconds captured.\n"

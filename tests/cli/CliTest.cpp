@@ -228,8 +228,8 @@ TEST_F(Cli, ASplitTakesPartsJoinIntoOneUnbrokenCount)
         120s);
     counter.reset();
     ASSERT_TRUE(r.ok()) << r.errors;
-    EXPECT_EQ(r.output, file("day 001.wav") + "\n" + file("day 002.wav") + "\n" + file("day 003.wav")
-            + "\n1200000\t25.000\n");
+    EXPECT_EQ(r.output,
+        file("day 001.wav") + "\n" + file("day 002.wav") + "\n" + file("day 003.wav") + "\n1200000\t25.000\n");
     std::vector<float> joined;
     std::vector<std::size_t> seams;
     for (const char* part : {"day 001.wav", "day 002.wav", "day 003.wav"}) {

@@ -212,8 +212,8 @@ void SingleInstance::answer(QLocalSocket* socket)
     bool done = false;
     // Only "start-at" takes a word after it, the time.
     const QString name = command.section(QLatin1Char(' '), 0, 0);
-    const bool known = name == QLatin1String("start-at") ? command.count(QLatin1Char(' ')) == 1
-                                                         : kCommands.contains(command);
+    const bool known
+        = name == QLatin1String("start-at") ? command.count(QLatin1Char(' ')) == 1 : kCommands.contains(command);
     if (!whole || !known) {
         text = tr("unknown command");
     } else if (command == QLatin1String("show")) {

@@ -552,8 +552,8 @@ void AppDelegate::checkTimers()
 void AppDelegate::showTimers()
 {
     const bool idle = !session_->isActive();
-    startAtMenuItem_->setText(startAt_ ? tr("Cancel Start at %1").arg(startAt_->toString(QStringLiteral("HH:mm")))
-                                       : tr("Start At\u2026"));
+    startAtMenuItem_->setText(
+        startAt_ ? tr("Cancel Start at %1").arg(startAt_->toString(QStringLiteral("HH:mm"))) : tr("Start At\u2026"));
     startAtMenuItem_->setEnabled(idle || startAt_);
     stopAfterMenu_->setEnabled(!idle);
     stopAfterMenu_->setTitle(

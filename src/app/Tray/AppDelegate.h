@@ -194,7 +194,7 @@ private:
     std::optional<QDateTime> stopAt_;   // "Stop After", on clock_; only while a take runs
     QTimer* timersTimer_ = nullptr;     // child of this; runs checkTimers() while either is set
     QAction* startAtMenuItem_ = nullptr;
-    QMenu* stopAfterMenu_ = nullptr;    // child of menuTop_
+    QMenu* stopAfterMenu_ = nullptr;  // child of menuTop_
     // Windows the interface file opens at launch, unless the settings close them first.
     bool helpOpenAtLaunch_ = true;
     bool panelOpenAtLaunch_ = true;

@@ -85,8 +85,8 @@ std::optional<int> readArguments(int argc, char** argv, QString& command)
         // The one command with a value: "--start-at 14:30" or "--start-at=14:30".
         if (argument.starts_with("--start-at")) {
             const std::string_view value = argument == "--start-at" && i + 1 < argc ? std::string_view(argv[++i])
-                : argument.starts_with("--start-at=")                              ? argument.substr(11)
-                                                                                   : std::string_view();
+                : argument.starts_with("--start-at=")                               ? argument.substr(11)
+                                                                                    : std::string_view();
             if (value.empty() || value.find(' ') != std::string_view::npos) {
                 std::fprintf(stderr, "traytape: --start-at needs a time, HH:MM\n");
                 return 2;

@@ -172,8 +172,8 @@ public:
     // Main thread: makes the file the take moves on to when the current
     // part is full. It exists before the current one is closed, so the audio
     // thread only swaps a pointer and no cycle falls between the two.
-    bool recordNextPartToPath(const std::string& path, const AudioFormat& format, const AudioQuality& quality,
-        OSStatus* failure = nullptr);
+    bool recordNextPartToPath(
+        const std::string& path, const AudioFormat& format, const AudioQuality& quality, OSStatus* failure = nullptr);
     // Main thread, on its timer: once the audio thread has moved on to the
     // next part, hands the full one to the completion thread, makes the
     // next one the current output, and returns the full one's path.

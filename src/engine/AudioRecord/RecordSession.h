@@ -60,7 +60,7 @@ public:
         // Completion thread: a completed file waits; call deliverCompleted() soon.
         std::function<void()> wake;
         // A completed file goes to the user, each part of a split take as it
-    // fills. The mark is cleared after it returns, unless it names a later part.
+        // fills. The mark is cleared after it returns, unless it names a later part.
         std::function<void(const Delivery&)> delivered;
         // Seconds of audio the disk could not take, told once the loss stopped growing.
         std::function<void(double seconds)> audioLost;
