@@ -70,6 +70,10 @@
         <source>unknown command</source>
         <translation>unbekannter Befehl</translation>
     </message>
+    <message>
+        <source>not a time of day: %1 (HH:MM, or off)</source>
+        <translation>keine Uhrzeit: %1 (HH:MM oder off)</translation>
+    </message>
 </context>
 <context>
     <name>AppDelegate</name>
@@ -152,6 +156,46 @@
     <message>
         <source>Marker at %1</source>
         <translation>Marke bei %1</translation>
+    </message>
+    <message>
+        <source>Start At…</source>
+        <translation>Starten um…</translation>
+    </message>
+    <message>
+        <source>Stop After</source>
+        <translation>Stoppen nach</translation>
+    </message>
+    <message>
+        <source>10 Minutes</source>
+        <translation>10 Minuten</translation>
+    </message>
+    <message>
+        <source>30 Minutes</source>
+        <translation>30 Minuten</translation>
+    </message>
+    <message>
+        <source>1 Hour</source>
+        <translation>1 Stunde</translation>
+    </message>
+    <message>
+        <source>2 Hours</source>
+        <translation>2 Stunden</translation>
+    </message>
+    <message>
+        <source>Don&apos;t Stop</source>
+        <translation>Nicht stoppen</translation>
+    </message>
+    <message>
+        <source>Cancel Start at %1</source>
+        <translation>Start um %1 abbrechen</translation>
+    </message>
+    <message>
+        <source>Stop at %1</source>
+        <translation>Stopp um %1</translation>
+    </message>
+    <message>
+        <source>Start Recording At</source>
+        <translation>Aufnahme starten um</translation>
     </message>
 </context>
 <context>
@@ -550,6 +594,10 @@
         <source>measuring…</source>
         <translation>wird gemessen…</translation>
     </message>
+    <message>
+        <source>%1, part %2 of %3</source>
+        <translation>%1, Teil %2 von %3</translation>
+    </message>
 </context>
 <context>
     <name>ConfigAudioWndController</name>
@@ -687,6 +735,34 @@
     <message>
         <source>Bit rate</source>
         <translation>Bitrate</translation>
+    </message>
+    <message>
+        <source>Split:</source>
+        <translation>Teilen:</translation>
+    </message>
+    <message>
+        <source>Cuts a long recording into parts of this length, &quot;NAME 001&quot;, &quot;NAME 002&quot;…, which join without a gap</source>
+        <translation>Teilt eine lange Aufnahme in Teile dieser Länge, „NAME 001“, „NAME 002“…, die lückenlos aneinanderpassen</translation>
+    </message>
+    <message>
+        <source>One file</source>
+        <translation>Eine Datei</translation>
+    </message>
+    <message>
+        <source>Every 15 minutes</source>
+        <translation>Alle 15 Minuten</translation>
+    </message>
+    <message>
+        <source>Every 30 minutes</source>
+        <translation>Alle 30 Minuten</translation>
+    </message>
+    <message>
+        <source>Every hour</source>
+        <translation>Jede Stunde</translation>
+    </message>
+    <message>
+        <source>Every 2 hours</source>
+        <translation>Alle 2 Stunden</translation>
     </message>
 </context>
 <context>

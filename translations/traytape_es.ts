@@ -70,6 +70,10 @@
         <source>unknown command</source>
         <translation>orden desconocida</translation>
     </message>
+    <message>
+        <source>not a time of day: %1 (HH:MM, or off)</source>
+        <translation>no es una hora: %1 (HH:MM, u off)</translation>
+    </message>
 </context>
 <context>
     <name>AppDelegate</name>
@@ -152,6 +156,46 @@
     <message>
         <source>Marker at %1</source>
         <translation>Marcador en %1</translation>
+    </message>
+    <message>
+        <source>Start At…</source>
+        <translation>Iniciar a las…</translation>
+    </message>
+    <message>
+        <source>Stop After</source>
+        <translation>Detener tras</translation>
+    </message>
+    <message>
+        <source>10 Minutes</source>
+        <translation>10 minutos</translation>
+    </message>
+    <message>
+        <source>30 Minutes</source>
+        <translation>30 minutos</translation>
+    </message>
+    <message>
+        <source>1 Hour</source>
+        <translation>1 hora</translation>
+    </message>
+    <message>
+        <source>2 Hours</source>
+        <translation>2 horas</translation>
+    </message>
+    <message>
+        <source>Don&apos;t Stop</source>
+        <translation>No detener</translation>
+    </message>
+    <message>
+        <source>Cancel Start at %1</source>
+        <translation>Cancelar el inicio a las %1</translation>
+    </message>
+    <message>
+        <source>Stop at %1</source>
+        <translation>Se detiene a las %1</translation>
+    </message>
+    <message>
+        <source>Start Recording At</source>
+        <translation>Iniciar la grabación a las</translation>
     </message>
 </context>
 <context>
@@ -550,6 +594,10 @@
         <source>measuring…</source>
         <translation>midiendo…</translation>
     </message>
+    <message>
+        <source>%1, part %2 of %3</source>
+        <translation>%1, parte %2 de %3</translation>
+    </message>
 </context>
 <context>
     <name>ConfigAudioWndController</name>
@@ -687,6 +735,34 @@
     <message>
         <source>Bit rate</source>
         <translation>Tasa de bits</translation>
+    </message>
+    <message>
+        <source>Split:</source>
+        <translation>Dividir:</translation>
+    </message>
+    <message>
+        <source>Cuts a long recording into parts of this length, &quot;NAME 001&quot;, &quot;NAME 002&quot;…, which join without a gap</source>
+        <translation>Divide una grabación larga en partes de esta duración, «NAME 001», «NAME 002»…, que se unen sin huecos</translation>
+    </message>
+    <message>
+        <source>One file</source>
+        <translation>Un solo archivo</translation>
+    </message>
+    <message>
+        <source>Every 15 minutes</source>
+        <translation>Cada 15 minutos</translation>
+    </message>
+    <message>
+        <source>Every 30 minutes</source>
+        <translation>Cada 30 minutos</translation>
+    </message>
+    <message>
+        <source>Every hour</source>
+        <translation>Cada hora</translation>
+    </message>
+    <message>
+        <source>Every 2 hours</source>
+        <translation>Cada 2 horas</translation>
     </message>
 </context>
 <context>

@@ -70,6 +70,10 @@
         <source>unknown command</source>
         <translation>commande inconnue</translation>
     </message>
+    <message>
+        <source>not a time of day: %1 (HH:MM, or off)</source>
+        <translation>pas une heure : %1 (HH:MM, ou off)</translation>
+    </message>
 </context>
 <context>
     <name>AppDelegate</name>
@@ -152,6 +156,46 @@
     <message>
         <source>Marker at %1</source>
         <translation>Marqueur à %1</translation>
+    </message>
+    <message>
+        <source>Start At…</source>
+        <translation>Démarrer à…</translation>
+    </message>
+    <message>
+        <source>Stop After</source>
+        <translation>Arrêter après</translation>
+    </message>
+    <message>
+        <source>10 Minutes</source>
+        <translation>10 minutes</translation>
+    </message>
+    <message>
+        <source>30 Minutes</source>
+        <translation>30 minutes</translation>
+    </message>
+    <message>
+        <source>1 Hour</source>
+        <translation>1 heure</translation>
+    </message>
+    <message>
+        <source>2 Hours</source>
+        <translation>2 heures</translation>
+    </message>
+    <message>
+        <source>Don&apos;t Stop</source>
+        <translation>Ne pas arrêter</translation>
+    </message>
+    <message>
+        <source>Cancel Start at %1</source>
+        <translation>Annuler le démarrage à %1</translation>
+    </message>
+    <message>
+        <source>Stop at %1</source>
+        <translation>Arrêt à %1</translation>
+    </message>
+    <message>
+        <source>Start Recording At</source>
+        <translation>Démarrer l&apos;enregistrement à</translation>
     </message>
 </context>
 <context>
@@ -550,6 +594,10 @@
         <source>measuring…</source>
         <translation>mesure en cours…</translation>
     </message>
+    <message>
+        <source>%1, part %2 of %3</source>
+        <translation>%1, partie %2 sur %3</translation>
+    </message>
 </context>
 <context>
     <name>ConfigAudioWndController</name>
@@ -687,6 +735,34 @@
     <message>
         <source>Bit rate</source>
         <translation>Débit</translation>
+    </message>
+    <message>
+        <source>Split:</source>
+        <translation>Découper :</translation>
+    </message>
+    <message>
+        <source>Cuts a long recording into parts of this length, &quot;NAME 001&quot;, &quot;NAME 002&quot;…, which join without a gap</source>
+        <translation>Découpe un long enregistrement en parties de cette durée, « NAME 001 », « NAME 002 »…, qui se raccordent sans trou</translation>
+    </message>
+    <message>
+        <source>One file</source>
+        <translation>Un seul fichier</translation>
+    </message>
+    <message>
+        <source>Every 15 minutes</source>
+        <translation>Toutes les 15 minutes</translation>
+    </message>
+    <message>
+        <source>Every 30 minutes</source>
+        <translation>Toutes les 30 minutes</translation>
+    </message>
+    <message>
+        <source>Every hour</source>
+        <translation>Toutes les heures</translation>
+    </message>
+    <message>
+        <source>Every 2 hours</source>
+        <translation>Toutes les 2 heures</translation>
     </message>
 </context>
 <context>

@@ -1,6 +1,6 @@
 // traytape-cli: the recording engine for scripts and headless machines.
 //   traytape-cli devices
-//   traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--warn-silence N]
+//   traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--split-every N] [--warn-silence N]
 //                       [--rate 44100|48000|source] [--channels 1|2] [--bits 16|24|32|32f] [--bitrate K] [--force] OUT
 //   traytape-cli info FILE
 //   traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] [--loudness LUFS]
@@ -90,9 +90,9 @@ constexpr CommandHelp kCommandHelp[] = {
         "devices lists the input devices, one a line: index, name, unique identifier,\n"
         "channels and sample rate, separated by tabs.\n"},
     {"record",
-        "traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--warn-silence N]\n"
-        "                           [--rate 44100|48000|source] [--channels 1|2] [--bits 16|24|32|32f]\n"
-        "                           [--bitrate K] [--force] OUT",
+        "traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--split-every N]\n"
+        "                           [--warn-silence N] [--rate 44100|48000|source] [--channels 1|2]\n"
+        "                           [--bits 16|24|32|32f] [--bitrate K] [--force] OUT",
         "record records the default input, or the --device given by its index or name,\n"
         "into OUT, in the format of its extension {recordTypes}, until --seconds of\n"
         "audio are in it or Ctrl+C, and prints the file's frames and the seconds captured.\n"
@@ -107,6 +107,9 @@ constexpr CommandHelp kCommandHelp[] = {
         "record --with-system-audio mixes what the default output plays into the input.\n"
         "record warns on standard error when the input is muted, and when it has given\n"
         "only silence for --warn-silence seconds (30 by default; again every 10 minutes).\n"
+        "--split-every cuts the recording into parts of N seconds (1 or more), named\n"
+        "\"OUT 001.ext\", \"OUT 002.ext\" …, which join without a gap; each part's name is\n"
+        "printed on a line of its own as it is complete, before the frames of them all.\n"
         "OUT is never replaced without --force.\n"},
     {"info", "traytape-cli info FILE",
         "info prints FILE's length in seconds, sample rate, channels, codec and bit\n"
@@ -297,6 +300,7 @@ int record(const std::vector<std::string>& args)
     std::string deviceArg;
     std::string out;
     double seconds = 0;
+    double splitEvery = 0;
     double warnSilence = 30;
     bool force = false;
     bool withSystemAudio = false;
@@ -312,12 +316,16 @@ int record(const std::vector<std::string>& args)
             withSystemAudio = true;
         } else if (args[i] == "--device" && i + 1 < args.size()) {
             deviceArg = args[++i];
-        } else if ((args[i] == "--seconds" || args[i] == "--warn-silence") && i + 1 < args.size()) {
-            double& value = args[i] == "--seconds" ? seconds : warnSilence;
+        } else if ((args[i] == "--seconds" || args[i] == "--warn-silence" || args[i] == "--split-every")
+            && i + 1 < args.size()) {
+            double& value = args[i] == "--seconds" ? seconds : args[i] == "--split-every" ? splitEvery : warnSilence;
             char* end = nullptr;
             value = std::strtod(args[++i].c_str(), &end);
             if (!end || *end != '\0' || !(value > 0) || !std::isfinite(value))
                 return fail(args[i - 1] + " needs a positive number, not \"" + args[i] + "\"", 2);
+            // A part is made while the one before fills: far shorter, and the seams would outrun the loop.
+            if (&value == &splitEvery && value < 1)
+                return fail("--split-every needs 1 second or more, not \"" + args[i] + "\"", 2);
         } else if (isQualityOption(args[i]) && i + 1 < args.size()) {
             int refusal = 0;
             if (!parseQuality(args[i], args[i + 1], quality, refusal))
@@ -344,9 +352,10 @@ int record(const std::vector<std::string>& args)
     const std::string folder = parentFolder(out);
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return fail("folder does not exist: " + folder);
-    // lstat: a link, even one to nothing, is a name that exists.
-    if (::lstat(out.c_str(), &st) == 0 && !force)
-        return fail("file exists (use --force to replace it): " + out);
+    // lstat: a link, even one to nothing, is a name that exists. Split, the first part's name.
+    const std::string first = splitEvery > 0 ? partOf({{}, out}, 1).path() : out;
+    if (::lstat(first.c_str(), &st) == 0 && !force)
+        return fail("file exists (use --force to replace it): " + first);
 
     AudioRecordDevice recorder;
     recorder.pause();
@@ -357,7 +366,16 @@ int record(const std::vector<std::string>& args)
     // The session's checks run in this command's own loop, below.
     std::function<void()> check;
     RecordSession::Hooks hooks;
-    hooks.delivered = [&closed](const RecordSession::Delivery& done) { closed = done.status; };
+    std::vector<std::string> parts;
+    hooks.delivered = [&closed, &parts, splitEvery](const RecordSession::Delivery& done) {
+        if (closed == noErr || closed == kAudioFileNothingRecordedError)
+            closed = done.status;
+        if (splitEvery > 0 && done.status != kAudioFileNothingRecordedError) {
+            parts.push_back(done.path);
+            std::printf("%s\n", terminalText(done.path).c_str());
+            std::fflush(stdout);
+        }
+    };
     hooks.audioLost = [&lostSeconds](double seconds) { lostSeconds += seconds; };
     hooks.ended = [&fault](RecordFault why) { fault = why; };
     hooks.moved = [](const std::string& path) {
@@ -384,6 +402,7 @@ int record(const std::vector<std::string>& args)
     recipe.format = format;
     recipe.destination = nameRecording({{}, out}, *recipe.format, std::time(nullptr));
     recipe.seconds = seconds;
+    recipe.splitEvery = splitEvery;
     recipe.quality = quality;
 
     struct sigaction action { };
@@ -413,6 +432,7 @@ int record(const std::vector<std::string>& args)
             break;
         // Each turn of the loop is at most 0.2 s from the last: the session's timer, a little late at worst.
         check();
+        session.deliverCompleted();  // a split take's full parts, named as they are complete
         if (fault != RecordFault::None)
             break;
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
@@ -432,7 +452,9 @@ int record(const std::vector<std::string>& args)
     // The file is whole only once its completion has ended; a script may use it as soon as we exit.
     while (!session.waitForCompletion(std::chrono::seconds(1))) { }
     // The recorder counts frames at the device's rate; the file holds its own rate's.
-    const std::int64_t frames = fileFrames(out).value_or(0);
+    std::int64_t frames = 0;
+    for (const std::string& file : splitEvery > 0 ? parts : std::vector<std::string>{out})
+        frames += fileFrames(file).value_or(0);
 
     std::printf("%lld\t%s\n", static_cast<long long>(frames), formatSeconds(length).c_str());
     if (closed == kAudioFileNothingRecordedError)

@@ -382,7 +382,9 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     listen->click();
     EXPECT_FALSE(QSettings().value(SettingsKey::ListenWhenIdle).toBool());
     EXPECT_EQ(capturingDevice(), 0u);
-    // The recipe takes the choices beside the format: this WAV is mono at 48 kHz.
+    // The recipe takes the choices beside the format: this WAV is mono at 48 kHz, in parts of 15 minutes.
+    config.window()->findChild<QComboBox*>(QStringLiteral("popSplitEvery"))->setCurrentIndex(1);
+    EXPECT_EQ(QSettings().value(SettingsKey::SplitEverySeconds).toInt(), 900);
     config.popAudioFormat()->setCurrentIndex(1);
     emit config.popAudioFormat()->activated(1);
     config.popSampleRate()->setCurrentIndex(1);
@@ -400,10 +402,10 @@ TEST_F(AppDelegateTest, ARecordingMakesOneNewDatedFileMarkedUntilTheLibraryHasIt
     EXPECT_EQ(libraryLog_.count(QStringLiteral("window")), 5);
     EXPECT_EQ(recordings(),
         (QStringList{"24_03_05 14_07_09_Audio (2).m4a", "24_03_05 14_07_09_Audio (3).m4a",
-            "24_03_05 14_07_09_Audio.m4a", "24_03_05 14_07_09_Audio.wav"}));
+            "24_03_05 14_07_09_Audio 001.wav", "24_03_05 14_07_09_Audio.m4a"}));
     for (const QString& name : recordings())
         EXPECT_GT(peakOf(saveFolder() + "/" + name), 0.3f) << name.toStdString();
-    const DecodedFile mono = decodeFile((saveFolder() + "/24_03_05 14_07_09_Audio.wav").toStdString());
+    const DecodedFile mono = decodeFile((saveFolder() + "/24_03_05 14_07_09_Audio 001.wav").toStdString());
     EXPECT_TRUE(mono.sampleRate == 48000 && mono.channels.size() == 1) << mono.sampleRate;
 
     // A folder picked while recording (which locks the lists, not the folder)
@@ -725,6 +727,65 @@ TEST_F(AppDelegateTest, TheTrayShowsARunningOrPausedTakeAndItsInput)
     EXPECT_EQ(item->toolTip(), QStringLiteral("Recording 0:00") + input + QStringLiteral(" + computer's sound"));
     EXPECT_TRUE(item->toolTip().endsWith(source->text()));
     app->startAndStopRecord();
+    completeRecordings(*app);
+}
+
+// The timers on the tray's command path, on a clock of the test's: a start at a time already past today
+// waits for tomorrow; a scheduled start shows in the status, the icon and the menu, starts the take in its
+// minute, and "off" cancels it. "Stop After" ends the running take when its time comes, and no later take.
+TEST_F(AppDelegateTest, ATakeStartsAtItsScheduledTimeAndStopsAfterItsDuration)
+{
+    auto app = launchPinned();
+    QDateTime now(QDate(2024, 3, 5), QTime(14, 7, 9));
+    app->setClock([&now] { return now; });
+    const RecordSession& session = Access::session(*app);
+    const auto icon = [&] { return Access::statusItem(*app)->icon().pixmap(22, 22).toImage(); };
+    const auto say = [&](const char* command) { return app->obeyCommand(QLatin1String(command)); };
+    const QImage idle = icon();
+    EXPECT_EQ(say("start-at 14:07").text, QLatin1String("scheduled 14:07"));
+    EXPECT_EQ(app->scheduledStart(), QDateTime(QDate(2024, 3, 6), QTime(14, 7))) << "tomorrow";
+    EXPECT_FALSE(say("start-at 24:00").done || say("start-at soon").done);
+    EXPECT_EQ(say("start-at 14:10").text, QLatin1String("scheduled 14:10"));
+    EXPECT_EQ(say("status").text, QLatin1String("scheduled 14:10"));
+    EXPECT_NE(icon(), idle);
+    EXPECT_EQ(Access::find<QAction>(*app, "startAtMenuItem")->text(), QLatin1String("Cancel Start at 14:10"));
+    EXPECT_TRUE(Access::timersTicking(*app));
+    now = now.addSecs(170);
+    Access::checkTimers(*app);
+    EXPECT_FALSE(session.isActive()) << "14:09:59";
+    now = now.addSecs(1);
+    Access::checkTimers(*app);
+    ASSERT_TRUE(session.isActive());
+    EXPECT_TRUE(!app->scheduledStart() && say("status").text.startsWith(QLatin1String("recording")));
+    feed(10);
+
+    QMenu* stopAfter = Access::find<QMenu>(*app, "stopAfterMenu");
+    ASSERT_TRUE(stopAfter && stopAfter->isEnabled());
+    stopAfter->findChild<QAction*>(QStringLiteral("stopAfter600"))->trigger();
+    EXPECT_EQ(stopAfter->title(), QLatin1String("Stop at 14:20"));
+    now = now.addSecs(599);
+    Access::checkTimers(*app);
+    EXPECT_TRUE(session.isActive());
+    now = now.addSecs(1);
+    Access::checkTimers(*app);
+    EXPECT_FALSE(session.isActive());
+    EXPECT_TRUE(!stopAfter->isEnabled() && stopAfter->title() == QLatin1String("Stop After"));
+    EXPECT_FALSE(Access::timersTicking(*app));
+    completeRecordings(*app);
+    EXPECT_EQ(libraryLog_.filter(QStringLiteral("add ")).size(), 1);
+
+    // Stopped by hand, the take takes its timer with it.
+    app->startAndStopRecord();
+    stopAfter->findChild<QAction*>(QStringLiteral("stopAfter600"))->trigger();
+    app->startAndStopRecord();
+    app->startAndStopRecord();
+    now = now.addSecs(3600);
+    Access::checkTimers(*app);
+    EXPECT_TRUE(session.isActive());
+    app->startAndStopRecord();
+    EXPECT_EQ(say("start-at 15:00").text, QLatin1String("scheduled 15:00"));
+    EXPECT_TRUE(say("start-at off").done);
+    EXPECT_TRUE(say("status").text == QLatin1String("idle") && icon() == idle);
     completeRecordings(*app);
 }
 

@@ -38,6 +38,9 @@ struct AppDelegateTestAccess {
     // A tick of the session's timer: what it tells reaches the tray.
     static void check(AppDelegate& app) { app.session_->check(); }
     static bool recordTimerRunning(AppDelegate& app) { return app.timerForShow_ != nullptr; }
+    // A tick of the timers' clock, and whether it ticks at all.
+    static void checkTimers(AppDelegate& app) { app.checkTimers(); }
+    static bool timersTicking(AppDelegate& app) { return app.timersTimer_->isActive(); }
     // What the session's timer does once the server's device list changed.
     static void followDeviceList(AppDelegate& app)
     {

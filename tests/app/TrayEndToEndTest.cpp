@@ -352,6 +352,8 @@ TEST_F(TrayEndToEnd, TheExportedMenuAndCommandsRecordIntoTheLibraryAndOneCopyRun
     };
     const Step steps[] = {
         {"", 0, "", 0}, {"--status", 0, "idle", 0}, {"--pause", 2, "traytape --pause: not recording", 0},
+        {"--start-at=23:59", 0, "scheduled 23:59", 0}, {"--status", 0, "scheduled 23:59", 0},
+        {"--start-at=off", 0, "", 0}, {"--start-at=9", 2, "traytape --start-at 9: not a time of day", 0},
         {"--mark", 2, "traytape --mark: not recording", 0}, {"--start-recording", 0, "", 1}, {"--mark", 0, "", 1},
         {"--status", 0, "recording ", 1}, {"--start-recording", 2, "traytape --start-recording: already recording", 1},
         {"--pause", 0, "", 1}, {"--status", 0, "paused ", 1}, {"--pause", 2, "traytape --pause: already paused", 1},

@@ -215,6 +215,48 @@ TEST_F(Cli, RecordingsFromAListedSourceEndAtTheAskedLengthOrASignalWithTheFileCo
 
 // A fresh desktop has no default input chosen by hand: the server picks one,
 // and a new source must not become it.
+// --split-every over a frame counter (sixteen-bit steps, exact in the sink and the file) played into a
+// sink: the parts are named as each is complete, hold the asked length to the frame, and joined are one
+// unbroken count, seams included. A player held up on a busy machine leaves exact zeros in the sink,
+// which are no recorder's fault and are stepped over.
+TEST_F(Cli, ASplitTakesPartsJoinIntoOneUnbrokenCount)
+{
+    auto counter = PulseServerEnvironment::server().play("cli", "(mod(n\\,65536)-32768)/32768");
+    ASSERT_TRUE(counter);
+    const CommandResult r = run({"record", "--device", "cli.monitor", "--rate", "48000", "--seconds", "25",
+                                    "--split-every", "10", file("day.wav")},
+        120s);
+    counter.reset();
+    ASSERT_TRUE(r.ok()) << r.errors;
+    EXPECT_EQ(r.output,
+        file("day 001.wav") + "\n" + file("day 002.wav") + "\n" + file("day 003.wav") + "\n1200000\t25.000\n");
+    std::vector<float> joined;
+    std::vector<std::size_t> seams;
+    for (const char* part : {"day 001.wav", "day 002.wav", "day 003.wav"}) {
+        const DecodedFile decoded = decodeFile(file(part));
+        ASSERT_TRUE(decoded.ok) << part;
+        EXPECT_EQ(decoded.frames(), std::string(part) == "day 003.wav" ? 240000u : 480000u) << part;
+        joined.insert(joined.end(), decoded.channels[0].begin(), decoded.channels[0].end());
+        seams.push_back(joined.size());
+    }
+    EXPECT_FALSE(fs::exists(file("day.wav")) || fs::exists(file("day 004.wav")));
+    std::size_t breaks = 0, counted = 0, seamsCounted = 0;
+    for (std::size_t i = 1; i < joined.size(); ++i) {
+        if (joined[i - 1] == 0.0f || joined[i] == 0.0f)
+            continue;
+        const double step = std::remainder(double(joined[i] - joined[i - 1]) * 32768, 65536);
+        if (std::find(seams.begin(), seams.end(), i) != seams.end()) {
+            EXPECT_EQ(step, 1) << "at the seam before frame " << i;
+            ++seamsCounted;
+        }
+        breaks += step != 1;
+        ++counted;
+    }
+    EXPECT_EQ(breaks, 0u) << "a frame missing or repeated";
+    EXPECT_EQ(seamsCounted, 2u);
+    EXPECT_GT(counted, joined.size() / 2);
+}
+
 TEST_F(Cli, SystemAudioLeavesTheDefaultInputAlone)
 {
     auto& server = PulseServerEnvironment::server();

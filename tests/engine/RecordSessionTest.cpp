@@ -4,6 +4,7 @@
 #include "Export/AudioConverter.h"
 #include "ExtAudioFileTestHelpers.h"
 #include "platform/FFmpegUtil.h"
+#include "platform/InterruptedRecording.h"
 #include "support/GatedFile.h"
 #include "support/TempDir.h"
 #include "support/backends/VirtualAudio.h"
@@ -30,6 +31,8 @@ protected:
         hooks.delivered = [this](const RecordSession::Delivery& d) { delivered.push_back(d); };
         hooks.audioLost = [this](double seconds) { lost.push_back(seconds); };
         hooks.silence = [this](RecordSession::Silence s) { silences.push_back(s); };
+        hooks.readMark = [this] { return mark; };
+        hooks.writeMark = [this](const std::string& m) { mark = m; };
         session = std::make_unique<RecordSession>(recorder, std::move(hooks));
     }
     void TearDown() override { setAudioBackend(nullptr); }
@@ -63,6 +66,7 @@ protected:
     std::vector<RecordSession::Delivery> delivered;
     std::vector<double> lost;
     std::vector<RecordSession::Silence> silences;
+    std::string mark;
 };
 
 }  // namespace
@@ -376,4 +380,59 @@ TEST_F(RecordSessionTest, MarkersAreWrittenReadBackAndMovedByExport)
             EXPECT_EQ(cut.lengthFrames, std::int64_t(cut.frames()));
         }
     }
+}
+
+// A split take's parts hold the asked length to the frame, cut inside a cycle. Each is made while the one
+// before fills, so the recorder moves on at the seam between two of the session's looks; the mark names
+// the part being written, and a seam at the take's very end leaves no empty part. Joined, the parts are
+// the unsplit take: WAV's PCM byte for byte, a lossy format's frames in number.
+TEST_F(RecordSessionTest, ASplitTakesPartsJoinIntoTheUnsplitTake)
+{
+    const auto take = [&](const std::string& name, double split) {
+        RecordRecipe recipe{{{RecordSource::Kind::Input, "uid:mic"}}, audioFormatForPath(name), {}, 0.6,
+            {.sampleRate = AudioQuality::kSourceRate}};
+        recipe.splitEvery = split;
+        recipe.destination = nameRecording({dir.path(), name}, *recipe.format, 0);
+        ASSERT_EQ(session->start(recipe), Result::Started);
+        for (std::int64_t cycle = 0; cycle < 62; ++cycle) {  // the limit ends the take at 60
+            ASSERT_TRUE(audio->runCycle(mic, 480, [cycle](std::uint32_t c, std::uint32_t f) {
+                return float((cycle * 480 + f) % 65536 - 32768) / (c ? -32768 : 32768);
+            }));
+            if (cycle % 3 == 0) {  // a look every few cycles, as the owner's timer
+                session->check();
+                EXPECT_EQ(recordingMarkPath(mark), recorder.audioPath()) << name << ", cycle " << cycle;
+            }
+        }
+        ASSERT_TRUE(stopAndDeliver());
+        EXPECT_EQ(mark, "");
+    };
+    const auto pcm = [&](const std::string& name) {
+        const eaf_test::WavSizes sizes = eaf_test::wavSizes(dir.file(name));
+        return eaf_test::fileBytes(dir.file(name)).substr(std::size_t(sizes.dataAt), std::size_t(sizes.data));
+    };
+    take("whole.wav", 0);
+    for (const auto& [name, split, parts] : {std::tuple{"split", 0.255, 3}, {"even", 0.3, 2}}) {
+        delivered.clear();
+        take(std::string(name) + ".wav", split);
+        std::string joined;
+        const auto each = std::size_t(std::lround(split * 48000));
+        for (int part = 1; part <= parts; ++part) {
+            const std::string file = partOf({{}, std::string(name) + ".wav"}, part).name;
+            ASSERT_EQ(delivered.at(std::size_t(part - 1)).path, dir.file(file)) << "handed on in order";
+            EXPECT_EQ(eaf_test::decodeFile(dir.file(file)).frames(), part < parts ? each : 28800 - each * (parts - 1))
+                << file;
+            joined += pcm(file);
+        }
+        EXPECT_EQ(delivered.size(), std::size_t(parts)) << name;
+        EXPECT_EQ(joined, pcm("whole.wav")) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("even 003.wav"))) << "no part without a frame";
+
+    take("whole.m4a", 0);
+    take("split.m4a", 0.255);
+    std::size_t frames = 0;
+    for (int part = 1; part <= 3; ++part)
+        frames += eaf_test::decodeFile(dir.file(partOf({{}, "split.m4a"}, part).name)).frames();
+    EXPECT_EQ(frames, eaf_test::decodeFile(dir.file("whole.m4a")).frames());
+    EXPECT_EQ(frames, 28800u);
 }

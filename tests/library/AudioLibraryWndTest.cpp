@@ -253,10 +253,13 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropDeletionAndRecov
     EXPECT_EQ(enabledControls(), 2) << "only the list and the bar, with no recording";
 
     // Additions go to the bottom, chosen and measured; past the visible area the list scrolls to them.
+    // The last three are the parts of one split take, named as parts of it.
     library.chooseTheAudioItemAt(0);
     QStringList added;
     for (int i = 0; i < 7; ++i) {
-        added.append(file(QStringLiteral("24_03_05 14_07_0%1_Audio.wav").arg(i), 59.9));
+        added.append(file(i < 4 ? QStringLiteral("24_03_05 14_07_0%1_Audio.wav").arg(i)
+                                : QStringLiteral("24_03_05 14_07_04_Audio 00%1.wav").arg(i - 3),
+            59.9));
         library.addAudioItemFromPath(added.back());
     }
     library.flushAudioLibrary();
@@ -265,7 +268,9 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropDeletionAndRecov
     EXPECT_GT(scroll()->verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(library.chooseAudioItem(), 9);
     EXPECT_TRUE(row(9)->isChoose());
-    EXPECT_EQ(row(9)->name(), QStringLiteral("24_03_05 14_07_06_Audio"));
+    EXPECT_EQ(row(9)->name(), QStringLiteral("24_03_05 14_07_04_Audio, part 3 of 3"));
+    EXPECT_EQ(row(7)->name(), QStringLiteral("24_03_05 14_07_04_Audio, part 1 of 3"));
+    EXPECT_EQ(row(6)->name(), QStringLiteral("24_03_05 14_07_03_Audio"));
     EXPECT_EQ(row(9)->timeStr(), QStringLiteral("00:00:59"));
     EXPECT_EQ(enabledControls(), 7);
     ASSERT_EQ(storedList().size(), 11) << "the hidden entry too";

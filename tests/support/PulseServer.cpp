@@ -356,16 +356,22 @@ std::unique_ptr<TonePlayer> PulseServer::playTone(
     const std::string& sink, double frequency, double amplitude, std::uint32_t rate, std::uint32_t channels,
     double burstPeriod) const
 {
+    std::string sine = std::to_string(amplitude) + "*sin(2*PI*" + std::to_string(frequency) + "*t)";
+    if (burstPeriod > 0)
+        sine += "*lt(mod(t\\," + std::to_string(burstPeriod) + ")\\," + std::to_string(kBurstSeconds) + ")";
+    return play(sink, sine, rate, channels);
+}
+
+std::unique_ptr<TonePlayer> PulseServer::play(
+    const std::string& sink, const std::string& expression, std::uint32_t rate, std::uint32_t channels) const
+{
     int pipe[2];
     if (pipe2(pipe, O_CLOEXEC) != 0)
         return nullptr;
     // The same sample on every channel: one expression each.
-    std::string sine = std::to_string(amplitude) + "*sin(2*PI*" + std::to_string(frequency) + "*t)";
-    if (burstPeriod > 0)
-        sine += "*lt(mod(t\\," + std::to_string(burstPeriod) + ")\\," + std::to_string(kBurstSeconds) + ")";
-    std::string each = sine;
+    std::string each = expression;
     for (std::uint32_t c = 1; c < channels; ++c)
-        each += "|" + sine;
+        each += "|" + expression;
     const pid_t generator = spawn({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
                                       "aevalsrc=" + each + ":s=" + std::to_string(rate), "-f", "f32le", "-"},
         -1, pipe[1], -1);

@@ -94,6 +94,9 @@ public:
     static constexpr double kBurstSeconds = 0.02;
     std::unique_ptr<TonePlayer> playTone(const std::string& sink, double frequency, double amplitude,
         std::uint32_t rate = 48000, std::uint32_t channels = 2, double burstPeriod = 0) const;
+    // The same, of any FFmpeg aevalsrc expression (of t, the time, or n, the sample's number).
+    std::unique_ptr<TonePlayer> play(const std::string& sink, const std::string& expression, std::uint32_t rate = 48000,
+        std::uint32_t channels = 2) const;
     // Whether the sink's monitor carries a steady tone played as above,
     // waiting up to 10 s for it: a player just started reaches its sink only
     // after a while, longer on a busy machine, and a take begun before then

@@ -8,13 +8,17 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -30,6 +34,46 @@ QImage artwork()
         return dense.isNull() ? resources::image(QStringLiteral("Artwork.png")) : dense;
     }();
     return image;
+}
+
+// The take a recording is a part of, by the name the recorder gives a split
+// take's parts ("NAME 001.ext" …): the take's path and the part's number.
+std::optional<std::pair<QString, int>> partOfTake(const QVariantList& items, qsizetype index)
+{
+    if (index < 0 || index >= items.size())
+        return std::nullopt;
+    const QFileInfo file(AudioLibraryStore::pathOf(items[index].toMap()));
+    static const QRegularExpression numbered(QStringLiteral("^(.+) (\\d{3,})$"));
+    const QRegularExpressionMatch match = numbered.match(file.completeBaseName());
+    if (!match.hasMatch())
+        return std::nullopt;
+    return std::pair{file.dir().filePath(match.captured(1)), match.captured(2).toInt()};
+}
+
+// A row's name: the file's, or, for the parts of one take side by side in the
+// list (as they arrive), the take's with the part's place: "NAME, part 2 of 3".
+// The list file keeps every part as a recording of its own.
+QString rowName(const QVariantList& items, qsizetype index)
+{
+    const QString name = QFileInfo(AudioLibraryStore::pathOf(items[index].toMap())).completeBaseName();
+    const auto part = partOfTake(items, index);
+    if (!part)
+        return name;
+    const auto follows = [&](qsizetype earlier, qsizetype later) {
+        const auto a = partOfTake(items, earlier), b = partOfTake(items, later);
+        return a && b && a->first == b->first && a->second + 1 == b->second;
+    };
+    qsizetype first = index, last = index;
+    while (follows(first - 1, first))
+        --first;
+    while (follows(last, last + 1))
+        ++last;
+    if (first == last)
+        return name;
+    return QCoreApplication::translate("AudioRowPool", "%1, part %2 of %3")
+        .arg(QFileInfo(part->first).fileName())
+        .arg(part->second)
+        .arg(partOfTake(items, last)->second);
 }
 
 }  // namespace
@@ -94,10 +138,12 @@ void AudioRowPool::bind(qsizetype chosen)
             continue;
         }
         const QVariant& entry = store_.items()[index];
-        if (row.index != index || row.view->dicObject() != entry.toMap()) {
+        // A part's name changes as the next part of its take arrives.
+        const QString name = rowName(store_.items(), index);
+        if (row.index != index || row.view->dicObject() != entry.toMap() || row.view->name() != name) {
             const QVariantMap item = entry.toMap();
             row.index = index;
-            row.view->setName(QFileInfo(AudioLibraryStore::pathOf(item)).completeBaseName());
+            row.view->setName(name);
             row.view->setTimeStr(AudioLibraryStore::isMeasured(item)
                     ? timeText(AudioLibraryStore::lengthOf(item))
                     : QCoreApplication::translate("AudioRowPool", "measuring\u2026"));

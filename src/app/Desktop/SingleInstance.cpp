@@ -103,7 +103,8 @@ bool sameUser(QLocalSocket* socket)
 
 const QStringList SingleInstance::kCommands{QStringLiteral("show"), QStringLiteral("status"),
     QStringLiteral("toggle-recording"), QStringLiteral("start-recording"), QStringLiteral("stop-recording"),
-    QStringLiteral("pause"), QStringLiteral("resume"), QStringLiteral("show-library"), QStringLiteral("mark")};
+    QStringLiteral("pause"), QStringLiteral("resume"), QStringLiteral("show-library"), QStringLiteral("mark"),
+    QStringLiteral("start-at")};
 
 SingleInstance::Sent SingleInstance::sendCommand(
     const QString& name, const QString& command, QString& answer, const QString& folder)
@@ -210,7 +211,11 @@ void SingleInstance::answer(QLocalSocket* socket)
     const QString command = QString::fromUtf8(socket->readLine(kMaxRequestBytes)).trimmed();
     QString text;
     bool done = false;
-    if (!whole || !kCommands.contains(command)) {
+    // Only "start-at" takes a word after it, the time.
+    const QString name = command.section(QLatin1Char(' '), 0, 0);
+    const bool known
+        = name == QLatin1String("start-at") ? command.count(QLatin1Char(' ')) == 1 : kCommands.contains(command);
+    if (!whole || !known) {
         text = tr("unknown command");
     } else if (command == QLatin1String("show")) {
         done = true;

@@ -32,6 +32,8 @@ inline const QString RecordingInProgress = QStringLiteral("RecordingInProgress")
 // Whether a recording the user stops is shown in the file manager (a bool, true by default).
 inline const QString RevealNewRecording = QStringLiteral("RevealNewRecording");
 inline const QString ListenWhenIdle = QStringLiteral("ListenWhenIdle");
+// Seconds of audio in each part of a recording (an int, 0 by default: one file).
+inline const QString SplitEverySeconds = QStringLiteral("SplitEverySeconds");
 // The recording's choices within its format (AudioQuality), each absent or 0
 // for the format's own: the sample rate (-1 the source's), the channels,
 // the bit depth ("16", "24", "32", "32f") and the bit rate in bits per second.

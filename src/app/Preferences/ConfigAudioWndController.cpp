@@ -74,6 +74,15 @@ void ConfigAudioWndController::loadWindow()
     ui_->btnRevealNewRecording->setChecked(AppControl::AppReadKeyValue(SettingsKey::RevealNewRecording, true).toBool());
     connect(ui_->btnRevealNewRecording, &QCheckBox::toggled, this,
         [](bool on) { AppControl::AppWriteKeyValue(on, SettingsKey::RevealNewRecording); });
+    // The list's entries, in seconds; a stored length it does not offer reads as one file.
+    static constexpr int kSplitSeconds[] = {0, 900, 1800, 3600, 7200};
+    const int split = AppControl::AppReadKeyValue(SettingsKey::SplitEverySeconds, 0).toInt();
+    const int* const found = std::find(std::begin(kSplitSeconds), std::end(kSplitSeconds), split);
+    ui_->popSplitEvery->setCurrentIndex(found == std::end(kSplitSeconds) ? 0 : int(found - kSplitSeconds));
+    connect(ui_->popSplitEvery, &QComboBox::currentIndexChanged, this, [](int index) {
+        if (index >= 0 && index < int(std::size(kSplitSeconds)))
+            AppControl::AppWriteKeyValue(kSplitSeconds[index], SettingsKey::SplitEverySeconds);
+    });
     ui_->btnListenWhenIdle->setChecked(AppControl::AppReadKeyValue(SettingsKey::ListenWhenIdle, true).toBool());
     connect(ui_->btnListenWhenIdle, &QCheckBox::toggled, this, [this](bool on) {
         AppControl::AppWriteKeyValue(on, SettingsKey::ListenWhenIdle);

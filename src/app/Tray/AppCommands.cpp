@@ -10,6 +10,8 @@ CommandAnswer AppCommands::obey(const CommandSteps& app, const QString& command)
     const RecordSession::State state = session.state();
     const auto refused = [](const QString& why) { return CommandAnswer{false, why}; };
     if (command == QLatin1String("status")) {
+        if (const auto at = app.scheduledStart(); at && state == RecordSession::State::Idle)
+            return {true, QStringLiteral("scheduled ") + at->toString(QStringLiteral("HH:mm"))};
         if (state == RecordSession::State::Idle)
             return {true, QStringLiteral("idle")};
         return {true,
@@ -25,6 +27,15 @@ CommandAnswer AppCommands::obey(const CommandSteps& app, const QString& command)
         return {true, {}};
     }
     const bool idle = state == RecordSession::State::Idle;
+    if (command.startsWith(QLatin1String("start-at "))) {
+        const QString asked = command.mid(9);
+        const QTime time = QTime::fromString(asked, QStringLiteral("H:mm"));
+        if (asked != QLatin1String("off") && !time.isValid())
+            return refused(tr("not a time of day: %1 (HH:MM, or off)").arg(asked));
+        app.scheduleStart(time);
+        const auto at = app.scheduledStart();
+        return {true, at ? QStringLiteral("scheduled ") + at->toString(QStringLiteral("HH:mm")) : QString()};
+    }
     if (command == QLatin1String("start-recording") && !idle)
         return refused(tr("already recording"));
     if ((command == QLatin1String("stop-recording") || command == QLatin1String("pause")

@@ -7,9 +7,11 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class RecordSession;
 
@@ -27,6 +29,9 @@ struct CommandSteps {
     std::function<void()> showLibrary;
     std::function<void()> pauseOrResume;
     std::function<void()> addMarker;
+    // "Start At…": when a take is to start, and the menu's step that sets or cancels it.
+    std::function<std::optional<QDateTime>()> scheduledStart;
+    std::function<void(const QTime&)> scheduleStart;
     // Starts or stops as the menu entry does; what went wrong, as told on the desktop.
     std::function<QString()> startOrStop;
 };

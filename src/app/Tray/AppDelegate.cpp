@@ -12,6 +12,8 @@
 #include "ui_MainMenu.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
@@ -19,6 +21,8 @@
 #include <QLayout>
 #include <QStyle>
 #include <QTextBrowser>
+#include <QTimeEdit>
+#include <QVBoxLayout>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
@@ -115,6 +119,22 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent)
     // Without a library there is nothing to show for this item.
     ui_->showLibraryItem->setVisible(false);
     panelMenuButton_ = TrayIcons::addPanelMenuButton(wndRecordingPanel_, ui_->recordRow, menuTop_);
+    // The timers sit by the record entries: "Start At…" while idle, "Stop After" while a take runs.
+    startAtMenuItem_ = new QAction(tr("Start At\u2026"), mainInterface_.get());
+    startAtMenuItem_->setObjectName(QStringLiteral("startAtMenuItem"));
+    menuTop_->insertAction(timeMenuItem_, startAtMenuItem_);
+    stopAfterMenu_ = new QMenu(tr("Stop After"), menuTop_);
+    stopAfterMenu_->setObjectName(QStringLiteral("stopAfterMenu"));
+    for (const auto& [seconds, text] : {std::pair{600, tr("10 Minutes")}, {1800, tr("30 Minutes")},
+             {3600, tr("1 Hour")}, {7200, tr("2 Hours")}, {0, tr("Don't Stop")}}) {
+        QAction* choice = stopAfterMenu_->addAction(text);
+        choice->setObjectName(QStringLiteral("stopAfter%1").arg(seconds));
+        connect(choice, &QAction::triggered, this, [this, s = seconds] { stopAfter(s); });
+    }
+    menuTop_->insertMenu(timeMenuItem_, stopAfterMenu_);
+    timersTimer_ = new QTimer(this);
+    timersTimer_->setInterval(1000);
+    connect(timersTimer_, &QTimer::timeout, this, [this] { checkTimers(); });
     window_->installEventFilter(this);
     connectOutlets();
 }
@@ -140,6 +160,12 @@ void AppDelegate::connectOutlets()
     connect(ui_->showHelpItem, &QAction::triggered, this, [this] { shoHelpWindow(); });
     connect(ui_->supportItem, &QAction::triggered, this, [this] { support(); });
     connect(ui_->quitItem, &QAction::triggered, this, [this] { quitTheApp(); });
+    connect(startAtMenuItem_, &QAction::triggered, this, [this] {
+        if (startAt_)
+            scheduleStart({});
+        else
+            chooseStartTime();
+    });
     connect(btnShowHelpWnd_, &QCheckBox::clicked, this, [this] { setChooseOrNotShowHelp(); });
     connect(btnShowRecordingPanel_, &QCheckBox::clicked, this, [this] { setChooseOrNotShowRecordingPanel(); });
     connect(ui_->btnHelpClose, &QPushButton::clicked, this, [this] { helpClose(); });
@@ -447,6 +473,7 @@ void AppDelegate::startRecording()
 void AppDelegate::finishRecording(RecordSession::Ending ending)
 {
     timerForShow_.reset();
+    stopAt_.reset();  // the take it was for has ended
     // Returns at once: the file is completed on the record device's completion thread.
     session_->stop(ending);
 
@@ -499,8 +526,78 @@ void AppDelegate::showRecordState()
         sleepInhibitor_->release();
     else
         sleepInhibitor_->hold();
-    trayIcons_.showRecordState(state, resources::kIconPixels);
+    trayIcons_.showRecordState(state, resources::kIconPixels, startAt_.has_value());
     nameRecordingSource();
+    showTimers();
+}
+
+void AppDelegate::scheduleStart(const QTime& time)
+{
+    startAt_.reset();
+    if (time.isValid()) {
+        const QDateTime now = clock_();
+        QDateTime at(now.date(), QTime(time.hour(), time.minute()));
+        if (at <= now)
+            at = at.addDays(1);
+        startAt_ = at;
+    }
+    showRecordState();
+}
+
+void AppDelegate::stopAfter(int seconds)
+{
+    stopAt_.reset();
+    if (seconds > 0 && session_->isActive())
+        stopAt_ = clock_().addSecs(seconds);
+    showTimers();
+}
+
+void AppDelegate::checkTimers()
+{
+    const QDateTime now = clock_();
+    if (startAt_ && now >= *startAt_) {
+        startAt_.reset();
+        // One already running is the take the user wanted at this time.
+        if (!session_->isActive())
+            startRecording();
+        showRecordState();
+    }
+    if (stopAt_ && now >= *stopAt_ && session_->isActive())
+        finishRecording(RecordSession::Ending::User);
+}
+
+void AppDelegate::showTimers()
+{
+    const bool idle = !session_->isActive();
+    startAtMenuItem_->setText(
+        startAt_ ? tr("Cancel Start at %1").arg(startAt_->toString(QStringLiteral("HH:mm"))) : tr("Start At\u2026"));
+    startAtMenuItem_->setEnabled(idle || startAt_);
+    stopAfterMenu_->setEnabled(!idle);
+    stopAfterMenu_->setTitle(
+        stopAt_ ? tr("Stop at %1").arg(stopAt_->toString(QStringLiteral("HH:mm"))) : tr("Stop After"));
+    // The clock is looked at only while something waits for it.
+    if (startAt_ || stopAt_)
+        timersTimer_->start();
+    else
+        timersTimer_->stop();
+}
+
+void AppDelegate::chooseStartTime()
+{
+    // Modeless, as the tray's other windows: the menu's loop is not held while the user picks.
+    auto* dialog = new QDialog;
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(tr("Start Recording At"));
+    auto* layout = new QVBoxLayout(dialog);
+    auto* time = new QTimeEdit(clock_().time().addSecs(3600), dialog);
+    time->setDisplayFormat(QStringLiteral("HH:mm"));
+    layout->addWidget(time);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    connect(dialog, &QDialog::accepted, this, [this, time] { scheduleStart(time->time()); });
+    Workspace::shared().raiseAboveOtherApps(dialog);
 }
 
 void AppDelegate::nameRecordingSource()
@@ -537,6 +634,8 @@ AppDelegate::CommandAnswer AppDelegate::obeyCommand(const QString& command)
     steps.showLibrary = [this] { showAudioibiary(); };
     steps.pauseOrResume = [this] { pauseAndResumeRecord(); };
     steps.addMarker = [this] { addMarker(); };
+    steps.scheduledStart = [this] { return startAt_; };
+    steps.scheduleStart = [this](const QTime& time) { scheduleStart(time); };
     steps.startOrStop = [this] {
         QString why;
         const auto connection = connect(
@@ -622,6 +721,7 @@ RecordRecipe AppDelegate::recordRecipe() const
     recipe.sources = chosenSources_;
     recipe.format = &audioFormatForCode(configAudioWndController_->audioFormat_());
     recipe.quality = configAudioWndController_->audioQuality();
+    recipe.splitEvery = std::max(0, AppControl::AppReadKeyValue(SettingsKey::SplitEverySeconds, 0).toInt());
     const QString folder = QDir(configAudioWndController_->saveAudioPath()).path();
     recipe.destination = nameRecording({folder.toStdString(), {}}, *recipe.format, clock_().toSecsSinceEpoch());
     return recipe;

@@ -83,6 +83,13 @@ public:
     void pauseAndResumeRecord();
     // Marks the recording where it is (menu, panel button, M on the panel, --mark).
     void addMarker();
+    // "Start At…": a take starts the next time the clock reads `time` (today,
+    // else tomorrow), while TrayTape runs; an invalid time cancels it.
+    void scheduleStart(const QTime& time);
+    // "Stop After": the running take stops once `seconds` have passed; 0 cancels.
+    void stopAfter(int seconds);
+    // When a scheduled take starts; none while nothing is scheduled.
+    const std::optional<QDateTime>& scheduledStart() const { return startAt_; }
     // A command from another process (see SingleInstance::kCommands): whether
     // it was done, and what to print (the state, or why it could not be done).
     using CommandAnswer = ::CommandAnswer;
@@ -140,6 +147,11 @@ private:
     void showRecordState();
     // The record icon's tooltip: "TrayTape" while idle, else the state, the length and the source.
     void showTrayToolTip();
+    // The timers' look, once a second on the clock: a take that is due starts or stops.
+    void checkTimers();
+    // The timers' menu entries as they stand.
+    void showTimers();
+    void chooseStartTime();
     void nameRecordingSource();
     void showSourceLevels();
     void checkSystemTray();
@@ -180,6 +192,11 @@ private:
     QTimer* levelTimer_ = nullptr;  // child of this; runs from start-up to exit
     LibraryFactory libraryFactory_;
     std::function<QDateTime()> clock_ = [] { return QDateTime::currentDateTime(); };
+    std::optional<QDateTime> startAt_;  // "Start At…", on clock_
+    std::optional<QDateTime> stopAt_;   // "Stop After", on clock_; only while a take runs
+    QTimer* timersTimer_ = nullptr;     // child of this; runs checkTimers() while either is set
+    QAction* startAtMenuItem_ = nullptr;
+    QMenu* stopAfterMenu_ = nullptr;  // child of menuTop_
     // Windows the interface file opens at launch, unless the settings close them first.
     bool helpOpenAtLaunch_ = true;
     bool panelOpenAtLaunch_ = true;

@@ -14,10 +14,12 @@
 
 namespace {
 // The record icon of a take: the cassette with a red recording dot, or faded
-// behind a pause badge, each big enough to read in a 22-pixel tray slot.
+// behind a pause badge, or behind a clock face while a take waits for its
+// time, each big enough to read in a 22-pixel tray slot.
 QList<QImage> drawRecordIcon(RecordSession::State state, const QList<int>& pixelSizes)
 {
-    const bool paused = state == RecordSession::State::Paused;
+    const bool scheduled = state == RecordSession::State::Idle;
+    const bool paused = state == RecordSession::State::Paused || scheduled;
     const QList<QImage> cassettes = resources::drawn(QStringLiteral("RecordMenu"), pixelSizes);
     const QColor outline(0x33, 0x33, 0x3a);
     QList<QImage> images;
@@ -35,9 +37,13 @@ QList<QImage> drawRecordIcon(RecordSession::State state, const QList<int>& pixel
         const double radius = 0.32 * s;
         painter.setPen(QPen(outline, std::max(1.0, s / 22)));
         // Red reads as "on air" on any panel colour; the outline keeps it apart from a red panel.
-        painter.setBrush(paused ? QColor(0xf5, 0xa6, 0x23) : QColor(0xe5, 0x20, 0x20));
+        painter.setBrush(scheduled ? QColor(Qt::white) : paused ? QColor(0xf5, 0xa6, 0x23) : QColor(0xe5, 0x20, 0x20));
         painter.drawEllipse(centre, radius, radius);
-        if (paused) {
+        if (scheduled) {  // a clock face: the take waits for its time
+            painter.setPen(QPen(outline, std::max(1.5, 0.09 * s), Qt::SolidLine, Qt::RoundCap));
+            painter.drawLine(centre, centre + QPointF(0, 0.22 * s));
+            painter.drawLine(centre, centre + QPointF(0.16 * s, 0));
+        } else if (paused) {
             painter.setPen(Qt::NoPen);
             painter.setBrush(outline);
             const double barWidth = std::max(2.0, 0.1 * s), barHeight = 0.3 * s, gap = std::max(1.5, 0.07 * s);
@@ -111,14 +117,16 @@ void TrayIcons::addLevelIcon(QMenu* menu, std::function<void()> clicked)
         });
 }
 
-void TrayIcons::showRecordState(RecordSession::State state, const QList<int>& pixelSizes)
+void TrayIcons::showRecordState(RecordSession::State state, const QList<int>& pixelSizes, bool scheduled)
 {
+    scheduled = scheduled && state == RecordSession::State::Idle;
     // Pushed only when the state changes, so the tray is not handed a new icon for nothing.
-    if (!recordIcon_ || shownState_ == state)
+    if (!recordIcon_ || shownState_ == std::pair{state, scheduled})
         return;
-    recordIcon_->setIcon(state == RecordSession::State::Idle ? resources::scalableIcon(QStringLiteral("RecordMenu"))
-                                                             : redrawnIcon(drawRecordIcon(state, pixelSizes)));
-    shownState_ = state;
+    recordIcon_->setIcon(state == RecordSession::State::Idle && !scheduled
+            ? resources::scalableIcon(QStringLiteral("RecordMenu"))
+            : redrawnIcon(drawRecordIcon(state, pixelSizes)));
+    shownState_ = std::pair{state, scheduled};
 }
 
 void TrayIcons::showToolTip(const QString& text)

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class QBoxLayout;
 class QMenu;
@@ -41,8 +42,9 @@ public:
     QSystemTrayIcon* recordIcon() const { return recordIcon_.get(); }
     QSystemTrayIcon* levelIcon() const { return levelIcon_.get(); }
 
-    // The record icon for the session's state, drawn at `pixelSizes` while a take runs or is paused.
-    void showRecordState(RecordSession::State state, const QList<int>& pixelSizes);
+    // The record icon for the session's state, drawn at `pixelSizes` while a take runs or is paused,
+    // or while idle with a take scheduled to start.
+    void showRecordState(RecordSession::State state, const QList<int>& pixelSizes, bool scheduled = false);
     // The record icon's tooltip; the tray is handed only a changed text.
     void showToolTip(const QString& text);
     // The meter at each tray size.
@@ -54,5 +56,6 @@ private:
     std::unique_ptr<QSystemTrayIcon> levelIcon_;
     QList<QImage> levelImages_;  // as last pushed
     int levelPushes_ = 0;
-    std::optional<RecordSession::State> shownState_;  // what the record icon shows; none before the first picture
+    // What the record icon shows (the state, and a scheduled start while idle); none before the first picture.
+    std::optional<std::pair<RecordSession::State, bool>> shownState_;
 };

@@ -38,6 +38,10 @@ Commands to the TrayTape that runs:
   --resume             resume the paused recording
   --mark               add a marker to the recording where it is now
   --show-library       bring the library window forward
+  --start-at HH:MM     start a recording the next time the clock reads HH:MM
+                       (today or tomorrow; "off" cancels); nothing is recorded
+                       unless TrayTape is running then. --status then prints
+                       "scheduled HH:MM"
   --show               bring the recording panel forward (starts TrayTape
                        when none runs)
 
@@ -79,6 +83,19 @@ std::optional<int> readArguments(int argc, char** argv, QString& command)
             continue;
         const std::string_view name = argument.substr(argument[1] == '-' ? 2 : 1);
         const QString asked = QString::fromLocal8Bit(name.data(), qsizetype(name.size()));
+        // The one command with a value: "--start-at 14:30" or "--start-at=14:30".
+        if (argument.starts_with("--start-at")) {
+            const std::string_view value = argument == "--start-at" && i + 1 < argc ? std::string_view(argv[++i])
+                : argument.starts_with("--start-at=")                               ? argument.substr(11)
+                                                                                    : std::string_view();
+            if (value.empty() || value.find(' ') != std::string_view::npos) {
+                std::fprintf(stderr, "traytape: --start-at needs a time, HH:MM\n");
+                return 2;
+            }
+            if (command.isEmpty())
+                command = QStringLiteral("start-at ") + QString::fromLocal8Bit(value.data(), qsizetype(value.size()));
+            continue;
+        }
         if (argument.starts_with("--") && SingleInstance::kCommands.contains(asked)) {
             if (command.isEmpty())
                 command = asked;

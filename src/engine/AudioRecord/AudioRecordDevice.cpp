@@ -8,6 +8,21 @@
 
 namespace {
 
+// The list's frames from `first` on, in `rest` (which the answer may point into).
+const AudioBufferList* framesFrom(const AudioBufferList* list, std::int32_t first, AudioBufferList& rest)
+{
+    if (first <= 0 || !list)
+        return list;
+    rest = *list;
+    for (std::uint32_t b = 0; b < rest.mNumberBuffers; ++b) {
+        AudioBuffer& buffer = rest.mBuffers[b];
+        const std::uint32_t bytes = std::min(buffer.mDataByteSize, std::uint32_t(first) * 4);
+        buffer.mData = buffer.mData ? static_cast<float*>(buffer.mData) + bytes / 4 : nullptr;
+        buffer.mDataByteSize -= bytes;
+    }
+    return &rest;
+}
+
 constexpr std::uint32_t kNameBufferSize = 256;
 
 AudioObjectPropertyAddress address(std::uint32_t selector, std::uint32_t scope, std::uint32_t element)
@@ -415,16 +430,50 @@ bool AudioRecordDevice::recordToPath(
     const std::string& path, const AudioFormat& format, const AudioQuality& quality, OSStatus* failure)
 {
     closeOutput();
-    auto stream = AudioFileStream::streamForWritingAtPath(
-        path, format, quality, device_ ? device_->deviceFormat().mSampleRate : 0, failure);
+    auto stream = newOutput(path, format, quality, failure);
     if (!stream)
         return false;
-    stream->setClientDataFormat(device_ ? device_->deviceFormat() : AudioStreamBasicDescription{});
     outputRate_ = device_ ? device_->deviceFormat().mSampleRate : 0;
     audioOutput_ = std::move(stream);
     lostFrames_.store(0, std::memory_order_relaxed);
+    partsWrited_.store(0, std::memory_order_relaxed);
+    partsTaken_ = 0;
     liveOutput_.store(audioOutput_.get(), std::memory_order_seq_cst);
     return true;
+}
+
+std::unique_ptr<AudioFileStream> AudioRecordDevice::newOutput(
+    const std::string& path, const AudioFormat& format, const AudioQuality& quality, OSStatus* failure) const
+{
+    auto stream = AudioFileStream::streamForWritingAtPath(
+        path, format, quality, device_ ? device_->deviceFormat().mSampleRate : 0, failure);
+    if (stream)
+        stream->setClientDataFormat(device_ ? device_->deviceFormat() : AudioStreamBasicDescription{});
+    return stream;
+}
+
+bool AudioRecordDevice::recordNextPartToPath(
+    const std::string& path, const AudioFormat& format, const AudioQuality& quality, OSStatus* failure)
+{
+    if (!audioOutput_ || nextOutput_)
+        return false;
+    nextOutput_ = newOutput(path, format, quality, failure);
+    if (!nextOutput_)
+        return false;
+    spareOutput_.store(nextOutput_.get(), std::memory_order_seq_cst);
+    return true;
+}
+
+std::optional<std::string> AudioRecordDevice::takeFullPart()
+{
+    if (!audioOutput_ || !nextOutput_ || liveOutput_.load(std::memory_order_seq_cst) != nextOutput_.get())
+        return std::nullopt;
+    // The audio thread wrote the full part's last frames before it published the next one.
+    std::string path = audioOutput_->audioPath();
+    partsTaken_ += audioOutput_->writedFrames();
+    completer_.complete(std::move(audioOutput_), lostFrames(), device_ ? device_->deviceFormat().mSampleRate : 0.0);
+    audioOutput_ = std::move(nextOutput_);
+    return path;
 }
 
 void AudioRecordDevice::start()
@@ -444,6 +493,13 @@ void AudioRecordDevice::pause()
 
 double AudioRecordDevice::stop()
 {
+    const double length = stopWriting();
+    closeOutput();
+    return length;
+}
+
+double AudioRecordDevice::stopWriting()
+{
     // What was taken in before the click is still on its way here (a
     // fragment, the server's buffer, the mixer's delay): the take waits for
     // it. Not when the cycles carry no time, or none come.
@@ -457,22 +513,33 @@ double AudioRecordDevice::stop()
     }
     pause();
     stopAt_.store(0, std::memory_order_relaxed);
-    const double length = audioLength();
-    closeOutput();
-    return length;
+    return audioLength();
 }
 
 void AudioRecordDevice::closeOutput()
 {
-    if (!audioOutput_)
-        return;
-    liveOutput_.store(nullptr, std::memory_order_seq_cst);
-    // Either the audio thread saw the cleared pointer, or we see it inside a
-    // write and wait for that one write (a few microseconds) to end.
-    while (writing_.load(std::memory_order_seq_cst))
-        std::this_thread::yield();
+    // A part made ahead and not taken yet is never taken now.
+    AudioFileStream* const untaken = spareOutput_.exchange(nullptr, std::memory_order_seq_cst);
     const double rate = device_ ? device_->deviceFormat().mSampleRate : 0.0;
-    completer_.complete(std::move(audioOutput_), lostFrames(), rate);
+    if (audioOutput_) {
+        // Either the audio thread saw the cleared pointer, or we see it inside a
+        // write and wait for that one write (a few microseconds) to end. Twice:
+        // a write that took the next part before the exchange publishes it.
+        for (int i = 0; i < 2; ++i) {
+            liveOutput_.store(nullptr, std::memory_order_seq_cst);
+            while (writing_.load(std::memory_order_seq_cst))
+                std::this_thread::yield();
+        }
+        if (nextOutput_ && !untaken) {  // moved on to: the full part is completed first
+            completer_.complete(std::move(audioOutput_), lostFrames(), rate);
+            audioOutput_ = std::move(nextOutput_);
+        }
+        completer_.complete(std::move(audioOutput_), lostFrames(), rate);
+    }
+    // Never written: its writer removes it as it closes.
+    if (nextOutput_)
+        nextOutput_->close();
+    nextOutput_.reset();
 }
 
 std::optional<std::string> AudioRecordDevice::audioPath() const
@@ -488,9 +555,18 @@ double AudioRecordDevice::deviceRate() const
     return rate >= 100 ? rate : 100;  // no device, a device reporting 0, or not a number
 }
 
+std::int64_t AudioRecordDevice::recordedFrames() const
+{
+    std::int64_t frames = partsTaken_ + (audioOutput_ ? audioOutput_->writedFrames() : 0);
+    // The audio thread moved on to the next part, not taken over yet.
+    if (nextOutput_ && !spareOutput_.load(std::memory_order_acquire))
+        frames += nextOutput_->writedFrames();
+    return frames;
+}
+
 double AudioRecordDevice::audioLength() const
 {
-    return (audioOutput_ ? double(audioOutput_->writedFrames()) : 0.0) / deviceRate();
+    return double(recordedFrames()) / deviceRate();
 }
 
 bool AudioRecordDevice::isSystem() const
@@ -567,8 +643,25 @@ void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int
         }
         // Past the limit the cycle's frames are not wanted, so none is lost.
         std::int32_t wanted = std::max(end - skip, 0);
+        const std::int64_t before = partsWrited_.load(std::memory_order_relaxed);
         if (const std::int64_t limit = frameLimit_.load(std::memory_order_relaxed); limit > 0)
-            wanted = std::int32_t(std::clamp<std::int64_t>(limit - output->writedFrames(), 0, wanted));
+            wanted = std::int32_t(std::clamp<std::int64_t>(limit - before - output->writedFrames(), 0, wanted));
+        // A full part: the cycle's first frames end it, the rest begin the next one, made ahead.
+        AudioBufferList seam;
+        if (const std::int64_t part = partFrames_.load(std::memory_order_relaxed);
+            part > 0 && output->writedFrames() + wanted > part) {
+            if (AudioFileStream* next = spareOutput_.exchange(nullptr, std::memory_order_acq_rel)) {
+                const auto head = std::int32_t(std::clamp<std::int64_t>(part - output->writedFrames(), 0, wanted));
+                const std::int32_t accepted = head > 0 ? output->writeBufferList(list, head) : 0;
+                if (accepted < head)
+                    lostFrames_.store(lostFrames() + (head - accepted), std::memory_order_relaxed);
+                partsWrited_.store(before + output->writedFrames(), std::memory_order_relaxed);
+                liveOutput_.store(next, std::memory_order_seq_cst);
+                output = next;
+                list = framesFrom(list, head, seam);
+                wanted -= head;
+            }
+        }
         const std::int32_t accepted = wanted > 0 ? output->writeBufferList(list, wanted) : 0;
         if (accepted < wanted)
             lostFrames_.store(lostFrames() + (wanted - accepted), std::memory_order_relaxed);

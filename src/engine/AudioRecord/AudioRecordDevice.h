@@ -164,11 +164,28 @@ public:
     // many device frames, to the frame, wherever a capture cycle ends; 0 (as
     // made) for no end.
     void setFrameLimit(std::int64_t frames) { frameLimit_.store(frames, std::memory_order_relaxed); }
+    // Main thread. A part of the take holds this many device frames: once
+    // the current output holds them, the rest of the cycle goes into the
+    // next part, to the frame; 0 (as made) for one file. The next part must
+    // be made ahead (recordNextPartToPath), or the current one goes on.
+    void setPartFrames(std::int64_t frames) { partFrames_.store(frames, std::memory_order_relaxed); }
+    // Main thread: makes the file the take moves on to when the current
+    // part is full. It exists before the current one is closed, so the audio
+    // thread only swaps a pointer and no cycle falls between the two.
+    bool recordNextPartToPath(
+        const std::string& path, const AudioFormat& format, const AudioQuality& quality, OSStatus* failure = nullptr);
+    // Main thread, on its timer: once the audio thread has moved on to the
+    // next part, hands the full one to the completion thread, makes the
+    // next one the current output, and returns the full one's path.
+    std::optional<std::string> takeFullPart();
     // Writes on until the audio taken in before the call has come (a few
     // hundredths of a second, kMostStopWaitSeconds at most), then stops and
     // hands the file to the completion thread; returns the take's length as
     // audioLength() would. The completion handler hears when the file is complete.
     double stop();
+    // stop() without the hand-over: writing ends, the output stays, and a
+    // part the audio thread moved on to is still there for takeFullPart().
+    double stopWriting();
     // Called on the completion thread with each file stop(), recordToPath()
     // or configDevice() handed over, once it is complete. Set it before the
     // first recording.
@@ -187,6 +204,8 @@ public:
     // made; the main thread watches it change.
     std::uint64_t heardBuffers() const { return heardBuffers_.load(std::memory_order_relaxed); }
     std::optional<std::string> audioPath() const;
+    // The take's frames so far, its full parts' included, and in seconds.
+    std::int64_t recordedFrames() const;
     double audioLength() const;
     // The open device's frames per second, for turning its frames into
     // seconds: 100 without a device or a usable rate, so a length stays finite.
@@ -235,6 +254,8 @@ private:
     // Detaches the output from the audio thread, waits out a write under way,
     // then hands the file to the completion thread.
     void closeOutput();
+    std::unique_ptr<AudioFileStream> newOutput(
+        const std::string& path, const AudioFormat& format, const AudioQuality& quality, OSStatus* failure) const;
 
     std::atomic<bool> isRecordFilePaused_{false};
     bool withSystemAudio_ = false;
@@ -248,6 +269,15 @@ private:
     std::atomic<std::int64_t> lostFrames_{0};
     std::atomic<std::uint64_t> heardBuffers_{0};  // audio thread writes, as lostFrames_
     std::atomic<std::int64_t> frameLimit_{0};
+    std::atomic<std::int64_t> partFrames_{0};
+    // The part made ahead, until the audio thread takes it (and publishes it
+    // as liveOutput_); the main thread owns it in nextOutput_ all along.
+    std::unique_ptr<AudioFileStream> nextOutput_;
+    std::atomic<AudioFileStream*> spareOutput_{nullptr};
+    // Frames of the take's full parts: as the audio thread counts them (for
+    // the frame limit), and as the main thread has taken them over.
+    std::atomic<std::int64_t> partsWrited_{0};
+    std::int64_t partsTaken_ = 0;
     // When start() was asked for (AudioHostTimeNow()); 0 once the take's
     // first frame is written. Set by the main thread, cleared by the audio thread.
     std::atomic<std::uint64_t> startAt_{0};

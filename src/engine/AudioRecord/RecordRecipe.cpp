@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+
 std::string RecordDestination::path() const
 {
     if (folder.empty())
@@ -21,7 +23,24 @@ RecordDestination nameRecording(RecordDestination asked, const AudioFormat& form
     const std::string extension(format.extension());
     asked.name = base + '.' + extension;
     struct stat st { };
-    for (int n = 2; ::stat(asked.path().c_str(), &st) == 0; ++n)
+    // Taken too when an earlier split take's first part has it.
+    const auto taken = [&st](const RecordDestination& d) {
+        return ::stat(d.path().c_str(), &st) == 0 || ::stat(partOf(d, 1).path().c_str(), &st) == 0;
+    };
+    for (int n = 2; taken(asked); ++n)
         asked.name = base + " (" + std::to_string(n) + ")." + extension;
     return asked;
+}
+
+RecordDestination partOf(RecordDestination take, int part)
+{
+    // The name may carry its folder (a path given on the command line); a leading dot is no extension's.
+    const std::size_t slash = take.name.rfind('/');
+    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = take.name.rfind('.');
+    const std::size_t stem = dot == std::string::npos || dot <= base ? take.name.size() : dot;
+    char number[16];
+    std::snprintf(number, sizeof number, " %03d", part);
+    take.name.insert(stem, number);
+    return take;
 }

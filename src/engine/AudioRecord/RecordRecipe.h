@@ -38,6 +38,9 @@ struct RecordRecipe {
     double seconds = 0;
     // The rate, channels, depth and bit rate within the format; as made, the format's own.
     AudioQuality quality = {};
+    // Each part of the take holds this long, to the frame, and the parts
+    // join without a gap (partOf() names them); 0: one file.
+    double splitEvery = 0;
 };
 
 // The one namer of recordings, for both front ends. A name the user gave is
@@ -46,3 +49,6 @@ struct RecordRecipe {
 // already, " (2)", " (3)" … go before the extension, so a recording never
 // replaces another.
 RecordDestination nameRecording(RecordDestination asked, const AudioFormat& format, std::time_t startedAt);
+// The take's part number `part` (from 1): "NAME 001.ext", "NAME 002.ext" …,
+// so a folder lists the parts in their order.
+RecordDestination partOf(RecordDestination take, int part);

@@ -130,12 +130,21 @@ RecordSession::StartResult RecordSession::start(const RecordRecipe& recipe)
     // length exactly, however the sound server paces its deliveries.
     frameLimit_ = recipe.seconds > 0 ? std::int64_t(std::ceil(recipe.seconds * recorder_.deviceRate() - 1e-6)) : 0;
     recorder_.setFrameLimit(frameLimit_);
+    const std::int64_t partFrames
+        = recipe.splitEvery > 0 ? std::int64_t(std::ceil(recipe.splitEvery * recorder_.deviceRate() - 1e-6)) : 0;
+    recorder_.setPartFrames(partFrames);
+    split_ = recipe;
+    if (!split_.format)
+        split_.format = &defaultAudioFormat();
+    part_ = partFrames > 0 ? 1 : 0;
+    nextMade_ = false;
     failure_ = noErr;
-    const std::string path = recipe.destination.path();
-    if (!recorder_.recordToPath(path, recipe.format ? *recipe.format : defaultAudioFormat(), recipe.quality, &failure_))
+    const std::string path = part_ ? partOf(recipe.destination, part_).path() : recipe.destination.path();
+    if (!recorder_.recordToPath(path, *split_.format, recipe.quality, &failure_))
         return StartResult::FileNotCreated;
     path_ = path;
     watch_ = FileWatch(path);
+    followParts(true);
     recorder_.start();
     // The mark names the file and what identifies it (device, inode, header),
     // so recovery never finishes a file that took its place.
@@ -159,8 +168,7 @@ RecordSession::StartResult RecordSession::start(const RecordRecipe& recipe)
 
 bool RecordSession::reachedLength() const
 {
-    const AudioFileStream* output = recorder_.audioOutput();
-    return frameLimit_ > 0 && output && output->writedFrames() >= frameLimit_;
+    return frameLimit_ > 0 && recorder_.audioOutput() && recorder_.recordedFrames() >= frameLimit_;
 }
 
 void RecordSession::pause()
@@ -197,7 +205,9 @@ double RecordSession::stop(Ending ending)
     const bool handedOver = recorder_.audioPath().has_value();
     if (handedOver)
         followFile();  // a file moved since the last look is delivered from where it is
-    const double length = recorder_.stop();
+    const double length = recorder_.stopWriting();
+    followParts(false);  // a part filled since the last look
+    recorder_.recordToPath(std::nullopt);
     watch_ = FileWatch();
     state_ = State::Idle;
     if (!path_)
@@ -238,8 +248,31 @@ bool RecordSession::followFile()
     return true;
 }
 
+void RecordSession::followParts(bool makeNext)
+{
+    if (!part_)
+        return;
+    if (const auto full = recorder_.takeFullPart()) {
+        finishing_[*full] = Ending::Part;
+        ++part_;
+        nextMade_ = false;
+        path_ = recorder_.audioPath();
+        watch_ = FileWatch(*path_);
+        // A crash from here on leaves this part unfinished; the full one is being completed.
+        if (hooks_.writeMark)
+            hooks_.writeMark(recordingMark(*path_));
+    }
+    // Made while the current part fills, so the audio thread only has to move on to it. One
+    // that cannot be made is asked for again at the next look; meanwhile the current part goes on.
+    if (makeNext && !nextMade_)
+        nextMade_ = recorder_.recordNextPartToPath(
+            partOf(split_.destination, part_ + 1).path(), *split_.format, split_.quality);
+}
+
 void RecordSession::check()
 {
+    if (state_ == State::Recording)
+        followParts(true);
     if (const RecordFault fault = checkFault(); fault != RecordFault::None && hooks_.ended)
         hooks_.ended(fault);
     checkLostAudio(false);

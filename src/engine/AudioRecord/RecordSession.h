@@ -35,8 +35,9 @@
 class RecordSession {
 public:
     enum class State { Idle, Recording, Paused };
-    // Why a file left the session: the user stopped it, a fault ended it, the program is ending.
-    enum class Ending { User, Fault, Quit };
+    // Why a file left the session: the user stopped it, a fault ended it, the program is ending,
+    // or it is a full part of a split take that goes on in the next one.
+    enum class Ending { User, Fault, Quit, Part };
     // NoDevice: none of the recipe's sources could be opened. DeviceGone:
     // the chosen device left the sound server after it was chosen.
     enum class StartResult { Started, NoDevice, DeviceGone, FileNotCreated };
@@ -60,7 +61,8 @@ public:
         std::function<void(const std::string& mark)> writeMark;
         // Completion thread: a completed file waits; call deliverCompleted() soon.
         std::function<void()> wake;
-        // A completed file goes to the user. The mark is cleared after it returns.
+        // A completed file goes to the user, each part of a split take as it
+        // fills. The mark is cleared after it returns, unless it names a later part.
         std::function<void(const Delivery&)> delivered;
         // Seconds of audio the disk could not take, told once the loss stopped growing.
         std::function<void(double seconds)> audioLost;
@@ -104,6 +106,8 @@ public:
     // sources when it already does (a device that left since is one it
     // does, told as DeviceGone), else opens them; then makes the file in
     // the recipe's format and starts writing to it. The mark names it at once.
+    // Split, the file is the first part, and the next one is made ahead;
+    // as each part fills, the mark moves on to the next one.
     StartResult start(const RecordRecipe& recipe);
     // True once the recording holds the recipe's length.
     bool reachedLength() const;
@@ -164,6 +168,8 @@ private:
 
     // Follows the file of the running recording; false when it was deleted.
     bool followFile();
+    // Split: hands a full part on, once the recorder moved on from it, and makes the next one.
+    void followParts(bool makeNext);
     RecordFault checkFault();
     void checkSilence();
     bool captures(const std::vector<RecordSource>& sources) const;
@@ -187,6 +193,10 @@ private:
     RecordFault reportedFault_ = RecordFault::None;
     OSStatus failure_ = noErr;
     std::int64_t frameLimit_ = 0;  // device frames; 0 for none
+    // A split take's recipe, and the number of the part being written (0: not split).
+    RecordRecipe split_;
+    int part_ = 0;
+    bool nextMade_ = false;
     std::weak_ptr<AudioRecordMicDevice> openedDevice_;  // by configDevice(), with its identifier then
     std::optional<std::string> openedUID_;
     std::int64_t lostSeen_ = 0;      // frames, as of the last look
