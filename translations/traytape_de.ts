@@ -149,6 +149,10 @@
         <source>&lt;ol&gt;&lt;li&gt;Open &lt;b&gt;Preferences…&lt;/b&gt; from %1 and choose what to record from: a microphone, a line input, or &lt;b&gt;Computer&apos;s sound (what you hear)&lt;/b&gt; for the sound the computer itself plays.&lt;/li&gt;&lt;li&gt;Choose &lt;b&gt;Start Record&lt;/b&gt; in the menu, or press the red button on the recording panel.&lt;/li&gt;&lt;li&gt;Choose &lt;b&gt;Stop Record&lt;/b&gt; when you are done. The new file is shown in your file manager; it is never written over an older one.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;Recordings are saved in &lt;i&gt;Music/org.traytape.TrayTape&lt;/i&gt; in your home folder unless you choose another folder in Preferences. &lt;b&gt;TrayTape Help&lt;/b&gt; in the menu opens the full guide.&lt;/p&gt;</source>
         <translation>&lt;ol&gt;&lt;li&gt;Öffnen Sie &lt;b&gt;Einstellungen…&lt;/b&gt; aus %1 und wählen Sie, wovon aufgenommen wird: ein Mikrofon, ein Line-Eingang oder &lt;b&gt;Ton des Computers (was Sie hören)&lt;/b&gt; für den Ton, den der Computer selbst abspielt.&lt;/li&gt;&lt;li&gt;Wählen Sie &lt;b&gt;Aufnahme starten&lt;/b&gt; im Menü oder drücken Sie den roten Knopf im Aufnahmefenster.&lt;/li&gt;&lt;li&gt;Wählen Sie &lt;b&gt;Aufnahme beenden&lt;/b&gt;, wenn Sie fertig sind. Die neue Datei wird in Ihrem Dateimanager gezeigt; sie überschreibt nie eine ältere.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;Aufnahmen werden in &lt;i&gt;Music/org.traytape.TrayTape&lt;/i&gt; in Ihrem persönlichen Ordner gespeichert, sofern Sie in den Einstellungen keinen anderen Ordner wählen. &lt;b&gt;TrayTape-Hilfe&lt;/b&gt; im Menü öffnet die vollständige Anleitung.&lt;/p&gt;</translation>
     </message>
+    <message>
+        <source>Waiting for sound</source>
+        <translation>Warte auf Ton</translation>
+    </message>
 </context>
 <context>
     <name>AppNotices</name>
@@ -684,6 +688,38 @@
         <source>Bit rate</source>
         <translation>Bitrate</translation>
     </message>
+    <message>
+        <source>Pre-roll:</source>
+        <translation>Vorlauf:</translation>
+    </message>
+    <message>
+        <source>Keep the last</source>
+        <translation>Die letzten</translation>
+    </message>
+    <message>
+        <source>seconds before Record</source>
+        <translation>Sekunden vor der Aufnahme behalten</translation>
+    </message>
+    <message>
+        <source>On sound:</source>
+        <translation>Bei Ton:</translation>
+    </message>
+    <message>
+        <source>Start at</source>
+        <translation>Beginnen bei</translation>
+    </message>
+    <message>
+        <source>stop after</source>
+        <translation>enden nach</translation>
+    </message>
+    <message>
+        <source>Seconds below the level that end a take; 0 records until you stop.</source>
+        <translation>Sekunden unter dem Pegel, nach denen eine Aufnahme endet; bei 0 läuft sie, bis Sie sie beenden.</translation>
+    </message>
+    <message>
+        <source>of silence</source>
+        <translation>Stille</translation>
+    </message>
 </context>
 <context>
     <name>EngineWords</name>
@@ -837,6 +873,10 @@
     <message>
         <source>Quit TrayTape</source>
         <translation>TrayTape beenden</translation>
+    </message>
+    <message>
+        <source>Record When Sound Starts</source>
+        <translation>Aufnehmen, sobald Ton kommt</translation>
     </message>
 </context>
 <context>

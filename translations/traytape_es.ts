@@ -149,6 +149,10 @@
         <source>&lt;ol&gt;&lt;li&gt;Open &lt;b&gt;Preferences…&lt;/b&gt; from %1 and choose what to record from: a microphone, a line input, or &lt;b&gt;Computer&apos;s sound (what you hear)&lt;/b&gt; for the sound the computer itself plays.&lt;/li&gt;&lt;li&gt;Choose &lt;b&gt;Start Record&lt;/b&gt; in the menu, or press the red button on the recording panel.&lt;/li&gt;&lt;li&gt;Choose &lt;b&gt;Stop Record&lt;/b&gt; when you are done. The new file is shown in your file manager; it is never written over an older one.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;Recordings are saved in &lt;i&gt;Music/org.traytape.TrayTape&lt;/i&gt; in your home folder unless you choose another folder in Preferences. &lt;b&gt;TrayTape Help&lt;/b&gt; in the menu opens the full guide.&lt;/p&gt;</source>
         <translation>&lt;ol&gt;&lt;li&gt;Abra &lt;b&gt;Preferencias…&lt;/b&gt; desde %1 y elija de dónde grabar: un micrófono, una entrada de línea o &lt;b&gt;Sonido del equipo (lo que oye)&lt;/b&gt; para el sonido que reproduce el propio equipo.&lt;/li&gt;&lt;li&gt;Elija &lt;b&gt;Iniciar la grabación&lt;/b&gt; en el menú, o pulse el botón rojo del panel de grabación.&lt;/li&gt;&lt;li&gt;Elija &lt;b&gt;Detener la grabación&lt;/b&gt; cuando termine. El archivo nuevo se muestra en su gestor de archivos; nunca sobrescribe uno anterior.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;Las grabaciones se guardan en &lt;i&gt;Music/org.traytape.TrayTape&lt;/i&gt; en su carpeta personal, a menos que elija otra carpeta en Preferencias. &lt;b&gt;Ayuda de TrayTape&lt;/b&gt; en el menú abre la guía completa.&lt;/p&gt;</translation>
     </message>
+    <message>
+        <source>Waiting for sound</source>
+        <translation>Esperando sonido</translation>
+    </message>
 </context>
 <context>
     <name>AppNotices</name>
@@ -684,6 +688,38 @@
         <source>Bit rate</source>
         <translation>Tasa de bits</translation>
     </message>
+    <message>
+        <source>Pre-roll:</source>
+        <translation>Pregrabación:</translation>
+    </message>
+    <message>
+        <source>Keep the last</source>
+        <translation>Conservar los últimos</translation>
+    </message>
+    <message>
+        <source>seconds before Record</source>
+        <translation>segundos antes de grabar</translation>
+    </message>
+    <message>
+        <source>On sound:</source>
+        <translation>Con sonido:</translation>
+    </message>
+    <message>
+        <source>Start at</source>
+        <translation>Empezar a</translation>
+    </message>
+    <message>
+        <source>stop after</source>
+        <translation>parar tras</translation>
+    </message>
+    <message>
+        <source>Seconds below the level that end a take; 0 records until you stop.</source>
+        <translation>Segundos por debajo del nivel que terminan una toma; 0 graba hasta que usted pare.</translation>
+    </message>
+    <message>
+        <source>of silence</source>
+        <translation>de silencio</translation>
+    </message>
 </context>
 <context>
     <name>EngineWords</name>
@@ -837,6 +873,10 @@
     <message>
         <source>Quit TrayTape</source>
         <translation>Salir de TrayTape</translation>
+    </message>
+    <message>
+        <source>Record When Sound Starts</source>
+        <translation>Grabar cuando empiece el sonido</translation>
     </message>
 </context>
 <context>

@@ -149,6 +149,10 @@
         <source>&lt;ol&gt;&lt;li&gt;Open &lt;b&gt;Preferences…&lt;/b&gt; from %1 and choose what to record from: a microphone, a line input, or &lt;b&gt;Computer&apos;s sound (what you hear)&lt;/b&gt; for the sound the computer itself plays.&lt;/li&gt;&lt;li&gt;Choose &lt;b&gt;Start Record&lt;/b&gt; in the menu, or press the red button on the recording panel.&lt;/li&gt;&lt;li&gt;Choose &lt;b&gt;Stop Record&lt;/b&gt; when you are done. The new file is shown in your file manager; it is never written over an older one.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;Recordings are saved in &lt;i&gt;Music/org.traytape.TrayTape&lt;/i&gt; in your home folder unless you choose another folder in Preferences. &lt;b&gt;TrayTape Help&lt;/b&gt; in the menu opens the full guide.&lt;/p&gt;</source>
         <translation>&lt;ol&gt;&lt;li&gt;Ouvrez &lt;b&gt;Préférences…&lt;/b&gt; depuis %1 et choisissez la source à enregistrer&#xa0;: un microphone, une entrée ligne, ou &lt;b&gt;Son de l&apos;ordinateur (ce que vous entendez)&lt;/b&gt; pour le son que l&apos;ordinateur lui-même joue.&lt;/li&gt;&lt;li&gt;Choisissez &lt;b&gt;Démarrer l&apos;enregistrement&lt;/b&gt; dans le menu, ou appuyez sur le bouton rouge du panneau d&apos;enregistrement.&lt;/li&gt;&lt;li&gt;Choisissez &lt;b&gt;Arrêter l&apos;enregistrement&lt;/b&gt; quand vous avez terminé. Le nouveau fichier est affiché dans votre gestionnaire de fichiers&#xa0;; il n&apos;écrase jamais un fichier plus ancien.&lt;/li&gt;&lt;/ol&gt;&lt;p&gt;Les enregistrements sont sauvegardés dans &lt;i&gt;Music/org.traytape.TrayTape&lt;/i&gt; dans votre dossier personnel, sauf si vous choisissez un autre dossier dans les Préférences. &lt;b&gt;Aide de TrayTape&lt;/b&gt; dans le menu ouvre le guide complet.&lt;/p&gt;</translation>
     </message>
+    <message>
+        <source>Waiting for sound</source>
+        <translation>En attente de son</translation>
+    </message>
 </context>
 <context>
     <name>AppNotices</name>
@@ -684,6 +688,38 @@
         <source>Bit rate</source>
         <translation>Débit</translation>
     </message>
+    <message>
+        <source>Pre-roll:</source>
+        <translation>Pré-enregistrement&#xa0;:</translation>
+    </message>
+    <message>
+        <source>Keep the last</source>
+        <translation>Garder les</translation>
+    </message>
+    <message>
+        <source>seconds before Record</source>
+        <translation>dernières secondes avant l&apos;enregistrement</translation>
+    </message>
+    <message>
+        <source>On sound:</source>
+        <translation>Au son&#xa0;:</translation>
+    </message>
+    <message>
+        <source>Start at</source>
+        <translation>Démarrer à</translation>
+    </message>
+    <message>
+        <source>stop after</source>
+        <translation>arrêter après</translation>
+    </message>
+    <message>
+        <source>Seconds below the level that end a take; 0 records until you stop.</source>
+        <translation>Secondes sous le niveau qui terminent une prise&#xa0;; 0 enregistre jusqu&apos;à ce que vous arrêtiez.</translation>
+    </message>
+    <message>
+        <source>of silence</source>
+        <translation>de silence</translation>
+    </message>
 </context>
 <context>
     <name>EngineWords</name>
@@ -837,6 +873,10 @@
     <message>
         <source>Quit TrayTape</source>
         <translation>Quitter TrayTape</translation>
+    </message>
+    <message>
+        <source>Record When Sound Starts</source>
+        <translation>Enregistrer dès qu&apos;un son arrive</translation>
     </message>
 </context>
 <context>

@@ -12,6 +12,8 @@ CommandAnswer AppCommands::obey(const CommandSteps& app, const QString& command)
     if (command == QLatin1String("status")) {
         if (state == RecordSession::State::Idle)
             return {true, QStringLiteral("idle")};
+        if (state == RecordSession::State::Armed)
+            return {true, QStringLiteral("armed")};
         return {true,
             QStringLiteral("%1 %2 %3")
                 .arg(state == RecordSession::State::Paused ? QStringLiteral("paused") : QStringLiteral("recording"))
@@ -24,7 +26,8 @@ CommandAnswer AppCommands::obey(const CommandSteps& app, const QString& command)
         app.showLibrary();
         return {true, {}};
     }
-    const bool idle = state == RecordSession::State::Idle;
+    // Armed, no take runs yet: Record starts one now, and stop disarms.
+    const bool idle = state == RecordSession::State::Idle || state == RecordSession::State::Armed;
     if (command == QLatin1String("start-recording") && !idle)
         return refused(tr("already recording"));
     if ((command == QLatin1String("stop-recording") || command == QLatin1String("pause")

@@ -78,7 +78,11 @@ public:
     void chooseAudioDeviceNum(std::int32_t index) override;
     void chooseWithSystemAudio(bool on) override;
     void chooseListenWhenIdle(bool on) override;
+    void choosePreRoll(double seconds) override;
     void startAndStopRecord();
+    // Record When Sound Starts: arms, with the preferences' level and
+    // silence, a take of its own each time sound comes; chosen again, disarms.
+    void armOrDisarm();
     // Pauses a running recording, resumes a paused one; nothing while idle.
     void pauseAndResumeRecord();
     // A command from another process (see SingleInstance::kCommands): whether
@@ -125,6 +129,9 @@ private:
     // their format, and a dated name in their folder.
     RecordRecipe recordRecipe() const;
     void finishRecording(RecordSession::Ending ending);
+    // The controls of a take that runs, or of none (armed or idle), however it began or ended.
+    void showTakeStarted();
+    void showTakeStopped();
     // Main thread, once a stopped recording's file is complete.
     void deliverRecording(const RecordSession::Delivery& done);
     // Quitting: waits, bounded, for files still being completed and hands them to the library.
