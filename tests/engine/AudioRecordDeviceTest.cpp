@@ -290,7 +290,7 @@ TEST_F(RecorderTest, LevelAndLengthFollowPauseStartAndStop)
     stopAndComplete(recorder);
 }
 
-TEST_F(RecorderTest, AnotherDeviceCompletesTheFileTheSameOneRestartsAndAFailedOneLeavesNone)
+TEST_F(RecorderTest, AnotherDeviceCompletesTheFileAndAFailedOneLeavesNone)
 {
     const AudioObjectID loop = addInput("Vortanx System Audio");
     const AudioObjectID other = addInput("vortanx system audio");
@@ -328,12 +328,6 @@ TEST_F(RecorderTest, AnotherDeviceCompletesTheFileTheSameOneRestartsAndAFailedOn
         for (const double f : {freq[1 - ch], freq[2]})
             EXPECT_LT(toneAmplitude(mid, f, 44100), 0.02) << ch << " holds " << f;
     }
-
-    // The open device chosen again is restarted.
-    const int unitsBefore = audio->unitsCreated();
-    recorder.configDevice(recorder.device());
-    EXPECT_EQ(audio->unitsCreated(), unitsBefore + 1);
-    EXPECT_EQ(audio->units().size(), 1u) << "the first unit was disposed of";
 
     // A device that vanishes mid-recording is reported, and what it captured kept.
     ASSERT_TRUE(recorder.recordToPath(file("lost.wav")));
