@@ -214,7 +214,7 @@ void AppDelegate::applicationDidFinishLaunching()
     };
     // The session listens to the server's device list from here on, so no change after its first read is missed.
     session_ = std::make_unique<RecordSession>(*audioRecord_, std::move(hooks));
-    session_->keepBeforeStart(std::clamp(AppControl::AppReadKeyValue(SettingsKey::PreRollSeconds, 0).toDouble(), 0.0, 60.0));
+    session_->keepBeforeStart(preRollSeconds());
     audioRecord_->connectSystemAudioRecord(true);
     audioRecord_->pause();
 
@@ -380,6 +380,12 @@ bool AppDelegate::listening() const
 {
     return session_->state() != RecordSession::State::Idle
         || AppControl::AppReadKeyValue(SettingsKey::ListenWhenIdle, true).toBool();
+}
+
+double AppDelegate::preRollSeconds()
+{
+    const double seconds = AppControl::AppReadKeyValue(SettingsKey::PreRollSeconds, 0).toDouble();
+    return std::isfinite(seconds) ? std::clamp(seconds, 0.0, 60.0) : 0.0;
 }
 
 void AppDelegate::choosePreRoll(double seconds)
@@ -661,6 +667,7 @@ RecordRecipe AppDelegate::recordRecipe() const
     recipe.quality = configAudioWndController_->audioQuality();
     const QString folder = QDir(configAudioWndController_->saveAudioPath()).path();
     recipe.destination = nameRecording({folder.toStdString(), {}}, *recipe.format, clock_().toSecsSinceEpoch());
+    recipe.preRoll = preRollSeconds();
     return recipe;
 }
 

@@ -128,6 +128,8 @@ private:
     // A new recording as the preferences describe it: the device they chose,
     // their format, and a dated name in their folder.
     RecordRecipe recordRecipe() const;
+    // Preferences' "Keep the last … seconds before Record", within 0 to 60.
+    static double preRollSeconds();
     void finishRecording(RecordSession::Ending ending);
     // The controls of a take that runs, or of none (armed or idle), however it began or ended.
     void showTakeStarted();
