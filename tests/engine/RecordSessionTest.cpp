@@ -334,6 +334,7 @@ TEST_F(RecordSessionTest, PreRollAndSoundStartsAreFrameExact)
     };
     const std::vector<Row> table{
         {"record", std::nullopt, 0.2, {{0.5f, 50}}, {{50 * 480 - 9600, 9600 + 20 * 480}}, RecordSession::State::Recording},
+        {"input opened 0.1 s ago", std::nullopt, 0.2, {{0.5f, 10}}, {{0, 30 * 480}}, RecordSession::State::Recording},
         {"crossing and hold", SoundStart{-20, 0.5}, 0.2, {{0.01f, 50}, {0.5f, 30}, {0.01f, 100}},
             {{50 * 480 - 9600, 80 * 480 + 24000 - (50 * 480 - 9600)}}, RecordSession::State::Idle},
         {"at the threshold", SoundStart{-20, 0.1}, 0, {{std::nextafter(0.1f, 0.0f), 20}, {0.1f, 1}, {0.0f, 40}},
