@@ -197,6 +197,10 @@
         <source>Start Recording At</source>
         <translation>Aufnahme starten um</translation>
     </message>
+    <message>
+        <source>Waiting for sound</source>
+        <translation>Warte auf Ton</translation>
+    </message>
 </context>
 <context>
     <name>AppNotices</name>
@@ -764,6 +768,38 @@
         <source>Every 2 hours</source>
         <translation>Alle 2 Stunden</translation>
     </message>
+    <message>
+        <source>Pre-roll:</source>
+        <translation>Vorlauf:</translation>
+    </message>
+    <message>
+        <source>Keep the last</source>
+        <translation>Die letzten</translation>
+    </message>
+    <message>
+        <source>seconds before Record</source>
+        <translation>Sekunden vor der Aufnahme behalten</translation>
+    </message>
+    <message>
+        <source>On sound:</source>
+        <translation>Bei Ton:</translation>
+    </message>
+    <message>
+        <source>Start at</source>
+        <translation>Beginnen bei</translation>
+    </message>
+    <message>
+        <source>stop after</source>
+        <translation>enden nach</translation>
+    </message>
+    <message>
+        <source>Seconds below the level that end a take; 0 records until you stop.</source>
+        <translation>Sekunden unter dem Pegel, nach denen eine Aufnahme endet; bei 0 läuft sie, bis Sie sie beenden.</translation>
+    </message>
+    <message>
+        <source>of silence</source>
+        <translation>Stille</translation>
+    </message>
 </context>
 <context>
     <name>EngineWords</name>
@@ -925,6 +961,10 @@
     <message>
         <source>Add Marker (M)</source>
         <translation>Marke setzen (M)</translation>
+    </message>
+    <message>
+        <source>Record When Sound Starts</source>
+        <translation>Aufnehmen, sobald Ton kommt</translation>
     </message>
 </context>
 <context>

@@ -197,6 +197,10 @@
         <source>Start Recording At</source>
         <translation>Iniciar la grabación a las</translation>
     </message>
+    <message>
+        <source>Waiting for sound</source>
+        <translation>Esperando sonido</translation>
+    </message>
 </context>
 <context>
     <name>AppNotices</name>
@@ -764,6 +768,38 @@
         <source>Every 2 hours</source>
         <translation>Cada 2 horas</translation>
     </message>
+    <message>
+        <source>Pre-roll:</source>
+        <translation>Pregrabación:</translation>
+    </message>
+    <message>
+        <source>Keep the last</source>
+        <translation>Conservar los últimos</translation>
+    </message>
+    <message>
+        <source>seconds before Record</source>
+        <translation>segundos antes de grabar</translation>
+    </message>
+    <message>
+        <source>On sound:</source>
+        <translation>Con sonido:</translation>
+    </message>
+    <message>
+        <source>Start at</source>
+        <translation>Empezar a</translation>
+    </message>
+    <message>
+        <source>stop after</source>
+        <translation>parar tras</translation>
+    </message>
+    <message>
+        <source>Seconds below the level that end a take; 0 records until you stop.</source>
+        <translation>Segundos por debajo del nivel que terminan una toma; 0 graba hasta que usted pare.</translation>
+    </message>
+    <message>
+        <source>of silence</source>
+        <translation>de silencio</translation>
+    </message>
 </context>
 <context>
     <name>EngineWords</name>
@@ -925,6 +961,10 @@
     <message>
         <source>Add Marker (M)</source>
         <translation>Añadir marcador (M)</translation>
+    </message>
+    <message>
+        <source>Record When Sound Starts</source>
+        <translation>Grabar cuando empiece el sonido</translation>
     </message>
 </context>
 <context>

@@ -197,6 +197,10 @@
         <source>Start Recording At</source>
         <translation>Démarrer l&apos;enregistrement à</translation>
     </message>
+    <message>
+        <source>Waiting for sound</source>
+        <translation>En attente de son</translation>
+    </message>
 </context>
 <context>
     <name>AppNotices</name>
@@ -764,6 +768,38 @@
         <source>Every 2 hours</source>
         <translation>Toutes les 2 heures</translation>
     </message>
+    <message>
+        <source>Pre-roll:</source>
+        <translation>Pré-enregistrement&#xa0;:</translation>
+    </message>
+    <message>
+        <source>Keep the last</source>
+        <translation>Garder les</translation>
+    </message>
+    <message>
+        <source>seconds before Record</source>
+        <translation>dernières secondes avant l&apos;enregistrement</translation>
+    </message>
+    <message>
+        <source>On sound:</source>
+        <translation>Au son&#xa0;:</translation>
+    </message>
+    <message>
+        <source>Start at</source>
+        <translation>Démarrer à</translation>
+    </message>
+    <message>
+        <source>stop after</source>
+        <translation>arrêter après</translation>
+    </message>
+    <message>
+        <source>Seconds below the level that end a take; 0 records until you stop.</source>
+        <translation>Secondes sous le niveau qui terminent une prise&#xa0;; 0 enregistre jusqu&apos;à ce que vous arrêtiez.</translation>
+    </message>
+    <message>
+        <source>of silence</source>
+        <translation>de silence</translation>
+    </message>
 </context>
 <context>
     <name>EngineWords</name>
@@ -925,6 +961,10 @@
     <message>
         <source>Add Marker (M)</source>
         <translation>Ajouter un marqueur (M)</translation>
+    </message>
+    <message>
+        <source>Record When Sound Starts</source>
+        <translation>Enregistrer dès qu&apos;un son arrive</translation>
     </message>
 </context>
 <context>

@@ -92,7 +92,8 @@ constexpr CommandHelp kCommandHelp[] = {
     {"record",
         "traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--split-every N]\n"
         "                           [--warn-silence N] [--rate 44100|48000|source] [--channels 1|2]\n"
-        "                           [--bits 16|24|32|32f] [--bitrate K] [--force] OUT",
+        "                           [--bits 16|24|32|32f] [--bitrate K]\n"
+        "                           [--start-on-sound DB [--pre-roll S] [--stop-after-silence S]] [--force] OUT",
         "record records the default input, or the --device given by its index or name,\n"
         "into OUT, in the format of its extension {recordTypes}, until --seconds of\n"
         "audio are in it or Ctrl+C, and prints the file's frames and the seconds captured.\n"
@@ -110,6 +111,10 @@ constexpr CommandHelp kCommandHelp[] = {
         "--split-every cuts the recording into parts of N seconds (1 or more), named\n"
         "\"OUT 001.ext\", \"OUT 002.ext\" …, which join without a gap; each part's name is\n"
         "printed on a line of its own as it is complete, before the frames of them all.\n"
+        "record --start-on-sound DB listens, and starts writing when the input's peak\n"
+        "first reaches DB dBFS (-60 to 0), with the --pre-roll seconds heard before it\n"
+        "(0 to 60); it stops after --stop-after-silence seconds below DB, else at\n"
+        "--seconds or Ctrl+C.\n"
         "OUT is never replaced without --force.\n"},
     {"info", "traytape-cli info FILE",
         "info prints FILE's length in seconds, sample rate, channels, codec and bit\n"
@@ -302,6 +307,9 @@ int record(const std::vector<std::string>& args)
     double seconds = 0;
     double splitEvery = 0;
     double warnSilence = 30;
+    std::optional<SoundStart> onSound;
+    double preRoll = 0;
+    double stopAfterSilence = 0;
     bool force = false;
     bool withSystemAudio = false;
     bool optionsEnded = false;
@@ -331,6 +339,21 @@ int record(const std::vector<std::string>& args)
             if (!parseQuality(args[i], args[i + 1], quality, refusal))
                 return refusal;
             ++i;
+        } else if ((args[i] == "--start-on-sound" || args[i] == "--pre-roll" || args[i] == "--stop-after-silence")
+            && i + 1 < args.size()) {
+            const bool level = args[i] == "--start-on-sound";
+            char* end = nullptr;
+            const double value = std::strtod(args[i + 1].c_str(), &end);
+            const double lowest = level ? -60 : 0, highest = level ? 0 : 60;  // the preferences' ranges
+            if (!end || *end != '\0' || args[i + 1].empty() || !(value >= lowest && value <= highest))
+                return fail(args[i] + " needs " + (level ? "dBFS from -60 to 0" : "seconds from 0 to 60") + ", not \""
+                        + args[i + 1] + "\"",
+                    2);
+            if (level)
+                onSound = SoundStart{value};
+            else
+                (args[i] == "--pre-roll" ? preRoll : stopAfterSilence) = value;
+            ++i;
         } else if (args[i] == "--force") {
             force = true;
         } else if (out.empty() && !args[i].empty() && args[i][0] != '-') {
@@ -341,6 +364,11 @@ int record(const std::vector<std::string>& args)
     }
     if (out.empty())
         return usage();
+    // This process heard nothing before it was started: there is nothing to reach back to but what it listens to.
+    if (!onSound && (preRoll > 0 || stopAfterSilence > 0))
+        return fail(std::string(preRoll > 0 ? "--pre-roll" : "--stop-after-silence") + " needs --start-on-sound", 2);
+    if (onSound)
+        onSound->silence = stopAfterSilence;
     int refusal = 0;
     const AudioFormat* format = formatOfOut(out, false, refusal);
     if (!format)
@@ -388,6 +416,14 @@ int record(const std::vector<std::string>& args)
             std::fprintf(stderr, "TrayTape is recording silence from \"%s\"\n", terminalText(name).c_str());
     };
     hooks.every = [&check](std::chrono::milliseconds, std::function<void()> run) { check = std::move(run); };
+    std::optional<std::chrono::steady_clock::time_point> soundCame;
+    hooks.changed = [&](RecordSession::State state) {
+        if (state != RecordSession::State::Recording)
+            return;
+        soundCame = std::chrono::steady_clock::now();
+        std::fprintf(stderr, "Sound: recording into %s%s\n", terminalText(out).c_str(),
+            seconds > 0 || stopAfterSilence > 0 ? "" : " (Ctrl+C stops)");
+    };
     RecordSession session(recorder, std::move(hooks));
     AudioDeviceChoice& devices = session.devices();
     if (devices.inputs().empty())
@@ -404,6 +440,8 @@ int record(const std::vector<std::string>& args)
     recipe.seconds = seconds;
     recipe.splitEvery = splitEvery;
     recipe.quality = quality;
+    recipe.preRoll = preRoll;
+    recipe.onSound = onSound;
 
     struct sigaction action { };
     action.sa_handler = onStopSignal;
@@ -420,8 +458,12 @@ int record(const std::vector<std::string>& args)
         return fail("input device vanished: " + name);
     if (started != RecordSession::StartResult::Started)
         return fail("cannot create file: " + out + " (" + audiofile::reasonFor(session.failure()) + ")");
-    std::fprintf(stderr, "Recording \"%s\" into %s%s\n", terminalText(name).c_str(), terminalText(out).c_str(),
-        seconds > 0 ? "" : " (Ctrl+C stops)");
+    if (onSound)
+        std::fprintf(stderr, "Waiting for sound at %g dBFS from \"%s\" (Ctrl+C stops)\n", onSound->threshold,
+            terminalText(name).c_str());
+    else
+        std::fprintf(stderr, "Recording \"%s\" into %s%s\n", terminalText(name).c_str(), terminalText(out).c_str(),
+            seconds > 0 ? "" : " (Ctrl+C stops)");
 
     const auto began = std::chrono::steady_clock::now();
     bool silentDevice = false;
@@ -433,9 +475,15 @@ int record(const std::vector<std::string>& args)
         // Each turn of the loop is at most 0.2 s from the last: the session's timer, a little late at worst.
         check();
         session.deliverCompleted();  // a split take's full parts, named as they are complete
-        if (fault != RecordFault::None)
+        if (fault != RecordFault::None || (onSound && session.state() == RecordSession::State::Idle))
             break;
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        // Armed, no audio is written until sound comes; the wait for the first frame starts then.
+        if (onSound && !soundCame) {
+            std::this_thread::sleep_for(RecordSession::kCheckInterval);
+            continue;
+        }
+        const double elapsed
+            = std::chrono::duration<double>(std::chrono::steady_clock::now() - soundCame.value_or(began)).count();
         if (elapsed > 5 && length == 0) {
             silentDevice = true;
             break;
@@ -445,7 +493,8 @@ int record(const std::vector<std::string>& args)
         const double remaining = seconds > 0 ? seconds - length : 1.0;
         std::this_thread::sleep_for(std::chrono::duration<double>(std::clamp(remaining / 2, 0.002, 0.2)));
     }
-    if (session.isActive())
+    const bool soundNeverCame = onSound && !soundCame;
+    if (session.state() != RecordSession::State::Idle)
         length = session.stop();  // with what was still on its way
     const double fileRate = recordedFormat(*recipe.format, quality, recorder.deviceRate()).mSampleRate;
     recorder.configDevice(nullptr);
@@ -455,8 +504,13 @@ int record(const std::vector<std::string>& args)
     std::int64_t frames = 0;
     for (const std::string& file : splitEvery > 0 ? parts : std::vector<std::string>{out})
         frames += fileFrames(file).value_or(0);
+    // A take silence ended was handed over inside the session's check: the files say how long it is.
+    if (onSound)
+        length = double(frames) / fileRate;
 
     std::printf("%lld\t%s\n", static_cast<long long>(frames), formatSeconds(length).c_str());
+    if (soundNeverCame && fault == RecordFault::None)
+        return fail("stopped before any sound came; no file was made: " + out, 3);
     if (closed == kAudioFileNothingRecordedError)
         return fail(silentDevice ? "no audio arrived from " + name + " in 5 s; no file was kept"
                                  : "stopped before any audio arrived; no file was kept: " + out,

@@ -411,8 +411,11 @@ TEST_F(RecordSessionTest, ASplitTakesPartsJoinIntoTheUnsplitTake)
         return eaf_test::fileBytes(dir.file(name)).substr(std::size_t(sizes.dataAt), std::size_t(sizes.data));
     };
     take("whole.wav", 0);
-    for (const auto& [name, split, parts] : {std::tuple{"split", 0.255, 3}, {"even", 0.3, 2}}) {
+    // "kept": the recorder keeps audio for a pre-roll, so the take is written from its ring.
+    for (const auto& [name, split, parts, kept] :
+        {std::tuple{"split", 0.255, 3, false}, {"even", 0.3, 2, false}, {"kept", 0.255, 3, true}}) {
         delivered.clear();
+        session->keepBeforeStart(kept ? 0.05 : 0);
         take(std::string(name) + ".wav", split);
         std::string joined;
         const auto each = std::size_t(std::lround(split * 48000));
@@ -427,6 +430,7 @@ TEST_F(RecordSessionTest, ASplitTakesPartsJoinIntoTheUnsplitTake)
         EXPECT_EQ(joined, pcm("whole.wav")) << name;
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("even 003.wav"))) << "no part without a frame";
+    session->keepBeforeStart(0);
 
     take("whole.m4a", 0);
     take("split.m4a", 0.255);
@@ -435,4 +439,77 @@ TEST_F(RecordSessionTest, ASplitTakesPartsJoinIntoTheUnsplitTake)
         frames += eaf_test::decodeFile(dir.file(partOf({{}, "split.m4a"}, part).name)).frames();
     EXPECT_EQ(frames, eaf_test::decodeFile(dir.file("whole.m4a")).frames());
     EXPECT_EQ(frames, 28800u);
+}
+
+// Takes that begin before they were asked for, frame-exact, in 10 ms cycles of the mic whose right channel counts
+// frames: a pre-roll before Record; armed, the buffer that reaches the threshold (a peak at it counts, one step
+// below does not) begins the take with the pre-roll before it; the hold keeps a shorter pause in the take and
+// ends it after a longer one; armed again, the next take begins where the pre-roll puts it. A pre-roll reaches no
+// further back than the input was opened; sound that never comes leaves the session armed and makes no file.
+TEST_F(RecordSessionTest, PreRollAndSoundStartsAreFrameExact)
+{
+    constexpr float kFrameStep = 1.0f / (1 << 30);  // exact in float for every frame here
+    struct Take {
+        std::int64_t first, frames;
+    };
+    struct Row {
+        const char* name;
+        std::optional<SoundStart> onSound;  // none: Record when the levels have passed
+        double preRoll;
+        std::vector<std::pair<float, int>> levels;  // a peak for so many cycles
+        std::vector<Take> takes;
+        RecordSession::State after;
+    };
+    const std::vector<Row> table{
+        {"record", std::nullopt, 0.2, {{0.5f, 50}}, {{50 * 480 - 9600, 9600 + 20 * 480}}, RecordSession::State::Recording},
+        {"input opened 0.1 s ago", std::nullopt, 0.2, {{0.5f, 10}}, {{0, 30 * 480}}, RecordSession::State::Recording},
+        {"crossing and hold", SoundStart{-20, 0.5}, 0.2, {{0.01f, 50}, {0.5f, 30}, {0.01f, 100}},
+            {{50 * 480 - 9600, 80 * 480 + 24000 - (50 * 480 - 9600)}}, RecordSession::State::Idle},
+        {"at the threshold", SoundStart{-20, 0.1}, 0, {{std::nextafter(0.1f, 0.0f), 20}, {0.1f, 1}, {0.0f, 40}},
+            {{20 * 480, 480 + 4800}}, RecordSession::State::Idle},
+        {"pause and again", SoundStart{-30, 0.5, true}, 0.1, {{0.5f, 10}, {0.0f, 40}, {0.5f, 10}, {0.0f, 60}, {0.5f, 5},
+            {0.0f, 60}}, {{0, 60 * 480 + 24000}, {110 * 480, 125 * 480 + 24000 - 110 * 480}},
+            RecordSession::State::Armed},
+        {"never", SoundStart{-6, 1}, 0.5, {{0.25f, 100}}, {}, RecordSession::State::Armed},
+    };
+    const AudioQuality exact{.sampleRate = AudioQuality::kSourceRate, .depth = SampleDepth::Float32};
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.name);
+        recorder.configDevice(nullptr);  // each row's input opens afresh
+        delivered.clear();
+        RecordRecipe recipe{{{RecordSource::Kind::Input, "uid:mic"}}, audioFormatNamed("wav"), {dir.path(), {}}, 0,
+            exact, row.preRoll, row.onSound};
+        if (row.onSound) {
+            ASSERT_EQ(session->start(recipe), Result::Started);
+        } else {
+            session->configDevice(session->devices().find("uid:mic"));
+            session->keepBeforeStart(row.preRoll);
+        }
+        std::int64_t frame = 0;
+        for (const auto& [level, count] : row.levels)
+            for (int i = 0; i < count; ++i, frame += 480) {
+                ASSERT_TRUE(audio->runCycle(
+                    mic, 480, [&, l = level](std::uint32_t c, std::uint32_t f) { return c ? float(frame + f) * kFrameStep : l; }));
+                session->check();
+            }
+        if (!row.onSound) {
+            ASSERT_EQ(session->start(recipe), Result::Started);
+            for (int i = 0; i < 20; ++i, frame += 480)
+                ASSERT_TRUE(audio->runCycle(
+                    mic, 480, [&](std::uint32_t c, std::uint32_t f) { return c ? float(frame + f) * kFrameStep : 0.5f; }));
+        }
+        EXPECT_EQ(session->state(), row.after);
+        session->stop();
+        ASSERT_TRUE(session->waitForCompletion(60s));
+        ASSERT_EQ(delivered.size(), row.takes.size());
+        for (std::size_t t = 0; t < row.takes.size(); ++t) {
+            const eaf_test::Decoded take = eaf_test::decodeFile(delivered[t].path);
+            ASSERT_EQ(std::int64_t(take.frames()), row.takes[t].frames) << "take " << t;
+            std::size_t breaks = 0;
+            for (std::size_t i = 0; i < take.frames(); ++i)
+                breaks += take.channels[1][i] != float(row.takes[t].first + std::int64_t(i)) * kFrameStep;
+            EXPECT_EQ(breaks, 0u) << "take " << t << " begins at frame " << take.channels[1][0] / kFrameStep;
+        }
+    }
+    EXPECT_EQ(session->state(), RecordSession::State::Idle);
 }

@@ -514,7 +514,8 @@ TEST_F(SystemAudioPulse, TheInputMixedWithSystemAudioKeepsBothLevelsInStepAndUnc
 
 // A take holds what its source takes in from the moment it is asked for,
 // within 50 ms, whether asked as the input opens or once it runs, and then
-// every frame. The source is a pipe fed with a frame counter (sixteen-bit
+// every frame; with a pre-roll, from that long before, joined to what
+// follows without a frame missing or repeated. The source is a pipe fed with a frame counter (sixteen-bit
 // steps, exact in the file) as the moments pass: the frame taken in at the
 // start is the last one fed, less those still in the pipe (PipeWire reads it
 // once a period).
@@ -551,19 +552,22 @@ TEST_F(SystemAudioPulse, ATakeBeginsWithTheFrameTakenInAtItsStart)
         std::this_thread::sleep_for(10ms);
     // Mixed with the (silent) computer's sound too: the mixer holds the input
     // back, and the take still begins at the moment asked for, bit for bit.
-    for (const auto& [settle, mixed] : {std::pair{0ms, false}, {700ms, false}, {0ms, true}, {700ms, true}}) {
-        SCOPED_TRACE(mixed ? "mixed" : "alone");
+    for (const auto& [settle, mixed, preRoll] : {std::tuple{0ms, false, 0.0}, {700ms, false, 0.0}, {0ms, true, 0.0},
+             {700ms, true, 0.0}, {900ms, false, 0.5}, {900ms, true, 0.5}}) {
+        SCOPED_TRACE(std::string(mixed ? "mixed" : "alone") + (preRoll > 0 ? ", pre-roll" : ""));
         for (int attempt = 1;; ++attempt) {
             AudioRecordDevice recorder;
             recorder.pause();
             recorder.setWithSystemAudio(mixed);
+            recorder.keepLast(preRoll);
             for (auto& d : recorder.allAudioInputDevices())
                 if (d->uniqueID() == "counter")
                     recorder.configDevice(d);
             ASSERT_TRUE(recorder.device());
             std::this_thread::sleep_for(settle);  // the moment the user chooses
-            const std::string path
-                = (dir / ("start" + std::to_string(settle.count()) + (mixed ? "mix" : "") + ".wav")).string();
+            const std::string path = (dir / ("start" + std::to_string(settle.count()) + (mixed ? "mix" : "")
+                                                + (preRoll > 0 ? "pre" : "") + ".wav"))
+                                         .string();
             ASSERT_TRUE(recorder.recordToPath(path));
             std::int64_t asked = 0;
             for (int waiting = 0;;)
@@ -571,9 +575,9 @@ TEST_F(SystemAudioPulse, ATakeBeginsWithTheFrameTakenInAtItsStart)
                     asked -= waiting / 8;
                     break;
                 }
-            recorder.start();
+            recorder.start(std::int64_t(preRoll * 48000));
             for (const auto deadline = std::chrono::steady_clock::now() + 10s;
-                 recorder.audioLength() < 0.5 && std::chrono::steady_clock::now() < deadline;)
+                 recorder.audioLength() < 0.5 + preRoll && std::chrono::steady_clock::now() < deadline;)
                 std::this_thread::sleep_for(10ms);
             std::int64_t stopped = 0;
             for (int waiting = 0;;)
@@ -602,7 +606,7 @@ TEST_F(SystemAudioPulse, ATakeBeginsWithTheFrameTakenInAtItsStart)
             const double first = double(asked) + wrapped(value(at) + 32768 - double(at) * step - double(asked));
             std::cout << "[ start ] " << (mixed ? "mixed, " : "") << "after " << settle.count() << " ms: begins "
                       << (first - double(asked)) / 48 << " ms from it\n";
-            EXPECT_NEAR(first - double(asked), 0, 0.05 * 48000) << "after " << settle.count() << " ms";
+            EXPECT_NEAR(first - double(asked), -preRoll * 48000, 0.05 * 48000) << "after " << settle.count() << " ms";
             const double end = first + double(file.frames()) * step;
             std::cout << "[ start ] " << (mixed ? "mixed, " : "") << "ends " << (end - double(stopped)) / 48
                       << " ms from the stop\n";

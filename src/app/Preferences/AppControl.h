@@ -42,6 +42,12 @@ inline const QString RecordSampleRate = QStringLiteral("RecordSampleRate");
 inline const QString RecordChannels = QStringLiteral("RecordChannels");
 inline const QString RecordBitDepth = QStringLiteral("RecordBitDepth");
 inline const QString RecordBitRate = QStringLiteral("RecordBitRate");
+// Seconds heard before Record that a recording begins with (0 to 60, 0 by default).
+inline const QString PreRollSeconds = QStringLiteral("PreRollSeconds");
+// Record When Sound Starts: the level that starts a take, in dBFS (-60 to 0,
+// -40 by default), and the seconds below it that end the take (0 for never, 5 by default).
+inline const QString SoundStartLevel = QStringLiteral("SoundStartLevel");
+inline const QString SoundStopSilence = QStringLiteral("SoundStopSilence");
 }  // namespace SettingsKey
 
 class AppControl {

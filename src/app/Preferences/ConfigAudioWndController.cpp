@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QIntValidator>
 #include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QUrl>
@@ -89,6 +90,27 @@ void ConfigAudioWndController::loadWindow()
         if (delegate_)
             delegate_->chooseListenWhenIdle(on);
     });
+    // The quick choices; any whole second from 0 to 60 may be typed.
+    for (const int seconds : {0, 5, 10, 30, 60})
+        ui_->popPreRoll->addItem(QString::number(seconds));
+    ui_->popPreRoll->setValidator(new QIntValidator(0, 60, ui_->popPreRoll));
+    ui_->popPreRoll->setCurrentText(
+        QString::number(std::clamp(AppControl::AppReadKeyValue(SettingsKey::PreRollSeconds, 0).toInt(), 0, 60)));
+    connect(ui_->popPreRoll, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+        bool ok = false;
+        const int seconds = text.toInt(&ok);
+        if (!ok || seconds < 0 || seconds > 60)
+            return;
+        AppControl::AppWriteKeyValue(seconds, SettingsKey::PreRollSeconds);
+        if (delegate_)
+            delegate_->choosePreRoll(seconds);
+    });
+    ui_->spinSoundLevel->setValue(AppControl::AppReadKeyValue(SettingsKey::SoundStartLevel, -40).toInt());
+    connect(ui_->spinSoundLevel, &QSpinBox::valueChanged, this,
+        [](int level) { AppControl::AppWriteKeyValue(level, SettingsKey::SoundStartLevel); });
+    ui_->spinSoundSilence->setValue(AppControl::AppReadKeyValue(SettingsKey::SoundStopSilence, 5).toInt());
+    connect(ui_->spinSoundSilence, &QSpinBox::valueChanged, this,
+        [](int seconds) { AppControl::AppWriteKeyValue(seconds, SettingsKey::SoundStopSilence); });
     awakeFromNib();
 }
 

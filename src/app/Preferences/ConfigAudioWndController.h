@@ -42,6 +42,8 @@ public:
     virtual void chooseWithSystemAudio(bool on) = 0;
     // The user asked for the input to stay open between recordings, or not.
     virtual void chooseListenWhenIdle(bool on) = 0;
+    // The user chose how many seconds before Record a recording keeps.
+    virtual void choosePreRoll(double seconds) = 0;
 
 protected:
     ~ConfigAudioWndControllerDelegate() = default;

@@ -14,6 +14,8 @@ CommandAnswer AppCommands::obey(const CommandSteps& app, const QString& command)
             return {true, QStringLiteral("scheduled ") + at->toString(QStringLiteral("HH:mm"))};
         if (state == RecordSession::State::Idle)
             return {true, QStringLiteral("idle")};
+        if (state == RecordSession::State::Armed)
+            return {true, QStringLiteral("armed")};
         return {true,
             QStringLiteral("%1 %2 %3")
                 .arg(state == RecordSession::State::Paused ? QStringLiteral("paused") : QStringLiteral("recording"))
@@ -26,7 +28,8 @@ CommandAnswer AppCommands::obey(const CommandSteps& app, const QString& command)
         app.showLibrary();
         return {true, {}};
     }
-    const bool idle = state == RecordSession::State::Idle;
+    // Armed, no take runs yet: Record starts one now, and stop disarms.
+    const bool idle = state == RecordSession::State::Idle || state == RecordSession::State::Armed;
     if (command.startsWith(QLatin1String("start-at "))) {
         const QString asked = command.mid(9);
         const QTime time = QTime::fromString(asked, QStringLiteral("H:mm"));

@@ -151,6 +151,7 @@ void AppDelegate::connectOutlets()
     connect(recordMenuItem_, &QAction::triggered, this, [this] { startAndStopRecord(); });
     connect(btnStartRecord_, &QToolButton::clicked, this, [this] { startAndStopRecord(); });
     connect(pauseMenuItem_, &QAction::triggered, this, [this] { pauseAndResumeRecord(); });
+    connect(ui_->recordOnSoundItem, &QAction::triggered, this, [this] { armOrDisarm(); });
     connect(btnPauseRecord_, &QToolButton::clicked, this, [this] { pauseAndResumeRecord(); });
     connect(ui_->markMenuItem, &QAction::triggered, this, [this] { addMarker(); });
     connect(ui_->btnAddMarker, &QToolButton::clicked, this, [this] { addMarker(); });
@@ -227,6 +228,13 @@ void AppDelegate::applicationDidFinishLaunching()
     };
     hooks.ended = [this](RecordFault fault) { recordingEnded(fault); };
     hooks.devicesChanged = [this] { followDeviceList(); };
+    // Sound started a take, or silence ended one.
+    hooks.changed = [this](RecordSession::State state) {
+        if (state == RecordSession::State::Recording)
+            showTakeStarted();
+        else
+            showTakeStopped();
+    };
     // Qt timers also fire inside the nested loops of open menus and modal dialogs.
     hooks.every = [this](std::chrono::milliseconds interval, std::function<void()> check) {
         sessionTimer_ = new QTimer(this);
@@ -237,6 +245,7 @@ void AppDelegate::applicationDidFinishLaunching()
     };
     // The session listens to the server's device list from here on, so no change after its first read is missed.
     session_ = std::make_unique<RecordSession>(*audioRecord_, std::move(hooks));
+    session_->keepBeforeStart(preRollSeconds());
     audioRecord_->connectSystemAudioRecord(true);
     audioRecord_->pause();
 
@@ -400,7 +409,38 @@ void AppDelegate::chooseWithSystemAudio(bool on)
 
 bool AppDelegate::listening() const
 {
-    return session_->isActive() || AppControl::AppReadKeyValue(SettingsKey::ListenWhenIdle, true).toBool();
+    return session_->state() != RecordSession::State::Idle
+        || AppControl::AppReadKeyValue(SettingsKey::ListenWhenIdle, true).toBool();
+}
+
+double AppDelegate::preRollSeconds()
+{
+    const double seconds = AppControl::AppReadKeyValue(SettingsKey::PreRollSeconds, 0).toDouble();
+    return std::isfinite(seconds) ? std::clamp(seconds, 0.0, 60.0) : 0.0;
+}
+
+void AppDelegate::choosePreRoll(double seconds)
+{
+    session_->keepBeforeStart(seconds);
+}
+
+void AppDelegate::armOrDisarm()
+{
+    if (session_->state() != RecordSession::State::Idle) {
+        // Disarms, and ends a take under way as Stop Record does.
+        finishRecording(RecordSession::Ending::User);
+        return;
+    }
+    RecordRecipe recipe = recordRecipe();
+    recipe.destination.name.clear();  // each take is named when its sound comes
+    recipe.onSound = SoundStart{std::clamp(AppControl::AppReadKeyValue(SettingsKey::SoundStartLevel, -40).toDouble(), -60.0, 0.0),
+        std::max(AppControl::AppReadKeyValue(SettingsKey::SoundStopSilence, 5).toDouble(), 0.0), true};
+    const RecordSession::StartResult started = session_->start(recipe);
+    if (started == RecordSession::StartResult::NoDevice)
+        notify(AppNotices::noInputDevice());
+    else if (started == RecordSession::StartResult::DeviceGone)
+        notify(AppNotices::deviceGoneAtStart(deviceName_));
+    showTakeStopped();
 }
 
 void AppDelegate::chooseListenWhenIdle(bool)
@@ -458,6 +498,12 @@ void AppDelegate::startRecording()
     if (const auto gone = session_->devices().missingWanted())
         notify(AppNotices::recordingFromFallback(ConfigAudioWndController::shownDeviceName(*gone), deviceName_));
 
+    showTakeStarted();
+}
+
+void AppDelegate::showTakeStarted()
+{
+    configAudioWndController_->setISRecording(true);
     recordMenuItem_->setText(tr("Stop Record"));
     lblRecordTip_->setText(tr("Stop Record"));
     btnStartRecord_->setIcon(resources::icon(QStringLiteral("StopRecord.png")));
@@ -476,6 +522,12 @@ void AppDelegate::finishRecording(RecordSession::Ending ending)
     stopAt_.reset();  // the take it was for has ended
     // Returns at once: the file is completed on the record device's completion thread.
     session_->stop(ending);
+    showTakeStopped();
+}
+
+void AppDelegate::showTakeStopped()
+{
+    timerForShow_.reset();
 
     recordMenuItem_->setText(tr("Start Record"));
     lblRecordTip_->setText(tr("Start Record"));
@@ -512,14 +564,19 @@ void AppDelegate::showRecordState()
 {
     const RecordSession::State state = session_->state();
     const bool paused = state == RecordSession::State::Paused;
-    ui_->markMenuItem->setEnabled(state != RecordSession::State::Idle);
-    ui_->btnAddMarker->setEnabled(state != RecordSession::State::Idle);
-    pauseMenuItem_->setEnabled(state != RecordSession::State::Idle);
+    const bool armed = state == RecordSession::State::Armed;
+    ui_->markMenuItem->setEnabled(session_->isActive());
+    ui_->btnAddMarker->setEnabled(session_->isActive());
+    pauseMenuItem_->setEnabled(session_->isActive());
     pauseMenuItem_->setText(paused ? tr("Resume Recording") : tr("Pause Recording"));
-    btnPauseRecord_->setEnabled(state != RecordSession::State::Idle);
+    btnPauseRecord_->setEnabled(session_->isActive());
     btnPauseRecord_->setToolTip(pauseMenuItem_->text());
     btnPauseRecord_->setIcon(resources::icon(paused ? QStringLiteral("Resume.png") : QStringLiteral("Pause.png")));
-    if (state != RecordSession::State::Idle)
+    // Checked while sound starts the takes, a take under way included.
+    ui_->recordOnSoundItem->setChecked(session_->startsOnSound());
+    if (armed)
+        lblRecordTip_->setText(tr("Waiting for sound"));
+    else if (state != RecordSession::State::Idle)
         lblRecordTip_->setText(paused ? tr("Paused") : tr("Stop Record"));
     // A laptop that suspends mid-take loses the rest of it; a paused take is still one.
     if (state == RecordSession::State::Idle)
@@ -618,6 +675,10 @@ void AppDelegate::showTrayToolTip()
     const RecordSession::State state = session_->state();
     if (state == RecordSession::State::Idle) {
         trayIcons_.showToolTip(QStringLiteral("TrayTape"));
+        return;
+    }
+    if (state == RecordSession::State::Armed) {
+        trayIcons_.showToolTip(QStringLiteral("%1 \u2014 %2").arg(tr("Waiting for sound"), recordingSource_));
         return;
     }
     const QString what = state == RecordSession::State::Paused ? tr("Paused") : tr("Recording");
@@ -724,6 +785,7 @@ RecordRecipe AppDelegate::recordRecipe() const
     recipe.splitEvery = std::max(0, AppControl::AppReadKeyValue(SettingsKey::SplitEverySeconds, 0).toInt());
     const QString folder = QDir(configAudioWndController_->saveAudioPath()).path();
     recipe.destination = nameRecording({folder.toStdString(), {}}, *recipe.format, clock_().toSecsSinceEpoch());
+    recipe.preRoll = preRollSeconds();
     return recipe;
 }
 

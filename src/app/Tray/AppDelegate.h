@@ -78,7 +78,11 @@ public:
     void chooseAudioDeviceNum(std::int32_t index) override;
     void chooseWithSystemAudio(bool on) override;
     void chooseListenWhenIdle(bool on) override;
+    void choosePreRoll(double seconds) override;
     void startAndStopRecord();
+    // Record When Sound Starts: arms, with the preferences' level and
+    // silence, a take of its own each time sound comes; chosen again, disarms.
+    void armOrDisarm();
     // Pauses a running recording, resumes a paused one; nothing while idle.
     void pauseAndResumeRecord();
     // Marks the recording where it is (menu, panel button, M on the panel, --mark).
@@ -133,7 +137,12 @@ private:
     // A new recording as the preferences describe it: the device they chose,
     // their format, and a dated name in their folder.
     RecordRecipe recordRecipe() const;
+    // Preferences' "Keep the last … seconds before Record", within 0 to 60.
+    static double preRollSeconds();
     void finishRecording(RecordSession::Ending ending);
+    // The controls of a take that runs, or of none (armed or idle), however it began or ended.
+    void showTakeStarted();
+    void showTakeStopped();
     // Main thread, once a stopped recording's file is complete.
     void deliverRecording(const RecordSession::Delivery& done);
     // Quitting: waits, bounded, for files still being completed and hands them to the library.

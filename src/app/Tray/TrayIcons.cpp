@@ -38,7 +38,15 @@ QList<QImage> drawRecordIcon(RecordSession::State state, const QList<int>& pixel
         painter.setPen(QPen(outline, std::max(1.0, s / 22)));
         // Red reads as "on air" on any panel colour; the outline keeps it apart from a red panel.
         painter.setBrush(scheduled ? QColor(Qt::white) : paused ? QColor(0xf5, 0xa6, 0x23) : QColor(0xe5, 0x20, 0x20));
-        painter.drawEllipse(centre, radius, radius);
+        if (state == RecordSession::State::Armed) {
+            // Waiting for sound: the red ring without its fill, so it reads as ready, not on air.
+            painter.setBrush(Qt::NoBrush);
+            painter.drawEllipse(centre, radius, radius);
+            painter.setPen(QPen(QColor(0xe5, 0x20, 0x20), std::max(2.0, s / 9)));
+            painter.drawEllipse(centre, radius * 0.72, radius * 0.72);
+        } else {
+            painter.drawEllipse(centre, radius, radius);
+        }
         if (scheduled) {  // a clock face: the take waits for its time
             painter.setPen(QPen(outline, std::max(1.5, 0.09 * s), Qt::SolidLine, Qt::RoundCap));
             painter.drawLine(centre, centre + QPointF(0, 0.22 * s));

@@ -1,6 +1,7 @@
 #include "AudioRecord/AudioRecordDevice.h"
 
 #include <algorithm>
+#include <limits>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -399,6 +400,9 @@ void AudioRecordDevice::configDevice(std::shared_ptr<AudioRecordMicDevice> devic
         device_->setDelegate(nullptr);
         device_.reset();
     }
+    // No call-back runs now: the ring goes with the device.
+    liveRing_.store(nullptr, std::memory_order_seq_cst);
+    ring_.reset();
     if (!device)
         return;
     device->setMixSystemAudio(withSystemAudio_);
@@ -408,6 +412,9 @@ void AudioRecordDevice::configDevice(std::shared_ptr<AudioRecordMicDevice> devic
     device->setDelegate(this);
     device_ = std::move(device);
     device_->setSystem(device_->deviceName() == kLoopbackDeviceName);
+    // Kept audio is the device's own: none from the one before it.
+    ring_.reset();
+    keepLast(keepSeconds_);
 }
 
 bool AudioRecordDevice::recordToPath(const std::optional<std::string>& path, OSStatus* failure)
@@ -438,6 +445,7 @@ bool AudioRecordDevice::recordToPath(
     lostFrames_.store(0, std::memory_order_relaxed);
     partsWrited_.store(0, std::memory_order_relaxed);
     partsTaken_ = 0;
+    readFor_ = nullptr;  // no output is live, so the audio thread does not read it
     liveOutput_.store(audioOutput_.get(), std::memory_order_seq_cst);
     return true;
 }
@@ -476,10 +484,63 @@ std::optional<std::string> AudioRecordDevice::takeFullPart()
     return path;
 }
 
-void AudioRecordDevice::start()
+void AudioRecordDevice::start(std::int64_t preRollFrames, std::int64_t fromFrame)
 {
+    // Seen by the audio thread once it sees writing unpaused (a sequentially consistent store).
+    preRollFrames_.store(std::max<std::int64_t>(preRollFrames, 0), std::memory_order_relaxed);
+    startFrame_.store(fromFrame, std::memory_order_relaxed);
     startAt_.store(AudioHostTimeNow(), std::memory_order_relaxed);
     setIsRecordFilePaused(false);
+}
+
+void AudioRecordDevice::holdAudioThread()
+{
+    // The audio thread reads the ring, and feeds the trigger, only through
+    // liveRing_ and inside a write: with it cleared and no write under way,
+    // both are ours until liveRing_ is published again.
+    liveRing_.store(nullptr, std::memory_order_seq_cst);
+    while (writing_.load(std::memory_order_seq_cst))
+        std::this_thread::yield();
+}
+
+void AudioRecordDevice::keepLast(double seconds)
+{
+    seconds = std::isfinite(seconds) ? std::max(seconds, 0.0) : 0.0;
+    const double rate = device_ ? device_->deviceFormat().mSampleRate : 0.0;
+    const auto frames = std::int64_t(std::ceil(seconds * rate));
+    const std::uint32_t channels = device_ ? device_->deviceFormat().mChannelsPerFrame : 0;
+    keepSeconds_ = seconds;
+    if (ring_ && ring_->capacity() == frames && ring_->channels() == std::min(channels, kMaxAudioChannels))
+        return;
+    holdAudioThread();
+    ring_.reset();  // before the next is made: two 60-second rings at once would be twice the memory
+    if (frames > 0 && channels > 0)
+        ring_ = std::make_unique<PreRollRing>(channels, frames);
+    readFor_ = nullptr;
+    // The trigger's positions were the old ring's.
+    trigger_ = SoundTrigger(trigger_.threshold(), trigger_.holdFrames());
+    triggerStart_.store(-1, std::memory_order_relaxed);
+    triggerStop_.store(-1, std::memory_order_relaxed);
+    liveRing_.store(ring_.get(), std::memory_order_seq_cst);
+}
+
+void AudioRecordDevice::arm(float threshold, std::int64_t holdFrames)
+{
+    holdAudioThread();
+    trigger_ = SoundTrigger(threshold, holdFrames);
+    triggerStart_.store(-1, std::memory_order_relaxed);
+    triggerStop_.store(-1, std::memory_order_relaxed);
+    armed_.store(true, std::memory_order_seq_cst);
+    liveRing_.store(ring_.get(), std::memory_order_seq_cst);
+}
+
+void AudioRecordDevice::disarm()
+{
+    holdAudioThread();
+    armed_.store(false, std::memory_order_seq_cst);
+    triggerStart_.store(-1, std::memory_order_relaxed);
+    triggerStop_.store(-1, std::memory_order_relaxed);
+    liveRing_.store(ring_.get(), std::memory_order_seq_cst);
 }
 
 void AudioRecordDevice::pause()
@@ -609,62 +670,144 @@ void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int
     // Flagged before the pause is read: pause() then either finds this write
     // in progress and waits for it, or is seen here and nothing is written.
     writing_.store(true, std::memory_order_seq_cst);
+    PreRollRing* ring = liveRing_.load(std::memory_order_seq_cst);
+    const std::int64_t at = ring ? ring->end() : 0;  // this cycle's first frame among the kept ones
+    if (ring) {
+        if (armed_.load(std::memory_order_seq_cst) && trigger_.state() != SoundTrigger::State::Stopped) {
+            float peak = 0;
+            for (std::uint32_t b = 0; list && b < list->mNumberBuffers; ++b) {
+                const auto* samples = static_cast<const float*>(list->mBuffers[b].mData);
+                const std::uint32_t count = samples ? list->mBuffers[b].mDataByteSize / 4 : 0;
+                for (std::uint32_t i = 0; i < count; ++i)
+                    peak = std::max(peak, std::fabs(samples[i]));
+            }
+            const SoundTrigger::State state = trigger_.feed(peak, at, frames);
+            if (state != SoundTrigger::State::Armed && triggerStart_.load(std::memory_order_relaxed) < 0)
+                triggerStart_.store(trigger_.startFrame(), std::memory_order_release);
+            if (state == SoundTrigger::State::Stopped)
+                triggerStop_.store(trigger_.stopFrame(), std::memory_order_release);
+        }
+    }
+    bool pushed = false;
     AudioFileStream* output = isStart() ? liveOutput_.load(std::memory_order_seq_cst) : nullptr;
     if (output) {
         // The frames taken in before the start are not the take's.
         // Only until the take's first frame: a later cycle stamped early (a
         // server's latency estimate jumps now and then) is the take's all the same.
         std::int32_t skip = 0;
-        if (std::uint64_t startAt = startAt_.load(std::memory_order_relaxed)) {
+        bool joins = false;  // the take's first frame is in this cycle, or (kept audio) before it
+        const std::uint64_t startAt = startAt_.load(std::memory_order_relaxed);
+        if (startAt) {
             const double early = takenAt != 0 && takenAt < startAt ? double(startAt - takenAt) * 1e-9 : 0;
             if (early <= kMostLeftOutSeconds && outputRate_ > 0)
                 skip = std::int32_t(std::min<double>(std::ceil(early * outputRate_), frames));
-            if (skip < frames)
-                startAt_.compare_exchange_strong(startAt, 0, std::memory_order_relaxed);
-        }
-        AudioBufferList rest;
-        if (skip > 0 && list) {
-            rest = *list;
-            for (std::uint32_t b = 0; b < rest.mNumberBuffers; ++b) {
-                AudioBuffer& buffer = rest.mBuffers[b];
-                const std::uint32_t bytes = std::min(buffer.mDataByteSize, std::uint32_t(skip) * 4);
-                buffer.mData = buffer.mData ? static_cast<float*>(buffer.mData) + bytes / 4 : nullptr;
-                buffer.mDataByteSize -= bytes;
+            joins = skip < frames || (ring && startFrame_.load(std::memory_order_relaxed) >= 0);
+            if (joins) {
+                std::uint64_t expected = startAt;
+                startAt_.compare_exchange_strong(expected, 0, std::memory_order_relaxed);
             }
-            list = &rest;
         }
         // Past the stop, what is taken in is the next take's.
         std::int32_t end = frames;
+        bool endsHere = false;
         if (const std::uint64_t stopAt = stopAt_.load(std::memory_order_acquire)) {
             const double before = takenAt != 0 && takenAt < stopAt ? double(stopAt - takenAt) * 1e-9 : 0;
             end = outputRate_ > 0 ? std::int32_t(std::min<double>(std::ceil(before * outputRate_), frames)) : 0;
-            if (end < frames || takenAt == 0)
-                stopReached_.store(true, std::memory_order_release);
+            endsHere = end < frames || takenAt == 0;
         }
-        // Past the limit the cycle's frames are not wanted, so none is lost.
-        std::int32_t wanted = std::max(end - skip, 0);
-        const std::int64_t before = partsWrited_.load(std::memory_order_relaxed);
-        if (const std::int64_t limit = frameLimit_.load(std::memory_order_relaxed); limit > 0)
-            wanted = std::int32_t(std::clamp<std::int64_t>(limit - before - output->writedFrames(), 0, wanted));
-        // A full part: the cycle's first frames end it, the rest begin the next one, made ahead.
-        AudioBufferList seam;
-        if (const std::int64_t part = partFrames_.load(std::memory_order_relaxed);
-            part > 0 && output->writedFrames() + wanted > part) {
-            if (AudioFileStream* next = spareOutput_.exchange(nullptr, std::memory_order_acq_rel)) {
-                const auto head = std::int32_t(std::clamp<std::int64_t>(part - output->writedFrames(), 0, wanted));
-                const std::int32_t accepted = head > 0 ? output->writeBufferList(list, head) : 0;
-                if (accepted < head)
-                    lostFrames_.store(lostFrames() + (head - accepted), std::memory_order_relaxed);
-                partsWrited_.store(before + output->writedFrames(), std::memory_order_relaxed);
-                liveOutput_.store(next, std::memory_order_seq_cst);
-                output = next;
-                list = framesFrom(list, head, seam);
-                wanted -= head;
+        if (!ring) {
+            AudioBufferList rest;
+            // Past the limit the cycle's frames are not wanted, so none is lost.
+            const auto wanted = std::int32_t(std::min<std::int64_t>(framesLeft(*output), std::max(end - skip, 0)));
+            const std::int32_t taken = writeOut(output, framesFrom(list, skip, rest), wanted);
+            if (taken < wanted)
+                lostFrames_.store(lostFrames() + (wanted - taken), std::memory_order_relaxed);
+        } else if (joins || !startAt) {
+            // With kept audio the file is written from the ring: the pre-roll
+            // and this cycle are one run of frames, so the join can neither
+            // drop nor repeat one.
+            if (joins) {
+                const std::int64_t from = startFrame_.load(std::memory_order_relaxed);
+                // Never before what the ring still holds: the source was
+                // opened, or the ring made, less than the pre-roll ago.
+                readFrom_ = std::max(ring->begin(),
+                    from >= 0 ? from : at + skip - preRollFrames_.load(std::memory_order_relaxed));
+                readFor_ = output;
+            } else if (readFor_ != output) {
+                readFrom_ = at;
+                readFor_ = output;
             }
+            std::int64_t until = at + end;
+            if (const std::int64_t silent = triggerStop_.load(std::memory_order_relaxed); silent >= 0)
+                until = std::min(until, silent);
+            // What the ring holds first, before this cycle takes the room of
+            // its oldest frames: a ring of the pre-roll's length is enough.
+            bool drained = drainRing(*ring, output, std::min(until, at));
+            ring->push(list, frames);
+            pushed = true;
+            drained = drained && drainRing(*ring, output, until);
+            endsHere = endsHere && drained;
         }
-        const std::int32_t accepted = wanted > 0 ? output->writeBufferList(list, wanted) : 0;
-        if (accepted < wanted)
-            lostFrames_.store(lostFrames() + (wanted - accepted), std::memory_order_relaxed);
+        if (endsHere)
+            stopReached_.store(true, std::memory_order_release);
     }
+    if (ring && !pushed)
+        ring->push(list, frames);
     writing_.store(false, std::memory_order_release);
+}
+
+bool AudioRecordDevice::drainRing(PreRollRing& ring, AudioFileStream*& output, std::int64_t until)
+{
+    // Frames the ring let go of before the file took them (its queue was
+    // full for longer than the ring holds) are lost.
+    if (readFrom_ < ring.begin()) {
+        lostFrames_.store(lostFrames() + (ring.begin() - readFrom_), std::memory_order_relaxed);
+        readFrom_ = ring.begin();
+    }
+    std::int64_t wanted = std::min(std::max<std::int64_t>(until - readFrom_, 0), framesLeft(*output));
+    // A full queue keeps the rest in the ring for the next cycle.
+    AudioBufferList piece;
+    while (wanted > 0) {
+        const std::int32_t count = ring.run(readFrom_, std::int32_t(std::min<std::int64_t>(wanted, kMostFramesPerWrite)), piece);
+        const std::int32_t taken = count > 0 ? writeOut(output, &piece, count) : 0;
+        readFrom_ += taken;
+        wanted -= taken;
+        if (taken < count || count == 0)
+            return false;
+    }
+    return true;
+}
+
+std::int64_t AudioRecordDevice::framesLeft(const AudioFileStream& output) const
+{
+    const std::int64_t limit = frameLimit_.load(std::memory_order_relaxed);
+    return limit > 0 ? std::max<std::int64_t>(limit - partsWrited_.load(std::memory_order_relaxed) - output.writedFrames(), 0)
+                     : std::numeric_limits<std::int64_t>::max();
+}
+
+std::int32_t AudioRecordDevice::writeOut(AudioFileStream*& output, const AudioBufferList* list, std::int32_t frames)
+{
+    // A full part: the first frames end it, the rest begin the next one, made ahead. The full
+    // part is closed to more, so what it refused is lost and the rest goes on in the next.
+    std::int32_t taken = 0;
+    AudioBufferList seam;
+    if (const std::int64_t part = partFrames_.load(std::memory_order_relaxed);
+        part > 0 && output->writedFrames() + frames > part) {
+        if (AudioFileStream* next = spareOutput_.exchange(nullptr, std::memory_order_acq_rel)) {
+            const auto head = std::int32_t(std::clamp<std::int64_t>(part - output->writedFrames(), 0, frames));
+            const std::int32_t accepted = head > 0 ? output->writeBufferList(list, head) : 0;
+            if (accepted < head)
+                lostFrames_.store(lostFrames() + (head - accepted), std::memory_order_relaxed);
+            partsWrited_.store(partsWrited_.load(std::memory_order_relaxed) + output->writedFrames(),
+                std::memory_order_relaxed);
+            liveOutput_.store(next, std::memory_order_seq_cst);
+            if (readFor_ == output)
+                readFor_ = next;
+            output = next;
+            list = framesFrom(list, head, seam);
+            frames -= head;
+            taken = head;
+        }
+    }
+    return taken + (frames > 0 ? output->writeBufferList(list, frames) : 0);
 }

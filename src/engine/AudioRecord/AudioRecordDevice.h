@@ -18,7 +18,9 @@
 
 #include "AudioRecord/AudioFileStream.h"
 #include "AudioRecord/IOService.h"
+#include "AudioRecord/PreRollRing.h"
 #include "AudioRecord/RecordCompleter.h"
+#include "AudioRecord/SoundTrigger.h"
 #include "platform/AudioHardware.h"
 
 #include <algorithm>
@@ -157,8 +159,29 @@ public:
         const std::string& path, const AudioFormat& format, const AudioQuality& quality, OSStatus* failure = nullptr);
     // Writing starts (or resumes) with the audio taken in from this moment
     // on: a capture cycle under way, or a server's buffer, still holds
-    // audio from before it.
-    void start();
+    // audio from before it. With a pre-roll, the file begins that many
+    // frames earlier, as far as the kept frames reach (keepLast()), and goes
+    // on with the very next frame. Given `fromFrame` (a kept frame's
+    // position, as triggeredAt() counts), it begins there instead.
+    void start(std::int64_t preRollFrames = 0, std::int64_t fromFrame = -1);
+    // Main thread. Keeps the last `seconds` of what the open device takes in
+    // (the mix, when the computer's sound is mixed in), from now on and for
+    // every device opened later: what a start may reach back to. A change of
+    // length, or of device, starts the kept audio afresh; 0 keeps nothing.
+    void keepLast(double seconds);
+    double keptSeconds() const { return keepSeconds_; }
+    // Main thread. While armed, each captured buffer is weighed against the
+    // threshold (a linear peak); `holdFrames` below it end the take (0:
+    // never). Needs kept audio (keepLast()) to count frames. Arming afresh
+    // forgets an earlier trigger.
+    void arm(float threshold, std::int64_t holdFrames);
+    void disarm();
+    bool armed() const { return armed_.load(std::memory_order_relaxed); }
+    // The position of the first frame of the buffer that reached the
+    // threshold, -1 before; then, once the take fell silent for the hold,
+    // the frame it ends at (writing stops there by itself), -1 before.
+    std::int64_t triggeredAt() const { return triggerStart_.load(std::memory_order_acquire); }
+    std::int64_t silentFrom() const { return triggerStop_.load(std::memory_order_acquire); }
     void pause();
     // Main thread. Writing ends by itself once the current output holds this
     // many device frames, to the frame, wherever a capture cycle ends; 0 (as
@@ -256,6 +279,18 @@ private:
     void closeOutput();
     std::unique_ptr<AudioFileStream> newOutput(
         const std::string& path, const AudioFormat& format, const AudioQuality& quality, OSStatus* failure) const;
+    // Main thread: until it returns, the audio thread touches neither the ring nor the trigger.
+    void holdAudioThread();
+    // Audio thread: writes the kept frames from readFrom_ up to `until` into
+    // the output, as far as its queue takes them; true once all are written.
+    bool drainRing(PreRollRing& ring, AudioFileStream*& output, std::int64_t until);
+    // Audio thread: the frames the current output may still take before the
+    // take's length is reached (the limit counts across a split take's parts).
+    std::int64_t framesLeft(const AudioFileStream& output) const;
+    // Audio thread: writes `frames` of `list`, moving on to the next part
+    // (made ahead) where the current one fills, and publishing it as the live
+    // output; returns how many of them are done with, taken or lost at a seam.
+    std::int32_t writeOut(AudioFileStream*& output, const AudioBufferList* list, std::int32_t frames);
 
     std::atomic<bool> isRecordFilePaused_{false};
     bool withSystemAudio_ = false;
@@ -295,6 +330,25 @@ private:
     // the server's latency, and the mixer's delay, are some 450 ms.
     static constexpr double kMostStopWaitSeconds = 0.8;
     double outputRate_ = 0;  // set before liveOutput_ is published
+    // The kept audio: the main thread makes and replaces it while the audio
+    // thread is held off (holdAudioThread), and publishes it in liveRing_.
+    double keepSeconds_ = 0;
+    std::unique_ptr<PreRollRing> ring_;
+    std::atomic<PreRollRing*> liveRing_{nullptr};
+    // What a start asks the audio thread for, set before writing is unpaused; taken at the take's first frame.
+    std::atomic<std::int64_t> preRollFrames_{0};
+    std::atomic<std::int64_t> startFrame_{-1};
+    // The audio thread's: the next kept frame the output takes, and which output that is for.
+    std::int64_t readFrom_ = 0;
+    const AudioFileStream* readFor_ = nullptr;
+    // The largest piece written at a time: the file's queue takes all of a piece or none of it.
+    static constexpr std::int32_t kMostFramesPerWrite = 4096;
+    // Armed: the trigger is the audio thread's while armed_ is set, and the
+    // main thread's (holdAudioThread) to replace.
+    SoundTrigger trigger_;
+    std::atomic<bool> armed_{false};
+    std::atomic<std::int64_t> triggerStart_{-1};
+    std::atomic<std::int64_t> triggerStop_{-1};
     // Set by the hardware layer's listener on its own thread, taken by the main thread.
     static OSStatus onDevicesChanged(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddress*, void* self);
     std::atomic<bool> devicesChanged_{false};

@@ -7,6 +7,7 @@
 #include "platform/AudioFormat.h"
 
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,16 @@ struct RecordDestination {
     std::string path() const;
 };
 
+// A take that starts on sound: when the input's peak first reaches
+// `threshold` (dBFS), and ends once it has stayed below for `silence`
+// seconds (0: only when stopped). With `again`, the next take is waited
+// for after each, each in a file of its own.
+struct SoundStart {
+    double threshold = -40;
+    double silence = 0;
+    bool again = false;
+};
+
 struct RecordRecipe {
     std::vector<RecordSource> sources;
     const AudioFormat* format = &defaultAudioFormat();
@@ -38,6 +49,11 @@ struct RecordRecipe {
     double seconds = 0;
     // The rate, channels, depth and bit rate within the format; as made, the format's own.
     AudioQuality quality = {};
+    // Seconds heard before the start that the file begins with (no more
+    // than the input has given since it was opened).
+    double preRoll = 0;
+    // Waits for sound before writing; the file is named when it comes.
+    std::optional<SoundStart> onSound = std::nullopt;
     // Each part of the take holds this long, to the frame, and the parts
     // join without a gap (partOf() names them); 0: one file.
     double splitEvery = 0;

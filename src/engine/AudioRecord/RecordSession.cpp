@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <ctime>
 
 RecordSession::FileWatch::FileWatch(const std::string& path)
     : fd_(::open(path.c_str(), O_PATH | O_CLOEXEC | O_NOFOLLOW))
@@ -118,6 +119,8 @@ void RecordSession::open(const std::vector<RecordSource>& sources)
 
 RecordSession::StartResult RecordSession::start(const RecordRecipe& recipe)
 {
+    if (state_ == State::Armed)
+        stop();
     if (!captures(recipe.sources))
         open(recipe.sources);
     if (!recorder_.device())
@@ -126,6 +129,38 @@ RecordSession::StartResult RecordSession::start(const RecordRecipe& recipe)
     // unloaded): a file now would only ever hold silence.
     if (recorder_.fault() == RecordFault::DeviceLost)
         return StartResult::DeviceGone;
+    if (recipe.onSound) {
+        arm(recipe);
+        return StartResult::Started;
+    }
+    // A longer pre-roll than is kept has nothing to reach back to yet; the
+    // file begins as far back as the kept audio goes.
+    if (recipe.preRoll > recorder_.keptSeconds())
+        recorder_.keepLast(recipe.preRoll);
+    return startTake(recipe, -1);
+}
+
+void RecordSession::keepBeforeStart(double seconds)
+{
+    keepBeforeStart_ = seconds;
+    if (!armed_)
+        recorder_.keepLast(seconds);
+}
+
+void RecordSession::arm(const RecordRecipe& recipe)
+{
+    // Sound is seen on the audio thread but the file is made on ours, a
+    // check later: what came in between is kept too, so the take begins
+    // where the sound did.
+    recorder_.keepLast(recipe.preRoll + kArmedMarginSeconds);
+    const double hold = std::max(recipe.onSound->silence, 0.0) * recorder_.deviceRate();
+    recorder_.arm(SoundTrigger::threshold(recipe.onSound->threshold), std::int64_t(std::ceil(hold)));
+    armed_ = recipe;
+    state_ = State::Armed;
+}
+
+RecordSession::StartResult RecordSession::startTake(const RecordRecipe& recipe, std::int64_t fromFrame)
+{
     // The recorder itself stops writing at the frame: the file holds the
     // length exactly, however the sound server paces its deliveries.
     frameLimit_ = recipe.seconds > 0 ? std::int64_t(std::ceil(recipe.seconds * recorder_.deviceRate() - 1e-6)) : 0;
@@ -139,13 +174,20 @@ RecordSession::StartResult RecordSession::start(const RecordRecipe& recipe)
     part_ = partFrames > 0 ? 1 : 0;
     nextMade_ = false;
     failure_ = noErr;
-    const std::string path = part_ ? partOf(recipe.destination, part_).path() : recipe.destination.path();
-    if (!recorder_.recordToPath(path, *split_.format, recipe.quality, &failure_))
+    const AudioFormat& format = *split_.format;
+    // A take that sound started is named when the sound came.
+    split_.destination = nameRecording(recipe.destination, format, std::time(nullptr));
+    const std::string path = part_ ? partOf(split_.destination, part_).path() : split_.destination.path();
+    if (!recorder_.recordToPath(path, format, recipe.quality, &failure_))
         return StartResult::FileNotCreated;
     path_ = path;
     watch_ = FileWatch(path);
     followParts(true);
-    recorder_.start();
+    const auto preRoll = std::int64_t(std::llround(std::max(recipe.preRoll, 0.0) * recorder_.deviceRate()));
+    if (fromFrame >= 0)
+        recorder_.start(0, std::max<std::int64_t>(fromFrame - preRoll, 0));
+    else
+        recorder_.start(preRoll);
     // The mark names the file and what identifies it (device, inode, header),
     // so recovery never finishes a file that took its place.
     if (hooks_.writeMark)
@@ -199,7 +241,20 @@ void RecordSession::resume()
 
 double RecordSession::stop(Ending ending)
 {
-    if (state_ == State::Idle)
+    // The take first: until it is handed over, the trigger still ends it where silence began.
+    const double length = stopTake(ending);
+    if (armed_) {
+        recorder_.disarm();
+        armed_.reset();
+        recorder_.keepLast(keepBeforeStart_);
+        state_ = State::Idle;
+    }
+    return length;
+}
+
+double RecordSession::stopTake(Ending ending)
+{
+    if (state_ == State::Idle || state_ == State::Armed)
         return 0;
     checkLostAudio(true);
     const bool handedOver = recorder_.audioPath().has_value();
@@ -269,8 +324,44 @@ void RecordSession::followParts(bool makeNext)
             partOf(split_.destination, part_ + 1).path(), *split_.format, split_.quality);
 }
 
+void RecordSession::tell(State state)
+{
+    if (hooks_.changed)
+        hooks_.changed(state);
+}
+
+void RecordSession::checkTrigger()
+{
+    if (!armed_)
+        return;
+    if (state_ == State::Armed) {
+        const std::int64_t at = recorder_.triggeredAt();
+        if (at < 0)
+            return;
+        if (startTake(*armed_, at) != StartResult::Started) {
+            stop(Ending::Fault);
+            tell(State::Idle);
+            if (hooks_.ended)
+                hooks_.ended(RecordFault::WriteFailed);
+            return;
+        }
+        tell(State::Recording);
+        return;
+    }
+    if (state_ == State::Recording && recorder_.silentFrom() >= 0) {
+        if (armed_->onSound->again) {
+            stopTake(Ending::User);
+            arm(*armed_);
+        } else {
+            stop();
+        }
+        tell(state_);
+    }
+}
+
 void RecordSession::check()
 {
+    checkTrigger();
     if (state_ == State::Recording)
         followParts(true);
     if (const RecordFault fault = checkFault(); fault != RecordFault::None && hooks_.ended)

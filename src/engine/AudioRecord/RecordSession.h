@@ -34,7 +34,8 @@
 
 class RecordSession {
 public:
-    enum class State { Idle, Recording, Paused };
+    // Armed: waiting for sound (RecordRecipe::onSound) to start a take.
+    enum class State { Idle, Armed, Recording, Paused };
     // Why a file left the session: the user stopped it, a fault ended it, the program is ending,
     // or it is a full part of a split take that goes on in the next one.
     enum class Ending { User, Fault, Quit, Part };
@@ -77,6 +78,9 @@ public:
         std::function<void(RecordFault)> ended;
         // The server's inputs or its default input changed; devices() lists them anew.
         std::function<void()> devicesChanged;
+        // The session changed state by itself: sound started a take, or
+        // silence ended one (it is delivered as stopped by the user).
+        std::function<void(State)> changed;
         // The owner's loop: asked once, as the session is made, to run `check`
         // on the owner's thread every `interval` for the session's life. Left
         // empty, nothing is checked until the owner calls check() itself.
@@ -84,6 +88,10 @@ public:
     };
     using Clock = std::chrono::steady_clock;
 
+    // Armed, the recorder keeps this much beyond the pre-roll: what comes
+    // between the sound and the check that starts its take (a check
+    // interval, and a file's making on a busy machine).
+    static constexpr double kArmedMarginSeconds = 1.0;
     // How often the session looks at the recorder, its file and the devices.
     static constexpr std::chrono::milliseconds kCheckInterval{1000 / 30};
 
@@ -95,7 +103,10 @@ public:
     RecordSession& operator=(const RecordSession&) = delete;
 
     State state() const { return state_; }
-    bool isActive() const { return state_ != State::Idle; }
+    // A take is under way, writing or paused (not merely armed).
+    bool isActive() const { return state_ == State::Recording || state_ == State::Paused; }
+    // Armed, or in a take that sound started.
+    bool startsOnSound() const { return armed_.has_value(); }
     // The file of the running recording; after a stop, the last one's until the next start.
     const std::optional<std::string>& path() const { return path_; }
     // Why the last start could not make its file, or why the last file a
@@ -105,10 +116,16 @@ public:
     // Records what the recipe says: the recorder keeps capturing its
     // sources when it already does (a device that left since is one it
     // does, told as DeviceGone), else opens them; then makes the file in
-    // the recipe's format and starts writing to it. The mark names it at once.
-    // Split, the file is the first part, and the next one is made ahead;
-    // as each part fills, the mark moves on to the next one.
+    // the recipe's format and starts writing to it, its pre-roll first. The
+    // mark names it at once. Split, the file is the first part, and the next
+    // one is made ahead; as each part fills, the mark moves on to the next
+    // one. A recipe that starts on sound arms instead: the file is named and
+    // made when the sound comes (check()).
     StartResult start(const RecordRecipe& recipe);
+    // What the recorder keeps of its input while no take runs, so that a
+    // start can reach back (RecordRecipe::preRoll): from now on, for every
+    // input it opens.
+    void keepBeforeStart(double seconds);
     // True once the recording holds the recipe's length.
     bool reachedLength() const;
     // Writing stops; the file stays open and capture goes on.
@@ -174,6 +191,14 @@ private:
     void checkSilence();
     bool captures(const std::vector<RecordSource>& sources) const;
     void open(const std::vector<RecordSource>& sources);
+    // Makes the file and starts writing: `fromFrame` (the recorder's kept
+    // position where sound came) or now, the pre-roll before either.
+    StartResult startTake(const RecordRecipe& recipe, std::int64_t fromFrame);
+    void arm(const RecordRecipe& recipe);
+    // stop() without disarming.
+    double stopTake(Ending ending);
+    void checkTrigger();
+    void tell(State state);
 
     struct Inbox {
         std::mutex mutex;
@@ -197,6 +222,8 @@ private:
     RecordRecipe split_;
     int part_ = 0;
     bool nextMade_ = false;
+    double keepBeforeStart_ = 0;    // seconds the recorder keeps while no take needs more
+    std::optional<RecordRecipe> armed_;  // the recipe of takes that start on sound
     std::weak_ptr<AudioRecordMicDevice> openedDevice_;  // by configDevice(), with its identifier then
     std::optional<std::string> openedUID_;
     std::int64_t lostSeen_ = 0;      // frames, as of the last look
