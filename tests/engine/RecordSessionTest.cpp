@@ -461,15 +461,16 @@ TEST_F(RecordSessionTest, PreRollAndSoundStartsAreFrameExact)
         RecordSession::State after;
     };
     const std::vector<Row> table{
-        {"record", std::nullopt, 0.2, {{0.5f, 50}}, {{50 * 480 - 9600, 9600 + 20 * 480}}, RecordSession::State::Recording},
+        {"record", std::nullopt, 0.2, {{0.5f, 50}}, {{50 * 480 - 9600, 9600 + 20 * 480}},
+            RecordSession::State::Recording},
         {"input opened 0.1 s ago", std::nullopt, 0.2, {{0.5f, 10}}, {{0, 30 * 480}}, RecordSession::State::Recording},
         {"crossing and hold", SoundStart{-20, 0.5}, 0.2, {{0.01f, 50}, {0.5f, 30}, {0.01f, 100}},
             {{50 * 480 - 9600, 80 * 480 + 24000 - (50 * 480 - 9600)}}, RecordSession::State::Idle},
         {"at the threshold", SoundStart{-20, 0.1}, 0, {{std::nextafter(0.1f, 0.0f), 20}, {0.1f, 1}, {0.0f, 40}},
             {{20 * 480, 480 + 4800}}, RecordSession::State::Idle},
-        {"pause and again", SoundStart{-30, 0.5, true}, 0.1, {{0.5f, 10}, {0.0f, 40}, {0.5f, 10}, {0.0f, 60}, {0.5f, 5},
-            {0.0f, 60}}, {{0, 60 * 480 + 24000}, {110 * 480, 125 * 480 + 24000 - 110 * 480}},
-            RecordSession::State::Armed},
+        {"pause and again", SoundStart{-30, 0.5, true}, 0.1,
+            {{0.5f, 10}, {0.0f, 40}, {0.5f, 10}, {0.0f, 60}, {0.5f, 5}, {0.0f, 60}},
+            {{0, 60 * 480 + 24000}, {110 * 480, 125 * 480 + 24000 - 110 * 480}}, RecordSession::State::Armed},
         {"never", SoundStart{-6, 1}, 0.5, {{0.25f, 100}}, {}, RecordSession::State::Armed},
     };
     const AudioQuality exact{.sampleRate = AudioQuality::kSourceRate, .depth = SampleDepth::Float32};
@@ -488,15 +489,16 @@ TEST_F(RecordSessionTest, PreRollAndSoundStartsAreFrameExact)
         std::int64_t frame = 0;
         for (const auto& [level, count] : row.levels)
             for (int i = 0; i < count; ++i, frame += 480) {
-                ASSERT_TRUE(audio->runCycle(
-                    mic, 480, [&, l = level](std::uint32_t c, std::uint32_t f) { return c ? float(frame + f) * kFrameStep : l; }));
+                ASSERT_TRUE(audio->runCycle(mic, 480, [&, l = level](std::uint32_t c, std::uint32_t f) {
+                    return c ? float(frame + f) * kFrameStep : l;
+                }));
                 session->check();
             }
         if (!row.onSound) {
             ASSERT_EQ(session->start(recipe), Result::Started);
             for (int i = 0; i < 20; ++i, frame += 480)
-                ASSERT_TRUE(audio->runCycle(
-                    mic, 480, [&](std::uint32_t c, std::uint32_t f) { return c ? float(frame + f) * kFrameStep : 0.5f; }));
+                ASSERT_TRUE(audio->runCycle(mic, 480,
+                    [&](std::uint32_t c, std::uint32_t f) { return c ? float(frame + f) * kFrameStep : 0.5f; }));
         }
         EXPECT_EQ(session->state(), row.after);
         session->stop();

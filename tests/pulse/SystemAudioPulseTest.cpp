@@ -565,8 +565,9 @@ TEST_F(SystemAudioPulse, ATakeBeginsWithTheFrameTakenInAtItsStart)
                     recorder.configDevice(d);
             ASSERT_TRUE(recorder.device());
             std::this_thread::sleep_for(settle);  // the moment the user chooses
-            const std::string path = (dir / ("start" + std::to_string(settle.count()) + (mixed ? "mix" : "")
-                                                + (preRoll > 0 ? "pre" : "") + ".wav"))
+            const std::string path = (dir
+                / ("start" + std::to_string(settle.count()) + (mixed ? "mix" : "") + (preRoll > 0 ? "pre" : "")
+                    + ".wav"))
                                          .string();
             ASSERT_TRUE(recorder.recordToPath(path));
             std::int64_t asked = 0;

@@ -433,8 +433,9 @@ void AppDelegate::armOrDisarm()
     }
     RecordRecipe recipe = recordRecipe();
     recipe.destination.name.clear();  // each take is named when its sound comes
-    recipe.onSound = SoundStart{std::clamp(AppControl::AppReadKeyValue(SettingsKey::SoundStartLevel, -40).toDouble(), -60.0, 0.0),
-        std::max(AppControl::AppReadKeyValue(SettingsKey::SoundStopSilence, 5).toDouble(), 0.0), true};
+    recipe.onSound
+        = SoundStart{std::clamp(AppControl::AppReadKeyValue(SettingsKey::SoundStartLevel, -40).toDouble(), -60.0, 0.0),
+            std::max(AppControl::AppReadKeyValue(SettingsKey::SoundStopSilence, 5).toDouble(), 0.0), true};
     const RecordSession::StartResult started = session_->start(recipe);
     if (started == RecordSession::StartResult::NoDevice)
         notify(AppNotices::noInputDevice());

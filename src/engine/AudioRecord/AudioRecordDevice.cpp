@@ -730,8 +730,8 @@ void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int
                 const std::int64_t from = startFrame_.load(std::memory_order_relaxed);
                 // Never before what the ring still holds: the source was
                 // opened, or the ring made, less than the pre-roll ago.
-                readFrom_ = std::max(ring->begin(),
-                    from >= 0 ? from : at + skip - preRollFrames_.load(std::memory_order_relaxed));
+                readFrom_ = std::max(
+                    ring->begin(), from >= 0 ? from : at + skip - preRollFrames_.load(std::memory_order_relaxed));
                 readFor_ = output;
             } else if (readFor_ != output) {
                 readFrom_ = at;
@@ -768,7 +768,8 @@ bool AudioRecordDevice::drainRing(PreRollRing& ring, AudioFileStream*& output, s
     // A full queue keeps the rest in the ring for the next cycle.
     AudioBufferList piece;
     while (wanted > 0) {
-        const std::int32_t count = ring.run(readFrom_, std::int32_t(std::min<std::int64_t>(wanted, kMostFramesPerWrite)), piece);
+        const std::int32_t count
+            = ring.run(readFrom_, std::int32_t(std::min<std::int64_t>(wanted, kMostFramesPerWrite)), piece);
         const std::int32_t taken = count > 0 ? writeOut(output, &piece, count) : 0;
         readFrom_ += taken;
         wanted -= taken;
@@ -781,8 +782,9 @@ bool AudioRecordDevice::drainRing(PreRollRing& ring, AudioFileStream*& output, s
 std::int64_t AudioRecordDevice::framesLeft(const AudioFileStream& output) const
 {
     const std::int64_t limit = frameLimit_.load(std::memory_order_relaxed);
-    return limit > 0 ? std::max<std::int64_t>(limit - partsWrited_.load(std::memory_order_relaxed) - output.writedFrames(), 0)
-                     : std::numeric_limits<std::int64_t>::max();
+    return limit > 0
+        ? std::max<std::int64_t>(limit - partsWrited_.load(std::memory_order_relaxed) - output.writedFrames(), 0)
+        : std::numeric_limits<std::int64_t>::max();
 }
 
 std::int32_t AudioRecordDevice::writeOut(AudioFileStream*& output, const AudioBufferList* list, std::int32_t frames)
@@ -798,8 +800,8 @@ std::int32_t AudioRecordDevice::writeOut(AudioFileStream*& output, const AudioBu
             const std::int32_t accepted = head > 0 ? output->writeBufferList(list, head) : 0;
             if (accepted < head)
                 lostFrames_.store(lostFrames() + (head - accepted), std::memory_order_relaxed);
-            partsWrited_.store(partsWrited_.load(std::memory_order_relaxed) + output->writedFrames(),
-                std::memory_order_relaxed);
+            partsWrited_.store(
+                partsWrited_.load(std::memory_order_relaxed) + output->writedFrames(), std::memory_order_relaxed);
             liveOutput_.store(next, std::memory_order_seq_cst);
             if (readFor_ == output)
                 readFor_ = next;

@@ -222,8 +222,8 @@ private:
     RecordRecipe split_;
     int part_ = 0;
     bool nextMade_ = false;
-    double keepBeforeStart_ = 0;    // seconds the recorder keeps while no take needs more
-    std::optional<RecordRecipe> armed_;  // the recipe of takes that start on sound
+    double keepBeforeStart_ = 0;                        // seconds the recorder keeps while no take needs more
+    std::optional<RecordRecipe> armed_;                 // the recipe of takes that start on sound
     std::weak_ptr<AudioRecordMicDevice> openedDevice_;  // by configDevice(), with its identifier then
     std::optional<std::string> openedUID_;
     std::int64_t lostSeen_ = 0;      // frames, as of the last look
