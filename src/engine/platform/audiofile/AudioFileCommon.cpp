@@ -81,6 +81,17 @@ std::string reasonFor(OSStatus s)
     }
 }
 
+OSStatus writeMuxed(AVFormatContext* fmt, AVStream* stream, AVRational from, AVPacket* packet)
+{
+    av_packet_rescale_ts(packet, from, stream->time_base);
+    packet->stream_index = stream->index;
+    const int err = av_write_frame(fmt, packet);
+    av_packet_unref(packet);
+    if (err < 0 || fmt->pb->error < 0)
+        return writeFailure(statusFromAv(err < 0 ? err : fmt->pb->error));
+    return noErr;
+}
+
 OSStatus writeTrailer(AVFormatContext* fmt)
 {
     const int err = av_write_trailer(fmt);

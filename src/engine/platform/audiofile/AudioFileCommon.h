@@ -22,6 +22,9 @@ OSStatus writeFailure(OSStatus s);
 // Ends a muxer's file: its trailer, then everything its I/O still holds, in
 // the file; the failure of either, as a write failure.
 OSStatus writeTrailer(AVFormatContext* fmt);
+// One encoded packet (timed in `from`) into the muxer's stream, unreferenced
+// after; a failure to write it, as a write failure.
+OSStatus writeMuxed(AVFormatContext* fmt, AVStream* stream, AVRational from, AVPacket* packet);
 // Writes all `size` bytes at the descriptor's position, through short writes
 // and interruptions; `written` counts what reached the file even on failure.
 OSStatus writeAll(int fd, const std::uint8_t* p, std::size_t size, std::uint64_t& written);

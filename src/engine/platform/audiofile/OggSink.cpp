@@ -103,12 +103,8 @@ private:
     OSStatus writePacket(AVPacket* packet) override
     {
         const std::int64_t duration = packet->duration > 0 ? packet->duration : enc_->frame_size;
-        av_packet_rescale_ts(packet, enc_->time_base, stream_->time_base);
-        packet->stream_index = stream_->index;
-        const int err = av_write_frame(fmt_.get(), packet);
-        av_packet_unref(packet);
-        if (err < 0 || fmt_->pb->error < 0)
-            return writeFailure(statusFromAv(err < 0 ? err : fmt_->pb->error));
+        if (OSStatus s = writeMuxed(fmt_.get(), stream_, enc_->time_base, packet))
+            return s;
         unflushed_ += duration;
         if (unflushed_ >= cutInterval_)
             if (OSStatus s = cut())
