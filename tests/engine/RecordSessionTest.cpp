@@ -478,8 +478,12 @@ TEST_F(RecordSessionTest, PreRollAndSoundStartsAreFrameExact)
         SCOPED_TRACE(row.name);
         recorder.configDevice(nullptr);  // each row's input opens afresh
         delivered.clear();
-        RecordRecipe recipe{{{RecordSource::Kind::Input, "uid:mic"}}, audioFormatNamed("wav"), {dir.path(), {}}, 0,
-            exact, row.preRoll, row.onSound};
+        // A folder of the row's own: its takes are named in the same second, the
+        // first plainly, the next " (2)", which sorts before it.
+        const std::string folder = dir.file(row.name);
+        std::filesystem::create_directory(folder);
+        RecordRecipe recipe{{{RecordSource::Kind::Input, "uid:mic"}}, audioFormatNamed("wav"), {folder, {}}, 0, exact,
+            row.preRoll, row.onSound};
         if (row.onSound) {
             ASSERT_EQ(session->start(recipe), Result::Started);
         } else {

@@ -267,9 +267,10 @@ double RecordSession::stopTake(Ending ending)
     state_ = State::Idle;
     if (!path_)
         return length;
-    finishing_[*path_] = ending;
+    finishing_.emplace_back(*path_, ending);
     // A device change already ended this file; it may be complete by now.
-    if (!handedOver && completedEarly_.count(*path_) && hooks_.wake)
+    const auto completed = [&](const CompletedRecording& done) { return done.path == *path_; };
+    if (!handedOver && std::any_of(completedEarly_.begin(), completedEarly_.end(), completed) && hooks_.wake)
         hooks_.wake();
     return length;
 }
@@ -308,7 +309,7 @@ void RecordSession::followParts(bool makeNext)
     if (!part_)
         return;
     if (const auto full = recorder_.takeFullPart()) {
-        finishing_[*full] = Ending::Part;
+        finishing_.emplace_back(*full, Ending::Part);
         ++part_;
         nextMade_ = false;
         path_ = recorder_.audioPath();
@@ -443,15 +444,15 @@ void RecordSession::deliverCompleted()
         const std::lock_guard<std::mutex> lock(inbox_->mutex);
         arrived.swap(inbox_->arrived);
     }
-    for (const CompletedRecording& done : arrived)
-        completedEarly_[done.path] = done;
+    completedEarly_.insert(completedEarly_.end(), arrived.begin(), arrived.end());
     for (auto it = completedEarly_.begin(); it != completedEarly_.end();) {
-        const auto stopped = finishing_.find(it->first);
+        const auto stopped
+            = std::find_if(finishing_.begin(), finishing_.end(), [&](const auto& f) { return f.first == it->path; });
         if (stopped == finishing_.end()) {
             ++it;
             continue;
         }
-        const Delivery delivery{it->first, it->second.status, stopped->second, it->second.markers};
+        const Delivery delivery{it->path, it->status, stopped->second, it->markers};
         finishing_.erase(stopped);
         it = completedEarly_.erase(it);
         deliver(delivery);

@@ -25,7 +25,6 @@
 
 #include <chrono>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -234,10 +233,13 @@ private:
     std::uint64_t heardSeen_ = 0;  // the recorder's heardBuffers(), as of the last look
     Clock::time_point heardAt_;    // when sound was last seen, or writing last began
     std::optional<Clock::time_point> silenceToldAt_;
-    // Stopped files not yet delivered, with why they were stopped.
-    std::map<std::string, Ending> finishing_;
-    // Completed files not yet stopped (a device change ended them), with their status.
-    std::map<std::string, CompletedRecording> completedEarly_;
+    // Stopped files not yet delivered, with why they were stopped, in the
+    // order they stopped: takes are handed on in the order they were made,
+    // whatever their names sort as.
+    std::vector<std::pair<std::string, Ending>> finishing_;
+    // Completed files not yet delivered (a device change may have ended them
+    // before they were stopped), with their status, in the order they completed.
+    std::vector<CompletedRecording> completedEarly_;
     // Filled on the completion thread, emptied on the owner's.
     std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
 };
