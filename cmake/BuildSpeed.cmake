@@ -36,7 +36,10 @@ function(traytape_precompile_group)
   endforeach()
 endfunction()
 
-traytape_precompile_group(TARGETS traytape_files traytape_engine HEADERS ${_traytape_std_headers})
+# Two groups: libpulse's flags define _REENTRANT for the engine, and a header
+# precompiled without it is refused there (with a warning) and parsed anew.
+traytape_precompile_group(TARGETS traytape_files HEADERS ${_traytape_std_headers})
+traytape_precompile_group(TARGETS traytape_engine HEADERS ${_traytape_std_headers})
 traytape_precompile_group(TARGETS traytape_ui HEADERS ${_traytape_std_headers} ${_traytape_qt_headers})
 # The suites without Qt share the support library's definitions.
 traytape_precompile_group(

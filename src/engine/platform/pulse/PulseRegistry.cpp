@@ -93,8 +93,10 @@ std::string loopbackArguments(const std::string& monitor)
 {
     // Only arguments PulseAudio and PipeWire both read; the description is a
     // property list inside a value, hence the two quotings.
-    return std::string("source_name=") + PulseRegistry::kLoopbackSourceName + " master=" + argumentWord(monitor)
-        + " source_properties='device.description=\"" + PulseRegistry::kLoopbackDescription + "\"'";
+    std::string arguments = "source_name=";
+    arguments.append(PulseRegistry::kLoopbackSourceName).append(" master=").append(argumentWord(monitor));
+    arguments.append(" source_properties='device.description=\"").append(PulseRegistry::kLoopbackDescription);
+    return arguments.append("\"'");
 }
 
 bool isLoopbackModule(const ModuleInfo& m)
