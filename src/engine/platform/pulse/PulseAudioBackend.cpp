@@ -155,6 +155,19 @@ OSStatus PulseAudioBackend::getPropertyData(
                 return conn ? kAudioHardwareUnspecifiedError : kAudioHardwareBadObjectError;
             return writePropertyValue(*id, ioSize, outData);
         }
+        case kAudioHardwarePropertyProcessObjectList: {
+            if (outData == nullptr) {
+                *ioSize = sizeof(std::vector<AudioProcessInfo>);
+                return noErr;
+            }
+            if (*ioSize != sizeof(std::vector<AudioProcessInfo>))
+                return kAudioHardwareBadPropertySizeError;
+            if (!conn)
+                return kAudioHardwareBadObjectError;
+            return conn->applications(*static_cast<std::vector<AudioProcessInfo>*>(outData))
+                ? noErr
+                : kAudioHardwareUnspecifiedError;
+        }
         default:
             return kAudioHardwareUnknownPropertyError;
         }
