@@ -22,6 +22,25 @@ void AudioDeviceChoice::refresh()
     }
 }
 
+std::vector<AudioProcessInfo> AudioDeviceChoice::playingApplications()
+{
+    std::vector<AudioProcessInfo> applications;
+    std::uint32_t size = sizeof applications;
+    const AudioObjectPropertyAddress address{
+        kAudioHardwarePropertyProcessObjectList, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster};
+    if (AudioObjectGetPropertyData(kAudioObjectSystemObject, &address, &size, &applications) != noErr)
+        applications.clear();
+    return applications;
+}
+
+std::optional<AudioProcessInfo> AudioDeviceChoice::findApplication(const std::string& named)
+{
+    for (const AudioProcessInfo& app : playingApplications())
+        if (applicationNamed(app.name, app.binary, app.pid, named))
+            return app;
+    return std::nullopt;
+}
+
 void AudioDeviceChoice::restore(const std::string& storedUID, std::optional<int> legacyIndex)
 {
     wantedUID_ = storedUID.empty() ? std::string(kDefaultInputUID) : storedUID;

@@ -71,6 +71,10 @@ public:
     // the first input). The loopback device's name or identifier is the
     // computer's sound, listed or not. Null for none.
     std::shared_ptr<AudioRecordMicDevice> lookUp(const std::string& named) const;
+    // The applications playing now, as the server lists them; empty when it cannot tell.
+    static std::vector<AudioProcessInfo> playingApplications();
+    // The first of them a user's name (applicationNamed()) is; none when none plays.
+    static std::optional<AudioProcessInfo> findApplication(const std::string& named);
     // What stands for the computer's sound, in the list or not.
     const std::shared_ptr<AudioRecordMicDevice>& computerSound() const { return computerSound_; }
 
