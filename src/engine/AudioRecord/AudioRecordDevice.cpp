@@ -80,7 +80,9 @@ int inputRank(const AudioRecordMicDevice& device, AudioObjectID defaultInput)
 }
 
 // The system object's properties the device list follows.
-constexpr std::uint32_t kWatchedSelectors[] = {kAudioHardwarePropertyDevices, kAudioHardwarePropertyDefaultInputDevice};
+// The applications playing are choices too.
+constexpr std::uint32_t kWatchedSelectors[] = {
+    kAudioHardwarePropertyDevices, kAudioHardwarePropertyDefaultInputDevice, kAudioHardwarePropertyProcessObjectList};
 
 }  // namespace
 
@@ -101,10 +103,12 @@ std::shared_ptr<AudioRecordMicDevice> AudioRecordMicDevice::computerSound()
     return device;
 }
 
-std::shared_ptr<AudioRecordMicDevice> AudioRecordMicDevice::application(const std::string& named)
+std::shared_ptr<AudioRecordMicDevice> AudioRecordMicDevice::application(
+    const std::string& named, const std::string& title)
 {
     auto device = std::make_shared<AudioRecordMicDevice>();
     device->application_ = named;
+    device->title_ = title;
     return device;
 }
 
@@ -163,7 +167,7 @@ std::string AudioRecordMicDevice::deviceName() const
     if (computerSound_)
         return kLoopbackDeviceName;
     if (!application_.empty())
-        return application_;
+        return title_.empty() ? application_ : title_;
     char buffer[kNameBufferSize] = {};
     std::uint32_t size = sizeof buffer;
     const auto nameAddress = address(kAudioDevicePropertyDeviceName, kAudioObjectPropertyScopeGlobal, 0);

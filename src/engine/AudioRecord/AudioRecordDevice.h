@@ -71,9 +71,10 @@ public:
     static std::shared_ptr<AudioRecordMicDevice> computerSound();
     // What the application `named` plays (applicationNamed()), alone:
     // silence while it plays nothing, its streams as they come and go. Its
-    // name is the one given, its unique identifier kApplicationUIDPrefix
-    // and that name, its format the default output's.
-    static std::shared_ptr<AudioRecordMicDevice> application(const std::string& named);
+    // name is `title` (what the application calls itself), else the one
+    // given; its unique identifier kApplicationUIDPrefix and the name given;
+    // its format the default output's.
+    static std::shared_ptr<AudioRecordMicDevice> application(const std::string& named, const std::string& title = {});
     // Stops and disposes of a unit left running, so no call-back outlives the object.
     ~AudioRecordMicDevice();
     AudioRecordMicDevice(const AudioRecordMicDevice&) = delete;
@@ -136,6 +137,7 @@ private:
     bool system_ = false;
     bool mixSystemAudio_ = false;
     std::string application_;     // recorded alone
+    std::string title_;           // of that application
     std::string mixApplication_;  // mixed into the input
     OSStatus status_ = noErr;
     AudioObjectID deviceID_ = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <type_traits>
+#include <unistd.h>
 
 using pulse::DeviceInfo;
 using pulse::kQueryTimeout;
@@ -215,6 +216,8 @@ bool PulseConnection::applications(std::vector<AudioProcessInfo>& out) const
         const pulse::StreamOwner owner = pulse::ownerOf(info->proplist);
         if (owner.name.empty() && owner.binary.empty())
             return;  // no application's: a loopback or a filter of the server's own
+        if (owner.pid == std::uint32_t(::getpid()))
+            return;  // our own preview: no source to record
         const auto same = std::find_if(list->begin(), list->end(), [&](const AudioProcessInfo& a) {
             return a.name == owner.name && a.binary == owner.binary && a.pid == owner.pid;
         });
