@@ -1,5 +1,7 @@
 #include "platform/pulse/PulseApplicationFollower.h"
 
+#include <algorithm>
+
 namespace {
 
 double seconds(pa_usec_t usec)
@@ -23,8 +25,8 @@ bool PulseApplicationFollower::follow(const std::string& named, const pa_sample_
         slots_[i].owner = this;
         slots_[i].source = i;
     }
-    refusals_.store(0, std::memory_order_relaxed);
     heard_ = false;
+    refusedCount_ = 0;
     if (!connection_.watch(this))
         return false;
     following_ = true;
@@ -68,6 +70,7 @@ void PulseApplicationFollower::release(Slot& slot)
     slot.query.reset();
     slot.stream.reset();
     slot.sinkInput = PA_INVALID_INDEX;
+    slot.delivered = false;
     if (mixer_)
         mixer_->restart(slot.source);  // whatever takes the slot next is placed afresh
 }
@@ -97,15 +100,18 @@ void PulseApplicationFollower::onSinkInput(pa_context* context, const pa_sink_in
         return;
     if (eol != 0) {
         // What the scan did not find has ended; a stream of ours that the
-        // server ended (its sink input moved) is opened anew by the next.
+        // server ended after it ran (its sink input moved) is opened anew by
+        // the next, one it ended at once is not asked for again.
         bool dead = false;
         for (Slot& slot : self->slots_) {
             if (slot.sinkInput == PA_INVALID_INDEX)
                 continue;
             const bool ended = slot.stream && !PA_STREAM_IS_GOOD(pa_stream_get_state(slot.stream.get()));
+            if (ended && !slot.delivered)
+                self->refused_[self->refusedCount_++ % kRefusedKept] = slot.sinkInput;
             if (slot.seen != self->generation_ || ended) {
+                dead = dead || (ended && slot.delivered);
                 self->release(slot);
-                dead = dead || ended;
             }
         }
         self->list_.reset();
@@ -132,6 +138,9 @@ void PulseApplicationFollower::onSinkInput(pa_context* context, const pa_sink_in
     }
     if (!empty)
         return;  // more streams at once than the mixer takes: the first ones are heard
+    for (std::size_t i = 0; i < std::min(self->refusedCount_, kRefusedKept); ++i)
+        if (self->refused_[i] == info->index)
+            return;
     empty->sinkInput = info->index;
     empty->seen = self->generation_;
     empty->query.reset(pa_context_get_sink_info_by_index(context, info->sink, &onSink, empty));
@@ -150,7 +159,6 @@ void PulseApplicationFollower::onSink(pa_context* context, const pa_sink_info* i
     slot->stream.reset(pa_stream_new(context, "TrayTape application", &self->format_, &self->map_));
     pa_stream* stream = slot->stream.get();
     if (!stream || pa_stream_set_monitor_stream(stream, slot->sinkInput) < 0) {
-        self->refusals_.fetch_add(1, std::memory_order_relaxed);
         slot->stream.reset();
         return;
     }
@@ -159,15 +167,13 @@ void PulseApplicationFollower::onSink(pa_context* context, const pa_sink_info* i
     // Never moved by the server: elsewhere it would carry another sound.
     const auto flags = pa_stream_flags_t(
         PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
-    if (pa_stream_connect_record(stream, info->monitor_source_name, &self->attr_, flags) < 0) {
-        self->refusals_.fetch_add(1, std::memory_order_relaxed);
+    if (pa_stream_connect_record(stream, info->monitor_source_name, &self->attr_, flags) < 0)
         slot->stream.reset();
-    }
 }
 
 // The server may restore a lower level for a stream of ours: it is heard at
-// full level. A stream that failed to start was refused; one that ends
-// later went with its sink input, which the next scan finds gone.
+// full level. One that ends went with its sink input (or was refused), which
+// the next scan sees.
 void PulseApplicationFollower::onState(pa_stream* stream, void* u)
 {
     auto* slot = static_cast<Slot*>(u);
@@ -185,13 +191,8 @@ void PulseApplicationFollower::onState(pa_stream* stream, void* u)
         return;
     }
     pulse::signalLoop(self->connection_.loop());  // settled() may have changed
-    if (state == PA_STREAM_FAILED && self->following_) {
-        if (pa_context_errno(pa_stream_get_context(stream)) == PA_ERR_NOTSUPPORTED)
-            self->refusals_.fetch_add(1, std::memory_order_relaxed);
+    if (!PA_STREAM_IS_GOOD(state) && self->following_)
         self->scan();
-    } else if (state == PA_STREAM_TERMINATED && self->following_) {
-        self->scan();
-    }
 }
 
 // Peek, push, drop: as the computer's sound is read.
@@ -206,6 +207,7 @@ void PulseApplicationFollower::onRead(pa_stream* stream, std::size_t, void* u)
     int negative = 0;
     if (self->byServerTiming_ && pa_stream_get_latency(stream, &age, &negative) == 0 && !negative)
         taken = now - seconds(age);
+    slot->delivered = true;
     if (!self->heard_) {
         self->heard_ = true;
         pulse::signalLoop(self->connection_.loop());

@@ -15,7 +15,6 @@
 #include "platform/DriftMixer.h"
 #include "platform/pulse/PulseConnection.h"
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,8 +37,6 @@ public:
     // Lock held: some stream of the application has sent sound, or none is
     // on its way (it plays nothing, or the server refused every one).
     bool settled() const;
-    // Streams that the server refused to open on an application's stream.
-    std::uint32_t refusals() const { return refusals_.load(std::memory_order_relaxed); }
 
 private:
     // One of the application's sink inputs and our stream on it.
@@ -48,6 +45,7 @@ private:
         std::size_t source = 0;                      // in the mixer
         std::uint32_t sinkInput = PA_INVALID_INDEX;  // none: free
         std::uint64_t seen = 0;                      // the scan that last found it
+        bool delivered = false;                      // our stream has sent something
         pulse::Operation query;                      // its sink's monitor, being asked
         pulse::Stream stream;
     };
@@ -74,5 +72,9 @@ private:
     std::uint64_t generation_ = 0;
     bool again_ = false;  // an event came while a scan was under way
     bool heard_ = false;  // some stream has sent sound
-    std::atomic<std::uint32_t> refusals_{0};
+    // Sink inputs whose stream of ours ended before it sent anything: the
+    // server refused it, and asking again would only be refused again.
+    static constexpr std::size_t kRefusedKept = 16;
+    std::uint32_t refused_[kRefusedKept] = {};
+    std::size_t refusedCount_ = 0;
 };

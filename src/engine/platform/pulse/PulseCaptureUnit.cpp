@@ -255,7 +255,8 @@ public:
         case kAudioOutputUnitProperty_CaptureSystemAudio:
             return writePropertyValue(std::uint32_t(systemAudio_), ioSize, data);
         case kAudioOutputUnitProperty_SourceLevels:
-            if (!systemStream_ && !(started_ && !application_.empty()))
+            // Two parts only where something is mixed into an input.
+            if (!systemStream_ && !(started_ && !application_.empty() && !applicationAlone()))
                 return kAudioUnitErr_CannotDoInCurrentContext;
             return writePropertyValue(AudioSourceLevels{mixer_.inputPeak(), mixer_.otherPeak(), mixer_.alignments()}, ioSize, data);
         default:
