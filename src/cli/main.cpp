@@ -443,8 +443,7 @@ int record(const std::vector<std::string>& args)
     const bool appAlone = appArg && deviceArg.empty();
     hooks.silence = [&name, appAlone, warnSilence](RecordSession::Silence silence) {
         if (appAlone && silence != RecordSession::Silence::Muted)
-            std::fprintf(stderr, "%s has played nothing for %s s\n", terminalText(name).c_str(),
-                formatSeconds(warnSilence).c_str());
+            std::fprintf(stderr, "%s has played nothing for %g s\n", terminalText(name).c_str(), warnSilence);
         else if (silence == RecordSession::Silence::Muted)
             std::fprintf(stderr, "\"%s\" is muted: the recording will be silent\n", terminalText(name).c_str());
         else

@@ -396,6 +396,16 @@ TEST_F(Cli, OneApplicationIsRecordedAloneOrMixedAndTheServerIsLeftAsItWas)
         EXPECT_EQ(modules(), userModules);
     }
 
+    // An application that plays only silence is told as such once the warning time has passed.
+    auto quiet = server.playToneAs({a.program, "Quiet"}, output, 440, 0);
+    ASSERT_TRUE(quiet);
+    for (const auto until = std::chrono::steady_clock::now() + 10s;
+         run({"apps"}).output.find("\tQuiet\t") == std::string::npos && std::chrono::steady_clock::now() < until;) { }
+    const CommandResult silent
+        = run({"record", "--app", "quiet", "--seconds", "1.5", "--warn-silence", "0.5", file("quiet.wav")});
+    EXPECT_TRUE(silent.ok()) << silent.errors;
+    EXPECT_NE(silent.errors.find("quiet has played nothing for 0.5 s\n"), std::string::npos) << silent.errors;
+
     const std::string none = file("none.wav");
     const CommandResult nothing = run({"record", "--app", "no-such-player", "--seconds", "1", none});
     EXPECT_EQ(nothing.exitCode, 2);
