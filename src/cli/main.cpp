@@ -92,13 +92,12 @@ constexpr CommandHelp kCommandHelp[] = {
         "devices lists the input devices, one a line: index, name, unique identifier,\n"
         "channels and sample rate, separated by tabs.\n"},
     {"apps", "traytape-cli apps",
-        "apps lists the applications playing now, one a line: index, name, program,\n"
-        "process id and how many streams it plays, separated by tabs.\n"},
+        "apps lists the applications playing now, one a line: index, name, binary (its\n"
+        "program), process id and how many streams it plays, separated by tabs.\n"},
     {"record",
         "traytape-cli record [--device INDEX|NAME] [--with-system-audio | --app NAME|BINARY|PID]\n"
-        "                           [--seconds N] [--split-every N] [--warn-silence N] [--rate 44100|48000|source] "
-        "[--channels 1|2]\n"
-        "                           [--bits 16|24|32|32f] [--bitrate K]\n"
+        "                           [--seconds N] [--split-every N] [--warn-silence N]\n"
+        "                           [--rate 44100|48000|source] [--channels 1|2] [--bits 16|24|32|32f] [--bitrate K]\n"
         "                           [--start-on-sound DB [--pre-roll S] [--stop-after-silence S]] [--force] OUT",
         "record records the default input, or the --device given by its index or name,\n"
         "into OUT, in the format of its extension {recordTypes}, until --seconds of\n"
