@@ -157,7 +157,7 @@ TEST_F(FileSafetyTest, DestinationsAreReplacedOrRefusedAndNothingElseChanges)
                 } else if (name == "path-too-long") {
                     std::string deep;
                     while (deep.size() < 4100)
-                        deep += std::string(200, 'd') + "/";
+                        deep.append(200, 'd').append("/");
                     path = dir.file(deep + "out" + ext);
                 } else if (name == "swapped") {
                     std::ofstream(dir.file("swap-here"));

@@ -52,7 +52,8 @@ bool wholeOnDisk(AVStream& stream, const AVPacket& packet, std::int64_t fileByte
 std::string rewriteIdentityBox(const std::string& identity)
 {
     static const char kUuid[17] = "\x5e\x0b\x6a\x41\x9c\x27\x4d\x1f\xb3\x88\x02\xd4\x7a\x61\xe9\x10";
-    const std::string body = std::string(kUuid, 16) + "traytape-recording " + identity;
+    std::string body(kUuid, 16);
+    body.append("traytape-recording ").append(identity);
     const std::uint32_t size = std::uint32_t(8 + body.size());
     std::string box;
     for (int shift = 24; shift >= 0; shift -= 8)
