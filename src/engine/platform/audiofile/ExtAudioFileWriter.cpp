@@ -158,8 +158,11 @@ public:
     { }
     ~ExtAudioFileWriter() override { dispose(); }
 
+    // Never on the audio thread: the completion and the owner ask while the
+    // writer thread may still be counting frames.
     OSStatus getProperty(ExtAudioFilePropertyID id, std::uint32_t* ioSize, void* outData) override
     {
+        std::lock_guard lock(mutex_);
         return answerProperty(id, ioSize, outData, fileFormat_, clientFormat_, fileFrames_);
     }
 
