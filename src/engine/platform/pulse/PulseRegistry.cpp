@@ -298,22 +298,30 @@ private:
     // source for it: the loopback would then feed every other program the
     // computer's output in place of the microphone. Puts back the one it
     // had before if the loopback took its place; touches nothing otherwise.
+    // PipeWire acknowledges the one put back before its session manager has
+    // made it the default in fact: until then every program (and the input
+    // list read as soon as this returns) still has the loopback for the
+    // default input, so that is waited out too.
     void keepDefaultSource(const std::string& before)
     {
         if (before.empty() || before == PulseRegistry::kLoopbackSourceName)
             return;
-        const auto deadline = Clock::now() + (isPipeWire() ? kDefaultSettleTimeout : Clock::duration::zero());
-        for (;;) {
+        auto deadline = Clock::now() + (isPipeWire() ? kDefaultSettleTimeout : Clock::duration::zero());
+        for (bool putBack = false;;) {
             const auto now = defaultSource();
             if (!now)
                 return;
-            if (*now == PulseRegistry::kLoopbackSourceName) {
+            const bool taken = *now == PulseRegistry::kLoopbackSourceName;
+            if (taken && !putBack) {
                 int ok = 0;
                 const auto onDone = [](pa_context*, int success, void* u) { *static_cast<int*>(u) = success; };
-                await(pa_context_set_default_source(context(), before.c_str(), onDone, &ok));
-                return;
+                if (!await(pa_context_set_default_source(context(), before.c_str(), onDone, &ok)) || !ok)
+                    return;
+                putBack = true;
+                deadline = Clock::now() + (isPipeWire() ? kDefaultSettleTimeout : Clock::duration::zero());
+                continue;
             }
-            if (Clock::now() >= deadline)
+            if ((putBack && !taken) || Clock::now() >= deadline)
                 return;
             runUntil([] { return false; }, Clock::now() + kSourcePollInterval);
         }
