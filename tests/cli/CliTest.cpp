@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -218,43 +219,73 @@ TEST_F(Cli, RecordingsFromAListedSourceEndAtTheAskedLengthOrASignalWithTheFileCo
 // --split-every over a frame counter (sixteen-bit steps, exact in the sink and the file) played into a
 // sink: the parts are named as each is complete, hold the asked length to the frame, and joined are one
 // unbroken count, seams included. A player held up on a busy machine leaves exact zeros in the sink,
-// which are no recorder's fault and are stepped over.
+// which are no recorder's fault and are stepped over; a sink that skipped or repeated frames itself
+// (a second listener hears that too) is no recorder's fault either, and the take is made again.
 TEST_F(Cli, ASplitTakesPartsJoinIntoOneUnbrokenCount)
 {
-    auto counter = PulseServerEnvironment::server().play("cli", "(mod(n\\,65536)-32768)/32768");
-    ASSERT_TRUE(counter);
-    const CommandResult r = run({"record", "--device", "cli.monitor", "--rate", "48000", "--seconds", "25",
-                                    "--split-every", "10", file("day.wav")},
-        120s);
-    counter.reset();
-    ASSERT_TRUE(r.ok()) << r.errors;
-    EXPECT_EQ(r.output,
-        file("day 001.wav") + "\n" + file("day 002.wav") + "\n" + file("day 003.wav") + "\n1200000\t25.000\n");
-    std::vector<float> joined;
-    std::vector<std::size_t> seams;
-    for (const char* part : {"day 001.wav", "day 002.wav", "day 003.wav"}) {
-        const DecodedFile decoded = decodeFile(file(part));
-        ASSERT_TRUE(decoded.ok) << part;
-        EXPECT_EQ(decoded.frames(), std::string(part) == "day 003.wav" ? 240000u : 480000u) << part;
-        joined.insert(joined.end(), decoded.channels[0].begin(), decoded.channels[0].end());
-        seams.push_back(joined.size());
-    }
-    EXPECT_FALSE(fs::exists(file("day.wav")) || fs::exists(file("day 004.wav")));
-    std::size_t breaks = 0, counted = 0, seamsCounted = 0;
-    for (std::size_t i = 1; i < joined.size(); ++i) {
-        if (joined[i - 1] == 0.0f || joined[i] == 0.0f)
-            continue;
-        const double step = std::remainder(double(joined[i] - joined[i - 1]) * 32768, 65536);
-        if (std::find(seams.begin(), seams.end(), i) != seams.end()) {
-            EXPECT_EQ(step, 1) << "at the seam before frame " << i;
-            ++seamsCounted;
+    // Where the count does not go on by one, and how many steps were judged.
+    const auto breaksIn = [](const std::vector<float>& count, std::size_t& counted) {
+        std::vector<std::size_t> at;
+        for (std::size_t i = 1; i < count.size(); ++i) {
+            if (count[i - 1] == 0.0f || count[i] == 0.0f)
+                continue;
+            if (std::remainder(double(count[i] - count[i - 1]) * 32768, 65536) != 1)
+                at.push_back(i);
+            ++counted;
         }
-        breaks += step != 1;
-        ++counted;
+        return at;
+    };
+    for (int attempt = 1;; ++attempt) {
+        auto& server = PulseServerEnvironment::server();
+        auto counter = server.play("cli", "(mod(n\\,65536)-32768)/32768");
+        auto listener = server.listen("cli", file("heard.raw"));
+        ASSERT_TRUE(counter && listener);
+        for (const auto until = std::chrono::steady_clock::now() + 10s;
+             (!fs::exists(file("heard.raw")) || fs::file_size(file("heard.raw")) == 0)
+             && std::chrono::steady_clock::now() < until;)
+            std::this_thread::sleep_for(10ms);
+        const CommandResult r = run({"record", "--device", "cli.monitor", "--rate", "48000", "--seconds", "2.5",
+                                        "--split-every", "1", file("day.wav")},
+            60s);
+        listener.reset();
+        counter.reset();
+        ASSERT_TRUE(r.ok()) << r.errors;
+        std::ifstream raw(file("heard.raw"), std::ios::binary);
+        const std::string bytes(std::istreambuf_iterator<char>(raw), {});
+        std::vector<float> heard(bytes.size() / 8);
+        for (std::size_t i = 0; i < heard.size(); ++i)
+            std::memcpy(&heard[i], bytes.data() + 8 * i, 4);
+        std::size_t heardCounted = 0;
+        const auto sinkBreaks = breaksIn(heard, heardCounted).size();
+        if (sinkBreaks > 0 && attempt < 3) {
+            std::cout << "[ split ] the sink itself skipped or repeated frames at " << sinkBreaks
+                      << " place(s); taken again\n";
+            for (const char* part : {"day 001.wav", "day 002.wav", "day 003.wav"})
+                fs::remove(file(part));
+            continue;
+        }
+        EXPECT_EQ(r.output,
+            file("day 001.wav") + "\n" + file("day 002.wav") + "\n" + file("day 003.wav") + "\n120000\t2.500\n");
+        std::vector<float> joined;
+        std::vector<std::size_t> seams;
+        for (const char* part : {"day 001.wav", "day 002.wav", "day 003.wav"}) {
+            const DecodedFile decoded = decodeFile(file(part));
+            ASSERT_TRUE(decoded.ok) << part;
+            EXPECT_EQ(decoded.frames(), std::string(part) == "day 003.wav" ? 24000u : 48000u) << part;
+            joined.insert(joined.end(), decoded.channels[0].begin(), decoded.channels[0].end());
+            seams.push_back(joined.size());
+        }
+        EXPECT_FALSE(fs::exists(file("day.wav")) || fs::exists(file("day 004.wav")));
+        std::size_t counted = 0;
+        const auto breaks = breaksIn(joined, counted);
+        EXPECT_TRUE(breaks.empty()) << "a frame missing or repeated before frame " << breaks.front();
+        std::size_t seamsCounted = 0;
+        for (const std::size_t seam : {seams[0], seams[1]})
+            seamsCounted += seam < joined.size() && joined[seam - 1] != 0.0f && joined[seam] != 0.0f;
+        EXPECT_EQ(seamsCounted, 2u) << "both seams are judged";
+        EXPECT_GT(counted, joined.size() / 2);
+        break;
     }
-    EXPECT_EQ(breaks, 0u) << "a frame missing or repeated";
-    EXPECT_EQ(seamsCounted, 2u);
-    EXPECT_GT(counted, joined.size() / 2);
 }
 
 TEST_F(Cli, SystemAudioLeavesTheDefaultInputAlone)

@@ -388,6 +388,22 @@ std::unique_ptr<TonePlayer> PulseServer::play(
     return generator > 0 && player > 0 ? std::move(tone) : nullptr;
 }
 
+std::unique_ptr<TonePlayer> PulseServer::listen(
+    const std::string& sink, const std::string& path, std::uint32_t rate, std::uint32_t channels) const
+{
+    const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (out < 0)
+        return nullptr;
+    // Blocks of 20 ms, so that little is still unwritten when it is stopped.
+    const pid_t listener
+        = spawn({"pacat", "--record", "--raw", "--server=unix:" + socket_, "--device=" + sink + ".monitor",
+                    "--format=float32le", "--rate=" + std::to_string(rate), "--channels=" + std::to_string(channels),
+                    "--latency-msec=20"},
+            -1, out, -1);
+    ::close(out);
+    return listener > 0 ? std::make_unique<TonePlayer>(-1, listener) : nullptr;
+}
+
 bool PulseServer::waitForTone(
     const std::string& sink, double frequency, double amplitude, std::uint32_t rate, std::uint32_t channels) const
 {

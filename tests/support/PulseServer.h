@@ -49,7 +49,8 @@ struct NullSink {
     std::string description;  // shown as the device name
 };
 
-// A tone from `ffmpeg` piped into `pacat`, until stop() or destruction.
+// A tone from `ffmpeg` piped into `pacat` (or a listener, which has no
+// generator), until stop() or destruction.
 class TonePlayer {
 public:
     TonePlayer(pid_t generator, pid_t player) : generator_(generator), player_(player) { }
@@ -97,6 +98,12 @@ public:
     // The same, of any FFmpeg aevalsrc expression (of t, the time, or n, the sample's number).
     std::unique_ptr<TonePlayer> play(const std::string& sink, const std::string& expression, std::uint32_t rate = 48000,
         std::uint32_t channels = 2) const;
+    // A second listener on the sink's monitor: what it carries, raw float32
+    // at `rate` with `channels`, written to `path` until the returned process
+    // is stopped or destroyed. Beside a take it tells a gap the server made
+    // in the sink (heard by both) from one in the recorder's path.
+    std::unique_ptr<TonePlayer> listen(
+        const std::string& sink, const std::string& path, std::uint32_t rate = 48000, std::uint32_t channels = 2) const;
     // Whether the sink's monitor carries a steady tone played as above,
     // waiting up to 10 s for it: a player just started reaches its sink only
     // after a while, longer on a busy machine, and a take begun before then
