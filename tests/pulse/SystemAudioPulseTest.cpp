@@ -564,7 +564,21 @@ TEST_F(SystemAudioPulse, ATakeBeginsWithTheFrameTakenInAtItsStart)
                 if (d->uniqueID() == "counter")
                     recorder.configDevice(d);
             ASSERT_TRUE(recorder.device());
-            std::this_thread::sleep_for(settle);  // the moment the user chooses
+            // The moment the user chooses. A pre-roll reaches back only as far
+            // as the recorder has kept sound, and a loaded machine opens the
+            // capture (and the mixer hands on the input) later: the moment then
+            // waits until the pre-roll's length of sound has come, and more.
+            const auto chosen = std::chrono::steady_clock::now() + settle;
+            std::optional<std::chrono::steady_clock::time_point> heardFrom;
+            for (auto now = chosen - settle;; now = std::chrono::steady_clock::now()) {
+                if (!heardFrom && recorder.heardBuffers() > 0)
+                    heardFrom = now;
+                const bool kept
+                    = preRoll == 0 || (heardFrom && now - *heardFrom > std::chrono::duration<double>(preRoll + 0.2));
+                if ((now >= chosen && kept) || now >= chosen + 10s)
+                    break;
+                std::this_thread::sleep_for(5ms);
+            }
             const std::string path = (dir
                 / ("start" + std::to_string(settle.count()) + (mixed ? "mix" : "") + (preRoll > 0 ? "pre" : "")
                     + ".wav"))
