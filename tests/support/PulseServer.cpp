@@ -365,6 +365,18 @@ std::unique_ptr<TonePlayer> PulseServer::playTone(
 std::unique_ptr<TonePlayer> PulseServer::play(
     const std::string& sink, const std::string& expression, std::uint32_t rate, std::uint32_t channels) const
 {
+    return play(sink, expression, rate, channels, {"pacat", ""});
+}
+
+std::unique_ptr<TonePlayer> PulseServer::playToneAs(
+    const Player& player, const std::string& sink, double frequency, double amplitude) const
+{
+    return play(sink, std::to_string(amplitude) + "*sin(2*PI*" + std::to_string(frequency) + "*t)", 48000, 2, player);
+}
+
+std::unique_ptr<TonePlayer> PulseServer::play(const std::string& sink, const std::string& expression,
+    std::uint32_t rate, std::uint32_t channels, const Player& as) const
+{
     int pipe[2];
     if (pipe2(pipe, O_CLOEXEC) != 0)
         return nullptr;
@@ -378,10 +390,12 @@ std::unique_ptr<TonePlayer> PulseServer::play(
     // Half a second of buffer: with the sanitized suites and a build beside
     // them, a player on 100 ms went short now and then, and the silence it
     // left in the sink was measured as a recording's fault.
-    const pid_t player = spawn(
-        {"pacat", "--playback", "--server=unix:" + socket_, "--device=" + sink, "--format=float32le",
-            "--rate=" + std::to_string(rate), "--channels=" + std::to_string(channels), "--raw", "--latency-msec=500"},
-        pipe[0], -1, -1);
+    std::vector<std::string> argv{as.program, "--playback", "--server=unix:" + socket_, "--device=" + sink,
+        "--format=float32le", "--rate=" + std::to_string(rate), "--channels=" + std::to_string(channels), "--raw",
+        "--latency-msec=500"};
+    if (!as.client.empty())
+        argv.push_back("--client-name=" + as.client);
+    const pid_t player = spawn(argv, pipe[0], -1, -1);
     close(pipe[0]);
     close(pipe[1]);
     auto tone = std::make_unique<TonePlayer>(generator, player);

@@ -97,6 +97,15 @@ public:
     // The same, of any FFmpeg aevalsrc expression (of t, the time, or n, the sample's number).
     std::unique_ptr<TonePlayer> play(const std::string& sink, const std::string& expression, std::uint32_t rate = 48000,
         std::uint32_t channels = 2) const;
+    // An application of its own to the server: a sine played by `program`
+    // (a copy of pacat under another name, its binary as the server lists
+    // it) that calls itself `client` (its application name).
+    struct Player {
+        std::string program;
+        std::string client;
+    };
+    std::unique_ptr<TonePlayer> playToneAs(
+        const Player& player, const std::string& sink, double frequency, double amplitude) const;
     // Whether the sink's monitor carries a steady tone played as above,
     // waiting up to 10 s for it: a player just started reaches its sink only
     // after a while, longer on a busy machine, and a take begun before then
@@ -106,6 +115,8 @@ public:
         std::uint32_t channels = 2) const;
 
 private:
+    std::unique_ptr<TonePlayer> play(const std::string& sink, const std::string& expression, std::uint32_t rate,
+        std::uint32_t channels, const Player& player) const;
     bool setDefault(const std::string& kind, const std::string& name) const;
     std::string defaultOf(const std::string& kind) const;
     // Runs the shell lines `daemons` under /bin/sh, as the keeper of a new process group.
