@@ -200,18 +200,26 @@ void PulseApplicationFollower::onRead(pa_stream* stream, std::size_t, void* u)
 {
     auto* slot = static_cast<Slot*>(u);
     PulseApplicationFollower* self = slot->owner;
-    const std::size_t frameBytes = pa_frame_size(&self->format_);
-    const double now = seconds(pa_rtclock_now());
-    double taken = DriftMixer::kUnknown;
-    pa_usec_t age = 0;
-    int negative = 0;
-    if (self->byServerTiming_ && pa_stream_get_latency(stream, &age, &negative) == 0 && !negative)
-        taken = now - seconds(age);
     slot->delivered = true;
     if (!self->heard_) {
         self->heard_ = true;
         pulse::signalLoop(self->connection_.loop());
     }
+    pulse::pushRecorded(
+        stream, *self->mixer_, slot->source, pa_frame_size(&self->format_), self->format_.rate, self->byServerTiming_);
+}
+
+namespace pulse {
+
+void pushRecorded(
+    pa_stream* stream, DriftMixer& mixer, std::size_t which, std::size_t frameBytes, double rate, bool byServerTiming)
+{
+    const double now = seconds(pa_rtclock_now());
+    double taken = DriftMixer::kUnknown;
+    pa_usec_t age = 0;
+    int negative = 0;
+    if (byServerTiming && pa_stream_get_latency(stream, &age, &negative) == 0 && !negative)
+        taken = now - seconds(age);
     for (;;) {
         const void* data = nullptr;
         std::size_t bytes = 0;
@@ -219,9 +227,11 @@ void PulseApplicationFollower::onRead(pa_stream* stream, std::size_t, void* u)
             return;
         const std::size_t frames = bytes / frameBytes;
         if (data != nullptr)
-            self->mixer_->push(slot->source, static_cast<const float*>(data), frames, now, taken);
+            mixer.push(which, static_cast<const float*>(data), frames, now, taken);
         if (taken >= 0)
-            taken += double(frames) / self->format_.rate;
+            taken += double(frames) / rate;
         pa_stream_drop(stream);
     }
 }
+
+}  // namespace pulse

@@ -78,3 +78,14 @@ private:
     std::uint32_t refused_[kRefusedKept] = {};
     std::size_t refusedCount_ = 0;
 };
+
+namespace pulse {
+
+// Loop thread: every block `stream` holds (`frameBytes` a frame, at `rate`),
+// pushed into `mixer` as other source `which` and dropped; each stamped with
+// when it was captured where the server's timing tells it (`byServerTiming`).
+// The computer's sound and an application's streams are read alike.
+void pushRecorded(
+    pa_stream* stream, DriftMixer& mixer, std::size_t which, std::size_t frameBytes, double rate, bool byServerTiming);
+
+}  // namespace pulse

@@ -598,27 +598,10 @@ private:
     static void onSystemRead(pa_stream* stream, std::size_t, void* u)
     {
         auto* self = static_cast<PulseCaptureUnit*>(u);
-        const std::size_t frameBytes = sizeof(float) * self->live_.sliceChannels;
-        const double now = seconds(pa_rtclock_now());
-        // When each block was captured, as for the input (onRead), on a
-        // server whose timing lines the sources up (Live::mixByServerTiming).
-        double taken = DriftMixer::kUnknown;
-        pa_usec_t age = 0;
-        int negative = 0;
-        if (self->live_.mixByServerTiming && pa_stream_get_latency(stream, &age, &negative) == 0 && !negative)
-            taken = now - seconds(age);
-        for (;;) {
-            const void* data = nullptr;
-            std::size_t bytes = 0;
-            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
-                return;
-            const std::size_t frames = bytes / frameBytes;
-            if (data != nullptr)
-                self->mixer_.push(static_cast<const float*>(data), frames, now, taken);
-            if (taken >= 0)
-                taken += double(frames) / self->live_.rate;
-            pa_stream_drop(stream);
-        }
+        // Each block stamped with when it was captured, as for the input
+        // (onRead), on a server whose timing lines the sources up (Live::mixByServerTiming).
+        pulse::pushRecorded(stream, self->mixer_, 0, sizeof(float) * self->live_.sliceChannels, self->live_.rate,
+            self->live_.mixByServerTiming);
     }
 
     // Loop thread: the computer's sound recorded alone, when it has sent
