@@ -428,6 +428,48 @@ bool PulseServer::waitForTone(
     return false;
 }
 
+MonitorListener::~MonitorListener()
+{
+    stop();
+}
+
+bool MonitorListener::hearing() const
+{
+    return output_ >= 0 && ::lseek(output_, 0, SEEK_END) > 0;
+}
+
+std::vector<float> MonitorListener::stop()
+{
+    if (reader_ > 0)
+        reap(reader_, std::chrono::seconds(5), SIGTERM);
+    reader_ = -1;
+    const std::string bytes = contentsOf(output_);
+    if (output_ >= 0)
+        ::close(output_);
+    output_ = -1;
+    std::vector<float> first(bytes.size() / (4 * std::size_t(channels_)));
+    for (std::size_t i = 0; i < first.size(); ++i)
+        std::memcpy(&first[i], bytes.data() + i * 4 * channels_, 4);
+    return first;
+}
+
+std::unique_ptr<MonitorListener> PulseServer::listen(
+    const std::string& sink, std::uint32_t rate, std::uint32_t channels) const
+{
+    const int out = ::memfd_create("heard", MFD_CLOEXEC);
+    const pid_t reader = out < 0
+        ? -1
+        : spawn({"pacat", "--record", "--raw", "--server=unix:" + socket_, "--device=" + sink + ".monitor",
+                    "--format=float32le", "--channels=" + std::to_string(channels), "--rate=" + std::to_string(rate),
+                    "--latency-msec=20"},
+            -1, out, -1);
+    auto listener = std::make_unique<MonitorListener>(reader, out, channels);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (reader > 0 && !listener->hearing() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return listener->hearing() ? std::move(listener) : nullptr;
+}
+
 PulseServer* PulseServerEnvironment::current_ = nullptr;
 
 void PulseServerEnvironment::SetUp()

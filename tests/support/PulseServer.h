@@ -63,6 +63,28 @@ private:
     pid_t generator_, player_;
 };
 
+// What a sink's monitor carries, read by `pacat` from start to stop(): a
+// witness of what the server played, beside a take that reads it too.
+class MonitorListener {
+public:
+    MonitorListener(pid_t reader, int output, std::uint32_t channels)
+        : reader_(reader), output_(output), channels_(channels)
+    { }
+    ~MonitorListener();
+    MonitorListener(const MonitorListener&) = delete;
+    MonitorListener& operator=(const MonitorListener&) = delete;
+
+    // Whether anything has come yet.
+    bool hearing() const;
+    // Ends the reading; the first channel of what came.
+    std::vector<float> stop();
+
+private:
+    pid_t reader_;
+    int output_;  // a memory file
+    std::uint32_t channels_;
+};
+
 class PulseServer {
 public:
     explicit PulseServer(std::vector<NullSink> sinks = {});
@@ -113,6 +135,11 @@ public:
     // renegotiate the graph, so only a test that starts a take at once asks.
     bool waitForTone(const std::string& sink, double frequency, double amplitude, std::uint32_t rate = 48000,
         std::uint32_t channels = 2) const;
+    // The sink's monitor heard from now on, in float32 in the player's format
+    // (so no server mixes or resamples it), once it has begun to come (null
+    // when nothing came within 5 s).
+    std::unique_ptr<MonitorListener> listen(
+        const std::string& sink, std::uint32_t rate = 48000, std::uint32_t channels = 2) const;
 
 private:
     std::unique_ptr<TonePlayer> play(const std::string& sink, const std::string& expression, std::uint32_t rate,
