@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iostream>
 #include <map>
 #include <sstream>
 #include <thread>
