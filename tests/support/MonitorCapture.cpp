@@ -124,6 +124,13 @@ OSStatus MonitorCapture::proc(void* ref, AudioUnitRenderActionFlags* flags, cons
             self->frames_.store(at + frames, std::memory_order_release);
     }
     const int i = self->callbacks_.load(std::memory_order_relaxed);
+    const auto now = std::chrono::steady_clock::now();
+    if (i > 0) {
+        const double waited = std::chrono::duration<double>(now - self->last_).count();
+        if (waited > self->longestWait_.load(std::memory_order_relaxed))
+            self->longestWait_.store(waited, std::memory_order_release);
+    }
+    self->last_ = now;
     if (i < int(self->sizes_.size()))
         self->sizes_[std::size_t(i)] = frames;
     self->callbacks_.store(i + 1, std::memory_order_release);

@@ -39,6 +39,9 @@ public:
     // What was captured of one channel, and the call-backs' sizes; read them after stopping.
     std::vector<float> channel(std::size_t c) const;
     std::vector<std::uint32_t> sizes() const;
+    // The longest time between two call-backs as they came, in seconds: how
+    // long the server held the device's sound back at most.
+    double longestWait() const { return longestWait_.load(std::memory_order_acquire); }
 
     AudioComponentInstance unit;
     AudioStreamBasicDescription deviceFormat{}, format{};
@@ -55,6 +58,8 @@ private:
     std::vector<std::uint32_t> sizes_ = std::vector<std::uint32_t>(4096);
     std::atomic<std::size_t> frames_{0};
     std::atomic<int> callbacks_{0};
+    std::chrono::steady_clock::time_point last_;  // the call-backs' own
+    std::atomic<double> longestWait_{0};
 };
 
 }  // namespace testsupport
