@@ -482,10 +482,14 @@ TEST_F(SystemAudioPulse, TheInputMixedWithSystemAudioKeepsBothLevelsInStepAndUnc
         // for longer than the mixer's 0.4 s delay, then caught up): the mix
         // was placed anew. Either way that source was no steady clock to
         // judge the mix by, and the run is made again.
-        const auto apart = std::size_t(0.15 * output.format.mSampleRate);
-        const auto played
-            = int(signal_test::toneBreaks(output.channel(0), outputFrom, 440, output.format.mSampleRate, apart)
-                + signal_test::toneBreaks(spoken.channel(0), spokenFrom, 1000, spoken.format.mSampleRate, apart));
+        // Over as long as the mix is judged, and half a second more.
+        const double judged = double(file.channels[0].size() - from) / file.sampleRate + 0.5;
+        const auto breaks = [judged](const testsupport::MonitorCapture& monitor, std::size_t first, double frequency) {
+            const double rate = monitor.format.mSampleRate;
+            const std::vector<float> tone = signal_test::slice(monitor.channel(0), first, std::size_t(judged * rate));
+            return int(signal_test::toneBreaks(tone, frequency, rate, std::size_t(0.15 * rate)));
+        };
+        const int played = breaks(output, outputFrom, 440) + breaks(spoken, spokenFrom, 1000);
         const double held = std::max(output.longestWait(), spoken.longestWait());
         std::cout << "[ mix ] rate error " << drift * 1e6 << " ppm; the players' monitors broke " << played
                   << " time(s) and waited " << held << " s at most\n";

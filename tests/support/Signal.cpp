@@ -59,12 +59,11 @@ std::vector<double> toneDelays(
     return delays;
 }
 
-std::size_t toneBreaks(
-    const std::vector<float>& samples, std::size_t first, double frequency, double rate, std::size_t apart)
+std::size_t toneBreaks(const std::vector<float>& samples, double frequency, double rate, std::size_t apart)
 {
     const double k = 2 * std::cos(2 * M_PI * frequency / rate);
     std::size_t breaks = 0, last = 0;
-    for (std::size_t i = first + 2; i < samples.size(); ++i) {
+    for (std::size_t i = 2; i < samples.size(); ++i) {
         if (std::fabs(k * samples[i - 1] - samples[i - 2] - samples[i]) <= 0.02)
             continue;
         if (breaks == 0 || i - last > apart)

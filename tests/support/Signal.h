@@ -29,8 +29,7 @@ std::vector<double> toneDelays(
 // predict it would: each skip, repeat, gap and gap's end, exact to the
 // sample in audio that was not coded or resampled. Breaks closer together
 // than `apart` samples count as one fault.
-std::size_t toneBreaks(
-    const std::vector<float>& samples, std::size_t first, double frequency, double rate, std::size_t apart);
+std::size_t toneBreaks(const std::vector<float>& samples, double frequency, double rate, std::size_t apart);
 // The least-squares slope of values spaced `spacing` apart, from index `first` on.
 double slope(const std::vector<double>& values, double spacing, std::size_t first = 0);
 // The largest change between two values `apart` indices apart, from index
