@@ -25,10 +25,10 @@ inline double toneAmplitude(const std::vector<float>& samples, double frequency,
 // between two windows; a rate error of e makes it fall by e per second.
 std::vector<double> toneDelays(
     const float* samples, std::size_t count, double frequency, double rate, std::size_t window, std::size_t hop);
-// Where a tone of `frequency` stops going on as its two samples before
-// predict it would: each skip, repeat, gap and gap's end, exact to the
-// sample in audio that was not coded or resampled. Breaks closer together
-// than `apart` samples count as one fault.
+// How often a tone of `frequency` breaks from what its two samples before
+// predict: each skip, repeat, gap and gap's end, found to the sample in
+// audio that was not coded or resampled. Breaks closer together than
+// `apart` samples count as one.
 std::size_t toneBreaks(const std::vector<float>& samples, double frequency, double rate, std::size_t apart);
 // The least-squares slope of values spaced `spacing` apart, from index `first` on.
 double slope(const std::vector<double>& values, double spacing, std::size_t first = 0);
