@@ -36,7 +36,7 @@ std::string writeRamp(const TempDir& dir, const std::string& name, double rate, 
     return dir.file(name);
 }
 
-struct CountingDelegate : AudioConverterDelegate {
+struct CountingConverterDelegate : AudioConverterDelegate {
     void finishAudioConverter() override { ++finished; }
     int finished = 0;
 };
@@ -113,7 +113,7 @@ protected:
     static inline std::string ramp;
     TempDir dir;
     AudioConverter converter;
-    CountingDelegate delegate;
+    CountingConverterDelegate delegate;
 };
 
 }  // namespace
@@ -284,7 +284,7 @@ TEST_F(AudioConverterTest, AFailureLeavesTheDestinationAsItWas)
         if (pid == 0) {
             ::signal(SIGXFSZ, SIG_IGN);
             const rlimit size{limit, limit};
-            CountingDelegate told;
+            CountingConverterDelegate told;
             AudioConverter child;
             child.setDelegate(&told);
             const bool failed = ::setrlimit(RLIMIT_FSIZE, &size) == 0

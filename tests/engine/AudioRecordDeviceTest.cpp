@@ -42,7 +42,7 @@ struct CountingDelegate : AudioCaptureDelegate {
     }
 };
 
-VirtualAudio::SampleFunction sine(double frequency, double rate, float amplitude = 0.5f)
+VirtualAudio::SampleFunction sineSource(double frequency, double rate, float amplitude = 0.5f)
 {
     return [=](std::uint32_t, std::uint32_t frame) {
         return amplitude * float(std::sin(2 * M_PI * frequency * frame / rate));
@@ -156,11 +156,11 @@ TEST_F(RecorderTest, CaptureDeliversOneFloatBufferPerChannelAndAFailedSetUpLeave
         first[0] = first[channels == 1 ? 1 : 0] = 0.5f;
         EXPECT_EQ(delegate.firstSamples, first) << "mono fills both buffers";
         audio->failNext(VirtualStep::Render);
-        EXPECT_TRUE(audio->runCycle(id, 128, sine(440, 48000)));
-        EXPECT_TRUE(audio->runCycle(id, 128, sine(440, 48000)));
+        EXPECT_TRUE(audio->runCycle(id, 128, sineSource(440, 48000)));
+        EXPECT_TRUE(audio->runCycle(id, 128, sineSource(440, 48000)));
         EXPECT_EQ(delegate.calls, 2) << "a failed render drops only its own cycle";
         device.close();
-        EXPECT_FALSE(audio->runCycle(id, 512, sine(440, 48000))) << "no call-back after close";
+        EXPECT_FALSE(audio->runCycle(id, 512, sineSource(440, 48000))) << "no call-back after close";
     }
 
     const AudioObjectID id = addInput("mic", 4);
@@ -177,7 +177,7 @@ TEST_F(RecorderTest, CaptureDeliversOneFloatBufferPerChannelAndAFailedSetUpLeave
         device.start();  // does nothing once failed
         EXPECT_FALSE(device.isOpen());
         EXPECT_EQ(device.status(), step == VirtualStep::Component ? noErr : status) << "no unit at all: no status";
-        EXPECT_FALSE(audio->runCycle(id, 256, sine(440, 48000)));
+        EXPECT_FALSE(audio->runCycle(id, 256, sineSource(440, 48000)));
         EXPECT_EQ(delegate.calls, 0);
     }
     AudioRecordMicDevice device(id);
@@ -230,7 +230,7 @@ TEST_F(RecorderTest, LevelAndLengthFollowPauseStartAndStop)
     EXPECT_FALSE(recorder.recordToPath(file("missing/take.m4a")));
     recorder.start();
     EXPECT_TRUE(recorder.isStart());
-    ASSERT_TRUE(audio->runCycle(id, 441, sine(1000, 44100)));
+    ASSERT_TRUE(audio->runCycle(id, 441, sineSource(1000, 44100)));
     EXPECT_EQ(recorder.audioOutput(), nullptr);
     EXPECT_EQ(recorder.audioPath(), std::nullopt);
     recorder.pause();
@@ -238,11 +238,11 @@ TEST_F(RecorderTest, LevelAndLengthFollowPauseStartAndStop)
     const std::string path = file("take.wav");
     ASSERT_TRUE(recorder.recordToPath(path));
     EXPECT_EQ(recorder.audioPath(), path);
-    cycles(id, 1, 441, sine(1000, 44100));
+    cycles(id, 1, 441, sineSource(1000, 44100));
     EXPECT_EQ(recorder.audioOutput()->writedFrames(), 0) << "paused: measured, not written";
     EXPECT_GT(recorder.audioLevel(), 0.4);
     recorder.start();
-    cycles(id, 200, 441, sine(1000, 44100));
+    cycles(id, 200, 441, sineSource(1000, 44100));
     EXPECT_DOUBLE_EQ(recorder.audioLength(), 2.0);
     EXPECT_EQ(stopAndComplete(recorder).status, noErr);
     EXPECT_FALSE(recorder.isStart());
@@ -285,7 +285,7 @@ TEST_F(RecorderTest, LevelAndLengthFollowPauseStartAndStop)
     // A device reporting no sample rate keeps the length finite.
     const AudioObjectID broken = addInput("broken", 2, 0);
     arm(recorder, broken, file("zero.wav"));
-    cycles(broken, 10, 256, sine(440, 48000));
+    cycles(broken, 10, 256, sineSource(440, 48000));
     EXPECT_TRUE(std::isfinite(recorder.audioLength()));
     stopAndComplete(recorder);
 }
@@ -316,8 +316,8 @@ TEST_F(RecorderTest, AnotherDeviceCompletesTheFileAndAFailedOneLeavesNone)
     recorder.configDevice(deviceWithID(recorder, second));
     EXPECT_TRUE(recorder.isStart()) << "writing stays on";
     EXPECT_EQ(recorder.audioOutput(), nullptr);
-    EXPECT_FALSE(audio->runCycle(first, 512, sine(440, 48000))) << "the old device is closed";
-    EXPECT_TRUE(audio->runCycle(second, 512, sine(440, 44100)));
+    EXPECT_FALSE(audio->runCycle(first, 512, sineSource(440, 48000))) << "the old device is closed";
+    EXPECT_TRUE(audio->runCycle(second, 512, sineSource(440, 44100)));
     ASSERT_TRUE(recorder.waitForCompletion(std::chrono::seconds(60)));
     const Decoded decoded = decodeFile(path);
     ASSERT_EQ(decoded.channels.size(), 2u);
@@ -331,11 +331,11 @@ TEST_F(RecorderTest, AnotherDeviceCompletesTheFileAndAFailedOneLeavesNone)
 
     // A device that vanishes mid-recording is reported, and what it captured kept.
     ASSERT_TRUE(recorder.recordToPath(file("lost.wav")));
-    cycles(second, 100, 441, sine(1000, 44100));
+    cycles(second, 100, 441, sineSource(1000, 44100));
     EXPECT_EQ(recorder.fault(), RecordFault::None);
     ASSERT_TRUE(audio->removeDevice(second));
     EXPECT_EQ(recorder.fault(), RecordFault::DeviceLost);
-    EXPECT_FALSE(audio->runCycle(second, 441, sine(1000, 44100)));
+    EXPECT_FALSE(audio->runCycle(second, 441, sineSource(1000, 44100)));
     EXPECT_EQ(deviceWithID(recorder, second), nullptr);
     ASSERT_EQ(stopAndComplete(recorder).status, noErr);
     EXPECT_NEAR(seconds(decodeFile(file("lost.wav"))), 1.0, 0.001);
@@ -362,7 +362,7 @@ TEST_F(RecorderTest, StartStopAndSwitchWhileCaptureRuns)
     std::atomic<long> ran{0};
     std::thread audioThread([&] {
         for (std::uint32_t n = 0; !done.load(); ++n)
-            if (audio->runCycle((n & 1) ? a : b, 256, sine(440, 48000)))
+            if (audio->runCycle((n & 1) ? a : b, 256, sineSource(440, 48000)))
                 ran.fetch_add(1);
     });
     std::vector<std::string> files;
@@ -407,9 +407,9 @@ TEST_F(RecorderTest, RefusedFramesAreLostNotWrittenAndStopWaitsOutAWriteUnderWay
     arm(recorder, id, path);
     auto gate = std::make_shared<FileGate>();
     ASSERT_TRUE(GatedFile::install(recorder.audioOutput(), gate));
-    cycles(id, 50, 441, sine(1000, 44100));
+    cycles(id, 50, 441, sineSource(1000, 44100));
     gate->refuse = 30;
-    cycles(id, 80, 441, sine(1000, 44100));
+    cycles(id, 80, 441, sineSource(1000, 44100));
     EXPECT_EQ(recorder.audioOutput()->writedFrames(), 100 * 441);
     EXPECT_DOUBLE_EQ(recorder.audioLength(), 1.0);
     EXPECT_EQ(recorder.lostFrames(), 30 * 441);
@@ -418,7 +418,7 @@ TEST_F(RecorderTest, RefusedFramesAreLostNotWrittenAndStopWaitsOutAWriteUnderWay
     CompletedRecording done;
     recorder.setCompletionHandler([&done](const CompletedRecording& d) { done = d; });
     gate->hold = true;
-    std::thread audioThread([&] { audio->runCycle(id, 441, sine(1000, 44100)); });
+    std::thread audioThread([&] { audio->runCycle(id, 441, sineSource(1000, 44100)); });
     while (!gate->insideWrite)
         std::this_thread::yield();
     std::atomic<bool> stopped{false};
@@ -458,7 +458,7 @@ TEST_F(RecorderTest, CompletionRunsInOrderOnItsOwnThreadAndJudgesWhatTheFileHold
                       const std::string& path, const std::function<void()>& beforeStop = [] {}) {
         ASSERT_TRUE(recorder.recordToPath(path));
         recorder.start();
-        cycles(id, 200, 480, sine(440, 48000));
+        cycles(id, 200, 480, sineSource(440, 48000));
         beforeStop();
         recorder.stop();
     };

@@ -22,7 +22,7 @@ using signal_test::toneAmplitude;
 
 namespace {
 
-constexpr double kFileRate = 44100;
+constexpr double kCrashFileRate = 44100;
 
 // Disk syncs, counted across fork() in a shared page.
 std::atomic<int>* syncCalls = nullptr;
@@ -115,7 +115,7 @@ TEST_P(ExtAudioFileCrash, AKillNineLeavesAFilePlayableToNearTheEndThatCompletion
     EXPECT_EQ(wavSizes(path).rf64, c.plainRiffLimit < 0xFFFFFFFFu);
 
     // Frames at the file's rate (Opus takes only 48 kHz); ffmpeg's counted at 44.1 kHz.
-    const double rate = audioFormatOfFileType(c.type)->fileFormat.mSampleRate, perFfmpegFrame = rate / kFileRate;
+    const double rate = audioFormatOfFileType(c.type)->fileFormat.mSampleRate, perFfmpegFrame = rate / kCrashFileRate;
     const double lowest = (kSeconds - c.maxLossSeconds) * rate, highest = kSeconds * rate + 4096;
     Decoded d = decodeFile(path);
     ASSERT_EQ(d.status, noErr);
@@ -270,7 +270,7 @@ TEST(ExtAudioFileDiskFull, WriterStopsReportsAndLeavesACompleteFileUpToTheFailur
         ASSERT_EQ(d.status, noErr);
         // Every whole frame that reached the disk, and a WAVE header that says so.
         const std::int64_t dataAt = wavSizes(path).dataAt;
-        EXPECT_GT(double(d.frames()), wav ? double((limit - dataAt) / 8 - 8) : kFileRate) << path;
+        EXPECT_GT(double(d.frames()), wav ? double((limit - dataAt) / 8 - 8) : kCrashFileRate) << path;
         EXPECT_NEAR(toneAmplitude(slice(d.channels[0], 11025, 11025), 1000, d.fileFormat.mSampleRate), 0.5, 0.03);
         if (wav) {
             EXPECT_EQ(fileSize(path), dataAt + d.lengthFrames * 8);

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr double kInset = PlayProgressView::kBarInset;
+constexpr double kStripInset = PlayProgressView::kBarInset;
 const QColor kTrack(28, 28, 34);
 const QColor kWave(120, 175, 255);
 // Outside the kept stretch: the same wave at a third of its light.
@@ -33,7 +33,7 @@ WaveformStripView::WaveformStripView(QWidget* parent) : QWidget(parent)
 
 double WaveformStripView::xForRate(double rate) const
 {
-    return kInset + rate * (width() - 2 * kInset);
+    return kStripInset + rate * (width() - 2 * kStripInset);
 }
 
 QRectF WaveformStripView::markerRect(double rate) const
@@ -44,12 +44,12 @@ QRectF WaveformStripView::markerRect(double rate) const
 
 double WaveformStripView::rateAt(double x) const
 {
-    return (x - kInset) / (width() - 2 * kInset);
+    return (x - kStripInset) / (width() - 2 * kStripInset);
 }
 
 QRectF WaveformStripView::trackRect() const
 {
-    return {kInset, 0, width() - 2 * kInset, double(height())};
+    return {kStripInset, 0, width() - 2 * kStripInset, double(height())};
 }
 
 QRectF WaveformStripView::rulerRect() const

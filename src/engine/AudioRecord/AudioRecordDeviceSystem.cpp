@@ -7,7 +7,7 @@
 namespace {
 
 constexpr const char* kLoopbackDriverClass = "com_Vortanx_driver_LoopbackEngine";
-constexpr const char* kCaptureDriverPathKey = "kCaptureDriverPathKey";
+constexpr const char* kDriverPathKey = "kCaptureDriverPathKey";
 constexpr const char* kAudioEngineClass = "IOAudioEngine";
 constexpr char kIdentifierSeparator = ':';
 
@@ -50,7 +50,7 @@ void AudioRecordDevice::connectSystemAudioRecord(bool on)
     }
     if (connected && !on) {
         connected = false;
-        matchingServiceWithPath(std::string(kCaptureDriverPathKey));
+        matchingServiceWithPath(std::string(kDriverPathKey));
     }
 }
 
@@ -86,7 +86,7 @@ void AudioRecordDevice::matchingServiceWithPath(const std::optional<std::string>
 {
     CFDictionary table;
     if (path)
-        table[kCaptureDriverPathKey] = *path;
+        table[kDriverPathKey] = *path;
     const auto drivers = IOService::getServicesByClassName(kLoopbackDriverClass);
     if (drivers.empty())
         return;

@@ -19,8 +19,8 @@ public:
 };
 
 // The mutex only orders installation against use, as for the audio backend.
-std::mutex backendMutex;
-std::unique_ptr<IORegistryBackend> installedBackend;
+std::mutex registryMutex;
+std::unique_ptr<IORegistryBackend> installedRegistry;
 
 void walk(const IORegistryEntry& entry, bool recursive, std::vector<io_registry_entry_t>& out)
 {
@@ -56,16 +56,16 @@ IOReturn IORegistryEntry::matchPropertyTable(const CFDictionary&, bool* matches)
 
 IORegistryBackend& ioRegistryBackend()
 {
-    std::lock_guard lock(backendMutex);
-    if (!installedBackend)
-        installedBackend = std::make_unique<EmptyRegistry>();
-    return *installedBackend;
+    std::lock_guard lock(registryMutex);
+    if (!installedRegistry)
+        installedRegistry = std::make_unique<EmptyRegistry>();
+    return *installedRegistry;
 }
 
 std::unique_ptr<IORegistryBackend> setIORegistryBackend(std::unique_ptr<IORegistryBackend> backend)
 {
-    std::lock_guard lock(backendMutex);
-    std::swap(installedBackend, backend);
+    std::lock_guard lock(registryMutex);
+    std::swap(installedRegistry, backend);
     return backend;
 }
 
