@@ -21,7 +21,9 @@ cores=$(nproc)
 test_jobs=${TRAYTAPE_TEST_JOBS:-$cores}
 # Line tables are enough for sanitizer reports and backtraces; full debug
 # information costs a third more compile time at -O2 (the package is stripped).
-debug_info=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_DEBUG="-g1")
+# Files compiled in batches of eight parse each header once per batch: the
+# sanitized build took 301 s of processor time so, against 442 s one by one.
+debug_info=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_DEBUG="-g1" -DCMAKE_UNITY_BUILD=ON)
 
 # Each step with the time since the start and the processor time used so far
 # by this script and the runs it has waited for: on a busy machine the second
