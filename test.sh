@@ -74,8 +74,12 @@ build 0 build-asan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=address,undefine
   -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=OFF
 start_tests build-asan "$test_jobs"; asan=$!
 
-# The engine's suite under ThreadSanitizer first: built after the plain
-# program, it was the last to end. At -O0 every local lives in memory and each access goes through the
+# The program as it is shipped, and the benchmarks: built, packaged and checked.
+build 19 build "${plain[@]}" -DTRAYTAPE_TESTS=OFF
+say "checking the package"
+scripts/check-package.sh build
+
+# At -O0 every local lives in memory and each access goes through the
 # sanitizer: on a busy machine the mixer's arithmetic test took 157 s there
 # and 44 s at -O1, and the whole suite 181 s and 104 s, for the same
 # processor time to build (140 and 143 s).
@@ -96,11 +100,6 @@ say "fuzzing the file reader"
 nice -n 19 build-fuzz/tests/fuzz/fuzz_reader -max_total_time="${TRAYTAPE_FUZZ_SECONDS:-60}" -max_len=8192 -timeout=10 \
   -rss_limit_mb=2048 -artifact_prefix=build-fuzz/ build-fuzz/corpus build-fuzz/seeds >build-fuzz/fuzz.log 2>&1 &
 fuzz=$!
-
-# The program as it is shipped, and the benchmarks: built, packaged and checked.
-build 19 build "${plain[@]}" -DTRAYTAPE_TESTS=OFF
-say "checking the package"
-scripts/check-package.sh build
 
 finish $asan build-asan/tests.log
 finish $fuzz build-fuzz/fuzz.log
