@@ -639,8 +639,8 @@ TEST_F(SystemAudioPulse, ATakeBeginsWithTheFrameTakenInAtItsStart)
             // wrap does not reach: one whose next 32 frames rise by `step`.
             // FFmpeg's resampler, 48 to 44.1 kHz, rings for 16 frames after a
             // wrap, some of them well inside the range (-31961 for -32762):
-            // a take that began on one read as begun 19 ms early, with
-            // every frame broken.
+            // read from one of them, the count came out 17 to 310 ms off
+            // and nearly every frame read as broken.
             const auto steady = [&](std::size_t i) {
                 for (std::size_t k = 1; k < 32; ++k)
                     if (std::fabs(value(i + k) - value(i) - double(k) * step) > 2)
