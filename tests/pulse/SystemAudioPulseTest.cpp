@@ -790,11 +790,17 @@ TEST_F(SystemAudioPulse, TheComputersSoundFollowsTheDefaultOutputAloneOrMixedDur
         // Each 20 ms of it shown on failure: a gap of silence reads near 0 in
         // every stretch it covers; frames lost or repeated lower only the
         // stretch they fall in.
-        std::string stretches;
-        for (std::size_t at = file.sampleRate / 2; at < file.sampleRate; at += file.sampleRate / 50)
-            stretches += " "
-                + std::to_string(toneAmplitude(file.channels[0], file.sampleRate, 880, at, at + file.sampleRate / 50))
-                      .substr(0, 5);
+        // The tone's level in `width`-second stretches from `from` to `to` seconds.
+        const auto stretchesOf = [&file](double from, double to, double width) {
+            std::string levels;
+            for (double at = from; at + width <= to + 1e-9; at += width)
+                levels += " "
+                    + std::to_string(toneAmplitude(file.channels[0], file.sampleRate, 880,
+                                         std::size_t(at * file.sampleRate), std::size_t((at + width) * file.sampleRate)))
+                          .substr(0, 5);
+            return levels;
+        };
+        const std::string stretches = stretchesOf(0.5, 1.0, 0.02);
         EXPECT_NEAR(
             toneAmplitude(file.channels[0], file.sampleRate, 880, file.sampleRate / 2, file.sampleRate), 0.5, 0.05)
             << "in 20 ms stretches:" << stretches;
@@ -803,12 +809,7 @@ TEST_F(SystemAudioPulse, TheComputersSoundFollowsTheDefaultOutputAloneOrMixedDur
         } else {
             // From 0.3 s after the server named it: the move's bound during a take, and then some.
             const double judged = double(file.frames()) / file.sampleRate - (named + 0.3);
-            std::string tailStretches;
-            for (double at = named; at + 0.05 <= double(file.frames()) / file.sampleRate; at += 0.05)
-                tailStretches += " "
-                    + std::to_string(toneAmplitude(file.channels[0], file.sampleRate, 880,
-                                         std::size_t(at * file.sampleRate), std::size_t((at + 0.05) * file.sampleRate)))
-                          .substr(0, 5);
+            const std::string tailStretches = stretchesOf(named, double(file.frames()) / file.sampleRate, 0.05);
             ASSERT_GT(judged, 0.5) << "named the default at " << named << " s";
             EXPECT_NEAR(tail(file, 880, judged), 0.5, 0.05) << "the output left is the one carried; named at " << named
                                                             << " s, in 50 ms stretches from there:" << tailStretches;
