@@ -124,10 +124,11 @@ say "fuzzing the file reader"
 fuzz=$!
 
 # The suites that play and record through a server spend most of their time
-# waiting for sound: four at once took 105 s and 137 s of processor time
-# (server included) where one by one they take 340 s. They run first, with
-# only the builds and the fuzzer beside them: with the arithmetic and widget
-# tests beside them too, a mixed take's tone once read 23 ppm off its pitch.
+# waiting for sound: the six whole suites on both servers, four at a time,
+# took 105 s and 137 s of processor time (servers included) where one by one
+# they take 359 s. They run first, with only the builds and the fuzzer
+# beside them: with the arithmetic and widget tests beside them too, a mixed
+# take's tone once read 23 ppm off its pitch.
 say "testing build-asan: the sound-server suites"
 ctest --test-dir build-asan --output-on-failure -L sound -j "$sound_jobs" >build-asan/sound.log 2>&1 &
 finish $! build-asan/sound.log
