@@ -637,10 +637,10 @@ TEST_F(SystemAudioPulse, ATakeBeginsWithTheFrameTakenInAtItsStart)
             const auto value = [&](std::size_t i) { return double(file.channels[0][i]) * 32768; };
             // The count is read from a frame the resampler's ringing at a
             // wrap does not reach: one whose next 32 frames rise by `step`.
-            // FFmpeg's resampler, 48 to 44.1 kHz, rings for 16 frames after a
-            // wrap, some of them well inside the range (-31961 for -32762):
-            // read from one of them, the count came out 17 to 310 ms off
-            // and nearly every frame read as broken.
+            // FFmpeg's resampler, 48 to 44.1 kHz, rings for 15 frames on
+            // each side of a wrap, some of them well inside the range
+            // (-31450 for -32764): read from one of them, the count came out
+            // 8 to 475 ms off.
             const auto steady = [&](std::size_t i) {
                 for (std::size_t k = 1; k < 32; ++k)
                     if (std::fabs(value(i + k) - value(i) - double(k) * step) > 2)
