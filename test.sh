@@ -23,8 +23,8 @@ sound_jobs=${TRAYTAPE_TEST_JOBS:-$((2 * cores))}
 # Line tables are enough for sanitizer reports and backtraces; full debug
 # information costs a third more compile time at -O2 (the package is stripped).
 # Files compiled in batches parse each header once per batch: the sanitized
-# build took 442 s of processor time one by one (with precompiled headers),
-# 256 s in batches of eight and 229 s in batches of sixteen (without).
+# build took 387 s of processor time one by one with precompiled headers, and
+# in batches of sixteen 229 s without them (268 s with them).
 debug_info=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_DEBUG="-g1" -DCMAKE_UNITY_BUILD=ON
   -DCMAKE_UNITY_BUILD_BATCH_SIZE=16)
 
@@ -79,9 +79,9 @@ fi
 mkdir -p build-logs
 
 # At -O1 every local need not live in memory for the sanitizer to check each
-# access: on a busy machine the mixer's arithmetic test took 44 s there and
-# 157 s at -O0, and the whole suite 104 s and 181 s, for the same processor
-# time to build (143 and 140 s). libpulse is not instrumented, so its suites
+# access: on an idle machine the mixer's arithmetic test took 8 s there and
+# 21 s at -O0, and the whole suite 67 s and 72 s, for about the same
+# processor time to build (51 and 49 s). libpulse is not instrumented, so its suites
 # are not built here; the engine's own suite runs on the virtual backend.
 (build 10 build-tsan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DTRAYTAPE_SANITIZE=thread \
   -DTRAYTAPE_ENGINE_ONLY=ON -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=OFF) >build-logs/tsan-build.log 2>&1 &
@@ -99,9 +99,8 @@ shipped=$!
   build-fuzz/tests/fuzz/make_fuzz_seeds build-fuzz/seeds) >build-logs/fuzz-build.log 2>&1 &
 fuzz_build=$!
 
-# At -O0: at -O1 the build took 414 s of processor time against 302 s, and
-# the suite as long (304 s against 307 s), as the sound-server suites wait
-# for sound.
+# At -O0: at -O1 the build took 376 s of processor time against 229 s, and
+# the longest suites spend their time waiting for sound.
 build 0 build-asan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=address,undefined \
   -DTRAYTAPE_TESTS=ON -DTRAYTAPE_BENCH=OFF
 # The file reader under libFuzzer for a bounded time, from seeds of every
