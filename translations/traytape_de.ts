@@ -324,6 +324,10 @@
         <source>The folder %1 no longer exists. New recordings go to %2 until you choose another folder in Preferences.</source>
         <translation>Der Ordner %1 existiert nicht mehr. Neue Aufnahmen landen in %2, bis Sie in den Einstellungen einen anderen Ordner wählen.</translation>
     </message>
+    <message>
+        <source>%1 has played nothing for %2 s</source>
+        <translation>%1 hat seit %2 s nichts abgespielt</translation>
+    </message>
 </context>
 <context>
     <name>AudioItemView</name>
@@ -664,6 +668,10 @@
     <message>
         <source>%1 kb/s</source>
         <translation>%1 kbit/s</translation>
+    </message>
+    <message>
+        <source>Application: %1</source>
+        <translation>Anwendung: %1</translation>
     </message>
 </context>
 <context>

@@ -324,6 +324,10 @@
         <source>The folder %1 no longer exists. New recordings go to %2 until you choose another folder in Preferences.</source>
         <translation>La carpeta %1 ya no existe. Las grabaciones nuevas se guardan en %2 hasta que elija otra carpeta en Preferencias.</translation>
     </message>
+    <message>
+        <source>%1 has played nothing for %2 s</source>
+        <translation>%1 no ha reproducido nada en %2 s</translation>
+    </message>
 </context>
 <context>
     <name>AudioItemView</name>
@@ -664,6 +668,10 @@
     <message>
         <source>%1 kb/s</source>
         <translation>%1 kb/s</translation>
+    </message>
+    <message>
+        <source>Application: %1</source>
+        <translation>Aplicación: %1</translation>
     </message>
 </context>
 <context>

@@ -324,6 +324,10 @@
         <source>The folder %1 no longer exists. New recordings go to %2 until you choose another folder in Preferences.</source>
         <translation>Le dossier %1 n&apos;existe plus. Les nouveaux enregistrements vont dans %2 jusqu&apos;à ce que vous choisissiez un autre dossier dans les Préférences.</translation>
     </message>
+    <message>
+        <source>%1 has played nothing for %2 s</source>
+        <translation>%1 n&apos;a rien joué depuis %2 s</translation>
+    </message>
 </context>
 <context>
     <name>AudioItemView</name>
@@ -664,6 +668,10 @@
     <message>
         <source>%1 kb/s</source>
         <translation>%1 kb/s</translation>
+    </message>
+    <message>
+        <source>Application: %1</source>
+        <translation>Application : %1</translation>
     </message>
 </context>
 <context>

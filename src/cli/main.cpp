@@ -1,6 +1,8 @@
 // traytape-cli: the recording engine for scripts and headless machines.
 //   traytape-cli devices
-//   traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--split-every N] [--warn-silence N]
+//   traytape-cli apps
+//   traytape-cli record [--device INDEX|NAME] [--with-system-audio | --app NAME|BINARY|PID] [--seconds N]
+//   [--split-every N] [--warn-silence N]
 //                       [--rate 44100|48000|source] [--channels 1|2] [--bits 16|24|32|32f] [--bitrate K] [--force] OUT
 //   traytape-cli info FILE
 //   traytape-cli export [--start S] [--end E] [--fade-in F] [--fade-out F] [--loudness LUFS]
@@ -89,10 +91,13 @@ constexpr CommandHelp kCommandHelp[] = {
     {"devices", "traytape-cli devices",
         "devices lists the input devices, one a line: index, name, unique identifier,\n"
         "channels and sample rate, separated by tabs.\n"},
+    {"apps", "traytape-cli apps",
+        "apps lists the applications playing now, one a line: index, name, binary (its\n"
+        "program), process id and how many streams it plays, separated by tabs.\n"},
     {"record",
-        "traytape-cli record [--device INDEX|NAME] [--with-system-audio] [--seconds N] [--split-every N]\n"
-        "                           [--warn-silence N] [--rate 44100|48000|source] [--channels 1|2]\n"
-        "                           [--bits 16|24|32|32f] [--bitrate K]\n"
+        "traytape-cli record [--device INDEX|NAME] [--with-system-audio | --app NAME|BINARY|PID]\n"
+        "                           [--seconds N] [--split-every N] [--warn-silence N]\n"
+        "                           [--rate 44100|48000|source] [--channels 1|2] [--bits 16|24|32|32f] [--bitrate K]\n"
         "                           [--start-on-sound DB [--pre-roll S] [--stop-after-silence S]] [--force] OUT",
         "record records the default input, or the --device given by its index or name,\n"
         "into OUT, in the format of its extension {recordTypes}, until --seconds of\n"
@@ -106,6 +111,11 @@ constexpr CommandHelp kCommandHelp[] = {
         "record --device \"Vortanx System Audio\" records what the default output plays,\n"
         "following it as it changes, whether system-audio is on or off.\n"
         "record --with-system-audio mixes what the default output plays into the input.\n"
+        "record --app records what one application plays (named as apps lists it: by\n"
+        "its name, its program or its process id), every stream it opens, and silence\n"
+        "while it plays nothing; with --device, mixed into that input. The sound\n"
+        "server's routing is left as it is. An application that plays nothing now\n"
+        "is refused.\n"
         "record warns on standard error when the input is muted, and when it has given\n"
         "only silence for --warn-silence seconds (30 by default; again every 10 minutes).\n"
         "--split-every cuts the recording into parts of N seconds (1 or more), named\n"
@@ -232,6 +242,17 @@ int listDevices()
     return 0;
 }
 
+int listApplications()
+{
+    const auto applications = AudioDeviceChoice::playingApplications();
+    for (std::size_t i = 0; i < applications.size(); ++i) {
+        const AudioProcessInfo& app = applications[i];
+        std::printf("%zu\t%s\t%s\t%u\t%u\n", i, terminalText(app.name).c_str(), terminalText(app.binary).c_str(),
+            app.pid, app.streams);
+    }
+    return 0;
+}
+
 // The length of an audio file in its own frames; none when it cannot be read.
 std::optional<std::int64_t> fileFrames(const std::string& path)
 {
@@ -303,6 +324,7 @@ int record(const std::vector<std::string>& args)
 {
     AudioQuality quality;
     std::string deviceArg;
+    std::optional<std::string> appArg;
     std::string out;
     double seconds = 0;
     double splitEvery = 0;
@@ -324,6 +346,8 @@ int record(const std::vector<std::string>& args)
             withSystemAudio = true;
         } else if (args[i] == "--device" && i + 1 < args.size()) {
             deviceArg = args[++i];
+        } else if (args[i] == "--app" && i + 1 < args.size()) {
+            appArg = args[++i];
         } else if ((args[i] == "--seconds" || args[i] == "--warn-silence" || args[i] == "--split-every")
             && i + 1 < args.size()) {
             double& value = args[i] == "--seconds" ? seconds : args[i] == "--split-every" ? splitEvery : warnSilence;
@@ -369,6 +393,8 @@ int record(const std::vector<std::string>& args)
         return fail(std::string(preRoll > 0 ? "--pre-roll" : "--stop-after-silence") + " needs --start-on-sound", 2);
     if (onSound)
         onSound->silence = stopAfterSilence;
+    if (appArg && withSystemAudio)
+        return fail("--app and --with-system-audio cannot be used together", 2);
     int refusal = 0;
     const AudioFormat* format = formatOfOut(out, false, refusal);
     if (!format)
@@ -384,6 +410,10 @@ int record(const std::vector<std::string>& args)
     const std::string first = splitEvery > 0 ? partOf({{}, out}, 1).path() : out;
     if (::lstat(first.c_str(), &st) == 0 && !force)
         return fail("file exists (use --force to replace it): " + first);
+    // Named by a user, an application that plays nothing now is most likely
+    // misspelt: a take of silence would only say so later.
+    if (appArg && !AudioDeviceChoice::findApplication(*appArg))
+        return fail("no application called " + *appArg + " is playing", 2);
 
     AudioRecordDevice recorder;
     recorder.pause();
@@ -409,8 +439,11 @@ int record(const std::vector<std::string>& args)
     hooks.moved = [](const std::string& path) {
         std::fprintf(stderr, "moved: recording continues at %s\n", terminalText(path).c_str());
     };
-    hooks.silence = [&name](RecordSession::Silence silence) {
-        if (silence == RecordSession::Silence::Muted)
+    const bool appAlone = appArg && deviceArg.empty();
+    hooks.silence = [&name, appAlone, warnSilence](RecordSession::Silence silence) {
+        if (appAlone && silence != RecordSession::Silence::Muted)
+            std::fprintf(stderr, "%s has played nothing for %g s\n", terminalText(name).c_str(), warnSilence);
+        else if (silence == RecordSession::Silence::Muted)
             std::fprintf(stderr, "\"%s\" is muted: the recording will be silent\n", terminalText(name).c_str());
         else
             std::fprintf(stderr, "TrayTape is recording silence from \"%s\"\n", terminalText(name).c_str());
@@ -435,6 +468,13 @@ int record(const std::vector<std::string>& args)
     devices.setWithComputerSound(withSystemAudio);
     RecordRecipe recipe;
     recipe.sources = devices.sourcesOf(*device);
+    if (appAlone) {
+        name = *appArg;
+        recipe.sources = {{RecordSource::Kind::Application, *appArg}};
+    } else if (appArg) {
+        name = *appArg + " with " + device->deviceName();
+        recipe.sources.push_back({RecordSource::Kind::Application, *appArg});
+    }
     recipe.format = format;
     recipe.destination = nameRecording({{}, out}, *recipe.format, std::time(nullptr));
     recipe.seconds = seconds;
@@ -775,6 +815,8 @@ int main(int argc, char** argv)
         args.erase(args.begin());
     if (command == "devices" && args.empty())
         return listDevices();
+    if (command == "apps" && args.empty())
+        return listApplications();
     if (command == "info" && args.size() == 1)
         return info(args[0]);
     if (command == "system-audio" && args.size() == 1 && (args[0] == "on" || args[0] == "off"))

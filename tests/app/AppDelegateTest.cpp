@@ -1147,3 +1147,48 @@ TEST_F(AppOnServer, TheDeviceListFollowsTheServerAndDefaultInputFollowsItsDefaul
     for (std::size_t i = firstHigh + 1; i + 1 < low.size(); ++i)
         ASSERT_LT(low[i], kAmplitude / 4) << "nothing of the first source after the change, at " << i;
 }
+
+// An application playing is a choice of its own, "Application: ‹name›",
+// stored by its program's name. Chosen, the panel names it and a take holds
+// its sound alone (the other application's below -50 dBFS in every 0.1 s);
+// once it quits it stays listed and chosen, to be heard when it plays again,
+// while one not chosen leaves the list.
+TEST_F(AppOnServer, AnApplicationIsChosenByItsProgramAndRecordedAlone)
+{
+    const testsupport::PulseServer::Player a{home_.filePath("tone-a").toStdString(), "Tone A"};
+    const testsupport::PulseServer::Player b{home_.filePath("tone-b").toStdString(), "Tone B"};
+    for (const auto* player : {&a, &b})
+        ASSERT_TRUE(QFile::copy(QStringLiteral("/usr/bin/pacat"), QString::fromStdString(player->program)));
+    auto toneA = server_.playToneAs(a, "take_speakers", 440, 0.3);
+    auto toneB = server_.playToneAs(b, "take_speakers", 660, 0.3);
+    auto app = launch();
+    ConfigAudioWndController& config = Access::config(*app);
+    AudioRecordDevice& recorder = Access::recorder(*app);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return entryNamed(config, "Application: Tone A") > 0 && entryNamed(config, "Application: Tone B") > 0; },
+        5000));
+    app->chooseAudioDeviceNum(entryNamed(config, "Application: Tone A"));
+    EXPECT_EQ(AppControl::AppReadKeyValue(SettingsKey::AudioDeviceUniqueID, QString()).toString(),
+        QStringLiteral("@APPLICATION@:tone-a"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLevel() > 0.2; }, 5000)) << "the meter hears it";
+    app->startAndStopRecord();
+    EXPECT_EQ(Access::find<QLabel>(*app, "lblRecordSource")->text(), QStringLiteral("Application: Tone A"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.audioLength() >= 1.5; }, 10000));
+    const std::string path = *Access::session(*app).path();
+    app->startAndStopRecord();
+    completeRecordings(*app);
+    const DecodedFile file = decodeFile(path);
+    ASSERT_TRUE(file.ok);
+    const auto tenth = std::size_t(file.sampleRate / 10);
+    for (std::size_t at = 0; at + tenth <= file.frames(); at += tenth) {
+        EXPECT_NEAR(toneAmplitude(file.channels[0], file.sampleRate, 440, at, at + tenth), 0.3, 0.03) << at;
+        EXPECT_LT(toneAmplitude(file.channels[0], file.sampleRate, 660, at, at + tenth), 0.00316) << at;
+    }
+
+    // Both quit: the one not chosen leaves the list, the chosen one stays.
+    toneA.reset();
+    toneB.reset();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return entryNamed(config, "Application: Tone B") < 0; }, 5000));
+    EXPECT_GT(entryNamed(config, "Application: Tone A"), 0);
+    EXPECT_EQ(config.popAudioDevices()->currentIndex(), entryNamed(config, "Application: Tone A"));
+}

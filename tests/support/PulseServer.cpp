@@ -365,6 +365,18 @@ std::unique_ptr<TonePlayer> PulseServer::playTone(
 std::unique_ptr<TonePlayer> PulseServer::play(
     const std::string& sink, const std::string& expression, std::uint32_t rate, std::uint32_t channels) const
 {
+    return play(sink, expression, rate, channels, {"pacat", ""});
+}
+
+std::unique_ptr<TonePlayer> PulseServer::playToneAs(
+    const Player& player, const std::string& sink, double frequency, double amplitude) const
+{
+    return play(sink, std::to_string(amplitude) + "*sin(2*PI*" + std::to_string(frequency) + "*t)", 48000, 2, player);
+}
+
+std::unique_ptr<TonePlayer> PulseServer::play(const std::string& sink, const std::string& expression,
+    std::uint32_t rate, std::uint32_t channels, const Player& as) const
+{
     int pipe[2];
     if (pipe2(pipe, O_CLOEXEC) != 0)
         return nullptr;
@@ -378,30 +390,16 @@ std::unique_ptr<TonePlayer> PulseServer::play(
     // Half a second of buffer: with the sanitized suites and a build beside
     // them, a player on 100 ms went short now and then, and the silence it
     // left in the sink was measured as a recording's fault.
-    const pid_t player = spawn(
-        {"pacat", "--playback", "--server=unix:" + socket_, "--device=" + sink, "--format=float32le",
-            "--rate=" + std::to_string(rate), "--channels=" + std::to_string(channels), "--raw", "--latency-msec=500"},
-        pipe[0], -1, -1);
+    std::vector<std::string> argv{as.program, "--playback", "--server=unix:" + socket_, "--device=" + sink,
+        "--format=float32le", "--rate=" + std::to_string(rate), "--channels=" + std::to_string(channels), "--raw",
+        "--latency-msec=500"};
+    if (!as.client.empty())
+        argv.push_back("--client-name=" + as.client);
+    const pid_t player = spawn(argv, pipe[0], -1, -1);
     close(pipe[0]);
     close(pipe[1]);
     auto tone = std::make_unique<TonePlayer>(generator, player);
     return generator > 0 && player > 0 ? std::move(tone) : nullptr;
-}
-
-std::unique_ptr<TonePlayer> PulseServer::listen(
-    const std::string& sink, const std::string& path, std::uint32_t rate, std::uint32_t channels) const
-{
-    const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (out < 0)
-        return nullptr;
-    // Blocks of 20 ms, so that little is still unwritten when it is stopped.
-    const pid_t listener
-        = spawn({"pacat", "--record", "--raw", "--server=unix:" + socket_, "--device=" + sink + ".monitor",
-                    "--format=float32le", "--rate=" + std::to_string(rate), "--channels=" + std::to_string(channels),
-                    "--latency-msec=20"},
-            -1, out, -1);
-    ::close(out);
-    return listener > 0 ? std::make_unique<TonePlayer>(-1, listener) : nullptr;
 }
 
 bool PulseServer::waitForTone(
@@ -428,6 +426,48 @@ bool PulseServer::waitForTone(
             return true;
     }
     return false;
+}
+
+MonitorListener::~MonitorListener()
+{
+    stop();
+}
+
+bool MonitorListener::hearing() const
+{
+    return output_ >= 0 && ::lseek(output_, 0, SEEK_END) > 0;
+}
+
+std::vector<float> MonitorListener::stop()
+{
+    if (reader_ > 0)
+        reap(reader_, std::chrono::seconds(5), SIGTERM);
+    reader_ = -1;
+    const std::string bytes = contentsOf(output_);
+    if (output_ >= 0)
+        ::close(output_);
+    output_ = -1;
+    std::vector<float> first(bytes.size() / (4 * std::size_t(channels_)));
+    for (std::size_t i = 0; i < first.size(); ++i)
+        std::memcpy(&first[i], bytes.data() + i * 4 * channels_, 4);
+    return first;
+}
+
+std::unique_ptr<MonitorListener> PulseServer::listen(
+    const std::string& sink, std::uint32_t rate, std::uint32_t channels) const
+{
+    const int out = ::memfd_create("heard", MFD_CLOEXEC);
+    const pid_t reader = out < 0
+        ? -1
+        : spawn({"pacat", "--record", "--raw", "--server=unix:" + socket_, "--device=" + sink + ".monitor",
+                    "--format=float32le", "--channels=" + std::to_string(channels), "--rate=" + std::to_string(rate),
+                    "--latency-msec=20"},
+            -1, out, -1);
+    auto listener = std::make_unique<MonitorListener>(reader, out, channels);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (reader > 0 && !listener->hearing() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return listener->hearing() ? std::move(listener) : nullptr;
 }
 
 PulseServer* PulseServerEnvironment::current_ = nullptr;

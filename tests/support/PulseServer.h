@@ -49,8 +49,7 @@ struct NullSink {
     std::string description;  // shown as the device name
 };
 
-// A tone from `ffmpeg` piped into `pacat` (or a listener, which has no
-// generator), until stop() or destruction.
+// A tone from `ffmpeg` piped into `pacat`, until stop() or destruction.
 class TonePlayer {
 public:
     TonePlayer(pid_t generator, pid_t player) : generator_(generator), player_(player) { }
@@ -62,6 +61,28 @@ public:
 
 private:
     pid_t generator_, player_;
+};
+
+// What a sink's monitor carries, read by `pacat` from start to stop(): a
+// witness of what the server played, beside a take that reads it too.
+class MonitorListener {
+public:
+    MonitorListener(pid_t reader, int output, std::uint32_t channels)
+        : reader_(reader), output_(output), channels_(channels)
+    { }
+    ~MonitorListener();
+    MonitorListener(const MonitorListener&) = delete;
+    MonitorListener& operator=(const MonitorListener&) = delete;
+
+    // Whether anything has come yet.
+    bool hearing() const;
+    // Ends the reading; the first channel of what came.
+    std::vector<float> stop();
+
+private:
+    pid_t reader_;
+    int output_;  // a memory file
+    std::uint32_t channels_;
 };
 
 class PulseServer {
@@ -98,12 +119,15 @@ public:
     // The same, of any FFmpeg aevalsrc expression (of t, the time, or n, the sample's number).
     std::unique_ptr<TonePlayer> play(const std::string& sink, const std::string& expression, std::uint32_t rate = 48000,
         std::uint32_t channels = 2) const;
-    // A second listener on the sink's monitor: what it carries, raw float32
-    // at `rate` with `channels`, written to `path` until the returned process
-    // is stopped or destroyed. Beside a take it tells a gap the server made
-    // in the sink (heard by both) from one in the recorder's path.
-    std::unique_ptr<TonePlayer> listen(
-        const std::string& sink, const std::string& path, std::uint32_t rate = 48000, std::uint32_t channels = 2) const;
+    // An application of its own to the server: a sine played by `program`
+    // (a copy of pacat under another name, its binary as the server lists
+    // it) that calls itself `client` (its application name).
+    struct Player {
+        std::string program;
+        std::string client;
+    };
+    std::unique_ptr<TonePlayer> playToneAs(
+        const Player& player, const std::string& sink, double frequency, double amplitude) const;
     // Whether the sink's monitor carries a steady tone played as above,
     // waiting up to 10 s for it: a player just started reaches its sink only
     // after a while, longer on a busy machine, and a take begun before then
@@ -111,8 +135,15 @@ public:
     // renegotiate the graph, so only a test that starts a take at once asks.
     bool waitForTone(const std::string& sink, double frequency, double amplitude, std::uint32_t rate = 48000,
         std::uint32_t channels = 2) const;
+    // The sink's monitor heard from now on, in float32 in the player's format
+    // (so no server mixes or resamples it), once it has begun to come (null
+    // when nothing came within 5 s).
+    std::unique_ptr<MonitorListener> listen(
+        const std::string& sink, std::uint32_t rate = 48000, std::uint32_t channels = 2) const;
 
 private:
+    std::unique_ptr<TonePlayer> play(const std::string& sink, const std::string& expression, std::uint32_t rate,
+        std::uint32_t channels, const Player& player) const;
     bool setDefault(const std::string& kind, const std::string& name) const;
     std::string defaultOf(const std::string& kind) const;
     // Runs the shell lines `daemons` under /bin/sh, as the keeper of a new process group.

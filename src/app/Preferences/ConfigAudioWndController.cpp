@@ -34,6 +34,13 @@ QString ConfigAudioWndController::shownDeviceName(const std::string& name)
     return name == kSystemAudioDeviceName ? tr("Computer's sound (what you hear)") : QString::fromStdString(name);
 }
 
+QString ConfigAudioWndController::shownDeviceName(const AudioRecordMicDevice& device)
+{
+    if (!device.application().empty())
+        return tr("Application: %1").arg(QString::fromStdString(device.deviceName()));
+    return shownDeviceName(device.deviceName());
+}
+
 ConfigAudioWndController::ConfigAudioWndController(QObject* parent) : QObject(parent) { }
 
 ConfigAudioWndController::~ConfigAudioWndController() = default;
@@ -157,7 +164,7 @@ void ConfigAudioWndController::fillDeviceList()
 {
     ui_->popAudioDevices->clear();
     for (const auto& device : audioDevices()) {
-        const QString name = shownDeviceName(device ? device->deviceName() : std::string());
+        const QString name = device ? shownDeviceName(*device) : QString();
         if (!device || !device->followsDefault())
             ui_->popAudioDevices->addItem(name);
         else

@@ -67,6 +67,8 @@ public:
     // A device's name as the user reads it: the system-audio device says what
     // it carries, while the sound server keeps the name it is recognised by.
     static QString shownDeviceName(const std::string& name);
+    // A device as the lists and the panel name it: an application's as such.
+    static QString shownDeviceName(const AudioRecordMicDevice& device);
 
     void readSaveData();
     void writeSaveData();

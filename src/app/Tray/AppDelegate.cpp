@@ -224,7 +224,12 @@ void AppDelegate::applicationDidFinishLaunching()
     hooks.moved = [this](const std::string& path) { notify(AppNotices::fileMoved(QString::fromStdString(path))); };
     hooks.audioLost = [this](double seconds) { notify(AppNotices::audioLost(seconds)); };
     hooks.silence = [this](RecordSession::Silence silence) {
-        notify(AppNotices::silence(silence == RecordSession::Silence::Muted, deviceName_));
+        const auto& device = audioRecord_->device();
+        if (device && !device->application().empty() && silence == RecordSession::Silence::Silent)
+            notify(AppNotices::applicationSilent(QString::fromStdString(device->deviceName()),
+                std::chrono::duration_cast<std::chrono::seconds>(session_->silenceAfter()).count()));
+        else
+            notify(AppNotices::silence(silence == RecordSession::Silence::Muted, deviceName_));
     };
     hooks.ended = [this](RecordFault fault) { recordingEnded(fault); };
     hooks.devicesChanged = [this] { followDeviceList(); };
@@ -460,7 +465,7 @@ void AppDelegate::openDevice(std::size_t index)
     const bool listen = listening();
     session_->configDevice(listen ? device : nullptr);
     // Kept for telling the user which device vanished, when it can no longer be asked.
-    deviceName_ = ConfigAudioWndController::shownDeviceName(device->deviceName());
+    deviceName_ = ConfigAudioWndController::shownDeviceName(*device);
     chosenSources_.clear();
     if (audioRecord_->device() || !listen)
         chosenSources_ = devices.sourcesOf(*device);
@@ -664,7 +669,7 @@ void AppDelegate::nameRecordingSource()
     // start, a pause or a resume, and when the devices or the default change
     // ("Default input" records whichever device is the default now).
     const auto& device = audioRecord_->device();
-    recordingSource_ = device ? ConfigAudioWndController::shownDeviceName(device->deviceName()) : deviceName_;
+    recordingSource_ = device ? ConfigAudioWndController::shownDeviceName(*device) : deviceName_;
     if (audioRecord_->withSystemAudio())
         recordingSource_ = tr("%1 + computer's sound").arg(recordingSource_);
     ui_->lblRecordSource->setText(recordingSource_);

@@ -93,6 +93,11 @@ Notice AppNotices::silence(bool muted, const QString& device)
     return {tr("Recording silence"), tr("TrayTape is recording silence from %1").arg(quoted(device))};
 }
 
+Notice AppNotices::applicationSilent(const QString& application, qint64 seconds)
+{
+    return {tr("Recording silence"), tr("%1 has played nothing for %2 s").arg(application).arg(seconds)};
+}
+
 Notice AppNotices::saveFolderRefused(const QString& folder, const QString& inUse)
 {
     const QString why = folder.contains(QChar::ReplacementCharacter)

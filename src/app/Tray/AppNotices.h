@@ -31,6 +31,8 @@ public:
     static Notice recordingIncomplete(const QString& path);
     static Notice audioLost(double seconds);
     static Notice silence(bool muted, const QString& device);
+    // The application recorded has played nothing for that long.
+    static Notice applicationSilent(const QString& application, qint64 seconds);
     static Notice saveFolderMissing(const QString& folder);
     // A folder picked in Preferences that cannot be used; the one in use stays.
     static Notice saveFolderRefused(const QString& folder, const QString& inUse);

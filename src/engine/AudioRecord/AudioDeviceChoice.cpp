@@ -1,6 +1,8 @@
 #include "AudioRecord/AudioDeviceChoice.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 AudioDeviceChoice::AudioDeviceChoice(const AudioRecordDevice& recorder)
     : recorder_(recorder), devices_{AudioRecordMicDevice::defaultInput()}
@@ -20,11 +22,54 @@ void AudioDeviceChoice::refresh()
             lastNames_[*uid] = device->deviceName();
         devices_.push_back(std::move(device));
     }
+    inputCount_ = devices_.size() - 1;
+    for (const AudioProcessInfo& app : playingApplications()) {
+        const std::string uid = kApplicationUIDPrefix + app.binary;
+        const auto listed = [&uid](const auto& device) { return device->uniqueID() == uid; };
+        if (app.binary.empty() || std::any_of(devices_.begin(), devices_.end(), listed))
+            continue;
+        devices_.push_back(AudioRecordMicDevice::application(app.binary, app.name));
+        lastNames_[uid] = app.name;
+    }
+    keepWantedApplication();
+}
+
+void AudioDeviceChoice::keepWantedApplication()
+{
+    const std::string_view prefix = kApplicationUIDPrefix;
+    if (wantedUID_.compare(0, prefix.size(), prefix) != 0 || wantedUID_.size() == prefix.size())
+        return;
+    for (const auto& device : devices_)
+        if (device->uniqueID() == wantedUID_)
+            return;
+    const auto seen = lastNames_.find(wantedUID_);
+    devices_.push_back(AudioRecordMicDevice::application(
+        wantedUID_.substr(prefix.size()), seen != lastNames_.end() ? seen->second : std::string()));
+}
+
+std::vector<AudioProcessInfo> AudioDeviceChoice::playingApplications()
+{
+    std::vector<AudioProcessInfo> applications;
+    std::uint32_t size = sizeof applications;
+    const AudioObjectPropertyAddress address{
+        kAudioHardwarePropertyProcessObjectList, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster};
+    if (AudioObjectGetPropertyData(kAudioObjectSystemObject, &address, &size, &applications) != noErr)
+        applications.clear();
+    return applications;
+}
+
+std::optional<AudioProcessInfo> AudioDeviceChoice::findApplication(const std::string& named)
+{
+    for (const AudioProcessInfo& app : playingApplications())
+        if (applicationNamed(app.name, app.binary, app.pid, named))
+            return app;
+    return std::nullopt;
 }
 
 void AudioDeviceChoice::restore(const std::string& storedUID, std::optional<int> legacyIndex)
 {
     wantedUID_ = storedUID.empty() ? std::string(kDefaultInputUID) : storedUID;
+    keepWantedApplication();
     if (!storedUID.empty() || !legacyIndex || *legacyIndex < 0)
         return;
     const std::size_t entry = std::size_t(*legacyIndex) + 1;
@@ -52,6 +97,8 @@ std::vector<RecordSource> AudioDeviceChoice::sourcesOf(const AudioRecordMicDevic
 {
     if (device.isComputerSound())
         return {{RecordSource::Kind::ComputerSound, {}}};
+    if (!device.application().empty())
+        return {{RecordSource::Kind::Application, device.application()}};
     std::vector<RecordSource> sources{{RecordSource::Kind::Input, device.uniqueID().value_or(std::string())}};
     if (withComputerSound_)
         sources.push_back({RecordSource::Kind::ComputerSound, {}});

@@ -6,7 +6,9 @@
 // class only knows what they mean. The loopback driver's device is known
 // here, and only here, for what it carries: listed, named or stored, it is
 // the computer's sound (AudioRecordMicDevice::computerSound()), which is
-// recorded without it.
+// recorded without it. The applications playing follow the inputs in the
+// list, one entry per program (AudioRecordMicDevice::application()), kept
+// by the program's name; a wanted one stays listed while it plays nothing.
 //
 // Main thread. RecordSession owns the one the tray shows (and refreshes it
 // when the server's devices change); the command line's commands that record
@@ -36,17 +38,25 @@ public:
     // What a user chooses from: the default input first (one object for the
     // whole run, so a new list never opens it again), then every input of
     // the server in the order the recorder lists them, the loopback device
-    // (last) standing as the computer's sound (one object too).
+    // (last) standing as the computer's sound (one object too), then the
+    // applications playing.
     const Devices& devices() const { return devices_; }
     // The server's inputs alone, the default one first: what the command line numbers.
-    std::span<const std::shared_ptr<AudioRecordMicDevice>> inputs() const { return std::span(devices_).subspan(1); }
+    std::span<const std::shared_ptr<AudioRecordMicDevice>> inputs() const
+    {
+        return std::span(devices_).subspan(1, inputCount_);
+    }
 
     // The wanted input by its unique identifier (kDefaultInputUID for the
     // default input). A stored identifier of "" stands for the default input;
     // with it, an index stored before identifiers were names the input at
     // that place of a list that had no default-input entry, while it is one.
     const std::string& wantedUID() const { return wantedUID_; }
-    void setWantedUID(std::string uid) { wantedUID_ = std::move(uid); }
+    void setWantedUID(std::string uid)
+    {
+        wantedUID_ = std::move(uid);
+        keepWantedApplication();
+    }
     void restore(const std::string& storedUID, std::optional<int> legacyIndex);
     // Whether the computer's sound is mixed into the wanted input.
     bool withComputerSound() const { return withComputerSound_; }
@@ -71,12 +81,20 @@ public:
     // the first input). The loopback device's name or identifier is the
     // computer's sound, listed or not. Null for none.
     std::shared_ptr<AudioRecordMicDevice> lookUp(const std::string& named) const;
+    // The applications playing now, as the server lists them; empty when it cannot tell.
+    static std::vector<AudioProcessInfo> playingApplications();
+    // The first of them a user's name (applicationNamed()) is; none when none plays.
+    static std::optional<AudioProcessInfo> findApplication(const std::string& named);
     // What stands for the computer's sound, in the list or not.
     const std::shared_ptr<AudioRecordMicDevice>& computerSound() const { return computerSound_; }
 
 private:
+    // A wanted application that plays nothing now is listed all the same.
+    void keepWantedApplication();
+
     const AudioRecordDevice& recorder_;
     Devices devices_;
+    std::size_t inputCount_ = 0;  // the server's inputs in devices_, after the default
     std::shared_ptr<AudioRecordMicDevice> computerSound_ = AudioRecordMicDevice::computerSound();
     std::string wantedUID_ = kDefaultInputUID;
     bool withComputerSound_ = false;

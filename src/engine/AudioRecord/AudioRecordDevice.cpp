@@ -80,7 +80,9 @@ int inputRank(const AudioRecordMicDevice& device, AudioObjectID defaultInput)
 }
 
 // The system object's properties the device list follows.
-constexpr std::uint32_t kWatchedSelectors[] = {kAudioHardwarePropertyDevices, kAudioHardwarePropertyDefaultInputDevice};
+// The applications playing are choices too.
+constexpr std::uint32_t kWatchedSelectors[] = {
+    kAudioHardwarePropertyDevices, kAudioHardwarePropertyDefaultInputDevice, kAudioHardwarePropertyProcessObjectList};
 
 }  // namespace
 
@@ -98,6 +100,15 @@ std::shared_ptr<AudioRecordMicDevice> AudioRecordMicDevice::computerSound()
 {
     auto device = std::make_shared<AudioRecordMicDevice>();
     device->computerSound_ = true;
+    return device;
+}
+
+std::shared_ptr<AudioRecordMicDevice> AudioRecordMicDevice::application(
+    const std::string& named, const std::string& title)
+{
+    auto device = std::make_shared<AudioRecordMicDevice>();
+    device->application_ = named;
+    device->title_ = title;
     return device;
 }
 
@@ -155,6 +166,8 @@ std::string AudioRecordMicDevice::deviceName() const
 {
     if (computerSound_)
         return kLoopbackDeviceName;
+    if (!application_.empty())
+        return title_.empty() ? application_ : title_;
     char buffer[kNameBufferSize] = {};
     std::uint32_t size = sizeof buffer;
     const auto nameAddress = address(kAudioDevicePropertyDeviceName, kAudioObjectPropertyScopeGlobal, 0);
@@ -169,12 +182,13 @@ AudioStreamBasicDescription AudioRecordMicDevice::inputFormat() const
 {
     AudioStreamBasicDescription format{};
     std::uint32_t size = sizeof format;
-    // The computer's sound comes in the format the default output plays.
-    const auto formatAddress = address(kAudioDevicePropertyStreamFormat,
-        computerSound_ ? kAudioDevicePropertyScopeOutput : kAudioDevicePropertyScopeInput, 0);
-    const AudioObjectID device = computerSound_ ? defaultDeviceID(kAudioHardwarePropertyDefaultOutputDevice)
-        : followsDefault_                       ? defaultDeviceID()
-                                                : deviceID_;
+    // The computer's sound, or an application's, comes in the format the default output plays.
+    const bool output = computerSound_ || !application_.empty();
+    const auto formatAddress = address(
+        kAudioDevicePropertyStreamFormat, output ? kAudioDevicePropertyScopeOutput : kAudioDevicePropertyScopeInput, 0);
+    const AudioObjectID device = output ? defaultDeviceID(kAudioHardwarePropertyDefaultOutputDevice)
+        : followsDefault_               ? defaultDeviceID()
+                                        : deviceID_;
     AudioObjectGetPropertyData(device, &formatAddress, &size, &format);
     return format;
 }
@@ -194,6 +208,8 @@ std::optional<std::string> AudioRecordMicDevice::uniqueID() const
         return kDefaultInputUID;
     if (computerSound_)
         return kComputerSoundUID;
+    if (!application_.empty())
+        return kApplicationUIDPrefix + application_;
     std::string uid;
     std::uint32_t size = sizeof uid;
     const auto uidAddress = address(kAudioDevicePropertyDeviceUID, kAudioDevicePropertyScopeOutput, 0);
@@ -204,7 +220,7 @@ std::optional<std::string> AudioRecordMicDevice::uniqueID() const
 
 bool AudioRecordMicDevice::isInputDevice() const
 {
-    if (followsDefault_ || computerSound_)
+    if (followsDefault_ || computerSound_ || !application_.empty())
         return true;
     std::uint32_t size = 256;
     const auto streamsAddress = address(kAudioDevicePropertyStreams, kAudioDevicePropertyScopeInput, 1);
@@ -257,6 +273,9 @@ void AudioRecordMicDevice::configAudioUnit()
     if (result == noErr && computerSound_)
         result = unit->setProperty(
             kAudioOutputUnitProperty_CaptureSystemAudio, kAudioUnitScope_Global, 0, &enable, sizeof enable);
+    else if (result == noErr && !application_.empty())
+        result = unit->setProperty(
+            kAudioOutputUnitProperty_CaptureApplication, kAudioUnitScope_Global, 0, &application_, sizeof application_);
     else if (result == noErr)
         result = unit->setProperty(
             kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, &deviceID_, sizeof deviceID_);
@@ -266,7 +285,12 @@ void AudioRecordMicDevice::configAudioUnit()
     if (result == noErr)
         result = unit->setProperty(
             kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, &callback, sizeof callback);
-    if (result == noErr && mixSystemAudio_) {
+    // A unit that cannot hear one application must not record the input
+    // alone in its place: that would be the wrong sound, unnoticed.
+    if (result == noErr && application_.empty() && !computerSound_ && !mixApplication_.empty())
+        result = unit->setProperty(kAudioOutputUnitProperty_CaptureApplication, kAudioUnitScope_Global, 0,
+            &mixApplication_, sizeof mixApplication_);
+    else if (result == noErr && mixSystemAudio_) {
         // A unit that cannot mix captures the input alone rather than nothing.
         const std::uint32_t mix = 1;
         result = unit->setProperty(kAudioOutputUnitProperty_MixSystemAudio, kAudioUnitScope_Global, 0, &mix, sizeof mix);
@@ -406,6 +430,7 @@ void AudioRecordDevice::configDevice(std::shared_ptr<AudioRecordMicDevice> devic
     if (!device)
         return;
     device->setMixSystemAudio(withSystemAudio_);
+    device->setMixApplication(withApplication_);
     device->open();
     if (!device->isOpen())
         return;

@@ -51,6 +51,9 @@ inline constexpr char kDefaultInputUID[] = "@DEFAULT_SOURCE@";
 // stored choice, a command line) is the computer's sound, whether or not the
 // server lists it now.
 inline constexpr const char* kComputerSoundUID = kLoopbackDeviceUID;
+// An application recorded alone is identified by this and the name it was
+// given, which no device of the server can bear.
+inline constexpr char kApplicationUIDPrefix[] = "@APPLICATION@:";
 
 class AudioRecordMicDevice {
 public:
@@ -66,6 +69,12 @@ public:
     // loopback device. Its name is the loopback device's, its unique
     // identifier kComputerSoundUID, its format the default output's.
     static std::shared_ptr<AudioRecordMicDevice> computerSound();
+    // What the application `named` plays (applicationNamed()), alone:
+    // silence while it plays nothing, its streams as they come and go. Its
+    // name is `title` (what the application calls itself), else the one
+    // given; its unique identifier kApplicationUIDPrefix and the name given;
+    // its format the default output's.
+    static std::shared_ptr<AudioRecordMicDevice> application(const std::string& named, const std::string& title = {});
     // Stops and disposes of a unit left running, so no call-back outlives the object.
     ~AudioRecordMicDevice();
     AudioRecordMicDevice(const AudioRecordMicDevice&) = delete;
@@ -87,6 +96,8 @@ public:
     bool isRunning() const;
     bool followsDefault() const { return followsDefault_; }
     bool isComputerSound() const { return computerSound_; }
+    // The application this device records alone; empty for any other.
+    const std::string& application() const { return application_; }
 
     void createAudioUnit();
     void configAudioUnit();
@@ -100,6 +111,9 @@ public:
     // Whether the next open() mixes the computer's sound into this input.
     bool mixSystemAudio() const { return mixSystemAudio_; }
     void setMixSystemAudio(bool mix) { mixSystemAudio_ = mix; }
+    // The application the next open() mixes into this input; empty: none.
+    const std::string& mixApplication() const { return mixApplication_; }
+    void setMixApplication(std::string named) { mixApplication_ = std::move(named); }
     // Open and mixing: each part's level over the last capture cycle.
     std::optional<AudioSourceLevels> sourceLevels() const;
     OSStatus status() const { return status_; }
@@ -122,6 +136,9 @@ private:
     bool computerSound_ = false;
     bool system_ = false;
     bool mixSystemAudio_ = false;
+    std::string application_;     // recorded alone
+    std::string title_;           // of that application
+    std::string mixApplication_;  // mixed into the input
     OSStatus status_ = noErr;
     AudioObjectID deviceID_ = 0;
     std::atomic<AudioCaptureDelegate*> delegate_{nullptr};  // not owned
@@ -237,6 +254,8 @@ public:
     // Whether configDevice() mixes the computer's sound into the input it opens.
     bool withSystemAudio() const { return withSystemAudio_; }
     void setWithSystemAudio(bool with) { withSystemAudio_ = with; }
+    // The application mixed into the next device opened; empty: none.
+    void setWithApplication(std::string named) { withApplication_ = std::move(named); }
     // Mixing: the input's and the computer's sound's levels, over the last capture cycle.
     std::optional<AudioSourceLevels> sourceLevels() const { return device_ ? device_->sourceLevels() : std::nullopt; }
     // Main thread, on its timer: what, if anything, has ended the capture or
@@ -294,6 +313,7 @@ private:
 
     std::atomic<bool> isRecordFilePaused_{false};
     bool withSystemAudio_ = false;
+    std::string withApplication_;
     std::shared_ptr<AudioRecordMicDevice> device_;
     std::atomic<double> audioDataLevel_{0.0};
     std::unique_ptr<AudioFileStream> audioOutput_;

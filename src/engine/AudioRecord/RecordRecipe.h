@@ -15,8 +15,10 @@ struct RecordSource {
     // Input: a device of the sound server, or the default input
     // (kDefaultInputUID), by its unique identifier. ComputerSound: what the
     // default output plays; beside an input it is mixed into it, alone it is
-    // recorded by itself.
-    enum class Kind { Input, ComputerSound };
+    // recorded by itself. Application: what one application plays, every
+    // stream of it, named in uniqueID by its program's name, its own name or
+    // its process id (applicationNamed()); mixed or alone as the computer's sound.
+    enum class Kind { Input, ComputerSound, Application };
     Kind kind = Kind::Input;
     std::string uniqueID;
 

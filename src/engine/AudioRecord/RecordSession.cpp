@@ -81,6 +81,13 @@ const RecordSource* inputOf(const std::vector<RecordSource>& sources)
     return input == sources.end() ? nullptr : &*input;
 }
 
+const RecordSource* applicationOf(const std::vector<RecordSource>& sources)
+{
+    const auto app = std::find_if(sources.begin(), sources.end(),
+        [](const RecordSource& s) { return s.kind == RecordSource::Kind::Application; });
+    return app == sources.end() ? nullptr : &*app;
+}
+
 bool withComputerSound(const std::vector<RecordSource>& sources)
 {
     return std::any_of(sources.begin(), sources.end(),
@@ -93,8 +100,10 @@ bool RecordSession::captures(const std::vector<RecordSource>& sources) const
 {
     const auto& device = recorder_.device();
     const RecordSource* input = inputOf(sources);
+    const RecordSource* app = applicationOf(sources);
+    const std::string appName = app ? app->uniqueID : std::string();
     if (device && !input)
-        return device->isComputerSound() && withComputerSound(sources);
+        return app ? device->application() == appName : device->isComputerSound() && withComputerSound(sources);
     if (!device || !input)
         return false;
     // A device that left the server can no longer say which it was: the
@@ -103,16 +112,23 @@ bool RecordSession::captures(const std::vector<RecordSource>& sources) const
     auto uid = device->uniqueID();
     if (!uid && openedDevice_.lock() == device)
         uid = openedUID_;
-    return !uid || (*uid == input->uniqueID && device->mixSystemAudio() == withComputerSound(sources));
+    return !uid
+        || (*uid == input->uniqueID && device->mixSystemAudio() == withComputerSound(sources)
+            && device->mixApplication() == appName);
 }
 
 void RecordSession::open(const std::vector<RecordSource>& sources)
 {
     const RecordSource* input = inputOf(sources);
-    // The computer's sound beside an input is mixed into it; alone, it is recorded itself.
-    recorder_.setWithSystemAudio(input && withComputerSound(sources));
+    const RecordSource* app = applicationOf(sources);
+    // The computer's sound or an application beside an input is mixed into
+    // it; alone, it is recorded itself.
+    recorder_.setWithSystemAudio(input && !app && withComputerSound(sources));
+    recorder_.setWithApplication(input && app ? app->uniqueID : std::string());
     if (input)
         configDevice(devices_.find(input->uniqueID));
+    else if (app)
+        configDevice(AudioRecordMicDevice::application(app->uniqueID));
     else
         configDevice(withComputerSound(sources) ? devices_.computerSound() : nullptr);
 }

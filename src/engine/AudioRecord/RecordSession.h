@@ -153,6 +153,7 @@ public:
     // How long silence lasts before it is told (30 s), how long before it is
     // told again (10 min), and the clock they are measured on.
     void setSilenceTimes(Clock::duration after, Clock::duration repeat, std::function<Clock::time_point()> now = {});
+    Clock::duration silenceAfter() const { return silenceAfter_; }
 
     // Hands every completed, stopped file to `delivered`.
     void deliverCompleted();

@@ -9,8 +9,11 @@
 
 #include "platform/CoreAudioTypes.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 constexpr AudioObjectID kAudioObjectUnknown = 0;
 constexpr AudioObjectID kAudioObjectSystemObject = 1;
@@ -30,6 +33,9 @@ constexpr std::uint32_t kAudioObjectPropertyElementMaster = 0;
 constexpr std::uint32_t kAudioHardwarePropertyDevices = fourCC("dev#");              // AudioObjectID[]
 constexpr std::uint32_t kAudioHardwarePropertyDefaultOutputDevice = fourCC("dOut");  // AudioObjectID
 constexpr std::uint32_t kAudioHardwarePropertyDefaultInputDevice = fourCC("dIn ");   // AudioObjectID
+// std::vector<AudioProcessInfo>: the applications playing now, one entry
+// per application (its streams counted), in the order the server lists them.
+constexpr std::uint32_t kAudioHardwarePropertyProcessObjectList = fourCC("prs#");
 // Devices.
 constexpr std::uint32_t kAudioDevicePropertyDeviceName = fourCC("name");    // char[], NUL-terminated UTF-8
 constexpr std::uint32_t kAudioDevicePropertyDeviceUID = fourCC("uid ");     // std::string (the "platform string")
@@ -66,6 +72,51 @@ constexpr AudioUnitPropertyID kAudioOutputUnitProperty_SourceLevels = 3001;  // 
 // (the computer's sound) in place of CurrentDevice, which it then needs not be told, moving with the
 // default output whenever it changes or goes; the unit stops only when no output is left.
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_CaptureSystemAudio = 3002;
+
+// std::string, set before initialize(): the application named so (see
+// applicationNamed()) is heard, every stream it plays summed, as it opens
+// and ends them. With a CurrentDevice, it is mixed into that input; without
+// one, it is captured alone, silence while it plays nothing. Nothing on the
+// server is created, moved or rerouted for it.
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_CaptureApplication = 3003;
+
+// An application that plays, as the server describes its streams.
+struct AudioProcessInfo {
+    std::string name;    // what the application calls itself
+    std::string binary;  // its program's file name
+    std::uint32_t pid = 0;
+    std::uint32_t streams = 0;  // playing now
+
+    bool operator==(const AudioProcessInfo&) const = default;
+};
+
+// Whether an application is the one a user named: by its name or its
+// program's name (either without regard to ASCII case), or by its process
+// id. Allocates nothing, so the audio thread may ask it.
+inline bool applicationNamed(std::string_view name, std::string_view binary, std::uint32_t pid, std::string_view named)
+{
+    const auto same = [](std::string_view a, std::string_view b) {
+        if (a.size() != b.size() || a.empty())
+            return false;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+            if (lower(a[i]) != lower(b[i]))
+                return false;
+        }
+        return true;
+    };
+    if (same(name, named) || same(binary, named))
+        return true;
+    std::uint32_t number = 0;
+    if (named.empty() || named.size() > 9 || pid == 0)
+        return false;
+    for (const char c : named) {
+        if (c < '0' || c > '9')
+            return false;
+        number = number * 10 + std::uint32_t(c - '0');
+    }
+    return number == pid;
+}
 
 // The peaks (linear, 1 = full scale) of the two parts of a mixed capture,
 // over its last call-back, and how often the computer's sound was placed in

@@ -74,12 +74,31 @@ void DriftMixer::LeakyMinimum::add(double v, double now)
     any = true;
 }
 
-void DriftMixer::prepare(std::uint32_t channels, double rate)
+void DriftMixer::Other::reset()
+{
+    written = 0;
+    start = LeakyMinimum{};
+    readPosition = 0;
+    started = stalled = locked = false;
+    stalledAt = burst = 0;
+    burstAt = lastPush = -1;
+    bucketsFilled = 0;
+    bucketFrames = 0;
+    levelSum = lastLevel = 0;
+    levelCount = 0;
+    level = setPoint = integral = aim = ratio = 0;
+}
+
+void DriftMixer::prepare(std::uint32_t channels, double rate, std::size_t others)
 {
     channels_ = std::max<std::uint32_t>(channels, 1);
     rate_ = rate;
     capacity_ = std::size_t(kRingSeconds * rate) + 4;
-    ring_.assign(capacity_ * channels_, 0.0f);
+    others_.resize(std::max<std::size_t>(others, 1));
+    for (Other& other : others_) {
+        other.ring.assign(capacity_ * channels_, 0.0f);
+        other.reset();
+    }
     delayFrames_ = std::size_t(kDelaySeconds * rate);
     delayCapacity_ = std::size_t(kDelayLineSeconds * rate);
     delay_.assign(delayCapacity_ * channels_, 0.0f);
@@ -87,17 +106,9 @@ void DriftMixer::prepare(std::uint32_t channels, double rate)
     release_ = float(1.0 - std::exp(-1.0 / (kReleaseSeconds * rate)));
     holdFrames_ = std::uint32_t(kHoldSeconds * rate);
     held_ = 0;
-    written_ = input_ = 0;
-    otherStart_ = inputStart_ = LeakyMinimum{};
-    readPosition_ = 0;
-    started_ = stalled_ = locked_ = false;
-    stalledAt_ = burst_ = 0;
-    burstAt_ = lastPush_ = -1;
-    bucketsFilled_ = 0;
-    bucketFrames_ = 0;
-    levelSum_ = lastLevel_ = lastMix_ = 0;
-    levelCount_ = 0;
-    level_ = setPoint_ = integral_ = aim_ = ratio_ = 0;
+    input_ = 0;
+    inputStart_ = LeakyMinimum{};
+    lastMix_ = 0;
     gain_ = 1.0f;
     inputPeak_.store(0, std::memory_order_relaxed);
     otherPeak_.store(0, std::memory_order_relaxed);
@@ -105,94 +116,101 @@ void DriftMixer::prepare(std::uint32_t channels, double rate)
     rateOffset_.store(0, std::memory_order_relaxed);
 }
 
-void DriftMixer::push(const float* frames, std::size_t count, double now, double taken)
+void DriftMixer::restart(std::size_t which)
 {
-    if (capacity_ == 0 || count == 0)
+    if (which < others_.size())
+        others_[which].reset();
+}
+
+void DriftMixer::push(std::size_t which, const float* frames, std::size_t count, double now, double taken)
+{
+    if (capacity_ == 0 || count == 0 || which >= others_.size())
         return;
-    if (started_ && !stalled_) {
+    Other& o = others_[which];
+    if (o.started && !o.stalled) {
         // What is left for the reader, which has gone on since the last input block.
-        levelSum_ += double(written_) - readPosition_ - (now - lastMix_) * rate_;
-        ++levelCount_;
+        o.levelSum += double(o.written) - o.readPosition - (now - lastMix_) * rate_;
+        ++o.levelCount;
     }
     for (std::size_t f = 0; f < count; ++f) {
-        std::copy_n(frames + f * channels_, channels_, ring_.data() + (written_ % capacity_) * channels_);
-        ++written_;
+        std::copy_n(frames + f * channels_, channels_, o.ring.data() + (o.written % capacity_) * channels_);
+        ++o.written;
     }
-    if (lastPush_ < 0 || now - lastPush_ > kBurstGapSeconds) {
-        burst_ = 0;
-        burstAt_ = now;
+    if (o.lastPush < 0 || now - o.lastPush > kBurstGapSeconds) {
+        o.burst = 0;
+        o.burstAt = now;
     }
-    burst_ += count;
-    lastPush_ = now;
-    otherStart_.add(taken >= 0 ? taken - double(written_ - count) / rate_ : now - double(written_) / rate_, now);
+    o.burst += count;
+    o.lastPush = now;
+    o.start.add(taken >= 0 ? taken - double(o.written - count) / rate_ : now - double(o.written) / rate_, now);
     // Overrun (the input stalled): the frames the reader wanted are gone.
-    const double oldest = double(written_) - double(capacity_) + 2;
-    if (started_ && readPosition_ < oldest && !stalled_) {
-        stalled_ = true;
-        stalledAt_ = written_;
+    const double oldest = double(o.written) - double(capacity_) + 2;
+    if (o.started && o.readPosition < oldest && !o.stalled) {
+        o.stalled = true;
+        o.stalledAt = o.written;
     }
 }
 
-double DriftMixer::startPosition(std::size_t count, double now) const
+double DriftMixer::startPosition(const Other& o, std::size_t count, double now) const
 {
     // The first input frame handed out now, in the input's count (negative:
     // before the first, silence), and the other source's frame of the same
     // moment as the arrivals tell it.
     const double first = double(input_) - double(delayFrames_);
-    double position = first + (inputStart_.value() - otherStart_.value()) * rate_;
+    double position = first + (inputStart_.value() - o.start.value()) * rate_;
     // What the latest burst still covers of the time until another comes.
-    const double covered = std::max(0.0, double(burst_) - (now - burstAt_) * rate_);
-    if (double(burst_) > double(delayFrames_)) {
+    const double covered = std::max(0.0, double(o.burst) - (now - o.burstAt) * rate_);
+    if (double(o.burst) > double(delayFrames_)) {
         // Rendered ahead: its first frame is of the moment it arrived.
-        position = std::min(position,
-            double(written_ - burst_) + (now - burstAt_) * rate_ - double(delayFrames_) - double(count));
+        position = std::min(
+            position, double(o.written - o.burst) + (now - o.burstAt) * rate_ - double(delayFrames_) - double(count));
     }
     // Never so far on that the reader runs dry before the next block, nor
     // so far back that the ring no longer holds it.
-    position = std::min(position, double(written_) - covered - margin_ - double(count));
-    return std::max(position, double(written_) - double(capacity_) + 2);
+    position = std::min(position, double(o.written) - covered - margin_ - double(count));
+    return std::max(position, double(o.written) - double(capacity_) + 2);
 }
 
-void DriftMixer::steer()
+void DriftMixer::steer(Other& o)
 {
     // The first stretch after placing is left out.
-    if (levelCount_ > 0)
-        lastLevel_ = levelSum_ / levelCount_;
-    levelSum_ = 0;
-    levelCount_ = 0;
-    if (bucketsFilled_++ > 0)
-        levels_[(bucketsFilled_ - 2) % kBuckets] = lastLevel_;
-    const int stored = std::min(bucketsFilled_ - 1, kBuckets);
+    if (o.levelCount > 0)
+        o.lastLevel = o.levelSum / o.levelCount;
+    o.levelSum = 0;
+    o.levelCount = 0;
+    if (o.bucketsFilled++ > 0)
+        o.levels[(o.bucketsFilled - 2) % kBuckets] = o.lastLevel;
+    const int stored = std::min(o.bucketsFilled - 1, kBuckets);
     if (stored < kLearntFrom)
         return;
     double sorted[kBuckets];
     for (int i = 0; i < stored; ++i) {
         int j = i;
-        for (; j > 0 && sorted[j - 1] > levels_[i]; --j)
+        for (; j > 0 && sorted[j - 1] > o.levels[i]; --j)
             sorted[j] = sorted[j - 1];
-        sorted[j] = levels_[i];
+        sorted[j] = o.levels[i];
     }
     const double low = stored % 2 ? sorted[stored / 2] : (sorted[stored / 2 - 1] + sorted[stored / 2]) / 2;
-    if (!locked_) {
+    if (!o.locked) {
         // The level the start left is the one held: the two stay as placed.
-        setPoint_ = level_ = low;
-        locked_ = true;
+        o.setPoint = o.level = low;
+        o.locked = true;
         return;
     }
-    level_ += (low - level_) * (1.0 - std::exp(-kStretchSeconds / kSmoothSeconds));
-    const double apart = (level_ - setPoint_) / rate_;
+    o.level += (low - o.level) * (1.0 - std::exp(-kStretchSeconds / kSmoothSeconds));
+    const double apart = (o.level - o.setPoint) / rate_;
     const double error = std::copysign(std::max(0.0, std::fabs(apart) - kDeadBandSeconds), apart);
     // More buffered than at the start: the other clock runs fast, read faster.
-    integral_ = std::clamp(integral_ + kIntegral * kStretchSeconds * error, -kMostRateChange, kMostRateChange);
-    aim_ = std::clamp(kProportional * error + integral_, -kMostRateChange, kMostRateChange);
+    o.integral = std::clamp(o.integral + kIntegral * kStretchSeconds * error, -kMostRateChange, kMostRateChange);
+    o.aim = std::clamp(kProportional * error + o.integral, -kMostRateChange, kMostRateChange);
 }
 
-float DriftMixer::sampleAt(double position, std::uint32_t channel) const
+float DriftMixer::sampleAt(const Other& o, double position, std::uint32_t channel) const
 {
     const auto at = [&](std::int64_t frame) {
         if (frame < 0)
             return 0.0f;
-        return ring_[(std::uint64_t(frame) % capacity_) * channels_ + channel];
+        return o.ring[(std::uint64_t(frame) % capacity_) * channels_ + channel];
     };
     const double whole = std::floor(position);
     const auto i = std::int64_t(whole);
@@ -205,30 +223,36 @@ float DriftMixer::sampleAt(double position, std::uint32_t channel) const
     return ((c3 * t + c2) * t + c1) * t + y1;
 }
 
+bool DriftMixer::place(Other& o, std::size_t count, double now)
+{
+    // The first placing waits for a few of the input's blocks: the earliest
+    // arrivals, the ones that waited least, are among them by then.
+    const bool placing = !o.started && double(input_) >= kPlaceAfterSeconds * rate_;
+    if (o.written > 0 && (placing || (o.stalled && o.written > o.stalledAt))) {
+        // The one jump: at the start, and after a stall once the other source is back.
+        o.readPosition = startPosition(o, count, now);
+        o.started = true;
+        o.stalled = false;
+        o.bucketsFilled = 0;
+        o.bucketFrames = 0;
+        o.levelSum = 0;
+        o.levelCount = 0;
+        o.locked = false;
+        o.aim = o.integral;
+        alignments_.fetch_add(1, std::memory_order_relaxed);
+    }
+    const double most = kMostRateSlew * double(count) / rate_;
+    o.ratio += std::clamp(o.aim - o.ratio, -most, most);
+    return o.started;
+}
+
 void DriftMixer::mixInto(float* frames, std::size_t count, double now, double taken)
 {
     if (capacity_ == 0 || count > delayCapacity_ - delayFrames_)
         return;
     inputStart_.add(taken >= 0 ? taken - double(input_) / rate_ : now - double(input_ + count) / rate_, now);
-    // The first placing waits for a few of the input's blocks: the earliest
-    // arrivals, the ones that waited least, are among them by then.
-    const bool placing = !started_ && double(input_) >= kPlaceAfterSeconds * rate_;
-    if (written_ > 0 && (placing || (stalled_ && written_ > stalledAt_))) {
-        // The one jump: at the start, and after a stall once the other source is back.
-        readPosition_ = startPosition(count, now);
-        started_ = true;
-        stalled_ = false;
-        bucketsFilled_ = 0;
-        bucketFrames_ = 0;
-        levelSum_ = 0;
-        levelCount_ = 0;
-        locked_ = false;
-        aim_ = integral_;
-        alignments_.fetch_add(1, std::memory_order_relaxed);
-    }
-    const double most = kMostRateSlew * double(count) / rate_;
-    ratio_ += std::clamp(aim_ - ratio_, -most, most);
-    const double ratio = 1.0 + ratio_;
+    for (Other& o : others_)
+        place(o, count, now);
     float inputPeak = 0, otherPeak = 0;
     for (std::size_t f = 0; f < count; ++f) {
         float* frame = frames + f * channels_;
@@ -236,25 +260,31 @@ void DriftMixer::mixInto(float* frames, std::size_t count, double now, double ta
         float* held = delay_.data() + ((input_ + f) % delayCapacity_) * channels_;
         const std::int64_t out = std::int64_t(input_ + f) - std::int64_t(delayFrames_);
         const float* delayed = out >= 0 ? delay_.data() + (std::uint64_t(out) % delayCapacity_) * channels_ : nullptr;
-        // The interpolation reads up to two frames past the position; short
-        // of them the reader waits, and is placed anew once they come.
-        const bool ready = started_ && !stalled_ && readPosition_ + 2 < double(written_);
-        if (started_ && !ready && !stalled_) {
-            stalled_ = true;
-            stalledAt_ = written_;
-        }
-        float peak = 0;
         for (std::uint32_t c = 0; c < channels_; ++c) {
             held[c] = frame[c];
-            const float in = delayed ? delayed[c] : 0.0f;
-            const float other = ready ? sampleAt(readPosition_, c) : 0.0f;
-            inputPeak = std::max(inputPeak, std::fabs(in));
-            otherPeak = std::max(otherPeak, std::fabs(other));
-            frame[c] = in + other;
-            peak = std::max(peak, std::fabs(frame[c]));
+            frame[c] = delayed ? delayed[c] : 0.0f;
+            inputPeak = std::max(inputPeak, std::fabs(frame[c]));
         }
-        if (ready)
-            readPosition_ += ratio;
+        for (Other& o : others_) {
+            // The interpolation reads up to two frames past the position;
+            // short of them the reader waits, and is placed anew once they come.
+            const bool ready = o.started && !o.stalled && o.readPosition + 2 < double(o.written);
+            if (o.started && !ready && !o.stalled) {
+                o.stalled = true;
+                o.stalledAt = o.written;
+            }
+            if (!ready)
+                continue;
+            for (std::uint32_t c = 0; c < channels_; ++c) {
+                const float other = sampleAt(o, o.readPosition, c);
+                otherPeak = std::max(otherPeak, std::fabs(other));
+                frame[c] += other;
+            }
+            o.readPosition += 1.0 + o.ratio;
+        }
+        float peak = 0;
+        for (std::uint32_t c = 0; c < channels_; ++c)
+            peak = std::max(peak, std::fabs(frame[c]));
         // Gain comes back after a peak and is cut at once before one; at 1
         // with nothing over full scale it multiplies by exactly 1.
         float gain = gain_;
@@ -275,14 +305,16 @@ void DriftMixer::mixInto(float* frames, std::size_t count, double now, double ta
     }
     input_ += count;
     lastMix_ = now;
-    if (started_ && !stalled_) {
-        bucketFrames_ += count;
-        if (double(bucketFrames_) >= kStretchSeconds * rate_) {
-            bucketFrames_ -= std::uint64_t(kStretchSeconds * rate_);
-            steer();
+    for (Other& o : others_) {
+        if (o.started && !o.stalled) {
+            o.bucketFrames += count;
+            if (double(o.bucketFrames) >= kStretchSeconds * rate_) {
+                o.bucketFrames -= std::uint64_t(kStretchSeconds * rate_);
+                steer(o);
+            }
         }
     }
-    rateOffset_.store(ratio_, std::memory_order_relaxed);
+    rateOffset_.store(others_.empty() ? 0.0 : others_.front().ratio, std::memory_order_relaxed);
     inputPeak_.store(inputPeak, std::memory_order_relaxed);
     otherPeak_.store(otherPeak, std::memory_order_relaxed);
 }

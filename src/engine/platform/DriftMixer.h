@@ -20,10 +20,13 @@
 // source keeps its own level; the sum passes a limiter that leaves
 // everything below full scale untouched.
 //
+// The other source may be several (an application's streams): each keeps
+// its own ring, placing and ratio, and they are summed before the limiter.
+//
 // Threads: prepare() on the owner's thread before either source delivers;
-// push() and mixInto() on the audio thread, from call-backs that never run
-// at the same time (both streams' call-backs run on the one loop thread);
-// the levels, the ratio and the count of placements from any thread.
+// push(), restart() and mixInto() on the audio thread, from call-backs that
+// never run at the same time (all streams' call-backs run on the one loop
+// thread); the levels, the ratio and the count of placements from any thread.
 #pragma once
 
 #include <algorithm>
@@ -34,15 +37,25 @@
 
 class DriftMixer {
 public:
-    // Allocates the rings; `channels` interleaved in both sources and the sum.
-    void prepare(std::uint32_t channels, double rate);
+    // Allocates the rings; `channels` interleaved in every source and the
+    // sum; `others`: how many other sources may be mixed in at once.
+    void prepare(std::uint32_t channels, double rate, std::size_t others = 1);
+    std::size_t others() const { return others_.size(); }
 
     // Audio thread: the other source's newest frames, arrived at `now`
     // (seconds on a monotonic clock). The oldest are dropped when the ring
     // is full (the input stalled). `taken`, where the source can tell it:
     // when the first of them was captured, on the same clock; without it the
     // last counts as captured on arrival, later by however long it waited.
-    void push(const float* frames, std::size_t count, double now, double taken = kUnknown);
+    void push(const float* frames, std::size_t count, double now, double taken = kUnknown)
+    {
+        push(0, frames, count, now, taken);
+    }
+    // The same, of other source `which` (below others()).
+    void push(std::size_t which, const float* frames, std::size_t count, double now, double taken = kUnknown);
+    // Audio thread: other source `which` is a new one from its next push on
+    // (the last one ended): placed afresh by its own timing, silent till then.
+    void restart(std::size_t which);
     // Audio thread: the input's newest frames, arrived at `now`, are
     // replaced in place by the mix of the input's frames of the fixed delay
     // ago and the other source's frames of the same moment, limited.
@@ -63,11 +76,12 @@ public:
     // How often the reader was placed: once at the start, then once after
     // each stall or overflow.
     std::uint32_t alignments() const { return alignments_.load(std::memory_order_relaxed); }
-    // The read rate against the input's, less 1 (positive: the other source's
-    // clock runs fast), as of the last mixInto().
+    // The read rate of the first other source against the input's, less 1
+    // (positive: the other source's clock runs fast), as of the last mixInto().
     double rateOffset() const { return rateOffset_.load(std::memory_order_relaxed); }
 
 private:
+    static constexpr int kBuckets = 5;
     // The smallest of a stream of values, forgetting slowly (see kArrivalLeak).
     struct LeakyMinimum {
         double estimate = 0, last = 0;
@@ -76,16 +90,50 @@ private:
         double value() const { return estimate; }
     };
 
-    float sampleAt(double position, std::uint32_t channel) const;
-    // Where the reader starts, for the input block of `count` frames at `now`.
-    double startPosition(std::size_t count, double now) const;
+    // One other source: its ring and where, and how fast, it is read.
+    struct Other {
+        std::vector<float> ring;
+        std::uint64_t written = 0;  // its frames since it (re)started
+        LeakyMinimum start;         // when its frame 0 was captured, as it arrives
+        double readPosition = 0;    // in its count; fractional between two frames
+        bool started = false;
+        bool stalled = false;         // the reader ran dry or was overrun: place it anew
+        std::uint64_t stalledAt = 0;  // written then: placed anew once more has come
+        // The latest burst: frames pushed close together, and when its first came.
+        std::uint64_t burst = 0;
+        double burstAt = -1;
+        double lastPush = -1;
+        // The frames buffered beyond the reader as each block arrives (the
+        // fewest, for blocks of any size), averaged over each of the last stretches.
+        double levels[kBuckets] = {};
+        int bucketsFilled = 0;           // stretches since the reader was placed
+        std::uint64_t bucketFrames = 0;  // input frames into the current stretch
+        double levelSum = 0;             // the current stretch's
+        std::uint32_t levelCount = 0;
+        double lastLevel = 0;  // the last stretch's mean, for one without a block
+        double level = 0;      // the median of the stretches' means, smoothed
+        double setPoint = 0;   // the level held, learnt after placing
+        bool locked = false;   // setPoint learnt
+        double integral = 0;   // the ratio's learnt part
+        double aim = 0;        // the ratio (less 1) steered towards
+        double ratio = 0;      // the ratio (less 1) read with
+
+        // Back to its state before a first block, the ring kept.
+        void reset();
+    };
+
+    float sampleAt(const Other& other, double position, std::uint32_t channel) const;
+    // Where a reader starts, for the input block of `count` frames at `now`.
+    double startPosition(const Other& other, std::size_t count, double now) const;
     // After each stretch of input: the buffered level's window moves on and the ratio's aim follows it.
-    void steer();
+    void steer(Other& other);
+    // Places the reader when it is due; false while it has nothing to read.
+    bool place(Other& other, std::size_t count, double now);
 
     std::uint32_t channels_ = 0;
     double rate_ = 0;
-    std::vector<float> ring_;   // the other source
-    std::size_t capacity_ = 0;  // frames
+    std::vector<Other> others_;
+    std::size_t capacity_ = 0;  // frames of each other source's ring
     std::vector<float> delay_;  // the input, held back
     std::size_t delayFrames_ = 0;
     std::size_t delayCapacity_ = 0;  // frames
@@ -93,34 +141,9 @@ private:
     float release_ = 0;              // the limiter's, per frame
     std::uint32_t holdFrames_ = 0;   // the limiter's
     // Audio thread only.
-    std::uint64_t written_ = 0;  // the other source's frames since prepare()
-    std::uint64_t input_ = 0;    // the input's frames since prepare()
-    LeakyMinimum otherStart_;    // when the other source's frame 0 was captured, as it arrives
-    LeakyMinimum inputStart_;    // the same for the input
-    double readPosition_ = 0;    // in the other source's count; fractional between two frames
-    bool started_ = false;
-    bool stalled_ = false;       // the reader ran dry or was overrun: place it anew
-    std::uint64_t stalledAt_ = 0;  // written_ then: placed anew once more has come
-    // The latest burst: frames pushed close together, and when its first came.
-    std::uint64_t burst_ = 0;
-    double burstAt_ = -1;
-    double lastPush_ = -1;
-    // The frames buffered beyond the reader as each block arrives (the
-    // fewest, for blocks of any size), averaged over each of the last stretches.
-    static constexpr int kBuckets = 5;
-    double levels_[kBuckets] = {};
-    int bucketsFilled_ = 0;           // stretches since the reader was placed
-    std::uint64_t bucketFrames_ = 0;  // input frames into the current stretch
-    double levelSum_ = 0;             // the current stretch's
-    std::uint32_t levelCount_ = 0;
-    double lastLevel_ = 0;            // the last stretch's mean, for one without a block
-    double lastMix_ = 0;              // when the last mixInto() came
-    double level_ = 0;           // the median of the stretches' means, smoothed
-    double setPoint_ = 0;        // the level held, learnt after placing
-    bool locked_ = false;        // setPoint_ learnt
-    double integral_ = 0;        // the ratio's learnt part
-    double aim_ = 0;             // the ratio (less 1) steered towards
-    double ratio_ = 0;           // the ratio (less 1) read with
+    std::uint64_t input_ = 0;  // the input's frames since prepare()
+    LeakyMinimum inputStart_;  // when the input's frame 0 was captured, as it arrives
+    double lastMix_ = 0;       // when the last mixInto() came
     float gain_ = 1.0f;
     std::uint32_t held_ = 0;  // frames the gain is still held
     std::atomic<float> inputPeak_{0};

@@ -63,12 +63,15 @@ private:
             return AudioObjectPropertyAddress{
                 selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMaster};
         };
-        AudioObjectPropertyAddress changed[2];
+        AudioObjectPropertyAddress changed[3];
         std::uint32_t count = 0;
         // A source's or sink's own changes (volume, state) leave the list as it is.
         if ((facility == PA_SUBSCRIPTION_EVENT_SOURCE || facility == PA_SUBSCRIPTION_EVENT_SINK)
             && type != PA_SUBSCRIPTION_EVENT_CHANGE)
             changed[count++] = systemAddress(kAudioHardwarePropertyDevices);
+        // A stream that comes or goes may be an application's first or last.
+        if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && type != PA_SUBSCRIPTION_EVENT_CHANGE)
+            changed[count++] = systemAddress(kAudioHardwarePropertyProcessObjectList);
         if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
             changed[count++] = systemAddress(kAudioHardwarePropertyDefaultInputDevice);
             changed[count++] = systemAddress(kAudioHardwarePropertyDefaultOutputDevice);
@@ -101,7 +104,7 @@ OSStatus PulseAudioBackend::addPropertyListener(AudioObjectID object, const Audi
     const auto s = address.mSelector;
     if (object != kAudioObjectSystemObject
         || (s != kAudioHardwarePropertyDevices && s != kAudioHardwarePropertyDefaultInputDevice
-            && s != kAudioHardwarePropertyDefaultOutputDevice))
+            && s != kAudioHardwarePropertyDefaultOutputDevice && s != kAudioHardwarePropertyProcessObjectList))
         return kAudioHardwareUnknownPropertyError;
     connection();  // none yet: the listener waits for one
     events_->add({address, listener, clientData});
@@ -154,6 +157,19 @@ OSStatus PulseAudioBackend::getPropertyData(
             if (!id)
                 return conn ? kAudioHardwareUnspecifiedError : kAudioHardwareBadObjectError;
             return writePropertyValue(*id, ioSize, outData);
+        }
+        case kAudioHardwarePropertyProcessObjectList: {
+            if (outData == nullptr) {
+                *ioSize = sizeof(std::vector<AudioProcessInfo>);
+                return noErr;
+            }
+            if (*ioSize != sizeof(std::vector<AudioProcessInfo>))
+                return kAudioHardwareBadPropertySizeError;
+            if (!conn)
+                return kAudioHardwareBadObjectError;
+            return conn->applications(*static_cast<std::vector<AudioProcessInfo>*>(outData))
+                ? noErr
+                : kAudioHardwareUnspecifiedError;
         }
         default:
             return kAudioHardwareUnknownPropertyError;

@@ -5,6 +5,7 @@
 
 #include "platform/DriftMixer.h"
 #include "platform/PropertyData.h"
+#include "platform/pulse/PulseApplicationFollower.h"
 #include "platform/pulse/PulseDefaultSourceFollower.h"
 #include "platform/pulse/PulseOutputFollower.h"
 
@@ -46,6 +47,18 @@ constexpr pa_usec_t kStallCheckUsec = 100 * PA_USEC_PER_MSEC;
 // itself was held up (or the machine slept), and minutes of silence in one
 // call-back would hold it up again for nothing.
 constexpr double kMostStallFillSeconds = 2.0;
+// An application's streams heard at once; more are left out until some end.
+// Each takes a ring of the mixer's (4.5 s).
+constexpr std::size_t kMostApplicationStreams = 8;
+// An application recorded alone is timed by the system's clock: silence is
+// handed to the mixer this often, as a device would hand its frames, and the
+// application's streams are placed in it as the computer's sound is placed
+// in an input. A stream's first block may come a good while after it was
+// asked for (PulseAudio sent one 0.3 s late, then every 20 ms); the mixer's
+// delay holds the silence until it comes, so none of it is lost or late.
+constexpr pa_usec_t kClockUsec = 20 * PA_USEC_PER_MSEC;
+// How long the start waits for an application's first block (see startApplicationAlone()).
+constexpr std::chrono::milliseconds kFirstBlockTimeout{1500};
 
 // Loop thread: when the stream last sent anything, and the silence owed
 // when that was too long ago.
@@ -98,8 +111,11 @@ double seconds(pa_usec_t usec)
 class PulseCaptureUnit final : public AudioUnit, private pulse::DefaultSourceCapture {
 public:
     explicit PulseCaptureUnit(std::shared_ptr<PulseConnection> connection)
-        : connection_(std::move(connection)), follower_(*connection_), systemFollower_(*connection_),
-          defaultFollower_(*connection_, *this)
+        : connection_(std::move(connection)),
+          follower_(*connection_),
+          systemFollower_(*connection_),
+          defaultFollower_(*connection_, *this),
+          applicationFollower_(*connection_)
     { }
 
     ~PulseCaptureUnit() override { stop(); }
@@ -180,6 +196,13 @@ public:
             return setSwitch(data, size, systemAudio_);
         case kAudioOutputUnitProperty_FollowsDefaultInput:
             return setSwitch(data, size, followsDefault_);
+        case kAudioOutputUnitProperty_CaptureApplication:
+            if (data == nullptr || size != sizeof(std::string))
+                return kAudioHardwareBadPropertySizeError;
+            if (initialized_)
+                return kAudioUnitErr_CannotDoInCurrentContext;
+            application_ = *static_cast<const std::string*>(data);
+            return noErr;
         case kAudioUnitProperty_MaximumFramesPerSlice: {
             std::uint32_t frames = 0;
             if (OSStatus s = readPropertyValue(data, size, frames))
@@ -232,7 +255,8 @@ public:
         case kAudioOutputUnitProperty_CaptureSystemAudio:
             return writePropertyValue(std::uint32_t(systemAudio_), ioSize, data);
         case kAudioOutputUnitProperty_SourceLevels:
-            if (!systemStream_)
+            // Two parts only where something is mixed into an input.
+            if (!systemStream_ && !(started_ && !application_.empty() && !applicationAlone()))
                 return kAudioUnitErr_CannotDoInCurrentContext;
             return writePropertyValue(AudioSourceLevels{mixer_.inputPeak(), mixer_.otherPeak(), mixer_.alignments()}, ioSize, data);
         default:
@@ -244,7 +268,8 @@ public:
     // sound, the default output, whose monitor has its format.
     OSStatus refreshSource()
     {
-        const AudioObjectID device = systemAudio_ ? connection_->defaultDevice(true).value_or(0) : device_;
+        const AudioObjectID device
+            = systemAudio_ || applicationAlone() ? connection_->defaultDevice(true).value_or(0) : device_;
         const auto info = device ? connection_->device(device) : std::nullopt;
         if (!info)
             return kAudioUnitErr_NoConnection;
@@ -278,15 +303,19 @@ public:
         if (pa_threaded_mainloop_in_thread(connection_->loop()))
             return kAudioUnitErr_CannotDoInCurrentContext;
         pulse::MainloopLock lock(connection_->loop());
+        if (applicationAlone())
+            return startApplicationAlone();
 
         // A mono source is taken as it is and copied into every buffer by
         // render(): the server's own mono-to-stereo remix lowers it by 3 dB,
         // which would misstate the level. Wider sources keep their layout.
         const std::uint32_t wanted = outputFormat_.mChannelsPerFrame;
         const bool systemAudio = systemAudio_;
-        const bool mix = mixSystemAudio_ && !systemAudio;
+        const bool mixApplication = !application_.empty() && !systemAudio;
+        const bool mix = (mixSystemAudio_ || mixApplication) && !systemAudio;
         const bool mono = source_.sampleSpec.channels == 1;
-        const auto monitor = systemAudio || mix ? pulse::defaultMonitor(*connection_) : std::nullopt;
+        const auto monitor
+            = systemAudio || (mix && !mixApplication) ? pulse::defaultMonitor(*connection_) : std::nullopt;
         if (systemAudio && !monitor)
             return kAudioUnitErr_NoConnection;  // no output to hear
         pa_sample_spec sampleSpec{
@@ -311,7 +340,7 @@ public:
         live_.maximumFrames = maximumFrames_;
         live_.fragmentFrames = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleSpec) / pa_frame_size(&sampleSpec));
         // Mixed, the staged input is widened to the computer's sound's layout.
-        live_.sliceChannels = mix && monitor ? wanted : live_.channels;
+        live_.sliceChannels = mixApplication || (mix && monitor) ? wanted : live_.channels;
         staging_.assign(std::size_t(live_.fragmentFrames) * live_.sliceChannels, 0.0f);
         live_.staging = staging_.data();
         live_.fillsCapture = systemAudio;
@@ -319,7 +348,23 @@ public:
         // A monitor that never sends is silence from the start.
         live_.captureStall.reset(sampleSpec.rate, seconds(pa_rtclock_now()));
         stopping_ = false;
-        if (mix && monitor) {
+        if (mixApplication) {
+            // The application is mixed in as the computer's sound would be.
+            pa_channel_map applicationMap;
+            pa_channel_map_init_extend(&applicationMap, wanted, PA_CHANNEL_MAP_DEFAULT);
+            const pa_sample_spec applicationSpec{PA_SAMPLE_FLOAT32NE, sampleSpec.rate, std::uint8_t(wanted)};
+            mixer_.prepare(wanted, sampleSpec.rate, kMostApplicationStreams);
+            live_.mixer = &mixer_;
+            live_.mixByServerTiming = !connection_->isPipeWire();
+            if (!applicationFollower_.follow(application_, applicationSpec, applicationMap,
+                    pulse::captureAttributes(kSystemFragmentUsec, applicationSpec), mixer_, live_.mixByServerTiming)) {
+                stopping_ = true;
+                stopSystemAudio();
+                return kAudioUnitErr_NoConnection;
+            }
+            // The input starts once the application is heard, as a clock does alone (startApplicationAlone()).
+            connection_->waitFor([&] { return applicationFollower_.settled(); }, kFirstBlockTimeout);
+        } else if (mix && monitor) {
             const pa_sample_spec systemSpec{PA_SAMPLE_FLOAT32NE, sampleSpec.rate, std::uint8_t(wanted)};
             pa_channel_map systemMap;
             pa_channel_map_init_extend(&systemMap, wanted, PA_CHANNEL_MAP_DEFAULT);
@@ -459,9 +504,80 @@ private:
         return stream;
     }
 
+    // An application without an input: heard alone.
+    bool applicationAlone() const { return !application_.empty() && device_ == 0 && !systemAudio_ && !followsDefault_; }
+
+    // Lock held, main thread: the application alone, mixed into the silence
+    // the clock hands out (kClockUsec) as it would be into an input.
+    OSStatus startApplicationAlone()
+    {
+        const std::uint32_t channels = outputFormat_.mChannelsPerFrame;
+        const pa_sample_spec spec{
+            PA_SAMPLE_FLOAT32NE, std::uint32_t(outputFormat_.mSampleRate), std::uint8_t(channels)};
+        if (!pa_sample_spec_valid(&spec))
+            return kAudioFormatUnsupportedDataFormatError;
+        pa_channel_map map;
+        pa_channel_map_init_extend(&map, channels, PA_CHANNEL_MAP_DEFAULT);
+        live_ = {};
+        live_.callback = callback_;
+        live_.channels = live_.outputChannels = live_.sliceChannels = channels;
+        live_.maximumFrames = maximumFrames_;
+        live_.fragmentFrames = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &spec) / pa_frame_size(&spec));
+        staging_.assign(std::size_t(live_.fragmentFrames) * channels, 0.0f);
+        live_.staging = staging_.data();
+        live_.rate = spec.rate;
+        mixer_.prepare(channels, spec.rate, kMostApplicationStreams);
+        live_.mixer = &mixer_;
+        live_.mixByServerTiming = !connection_->isPipeWire();
+        stopping_ = false;
+        if (!applicationFollower_.follow(application_, spec, map, pulse::captureAttributes(kSystemFragmentUsec, spec),
+                mixer_, live_.mixByServerTiming)) {
+            stopping_ = true;
+            stopSystemAudio();
+            return kAudioUnitErr_NoConnection;
+        }
+        // A stream's first block comes a while after it is asked for, and
+        // what the application played before that was never heard: the
+        // clock starts once the application is heard (or plays nothing), so
+        // a take begun now holds it from its first frame.
+        connection_->waitFor([&] { return applicationFollower_.settled(); }, kFirstBlockTimeout);
+        live_.clockStart = seconds(pa_rtclock_now());
+        live_.clocked = 0;
+        clockTimer_ = pa_context_rttime_new(
+            connection_->context(), pa_rtclock_now() + kClockUsec, &PulseCaptureUnit::onClock, this);
+        started_ = true;
+        running_.store(true, std::memory_order_release);
+        return noErr;
+    }
+
+    // Loop thread: the silence due since the last tick, by the clock. A
+    // loop held up for longer than kMostStallFillSeconds (the machine
+    // slept) owes no more than that: the clock starts again from there.
+    static void onClock(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* u)
+    {
+        auto* self = static_cast<PulseCaptureUnit*>(u);
+        Live& live = self->live_;
+        const double now = seconds(pa_rtclock_now());
+        const double most = kMostStallFillSeconds * live.rate;
+        auto due = std::uint64_t(std::max(0.0, std::floor((now - live.clockStart) * live.rate))) - live.clocked;
+        if (double(due) > most) {
+            live.clocked = std::uint64_t(std::floor((now - live.clockStart) * live.rate)) - std::uint64_t(most);
+            due = std::uint64_t(most);
+        }
+        live.readTime = live.clockStart + double(live.clocked) / live.rate;
+        self->stage(nullptr, due);
+        live.clocked += due;
+        pa_context_rttime_restart(self->connection_->context(), event, pa_rtclock_now() + kClockUsec);
+    }
+
     // Lock held, main thread.
     void stopSystemAudio()
     {
+        if (clockTimer_) {
+            pa_threaded_mainloop_get_api(connection_->loop())->time_free(clockTimer_);
+            clockTimer_ = nullptr;
+        }
+        applicationFollower_.stop();
         if (stallTimer_) {
             pa_threaded_mainloop_get_api(connection_->loop())->time_free(stallTimer_);
             stallTimer_ = nullptr;
@@ -482,27 +598,10 @@ private:
     static void onSystemRead(pa_stream* stream, std::size_t, void* u)
     {
         auto* self = static_cast<PulseCaptureUnit*>(u);
-        const std::size_t frameBytes = sizeof(float) * self->live_.sliceChannels;
-        const double now = seconds(pa_rtclock_now());
-        // When each block was captured, as for the input (onRead), on a
-        // server whose timing lines the sources up (Live::mixByServerTiming).
-        double taken = DriftMixer::kUnknown;
-        pa_usec_t age = 0;
-        int negative = 0;
-        if (self->live_.mixByServerTiming && pa_stream_get_latency(stream, &age, &negative) == 0 && !negative)
-            taken = now - seconds(age);
-        for (;;) {
-            const void* data = nullptr;
-            std::size_t bytes = 0;
-            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
-                return;
-            const std::size_t frames = bytes / frameBytes;
-            if (data != nullptr)
-                self->mixer_.push(static_cast<const float*>(data), frames, now, taken);
-            if (taken >= 0)
-                taken += double(frames) / self->live_.rate;
-            pa_stream_drop(stream);
-        }
+        // Each block stamped with when it was captured, as for the input
+        // (onRead), on a server whose timing lines the sources up (Live::mixByServerTiming).
+        pulse::pushRecorded(stream, self->mixer_, 0, sizeof(float) * self->live_.sliceChannels, self->live_.rate,
+            self->live_.mixByServerTiming);
     }
 
     // Loop thread: the computer's sound recorded alone, when it has sent
@@ -695,9 +794,13 @@ private:
         // latencies it reported were 3 to 35 ms off.
         bool mixByServerTiming = true;
         bool fillsCapture = false;  // the capture's own stream is the computer's sound
+        double clockStart = 0;      // an application alone: when its clock began
+        std::uint64_t clocked = 0;  // and the frames it has handed out since
         StallFiller captureStall;   // of the capture's own stream, when it is the computer's sound
     } live_;
     pa_time_event* stallTimer_ = nullptr;  // under the loop's lock; while the computer's sound is read
+    pa_time_event* clockTimer_ = nullptr;  // under the loop's lock; while an application is heard alone
+    std::string application_;              // main thread, set before the unit starts
     bool mixSystemAudio_ = false;  // main thread
     bool systemAudio_ = false;     // main thread: the capture's own stream is the computer's sound
     // Made in start() before the streams, ended in stop() after them.
@@ -707,6 +810,7 @@ private:
     DriftMixer mixer_;
     bool followsDefault_ = false;  // main thread, set before the unit starts
     PulseDefaultSourceFollower defaultFollower_;  // started with the stream, stopped before it ends
+    PulseApplicationFollower applicationFollower_;  // started with the capture, stopped before the mixer goes
     // Written by the loop thread, polled by the main thread.
     std::atomic<bool> running_{false};
 };

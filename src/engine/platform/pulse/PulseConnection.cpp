@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <type_traits>
+#include <unistd.h>
 
 using pulse::DeviceInfo;
 using pulse::kQueryTimeout;
@@ -187,12 +188,53 @@ std::optional<AudioObjectID> PulseConnection::defaultDevice(bool output) const
     return deviceId(found.front());
 }
 
+pulse::StreamOwner pulse::ownerOf(const pa_proplist* properties)
+{
+    const auto text = [properties](const char* key) {
+        const char* value = properties ? pa_proplist_gets(properties, key) : nullptr;
+        return std::string_view(value ? value : "");
+    };
+    StreamOwner owner{text(PA_PROP_APPLICATION_NAME), text(PA_PROP_APPLICATION_PROCESS_BINARY)};
+    for (const char c : text(PA_PROP_APPLICATION_PROCESS_ID)) {
+        if (c < '0' || c > '9' || owner.pid > 99999999) {
+            owner.pid = 0;
+            break;
+        }
+        owner.pid = owner.pid * 10 + std::uint32_t(c - '0');
+    }
+    return owner;
+}
+
+bool PulseConnection::applications(std::vector<AudioProcessInfo>& out) const
+{
+    pulse::MainloopLock lock(loop());
+    out.clear();
+    const auto onInput = [](pa_context*, const pa_sink_input_info* info, int eol, void* u) {
+        auto* list = static_cast<std::vector<AudioProcessInfo>*>(u);
+        if (eol != 0 || !info)
+            return;
+        const pulse::StreamOwner owner = pulse::ownerOf(info->proplist);
+        if (owner.name.empty() && owner.binary.empty())
+            return;  // no application's: a loopback or a filter of the server's own
+        if (owner.pid == std::uint32_t(::getpid()))
+            return;  // our own preview: no source to record
+        const auto same = std::find_if(list->begin(), list->end(), [&](const AudioProcessInfo& a) {
+            return a.name == owner.name && a.binary == owner.binary && a.pid == owner.pid;
+        });
+        if (same != list->end())
+            ++same->streams;
+        else
+            list->push_back({std::string(owner.name), std::string(owner.binary), owner.pid, 1});
+    };
+    return await(pa_context_get_sink_input_info_list(context(), onInput, &out));
+}
+
 bool PulseConnection::watch(pulse::ServerEventWatcher* watcher)
 {
     if (!subscribed_) {
         pa_context_set_subscribe_callback(context(), &PulseConnection::onServerEvent, this);
         const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE
-            | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT | PA_SUBSCRIPTION_MASK_SERVER);
+            | PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT | PA_SUBSCRIPTION_MASK_SERVER);
         if (!await(pa_context_subscribe(context(), mask, nullptr, nullptr)))
             return false;
         subscribed_ = true;

@@ -25,6 +25,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -50,13 +51,22 @@ struct DeviceInfo {
 
 AudioObjectID deviceId(const DeviceInfo& d);
 
+// Who plays a sink input, as its properties say; the strings are the
+// proplist's own (empty when missing), valid while it is.
+struct StreamOwner {
+    std::string_view name;
+    std::string_view binary;
+    std::uint32_t pid = 0;
+};
+StreamOwner ownerOf(const pa_proplist* properties);
+
 inline void signalLoop(pa_threaded_mainloop* loop)
 {
     pa_threaded_mainloop_signal(loop, 0);
 }
 
-// Told of the server's sink, source, source-output and server (default
-// device) events, on the loop thread; each watcher picks the facilities it cares for.
+// Told of the server's sink, source, sink-input, source-output and server
+// (default device) events, on the loop thread; each watcher picks the facilities it cares for.
 class ServerEventWatcher {
 public:
     virtual void onServerEvent(pa_context* context, pa_subscription_event_type_t event, std::uint32_t index) = 0;
@@ -93,6 +103,9 @@ public:
     std::optional<pulse::DeviceInfo> device(AudioObjectID id) const;
     std::optional<pulse::DeviceInfo> deviceLocked(AudioObjectID id) const;  // lock held
     std::optional<AudioObjectID> defaultDevice(bool output) const;
+    // The applications playing now (each sink input counted to its
+    // application), in the order the server lists their first streams.
+    bool applications(std::vector<AudioProcessInfo>& out) const;
 
     // Lock held: the watcher hears of the server's events (ServerEventWatcher)
     // until it unwatches. The subscription, once made, stays for the connection.
