@@ -22,6 +22,7 @@
 #include <future>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -361,6 +362,20 @@ TEST_F(Cli, OneApplicationIsRecordedAloneOrMixedAndTheServerIsLeftAsItWas)
     pidOfB = fields(pidOfB).at(3);
 
     const auto streams = [&server] { return setUp(server.pactl({"list", "short", "sink-inputs"}), 4); };
+    // The sink input a program plays first.
+    const auto streamOf = [&server](const std::string& program) {
+        std::optional<std::uint32_t> found;
+        std::istringstream lines(server.pactl({"list", "sink-inputs"}).output);
+        std::uint32_t index = 0;
+        for (std::string line; !found && std::getline(lines, line);) {
+            if (line.starts_with("Sink Input #"))
+                index = std::uint32_t(std::stoul(line.substr(12)));
+            else if (line.find("application.process.binary = \"" + program + "\"") != std::string::npos)
+                found = index;
+        }
+        EXPECT_TRUE(found) << program << " plays no stream";
+        return found;
+    };
     const auto sinks = [&server] { return setUp(server.pactl({"list", "short", "sinks"}), 2); };
     const auto modules = [&server] { return setUp(server.pactl({"list", "short", "modules"}), 2); };
     const auto userStreams = streams();
@@ -379,18 +394,19 @@ TEST_F(Cli, OneApplicationIsRecordedAloneOrMixedAndTheServerIsLeftAsItWas)
              Case{"by name, alone", "Tone B", nullptr, 660, 440, false},
              Case{"by process id, mixed into an input", pidOfB, "", 660, 440, false}}) {
         SCOPED_TRACE(c.name);
-        // A take the input's player ran short in is taken again, twice at
-        // most: a starved server mixes silence into the sink and tells the
-        // player nothing. The sink is heard beside the take, to tell its
-        // silence from the recorder's loss.
+        // A take whose player ran short is taken again, twice at most: a
+        // starved server plays silence in its place and tells the player
+        // nothing. What the take hears is heard beside it too, to tell that
+        // silence from the recorder's loss: the input's sink, or alone, the
+        // application's own first stream.
         DecodedFile decoded;
+        const std::string program = c.tone == 440 ? "tone-a" : "tone-b";
         for (int attempt = 1;; ++attempt) {
             const std::string out = file(c.name + (attempt > 1 ? " take " + std::to_string(attempt) : "") + ".wav");
-            std::unique_ptr<testsupport::MonitorListener> sink;
-            if (c.device) {
-                sink = server.listen(input, inputRate);
-                ASSERT_TRUE(sink);
-            }
+            const std::uint32_t heardRate = c.device ? inputRate : 48000;
+            const std::unique_ptr<testsupport::MonitorListener> sink
+                = c.device ? server.listen(input, inputRate) : server.listen(output, 48000, 2, streamOf(program));
+            ASSERT_TRUE(sink);
             std::vector<std::string> args{"record", "--app", c.app, "--seconds", "3", out};
             if (c.device)
                 args.insert(args.begin() + 1, {"--device", input + ".monitor"});
@@ -409,15 +425,15 @@ TEST_F(Cli, OneApplicationIsRecordedAloneOrMixedAndTheServerIsLeftAsItWas)
             decoded = decodeFile(out);
             ASSERT_TRUE(decoded.ok);
             // From the first sound it heard: a new reading of a monitor may begin with silence of its own.
-            const std::vector<float> played = sink ? sink->stop() : std::vector<float>();
+            const std::vector<float> played = sink->stop();
             std::size_t silent = 0, longestSilence = 0;
             for (auto at = std::find_if(played.begin(), played.end(), [](float x) { return x != 0.0f; });
                  at != played.end(); ++at)
                 longestSilence = std::max(longestSilence, silent = *at == 0.0f ? silent + 1 : 0);
-            if (longestSilence < inputRate / 1000 || attempt == 3)
+            if (longestSilence < heardRate / 1000 || attempt == 3)
                 break;
-            std::cout << "[ app ] " << c.name << ": the input's sink played " << longestSilence * 1000 / inputRate
-                      << " ms of silence; taken again\n";
+            std::cout << "[ app ] " << c.name << ": " << (c.device ? "the input's sink" : program.c_str())
+                      << " played " << longestSilence * 1000 / heardRate << " ms of silence; taken again\n";
         }
         const auto& left = decoded.channels[0];
         std::string levels;

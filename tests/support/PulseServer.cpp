@@ -454,15 +454,15 @@ std::vector<float> MonitorListener::stop()
 }
 
 std::unique_ptr<MonitorListener> PulseServer::listen(
-    const std::string& sink, std::uint32_t rate, std::uint32_t channels) const
+    const std::string& sink, std::uint32_t rate, std::uint32_t channels, std::optional<std::uint32_t> stream) const
 {
     const int out = ::memfd_create("heard", MFD_CLOEXEC);
-    const pid_t reader = out < 0
-        ? -1
-        : spawn({"pacat", "--record", "--raw", "--server=unix:" + socket_, "--device=" + sink + ".monitor",
-                    "--format=float32le", "--channels=" + std::to_string(channels), "--rate=" + std::to_string(rate),
-                    "--latency-msec=20"},
-            -1, out, -1);
+    std::vector<std::string> command{"pacat", "--record", "--raw", "--server=unix:" + socket_,
+        "--device=" + sink + ".monitor", "--format=float32le", "--channels=" + std::to_string(channels),
+        "--rate=" + std::to_string(rate), "--latency-msec=20"};
+    if (stream)
+        command.push_back("--monitor-stream=" + std::to_string(*stream));
+    const pid_t reader = out < 0 ? -1 : spawn(command, -1, out, -1);
     auto listener = std::make_unique<MonitorListener>(reader, out, channels);
     const auto deadline = Clock::now() + std::chrono::seconds(5);
     while (reader > 0 && !listener->hearing() && Clock::now() < deadline)

@@ -137,9 +137,9 @@ public:
         std::uint32_t channels = 2) const;
     // The sink's monitor heard from now on, in float32 in the player's format
     // (so no server mixes or resamples it), once it has begun to come (null
-    // when nothing came within 5 s).
-    std::unique_ptr<MonitorListener> listen(
-        const std::string& sink, std::uint32_t rate = 48000, std::uint32_t channels = 2) const;
+    // when nothing came within 5 s); only sink input `stream` of it, if given.
+    std::unique_ptr<MonitorListener> listen(const std::string& sink, std::uint32_t rate = 48000,
+        std::uint32_t channels = 2, std::optional<std::uint32_t> stream = std::nullopt) const;
 
 private:
     std::unique_ptr<TonePlayer> play(const std::string& sink, const std::string& expression, std::uint32_t rate,
