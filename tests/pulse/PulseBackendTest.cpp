@@ -173,6 +173,15 @@ TEST_F(PulseBackend, DevicesVolumesAndDefaultsAreTheServersOwn)
     EXPECT_NE(set(monitor, kAudioDevicePropertyMute, 1, std::uint32_t(0)), noErr);
     ASSERT_TRUE(server().pactl({"set-source-volume", "alpha.monitor", "100%"}).ok());
     ASSERT_TRUE(server().pactl({"set-source-mute", "alpha.monitor", "0"}).ok());
+    // The next test hears this monitor: a mute still in force would make it silent.
+    const auto restored = [&] {
+        return get<std::uint32_t>(monitor, kAudioDevicePropertyMute, kAudioDevicePropertyScopeInput, 2) == 0u
+            && get<float>(monitor, kAudioDevicePropertyVolumeScalar, kAudioDevicePropertyScopeInput, 2) > 0.999f;
+    };
+    for (const auto deadline = std::chrono::steady_clock::now() + 5s;
+         !restored() && std::chrono::steady_clock::now() < deadline;)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(restored());
 }
 
 TEST_F(PulseBackend, MonitorCaptureCarriesTheToneAtTheDeviceRateInFortyMillisecondCallbacks)
