@@ -528,7 +528,14 @@ private:
         live_.rate = spec.rate;
         mixer_.prepare(channels, spec.rate, kMostApplicationStreams);
         live_.mixer = &mixer_;
-        live_.mixByServerTiming = !connection_->isPipeWire();
+        // By arrival, on either server: with no input to be in step with,
+        // the server's timing only costs slack. PulseAudio tells a sink
+        // input's blocks as up to 0.43 s old when they come, more than the
+        // mixer's delay: the streams were read just short of their newest
+        // block, and a loop woken late (it runs its timers before it reads
+        // its sockets) handed out the clock's silence before the blocks of
+        // the same stretch were read, a gap and a jump in the take.
+        live_.mixByServerTiming = false;
         stopping_ = false;
         if (!applicationFollower_.follow(application_, spec, map, pulse::captureAttributes(kSystemFragmentUsec, spec),
                 mixer_, live_.mixByServerTiming)) {
