@@ -308,6 +308,8 @@ TEST_F(TrayEndToEnd, TheExportedMenuAndCommandsRecordIntoTheLibraryAndOneCopyRun
     ASSERT_NO_FATAL_FAILURE(launch());
     QTest::qWait(2000);  // an idle sound server may take a second or two to deliver its first block
     auto tone = server_->playTone("e2e_speakers", 440, 0.2);
+    // Playing before the take begins: a player started on a busy machine may take a second to.
+    ASSERT_TRUE(tone && server_->waitForTone("e2e_speakers", 440, 0.2));
     // The entry is chosen as soon as the exported menu answers with it.
     ASSERT_TRUE(QTest::qWaitFor([&] { return clickMenuEntry(QStringLiteral("Start Record")); }, 10000))
         << "the menu is exported";
