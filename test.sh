@@ -2,7 +2,7 @@
 # Builds TrayTape and runs every test: the whole suite under AddressSanitizer
 # and UndefinedBehaviorSanitizer, the ordinary build with its benchmarks and
 # the Debian package check, the engine's suites under ThreadSanitizer, and the
-# file reader under libFuzzer for a minute (TRAYTAPE_FUZZ_SECONDS). Each suite
+# file reader under libFuzzer for half a minute (TRAYTAPE_FUZZ_SECONDS). Each suite
 # that needs a sound server starts a private one of its own, and runs once on
 # PulseAudio and once on PipeWire.
 # TRAYTAPE_QUICK=1 runs the ordinary build, its tests and the package check.
@@ -114,7 +114,7 @@ build 0 build-asan -DCMAKE_BUILD_TYPE=Debug -DTRAYTAPE_SANITIZE=address,undefine
 finish $fuzz_build build-logs/fuzz-build.log
 say "fuzzing the file reader"
 (rc=0
-  nice -n 10 build-fuzz/tests/fuzz/fuzz_reader -max_total_time="${TRAYTAPE_FUZZ_SECONDS:-60}" -max_len=8192 \
+  nice -n 10 build-fuzz/tests/fuzz/fuzz_reader -max_total_time="${TRAYTAPE_FUZZ_SECONDS:-30}" -max_len=8192 \
     -timeout=30 -rss_limit_mb=2048 -artifact_prefix=build-fuzz/ build-fuzz/corpus build-fuzz/seeds \
     >build-fuzz/fuzz.log 2>&1 || rc=$?
   # Its progress lines are many: the whole log only when it failed.
