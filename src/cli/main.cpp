@@ -1,7 +1,7 @@
 // traytape-cli: the recording engine for scripts and headless machines.
 //   traytape-cli devices
 //   traytape-cli apps
-//   traytape-cli record [--device INDEX|NAME] [--with-system-audio | --app NAME|BINARY|PID] [--seconds N]
+//   traytape-cli record [--device INDEX|NAME] [--with-system-audio | --app NAME|BINARY|PID] [--separate] [--seconds N]
 //   [--split-every N] [--warn-silence N]
 //                       [--rate 44100|48000|source] [--channels 1|2] [--bits 16|24|32|32f] [--bitrate K] [--force] OUT
 //   traytape-cli info FILE
@@ -95,7 +95,7 @@ constexpr CommandHelp kCommandHelp[] = {
         "apps lists the applications playing now, one a line: index, name, binary (its\n"
         "program), process id and how many streams it plays, separated by tabs.\n"},
     {"record",
-        "traytape-cli record [--device INDEX|NAME] [--with-system-audio | --app NAME|BINARY|PID]\n"
+        "traytape-cli record [--device INDEX|NAME] [--with-system-audio | --app NAME|BINARY|PID] [--separate]\n"
         "                           [--seconds N] [--split-every N] [--warn-silence N]\n"
         "                           [--rate 44100|48000|source] [--channels 1|2] [--bits 16|24|32|32f] [--bitrate K]\n"
         "                           [--start-on-sound DB [--pre-roll S] [--stop-after-silence S]] [--force] OUT",
@@ -116,6 +116,10 @@ constexpr CommandHelp kCommandHelp[] = {
         "while it plays nothing; with --device, mixed into that input. The sound\n"
         "server's routing is left as it is. An application that plays nothing now\n"
         "is refused.\n"
+        "record --separate, where something is mixed into the input, also writes each\n"
+        "source into a file of its own beside OUT: OUT.input.ext, and OUT.system.ext or\n"
+        "OUT.app.ext, as loud as they came in (the mix alone is limited), each the\n"
+        "same length as OUT to the frame. A take of one source writes OUT alone.\n"
         "record warns on standard error when the input is muted, and when it has given\n"
         "only silence for --warn-silence seconds (30 by default; again every 10 minutes).\n"
         "--split-every cuts the recording into parts of N seconds (1 or more), named\n"
@@ -334,6 +338,7 @@ int record(const std::vector<std::string>& args)
     double stopAfterSilence = 0;
     bool force = false;
     bool withSystemAudio = false;
+    bool separate = false;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (optionsEnded && out.empty() && !args[i].empty()) {
@@ -344,6 +349,8 @@ int record(const std::vector<std::string>& args)
             optionsEnded = true;
         } else if (args[i] == "--with-system-audio") {
             withSystemAudio = true;
+        } else if (args[i] == "--separate") {
+            separate = true;
         } else if (args[i] == "--device" && i + 1 < args.size()) {
             deviceArg = args[++i];
         } else if (args[i] == "--app" && i + 1 < args.size()) {
@@ -410,6 +417,11 @@ int record(const std::vector<std::string>& args)
     const std::string first = splitEvery > 0 ? partOf({{}, out}, 1).path() : out;
     if (::lstat(first.c_str(), &st) == 0 && !force)
         return fail("file exists (use --force to replace it): " + first);
+    const bool mixed = withSystemAudio || (appArg && !deviceArg.empty());
+    if (separate && mixed && !force)
+        for (const char* source : {kInputSource, appArg ? kApplicationSource : kSystemSource})
+            if (const std::string part = sourceOf({{}, first}, source).path(); ::lstat(part.c_str(), &st) == 0)
+                return fail("file exists (use --force to replace it): " + part);
     // Named by a user, an application that plays nothing now is most likely
     // misspelt: a take of silence would only say so later.
     if (appArg && !AudioDeviceChoice::findApplication(*appArg))
@@ -436,6 +448,10 @@ int record(const std::vector<std::string>& args)
     };
     hooks.audioLost = [&lostSeconds](double seconds) { lostSeconds += seconds; };
     hooks.ended = [&fault](RecordFault why) { fault = why; };
+    hooks.sourceMissing = [](const std::string& path, OSStatus why) {
+        std::fprintf(stderr, "cannot create file: %s (%s); the mix is recorded without it\n",
+            terminalText(path).c_str(), audiofile::reasonFor(why).c_str());
+    };
     hooks.moved = [](const std::string& path) {
         std::fprintf(stderr, "moved: recording continues at %s\n", terminalText(path).c_str());
     };
@@ -482,6 +498,7 @@ int record(const std::vector<std::string>& args)
     recipe.quality = quality;
     recipe.preRoll = preRoll;
     recipe.onSound = onSound;
+    recipe.separate = separate;
 
     struct sigaction action { };
     action.sa_handler = onStopSignal;

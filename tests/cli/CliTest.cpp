@@ -1,5 +1,6 @@
 // traytape-cli as a user runs it: recording from a private sound server,
 // and exporting real files into real files.
+#include "AudioRecord/RecordRecipe.h"
 #include "platform/AudioFormat.h"
 #include "platform/FFmpegUtil.h"
 #include "platform/InterruptedRecording.h"
@@ -341,11 +342,16 @@ TEST_F(Cli, OneApplicationIsRecordedAloneOrMixedAndTheServerIsLeftAsItWas)
     const PulseServer::Player a{file("tone-a"), "Tone A"}, b{file("tone-b"), "Tone B"};
     for (const auto* player : {&a, &b})
         fs::copy_file("/usr/bin/pacat", player->program);
+    // The input's tone is off the mixer's delay (0.4 s) and its blocks by a
+    // fraction of its period: an input part taken from other frames than the
+    // mix's cannot pass for the right one. The players' tones are whole
+    // periods in each stretch judged, so none leaks into another's measure.
+    constexpr double kMic = 1001, kToneB = 660;
     auto toneA = server.playToneAs(a, output, 440, 0.3);
-    auto toneB = server.playToneAs(b, output, 660, 0.3);
+    auto toneB = server.playToneAs(b, output, kToneB, 0.3);
     const std::uint32_t inputRate = input == "other" ? 44100 : 48000;
-    auto heard = server.playTone(input, 1000, 0.2, inputRate);
-    ASSERT_TRUE(toneA && toneB && heard && server.waitForTone(input, 1000, 0.2, inputRate));
+    auto heard = server.playTone(input, kMic, 0.2, inputRate);
+    ASSERT_TRUE(toneA && toneB && heard && server.waitForTone(input, kMic, 0.2, inputRate));
     CommandResult apps;
     const auto listed = [&apps](const std::string& line) { return apps.output.find(line) != std::string::npos; };
     for (const auto until = std::chrono::steady_clock::now() + 10s;
@@ -389,10 +395,12 @@ TEST_F(Cli, OneApplicationIsRecordedAloneOrMixedAndTheServerIsLeftAsItWas)
         const char* device;  // mixed into it; null: the application alone
         double tone, other;  // the application's, and the one that must not be heard
         bool secondStream;   // the application opens another stream mid-take
+        bool separate;       // each source in its own file too (ignored alone)
     };
-    for (const Case& c : {Case{"by program, alone", "tone-a", nullptr, 440, 660, true},
-             Case{"by name, alone", "Tone B", nullptr, 660, 440, false},
-             Case{"by process id, mixed into an input", pidOfB, "", 660, 440, false}}) {
+    for (const Case& c : {Case{"by program, alone", "tone-a", nullptr, 440, kToneB, true, true},
+             Case{"by name, alone", "Tone B", nullptr, kToneB, 440, false, false},
+             Case{"by process id, mixed into an input, each source in its own file too", pidOfB, "", kToneB, 440, false,
+                 true}}) {
         SCOPED_TRACE(c.name);
         // A take whose player ran short is taken again, twice at most: a
         // starved server plays silence in its place and tells the player
@@ -400,6 +408,7 @@ TEST_F(Cli, OneApplicationIsRecordedAloneOrMixedAndTheServerIsLeftAsItWas)
         // silence from the recorder's loss: the input's sink, or alone, the
         // application's own first stream.
         DecodedFile decoded;
+        std::string decodedPath;
         const std::string program = c.tone == 440 ? "tone-a" : "tone-b";
         for (int attempt = 1;; ++attempt) {
             const std::string out = file(c.name + (attempt > 1 ? " take " + std::to_string(attempt) : "") + ".wav");
@@ -410,6 +419,9 @@ TEST_F(Cli, OneApplicationIsRecordedAloneOrMixedAndTheServerIsLeftAsItWas)
             std::vector<std::string> args{"record", "--app", c.app, "--seconds", "3", out};
             if (c.device)
                 args.insert(args.begin() + 1, {"--device", input + ".monitor"});
+            // 16 bits: the three files' rounding leaves the mix within 1 LSB of its parts' sum.
+            if (c.separate)
+                args.insert(args.begin() + 1, {"--separate", "--bits", "16"});
             auto take = std::async(std::launch::async, [&args] { return run(args, 60s); });
             std::unique_ptr<testsupport::TonePlayer> second;
             if (c.secondStream) {
@@ -423,6 +435,7 @@ TEST_F(Cli, OneApplicationIsRecordedAloneOrMixedAndTheServerIsLeftAsItWas)
             ASSERT_TRUE(rec.ok()) << rec.errors;
             EXPECT_EQ(fields(rec.output), (std::vector<std::string>{"132300", "3.000"}));
             decoded = decodeFile(out);
+            decodedPath = out;
             ASSERT_TRUE(decoded.ok);
             // From the first sound it heard: a new reading of a monitor may begin with silence of its own.
             const std::vector<float> played = sink->stop();
@@ -441,7 +454,7 @@ TEST_F(Cli, OneApplicationIsRecordedAloneOrMixedAndTheServerIsLeftAsItWas)
         for (std::size_t at = 0; at + 4410 <= decoded.frames(); at += 4410) {
             const double own = toneAmplitude(left, 44100, c.tone, at, at + 4410);
             const double other = toneAmplitude(left, 44100, c.other, at, at + 4410);
-            const double mic = toneAmplitude(left, 44100, 1000, at, at + 4410);
+            const double mic = toneAmplitude(left, 44100, kMic, at, at + 4410);
             const double next = toneAmplitude(left, 44100, 550, at, at + 4410);
             char line[96];
             std::snprintf(
@@ -466,6 +479,44 @@ TEST_F(Cli, OneApplicationIsRecordedAloneOrMixedAndTheServerIsLeftAsItWas)
             secondCame = secondCame || next > 0.01;
         }
         EXPECT_EQ(secondCame, c.secondStream) << levels;
+        const std::string inputPart = sourceOf({{}, decodedPath}, "input").path();
+        const std::string appPart = sourceOf({{}, decodedPath}, "app").path();
+        EXPECT_EQ(fs::exists(inputPart), c.separate && c.device) << inputPart;
+        EXPECT_EQ(fs::exists(appPart), c.separate && c.device) << appPart;
+        if (c.separate && c.device) {
+            const DecodedFile in = decodeFile(inputPart), app = decodeFile(appPart);
+            ASSERT_TRUE(in.ok && app.ok);
+            // The same frames: as many, and the mix their sum, clipped, to 1 LSB wherever
+            // the limiter left it alone (the sum below full scale for the second before, which
+            // outlasts the limiter's hold and release).
+            ASSERT_EQ(in.frames(), decoded.frames());
+            ASSERT_EQ(app.frames(), decoded.frames());
+            std::size_t compared = 0, apart = 0;
+            for (std::size_t ch = 0; ch < decoded.channels.size(); ++ch) {
+                std::size_t loudAt = 0;
+                for (std::size_t f = 0; f < decoded.frames(); ++f) {
+                    const float sum = in.channels[ch][f] + app.channels[ch][f];
+                    if (std::fabs(sum) >= 1.0f)
+                        loudAt = f + 1;
+                    if (loudAt > 0 && f - loudAt < 44100)
+                        continue;
+                    ++compared;
+                    if (std::fabs(decoded.channels[ch][f] - std::clamp(sum, -1.0f, 1.0f)) > 1.0f / 32768 && apart++ < 5)
+                        ADD_FAILURE() << "channel " << ch << ", frame " << f << ": mix " << decoded.channels[ch][f]
+                                      << ", parts " << in.channels[ch][f] << " + " << app.channels[ch][f];
+                }
+            }
+            EXPECT_EQ(apart, 0u);
+            EXPECT_EQ(compared, decoded.frames() * decoded.channels.size())
+                << "tones at 0.2 and 0.3 never reach the limiter";
+            // Each part holds only its own source.
+            for (std::size_t at = 4410; at + 4410 <= decoded.frames(); at += 4410) {
+                EXPECT_NEAR(toneAmplitude(in.channels[0], 44100, kMic, at, at + 4410), 0.2, 0.03) << at;
+                EXPECT_LT(toneAmplitude(in.channels[0], 44100, c.tone, at, at + 4410), 0.00316) << at;
+                EXPECT_NEAR(toneAmplitude(app.channels[0], 44100, c.tone, at, at + 4410), 0.3, 0.03) << at;
+                EXPECT_LT(toneAmplitude(app.channels[0], 44100, kMic, at, at + 4410), 0.00316) << at;
+            }
+        }
         // Nothing of ours is left on the server, nothing of the user's moved.
         std::vector<std::string> now;
         for (const auto until = std::chrono::steady_clock::now() + 5s;

@@ -6,6 +6,7 @@
 #include "platform/AudioFormat.h"
 #include "platform/FFmpegUtil.h"
 #include "platform/InterruptedRecording.h"
+#include "support/GatedFile.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -85,6 +86,37 @@ TEST(AudioFileStream, EveryFormatRowRoundTripsFromItsExtensionThroughItsWriter)
     for (const auto& [code, extension] :
         {std::pair{0, "m4a"}, {1, "wav"}, {2, "flac"}, {3, "opus"}, {4, "ogg"}, {5, "mp3"}, {6, "m4a"}, {-1, "m4a"}})
         EXPECT_EQ(audioFormatForCode(code).extension(), extension) << code;
+
+    // Sources beside a recording, each from its own buffers after the mix's:
+    // one that cannot be made is told and keeps its place, so the next still
+    // gets its own; a cycle one file's full queue refuses is taken by none.
+    const AudioFormat& wav = *audioFormatForPath("x.wav");
+    auto mix = AudioFileStream::streamForWritingAtPath(dir.file("mix.wav"));
+    ASSERT_NE(mix, nullptr);
+    mix->setClientDataFormat(pcmClient(44100, 2));
+    EXPECT_NE(mix->addSource(dir.file("no/such/mix.input.wav"), wav, {}, 44100), noErr);
+    ASSERT_EQ(mix->addSource(dir.file("mix.app.wav"), wav, {}, 44100), noErr);
+    ASSERT_EQ(mix->missingSources().size(), 1u);
+    EXPECT_EQ(mix->missingSources()[0].first, dir.file("no/such/mix.input.wav"));
+    Channels cycle(6, std::vector<float>(4410, 0.0f));
+    for (std::size_t c = 0; c < 6; ++c)
+        cycle[c] = signal_test::sine(200.0 * double(c + 1), 44100, 4410);
+    auto gate = std::make_shared<FileGate>();
+    ASSERT_TRUE(GatedFile::install(AudioFileStreamTestAccess::source(*mix, 1), gate));
+    gate->refuse = 1 << 30;  // a full queue: no room
+    AudioBufferList list = planarList(cycle, 0, 4410);
+    EXPECT_EQ(mix->writeBufferList(&list, 4410), 0);
+    EXPECT_EQ(mix->writedFrames(), 0) << "the mix waits with its source";
+    gate->refuse = 0;
+    ASSERT_EQ(mix->writeBufferList(&list, 4410), 4410);
+    ASSERT_EQ(mix->close(), noErr);
+    EXPECT_EQ(mix->sourcePaths(), std::vector<std::string>{dir.file("mix.app.wav")});
+    const Decoded mixed = decodeFile(dir.file("mix.wav")), app = decodeFile(dir.file("mix.app.wav"));
+    ASSERT_EQ(app.frames(), mixed.frames());
+    EXPECT_EQ(app.frames(), 4410u);
+    for (std::size_t c = 0; c < 2; ++c)
+        for (std::size_t f = 0; f < app.frames(); ++f)
+            ASSERT_NEAR(app.channels[c][f], cycle[4 + c][f], 1e-6) << "channel " << c << ", frame " << f;
 }
 
 // A recording leaves its overview in the cache: peaks of its file's own

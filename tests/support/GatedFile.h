@@ -28,6 +28,11 @@ struct FileGate {
 
 struct AudioFileStreamTestAccess {
     static ExtAudioFileRef& file(AudioFileStream& stream) { return stream.audioFile_; }
+    // The stream of source `which` (AudioFileStream::addSource), null for one not made.
+    static AudioFileStream* source(AudioFileStream& stream, std::size_t which)
+    {
+        return which < stream.sources_.size() ? stream.sources_[which].get() : nullptr;
+    }
 };
 
 class GatedFile final : public ExtAudioFile {
@@ -59,6 +64,7 @@ public:
         gate_->insideWrite = false;
         return status;
     }
+    std::uint32_t asyncRoom() const override { return gate_->refuse.load() > 0 ? 0 : inner_->asyncRoom(); }
     OSStatus dispose() override
     {
         if (gate_->insideWrite)

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -109,8 +110,36 @@ OSStatus AudioFileStream::configForWriting(
     return audioFile_ ? noErr : status != noErr ? status : kAudioFileUnspecifiedError;
 }
 
+OSStatus AudioFileStream::addSource(
+    const std::string& path, const AudioFormat& format, const AudioQuality& quality, double sourceRate)
+{
+    if (!audioFile_ || isRead_)
+        return kAudioFileNotOpenError;
+    auto source = std::make_unique<AudioFileStream>();
+    const OSStatus status = source->configForWriting(path, format, quality, sourceRate);
+    // A source that could not be made keeps its place: the buffers of the ones after it are theirs.
+    if (!source->isOpen()) {
+        sources_.push_back(nullptr);
+        missingSources_.emplace_back(path, status != noErr ? status : kAudioFileUnspecifiedError);
+        return missingSources_.back().second;
+    }
+    source->setClientDataFormat(clientDataFormat());
+    sources_.push_back(std::move(source));
+    sourcePaths_.push_back(path);
+    return noErr;
+}
+
 OSStatus AudioFileStream::close()
 {
+    // The sources first: each holds what the recording holds, or nothing.
+    if (!sources_.empty()) {
+        sourcePaths_.clear();
+        for (auto& source : sources_) {
+            if (source && source->close() != kAudioFileNothingRecordedError && fileExists(source->audioPath()))
+                sourcePaths_.push_back(source->audioPath());
+        }
+        sources_.clear();
+    }
     if (!audioFile_)
         return noErr;
     if (!markers_.empty()) {
@@ -134,7 +163,27 @@ std::int32_t AudioFileStream::writeBufferList(const AudioBufferList* list, std::
 {
     if (!audioFile_ || frames < 0)
         return 0;
+    const std::uint32_t channels = clientChannels_;
+    const bool withSources = !sources_.empty() && list && channels > 0
+        && list->mNumberBuffers >= channels * std::uint32_t(1 + sources_.size());
+    if (withSources) {
+        std::uint32_t room = audioFile_->asyncRoom();
+        for (const auto& source : sources_)
+            if (source && source->writeStatus() == noErr)
+                room = std::min(room, source->audioFile_->asyncRoom());
+        if (room < std::uint32_t(frames))
+            return 0;
+    }
     const std::int32_t accepted = audioFile_->writeAsync(std::uint32_t(frames), list) == noErr ? frames : 0;
+    if (withSources && accepted > 0) {
+        AudioBufferList part;
+        part.mNumberBuffers = channels;
+        for (std::size_t s = 0; s < sources_.size(); ++s) {
+            std::copy_n(list->mBuffers + (s + 1) * channels, channels, part.mBuffers);
+            if (sources_[s] && sources_[s]->writeStatus() == noErr)
+                sources_[s]->writeBufferList(&part, frames);
+        }
+    }
     // Only this thread writes the count; a plain load and store keep it lock-free.
     frames_writed_.store(frames_writed_.load(std::memory_order_relaxed) + accepted, std::memory_order_relaxed);
     return accepted;
@@ -190,6 +239,11 @@ AudioStreamBasicDescription AudioFileStream::clientDataFormat() const
 
 void AudioFileStream::setClientDataFormat(AudioStreamBasicDescription format)
 {
-    if (audioFile_)
-        audioFile_->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof format, &format);
+    if (!audioFile_)
+        return;
+    audioFile_->setProperty(kExtAudioFileProperty_ClientDataFormat, sizeof format, &format);
+    clientChannels_ = format.mChannelsPerFrame;
+    for (auto& source : sources_)
+        if (source)
+            source->setClientDataFormat(format);
 }

@@ -14,6 +14,8 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class AudioFileStream {
 public:
@@ -47,7 +49,20 @@ public:
     // (WaveOverviewCache.h), so the library draws it without decoding it.
     OSStatus close();
 
-    // Audio thread while recording.
+    // Main thread, before the audio thread writes: one more file written
+    // with this one, frame for frame, in the same client format, from the
+    // buffers of each list after those before it (this file's, then each
+    // source's in the order added). It is completed with this one.
+    OSStatus addSource(
+        const std::string& path, const AudioFormat& format, const AudioQuality& quality, double sourceRate);
+    // The sources' files: while recording, those made; after close(), those that hold audio.
+    const std::vector<std::string>& sourcePaths() const { return sourcePaths_; }
+    // The sources asked for that could not be made, and why; the recording goes on without them.
+    const std::vector<std::pair<std::string, OSStatus>>& missingSources() const { return missingSources_; }
+
+    // Audio thread while recording. With sources, a list that carries them
+    // is taken by every file or by none, so they stay frame for frame; a
+    // source whose writer failed is left behind and the rest go on.
     std::int32_t writeBufferList(const AudioBufferList* list, std::int32_t frames);
     std::int64_t writedFrames() const { return frames_writed_.load(std::memory_order_relaxed); }
     // Main thread while recording: a marker at the frames written so far
@@ -87,4 +102,8 @@ private:
     std::atomic<std::int64_t> frames_writed_{0};
     bool isRead_ = false;
     AudioMarkers markers_;
+    std::vector<std::unique_ptr<AudioFileStream>> sources_;
+    std::vector<std::string> sourcePaths_;
+    std::vector<std::pair<std::string, OSStatus>> missingSources_;
+    std::uint32_t clientChannels_ = 0;
 };

@@ -1,5 +1,7 @@
 #include "AudioRecord/AudioRecordDevice.h"
 
+#include "AudioRecord/RecordRecipe.h"
+
 #include <algorithm>
 #include <limits>
 #include <chrono>
@@ -146,12 +148,24 @@ void AudioRecordMicDevice::start()
         std::uint32_t maxFrames = 4096;
         std::uint32_t size = sizeof maxFrames;
         audioUnit_->getProperty(kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, &maxFrames, &size);
-        const std::uint32_t channels = std::min(deviceFormat_.mChannelsPerFrame, kMaxAudioChannels);
         scratchFrames_ = maxFrames;
-        scratch_.assign(std::size_t(channels) * maxFrames, 0.0f);
+        separates_ = false;
+        scratch_.assign(std::size_t(cycleBuffers()) * maxFrames, 0.0f);
         result = audioUnit_->start();
     }
     status_ = result;
+    std::uint32_t parts = 0;
+    std::uint32_t size = sizeof parts;
+    separates_ = result == noErr && partsAsked_
+        && audioUnit_->getProperty(kAudioOutputUnitProperty_SeparateSources, kAudioUnitScope_Global, 0, &parts, &size)
+            == noErr
+        && parts != 0;
+}
+
+std::uint32_t AudioRecordMicDevice::cycleBuffers() const
+{
+    const std::uint32_t channels = std::min(deviceFormat_.mChannelsPerFrame, kMaxAudioChannels);
+    return partsAsked_ ? 3 * channels : channels;
 }
 
 void AudioRecordMicDevice::stop()
@@ -297,6 +311,13 @@ void AudioRecordMicDevice::configAudioUnit()
         if (result == kAudioUnitErr_InvalidProperty)
             result = noErr;
     }
+    // Only a mix has parts; a unit that cannot hand them out records the mix alone.
+    const bool mixes = application_.empty() && !computerSound_ && (mixSystemAudio_ || !mixApplication_.empty());
+    partsAsked_ = false;
+    if (result == noErr && mixes && separateSources_)
+        partsAsked_ = unit->setProperty(
+                          kAudioOutputUnitProperty_SeparateSources, kAudioUnitScope_Global, 0, &enable, sizeof enable)
+            == noErr;
     if (result == noErr)
         result = unit->getProperty(kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 1, &format, &formatSize);
     if (result == noErr) {
@@ -311,6 +332,8 @@ void AudioRecordMicDevice::configAudioUnit()
     }
     if (result == noErr)
         deviceFormat_ = format;
+    // The mix and its two parts share one list.
+    partsAsked_ = partsAsked_ && 3 * format.mChannelsPerFrame <= kMaxAudioChannels;
     status_ = result;
 }
 
@@ -431,6 +454,7 @@ void AudioRecordDevice::configDevice(std::shared_ptr<AudioRecordMicDevice> devic
         return;
     device->setMixSystemAudio(withSystemAudio_);
     device->setMixApplication(withApplication_);
+    device->setSeparateSources(separateSources_);
     device->open();
     if (!device->isOpen())
         return;
@@ -478,10 +502,15 @@ bool AudioRecordDevice::recordToPath(
 std::unique_ptr<AudioFileStream> AudioRecordDevice::newOutput(
     const std::string& path, const AudioFormat& format, const AudioQuality& quality, OSStatus* failure) const
 {
-    auto stream = AudioFileStream::streamForWritingAtPath(
-        path, format, quality, device_ ? device_->deviceFormat().mSampleRate : 0, failure);
+    const double rate = device_ ? device_->deviceFormat().mSampleRate : 0;
+    auto stream = AudioFileStream::streamForWritingAtPath(path, format, quality, rate, failure);
     if (stream)
         stream->setClientDataFormat(device_ ? device_->deviceFormat() : AudioStreamBasicDescription{});
+    // In the order the device hands the parts out; one that cannot be made leaves the mix as it is.
+    if (stream && separateSources_ && device_ && device_->separates())
+        for (const char* source :
+            {kInputSource, device_->mixApplication().empty() ? kSystemSource : kApplicationSource})
+            stream->addSource(sourceOf({{}, path}, source).path(), format, quality, rate);
     return stream;
 }
 
@@ -533,7 +562,8 @@ void AudioRecordDevice::keepLast(double seconds)
     seconds = std::isfinite(seconds) ? std::max(seconds, 0.0) : 0.0;
     const double rate = device_ ? device_->deviceFormat().mSampleRate : 0.0;
     const auto frames = std::int64_t(std::ceil(seconds * rate));
-    const std::uint32_t channels = device_ ? device_->deviceFormat().mChannelsPerFrame : 0;
+    // The parts, when the device hands them out, are kept beside the mix.
+    const std::uint32_t channels = device_ ? device_->cycleBuffers() : 0;
     keepSeconds_ = seconds;
     if (ring_ && ring_->capacity() == frames && ring_->channels() == std::min(channels, kMaxAudioChannels))
         return;

@@ -114,6 +114,14 @@ public:
     // The application the next open() mixes into this input; empty: none.
     const std::string& mixApplication() const { return mixApplication_; }
     void setMixApplication(std::string named) { mixApplication_ = std::move(named); }
+    // Whether the next open() asks the capture for each mixed source too.
+    bool separateSources() const { return separateSources_; }
+    void setSeparateSources(bool separate) { separateSources_ = separate; }
+    // Open: whether each cycle carries the parts of the mix after it (the
+    // input's channels, then the other sources'), frame for frame.
+    bool separates() const { return separates_; }
+    // The buffers of a cycle: the format's channels, with the parts three times as many.
+    std::uint32_t cycleBuffers() const;
     // Open and mixing: each part's level over the last capture cycle.
     std::optional<AudioSourceLevels> sourceLevels() const;
     OSStatus status() const { return status_; }
@@ -139,6 +147,9 @@ private:
     std::string application_;     // recorded alone
     std::string title_;           // of that application
     std::string mixApplication_;  // mixed into the input
+    bool separateSources_ = false;
+    bool partsAsked_ = false;  // the unit took the request: its cycles say by their buffers whether parts came
+    bool separates_ = false;   // as the started unit says
     OSStatus status_ = noErr;
     AudioObjectID deviceID_ = 0;
     std::atomic<AudioCaptureDelegate*> delegate_{nullptr};  // not owned
@@ -256,6 +267,11 @@ public:
     void setWithSystemAudio(bool with) { withSystemAudio_ = with; }
     // The application mixed into the next device opened; empty: none.
     void setWithApplication(std::string named) { withApplication_ = std::move(named); }
+    // Whether the next device opened, when it mixes, hands each source out
+    // too: each recording's file then has one file a source beside it
+    // (sourceOf(): "input", and "system" or "app"), written frame for frame with it.
+    void setSeparateSources(bool separate) { separateSources_ = separate; }
+    bool separateSources() const { return separateSources_; }
     // Mixing: the input's and the computer's sound's levels, over the last capture cycle.
     std::optional<AudioSourceLevels> sourceLevels() const { return device_ ? device_->sourceLevels() : std::nullopt; }
     // Main thread, on its timer: what, if anything, has ended the capture or
@@ -314,6 +330,7 @@ private:
     std::atomic<bool> isRecordFilePaused_{false};
     bool withSystemAudio_ = false;
     std::string withApplication_;
+    bool separateSources_ = false;
     std::shared_ptr<AudioRecordMicDevice> device_;
     std::atomic<double> audioDataLevel_{0.0};
     std::unique_ptr<AudioFileStream> audioOutput_;
@@ -380,7 +397,7 @@ private:
 template <class Action> void AudioRecordMicDevice::makeAudioBufferFrames(std::int32_t frames, Action&& action)
 {
     const AudioStreamBasicDescription format = deviceFormat_;
-    const std::uint32_t channels = std::min(format.mChannelsPerFrame, kMaxAudioChannels);
+    const std::uint32_t channels = cycleBuffers();
     const std::uint32_t count = frames > 0 ? std::uint32_t(frames) : 0;
     if (count > scratchFrames_)
         return;  // more than the unit promised; never reached with a well-behaved unit

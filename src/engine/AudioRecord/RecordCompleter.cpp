@@ -65,6 +65,7 @@ struct RecordCompleter::Shared {
             for (const std::int64_t frame : job.stream->markers())
                 done.markers.push_back(job.clientRate > 0 ? double(frame) / job.clientRate : 0.0);
             done.completionStatus = job.stream->close();
+            done.sources = job.stream->sourcePaths();
             job.stream.reset();
             done.status = done.completionStatus;
             // A rewrite that failed leaves the fragmented file, which plays and

@@ -29,6 +29,8 @@ struct CompletedRecording {
     OSStatus status = noErr;
     // The markers the user set, in seconds from the start.
     std::vector<double> markers;
+    // The files of its sources, written beside it (AudioFileStream::addSource), that hold audio.
+    std::vector<std::string> sources;
     // What completing the file answered, a failed rewrite included.
     OSStatus completionStatus = noErr;
     std::int64_t writedFrames = 0;  // client frames the file accepted

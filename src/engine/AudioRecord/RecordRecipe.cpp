@@ -23,24 +23,40 @@ RecordDestination nameRecording(RecordDestination asked, const AudioFormat& form
     const std::string extension(format.extension());
     asked.name = base + '.' + extension;
     struct stat st { };
-    // Taken too when an earlier split take's first part has it.
+    // Taken too when an earlier split take's first part has it, or an earlier take's input.
     const auto taken = [&st](const RecordDestination& d) {
-        return ::stat(d.path().c_str(), &st) == 0 || ::stat(partOf(d, 1).path().c_str(), &st) == 0;
+        return ::stat(d.path().c_str(), &st) == 0 || ::stat(partOf(d, 1).path().c_str(), &st) == 0
+            || ::stat(sourceOf(d, kInputSource).path().c_str(), &st) == 0;
     };
     for (int n = 2; taken(asked); ++n)
         asked.name = base + " (" + std::to_string(n) + ")." + extension;
     return asked;
 }
 
+namespace {
+
+// Where the extension begins: the name may carry its folder (a path given on
+// the command line); a leading dot is no extension's.
+std::size_t stemEnd(const std::string& name)
+{
+    const std::size_t slash = name.rfind('/');
+    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot <= base ? name.size() : dot;
+}
+
+}  // namespace
+
 RecordDestination partOf(RecordDestination take, int part)
 {
-    // The name may carry its folder (a path given on the command line); a leading dot is no extension's.
-    const std::size_t slash = take.name.rfind('/');
-    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-    const std::size_t dot = take.name.rfind('.');
-    const std::size_t stem = dot == std::string::npos || dot <= base ? take.name.size() : dot;
     char number[16];
     std::snprintf(number, sizeof number, " %03d", part);
-    take.name.insert(stem, number);
+    take.name.insert(stemEnd(take.name), number);
+    return take;
+}
+
+RecordDestination sourceOf(RecordDestination take, const std::string& source)
+{
+    take.name.insert(stemEnd(take.name), "." + source);
     return take;
 }

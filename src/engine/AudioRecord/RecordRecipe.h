@@ -59,6 +59,9 @@ struct RecordRecipe {
     // Each part of the take holds this long, to the frame, and the parts
     // join without a gap (partOf() names them); 0: one file.
     double splitEvery = 0;
+    // Beside a mixed take's file, each source in a file of its own, frame
+    // for frame with it (sourceOf() names them). A take of one source has none.
+    bool separate = false;
 };
 
 // The one namer of recordings, for both front ends. A name the user gave is
@@ -70,3 +73,11 @@ RecordDestination nameRecording(RecordDestination asked, const AudioFormat& form
 // The take's part number `part` (from 1): "NAME 001.ext", "NAME 002.ext" …,
 // so a folder lists the parts in their order.
 RecordDestination partOf(RecordDestination take, int part);
+// The file of one source of a mixed take: "NAME.input.ext" for the input,
+// "NAME.system.ext" for the computer's sound, "NAME.app.ext" for an
+// application, beside "NAME.ext", so a folder lists them together.
+RecordDestination sourceOf(RecordDestination take, const std::string& source);
+// The sources' names, in the order the capture hands them out after the mix.
+inline constexpr const char* kInputSource = "input";
+inline constexpr const char* kSystemSource = "system";
+inline constexpr const char* kApplicationSource = "app";

@@ -96,8 +96,9 @@ bool withComputerSound(const std::vector<RecordSource>& sources)
 
 }  // namespace
 
-bool RecordSession::captures(const std::vector<RecordSource>& sources) const
+bool RecordSession::captures(const RecordRecipe& recipe) const
 {
+    const std::vector<RecordSource>& sources = recipe.sources;
     const auto& device = recorder_.device();
     const RecordSource* input = inputOf(sources);
     const RecordSource* app = applicationOf(sources);
@@ -112,13 +113,16 @@ bool RecordSession::captures(const std::vector<RecordSource>& sources) const
     auto uid = device->uniqueID();
     if (!uid && openedDevice_.lock() == device)
         uid = openedUID_;
+    // A mix asked for its parts, or no longer, is opened anew.
     return !uid
         || (*uid == input->uniqueID && device->mixSystemAudio() == withComputerSound(sources)
-            && device->mixApplication() == appName);
+            && device->mixApplication() == appName && device->separateSources() == recipe.separate);
 }
 
-void RecordSession::open(const std::vector<RecordSource>& sources)
+void RecordSession::open(const RecordRecipe& recipe)
 {
+    const std::vector<RecordSource>& sources = recipe.sources;
+    recorder_.setSeparateSources(recipe.separate);
     const RecordSource* input = inputOf(sources);
     const RecordSource* app = applicationOf(sources);
     // The computer's sound or an application beside an input is mixed into
@@ -137,8 +141,8 @@ RecordSession::StartResult RecordSession::start(const RecordRecipe& recipe)
 {
     if (state_ == State::Armed)
         stop();
-    if (!captures(recipe.sources))
-        open(recipe.sources);
+    if (!captures(recipe))
+        open(recipe);
     if (!recorder_.device())
         return StartResult::NoDevice;
     // Its capture already ended (the source or the output under it was
@@ -198,6 +202,7 @@ RecordSession::StartResult RecordSession::startTake(const RecordRecipe& recipe, 
         return StartResult::FileNotCreated;
     path_ = path;
     watch_ = FileWatch(path);
+    tellMissingSources();
     followParts(true);
     const auto preRoll = std::int64_t(std::llround(std::max(recipe.preRoll, 0.0) * recorder_.deviceRate()));
     if (fromFrame >= 0)
@@ -330,6 +335,7 @@ void RecordSession::followParts(bool makeNext)
         nextMade_ = false;
         path_ = recorder_.audioPath();
         watch_ = FileWatch(*path_);
+        tellMissingSources();
         // A crash from here on leaves this part unfinished; the full one is being completed.
         if (hooks_.writeMark)
             hooks_.writeMark(recordingMark(*path_));
@@ -339,6 +345,13 @@ void RecordSession::followParts(bool makeNext)
     if (makeNext && !nextMade_)
         nextMade_ = recorder_.recordNextPartToPath(
             partOf(split_.destination, part_ + 1).path(), *split_.format, split_.quality);
+}
+
+void RecordSession::tellMissingSources()
+{
+    if (const AudioFileStream* output = recorder_.audioOutput(); output && hooks_.sourceMissing)
+        for (const auto& [path, why] : output->missingSources())
+            hooks_.sourceMissing(path, why);
 }
 
 void RecordSession::tell(State state)
@@ -468,7 +481,7 @@ void RecordSession::deliverCompleted()
             ++it;
             continue;
         }
-        const Delivery delivery{it->path, it->status, stopped->second, it->markers};
+        const Delivery delivery{it->path, it->status, stopped->second, it->markers, it->sources};
         finishing_.erase(stopped);
         it = completedEarly_.erase(it);
         deliver(delivery);
@@ -502,5 +515,5 @@ void RecordSession::completeBeforeExit(std::chrono::milliseconds timeout)
     const auto left = std::move(finishing_);
     finishing_.clear();
     for (const auto& [path, ending] : left)
-        deliver({path, noErr, ending, {}});
+        deliver({path, noErr, ending, {}, {}});
 }

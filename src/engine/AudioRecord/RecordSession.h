@@ -50,6 +50,8 @@ public:
         Ending ending = Ending::User;
         // The markers set while it was recorded, in seconds from its start.
         std::vector<double> markers;
+        // Each source's file beside it (RecordRecipe::separate), as many as hold audio.
+        std::vector<std::string> sources;
     };
 
     // Every hook may be left empty.
@@ -77,6 +79,9 @@ public:
         std::function<void(RecordFault)> ended;
         // The server's inputs or its default input changed; devices() lists them anew.
         std::function<void()> devicesChanged;
+        // A source's own file (RecordRecipe::separate) could not be made, for
+        // the reason given; the take is recorded without it.
+        std::function<void(const std::string& path, OSStatus why)> sourceMissing;
         // The session changed state by itself: sound started a take, or
         // silence ended one (it is delivered as stopped by the user).
         std::function<void(State)> changed;
@@ -189,8 +194,9 @@ private:
     void followParts(bool makeNext);
     RecordFault checkFault();
     void checkSilence();
-    bool captures(const std::vector<RecordSource>& sources) const;
-    void open(const std::vector<RecordSource>& sources);
+    bool captures(const RecordRecipe& recipe) const;
+    void open(const RecordRecipe& recipe);
+    void tellMissingSources();
     // Makes the file and starts writing: `fromFrame` (the recorder's kept
     // position where sound came) or now, the pre-roll before either.
     StartResult startTake(const RecordRecipe& recipe, std::int64_t fromFrame);

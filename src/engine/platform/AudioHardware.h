@@ -80,6 +80,14 @@ constexpr AudioUnitPropertyID kAudioOutputUnitProperty_CaptureSystemAudio = 3002
 // server is created, moved or rerouted for it.
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_CaptureApplication = 3003;
 
+// uint32. Set before initialize(): 1 asks a unit that mixes something into
+// its input for the sources too. Read once started: 1 while it hands them
+// out. render() then fills three times the buffers: the mix, the input alone
+// and the other sources summed, the parts as they went into the mix (each
+// at its own level, before the limiter), frame for frame; it sets
+// mNumberBuffers to the buffers it filled.
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_SeparateSources = 3004;
+
 // An application that plays, as the server describes its streams.
 struct AudioProcessInfo {
     std::string name;    // what the application calls itself

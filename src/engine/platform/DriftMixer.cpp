@@ -246,7 +246,7 @@ bool DriftMixer::place(Other& o, std::size_t count, double now)
     return o.started;
 }
 
-void DriftMixer::mixInto(float* frames, std::size_t count, double now, double taken)
+void DriftMixer::mixInto(float* frames, std::size_t count, double now, double taken, float* parts)
 {
     if (capacity_ == 0 || count > delayCapacity_ - delayFrames_)
         return;
@@ -265,6 +265,12 @@ void DriftMixer::mixInto(float* frames, std::size_t count, double now, double ta
             frame[c] = delayed ? delayed[c] : 0.0f;
             inputPeak = std::max(inputPeak, std::fabs(frame[c]));
         }
+        float* inputPart = parts ? parts + f * channels_ : nullptr;
+        float* otherPart = parts ? parts + (count + f) * channels_ : nullptr;
+        if (parts) {
+            std::copy_n(frame, channels_, inputPart);
+            std::fill_n(otherPart, channels_, 0.0f);
+        }
         for (Other& o : others_) {
             // The interpolation reads up to two frames past the position;
             // short of them the reader waits, and is placed anew once they come.
@@ -279,6 +285,8 @@ void DriftMixer::mixInto(float* frames, std::size_t count, double now, double ta
                 const float other = sampleAt(o, o.readPosition, c);
                 otherPeak = std::max(otherPeak, std::fabs(other));
                 frame[c] += other;
+                if (otherPart)
+                    otherPart[c] += other;
             }
             o.readPosition += 1.0 + o.ratio;
         }

@@ -58,8 +58,11 @@ public:
     void restart(std::size_t which);
     // Audio thread: the input's newest frames, arrived at `now`, are
     // replaced in place by the mix of the input's frames of the fixed delay
-    // ago and the other source's frames of the same moment, limited.
-    void mixInto(float* frames, std::size_t count, double now, double taken = kUnknown);
+    // ago and the other source's frames of the same moment, limited. Given
+    // `parts` (2 × count frames), the same frames before they were summed go
+    // there too: first the input's, then the other sources' sum, each at its
+    // own level, unlimited.
+    void mixInto(float* frames, std::size_t count, double now, double taken = kUnknown, float* parts = nullptr);
     static constexpr double kUnknown = -1;
 
     // How much later the input comes out of mixInto() than it went in.

@@ -86,6 +86,9 @@ public:
     // Audio thread: queues all of the frames or none. Non-zero when the FIFO
     // lacks room for all of them or the writer has failed.
     virtual OSStatus writeAsync(std::uint32_t frames, const AudioBufferList* data) = 0;
+    // Audio thread: how many frames writeAsync would take now. Files written
+    // side by side ask each before writing any, so they all take a cycle or none do.
+    virtual std::uint32_t asyncRoom() const { return 0; }
     // The first failure the writer hit (a full disk, an I/O error), 0 while
     // none. Any thread.
     virtual OSStatus writerStatus() const = 0;

@@ -285,6 +285,13 @@ public:
         return noErr;
     }
 
+    std::uint32_t asyncRoom() const override
+    {
+        if (!fifo_ || stagedChannels_ == 0 || status_.load(std::memory_order_acquire) != noErr)
+            return 0;
+        return std::uint32_t(std::min<std::size_t>(fifo_->freeSpace() / stagedChannels_, UINT32_MAX));
+    }
+
     OSStatus writerStatus() const override { return status_.load(std::memory_order_acquire); }
 
     OSStatus dispose() override

@@ -196,6 +196,8 @@ public:
             return setSwitch(data, size, systemAudio_);
         case kAudioOutputUnitProperty_FollowsDefaultInput:
             return setSwitch(data, size, followsDefault_);
+        case kAudioOutputUnitProperty_SeparateSources:
+            return setSwitch(data, size, separate_);
         case kAudioOutputUnitProperty_CaptureApplication:
             if (data == nullptr || size != sizeof(std::string))
                 return kAudioHardwareBadPropertySizeError;
@@ -254,6 +256,8 @@ public:
             return writePropertyValue(std::uint32_t(mixSystemAudio_), ioSize, data);
         case kAudioOutputUnitProperty_CaptureSystemAudio:
             return writePropertyValue(std::uint32_t(systemAudio_), ioSize, data);
+        case kAudioOutputUnitProperty_SeparateSources:
+            return writePropertyValue(std::uint32_t(started_ && live_.parts != nullptr), ioSize, data);
         case kAudioOutputUnitProperty_SourceLevels:
             // Two parts only where something is mixed into an input.
             if (!systemStream_ && !(started_ && !application_.empty() && !applicationAlone()))
@@ -343,6 +347,9 @@ public:
         live_.sliceChannels = mixApplication || (mix && monitor) ? wanted : live_.channels;
         staging_.assign(std::size_t(live_.fragmentFrames) * live_.sliceChannels, 0.0f);
         live_.staging = staging_.data();
+        // The parts of a mix, made before any stream can deliver; given up below if nothing is mixed after all.
+        parts_.assign(separate_ && (mixApplication || (mix && monitor)) ? staging_.size() * 2 : 0, 0.0f);
+        live_.parts = parts_.empty() ? nullptr : parts_.data();
         live_.fillsCapture = systemAudio;
         live_.rate = sampleSpec.rate;
         // A monitor that never sends is silence from the start.
@@ -377,6 +384,8 @@ public:
                 live_.sliceChannels = live_.channels;
             }
         }
+        if (!live_.mixer)
+            live_.parts = nullptr;  // one source: no parts
         pa_stream_set_state_callback(stream.get(), &PulseCaptureUnit::onState, this);
         pa_stream_set_read_callback(stream.get(), &PulseCaptureUnit::onRead, this);
 
@@ -439,16 +448,23 @@ public:
         if (frames > live_.sliceFrames)
             return kAudioUnitErr_TooManyFramesToProcess;
         const std::uint32_t channels = live_.sliceChannels;
-        const std::uint32_t buffers = std::min(ioData->mNumberBuffers, live_.outputChannels);
+        const std::uint32_t wide = live_.outputChannels;
+        // The mix, then each part (live_.partSlice) in as many buffers again.
+        const std::uint32_t sources = live_.partSlice && ioData->mNumberBuffers >= 3 * wide ? 3 : 1;
+        const std::uint32_t buffers = std::min(ioData->mNumberBuffers, sources * wide);
         for (std::uint32_t b = 0; b < buffers; ++b) {
             AudioBuffer& buffer = ioData->mBuffers[b];
             auto* out = static_cast<float*>(buffer.mData);
             const std::uint32_t n = out ? std::min(frames, buffer.mDataByteSize / 4) : 0;
-            const float* in = live_.slice + (channels == 1 ? 0 : b);
+            const std::uint32_t source = b / wide, channel = b % wide;
+            const float* from = source == 0 ? live_.slice : live_.partSlice + (source - 1) * live_.partsApart;
+            const float* in = from + (channels == 1 ? 0 : channel);
             for (std::uint32_t f = 0; f < n; ++f)
                 out[f] = in[std::size_t(f) * channels];
             buffer.mDataByteSize = n * 4;
         }
+        if (ioData->mNumberBuffers > buffers)
+            ioData->mNumberBuffers = buffers;
         return noErr;
     }
 
@@ -693,7 +709,7 @@ private:
         Live& live = live_;
         const std::uint32_t channels = live.channels;
         if (in && live.staged == 0 && frames >= live.fragmentFrames && !live.mixer) {
-            deliver(in, frames, live.readTime);  // already a fragment or more: no copy
+            deliver(in, frames, live.readTime, 0);  // already a fragment or more: no copy
             live.readTime += double(frames) / live.rate;
             return;
         }
@@ -720,7 +736,7 @@ private:
                 if (live.mixer) {
                     lead = live.mixer->leadIn(live.staged);
                     live.mixer->mixInto(live.staging, live.staged, seconds(pa_rtclock_now()),
-                        live.mixByServerTiming ? live.stagedTime : DriftMixer::kUnknown);
+                        live.mixByServerTiming ? live.stagedTime : DriftMixer::kUnknown, live.parts);
                     // Out comes the input of the mixer's delay ago: stamped
                     // so, a take begins with what was taken in as it was asked for.
                     taken -= live.mixer->delaySeconds();
@@ -729,20 +745,25 @@ private:
                     // delay earlier still, it is left out of a take asked for
                     // as the input began, which starts with that first frame.
                     if (lead > 0)
-                        deliver(live.staging, lead, taken - live.mixer->delaySeconds());
+                        deliver(live.staging, lead, taken - live.mixer->delaySeconds(), 0);
                 }
-                deliver(live.staging + lead * live.sliceChannels, live.staged - lead, taken + double(lead) / live.rate);
+                deliver(live.staging + lead * live.sliceChannels, live.staged - lead, taken + double(lead) / live.rate,
+                    lead);
                 live.staged = 0;
             }
         }
     }
 
     // `taken`: when the first of the frames was taken in, in seconds of pa_rtclock_now().
-    void deliver(const float* data, std::size_t frames, double taken)
+    // Mixing with parts, theirs begin at frame `first` of the staged fragment.
+    void deliver(const float* data, std::size_t frames, double taken, std::size_t first)
     {
+        const float* parts = live_.parts && live_.mixer ? live_.parts + first * live_.sliceChannels : nullptr;
+        live_.partsApart = std::size_t(live_.staged) * live_.sliceChannels;
         while (frames > 0) {
             const auto n = std::uint32_t(std::min<std::size_t>(frames, live_.maximumFrames));
             live_.slice = data;
+            live_.partSlice = parts;
             live_.sliceFrames = n;
             AudioTimeStamp stamp;
             stamp.mSampleTime = live_.sampleTime;
@@ -754,9 +775,12 @@ private:
                 live_.callback.inputProc(live_.callback.inputProcRefCon, &flags, &stamp, 1, n, nullptr);
             live_.sampleTime += n;
             data += std::size_t(n) * live_.sliceChannels;
+            if (parts)
+                parts += std::size_t(n) * live_.sliceChannels;
             frames -= n;
         }
         live_.slice = nullptr;
+        live_.partSlice = nullptr;
         live_.sliceFrames = 0;
     }
 
@@ -773,6 +797,8 @@ private:
     pulse::Stream stream_;
     bool started_ = false;        // main thread
     std::vector<float> staging_;  // sized in start(), before the stream exists
+    std::vector<float> parts_;    // likewise
+    bool separate_ = false;       // main thread, set before the unit starts
     // Written under the loop's lock; read by the loop thread.
     bool stopping_ = false;
     struct Live {
@@ -786,6 +812,10 @@ private:
         std::uint32_t staged = 0;
         const float* slice = nullptr;  // the slice render() hands out, during a call-back only
         std::uint32_t sliceFrames = 0;
+        // Mixing with parts: 2 × fragmentFrames frames (parts_), the input's, then the others'.
+        float* parts = nullptr;
+        const float* partSlice = nullptr;  // the input's part of the slice; the others' partsApart further
+        std::size_t partsApart = 0;
         double sampleTime = 0;
         double rate = 0;
         double readTime = 0;    // when the next frame read was taken in (seconds, pa_rtclock_now())
