@@ -1,6 +1,7 @@
 // What the engine does to the paths it is given: a recording, its MPEG-4
 // rewrite and an export change nothing but the file they were told to
 // write, whatever links, FIFOs, folders or permissions lie in their way.
+#include "AudioRecord/RecordRecipe.h"
 #include "AudioRecord/WaveOverviewCache.h"
 #include "Export/AudioConverter.h"
 #include "ExtAudioFileTestHelpers.h"
@@ -351,7 +352,8 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
             ASSERT_EQ(recordInto(*file), noErr);
     }
 
-    enum class Mark { Full, Bare, OfLink, ThenReplaced, OfAnother };
+    // WithSources: a mix's mark, naming its sources' files beside it, each killed as it was.
+    enum class Mark { Full, Bare, OfLink, ThenReplaced, OfAnother, WithSources };
     struct Case {
         std::string file;
         Mark mark;
@@ -365,6 +367,7 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
         {otherWave, Mark::Bare, noErr}, {text, Mark::Bare, notOurs}, {looping, Mark::Bare, notOurs}};
     if (!alac.empty())
         cases.push_back({alac, Mark::Bare, noErr});
+    cases.push_back({killed[kAudioFileWAVEType], Mark::WithSources, noErr, true});
     for (const auto& [type, path] : killed) {
         cases.push_back({path, Mark::Full, noErr, true});
         cases.push_back({path, Mark::Bare, noErr});
@@ -385,7 +388,17 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
             fs::resize_file(path, fs::file_size(path) - 3);
         const std::string planted = path + ".remux.m4a";  // once the rewrite's name
         std::ofstream(planted) << kPrecious;
-        std::string mark = c.mark == Mark::Bare ? path : recordingMark(path);
+        std::vector<std::string> sources;
+        for (const char* source : {"input", "app"})
+            if (c.mark == Mark::WithSources) {
+                sources.push_back(sourceOf({{}, path}, source).path());
+                fs::copy_file(c.file, sources.back());
+                fs::resize_file(sources.back(), fs::file_size(sources.back()) - 3);  // cut off mid-frame as well
+            }
+        std::vector<std::string> sourcesBefore;
+        for (const std::string& source : sources)
+            sourcesBefore.push_back(fileBytes(source));
+        std::string mark = c.mark == Mark::Bare ? path : recordingMark(path, sources);
         if (finishedMark.count(c.file)) {
             // The copy is the same file for recovery: only the mark's path differs.
             const std::string& original
@@ -407,6 +420,11 @@ TEST_F(FileSafetyTest, RecoveryFinishesOnlyTheMarkedRecording)
         EXPECT_EQ(fileBytes(path) == before, !c.completed) << "changed: a file that is not to be, or not completed";
         if (status == noErr) {
             EXPECT_EQ(decodeFile(path).status, noErr);
+        }
+        for (std::size_t i = 0; i < sources.size(); ++i) {
+            EXPECT_TRUE(fileBytes(sources[i]) != sourcesBefore[i]) << sources[i] << " is completed too";
+            EXPECT_EQ(decodeFile(sources[i]).status, noErr) << sources[i];
+            EXPECT_TRUE(recordingMarkNames(mark, sources[i])) << "an export onto it is refused";
         }
     }
 }

@@ -212,7 +212,7 @@ RecordSession::StartResult RecordSession::startTake(const RecordRecipe& recipe, 
     // The mark names the file and what identifies it (device, inode, header),
     // so recovery never finishes a file that took its place.
     if (hooks_.writeMark)
-        hooks_.writeMark(recordingMark(path));
+        hooks_.writeMark(markOf(path));
     state_ = State::Recording;
     reportedFault_ = RecordFault::None;
     lostSeen_ = lostReported_ = 0;
@@ -319,7 +319,7 @@ bool RecordSession::followFile()
         output->setAudioPath(*now);
     // A crash from here on leaves the file where it now is.
     if (hooks_.writeMark)
-        hooks_.writeMark(recordingMark(*now));
+        hooks_.writeMark(markOf(*now));
     if (hooks_.moved)
         hooks_.moved(*now);
     return true;
@@ -338,13 +338,19 @@ void RecordSession::followParts(bool makeNext)
         tellMissingSources();
         // A crash from here on leaves this part unfinished; the full one is being completed.
         if (hooks_.writeMark)
-            hooks_.writeMark(recordingMark(*path_));
+            hooks_.writeMark(markOf(*path_));
     }
     // Made while the current part fills, so the audio thread only has to move on to it. One
     // that cannot be made is asked for again at the next look; meanwhile the current part goes on.
     if (makeNext && !nextMade_)
         nextMade_ = recorder_.recordNextPartToPath(
             partOf(split_.destination, part_ + 1).path(), *split_.format, split_.quality);
+}
+
+std::string RecordSession::markOf(const std::string& path) const
+{
+    const AudioFileStream* output = recorder_.audioOutput();
+    return recordingMark(path, output ? output->sourcePaths() : std::vector<std::string>{});
 }
 
 void RecordSession::tellMissingSources()

@@ -196,6 +196,8 @@ private:
     void checkSilence();
     bool captures(const RecordRecipe& recipe) const;
     void open(const RecordRecipe& recipe);
+    // The mark of the file being recorded, with its sources' files.
+    std::string markOf(const std::string& path) const;
     void tellMissingSources();
     // Makes the file and starts writing: `fromFrame` (the recorder's kept
     // position where sound came) or now, the pre-roll before either.

@@ -389,6 +389,41 @@ OSStatus completeMp4AfterCrash(int fd, std::int64_t fileBytes, const std::string
 
 }  // namespace audiofile
 
+namespace {
+
+// Between the marks of a recording and of each of its sources: a line no
+// mark of one file holds (a path holds no newline there, in practice).
+constexpr const char* kSourceTag = "\ntraytape-source\n";
+
+// The recording's mark, then its sources'.
+std::vector<std::string> splitMarks(const std::string& mark)
+{
+    std::vector<std::string> marks;
+    const std::size_t tagLength = std::strlen(kSourceTag);
+    std::size_t from = 0;
+    for (std::size_t at; (at = mark.find(kSourceTag, from)) != std::string::npos; from = at + tagLength)
+        marks.push_back(mark.substr(from, at - from));
+    marks.push_back(mark.substr(from));
+    return marks;
+}
+
+}  // namespace
+
+std::string recordingMark(const std::string& path, const std::vector<std::string>& sources)
+{
+    std::string mark = recordingMark(path);
+    for (const std::string& source : sources)
+        mark += kSourceTag + recordingMark(source);
+    return mark;
+}
+
+std::vector<std::string> recordingMarkSources(const std::string& mark)
+{
+    std::vector<std::string> marks = splitMarks(mark);
+    marks.erase(marks.begin());
+    return marks;
+}
+
 std::string recordingMark(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -412,10 +447,26 @@ std::string recordingIdentity(int fd)
 std::string recordingMarkPath(const std::string& mark)
 {
     std::optional<Identity> identity;
-    return parseMark(mark, identity);
+    return parseMark(splitMarks(mark).front(), identity);
 }
 
+namespace {
+
+OSStatus completeOne(const std::string& mark);
+
+}  // namespace
+
 OSStatus completeInterruptedRecording(const std::string& mark)
+{
+    // The sources first, each as a recording of its own; the recording's answer is the one given.
+    for (const std::string& source : recordingMarkSources(mark))
+        completeOne(source);
+    return completeOne(splitMarks(mark).front());
+}
+
+namespace {
+
+OSStatus completeOne(const std::string& mark)
 {
     quietFFmpegLog();
     std::optional<Identity> identity;
@@ -454,12 +505,19 @@ OSStatus completeInterruptedRecording(const std::string& mark)
     return status;
 }
 
-bool recordingMarkNames(const std::string& mark, const std::string& path)
+}  // namespace
+
+bool recordingMarkNames(const std::string& combined, const std::string& path)
 {
     struct stat target { };
     // A link to the recording, or a second name of it, is the recording too.
-    if (mark.empty() || ::stat(path.c_str(), &target) != 0)
+    if (combined.empty() || ::stat(path.c_str(), &target) != 0)
         return false;
+    const std::vector<std::string> marks = splitMarks(combined);
+    if (marks.size() > 1)
+        return std::any_of(
+            marks.begin(), marks.end(), [&](const std::string& one) { return recordingMarkNames(one, path); });
+    const std::string& mark = combined;
     std::optional<Identity> identity;
     const std::string marked = parseMark(mark, identity);
     if (identity && identity->device == target.st_dev && identity->inode == target.st_ino)
