@@ -328,6 +328,14 @@
         <source>%1 has played nothing for %2 s</source>
         <translation>%1 hat seit %2 s nichts abgespielt</translation>
     </message>
+    <message>
+        <source>Recording without a source&apos;s own file</source>
+        <translation>Aufnahme ohne die eigene Datei einer Quelle</translation>
+    </message>
+    <message>
+        <source>TrayTape could not create the file %1 (%2). The mix is recorded without it.</source>
+        <translation>TrayTape konnte die Datei %1 nicht anlegen (%2). Die Mischung wird ohne sie aufgenommen.</translation>
+    </message>
 </context>
 <context>
     <name>AudioItemView</name>
@@ -595,6 +603,26 @@
         <source>Exported</source>
         <translation>Exportiert</translation>
     </message>
+    <message>
+        <source>Remove from the List</source>
+        <translation>Aus der Liste entfernen</translation>
+    </message>
+    <message>
+        <source>Also remove the files of each source of %1 from the list?</source>
+        <translation>Auch die Dateien der einzelnen Quellen von %1 aus der Liste entfernen?</translation>
+    </message>
+    <message>
+        <source>The files stay on the disk either way.</source>
+        <translation>Die Dateien bleiben in jedem Fall auf dem Datenträger.</translation>
+    </message>
+    <message>
+        <source>Remove Them Too</source>
+        <translation>Auch entfernen</translation>
+    </message>
+    <message>
+        <source>Keep Them Listed</source>
+        <translation>In der Liste behalten</translation>
+    </message>
 </context>
 <context>
     <name>AudioRowPool</name>
@@ -605,6 +633,18 @@
     <message>
         <source>%1, part %2 of %3</source>
         <translation>%1, Teil %2 von %3</translation>
+    </message>
+    <message>
+        <source>%1, the input alone</source>
+        <translation>%1, nur der Eingang</translation>
+    </message>
+    <message>
+        <source>%1, the computer&apos;s sound alone</source>
+        <translation>%1, nur der Ton des Computers</translation>
+    </message>
+    <message>
+        <source>%1, the application alone</source>
+        <translation>%1, nur die Anwendung</translation>
     </message>
 </context>
 <context>
@@ -807,6 +847,14 @@
     <message>
         <source>of silence</source>
         <translation>Stille</translation>
+    </message>
+    <message>
+        <source>Also keep each source in its own file</source>
+        <translation>Jede Quelle auch in einer eigenen Datei behalten</translation>
+    </message>
+    <message>
+        <source>Beside the mix, the input and the computer&apos;s sound each in a file of its own (NAME.input and NAME.system), as loud as they came in</source>
+        <translation>Neben der Mischung der Eingang und der Ton des Computers je in einer eigenen Datei (NAME.input und NAME.system), so laut, wie sie ankamen</translation>
     </message>
 </context>
 <context>

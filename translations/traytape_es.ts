@@ -328,6 +328,14 @@
         <source>%1 has played nothing for %2 s</source>
         <translation>%1 no ha reproducido nada en %2 s</translation>
     </message>
+    <message>
+        <source>Recording without a source&apos;s own file</source>
+        <translation>Grabación sin el archivo propio de una fuente</translation>
+    </message>
+    <message>
+        <source>TrayTape could not create the file %1 (%2). The mix is recorded without it.</source>
+        <translation>TrayTape no pudo crear el archivo %1 (%2). La mezcla se graba sin él.</translation>
+    </message>
 </context>
 <context>
     <name>AudioItemView</name>
@@ -595,6 +603,26 @@
         <source>Exported</source>
         <translation>Exportado</translation>
     </message>
+    <message>
+        <source>Remove from the List</source>
+        <translation>Quitar de la lista</translation>
+    </message>
+    <message>
+        <source>Also remove the files of each source of %1 from the list?</source>
+        <translation>¿Quitar también de la lista los archivos de cada fuente de %1?</translation>
+    </message>
+    <message>
+        <source>The files stay on the disk either way.</source>
+        <translation>Los archivos se quedan en el disco en cualquier caso.</translation>
+    </message>
+    <message>
+        <source>Remove Them Too</source>
+        <translation>Quitarlos también</translation>
+    </message>
+    <message>
+        <source>Keep Them Listed</source>
+        <translation>Mantenerlos en la lista</translation>
+    </message>
 </context>
 <context>
     <name>AudioRowPool</name>
@@ -605,6 +633,18 @@
     <message>
         <source>%1, part %2 of %3</source>
         <translation>%1, parte %2 de %3</translation>
+    </message>
+    <message>
+        <source>%1, the input alone</source>
+        <translation>%1, solo la entrada</translation>
+    </message>
+    <message>
+        <source>%1, the computer&apos;s sound alone</source>
+        <translation>%1, solo el sonido del equipo</translation>
+    </message>
+    <message>
+        <source>%1, the application alone</source>
+        <translation>%1, solo la aplicación</translation>
     </message>
 </context>
 <context>
@@ -807,6 +847,14 @@
     <message>
         <source>of silence</source>
         <translation>de silencio</translation>
+    </message>
+    <message>
+        <source>Also keep each source in its own file</source>
+        <translation>Guardar también cada fuente en su propio archivo</translation>
+    </message>
+    <message>
+        <source>Beside the mix, the input and the computer&apos;s sound each in a file of its own (NAME.input and NAME.system), as loud as they came in</source>
+        <translation>Junto a la mezcla, la entrada y el sonido del equipo cada uno en su propio archivo (NOMBRE.input y NOMBRE.system), tal como llegaron</translation>
     </message>
 </context>
 <context>

@@ -328,6 +328,14 @@
         <source>%1 has played nothing for %2 s</source>
         <translation>%1 n&apos;a rien joué depuis %2 s</translation>
     </message>
+    <message>
+        <source>Recording without a source&apos;s own file</source>
+        <translation>Enregistrement sans le fichier propre d&apos;une source</translation>
+    </message>
+    <message>
+        <source>TrayTape could not create the file %1 (%2). The mix is recorded without it.</source>
+        <translation>TrayTape n&apos;a pas pu créer le fichier %1 (%2). Le mixage est enregistré sans lui.</translation>
+    </message>
 </context>
 <context>
     <name>AudioItemView</name>
@@ -595,6 +603,26 @@
         <source>Exported</source>
         <translation>Exporté</translation>
     </message>
+    <message>
+        <source>Remove from the List</source>
+        <translation>Retirer de la liste</translation>
+    </message>
+    <message>
+        <source>Also remove the files of each source of %1 from the list?</source>
+        <translation>Retirer aussi de la liste les fichiers de chaque source de %1 ?</translation>
+    </message>
+    <message>
+        <source>The files stay on the disk either way.</source>
+        <translation>Les fichiers restent sur le disque dans tous les cas.</translation>
+    </message>
+    <message>
+        <source>Remove Them Too</source>
+        <translation>Les retirer aussi</translation>
+    </message>
+    <message>
+        <source>Keep Them Listed</source>
+        <translation>Les garder dans la liste</translation>
+    </message>
 </context>
 <context>
     <name>AudioRowPool</name>
@@ -605,6 +633,18 @@
     <message>
         <source>%1, part %2 of %3</source>
         <translation>%1, partie %2 sur %3</translation>
+    </message>
+    <message>
+        <source>%1, the input alone</source>
+        <translation>%1, l&apos;entrée seule</translation>
+    </message>
+    <message>
+        <source>%1, the computer&apos;s sound alone</source>
+        <translation>%1, le son de l&apos;ordinateur seul</translation>
+    </message>
+    <message>
+        <source>%1, the application alone</source>
+        <translation>%1, l&apos;application seule</translation>
     </message>
 </context>
 <context>
@@ -807,6 +847,14 @@
     <message>
         <source>of silence</source>
         <translation>de silence</translation>
+    </message>
+    <message>
+        <source>Also keep each source in its own file</source>
+        <translation>Garder aussi chaque source dans son propre fichier</translation>
+    </message>
+    <message>
+        <source>Beside the mix, the input and the computer&apos;s sound each in a file of its own (NAME.input and NAME.system), as loud as they came in</source>
+        <translation>À côté du mixage, l&apos;entrée et le son de l&apos;ordinateur chacun dans son propre fichier (NOM.input et NOM.system), au niveau où ils sont arrivés</translation>
     </message>
 </context>
 <context>

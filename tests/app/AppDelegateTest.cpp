@@ -147,9 +147,14 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     };
     choose(config.popAudioDevices(), 2);
     EXPECT_EQ(capturingDevice(), headset_);
-    // Mixing the computer's sound in is stored at once and opens the input again with it.
+    // Mixing the computer's sound in is stored at once and opens the input again with it;
+    // only then is there a mix whose sources can each be kept in a file of their own.
+    EXPECT_FALSE(config.btnSeparateSources()->isEnabled());
     config.btnWithSystemAudio()->click();
     EXPECT_TRUE(onDisk(SettingsKey::RecordWithSystemAudio).toBool());
+    ASSERT_TRUE(config.btnSeparateSources()->isEnabled());
+    config.btnSeparateSources()->click();
+    EXPECT_TRUE(onDisk(SettingsKey::RecordSeparateSources).toBool());
     EXPECT_TRUE(Access::recorder(*app).withSystemAudio() && capturingDevice() == headset_);
     EXPECT_EQ(onDisk(SettingsKey::AudioDeviceNSNumberChoose).toInt(), 2);
     EXPECT_EQ(onDisk(SettingsKey::AudioDeviceUniqueID).toString(), QStringLiteral("virtual.USB Headset"));
@@ -200,8 +205,9 @@ TEST_F(AppDelegateTest, LaunchFollowsTheStoredSettingsAndMakesTheSaveFolder)
     choose(config.popAudioDevices(), 0);
     EXPECT_EQ(onDisk(SettingsKey::AudioDeviceUniqueID).toString(), kDefaultInputUID);
     app.reset();
-    app = launch();  // a restart shows and mixes in the computer's sound as chosen
+    app = launch();  // a restart shows and mixes in the computer's sound as chosen, each source kept apart
     EXPECT_TRUE(Access::config(*app).btnWithSystemAudio()->isChecked() && Access::recorder(*app).withSystemAudio());
+    EXPECT_TRUE(Access::config(*app).btnSeparateSources()->isChecked() && Access::recorder(*app).separateSources());
     EXPECT_EQ(Access::config(*app).audioQuality(), chosen);
 }
 

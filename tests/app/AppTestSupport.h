@@ -88,11 +88,14 @@ public:
         log_->append(QStringLiteral("window"));
         return &window_;
     }
-    void addAudioItemFromPath(const QString& path, const std::vector<double>& markers) override
+    void addAudioItemFromPath(
+        const QString& path, const std::vector<double>& markers, const QStringList& sources) override
     {
         QString line = QStringLiteral("add ") + path;
         for (const double at : markers)
             line += QLatin1Char(' ') + QString::number(at);
+        for (const QString& source : sources)
+            line += QStringLiteral(" + ") + source;
         log_->append(line);
     }
     void flushAudioLibrary() override { log_->append(QStringLiteral("flush")); }

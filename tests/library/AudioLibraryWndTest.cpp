@@ -37,6 +37,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -320,6 +321,15 @@ TEST_F(LibraryTest, RowsAreLaidOutFromTheTopAndEveryAdditionDropDeletionAndRecov
     library_->recoverAudioItemFromPath(dir_.filePath(QStringLiteral("gone.m4a")), [&] { ++finished; });
     EXPECT_EQ(finished, 3) << "a file that is gone finishes at once";
     EXPECT_EQ(storedList().size(), 12);
+    // A mixed take's mark names its sources' files too: they are listed right after it.
+    const QString mixed = file(QStringLiteral("24_03_05 14_07_10_Audio.wav"), 2);
+    const QString input = file(QStringLiteral("24_03_05 14_07_10_Audio.input.wav"), 2);
+    const QString system = file(QStringLiteral("24_03_05 14_07_10_Audio.system.wav"), 2);
+    library_->recoverAudioItemFromPath(
+        QString::fromStdString(recordingMark(mixed.toStdString(), {input.toStdString(), system.toStdString()})),
+        [&] { ++finished; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished == 4; }, 30000));
+    EXPECT_EQ(paths(storedList()).mid(12), (QStringList{mixed, input, system}));
 }
 
 TEST_F(LibraryTest, HostileSettingsAreReadAsFarAsTheyGoAndNeverStoredAsAnInvalidValue)
@@ -1145,6 +1155,59 @@ TEST_F(LibraryTest, EverythingIsReachedFromTheKeyboardAndARemovedRowComesBackWit
     EXPECT_TRUE(QTest::qWaitFor([&] { return !undo->isVisible(); }));
     QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(listed(), QStringList{a});
+
+    // A mixed take's sources' files, listed right after it, are named as its
+    // parts. Delete on the take asks whether they go too: cancelled, nothing
+    // goes; kept listed, the take goes alone; removed too, all go, and Undo
+    // brings all back in their places. A source's own row goes unasked.
+    const QString take = file(QStringLiteral("take.wav"), 10), input = file(QStringLiteral("take.input.wav"), 10),
+                  system = file(QStringLiteral("take.system.wav"), 10);
+    library.addAudioItemFromPath(take, {}, {input, system});
+    const QStringList all{a, take, input, system};
+    ASSERT_EQ(listed(), all);
+    EXPECT_EQ(library.chooseAudioItem(), 1);
+    EXPECT_EQ(row(2)->name(), QStringLiteral("take, the input alone"));
+    EXPECT_EQ(row(3)->name(), QStringLiteral("take, the computer's sound alone"));
+    // Answers the open question with the button of that text.
+    const auto answer = [&](const QString& text) {
+        auto* ask = window->findChild<QMessageBox*>(QStringLiteral("removeSourcesQuestion"));
+        ASSERT_NE(ask, nullptr);
+        QAbstractButton* chosen = nullptr;
+        for (QAbstractButton* button : ask->buttons())
+            chosen = button->text() == text ? button : chosen;
+        ASSERT_NE(chosen, nullptr) << text.toStdString();
+        chosen->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    const auto deleteAnswering = [&](const QString& text) {
+        QTest::keyClick(window, Qt::Key_Delete);
+        if (!text.isEmpty())
+            answer(text);
+        else
+            EXPECT_EQ(window->findChild<QMessageBox*>(QStringLiteral("removeSourcesQuestion")), nullptr) << "asked";
+    };
+    deleteAnswering(QStringLiteral("Cancel"));
+    EXPECT_EQ(listed(), all);
+    // A recording that arrives while the question is open is chosen: the answer then removes nothing.
+    const QString late = file(QStringLiteral("late.wav"), 10);
+    QTest::keyClick(window, Qt::Key_Delete);
+    library.addAudioItemFromPath(late);
+    answer(QStringLiteral("Remove Them Too"));
+    EXPECT_EQ(listed(), all + QStringList{late});
+    deleteAnswering({});  // the late one, which has no sources
+    library.chooseTheAudioItemAt(1);
+    deleteAnswering(QStringLiteral("Keep Them Listed"));
+    EXPECT_EQ(listed(), (QStringList{a, input, system}));
+    QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(listed(), all);
+    EXPECT_EQ(library.chooseAudioItem(), 1);
+    deleteAnswering(QStringLiteral("Remove Them Too"));
+    EXPECT_EQ(listed(), QStringList{a});
+    QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(paths(storedList()), all);
+    library.chooseTheAudioItemAt(2);
+    deleteAnswering({});
+    EXPECT_EQ(listed(), (QStringList{a, take, system}));
 }
 
 TEST_F(LibraryTest, MoveToTrashPutsTheFileInTheHomeTrashBesideItsInformationAndAddingListsFilesAgain)

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <vector>
@@ -21,7 +22,10 @@ public:
     virtual QWidget* window() = 0;
     // A finished recording: measured, appended and chosen, with the markers
     // set while it was recorded (in seconds), or none: its file's.
-    virtual void addAudioItemFromPath(const QString& path, const std::vector<double>& markers = {}) = 0;
+    // `sources`: the files of the recording's sources, listed right after it, grouped with it.
+    virtual void addAudioItemFromPath(
+        const QString& path, const std::vector<double>& markers = {}, const QStringList& sources = {})
+        = 0;
     // Lays the rows out again.
     virtual void flushAudioLibrary() = 0;
     // Stores the library list.

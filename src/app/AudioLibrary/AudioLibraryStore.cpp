@@ -794,18 +794,30 @@ void AudioLibraryStore::recover(
     QThread* recovery = QThread::create([file = mark.toStdString(), ours] {
         ours->store(completeInterruptedRecording(file) != kInterruptedRecordingNotOurs);
     });
+    // Its sources' files, completed with it, are listed right after it, as a finished recording's are.
+    QStringList sources;
+    for (const std::string& source : recordingMarkSources(mark.toStdString()))
+        sources.append(QString::fromStdString(recordingMarkPath(source)));
     recoveries_.append(recovery);
     connect(recovery, &QThread::finished, this,
-        [this, recovery, path, ours, listed = std::move(listed), finished = std::move(finished)] {
+        [this, recovery, path, sources, ours, listed = std::move(listed), finished = std::move(finished)] {
             recoveries_.removeOne(recovery);
             recovery->deleteLater();
             // The same file under another spelling of its path is the same recording.
-            const QString canonical = QFileInfo(path).canonicalFilePath();
-            bool known = false;
-            for (const QVariant& entry : std::as_const(items_))
-                known = known || (!canonical.isEmpty() && QFileInfo(pathOf(entry)).canonicalFilePath() == canonical);
-            if (!known && !canonical.isEmpty() && ours->load())
-                listed(add(path));
+            const auto known = [this](const QString& file) {
+                const QString canonical = QFileInfo(file).canonicalFilePath();
+                bool found = canonical.isEmpty();
+                for (const QVariant& entry : std::as_const(items_))
+                    found = found || QFileInfo(pathOf(entry)).canonicalFilePath() == canonical;
+                return found;
+            };
+            if (!known(path) && ours->load()) {
+                QVariantMap item = add(path);
+                for (const QString& source : sources)
+                    if (!known(source))
+                        add(source);
+                listed(item);
+            }
             finished();
         });
     recovery->start();

@@ -24,6 +24,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -304,11 +305,15 @@ void AudioLibraryWnd::loadOldLibary()
     store_.measure();
 }
 
-void AudioLibraryWnd::addAudioItemFromPath(const QString& path, const std::vector<double>& markers)
+void AudioLibraryWnd::addAudioItemFromPath(
+    const QString& path, const std::vector<double>& markers, const QStringList& sources)
 {
     window();
     store_.add(path, -1, markers.empty() ? std::nullopt : std::optional(markers));
-    chooseTheAudioItemAt(store_.items().size() - 1);
+    const qsizetype added = store_.items().size() - 1;
+    for (const QString& source : sources)
+        store_.add(source, -1, std::nullopt);
+    chooseTheAudioItemAt(added);
     // Stored at once, so a crash or a logout later in the run loses nothing.
     store_.write();
 }
@@ -381,11 +386,45 @@ void AudioLibraryWnd::deleteChooseAudioItem()
     const qsizetype index = chosen_;
     if (index < 0)
         return;
+    const qsizetype sources = AudioRowPool::sourcesAfter(store_.items(), index);
+    if (sources == 0) {
+        removeItems(index, 1);
+        return;
+    }
+    // A recording listed with its sources' files: whether they go too is the user's to say.
+    auto* ask = new QMessageBox(QMessageBox::Question, tr("Remove from the List"),
+        tr("Also remove the files of each source of %1 from the list?")
+            .arg(QFileInfo(AudioLibraryStore::pathOf(store_.items()[index])).completeBaseName()),
+        QMessageBox::NoButton, window());
+    ask->setObjectName(QStringLiteral("removeSourcesQuestion"));
+    ask->setInformativeText(tr("The files stay on the disk either way."));
+    QPushButton* all = ask->addButton(tr("Remove Them Too"), QMessageBox::YesRole);
+    ask->addButton(tr("Keep Them Listed"), QMessageBox::NoRole);
+    ask->addButton(QMessageBox::Cancel);
+    ask->setDefaultButton(all);
+    ask->setWindowModality(Qt::WindowModal);
+    ask->setAttribute(Qt::WA_DeleteOnClose);
+    // The answer is taken for the row chosen when it was asked, if it is still there and still chosen.
+    const QVariant asked = store_.items()[index];
+    connect(ask, &QMessageBox::finished, this, [this, ask, all, index, sources, asked] {
+        QAbstractButton* answer = ask->clickedButton();
+        if (!answer || answer == ask->button(QMessageBox::Cancel) || chosen_ != index
+            || store_.items().value(index) != asked)
+            return;
+        removeItems(index, answer == all ? 1 + sources : 1);
+    });
+    ask->open();
+}
+
+void AudioLibraryWnd::removeItems(qsizetype index, qsizetype count)
+{
     // The chosen row's own item, found by its place: an equal item elsewhere
     // is another row's. It is kept a while for an undo.
-    removed_ = {index, store_.removeAt(index)};
+    removed_ = {index, {}};
+    for (qsizetype i = 0; i < count; ++i)
+        removed_.entries.append(store_.removeAt(index));
     undoText_->setText(tr("%1 was removed from the list.")
-                           .arg(QFileInfo(AudioLibraryStore::pathOf(removed_.entry)).completeBaseName()));
+                           .arg(QFileInfo(AudioLibraryStore::pathOf(removed_.entries.first())).completeBaseName()));
     undoBar_->show();
     undoTimer_.start();
     // The row widgets stay (a delete button may still be inside its click
@@ -404,8 +443,9 @@ void AudioLibraryWnd::undoRemoval()
     const Removed back = std::exchange(removed_, {});
     undoTimer_.stop();
     undoBar_->hide();
-    store_.insertAt(back.index, back.entry);
-    shiftIndexes(back.index, 1);
+    for (qsizetype i = 0; i < back.entries.size(); ++i)
+        store_.insertAt(back.index + i, back.entries[i]);
+    shiftIndexes(back.index, back.entries.size());
     chooseTheAudioItemAt(std::min(back.index, store_.items().size() - 1));
     flushAudioLibrary();
     store_.write();

@@ -65,7 +65,8 @@ public:
 
     // AudioLibraryLink
     QWidget* window() override;
-    void addAudioItemFromPath(const QString& path, const std::vector<double>& markers = {}) override;
+    void addAudioItemFromPath(
+        const QString& path, const std::vector<double>& markers = {}, const QStringList& sources = {}) override;
     void flushAudioLibrary() override;
     void writeData() override;
     void recoverAudioItemFromPath(const QString& path, std::function<void()> finished) override;
@@ -77,6 +78,7 @@ public:
     // Makes item `index` the chosen one and loads it; -1 (or any index
     // outside the list) chooses none.
     void chooseTheAudioItemAt(qsizetype index);
+    // Removes the chosen row; a recording's sources' rows too when the user says so, asked.
     void deleteChooseAudioItem() override;
     // The user closed the window: playback stops and the list is stored.
     bool windowShouldClose();
@@ -173,6 +175,8 @@ private:
     void openRowMenu();
     // The indexes kept of items from `at` on follow an insertion (`by` 1) or a removal (-1) before them.
     void shiftIndexes(qsizetype at, qsizetype by);
+    // Removes `count` items from `index` on, kept for an undo.
+    void removeItems(qsizetype index, qsizetype count);
     // Up/Down: the row before or after the chosen one.
     void chooseNeighbour(int step);
     // Shows the preview's state on the trim bar, the time labels and the two play buttons.
@@ -202,7 +206,7 @@ private:
     // The row removed last, for undoRemoval().
     struct Removed {
         qsizetype index = -1;
-        QVariant entry;
+        QVariantList entries;  // the row's item, and its sources' when they went with it
     } removed_;
     QWidget* undoBar_ = nullptr;  // in the window, between the list and the controls
     QLabel* undoText_ = nullptr;

@@ -50,12 +50,53 @@ std::optional<std::pair<QString, int>> partOfTake(const QVariantList& items, qsi
     return std::pair{file.dir().filePath(match.captured(1)), match.captured(2).toInt()};
 }
 
+// The recording a source's file is of, by the name the recorder gives it
+// ("NAME.input.ext" beside "NAME.ext"), and which source it holds.
+std::optional<std::pair<QString, QString>> sourceOfTake(const QVariantList& items, qsizetype index)
+{
+    if (index < 0 || index >= items.size())
+        return std::nullopt;
+    const QFileInfo file(AudioLibraryStore::pathOf(items[index].toMap()));
+    static const QRegularExpression named(QStringLiteral("^(.+)\\.(input|system|app)$"));
+    const QRegularExpressionMatch match = named.match(file.completeBaseName());
+    if (!match.hasMatch())
+        return std::nullopt;
+    return std::pair{file.dir().filePath(match.captured(1) + QLatin1Char('.') + file.suffix()), match.captured(2)};
+}
+
+// The item a source's row stands under: its recording, right before it or
+// before the recording's other sources; -1 for none.
+qsizetype takeOfSource(const QVariantList& items, qsizetype index)
+{
+    const auto source = sourceOfTake(items, index);
+    if (!source)
+        return -1;
+    for (qsizetype at = index - 1; at >= 0; --at) {
+        if (AudioLibraryStore::pathOf(items[at].toMap()) == source->first)
+            return at;
+        const auto sibling = sourceOfTake(items, at);
+        if (!sibling || sibling->first != source->first)
+            return -1;
+    }
+    return -1;
+}
+
 // A row's name: the file's, or, for the parts of one take side by side in the
 // list (as they arrive), the take's with the part's place: "NAME, part 2 of 3".
 // The list file keeps every part as a recording of its own.
 QString rowName(const QVariantList& items, qsizetype index)
 {
     const QString name = QFileInfo(AudioLibraryStore::pathOf(items[index].toMap())).completeBaseName();
+    // A source under its recording is named as a part of it.
+    if (takeOfSource(items, index) >= 0) {
+        const auto source = sourceOfTake(items, index);
+        const QString take = QFileInfo(source->first).completeBaseName();
+        if (source->second == QLatin1String("input"))
+            return QCoreApplication::translate("AudioRowPool", "%1, the input alone").arg(take);
+        if (source->second == QLatin1String("system"))
+            return QCoreApplication::translate("AudioRowPool", "%1, the computer's sound alone").arg(take);
+        return QCoreApplication::translate("AudioRowPool", "%1, the application alone").arg(take);
+    }
     const auto part = partOfTake(items, index);
     if (!part)
         return name;
@@ -81,6 +122,14 @@ QString rowName(const QVariantList& items, qsizetype index)
 QString AudioRowPool::timeText(float seconds)
 {
     return AppControl::timeText(seconds);
+}
+
+qsizetype AudioRowPool::sourcesAfter(const QVariantList& items, qsizetype index)
+{
+    qsizetype count = 0;
+    while (takeOfSource(items, index + count + 1) == index)
+        ++count;
+    return count;
 }
 
 AudioRowPool::AudioRowPool(

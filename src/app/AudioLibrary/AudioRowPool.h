@@ -43,6 +43,10 @@ public:
     // A position or length in seconds as the list and the preview show it;
     // anything that is not a finite, positive number of seconds is zero time.
     static QString timeText(float seconds);
+    // How many items right after `index` are the files of its sources
+    // ("NAME.input.ext", "NAME.system.ext", "NAME.app.ext" after "NAME.ext"),
+    // which the list shows as its own.
+    static qsizetype sourcesAfter(const QVariantList& items, qsizetype index);
 
 private:
     const AudioLibraryStore& store_;

@@ -20,6 +20,8 @@ inline const QString AudioDeviceUniqueID = QStringLiteral("AudioDeviceUniqueID")
 inline const QString SaveAudioPath = QStringLiteral("SaveAudioPath");
 // Whether the computer's sound is mixed into the chosen input (a bool, false by default).
 inline const QString RecordWithSystemAudio = QStringLiteral("RecordWithSystemAudio");
+// Whether a mixed recording also keeps each source in a file of its own (a bool, false by default).
+inline const QString RecordSeparateSources = QStringLiteral("RecordSeparateSources");
 // The folder of the last export, where the export dialog opens next.
 inline const QString ExportAudioFolder = QStringLiteral("ExportAudioFolder");
 // Whether an export is brought to a loudness (a bool, false by default), and

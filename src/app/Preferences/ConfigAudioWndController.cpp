@@ -76,6 +76,12 @@ void ConfigAudioWndController::loadWindow()
     connect(ui_->btnRecordComputerAudioHelp, &QPushButton::clicked, this, [this] { recordComputerAudioHelp(); });
     ui_->btnWithSystemAudio->setChecked(audioDevices_ && audioDevices_->withComputerSound());
     connect(ui_->btnWithSystemAudio, &QCheckBox::toggled, this, [this](bool on) { setWithSystemAudio(on); });
+    // Only a mix has sources to keep apart; the next recording reads the choice.
+    ui_->btnSeparateSources->setChecked(
+        AppControl::AppReadKeyValue(SettingsKey::RecordSeparateSources, false).toBool());
+    ui_->btnSeparateSources->setEnabled(ui_->btnWithSystemAudio->isChecked());
+    connect(ui_->btnSeparateSources, &QCheckBox::toggled, this,
+        [](bool on) { AppControl::AppWriteKeyValue(on, SettingsKey::RecordSeparateSources); });
     ui_->btnStartAtLogin->setChecked(Autostart::isEnabled());
     connect(ui_->btnStartAtLogin, &QCheckBox::toggled, this, [this](bool on) { setStartAtLogin(on); });
     // Stored as it is clicked, as every other choice here: there is no OK button.
@@ -329,6 +335,7 @@ void ConfigAudioWndController::setISRecording(bool recording)
     ui_->popAudioDevices->setEnabled(!recording);
     ui_->popAudioFormat->setEnabled(!recording);
     ui_->btnWithSystemAudio->setEnabled(!recording);
+    ui_->btnSeparateSources->setEnabled(!recording && ui_->btnWithSystemAudio->isChecked());
     if (recording) {
         for (QComboBox* list : {ui_->popSampleRate, ui_->popChannels, ui_->popBitDepth, ui_->popBitRate})
             list->setEnabled(false);
@@ -339,6 +346,7 @@ void ConfigAudioWndController::setISRecording(bool recording)
 
 void ConfigAudioWndController::setWithSystemAudio(bool on)
 {
+    ui_->btnSeparateSources->setEnabled(on);
     if (delegate_)
         delegate_->chooseWithSystemAudio(on);
 }
@@ -418,6 +426,11 @@ void ConfigAudioWndController::setStartAtLogin(bool on)
     // The box shows what will happen at the next login, not what was asked for.
     const QSignalBlocker quiet(ui_->btnStartAtLogin);
     ui_->btnStartAtLogin->setChecked(Autostart::isEnabled());
+}
+
+QCheckBox* ConfigAudioWndController::btnSeparateSources() const
+{
+    return ui_ ? ui_->btnSeparateSources : nullptr;
 }
 
 QCheckBox* ConfigAudioWndController::btnStartAtLogin() const

@@ -118,6 +118,7 @@ public:
     QLabel* lblAudioPath() const;
     QCheckBox* btnStartAtLogin() const;
     QCheckBox* btnWithSystemAudio() const;
+    QCheckBox* btnSeparateSources() const;
 
 signals:
     // The save folder picked in an earlier run is gone; the default is used instead.

@@ -233,6 +233,9 @@ void AppDelegate::applicationDidFinishLaunching()
     };
     hooks.ended = [this](RecordFault fault) { recordingEnded(fault); };
     hooks.devicesChanged = [this] { followDeviceList(); };
+    hooks.sourceMissing = [this](const std::string& path, OSStatus why) {
+        notify(AppNotices::sourceNotCreated(QString::fromStdString(path), why));
+    };
     // Sound started a take, or silence ended one.
     hooks.changed = [this](RecordSession::State state) {
         if (state == RecordSession::State::Recording)
@@ -460,6 +463,8 @@ void AppDelegate::openDevice(std::size_t index)
     const AudioDeviceChoice& devices = session_->devices();
     const auto& device = devices.devices().at(index);
     audioRecord_->setWithSystemAudio(devices.withComputerSound());
+    // Opened as the next recording will want it, so a start need not open it again.
+    audioRecord_->setSeparateSources(AppControl::AppReadKeyValue(SettingsKey::RecordSeparateSources, false).toBool());
     // Not listening between takes, the input stays closed until one starts:
     // the session opens it then, from the recipe's sources.
     const bool listen = listening();
@@ -730,7 +735,11 @@ void AppDelegate::deliverRecording(const RecordSession::Delivery& done)
     if (byUser && AppControl::AppReadKeyValue(SettingsKey::RevealNewRecording, true).toBool())
         Workspace::shared().revealInFileManager(path);
     if (audioLibraryWnd_) {
-        audioLibraryWnd_->addAudioItemFromPath(path, done.markers);
+        // Each source's file right after the mix, where the list groups it with the mix.
+        QStringList sources;
+        for (const std::string& source : done.sources)
+            sources.append(QString::fromStdString(source));
+        audioLibraryWnd_->addAudioItemFromPath(path, done.markers, sources);
         audioLibraryWnd_->flushAudioLibrary();
     }
     if (byUser) {
@@ -792,6 +801,7 @@ RecordRecipe AppDelegate::recordRecipe() const
     const QString folder = QDir(configAudioWndController_->saveAudioPath()).path();
     recipe.destination = nameRecording({folder.toStdString(), {}}, *recipe.format, clock_().toSecsSinceEpoch());
     recipe.preRoll = preRollSeconds();
+    recipe.separate = AppControl::AppReadKeyValue(SettingsKey::RecordSeparateSources, false).toBool();
     return recipe;
 }
 

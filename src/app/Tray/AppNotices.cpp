@@ -49,6 +49,13 @@ Notice AppNotices::fileNotCreated(const QString& path, OSStatus status)
             .arg(QDir::toNativeSeparators(path), reasonFor(status))};
 }
 
+Notice AppNotices::sourceNotCreated(const QString& path, OSStatus status)
+{
+    return {tr("Recording without a source's own file"),
+        tr("TrayTape could not create the file %1 (%2). The mix is recorded without it.")
+            .arg(QDir::toNativeSeparators(path), reasonFor(status))};
+}
+
 Notice AppNotices::deviceLost(const QString& device, const QString& file)
 {
     return {tr("Recording stopped"),

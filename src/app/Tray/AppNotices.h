@@ -24,6 +24,8 @@ public:
     // The chosen input left earlier; the default input records instead.
     static Notice recordingFromFallback(const QString& gone, const QString& fallback);
     static Notice fileNotCreated(const QString& path, OSStatus status);
+    // One source's own file of a mixed recording could not be made; the mix is recorded.
+    static Notice sourceNotCreated(const QString& path, OSStatus status);
     static Notice deviceLost(const QString& device, const QString& file);
     static Notice writeFailed(const QString& file, OSStatus status);
     static Notice fileRemoved(const QString& file);
