@@ -707,6 +707,7 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
     while (longPath.size() < 4100)
         longPath += "/" + std::string(200, 'd');
     longPath += "/out.wav";
+    std::ofstream(file("kept.input.wav")) << "an earlier take's input, beside a free name";
     const auto before = snapshot(dir.path());
 
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -718,6 +719,8 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndHarmsNoFile)
         {{"export", in, file("out.xyz")}, "unknown format .xyz: use " + audioFormatExtensions(true)},
         {{"record", "--seconds", "1", out}, "file exists"},
         {{"record", "--seconds", "1", dangling}, "file exists"},
+        {{"record", "--with-system-audio", "--separate", "--seconds", "1", file("kept.wav")},
+            "file exists (use --force to replace it): " + file("kept.input.wav")},
         {{"record", "--device", "no such device", "--", "-x.wav"}, "no such input device"},
         {{"record", "--seconds", "1", longName}, "(name too long)"},
         {{"export", in, longName}, "(name too long)"},
