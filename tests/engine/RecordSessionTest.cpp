@@ -388,10 +388,13 @@ TEST_F(RecordSessionTest, MarkersAreWrittenReadBackAndMovedByExport)
 // the unsplit take: WAV's PCM byte for byte, a lossy format's frames in number.
 TEST_F(RecordSessionTest, ASplitTakesPartsJoinIntoTheUnsplitTake)
 {
-    const auto take = [&](const std::string& name, double split) {
+    const auto take = [&](const std::string& name, double split, bool separate = false) {
         RecordRecipe recipe{{{RecordSource::Kind::Input, "uid:mic"}}, audioFormatForPath(name), {}, 0.6,
             {.sampleRate = AudioQuality::kSourceRate}};
         recipe.splitEvery = split;
+        if (separate)
+            recipe.sources.push_back({RecordSource::Kind::ComputerSound, {}});
+        recipe.separate = separate;
         recipe.destination = nameRecording({dir.path(), name}, *recipe.format, 0);
         ASSERT_EQ(session->start(recipe), Result::Started);
         for (std::int64_t cycle = 0; cycle < 62; ++cycle) {  // the limit ends the take at 60
@@ -401,6 +404,7 @@ TEST_F(RecordSessionTest, ASplitTakesPartsJoinIntoTheUnsplitTake)
             if (cycle % 3 == 0) {  // a look every few cycles, as the owner's timer
                 session->check();
                 EXPECT_EQ(recordingMarkPath(mark), recorder.audioPath()) << name << ", cycle " << cycle;
+                EXPECT_EQ(recordingMarkSources(mark).size(), separate ? 2u : 0u) << "recovered with it";
             }
         }
         ASSERT_TRUE(stopAndDeliver());
@@ -411,20 +415,29 @@ TEST_F(RecordSessionTest, ASplitTakesPartsJoinIntoTheUnsplitTake)
         return eaf_test::fileBytes(dir.file(name)).substr(std::size_t(sizes.dataAt), std::size_t(sizes.data));
     };
     take("whole.wav", 0);
-    // "kept": the recorder keeps audio for a pre-roll, so the take is written from its ring.
-    for (const auto& [name, split, parts, kept] :
-        {std::tuple{"split", 0.255, 3, false}, {"even", 0.3, 2, false}, {"kept", 0.255, 3, true}}) {
+    // "kept": the recorder keeps audio for a pre-roll, so the take is written from its ring. "sources":
+    // each source of the mix in a file of its own beside each part, holding the part's very frames.
+    for (const auto& [name, split, parts, kept, separate] : {std::tuple{"split", 0.255, 3, false, false},
+             {"even", 0.3, 2, false, false}, {"kept", 0.255, 3, true, false}, {"sources", 0.255, 3, true, true}}) {
         delivered.clear();
         session->keepBeforeStart(kept ? 0.05 : 0);
-        take(std::string(name) + ".wav", split);
+        take(std::string(name) + ".wav", split, separate);
         std::string joined;
         const auto each = std::size_t(std::lround(split * 48000));
         for (int part = 1; part <= parts; ++part) {
-            const std::string file = partOf({{}, std::string(name) + ".wav"}, part).name;
-            ASSERT_EQ(delivered.at(std::size_t(part - 1)).path, dir.file(file)) << "handed on in order";
-            EXPECT_EQ(eaf_test::decodeFile(dir.file(file)).frames(), part < parts ? each : 28800 - each * (parts - 1))
-                << file;
-            joined += pcm(file);
+            const RecordDestination file = partOf({{}, std::string(name) + ".wav"}, part);
+            ASSERT_EQ(delivered.at(std::size_t(part - 1)).path, dir.file(file.name)) << "handed on in order";
+            EXPECT_EQ(
+                eaf_test::decodeFile(dir.file(file.name)).frames(), part < parts ? each : 28800 - each * (parts - 1))
+                << file.name;
+            joined += pcm(file.name);
+            std::vector<std::string> sources;
+            for (const char* source : {kInputSource, kSystemSource})
+                if (separate) {
+                    sources.push_back(dir.file(sourceOf(file, source).name));
+                    EXPECT_EQ(pcm(sourceOf(file, source).name), pcm(file.name)) << sources.back();
+                }
+            EXPECT_EQ(delivered.at(std::size_t(part - 1)).sources, sources);
         }
         EXPECT_EQ(delivered.size(), std::size_t(parts)) << name;
         EXPECT_EQ(joined, pcm("whole.wav")) << name;

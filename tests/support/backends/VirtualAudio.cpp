@@ -98,6 +98,8 @@ public:
             return take(VirtualStep::SetInputCallback, data, size, state_.callback);
         case kAudioOutputUnitProperty_FollowsDefaultInput:
             return readPropertyValue(data, size, state_.followsDefault);
+        case kAudioOutputUnitProperty_SeparateSources:
+            return readPropertyValue(data, size, state_.separates);
         case kAudioOutputUnitProperty_CaptureSystemAudio:
             if (OSStatus s = readPropertyValue(data, size, state_.capturesSystemAudio))
                 return s;
@@ -137,6 +139,8 @@ public:
             return writePropertyValue(kMaximumFramesPerSlice, ioSize, data);
         case kAudioOutputUnitProperty_IsRunning:
             return writePropertyValue(std::uint32_t(state_.running), ioSize, data);
+        case kAudioOutputUnitProperty_SeparateSources:
+            return writePropertyValue(std::uint32_t(state_.running && state_.separates), ioSize, data);
         default:
             return kAudioUnitErr_InvalidProperty;
         }
@@ -159,12 +163,16 @@ public:
         if (cycle_.status != noErr)
             return cycle_.status;
         const std::uint32_t channels = cycle_.deviceChannels;
-        for (std::uint32_t b = 0; b < std::min(ioData->mNumberBuffers, cycle_.outputChannels); ++b) {
+        const std::uint32_t wide = cycle_.outputChannels;
+        const std::uint32_t sources = state_.separates && ioData->mNumberBuffers >= 3 * wide ? 3 : 1;
+        ioData->mNumberBuffers = std::min(ioData->mNumberBuffers, sources * wide);
+        for (std::uint32_t b = 0; b < ioData->mNumberBuffers; ++b) {
             AudioBuffer& buffer = ioData->mBuffers[b];
             buffer.mDataByteSize = std::min(frames, buffer.mDataByteSize / 4) * 4;
+            const std::uint32_t c = b % wide;
             for (std::uint32_t f = 0; f < buffer.mDataByteSize / 4; ++f)
                 static_cast<float*>(buffer.mData)[f] = channels == 1 ? (*cycle_.sample)(0, f)
-                    : b < channels                                   ? (*cycle_.sample)(b, f)
+                    : c < channels                                   ? (*cycle_.sample)(c, f)
                                                                      : 0.0f;
         }
         return noErr;

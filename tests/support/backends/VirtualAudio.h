@@ -54,6 +54,9 @@ struct VirtualUnitState {
     // Captures what the default output plays (currentDevice is that output)
     // and moves with setDefaultOutputDevice().
     std::uint32_t capturesSystemAudio = 0;
+    // Asked for each source of a mix: each cycle then carries the input's and
+    // the other sources' buffers after the mix's, each the same samples as the mix.
+    std::uint32_t separates = 0;
     bool running = false;              // started, not stopped, device still present
 };
 
