@@ -54,7 +54,7 @@ reroute() {
   sink=$(pactl load-module module-null-sink sink_name=rec rate=48000)
   pactl move-sink-input "$stream" rec
   loop=$(pactl load-module module-loopback source=rec.monitor sink=out latency_msec=60)
-  ffmpeg -nostdin -v error -f pulse -i rec.monitor -t "$seconds" -ar 44100 -c:a pcm_s16le -y "$work/r.wav"
+  ffmpeg -nostdin -v error -f pulse -i rec.monitor -t "$seconds" -ar 44100 -c:a pcm_s16le -y "$work/reroute.wav"
   pactl move-sink-input "$stream" out
   pactl unload-module "$loop"
   pactl unload-module "$sink"
@@ -65,11 +65,15 @@ declare -A procs servers
 for _ in $(seq "$runs"); do
   for row in app output reroute; do
     case $row in
-      app) cmd=("$cli" record --app tone-a --seconds "$seconds" "$work/a.wav") ;;
-      output) cmd=("$cli" record --device "Vortanx System Audio" --seconds "$seconds" "$work/o.wav") ;;
+      app) cmd=("$cli" record --app tone-a --seconds "$seconds" "$work/$row.wav") ;;
+      output) cmd=("$cli" record --device "Vortanx System Audio" --seconds "$seconds" "$work/$row.wav") ;;
       reroute) cmd=(reroute) ;;
     esac
+    # The recorder refuses a file that is there: each run writes a new one,
+    # and a run that wrote nothing stops the comparison rather than count.
+    rm -f "$work/$row.wav"
     read -r p s < <(measure "${cmd[@]}")
+    [ -s "$work/$row.wav" ] || { echo "$row: no recording came of it" >&2; exit 1; }
     procs[$row]+="$p " servers[$row]+="$s "
   done
 done
