@@ -445,8 +445,8 @@ TEST_F(Cli, OneApplicationIsRecordedAloneOrMixedAndTheServerIsLeftAsItWas)
                 longestSilence = std::max(longestSilence, silent = *at == 0.0f ? silent + 1 : 0);
             if (longestSilence < heardRate / 1000 || attempt == 3)
                 break;
-            std::cout << "[ app ] " << c.name << ": " << (c.device ? "the input's sink" : program.c_str())
-                      << " played " << longestSilence * 1000 / heardRate << " ms of silence; taken again\n";
+            std::cout << "[ app ] " << c.name << ": " << (c.device ? "the input's sink" : program.c_str()) << " played "
+                      << longestSilence * 1000 / heardRate << " ms of silence; taken again\n";
         }
         const auto& left = decoded.channels[0];
         std::string levels;
