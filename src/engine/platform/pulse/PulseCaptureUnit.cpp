@@ -528,9 +528,9 @@ private:
     OSStatus startApplicationAlone()
     {
         const std::uint32_t channels = outputFormat_.mChannelsPerFrame;
-        const pa_sample_spec spec{
+        const pa_sample_spec sampleSpec{
             PA_SAMPLE_FLOAT32NE, std::uint32_t(outputFormat_.mSampleRate), std::uint8_t(channels)};
-        if (!pa_sample_spec_valid(&spec))
+        if (!pa_sample_spec_valid(&sampleSpec))
             return kAudioFormatUnsupportedDataFormatError;
         pa_channel_map map;
         pa_channel_map_init_extend(&map, channels, PA_CHANNEL_MAP_DEFAULT);
@@ -538,23 +538,23 @@ private:
         live_.callback = callback_;
         live_.channels = live_.outputChannels = live_.sliceChannels = channels;
         live_.maximumFrames = maximumFrames_;
-        live_.fragmentFrames = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &spec) / pa_frame_size(&spec));
+        live_.fragmentFrames = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleSpec) / pa_frame_size(&sampleSpec));
         staging_.assign(std::size_t(live_.fragmentFrames) * channels, 0.0f);
         live_.staging = staging_.data();
-        live_.rate = spec.rate;
-        mixer_.prepare(channels, spec.rate, kMostApplicationStreams);
+        live_.rate = sampleSpec.rate;
+        mixer_.prepare(channels, sampleSpec.rate, kMostApplicationStreams);
         live_.mixer = &mixer_;
         // By arrival, on either server: with no input to be in step with,
-        // the server's timing only costs slack. PulseAudio tells a sink
-        // input's blocks as up to 0.43 s old when they come, more than the
-        // mixer's delay: the streams were read just short of their newest
-        // block, and a loop woken late (it runs its timers before it reads
-        // its sockets) handed out the clock's silence before the blocks of
-        // the same stretch were read, a gap and a jump in the take.
+        // the server's timing only costs slack. PulseAudio told a sink
+        // input's blocks as 0.23 to 0.43 s old when they came; at 0.43 s,
+        // more than the mixer's delay, the streams were read just short of
+        // their newest block, and a loop woken late (it runs its timers
+        // before it reads its sockets) handed out the clock's silence before
+        // the blocks of the same stretch were read: a gap and a jump in the take.
         live_.mixByServerTiming = false;
         stopping_ = false;
-        if (!applicationFollower_.follow(application_, spec, map, pulse::captureAttributes(kSystemFragmentUsec, spec),
-                mixer_, live_.mixByServerTiming)) {
+        if (!applicationFollower_.follow(application_, sampleSpec, map,
+                pulse::captureAttributes(kSystemFragmentUsec, sampleSpec), mixer_, live_.mixByServerTiming)) {
             stopping_ = true;
             stopSystemAudio();
             return kAudioUnitErr_NoConnection;
