@@ -70,16 +70,23 @@ void PulseApplicationFollower::release(Slot& slot)
     slot.query.reset();
     slot.stream.reset();
     slot.sinkInput = PA_INVALID_INDEX;
+    slot.sink = PA_INVALID_INDEX;
     slot.delivered = false;
     if (mixer_)
         mixer_->restart(slot.source);  // whatever takes the slot next is placed afresh
 }
 
-// A sink input came, went or changed (moved, corked, renamed): the set is looked at again.
-void PulseApplicationFollower::onServerEvent(pa_context*, pa_subscription_event_type_t event, std::uint32_t)
+// A sink input came, went or changed (moved, corked, renamed): the set is
+// looked at again. One that changed since it was refused may be taken now:
+// it moved back to the sink it was refused on.
+void PulseApplicationFollower::onServerEvent(pa_context*, pa_subscription_event_type_t event, std::uint32_t index)
 {
-    if (following_ && (event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK_INPUT)
-        scan();
+    if (!following_ || (event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT)
+        return;
+    for (Refusal& refusal : refused_)
+        if (refusal.sinkInput == index)
+            refusal = {};
+    scan();
 }
 
 // One scan at a time; events during one make one more after it, which sees them all.
@@ -108,7 +115,7 @@ void PulseApplicationFollower::onSinkInput(pa_context* context, const pa_sink_in
                 continue;
             const bool ended = slot.stream && !PA_STREAM_IS_GOOD(pa_stream_get_state(slot.stream.get()));
             if (ended && !slot.delivered)
-                self->refused_[self->refusedCount_++ % kRefusedKept] = slot.sinkInput;
+                self->refused_[self->refusedCount_++ % kRefusedKept] = {slot.sinkInput, slot.sink};
             if (slot.seen != self->generation_ || ended) {
                 dead = dead || (ended && slot.delivered);
                 self->release(slot);
@@ -139,7 +146,7 @@ void PulseApplicationFollower::onSinkInput(pa_context* context, const pa_sink_in
     if (!empty)
         return;  // more streams at once than the mixer takes: the first ones are heard
     for (std::size_t i = 0; i < std::min(self->refusedCount_, kRefusedKept); ++i)
-        if (self->refused_[i] == info->index)
+        if (self->refused_[i].sinkInput == info->index && self->refused_[i].sink == info->sink)
             return;
     empty->sinkInput = info->index;
     empty->seen = self->generation_;
@@ -162,6 +169,7 @@ void PulseApplicationFollower::onSink(pa_context* context, const pa_sink_info* i
         slot->stream.reset();
         return;
     }
+    slot->sink = info->index;
     pa_stream_set_state_callback(stream, &onState, slot);
     pa_stream_set_read_callback(stream, &onRead, slot);
     // Never moved by the server: elsewhere it would carry another sound.

@@ -44,6 +44,7 @@ private:
         PulseApplicationFollower* owner = nullptr;
         std::size_t source = 0;                      // in the mixer
         std::uint32_t sinkInput = PA_INVALID_INDEX;  // none: free
+        std::uint32_t sink = PA_INVALID_INDEX;       // whose monitor our stream was asked on
         std::uint64_t seen = 0;                      // the scan that last found it
         bool delivered = false;                      // our stream has sent something
         pulse::Operation query;                      // its sink's monitor, being asked
@@ -72,10 +73,16 @@ private:
     std::uint64_t generation_ = 0;
     bool again_ = false;  // an event came while a scan was under way
     bool heard_ = false;  // some stream has sent sound
-    // Sink inputs whose stream of ours ended before it sent anything: the
-    // server refused it, and asking again would only be refused again.
+    // Sink inputs whose stream of ours ended before it sent anything, with
+    // the sink it was asked on: the server refused it, and asking again would
+    // only be refused again, unless the sink input has moved since (the
+    // server refuses a monitor of the sink it has just left).
+    struct Refusal {
+        std::uint32_t sinkInput = PA_INVALID_INDEX;
+        std::uint32_t sink = PA_INVALID_INDEX;
+    };
     static constexpr std::size_t kRefusedKept = 16;
-    std::uint32_t refused_[kRefusedKept] = {};
+    Refusal refused_[kRefusedKept] = {};
     std::size_t refusedCount_ = 0;
 };
 
