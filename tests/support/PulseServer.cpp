@@ -2,6 +2,7 @@
 
 #include "support/Signal.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -11,6 +12,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <mutex>
 #include <sstream>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -87,6 +90,119 @@ std::string waitForSocket(const std::string& path)
     return "i=0; while [ ! -S " + path + " ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n";
 }
 
+// The longest a single test may run before it is taken for hung: the
+// longest take about 40 s on a loaded machine, and the suites' own timeouts
+// (300 s and more) kill a hung one with nothing said.
+constexpr auto kMostTestTime = std::chrono::seconds(150);
+
+std::string firstLineOf(const std::string& path)
+{
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// Where each thread of this process waits, what it started, and with gdb at
+// hand every thread's stack: what a hang leaves to find it by.
+void reportHang(const std::string& test)
+{
+    std::ostringstream report;
+    report << "[ hang ] " << test << " has run for " << kMostTestTime.count() << " s; its threads:\n";
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        const std::string dir = task.path().string();
+        report << "  " << task.path().filename().string() << " " << firstLineOf(dir + "/comm") << ": waits in "
+               << firstLineOf(dir + "/wchan") << ", system call " << firstLineOf(dir + "/syscall") << "\n";
+    }
+    const std::string self = std::to_string(getpid());
+    std::vector<std::string> stacked{self};  // this process and the programs under test
+    std::vector<pid_t> children;
+    for (const auto& process : std::filesystem::directory_iterator("/proc")) {
+        // The name is in parentheses and may hold spaces: the fields after it are counted from its end.
+        const std::string status = firstLineOf(process.path().string() + "/stat");
+        const auto close = status.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::string state, parent;
+        std::istringstream(status.substr(close + 1)) >> state >> parent;
+        if (parent != self)
+            continue;
+        std::string command = firstLineOf(process.path().string() + "/cmdline");
+        std::replace(command.begin(), command.end(), '\0', ' ');
+        report << "  child " << process.path().filename().string() << " (" << state << "): " << command << "\n";
+        children.push_back(std::stoi(process.path().filename().string()));
+        if (command.substr(0, command.find(' ')).ends_with("/traytape"))
+            stacked.push_back(process.path().filename().string());
+    }
+    std::cerr << report.str() << std::flush;
+    if (std::system("command -v gdb >/dev/null") == 0)
+        for (const std::string& pid : stacked)
+            std::system(("echo '[ hang ] process " + pid + ":' >&2; gdb -p " + pid
+                + " -batch -ex 'thread apply all bt 20' 2>&1 | grep -E '^(Thread|#)' >&2")
+                            .c_str());
+    // Ended here, as the suite's timeout would not: a display or a program
+    // left running. Asked, not killed: the server's keeper ends its daemons.
+    for (const pid_t child : children)
+        ::kill(child, SIGTERM);
+}
+
+// The test under way, kept where the watching thread can read it to the
+// end of the process: never destroyed, unlike the test framework's own.
+struct TestUnderWay {
+    std::mutex lock;
+    std::string name;  // empty between tests
+    Clock::time_point since;
+};
+
+TestUnderWay& underWay()
+{
+    static auto* const test = new TestUnderWay;
+    return *test;
+}
+
+class HangWatch : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo& info) override { begin(info); }
+    void OnTestEnd(const ::testing::TestInfo&) override
+    {
+        const std::lock_guard held(underWay().lock);
+        underWay().name.clear();
+    }
+
+public:
+    static void begin(const ::testing::TestInfo& info)
+    {
+        const std::lock_guard held(underWay().lock);
+        underWay().name = std::string(info.test_suite_name()) + "." + info.name();
+        underWay().since = Clock::now();
+    }
+};
+
+// Once per process: a test that runs past kMostTestTime is reported and the
+// process ends, well before the suite's timeout.
+void watchForHangs()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (const ::testing::TestInfo* current = ::testing::UnitTest::GetInstance()->current_test_info())
+            HangWatch::begin(*current);
+        ::testing::UnitTest::GetInstance()->listeners().Append(new HangWatch);
+        std::thread([] {
+            for (;; std::this_thread::sleep_for(std::chrono::seconds(1))) {
+                std::string hung;
+                {
+                    const std::lock_guard held(underWay().lock);
+                    if (!underWay().name.empty() && Clock::now() - underWay().since > kMostTestTime)
+                        hung = underWay().name;
+                }
+                if (!hung.empty()) {
+                    reportHang(hung);
+                    std::abort();
+                }
+            }
+        }).detach();
+    });
+}
+
 }  // namespace
 
 // All a memory file holds.
@@ -137,6 +253,7 @@ PulseServer::~PulseServer()
 
 bool PulseServer::start()
 {
+    watchForHangs();
     namespace fs = std::filesystem;
     if (pid_ > 0)
         return true;
