@@ -412,9 +412,23 @@ CommandResult PulseServer::pactl(const std::vector<std::string>& args) const
 std::optional<std::uint32_t> PulseServer::loadNullSink(const NullSink& sink) const
 {
     // pactl hands the arguments to the module parser as one string.
-    const auto r = pactl({"load-module", "module-null-sink",
-        "sink_name=" + sink.name + " rate=" + std::to_string(sink.rate) + " channels=" + std::to_string(sink.channels)
-            + " sink_properties='device.description=\"" + sink.description + "\"'"});
+    const auto load = [&] {
+        return pactl({"load-module", "module-null-sink",
+            "sink_name=" + sink.name + " rate=" + std::to_string(sink.rate)
+                + " channels=" + std::to_string(sink.channels) + " sink_properties='device.description=\""
+                + sink.description + "\"'"});
+    };
+    // Once, under load, pipewire-pulse refused a sink within 72 ms of the
+    // unloading of one of the same name: what it says is shown, and the
+    // load asked again for a while.
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    CommandResult r = load();
+    if (!r.ok())
+        std::cerr << "[ server ] loading the sink " << sink.name << " failed: " << r.errors << r.output << "\n";
+    while (!r.ok() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        r = load();
+    }
     if (!r.ok())
         return std::nullopt;
     std::uint32_t index = 0;
@@ -432,9 +446,9 @@ std::optional<std::uint32_t> PulseServer::loadNullSink(const NullSink& sink) con
                 return true;
         return false;
     };
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    const auto listedBy = Clock::now() + std::chrono::seconds(5);
     while (!listed("sinks", sink.name) || !listed("sources", sink.name + ".monitor")) {
-        if (Clock::now() > deadline)
+        if (Clock::now() > listedBy)
             return std::nullopt;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
