@@ -458,6 +458,7 @@ void AudioRecordDevice::configDevice(std::shared_ptr<AudioRecordMicDevice> devic
     device->open();
     if (!device->isOpen())
         return;
+    mixBuffers_.store(std::min(device->deviceFormat().mChannelsPerFrame, kMaxAudioChannels), std::memory_order_seq_cst);
     device->setDelegate(this);
     device_ = std::move(device);
     device_->setSystem(device_->deviceName() == kLoopbackDeviceName);
@@ -712,7 +713,9 @@ void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int
     }
     setAudioDataLevel(level);
     // Every channel counts: a line input may carry one side only.
-    for (std::uint32_t b = 0; list && b < list->mNumberBuffers; ++b) {
+    const std::uint32_t mixBuffers
+        = list ? std::min(list->mNumberBuffers, mixBuffers_.load(std::memory_order_relaxed)) : 0;
+    for (std::uint32_t b = 0; b < mixBuffers; ++b) {
         const auto* samples = static_cast<const float*>(list->mBuffers[b].mData);
         const std::uint32_t count = samples ? list->mBuffers[b].mDataByteSize / 4 : 0;
         if (std::any_of(samples, samples + count, [](float x) { return std::fabs(x) >= kSilenceLevel; })) {
@@ -730,7 +733,7 @@ void AudioRecordDevice::recieveAudioBuffer(const AudioBufferList* list, std::int
     if (ring) {
         if (armed_.load(std::memory_order_seq_cst) && trigger_.state() != SoundTrigger::State::Stopped) {
             float peak = 0;
-            for (std::uint32_t b = 0; list && b < list->mNumberBuffers; ++b) {
+            for (std::uint32_t b = 0; b < mixBuffers; ++b) {
                 const auto* samples = static_cast<const float*>(list->mBuffers[b].mData);
                 const std::uint32_t count = samples ? list->mBuffers[b].mDataByteSize / 4 : 0;
                 for (std::uint32_t i = 0; i < count; ++i)

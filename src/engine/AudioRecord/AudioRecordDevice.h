@@ -340,6 +340,9 @@ private:
     // Written by the audio thread only (a load and a store, no read-modify-write).
     std::atomic<std::int64_t> lostFrames_{0};
     std::atomic<std::uint64_t> heardBuffers_{0};  // audio thread writes, as lostFrames_
+    // The buffers of a cycle that hold the mix; the parts after them hold the
+    // same sound again, so the silence check and the trigger skip them.
+    std::atomic<std::uint32_t> mixBuffers_{0};
     std::atomic<std::int64_t> frameLimit_{0};
     std::atomic<std::int64_t> partFrames_{0};
     // The part made ahead, until the audio thread takes it (and publishes it
